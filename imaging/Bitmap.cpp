@@ -1,0 +1,140 @@
+#include "imaging/Bitmap.h"
+
+#include <atomic>
+#include <string>
+
+#include "imaging/Exceptions.h"
+
+namespace {
+std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
+}
+
+int PixelFormatBits(TPixelFormat format) {
+    switch (format) {
+        case pf1bit: return 1;
+        case pf4bit: return 4;
+        case pf8bit: return 8;
+        case pf15bit:
+        case pf16bit: return 16;
+        case pfDevice:
+        case pf24bit: return 24;
+        case pf32bit: return 32;
+        case pfCustom: return 0;
+    }
+    return 0;
+}
+
+const TGraphicClass& TBitmap::ClassInfo() {
+    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); },
+                                    nullptr, nullptr};
+    return info;
+}
+
+TBitmap::TBitmap() = default;
+TBitmap::~TBitmap() = default;
+
+uint64_t TBitmap::MaxPixels() { return gMaxPixels.load(); }
+void TBitmap::SetMaxPixels(uint64_t pixels) { gMaxPixels.store(pixels); }
+
+void TBitmap::CheckSize(int64_t width, int64_t height) {
+    if (width < 0 || height < 0)
+        throw EInvalidGraphic("Invalid image size " + std::to_string(width) + " x " +
+                              std::to_string(height) + ".");
+    if (width > INT32_MAX || height > INT32_MAX ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MaxPixels())
+        throw EInvalidGraphic("Image too large: " + std::to_string(width) + " x " +
+                              std::to_string(height) + " pixels exceeds the limit of " +
+                              std::to_string(MaxPixels()) + " pixels.");
+}
+
+int TBitmap::BitsPerPixel() const {
+    return format_ == pfCustom ? customBits_ : PixelFormatBits(format_);
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    if (format == format_ && format != pfCustom) return;
+    format_ = format == pfDevice ? pf24bit : format;
+    if (format_ == pfCustom && customBits_ == 0) customBits_ = 32;
+    Reallocate();
+    Changed();
+}
+
+void TBitmap::SetCustomFormat(int bitsPerPixel, uint32_t redMask, uint32_t greenMask,
+                              uint32_t blueMask, uint32_t alphaMask) {
+    if (bitsPerPixel < 1 || bitsPerPixel > 32)
+        throw EInvalidGraphic("Invalid bits per pixel " + std::to_string(bitsPerPixel) + ".");
+    customBits_ = bitsPerPixel;
+    masks_ = {redMask, greenMask, blueMask, alphaMask};
+    format_ = pfCustom;
+    Reallocate();
+    Changed();
+}
+
+void TBitmap::SetSize(int width, int height) {
+    if (width == width_ && height == height_ && !bits_.empty()) return;
+    CheckSize(width, height);
+    width_ = width;
+    height_ = height;
+    Reallocate();
+    Changed();
+}
+
+int64_t TBitmap::RowStrideFor(int width, int bitsPerPixel) {
+    return ((static_cast<int64_t>(width) * bitsPerPixel + 31) / 32) * 4;
+}
+
+void TBitmap::Reallocate() {
+    const int64_t stride = RowStrideFor(width_, BitsPerPixel());
+    const int64_t total = stride * height_;
+    stride_ = static_cast<int>(stride);
+    bits_.assign(static_cast<size_t>(total), 0);
+    bits_.shrink_to_fit();
+}
+
+uint8_t* TBitmap::ScanLine(int y) {
+    return bits_.data() + static_cast<size_t>(y) * static_cast<size_t>(stride_);
+}
+
+const uint8_t* TBitmap::ScanLine(int y) const {
+    return bits_.data() + static_cast<size_t>(y) * static_cast<size_t>(stride_);
+}
+
+void TBitmap::SetPalette(std::vector<TRGBQuad> palette) {
+    if (palette.size() > 256) palette.resize(256);
+    palette_ = std::move(palette);
+    Changed();
+}
+
+void TBitmap::SetTransparentColor(TColor color) {
+    if (color == transparentColor_) return;
+    transparentColor_ = color;
+    Changed();
+}
+
+void TBitmap::Clear() {
+    width_ = height_ = stride_ = 0;
+    bits_.clear();
+    bits_.shrink_to_fit();
+    palette_.clear();
+    Changed();
+}
+
+void TBitmap::Assign(const TGraphic& source) {
+    if (&source == this) return;
+    const auto* bmp = dynamic_cast<const TBitmap*>(&source);
+    if (bmp == nullptr) {
+        TGraphic::Assign(source);
+        return;
+    }
+    width_ = bmp->width_;
+    height_ = bmp->height_;
+    stride_ = bmp->stride_;
+    customBits_ = bmp->customBits_;
+    format_ = bmp->format_;
+    masks_ = bmp->masks_;
+    bits_ = bmp->bits_;
+    palette_ = bmp->palette_;
+    transparentColor_ = bmp->transparentColor_;
+    transparent_ = bmp->transparent_;
+    Changed();
+}

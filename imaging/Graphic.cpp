@@ -1,0 +1,38 @@
+#include "imaging/Graphic.h"
+
+#include "imaging/Exceptions.h"
+
+void TGraphic::SetTransparent(bool value) {
+    if (value == transparent_) return;
+    transparent_ = value;
+    Changed();
+}
+
+void TGraphic::SaveToStream(TStream&) {
+    throw EInvalidGraphic(std::string("Saving is not supported for ") + ClassType().ClassName +
+                          ".");
+}
+
+void TGraphic::LoadFromFile(const std::string& fileName) {
+    TFileStream stream(fileName);
+    LoadFromStream(stream);
+}
+
+void TGraphic::SaveToFile(const std::string& fileName) {
+    TFileStream stream(fileName, TFileStream::fmCreate);
+    SaveToStream(stream);
+}
+
+void TGraphic::Assign(const TGraphic& source) {
+    throw EInvalidGraphic(std::string("Cannot assign a ") + source.ClassType().ClassName +
+                          " to a " + ClassType().ClassName + ".");
+}
+
+void TGraphic::Changed() {
+    if (OnChange) OnChange(this);
+}
+
+void TGraphic::Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
+                        const std::string& msg) {
+    if (OnProgress) OnProgress(this, stage, percent, redrawNow, rect, msg);
+}

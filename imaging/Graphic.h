@@ -1,0 +1,86 @@
+#pragma once
+// TGraphic: the abstract picture that a TPicture holds, and TGraphicClass, the descriptor that
+// lets registries bind file extensions to graphic classes.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "imaging/Stream.h"
+
+// Colour value: 0x00BBGGRR for a direct colour, 0x80000000 + n for system colour n.
+using TColor = int32_t;
+constexpr TColor clNone = 0x1FFFFFFF;
+constexpr TColor clDefault = 0x20000000;
+
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    bool operator==(const TRect&) const = default;
+};
+
+enum TProgressStage : uint8_t { psStarting = 0, psRunning = 1, psEnding = 2 };
+
+class TGraphic;
+class TStream;
+
+// Progress notification: sender, stage, percent done (0..100), redraw-now flag, the rectangle
+// of rows that changed and a message ("Preparing...", "Loading data...", ...).
+using TProgressEvent = std::function<void(TGraphic* sender, TProgressStage stage, uint8_t percent,
+                                          bool redrawNow, const TRect& rect,
+                                          const std::string& msg)>;
+using TNotifyEvent = std::function<void(TGraphic* sender)>;
+
+// Describes one graphic class: its name, how to create an instance and how to recognise its
+// files. Classes are identified by the address of their descriptor.
+struct TGraphicClass {
+    const char* ClassName;
+    std::function<std::unique_ptr<TGraphic>()> Create;
+    // Whether the stream, at its current position, starts with the class's signature; leaves
+    // the position where it was. Null for classes that cannot tell.
+    std::function<bool(TStream&)> ProbeStream;
+    // The class this one derives from (for "is a" checks), or null.
+    const TGraphicClass* Parent = nullptr;
+
+    bool InheritsFrom(const TGraphicClass* other) const {
+        for (const TGraphicClass* c = this; c != nullptr; c = c->Parent)
+            if (c == other) return true;
+        return false;
+    }
+};
+
+class TGraphic {
+public:
+    TGraphic() = default;
+    virtual ~TGraphic() = default;
+    TGraphic(const TGraphic&) = delete;
+    TGraphic& operator=(const TGraphic&) = delete;
+
+    virtual const TGraphicClass& ClassType() const = 0;
+
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual bool Empty() const = 0;
+    virtual bool Transparent() const { return transparent_; }
+    virtual void SetTransparent(bool value);
+
+    // Loads the graphic from the stream's current position; throws on failure.
+    virtual void LoadFromStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream);
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+
+    // Copies another graphic into this one; throws EInvalidGraphic when it cannot.
+    virtual void Assign(const TGraphic& source);
+
+    TNotifyEvent OnChange;
+    TProgressEvent OnProgress;
+
+    // Signals a change to OnChange.
+    virtual void Changed();
+    // Forwards a progress notification to OnProgress.
+    void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
+                  const std::string& msg);
+
+protected:
+    bool transparent_ = false;
+};

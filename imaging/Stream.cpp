@@ -1,0 +1,160 @@
+#include "imaging/Stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "imaging/Exceptions.h"
+
+int64_t TStream::Remaining() {
+    const int64_t pos = Position();
+    const int64_t size = Size();
+    return pos < size ? size - pos : 0;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+    if (count < 0 || (count > 0 && Read(buffer, count) != count)) throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+    if (count < 0 || (count > 0 && Write(buffer, count) != count))
+        throw EReadError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+    if (count == 0) count = source.Remaining();
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, 1 << 16)));
+    int64_t done = 0;
+    while (done < count) {
+        const int64_t n = std::min<int64_t>(count - done, static_cast<int64_t>(buffer.size()));
+        source.ReadBuffer(buffer.data(), n);
+        WriteBuffer(buffer.data(), n);
+        done += n;
+    }
+    return done;
+}
+
+uint8_t TStream::ReadU8() {
+    uint8_t v;
+    ReadBuffer(&v, 1);
+    return v;
+}
+
+uint16_t TStream::ReadU16LE() {
+    uint8_t b[2];
+    ReadBuffer(b, 2);
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+uint16_t TStream::ReadU16BE() {
+    uint8_t b[2];
+    ReadBuffer(b, 2);
+    return static_cast<uint16_t>((b[0] << 8) | b[1]);
+}
+
+uint32_t TStream::ReadU32LE() {
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+uint32_t TStream::ReadU32BE() {
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return (static_cast<uint32_t>(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& fileName, Mode mode) {
+    file_ = std::fopen(fileName.c_str(), mode == fmCreate ? "w+b" : "rb");
+    if (file_ == nullptr) {
+        const char* what = mode == fmCreate ? "Cannot create file" : "Cannot open file";
+        throw EFOpenError(std::string(what) + " \"" + fileName + "\". " + std::strerror(errno));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    return static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), file_));
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    size_ = -1;
+    return static_cast<int64_t>(std::fwrite(buffer, 1, static_cast<size_t>(count), file_));
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    if (!(origin == TSeekOrigin::soCurrent && offset == 0)) {
+        if (fseeko(file_, static_cast<off_t>(offset), whence) != 0) throw EReadError();
+    }
+    return static_cast<int64_t>(ftello(file_));
+}
+
+int64_t TFileStream::Size() {
+    if (size_ < 0) {
+        const off_t here = ftello(file_);
+        fseeko(file_, 0, SEEK_END);
+        size_ = static_cast<int64_t>(ftello(file_));
+        fseeko(file_, here, SEEK_SET);
+    }
+    return size_;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TMemoryStream::TMemoryStream(const void* data, int64_t size)
+    : data_(static_cast<const uint8_t*>(data)), size_(size < 0 ? 0 : size), borrowed_(true) {}
+
+TMemoryStream::TMemoryStream(std::vector<uint8_t> data) : own_(std::move(data)) {
+    data_ = own_.data();
+    size_ = static_cast<int64_t>(own_.size());
+}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+    if (count <= 0 || pos_ >= size_) return 0;
+    const int64_t n = std::min(count, size_ - pos_);
+    std::memcpy(buffer, data_ + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+    if (borrowed_) throw EReadError("Stream write error");
+    if (count <= 0) return 0;
+    const int64_t end = pos_ + count;
+    if (end > static_cast<int64_t>(own_.size())) own_.resize(static_cast<size_t>(end));
+    std::memcpy(own_.data() + pos_, buffer, static_cast<size_t>(count));
+    pos_ = end;
+    data_ = own_.data();
+    size_ = std::max(size_, end);
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                   : origin == TSeekOrigin::soCurrent ? pos_
+                                                      : size_;
+    if (offset > 0 && base > INT64_MAX - offset) throw EReadError();
+    const int64_t target = base + offset;
+    if (target < 0) throw EReadError();
+    pos_ = target;
+    return pos_;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+    TFileStream file(fileName);
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+    file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    *this = TMemoryStream(std::move(bytes));
+}
+
+void TMemoryStream::Clear() { *this = TMemoryStream(); }

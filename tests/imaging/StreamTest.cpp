@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "imaging/Bitmap.h"
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+
+TEST(Stream, MemoryReadsAndShortReadThrows) {
+    const uint8_t data[] = {1, 2, 3, 4, 5};
+    TMemoryStream s(data, sizeof data);
+    EXPECT_EQ(s.ReadU16LE(), 0x0201);
+    EXPECT_EQ(s.ReadU16BE(), 0x0304);
+    EXPECT_EQ(s.Remaining(), 1);
+    uint8_t buf[4];
+    EXPECT_THROW(s.ReadBuffer(buf, 4), EReadError);
+    s.SetPosition(100);
+    EXPECT_EQ(s.Remaining(), 0);
+    EXPECT_EQ(s.Read(buf, 4), 0);
+    EXPECT_THROW(s.Seek(-1, TSeekOrigin::soBeginning), EReadError);
+}
+
+TEST(Stream, MemoryWriteGrows) {
+    TMemoryStream s;
+    s.WriteBuffer("abc", 3);
+    s.Seek(5, TSeekOrigin::soBeginning);
+    s.WriteBuffer("z", 1);
+    EXPECT_EQ(s.Size(), 6);
+    EXPECT_EQ(s.Memory()[5], 'z');
+    EXPECT_EQ(s.Memory()[3], 0);
+}
+
+TEST(Bitmap, RowsAreAlignedAndLimitIsChecked) {
+    TBitmap b;
+    b.SetPixelFormat(pf1bit);
+    b.SetSize(33, 2);
+    EXPECT_EQ(b.RowStride(), 8);
+    b.SetPixelFormat(pf24bit);
+    EXPECT_EQ(b.RowStride(), 100);
+    const uint64_t old = TBitmap::MaxPixels();
+    TBitmap::SetMaxPixels(1000);
+    EXPECT_THROW(b.SetSize(100, 11), EInvalidGraphic);
+    EXPECT_EQ(b.Width(), 33);
+    TBitmap::SetMaxPixels(old);
+    EXPECT_THROW(TBitmap::CheckSize(100000, 100000), EInvalidGraphic);
+}
