@@ -1,12 +1,60 @@
 #include "imaging/Bitmap.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "imaging/Exceptions.h"
 
 namespace {
 std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELKARO_PLAIN_PIXEL_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELKARO_PLAIN_PIXEL_MEMORY 1
+#endif
+#endif
+
+// Blocks from this size on are mapped directly (the sanitizer build keeps them on the heap, where
+// overruns are caught).
+constexpr size_t kMappedPixelBytes = size_t(4) << 20;
+size_t PageRounded(size_t bytes) {
+    const size_t page = 4096;
+    return (bytes + page - 1) / page * page;
+}
+}  // namespace
+
+void* AllocatePixelMemory(size_t bytes) {
+#ifndef VELKARO_PLAIN_PIXEL_MEMORY
+    if (bytes >= kMappedPixelBytes) {
+        void* p = mmap(nullptr, PageRounded(bytes), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, PageRounded(bytes), MADV_HUGEPAGE);
+#endif
+        return p;
+    }
+#endif
+    void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+
+void FreePixelMemory(void* memory, size_t bytes) {
+    if (memory == nullptr) return;
+#ifndef VELKARO_PLAIN_PIXEL_MEMORY
+    if (bytes >= kMappedPixelBytes) {
+        munmap(memory, PageRounded(bytes));
+        return;
+    }
+#endif
+    std::free(memory);
 }
 
 int PixelFormatBits(TPixelFormat format) {
@@ -87,8 +135,10 @@ void TBitmap::Reallocate() {
     const int64_t stride = RowStrideFor(width_, BitsPerPixel());
     const int64_t total = stride * height_;
     stride_ = static_cast<int>(stride);
-    bits_.assign(static_cast<size_t>(total), 0);
-    bits_.shrink_to_fit();
+    // A fresh block: zero-filled by the allocator, the old one released.
+    decltype(bits_) fresh;
+    fresh.resize(static_cast<size_t>(total));
+    bits_.swap(fresh);
 }
 
 uint8_t* TBitmap::ScanLine(int y) {
@@ -123,6 +173,7 @@ void TBitmap::Assign(const TGraphic& source) {
     if (&source == this) return;
     const auto* bmp = dynamic_cast<const TBitmap*>(&source);
     if (bmp == nullptr) {
+        if (source.AssignTo(*this)) return;
         TGraphic::Assign(source);
         return;
     }

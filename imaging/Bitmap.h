@@ -3,7 +3,10 @@
 // pixels are stored as in a Windows DIB (blue, green, red byte order; 15 bit = 5-5-5,
 // 16 bit = 5-6-5; 32 bit = blue, green, red, alpha).
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "imaging/Graphic.h"
@@ -18,6 +21,35 @@ enum TPixelFormat : uint8_t {
     pf24bit,
     pf32bit,
     pfCustom
+};
+
+// Pixel memory comes zero-filled from the system (no second pass over a fresh bitmap); large
+// blocks are mapped directly and offered huge pages, which keeps page faults of big pictures
+// down.
+void* AllocatePixelMemory(size_t bytes);
+void FreePixelMemory(void* memory, size_t bytes);
+
+template <class T>
+struct TPixelAllocator {
+    using value_type = T;
+    TPixelAllocator() = default;
+    template <class U>
+    TPixelAllocator(const TPixelAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(AllocatePixelMemory(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) { FreePixelMemory(p, n * sizeof(T)); }
+    // Default-initialising construction leaves the zeros of the fresh memory in place.
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... A>
+    void construct(U* p, A&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+    template <class U>
+    bool operator==(const TPixelAllocator<U>&) const {
+        return true;
+    }
 };
 
 struct TRGBQuad {
@@ -98,7 +130,7 @@ private:
     int customBits_ = 0;
     TPixelFormat format_ = pf24bit;
     std::array<uint32_t, 4> masks_{};
-    std::vector<uint8_t> bits_;
+    std::vector<uint8_t, TPixelAllocator<uint8_t>> bits_;
     std::vector<TRGBQuad> palette_;
     TColor transparentColor_ = clDefault;
 };

@@ -45,3 +45,10 @@ class EFOpenError : public EImagingError {
 public:
     using EImagingError::EImagingError;
 };
+
+// Raised by a progress handler to cancel a long operation; the operation ends quietly and keeps
+// what it has done so far.
+class EAbort : public EImagingError {
+public:
+    EAbort() : EImagingError("Operation aborted") {}
+};

@@ -71,6 +71,12 @@ public:
 
     // Copies another graphic into this one; throws EInvalidGraphic when it cannot.
     virtual void Assign(const TGraphic& source);
+    // Copies this graphic into dest when this class knows how; Assign of a class that does not
+    // know the source's class asks the source this way. Returns false when it cannot.
+    virtual bool AssignTo(TGraphic& dest) const {
+        (void)dest;
+        return false;
+    }
 
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;

@@ -1,0 +1,85 @@
+#!/bin/sh
+# Times velkaro-decode on large baseline and progressive JPEG files against djpeg -ppm of the same
+# libjpeg. Both write their output (PAM / PPM) to the same temporary folder; each figure is the
+# best of several runs. Target: velkaro-decode takes at most 1.1 times djpeg's time.
+#
+#   bench/jpeg_vs_djpeg.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3, cjpeg and djpeg (Debian: libjpeg-turbo-progs).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-6000}
+height=${3:-4000}
+runs=${RUNS:-7}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A photo-like picture: smooth bands with fine texture, every row a shifted slice of a long
+# pseudo-random base row tinted by its height, so no two blocks are alike.
+python3 - "$work/large.ppm" "$width" "$height" <<'PY'
+import random, sys
+path, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rnd = random.Random(1234)
+n = 2 * w + 64
+base = bytearray()
+v = [128.0, 128.0, 128.0]
+for i in range(n):
+    for c in range(3):
+        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
+        base.append(int(v[c]))
+with open(path, "wb") as f:
+    f.write(b"P6\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        off = 3 * ((y * 37) % (n - w))
+        row = bytes(base[off:off + 3 * w])
+        shift = (y * 96) // h
+        table = bytes(min(255, b + shift) for b in range(256))
+        f.write(row.translate(table))
+PY
+
+cjpeg -quality 90 -outfile "$work/baseline.jpg" "$work/large.ppm"
+cjpeg -quality 90 -progressive -outfile "$work/progressive.jpg" "$work/large.ppm"
+rm "$work/large.ppm"
+
+# best_of CMD...: the smallest processor time (user + system) of $runs runs in milliseconds.
+# Processor time rather than elapsed time: the machine is shared, and waiting for a core says
+# nothing about either program. Without GNU time, elapsed time is used.
+best_of() {
+    best=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        if [ -x /usr/bin/time ]; then
+            /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
+            t=$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")
+        else
+            t0=$(date +%s%N)
+            "$@" >/dev/null
+            t=$((($(date +%s%N) - t0) / 1000000))
+        fi
+        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+        i=$((i + 1))
+    done
+    echo "$best"
+}
+
+status=0
+for kind in baseline progressive; do
+    file="$work/$kind.jpg"
+    ours=$(best_of "$decode" "$file" -o "$work/out.pam")
+    theirs=$(best_of djpeg -ppm -outfile "$work/out.ppm" "$file")
+    # Both outputs must hold the same pixels (PAM and PPM differ only in their headers).
+    n=$((width * height * 3))
+    tail -c $n "$work/out.pam" > "$work/a"
+    tail -c $n "$work/out.ppm" > "$work/b"
+    if ! cmp -s "$work/a" "$work/b"; then
+        echo "$kind: pixels differ from djpeg" >&2
+        status=1
+    fi
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
+    echo "$kind ${width}x${height}: velkaro-decode ${ours} ms, djpeg ${theirs} ms, ratio ${ratio}"
+    if awk -v r="$ratio" 'BEGIN { exit !(r > 1.10) }'; then status=1; fi
+done
+exit $status

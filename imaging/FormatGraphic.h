@@ -1,0 +1,163 @@
+#pragma once
+// TFormatGraphic: the base of every format loader. It is a TBitmap that also owns a colour
+// manager, the image properties a loader reads from the file header, the stream being loaded
+// and the rectangle reported with progress events.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+#include "imaging/ColorManager.h"
+#include "imaging/ImagingMessages.h"
+#include "imaging/ImagingRoutines.h"
+
+// Flags of TImageProperties::Options (bit values).
+enum TImageOption : uint8_t {
+    optTiled = 1,             // TIFF with both tile width and tile length
+    optBigEndian = 2,         // multi-byte values in the file are big-endian
+    optMinIsWhite = 4,        // TIFF photometric interpretation 0
+    optReversedBitOrder = 8,  // TIFF fill order 2
+    optGammaGiven = 16        // the file gives a gamma and it is applied to the colour manager
+};
+// A set of TImageOption held in one byte.
+using TImageOptions = uint8_t;
+
+// Compression of the pixel data (TIFF tag values in the comments).
+enum TCompressionKind : uint8_t {
+    compUnknown = 0,                   // any other
+    compNone = 1,                      // 1
+    compRLE = 2,                       // format-specific run-length (SGI, Targa, PCX, CUT)
+    compPackBits = 3,                  // 32773
+    compLZW = 4,                       // 5
+    compCCITTFax3 = 5,                 // 3
+    compCCITTModifiedHuffman = 6,      // 2
+    compCCITTFax4 = 7,                 // 4
+    compCCITTModifiedHuffmanWord = 8,  // 32771
+    compLZ77 = 9,                      // 8 and 32946
+    compJPEG = 10,                     // 7
+    compOldJPEG = 11,                  // 6
+    compThunderscan = 12,              // 32809
+    compNeXT = 13,                     // 32766
+    compIT8CTPad = 14,                 // 32895
+    compIT8LW = 15,                    // 32896
+    compIT8MP = 16,                    // 32897
+    compIT8BL = 17,                    // 32898
+    compPixarFilm = 18,                // 32908
+    compPixarLog = 19,                 // 32909
+    compKodakDCS = 20,                 // 32947
+    compJBIG = 21,                     // 34661
+    compPCDHuffman = 22                // Photo-CD base x 4 and larger resolutions
+};
+
+using TCardinalArray = std::vector<uint32_t>;
+using TByteArray = std::vector<uint8_t>;
+
+// What a loader learns from the file header. A value-initialised record is the reset state:
+// every field zero, false or empty, and Gamma 1.0.
+struct TImageProperties {
+    uint32_t Version = 0;  // format version (TIFF: 42)
+    TImageOptions Options = 0;
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    TColorSchemeKind ColorScheme = schemeUnknown;
+    uint8_t BitsPerSample = 0;
+    uint8_t SamplesPerPixel = 0;
+    uint8_t BitsPerPixel = 0;  // BitsPerSample x SamplesPerPixel
+    TCompressionKind Compression = compUnknown;
+    float Gamma = 1.0f;
+    float XResolution = 0;  // dots per inch
+    float YResolution = 0;
+    bool Interlaced = false;
+    bool HasAlpha = false;
+    uint32_t FirstIFDOffset = 0;
+    uint32_t PlanarConfiguration = 0;  // 1 interleaved samples, 2 separate planes
+    uint32_t CurrentRow = 0;           // row at which decoding of the current strip begins
+    uint32_t TileWidth = 0;
+    uint32_t TileLength = 0;
+    uint32_t BytesPerLine = 0;  // bytes of one decoded row of a strip
+    TCardinalArray RowsPerStrip;
+    TByteArray YCbCrSubsampling;
+    TByteArray JPEGTables;
+    uint32_t JPEGColorMode = 0;
+    uint32_t JPEGTablesMode = 0;
+    uint32_t CurrentStrip = 0;
+    uint32_t StripCount = 0;
+    uint32_t Predictor = 0;
+    bool PCDOverview = false;
+    uint8_t PCDRotation = 0;
+    uint16_t PCDImageCount = 0;
+    bool RLABottomUp = false;
+    uint8_t PSDChannels = 0;
+    uint8_t PNGFilterMode = 0;
+
+    bool operator==(const TImageProperties&) const = default;
+};
+
+class TFormatGraphic : public TBitmap {
+  public:
+    // Descriptor of the base; its Parent is TBitmap's. Format classes give their own, with
+    // this one as Parent and their ProbeStream.
+    static const TGraphicClass& ClassInfo();
+    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+
+    // Creates the colour manager with its defaults.
+    TFormatGraphic();
+    ~TFormatGraphic() override;
+
+    // From another format graphic the image properties are taken first; then the bitmap is
+    // copied as by TBitmap (which refuses graphics that are not bitmaps).
+    void Assign(const TGraphic& source) override;
+
+    // Opens the file for reading and returns the probe of graphicClass (false when the class
+    // has no probe). The file is closed again also when the probe throws.
+    static bool ProbeFile(const std::string& fileName,
+                          const TGraphicClass& graphicClass = ClassInfo());
+    // Whether the stream starts with this format's signature; false in the base. Format
+    // classes hide it with their own and put theirs in their descriptor.
+    static bool ProbeStream(TStream& stream);
+    // Reads the header of image imageIndex into ImageProperties and returns whether the stream
+    // holds an image of this format. The base resets the record and returns false; formats
+    // call it first.
+    virtual bool ReadProperties(TStream& stream, uint32_t imageIndex);
+
+    TColorManager& ColorManager() const { return *colorManager_; }
+    const TImageProperties& ImageProperties() const { return imageProperties_; }
+    TImageProperties& ImageProperties() { return imageProperties_; }
+    // Stream position at which the image begins; loaders seek relative to it.
+    int64_t StartPosition() const { return startPosition_; }
+    void SetStartPosition(int64_t value) { startPosition_ = value; }
+    // The stream being loaded (not owned), or null outside a load.
+    TStream* Stream() const { return stream_; }
+    void SetStream(TStream* value) { stream_ = value; }
+    // Part of the image that the next progress event concerns.
+    const TRect& ProgressArea() const { return progressArea_; }
+    void SetProgressArea(const TRect& value) { progressArea_ = value; }
+
+  protected:
+    // Binds the stream for the length of a load: remembers its position in StartPosition and
+    // the stream in Stream, and clears Stream again when the load ends (also on failure), so
+    // it never points at a stream that is gone.
+    class TLoadScope {
+      public:
+        TLoadScope(TFormatGraphic& graphic, TStream& stream);
+        ~TLoadScope();
+        TLoadScope(const TLoadScope&) = delete;
+        TLoadScope& operator=(const TLoadScope&) = delete;
+
+      private:
+        TFormatGraphic& graphic_;
+    };
+
+    // Reports progress with ProgressArea as the rectangle.
+    void ProgressInArea(TProgressStage stage, uint8_t percent, bool redrawNow,
+                        const std::string& msg) {
+        Progress(stage, percent, redrawNow, progressArea_, msg);
+    }
+
+    std::unique_ptr<TColorManager> colorManager_;
+    TImageProperties imageProperties_;
+    int64_t startPosition_ = 0;
+    TStream* stream_ = nullptr;
+    TRect progressArea_;
+};

@@ -1,0 +1,118 @@
+#include "imaging/ImagingRoutines.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+#include "imaging/Exceptions.h"
+
+namespace {
+
+std::string VFormat(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0) return length == 0 ? std::string() : std::string(format);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+inline uint8_t Mean(uint8_t a, uint8_t b) {
+    return uint8_t((unsigned(a) + b + 1) / 2);
+}
+
+}  // namespace
+
+void RaiseInvalidGraphic(const std::string& message) {
+    throw EInvalidGraphic(message);
+}
+
+void RaiseInvalidGraphicFmt(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormat(format, args);
+    va_end(args);
+    throw EInvalidGraphic(text);
+}
+
+std::string FormatMessage(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormat(format, args);
+    va_end(args);
+    return text;
+}
+
+void SwapWords(void* values, size_t count) {
+    auto* p = static_cast<uint8_t*>(values);
+    for (size_t i = 0; i < count; ++i, p += 2)
+        std::swap(p[0], p[1]);
+}
+
+void SwapDWords(void* values, size_t count) {
+    auto* p = static_cast<uint8_t*>(values);
+    for (size_t i = 0; i < count; ++i, p += 4) {
+        std::swap(p[0], p[3]);
+        std::swap(p[1], p[2]);
+    }
+}
+
+void UndoDifferencing1(uint8_t* row, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        row[i + 1] = uint8_t(row[i + 1] + row[i]);
+}
+
+void UndoDifferencing3(uint8_t* row, size_t count) {
+    for (size_t i = 0; i < 3 * count; ++i)
+        row[i + 3] = uint8_t(row[i + 3] + row[i]);
+}
+
+void UndoDifferencing4(uint8_t* row, size_t count) {
+    for (size_t i = 0; i < 4 * count; ++i)
+        row[i + 4] = uint8_t(row[i + 4] + row[i]);
+}
+
+void DoublePlane(int width, int height, int stride, uint8_t* buffer, size_t bufferSize) {
+    if (width <= 0 || height <= 0) return;
+    const size_t w = size_t(width), h = size_t(height), s = size_t(stride);
+    if (stride < 0 || s < 2 * w || buffer == nullptr || bufferSize / s < 2 * h)
+        throw std::invalid_argument("DoublePlane: the enlarged plane does not fit the buffer");
+
+    // 1. Spread every source row over twice its width into row 2r, bottom row first so that no
+    // row is overwritten before it is read. Right to left within a row, because row 0 is
+    // written over itself.
+    for (size_t r = h; r-- > 0;) {
+        const uint8_t* in = buffer + r * s;
+        uint8_t* out = buffer + 2 * r * s;
+        uint8_t last = in[w - 1];
+        out[2 * w - 1] = last;
+        out[2 * w - 2] = last;
+        for (size_t i = w - 1; i-- > 0;) {
+            const uint8_t a = in[i], b = in[i + 1];
+            out[2 * i + 1] = Mean(a, b);
+            out[2 * i] = a;
+        }
+    }
+    // 2. Fill each odd row from the even rows above and below it.
+    for (size_t r = 0; r + 1 < h; ++r) {
+        const uint8_t* above = buffer + 2 * r * s;
+        const uint8_t* below = above + 2 * s;
+        uint8_t* out = buffer + (2 * r + 1) * s;
+        for (size_t i = 0; i < w; ++i)
+            out[2 * i] = Mean(above[2 * i], below[2 * i]);
+        for (size_t i = 0; i + 1 < w; ++i)
+            out[2 * i + 1] = uint8_t(
+                (unsigned(above[2 * i]) + above[2 * i + 2] + below[2 * i] + below[2 * i + 2] + 2) /
+                4);
+        out[2 * w - 1] = Mean(above[2 * w - 1], below[2 * w - 1]);
+    }
+    // 3. The last row repeats the one above it.
+    const uint8_t* src = buffer + (2 * h - 2) * s;
+    uint8_t* last = buffer + (2 * h - 1) * s;
+    for (size_t i = 0; i < 2 * w; ++i)
+        last[i] = src[i];
+}

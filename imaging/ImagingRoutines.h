@@ -1,0 +1,41 @@
+#pragma once
+// Small routines shared by the loaders and decoders: raising load errors, byte swapping,
+// undoing horizontal differencing and doubling a plane in size.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Raises EInvalidGraphic with the message.
+[[noreturn]] void RaiseInvalidGraphic(const std::string& message);
+// Raises EInvalidGraphic with the printf-style formatted message, for example
+// RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG").
+[[noreturn]] void RaiseInvalidGraphicFmt(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+// The printf-style formatted text (for the other exception classes).
+std::string FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Reverses the two bytes of each of count consecutive 16-bit values in place. The buffer needs
+// no particular alignment. A count of 0 does nothing.
+void SwapWords(void* values, size_t count);
+// Reverses the four bytes of each of count consecutive 32-bit values in place.
+void SwapDWords(void* values, size_t count);
+// The value with its four bytes reversed.
+constexpr uint32_t SwapDWord(uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) |
+           (value << 24);
+}
+
+// Undo horizontal differencing of a row of count + 1 pixels of one, three or four 8-bit
+// samples: every sample after the first pixel gets the same sample of the pixel before it added
+// (modulo 256). count is the number of pixels that follow the first one (width - 1); the row
+// must hold (count + 1) x samples bytes. A count of 0 leaves the row as it is.
+void UndoDifferencing1(uint8_t* row, size_t count);
+void UndoDifferencing3(uint8_t* row, size_t count);
+void UndoDifferencing4(uint8_t* row, size_t count);
+
+// Enlarges a plane of width x height one-byte samples to 2 width x 2 height in place. The
+// plane's rows start stride bytes apart in buffer, which holds bufferSize bytes; the result
+// needs 2 height rows with stride >= 2 width. New samples are the rounded means of their
+// neighbours (half rounds up); the last column and the last row repeat their neighbour.
+// Throws std::invalid_argument when the enlarged plane does not fit the buffer.
+void DoublePlane(int width, int height, int stride, uint8_t* buffer, size_t bufferSize);

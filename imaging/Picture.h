@@ -1,0 +1,82 @@
+#pragma once
+// TPicture: the holder of one graphic. It loads a file by looking its extension up in the
+// process-wide table of file formats, creating the bound graphic class and having it load the
+// file; when that fails the new graphic is dropped and the previous one stays. Change and
+// progress notifications of the held graphic are passed on.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/Graphic.h"
+
+// One binding of the process-wide file-format table.
+struct TPictureFileFormat {
+    std::string Extension;  // without the dot, as registered
+    std::string Description;
+    const TGraphicClass* GraphicClass = nullptr;
+};
+
+class TPicture {
+  public:
+    using TPictureNotifyEvent = std::function<void(TPicture* sender)>;
+
+    TPicture();
+    ~TPicture();
+    // The picture hands its own address to the graphic's callbacks, so it stays put.
+    TPicture(const TPicture&) = delete;
+    TPicture& operator=(const TPicture&) = delete;
+
+    // The held graphic (owned by the picture), or null.
+    TGraphic* Graphic() const { return graphic_.get(); }
+    // Holds a copy of value (a new instance of its class, assigned from it); null empties the
+    // picture. When the copy fails the previous graphic stays.
+    void SetGraphic(const TGraphic* value);
+    // Takes ownership of graphic (null empties the picture).
+    void AdoptGraphic(std::unique_ptr<TGraphic> graphic);
+    // Holds a copy of the source picture's graphic.
+    void Assign(const TPicture& source);
+
+    int Width() const;
+    int Height() const;
+
+    // Loads the file with the class registered for its extension (the text after the last dot
+    // of the file name, matched without regard to case). Throws EInvalidGraphic
+    // "Unknown picture file extension (.ext)" for an extension nobody registered, and passes on
+    // whatever the graphic's loader throws; in both cases the previous graphic stays.
+    void LoadFromFile(const std::string& fileName);
+    // Saves the held graphic through its own writer (nothing happens for an empty picture).
+    void SaveToFile(const std::string& fileName);
+
+    // Fired when the held graphic is replaced or reports a change; sender is the picture.
+    TPictureNotifyEvent OnChange;
+    // Progress of the graphic being loaded or held; sender is that graphic.
+    TProgressEvent OnProgress;
+
+    void Changed();
+
+    // ---- The process-wide table of file formats ----
+
+    // Binds extension (without the dot) to the class. An extension that is already bound is
+    // rebound in place to the new class and description.
+    static void RegisterFileFormat(const std::string& extension, const std::string& description,
+                                   const TGraphicClass* graphicClass);
+    // Removes every extension bound to the class.
+    static void UnregisterGraphicClass(const TGraphicClass* graphicClass);
+    // The class bound to the extension (case-insensitive), or null.
+    static const TGraphicClass* FindGraphicClass(const std::string& extension);
+    // Every binding, in registration order.
+    static std::vector<TPictureFileFormat> FileFormats();
+    // "*.ext1;*.ext2;..." over the bindings of classes that are, or derive from, graphicClass
+    // (all bindings when it is null).
+    static std::string GraphicFileMask(const TGraphicClass* graphicClass = nullptr);
+    // The extension of a file name without the dot: the text after the last "." of its last
+    // path component, empty when there is none.
+    static std::string ExtractExtension(const std::string& fileName);
+
+  private:
+    void Hook(TGraphic& graphic);
+    void Replace(std::unique_ptr<TGraphic> graphic);
+
+    std::unique_ptr<TGraphic> graphic_;
+};

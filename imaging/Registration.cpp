@@ -1,0 +1,150 @@
+#include "imaging/Registration.h"
+
+#include <memory>
+
+#include "imaging/Bitmap.h"
+#include "imaging/formats/Icon.h"
+#include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/Metafile.h"
+#include "imaging/formats/PendingGraphic.h"
+
+namespace {
+
+std::unique_ptr<TFileFormatList> gRegistry;
+
+// The graphic class behind each format. A format whose loader is not written yet is bound to
+// a pending class; when the loader lands, its line here returns its ClassInfo() instead.
+const TGraphicClass* BitmapClass() {
+    return &TBitmap::ClassInfo();
+}
+const TGraphicClass* IconClass() {
+    return &TIcon::ClassInfo();
+}
+const TGraphicClass* MetafileClass() {
+    return &TMetafile::ClassInfo();
+}
+const TGraphicClass* JPEGClass() {
+    return &TJPEGImage::ClassInfo();
+}
+const TGraphicClass* TargaClass() {
+    return &TPendingGraphic::PendingClass("TTargaGraphic", "Truevision images");
+}
+const TGraphicClass* TIFFClass() {
+    return &TPendingGraphic::PendingClass("TTIFFGraphic", "Tagged image file format images");
+}
+const TGraphicClass* EPSClass() {
+    return &TPendingGraphic::PendingClass("TEPSGraphic", "Encapsulated Postscript images");
+}
+const TGraphicClass* PCXClass() {
+    return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");
+}
+const TGraphicClass* RLAClass() {
+    return &TPendingGraphic::PendingClass("TRLAGraphic", "Alias/Wavefront images");
+}
+const TGraphicClass* SGIClass() {
+    return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
+}
+const TGraphicClass* PSDClass() {
+    return &TPendingGraphic::PendingClass("TPSDGraphic", "Photoshop images");
+}
+const TGraphicClass* PPMClass() {
+    return &TPendingGraphic::PendingClass("TPPMGraphic", "Portable map images");
+}
+const TGraphicClass* AutodeskClass() {
+    return &TPendingGraphic::PendingClass("TAutodeskGraphic", "Autodesk images");
+}
+const TGraphicClass* PCDClass() {
+    return &TPendingGraphic::PendingClass("TPCDGraphic", "Kodak Photo-CD images");
+}
+const TGraphicClass* CUTClass() {
+    return &TPendingGraphic::PendingClass("TCUTGraphic", "Dr. Halo images");
+}
+const TGraphicClass* PSPClass() {
+    return &TPendingGraphic::PendingClass("TPSPGraphic", "Paintshop Pro images");
+}
+const TGraphicClass* PNGClass() {
+    return &TPendingGraphic::PendingClass("TPNGGraphic", "Portable network graphic images");
+}
+
+struct Registration {
+    const char* extension;
+    const char* commonDescription;
+    const char* individualDescription;
+    TFormatTypes types;
+    const TGraphicClass* (*graphicClass)();
+};
+
+constexpr TFormatTypes kRaster = fmtRaster;
+constexpr TFormatTypes kVector = fmtVector;
+constexpr TFormatTypes kMultiRaster = fmtMultiImage | fmtRaster;
+constexpr TFormatTypes kLayeredRaster = fmtLayered | fmtRaster;
+constexpr TFormatTypes kRasterVector = fmtRaster | fmtVector;
+
+// Registered in this order at start; the descriptions are the texts the file dialogs and the
+// picture holder show.
+const Registration kRegistrations[] = {
+    {"bmp", "Windows bitmaps", "", kRaster, BitmapClass},
+    {"ico", "Windows icons", "", kRaster, IconClass},
+    {"wmf", "Windows metafiles", "", kVector, MetafileClass},
+    {"emf", "Windows metafiles", "Windows enhanced meta files", kVector, MetafileClass},
+    {"jfif", "JPG images", "JFIF images", kRaster, JPEGClass},
+    {"jpg", "", "JPG images", kRaster, JPEGClass},
+    {"jpe", "", "JPE images", kRaster, JPEGClass},
+    {"jpeg", "", "JPEG images", kRaster, JPEGClass},
+    {"rle", "Windows bitmaps", "Run length encoded Windows bitmaps", kRaster, BitmapClass},
+    {"dib", "", "Device independant Windows bitmaps", kRaster, BitmapClass},
+    {"win", "Truevision images", "", kRaster, TargaClass},
+    {"vst", "", "", kRaster, TargaClass},
+    {"vda", "", "", kRaster, TargaClass},
+    {"tga", "", "", kRaster, TargaClass},
+    {"icb", "", "", kRaster, TargaClass},
+    {"tiff", "Tagged image file format images", "Macintosh TIFF images", kMultiRaster, TIFFClass},
+    {"tif", "", "PC TIF images", kMultiRaster, TIFFClass},
+    {"fax", "", "GFI fax images", kMultiRaster, TIFFClass},
+    {"eps", "Encapsulated Postscript images", "", kRaster, EPSClass},
+    {"pcx", "ZSoft Paintbrush images", "", kRaster, PCXClass},
+    {"pcc", "", "", kRaster, PCXClass},
+    {"scr", "", "Word 5.x screen capture images", kRaster, PCXClass},
+    {"rpf", "Alias/Wavefront images", "", kRaster, RLAClass},
+    {"rla", "", "", kRaster, RLAClass},
+    {"sgi", "SGI images", "SGI true color images", kRaster, SGIClass},
+    {"rgba", "", "SGI true color images with alpha", kRaster, SGIClass},
+    {"rgb", "", "SGI true color images", kRaster, SGIClass},
+    {"bw", "", "SGI black/white images", kRaster, SGIClass},
+    {"psd", "Photoshop images", "", kLayeredRaster, PSDClass},
+    {"pdd", "", "", kLayeredRaster, PSDClass},
+    {"ppm", "Portable map images", "Portable pixel map images", kRaster, PPMClass},
+    {"pgm", "", "Portable gray map images", kRaster, PPMClass},
+    {"pbm", "", "Portable bitmap images", kRaster, PPMClass},
+    {"cel", "Autodesk images", "", kRaster, AutodeskClass},
+    {"pic", "Autodesk images", "", kRaster, AutodeskClass},
+    {"pcd", "Kodak Photo-CD images", "", kRaster, PCDClass},
+    {"cut", "Dr. Halo images", "", kRaster, CUTClass},
+    {"psp", "Paintshop Pro images", "", kRasterVector, PSPClass},
+    {"png", "Portable network graphic images", "", kRaster, PNGClass},
+};
+
+}  // namespace
+
+TFileFormatList* FileFormatList() {
+    return gRegistry.get();
+}
+
+void RegisterImageFormats() {
+    if (gRegistry) return;
+    gRegistry = std::make_unique<TFileFormatList>();
+    for (const Registration& r : kRegistrations)
+        gRegistry->RegisterFileFormat(r.extension, r.commonDescription, r.individualDescription,
+                                      r.types, false, r.graphicClass());
+}
+
+void UnregisterImageFormats() {
+    if (!gRegistry) return;
+    for (auto graphicClass : {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass,
+                              AutodeskClass, PCDClass, PPMClass, CUTClass, RLAClass})
+        gRegistry->UnregisterFileFormat("", graphicClass());
+    gRegistry->UnregisterFileFormat("rle", nullptr);
+    gRegistry->UnregisterFileFormat("dib", nullptr);
+    gRegistry->UnregisterFileFormat("", PNGClass());
+    gRegistry.reset();  // its clean-up unregisters the classes still listed
+}

@@ -1,0 +1,157 @@
+#include "imaging/ScanLineConversion.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+bool TBitFieldChannel::Init(uint32_t mask) {
+    Mask = mask;
+    if (mask == 0) {
+        Shift = Bits = 0;
+        return true;
+    }
+    Shift = std::countr_zero(mask);
+    const uint32_t m = mask >> Shift;
+    Bits = std::popcount(m);
+    // Contiguous when m + 1 is a power of two (m = 2^Bits - 1).
+    return Bits == 32 || m == (1u << Bits) - 1;
+}
+
+namespace {
+
+// 5- and 6-bit channel values scaled to 8 bits.
+struct TScaleTables {
+    std::array<uint8_t, 32> five{};
+    std::array<uint8_t, 64> six{};
+    TScaleTables() {
+        for (uint32_t v = 0; v < 32; ++v)
+            five[v] = Replicate(v, 5);
+        for (uint32_t v = 0; v < 64; ++v)
+            six[v] = Replicate(v, 6);
+    }
+};
+
+const TScaleTables& Tables() {
+    static const TScaleTables tables;
+    return tables;
+}
+
+void Indexed(const TBitmap& bitmap, const uint8_t* src, uint8_t* dst, int bits) {
+    const auto& pal = bitmap.Palette();
+    const int width = bitmap.Width();
+    const int perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (int x = 0; x < width; ++x) {
+        const int shift = 8 - bits * (x % perByte + 1);
+        const unsigned index = (src[x / perByte] >> shift) & mask;
+        uint8_t* d = dst + 4 * x;
+        if (index < pal.size()) {
+            d[0] = pal[index].rgbBlue;
+            d[1] = pal[index].rgbGreen;
+            d[2] = pal[index].rgbRed;
+        } else {
+            d[0] = d[1] = d[2] = 0;
+        }
+        d[3] = 255;
+    }
+}
+
+}  // namespace
+
+bool BitmapHasAlpha(const TBitmap& bitmap) {
+    return bitmap.PixelFormat() == pf32bit ||
+           (bitmap.PixelFormat() == pfCustom && bitmap.AlphaMask() != 0);
+}
+
+void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
+    const uint8_t* src = bitmap.ScanLine(y);
+    const int width = bitmap.Width();
+    const auto& t = Tables();
+    switch (bitmap.PixelFormat()) {
+        case pf1bit:
+            Indexed(bitmap, src, dst, 1);
+            return;
+        case pf4bit:
+            Indexed(bitmap, src, dst, 4);
+            return;
+        case pf8bit: {
+            const auto& pal = bitmap.Palette();
+            for (int x = 0; x < width; ++x) {
+                const unsigned index = src[x];
+                uint8_t* d = dst + 4 * x;
+                if (index < pal.size()) {
+                    d[0] = pal[index].rgbBlue;
+                    d[1] = pal[index].rgbGreen;
+                    d[2] = pal[index].rgbRed;
+                } else {
+                    d[0] = d[1] = d[2] = 0;
+                }
+                d[3] = 255;
+            }
+            return;
+        }
+        case pf15bit:
+            for (int x = 0; x < width; ++x) {
+                const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
+                dst[4 * x] = t.five[v & 31];
+                dst[4 * x + 1] = t.five[(v >> 5) & 31];
+                dst[4 * x + 2] = t.five[(v >> 10) & 31];
+                dst[4 * x + 3] = 255;
+            }
+            return;
+        case pf16bit:
+            for (int x = 0; x < width; ++x) {
+                const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
+                dst[4 * x] = t.five[v & 31];
+                dst[4 * x + 1] = t.six[(v >> 5) & 63];
+                dst[4 * x + 2] = t.five[(v >> 11) & 31];
+                dst[4 * x + 3] = 255;
+            }
+            return;
+        case pfDevice:
+        case pf24bit:
+            for (int x = 0; x < width; ++x) {
+                dst[4 * x] = src[3 * x];
+                dst[4 * x + 1] = src[3 * x + 1];
+                dst[4 * x + 2] = src[3 * x + 2];
+                dst[4 * x + 3] = 255;
+            }
+            return;
+        case pf32bit:
+            std::memcpy(dst, src, static_cast<size_t>(width) * 4);
+            return;
+        case pfCustom: {
+            const int bpp = bitmap.BitsPerPixel();
+            if (bpp <= 8) {
+                if (bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8) {
+                    Indexed(bitmap, src, dst, bpp);
+                } else {
+                    std::memset(dst, 0, static_cast<size_t>(width) * 4);
+                }
+                return;
+            }
+            TBitFieldChannel r, g, b, a;
+            if (!r.Init(bitmap.RedMask()) || !g.Init(bitmap.GreenMask()) ||
+                !b.Init(bitmap.BlueMask()) || !a.Init(bitmap.AlphaMask())) {
+                std::memset(dst, 0, static_cast<size_t>(width) * 4);
+                return;
+            }
+            for (int x = 0; x < width; ++x) {
+                // Pixels of bpp bits, packed little-endian from the row start.
+                const int64_t bit = static_cast<int64_t>(x) * bpp;
+                uint64_t v = 0;
+                const int64_t first = bit / 8;
+                const int64_t last = (bit + bpp - 1) / 8;
+                for (int64_t i = last; i >= first; --i)
+                    v = (v << 8) | src[i];
+                const uint32_t pixel =
+                    static_cast<uint32_t>((v >> (bit % 8)) & ((uint64_t(1) << bpp) - 1));
+                dst[4 * x] = b.Scale(pixel);
+                dst[4 * x + 1] = g.Scale(pixel);
+                dst[4 * x + 2] = r.Scale(pixel);
+                dst[4 * x + 3] = a.Scale(pixel, 255);
+            }
+            return;
+        }
+    }
+}

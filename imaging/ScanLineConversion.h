@@ -1,0 +1,40 @@
+#pragma once
+// Turning bitmap rows of any pixel format into 32-bit blue, green, red, alpha pixels, for
+// writers and painters that need one layout. Bit-field channels scale to 8 bits by bit replication.
+#include <cstdint>
+
+#include "imaging/Bitmap.h"
+
+// Scales a value of bits (1..7) bits to 8 bits by repeating its bit pattern, as the usual
+// readers do (5 bits: v << 3 | v >> 2), so full scale maps to 255.
+inline uint8_t Replicate(uint32_t v, int bits) {
+    uint32_t out = 0;
+    for (int s = 8 - bits; s > -bits; s -= bits)
+        out |= s >= 0 ? v << s : v >> -s;
+    return static_cast<uint8_t>(out);
+}
+
+// One channel of a bit-field pixel layout (a contiguous mask).
+struct TBitFieldChannel {
+    uint32_t Mask = 0;
+    int Shift = 0;
+    int Bits = 0;
+
+    // Builds the channel from a mask; returns false when the set bits are not contiguous.
+    bool Init(uint32_t mask);
+    // The channel of the pixel scaled to 0..255 (fallback when the mask is empty).
+    uint8_t Scale(uint32_t pixel, uint8_t fallback = 0) const {
+        if (Bits == 0) return fallback;
+        const uint32_t v = (pixel & Mask) >> Shift;
+        if (Bits >= 8) return static_cast<uint8_t>(v >> (Bits - 8));
+        return Replicate(v, Bits);
+    }
+};
+
+// Writes row y of the bitmap as Width() pixels of blue, green, red, alpha to target (4 bytes a
+// pixel). Formats without alpha give 255; palette indices beyond the palette give opaque black.
+void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* target);
+
+// Whether the bitmap's pixel format carries an alpha channel (pf32bit, or pfCustom with an
+// alpha mask).
+bool BitmapHasAlpha(const TBitmap& bitmap);
