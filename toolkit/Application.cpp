@@ -1,0 +1,64 @@
+#include "toolkit/Application.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+QString& TitleStorage() {
+    static QString title;
+    return title;
+}
+
+Application::TErrorBoxHook& ErrorHook() {
+    static Application::TErrorBoxHook hook;
+    return hook;
+}
+
+}  // namespace
+
+namespace Application {
+
+QString Title() {
+    if (!TitleStorage().isEmpty()) return TitleStorage();
+    return QCoreApplication::applicationName();
+}
+
+void SetTitle(const QString& title) {
+    TitleStorage() = title;
+    QCoreApplication::setApplicationName(title);
+}
+
+QString ErrorBoxText(const QString& message) {
+    if (!message.isEmpty() && message.back() > QChar('.')) return message + QLatin1Char('.');
+    return message;
+}
+
+void SetErrorBoxHook(TErrorBoxHook hook) {
+    ErrorHook() = std::move(hook);
+}
+
+void ShowException(const QString& message) {
+    const QString text = ErrorBoxText(message);
+    if (ErrorHook()) {
+        ErrorHook()(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+void ShowException(const std::exception& error) {
+    ShowException(QString::fromUtf8(error.what()));
+}
+
+}  // namespace Application
+
+THourglass::THourglass() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+THourglass::~THourglass() {
+    QApplication::restoreOverrideCursor();
+}

@@ -1,0 +1,414 @@
+#include "toolkit/Controls.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QMetaProperty>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QVariant>
+#include <algorithm>
+
+#include "toolkit/Menus.h"
+
+namespace {
+const char* const kLayoutProperty = "_velkaro_align_layout";
+}
+
+// ---------------------------------------------------------------------------------------------
+// TAlignLayout
+
+TAlignLayout::TAlignLayout(QWidget* container) : QObject(container), container_(container) {
+    container->setProperty(kLayoutProperty, QVariant::fromValue(static_cast<QObject*>(this)));
+    container->installEventFilter(this);
+}
+
+TAlignLayout* TAlignLayout::Install(QWidget* container) {
+    if (TAlignLayout* existing = Of(container)) return existing;
+    return new TAlignLayout(container);
+}
+
+TAlignLayout* TAlignLayout::Of(const QWidget* container) {
+    if (container == nullptr) return nullptr;
+    return qobject_cast<TAlignLayout*>(container->property(kLayoutProperty).value<QObject*>());
+}
+
+void TAlignLayout::Realign(QWidget* container) {
+    if (TAlignLayout* layout = Of(container)) layout->Arrange();
+}
+
+TAlign TAlignLayout::AlignOf(const QWidget* widget) {
+    const QVariant value = widget->property("Align");
+    if (!value.isValid()) return alNone;
+    bool ok = false;
+    const int align = value.toInt(&ok);
+    if (!ok || align < alNone || align > alClient) return alNone;
+    return static_cast<TAlign>(align);
+}
+
+void TAlignLayout::SetAlign(QWidget* widget, TAlign align) {
+    const int index = widget->metaObject()->indexOfProperty("Align");
+    if (index >= 0) {
+        widget->metaObject()->property(index).write(widget, QVariant::fromValue(align));
+    } else {
+        if (AlignOf(widget) == align && widget->property("Align").isValid()) return;
+        widget->setProperty("Align", static_cast<int>(align));
+    }
+    if (QWidget* parent = widget->parentWidget()) Realign(parent);
+}
+
+void TAlignLayout::Arrange() {
+    if (arranging_) return;
+    arranging_ = true;
+    QRect rest = container_->contentsRect();
+    QList<QWidget*> children;
+    for (QObject* object : container_->children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (child != nullptr && !child->isWindow() && !child->isHidden()) children.append(child);
+    }
+    for (TAlign pass : {alTop, alBottom, alLeft, alRight, alClient}) {
+        for (QWidget* child : children) {
+            if (AlignOf(child) != pass) continue;
+            switch (pass) {
+                case alTop: {
+                    const int h = std::min(child->height(), std::max(rest.height(), 0));
+                    child->setGeometry(rest.left(), rest.top(), std::max(rest.width(), 0),
+                                       child->height());
+                    rest.setTop(rest.top() + h);
+                    break;
+                }
+                case alBottom: {
+                    const int h = std::min(child->height(), std::max(rest.height(), 0));
+                    child->setGeometry(rest.left(), rest.bottom() + 1 - child->height(),
+                                       std::max(rest.width(), 0), child->height());
+                    rest.setBottom(rest.bottom() - h);
+                    break;
+                }
+                case alLeft: {
+                    const int w = std::min(child->width(), std::max(rest.width(), 0));
+                    child->setGeometry(rest.left(), rest.top(), child->width(),
+                                       std::max(rest.height(), 0));
+                    rest.setLeft(rest.left() + w);
+                    break;
+                }
+                case alRight: {
+                    const int w = std::min(child->width(), std::max(rest.width(), 0));
+                    child->setGeometry(rest.right() + 1 - child->width(), rest.top(),
+                                       child->width(), std::max(rest.height(), 0));
+                    rest.setRight(rest.right() - w);
+                    break;
+                }
+                case alClient:
+                    child->setGeometry(rest.left(), rest.top(), std::max(rest.width(), 0),
+                                       std::max(rest.height(), 0));
+                    break;
+                case alNone:
+                    break;
+            }
+            // A hidden window gets no resize events; keep nested containers in step directly.
+            if (TAlignLayout* nested = Of(child)) nested->Arrange();
+        }
+    }
+    arranging_ = false;
+}
+
+bool TAlignLayout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == container_) {
+        switch (event->type()) {
+            case QEvent::Resize:
+            case QEvent::Show:
+            case QEvent::LayoutRequest:
+                Arrange();
+                break;
+            default:
+                break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPanel
+
+TPanel::TPanel(const QString& name, QWidget* parent) : TControl<QFrame>(parent) {
+    setObjectName(name);
+    setFrameShape(QFrame::NoFrame);
+    TAlignLayout::Install(this);
+    SetFont(TFont());
+    SetColor(clBtnFace);
+}
+
+void TPanel::ApplyColor() {
+    TControl<QFrame>::ApplyColor();
+    emit OnColorChange();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TSplitter
+
+TSplitter::TSplitter(const QString& name, QWidget* parent) : TControl<QFrame>(parent) {
+    setObjectName(name);
+    setFrameShape(QFrame::NoFrame);
+    setCursor(Qt::SplitHCursor);
+    resize(3, height());
+}
+
+QWidget* TSplitter::ResizedControl() const {
+    QWidget* parent = parentWidget();
+    if (parent == nullptr) return nullptr;
+    const TAlign align = Align();
+    if (align == alNone || align == alClient) return nullptr;
+    const QRect me = geometry();
+    for (QObject* object : parent->children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (child == nullptr || child == this || child->isWindow() || child->isHidden()) continue;
+        if (TAlignLayout::AlignOf(child) != align) continue;
+        const QRect g = child->geometry();
+        const bool touches = (align == alLeft && g.right() + 1 == me.left()) ||
+                             (align == alRight && g.left() == me.right() + 1) ||
+                             (align == alTop && g.bottom() + 1 == me.top()) ||
+                             (align == alBottom && g.top() == me.bottom() + 1);
+        if (touches) return child;
+    }
+    return nullptr;
+}
+
+int TSplitter::MoveBy(int delta) {
+    QWidget* control = dragged_ ? dragged_.data() : ResizedControl();
+    if (control == nullptr) return 0;
+    const bool horizontal = Align() == alLeft || Align() == alRight;
+    const int start =
+        dragged_ ? dragStartSize_ : (horizontal ? control->width() : control->height());
+    // Room: the controlled size plus what the client area has, less the client's minimum.
+    int room = start;
+    if (QWidget* parent = parentWidget()) {
+        for (QObject* object : parent->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (child != nullptr && !child->isHidden() && !child->isWindow() &&
+                TAlignLayout::AlignOf(child) == alClient) {
+                room += horizontal ? child->width() : child->height();
+                break;
+            }
+        }
+    }
+    const int sign = (Align() == alLeft || Align() == alTop) ? 1 : -1;
+    int size = start + sign * delta;
+    size = std::min(size, room - minSize_);
+    size = std::max(size, minSize_);
+    const char* property = horizontal ? "Width" : "Height";
+    if (control->metaObject()->indexOfProperty(property) >= 0)
+        control->setProperty(property, size);
+    else if (horizontal)
+        control->resize(size, control->height());
+    else
+        control->resize(control->width(), size);
+    if (QWidget* parent = parentWidget()) TAlignLayout::Realign(parent);
+    emit OnMoved();
+    return size;
+}
+
+void TSplitter::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QFrame::mousePressEvent(event);
+    dragged_ = ResizedControl();
+    if (dragged_ == nullptr) return;
+    const bool horizontal = Align() == alLeft || Align() == alRight;
+    dragStartX_ =
+        horizontal ? event->globalPosition().toPoint().x() : event->globalPosition().toPoint().y();
+    dragStartSize_ = horizontal ? dragged_->width() : dragged_->height();
+}
+
+void TSplitter::mouseMoveEvent(QMouseEvent* event) {
+    if (dragged_ == nullptr) return QFrame::mouseMoveEvent(event);
+    const bool horizontal = Align() == alLeft || Align() == alRight;
+    const int now =
+        horizontal ? event->globalPosition().toPoint().x() : event->globalPosition().toPoint().y();
+    MoveBy(now - dragStartX_);
+}
+
+void TSplitter::mouseReleaseEvent(QMouseEvent* event) {
+    if (dragged_ == nullptr) return QFrame::mouseReleaseEvent(event);
+    dragged_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TScrollBox
+
+TScrollBox::TScrollBox(const QString& name, QWidget* parent) : TControl<QScrollArea>(parent) {
+    setObjectName(name);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    contents_ = new QWidget;
+    contents_->setObjectName(name + QLatin1String("Contents"));
+    contents_->setAutoFillBackground(false);
+    setWidget(contents_);
+    setWidgetResizable(false);
+    viewport()->setAutoFillBackground(false);
+    contents_->installEventFilter(this);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+TColor TScrollBox::Color() const {
+    if (parentColor_) {
+        if (QWidget* parent = parentWidget()) {
+            const QVariant value = parent->property("Color");
+            if (value.isValid()) return static_cast<TColor>(value.toInt());
+        }
+    }
+    return color_;
+}
+
+void TScrollBox::SetColor(TColor value) {
+    if (value == color_ && !parentColor_ && colorApplied_) return;
+    color_ = value;
+    colorApplied_ = true;
+    parentColor_ = false;
+    QPalette p = palette();
+    p.setColor(QPalette::Window, ColorToQColor(value));
+    setPalette(p);
+    setAutoFillBackground(true);
+}
+
+void TScrollBox::SetParentColor(bool value) {
+    if (value == parentColor_) return;
+    parentColor_ = value;
+    if (value) {
+        // Let the palette's window colour be inherited from the parent again.
+        setPalette(QPalette());
+        setAutoFillBackground(false);
+        colorApplied_ = false;
+    } else {
+        SetColor(color_);
+    }
+}
+
+void TScrollBox::SetAutoScroll(bool value) {
+    if (value == autoScroll_) return;
+    autoScroll_ = value;
+    const Qt::ScrollBarPolicy policy = value ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    setHorizontalScrollBarPolicy(policy);
+    setVerticalScrollBarPolicy(policy);
+    UpdateContents();
+}
+
+int TScrollBox::HorzPosition() const {
+    return horizontalScrollBar()->value();
+}
+void TScrollBox::SetHorzPosition(int value) {
+    horizontalScrollBar()->setValue(value);
+}
+int TScrollBox::VertPosition() const {
+    return verticalScrollBar()->value();
+}
+void TScrollBox::SetVertPosition(int value) {
+    verticalScrollBar()->setValue(value);
+}
+
+void TScrollBox::UpdateContents() {
+    if (updating_) return;
+    updating_ = true;
+    const QSize view = viewport()->size();
+    int right = 0, bottom = 0;
+    for (QObject* object : contents_->children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (child == nullptr || child->isWindow() || child->isHidden()) continue;
+        if (TAlignLayout::AlignOf(child) == alClient) continue;
+        right = std::max(right, child->geometry().right() + 1);
+        bottom = std::max(bottom, child->geometry().bottom() + 1);
+    }
+    QSize size = view;
+    if (autoScroll_) size = size.expandedTo(QSize(right, bottom));
+    contents_->resize(size);
+    for (QObject* object : contents_->children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (child == nullptr || child->isWindow() || child->isHidden()) continue;
+        if (TAlignLayout::AlignOf(child) == alClient) child->setGeometry(QRect(QPoint(0, 0), view));
+    }
+    updating_ = false;
+}
+
+void TScrollBox::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    UpdateContents();
+}
+
+bool TScrollBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == contents_) {
+        if (event->type() == QEvent::ChildAdded) {
+            auto* child = static_cast<QChildEvent*>(event)->child();
+            if (child->isWidgetType()) child->installEventFilter(this);
+        }
+    } else if (watched->parent() == contents_) {
+        switch (event->type()) {
+            case QEvent::Resize:
+            case QEvent::Move:
+            case QEvent::Show:
+            case QEvent::Hide:
+            case QEvent::DynamicPropertyChange:
+                UpdateContents();
+                break;
+            default:
+                break;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm
+
+TForm::TForm(const QString& name, QWidget* parent) : TControl<QWidget>(parent) {
+    setObjectName(name);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    TAlignLayout::Install(this);
+    SetFont(TFont());
+    SetColor(clBtnFace);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && now->window() == this && now != this) activeControl_ = now;
+    });
+}
+
+TForm::~TForm() {
+    RunDestroyHandlers();
+}
+
+void TForm::RunDestroyHandlers() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    emit Destroying();
+    FormDestroy();
+}
+
+QWidget* TForm::ActiveControl() const {
+    return activeControl_.data();
+}
+
+void TForm::SetActiveControl(QWidget* control) {
+    activeControl_ = control;
+    if (control != nullptr && isVisible()) control->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm::SetPopupMenu(TPopupMenu* menu) {
+    popupMenu_ = menu;
+    ::SetPopupMenu(this, menu);
+}
+
+void TForm::showEvent(QShowEvent* event) {
+    TControl<QWidget>::showEvent(event);
+    if (event->spontaneous()) return;
+    emit BeforeShow();
+    FormShow();
+    TAlignLayout::Realign(this);
+    if (activeControl_ != nullptr) activeControl_->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm::closeEvent(QCloseEvent* event) {
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    emit AfterCloseQuery();
+    event->accept();
+}

@@ -1,0 +1,94 @@
+#include "toolkit/Menus.h"
+
+#include <QAbstractScrollArea>
+#include <QVariant>
+
+namespace {
+const char* const kPopupProperty = "_velkaro_popup";
+}
+
+TMenuItem::TMenuItem(const QString& name, const QString& caption, QObject* parent)
+    : QAction(parent) {
+    setObjectName(name);
+    SetCaption(caption);
+    // Connected first, so the state is put back before any handler sees the click.
+    connect(this, &QAction::triggered, this, &TMenuItem::Triggered);
+}
+
+void TMenuItem::SetCaption(const QString& value) {
+    if (value == caption_ && !caption_.isNull()) return;
+    caption_ = value;
+    // A separator line shows no text of its own.
+    const bool separator = value == QLatin1String("-");
+    setText(separator ? QString() : value);
+    setSeparator(separator);
+}
+
+void TMenuItem::SetChecked(bool value) {
+    if (value == checked_ && isCheckable() == value) return;
+    checked_ = value;
+    // Only a checked item is checkable, so an unchecked one shows no empty box.
+    setCheckable(value);
+    QAction::setChecked(value);
+}
+
+void TMenuItem::SetEnabled(bool value) {
+    if (value == isEnabled()) return;
+    setEnabled(value);
+}
+
+void TMenuItem::Click() {
+    if (isEnabled() && !isSeparator()) trigger();
+}
+
+void TMenuItem::Triggered() {
+    // QAction toggles a checkable action before emitting triggered; put the mark back.
+    if (QAction::isChecked() != checked_) QAction::setChecked(checked_);
+    emit OnClick();
+}
+
+TPopupMenu::TPopupMenu(const QString& name, QWidget* parent) : QMenu(parent) {
+    setObjectName(name);
+}
+
+TMenuItem* TPopupMenu::Add(const QString& name, const QString& caption) {
+    auto* item = new TMenuItem(name, caption, this);
+    addAction(item);
+    items_.append(item);
+    return item;
+}
+
+TMenuItem* TPopupMenu::FindItem(const QString& name) const {
+    for (TMenuItem* item : items_)
+        if (item->objectName() == name) return item;
+    return nullptr;
+}
+
+void TPopupMenu::Popup(const QPoint& globalPos) {
+    if (items_.isEmpty()) return;
+    popup(globalPos);
+}
+
+void SetPopupMenu(QWidget* widget, TPopupMenu* menu) {
+    if (widget == nullptr) return;
+    QObject::disconnect(widget, &QWidget::customContextMenuRequested, nullptr, nullptr);
+    widget->setProperty(kPopupProperty, QVariant::fromValue(static_cast<QObject*>(menu)));
+    if (menu == nullptr) {
+        widget->setContextMenuPolicy(Qt::DefaultContextMenu);
+        return;
+    }
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(widget, &QWidget::customContextMenuRequested, menu,
+                     [widget, menu](const QPoint& pos) {
+                         // Scroll areas report the position in their viewport's coordinates.
+                         const QWidget* origin = widget;
+                         if (auto* area = qobject_cast<QAbstractScrollArea*>(widget))
+                             origin = area->viewport();
+                         menu->Popup(origin->mapToGlobal(pos));
+                     });
+}
+
+TPopupMenu* PopupMenuOf(const QWidget* widget) {
+    if (widget == nullptr) return nullptr;
+    return qobject_cast<TPopupMenu*>(widget->property(kPopupProperty).value<QObject*>());
+}
