@@ -1,0 +1,328 @@
+#pragma once
+// TKvFilelistView28: the file list of the browser pane. It shows either the mounted file systems
+// ("Drives") or the entries of one folder: sub-folders, a parent-folder row and the files that
+// match a ";"-separated list of wildcard masks and an attribute filter. Every row keeps its full
+// path and kind, so a click reports the full path (SelectedItem), a double-click or Enter opens
+// it, and the rows can be sorted by any column.
+//
+// The control is a frame holding two views on one model and one selection: a tree view for the
+// report style (columns with a header) and a list view for the list and icon styles.
+#include <QFrame>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "browse/Language.h"
+#include "toolkit/Controls.h"
+
+class QAbstractItemView;
+class QHeaderView;
+class QItemSelectionModel;
+class QKeyEvent;
+class QStackedLayout;
+class DirTreeComboLink;
+class TFileListModel;
+class TFileListTreeView;
+class TFileListListView;
+
+class TKvFilelistView28 : public TControl<QFrame> {
+    Q_OBJECT
+
+  public:
+    // Attribute filter members; the values are the attribute bits they stand for.
+    enum TFileAttr {
+        ftReadOnly = 0x01,
+        ftHidden = 0x02,
+        ftSystem = 0x04,
+        ftArchive = 0x20,
+        ftNormal = 0x80
+    };
+    Q_DECLARE_FLAGS(TFileType, TFileAttr)
+    Q_FLAG(TFileType)
+
+    enum TFileSize { fsKB, fsByte };
+    Q_ENUM(TFileSize)
+
+    enum TDtFormat {
+        df_MMddyyyy,
+        df_MMddyy,
+        df_ddMMyyyy,
+        df_ddMMyy_GB,
+        df_ddMMyy_DE,
+        df_ddMMyy_IT,
+        df_yyyyMMdd,
+        df_yyMMdd,
+        df_Customize
+    };
+    Q_ENUM(TDtFormat)
+
+    enum TTmFormat { tfLongFormat, tfShortFormat, tfCustomize };
+    Q_ENUM(TTmFormat)
+
+    enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
+    Q_ENUM(TViewStyle)
+
+  private:
+    Q_PROPERTY(QString About READ About WRITE SetAbout)
+    Q_PROPERTY(int ColWidth_Name READ ColWidth_Name WRITE SetColWidth_Name)
+    Q_PROPERTY(int ColWidth_Size READ ColWidth_Size WRITE SetColWidth_Size)
+    Q_PROPERTY(int ColWidth_Type READ ColWidth_Type WRITE SetColWidth_Type)
+    Q_PROPERTY(int ColWidth_Mod READ ColWidth_Mod WRITE SetColWidth_Mod)
+    Q_PROPERTY(int ColWidth_Attr READ ColWidth_Attr WRITE SetColWidth_Attr)
+    Q_PROPERTY(TDtFormat DateFormat READ DateFormat WRITE SetDateFormat)
+    Q_PROPERTY(QString Directory READ Directory WRITE SetDirectory)
+    Q_PROPERTY(qint64 DriveFreeSpace READ DriveFreeSpace)
+    Q_PROPERTY(bool DblClickToOpen READ DblClickToOpen WRITE SetDblClickToOpen)
+    Q_PROPERTY(TFileType FileType READ FileType WRITE SetFileType)
+    Q_PROPERTY(TFileSize FileSize READ FileSize WRITE SetFileSize)
+    Q_PROPERTY(bool HideFileExt READ HideFileExt WRITE SetHideFileExt)
+    Q_PROPERTY(VelkaroBrowse::TLanguage Language READ Language WRITE SetLanguage)
+    Q_PROPERTY(QString Mask READ Mask WRITE SetMask)
+    Q_PROPERTY(bool ParentDirEnabled READ ParentDirEnabled WRITE SetParentDirEnabled)
+    Q_PROPERTY(QString ParentDirCaption READ ParentDirCaption WRITE SetParentDirCaption)
+    Q_PROPERTY(bool PopUpMenuEnabled READ PopUpMenuEnabled WRITE SetPopUpMenuEnabled)
+    Q_PROPERTY(QString SelectedItem READ SelectedItem WRITE SetSelectedItem)
+    Q_PROPERTY(int SelectedNumber READ SelectedNumber)
+    Q_PROPERTY(qint64 SelectedSize READ SelectedSize)
+    Q_PROPERTY(bool ShowFolders READ ShowFolders WRITE SetShowFolders)
+    Q_PROPERTY(TTmFormat TimeFormat READ TimeFormat WRITE SetTimeFormat)
+    Q_PROPERTY(bool MultiSelect READ MultiSelect WRITE SetMultiSelect)
+    Q_PROPERTY(bool ReadOnly READ ReadOnly WRITE SetReadOnly)
+    Q_PROPERTY(bool HideSelection READ HideSelection WRITE SetHideSelection)
+    Q_PROPERTY(bool HotTrack READ HotTrack WRITE SetHotTrack)
+    Q_PROPERTY(TViewStyle ViewStyle READ ViewStyle WRITE SetViewStyle)
+    Q_PROPERTY(bool ShowColumnHeaders READ ShowColumnHeaders WRITE SetShowColumnHeaders)
+    Q_PROPERTY(bool TabStop READ TabStop WRITE SetTabStop)
+    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
+    Q_PROPERTY(int Width READ Width WRITE SetWidth)
+    Q_PROPERTY(int Height READ Height WRITE SetHeight)
+    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    Q_PROPERTY(TFont Font READ Font WRITE SetFont)
+    Q_PROPERTY(int Color READ Color WRITE SetColor)
+
+  public:
+    static inline const char* const AboutText = "Version 2.8.7.9";
+    static inline const char* const DrivesDirectory = "Drives";
+
+    explicit TKvFilelistView28(QWidget* parent = nullptr);
+    ~TKvFilelistView28() override;
+
+    // --- Published properties --------------------------------------------------------------
+    QString About() const { return QString::fromLatin1(AboutText); }
+    void SetAbout(const QString&) {}
+
+    int ColWidth_Name() const { return colWidth_[0]; }
+    void SetColWidth_Name(int value) { colWidth_[0] = value; }
+    int ColWidth_Size() const { return colWidth_[1]; }
+    void SetColWidth_Size(int value) { colWidth_[1] = value; }
+    int ColWidth_Type() const { return colWidth_[2]; }
+    void SetColWidth_Type(int value) { colWidth_[2] = value; }
+    int ColWidth_Mod() const { return colWidth_[3]; }
+    void SetColWidth_Mod(int value) { colWidth_[3] = value; }
+    int ColWidth_Attr() const { return colWidth_[4]; }
+    void SetColWidth_Attr(int value) { colWidth_[4] = value; }
+
+    TDtFormat DateFormat() const { return dateFormat_; }
+    void SetDateFormat(TDtFormat value);
+    TTmFormat TimeFormat() const { return timeFormat_; }
+    void SetTimeFormat(TTmFormat value);
+
+    QString Directory() const { return directory_; }
+    void SetDirectory(const QString& value);
+
+    // Free space, in units of 1024 bytes, of the file system that holds Directory (0 for the
+    // drive list or an unreadable folder).
+    qint64 DriveFreeSpace() const;
+
+    bool DblClickToOpen() const { return dblClickToOpen_; }
+    void SetDblClickToOpen(bool value) { dblClickToOpen_ = value; }
+
+    TFileType FileType() const { return fileType_; }
+    void SetFileType(TFileType value);
+
+    TFileSize FileSize() const { return fileSize_; }
+    void SetFileSize(TFileSize value) { fileSize_ = value; }
+
+    bool HideFileExt() const { return hideFileExt_; }
+    void SetHideFileExt(bool value) { hideFileExt_ = value; }
+
+    TLanguage Language() const { return language_; }
+    void SetLanguage(TLanguage value);
+
+    QString Mask() const { return mask_; }
+    void SetMask(const QString& value);
+
+    bool ParentDirEnabled() const { return parentDirEnabled_; }
+    void SetParentDirEnabled(bool value) { parentDirEnabled_ = value; }
+    QString ParentDirCaption() const { return parentDirCaption_; }
+    void SetParentDirCaption(const QString& value);
+
+    bool PopUpMenuEnabled() const { return popUpMenuEnabled_; }
+    void SetPopUpMenuEnabled(bool value);
+
+    QString SelectedItem() const { return selectedItem_; }
+    void SetSelectedItem(const QString& value) { selectedItem_ = value; }
+    // Number of selected rows, or of all rows when none is selected.
+    int SelectedNumber() const;
+    // Sum of the byte sizes of the selected rows.
+    qint64 SelectedSize() const;
+
+    bool ShowFolders() const { return showFolders_; }
+    void SetShowFolders(bool value);
+
+    bool MultiSelect() const { return multiSelect_; }
+    void SetMultiSelect(bool value);
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool value) { readOnly_ = value; }
+    bool HideSelection() const { return hideSelection_; }
+    void SetHideSelection(bool value) { hideSelection_ = value; }
+    bool HotTrack() const { return hotTrack_; }
+    void SetHotTrack(bool value);
+    TViewStyle ViewStyle() const { return viewStyle_; }
+    void SetViewStyle(TViewStyle value);
+    bool ShowColumnHeaders() const { return showColumnHeaders_; }
+    void SetShowColumnHeaders(bool value);
+    bool TabStop() const { return tabStop_; }
+    void SetTabStop(bool value);
+
+    // The linked drive-and-folder combo (not owned). Linking unlinks the previous combo and
+    // sets the new combo's FileList to this list; a destroyed combo unlinks itself.
+    DirTreeComboLink* DirTreeCombo() const { return dirTreeCombo_; }
+    void SetDirTreeCombo(DirTreeComboLink* combo);
+
+    // --- Operations ------------------------------------------------------------------------
+    // Re-reads Directory and refills the rows.
+    void RebuildList();
+    // Opens the first selected row: enters a folder or drive, goes up from the parent row,
+    // launches a file with the desktop's default application.
+    void OpenSelected();
+    // Shows the containing folder ("Drives" from the root folder) and selects the folder that
+    // was shown.
+    void GoToParent();
+    // The click action: reports the first selected row's path through SelectedItem,
+    // OnItemChange and OnClick. Does nothing when no row is selected.
+    void Click();
+    // The column-click rule: toggles the order on the sort column, or sorts by a new column in
+    // reversed order; then sorts. Nothing while the drives are shown.
+    void ColumnClick(int column);
+
+    // --- Rows --------------------------------------------------------------------------------
+    // Row kind tags.
+    static inline const char* const KindDir = "dir";
+    static inline const char* const KindFile = "file";
+    static inline const char* const KindDrive = "drv";
+
+    int ItemCount() const;
+    QString ItemCaption(int row) const;
+    int ItemImageIndex(int row) const;
+    // Sub-items: 0 to 3 the visible columns 2 to 5, 4 the full path, 5 the kind tag, 6 the
+    // modification sort key (folder rows only).
+    int ItemSubItemCount(int row) const;
+    QString ItemSubItem(int row, int index) const;
+    bool ItemSelected(int row) const;
+    void SetItemSelected(int row, bool selected);
+    bool ItemFocused(int row) const;
+    void SetItemFocused(int row);
+    void SelectAll();
+
+    // --- State (read-only) -------------------------------------------------------------------
+    int SortColumn() const { return sortColumn_; }
+    bool SortReverse() const { return sortReverse_; }
+    bool SortingEnabled() const { return sortingEnabled_; }
+    bool DriveColumnsInstalled() const { return driveColumns_; }
+    int ColumnCount() const;
+    QString ColumnCaption(int column) const;
+    int ColumnWidth(int column) const;
+    QString DatePattern() const { return datePattern_; }
+    QString TimePattern() const { return timePattern_; }
+    // Index of the parent-folder icon in the process-wide icon list.
+    int ParentImageIndex() const { return parentImgIdx_; }
+
+    // The view that shows the rows in the present style, and the report view's header.
+    QAbstractItemView* View() const;
+    QHeaderView* Header() const;
+
+    // Key handling shared by both views; returns true when the key must not reach the view's
+    // ordinary handling.
+    bool HandleKeyDown(QKeyEvent* event);
+    void HandleKeyUp(QKeyEvent* event);
+    void HandleDblClick();
+
+    // The per-user settings location of the parent icon index.
+    static inline const char* const ParentIconOrganization = "Morvath";
+    static inline const char* const ParentIconApplication = "KvFileExplorer";
+    static inline const char* const ParentIconValue = "ParentImgIdx";
+
+  signals:
+    void OnItemChange(QObject* Sender, const QString& SelectedItem);
+    void OnClick(QObject* Sender);
+    void OnDblClick(QObject* Sender);
+    void OnKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+
+  protected:
+    QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void InstallFolderColumns();
+    void InstallDriveColumns();
+    void ApplyColumnWidths();
+    void FillDrives();
+    void FillFolder();
+    void SortRows();
+    void UpdateSortIndicator();
+    void UpdateDatePattern();
+    void UpdateTimePattern();
+    void UpdateListGrid();
+    void EnsureParentIcon();
+    int FirstSelectedRow() const;
+    QList<int> SelectedRows() const;
+    bool IsDrivesDirectory(const QString& path) const;
+
+    std::unique_ptr<TFileListModel> model_;
+    QItemSelectionModel* selection_ = nullptr;
+    TFileListTreeView* tree_ = nullptr;
+    TFileListListView* list_ = nullptr;
+    QStackedLayout* stack_ = nullptr;
+
+    int colWidth_[5] = {165, 75, 95, 125, 40};
+    TDtFormat dateFormat_ = df_Customize;
+    TTmFormat timeFormat_ = tfShortFormat;
+    QString datePattern_;
+    QString timePattern_;
+    QString directory_ = QString::fromLatin1(DrivesDirectory);
+    bool dblClickToOpen_ = true;
+    TFileType fileType_ = TFileType(ftReadOnly | ftHidden | ftSystem | ftArchive);
+    TFileSize fileSize_ = fsKB;
+    bool hideFileExt_ = false;
+    TLanguage language_ = lnEnglish;
+    QString mask_ = QStringLiteral("*.*");
+    bool parentDirEnabled_ = true;
+    QString parentDirCaption_ = QStringLiteral(" Parent");
+    bool popUpMenuEnabled_ = true;
+    QString selectedItem_;
+    bool showFolders_ = true;
+    bool multiSelect_ = true;
+    bool readOnly_ = false;
+    bool hideSelection_ = false;
+    bool hotTrack_ = false;
+    TViewStyle viewStyle_ = vsReport;
+    bool showColumnHeaders_ = true;
+    bool tabStop_ = true;
+
+    DirTreeComboLink* dirTreeCombo_ = nullptr;
+    QMetaObject::Connection comboDestroyed_;
+
+    int sortColumn_ = 0;
+    bool sortReverse_ = true;
+    bool sortingEnabled_ = false;
+    bool driveColumns_ = false;
+    bool columnsInstalled_ = false;
+    int parentImgIdx_ = -1;
+    bool filling_ = false;
+    bool windowCreated_ = false;
+    bool constructed_ = false;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(TKvFilelistView28::TFileType)

@@ -1,0 +1,694 @@
+// The file list: filling by masks and attributes, sorting, navigation, clicks and keys.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMetaProperty>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "browse/DirTreeComboLink.h"
+#include "browse/KvFilelistView28.h"
+#include "browse/ShellHelpers.h"
+
+namespace {
+
+using List = TKvFilelistView28;
+
+class FakeCombo : public QObject, public DirTreeComboLink {
+  public:
+    QObject* LinkObject() override { return this; }
+    void SetFileList(TKvFilelistView28* list) override { fileList = list; }
+    void SelectFolder(const QString& path) override { calls << "SelectFolder " + path; }
+    void ReloadTree() override { calls << "ReloadTree"; }
+    QString SelectedPath() const override { return selected; }
+    bool IsDropDownOpen() const override { return open; }
+    void ToggleDropDown() override {
+        open = !open;
+        calls << "Toggle";
+    }
+    void CloseDropDown() override {
+        open = false;
+        calls << "Close";
+    }
+
+    TKvFilelistView28* fileList = nullptr;
+    QStringList calls;
+    QString selected = "/sel/";
+    bool open = false;
+};
+
+class FilelistViewTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // Keep the per-user parent icon setting out of the real configuration folder.
+        settingsDir_ = new QTemporaryDir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_->path());
+    }
+    static void TearDownTestSuite() {
+        delete settingsDir_;
+        settingsDir_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        root_ = AddSlash(tmp_.path());
+        oldCurrent_ = QDir::currentPath();
+        SetMessageHook([this](TMsgKind, const QString& text) {
+            messages_ << text;
+            return false;
+        });
+    }
+    void TearDown() override {
+        SetMessageHook(nullptr);
+        QDir::setCurrent(oldCurrent_);
+    }
+
+    QString MakeFile(const QString& name, qint64 size = 0) {
+        const QString path = root_ + name;
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+        if (size > 0) f.write(QByteArray(static_cast<int>(size), 'x'));
+        return path;
+    }
+    QString MakeFolder(const QString& name) {
+        EXPECT_TRUE(QDir().mkpath(root_ + name));
+        return AddSlash(root_ + name);
+    }
+
+    std::unique_ptr<List> MakeList() {
+        auto list = std::make_unique<List>();
+        list->resize(700, 500);
+        list->show();
+        QApplication::processEvents();
+        return list;
+    }
+
+    static QStringList Captions(const List& list) {
+        QStringList captions;
+        for (int i = 0; i < list.ItemCount(); ++i)
+            captions << list.ItemCaption(i);
+        return captions;
+    }
+    static int RowOf(const List& list, const QString& caption) {
+        for (int i = 0; i < list.ItemCount(); ++i)
+            if (list.ItemCaption(i) == caption) return i;
+        return -1;
+    }
+    static QModelIndex IndexOf(List& list, int row) { return list.View()->model()->index(row, 0); }
+
+    static void Mouse(QWidget* target, QEvent::Type type, QPoint pos) {
+        const Qt::MouseButtons buttons =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, pos, target->mapToGlobal(pos), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+    static void ClickRow(List& list, int row, bool doubleClick = false) {
+        QAbstractItemView* view = list.View();
+        view->scrollTo(IndexOf(list, row));
+        const QPoint pos = view->visualRect(IndexOf(list, row)).center();
+        Mouse(view->viewport(), QEvent::MouseButtonPress, pos);
+        Mouse(view->viewport(), QEvent::MouseButtonRelease, pos);
+        if (!doubleClick) return;
+        Mouse(view->viewport(), QEvent::MouseButtonDblClick, pos);
+        Mouse(view->viewport(), QEvent::MouseButtonRelease, pos);
+    }
+    static void Key(List& list, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+                    bool release = true) {
+        QKeyEvent press(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(list.View(), &press);
+        if (!release) return;
+        QKeyEvent up(QEvent::KeyRelease, key, mods);
+        QApplication::sendEvent(list.View(), &up);
+    }
+    static void SelectRow(List& list, int row) {
+        list.View()->selectionModel()->setCurrentIndex(
+            IndexOf(list, row), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    static inline QTemporaryDir* settingsDir_ = nullptr;
+    QTemporaryDir tmp_;
+    QString root_;
+    QString oldCurrent_;
+    QStringList messages_;
+};
+
+// --- Filling ---------------------------------------------------------------------------------
+
+TEST_F(FilelistViewTest, MasksAreCutAtSemicolonsOnlyTrimmedAtTheEnds) {
+    for (const char* name : {"a.txt", "b.TXT", "c.ini", " d.txt", "noext", "e.jpg"})
+        MakeFile(name);
+    MakeFolder("sub");
+    auto list = MakeList();
+    list->SetDirectory(root_);
+
+    // "*.*" lists every file, also one without a dot, plus folders and the parent row.
+    EXPECT_EQ(list->ItemCount(), 8);
+    EXPECT_EQ(list->ItemCaption(0), " Parent");
+    EXPECT_EQ(list->ItemCaption(1), "sub");
+
+    // Two patterns matching the same files list them twice (letter case ignored).
+    list->SetMask("*.txt;*.TXT");
+    EXPECT_EQ(list->ItemCount(), 2 + 6);
+    EXPECT_EQ(Captions(*list).count("b.TXT"), 2);
+
+    // A blank after ";" belongs to the pattern.
+    list->SetMask("*.ini; *.txt");
+    QStringList files = Captions(*list).mid(2);
+    files.sort();
+    EXPECT_EQ(files, QStringList({" d.txt", "c.ini"}));
+
+    list->SetMask("   ");
+    EXPECT_EQ(list->ItemCount(), 8);
+    list->SetMask("  *.jpg  ");
+    EXPECT_EQ(Captions(*list).mid(2), QStringList({"e.jpg"}));
+    list->SetMask("?.ini;");
+    EXPECT_EQ(Captions(*list).mid(2), QStringList({"c.ini"}));
+    list->SetMask(";;");
+    EXPECT_EQ(list->ItemCount(), 2);
+
+    // An unchanged mask does not refill; RebuildList does.
+    MakeFile("f.ini");
+    list->SetMask(";;");
+    EXPECT_EQ(list->ItemCount(), 2);
+    list->SetMask("*.ini");
+    EXPECT_EQ(list->ItemCount(), 4);
+
+    // Without folders there is no parent row either.
+    list->SetShowFolders(false);
+    EXPECT_EQ(Captions(*list), QStringList({"c.ini", "f.ini"}));
+}
+
+TEST_F(FilelistViewTest, AttributeFilterHidesHiddenSystemAndReadOnlyEntries) {
+    MakeFile("plain.txt", 10);
+    MakeFile(".hid");
+    MakeFolder(".hdir");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root_ + "pipe").constData(), 0644), 0);
+    auto list = MakeList();
+    list->SetDirectory(root_);
+    ASSERT_NE(RowOf(*list, ".hid"), -1);
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, ".hid"), 3), "AH");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "pipe"), 3), "S");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, ".hdir"), 3), "H");
+
+    list->SetFileType(List::TFileType(List::ftReadOnly | List::ftSystem | List::ftArchive));
+    EXPECT_EQ(RowOf(*list, ".hid"), -1);
+    EXPECT_EQ(RowOf(*list, ".hdir"), -1);
+    EXPECT_EQ(RowOf(*list, " Parent"), 0);  // ".." is not a hidden name
+    EXPECT_NE(RowOf(*list, "pipe"), -1);
+
+    list->SetFileType(List::TFileType(List::ftReadOnly | List::ftHidden));
+    EXPECT_EQ(RowOf(*list, "pipe"), -1);
+    EXPECT_NE(RowOf(*list, "plain.txt"), -1);  // ftArchive filters nothing
+
+    // The settings store sets the filter by its identifiers.
+    const QMetaProperty prop =
+        list->metaObject()->property(list->metaObject()->indexOfProperty("FileType"));
+    ASSERT_TRUE(prop.isFlagType());
+    bool ok = false;
+    const int value = prop.enumerator().keysToValue("ftHidden|ftSystem", &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_TRUE(prop.write(list.get(), value));
+    EXPECT_EQ(list->FileType(), List::TFileType(List::ftHidden | List::ftSystem));
+
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+    ::chmod(QFile::encodeName(root_ + "plain.txt").constData(), 0444);
+    list->SetFileType(List::TFileType(List::ftReadOnly | List::ftHidden | List::ftSystem));
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "plain.txt"), 3), "AR");
+    list->SetFileType(List::TFileType(List::ftHidden | List::ftSystem));
+    EXPECT_EQ(RowOf(*list, "plain.txt"), -1);
+}
+
+TEST_F(FilelistViewTest, RowsCarrySizesPathsKindsAndTimes) {
+    for (qint64 size : {0, 1, 1023, 2047})
+        MakeFile(QString("s%1").arg(size), size);
+    MakeFolder("dir");
+    // A sparse file beyond the 32-bit range.
+    const QString big = MakeFile("big.bin");
+    ASSERT_EQ(::truncate(QFile::encodeName(big).constData(), 3221225472LL), 0);
+    QFile stamp(MakeFile("stamp.txt"));
+    const QDateTime when(QDate(2020, 1, 2), QTime(12, 30, 45), QTimeZone::utc());
+    ASSERT_TRUE(stamp.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(stamp.setFileTime(when, QFileDevice::FileModificationTime));
+    stamp.close();
+
+    auto list = MakeList();
+    list->SetDateFormat(List::df_yyyyMMdd);
+    list->SetDirectory(root_);
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s0"), 0), "0 KB");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s1"), 0), "1 KB");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s1023"), 0), "1 KB");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s2047"), 0), "1 KB");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "big.bin"), 0), "3145728 KB");
+    const int dir = RowOf(*list, "dir");
+    EXPECT_EQ(list->ItemSubItem(dir, 0), " ");
+    EXPECT_EQ(list->ItemSubItem(dir, 4), root_ + "dir");
+    EXPECT_EQ(list->ItemSubItem(dir, 5), "dir");
+    EXPECT_EQ(list->ItemSubItemCount(dir), 7);
+
+    const int s = RowOf(*list, "stamp.txt");
+    EXPECT_EQ(list->ItemSubItem(s, 4), root_ + "stamp.txt");
+    EXPECT_EQ(list->ItemSubItem(s, 5), "file");
+    EXPECT_EQ(list->ItemSubItem(s, 6), QString::number(FileTimeFromDateTime(when)));
+    EXPECT_TRUE(list->ItemSubItem(s, 2).startsWith(when.toLocalTime().toString("yyyy-MM-dd ")))
+        << list->ItemSubItem(s, 2).toStdString();
+    EXPECT_EQ(list->ItemSubItem(s, 3), "A");
+
+    // The parent row: blanks in the visible columns, the folder followed by "..".
+    EXPECT_EQ(list->ItemCaption(0), " Parent");
+    EXPECT_EQ(list->ItemSubItem(0, 0), " ");
+    EXPECT_EQ(list->ItemSubItem(0, 1), " ");
+    EXPECT_EQ(list->ItemSubItem(0, 4), root_ + "..");
+    EXPECT_EQ(list->ItemSubItem(0, 5), "dir");
+    EXPECT_EQ(list->ItemImageIndex(0), list->ParentImageIndex());
+
+    // Byte sizes with fsByte from the next fill on; formats change only with a fill.
+    list->SetFileSize(List::fsByte);
+    list->SetTimeFormat(List::tfCustomize);
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s1023"), 0), "1 KB");
+    list->RebuildList();
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "s1023"), 0), "1023");
+    EXPECT_EQ(list->ItemSubItem(RowOf(*list, "big.bin"), 0), "3221225472");
+    EXPECT_TRUE(list->TimePattern().endsWith(" AM/PM"));
+    const QString modified = list->ItemSubItem(RowOf(*list, "stamp.txt"), 2);
+    EXPECT_TRUE(modified.endsWith("AM") || modified.endsWith("PM")) << modified.toStdString();
+    list->SelectAll();
+    EXPECT_EQ(list->SelectedNumber(), list->ItemCount());
+    EXPECT_EQ(list->SelectedSize(), 3221225472LL + 1 + 1023 + 2047);
+}
+
+TEST_F(FilelistViewTest, HideFileExtShortensCaptionsAndEmptyCaptionsDoNotOpen) {
+    MakeFile("a.b.txt");
+    MakeFolder(".cfg");
+    auto list = MakeList();
+    list->SetHideFileExt(true);
+    list->SetDirectory(root_);
+    EXPECT_NE(RowOf(*list, "a.b"), -1);
+    const int empty = RowOf(*list, "");
+    ASSERT_NE(empty, -1);
+    EXPECT_EQ(list->ItemSubItem(empty, 4), root_ + ".cfg");
+    ClickRow(*list, empty, true);
+    EXPECT_EQ(list->Directory(), root_);
+}
+
+// --- Directory -------------------------------------------------------------------------------
+
+TEST_F(FilelistViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
+    MakeFile("x.txt");
+    auto list = MakeList();
+    EXPECT_EQ(list->Directory(), "Drives");
+    list->SetDirectory(DropSlash(root_));
+    EXPECT_EQ(list->Directory(), root_);
+    EXPECT_EQ(AddSlash(QDir::currentPath()), root_);
+    EXPECT_FALSE(list->DriveColumnsInstalled());
+    const int rows = list->ItemCount();
+
+    MakeFile("y.txt");
+    list->SetDirectory(root_);
+    EXPECT_EQ(list->ItemCount(), rows);  // same path: no refill
+    list->SetDirectory(root_ + "missing");
+    list->SetDirectory(root_ + "x.txt");
+    list->SetDirectory("");
+    EXPECT_EQ(list->Directory(), root_);
+    EXPECT_EQ(list->ItemCount(), rows);
+
+    list->SetDirectory("drives");
+    EXPECT_EQ(list->Directory(), "drives");
+    EXPECT_TRUE(list->DriveColumnsInstalled());
+    list->SetDirectory("DRIVES");
+    EXPECT_EQ(list->Directory(), "drives");
+}
+
+TEST_F(FilelistViewTest, UnreadableFolderGivesEmptyListWithFolderColumns) {
+    const QString gone = MakeFolder("gone");
+    MakeFile("gone/file.txt");
+    auto list = MakeList();
+    list->SetDirectory("Drives");
+    list->SetDirectory(gone);
+    ASSERT_GT(list->ItemCount(), 0);
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    list->RebuildList();
+    EXPECT_EQ(list->ItemCount(), 0);
+    EXPECT_FALSE(list->DriveColumnsInstalled());
+    EXPECT_EQ(list->ColumnCaption(1), "Size");
+
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    const QString locked = MakeFolder("locked");
+    MakeFile("locked/file.txt");
+    ::chmod(QFile::encodeName(locked).constData(), 0);
+    list->SetDirectory("Drives");
+    list->SetDirectory(locked);
+    EXPECT_EQ(list->ItemCount(), 0);
+    EXPECT_EQ(list->ColumnCaption(1), "Size");
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+}
+
+TEST_F(FilelistViewTest, DriveListShowsMountPointsWithDriveColumns) {
+    auto list = MakeList();
+    list->RebuildList();  // Directory is "Drives" from the start
+    ASSERT_TRUE(list->DriveColumnsInstalled());
+    EXPECT_FALSE(list->SortingEnabled());
+    EXPECT_EQ(list->ColumnCaption(2), "Disk Size");
+    EXPECT_EQ(list->ColumnCaption(3), "Free Space");
+    EXPECT_EQ(list->ColumnWidth(0), 160);
+    int rootRow = -1;
+    for (int i = 0; i < list->ItemCount(); ++i) {
+        EXPECT_EQ(list->ItemSubItemCount(i), 6);
+        EXPECT_EQ(list->ItemSubItem(i, 5), "drv");
+        EXPECT_TRUE(list->ItemSubItem(i, 2).endsWith(" Mb"));
+        if (list->ItemSubItem(i, 4) == "/") rootRow = i;
+    }
+    ASSERT_NE(rootRow, -1);
+    EXPECT_TRUE(list->ItemCaption(rootRow).startsWith(" (/)  "));
+
+    // Opening the root row shows "/" without a parent row; Backspace returns to the drives.
+    SelectRow(*list, rootRow);
+    Key(*list, Qt::Key_Return);
+    EXPECT_EQ(list->Directory(), "/");
+    EXPECT_FALSE(list->DriveColumnsInstalled());
+    EXPECT_EQ(RowOf(*list, " Parent"), -1);
+    Key(*list, Qt::Key_Backspace);
+    EXPECT_EQ(list->Directory(), "Drives");
+    const int rows = list->ItemCount();
+    Key(*list, Qt::Key_Backspace);
+    EXPECT_EQ(list->Directory(), "Drives");
+    EXPECT_EQ(list->ItemCount(), rows);
+}
+
+// --- Sorting ---------------------------------------------------------------------------------
+
+TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
+    const QString one = MakeFolder("one");
+    MakeFolder("one/Bdir");
+    MakeFolder("one/adir");
+    MakeFile("one/b.txt", 5000);
+    MakeFile("one/a.txt", 10);
+    const QString two = MakeFolder("two");
+    MakeFolder("two/x");
+    MakeFolder("two/y");
+    MakeFile("two/p.txt");
+    MakeFile("two/q.txt");
+
+    auto list = MakeList();
+    list->SetDirectory(one);
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "adir", "Bdir", "a.txt", "b.txt"}));
+    EXPECT_EQ(list->SortColumn(), 0);
+    EXPECT_FALSE(list->SortReverse());
+
+    list->ColumnClick(1);  // Size, reversed: files first, largest first, parent still first
+    EXPECT_TRUE(list->SortReverse());
+    EXPECT_EQ(Captions(*list).first(), " Parent");
+    EXPECT_EQ(Captions(*list).mid(1, 2), QStringList({"b.txt", "a.txt"}));
+    list->ColumnClick(1);
+    EXPECT_FALSE(list->SortReverse());
+    EXPECT_EQ(Captions(*list).mid(3), QStringList({"a.txt", "b.txt"}));
+
+    // Another folder after Size twice: by name descending, files before folders.
+    list->SetDirectory(two);
+    EXPECT_EQ(list->SortColumn(), 0);
+    EXPECT_TRUE(list->SortReverse());
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "q.txt", "p.txt", "y", "x"}));
+    list->ColumnClick(0);
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "x", "y", "p.txt", "q.txt"}));
+
+    // Selection follows its row through a sort.
+    SelectRow(*list, RowOf(*list, "p.txt"));
+    list->ColumnClick(0);
+    EXPECT_TRUE(list->ItemSelected(RowOf(*list, "p.txt")));
+    EXPECT_FALSE(list->ItemSelected(RowOf(*list, "q.txt")));
+}
+
+TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
+    const QString base = MakeFolder("m");
+    int day = 1;
+    for (const char* name : {"old", "mid", "new"}) {
+        MakeFolder(QString("m/") + name);
+        struct timespec times[2] = {{0, UTIME_OMIT}, {1609462800 + 86400 * day++, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(base + name).constData(), times, 0), 0);
+    }
+    auto list = MakeList();
+    list->SetDirectory(base);
+    QHeaderView* header = list->Header();
+    const QPoint pos(header->sectionViewportPosition(3) + 5, header->height() / 2);
+    Mouse(header->viewport(), QEvent::MouseButtonPress, pos);
+    Mouse(header->viewport(), QEvent::MouseButtonRelease, pos);
+    EXPECT_EQ(list->SortColumn(), 3);
+    EXPECT_TRUE(list->SortReverse());
+    EXPECT_EQ(header->sortIndicatorSection(), 3);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "new", "mid", "old"}));
+    Mouse(header->viewport(), QEvent::MouseButtonPress, pos);
+    Mouse(header->viewport(), QEvent::MouseButtonRelease, pos);
+    EXPECT_FALSE(list->SortReverse());
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    // Unreversed, the parent row takes its place by its own time (the folder was just made).
+    EXPECT_EQ(Captions(*list), QStringList({"old", "mid", "new", " Parent"}));
+
+    // No sorting in the drive list.
+    list->SetDirectory("Drives");
+    list->ColumnClick(1);
+    EXPECT_EQ(list->SortColumn(), 3);
+    EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+// --- Clicks, keys and navigation -------------------------------------------------------------
+
+TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
+    MakeFile("a.txt");
+    MakeFile("b.txt");
+    MakeFile("c.txt");
+    auto list = MakeList();
+    QStringList events;
+    QObject::connect(list.get(), &List::OnItemChange, [&](QObject* sender, const QString& path) {
+        EXPECT_EQ(sender, list.get());
+        events << "change " + path;
+    });
+    QObject::connect(list.get(), &List::OnClick, [&](QObject*) { events << "click"; });
+    list->SetDirectory(root_);
+
+    // After a fill the first row has the focus but is not selected.
+    EXPECT_TRUE(list->ItemFocused(0));
+    EXPECT_FALSE(list->ItemSelected(0));
+
+    ClickRow(*list, RowOf(*list, "b.txt"));
+    EXPECT_EQ(events, QStringList({"change " + root_ + "b.txt", "click"}));
+    EXPECT_EQ(list->SelectedItem(), root_ + "b.txt");
+
+    // Releasing Down reports the next row; an auto-repeat release does not.
+    events.clear();
+    Key(*list, Qt::Key_Down);
+    EXPECT_EQ(events, QStringList({"change " + root_ + "c.txt", "click"}));
+    events.clear();
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(list->View(), &repeat);
+    Key(*list, Qt::Key_End);
+    EXPECT_TRUE(events.isEmpty());
+
+    // The parent row reports the folder followed by "..".
+    ClickRow(*list, 0);
+    EXPECT_EQ(list->SelectedItem(), root_ + "..");
+
+    // Without a selected row nothing is reported; SelectedItem is just stored.
+    list->View()->selectionModel()->clearSelection();
+    events.clear();
+    list->Click();
+    Key(*list, Qt::Key_Up, Qt::NoModifier, false);
+    list->View()->selectionModel()->clearSelection();
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(list->View(), &up);
+    EXPECT_TRUE(events.isEmpty());
+    list->SetSelectedItem("anything");
+    EXPECT_EQ(list->SelectedItem(), "anything");
+    EXPECT_EQ(list->SelectedNumber(), list->ItemCount());
+}
+
+TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {
+    const QString sub = MakeFolder("sub");
+    const QString inner = MakeFolder("sub/inner");
+    MakeFile("sub/inner/f.txt");
+    auto list = MakeList();
+    FakeCombo combo;
+    list->SetDirTreeCombo(&combo);
+    list->SetDirectory(sub);
+
+    SelectRow(*list, RowOf(*list, "inner"));
+    Key(*list, Qt::Key_Return);
+    EXPECT_EQ(list->Directory(), inner);
+    EXPECT_EQ(combo.calls.last(), "SelectFolder " + inner);
+
+    // Backspace goes up and selects the folder it came from.
+    QStringList changes;
+    QObject::connect(list.get(), &List::OnItemChange,
+                     [&](QObject*, const QString& path) { changes << path; });
+    Key(*list, Qt::Key_Backspace);
+    EXPECT_EQ(list->Directory(), sub);
+    EXPECT_EQ(combo.calls.last(), "SelectFolder " + sub);
+    const int innerRow = RowOf(*list, "inner");
+    EXPECT_TRUE(list->ItemSelected(innerRow));
+    EXPECT_TRUE(list->ItemFocused(innerRow));
+    EXPECT_EQ(list->SelectedItem(), root_ + "sub/inner");
+    EXPECT_EQ(changes, QStringList({root_ + "sub/inner"}));
+
+    // Double-click opens a folder, and the parent row goes up.
+    ClickRow(*list, innerRow, true);
+    EXPECT_EQ(list->Directory(), inner);
+    ClickRow(*list, 0, true);
+    EXPECT_EQ(list->Directory(), sub);
+
+    // Without DblClickToOpen only the parent row navigates; other rows fire OnDblClick.
+    list->SetDblClickToOpen(false);
+    int dbl = 0;
+    QObject::connect(list.get(), &List::OnDblClick, [&](QObject*) { ++dbl; });
+    ClickRow(*list, RowOf(*list, "inner"), true);
+    EXPECT_EQ(list->Directory(), sub);
+    EXPECT_EQ(dbl, 1);
+    ClickRow(*list, 0, true);
+    EXPECT_EQ(list->Directory(), root_);
+    EXPECT_EQ(dbl, 1);
+
+    // Ctrl+O opens like Enter.
+    SelectRow(*list, RowOf(*list, "sub"));
+    Key(*list, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(list->Directory(), sub);
+}
+
+TEST_F(FilelistViewTest, ComboLinkKeysAndUnlinking) {
+    MakeFile("a.txt");
+    auto list = MakeList();
+    list->SetDirectory(root_);
+    QList<int> keys;
+    QObject::connect(list.get(), &List::OnKeyDown,
+                     [&](QObject*, int key, Qt::KeyboardModifiers) { keys << key; });
+
+    // Without a combo Esc and F4 are swallowed.
+    Key(*list, Qt::Key_Escape);
+    Key(*list, Qt::Key_F4);
+    EXPECT_TRUE(keys.isEmpty());
+
+    auto combo = std::make_unique<FakeCombo>();
+    list->SetDirTreeCombo(combo.get());
+    EXPECT_EQ(combo->fileList, list.get());
+    Key(*list, Qt::Key_F4);
+    EXPECT_TRUE(combo->open);
+    Key(*list, Qt::Key_Escape);
+    EXPECT_FALSE(combo->open);
+    EXPECT_EQ(keys, QList<int>({Qt::Key_F4, Qt::Key_Escape}));
+
+    combo->calls.clear();
+    MakeFile("b.txt");
+    const int before = list->ItemCount();
+    Key(*list, Qt::Key_F5);
+    EXPECT_EQ(list->ItemCount(), before + 1);
+    EXPECT_EQ(combo->calls, QStringList({"ReloadTree", "SelectFolder /sel/"}));
+
+    // Ctrl+A selects every row of a multi-selection list.
+    Key(*list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(list->SelectedNumber(), list->ItemCount());
+    EXPECT_TRUE(list->ItemSelected(0));
+
+    // Linking another combo unlinks the first; a destroyed combo unlinks itself.
+    FakeCombo other;
+    list->SetDirTreeCombo(&other);
+    EXPECT_EQ(combo->fileList, nullptr);
+    EXPECT_EQ(other.fileList, list.get());
+    list->SetDirTreeCombo(combo.get());
+    combo.reset();
+    EXPECT_EQ(list->DirTreeCombo(), nullptr);
+    Key(*list, Qt::Key_F5);  // no dangling combo
+}
+
+// --- Properties ------------------------------------------------------------------------------
+
+TEST_F(FilelistViewTest, PropertiesAndParentIcon) {
+    auto list = MakeList();
+    EXPECT_EQ(list->property("About").toString(), "Version 2.8.7.9");
+    list->setProperty("About", "other");
+    EXPECT_EQ(list->About(), "Version 2.8.7.9");
+
+    list->SetParentDirCaption("  Up  ");
+    EXPECT_EQ(list->ParentDirCaption(), " Up");
+    list->SetParentDirCaption("UP");
+    EXPECT_EQ(list->ParentDirCaption(), " Up");
+
+    // The settings store sets published properties by name.
+    EXPECT_TRUE(list->setProperty("ShowFolders", false));
+    EXPECT_FALSE(list->ShowFolders());
+    EXPECT_TRUE(list->setProperty("Directory", root_));
+    EXPECT_EQ(list->Directory(), root_);
+
+    // Column widths reach the folder columns when they are next installed.
+    list->SetColWidth_Name(150);
+    list->SetColWidth_Size(0);
+    EXPECT_EQ(list->ColumnWidth(0), 165);
+    list->SetDirectory("Drives");
+    list->SetDirectory(root_);
+    EXPECT_EQ(list->ColumnWidth(0), 150);
+    EXPECT_EQ(list->ColumnWidth(1), 0);
+
+    // Captions follow the language.
+    list->SetLanguage(lnGerman);
+    EXPECT_EQ(list->ColumnCaption(0), "Dateiname");
+    EXPECT_EQ(list->ColumnCaption(3), "Geändert am");
+    list->SetLanguage(lnEnglish);
+    EXPECT_EQ(list->ColumnCaption(0), "Name");
+
+    // A right click on the rows reaches the menu the owner set on the list.
+    int menuRequests = 0;
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(list.get(), &QWidget::customContextMenuRequested,
+                     [&](const QPoint&) { ++menuRequests; });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                list->View()->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(list->View()->viewport(), &menuEvent);
+    EXPECT_EQ(menuRequests, 1);
+
+    // The parent icon index is kept per user and reused while its picture matches.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Morvath", "KvFileExplorer");
+    EXPECT_EQ(settings.value("ParentImgIdx").toInt(), list->ParentImageIndex());
+    const int icons = TSystemImageList::Instance().Count();
+    List second;
+    EXPECT_EQ(second.ParentImageIndex(), list->ParentImageIndex());
+    EXPECT_EQ(TSystemImageList::Instance().Count(), icons);
+}
+
+TEST_F(FilelistViewTest, ListStyleLaysOutNameColumnWideItems) {
+    for (int i = 0; i < 50; ++i)
+        MakeFile(QString("file%1.txt").arg(i));
+    auto list = std::make_unique<List>();
+    list->SetViewStyle(List::vsList);
+    list->SetShowColumnHeaders(false);
+    list->SetMultiSelect(false);
+    list->SetColWidth_Name(150);
+    list->resize(400, 200);
+    list->show();
+    QApplication::processEvents();
+    list->SetDirectory(root_);
+    QApplication::processEvents();
+    EXPECT_EQ(list->View()->visualRect(IndexOf(*list, 3)).width(), 150);
+    // Rows flow top to bottom, then into the next column.
+    const QRect first = list->View()->visualRect(IndexOf(*list, 0));
+    const QRect second = list->View()->visualRect(IndexOf(*list, 1));
+    EXPECT_EQ(first.x(), second.x());
+    EXPECT_GT(second.y(), first.y());
+
+    ClickRow(*list, 5);
+    ClickRow(*list, 7);
+    EXPECT_EQ(list->SelectedNumber(), 1);
+    EXPECT_EQ(list->SelectedItem(), list->ItemSubItem(7, 4));
+}
+
+}  // namespace
