@@ -1,0 +1,307 @@
+#include "display/ProImage.h"
+
+#include <QCoreApplication>
+#include <QDynamicPropertyChangeEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QTimer>
+#include <exception>
+
+#include "display/BitmapToImage.h"
+#include "imaging/formats/JPEGImage.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+// Whether the graphic may let the background show through its own pixels. Graphics whose pixels
+// are not known here count as see-through, so the control never claims to paint what it cannot.
+bool MayShowThrough(const TGraphic& graphic) {
+    if (graphic.Transparent()) return true;
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(&graphic))
+        return BitmapMayHaveAlpha(*bitmap);
+    return dynamic_cast<const TJPEGImage*>(&graphic) == nullptr;
+}
+
+// Restores a flag when the scope ends, also when it is left by an exception.
+class TFlagRestore {
+  public:
+    TFlagRestore(bool& flag, bool value) : flag_(flag), saved_(flag) { flag_ = value; }
+    ~TFlagRestore() { flag_ = saved_; }
+    TFlagRestore(const TFlagRestore&) = delete;
+    TFlagRestore& operator=(const TFlagRestore&) = delete;
+
+  private:
+    bool& flag_;
+    bool saved_;
+};
+
+}  // namespace
+
+TProImage::TProImage(const QString& name, QWidget* parent)
+    : TControl<QWidget>(parent), picture_(std::make_unique<TPicture>()) {
+    setObjectName(name);
+    resize(105, 105);
+    picture_->OnChange = [this](TPicture*) { HolderChanged(); };
+    picture_->OnProgress = [this](TGraphic* sender, TProgressStage stage, uint8_t percent,
+                                  bool redrawNow, const TRect& rect, const std::string& msg) {
+        Progress(sender, stage, percent, redrawNow, rect, msg);
+    };
+}
+
+TProImage::~TProImage() {
+    picture_->OnChange = nullptr;
+    picture_->OnProgress = nullptr;
+}
+
+void TProImage::SetPicture(const TPicture* value) {
+    if (value == nullptr)
+        picture_->SetGraphic(nullptr);
+    else
+        picture_->Assign(*value);
+}
+
+void TProImage::SetAutoSize(bool value) {
+    autoSize_ = value;
+    PictureChanged();
+}
+
+void TProImage::SetStretch(bool value) {
+    if (value == stretch_) return;
+    stretch_ = value;
+    PictureChanged();
+}
+
+void TProImage::SetCenter(bool value) {
+    if (value == center_) return;
+    center_ = value;
+    PictureChanged();
+}
+
+void TProImage::SetTiled(bool value) {
+    if (value == tiled_) return;
+    tiled_ = value;
+    PictureChanged();
+}
+
+void TProImage::SetTransparent(bool value) {
+    if (value == transparent_) return;
+    transparent_ = value;
+    PictureChanged();
+}
+
+void TProImage::SetAlign(TAlign value) {
+    if (value == Align()) return;
+    TControl<QWidget>::SetAlign(value);
+    // A scroll box keeps aligned children in step when they report a property change.
+    QDynamicPropertyChangeEvent changed("Align");
+    QCoreApplication::sendEvent(this, &changed);
+}
+
+QRect TProImage::PictureRect() const {
+    if (stretch_) return rect();
+    const int pw = picture_->Width(), ph = picture_->Height();
+    if (center_) return QRect((width() - pw) / 2, (height() - ph) / 2, pw, ph);
+    return QRect(0, 0, pw, ph);
+}
+
+std::vector<TRGBQuad> TProImage::GetPalette() const {
+    const TGraphic* graphic = picture_->Graphic();
+    if (graphic == nullptr) return {};
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic)) return bitmap->Palette();
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) return jpeg->Palette();
+    return {};
+}
+
+void TProImage::HolderChanged() {
+    imageValid_ = false;
+    imageShared_ = false;
+    image_ = QImage();
+    tileImage_ = QImage();
+    PictureChanged();
+}
+
+void TProImage::PictureChanged() {
+    const int pw = picture_->Width(), ph = picture_->Height();
+    if (autoSize_ && pw > 0 && ph > 0 && (pw != width() || ph != height())) {
+        setGeometry(x(), y(), pw, ph);
+        RealignParent();
+    }
+    if (TGraphic* graphic = picture_->Graphic()) {
+        // May report a change of the graphic, which runs this handling once more.
+        graphic->SetTransparent(transparent_);
+        UpdateOpaque();
+        if (DoPaletteChange() && drawing_) update();
+    } else {
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
+    if (!drawing_) update();
+}
+
+void TProImage::UpdateOpaque() {
+    const TGraphic* graphic = picture_->Graphic();
+    bool opaque = false;
+    if (graphic != nullptr && !MayShowThrough(*graphic)) {
+        const int pw = picture_->Width(), ph = picture_->Height();
+        opaque = (stretch_ && pw > 0 && ph > 0) || (pw >= width() && ph >= height());
+    }
+    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
+bool TProImage::DoPaletteChange() {
+    if (!Visible()) return false;
+    auto* jpeg = dynamic_cast<TJPEGImage*>(picture_->Graphic());
+    // Only JPEG pictures keep a palette-modified flag; bitmaps paint in their own colours.
+    if (jpeg == nullptr || !jpeg->PaletteModified()) return false;
+    if (jpeg->Palette().empty()) {
+        jpeg->SetPaletteModified(false);
+        return false;
+    }
+    const QWidget* form = window();
+    if (form == nullptr || !form->isActiveWindow()) return false;
+    // Qt maps colours itself; there is no palette to realise, only the flag to clear.
+    jpeg->SetPaletteModified(false);
+    return true;
+}
+
+void TProImage::Progress(TGraphic* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                         const TRect& rect, const std::string& msg) {
+    // A held graphic that re-decodes writes its rows in place.
+    if (sender != nullptr && sender == picture_->Graphic() && (redrawNow || stage == psEnding))
+        imageValid_ = false;
+    if (redrawNow && incrementalDisplay_ && !drawing_ && isVisible()) {
+        DoPaletteChange();
+        repaint();
+    }
+    if (OnProgress) OnProgress(sender, stage, percent, redrawNow, rect, msg);
+}
+
+namespace {
+
+// The image of the graphic, sharing the rows of its bitmap where the format allows.
+QImage SharedImage(const TGraphic& graphic) {
+    const TBitmap* bitmap = GraphicBitmap(graphic);
+    if (bitmap == nullptr) return {};
+    return BitmapToSharedImage(*bitmap, graphic.Transparent());
+}
+
+}  // namespace
+
+const QImage& TProImage::Image() {
+    const TGraphic* graphic = picture_->Graphic();
+    if (imageValid_ && imageShared_) {
+        // The image reads the bitmap's rows: make sure the bitmap still has that buffer.
+        const TBitmap* bitmap = nullptr;
+        try {
+            bitmap = graphic != nullptr ? GraphicBitmap(*graphic) : nullptr;
+        } catch (const std::exception&) {
+            bitmap = nullptr;
+        }
+        if (bitmap == nullptr || !SharesBitmap(image_, *bitmap)) imageValid_ = false;
+    }
+    if (imageValid_) return image_;
+    tileImage_ = QImage();
+    image_ = QImage();
+    imageShared_ = false;
+    if (graphic != nullptr) {
+        try {
+            image_ = SharedImage(*graphic);
+        } catch (const std::exception& error) {
+            // A graphic that fails to decode keeps what it decoded; show that, and report the
+            // failure once, outside the paint.
+            const QString message = QString::fromStdString(error.what());
+            QTimer::singleShot(0, [message] { Application::ShowException(message); });
+            try {
+                image_ = SharedImage(*graphic);
+            } catch (const std::exception&) {
+                image_ = QImage();
+            }
+        }
+        try {
+            const TBitmap* bitmap = GraphicBitmap(*graphic);
+            imageShared_ = bitmap != nullptr && SharesBitmap(image_, *bitmap);
+        } catch (const std::exception&) {
+            imageShared_ = false;
+        }
+    }
+    imageValid_ = true;
+    return image_;
+}
+
+void TProImage::paintEvent(QPaintEvent* event) {
+    TFlagRestore drawing(drawing_, true);
+    QPainter painter(this);
+    const QRect exposed = event->rect() & rect();
+    if (exposed.isEmpty()) return;
+    const QImage& image = Image();
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
+        // Marked opaque but nothing to show (the graphic failed to give pixels): do not leave
+        // the area undefined.
+        if (Opaque()) painter.fillRect(exposed, palette().color(backgroundRole()));
+        return;
+    }
+
+    if (!tiled_) {
+        const QRect target = PictureRect();
+        if (target.size() == image.size()) {
+            // Unscaled: copy just the exposed part.
+            const QRect part = target & exposed;
+            if (!part.isEmpty())
+                painter.drawImage(part.topLeft(), image, part.translated(-target.topLeft()));
+        } else if (!target.isEmpty()) {
+            painter.setClipRect(exposed);
+            painter.drawImage(target, image);
+        }
+        if (Opaque()) {
+            // The picture covers the control; a stretched picture of a changed size may not.
+            const QRegion rest = QRegion(exposed) - QRegion(target);
+            for (const QRect& r : rest)
+                painter.fillRect(r, palette().color(backgroundRole()));
+        }
+        return;
+    }
+
+    // Tiled: tiles start at the control's top-left corner and repeat every picture width and
+    // height, unscaled; the last column and row are cut at the control's edges. The tiles are
+    // filled with a texture brush straight into the widget's paint buffer (Qt composes every
+    // paint off-screen and shows it at once), and only over the exposed area.
+    if (tileImage_.isNull()) {
+        tileImage_ = image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    }
+    if (tileImage_.isNull()) return;
+    painter.setBrushOrigin(0, 0);
+    painter.fillRect(exposed, QBrush(tileImage_));
+}
+
+void TProImage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (picture_->Graphic() != nullptr) UpdateOpaque();
+}
+
+void TProImage::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    emit OnMouseEnter();
+}
+
+void TProImage::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    emit OnMouseLeave();
+}
+
+void TProImage::mousePressEvent(QMouseEvent* event) {
+    QWidget::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) pressed_ = true;
+}
+
+void TProImage::mouseReleaseEvent(QMouseEvent* event) {
+    QWidget::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton || !pressed_) return;
+    pressed_ = false;
+    if (rect().contains(event->position().toPoint())) emit OnClick();
+}
+
+void TProImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    QWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) emit OnDblClick();
+}

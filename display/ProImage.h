@@ -1,0 +1,128 @@
+#pragma once
+// TProImage: shows one picture inside a rectangle of its parent, at its natural size (optionally
+// centred), stretched to the control, or tiled over it.
+//
+// The control owns a TPicture and listens to its change and progress notifications. The held
+// graphic is turned into a QImage once per change of the picture (see BitmapToImage.h) and kept;
+// a paint draws only the part of that image the exposed area needs. The control is marked opaque
+// (Qt then paints nothing of the parent behind it) only when the picture covers it completely
+// with solid pixels.
+#include <QImage>
+#include <QRect>
+#include <memory>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+#include "imaging/Graphic.h"
+#include "imaging/Picture.h"
+#include "toolkit/Controls.h"
+
+class TProImage : public TControl<QWidget> {
+    Q_OBJECT
+    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+    Q_PROPERTY(int Left READ Left WRITE SetLeft)
+    Q_PROPERTY(int Top READ Top WRITE SetTop)
+    Q_PROPERTY(int Width READ Width WRITE SetWidth)
+    Q_PROPERTY(int Height READ Height WRITE SetHeight)
+    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
+    Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch)
+    Q_PROPERTY(bool Center READ Center WRITE SetCenter)
+    Q_PROPERTY(bool Tiled READ Tiled WRITE SetTiled)
+    Q_PROPERTY(bool IncrementalDisplay READ IncrementalDisplay WRITE SetIncrementalDisplay)
+    Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
+
+  public:
+    // A new control is 105 x 105 pixels and holds an empty picture.
+    explicit TProImage(const QString& name = QString(), QWidget* parent = nullptr);
+    ~TProImage() override;
+
+    // The owned picture holder; files are loaded through it (Picture()->LoadFromFile(...)).
+    TPicture* Picture() const { return picture_.get(); }
+    // Copies the given picture's graphic into the owned holder; null (or an empty picture)
+    // clears it.
+    void SetPicture(const TPicture* value);
+
+    bool AutoSize() const { return autoSize_; }
+    // Stores the value and re-runs the picture-change handling even when it is unchanged.
+    void SetAutoSize(bool value);
+    bool Stretch() const { return stretch_; }
+    void SetStretch(bool value);
+    bool Center() const { return center_; }
+    void SetCenter(bool value);
+    bool Tiled() const { return tiled_; }
+    void SetTiled(bool value);
+    bool IncrementalDisplay() const { return incrementalDisplay_; }
+    void SetIncrementalDisplay(bool value) { incrementalDisplay_ = value; }
+    // Passed on to the graphic; a transparent bitmap keys out its transparent colour.
+    bool Transparent() const { return transparent_; }
+    void SetTransparent(bool value);
+
+    bool Enabled() const { return isEnabled(); }
+    void SetEnabled(bool value) { setEnabled(value); }
+    // Also tells a scroll box holding the control to recompute its range.
+    void SetAlign(TAlign value);
+
+    // The destination of an untiled paint: the client rectangle when stretched; else the
+    // picture's size, at (0, 0) or centred (a picture larger than the control gets a negative
+    // offset, the halves truncated toward zero).
+    QRect PictureRect() const;
+
+    // The graphic's palette; empty when there is no graphic or it has none.
+    std::vector<TRGBQuad> GetPalette() const;
+
+    // Whether the control is marked opaque (its parent is then not painted behind it).
+    bool Opaque() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
+    // True only while the control paints.
+    bool Drawing() const { return drawing_; }
+
+    // Forwarded load progress, with the arguments unchanged.
+    TProgressEvent OnProgress;
+
+  signals:
+    void OnClick();
+    void OnDblClick();
+    void OnMouseEnter();
+    void OnMouseLeave();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
+    void HolderChanged();
+    // Sizing, transparency, opaque marking, palette check and repaint request.
+    void PictureChanged();
+    // Marks the control opaque exactly when its solid picture covers all of it.
+    void UpdateOpaque();
+    // Reports whether a modified palette of the graphic had to be realised (Qt has no palettes
+    // to realise; the flag is still kept as the graphic expects).
+    bool DoPaletteChange();
+    void Progress(TGraphic* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                  const TRect& rect, const std::string& msg);
+    // The cached image of the held graphic, made on first need after a change. For the formats
+    // Qt paints directly it reads the bitmap's rows in place (checked before every use).
+    const QImage& Image();
+
+    std::unique_ptr<TPicture> picture_;
+    bool autoSize_ = false;
+    bool stretch_ = false;
+    bool center_ = false;
+    bool tiled_ = false;
+    bool incrementalDisplay_ = false;
+    bool transparent_ = false;
+    bool drawing_ = false;
+
+    QImage image_;
+    QImage tileImage_;  // image_ in a 32-bit format for texture fills, made on first tiled paint
+    bool imageValid_ = false;
+    bool imageShared_ = false;  // image_ reads the rows of the graphic's bitmap
+    bool pressed_ = false;
+};
