@@ -6,6 +6,7 @@
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 
 namespace {
@@ -63,7 +64,7 @@ const TGraphicClass* PSPClass() {
     return &TPendingGraphic::PendingClass("TPSPGraphic", "Paintshop Pro images");
 }
 const TGraphicClass* PNGClass() {
-    return &TPendingGraphic::PendingClass("TPNGGraphic", "Portable network graphic images");
+    return &TPNGGraphic::ClassInfo();
 }
 
 struct Registration {
@@ -133,6 +134,8 @@ TFileFormatList* FileFormatList() {
 void RegisterImageFormats() {
     if (gRegistry) return;
     gRegistry = std::make_unique<TFileFormatList>();
+    // PNG-compressed icon entries decode through the PNG loader.
+    TIcon::SetPNGEntryDecoder(&TPNGGraphic::DecodeIconEntry);
     for (const Registration& r : kRegistrations)
         gRegistry->RegisterFileFormat(r.extension, r.commonDescription, r.individualDescription,
                                       r.types, false, r.graphicClass());
@@ -146,5 +149,6 @@ void UnregisterImageFormats() {
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);
     gRegistry->UnregisterFileFormat("", PNGClass());
+    TIcon::SetPNGEntryDecoder(nullptr);
     gRegistry.reset();  // its clean-up unregisters the classes still listed
 }

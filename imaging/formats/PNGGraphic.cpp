@@ -1,0 +1,715 @@
+// PNG loader. Rows are inflated, unfiltered and converted one at a time straight into the
+// bitmap; only two row buffers and one chunk buffer exist during a load.
+#include "imaging/formats/PNGGraphic.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <utility>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/decoders/Decoder.h"
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+
+constexpr uint32_t ChunkType(const char (&name)[5]) {
+    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
+           uint32_t(uint8_t(name[2])) << 8 | uint32_t(uint8_t(name[3]));
+}
+constexpr uint32_t kIHDR = ChunkType("IHDR");
+constexpr uint32_t kPLTE = ChunkType("PLTE");
+constexpr uint32_t kIDAT = ChunkType("IDAT");
+constexpr uint32_t kIEND = ChunkType("IEND");
+constexpr uint32_t kgAMA = ChunkType("GAMA");  // compared with bit 5 cleared
+constexpr uint32_t kbKGD = ChunkType("BKGD");
+constexpr uint32_t ktRNS = ChunkType("TRNS");
+// Chunk types are compared without regard to letter case.
+constexpr uint32_t kCaseMask = 0xDFDFDFDF;
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+uint16_t BigEndian16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+uint32_t MulDiv16(uint32_t value, uint32_t factor, uint32_t divisor) {
+    return (value * factor) / divisor;
+}
+
+// Adam7 passes: first row, row step, first column, column step, column mask.
+struct TPass {
+    uint32_t FirstRow, RowStep, FirstColumn, ColumnStep;
+    uint8_t Mask;
+};
+constexpr TPass kPasses[7] = {{0, 8, 0, 8, 0x80}, {0, 8, 4, 8, 0x08}, {4, 8, 0, 4, 0x88},
+                              {0, 4, 2, 4, 0x22}, {2, 4, 0, 2, 0xAA}, {0, 2, 1, 2, 0x55},
+                              {1, 2, 0, 1, 0xFF}};
+
+// ---------------------------------------------------------------------------------------------
+// Row filters (PNG standard, section 9). Bpp is a template parameter so that the
+// compiler unrolls and vectorises the loops where the data allows.
+
+template <unsigned Bpp>
+void UnfilterSub(uint8_t* row, size_t n) {
+    for (size_t i = Bpp; i < n; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
+}
+
+void UnfilterUp(uint8_t* row, const uint8_t* prev, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+}
+
+template <unsigned Bpp>
+void UnfilterAverage(uint8_t* row, const uint8_t* prev, size_t n) {
+    const size_t first = std::min<size_t>(Bpp, n);
+    for (size_t i = 0; i < first; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
+    for (size_t i = Bpp; i < n; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + ((unsigned(row[i - Bpp]) + prev[i]) >> 1));
+}
+
+// Paeth predictor with the ties resolved as the PNG standard orders them (a, then b,
+// then c); written as selects so that the compiler emits conditional moves.
+inline uint8_t Paeth(int a, int b, int c) {
+    int pa = std::abs(b - c);
+    int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    int result = a;
+    result = pb < pa ? b : result;
+    pa = pb < pa ? pb : pa;
+    result = pc < pa ? c : result;
+    return static_cast<uint8_t>(result);
+}
+
+template <unsigned Bpp>
+void UnfilterPaeth(uint8_t* row, const uint8_t* prev, size_t n) {
+    const size_t first = std::min<size_t>(Bpp, n);
+    for (size_t i = 0; i < first; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + prev[i]);  // a = c = 0: Paeth gives b
+    for (size_t i = Bpp; i < n; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - Bpp], prev[i], prev[i - Bpp]));
+}
+
+template <unsigned Bpp>
+void UnfilterBpp(uint8_t type, uint8_t* row, const uint8_t* prev, size_t n) {
+    switch (type) {
+        case 1:
+            UnfilterSub<Bpp>(row, n);
+            break;
+        case 2:
+            UnfilterUp(row, prev, n);
+            break;
+        case 3:
+            UnfilterAverage<Bpp>(row, prev, n);
+            break;
+        case 4:
+            UnfilterPaeth<Bpp>(row, prev, n);
+            break;
+        default:  // 0 and unknown types leave the row as it is
+            break;
+    }
+}
+
+void Unfilter(uint8_t type, uint8_t* row, const uint8_t* prev, size_t n, unsigned bpp) {
+    switch (bpp) {
+        case 1:
+            return UnfilterBpp<1>(type, row, prev, n);
+        case 2:
+            return UnfilterBpp<2>(type, row, prev, n);
+        case 3:
+            return UnfilterBpp<3>(type, row, prev, n);
+        case 4:
+            return UnfilterBpp<4>(type, row, prev, n);
+        case 6:
+            return UnfilterBpp<6>(type, row, prev, n);
+        default:
+            return UnfilterBpp<8>(type, row, prev, n);
+    }
+}
+
+uint8_t RoundedPercent(uint64_t part, uint64_t whole) {
+    if (whole == 0) return 100;
+    return static_cast<uint8_t>(std::min<uint64_t>((part * 100 + whole / 2) / whole, 100));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+const TGraphicClass& TPNGGraphic::ClassInfo() {
+    static const TGraphicClass info{"TPNGGraphic", [] { return std::make_unique<TPNGGraphic>(); },
+                                    &TPNGGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+TPNGGraphic::TPNGGraphic() = default;
+TPNGGraphic::~TPNGGraphic() = default;
+
+bool TPNGGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() >= 9) {
+        uint8_t head[8];
+        result = stream.Read(head, 8) == 8 && std::memcmp(head, kSignature, 8) == 0;
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+void TPNGGraphic::DecodeIconEntry(TStream& stream, int64_t, TBitmap& target) {
+    TPNGGraphic image;
+    image.LoadFromStream(stream);
+    target.Assign(image);
+}
+
+bool TPNGGraphic::ChunkIs(uint32_t type) const {
+    return (chunkType_ & kCaseMask) == type;
+}
+
+void TPNGGraphic::ReadChunkHeader() {
+    uint8_t header[8];
+    stream_->ReadBuffer(header, 8);
+    chunkLength_ = BigEndian32(header);
+    chunkType_ = BigEndian32(header + 4);
+    crc_ = static_cast<uint32_t>(crc32(0, header + 4, 4));
+}
+
+void TPNGGraphic::ReadChunkData() {
+    // A length beyond the end of the file cannot be read: fail before allocating for it.
+    if (int64_t(chunkLength_) + 4 > stream_->Remaining()) throw EReadError();
+    if (chunkBuffer_.size() < chunkLength_) chunkBuffer_.resize(chunkLength_);
+    stream_->ReadBuffer(chunkBuffer_.data(), chunkLength_);
+    uint8_t stored[4];
+    stream_->ReadBuffer(stored, 4);
+    if (chunkLength_ > 0)
+        crc_ = static_cast<uint32_t>(crc32(crc_, chunkBuffer_.data(), chunkLength_));
+    if (crc_ != BigEndian32(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, "PNG");
+}
+
+void TPNGGraphic::SkipChunk() {
+    stream_->Seek(int64_t(chunkLength_) + 4, TSeekOrigin::soCurrent);
+}
+
+bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    TStream* const previous = stream_;
+    stream_ = &stream;
+    struct TRestore {
+        TStream*& slot;
+        TStream* value;
+        ~TRestore() { slot = value; }
+    } restore{stream_, previous};
+
+    uint8_t head[8];
+    if (stream.Read(head, 8) != 8 || std::memcmp(head, kSignature, 8) != 0) return false;
+    if (stream.Remaining() < 8) return false;
+    ReadChunkHeader();
+    if (!ChunkIs(kIHDR) || chunkLength_ < 13) return false;
+    TImageProperties& p = imageProperties_;
+    p.Options |= optBigEndian;
+    ReadChunkData();
+    const uint8_t* d = chunkBuffer_.data();
+    const uint32_t width = BigEndian32(d);
+    const uint32_t height = BigEndian32(d + 4);
+    // The PNG standard limits both to 2^31 - 1; larger values are not an image.
+    if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    p.Width = width;
+    p.Height = height;
+    p.Compression = d[10] == 0 ? compLZ77 : compUnknown;
+    p.BitsPerSample = d[8];
+    switch (d[9]) {
+        case 0:
+            p.ColorScheme = schemeGray;
+            p.SamplesPerPixel = 1;
+            break;
+        case 2:
+            p.ColorScheme = schemeRGB;
+            p.SamplesPerPixel = 3;
+            break;
+        case 3:
+            p.ColorScheme = schemeIndexed;
+            p.SamplesPerPixel = 1;
+            break;
+        case 4:
+            p.ColorScheme = schemeGrayAlpha;
+            p.SamplesPerPixel = 1;
+            break;
+        case 6:
+            p.ColorScheme = schemeRGBA;
+            p.SamplesPerPixel = 4;
+            break;
+        default:
+            p.ColorScheme = schemeUnknown;
+            p.SamplesPerPixel = 1;
+            break;
+    }
+    p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
+    p.PNGFilterMode = d[11];
+    p.Interlaced = d[12] != 0;
+    p.HasAlpha = p.ColorScheme == schemeGrayAlpha || p.ColorScheme == schemeRGBA ||
+                 p.ColorScheme == schemeBGRA;
+
+    // Look for a gamma up to IEND. A file that ends early still has its header read; loading
+    // reports the short file.
+    while (stream.Remaining() >= 8) {
+        ReadChunkHeader();
+        if (ChunkIs(kgAMA) && chunkLength_ >= 4) {
+            ReadChunkData();
+            p.Gamma = float(BigEndian32(chunkBuffer_.data())) / 100000.0f;
+            return true;
+        }
+        SkipChunk();
+        if (ChunkIs(kIEND)) return true;
+    }
+    return true;
+}
+
+void TPNGGraphic::SetupColorManager() {
+    TColorManager& cm = ColorManager();
+    const uint8_t d = bitDepth_;
+    auto fail = [] { RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, "PNG"); };
+    TColorSchemeKind source = schemeUnknown, target = schemeUnknown;
+    uint8_t samples = 1, targetBits = 8;
+    TPixelFormat format = pf8bit;
+    bool grayRamp = false;
+    switch (colorType_) {
+        case 0:
+            if (d != 1 && d != 2 && d != 4 && d != 8 && d != 16) fail();
+            source = target = schemeGray;
+            targetBits = d == 2 ? 4 : d == 16 ? 8 : d;
+            grayRamp = true;
+            bytesPerPixel_ = (d + 7) / 8;
+            break;
+        case 2:
+            if (d != 8 && d != 16) fail();
+            source = schemeRGB;
+            target = schemeBGR;
+            samples = 3;
+            format = pf24bit;
+            bytesPerPixel_ = 3 * d / 8;
+            break;
+        case 3:
+            if (d != 1 && d != 2 && d != 4 && d != 8) fail();
+            source = target = schemeIndexed;
+            targetBits = d == 2 ? 4 : d;
+            bytesPerPixel_ = 1;
+            break;
+        case 4:
+            if (d != 8 && d != 16) fail();
+            source = schemeGrayAlpha;
+            target = schemeIndexed;
+            grayRamp = true;
+            bytesPerPixel_ = 2 * d / 8;
+            break;
+        case 6:
+            if (d != 8 && d != 16) fail();
+            source = schemeRGBA;
+            target = schemeBGRA;
+            samples = 4;
+            format = pf32bit;
+            bytesPerPixel_ = 4 * d / 8;
+            break;
+        default:
+            fail();
+    }
+    cm.SetSourceScheme(source);
+    cm.SetTargetScheme(target);
+    cm.SetSourceSampleCount(samples);
+    cm.SetTargetSampleCount(samples);
+    cm.SetSourceSampleBits(d);
+    cm.SetTargetSampleBits(targetBits);
+    if (colorType_ == 0 || colorType_ == 3) format = cm.BitmapPixelFormat(1);
+    SetPixelFormat(format);
+    if (grayRamp) {
+        palette_ = cm.GrayRampPalette(false);
+        hasPalette_ = true;
+    } else if (colorType_ != 3) {
+        palette_.clear();
+        hasPalette_ = false;
+    }
+    colorManagerReady_ = true;
+}
+
+void TPNGGraphic::ReadBackground() {
+    const uint8_t* d = chunkBuffer_.data();
+    const uint32_t n = chunkLength_;
+    switch (colorType_) {
+        case 2:
+        case 6:
+            if (n >= 6) {
+                uint32_t c[3];
+                for (int i = 0; i < 3; ++i) {
+                    const uint32_t v = BigEndian16(d + 2 * i);
+                    c[i] = bitDepth_ == 16 ? MulDiv16(v, 255, 65535) : (v & 0xFF);
+                }
+                backgroundColor_ = TColor(c[0] + 256 * c[1] + 65536 * c[2]);
+            }
+            break;
+        case 0:
+        case 4:
+            if (n >= 2) {
+                // The gray level the value is shown as, in all three components.
+                const uint32_t v = BigEndian16(d);
+                uint32_t level;
+                if (bitDepth_ == 16)
+                    level = MulDiv16(v, 255, 65535);
+                else if (bitDepth_ >= 1 && bitDepth_ < 8)
+                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
+                else
+                    level = v & 0xFF;
+                backgroundColor_ = TColor(level * 0x010101);
+            }
+            break;
+        case 3:
+            // The colour of the palette entry (when the palette has it).
+            if (n >= 1 && d[0] < plte_.size()) {
+                const TRGBQuad& e = plte_[d[0]];
+                backgroundColor_ = TColor(e.rgbRed + 256 * e.rgbGreen + 65536 * e.rgbBlue);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TPNGGraphic::ReadTransparency() {
+    const uint8_t* d = chunkBuffer_.data();
+    const uint32_t n = chunkLength_;
+    // The bitmap shows gamma-corrected colours; the transparent colour must match them.
+    const bool gamma = ColorManager().TargetFlags().Contains(convApplyGamma);
+    const auto& table = ColorManager().GammaTable();
+    auto shown = [&](uint32_t v) { return gamma ? uint32_t(table[v & 0xFF]) : (v & 0xFF); };
+    switch (colorType_) {
+        case 0:
+            if (n >= 2) {
+                // The displayed gray level of the sample value (for 1, 2 and 4 bits the level
+                // of the ramp entry it is shown with).
+                const uint32_t v = BigEndian16(d);
+                uint32_t level;
+                if (bitDepth_ == 16)
+                    level = MulDiv16(v, 255, 65535);
+                else if (bitDepth_ >= 1 && bitDepth_ < 8)
+                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
+                else
+                    level = v & 0xFF;
+                transparentColor_ = TColor(shown(level) * 0x010101);
+            }
+            break;
+        case 2:
+            if (n >= 6) {
+                uint32_t c[3];
+                for (int i = 0; i < 3; ++i) {
+                    const uint32_t v = BigEndian16(d + 2 * i);
+                    c[i] = shown(bitDepth_ == 16 ? MulDiv16(v, 255, 65535) : v);
+                }
+                transparentColor_ = TColor(c[0] + 256 * c[1] + 65536 * c[2]);
+            }
+            break;
+        case 3: {
+            // Alpha of the first n palette entries (the rest are opaque). The bitmap has one
+            // transparent colour: it is used when exactly one entry is fully transparent and
+            // all others are opaque; partial alpha is not shown.
+            int clear = -1;
+            for (uint32_t i = 0; i < n; ++i) {
+                if (d[i] == 255) continue;
+                if (d[i] != 0 || clear >= 0) return;
+                clear = int(i);
+            }
+            if (clear >= 0 && hasPalette_ && size_t(clear) < plte_.size()) {
+                // The palette of 2-bit images is spread over 16 entries (index i at 5 i).
+                const uint32_t index = bitDepth_ == 2 ? uint32_t(clear) * 5 : uint32_t(clear);
+                if (index < palette_.size()) {
+                    const TRGBQuad& e = palette_[index];
+                    transparentColor_ = TColor(e.rgbRed + 256 * e.rgbGreen + 65536 * e.rgbBlue);
+                }
+            }
+            break;
+        }
+        default:  // with alpha: no effect
+            break;
+    }
+}
+
+void TPNGGraphic::FillBackground(int firstRow, int endRow) {
+    if (firstRow >= endRow) return;
+    const uint32_t colour = uint32_t(backgroundColor_);
+    const uint8_t r = colour & 0xFF, g = (colour >> 8) & 0xFF, b = (colour >> 16) & 0xFF;
+    uint8_t* first = ScanLine(firstRow);
+    const int stride = RowStride();
+    switch (PixelFormat()) {
+        case pf24bit:
+            for (int x = 0; x < Width(); ++x) {
+                first[3 * x] = b;
+                first[3 * x + 1] = g;
+                first[3 * x + 2] = r;
+            }
+            break;
+        case pf32bit:
+            for (int x = 0; x < Width(); ++x) {
+                first[4 * x] = b;
+                first[4 * x + 1] = g;
+                first[4 * x + 2] = r;
+                first[4 * x + 3] = 255;
+            }
+            break;
+        default: {
+            // Indexed formats: the palette entry nearest to the colour.
+            const auto& pal = Palette();
+            uint32_t best = 0, bestDistance = UINT32_MAX;
+            for (uint32_t i = 0; i < pal.size(); ++i) {
+                const int dr = pal[i].rgbRed - r, dg = pal[i].rgbGreen - g, db = pal[i].rgbBlue - b;
+                const uint32_t distance = uint32_t(dr * dr + dg * dg + db * db);
+                if (distance < bestDistance) {
+                    bestDistance = distance;
+                    best = i;
+                }
+            }
+            uint8_t value = static_cast<uint8_t>(best);
+            if (PixelFormat() == pf1bit)
+                value = best ? 0xFF : 0;
+            else if (PixelFormat() == pf4bit)
+                value = static_cast<uint8_t>((best & 15) * 0x11);
+            std::memset(first, value, size_t(stride));
+            break;
+        }
+    }
+    for (int y = firstRow + 1; y < endRow; ++y)
+        std::memcpy(ScanLine(y), first, size_t(stride));
+}
+
+// Fills count bytes of buffer with inflated image data, taking the IDAT chunks in turn.
+// Returns false (with produced < count) when the image data ends first.
+bool TPNGGraphic::FillBuffer(uint8_t* buffer, uint32_t count, uint32_t& produced) {
+    produced = 0;
+    for (;;) {
+        while (chunkDataRemaining_ == 0) {
+            if (!ChunkIs(kIDAT)) return false;
+            ReadChunkData();
+            readPosition_ = chunkBuffer_.data();
+            chunkDataRemaining_ = chunkLength_;
+            ReadChunkHeader();
+        }
+        uint8_t* source = const_cast<uint8_t*>(readPosition_);
+        uint8_t* dest = buffer + produced;
+        decoder_->DecodeBlock(source, dest, int32_t(chunkDataRemaining_),
+                              int32_t(count - produced));
+        chunkDataRemaining_ -= uint32_t(source - readPosition_);
+        readPosition_ = source;
+        produced = uint32_t(dest - buffer);
+        const int result = decoder_->ZLibResult();
+        if (result == Z_STREAM_END) {
+            if (produced < count || chunkDataRemaining_ > 0)
+                RaiseInvalidGraphicFmt(imsg::ExtraCompressedData, "PNG");
+            return true;
+        }
+        // Z_BUF_ERROR only says that this call could not go on; with the chunk used up, the
+        // next IDAT chunk supplies more input.
+        if (result != Z_OK && !(result == Z_BUF_ERROR && chunkDataRemaining_ == 0))
+            RaiseInvalidGraphicFmt(imsg::CompressionError, "PNG");
+        if (produced == count) return true;
+    }
+}
+
+void TPNGGraphic::DecodeImage() {
+    ProgressInArea(psStarting, 0, false, imsg::Transfering);
+    if (!colorManagerReady_) SetupColorManager();
+    if (colorType_ == 3 && !hasPalette_) RaiseInvalidGraphicFmt(imsg::InvalidPalette, "PNG");
+    const uint32_t depth = bitDepth_;
+    const uint32_t samples = depth >= 8 ? bytesPerPixel_ / (depth / 8) : 1;
+
+    CheckSize(width_, height_);
+    const uint64_t rowBytes = ((uint64_t(width_) * depth + 7) / 8) * samples;
+    if (rowBytes + 1 > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
+    if (hasPalette_) SetPalette(palette_);
+    SetSize(int(width_), int(height_));
+    if (transparentColor_ != clNone) {
+        SetTransparentColor(transparentColor_);
+        SetTransparent(true);
+    }
+    const int height = int(height_);
+    TColorManager& cm = ColorManager();
+
+    std::vector<uint8_t> current(rowBytes + 1), previous(rowBytes + 1);
+    // Inflates, unfilters and converts one row of n bytes (plus its filter byte) into bitmap
+    // row y. Returns false when the data ended; a row with part of its data is still shown
+    // (rowWritten tells).
+    bool rowWritten = false;
+    auto row = [&](uint32_t n, int y, uint8_t mask) {
+        uint32_t produced = 0;
+        const bool complete = FillBuffer(current.data(), n + 1, produced);
+        rowWritten = complete || produced > 1;
+        if (!complete) {
+            dataEnded_ = true;
+            if (!rowWritten) return false;
+            std::memset(current.data() + produced, 0, n + 1 - produced);
+        }
+        Unfilter(current[0], current.data() + 1, previous.data() + 1, n, bytesPerPixel_);
+        cm.ConvertScanline(current.data() + 1, ScanLine(y), width_, mask);
+        std::swap(current, previous);
+        return complete;
+    };
+
+    if (!ImageProperties().Interlaced) {
+        for (int y = 0; y < height; ++y) {
+            if (!row(uint32_t(rowBytes), y, 0xFF)) {
+                // Rows that the data did not reach show the background.
+                FillBackground(rowWritten ? y + 1 : y, height);
+                break;
+            }
+            ProgressInArea(psRunning, RoundedPercent(uint64_t(y), height_), true, {});
+            progressArea_.Top += 1;
+            progressArea_.Bottom += 1;
+        }
+    } else {
+        FillBackground(0, height);
+        for (const TPass& pass : kPasses) {
+            if (pass.FirstColumn >= width_ || dataEnded_) continue;
+            const uint64_t passWidth =
+                (uint64_t(width_) + pass.ColumnStep - pass.FirstColumn - 1) / pass.ColumnStep;
+            const uint32_t passBytes = uint32_t(((passWidth * depth + 7) / 8) * samples);
+            std::fill(previous.begin(), previous.begin() + passBytes + 1, uint8_t(0));
+            for (uint32_t y = pass.FirstRow; y < height_; y += pass.RowStep) {
+                if (!row(passBytes, int(y), pass.Mask)) break;
+                if (pass.Mask == 0xFF) {
+                    progressArea_ = TRect{0, int32_t(y), int32_t(width_), int32_t(y) + 1};
+                    ProgressInArea(psRunning, RoundedPercent(uint64_t(y) + 2, height_), true, {});
+                }
+            }
+        }
+    }
+
+    // Image data left over after the last row is read (and checked) and not used.
+    while (ChunkIs(kIDAT)) {
+        ReadChunkData();
+        ReadChunkHeader();
+    }
+    imageDone_ = true;
+}
+
+void TPNGGraphic::EndLoad() {
+    chunkBuffer_ = std::vector<uint8_t>();
+    chunkDataRemaining_ = 0;
+    readPosition_ = nullptr;
+}
+
+void TPNGGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    SetTransparent(false);
+    SetTransparentColor(clDefault);
+    TLoadScope scope(*this, stream);
+    decoder_.reset();
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
+    const TImageProperties& p = imageProperties_;
+
+    stream.SetPosition(startPosition_ + 8);
+    progressArea_ = TRect{0, 0, int32_t(std::min<uint32_t>(p.Width, INT32_MAX)), 1};
+    ProgressInArea(psStarting, 0, false, imsg::Preparing);
+
+    hasPalette_ = false;
+    palette_.clear();
+    plte_.clear();
+    backgroundColor_ = 0xFFFFFF;
+    transparentColor_ = clNone;
+    colorManagerReady_ = false;
+    imageDone_ = false;
+    dataEnded_ = false;
+    chunkDataRemaining_ = 0;
+    bytesPerPixel_ = 1;
+    TColorManager& cm = ColorManager();
+    ReadChunkHeader();
+    cm.SetSourceFlags(TConversionOptions(convSwapBytes));
+    // Gamma applies only to images that give one: a gamma of an earlier load is dropped.
+    cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
+    ReadChunkData();
+    const uint8_t* h = chunkBuffer_.data();
+    width_ = BigEndian32(h);
+    height_ = BigEndian32(h + 4);
+    bitDepth_ = h[8];
+    colorType_ = h[9];
+
+    if (p.Compression != compLZ77)
+        RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, "PNG");
+
+    decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);
+    try {
+        decoder_->BeginDecoding();
+        ReadChunkHeader();
+        for (;;) {
+            if (ChunkIs(kIDAT) && !imageDone_) {
+                ProgressInArea(psEnding, 0, false, {});
+                DecodeImage();
+                // The chunk after the image data is announced: it goes to the common tail.
+            } else if (ChunkIs(kPLTE) && !imageDone_) {
+                if (chunkLength_ % 3 != 0) RaiseInvalidGraphicFmt(imsg::InvalidPalette, "PNG");
+                ReadChunkData();
+                const std::span<const uint8_t> data(chunkBuffer_.data(), chunkLength_);
+                const int count = int(std::min<uint32_t>(chunkLength_ / 3, 256));
+                if (colorType_ == 3) {
+                    SetupColorManager();
+                    palette_ = cm.PaletteFromColorMap(data, cmf8BitTriplets, false, count);
+                    hasPalette_ = true;
+                }
+                plte_.assign(size_t(count), TRGBQuad{});
+                for (int i = 0; i < count; ++i)
+                    plte_[size_t(i)] = TRGBQuad{data[3 * i + 2], data[3 * i + 1], data[3 * i], 0};
+                ReadChunkHeader();
+                continue;
+            } else if (ChunkIs(kgAMA) && chunkLength_ >= 4 && !imageDone_) {
+                ReadChunkData();
+                gamma_ = float(BigEndian32(chunkBuffer_.data())) / 100000.0f;
+                // The table maps 8-bit component values whatever the image's sample depth.
+                const uint8_t sourceBits = cm.SourceSampleBits();
+                const uint8_t targetBits = cm.TargetSampleBits();
+                cm.SetSourceSampleBits(8);
+                cm.SetTargetSampleBits(8);
+                cm.BuildGammaTable(gamma_, 2.2f);
+                cm.SetSourceSampleBits(sourceBits);
+                cm.SetTargetSampleBits(targetBits);
+                cm.SetTargetFlags(cm.TargetFlags() | TConversionOptions(convApplyGamma));
+                imageProperties_.Options |= optGammaGiven;
+                ReadChunkHeader();
+                continue;
+            } else if (ChunkIs(kbKGD) && !imageDone_) {
+                ReadChunkData();
+                ReadBackground();
+                ReadChunkHeader();
+                continue;
+            } else if (ChunkIs(ktRNS) && !imageDone_) {
+                ReadChunkData();
+                ReadTransparency();
+                ReadChunkHeader();
+                continue;
+            }
+            // Common tail: every other chunk, and every chunk after the image data (a palette
+            // there must not reset the finished bitmap).
+            SkipChunk();
+            if (ChunkIs(kIEND)) break;
+            if ((chunkType_ & 0x20000000) == 0) RaiseInvalidGraphic(imsg::UnknownCriticalChunk);
+            ReadChunkHeader();
+        }
+        // A file without image data holds no picture.
+        if (!imageDone_) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
+        decoder_->EndDecoding();
+    } catch (...) {
+        try {
+            decoder_->EndDecoding();
+        } catch (...) {
+        }
+        decoder_.reset();
+        EndLoad();
+        ProgressInArea(psEnding, 0, false, {});
+        throw;
+    }
+    decoder_.reset();
+    EndLoad();
+    ProgressInArea(psEnding, 0, false, {});
+    Changed();
+}

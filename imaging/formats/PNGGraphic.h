@@ -1,0 +1,72 @@
+#pragma once
+// TPNGGraphic: loads Portable Network Graphics files (the PNG standard, ISO/IEC 15948) into a
+// device-independent bitmap. It verifies the CRC of every chunk it reads, handles IHDR, PLTE,
+// gAMA, bKGD, tRNS, IDAT and IEND, inflates the image data as one zlib stream across all IDAT
+// chunks, undoes the five row filters, places the seven Adam7 passes of interlaced images and
+// converts each row into the bitmap through the colour manager. It does not save.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "imaging/FormatGraphic.h"
+
+class TLZ77Decoder;
+
+class TPNGGraphic : public TFormatGraphic {
+  public:
+    static const TGraphicClass& ClassInfo();
+    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+
+    TPNGGraphic();
+    ~TPNGGraphic() override;
+
+    // True when at least 9 bytes remain after the position and the next 8 are the PNG
+    // signature; the position is restored either way.
+    static bool ProbeStream(TStream& stream);
+    // Reads the signature, IHDR and a gAMA chunk (if one comes before IEND) into
+    // ImageProperties. A PNG file holds one image: imageIndex is not used.
+    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
+    // Replaces the bitmap by the image that starts at the stream's position.
+    void LoadFromStream(TStream& stream) override;
+
+    // Decodes a PNG-compressed icon entry (the whole PNG file at the stream's position) into
+    // target; the hook given to TIcon::SetPNGEntryDecoder.
+    static void DecodeIconEntry(TStream& stream, int64_t size, TBitmap& target);
+
+  private:
+    void ReadChunkHeader();
+    void ReadChunkData();
+    void SkipChunk();
+    bool ChunkIs(uint32_t type) const;
+    void SetupColorManager();
+    void ReadBackground();
+    void ReadTransparency();
+    void DecodeImage();
+    bool FillBuffer(uint8_t* buffer, uint32_t count, uint32_t& produced);
+    void FillBackground(int firstRow, int endRow);
+    void EndLoad();
+
+    // IHDR fields of the image being loaded.
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    uint8_t bitDepth_ = 0;
+    uint8_t colorType_ = 0;
+
+    std::unique_ptr<TLZ77Decoder> decoder_;
+    std::vector<uint8_t> chunkBuffer_;
+    uint32_t chunkDataRemaining_ = 0;  // IDAT bytes not yet handed to the decoder
+    const uint8_t* readPosition_ = nullptr;
+    uint32_t chunkLength_ = 0;
+    uint32_t chunkType_ = 0;  // the four type bytes, first in the high byte
+    uint32_t crc_ = 0;
+    uint32_t bytesPerPixel_ = 1;
+    bool colorManagerReady_ = false;
+    bool hasPalette_ = false;
+    TPaletteEntries palette_;
+    TPaletteEntries plte_;  // colours of the PLTE chunk, for an indexed background
+    TColor backgroundColor_ = 0xFFFFFF;
+    TColor transparentColor_ = clNone;
+    float gamma_ = 0;  // file gamma of a gAMA chunk, 0 when none was seen in this load
+    bool imageDone_ = false;
+    bool dataEnded_ = false;  // the image data ended before the last row
+};

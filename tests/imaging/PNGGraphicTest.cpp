@@ -1,0 +1,714 @@
+// PNG loader: chunk walk and CRCs, colour types and depths, filters, Adam7, split image data,
+// gamma, transparency, the failure messages, and conformance against PngSuite references.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/TestData.h"
+#include "imaging/Exceptions.h"
+#include "imaging/ScanLineConversion.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/Icon.h"
+#include "imaging/formats/PNGGraphic.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put32BE(Bytes& v, uint32_t x) {
+    for (int s = 24; s >= 0; s -= 8)
+        v.push_back(uint8_t(x >> s));
+}
+
+Bytes Chunk(const char* type, const Bytes& data, bool badCrc = false) {
+    Bytes v;
+    Put32BE(v, uint32_t(data.size()));
+    v.insert(v.end(), type, type + 4);
+    v.insert(v.end(), data.begin(), data.end());
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+    if (!data.empty()) crc = crc32(crc, data.data(), uInt(data.size()));
+    Put32BE(v, uint32_t(crc) ^ (badCrc ? 1u : 0u));
+    return v;
+}
+
+Bytes Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t colorType, uint8_t interlace = 0,
+           uint8_t compression = 0) {
+    Bytes d;
+    Put32BE(d, w);
+    Put32BE(d, h);
+    d.insert(d.end(), {depth, colorType, compression, 0, interlace});
+    return d;
+}
+
+Bytes Deflate(const Bytes& raw) {
+    uLongf size = compressBound(uLong(raw.size()));
+    Bytes out(size);
+    EXPECT_EQ(compress(out.data(), &size, raw.data(), uLong(raw.size())), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// Bytes of one packed row of w pixels.
+size_t RowBytes(uint32_t w, int depth, int channels) {
+    return (size_t(w) * depth * channels + 7) / 8;
+}
+
+// Applies filter type (0..4) to a row given the previous (unfiltered) row.
+Bytes FilterRow(uint8_t type, const Bytes& row, const Bytes& prev, size_t bpp) {
+    Bytes out{type};
+    for (size_t i = 0; i < row.size(); ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0, b = prev.empty() ? 0 : prev[i],
+                  c = (i >= bpp && !prev.empty()) ? prev[i - bpp] : 0;
+        int pred = 0;
+        if (type == 1) pred = a;
+        if (type == 2) pred = b;
+        if (type == 3) pred = (a + b) / 2;
+        if (type == 4) {
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b),
+                      pc = std::abs(p - c);
+            pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+        }
+        out.push_back(uint8_t(row[i] - pred));
+    }
+    return out;
+}
+
+// An image as rows of packed bytes (unfiltered) plus how to write it.
+struct TImage {
+    uint32_t w = 0, h = 0;
+    uint8_t depth = 8, colorType = 2;
+    std::vector<Bytes> rows;
+    int channels() const {
+        return colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+    }
+    size_t bpp() const { return std::max<size_t>(1, size_t(depth) * channels() / 8); }
+};
+
+// Copies pixel bits (any depth: sub-byte pixels bit by bit, wider ones byte by byte).
+void CopyPixel(const Bytes& from, size_t fromPixel, Bytes& to, size_t toPixel, int bits) {
+    if (bits >= 8) {
+        const size_t n = size_t(bits) / 8;
+        std::memcpy(&to[toPixel * n], &from[fromPixel * n], n);
+        return;
+    }
+    for (int i = 0; i < bits; ++i) {
+        const size_t a = fromPixel * bits + i, b = toPixel * bits + i;
+        if ((from[a / 8] >> (7 - a % 8)) & 1) to[b / 8] |= uint8_t(0x80 >> (b % 8));
+    }
+}
+
+// The filtered scanline stream (filter per row chosen by filterOf(rowIndex)).
+Bytes Scanlines(const TImage& img, bool interlace, const std::function<uint8_t(int)>& filterOf) {
+    Bytes raw;
+    int rowIndex = 0;
+    auto emit = [&](const std::vector<Bytes>& rows) {
+        Bytes prev;
+        for (const Bytes& r : rows) {
+            const Bytes f = FilterRow(filterOf(rowIndex++), r, prev, img.bpp());
+            raw.insert(raw.end(), f.begin(), f.end());
+            prev = r;
+        }
+    };
+    if (!interlace) {
+        emit(img.rows);
+        return raw;
+    }
+    const int pixelBits = img.depth * img.channels();
+    const uint32_t starts[7][4] = {{0, 8, 0, 8}, {0, 8, 4, 8}, {4, 8, 0, 4}, {0, 4, 2, 4},
+                                   {2, 4, 0, 2}, {0, 2, 1, 2}, {1, 2, 0, 1}};
+    for (const auto& p : starts) {
+        if (p[2] >= img.w || p[0] >= img.h) continue;
+        const uint32_t pw = (img.w - p[2] + p[3] - 1) / p[3];
+        std::vector<Bytes> rows;
+        for (uint32_t y = p[0]; y < img.h; y += p[1]) {
+            Bytes r(RowBytes(pw, img.depth, img.channels()), 0);
+            for (uint32_t i = 0; i < pw; ++i)
+                CopyPixel(img.rows[y], p[2] + i * p[3], r, i, pixelBits);
+            rows.push_back(r);
+        }
+        emit(rows);
+    }
+    return raw;
+}
+
+struct TPngOptions {
+    bool interlace = false;
+    size_t idatSplit = 0;  // 0: one IDAT chunk
+    std::vector<Bytes> beforeIdat;
+    std::vector<Bytes> afterIdat;
+    std::function<uint8_t(int)> filterOf = [](int) { return uint8_t(0); };
+    const char* idatName = "IDAT";
+};
+
+Bytes MakePng(const TImage& img, const TPngOptions& o = {}) {
+    static const uint8_t sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes png(sig, sig + 8);
+    auto add = [&](const Bytes& c) { png.insert(png.end(), c.begin(), c.end()); };
+    add(Chunk("IHDR", Ihdr(img.w, img.h, img.depth, img.colorType, o.interlace ? 1 : 0)));
+    for (const Bytes& c : o.beforeIdat)
+        add(c);
+    const Bytes z = Deflate(Scanlines(img, o.interlace, o.filterOf));
+    const size_t step = o.idatSplit ? o.idatSplit : z.size();
+    for (size_t i = 0; i < z.size(); i += step)
+        add(Chunk(o.idatName, Bytes(z.begin() + i, z.begin() + std::min(z.size(), i + step))));
+    for (const Bytes& c : o.afterIdat)
+        add(c);
+    add(Chunk("IEND", {}));
+    return png;
+}
+
+// A w x h RGB (or other type) test pattern with some variation in every byte.
+TImage Pattern(uint32_t w, uint32_t h, uint8_t colorType = 2, uint8_t depth = 8) {
+    TImage img{w, h, depth, colorType, {}};
+    for (uint32_t y = 0; y < h; ++y) {
+        Bytes r(RowBytes(w, depth, img.channels()));
+        for (size_t i = 0; i < r.size(); ++i)
+            r[i] = uint8_t((i * 37 + y * 91 + (i * y) % 13) & 0xFF);
+        img.rows.push_back(r);
+    }
+    return img;
+}
+
+void Load(TPNGGraphic& g, const Bytes& png) {
+    TMemoryStream s(png.data(), int64_t(png.size()));
+    g.LoadFromStream(s);
+}
+
+// Rows of the bitmap as blue, green, red, alpha.
+std::vector<Bytes> Pixels(const TBitmap& b) {
+    std::vector<Bytes> rows;
+    for (int y = 0; y < b.Height(); ++y) {
+        Bytes r(size_t(b.Width()) * 4);
+        ConvertScanLineToBGRA(b, y, r.data());
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::string LoadError(const Bytes& png) {
+    TPNGGraphic g;
+    try {
+        Load(g, png);
+    } catch (const EInvalidGraphic& e) {
+        return e.what();
+    } catch (const EImagingError& e) {
+        return std::string("other: ") + e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(PNGGraphic, ProbeNeedsNineBytesAndKeepsPosition) {
+    Bytes sig = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    TMemoryStream eight(sig.data(), 8);
+    EXPECT_FALSE(TPNGGraphic::ProbeStream(eight));
+    sig.push_back(0);
+    TMemoryStream nine(sig.data(), 9);
+    EXPECT_TRUE(TPNGGraphic::ProbeStream(nine));
+    EXPECT_EQ(nine.Position(), 0);
+    sig[1] = 'p';
+    TMemoryStream wrong(sig.data(), 9);
+    EXPECT_FALSE(TPNGGraphic::ProbeStream(wrong));
+}
+
+TEST(PNGGraphic, ReadPropertiesFromHeaderAndGamma) {
+    TImage img = Pattern(5, 3, 6, 16);
+    TPngOptions o;
+    o.interlace = true;
+    Bytes gama;
+    Put32BE(gama, 45455);
+    o.beforeIdat = {Chunk("tEXt", {'a', 0, 'b'}), Chunk("gAMA", gama)};
+    const Bytes png = MakePng(img, o);
+    TPNGGraphic g;
+    TMemoryStream s(png.data(), int64_t(png.size()));
+    ASSERT_TRUE(g.ReadProperties(s, 0));
+    const TImageProperties& p = g.ImageProperties();
+    EXPECT_EQ(p.Width, 5u);
+    EXPECT_EQ(p.Height, 3u);
+    EXPECT_EQ(p.ColorScheme, schemeRGBA);
+    EXPECT_EQ(p.SamplesPerPixel, 4);
+    EXPECT_EQ(p.BitsPerSample, 16);
+    EXPECT_EQ(p.BitsPerPixel, 64);
+    EXPECT_EQ(p.Compression, compLZ77);
+    EXPECT_TRUE(p.Interlaced);
+    EXPECT_TRUE(p.HasAlpha);
+    EXPECT_TRUE(p.Options & optBigEndian);
+    EXPECT_FLOAT_EQ(p.Gamma, 0.45455f);
+}
+
+TEST(PNGGraphic, GrayTwoBitUsesSixteenLevelRamp) {
+    TImage img{4, 1, 2, 0, {{0x1B}}};  // 0, 1, 2, 3
+    TPNGGraphic g;
+    Load(g, MakePng(img));
+    ASSERT_EQ(g.PixelFormat(), pf4bit);
+    ASSERT_EQ(g.Palette().size(), 16u);
+    EXPECT_EQ(g.ScanLine(0)[0], 0x05);
+    EXPECT_EQ(g.ScanLine(0)[1], 0xAF);
+    EXPECT_EQ(g.Palette()[5].rgbRed, 85);
+    EXPECT_EQ(g.Palette()[15].rgbGreen, 255);
+}
+
+TEST(PNGGraphic, SixteenBitSamplesAreReducedAfterSwapping) {
+    TImage rgb{3,
+               1,
+               16,
+               2,
+               {{0xFF, 0xFF, 0x80, 0x80, 0x01, 0x01,  // 255, 128, 1
+                 0x00, 0xFF, 0xFE, 0xFF, 0x12, 0x34,  // 0, 254, 0x1234/257
+                 0, 0, 0, 0, 0, 0}}};
+    TPNGGraphic g;
+    Load(g, MakePng(rgb));
+    ASSERT_EQ(g.PixelFormat(), pf24bit);
+    const uint8_t* p = g.ScanLine(0);
+    EXPECT_EQ(p[2], 255);  // red
+    EXPECT_EQ(p[1], 128);
+    EXPECT_EQ(p[0], 1);
+    EXPECT_EQ(p[5], 0);
+    EXPECT_EQ(p[4], 0xFEFF * 255 / 65535);
+    EXPECT_EQ(p[3], 0x1234 * 255 / 65535);
+
+    TImage gray{2, 1, 16, 0, {{0x80, 0x00, 0xFF, 0xFF}}};
+    Load(g, MakePng(gray));
+    ASSERT_EQ(g.PixelFormat(), pf8bit);
+    EXPECT_EQ(g.ScanLine(0)[0], 0x8000 * 255 / 65535);
+    EXPECT_EQ(g.ScanLine(0)[1], 255);
+}
+
+TEST(PNGGraphic, EveryColourTypeAndDepthMatchesItsBitmapFormat) {
+    struct Case {
+        uint8_t type, depth;
+        TPixelFormat format;
+        size_t palette;
+    } cases[] = {{0, 1, pf1bit, 2},    {0, 2, pf4bit, 16}, {0, 4, pf4bit, 16},  {0, 8, pf8bit, 256},
+                 {0, 16, pf8bit, 256}, {2, 8, pf24bit, 0}, {2, 16, pf24bit, 0}, {3, 1, pf1bit, 2},
+                 {3, 2, pf4bit, 16},   {3, 4, pf4bit, 16}, {3, 8, pf8bit, 256}, {4, 8, pf8bit, 256},
+                 {4, 16, pf8bit, 256}, {6, 8, pf32bit, 0}, {6, 16, pf32bit, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << int(c.type) << " depth " << int(c.depth));
+        TImage img = Pattern(11, 9, c.type, c.depth);
+        TPngOptions o;
+        if (c.type == 3) {
+            Bytes plte;
+            for (int i = 0; i < (1 << c.depth); ++i)
+                plte.insert(plte.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)});
+            o.beforeIdat = {Chunk("PLTE", plte)};
+        }
+        TPNGGraphic plain, laced;
+        Load(plain, MakePng(img, o));
+        EXPECT_EQ(plain.PixelFormat(), c.format);
+        if (c.palette) {
+            EXPECT_EQ(plain.Palette().size(), c.palette);
+        }
+        // The interlaced file and one with every filter give the same pixels.
+        o.interlace = true;
+        o.filterOf = [](int row) { return uint8_t(row % 5); };
+        Load(laced, MakePng(img, o));
+        EXPECT_EQ(Pixels(laced), Pixels(plain));
+        o.interlace = false;
+        TPNGGraphic filtered;
+        Load(filtered, MakePng(img, o));
+        EXPECT_EQ(Pixels(filtered), Pixels(plain));
+    }
+}
+
+TEST(PNGGraphic, RgbaKeepsAlpha) {
+    TImage img{2, 1, 8, 6, {{10, 20, 30, 40, 50, 60, 70, 255}}};
+    TPNGGraphic g;
+    Load(g, MakePng(img));
+    const Bytes expected = {30, 20, 10, 40, 70, 60, 50, 255};
+    EXPECT_EQ(Pixels(g)[0], expected);
+}
+
+TEST(PNGGraphic, InterlacedOneByOneComesFromPassOne) {
+    TImage img{1, 1, 8, 2, {{1, 2, 3}}};
+    TPngOptions o;
+    o.interlace = true;
+    const Bytes png = MakePng(img, o);
+    TPNGGraphic g;
+    Load(g, png);
+    const Bytes expected = {3, 2, 1, 255};
+    EXPECT_EQ(Pixels(g)[0], expected);
+}
+
+TEST(PNGGraphic, ImageDataSplitAtAnySize) {
+    const TImage img = Pattern(13, 7, 2, 8);
+    TPNGGraphic whole;
+    Load(whole, MakePng(img));
+    for (size_t split : {1, 2, 3, 5, 64, 1000}) {
+        TPngOptions o;
+        o.idatSplit = split;
+        TPNGGraphic g;
+        Load(g, MakePng(img, o));
+        EXPECT_EQ(Pixels(g), Pixels(whole)) << "split " << split;
+    }
+    // Empty IDAT chunks in between are allowed.
+    TPngOptions o;
+    o.beforeIdat = {Chunk("IDAT", {})};
+    TPNGGraphic g;
+    Load(g, MakePng(img, o));
+    EXPECT_EQ(Pixels(g), Pixels(whole));
+}
+
+TEST(PNGGraphic, ChunkNamesAndCriticalRule) {
+    const TImage img = Pattern(4, 4);
+    TPNGGraphic reference;
+    Load(reference, MakePng(img));
+
+    TPngOptions lower;
+    lower.idatName = "idat";
+    TPNGGraphic g;
+    Load(g, MakePng(img, lower));
+    EXPECT_EQ(Pixels(g), Pixels(reference));
+
+    // An unknown ancillary chunk is skipped without looking at its CRC.
+    TPngOptions ancillary;
+    ancillary.beforeIdat = {Chunk("vpAg", {1, 2, 3}, true)};
+    ancillary.afterIdat = {Chunk("zzZZ", {}, true)};
+    Load(g, MakePng(img, ancillary));
+    EXPECT_EQ(Pixels(g), Pixels(reference));
+
+    // Chunks after the image data are not read: a late tRNS has no effect, and a late
+    // palette or image data chunk is refused like any unexpected critical chunk.
+    TPngOptions late;
+    late.afterIdat = {Chunk("tRNS", {0, 1, 0, 2, 0, 3})};
+    Load(g, MakePng(img, late));
+    EXPECT_EQ(Pixels(g), Pixels(reference));
+    EXPECT_FALSE(g.Transparent());
+    for (const char* type : {"PLTE", "IDAT"}) {
+        late.afterIdat = {Chunk("tEXt", {'a'}), Chunk(type, {})};
+        EXPECT_EQ(LoadError(MakePng(img, late)),
+                  "Cannot load PNG image. Unexpected but critical chunk detected.");
+    }
+
+    TPngOptions critical;
+    critical.beforeIdat = {Chunk("VPAG", {1})};
+    EXPECT_EQ(LoadError(MakePng(img, critical)),
+              "Cannot load PNG image. Unexpected but critical chunk detected.");
+    // A known chunk that is read has its CRC checked.
+    TPngOptions badGamma;
+    badGamma.beforeIdat = {Chunk("gAMA", {0, 1, 0x86, 0xA0}, true)};
+    EXPECT_EQ(LoadError(MakePng(img, badGamma)), "Cannot load image. CRC error found in PNG file.");
+}
+
+TEST(PNGGraphic, FailureMessages) {
+    const TImage img = Pattern(4, 4);
+    const Bytes good = MakePng(img);
+    const std::string invalid = "Cannot load image. Invalid or unexpected PNG image format.";
+
+    Bytes badSig = good;
+    badSig[0] = 0x88;
+    EXPECT_EQ(LoadError(badSig), invalid);
+    EXPECT_EQ(LoadError(Bytes(good.begin(), good.begin() + 5)), invalid);
+
+    Bytes zero = good;
+    const Bytes ihdr = Chunk("IHDR", Ihdr(0, 4, 8, 2));
+    std::copy(ihdr.begin(), ihdr.end(), zero.begin() + 8);
+    EXPECT_EQ(LoadError(zero), invalid);
+
+    Bytes noIhdr(good.begin(), good.begin() + 8);
+    const Bytes text = Chunk("tEXt", {'a'});
+    noIhdr.insert(noIhdr.end(), text.begin(), text.end());
+    noIhdr.insert(noIhdr.end(), good.begin() + 8, good.end());
+    EXPECT_EQ(LoadError(noIhdr), invalid);
+
+    auto withIhdr = [&](const Bytes& header) {
+        Bytes v = good;
+        const Bytes c = Chunk("IHDR", header);
+        std::copy(c.begin(), c.end(), v.begin() + 8);
+        return v;
+    };
+    EXPECT_EQ(LoadError(withIhdr(Ihdr(0x80000000u, 1, 8, 2))), invalid);  // beyond 2^31 - 1
+    EXPECT_EQ(LoadError(withIhdr(Ihdr(4, 4, 8, 2, 0, 1))),
+              "Cannot load image. The compression scheme is not supported for PNG files.");
+    EXPECT_EQ(LoadError(withIhdr(Ihdr(4, 4, 8, 1))), "Invalid color format in PNG file.");
+    EXPECT_EQ(LoadError(withIhdr(Ihdr(4, 4, 4, 2))), "Invalid color format in PNG file.");
+    EXPECT_EQ(LoadError(withIhdr(Ihdr(4, 4, 16, 3))), "Invalid color format in PNG file.");
+
+    Bytes badCrc = good;
+    badCrc[good.size() - 13] ^= 1;  // last byte of the IDAT CRC
+    EXPECT_EQ(LoadError(badCrc), "Cannot load image. CRC error found in PNG file.");
+
+    TPngOptions palette;
+    palette.beforeIdat = {Chunk("PLTE", {1, 2, 3, 4})};
+    EXPECT_EQ(LoadError(MakePng(img, palette)),
+              "Cannot load image. Palette in PNG file is invalid.");
+    // An indexed image needs its palette.
+    EXPECT_EQ(LoadError(MakePng(Pattern(4, 4, 3, 8))),
+              "Cannot load image. Palette in PNG file is invalid.");
+
+    // Image data that is not a zlib stream, and a stream that ends inside a row.
+    Bytes garbage(good.begin(), good.begin() + 33);
+    const Bytes idat = Chunk("IDAT", {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF});
+    const Bytes iend = Chunk("IEND", {});
+    Bytes broken = garbage;
+    broken.insert(broken.end(), idat.begin(), idat.end());
+    broken.insert(broken.end(), iend.begin(), iend.end());
+    EXPECT_EQ(LoadError(broken), "Cannot load image. Compression error found in PNG file.");
+    Bytes shortStream = garbage;
+    const Bytes few = Chunk("IDAT", Deflate({0, 1, 2, 3}));
+    shortStream.insert(shortStream.end(), few.begin(), few.end());
+    shortStream.insert(shortStream.end(), iend.begin(), iend.end());
+    EXPECT_EQ(LoadError(shortStream),
+              "Cannot load image. Extra compressed data found in PNG file.");
+    // Bytes after the end of the zlib stream inside the chunk.
+    Bytes trailing = garbage;
+    Bytes z = Deflate(Scanlines(img, false, [](int) { return uint8_t(0); }));
+    z.push_back(0);
+    const Bytes extra = Chunk("IDAT", z);
+    trailing.insert(trailing.end(), extra.begin(), extra.end());
+    trailing.insert(trailing.end(), iend.begin(), iend.end());
+    EXPECT_EQ(LoadError(trailing), "Cannot load image. Extra compressed data found in PNG file.");
+
+    // No image data at all.
+    Bytes noData = garbage;
+    noData.insert(noData.end(), iend.begin(), iend.end());
+    EXPECT_EQ(LoadError(noData), invalid);
+
+    // The file ends before IEND: the stream's read error.
+    EXPECT_EQ(LoadError(Bytes(good.begin(), good.end() - 12)), "other: Stream read error");
+    // A chunk length far beyond the file fails without allocating for it.
+    Bytes huge = good;
+    huge[33] = 0x7F;
+    EXPECT_EQ(LoadError(huge), "other: Stream read error");
+}
+
+TEST(PNGGraphic, PixelLimitIsCheckedBeforeAllocating) {
+    const uint64_t saved = TBitmap::MaxPixels();
+    TBitmap::SetMaxPixels(1000);
+    TImage img = Pattern(1, 1);
+    Bytes png = MakePng(img);
+    const Bytes ihdr = Chunk("IHDR", Ihdr(100000, 100000, 8, 2));
+    std::copy(ihdr.begin(), ihdr.end(), png.begin() + 8);
+    const std::string error = LoadError(png);
+    TBitmap::SetMaxPixels(saved);
+    EXPECT_EQ(error.rfind("other", 0), std::string::npos) << error;
+    EXPECT_NE(error, "no error");
+}
+
+TEST(PNGGraphic, TruncatedImageDataShowsBackgroundBelow) {
+    const TImage img = Pattern(8, 8, 2, 8);
+    Bytes raw = Scanlines(img, false, [](int) { return uint8_t(0); });
+    raw.resize(raw.size() / 2);  // rows 0..3 complete
+    const Bytes good = MakePng(img);
+    Bytes png(good.begin(), good.begin() + 33);
+    const Bytes idat = Chunk("IDAT", Deflate(raw)), iend = Chunk("IEND", {});
+    // A complete zlib stream of half the rows: the rows it has, white below.
+    Bytes full = png;
+    full.insert(full.end(), idat.begin(), idat.end());
+    full.insert(full.end(), iend.begin(), iend.end());
+    TPNGGraphic half;
+    Load(half, full);
+    EXPECT_EQ(Pixels(half)[3][2], img.rows[3][0]);
+    EXPECT_EQ(Pixels(half)[4], Bytes(32, 255));
+
+    // A stream cut short (no end) decodes what it has; the rest is the background.
+    Bytes z = Deflate(Scanlines(img, false, [](int) { return uint8_t(0); }));
+    z.resize(z.size() / 2);
+    Bytes cut = png;
+    const Bytes bkgd = Chunk("bKGD", {0, 10, 0, 20, 0, 30});
+    cut.insert(cut.end(), bkgd.begin(), bkgd.end());
+    const Bytes part = Chunk("IDAT", z);
+    cut.insert(cut.end(), part.begin(), part.end());
+    cut.insert(cut.end(), iend.begin(), iend.end());
+    TPNGGraphic g;
+    Load(g, cut);
+    const Bytes last = Pixels(g)[7];
+    EXPECT_EQ(last[0], 30);
+    EXPECT_EQ(last[1], 20);
+    EXPECT_EQ(last[2], 10);
+    EXPECT_EQ(Pixels(g)[0][2], img.rows[0][0]);
+}
+
+TEST(PNGGraphic, GammaFromFileWithDisplayGamma) {
+    const TImage img = Pattern(16, 4);
+    TPNGGraphic plain;
+    Load(plain, MakePng(img));
+
+    TPngOptions o;
+    Bytes g45;
+    Put32BE(g45, 45455);
+    o.beforeIdat = {Chunk("gAMA", g45)};
+    TPNGGraphic g;
+    Load(g, MakePng(img, o));
+    EXPECT_TRUE(g.ImageProperties().Options & optGammaGiven);
+    EXPECT_FLOAT_EQ(g.ImageProperties().Gamma, 0.45455f);
+    // 1 / (0.45455 x 2.2) is practically 1: the pixels stay.
+    const auto a = Pixels(g), b = Pixels(plain);
+    for (size_t y = 0; y < a.size(); ++y)
+        for (size_t i = 0; i < a[y].size(); ++i)
+            EXPECT_NEAR(a[y][i], b[y][i], 1);
+
+    Bytes g100;
+    Put32BE(g100, 100000);
+    o.beforeIdat = {Chunk("gAMA", g100)};
+    Load(g, MakePng(img, o));
+    const uint8_t in = img.rows[0][0];
+    EXPECT_EQ(g.ScanLine(0)[2], uint8_t(std::lround(std::pow(in / 255.0, 1 / 2.2) * 255)));
+    // A later file without gAMA is not corrected with the earlier file's gamma.
+    Load(g, MakePng(img));
+    EXPECT_EQ(Pixels(g), Pixels(plain));
+}
+
+TEST(PNGGraphic, TransparencyBecomesTransparentColour) {
+    TImage rgb = Pattern(2, 2);
+    TPngOptions o;
+    o.beforeIdat = {Chunk("tRNS", {0, 1, 0, 2, 0, 3})};
+    TPNGGraphic g;
+    Load(g, MakePng(rgb, o));
+    EXPECT_TRUE(g.Transparent());
+    EXPECT_EQ(g.TransparentColor(), 1 + 256 * 2 + 65536 * 3);
+
+    TImage gray{4, 1, 2, 0, {{0x1B}}};
+    o.beforeIdat = {Chunk("tRNS", {0, 2})};
+    Load(g, MakePng(gray, o));
+    EXPECT_EQ(g.TransparentColor(), 170 * 0x010101);  // the shown level of sample 2
+
+    // Palette: one fully transparent entry becomes the transparent colour (2-bit palettes
+    // are spread over 16 entries); partial alpha is not shown.
+    TImage indexed{4, 1, 2, 3, {{0x1B}}};
+    const Bytes plte = Chunk("PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120});
+    o.beforeIdat = {plte, Chunk("tRNS", {255, 255, 0})};
+    Load(g, MakePng(indexed, o));
+    EXPECT_TRUE(g.Transparent());
+    EXPECT_EQ(g.TransparentColor(), 70 + 256 * 80 + 65536 * 90);
+    o.beforeIdat = {plte, Chunk("tRNS", {255, 128, 0})};
+    Load(g, MakePng(indexed, o));
+    EXPECT_FALSE(g.Transparent());
+
+    Load(g, MakePng(rgb));
+    EXPECT_FALSE(g.Transparent());
+}
+
+TEST(PNGGraphic, ProgressMovesRowByRow) {
+    const TImage img = Pattern(3, 4);
+    TPNGGraphic g;
+    std::vector<std::string> log;
+    g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                       const std::string& msg) {
+        log.push_back(std::to_string(stage) + "/" + std::to_string(percent) + "/" +
+                      std::to_string(r.Top) + "-" + std::to_string(r.Bottom) + "/" + msg);
+    };
+    Load(g, MakePng(img));
+    const std::vector<std::string> expected = {"0/0/0-1/Preparing...",
+                                               "2/0/0-1/",
+                                               "0/0/0-1/Transfering...",
+                                               "1/0/0-1/",
+                                               "1/25/1-2/",
+                                               "1/50/2-3/",
+                                               "1/75/3-4/",
+                                               "2/0/4-5/"};
+    EXPECT_EQ(log, expected);
+}
+
+TEST(PNGGraphic, DecodesPngIconEntries) {
+    const TImage img{2, 2, 8, 6, {{1, 2, 3, 255, 4, 5, 6, 128}, {7, 8, 9, 0, 10, 11, 12, 255}}};
+    const Bytes png = MakePng(img);
+    Bytes ico = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};
+    for (uint32_t v : {uint32_t(png.size()), 22u})
+        for (int s = 0; s < 32; s += 8)
+            ico.push_back(uint8_t(v >> s));
+    ico.insert(ico.end(), png.begin(), png.end());
+    TIcon::SetPNGEntryDecoder(&TPNGGraphic::DecodeIconEntry);
+    TIcon icon;
+    TMemoryStream s(ico.data(), int64_t(ico.size()));
+    icon.LoadFromStream(s);
+    TIcon::SetPNGEntryDecoder(nullptr);
+    ASSERT_EQ(icon.Width(), 2);
+    const Bytes expected = {3, 2, 1, 255, 6, 5, 4, 128};
+    EXPECT_EQ(Pixels(icon)[0], expected);
+}
+
+// PngSuite: every valid file against the reference decoder's BMP, every corrupt one refused.
+TEST(PNGGraphic, PngSuiteConformance) {
+    const fs::path root = testdata::corpus("pngsuite");
+    if (root.empty()) GTEST_SKIP() << "PngSuite corpus absent";
+    int exact = 0, compared = 0, refused = 0;
+    for (const auto& entry : fs::directory_iterator(root / "png")) {
+        const fs::path file = entry.path();
+        if (file.extension() != ".png") continue;
+        const std::string name = file.stem().string();
+        SCOPED_TRACE(name);
+        TPNGGraphic g;
+        if (name[0] == 'x') {
+            EXPECT_THROW(g.LoadFromFile(file.string()), EInvalidGraphic);
+            ++refused;
+            continue;
+        }
+        ASSERT_NO_THROW(g.LoadFromFile(file.string()));
+        const fs::path ref = root / "bmp" / (name + ".bmp");
+        if (!fs::exists(ref)) continue;
+        TBitmap reference;
+        reference.LoadFromFile(ref.string());
+        ASSERT_EQ(g.Width(), reference.Width());
+        ASSERT_EQ(g.Height(), reference.Height());
+        const auto ours = Pixels(g), theirs = Pixels(reference);
+        const TImageProperties& p = g.ImageProperties();
+        // The reference does not apply gAMA; our pixels follow (v / 255)^(1 / (gamma x 2.2)),
+        // so the reference value is put through that curve first.
+        const bool gamma = (p.Options & optGammaGiven) && std::fabs(p.Gamma * 2.2 - 1) > 0.01;
+        const bool alpha = g.PixelFormat() == pf32bit;
+        // Reducing 16 to 8 bits truncates here and may round in the reference.
+        const int input = p.BitsPerSample == 16 ? 1 : 0;
+        auto curve = [&](int v) {
+            v = std::clamp(v, 0, 255);
+            if (!gamma) return v;
+            return int(std::lround(std::pow(v / 255.0, 1.0 / (double(p.Gamma) * 2.2)) * 255));
+        };
+        int worst = 0;
+        for (int y = 0; y < g.Height(); ++y)
+            for (int x = 0; x < g.Width(); ++x) {
+                const uint8_t* a = &ours[size_t(y)][size_t(x) * 4];
+                const uint8_t* b = &theirs[size_t(y)][size_t(x) * 4];
+                if (alpha) worst = std::max(worst, std::abs(int(a[3]) - int(b[3])) - input);
+                if (b[3] == 0) {
+                    // Fully transparent: the reference's colour is arbitrary. Without an
+                    // alpha channel (tRNS) our pixel must show the transparent colour; gray
+                    // with alpha is shown without its alpha, and so is partial palette alpha.
+                    if (!p.HasAlpha && name != "tm3n3p02") {
+                        EXPECT_TRUE(g.Transparent());
+                        EXPECT_EQ(TColor(a[2] + 256 * a[1] + 65536 * a[0]), g.TransparentColor())
+                            << x << "," << y;
+                    }
+                    continue;
+                }
+                for (int c = 0; c < 3; ++c) {
+                    const int lo = curve(b[c] - input) - (gamma ? 1 : 0);
+                    const int hi = curve(b[c] + input) + (gamma ? 1 : 0);
+                    worst = std::max(worst, std::max(lo - int(a[c]), int(a[c]) - hi));
+                }
+            }
+        EXPECT_LE(worst, 0);
+        ++compared;
+        if (!gamma && input == 0 && worst == 0) ++exact;
+    }
+    EXPECT_EQ(refused, 14);
+    EXPECT_GE(compared, 150);
+    RecordProperty("exact", exact);
+}
+
+TEST(PNGGraphic, PillowPngsLoadOrFailCleanly) {
+    const fs::path root = testdata::corpus("pillow");
+    if (root.empty()) GTEST_SKIP() << "Pillow corpus absent";
+    int loaded = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().extension() != ".png") continue;
+        TPNGGraphic g;
+        try {
+            g.LoadFromFile(entry.path().string());
+            Pixels(g);
+            ++loaded;
+        } catch (const EImagingError&) {
+        }
+    }
+    EXPECT_GT(loaded, 0);
+}
