@@ -1,0 +1,591 @@
+#include "app/Form1.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+
+#include "display/BitmapToImage.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+// The window's 32 x 32 icon: a page beside a small picture.
+QIcon WindowIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(60, 60, 60), 1));
+    p.setBrush(QColor(250, 250, 245));
+    p.drawRect(3, 2, 17, 24);
+    p.setPen(QColor(120, 120, 120));
+    for (int y = 7; y <= 21; y += 4)
+        p.drawLine(6, y, 17, y);
+    p.setPen(QPen(QColor(40, 40, 90), 1));
+    p.setBrush(QColor(90, 150, 220));
+    p.drawRect(13, 14, 16, 14);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 160, 70));
+    p.drawPolygon(QPolygon({QPoint(14, 27), QPoint(20, 19), QPoint(24, 24), QPoint(28, 27)}));
+    p.setBrush(QColor(250, 220, 60));
+    p.drawEllipse(QPoint(24, 18), 2, 2);
+    return QIcon(pixmap);
+}
+
+// The combo's 16 x 16 button picture: a small arrow pointing down.
+QPixmap ComboGlyph() {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0));
+    p.drawPolygon(QPolygon({QPoint(4, 6), QPoint(12, 6), QPoint(8, 10)}));
+    return pixmap;
+}
+
+}  // namespace
+
+QStringList TForm1::StoredProps() {
+    return {"ReadText.Visible",
+            "PanelImage.Visible",
+            "BrowseFiles.Directory",
+            "PanelLeft.Width",
+            "ReadText.Font",
+            "BrowseDrives.Font",
+            "BrowseFiles.Font",
+            "FontText.Font",
+            "FontBrowse.Font",
+            "WrapMenu.Checked",
+            "FolderMenu.Checked",
+            "TextAutoFocus.Checked",
+            "BrowseFiles.ShowFolders",
+            "BrowseTextFiles.Checked",
+            "BrowseImageFiles.Checked",
+            "ViewImage.Align",
+            "ViewImage.AutoSize",
+            "ViewImage.Stretch",
+            "ViewImage.Tiled",
+            "FullView.Checked",
+            "TileView.Checked",
+            "PanelImage.Color",
+            "ImageBk.Color"};
+}
+
+TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
+    SetCaption(QStringLiteral("Velkaro"));
+    move(20, 20);
+    resize(600, 400);
+    SetColor(clBtnFace);
+    SetFont(TFont());
+    setWindowIcon(WindowIcon());
+    CreateComponents();
+    CreateMenus();
+    TForm::SetPopupMenu(ImageMenu);
+    // Every component exists: the settings store resolves its property list and hooks the
+    // window's show, close and destroy handling before the window's own creation handler runs.
+    FormStorage1->Loaded();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    RunDestroyHandlers();
+}
+
+template <class Sender, class Signal>
+void TForm1::Wire(Sender* sender, Signal signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { Application::HandleEvent([this, handler] { (this->*handler)(); }); });
+}
+
+void TForm1::CreateComponents() {
+    PanelTop = new TPanel(QStringLiteral("PanelTop"), this);
+    PanelTop->SetHeight(2);
+    PanelTop->SetAlign(alTop);
+
+    PanelLeft = new TPanel(QStringLiteral("PanelLeft"), this);
+    PanelLeft->SetWidth(240);
+    PanelLeft->SetAlign(alLeft);
+    PanelLeft->SetFont(Font());
+
+    SplitterV = new TSplitter(QStringLiteral("SplitterV"), this);
+    SplitterV->SetWidth(2);
+    SplitterV->SetMinSize(30);
+    SplitterV->setCursor(Qt::SplitHCursor);
+    SplitterV->SetAlign(alLeft);
+
+    BrowseDrives = new TKvDirTreeCombo28(QStringLiteral("BrowseDrives"), PanelLeft);
+    BrowseDrives->SetHeight(21);
+    BrowseDrives->SetAlign(alTop);
+    BrowseDrives->setReadOnly(true);
+    BrowseDrives->setFocusPolicy(Qt::ClickFocus);  // not reached by Tab
+    BrowseDrives->setCursor(Qt::ArrowCursor);
+    BrowseDrives->setToolTip(QString());
+    BrowseDrives->SetFont(Font());
+    BrowseDrives->SetSelectedPath(QStringLiteral("Drives"));
+    BrowseDrives->SetTreeHeight(240);
+    BrowseDrives->SetLanguage(lnEnglish);
+    BrowseDrives->SetGlyph(ComboGlyph());
+
+    PanelDiv = new TPanel(QStringLiteral("PanelDiv"), PanelLeft);
+    PanelDiv->SetHeight(2);
+    PanelDiv->SetAlign(alTop);
+
+    BrowseFiles = new TKvFilelistView28(PanelLeft);
+    BrowseFiles->setObjectName(QStringLiteral("BrowseFiles"));
+    BrowseFiles->SetViewStyle(TKvFilelistView28::vsList);
+    BrowseFiles->SetShowColumnHeaders(false);
+    BrowseFiles->SetMultiSelect(false);
+    BrowseFiles->SetReadOnly(true);
+    BrowseFiles->SetTabStop(true);
+    BrowseFiles->SetColor(clWindow);
+    BrowseFiles->SetFont(TFont());
+    BrowseFiles->SetMask(QStringLiteral("*.*"));
+    BrowseFiles->SetFileType(
+        TKvFilelistView28::TFileType(TKvFilelistView28::ftReadOnly | TKvFilelistView28::ftHidden |
+                                     TKvFilelistView28::ftSystem | TKvFilelistView28::ftArchive));
+    BrowseFiles->SetParentDirCaption(QStringLiteral(" Parent"));
+    BrowseFiles->SetPopUpMenuEnabled(false);
+    BrowseFiles->SetTimeFormat(TKvFilelistView28::tfShortFormat);
+    BrowseFiles->SetColWidth_Name(150);
+    BrowseFiles->SetColWidth_Size(0);
+    BrowseFiles->SetColWidth_Type(0);
+    BrowseFiles->SetColWidth_Mod(0);
+    BrowseFiles->SetColWidth_Attr(0);
+    BrowseFiles->SetHotTrack(false);
+    BrowseFiles->SetAlign(alClient);
+    // Linking points the list at the combo's folder ("Drives") and the list back at the combo.
+    BrowseDrives->SetFileList(BrowseFiles);
+
+    PanelImage = new TPanel(QStringLiteral("PanelImage"), this);
+    PanelImage->setFrameShape(QFrame::NoFrame);
+    PanelImage->SetVisible(false);
+
+    ScrollImage = new TScrollBox(QStringLiteral("ScrollImage"), PanelImage);
+    ScrollImage->SetAlign(alClient);
+
+    ViewImage = new TProImage(QStringLiteral("ViewImage"), ScrollImage->Contents());
+    ViewImage->move(0, 0);
+    ViewImage->SetAutoSize(true);
+    ViewImage->SetAlign(alNone);
+    ViewImage->SetStretch(false);
+    ViewImage->SetTiled(false);
+    ViewImage->SetCenter(false);
+    ViewImage->SetTransparent(false);
+    ViewImage->OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool,
+                                   const TRect&, const std::string& message) {
+        PictureProgress(stage, percent, message);
+    };
+
+    // Shown over the picture pane while a slow picture decodes.
+    loadProgress_ = new QLabel(PanelImage);
+    loadProgress_->setAutoFillBackground(true);
+    loadProgress_->setFrameShape(QFrame::Box);
+    loadProgress_->setMargin(3);
+    loadProgress_->move(6, 6);
+    loadProgress_->hide();
+
+    ReadText = new TMemo(QStringLiteral("ReadText"), this);
+    ReadText->SetReadOnly(true);
+    ReadText->SetWordWrap(true);
+    ReadText->SetScrollBars(ssNone);
+    ReadText->SetColor(clWindow);
+
+    FontText = new TFontDialog(QStringLiteral("FontText"), this);
+    FontText->SetFont(Font());
+    FontBrowse = new TFontDialog(QStringLiteral("FontBrowse"), this);
+    FontBrowse->SetFont(Font());
+    ImageBk = new TColorDialog(QStringLiteral("ImageBk"), this);
+    AboutImage = new TAboutBoxStandIn(QStringLiteral("AboutImage"), this);
+    AboutImage->SetCaption(QStringLiteral("About ..."));
+    FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
+    FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
+    FormStorage1->SetIniSection(QStringLiteral("User"));
+    FormStorage1->SetStoredProps(StoredProps());
+
+    Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
+    Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
+    Wire(ReadText, &TMemo::OnChange, &TForm1::ReadTextChange);
+    Wire(ReadText, &TMemo::OnMouseDown, &TForm1::ReadTextMouseDown);
+}
+
+void TForm1::CreateMenus() {
+    TextMenu = new TPopupMenu(QStringLiteral("TextMenu"), this);
+    CopyMenu = TextMenu->Add(QStringLiteral("CopyMenu"), QStringLiteral("Copy To Clipboard"));
+    N1 = TextMenu->Add(QStringLiteral("N1"), QStringLiteral("-"));
+    BrowseMenu = TextMenu->Add(QStringLiteral("BrowseMenu"), QStringLiteral("View Browser"));
+    TextAutoFocus =
+        TextMenu->Add(QStringLiteral("TextAutoFocus"), QStringLiteral("Text AutoFocus"));
+    N2 = TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
+    WrapMenu = TextMenu->Add(QStringLiteral("WrapMenu"), QStringLiteral("Word Wrap"));
+    FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
+    CopyMenu->SetEnabled(false);
+    BrowseMenu->SetChecked(true);
+    WrapMenu->SetChecked(true);
+
+    FileMenu = new TPopupMenu(QStringLiteral("FileMenu"), this);
+    BrowseTextFiles =
+        FileMenu->Add(QStringLiteral("BrowseTextFiles"), QStringLiteral("Browse Text Files"));
+    BrowseImageFiles =
+        FileMenu->Add(QStringLiteral("BrowseImageFiles"), QStringLiteral("Browse Image Files"));
+    N4 = FileMenu->Add(QStringLiteral("N4"), QStringLiteral("-"));
+    FolderMenu = FileMenu->Add(QStringLiteral("FolderMenu"), QStringLiteral("Show Folders"));
+    FontMenuB = FileMenu->Add(QStringLiteral("FontMenuB"), QStringLiteral("Browser Font ..."));
+    N3 = FileMenu->Add(QStringLiteral("N3"), QStringLiteral("-"));
+    DefaultSettings1 =
+        FileMenu->Add(QStringLiteral("DefaultSettings1"), QStringLiteral("Default Settings"));
+    N5 = FileMenu->Add(QStringLiteral("N5"), QStringLiteral("-"));
+    AboutVelkaro1 =
+        FileMenu->Add(QStringLiteral("AboutVelkaro1"), QStringLiteral("About Velkaro ..."));
+    BrowseTextFiles->SetChecked(true);
+    FolderMenu->SetChecked(true);
+
+    ImageMenu = new TPopupMenu(QStringLiteral("ImageMenu"), this);
+    CopyImage = ImageMenu->Add(QStringLiteral("CopyImage"), QStringLiteral("Copy To Clipboard"));
+    N6 = ImageMenu->Add(QStringLiteral("N6"), QStringLiteral("-"));
+    BrowseMenuI = ImageMenu->Add(QStringLiteral("BrowseMenuI"), QStringLiteral("View Browser"));
+    N7 = ImageMenu->Add(QStringLiteral("N7"), QStringLiteral("-"));
+    FullView = ImageMenu->Add(QStringLiteral("FullView"), QStringLiteral("Full View"));
+    TileView = ImageMenu->Add(QStringLiteral("TileView"), QStringLiteral("Tile View"));
+    N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
+    BackgroundColour1 =
+        ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
+    CopyImage->SetEnabled(false);
+    BrowseMenuI->SetChecked(true);
+    FullView->SetChecked(true);
+
+    NoPopup = new TPopupMenu(QStringLiteral("NoPopup"), this);
+
+    Wire(CopyMenu, &TMenuItem::OnClick, &TForm1::CopyMenuClick);
+    Wire(BrowseMenu, &TMenuItem::OnClick, &TForm1::BrowseMenuClick);
+    Wire(TextAutoFocus, &TMenuItem::OnClick, &TForm1::TextAutoFocusClick);
+    Wire(WrapMenu, &TMenuItem::OnClick, &TForm1::WrapMenuClick);
+    Wire(FontMenu, &TMenuItem::OnClick, &TForm1::FontMenuClick);
+    Wire(BrowseTextFiles, &TMenuItem::OnClick, &TForm1::BrowseTextFilesClick);
+    Wire(BrowseImageFiles, &TMenuItem::OnClick, &TForm1::BrowseImageFilesClick);
+    Wire(FolderMenu, &TMenuItem::OnClick, &TForm1::FolderMenuClick);
+    Wire(FontMenuB, &TMenuItem::OnClick, &TForm1::FontMenuBClick);
+    Wire(DefaultSettings1, &TMenuItem::OnClick, &TForm1::DefaultSettings1Click);
+    Wire(AboutVelkaro1, &TMenuItem::OnClick, &TForm1::AboutVelkaro1Click);
+    Wire(CopyImage, &TMenuItem::OnClick, &TForm1::CopyImageClick);
+    Wire(BrowseMenuI, &TMenuItem::OnClick, &TForm1::BrowseMenuIClick);
+    Wire(FullView, &TMenuItem::OnClick, &TForm1::FullViewClick);
+    Wire(TileView, &TMenuItem::OnClick, &TForm1::TileViewClick);
+    Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
+
+    ::SetPopupMenu(ReadText, TextMenu);
+    ::SetPopupMenu(BrowseFiles, FileMenu);
+    ::SetPopupMenu(ViewImage, ImageMenu);
+    ::SetPopupMenu(BrowseDrives, NoPopup);
+}
+
+// --- Creation and showing ----------------------------------------------------------------------
+
+void TForm1::AlignRightPane() {
+    ReadText->SetAlign(alClient);
+    PanelImage->SetAlign(alClient);
+    TAlignLayout::Realign(this);
+}
+
+void TForm1::ApplyModeMask() {
+    BrowseFiles->SetMask(QString::fromLatin1(BrowseTextFiles->Checked() ? TextMask : ImageMask));
+}
+
+void TForm1::FocusByTextAutoFocus() {
+    SetActiveControl(TextAutoFocus->Checked() ? static_cast<QWidget*>(ReadText)
+                                              : static_cast<QWidget*>(BrowseFiles));
+}
+
+void TForm1::FormCreate() {
+    AlignRightPane();
+    BrowseFiles->SetDirectory(QDir::currentPath());
+    BrowseFiles->RebuildList();
+    BrowseDrives->GoToFolder(BrowseFiles->Directory());
+    BrowseDrives->SetTreeHeight(BrowseFiles->Height());
+    ApplyModeMask();
+    FocusByTextAutoFocus();
+    BrowseFiles->SetShowFolders(FolderMenu->Checked());
+    ImageBk->SetColor(PanelImage->Color());
+}
+
+void TForm1::FormShow() {
+    BrowseDrives->GoToFolder(BrowseFiles->Directory());
+    AlignRightPane();
+    ApplyModeMask();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    TForm::resizeEvent(event);
+    Application::HandleEvent([this] { FormResize(); });
+}
+
+// The drop-down tree is as tall as the file list.
+void TForm1::FormResize() {
+    if (BrowseDrives == nullptr || BrowseFiles == nullptr) return;  // still being created
+    BrowseDrives->SetTreeHeight(BrowseFiles->Height());
+}
+
+void TForm1::BrowseDrivesClick() {
+    BrowseDrives->SetTreeHeight(BrowseFiles->Height());
+}
+
+// --- File list -----------------------------------------------------------------------------------
+
+void TForm1::BrowseFilesClick() {
+    const QString item = BrowseFiles->SelectedItem();
+    const QFileInfo info(item);
+    const bool isFile = !item.isEmpty() && info.exists() && !info.isDir();
+    if (BrowseTextFiles->Checked() && isFile) {
+        ReadText->LoadFromFile(item);
+        ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);
+        ReadText->update();
+        ClearPicture();
+        FocusByTextAutoFocus();
+    }
+    if (BrowseImageFiles->Checked() && isFile) {
+        ScrollImage->SetAutoScroll(true);
+        ScrollImage->SetHorzPosition(0);
+        ScrollImage->SetVertPosition(0);
+        LoadPicture(item);
+        CopyImage->SetEnabled(true);
+        ReadText->Clear();
+    }
+}
+
+// --- Picture loading -----------------------------------------------------------------------------
+
+void TForm1::ClearPicture() {
+    ViewImage->SetPicture(nullptr);
+}
+
+void TForm1::LoadPicture(const QString& fileName) {
+    loading_ = true;
+    loadTimer_.start();
+    // The progress display ends with the load, also when the load throws.
+    struct TLoadEnd {
+        TForm1* form;
+        ~TLoadEnd() { form->EndLoadProgress(); }
+    } end{this};
+    ViewImage->Picture()->LoadFromFile(QFile::encodeName(fileName).toStdString());
+}
+
+void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
+    if (!loading_ || stage == psEnding || loadTimer_.elapsed() < ProgressDelayMs) return;
+    if (!loadHourglass_) loadHourglass_ = std::make_unique<THourglass>();
+    QString text = QString::fromStdString(message).trimmed();
+    if (text.isEmpty()) text = QStringLiteral("Loading...");
+    loadProgress_->setText(QStringLiteral("%1 %2%").arg(text).arg(qMin<int>(percent, 100)));
+    loadProgress_->adjustSize();
+    loadProgress_->raise();
+    loadProgress_->show();
+    // The decode runs on this thread: paint the label now rather than at the next event loop.
+    if (loadProgress_->isVisible()) loadProgress_->repaint();
+}
+
+void TForm1::EndLoadProgress() {
+    loading_ = false;
+    loadProgress_->hide();
+    loadProgress_->clear();
+    loadHourglass_.reset();
+}
+
+QString TForm1::LoadProgressText() const {
+    return loadProgress_->isHidden() ? QString() : loadProgress_->text();
+}
+
+// --- Text menu -----------------------------------------------------------------------------------
+
+void TForm1::ReadTextChange() {
+    CopyMenu->SetEnabled(ReadText->SelLength() > 0);
+}
+
+void TForm1::ReadTextMouseDown() {
+    CopyMenu->SetEnabled(ReadText->SelLength() > 0);
+}
+
+void TForm1::CopyMenuClick() {
+    ReadText->CopyToClipboard();
+}
+
+void TForm1::ToggleBrowser(TMenuItem* item) {
+    if (item->Checked()) {
+        SplitterV->SetAlign(alNone);
+        SplitterV->SetVisible(false);
+        PanelLeft->SetVisible(false);
+        item->SetChecked(false);
+    } else {
+        PanelLeft->SetAlign(alLeft);
+        PanelLeft->SetVisible(true);
+        SplitterV->SetVisible(true);
+        SplitterV->SetAlign(alLeft);
+        item->SetChecked(true);
+    }
+}
+
+void TForm1::BrowseMenuClick() {
+    ToggleBrowser(BrowseMenu);
+}
+
+void TForm1::BrowseMenuIClick() {
+    ToggleBrowser(BrowseMenuI);
+}
+
+void TForm1::TextAutoFocusClick() {
+    if (TextAutoFocus->Checked()) {
+        SetActiveControl(BrowseFiles);
+        TextAutoFocus->SetChecked(false);
+    } else {
+        SetActiveControl(ReadText);
+        TextAutoFocus->SetChecked(true);
+    }
+}
+
+void TForm1::WrapMenuClick() {
+    const bool wrap = !WrapMenu->Checked();
+    ReadText->SetWordWrap(wrap);
+    ReadText->SetScrollBars(wrap ? ssVertical : ssBoth);
+    WrapMenu->SetChecked(wrap);
+    ReadText->SetAlign(alClient);
+    TAlignLayout::Realign(this);
+    ReadText->update();
+}
+
+void TForm1::FontMenuClick() {
+    if (FontText->Execute(this)) ReadText->SetFont(FontText->Font());
+    SetActiveControl(ReadText);
+}
+
+// --- File menu -----------------------------------------------------------------------------------
+
+void TForm1::FolderMenuClick() {
+    const bool show = !FolderMenu->Checked();
+    BrowseFiles->SetShowFolders(show);
+    FolderMenu->SetChecked(show);
+    BrowseFiles->update();
+}
+
+void TForm1::FontMenuBClick() {
+    if (FontBrowse->Execute(this)) BrowseDrives->SetFont(FontBrowse->Font());
+    // The combo's font may have changed the list's height; the tree follows either way.
+    BrowseDrives->SetTreeHeight(BrowseFiles->Height());
+    BrowseFiles->SetFont(FontBrowse->Font());
+}
+
+void TForm1::SwitchToImageMode() {
+    ReadText->SetVisible(false);
+    ReadText->Clear();
+    BrowseTextFiles->SetChecked(false);
+    PanelImage->SetVisible(true);
+    BrowseImageFiles->SetChecked(true);
+    BrowseFiles->SetMask(QString::fromLatin1(ImageMask));
+    CopyImage->SetEnabled(false);
+}
+
+void TForm1::SwitchToTextMode() {
+    ReadText->SetVisible(true);
+    BrowseTextFiles->SetChecked(true);
+    PanelImage->SetVisible(false);
+    ClearPicture();
+    BrowseImageFiles->SetChecked(false);
+    ScrollImage->SetAutoScroll(false);
+    BrowseFiles->SetMask(QString::fromLatin1(TextMask));
+}
+
+// Each mode item flips the mode: the checked one switches to the other mode, the unchecked one
+// to its own.
+void TForm1::BrowseTextFilesClick() {
+    if (BrowseTextFiles->Checked())
+        SwitchToImageMode();
+    else
+        SwitchToTextMode();
+}
+
+void TForm1::BrowseImageFilesClick() {
+    if (BrowseImageFiles->Checked())
+        SwitchToTextMode();
+    else
+        SwitchToImageMode();
+}
+
+void TForm1::DefaultSettings1Click() {
+    // 1. Window size and state; the position stays.
+    setWindowState(windowState() &
+                   ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    SetWidth(600);
+    SetHeight(400);
+    // 2. The browser pane and its splitter.
+    PanelLeft->SetWidth(240);
+    PanelLeft->SetAlign(alLeft);
+    PanelLeft->SetVisible(true);
+    SplitterV->SetVisible(true);
+    SplitterV->SetAlign(alLeft);
+    // 3., 4. Focus and the text menu's marks.
+    SetActiveControl(BrowseFiles);
+    TextAutoFocus->SetChecked(false);
+    BrowseMenu->SetChecked(true);
+    // 5. Word wrap.
+    ReadText->SetWordWrap(true);
+    ReadText->SetScrollBars(ssVertical);
+    WrapMenu->SetChecked(true);
+    // 6. Fonts: the browser pane's, which is the window's.
+    const TFont font = PanelLeft->Font();
+    BrowseDrives->SetFont(font);
+    BrowseFiles->SetFont(font);
+    ReadText->SetFont(font);
+    FontBrowse->SetFont(font);
+    FontText->SetFont(font);
+    // 7. The drop-down tree as tall as the list.
+    BrowseDrives->SetTreeHeight(BrowseFiles->Height());
+    // 8. Folders in the list.
+    BrowseFiles->SetShowFolders(true);
+    FolderMenu->SetChecked(true);
+    // 9. Full view.
+    ViewImage->SetAlign(alNone);
+    ViewImage->SetAutoSize(true);
+    ViewImage->SetStretch(false);
+    ViewImage->SetTiled(false);
+    BrowseMenuI->SetChecked(true);
+    FullView->SetChecked(true);
+    TileView->SetChecked(false);
+    // 10. Picture background.
+    PanelImage->SetColor(clBtnFace);
+    ImageBk->SetColor(PanelImage->Color());
+}
+
+// The About box comes with its own dialog.
+void TForm1::AboutVelkaro1Click() {}
+
+// --- Image menu ----------------------------------------------------------------------------------
+
+void TForm1::CopyImageClick() {
+    const TGraphic* graphic = ViewImage->Picture()->Graphic();
+    if (graphic == nullptr) return;  // nothing shown (the text mode cleared the picture)
+    const QImage image = GraphicToImage(*graphic);
+    if (!image.isNull()) QApplication::clipboard()->setImage(image);
+}
+
+void TForm1::FullViewClick() {
+    ViewImage->SetAlign(alNone);
+    ViewImage->SetAutoSize(true);
+    ViewImage->SetStretch(false);
+    ViewImage->SetTiled(false);
+    FullView->SetChecked(true);
+    TileView->SetChecked(false);
+}
+
+void TForm1::TileViewClick() {
+    ViewImage->SetAlign(alClient);
+    ViewImage->SetStretch(false);
+    ViewImage->SetTiled(true);
+    FullView->SetChecked(false);
+    TileView->SetChecked(true);
+}
+
+void TForm1::BackgroundColour1Click() {
+    if (ImageBk->Execute(this)) PanelImage->SetColor(ImageBk->Color());
+}

@@ -1,0 +1,158 @@
+#pragma once
+// TForm1: the reader's main window. The left pane holds the drive-and-folder combo above the
+// file list; the right pane shows the clicked text file in a read-only memo (text mode) or the
+// clicked picture in a scroll box (image mode). Every command is reached through the popup
+// menus TextMenu (memo), FileMenu (file list) and ImageMenu (picture and the rest of the window).
+//
+// Every component carries its name as objectName, so the settings store finds it by name.
+#include <QElapsedTimer>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "app/StandIns.h"
+#include "browse/KvDirTreeCombo28.h"
+#include "browse/KvFilelistView28.h"
+#include "display/ProImage.h"
+#include "settings/FormStorage.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/Memo.h"
+#include "toolkit/Menus.h"
+
+class QLabel;
+class THourglass;
+
+class TForm1 : public TForm {
+    Q_OBJECT
+
+  public:
+    // The list's masks in text mode and in image mode.
+    static inline const char* const TextMask =
+        "*.txt;*.ini;*.sys;*.bat;*.inf;*.htm;*.css;*.js;*.pas;*.dpr;*.dpk;*.inc;*.rc;*.bpr;*.bpk;"
+        "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst";
+    static inline const char* const ImageMask =
+        "*.jpg;*.jpe;*.png;*.psd;*.tga;*.bmp;*.rle;*.dib;*.pcx;*.pcd;*.sgi;*.tif;*.ico";
+
+    // How long a picture may decode before the window shows the hourglass and the progress.
+    static inline int ProgressDelayMs = 500;
+
+    // The properties the settings store keeps between runs, in the order it reads them.
+    static QStringList StoredProps();
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Components.
+    TPanel* PanelTop = nullptr;
+    TPanel* PanelLeft = nullptr;
+    TSplitter* SplitterV = nullptr;
+    TKvDirTreeCombo28* BrowseDrives = nullptr;
+    TPanel* PanelDiv = nullptr;
+    TKvFilelistView28* BrowseFiles = nullptr;
+    TPanel* PanelImage = nullptr;
+    TScrollBox* ScrollImage = nullptr;
+    TProImage* ViewImage = nullptr;
+    TMemo* ReadText = nullptr;
+    TFontDialog* FontText = nullptr;
+    TFontDialog* FontBrowse = nullptr;
+    TColorDialog* ImageBk = nullptr;
+    TAboutBoxStandIn* AboutImage = nullptr;
+    TFormStorage* FormStorage1 = nullptr;
+
+    TPopupMenu* TextMenu = nullptr;
+    TMenuItem* CopyMenu = nullptr;
+    TMenuItem* N1 = nullptr;
+    TMenuItem* BrowseMenu = nullptr;
+    TMenuItem* TextAutoFocus = nullptr;
+    TMenuItem* N2 = nullptr;
+    TMenuItem* WrapMenu = nullptr;
+    TMenuItem* FontMenu = nullptr;
+
+    TPopupMenu* FileMenu = nullptr;
+    TMenuItem* BrowseTextFiles = nullptr;
+    TMenuItem* BrowseImageFiles = nullptr;
+    TMenuItem* N4 = nullptr;
+    TMenuItem* FolderMenu = nullptr;
+    TMenuItem* FontMenuB = nullptr;
+    TMenuItem* N3 = nullptr;
+    TMenuItem* DefaultSettings1 = nullptr;
+    TMenuItem* N5 = nullptr;
+    TMenuItem* AboutVelkaro1 = nullptr;
+
+    TPopupMenu* ImageMenu = nullptr;
+    TMenuItem* CopyImage = nullptr;
+    TMenuItem* N6 = nullptr;
+    TMenuItem* BrowseMenuI = nullptr;
+    TMenuItem* N7 = nullptr;
+    TMenuItem* FullView = nullptr;
+    TMenuItem* TileView = nullptr;
+    TMenuItem* N8 = nullptr;
+    TMenuItem* BackgroundColour1 = nullptr;
+
+    TPopupMenu* NoPopup = nullptr;
+
+    // Event handlers. Each may throw; the connections run them through the application's
+    // standard error box.
+    void FormCreate();
+    void FormShow() override;
+    void FormResize();
+    void BrowseDrivesClick();
+    void BrowseFilesClick();
+    void ReadTextChange();
+    void ReadTextMouseDown();
+    void CopyMenuClick();
+    void BrowseMenuClick();
+    void BrowseMenuIClick();
+    void TextAutoFocusClick();
+    void WrapMenuClick();
+    void FontMenuClick();
+    void FolderMenuClick();
+    void FontMenuBClick();
+    void BrowseTextFilesClick();
+    void BrowseImageFilesClick();
+    void CopyImageClick();
+    void FullViewClick();
+    void TileViewClick();
+    void BackgroundColour1Click();
+    void DefaultSettings1Click();
+    void AboutVelkaro1Click();
+
+    // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
+    // when none is shown.
+    QString LoadProgressText() const;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void CreateComponents();
+    void CreateMenus();
+    // Runs a handler when the signal fires, showing any exception in the error box.
+    template <class Sender, class Signal>
+    void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());
+    // Hides or shows the browser pane as a "View Browser" item asks; toggles the item.
+    void ToggleBrowser(TMenuItem* item);
+    // Makes the memo or the file list the active control, as "Text AutoFocus" says.
+    void FocusByTextAutoFocus();
+    // Puts the list's mask from the mode's check mark.
+    void ApplyModeMask();
+    // Makes the memo and the image panel fill the right pane.
+    void AlignRightPane();
+    void SwitchToImageMode();
+    void SwitchToTextMode();
+    // Empties the picture view.
+    void ClearPicture();
+    // Loads a picture file into the view; throws when it cannot be read or decoded (the
+    // previous picture then stays).
+    void LoadPicture(const QString& fileName);
+    // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
+    // percentage.
+    void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
+    void EndLoadProgress();
+
+    QLabel* loadProgress_ = nullptr;
+    std::unique_ptr<THourglass> loadHourglass_;
+    QElapsedTimer loadTimer_;
+    bool loading_ = false;
+};

@@ -1,0 +1,5 @@
+#include "app/StandIns.h"
+
+TAboutBoxStandIn::TAboutBoxStandIn(const QString& name, QObject* parent) : QObject(parent) {
+    setObjectName(name);
+}

@@ -1,0 +1,188 @@
+// The main window's settings: what its first close writes to Velkaro.ini and what a later start
+// reads back.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "settings/IniFile.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+class Form1SettingsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(config_.isValid());
+        folder_ = QDir(dir_.path()).canonicalPath();
+        ASSERT_TRUE(QDir(folder_).mkdir("pictures"));
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(folder_);
+        hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+        Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
+    }
+
+    void TearDown() override {
+        Application::SetErrorBoxHook(nullptr);
+        TColorDialog::ExecuteHook = nullptr;
+        QDir::setCurrent(previous_);
+        if (!hadConfig_)
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", previousConfig_);
+    }
+
+    QString IniPath() const { return config_.path() + "/Velkaro.ini"; }
+
+    // Starts the program's window as main() does and shows it (which restores the settings).
+    static std::unique_ptr<TForm1> Start() {
+        auto form = std::make_unique<TForm1>();
+        form->show();
+        return form;
+    }
+
+    QTemporaryDir dir_;
+    QTemporaryDir config_;
+    QString folder_;
+    QString previous_;
+    QByteArray previousConfig_;
+    bool hadConfig_ = false;
+    QStringList errors_;
+};
+
+}  // namespace
+
+TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
+    auto form = Start();
+    EXPECT_FALSE(QFile::exists(IniPath()));
+    form->close();
+    ASSERT_TRUE(QFile::exists(IniPath()));
+    form.reset();  // the close saved already; destroying the window writes nothing more
+
+    QStringList expected = {"FormVersion",
+                            "Flags",
+                            "ShowCmd",
+                            "PixelsPerInch",
+                            TFormPlacement::ScreenKey("MinMaxPos"),
+                            "MinMaxPos",
+                            TFormPlacement::ScreenKey("NormPos"),
+                            "NormPos",
+                            "Visible",
+                            "ReadText_Visible",
+                            "PanelImage_Visible",
+                            "BrowseFiles_Directory",
+                            "PanelLeft_Width"};
+    for (const char* font : {"ReadText_Font", "BrowseDrives_Font", "BrowseFiles_Font",
+                             "FontText_Font", "FontBrowse_Font"})
+        for (const char* sub : {"Charset", "Color", "Height", "Name", "Pitch", "Size", "Style"})
+            expected << QString(font) + sub;
+    expected << "WrapMenu_Checked"
+             << "FolderMenu_Checked"
+             << "TextAutoFocus_Checked"
+             << "BrowseFiles_ShowFolders"
+             << "BrowseTextFiles_Checked"
+             << "BrowseImageFiles_Checked"
+             << "ViewImage_Align"
+             << "ViewImage_AutoSize"
+             << "ViewImage_Stretch"
+             << "ViewImage_Tiled"
+             << "FullView_Checked"
+             << "TileView_Checked"
+             << "PanelImage_Color"
+             << "ImageBk_Color";
+    ASSERT_EQ(expected.size(), 62);
+
+    TIniFile ini(IniPath());
+    EXPECT_EQ(ini.ReadSection("User"), expected);
+    auto value = [&](const char* key) { return ini.ReadString("User", key, "<missing>"); };
+    EXPECT_EQ(value("FormVersion"), "0");
+    EXPECT_EQ(value("ShowCmd"), "1");
+    EXPECT_EQ(value("Visible"), "0");
+    EXPECT_EQ(value("ReadText_Visible"), "True");
+    EXPECT_EQ(value("PanelImage_Visible"), "False");
+    EXPECT_EQ(QDir::cleanPath(value("BrowseFiles_Directory")), folder_);
+    EXPECT_EQ(value("PanelLeft_Width"), "240");
+    EXPECT_EQ(value("ReadText_FontCharset"), "1");
+    EXPECT_EQ(value("ReadText_FontColor"), "-2147483640");
+    EXPECT_EQ(value("ReadText_FontHeight"), "-11");
+    EXPECT_EQ(value("BrowseDrives_FontName"), "MS Sans Serif");
+    EXPECT_EQ(value("FontBrowse_FontPitch"), "fpDefault");
+    EXPECT_EQ(value("FontText_FontSize"), "8");
+    EXPECT_EQ(value("BrowseFiles_FontStyle"), "[]");
+    EXPECT_EQ(value("BrowseImageFiles_Checked"), "False");
+    EXPECT_EQ(value("ViewImage_Align"), "alNone");
+    EXPECT_EQ(value("ViewImage_AutoSize"), "True");
+    EXPECT_EQ(value("FullView_Checked"), "True");
+    EXPECT_EQ(value("PanelImage_Color"), "-2147483633");
+    EXPECT_EQ(value("ImageBk_Color"), "-2147483633");
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
+    const TFont reader("DejaVu Serif", 12, fsBold);
+    const TFont browser("DejaVu Sans Mono", 10, fsItalic);
+    const TColor background = 0x00336699;
+    {
+        auto form = Start();
+        TForm1& f = *form;
+        f.move(50, 60);
+        f.resize(700, 500);
+        f.ReadText->SetFont(reader);
+        f.FontText->SetFont(reader);
+        f.BrowseDrives->SetFont(browser);
+        f.BrowseFiles->SetFont(browser);
+        f.FontBrowse->SetFont(browser);
+        f.WrapMenu->Click();
+        f.FolderMenu->Click();
+        f.TextAutoFocus->Click();
+        f.BrowseImageFiles->Click();
+        f.TileView->Click();
+        TColorDialog::ExecuteHook = [&](TColorDialog& dialog) {
+            dialog.SetColor(background);
+            return true;
+        };
+        f.BackgroundColour1->Click();
+        f.PanelLeft->SetWidth(300);
+        f.BrowseFiles->SetDirectory(folder_ + "/pictures");
+        f.close();
+    }
+
+    // The new window starts in the working folder, then the stored settings take over.
+    auto form = Start();
+    TForm1& f = *form;
+    EXPECT_EQ(f.pos(), QPoint(50, 60));
+    EXPECT_EQ(f.size(), QSize(700, 500));
+    EXPECT_EQ(f.ReadText->Font(), reader);
+    EXPECT_EQ(f.FontText->Font(), reader);
+    EXPECT_EQ(f.BrowseDrives->Font(), browser);
+    EXPECT_EQ(f.BrowseFiles->Font(), browser);
+    EXPECT_EQ(f.FontBrowse->Font(), browser);
+    EXPECT_FALSE(f.WrapMenu->Checked());
+    EXPECT_TRUE(f.ReadText->WordWrap());  // the memo's own setting is not stored
+    EXPECT_FALSE(f.FolderMenu->Checked());
+    EXPECT_FALSE(f.BrowseFiles->ShowFolders());
+    EXPECT_TRUE(f.TextAutoFocus->Checked());
+    // Image mode with its mask, chosen by the window's show handler from the check mark.
+    EXPECT_FALSE(f.BrowseTextFiles->Checked());
+    EXPECT_TRUE(f.BrowseImageFiles->Checked());
+    EXPECT_FALSE(f.ReadText->Visible());
+    EXPECT_TRUE(f.PanelImage->Visible());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.ViewImage->Align(), alClient);
+    EXPECT_TRUE(f.ViewImage->Tiled());
+    EXPECT_FALSE(f.FullView->Checked());
+    EXPECT_TRUE(f.TileView->Checked());
+    EXPECT_EQ(f.PanelImage->Color(), background);
+    EXPECT_EQ(f.ImageBk->Color(), background);
+    EXPECT_EQ(f.PanelLeft->Width(), 300);
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_ + "/pictures");
+    // The show handler brought the combo to the restored folder.
+    EXPECT_EQ(QDir::cleanPath(f.BrowseDrives->SelectedPath()), folder_ + "/pictures");
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}

@@ -1,0 +1,779 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMetaProperty>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTextCursor>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Registration.h"
+#include "imaging/Stream.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// A 24-bit Windows bitmap of one colour (blue, green, red bytes).
+void WriteBmp(const QString& path, int width, int height, uint8_t b, uint8_t g, uint8_t r) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = b;
+            row[3 * x + 1] = g;
+            row[3 * x + 2] = r;
+        }
+    }
+    TFileStream stream(QFile::encodeName(path).toStdString(), TFileStream::fmCreate);
+    bitmap.SaveToStream(stream);
+}
+
+// A folder with text files, a picture name, a sub-folder and an entry that exists but cannot
+// be opened (a socket, which not even the super-user can read), set as the working folder
+// while the window is created.
+class Form1Test : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = QDir(dir_.path()).canonicalPath();
+        WriteFile(Path("utf8.txt"), "caf\xC3\xA9\nline two\n");
+        WriteFile(Path("latin.txt"), "caf\xE9 \x80\r\nsecond\r\nthird");
+        WriteFile(Path("long.log"), QByteArray(3000, 'w'));
+        WriteFile(Path("picture.png"), "not really");
+        QDir(folder_).mkdir("sub");
+        QDir(folder_).mkdir("folder.txt");
+        MakeSocket(Path("socket.txt"));
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(folder_);
+        // The settings file goes to a folder of the test's own, never the user's.
+        ASSERT_TRUE(config_.isValid());
+        hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+        errors_.clear();
+        Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
+        RegisterImageFormats();  // as the program does before creating the window
+        form_ = std::make_unique<TForm1>();
+    }
+
+    void TearDown() override {
+        form_.reset();
+        UnregisterImageFormats();
+        Application::SetErrorBoxHook(nullptr);
+        TFontDialog::ExecuteHook = nullptr;
+        TColorDialog::ExecuteHook = nullptr;
+        QDir::setCurrent(previous_);
+        if (!hadConfig_)
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", previousConfig_);
+    }
+
+    QString Path(const QString& name) const { return folder_ + "/" + name; }
+
+    static void MakeSocket(const QString& path) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(path);
+        ASSERT_LT(native.size(), static_cast<qsizetype>(sizeof(addr.sun_path)));
+        std::memcpy(addr.sun_path, native.constData(), native.size());
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        ::close(fd);
+    }
+
+    // Clicks a row of the file list by its full path, as the user would; returns whether the
+    // row was listed.
+    bool ClickFile(const QString& path) {
+        TKvFilelistView28* list = form_->BrowseFiles;
+        for (int row = 0; row < list->ItemCount(); ++row) {
+            if (QDir::cleanPath(list->ItemSubItem(row, 4)) == QDir::cleanPath(path)) {
+                list->SetItemSelected(row, true);
+                list->Click();
+                return true;
+            }
+        }
+        // Not listed (filtered by the mask): report it the way a click would.
+        list->SetSelectedItem(path);
+        form_->BrowseFilesClick();
+        return false;
+    }
+
+    QStringList Captions() const {
+        QStringList names;
+        for (int row = 0; row < form_->BrowseFiles->ItemCount(); ++row)
+            names << form_->BrowseFiles->ItemCaption(row).trimmed();
+        return names;
+    }
+
+    void SelectText(int from, int to) {
+        QTextCursor c = form_->ReadText->textCursor();
+        c.setPosition(from);
+        c.setPosition(to, QTextCursor::KeepAnchor);
+        form_->ReadText->setTextCursor(c);
+    }
+
+    void RightMouseDownOnMemo() {
+        QWidget* viewport = form_->ReadText->viewport();
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5),
+                          viewport->mapToGlobal(QPointF(5, 5)), Qt::RightButton, Qt::RightButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(viewport, &press);
+    }
+
+    QTemporaryDir dir_;
+    QTemporaryDir config_;
+    QByteArray previousConfig_;
+    bool hadConfig_ = false;
+    QString folder_;
+    QString previous_;
+    QStringList errors_;
+    std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace
+
+TEST_F(Form1Test, FirstRunStartsInTextModeInTheCurrentFolder) {
+    TForm1& f = *form_;
+    EXPECT_EQ(f.objectName(), "Form1");
+    EXPECT_EQ(f.Caption(), "Velkaro");
+    EXPECT_TRUE(f.ReadText->Visible());
+    EXPECT_FALSE(f.PanelImage->Visible());
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+    EXPECT_FALSE(f.BrowseImageFiles->Checked());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::TextMask);
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_);
+    EXPECT_TRUE(f.WrapMenu->Checked());
+    EXPECT_TRUE(f.ReadText->WordWrap());
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssNone);
+    EXPECT_TRUE(f.ReadText->ReadOnly());
+    EXPECT_TRUE(f.FolderMenu->Checked());
+    EXPECT_TRUE(f.BrowseFiles->ShowFolders());
+    EXPECT_FALSE(f.TextAutoFocus->Checked());
+    EXPECT_EQ(f.ActiveControl(), f.BrowseFiles);
+    EXPECT_FALSE(f.CopyMenu->Enabled());
+    EXPECT_FALSE(f.CopyImage->Enabled());
+    EXPECT_TRUE(f.FullView->Checked());
+    EXPECT_FALSE(f.TileView->Checked());
+    EXPECT_TRUE(f.BrowseMenu->Checked());
+    EXPECT_TRUE(f.BrowseMenuI->Checked());
+    EXPECT_EQ(f.PanelImage->Color(), clBtnFace);
+    EXPECT_EQ(f.ImageBk->Color(), clBtnFace);
+    EXPECT_EQ(f.ReadText->Color(), clWindow);
+    EXPECT_EQ(f.ReadText->Font(), TFont());
+    EXPECT_EQ(f.PanelLeft->Width(), 240);
+
+    // The text mask lists text files and folders, not the picture.
+    const QStringList rows = Captions();
+    EXPECT_TRUE(rows.contains("utf8.txt"));
+    EXPECT_TRUE(rows.contains("long.log"));
+    EXPECT_TRUE(rows.contains("sub"));
+    EXPECT_FALSE(rows.contains("picture.png"));
+}
+
+TEST_F(Form1Test, WindowLayoutFollowsTheAlignments) {
+    TForm1& f = *form_;
+    f.show();
+    f.resize(600, 400);
+    TAlignLayout::Realign(&f);
+    EXPECT_EQ(f.PanelTop->geometry(), QRect(0, 0, 600, 2));
+    EXPECT_EQ(f.PanelLeft->geometry(), QRect(0, 2, 240, 398));
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    EXPECT_EQ(f.ReadText->geometry(), QRect(242, 2, 358, 398));
+    EXPECT_EQ(f.BrowseDrives->geometry(), QRect(0, 0, 240, 21));
+    EXPECT_EQ(f.PanelDiv->geometry(), QRect(0, 21, 240, 2));
+    EXPECT_EQ(f.BrowseFiles->geometry(), QRect(0, 23, 240, 375));
+    EXPECT_EQ(f.ScrollImage->parentWidget(), f.PanelImage);
+    EXPECT_EQ(f.ViewImage->parentWidget(), f.ScrollImage->Contents());
+    EXPECT_EQ(f.ViewImage->pos(), QPoint(0, 0));
+}
+
+TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
+    auto items = [](TPopupMenu* menu) {
+        QStringList list;
+        for (TMenuItem* item : menu->Items())
+            list << item->objectName() + "=" + item->Caption();
+        return list;
+    };
+    EXPECT_EQ(items(form_->TextMenu),
+              QStringList({"CopyMenu=Copy To Clipboard", "N1=-", "BrowseMenu=View Browser",
+                           "TextAutoFocus=Text AutoFocus", "N2=-", "WrapMenu=Word Wrap",
+                           "FontMenu=Reader Font  ..."}));
+    EXPECT_EQ(
+        items(form_->FileMenu),
+        QStringList({"BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
+                     "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
+                     "DefaultSettings1=Default Settings", "N5=-",
+                     "AboutVelkaro1=About Velkaro ..."}));
+    EXPECT_EQ(items(form_->ImageMenu),
+              QStringList({"CopyImage=Copy To Clipboard", "N6=-", "BrowseMenuI=View Browser",
+                           "N7=-", "FullView=Full View", "TileView=Tile View", "N8=-",
+                           "BackgroundColour1=Background  ..."}));
+    EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
+
+    EXPECT_EQ(PopupMenuOf(form_->ReadText), form_->TextMenu);
+    EXPECT_EQ(PopupMenuOf(form_->BrowseFiles), form_->FileMenu);
+    EXPECT_EQ(PopupMenuOf(form_->ViewImage), form_->ImageMenu);
+    EXPECT_EQ(PopupMenuOf(form_->BrowseDrives), form_->NoPopup);
+    EXPECT_EQ(form_->PopupMenu(), form_->ImageMenu);
+    EXPECT_EQ(PopupMenuOf(form_->PanelImage), nullptr);  // passes right clicks to the window
+}
+
+TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
+    const QStringList props = TForm1::StoredProps();
+    ASSERT_EQ(props.size(), 23);
+    for (const QString& entry : props) {
+        const QString component = entry.section('.', 0, 0);
+        const QString property = entry.section('.', 1);
+        QObject* object = form_->findChild<QObject*>(component);
+        ASSERT_NE(object, nullptr) << entry.toStdString();
+        EXPECT_GE(object->metaObject()->indexOfProperty(property.toLatin1()), 0)
+            << entry.toStdString();
+    }
+    for (const char* name : {"FormStorage1", "AboutImage", "NoPopup", "ScrollImage", "PanelDiv",
+                             "PanelTop", "SplitterV", "FontMenuB", "N8"})
+        EXPECT_NE(form_->findChild<QObject*>(name), nullptr) << name;
+    EXPECT_EQ(form_->FormStorage1->IniFileName(), "Velkaro.ini");
+    EXPECT_EQ(form_->FormStorage1->IniSection(), "User");
+}
+
+TEST_F(Form1Test, ViewBrowserItemsKeepTheirOwnCheckMarks) {
+    TForm1& f = *form_;
+    f.resize(600, 400);
+    TAlignLayout::Realign(&f);
+
+    f.BrowseMenu->Click();  // hide from the text menu
+    EXPECT_FALSE(f.PanelLeft->Visible());
+    EXPECT_FALSE(f.SplitterV->Visible());
+    EXPECT_FALSE(f.BrowseMenu->Checked());
+    EXPECT_TRUE(f.BrowseMenuI->Checked());
+    EXPECT_EQ(f.ReadText->geometry(), QRect(0, 2, 600, 398));
+
+    f.BrowseMenuI->Click();  // looks at its own mark: hides the hidden pane again
+    EXPECT_FALSE(f.PanelLeft->Visible());
+    EXPECT_FALSE(f.BrowseMenuI->Checked());
+
+    f.BrowseMenuI->Click();  // shows it
+    EXPECT_TRUE(f.PanelLeft->Visible());
+    EXPECT_TRUE(f.SplitterV->Visible());
+    EXPECT_TRUE(f.BrowseMenuI->Checked());
+    EXPECT_FALSE(f.BrowseMenu->Checked());
+    EXPECT_EQ(f.SplitterV->Align(), alLeft);
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    EXPECT_EQ(f.ReadText->geometry(), QRect(242, 2, 358, 398));
+}
+
+TEST_F(Form1Test, WordWrapTogglesWrappingAndScrollBars) {
+    TForm1& f = *form_;
+    f.WrapMenu->Click();
+    EXPECT_FALSE(f.WrapMenu->Checked());
+    EXPECT_FALSE(f.ReadText->WordWrap());
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssBoth);
+    EXPECT_FALSE(f.ReadText->Wrapping());
+    f.WrapMenu->Click();
+    EXPECT_TRUE(f.WrapMenu->Checked());
+    EXPECT_TRUE(f.ReadText->WordWrap());
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
+    EXPECT_TRUE(f.ReadText->Wrapping());
+}
+
+TEST_F(Form1Test, RestoredWordWrapOffMeetsAWrappingMemo) {
+    TForm1& f = *form_;
+    f.WrapMenu->SetChecked(false);  // as the settings store restores it; the memo is not stored
+    EXPECT_TRUE(f.ReadText->WordWrap());
+    ClickFile(Path("long.log"));
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssBoth);
+    EXPECT_FALSE(f.ReadText->Wrapping());
+    f.WrapMenu->Click();
+    EXPECT_TRUE(f.WrapMenu->Checked());
+    EXPECT_TRUE(f.ReadText->WordWrap());
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
+}
+
+TEST_F(Form1Test, ShowFoldersTogglesTheListsFolders) {
+    TForm1& f = *form_;
+    f.FolderMenu->Click();
+    EXPECT_FALSE(f.FolderMenu->Checked());
+    EXPECT_FALSE(f.BrowseFiles->ShowFolders());
+    EXPECT_FALSE(Captions().contains("sub"));
+    EXPECT_TRUE(Captions().contains("utf8.txt"));
+    f.FolderMenu->Click();
+    EXPECT_TRUE(f.FolderMenu->Checked());
+    EXPECT_TRUE(f.BrowseFiles->ShowFolders());
+    EXPECT_TRUE(Captions().contains("sub"));
+}
+
+TEST_F(Form1Test, TextAutoFocusChoosesWhereFocusGoes) {
+    TForm1& f = *form_;
+    f.TextAutoFocus->Click();
+    EXPECT_TRUE(f.TextAutoFocus->Checked());
+    EXPECT_EQ(f.ActiveControl(), f.ReadText);
+    f.SetActiveControl(f.BrowseFiles);
+    ClickFile(Path("utf8.txt"));
+    EXPECT_EQ(f.ActiveControl(), f.ReadText);
+    f.TextAutoFocus->Click();
+    EXPECT_FALSE(f.TextAutoFocus->Checked());
+    EXPECT_EQ(f.ActiveControl(), f.BrowseFiles);
+    ClickFile(Path("latin.txt"));
+    EXPECT_EQ(f.ActiveControl(), f.BrowseFiles);
+}
+
+TEST_F(Form1Test, LoadsUtf8AndWindows1252Text) {
+    TForm1& f = *form_;
+    EXPECT_TRUE(ClickFile(Path("utf8.txt")));
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
+    ClickFile(Path("latin.txt"));
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café €\nsecond\nthird"));
+    EXPECT_EQ(f.ReadText->LineCount(), 3);
+    EXPECT_TRUE(errors_.isEmpty());
+}
+
+TEST_F(Form1Test, EntriesThatAreNotFilesAreIgnored) {
+    TForm1& f = *form_;
+    ClickFile(Path("utf8.txt"));
+    const QString shown = f.ReadText->Text();
+    ClickFile(Path("folder.txt"));
+    ClickFile(Path("sub"));
+    f.BrowseFiles->SetSelectedItem(Path("missing.txt"));
+    f.BrowseFilesClick();
+    EXPECT_EQ(f.ReadText->Text(), shown);
+    EXPECT_TRUE(errors_.isEmpty());
+}
+
+TEST_F(Form1Test, UnreadableFileShowsTheErrorBoxAndKeepsTheText) {
+    TForm1& f = *form_;
+    ClickFile(Path("utf8.txt"));
+    const QString shown = f.ReadText->Text();
+    EXPECT_TRUE(ClickFile(Path("socket.txt")));  // through the list's click signal
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].startsWith("Cannot open file \"" + Path("socket.txt") + "\". "))
+        << errors_[0].toStdString();
+    EXPECT_TRUE(errors_[0].endsWith('.'));
+    EXPECT_EQ(f.ReadText->Text(), shown);
+}
+
+TEST_F(Form1Test, ImageModeReadsTextFilesAsPictures) {
+    TForm1& f = *form_;
+    f.BrowseTextFiles->SetChecked(false);
+    f.BrowseImageFiles->SetChecked(true);
+    f.BrowseFiles->SetSelectedItem(Path("utf8.txt"));
+    EXPECT_FALSE(Application::HandleEvent([&] { f.BrowseFilesClick(); }));
+    EXPECT_EQ(errors_, QStringList({"Unknown picture file extension (.txt)"}));
+    EXPECT_TRUE(f.ReadText->Text().isEmpty());
+    EXPECT_FALSE(f.CopyImage->Enabled());
+}
+
+TEST_F(Form1Test, CopyIsEnabledOnlyWithASelection) {
+    TForm1& f = *form_;
+    ClickFile(Path("utf8.txt"));
+    EXPECT_FALSE(f.CopyMenu->Enabled());
+    SelectText(0, 4);
+    EXPECT_FALSE(f.CopyMenu->Enabled());  // re-evaluated only on text change and mouse down
+    RightMouseDownOnMemo();
+    EXPECT_TRUE(f.CopyMenu->Enabled());
+    f.CopyMenu->Click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("café"));
+    ClickFile(Path("latin.txt"));  // new text, no selection
+    EXPECT_FALSE(f.CopyMenu->Enabled());
+}
+
+TEST_F(Form1Test, ReaderFontAppliesOnlyWhenConfirmed) {
+    TForm1& f = *form_;
+    TFont chosen("DejaVu Serif", 12, fsBold);
+    bool confirm = false;
+    TFontDialog::ExecuteHook = [&](TFontDialog& dialog) {
+        if (confirm) dialog.SetFont(chosen);
+        return confirm;
+    };
+    f.FontMenu->Click();
+    EXPECT_EQ(f.ReadText->Font(), TFont());
+    EXPECT_EQ(f.ActiveControl(), f.ReadText);
+    confirm = true;
+    f.FontMenu->Click();
+    EXPECT_EQ(f.ReadText->Font(), chosen);
+    EXPECT_TRUE(f.ReadText->font().bold());
+}
+
+TEST_F(Form1Test, BrowserFontReachesTheListEvenWhenCancelled) {
+    TForm1& f = *form_;
+    TFont chosen("DejaVu Sans Mono", 10);
+    // A font left in the dialog from before is applied to the list even on cancel.
+    f.FontBrowse->SetFont(chosen);
+    TFontDialog::ExecuteHook = [](TFontDialog&) { return false; };
+    f.FontMenuB->Click();
+    EXPECT_EQ(f.BrowseFiles->Font(), chosen);
+    EXPECT_EQ(f.BrowseDrives->Font(), TFont());
+
+    TFont other("DejaVu Serif", 14);
+    TFontDialog::ExecuteHook = [&](TFontDialog& dialog) {
+        dialog.SetFont(other);
+        return true;
+    };
+    f.FontMenuB->Click();
+    EXPECT_EQ(f.BrowseFiles->Font(), other);
+    EXPECT_EQ(f.BrowseDrives->Font(), other);
+}
+
+TEST_F(Form1Test, ShowReappliesTheStoredModesMask) {
+    TForm1& f = *form_;
+    // As if the settings store restored image mode before the window is shown.
+    f.BrowseTextFiles->SetChecked(false);
+    f.BrowseImageFiles->SetChecked(true);
+    f.show();
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.ReadText->Align(), alClient);
+    EXPECT_EQ(f.PanelImage->Align(), alClient);
+    EXPECT_TRUE(Captions().contains("picture.png"));
+    EXPECT_FALSE(Captions().contains("utf8.txt"));
+}
+
+TEST_F(Form1Test, RightClicksOpenTheMenuOfTheClickedPlace) {
+    TForm1& f = *form_;
+    f.show();
+    auto rightClick = [](QWidget* target) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(1, 1),
+                                target->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(target, &event);
+    };
+    auto openMenus = [&] {
+        QStringList open;
+        for (TPopupMenu* menu : {f.TextMenu, f.FileMenu, f.ImageMenu, f.NoPopup})
+            if (menu->isVisible()) open << menu->objectName();
+        for (TPopupMenu* menu : {f.TextMenu, f.FileMenu, f.ImageMenu, f.NoPopup})
+            menu->hide();
+        return open;
+    };
+    rightClick(f.PanelTop);
+    EXPECT_EQ(openMenus(), QStringList({"ImageMenu"}));
+    rightClick(f.SplitterV);
+    EXPECT_EQ(openMenus(), QStringList({"ImageMenu"}));
+    rightClick(f.ReadText->viewport());
+    EXPECT_EQ(openMenus(), QStringList({"TextMenu"}));
+    rightClick(f.BrowseFiles->View()->viewport());
+    EXPECT_EQ(openMenus(), QStringList({"FileMenu"}));
+    rightClick(f.BrowseDrives);
+    EXPECT_EQ(openMenus(), QStringList());
+}
+
+// --- Image mode ----------------------------------------------------------------------------------
+
+TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
+    TForm1& f = *form_;
+    WriteBmp(Path("small.bmp"), 4, 3, 0, 0, 255);
+    f.BrowseFiles->RebuildList();
+    ClickFile(Path("utf8.txt"));
+    ASSERT_FALSE(f.ReadText->Text().isEmpty());
+
+    f.BrowseTextFiles->Click();  // the checked item switches to the other mode
+    EXPECT_FALSE(f.ReadText->Visible());
+    EXPECT_TRUE(f.ReadText->Text().isEmpty());
+    EXPECT_TRUE(f.PanelImage->Visible());
+    EXPECT_FALSE(f.BrowseTextFiles->Checked());
+    EXPECT_TRUE(f.BrowseImageFiles->Checked());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_TRUE(Captions().contains("small.bmp"));
+    EXPECT_FALSE(Captions().contains("utf8.txt"));
+    EXPECT_TRUE(ClickFile(Path("small.bmp")));
+    EXPECT_TRUE(f.CopyImage->Enabled());
+    ASSERT_NE(f.ViewImage->Picture()->Graphic(), nullptr);
+
+    f.BrowseImageFiles->Click();  // checked: back to text mode, the picture goes
+    EXPECT_TRUE(f.ReadText->Visible());
+    EXPECT_FALSE(f.PanelImage->Visible());
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+    EXPECT_FALSE(f.BrowseImageFiles->Checked());
+    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
+    EXPECT_FALSE(f.ScrollImage->AutoScroll());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::TextMask);
+
+    f.BrowseImageFiles->Click();  // unchecked: to its own mode
+    EXPECT_TRUE(f.BrowseImageFiles->Checked());
+    EXPECT_FALSE(f.CopyImage->Enabled());  // switching to image mode disables the copy
+    f.BrowseTextFiles->Click();            // unchecked: to its own mode
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+    EXPECT_TRUE(f.ReadText->Visible());
+    EXPECT_TRUE(errors_.isEmpty());
+}
+
+TEST_F(Form1Test, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
+    TForm1& f = *form_;
+    WriteBmp(Path("big.bmp"), 900, 700, 0x20, 0x40, 0x80);
+    f.show();
+    f.BrowseTextFiles->Click();
+    f.ReadText->SetText("left over");
+    f.CopyMenu->SetEnabled(true);
+
+    ASSERT_TRUE(ClickFile(Path("big.bmp")));
+    ASSERT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+    EXPECT_EQ(f.ViewImage->size(), QSize(900, 700));  // full view takes the picture's size
+    EXPECT_TRUE(f.CopyImage->Enabled());
+    EXPECT_TRUE(f.ReadText->Text().isEmpty());
+    EXPECT_FALSE(f.CopyMenu->Enabled());  // the memo's text changed without a selection
+    EXPECT_TRUE(f.ScrollImage->AutoScroll());
+
+    f.ScrollImage->SetHorzPosition(120);
+    f.ScrollImage->SetVertPosition(80);
+    ASSERT_EQ(f.ScrollImage->HorzPosition(), 120);
+    ClickFile(Path("big.bmp"));
+    EXPECT_EQ(f.ScrollImage->HorzPosition(), 0);
+    EXPECT_EQ(f.ScrollImage->VertPosition(), 0);
+
+    QApplication::clipboard()->clear();
+    f.CopyImage->Click();
+    const QImage copied = QApplication::clipboard()->image();
+    ASSERT_EQ(copied.size(), QSize(900, 700));
+    EXPECT_EQ(copied.pixelColor(450, 350), QColor(0x80, 0x40, 0x20));
+}
+
+TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
+    TForm1& f = *form_;
+    WriteBmp(Path("good.bmp"), 640, 480, 0, 255, 0);
+    WriteFile(Path("bad.bmp"), QByteArray("BM") + QByteArray(60, '\xFF'));
+    f.show();
+    f.BrowseTextFiles->Click();
+    ASSERT_TRUE(ClickFile(Path("good.bmp")));
+    const TGraphic* shown = f.ViewImage->Picture()->Graphic();
+    ASSERT_NE(shown, nullptr);
+    f.CopyImage->SetEnabled(false);
+    f.ReadText->SetText("kept");
+    f.ScrollImage->SetHorzPosition(50);
+
+    EXPECT_TRUE(ClickFile(Path("bad.bmp")));  // through the list's click signal
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].endsWith('.')) << errors_[0].toStdString();
+    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), shown);
+    EXPECT_EQ(f.ViewImage->size(), QSize(640, 480));
+    EXPECT_FALSE(f.CopyImage->Enabled());
+    EXPECT_EQ(f.ReadText->Text(), "kept");
+    EXPECT_EQ(f.ScrollImage->HorzPosition(), 0);  // reset before the load failed
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(f.LoadProgressText().isEmpty());
+}
+
+TEST_F(Form1Test, FullAndTileViewSetTheViewAndTheirMarks) {
+    TForm1& f = *form_;
+    WriteBmp(Path("tile.bmp"), 16, 16, 9, 9, 9);
+    f.show();
+    f.BrowseTextFiles->Click();
+    ClickFile(Path("tile.bmp"));
+
+    f.TileView->Click();
+    EXPECT_EQ(f.ViewImage->Align(), alClient);
+    EXPECT_TRUE(f.ViewImage->Tiled());
+    EXPECT_FALSE(f.ViewImage->Stretch());
+    EXPECT_TRUE(f.ViewImage->AutoSize());  // unchanged by the tile view
+    EXPECT_FALSE(f.FullView->Checked());
+    EXPECT_TRUE(f.TileView->Checked());
+    EXPECT_GT(f.ViewImage->width(), 16);  // fills the scroll box
+
+    f.ViewImage->SetStretch(true);  // as a stored value may set it
+    f.FullView->Click();
+    EXPECT_EQ(f.ViewImage->Align(), alNone);
+    EXPECT_FALSE(f.ViewImage->Tiled());
+    EXPECT_FALSE(f.ViewImage->Stretch());
+    EXPECT_TRUE(f.ViewImage->AutoSize());
+    EXPECT_TRUE(f.FullView->Checked());
+    EXPECT_FALSE(f.TileView->Checked());
+    EXPECT_EQ(f.ViewImage->size(), QSize(16, 16));
+}
+
+TEST_F(Form1Test, BackgroundChangesOnlyWhenConfirmed) {
+    TForm1& f = *form_;
+    TColorDialog::ExecuteHook = [](TColorDialog& dialog) {
+        dialog.SetColor(0x000000FF);
+        return false;
+    };
+    f.BackgroundColour1->Click();
+    EXPECT_EQ(f.PanelImage->Color(), clBtnFace);
+    TColorDialog::ExecuteHook = [](TColorDialog& dialog) {
+        EXPECT_EQ(dialog.Color(), 0x000000FF);  // the dialog keeps its last colour
+        dialog.SetColor(0x00112233);
+        return true;
+    };
+    f.BackgroundColour1->Click();
+    EXPECT_EQ(f.PanelImage->Color(), 0x00112233);
+    EXPECT_EQ(f.ScrollImage->Color(), 0x00112233);  // the scroll box takes its parent's colour
+}
+
+TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
+    TForm1& f = *form_;
+    f.show();
+    f.BrowseTextFiles->Click();  // image mode
+    const QString folder = f.BrowseFiles->Directory();
+    const QPoint position = f.pos();
+    const TFont odd("DejaVu Serif", 14, fsBold);
+    f.resize(800, 500);
+    f.PanelLeft->SetWidth(320);
+    f.BrowseMenu->Click();
+    f.BrowseMenuI->Click();
+    f.TextAutoFocus->Click();
+    f.WrapMenu->Click();
+    f.FolderMenu->Click();
+    f.TileView->Click();
+    f.ViewImage->SetStretch(true);
+    f.ReadText->SetFont(odd);
+    f.BrowseFiles->SetFont(odd);
+    f.BrowseDrives->SetFont(odd);
+    f.FontText->SetFont(odd);
+    f.FontBrowse->SetFont(odd);
+    f.PanelImage->SetColor(0x00445566);
+    f.ImageBk->SetColor(0x00445566);
+
+    f.DefaultSettings1->Click();
+    TAlignLayout::Realign(&f);
+    EXPECT_EQ(f.size(), QSize(600, 400));
+    EXPECT_EQ(f.pos(), position);
+    EXPECT_TRUE(f.PanelLeft->Visible());
+    EXPECT_EQ(f.PanelLeft->Width(), 240);
+    EXPECT_TRUE(f.SplitterV->Visible());
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    // A shown window reports the focused widget inside the list.
+    EXPECT_TRUE(f.ActiveControl() == f.BrowseFiles ||
+                f.BrowseFiles->isAncestorOf(f.ActiveControl()));
+    EXPECT_FALSE(f.TextAutoFocus->Checked());
+    EXPECT_TRUE(f.BrowseMenu->Checked());
+    EXPECT_TRUE(f.ReadText->WordWrap());
+    EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
+    EXPECT_TRUE(f.WrapMenu->Checked());
+    for (const TFont& font : {f.ReadText->Font(), f.BrowseFiles->Font(), f.BrowseDrives->Font(),
+                              f.FontText->Font(), f.FontBrowse->Font()})
+        EXPECT_EQ(font, TFont());
+    EXPECT_EQ(f.BrowseDrives->TreeHeight(), f.BrowseFiles->Height());
+    EXPECT_TRUE(f.BrowseFiles->ShowFolders());
+    EXPECT_TRUE(f.FolderMenu->Checked());
+    EXPECT_EQ(f.ViewImage->Align(), alNone);
+    EXPECT_TRUE(f.ViewImage->AutoSize());
+    EXPECT_FALSE(f.ViewImage->Stretch());
+    EXPECT_FALSE(f.ViewImage->Tiled());
+    EXPECT_TRUE(f.BrowseMenuI->Checked());
+    EXPECT_TRUE(f.FullView->Checked());
+    EXPECT_FALSE(f.TileView->Checked());
+    EXPECT_EQ(f.PanelImage->Color(), clBtnFace);
+    EXPECT_EQ(f.ImageBk->Color(), clBtnFace);
+    // Left alone: the mode, its mask and the folder.
+    EXPECT_TRUE(f.BrowseImageFiles->Checked());
+    EXPECT_TRUE(f.PanelImage->Visible());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Directory(), folder);
+}
+
+namespace {
+
+// A graphic that reports progress while it "decodes" and records what the window shows then.
+struct TProgressProbe {
+    static inline TForm1* form = nullptr;
+    static inline QStringList seen;
+    static inline bool hourglass = false;
+};
+
+class TSlowGraphic : public TBitmap {
+  public:
+    static const TGraphicClass& Info() {
+        static const TGraphicClass info{"TSlowGraphic",
+                                        [] { return std::make_unique<TSlowGraphic>(); }, nullptr,
+                                        &TBitmap::ClassInfo()};
+        return info;
+    }
+    const TGraphicClass& ClassType() const override { return Info(); }
+    void LoadFromStream(TStream&) override {
+        Progress(psStarting, 0, false, TRect{}, "Loading data...");
+        SetSize(8, 8);
+        Progress(psRunning, 40, true, TRect{0, 0, 8, 4}, "Loading data...");
+        TProgressProbe::seen << TProgressProbe::form->LoadProgressText();
+        TProgressProbe::hourglass = QApplication::overrideCursor() != nullptr &&
+                                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        Progress(psEnding, 100, true, TRect{0, 0, 8, 8}, "");
+    }
+};
+
+}  // namespace
+
+TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
+    TForm1& f = *form_;
+    TPicture::RegisterFileFormat("slowpic", "Slow picture", &TSlowGraphic::Info());
+    WriteFile(Path("a.slowpic"), "x");
+    f.show();
+    f.BrowseTextFiles->Click();
+    TProgressProbe::form = &f;
+    TProgressProbe::seen.clear();
+
+    // A quick decode shows nothing.
+    ClickFile(Path("a.slowpic"));
+    ASSERT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+    EXPECT_EQ(TProgressProbe::seen, QStringList({""}));
+    EXPECT_FALSE(TProgressProbe::hourglass);
+
+    // One that takes longer shows both while it runs, and neither afterwards.
+    const int saved = TForm1::ProgressDelayMs;
+    TForm1::ProgressDelayMs = 0;
+    ClickFile(Path("a.slowpic"));
+    TForm1::ProgressDelayMs = saved;
+    TPicture::UnregisterGraphicClass(&TSlowGraphic::Info());
+    EXPECT_EQ(TProgressProbe::seen.value(1), "Loading data... 40%");
+    EXPECT_TRUE(TProgressProbe::hourglass);
+    EXPECT_TRUE(f.LoadProgressText().isEmpty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(f.ViewImage->size(), QSize(8, 8));
+}
+
+// --- The drive-and-folder combo
+// --------------------------------------------------------------------
+
+TEST_F(Form1Test, ComboFollowsTheListAndMeasuresItsTree) {
+    TForm1& f = *form_;
+    EXPECT_EQ(f.BrowseDrives->FileList(), f.BrowseFiles);
+    EXPECT_EQ(f.BrowseFiles->DirTreeCombo(), f.BrowseDrives);
+    // Creation showed the working folder in the combo and sized the tree to the list.
+    EXPECT_EQ(QDir::cleanPath(f.BrowseDrives->SelectedPath()), folder_);
+    EXPECT_EQ(f.BrowseDrives->TreeHeight(), f.BrowseFiles->Height());
+
+    f.show();
+    f.resize(640, 520);
+    TAlignLayout::Realign(&f);
+    TAlignLayout::Realign(f.PanelLeft);
+    EXPECT_EQ(f.BrowseFiles->Height(), 520 - 2 - 23);
+    EXPECT_EQ(f.BrowseDrives->TreeHeight(), f.BrowseFiles->Height());
+
+    // A click on the combo measures again.
+    f.BrowseDrives->SetTreeHeight(50);
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, f.BrowseDrives->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, f.BrowseDrives->mapToGlobal(at),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(f.BrowseDrives, &press);
+    QApplication::sendEvent(f.BrowseDrives, &release);
+    EXPECT_EQ(f.BrowseDrives->TreeHeight(), f.BrowseFiles->Height());
+
+    // So does "Browser Font ...", even when cancelled.
+    f.BrowseDrives->SetTreeHeight(50);
+    TFontDialog::ExecuteHook = [](TFontDialog&) { return false; };
+    f.FontMenuB->Click();
+    EXPECT_EQ(f.BrowseDrives->TreeHeight(), f.BrowseFiles->Height());
+
+    // A folder chosen in the combo is shown by the list.
+    f.BrowseDrives->SetSelectedPath(Path("sub"));
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), Path("sub"));
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
