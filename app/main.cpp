@@ -3,7 +3,9 @@
 
 #include "app/Form1.h"
 #include "imaging/Registration.h"
+#include "imaging/decoders/Decoder.h"
 #include "toolkit/Application.h"
+#include "toolkit/Dialogs.h"
 
 int main(int argc, char** argv) {
     // Every picture format is known before the window exists.
@@ -12,6 +14,10 @@ int main(int argc, char** argv) {
     {
         QApplication app(argc, argv);
         Application::SetTitle(QStringLiteral("Velkaro"));
+        // Decoders report damage they can work around (a truncated strip) as a warning box.
+        SetDecoderWarningHandler([](const std::string&, const std::string& text) {
+            MessageDlg(QString::fromStdString(text), mtWarning, mbOK, QApplication::activeWindow());
+        });
         // Creating the window can fail (the folder combo cannot watch for changes); say why
         // in the error box rather than ending without a word.
         std::unique_ptr<TForm1> form;
@@ -22,6 +28,7 @@ int main(int argc, char** argv) {
             result = app.exec();
         }
     }
+    SetDecoderWarningHandler(nullptr);
     UnregisterImageFormats();
     return result;
 }
