@@ -96,9 +96,10 @@ class DirTreeComboTest : public ::testing::Test {
             return true;
         });
         host_ = std::make_unique<QWidget>();
-        host_->resize(400, 300);
+        host_->resize(1000, 300);
         combo_ = new Combo(host_.get());
-        combo_->setGeometry(0, 0, 216, 21);
+        // Wide, so that the deep nodes of a temporary folder stay inside the drop-down tree.
+        combo_->setGeometry(0, 0, 900, 21);
         list_ = new TKvFilelistView28(host_.get());
         list_->setGeometry(0, 30, 400, 260);
         host_->show();
