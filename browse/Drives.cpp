@@ -10,6 +10,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "browse/ShellHelpers.h"
 
@@ -201,9 +207,40 @@ TDriveKind DriveKind(const QString& root) {
 
 namespace {
 
+// A network mount whose server is gone blocks statvfs for minutes. The query runs on a helper
+// thread and is given up after a while, so listing drives never freezes the window; a thread
+// that is still blocked ends on its own when the call finally returns.
+constexpr auto kFileSystemQueryTimeout = std::chrono::seconds(2);
+
 bool queryFileSystem(const QString& root, struct statvfs& st) {
     if (root.isEmpty()) return false;
-    return ::statvfs(QFile::encodeName(root).constData(), &st) == 0;
+    struct Query {
+        std::mutex lock;
+        std::condition_variable finished;
+        bool done = false;
+        bool ok = false;
+        struct statvfs result {};
+    };
+    const QByteArray path = QFile::encodeName(root);
+    auto query = std::make_shared<Query>();
+    try {
+        std::thread([query, path] {
+            struct statvfs result {};
+            const bool ok = ::statvfs(path.constData(), &result) == 0;
+            std::lock_guard guard(query->lock);
+            query->ok = ok;
+            query->result = result;
+            query->done = true;
+            query->finished.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        return ::statvfs(path.constData(), &st) == 0;  // no thread to be had: ask directly
+    }
+    std::unique_lock guard(query->lock);
+    if (!query->finished.wait_for(guard, kFileSystemQueryTimeout, [&] { return query->done; }))
+        return false;
+    st = query->result;
+    return query->ok;
 }
 
 }  // namespace
