@@ -375,7 +375,14 @@ void TForm1::LoadPicture(const QString& fileName) {
 }
 
 void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
-    if (!loading_ || stage == psEnding || loadTimer_.elapsed() < ProgressDelayMs) return;
+    // Decodes also run outside a load: a JPEG picture decodes when it is first painted. Such a
+    // decode is timed from its own start and its display ends with it.
+    if (!loading_) {
+        if (stage == psStarting) loadTimer_.start();
+        if (stage == psEnding) EndLoadProgress();
+    }
+    if (stage == psEnding || !loadTimer_.isValid() || loadTimer_.elapsed() < ProgressDelayMs)
+        return;
     if (!loadHourglass_) loadHourglass_ = std::make_unique<THourglass>();
     QString text = QString::fromStdString(message).trimmed();
     if (text.isEmpty()) text = QStringLiteral("Loading...");
@@ -383,12 +390,14 @@ void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::s
     loadProgress_->adjustSize();
     loadProgress_->raise();
     loadProgress_->show();
-    // The decode runs on this thread: paint the label now rather than at the next event loop.
-    if (loadProgress_->isVisible()) loadProgress_->repaint();
+    // The decode runs on this thread: paint the label now rather than at the next event loop
+    // (not while the picture view itself is painting, which is where a first-draw decode runs).
+    if (loadProgress_->isVisible() && loading_) loadProgress_->repaint();
 }
 
 void TForm1::EndLoadProgress() {
     loading_ = false;
+    loadTimer_.invalidate();
     loadProgress_->hide();
     loadProgress_->clear();
     loadHourglass_.reset();

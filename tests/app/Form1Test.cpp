@@ -735,6 +735,21 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     EXPECT_TRUE(f.LoadProgressText().isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(f.ViewImage->size(), QSize(8, 8));
+
+    // A decode outside a load (a JPEG decodes when first painted) shows them too, timed from
+    // its own start, and clears them when it ends.
+    TGraphic* held = f.ViewImage->Picture()->Graphic();
+    ASSERT_NE(held, nullptr);
+    TForm1::ProgressDelayMs = 0;
+    held->Progress(psStarting, 0, false, TRect{}, "Loading data...");
+    held->Progress(psRunning, 60, false, TRect{}, "Loading data...");
+    TForm1::ProgressDelayMs = saved;
+    EXPECT_EQ(f.LoadProgressText(), "Loading data... 60%");
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    held->Progress(psEnding, 100, false, TRect{}, "");
+    EXPECT_TRUE(f.LoadProgressText().isEmpty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // --- The drive-and-folder combo
