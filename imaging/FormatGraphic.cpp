@@ -1,5 +1,8 @@
 #include "imaging/FormatGraphic.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "imaging/Stream.h"
 
 const TGraphicClass& TFormatGraphic::ClassInfo() {
@@ -32,6 +35,18 @@ bool TFormatGraphic::ProbeStream(TStream&) {
 bool TFormatGraphic::ReadProperties(TStream&, uint32_t) {
     imageProperties_ = TImageProperties{};
     return false;
+}
+
+void TFormatGraphic::StartRowProgress(uint32_t width, const std::string& msg) {
+    progressArea_ = TRect{0, 0, int32_t(std::min<uint32_t>(width, INT32_MAX)), 1};
+    ProgressInArea(psStarting, 0, false, msg);
+}
+
+void TFormatGraphic::RowProgress(uint32_t row, uint32_t height) {
+    const uint64_t percent = height == 0 ? 100 : uint64_t(row) * 100 / height;
+    ProgressInArea(psRunning, uint8_t(std::min<uint64_t>(percent, 100)), true, {});
+    progressArea_.Top += 1;
+    progressArea_.Bottom += 1;
 }
 
 TFormatGraphic::TLoadScope::TLoadScope(TFormatGraphic& graphic, TStream& stream)

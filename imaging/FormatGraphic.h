@@ -155,6 +155,31 @@ class TFormatGraphic : public TBitmap {
         Progress(stage, percent, redrawNow, progressArea_, msg);
     }
 
+    // Row progress of a load that fills the bitmap row by row. StartRowProgress makes the
+    // progress area the first row (width pixels wide, one row high) and reports the start
+    // with msg; RowProgress reports row (0-based) of height as done, in percent
+    // row * 100 / height with the area on that row, and then moves the area one row down;
+    // EndProgress reports the end.
+    void StartRowProgress(uint32_t width, const std::string& msg);
+    void RowProgress(uint32_t row, uint32_t height);
+    void EndProgress() { ProgressInArea(psEnding, 0, false, {}); }
+
+    // Reports the end of progress when it goes out of scope, so that a load that fails still
+    // sends the ending stage. Dismiss() when the loader has ended the progress itself.
+    class TProgressGuard {
+      public:
+        explicit TProgressGuard(TFormatGraphic& graphic) : graphic_(&graphic) {}
+        ~TProgressGuard() {
+            if (graphic_ != nullptr) graphic_->EndProgress();
+        }
+        TProgressGuard(const TProgressGuard&) = delete;
+        TProgressGuard& operator=(const TProgressGuard&) = delete;
+        void Dismiss() { graphic_ = nullptr; }
+
+      private:
+        TFormatGraphic* graphic_;
+    };
+
     std::unique_ptr<TColorManager> colorManager_;
     TImageProperties imageProperties_;
     int64_t startPosition_ = 0;

@@ -25,9 +25,9 @@ class TStream;
 
 // Progress notification: sender, stage, percent done (0..100), redraw-now flag, the rectangle
 // of rows that changed and a message ("Preparing...", "Loading data...", ...).
-using TProgressEvent = std::function<void(TGraphic* sender, TProgressStage stage, uint8_t percent,
-                                          bool redrawNow, const TRect& rect,
-                                          const std::string& msg)>;
+using TProgressEvent =
+    std::function<void(TGraphic* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                       const TRect& rect, const std::string& msg)>;
 using TNotifyEvent = std::function<void(TGraphic* sender)>;
 
 // Describes one graphic class: its name, how to create an instance and how to recognise its
@@ -49,7 +49,7 @@ struct TGraphicClass {
 };
 
 class TGraphic {
-public:
+  public:
     TGraphic() = default;
     virtual ~TGraphic() = default;
     TGraphic(const TGraphic&) = delete;
@@ -66,7 +66,9 @@ public:
     // Loads the graphic from the stream's current position; throws on failure.
     virtual void LoadFromStream(TStream& stream) = 0;
     virtual void SaveToStream(TStream& stream);
-    void LoadFromFile(const std::string& fileName);
+    // Opens the file and loads it through LoadFromStream. Virtual for formats that also read
+    // files beside the image (a palette file of the same name, say).
+    virtual void LoadFromFile(const std::string& fileName);
     void SaveToFile(const std::string& fileName);
 
     // Copies another graphic into this one; throws EInvalidGraphic when it cannot.
@@ -87,6 +89,6 @@ public:
     void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
                   const std::string& msg);
 
-protected:
+  protected:
     bool transparent_ = false;
 };

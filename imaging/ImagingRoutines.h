@@ -1,9 +1,11 @@
 #pragma once
-// Small routines shared by the loaders and decoders: raising load errors, byte swapping,
-// undoing horizontal differencing and doubling a plane in size.
+// Small routines shared by the loaders and decoders: raising load errors, reading multi-byte
+// values in either byte order, byte swapping, undoing horizontal differencing and doubling a
+// plane in size.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Raises EInvalidGraphic with the message.
 [[noreturn]] void RaiseInvalidGraphic(const std::string& message);
@@ -13,6 +15,38 @@
     __attribute__((format(printf, 1, 2)));
 // The printf-style formatted text (for the other exception classes).
 std::string FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Multi-byte values read from a byte buffer that holds at least 2 (or 4) bytes at p; no
+// alignment needed. LE: least significant byte first; BE: most significant byte first.
+constexpr uint16_t GetU16LE(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+constexpr uint16_t GetU16BE(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+constexpr uint32_t GetU32LE(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+constexpr uint32_t GetU32BE(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+// The same in the byte order given by bigEndian.
+constexpr uint16_t GetU16(const uint8_t* p, bool bigEndian) {
+    return bigEndian ? GetU16BE(p) : GetU16LE(p);
+}
+constexpr uint32_t GetU32(const uint8_t* p, bool bigEndian) {
+    return bigEndian ? GetU32BE(p) : GetU32LE(p);
+}
+
+// Appends a 16-bit (32-bit) value to out, least significant byte first.
+inline void PutU16LE(std::vector<uint8_t>& out, uint32_t value) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+inline void PutU32LE(std::vector<uint8_t>& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
 
 // Reverses the two bytes of each of count consecutive 16-bit values in place. The buffer needs
 // no particular alignment. A count of 0 does nothing.

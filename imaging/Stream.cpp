@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ImagingRoutines.h"
 
 int64_t TStream::Remaining() {
     const int64_t pos = Position();
@@ -34,6 +35,38 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     return done;
 }
 
+std::vector<uint8_t> TStream::ReadBytes(int64_t count) {
+    if (count < 0 || count > Remaining()) throw EReadError();
+    std::vector<uint8_t> bytes(static_cast<size_t>(count));
+    ReadBuffer(bytes.data(), count);
+    return bytes;
+}
+
+std::vector<uint8_t> TStream::ReadAvailable(int64_t count) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::clamp<int64_t>(count, 0, Remaining())));
+    const int64_t got = bytes.empty() ? 0 : Read(bytes.data(), int64_t(bytes.size()));
+    bytes.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    return bytes;
+}
+
+std::vector<uint16_t> TStream::ReadU16Table(int64_t count, bool bigEndian) {
+    if (count < 0 || count > Remaining() / 2) throw EReadError();
+    const std::vector<uint8_t> bytes = ReadBytes(count * 2);
+    std::vector<uint16_t> values(static_cast<size_t>(count));
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = GetU16(bytes.data() + 2 * i, bigEndian);
+    return values;
+}
+
+std::vector<uint32_t> TStream::ReadU32Table(int64_t count, bool bigEndian) {
+    if (count < 0 || count > Remaining() / 4) throw EReadError();
+    const std::vector<uint8_t> bytes = ReadBytes(count * 4);
+    std::vector<uint32_t> values(static_cast<size_t>(count));
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = GetU32(bytes.data() + 4 * i, bigEndian);
+    return values;
+}
+
 uint8_t TStream::ReadU8() {
     uint8_t v;
     ReadBuffer(&v, 1);
@@ -43,25 +76,25 @@ uint8_t TStream::ReadU8() {
 uint16_t TStream::ReadU16LE() {
     uint8_t b[2];
     ReadBuffer(b, 2);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return GetU16LE(b);
 }
 
 uint16_t TStream::ReadU16BE() {
     uint8_t b[2];
     ReadBuffer(b, 2);
-    return static_cast<uint16_t>((b[0] << 8) | b[1]);
+    return GetU16BE(b);
 }
 
 uint32_t TStream::ReadU32LE() {
     uint8_t b[4];
     ReadBuffer(b, 4);
-    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return GetU32LE(b);
 }
 
 uint32_t TStream::ReadU32BE() {
     uint8_t b[4];
     ReadBuffer(b, 4);
-    return (static_cast<uint32_t>(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+    return GetU32BE(b);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -157,4 +190,6 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
     *this = TMemoryStream(std::move(bytes));
 }
 
-void TMemoryStream::Clear() { *this = TMemoryStream(); }
+void TMemoryStream::Clear() {
+    *this = TMemoryStream();
+}

@@ -8,7 +8,7 @@
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
-public:
+  public:
     virtual ~TStream() = default;
 
     // Reads up to count bytes; returns how many were read (fewer only at the end).
@@ -32,6 +32,18 @@ public:
     // Copies count bytes (all remaining when count is 0) from source; returns bytes copied.
     int64_t CopyFrom(TStream& source, int64_t count);
 
+    // Reads exactly count bytes into a new vector. Throws EReadError before allocating anything
+    // when count is negative or more than Remaining(), so a length taken from a file can never
+    // make a large allocation that the file cannot fill.
+    std::vector<uint8_t> ReadBytes(int64_t count);
+    // Reads up to count bytes and returns what arrived: the vector is sized to what the stream
+    // still holds (at most Remaining() bytes are allocated), never padded with stale bytes.
+    std::vector<uint8_t> ReadAvailable(int64_t count);
+    // Reads count 16-bit (32-bit) values in the byte order given by bigEndian; fails like
+    // ReadBytes before allocating when the stream cannot hold them.
+    std::vector<uint16_t> ReadU16Table(int64_t count, bool bigEndian);
+    std::vector<uint32_t> ReadU32Table(int64_t count, bool bigEndian);
+
     uint8_t ReadU8();
     uint16_t ReadU16LE();
     uint16_t ReadU16BE();
@@ -41,7 +53,7 @@ public:
 
 // A file opened for reading (and, with fmCreate, for writing a new file).
 class TFileStream : public TStream {
-public:
+  public:
     enum Mode { fmOpenRead, fmCreate };
     // Throws EFOpenError with a message naming the file when it cannot be opened.
     TFileStream(const std::string& fileName, Mode mode = fmOpenRead);
@@ -54,14 +66,14 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override;
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     int64_t size_ = -1;
 };
 
 // A growable buffer in memory; can also wrap borrowed read-only bytes without copying.
 class TMemoryStream : public TStream {
-public:
+  public:
     TMemoryStream() = default;
     // Wraps data that must outlive the stream; writing to such a stream throws.
     TMemoryStream(const void* data, int64_t size);
@@ -80,7 +92,7 @@ public:
     void LoadFromFile(const std::string& fileName);
     void Clear();
 
-private:
+  private:
     std::vector<uint8_t> own_;
     const uint8_t* data_ = nullptr;
     int64_t size_ = 0;

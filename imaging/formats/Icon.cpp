@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/WindowsBitmap.h"
 
@@ -19,16 +20,6 @@ constexpr uint8_t kPNGSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0
 
 [[noreturn]] void Fail(const std::string& detail) {
     throw EInvalidGraphic("Cannot load icon. " + detail);
-}
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint32_t U32BE(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
 
 TIcon::TPNGEntryDecoder& PNGDecoderSlot() {
@@ -56,8 +47,8 @@ bool Inspect(TStream& stream, TEntry& e) {
     if (std::memcmp(head, kPNGSignature, 8) == 0) {
         e.png = true;
         if (n >= 26 && std::memcmp(head + 12, "IHDR", 4) == 0) {
-            e.width = U32BE(head + 16);
-            e.height = U32BE(head + 20);
+            e.width = GetU32BE(head + 16);
+            e.height = GetU32BE(head + 20);
             // PNG limits both to 2^31 - 1; larger values are not an image.
             if (e.width > INT32_MAX || e.height > INT32_MAX) return false;
             static const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
@@ -66,15 +57,15 @@ bool Inspect(TStream& stream, TEntry& e) {
         }
         return true;
     }
-    const uint32_t headerSize = U32(head);
+    const uint32_t headerSize = GetU32LE(head);
     if (headerSize == 12) {
-        e.width = U16(head + 4);
-        e.height = U16(head + 6) / 2;
-        e.depth = U16(head + 10);
+        e.width = GetU16LE(head + 4);
+        e.height = GetU16LE(head + 6) / 2;
+        e.depth = GetU16LE(head + 10);
     } else if (headerSize >= 16 && headerSize <= 124) {
-        e.width = static_cast<int32_t>(U32(head + 4));
-        e.height = static_cast<int32_t>(U32(head + 8)) / 2;
-        e.depth = U16(head + 14);
+        e.width = static_cast<int32_t>(GetU32LE(head + 4));
+        e.height = static_cast<int32_t>(GetU32LE(head + 8)) / 2;
+        e.depth = GetU16LE(head + 14);
     } else {
         return false;
     }
@@ -100,8 +91,8 @@ const TIcon::TPNGEntryDecoder& TIcon::PNGEntryDecoder() {
 bool TIcon::ProbeStream(TStream& stream) {
     const int64_t pos = stream.Position();
     uint8_t head[6];
-    const bool ok = stream.Read(head, 6) == 6 && U16(head) == 0 &&
-                    (U16(head + 2) == 1 || U16(head + 2) == 2) && U16(head + 4) != 0;
+    const bool ok = stream.Read(head, 6) == 6 && GetU16LE(head) == 0 &&
+                    (GetU16LE(head + 2) == 1 || GetU16LE(head + 2) == 2) && GetU16LE(head + 4) != 0;
     stream.SetPosition(pos);
     return ok;
 }
@@ -118,9 +109,9 @@ void TIcon::LoadFromStream(TStream& stream) {
         if (end - start < 6) Fail("The file is too short to be an icon.");
         stream.ReadBuffer(head, 6);
         // Type 1 is an icon, 2 a cursor (same layout with a hot spot in place of planes/depth).
-        if (U16(head) != 0 || (U16(head + 2) != 1 && U16(head + 2) != 2))
+        if (GetU16LE(head) != 0 || (GetU16LE(head + 2) != 1 && GetU16LE(head + 2) != 2))
             Fail("The file is not a Windows icon.");
-        const int count = U16(head + 4);
+        const int count = GetU16LE(head + 4);
         if (count == 0) Fail("The icon has no images.");
         if (6 + 16 * int64_t(count) > end - start) Fail("The icon directory is truncated.");
         std::vector<uint8_t> dir(16 * static_cast<size_t>(count));
@@ -131,12 +122,12 @@ void TIcon::LoadFromStream(TStream& stream) {
         for (int i = 0; i < count; ++i) {
             const uint8_t* d = dir.data() + 16 * i;
             TEntry e;
-            e.size = U32(d + 8);
-            e.offset = start + U32(d + 12);
+            e.size = GetU32LE(d + 8);
+            e.offset = start + GetU32LE(d + 12);
             if (e.offset < start + 6 + 16 * int64_t(count) || e.offset >= end) continue;
             e.size = std::min<int64_t>(e.size, end - e.offset);
             if (!Inspect(stream, e)) continue;
-            if (e.depth == 0) e.depth = U16(d + 6);
+            if (e.depth == 0) e.depth = GetU16LE(d + 6);
             const int64_t area = e.width * e.height;
             const int64_t bestArea = chosen.width * chosen.height;
             if (best < 0 || area > bestArea || (area == bestArea && e.depth > chosen.depth)) {

@@ -33,12 +33,6 @@ constexpr uint32_t ktRNS = ChunkType("TRNS");
 // Chunk types are compared without regard to letter case.
 constexpr uint32_t kCaseMask = 0xDFDFDFDF;
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-uint16_t BigEndian16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
 uint32_t MulDiv16(uint32_t value, uint32_t factor, uint32_t divisor) {
     return (value * factor) / divisor;
 }
@@ -177,8 +171,8 @@ bool TPNGGraphic::ChunkIs(uint32_t type) const {
 void TPNGGraphic::ReadChunkHeader() {
     uint8_t header[8];
     stream_->ReadBuffer(header, 8);
-    chunkLength_ = BigEndian32(header);
-    chunkType_ = BigEndian32(header + 4);
+    chunkLength_ = GetU32BE(header);
+    chunkType_ = GetU32BE(header + 4);
     crc_ = static_cast<uint32_t>(crc32(0, header + 4, 4));
 }
 
@@ -191,7 +185,7 @@ void TPNGGraphic::ReadChunkData() {
     stream_->ReadBuffer(stored, 4);
     if (chunkLength_ > 0)
         crc_ = static_cast<uint32_t>(crc32(crc_, chunkBuffer_.data(), chunkLength_));
-    if (crc_ != BigEndian32(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, "PNG");
+    if (crc_ != GetU32BE(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, "PNG");
 }
 
 void TPNGGraphic::SkipChunk() {
@@ -217,8 +211,8 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Options |= optBigEndian;
     ReadChunkData();
     const uint8_t* d = chunkBuffer_.data();
-    const uint32_t width = BigEndian32(d);
-    const uint32_t height = BigEndian32(d + 4);
+    const uint32_t width = GetU32BE(d);
+    const uint32_t height = GetU32BE(d + 4);
     // The PNG standard limits both to 2^31 - 1; larger values are not an image.
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return false;
     p.Width = width;
@@ -263,7 +257,7 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
         ReadChunkHeader();
         if (ChunkIs(kgAMA) && chunkLength_ >= 4) {
             ReadChunkData();
-            p.Gamma = float(BigEndian32(chunkBuffer_.data())) / 100000.0f;
+            p.Gamma = float(GetU32BE(chunkBuffer_.data())) / 100000.0f;
             return true;
         }
         SkipChunk();
@@ -347,7 +341,7 @@ void TPNGGraphic::ReadBackground() {
             if (n >= 6) {
                 uint32_t c[3];
                 for (int i = 0; i < 3; ++i) {
-                    const uint32_t v = BigEndian16(d + 2 * i);
+                    const uint32_t v = GetU16BE(d + 2 * i);
                     c[i] = bitDepth_ == 16 ? MulDiv16(v, 255, 65535) : (v & 0xFF);
                 }
                 backgroundColor_ = TColor(c[0] + 256 * c[1] + 65536 * c[2]);
@@ -357,7 +351,7 @@ void TPNGGraphic::ReadBackground() {
         case 4:
             if (n >= 2) {
                 // The gray level the value is shown as, in all three components.
-                const uint32_t v = BigEndian16(d);
+                const uint32_t v = GetU16BE(d);
                 uint32_t level;
                 if (bitDepth_ == 16)
                     level = MulDiv16(v, 255, 65535);
@@ -392,7 +386,7 @@ void TPNGGraphic::ReadTransparency() {
             if (n >= 2) {
                 // The displayed gray level of the sample value (for 1, 2 and 4 bits the level
                 // of the ramp entry it is shown with).
-                const uint32_t v = BigEndian16(d);
+                const uint32_t v = GetU16BE(d);
                 uint32_t level;
                 if (bitDepth_ == 16)
                     level = MulDiv16(v, 255, 65535);
@@ -407,7 +401,7 @@ void TPNGGraphic::ReadTransparency() {
             if (n >= 6) {
                 uint32_t c[3];
                 for (int i = 0; i < 3; ++i) {
-                    const uint32_t v = BigEndian16(d + 2 * i);
+                    const uint32_t v = GetU16BE(d + 2 * i);
                     c[i] = shown(bitDepth_ == 16 ? MulDiv16(v, 255, 65535) : v);
                 }
                 transparentColor_ = TColor(c[0] + 256 * c[1] + 65536 * c[2]);
@@ -630,8 +624,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
     ReadChunkData();
     const uint8_t* h = chunkBuffer_.data();
-    width_ = BigEndian32(h);
-    height_ = BigEndian32(h + 4);
+    width_ = GetU32BE(h);
+    height_ = GetU32BE(h + 4);
     bitDepth_ = h[8];
     colorType_ = h[9];
 
@@ -664,7 +658,7 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                 continue;
             } else if (ChunkIs(kgAMA) && chunkLength_ >= 4 && !imageDone_) {
                 ReadChunkData();
-                gamma_ = float(BigEndian32(chunkBuffer_.data())) / 100000.0f;
+                gamma_ = float(GetU32BE(chunkBuffer_.data())) / 100000.0f;
                 // The table maps 8-bit component values whatever the image's sample depth.
                 const uint8_t sourceBits = cm.SourceSampleBits();
                 const uint8_t targetBits = cm.TargetSampleBits();

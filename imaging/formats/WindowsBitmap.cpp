@@ -13,6 +13,7 @@
 #include <string>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
 
 namespace {
@@ -23,14 +24,8 @@ constexpr uint32_t kFileHeaderSize = 14;
     throw EInvalidGraphic("Cannot load bitmap. " + detail);
 }
 
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 int32_t S32(const uint8_t* p) {
-    return static_cast<int32_t>(U32(p));
+    return static_cast<int32_t>(GetU32LE(p));
 }
 
 bool IsWindowsHeaderSize(uint32_t size) {
@@ -41,15 +36,6 @@ bool IsWindowsHeaderSize(uint32_t size) {
 // which may be cut short anywhere from 16 to 64 bytes.
 bool IsKnownHeaderSize(uint32_t size) {
     return size == 12 || IsWindowsHeaderSize(size) || (size >= 16 && size <= 64);
-}
-
-void WriteU16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void WriteU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -198,7 +184,7 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
     TDibHeader h;
     uint8_t buf[124] = {};
     stream.ReadBuffer(buf, 4);
-    h.HeaderSize = U32(buf);
+    h.HeaderSize = GetU32LE(buf);
     if (!IsKnownHeaderSize(h.HeaderSize))
         Fail("Unsupported bitmap header size " + std::to_string(h.HeaderSize) + ".");
     stream.ReadBuffer(buf + 4, h.HeaderSize - 4);
@@ -207,22 +193,22 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
     int64_t height = 0;
     if (h.HeaderSize == 12) {
         h.OS2 = true;
-        h.Width = U16(buf + 4);
-        height = U16(buf + 6);
-        planes = U16(buf + 8);
-        h.BitCount = U16(buf + 10);
+        h.Width = GetU16LE(buf + 4);
+        height = GetU16LE(buf + 6);
+        planes = GetU16LE(buf + 8);
+        h.BitCount = GetU16LE(buf + 10);
     } else {
         // Short OS/2 2.x headers leave the missing fields zero.
         h.OS2 = !IsWindowsHeaderSize(h.HeaderSize);
         h.Width = S32(buf + 4);
         height = S32(buf + 8);
-        planes = U16(buf + 12);
-        h.BitCount = U16(buf + 14);
-        h.Compression = U32(buf + 16);
-        h.ImageSize = U32(buf + 20);
+        planes = GetU16LE(buf + 12);
+        h.BitCount = GetU16LE(buf + 14);
+        h.Compression = GetU32LE(buf + 16);
+        h.ImageSize = GetU32LE(buf + 20);
         h.XPelsPerMeter = S32(buf + 24);
         h.YPelsPerMeter = S32(buf + 28);
-        h.ColorsUsed = U32(buf + 32);
+        h.ColorsUsed = GetU32LE(buf + 32);
     }
 
     if (planes != 1) Fail("Invalid plane count " + std::to_string(planes) + ".");
@@ -280,14 +266,14 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
         const int count = h.Compression == dibAlphaBitFields ? 4 : 3;
         if (h.HeaderSize >= 52) {
             for (int i = 0; i < 3; ++i)
-                h.Masks[i] = U32(buf + 40 + 4 * i);
-            if (h.HeaderSize >= 56) h.Masks[3] = U32(buf + 52);
+                h.Masks[i] = GetU32LE(buf + 40 + 4 * i);
+            if (h.HeaderSize >= 56) h.Masks[3] = GetU32LE(buf + 52);
         } else {
             uint8_t masks[16] = {};
             stream.ReadBuffer(masks, 4 * count);
             afterMasks += 4 * count;
             for (int i = 0; i < count; ++i)
-                h.Masks[i] = U32(masks + 4 * i);
+                h.Masks[i] = GetU32LE(masks + 4 * i);
         }
         const uint32_t limit = h.BitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
         bool any = false;
@@ -428,7 +414,7 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
         uint8_t* dst = bmp.ScanLine(rowOf(i));
         for (int x = 0; x < width; ++x) {
             const uint32_t pixel =
-                h.BitCount == 16 ? U16(row.data() + 2 * x) : U32(row.data() + 4 * x);
+                h.BitCount == 16 ? GetU16LE(row.data() + 2 * x) : GetU32LE(row.data() + 4 * x);
             uint8_t* d = dst + outBytes * x;
             d[0] = b.Scale(pixel);
             d[1] = g.Scale(pixel);
@@ -453,7 +439,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
         if (sig[0] == 'B' && sig[1] == 'M') {
             stream.ReadBuffer(sig + 2, kFileHeaderSize - 2);
             // The file size and reserved fields are not needed; many writers get them wrong.
-            const uint32_t offBits = U32(sig + 10);
+            const uint32_t offBits = GetU32LE(sig + 10);
             if (offBits != 0) {
                 dataOffset = start + offBits;
                 if (dataOffset > end) Fail("Invalid pixel data offset.");
@@ -543,31 +529,31 @@ void TBitmap::SaveToStream(TStream& stream) {
     head.reserve(static_cast<size_t>(offBits));
     head.push_back('B');
     head.push_back('M');
-    WriteU32(head, static_cast<uint32_t>(fileSize));
-    WriteU32(head, 0);
-    WriteU32(head, static_cast<uint32_t>(offBits));
-    WriteU32(head, headerSize);
-    WriteU32(head, static_cast<uint32_t>(width));
-    WriteU32(head, static_cast<uint32_t>(height));  // bottom-up
-    WriteU16(head, 1);
-    WriteU16(head, static_cast<uint32_t>(bitCount));
-    WriteU32(head, compression);
-    WriteU32(head, static_cast<uint32_t>(imageSize));
-    WriteU32(head, 2835);  // 72 dots per inch
-    WriteU32(head, 2835);
-    WriteU32(head, static_cast<uint32_t>(palette.size()));
-    WriteU32(head, 0);
+    PutU32LE(head, static_cast<uint32_t>(fileSize));
+    PutU32LE(head, 0);
+    PutU32LE(head, static_cast<uint32_t>(offBits));
+    PutU32LE(head, headerSize);
+    PutU32LE(head, static_cast<uint32_t>(width));
+    PutU32LE(head, static_cast<uint32_t>(height));  // bottom-up
+    PutU16LE(head, 1);
+    PutU16LE(head, static_cast<uint32_t>(bitCount));
+    PutU32LE(head, compression);
+    PutU32LE(head, static_cast<uint32_t>(imageSize));
+    PutU32LE(head, 2835);  // 72 dots per inch
+    PutU32LE(head, 2835);
+    PutU32LE(head, static_cast<uint32_t>(palette.size()));
+    PutU32LE(head, 0);
     if (compression == dibBitFields && bitCount == 16) {
-        WriteU32(head, 0xF800);
-        WriteU32(head, 0x07E0);
-        WriteU32(head, 0x001F);
+        PutU32LE(head, 0xF800);
+        PutU32LE(head, 0x07E0);
+        PutU32LE(head, 0x001F);
     }
     if (headerSize == 108) {
-        WriteU32(head, 0x00FF0000);
-        WriteU32(head, 0x0000FF00);
-        WriteU32(head, 0x000000FF);
-        WriteU32(head, 0xFF000000);
-        WriteU32(head, 0x73524742);             // 'sRGB'
+        PutU32LE(head, 0x00FF0000);
+        PutU32LE(head, 0x0000FF00);
+        PutU32LE(head, 0x000000FF);
+        PutU32LE(head, 0xFF000000);
+        PutU32LE(head, 0x73524742);             // 'sRGB'
         head.resize(head.size() + 36 + 12, 0);  // endpoints and gamma
     }
     for (const TRGBQuad& q : palette) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/Exceptions.h"
 #include "imaging/decoders/Decoder.h"
@@ -64,15 +65,11 @@ Bytes ReadFixture(const std::string& name) {
 
 // Pixel bytes of a binary PNM (P4 or P6) fixture, with its width and height.
 Bytes ReadPnmPixels(const std::string& name, int& width, int& height) {
-    const Bytes file = ReadFixture(name);
-    std::string text(file.begin(), file.begin() + std::min<size_t>(file.size(), 64));
-    int maxValue = 0;
-    int consumed = 0;
-    if (text[1] == '4')
-        std::sscanf(text.c_str(), "P4 %d %d%n", &width, &height, &consumed);
-    else
-        std::sscanf(text.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &consumed);
-    return Bytes(file.begin() + consumed + 1, file.end());
+    const testhelp::TPnm pnm = testhelp::ReadPnm(testdata::fixtures() / name);
+    EXPECT_TRUE(pnm.valid) << name;
+    width = pnm.width;
+    height = pnm.height;
+    return pnm.raster;
 }
 
 Bytes Random(size_t size, uint32_t seed) {

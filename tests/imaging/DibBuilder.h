@@ -5,20 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "common/ImagingTestHelpers.h"
 #include "imaging/Bitmap.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 
 namespace dibtest {
 
-inline void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-inline void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i)
-        v.push_back(uint8_t(x >> (8 * i)));
-}
+// Bitmaps are little-endian.
+inline constexpr auto Put16 = &testhelp::Put16LE;
+inline constexpr auto Put32 = &testhelp::Put32LE;
 
 // A device-independent bitmap described field by field; Build() lays it out.
 struct TDibLayout {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -171,6 +172,56 @@ std::vector<uint8_t> DoubledReference(const std::vector<uint8_t>& in, int w, int
 }
 
 }  // namespace
+
+// A loader stand-in that reports row progress the way the format loaders do.
+class TRowLoader : public TFormatGraphic {
+  public:
+    void LoadFromStream(TStream&) override {
+        TProgressGuard guard(*this);
+        StartRowProgress(5, imsg::Transfering);
+        for (uint32_t y = 0; y < rows; ++y)
+            RowProgress(y, 4);
+        if (rows < 4) throw EInvalidGraphic("cut short");
+        guard.Dismiss();
+        EndProgress();
+    }
+    uint32_t rows = 4;
+};
+
+TEST(FormatGraphic, RowProgressMovesDownAndEndsAlsoOnFailure) {
+    for (uint32_t rows : {4u, 2u}) {
+        TRowLoader g;
+        g.rows = rows;
+        std::vector<std::string> events;
+        g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                           const std::string& msg) {
+            events.push_back(std::to_string(int(stage)) + " " + std::to_string(percent) + " " +
+                             std::to_string(r.Top) + "-" + std::to_string(r.Bottom) + " " +
+                             std::to_string(r.Right) + " " + msg);
+        };
+        TMemoryStream none;
+        if (rows == 4) {
+            g.LoadFromStream(none);
+            EXPECT_EQ(events, (std::vector<std::string>{"0 0 0-1 5 Transfering...", "1 0 0-1 5 ",
+                                                        "1 25 1-2 5 ", "1 50 2-3 5 ", "1 75 3-4 5 ",
+                                                        "2 0 4-5 5 "}));
+        } else {
+            EXPECT_THROW(g.LoadFromStream(none), EInvalidGraphic);
+            ASSERT_EQ(events.size(), 4u);
+            EXPECT_EQ(events.back(), "2 0 2-3 5 ");
+        }
+    }
+}
+
+TEST(ImagingRoutines, ByteOrderReaders) {
+    const uint8_t b[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(GetU16LE(b), 0x3412);
+    EXPECT_EQ(GetU16BE(b), 0x1234);
+    EXPECT_EQ(GetU32LE(b), 0x78563412u);
+    EXPECT_EQ(GetU32BE(b), 0x12345678u);
+    EXPECT_EQ(GetU32(b, true), GetU32BE(b));
+    EXPECT_EQ(GetU16(b, false), GetU16LE(b));
+}
 
 TEST(ImagingRoutines, DoublePlaneSmallExample) {
     // Rows (10, 20) and (30, 40), stride 4, four rows of room.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Exceptions.h"
@@ -27,38 +28,18 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// A binary PPM (P6) or PGM (P5) with maxval 255 as 8-bit RGB triples.
+// A binary PPM (P6) or PGM (P5) fixture with maxval 255 as 8-bit RGB triples.
 struct TPnm {
     int width = 0, height = 0;
     std::vector<uint8_t> rgb;
 };
 
 TPnm ReadPnm(const std::filesystem::path& path) {
-    const std::vector<uint8_t> bytes = ReadFile(path);
-    TPnm pnm;
-    size_t pos = 2;
-    auto number = [&] {
-        while (pos < bytes.size() && std::isspace(bytes[pos]))
-            ++pos;
-        int v = 0;
-        while (pos < bytes.size() && std::isdigit(bytes[pos]))
-            v = v * 10 + (bytes[pos++] - '0');
-        return v;
-    };
-    const bool gray = bytes.at(1) == '5';
-    pnm.width = number();
-    pnm.height = number();
-    number();  // maxval 255
-    ++pos;
-    const size_t n = static_cast<size_t>(pnm.width) * pnm.height;
-    for (size_t i = 0; i < n; ++i) {
-        if (gray) {
-            pnm.rgb.insert(pnm.rgb.end(), 3, bytes.at(pos + i));
-        } else {
-            for (int k = 0; k < 3; ++k)
-                pnm.rgb.push_back(bytes.at(pos + 3 * i + k));
-        }
-    }
+    const testhelp::TPnm file = testhelp::ReadPnm(path);
+    TPnm pnm{file.width, file.height, {}};
+    for (size_t i = 0; i < file.samples.size(); i += size_t(file.depth))
+        for (int k = 0; k < 3; ++k)
+            pnm.rgb.push_back(uint8_t(file.samples[i + (file.depth == 3 ? size_t(k) : 0)]));
     return pnm;
 }
 

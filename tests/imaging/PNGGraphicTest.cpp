@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ScanLineConversion.h"
@@ -195,15 +196,7 @@ std::vector<Bytes> Pixels(const TBitmap& b) {
 }
 
 std::string LoadError(const Bytes& png) {
-    TPNGGraphic g;
-    try {
-        Load(g, png);
-    } catch (const EInvalidGraphic& e) {
-        return e.what();
-    } catch (const EImagingError& e) {
-        return std::string("other: ") + e.what();
-    }
-    return "no error";
+    return testhelp::LoadError<TPNGGraphic>(png);
 }
 
 }  // namespace

@@ -18,6 +18,26 @@ TEST(Stream, MemoryReadsAndShortReadThrows) {
     EXPECT_THROW(s.Seek(-1, TSeekOrigin::soBeginning), EReadError);
 }
 
+TEST(Stream, BoundedReadsNeverAllocateBeyondTheStream) {
+    const uint8_t data[] = {1, 2, 3, 4, 5, 6, 7};
+    TMemoryStream s(data, sizeof data);
+    s.SetPosition(1);
+    // A length from a file larger than what is left fails before anything is allocated.
+    EXPECT_THROW(s.ReadBytes(int64_t(1) << 60), EReadError);
+    EXPECT_THROW(s.ReadBytes(-1), EReadError);
+    EXPECT_THROW(s.ReadU32Table(int64_t(1) << 61, false), EReadError);
+    EXPECT_EQ(s.Position(), 1);
+    EXPECT_EQ(s.ReadBytes(2), (std::vector<uint8_t>{2, 3}));
+    EXPECT_EQ(s.ReadU16Table(1, true), (std::vector<uint16_t>{0x0405}));
+    EXPECT_EQ(s.ReadU16Table(1, false), (std::vector<uint16_t>{0x0706}));
+    s.SetPosition(3);
+    EXPECT_EQ(s.ReadU32Table(1, true), (std::vector<uint32_t>{0x04050607}));
+    s.SetPosition(5);
+    // A short read gives what arrived and nothing more.
+    EXPECT_EQ(s.ReadAvailable(int64_t(1) << 40), (std::vector<uint8_t>{6, 7}));
+    EXPECT_TRUE(s.ReadAvailable(4).empty());
+}
+
 TEST(Stream, MemoryWriteGrows) {
     TMemoryStream s;
     s.WriteBuffer("abc", 3);

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/DibBuilder.h"
 #include "imaging/Exceptions.h"
@@ -29,12 +30,7 @@ uint32_t Crc(const std::vector<uint8_t>& v) {
     return uint32_t(crc32(0, v.data(), uInt(v.size())));
 }
 
-// Restores the pixel limit when a test lowers it.
-struct TPixelLimit {
-    uint64_t saved = TBitmap::MaxPixels();
-    explicit TPixelLimit(uint64_t limit) { TBitmap::SetMaxPixels(limit); }
-    ~TPixelLimit() { TBitmap::SetMaxPixels(saved); }
-};
+using testhelp::TPixelLimit;
 
 TDibLayout Gray8(int w, int h, std::vector<uint8_t> rows) {
     TDibLayout s;
