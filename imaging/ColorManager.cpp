@@ -739,18 +739,22 @@ void TColorManager::BuildYCbCrLookup(int crOffset, int cbOffset) {
     const float cb = 2 - 2 * kb;
     const float gr = kr * cr / kg;
     const float gb = kb * cb / kg;
-    // nearbyint rounds to nearest with ties to even in the default rounding mode.
-    auto round = [](double v) {
+    // The products are rounded to single precision first, then to the nearest integer with
+    // ties to even (nearbyint in the default rounding mode): a product such as 1.772 x -125
+    // is exactly -221.5 in single precision and gives -222, where double precision would give
+    // -221.
+    auto round = [](float factor, int e) {
+        const float v = factor * float(e);
         if (!std::isfinite(v)) return 0;
-        return static_cast<int32_t>(std::clamp(std::nearbyint(v), -1.0e6, 1.0e6));
+        return static_cast<int32_t>(std::clamp(std::nearbyint(v), -1.0e6f, 1.0e6f));
     };
     for (int i = 0; i < 256; ++i) {
         const int er = i - crOffset;
         const int eb = i - cbOffset;
-        crToRed_[i] = round(double(cr) * er);
-        cbToBlue_[i] = round(double(cb) * eb);
-        crToGreen_[i] = -round(double(gr) * er);
-        cbToGreen_[i] = -round(double(gb) * eb);
+        crToRed_[i] = round(cr, er);
+        cbToBlue_[i] = round(cb, eb);
+        crToGreen_[i] = -round(gr, er);
+        cbToGreen_[i] = -round(gb, eb);
     }
     yCbCrCrOffset_ = crOffset;
     yCbCrCbOffset_ = cbOffset;

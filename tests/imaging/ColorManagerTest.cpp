@@ -291,6 +291,14 @@ TEST(ColorManager, YCbCrAndPhotoYCC) {
     cm.ConvertScanline(tenth, dst, 1);
     EXPECT_EQ(dst[2], 116);
 
+    // The tables are built in single precision: 1.772 x +-125 is exactly +-221.5 there and
+    // rounds to the even 222 (double precision would give 221).
+    TColorManager bt601 = Make(schemeYCbCr, 8, schemeBGR, 8);
+    const uint8_t ties[6] = {230, 3, 128, 10, 253, 128};
+    bt601.ConvertScanline(ties, dst, 2);
+    EXPECT_EQ(dst[0], 230 - 222);
+    EXPECT_EQ(dst[3], 10 + 222);
+
     TColorManager ycc = Make(schemePhotoYCC, 8, schemeRGB, 8);
     const uint8_t yccSrc[6] = {100, 156, 137, 100, 156, 237};
     ycc.ConvertScanline(yccSrc, dst, 2);
