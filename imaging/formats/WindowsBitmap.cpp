@@ -40,7 +40,8 @@ bool IsKnownHeaderSize(uint32_t size) {
 
 // ---------------------------------------------------------------------------------------------
 // Run-length encoded data (BI_RLE8 and BI_RLE4). Rows are stored bottom-up; the decoder keeps
-// every write inside the bitmap and raises on commands that would leave it.
+// every write inside the bitmap: runs are cut at the row end, and commands that would leave
+// the bitmap otherwise raise.
 
 void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& bmp) {
     const bool four = h.Compression == dibRLE4;
@@ -50,8 +51,11 @@ void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& b
     int y = 0;  // counted from the bottom row
     size_t p = 0;
 
+    // Runs that go past the end of a row are cut at the row end, as other readers do (some
+    // writers pad odd-width rows that way); what would fall outside is dropped.
     auto put = [&](int count, auto pixelAt) {
-        if (y >= height || count > width - x) Fail("Run-length data writes outside the bitmap.");
+        if (y >= height) Fail("Run-length data writes outside the bitmap.");
+        count = std::min(count, width - x);
         uint8_t* row = bmp.ScanLine(height - 1 - y);
         if (!four) {
             for (int i = 0; i < count; ++i)

@@ -140,8 +140,10 @@ TEST(WindowsBitmapSuite, OtherLibraryFiles) {
     EXPECT_EQ(Crc(RGBA(LoadFile(dir / "hopper_rle8.bmp"))), 0x306240d3u);
     EXPECT_EQ(Crc(RGBA(LoadFile(dir / "hopper_rle8_grayscale.bmp"))), 0x5971c803u);
     EXPECT_EQ(Crc(RGBA(LoadFile(dir / "rgb32bf-abgr.bmp"))), 0x61c7e114u);
-    // Runs past the end of a row, and a file without a palette.
-    EXPECT_THROW(LoadFile(dir / "hopper_rle8_row_overflow.bmp"), EInvalidGraphic);
+    // Runs past the end of a row are cut there: the picture is the same as without them (as
+    // ImageMagick and Pillow show it).
+    EXPECT_EQ(Crc(RGBA(LoadFile(dir / "hopper_rle8_row_overflow.bmp"))), 0x306240d3u);
+    // A file without a palette.
     EXPECT_THROW(LoadFile(dir / "mmap_error.bmp"), EInvalidGraphic);
 }
 
@@ -178,15 +180,30 @@ TEST(WindowsBitmapRLE, Rle4AlternatesNibbles) {
     EXPECT_EQ(bmp.ScanLine(0)[2] & 0xF0, 0x10);
 }
 
+TEST(WindowsBitmapRLE, RunsPastTheRowEndAreCut) {
+    // 4 x 2: an encoded run of 5 and an absolute run crossing the row end; the next row goes
+    // on normally after the end of line.
+    for (const std::vector<uint8_t>& data :
+         {std::vector<uint8_t>{5, 1, 0, 0, 4, 2, 0, 1},
+          {2, 1, 0, 3, 1, 2, 3, 0, 0, 0, 4, 2, 0, 1},
+          std::vector<uint8_t>{2, 1, 0, 3, 1, 2, 3, 0, 3, 9, 0, 0, 4, 2, 0, 1}}) {
+        TDibLayout s = Gray8(4, 2, data);
+        s.compression = 1;
+        TBmp bmp = Load(s.Build());
+        const uint8_t top[4] = {2, 2, 2, 2};
+        EXPECT_EQ(0, std::memcmp(bmp.ScanLine(0), top, 4));
+        EXPECT_EQ(bmp.ScanLine(1)[0], 1);
+        EXPECT_EQ(bmp.ScanLine(1)[3], data[0] == 5 ? 1 : 2);
+    }
+}
+
 TEST(WindowsBitmapRLE, WritesOutsideTheBitmapAreRefused) {
     const std::vector<std::vector<uint8_t>> streams = {
-        {5, 1, 0, 1},                    // run longer than the row
-        {2, 1, 0, 3, 1, 2, 3, 0, 0, 1},  // absolute run crossing the row end
-        {0, 2, 5, 0, 1, 1, 0, 1},        // delta past the right edge
-        {0, 2, 0, 3, 1, 1, 0, 1},        // delta above the top row, then a pixel
-        {2, 1},                          // data ends without end of line or bitmap
-        {0, 3, 1, 2},                    // absolute run cut short
-        {0, 2, 1},                       // delta cut short
+        {0, 2, 5, 0, 1, 1, 0, 1},  // delta past the right edge
+        {0, 2, 0, 3, 1, 1, 0, 1},  // delta above the top row, then a pixel
+        {2, 1},                    // data ends without end of line or bitmap
+        {0, 3, 1, 2},              // absolute run cut short
+        {0, 2, 1},                 // delta cut short
     };
     for (size_t i = 0; i < streams.size(); ++i) {
         SCOPED_TRACE(i);
