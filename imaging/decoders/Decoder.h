@@ -125,8 +125,9 @@ class TCCITTDecoder : public TDecoder {
   public:
     // Options: the TIFF T4/T6 options value (kept for reference). SwapBits: the packed bytes
     // hold their pixels least significant bit first (they are reversed in place before
-    // decoding). WordAligned: rows start on even offsets of the destination. Width: pixels
-    // per row.
+    // decoding). WordAligned: each coded row starts on an even byte offset of the packed
+    // data (TIFF compression 32771, read as libtiff reads it); the decoded rows stay packed
+    // one after the other, each on a byte boundary. Width: pixels per row.
     TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width);
 
     // One node of a code tree: children for bit 0 and bit 1 (0 = none; node 0 is the root)
@@ -200,7 +201,8 @@ class TCCITTFax3Decoder : public TCCITTDecoder {
 };
 
 // TIFF compression 2 (and 32771 with WordAligned): Modified Huffman rows without end-of-line
-// codes, each row starting on a byte boundary of the coded data.
+// codes, each row starting on a byte boundary of the coded data (a 16-bit boundary with
+// WordAligned).
 class TCCITTMHDecoder : public TCCITTDecoder {
   public:
     using TCCITTDecoder::TCCITTDecoder;
