@@ -1,9 +1,11 @@
 #include <QApplication>
+#include <QScreen>
 #include <memory>
 
 #include "app/Form1.h"
 #include "imaging/Registration.h"
 #include "imaging/decoders/Decoder.h"
+#include "imaging/formats/JPEGImage.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
 
@@ -14,6 +16,9 @@ int main(int argc, char** argv) {
     {
         QApplication app(argc, argv);
         Application::SetTitle(QStringLiteral("Velkaro"));
+        // JPEG pictures are dithered to a palette on screens of 8 bits or fewer.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            SetJpegScreenDepth(screen->depth());
         // Decoders report damage they can work around (a truncated strip) as a warning box.
         SetDecoderWarningHandler([](const std::string&, const std::string& text) {
             MessageDlg(QString::fromStdString(text), mtWarning, mbOK, QApplication::activeWindow());

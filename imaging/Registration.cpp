@@ -134,6 +134,9 @@ TFileFormatList* FileFormatList() {
 void RegisterImageFormats() {
     if (gRegistry) return;
     gRegistry = std::make_unique<TFileFormatList>();
+    // The JPEG class binds its own two extensions first; the registry's bindings below then
+    // take them over with their descriptions, as a later registration does.
+    RegisterJPEGImage();
     // PNG-compressed icon entries decode through the PNG loader.
     TIcon::SetPNGEntryDecoder(&TPNGGraphic::DecodeIconEntry);
     for (const Registration& r : kRegistrations)
@@ -151,4 +154,5 @@ void UnregisterImageFormats() {
     gRegistry->UnregisterFileFormat("", PNGClass());
     TIcon::SetPNGEntryDecoder(nullptr);
     gRegistry.reset();  // its clean-up unregisters the classes still listed
+    UnregisterJPEGImage();
 }
