@@ -4,6 +4,7 @@
 //   velkaro-decode FILE -o OUT.pam     decode and write a PAM (RGB, or RGB_ALPHA for 32 bits)
 //   velkaro-decode --info FILE         print class, pixel format, palette and image properties
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
+//   velkaro-decode --list-formats      print every registered extension and its description
 //
 // Exit status 0 on success, 1 with the error message on standard error, 2 for bad usage.
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/Exceptions.h"
+#include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
@@ -221,12 +223,46 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
     return s.str();
 }
 
+const char* const kUsage =
+    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT]\n"
+    "       velkaro-decode FILE --raw OUT\n"
+    "       velkaro-decode --info FILE\n"
+    "       velkaro-decode --list-formats | --help | --version\n";
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: velkaro-decode FILE -o OUT.pam [--raw OUT]\n"
-                 "       velkaro-decode FILE --raw OUT\n"
-                 "       velkaro-decode --info FILE\n");
+    std::fprintf(stderr, "%s", kUsage);
+    std::fprintf(stderr, "Try 'velkaro-decode --help' for more information.\n");
     return 2;
+}
+
+int Help() {
+    std::printf("%s\n%s", kUsage,
+                "Decodes FILE through the reader's format table (chosen by the extension).\n"
+                "\n"
+                "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA for 32 bits)\n"
+                "  --raw OUT        write the bitmap exactly as held\n"
+                "  --info           print class, pixel format and image properties as JSON\n"
+                "  --list-formats   print every registered extension and its description\n"
+                "  --help           print this help and exit\n"
+                "  --version        print the version and exit\n"
+                "\n"
+                "Exit status: 0 on success, 1 when loading or writing fails, 2 for bad usage.\n");
+    return 0;
+}
+
+// Every registered extension with its description (the individual one, else the class's).
+int ListFormats() {
+    RegisterImageFormats();
+    if (const TFileFormatList* list = FileFormatList()) {
+        for (int i = 0; i < list->ExtensionCount(); ++i) {
+            const TFileFormatList::TExtensionRecord& r = list->ExtensionRecord(i);
+            const std::string& description =
+                r.Description.empty() && r.ClassRecord ? r.ClassRecord->Description : r.Description;
+            std::printf("%s\t%s\n", r.Extension.c_str(), description.c_str());
+        }
+    }
+    UnregisterImageFormats();
+    return 0;
 }
 
 }  // namespace
@@ -240,6 +276,13 @@ int main(int argc, char** argv) {
             (arg == "-o" ? pamOut : rawOut) = argv[++i];
         } else if (arg == "--info") {
             info = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return Help();
+        } else if (arg == "--version") {
+            std::printf("velkaro-decode %s\n", VELKARO_VERSION);
+            return 0;
+        } else if (arg == "--list-formats") {
+            return ListFormats();
         } else if (!arg.empty() && arg[0] == '-') {
             return Usage();
         } else if (input.empty()) {
