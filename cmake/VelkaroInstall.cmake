@@ -27,6 +27,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "bitmaps, icons and metafiles.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # The runtime libraries the programs link (Qt, zlib, libjpeg, ...) become the dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
