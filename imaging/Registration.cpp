@@ -7,6 +7,7 @@
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
+#include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 
 namespace {
@@ -61,7 +62,7 @@ const TGraphicClass* CUTClass() {
     return &TPendingGraphic::PendingClass("TCUTGraphic", "Dr. Halo images");
 }
 const TGraphicClass* PSPClass() {
-    return &TPendingGraphic::PendingClass("TPSPGraphic", "Paintshop Pro images");
+    return &TPSPGraphic::ClassInfo();
 }
 const TGraphicClass* PNGClass() {
     return &TPNGGraphic::ClassInfo();
