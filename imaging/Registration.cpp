@@ -9,6 +9,7 @@
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
+#include "imaging/formats/RLAGraphic.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ const TGraphicClass* PCXClass() {
     return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");
 }
 const TGraphicClass* RLAClass() {
-    return &TPendingGraphic::PendingClass("TRLAGraphic", "Alias/Wavefront images");
+    return &TRLAGraphic::ClassInfo();
 }
 const TGraphicClass* SGIClass() {
     return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
