@@ -150,12 +150,13 @@ void TRLAGraphic::LoadFromStream(TStream& stream) {
     } else {
         cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
     }
+    // The offset table is read first: a file too short for it fails before the bitmap is made.
+    const std::vector<uint32_t> offsets = stream.ReadU32Table(p.Height, true);
     SetPixelFormat(cm.BitmapPixelFormat(1));
     SetSize(int(p.Width), int(p.Height));
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kName);
 
-    const std::vector<uint32_t> offsets = stream.ReadU32Table(p.Height, true);
     const int64_t available = stream.Size() - startPosition_;
     const uint32_t width = p.Width;
     const size_t sampleBytes = (p.BitsPerSample + 7u) / 8u;
