@@ -3,6 +3,7 @@
 // fail cleanly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -28,9 +29,10 @@ struct TRlaFile {
     std::string Kind = "rgb";
     int Seed = 0;
 
-    // Sample of channel c (matte last) at image pixel (x, y), y counted from the top.
+    // Sample of channel c (matte last) at image pixel (x, y), y counted from the top; samples
+    // of more than 16 bits (which the loader refuses) are written as 16-bit values.
     uint32_t Sample(int c, int x, int y) const {
-        const uint32_t top = (1u << Bits) - 1;
+        const uint32_t top = (1u << std::min(Bits, 16)) - 1;
         if (x < Width / 3) return uint32_t(c * 60 + y * 9 + Seed) % (top + 1);  // runs
         return uint32_t(x * 37 + y * 11 + c * 71 + Seed * 5 + x * x * (Bits > 8 ? 313 : 1)) %
                (top + 1);
