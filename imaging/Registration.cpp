@@ -7,7 +7,9 @@
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
+#include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
+#include "imaging/formats/RLAGraphic.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ const TGraphicClass* PCXClass() {
     return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");
 }
 const TGraphicClass* RLAClass() {
-    return &TPendingGraphic::PendingClass("TRLAGraphic", "Alias/Wavefront images");
+    return &TRLAGraphic::ClassInfo();
 }
 const TGraphicClass* SGIClass() {
     return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
@@ -61,7 +63,7 @@ const TGraphicClass* CUTClass() {
     return &TPendingGraphic::PendingClass("TCUTGraphic", "Dr. Halo images");
 }
 const TGraphicClass* PSPClass() {
-    return &TPendingGraphic::PendingClass("TPSPGraphic", "Paintshop Pro images");
+    return &TPSPGraphic::ClassInfo();
 }
 const TGraphicClass* PNGClass() {
     return &TPNGGraphic::ClassInfo();

@@ -1,0 +1,67 @@
+#!/bin/sh
+# Times velkaro-decode on large RLA files (8-bit RGB, and RGB with a matte channel) against
+# GraphicsMagick's gm convert writing the same 8-bit PAM, and compares the pixels. The files are
+# written by fuzz/make_rla_seeds.py's writer from generated pixels; each figure is the best of
+# several runs (processor time). Run by hand; there is no target ratio.
+#
+#   bench/rla_vs_gm.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3 and gm (Debian: graphicsmagick).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-2000}
+height=${3:-1500}
+runs=${RUNS:-5}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+python3 - "$root/fuzz" "$work" "$width" "$height" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import make_rla_seeds as m
+folder, w, h = sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+with open(folder + "/rgb.rla", "wb") as f:
+    f.write(m.rla(w, h))
+with open(folder + "/matte.rla", "wb") as f:
+    f.write(m.rla(w, h, matte=1))
+PY
+
+best_of() {
+    best=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        if [ -x /usr/bin/time ]; then
+            /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
+            t=$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")
+        else
+            t0=$(date +%s%N)
+            "$@" >/dev/null
+            t=$((($(date +%s%N) - t0) / 1000000))
+        fi
+        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+        i=$((i + 1))
+    done
+    echo "$best"
+}
+
+status=0
+for kind in rgb matte; do
+    file="$work/$kind.rla"
+    ours=$(best_of "$decode" "$file" -o "$work/out.pam")
+    theirs=$(best_of gm convert "$file" -depth 8 "pam:$work/ref.pam")
+    channels=3
+    [ "$kind" = matte ] && channels=4
+    n=$((width * height * channels))
+    tail -c $n "$work/out.pam" > "$work/a"
+    tail -c $n "$work/ref.pam" > "$work/b"
+    if ! cmp -s "$work/a" "$work/b"; then
+        echo "$kind: pixels differ from GraphicsMagick" >&2
+        status=1
+    fi
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
+    echo "$kind ${width}x${height}: velkaro-decode ${ours} ms, gm convert ${theirs} ms, ratio ${ratio}"
+done
+exit $status
