@@ -237,6 +237,16 @@ void TPPMGraphic::ReadBinaryRow(uint8_t* row) {
 void TPPMGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
+    // The stream and the row buffers belong to this load only, also when it fails.
+    struct TRelease {
+        TPPMGraphic& g;
+        ~TRelease() {
+            g.source_ = nullptr;
+            g.index_ = g.filled_ = 0;
+            g.reduce_ = {};
+            g.wideRow_ = {};
+        }
+    } release{*this};
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatNames);
     // The buffer now stands at the first pixel.
 
@@ -307,9 +317,6 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
             ReadBinaryRow(row);
         RowProgress(y, height_);
     }
-    reduce_ = {};
-    wideRow_ = {};
-    source_ = nullptr;
     guard.Dismiss();
     EndProgress();
     Changed();
