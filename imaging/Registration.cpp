@@ -3,10 +3,13 @@
 #include <memory>
 
 #include "imaging/Bitmap.h"
+#include "imaging/formats/AutodeskGraphic.h"
+#include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
+#include "imaging/formats/PPMGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
@@ -51,16 +54,16 @@ const TGraphicClass* PSDClass() {
     return &TPendingGraphic::PendingClass("TPSDGraphic", "Photoshop images");
 }
 const TGraphicClass* PPMClass() {
-    return &TPendingGraphic::PendingClass("TPPMGraphic", "Portable map images");
+    return &TPPMGraphic::ClassInfo();
 }
 const TGraphicClass* AutodeskClass() {
-    return &TPendingGraphic::PendingClass("TAutodeskGraphic", "Autodesk images");
+    return &TAutodeskGraphic::ClassInfo();
 }
 const TGraphicClass* PCDClass() {
     return &TPendingGraphic::PendingClass("TPCDGraphic", "Kodak Photo-CD images");
 }
 const TGraphicClass* CUTClass() {
-    return &TPendingGraphic::PendingClass("TCUTGraphic", "Dr. Halo images");
+    return &TCUTGraphic::ClassInfo();
 }
 const TGraphicClass* PSPClass() {
     return &TPSPGraphic::ClassInfo();

@@ -1,0 +1,81 @@
+#!/bin/sh
+# Times velkaro-decode on a large binary pixel map (P6) against netpbm's pamtopnm and ppmtoppm
+# reading the same file, each writing the pixels out again (velkaro-decode a PAM, netpbm a
+# PPM: the same samples). The runs are paired: each round times all three once, and each
+# figure is the best of the rounds (processor time). The pixels are compared too.
+# Target: velkaro-decode at most 0.8x the time of pamtopnm; the ratio to ppmtoppm (netpbm's
+# leaner pixel-map copier) is shown as well.
+#
+#   bench/ppm_vs_pamtopnm.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3 and pamtopnm/ppmtoppm (Debian: netpbm).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-4000}
+height=${3:-3000}
+runs=${RUNS:-5}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
+# height.
+python3 - "$work/big.ppm" "$width" "$height" <<'PY'
+import random, sys
+name, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rnd = random.Random(1234)
+n = 2 * w + 64
+base = bytearray()
+v = [128.0, 128.0, 128.0]
+for i in range(n):
+    for c in range(3):
+        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
+        base.append(int(v[c]))
+tints = [bytes(min(255, b + s) for b in range(256)) for s in range(97)]
+with open(name, "wb") as out:
+    out.write(b"P6\n# benchmark picture\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        off = 3 * ((y * 37) % (n - w))
+        out.write(bytes(base[off:off + 3 * w]).translate(tints[(y * 96) // h]))
+PY
+
+# cpu_ms CMD...: processor time (user + system) of one run of CMD in milliseconds, measured to
+# the microsecond from the finished child's resource usage. The child is started with
+# posix_spawn so that nothing of the measuring process is counted.
+cpu_ms() {
+    python3 -c '
+import os, shutil, sys
+pid = os.posix_spawn(shutil.which(sys.argv[1]), sys.argv[1:], os.environ)
+_, status, ru = os.wait4(pid, 0)
+if status != 0:
+    sys.exit("failed: " + " ".join(sys.argv[1:]))
+print("%.1f" % ((ru.ru_utime + ru.ru_stime) * 1000))' "$@"
+}
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+
+ours= pam= ppm=
+i=0
+while [ $i -lt "$runs" ]; do
+    ours=$(min "$ours" "$(cpu_ms "$decode" "$work/big.ppm" -o "$work/out.pam")")
+    pam=$(min "$pam" "$(cpu_ms sh -c 'pamtopnm < "$1" > "$2"' sh "$work/big.ppm" "$work/ref1.ppm")")
+    ppm=$(min "$ppm" "$(cpu_ms sh -c 'ppmtoppm < "$1" > "$2"' sh "$work/big.ppm" "$work/ref2.ppm")")
+    i=$((i + 1))
+done
+
+status=0
+n=$((width * height * 3))
+tail -c $n "$work/out.pam" > "$work/a"
+for ref in ref1 ref2; do
+    tail -c $n "$work/$ref.ppm" > "$work/b"
+    if ! cmp -s "$work/a" "$work/b"; then
+        echo "pixels differ from netpbm ($ref)" >&2
+        status=1
+    fi
+done
+ratio=$(awk -v a="$ours" -v b="$pam" 'BEGIN { printf "%.2f", a / b }')
+ratio2=$(awk -v a="$ours" -v b="$ppm" 'BEGIN { printf "%.2f", a / b }')
+echo "P6 ${width}x${height}: velkaro-decode ${ours} ms, pamtopnm ${pam} ms (ratio ${ratio}), ppmtoppm ${ppm} ms (ratio ${ratio2}); best of $runs paired rounds"
+if awk -v r="$ratio" 'BEGIN { exit !(r > 0.8) }'; then status=1; fi
+exit $status
