@@ -6,7 +6,9 @@
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/PCDGraphic.h"
 #include "imaging/formats/PNGGraphic.h"
+#include "imaging/formats/PSDGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 
 namespace {
@@ -46,7 +48,7 @@ const TGraphicClass* SGIClass() {
     return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
 }
 const TGraphicClass* PSDClass() {
-    return &TPendingGraphic::PendingClass("TPSDGraphic", "Photoshop images");
+    return &TPSDGraphic::ClassInfo();
 }
 const TGraphicClass* PPMClass() {
     return &TPendingGraphic::PendingClass("TPPMGraphic", "Portable map images");
@@ -55,7 +57,7 @@ const TGraphicClass* AutodeskClass() {
     return &TPendingGraphic::PendingClass("TAutodeskGraphic", "Autodesk images");
 }
 const TGraphicClass* PCDClass() {
-    return &TPendingGraphic::PendingClass("TPCDGraphic", "Kodak Photo-CD images");
+    return &TPCDGraphic::ClassInfo();
 }
 const TGraphicClass* CUTClass() {
     return &TPendingGraphic::PendingClass("TCUTGraphic", "Dr. Halo images");
