@@ -8,8 +8,10 @@
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/PCDGraphic.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PPMGraphic.h"
+#include "imaging/formats/PSDGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
@@ -51,7 +53,7 @@ const TGraphicClass* SGIClass() {
     return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
 }
 const TGraphicClass* PSDClass() {
-    return &TPendingGraphic::PendingClass("TPSDGraphic", "Photoshop images");
+    return &TPSDGraphic::ClassInfo();
 }
 const TGraphicClass* PPMClass() {
     return &TPPMGraphic::ClassInfo();
@@ -60,7 +62,7 @@ const TGraphicClass* AutodeskClass() {
     return &TAutodeskGraphic::ClassInfo();
 }
 const TGraphicClass* PCDClass() {
-    return &TPendingGraphic::PendingClass("TPCDGraphic", "Kodak Photo-CD images");
+    return &TPCDGraphic::ClassInfo();
 }
 const TGraphicClass* CUTClass() {
     return &TCUTGraphic::ClassInfo();
