@@ -522,7 +522,7 @@ struct TFixture {
     int tolerance = 0;
     bool premultiply = false;
     bool lab = false;
-    std::string tiffcp;  // when set: tiffcp arguments that recompress the built file first
+    std::string tiffcp = {};  // when set: tiffcp arguments that recompress the built file first
 };
 
 TTiffSpec Spec(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
