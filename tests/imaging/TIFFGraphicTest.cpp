@@ -300,15 +300,6 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::string LoadMessage(const fs::path& file, TTIFFGraphic& g) {
-    try {
-        g.LoadFromFile(file.string());
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 }  // namespace
 
 // ---- Public corpus --------------------------------------------------------------------------
@@ -686,4 +677,346 @@ TEST(TIFFGraphicFixtures, MatchIndependentReaders) {
         EXPECT_LE(MaxDifference(g, ref, f.premultiply), f.tolerance) << tool << " " << file;
         if (!HasFailure()) fs::remove(file);
     }
+}
+
+// ---- Header, directory and tags -------------------------------------------------------------
+
+namespace {
+
+std::string Error(const Bytes& bytes) {
+    return LoadError<TTIFFGraphic>(bytes);
+}
+
+bool Probe(const Bytes& bytes, int64_t position = 0) {
+    TMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+    stream.SetPosition(position);
+    const bool result = TTIFFGraphic::ProbeStream(stream);
+    EXPECT_EQ(stream.Position(), position);
+    return result;
+}
+
+}  // namespace
+
+TEST(TIFFGraphic, ProbeChecksOrderVersionAndFirstDirectory) {
+    const Bytes good = BuildTiff(Spec(2, 2, 8, 1, 1));
+    EXPECT_TRUE(Probe(good));
+    EXPECT_TRUE(Probe(BuildTiff(Spec(2, 2, 8, 1, 1, 1, true))));
+    struct TCase {
+        const char* name;
+        std::function<void(Bytes&)> change;
+    };
+    const TCase cases[] = {
+        {"byte order", [](Bytes& b) { b[0] = 'X'; }},
+        {"mixed order marks", [](Bytes& b) { b[1] = 'M'; }},
+        {"version 43", [](Bytes& b) { b[2] = 43; }},
+        {"directory beyond the end", [](Bytes& b) { b[4] = b[5] = b[6] = 0xFF; }},
+        {"only the header", [](Bytes& b) { b.resize(8); }},
+    };
+    for (const TCase& c : cases) {
+        Bytes b = good;
+        c.change(b);
+        EXPECT_FALSE(Probe(b)) << c.name;
+    }
+    Bytes shifted(5, 0);
+    PutBytes(shifted, good);
+    EXPECT_TRUE(Probe(shifted, 5));
+}
+
+TEST(TIFFGraphic, PropertiesFromTheDirectory) {
+    // Big-endian, tags written out of order, YCbCr subsampling inline (2, 1), resolution per
+    // centimetre, strips of every row, two directories.
+    TTiffSpec s = YCbCr(4, 2, 2, 1, 1);
+    s.bigEndian = true;
+    s.extra.push_back({282, 5, {100}});
+    s.extra.push_back({283, 5, {50}});
+    s.extra.push_back({296, 3, {3}});
+    s.extra.push_back({278, 4, {0xFFFFFFFF}});
+    s.extra.push_back({529, 5, {1, 1, 1}});
+    Bytes file = BuildTiff(s);
+    TTIFFGraphic g;
+    TMemoryStream stream(file.data(), int64_t(file.size()));
+    ASSERT_TRUE(g.ReadProperties(stream, 0));
+    const TImageProperties& p = g.ImageProperties();
+    EXPECT_EQ(p.Version, 42u);
+    EXPECT_TRUE(p.Options & optBigEndian);
+    EXPECT_EQ(p.Width, 4u);
+    EXPECT_EQ(p.Height, 2u);
+    EXPECT_EQ(p.ColorScheme, schemeYCbCr);
+    EXPECT_EQ(p.BitsPerPixel, 24);
+    EXPECT_EQ(p.YCbCrSubsampling, (TByteArray{2, 1}));
+    EXPECT_EQ(p.RowsPerStrip, (TCardinalArray{2}));  // 0xFFFFFFFF: one strip of the height
+    EXPECT_FLOAT_EQ(p.XResolution, 254.0f);
+    EXPECT_FLOAT_EQ(p.YResolution, 127.0f);
+    EXPECT_EQ(p.PlanarConfiguration, 1u);
+    EXPECT_EQ(p.JPEGTablesMode, 3u);
+    EXPECT_TRUE(std::is_sorted(g.Directory().begin(), g.Directory().end(),
+                               [](const auto& a, const auto& b) { return a.Tag < b.Tag; }));
+    EXPECT_FALSE(g.ReadProperties(stream, 1));  // no second directory
+
+    // Defaults: no compression tag, no photometric tag (min-is-white gray).
+    TTiffSpec plain = Spec(3, 2, 8, 1, 1);
+    Bytes bare = BuildTiff(plain);
+    TTIFFGraphic h;
+    LoadBytes(h, bare);
+    EXPECT_EQ(h.ImageProperties().Compression, compNone);
+}
+
+TEST(TIFFGraphic, SecondDirectoryAndLoops) {
+    // Image 0 is 3 x 2 gray, image 1 is 5 x 1; loading takes the first.
+    TTiffSpec second = Spec(5, 1, 8, 1, 1);
+    Bytes first = BuildTiff(Spec(3, 2, 8, 1, 1));
+    const Bytes tail = BuildTiff(second);
+    // Append the second file's directory (its strips are found through absolute offsets, so
+    // append the whole file and point the first directory's next offset at its directory).
+    const uint32_t base = uint32_t(first.size());
+    const uint32_t secondIFD = GetU32LE(tail.data() + 4) + base;
+    TTiffSpec firstSpec = Spec(3, 2, 8, 1, 1);
+    firstSpec.nextIFD = secondIFD;
+    first = BuildTiff(firstSpec);
+    ASSERT_EQ(first.size(), base);
+    // Shift the second file's strip offsets by base: rebuild it with its strip at base + 8.
+    TTiffSpec shifted = second;
+    Bytes secondFile = BuildTiff(shifted);
+    Bytes combined = first;
+    PutBytes(combined, secondFile);
+    // Patch the second directory's StripOffsets value (inline, one strip).
+    const uint32_t ifd2 = GetU32LE(secondFile.data() + 4) + base;
+    const uint32_t n = GetU16LE(combined.data() + ifd2);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t* e = combined.data() + ifd2 + 2 + 12 * i;
+        if (GetU16LE(e) == 273) {
+            const uint32_t v = GetU32LE(e + 8) + base;
+            for (int k = 0; k < 4; ++k)
+                e[8 + k] = uint8_t(v >> (8 * k));
+        }
+    }
+    TTIFFGraphic g;
+    TMemoryStream stream(combined.data(), int64_t(combined.size()));
+    ASSERT_TRUE(g.ReadProperties(stream, 1));
+    EXPECT_EQ(g.ImageProperties().Width, 5u);
+    EXPECT_FALSE(g.ReadProperties(stream, 2));
+    LoadBytes(g, combined);
+    EXPECT_EQ(g.Width(), 3);
+
+    // A chain that points back at itself ends.
+    TTiffSpec loop = Spec(3, 2, 8, 1, 1);
+    Bytes once = BuildTiff(loop);
+    loop.nextIFD = GetU32LE(once.data() + 4);
+    const Bytes looped = BuildTiff(loop);
+    TMemoryStream loopStream(looped.data(), int64_t(looped.size()));
+    EXPECT_TRUE(g.ReadProperties(loopStream, 0));
+    EXPECT_FALSE(g.ReadProperties(loopStream, 1000));
+}
+
+TEST(TIFFGraphic, MessagesAndEmptyResults) {
+    auto with = [](TTiffSpec s, std::vector<TTag> tags) {
+        for (auto& t : tags)
+            s.extra.push_back(t);
+        return BuildTiff(s);
+    };
+    const TTiffSpec gray = Spec(4, 3, 8, 1, 1);
+    EXPECT_EQ(Error(with(gray, {{259, 3, {5}}})), kCompression);      // LZW
+    EXPECT_EQ(Error(with(gray, {{259, 3, {4}}})), kCompression);      // Group 4
+    EXPECT_EQ(Error(with(gray, {{259, 3, {12345}}})), kCompression);  // unknown
+    EXPECT_EQ(Error(with(gray, {{256, 4, {0}}})), kInvalid);
+    EXPECT_EQ(Error(with(gray, {{257, 4, {0}}})), kInvalid);
+    EXPECT_EQ(Error(Bytes{'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}), kInvalid);
+    EXPECT_EQ(Error(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}), kInvalid);
+    // RGB with one sample a pixel would be read past its rows.
+    EXPECT_EQ(Error(with(gray, {{262, 3, {2}}})),
+              "other: Sample count per pixel does not correspond to the given color scheme.");
+    EXPECT_EQ(Error(with(gray, {{258, 3, {32}}})),
+              "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.");
+    // No strips at all.
+    EXPECT_EQ(Error(with(gray, {{273, 4, {}}})), kInvalid);
+
+    // Tiled: recognised, not loaded.
+    TTIFFGraphic tiled;
+    LoadBytes(tiled, with(gray, {{322, 4, {16}}, {323, 4, {16}}}));
+    EXPECT_TRUE(tiled.Empty());
+    EXPECT_TRUE(tiled.ImageProperties().Options & optTiled);
+}
+
+TEST(TIFFGraphic, MinIsWhiteGivesAnInvertedRamp) {
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(Spec(4, 2, 4, 1, 0)));
+    ASSERT_EQ(g.PixelFormat(), pf4bit);
+    ASSERT_EQ(g.Palette().size(), 16u);
+    EXPECT_EQ(g.Palette()[0].rgbRed, 255);
+    EXPECT_EQ(g.Palette()[15].rgbRed, 0);
+}
+
+TEST(TIFFGraphic, SixteenBitPaletteUsesTheWholeMap) {
+    // Index v of 16 bits shows colour-map entry 257 * (v / 257).
+    TTiffSpec s = Spec(3, 1, 16, 1, 3);
+    s.pixels = {0x00, 0x00, 0x01, 0x01, 0xFF, 0xFF};  // 0, 257, 65535 (little-endian)
+    std::vector<uint32_t> map(3 * 65536, 0);
+    for (uint32_t i = 0; i < 65536; ++i)
+        map[i] = i;  // red = the index
+    s.extra = {{320, 3, map}};
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(s));
+    const Bytes rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 0);
+    EXPECT_EQ(rgba[4], 1);
+    EXPECT_EQ(rgba[8], 255);
+}
+
+TEST(TIFFGraphic, ProgressSequence) {
+    TTiffSpec s = Spec(3, 4, 8, 1, 1, 32773);
+    s.rowsPerStrip = 2;
+    TTIFFGraphic g;
+    std::vector<std::string> events;
+    g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                       const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" +
+                         std::to_string(r.Top) + ":" + msg);
+    };
+    LoadBytes(g, BuildTiff(s));
+    const std::vector<std::string> expected = {"0:0:0:Preparing...",
+                                               "2:0:0:",
+                                               "0:0:0:Transfering...",
+                                               "1:0:0:",
+                                               "1:25:1:",
+                                               "1:50:2:",
+                                               "1:75:3:",
+                                               "2:0:4:"};
+    EXPECT_EQ(events, expected);
+}
+
+// ---- Hostile input --------------------------------------------------------------------------
+
+TEST(TIFFGraphic, TruncatedFilesFailCleanlyAtEveryLength) {
+    const std::vector<Bytes> files = {
+        BuildTiff(Spec(5, 3, 8, 3, 2, 8)),
+        BuildTiff(With(Spec(5, 4, 8, 3, 2, 32773, true),
+                       [](TTiffSpec& s) {
+                           s.planar = 2;
+                           s.rowsPerStrip = 2;
+                       })),
+        BuildTiff(With(Spec(5, 3, 4, 1, 3),
+                       [](TTiffSpec& s) {
+                           s.extra = {{320, 3, ColorMap(4)}};
+                       })),
+        BuildTiff(YCbCr(6, 4, 2, 2, 8)),
+    };
+    for (const Bytes& file : files)
+        for (size_t n = 0; n < file.size(); ++n) {
+            const std::string e = Error(Bytes(file.begin(), file.begin() + long(n)));
+            // A cut file either still shows a picture (data missing) or is refused with an
+            // imaging error; LoadError lets anything else escape.
+            EXPECT_FALSE(e.empty()) << n;
+        }
+}
+
+TEST(TIFFGraphic, HostileCountsAndOffsets) {
+    auto with = [](TTiffSpec s, std::vector<TTag> tags) {
+        for (auto& t : tags)
+            s.extra.push_back(t);
+        return BuildTiff(s);
+    };
+    const TTiffSpec gray = Spec(4, 3, 8, 1, 1);
+    const TTiffSpec packed = Spec(4, 3, 8, 1, 1, 32773);
+    struct TCase {
+        const char* name;
+        Bytes file;
+        std::string expected;  // "" means: loads
+    };
+    const TCase cases[] = {
+        {"strip beyond the file", with(gray, {{273, 4, {0x7FFFFFF0}}}), ""},
+        {"byte count beyond the file", with(packed, {{279, 4, {0xFFFFFFFF}}}), ""},
+        {"no byte counts, compressed", with(packed, {{279, 4, {}}}), ""},
+        {"more byte counts than strips", with(gray, {{279, 4, {12, 1, 2, 3}}}), ""},
+        {"rows per strip 0", with(gray, {{278, 4, {0}}}), ""},
+        {"colour map too short", with(Spec(4, 3, 8, 1, 3), {{320, 3, {1, 2, 3}}}), ""},
+        {"colour map count huge",
+         with(Spec(4, 3, 8, 1, 3), {{320, 3, std::vector<uint32_t>(9, 1)}}), ""},
+        {"missing planes",
+         with(With(Spec(4, 3, 8, 3, 2), [](TTiffSpec& s) { s.planar = 2; }),
+              {{273, 4, {8}}, {279, 4, {12}}}),
+         ""},
+        {"gray, samples per pixel 300", with(gray, {{277, 3, {300}}}), ""},  // gray kept
+        {"RGB, samples per pixel 5", with(Spec(4, 3, 8, 5, 2), {}), ""},     // RGBA kept
+        {"bits per sample 0", with(gray, {{258, 3, {0}}}),
+         "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16."},
+        {"subsampling 3", with(YCbCr(6, 4, 2, 2, 1), {{530, 3, {3, 1}}}),
+         "other: Subsampling value is invalid. Allowed are 1, 2 and 4."},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(Error(c.file), c.expected.empty() ? "no error" : c.expected) << c.name;
+
+    // A directory whose entry count runs past the end, and a tag whose values would.
+    Bytes file = BuildTiff(gray);
+    const uint32_t ifd = GetU32LE(file.data() + 4);
+    Bytes longDirectory = file;
+    longDirectory[ifd] = longDirectory[ifd + 1] = 0xFF;
+    EXPECT_EQ(Error(longDirectory), kInvalid);
+    Bytes hugeCount = BuildTiff(gray);
+    for (uint32_t i = 0; i < GetU16LE(hugeCount.data() + ifd); ++i) {
+        uint8_t* e = hugeCount.data() + ifd + 2 + 12 * i;
+        if (GetU16LE(e) == 273) e[4] = e[5] = e[6] = e[7] = 0xFF;  // 2^32 - 1 offsets
+    }
+    EXPECT_EQ(Error(hugeCount), kInvalid);
+}
+
+TEST(TIFFGraphic, PixelLimitBeforeAllocation) {
+    TPixelLimit limit(1000);
+    TTiffSpec s = Spec(4, 3, 8, 1, 1);
+    s.extra = {{256, 4, {40000}}, {257, 4, {40000}}};
+    TTIFFGraphic g;
+    try {
+        LoadBytes(g, BuildTiff(s));
+        ADD_FAILURE() << "loaded";
+    } catch (const EInvalidGraphic&) {
+    }
+    EXPECT_TRUE(g.Empty());
+}
+
+// ---- EPS preview ----------------------------------------------------------------------------
+
+namespace {
+
+Bytes EPS(const Bytes& preview, uint32_t offsetFix = 0, bool withPreview = true) {
+    const std::string ps = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 4 3\nshowpage\n";
+    Bytes out;
+    Put32LE(out, 0xC6D3D0C5);
+    Put32LE(out, 30);
+    Put32LE(out, uint32_t(ps.size()));
+    Put32LE(out, 0);
+    Put32LE(out, 0);
+    Put32LE(out, withPreview ? uint32_t(30 + ps.size()) + offsetFix : 0);
+    Put32LE(out, withPreview ? uint32_t(preview.size()) : 0);
+    Put16LE(out, 0xFFFF);
+    PutText(out, ps);
+    if (withPreview) PutBytes(out, preview);
+    return out;
+}
+
+}  // namespace
+
+TEST(EPSGraphic, PreviewOffsetsCountFromThePreview) {
+    const TTiffSpec spec = Spec(4, 3, 8, 3, 2, 8);
+    const Bytes preview = BuildTiff(spec);
+    const Bytes eps = EPS(preview);
+    TMemoryStream probe(eps.data(), int64_t(eps.size()));
+    EXPECT_TRUE(TEPSGraphic::ProbeStream(probe));
+    EXPECT_EQ(probe.Position(), 0);
+    TEPSGraphic g;
+    LoadBytes(g, eps);
+    TTIFFGraphic t;
+    LoadBytes(t, preview);
+    ASSERT_EQ(g.Width(), 4);
+    EXPECT_EQ(BitmapRGBA(g), BitmapRGBA(t));
+
+    const Bytes noPreview = EPS(preview, 0, false);
+    TMemoryStream probe2(noPreview.data(), int64_t(noPreview.size()));
+    EXPECT_FALSE(TEPSGraphic::ProbeStream(probe2));
+    EXPECT_EQ(LoadError<TEPSGraphic>(noPreview), kInvalid);
+    Bytes badMagic = eps;
+    badMagic[0] = 0;
+    EXPECT_EQ(LoadError<TEPSGraphic>(badMagic),
+              "Cannot load image. Invalid or unexpected EPS image format.");
+    EXPECT_EQ(LoadError<TEPSGraphic>(EPS(preview, 0x7FFFFFFF)), kInvalid);
+    for (size_t n = 0; n < eps.size(); n += 7)
+        EXPECT_FALSE(LoadError<TEPSGraphic>(Bytes(eps.begin(), eps.begin() + long(n))).empty());
 }
