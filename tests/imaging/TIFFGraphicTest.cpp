@@ -1020,3 +1020,28 @@ TEST(EPSGraphic, PreviewOffsetsCountFromThePreview) {
     for (size_t n = 0; n < eps.size(); n += 7)
         EXPECT_FALSE(LoadError<TEPSGraphic>(Bytes(eps.begin(), eps.begin() + long(n))).empty());
 }
+
+// Compressions that no reference tool writes: strips coded here by hand.
+TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
+    // Modified Huffman, width 16, min-is-white: a white row (white 16 = 101010) and a black
+    // row (white 0 = 00110101, black 16 = 0000010111), each starting on a byte.
+    TTiffSpec mh = Spec(16, 2, 1, 1, 0, 2);
+    mh.strips = {{0xA8, 0x35, 0x05, 0xC0}};
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(mh));
+    Bytes rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 255);
+    EXPECT_EQ(rgba[15 * 4], 255);
+    EXPECT_EQ(rgba[16 * 4], 0);
+    EXPECT_EQ(rgba[31 * 4], 0);
+
+    // ThunderScan, 4-bit gray: raw pixel codes (11 and the value).
+    TTiffSpec thunder = Spec(4, 1, 4, 1, 1, 32809);
+    thunder.strips = {{0xC1, 0xC5, 0xCA, 0xCF}};
+    LoadBytes(g, BuildTiff(thunder));
+    rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 17);
+    EXPECT_EQ(rgba[4], 85);
+    EXPECT_EQ(rgba[8], 170);
+    EXPECT_EQ(rgba[12], 255);
+}
