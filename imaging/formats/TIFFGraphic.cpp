@@ -639,12 +639,13 @@ void TTIFFGraphic::ReadStrip(uint32_t index, std::vector<uint8_t>& buffer, uint6
         return;
     }
     // Compressed: the strip's byte count (up to the end of the file); without one, what
-    // follows in the file within a generous bound of the unpacked size.
+    // follows in the file within a generous bound of the unpacked size (fax codes may take
+    // several bits a pixel, a JPEG strip carries its headers).
     int64_t count;
     if (index < stripByteCounts_.size())
         count = std::min<int64_t>(stripByteCounts_[index], available);
     else
-        count = std::min<int64_t>(available, int64_t(unpackedSize) * 2 + 65536);
+        count = std::min<int64_t>(available, int64_t(unpackedSize) * 8 + 4096);
     count = std::min<int64_t>(count, INT32_MAX);
     packed_.resize(size_t(count));
     stream.ReadBuffer(packed_.data(), count);
