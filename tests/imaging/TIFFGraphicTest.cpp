@@ -37,7 +37,7 @@ struct TTag {
     std::vector<uint32_t> values;
 };
 
-struct TTiffSpec {
+struct TTiffLayout {
     uint32_t width = 6, height = 4;
     uint32_t bits = 8, spp = 1, photometric = 1;
     uint32_t compression = 1;
@@ -85,7 +85,7 @@ Bytes Deflate(const Bytes& data) {
 
 // Builds a TIFF file: strips cut from pixels by rowsPerStrip (per plane when planar), packed
 // by the compression (1, 32773, 8 or 32946), then the directory at the end.
-Bytes BuildTiff(const TTiffSpec& s) {
+Bytes BuildTiff(const TTiffLayout& s) {
     const bool be = s.bigEndian;
     std::vector<Bytes> strips = s.strips;
     const uint32_t rps = s.rowsPerStrip ? s.rowsPerStrip : s.height;
@@ -509,16 +509,16 @@ std::vector<uint32_t> ColorMap(uint32_t bits) {
 
 struct TFixture {
     std::string name;
-    TTiffSpec spec;
+    TTiffLayout layout;
     int tolerance = 0;
     bool premultiply = false;
     bool lab = false;
     std::string tiffcp = {};  // when set: tiffcp arguments that recompress the built file first
 };
 
-TTiffSpec Spec(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
-               uint32_t compression = 1, bool big = false) {
-    TTiffSpec s;
+TTiffLayout Layout(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
+                   uint32_t compression = 1, bool big = false) {
+    TTiffLayout s;
     s.width = w;
     s.height = h;
     s.bits = bits;
@@ -530,16 +530,16 @@ TTiffSpec Spec(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t pho
     return s;
 }
 
-TTiffSpec With(TTiffSpec s, const std::function<void(TTiffSpec&)>& change) {
+TTiffLayout With(TTiffLayout s, const std::function<void(TTiffLayout&)>& change) {
     change(s);
     return s;
 }
 
 // YCbCr data units of hs x vs luma samples and one Cb, Cr each, for a w x h image, in strips
 // of rps rows (0: one strip).
-TTiffSpec YCbCr(uint32_t w, uint32_t h, uint32_t hs, uint32_t vs, uint32_t compression,
-                uint32_t rps = 0) {
-    TTiffSpec s = Spec(w, h, 8, 3, 6, compression);
+TTiffLayout YCbCr(uint32_t w, uint32_t h, uint32_t hs, uint32_t vs, uint32_t compression,
+                  uint32_t rps = 0) {
+    TTiffLayout s = Layout(w, h, 8, 3, 6, compression);
     s.rowsPerStrip = rps;
     if (rps != 0) s.stripBytes = ((w + hs - 1) / hs) * (rps / vs) * (hs * vs + 2);
     const size_t units = ((w + hs - 1) / hs) * ((h + vs - 1) / vs);
@@ -554,7 +554,7 @@ TTiffSpec YCbCr(uint32_t w, uint32_t h, uint32_t hs, uint32_t vs, uint32_t compr
 
 std::vector<TFixture> Fixtures() {
     auto palette = [](uint32_t bits, bool big) {
-        TTiffSpec s = Spec(9, 5, bits, 1, 3, 1, big);
+        TTiffLayout s = Layout(9, 5, bits, 1, 3, 1, big);
         s.extra = {{320, 3, ColorMap(bits)}};
         return s;
     };
@@ -564,25 +564,25 @@ std::vector<TFixture> Fixtures() {
     // takes MulDiv(v, 255, 65535).
     const int k16 = 1;
     return {
-        {"gray8_none_le", Spec(7, 5, 8, 1, 1)},
-        {"gray8_packbits_be", Spec(7, 5, 8, 1, 1, 32773, true)},
-        {"gray8_deflate", Spec(7, 5, 8, 1, 1, 8)},
-        {"gray8_deflate_32946_be", Spec(7, 5, 8, 1, 1, 32946, true)},
-        {"gray1", Spec(13, 5, 1, 1, 1)},
-        {"gray1_min_is_white_packbits", Spec(13, 5, 1, 1, 0, 32773)},
-        {"gray2", Spec(11, 5, 2, 1, 1)},
-        {"gray4_be", Spec(11, 5, 4, 1, 1, 1, true)},
-        {"gray4_fill_order_2", With(Spec(11, 5, 4, 1, 1),
-                                    [](TTiffSpec& s) {
+        {"gray8_none_le", Layout(7, 5, 8, 1, 1)},
+        {"gray8_packbits_be", Layout(7, 5, 8, 1, 1, 32773, true)},
+        {"gray8_deflate", Layout(7, 5, 8, 1, 1, 8)},
+        {"gray8_deflate_32946_be", Layout(7, 5, 8, 1, 1, 32946, true)},
+        {"gray1", Layout(13, 5, 1, 1, 1)},
+        {"gray1_min_is_white_packbits", Layout(13, 5, 1, 1, 0, 32773)},
+        {"gray2", Layout(11, 5, 2, 1, 1)},
+        {"gray4_be", Layout(11, 5, 4, 1, 1, 1, true)},
+        {"gray4_fill_order_2", With(Layout(11, 5, 4, 1, 1),
+                                    [](TTiffLayout& s) {
                                         s.extra = {{266, 3, {2}}};
                                     })},
-        {"gray8_min_is_white", Spec(7, 5, 8, 1, 0)},
-        {"gray12", Spec(7, 5, 12, 1, 1)},
-        {"gray16_le", Spec(7, 5, 16, 1, 1), k16},
-        {"gray16_be_deflate", Spec(7, 5, 16, 1, 1, 8, true), k16},
+        {"gray8_min_is_white", Layout(7, 5, 8, 1, 0)},
+        {"gray12", Layout(7, 5, 12, 1, 1)},
+        {"gray16_le", Layout(7, 5, 16, 1, 1), k16},
+        {"gray16_be_deflate", Layout(7, 5, 16, 1, 1, 8, true), k16},
         {"gray16_be_predictor",
-         With(Spec(7, 5, 16, 1, 1, 8, true),
-              [](TTiffSpec& s) {
+         With(Layout(7, 5, 16, 1, 1, 8, true),
+              [](TTiffLayout& s) {
                   s.extra = {{317, 3, {2}}};
               }),
          k16},
@@ -590,35 +590,35 @@ std::vector<TFixture> Fixtures() {
         {"palette2", palette(2, false), k16},
         {"palette4_be", palette(4, true), k16},
         {"palette8", palette(8, false), k16},
-        {"rgb8_le", Spec(7, 5, 8, 3, 2)},
-        {"rgb8_be_packbits", Spec(7, 5, 8, 3, 2, 32773, true)},
+        {"rgb8_le", Layout(7, 5, 8, 3, 2)},
+        {"rgb8_be_packbits", Layout(7, 5, 8, 3, 2, 32773, true)},
         {"rgb8_strips_short_last",
-         With(Spec(7, 7, 8, 3, 2, 8), [](TTiffSpec& s) { s.rowsPerStrip = 3; })},
-        {"rgb8_predictor", With(Spec(7, 5, 8, 3, 2, 8),
-                                [](TTiffSpec& s) {
+         With(Layout(7, 7, 8, 3, 2, 8), [](TTiffLayout& s) { s.rowsPerStrip = 3; })},
+        {"rgb8_predictor", With(Layout(7, 5, 8, 3, 2, 8),
+                                [](TTiffLayout& s) {
                                     s.extra = {{317, 3, {2}}};
                                 })},
-        {"rgb16_be", Spec(7, 5, 16, 3, 2, 1, true)},
+        {"rgb16_be", Layout(7, 5, 16, 3, 2, 1, true)},
         {"rgba_unassociated",
-         With(Spec(7, 5, 8, 4, 2),
-              [](TTiffSpec& s) {
+         With(Layout(7, 5, 8, 4, 2),
+              [](TTiffLayout& s) {
                   s.extra = {{338, 3, {2}}};
               }),
          1, true},
         {"rgba_associated_predictor",
-         With(Spec(7, 5, 8, 4, 2, 8),
-              [](TTiffSpec& s) {
+         With(Layout(7, 5, 8, 4, 2, 8),
+              [](TTiffLayout& s) {
                   s.extra = {{338, 3, {1}}, {317, 3, {2}}};
                   for (size_t i = 0; i + 3 < s.pixels.size(); i += 4)  // colours not above alpha
                       for (int c = 0; c < 3; ++c)
                           s.pixels[i + c] = std::min(s.pixels[i + c], s.pixels[i + 3]);
               })},
-        {"cmyk", Spec(7, 5, 8, 4, 5), 1},
-        {"lab", Spec(7, 5, 8, 3, 8), 1, false, true},
-        {"planar_rgb", With(Spec(7, 5, 8, 3, 2), [](TTiffSpec& s) { s.planar = 2; })},
+        {"cmyk", Layout(7, 5, 8, 4, 5), 1},
+        {"lab", Layout(7, 5, 8, 3, 8), 1, false, true},
+        {"planar_rgb", With(Layout(7, 5, 8, 3, 2), [](TTiffLayout& s) { s.planar = 2; })},
         {"planar_rgb16_be_deflate_predictor",
-         With(Spec(7, 5, 16, 3, 2, 8, true),
-              [](TTiffSpec& s) {
+         With(Layout(7, 5, 16, 3, 2, 8, true),
+              [](TTiffLayout& s) {
                   s.planar = 2;
                   s.rowsPerStrip = 2;
                   s.extra = {{317, 3, {2}}};
@@ -630,15 +630,15 @@ std::vector<TFixture> Fixtures() {
         {"ycbcr22_odd_size_deflate", YCbCr(7, 5, 2, 2, 8), kYCbCr},
         {"ycbcr42_strips", YCbCr(16, 8, 4, 2, 1, 4), kYCbCr},
         // Recompressed by libtiff.
-        {"fax3", Spec(40, 9, 1, 1, 0), 0, false, false, "-c g3"},
-        {"fax3_fill_order_2", Spec(40, 9, 1, 1, 0), 0, false, false, "-c g3 -f lsb2msb"},
-        {"fax3_eol_aligned", Spec(40, 9, 1, 1, 0), 0, false, false, "-c g3:fill"},
-        {"jpeg_rgb", Spec(16, 32, 8, 3, 2), 0, false, false, "-c jpeg -r 16"},
-        {"jpeg_ycbcr", Spec(16, 32, 8, 3, 2), 0, false, false, "-c jpeg:r -r 16"},
-        {"jpeg_gray", Spec(16, 16, 8, 1, 1), 0, false, false, "-c jpeg -r 8"},
-        {"tiffcp_separate_packbits_be", Spec(9, 6, 8, 3, 2), 0, false, false,
+        {"fax3", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3"},
+        {"fax3_fill_order_2", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3 -f lsb2msb"},
+        {"fax3_eol_aligned", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3:fill"},
+        {"jpeg_rgb", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg -r 16"},
+        {"jpeg_ycbcr", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg:r -r 16"},
+        {"jpeg_gray", Layout(16, 16, 8, 1, 1), 0, false, false, "-c jpeg -r 8"},
+        {"tiffcp_separate_packbits_be", Layout(9, 6, 8, 3, 2), 0, false, false,
          "-p separate -c packbits -B -r 2"},
-        {"tiffcp_zip_predictor", Spec(9, 6, 8, 3, 2), 0, false, false, "-c zip:2 -r 2"},
+        {"tiffcp_zip_predictor", Layout(9, 6, 8, 3, 2), 0, false, false, "-c zip:2 -r 2"},
     };
 }
 
@@ -649,7 +649,7 @@ TEST(TIFFGraphicFixtures, MatchIndependentReaders) {
     for (const TFixture& f : Fixtures()) {
         SCOPED_TRACE(f.name);
         fs::path file = TempFile(f.name + ".tif");
-        WriteFile(file, BuildTiff(f.spec));
+        WriteFile(file, BuildTiff(f.layout));
         if (!f.tiffcp.empty()) {
             const fs::path packed = TempFile(f.name + "_cp.tif");
             bool ok = false;
@@ -698,9 +698,9 @@ bool Probe(const Bytes& bytes, int64_t position = 0) {
 }  // namespace
 
 TEST(TIFFGraphic, ProbeChecksOrderVersionAndFirstDirectory) {
-    const Bytes good = BuildTiff(Spec(2, 2, 8, 1, 1));
+    const Bytes good = BuildTiff(Layout(2, 2, 8, 1, 1));
     EXPECT_TRUE(Probe(good));
-    EXPECT_TRUE(Probe(BuildTiff(Spec(2, 2, 8, 1, 1, 1, true))));
+    EXPECT_TRUE(Probe(BuildTiff(Layout(2, 2, 8, 1, 1, 1, true))));
     struct TCase {
         const char* name;
         std::function<void(Bytes&)> change;
@@ -725,7 +725,7 @@ TEST(TIFFGraphic, ProbeChecksOrderVersionAndFirstDirectory) {
 TEST(TIFFGraphic, PropertiesFromTheDirectory) {
     // Big-endian, tags written out of order, YCbCr subsampling inline (2, 1), resolution per
     // centimetre, strips of every row, two directories.
-    TTiffSpec s = YCbCr(4, 2, 2, 1, 1);
+    TTiffLayout s = YCbCr(4, 2, 2, 1, 1);
     s.bigEndian = true;
     s.extra.push_back({282, 5, {100}});
     s.extra.push_back({283, 5, {50}});
@@ -754,7 +754,7 @@ TEST(TIFFGraphic, PropertiesFromTheDirectory) {
     EXPECT_FALSE(g.ReadProperties(stream, 1));  // no second directory
 
     // Defaults: no compression tag, no photometric tag (min-is-white gray).
-    TTiffSpec plain = Spec(3, 2, 8, 1, 1);
+    TTiffLayout plain = Layout(3, 2, 8, 1, 1);
     Bytes bare = BuildTiff(plain);
     TTIFFGraphic h;
     LoadBytes(h, bare);
@@ -763,19 +763,19 @@ TEST(TIFFGraphic, PropertiesFromTheDirectory) {
 
 TEST(TIFFGraphic, SecondDirectoryAndLoops) {
     // Image 0 is 3 x 2 gray, image 1 is 5 x 1; loading takes the first.
-    TTiffSpec second = Spec(5, 1, 8, 1, 1);
-    Bytes first = BuildTiff(Spec(3, 2, 8, 1, 1));
+    TTiffLayout second = Layout(5, 1, 8, 1, 1);
+    Bytes first = BuildTiff(Layout(3, 2, 8, 1, 1));
     const Bytes tail = BuildTiff(second);
     // Append the second file's directory (its strips are found through absolute offsets, so
     // append the whole file and point the first directory's next offset at its directory).
     const uint32_t base = uint32_t(first.size());
     const uint32_t secondIFD = GetU32LE(tail.data() + 4) + base;
-    TTiffSpec firstSpec = Spec(3, 2, 8, 1, 1);
-    firstSpec.nextIFD = secondIFD;
-    first = BuildTiff(firstSpec);
+    TTiffLayout firstLayout = Layout(3, 2, 8, 1, 1);
+    firstLayout.nextIFD = secondIFD;
+    first = BuildTiff(firstLayout);
     ASSERT_EQ(first.size(), base);
     // Shift the second file's strip offsets by base: rebuild it with its strip at base + 8.
-    TTiffSpec shifted = second;
+    TTiffLayout shifted = second;
     Bytes secondFile = BuildTiff(shifted);
     Bytes combined = first;
     PutBytes(combined, secondFile);
@@ -799,7 +799,7 @@ TEST(TIFFGraphic, SecondDirectoryAndLoops) {
     EXPECT_EQ(g.Width(), 3);
 
     // A chain that points back at itself ends.
-    TTiffSpec loop = Spec(3, 2, 8, 1, 1);
+    TTiffLayout loop = Layout(3, 2, 8, 1, 1);
     Bytes once = BuildTiff(loop);
     loop.nextIFD = GetU32LE(once.data() + 4);
     const Bytes looped = BuildTiff(loop);
@@ -809,12 +809,12 @@ TEST(TIFFGraphic, SecondDirectoryAndLoops) {
 }
 
 TEST(TIFFGraphic, MessagesAndEmptyResults) {
-    auto with = [](TTiffSpec s, std::vector<TTag> tags) {
+    auto with = [](TTiffLayout s, std::vector<TTag> tags) {
         for (auto& t : tags)
             s.extra.push_back(t);
         return BuildTiff(s);
     };
-    const TTiffSpec gray = Spec(4, 3, 8, 1, 1);
+    const TTiffLayout gray = Layout(4, 3, 8, 1, 1);
     EXPECT_EQ(Error(with(gray, {{259, 3, {5}}})), kCompression);      // LZW
     EXPECT_EQ(Error(with(gray, {{259, 3, {4}}})), kCompression);      // Group 4
     EXPECT_EQ(Error(with(gray, {{259, 3, {12345}}})), kCompression);  // unknown
@@ -839,7 +839,7 @@ TEST(TIFFGraphic, MessagesAndEmptyResults) {
 
 TEST(TIFFGraphic, MinIsWhiteGivesAnInvertedRamp) {
     TTIFFGraphic g;
-    LoadBytes(g, BuildTiff(Spec(4, 2, 4, 1, 0)));
+    LoadBytes(g, BuildTiff(Layout(4, 2, 4, 1, 0)));
     ASSERT_EQ(g.PixelFormat(), pf4bit);
     ASSERT_EQ(g.Palette().size(), 16u);
     EXPECT_EQ(g.Palette()[0].rgbRed, 255);
@@ -848,7 +848,7 @@ TEST(TIFFGraphic, MinIsWhiteGivesAnInvertedRamp) {
 
 TEST(TIFFGraphic, SixteenBitPaletteUsesTheWholeMap) {
     // Index v of 16 bits shows colour-map entry 257 * (v / 257).
-    TTiffSpec s = Spec(3, 1, 16, 1, 3);
+    TTiffLayout s = Layout(3, 1, 16, 1, 3);
     s.pixels = {0x00, 0x00, 0x01, 0x01, 0xFF, 0xFF};  // 0, 257, 65535 (little-endian)
     std::vector<uint32_t> map(3 * 65536, 0);
     for (uint32_t i = 0; i < 65536; ++i)
@@ -863,7 +863,7 @@ TEST(TIFFGraphic, SixteenBitPaletteUsesTheWholeMap) {
 }
 
 TEST(TIFFGraphic, ProgressSequence) {
-    TTiffSpec s = Spec(3, 4, 8, 1, 1, 32773);
+    TTiffLayout s = Layout(3, 4, 8, 1, 1, 32773);
     s.rowsPerStrip = 2;
     TTIFFGraphic g;
     std::vector<std::string> events;
@@ -888,14 +888,14 @@ TEST(TIFFGraphic, ProgressSequence) {
 
 TEST(TIFFGraphic, TruncatedFilesFailCleanlyAtEveryLength) {
     const std::vector<Bytes> files = {
-        BuildTiff(Spec(5, 3, 8, 3, 2, 8)),
-        BuildTiff(With(Spec(5, 4, 8, 3, 2, 32773, true),
-                       [](TTiffSpec& s) {
+        BuildTiff(Layout(5, 3, 8, 3, 2, 8)),
+        BuildTiff(With(Layout(5, 4, 8, 3, 2, 32773, true),
+                       [](TTiffLayout& s) {
                            s.planar = 2;
                            s.rowsPerStrip = 2;
                        })),
-        BuildTiff(With(Spec(5, 3, 4, 1, 3),
-                       [](TTiffSpec& s) {
+        BuildTiff(With(Layout(5, 3, 4, 1, 3),
+                       [](TTiffLayout& s) {
                            s.extra = {{320, 3, ColorMap(4)}};
                        })),
         BuildTiff(YCbCr(6, 4, 2, 2, 8)),
@@ -910,13 +910,13 @@ TEST(TIFFGraphic, TruncatedFilesFailCleanlyAtEveryLength) {
 }
 
 TEST(TIFFGraphic, HostileCountsAndOffsets) {
-    auto with = [](TTiffSpec s, std::vector<TTag> tags) {
+    auto with = [](TTiffLayout s, std::vector<TTag> tags) {
         for (auto& t : tags)
             s.extra.push_back(t);
         return BuildTiff(s);
     };
-    const TTiffSpec gray = Spec(4, 3, 8, 1, 1);
-    const TTiffSpec packed = Spec(4, 3, 8, 1, 1, 32773);
+    const TTiffLayout gray = Layout(4, 3, 8, 1, 1);
+    const TTiffLayout packed = Layout(4, 3, 8, 1, 1, 32773);
     struct TCase {
         const char* name;
         Bytes file;
@@ -928,15 +928,15 @@ TEST(TIFFGraphic, HostileCountsAndOffsets) {
         {"no byte counts, compressed", with(packed, {{279, 4, {}}}), ""},
         {"more byte counts than strips", with(gray, {{279, 4, {12, 1, 2, 3}}}), ""},
         {"rows per strip 0", with(gray, {{278, 4, {0}}}), ""},
-        {"colour map too short", with(Spec(4, 3, 8, 1, 3), {{320, 3, {1, 2, 3}}}), ""},
+        {"colour map too short", with(Layout(4, 3, 8, 1, 3), {{320, 3, {1, 2, 3}}}), ""},
         {"colour map count huge",
-         with(Spec(4, 3, 8, 1, 3), {{320, 3, std::vector<uint32_t>(9, 1)}}), ""},
+         with(Layout(4, 3, 8, 1, 3), {{320, 3, std::vector<uint32_t>(9, 1)}}), ""},
         {"missing planes",
-         with(With(Spec(4, 3, 8, 3, 2), [](TTiffSpec& s) { s.planar = 2; }),
+         with(With(Layout(4, 3, 8, 3, 2), [](TTiffLayout& s) { s.planar = 2; }),
               {{273, 4, {8}}, {279, 4, {12}}}),
          ""},
         {"gray, samples per pixel 300", with(gray, {{277, 3, {300}}}), ""},  // gray kept
-        {"RGB, samples per pixel 5", with(Spec(4, 3, 8, 5, 2), {}), ""},     // RGBA kept
+        {"RGB, samples per pixel 5", with(Layout(4, 3, 8, 5, 2), {}), ""},   // RGBA kept
         {"bits per sample 0", with(gray, {{258, 3, {0}}}),
          "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16."},
         {"subsampling 3", with(YCbCr(6, 4, 2, 2, 1), {{530, 3, {3, 1}}}),
@@ -961,7 +961,7 @@ TEST(TIFFGraphic, HostileCountsAndOffsets) {
 
 TEST(TIFFGraphic, PixelLimitBeforeAllocation) {
     TPixelLimit limit(1000);
-    TTiffSpec s = Spec(4, 3, 8, 1, 1);
+    TTiffLayout s = Layout(4, 3, 8, 1, 1);
     s.extra = {{256, 4, {40000}}, {257, 4, {40000}}};
     TTIFFGraphic g;
     try {
@@ -995,8 +995,8 @@ Bytes EPS(const Bytes& preview, uint32_t offsetFix = 0, bool withPreview = true)
 }  // namespace
 
 TEST(EPSGraphic, PreviewOffsetsCountFromThePreview) {
-    const TTiffSpec spec = Spec(4, 3, 8, 3, 2, 8);
-    const Bytes preview = BuildTiff(spec);
+    const TTiffLayout layout = Layout(4, 3, 8, 3, 2, 8);
+    const Bytes preview = BuildTiff(layout);
     const Bytes eps = EPS(preview);
     TMemoryStream probe(eps.data(), int64_t(eps.size()));
     EXPECT_TRUE(TEPSGraphic::ProbeStream(probe));
@@ -1025,7 +1025,7 @@ TEST(EPSGraphic, PreviewOffsetsCountFromThePreview) {
 TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
     // Modified Huffman, width 16, min-is-white: a white row (white 16 = 101010) and a black
     // row (white 0 = 00110101, black 16 = 0000010111), each starting on a byte.
-    TTiffSpec mh = Spec(16, 2, 1, 1, 0, 2);
+    TTiffLayout mh = Layout(16, 2, 1, 1, 0, 2);
     mh.strips = {{0xA8, 0x35, 0x05, 0xC0}};
     TTIFFGraphic g;
     LoadBytes(g, BuildTiff(mh));
@@ -1036,7 +1036,7 @@ TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
     EXPECT_EQ(rgba[31 * 4], 0);
 
     // ThunderScan, 4-bit gray: raw pixel codes (11 and the value).
-    TTiffSpec thunder = Spec(4, 1, 4, 1, 1, 32809);
+    TTiffLayout thunder = Layout(4, 1, 4, 1, 1, 32809);
     thunder.strips = {{0xC1, 0xC5, 0xCA, 0xCF}};
     LoadBytes(g, BuildTiff(thunder));
     rgba = BitmapRGBA(g);
