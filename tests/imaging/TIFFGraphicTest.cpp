@@ -1035,6 +1035,12 @@ TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
     EXPECT_EQ(rgba[16 * 4], 0);
     EXPECT_EQ(rgba[31 * 4], 0);
 
+    // The same with coded rows padded to 16 bits (compression 32771).
+    mh.compression = 32771;
+    mh.strips = {{0xA8, 0x00, 0x35, 0x05, 0xC0, 0x00}};
+    LoadBytes(g, BuildTiff(mh));
+    EXPECT_EQ(BitmapRGBA(g), rgba);
+
     // ThunderScan, 4-bit gray: raw pixel codes (11 and the value).
     TTiffLayout thunder = Layout(4, 1, 4, 1, 1, 32809);
     thunder.strips = {{0xC1, 0xC5, 0xCA, 0xCF}};
