@@ -559,7 +559,7 @@ std::vector<TFixture> Fixtures() {
         return s;
     };
     // The reference converts YCbCr with floating point; the tables here round each term.
-    const int kYCbCr = 2;
+    const int kYCbCr = 1;
     // 16-bit samples and colour maps: tifftopnm keeps the high byte (v >> 8) where the reader
     // takes MulDiv(v, 255, 65535).
     const int k16 = 1;
