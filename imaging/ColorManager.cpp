@@ -805,7 +805,7 @@ TPaletteEntries TColorManager::PaletteFromColorMap(std::span<const uint8_t> data
                                                    TColorMapFormat format, bool blueFirst,
                                                    int colorCount) const {
     if (format > cmf16BitPlanesAlt) return {};
-    const size_t count = static_cast<size_t>(std::clamp(colorCount, 0, 256));
+    const size_t count = static_cast<size_t>(std::clamp(colorCount, 0, 65536));
     const bool wide = format >= cmf16BitTriplets;
     const unsigned sampleBytes = wide ? 2 : 1;
     const bool planar = format == cmf8BitPlanes || format == cmf8BitPlanesAlt ||
@@ -831,7 +831,8 @@ TPaletteEntries TColorManager::PaletteFromColorMap(std::span<const uint8_t> data
         return gamma ? gammaTable_[v] : static_cast<uint8_t>(v);
     };
 
-    std::array<TRGBQuad, 256> entries{};
+    // The whole map first: resampling may pick entries beyond the first 256.
+    std::vector<TRGBQuad> entries(std::max<size_t>(count, 256));
     for (size_t i = 0; i < count; ++i) {
         uint8_t c[3];
         for (unsigned j = 0; j < 3; ++j) {
@@ -856,14 +857,15 @@ TPaletteEntries TColorManager::PaletteFromColorMap(std::span<const uint8_t> data
     const uint32_t mt = (1u << targetBPS_) - 1;
     if (targetBPS_ <= 8 && ms != mt) {
         // Index i of the target stands for source index MulDiv(i, ms, mt); an index beyond the
-        // 256 entries gives black.
-        const std::array<TRGBQuad, 256> original = entries;
+        // map gives black.
+        const std::vector<TRGBQuad> original = entries;
         for (uint32_t i = 0; i <= mt; ++i) {
             const uint32_t from = MulDiv(i, ms, mt);
-            entries[i] = from < 256 ? original[from] : TRGBQuad{};
+            entries[i] = from < original.size() ? original[from] : TRGBQuad{};
         }
         entryCount = mt + 1;
     }
+    entryCount = std::min<size_t>(entryCount, 256);
     return TPaletteEntries(entries.begin(), entries.begin() + entryCount);
 }
 
@@ -879,6 +881,11 @@ TPaletteEntries TColorManager::GrayRampPalette(bool minimumIsWhite) const {
         palette[k].rgbRed = palette[k].rgbGreen = palette[k].rgbBlue = static_cast<uint8_t>(g);
     }
     return palette;
+}
+
+uint8_t TColorManager::BitmapSampleBits(uint8_t sourceBits) {
+    if (sourceBits <= 1) return 1;
+    return sourceBits <= 4 ? 4 : 8;
 }
 
 TPixelFormat TColorManager::BitmapPixelFormat(int side) const {

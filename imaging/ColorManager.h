@@ -175,9 +175,10 @@ class TColorManager {
     uint8_t HorizontalSubsampling() const { return hSubsampling_; }
     uint8_t VerticalSubsampling() const { return vSubsampling_; }
 
-    // Builds a palette from colour data (see TColorMapFormat); colourCount entries, at most
-    // 256. Missing data (a buffer shorter than the entries need) reads as zero. Entries are
-    // resampled to the target's index range as the packed sample copy scales indices.
+    // Builds a palette from colour data (see TColorMapFormat) of colorCount entries (up to
+    // 65536, so that 16-bit indices have their whole map). Missing data (a buffer shorter
+    // than the entries need) reads as zero. Entries are resampled to the target's index range
+    // as the packed sample copy scales indices; the palette is then cut to 256 entries.
     TPaletteEntries PaletteFromColorMap(std::span<const uint8_t> data, TColorMapFormat format,
                                         bool blueFirst, int colorCount) const;
     TPaletteEntries PaletteFromColorMap(std::span<const uint8_t> data, int format, bool blueFirst,
@@ -192,6 +193,13 @@ class TColorManager {
 
     // The bitmap pixel format for the source side (side 0) or the target side (other values).
     TPixelFormat BitmapPixelFormat(int side) const;
+
+    // The target sample bits for one-sample (indexed or gray) pixels of the given source depth
+    // that a bitmap pixel format holds as they are: 1 stays 1, 2 to 4 become 4, 5 to 16
+    // become 8. Loaders whose files have other depths than 1, 4 and 8 set this as
+    // TargetSampleBits, so that the packed copy scales the samples instead of copying them
+    // into a row of another depth.
+    static uint8_t BitmapSampleBits(uint8_t sourceBits);
 
   private:
     using TRowRoutine = void (TColorManager::*)(std::span<const void* const> source,

@@ -15,6 +15,7 @@
 #include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
+#include "imaging/formats/TIFFGraphic.h"
 
 namespace {
 
@@ -38,10 +39,10 @@ const TGraphicClass* TargaClass() {
     return &TPendingGraphic::PendingClass("TTargaGraphic", "Truevision images");
 }
 const TGraphicClass* TIFFClass() {
-    return &TPendingGraphic::PendingClass("TTIFFGraphic", "Tagged image file format images");
+    return &TTIFFGraphic::ClassInfo();
 }
 const TGraphicClass* EPSClass() {
-    return &TPendingGraphic::PendingClass("TEPSGraphic", "Encapsulated Postscript images");
+    return &TEPSGraphic::ClassInfo();
 }
 const TGraphicClass* PCXClass() {
     return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");

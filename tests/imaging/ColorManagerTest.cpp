@@ -461,3 +461,67 @@ TEST(ColorManager, BitmapPixelFormatAndRowBytes) {
     cm.SetSourceSampleBits(1);
     EXPECT_EQ(cm.SourceRowBytes(9), 2u);
 }
+
+// A 16-bit index picks from the whole colour map: index i of the 8-bit target is entry 257 i.
+TEST(ColorManager, SixteenBitColorMapResampledBeforeItIsCut) {
+    TColorManager cm;
+    cm.SetSourceSampleBits(16);
+    cm.SetTargetSampleBits(8);
+    Bytes planes(65536 * 3 * 2);
+    for (uint32_t i = 0; i < 65536; ++i)
+        for (uint32_t plane = 0; plane < 3; ++plane) {
+            const uint32_t v = plane == 0 ? i : plane == 1 ? 65535 - i : 0x8080;
+            planes[(plane * 65536 + i) * 2] = uint8_t(v);
+            planes[(plane * 65536 + i) * 2 + 1] = uint8_t(v >> 8);
+        }
+    const auto p = cm.PaletteFromColorMap(planes, cmf16BitPlanes, false, 65536);
+    ASSERT_EQ(p.size(), 256u);
+    for (uint32_t i : {0u, 1u, 128u, 255u}) {
+        EXPECT_EQ(p[i].rgbRed, i) << i;  // (257 i) / 257
+        EXPECT_EQ(p[i].rgbGreen, 255 - i) << i;
+        EXPECT_EQ(p[i].rgbBlue, 128) << i;
+    }
+}
+
+// Depths a bitmap cannot hold as they are: the sample bits chosen for them and the rows they
+// give stay inside the target row and show the scaled levels.
+TEST(ColorManager, OddDepthsScaledToABitmapDepth) {
+    struct TCase {
+        uint8_t bits;
+        uint8_t expectedTarget;
+        TPixelFormat format;
+    };
+    for (const TCase c : {TCase{1, 1, pf1bit}, TCase{2, 4, pf4bit}, TCase{3, 4, pf4bit},
+                          TCase{4, 4, pf4bit}, TCase{5, 8, pf8bit}, TCase{8, 8, pf8bit},
+                          TCase{9, 8, pf8bit}, TCase{12, 8, pf8bit}, TCase{15, 8, pf8bit}}) {
+        SCOPED_TRACE(int(c.bits));
+        EXPECT_EQ(TColorManager::BitmapSampleBits(c.bits), c.expectedTarget);
+        TColorManager cm = Make(schemeGray, c.bits, schemeGray, c.expectedTarget);
+        cm.SetSourceSampleCount(1);
+        cm.SetTargetSampleCount(1);
+        EXPECT_EQ(cm.BitmapPixelFormat(1), c.format);
+        // Four pixels: 0, max, max/2 (rounded down), 1, packed most significant bit first.
+        const uint32_t max = (1u << c.bits) - 1;
+        const uint32_t values[4] = {0, max, max / 2, 1};
+        Bytes source(8, 0);
+        for (uint32_t k = 0; k < 4; ++k)
+            for (uint32_t b = 0; b < c.bits; ++b)
+                if (values[k] >> (c.bits - 1 - b) & 1) {
+                    const uint32_t bit = k * c.bits + b;
+                    source[bit / 8] |= uint8_t(0x80 >> (bit % 8));
+                }
+        Bytes target(8, 0xEE);  // the row of four target pixels, and a guard after it
+        const uint64_t rowBytes = cm.TargetRowBytes(4);
+        cm.ConvertScanline(source.data(), target.data(), 4);
+        for (size_t i = rowBytes; i < target.size(); ++i)
+            EXPECT_EQ(target[i], 0xEE) << "written past the row at " << i;
+        const uint32_t tmax = (1u << c.expectedTarget) - 1;
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t bit = k * c.expectedTarget;
+            const uint32_t got = (((target[bit / 8] << 8) | target[bit / 8 + 1]) >>
+                                  (16 - bit % 8 - c.expectedTarget)) &
+                                 tmax;
+            EXPECT_EQ(got, values[k] * tmax / max) << k;
+        }
+    }
+}

@@ -1,0 +1,84 @@
+#!/bin/sh
+# Times velkaro-decode on a large RGB TIFF (8 bits a sample) stored uncompressed, with PackBits
+# and with deflate, against libtiff's tifftopnm writing the same pixels as a PNM. The picture
+# is made from generated pixels and written by netpbm's pnmtotiff (its default strips of about
+# 8 KiB); each figure is the best of several runs (processor time), taken in pairs in one run.
+# The pixels are compared too. Target: at most 1.0x tifftopnm's time for each file.
+#
+#   bench/tiff_vs_tifftopnm.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3, pnmtotiff (Debian: netpbm) and tifftopnm (Debian: libtiff-tools).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-4000}
+height=${3:-3000}
+runs=${RUNS:-5}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Photo-like pixels: every row a shifted slice of a long pseudo-random walk, with flat bands so
+# that PackBits finds runs.
+python3 - "$work" "$width" "$height" <<'PY'
+import random, sys
+folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rnd = random.Random(4321)
+n = 2 * w + 64
+base = bytearray()
+v = [128.0, 128.0, 128.0]
+for i in range(n):
+    for c in range(3):
+        if (i // 200) % 3 != 0:
+            v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
+        base.append(int(v[c]))
+with open(folder + "/rgb.ppm", "wb") as rgb:
+    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        off = 3 * ((y * 37) % (n - w))
+        rgb.write(bytes(base[off:off + 3 * w]))
+PY
+
+pnmtotiff -none "$work/rgb.ppm" > "$work/none.tif" 2>/dev/null
+pnmtotiff -packbits "$work/rgb.ppm" > "$work/packbits.tif" 2>/dev/null
+pnmtotiff -flate "$work/rgb.ppm" > "$work/deflate.tif" 2>/dev/null
+rm "$work/rgb.ppm"
+
+# time_of CMD...: the processor time (user + system) of one run in milliseconds.
+time_of() {
+    if [ -x /usr/bin/time ]; then
+        /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
+        awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
+    else
+        t0=$(date +%s%N)
+        "$@" >/dev/null
+        echo $((($(date +%s%N) - t0) / 1000000))
+    fi
+}
+
+status=0
+for kind in none packbits deflate; do
+    file="$work/$kind.tif"
+    ours=
+    theirs=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        t=$(time_of "$decode" "$file" -o "$work/out.pam")
+        if [ -z "$ours" ] || [ "$t" -lt "$ours" ]; then ours=$t; fi
+        t=$(time_of sh -c 'tifftopnm "$1" > "$2" 2>/dev/null' sh "$file" "$work/ref.ppm")
+        if [ -z "$theirs" ] || [ "$t" -lt "$theirs" ]; then theirs=$t; fi
+        i=$((i + 1))
+    done
+    n=$((width * height * 3))
+    tail -c $n "$work/out.pam" > "$work/a"
+    tail -c $n "$work/ref.ppm" > "$work/b"
+    if ! cmp -s "$work/a" "$work/b"; then
+        echo "$kind: pixels differ from tifftopnm" >&2
+        status=1
+    fi
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
+    echo "$kind ${width}x${height}: velkaro-decode ${ours} ms, tifftopnm ${theirs} ms, ratio ${ratio}"
+    if awk -v r="$ratio" 'BEGIN { exit !(r > 1.0) }'; then status=1; fi
+done
+exit $status

@@ -1,0 +1,899 @@
+// TIFF loader and the EPS preview. Every offset, count and size taken from the file is checked
+// against the stream before it is used; sizes are computed in 64 bits.
+#include "imaging/formats/TIFFGraphic.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <unordered_set>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/decoders/Decoder.h"
+#include "imaging/decoders/TIFFJPEGDecoder.h"
+
+namespace {
+
+constexpr const char* kTIFF = "TIF/TIFF";
+
+// Tags read by the loader.
+enum : uint16_t {
+    tagImageWidth = 256,
+    tagImageLength = 257,
+    tagBitsPerSample = 258,
+    tagCompression = 259,
+    tagPhotometric = 262,
+    tagFillOrder = 266,
+    tagStripOffsets = 273,
+    tagSamplesPerPixel = 277,
+    tagRowsPerStrip = 278,
+    tagStripByteCounts = 279,
+    tagXResolution = 282,
+    tagYResolution = 283,
+    tagPlanarConfiguration = 284,
+    tagT4Options = 292,
+    tagResolutionUnit = 296,
+    tagPredictor = 317,
+    tagColorMap = 320,
+    tagTileWidth = 322,
+    tagTileLength = 323,
+    tagExtraSamples = 338,
+    tagJPEGTables = 347,
+    tagYCbCrCoefficients = 529,
+    tagYCbCrSubsampling = 530,
+    tagYCbCrPositioning = 531
+};
+
+// Field types: 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL, 6 SBYTE, 7 UNDEFINED, 8 SSHORT,
+// 9 SLONG, 10 SRATIONAL, 11 FLOAT, 12 DOUBLE, 13 IFD. Other types have no size and are
+// treated as absent.
+unsigned TypeSize(uint16_t type) {
+    switch (type) {
+        case 1:
+        case 2:
+        case 6:
+        case 7:
+            return 1;
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 9:
+        case 11:
+        case 13:
+            return 4;
+        case 5:
+        case 10:
+        case 12:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+// A directory holds at most this many entries and a list at most this many values; more is
+// not a sensible file (a strip per row of the largest bitmap stays far below).
+constexpr uint32_t kMaxListValues = 1u << 26;
+// The longest chain of directories walked to reach an image.
+constexpr uint32_t kMaxChain = 65536;
+
+TCompressionKind CompressionKind(uint32_t value) {
+    switch (value) {
+        case 1:
+            return compNone;
+        case 2:
+            return compCCITTModifiedHuffman;
+        case 3:
+            return compCCITTFax3;
+        case 4:
+            return compCCITTFax4;
+        case 5:
+            return compLZW;
+        case 6:
+            return compOldJPEG;
+        case 7:
+            return compJPEG;
+        case 8:
+        case 32946:
+            return compLZ77;
+        case 32766:
+            return compNeXT;
+        case 32771:
+            return compCCITTModifiedHuffmanWord;
+        case 32773:
+            return compPackBits;
+        case 32809:
+            return compThunderscan;
+        case 32895:
+            return compIT8CTPad;
+        case 32896:
+            return compIT8LW;
+        case 32897:
+            return compIT8MP;
+        case 32898:
+            return compIT8BL;
+        case 32908:
+            return compPixarFilm;
+        case 32909:
+            return compPixarLog;
+        case 32947:
+            return compKodakDCS;
+        case 34661:
+            return compJBIG;
+        default:
+            return compUnknown;
+    }
+}
+
+// Samples of a pixel that the colour manager reads for a scheme.
+uint32_t SchemeSampleCount(TColorSchemeKind scheme) {
+    switch (scheme) {
+        case schemeIndexed:
+        case schemeGray:
+            return 1;
+        case schemeGrayAlpha:
+            return 2;
+        case schemeRGBA:
+        case schemeBGRA:
+        case schemeCMYK:
+            return 4;
+        default:
+            return 3;
+    }
+}
+
+// Keeps the first keep samples of every pixel of spp samples of bits bits each, in place.
+void CompactSamples(uint8_t* row, uint32_t width, uint32_t spp, uint32_t keep, uint32_t bits) {
+    if ((bits & 7) == 0) {
+        const size_t bytes = bits / 8;
+        const size_t in = spp * bytes, out = keep * bytes;
+        for (uint32_t x = 1; x < width; ++x)
+            std::memmove(row + x * out, row + x * in, out);
+        return;
+    }
+    // Sub-byte samples: bit by bit (rare layouts only).
+    for (uint64_t x = 0; x < width; ++x) {
+        for (uint32_t s = 0; s < keep; ++s) {
+            const uint64_t from = (x * spp + s) * bits, to = (x * keep + s) * bits;
+            for (uint32_t b = 0; b < bits; ++b) {
+                const uint64_t f = from + b, t = to + b;
+                const bool set = (row[f >> 3] >> (7 - (f & 7))) & 1;
+                const uint8_t m = uint8_t(0x80 >> (t & 7));
+                row[t >> 3] = set ? uint8_t(row[t >> 3] | m) : uint8_t(row[t >> 3] & ~m);
+            }
+        }
+    }
+}
+
+// Undoes horizontal differencing of a row of width pixels with spp samples of 8 or 16 bits.
+// 16-bit samples are added in the file's byte order.
+void UndoPredictor(uint8_t* row, uint32_t width, uint32_t spp, uint32_t bits, bool bigEndian) {
+    if (width < 2) return;
+    if (bits == 8) {
+        if (spp == 1)
+            UndoDifferencing1(row, width - 1);
+        else if (spp == 3)
+            UndoDifferencing3(row, width - 1);
+        else if (spp == 4)
+            UndoDifferencing4(row, width - 1);
+        else
+            for (size_t i = spp; i < size_t(width) * spp; ++i)
+                row[i] = uint8_t(row[i] + row[i - spp]);
+    } else if (bits == 16) {
+        for (size_t i = spp; i < size_t(width) * spp; ++i) {
+            uint8_t* p = row + 2 * i;
+            const uint8_t* q = p - 2 * size_t(spp);
+            const uint16_t v = uint16_t(GetU16(p, bigEndian) + GetU16(q, bigEndian));
+            if (bigEndian) {
+                p[0] = uint8_t(v >> 8);
+                p[1] = uint8_t(v);
+            } else {
+                p[0] = uint8_t(v);
+                p[1] = uint8_t(v >> 8);
+            }
+        }
+    }
+}
+
+// Reverses the bit order of every byte (fill order 2 data read as most significant bit first).
+void ReverseBits(uint8_t* data, size_t count) {
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{};
+        for (unsigned i = 0; i < 256; ++i) {
+            unsigned r = 0;
+            for (unsigned b = 0; b < 8; ++b)
+                if (i & (1u << b)) r |= 0x80u >> b;
+            t[i] = uint8_t(r);
+        }
+        return t;
+    }();
+    for (size_t i = 0; i < count; ++i)
+        data[i] = table[data[i]];
+}
+
+}  // namespace
+
+// Values of one entry: their bytes, whether multi-byte values are big-endian, type and count.
+struct TTIFFGraphic::TValues {
+    std::vector<uint8_t> Bytes;
+    bool BigEndian = false;
+    uint16_t Type = 0;
+    uint32_t Count = 0;
+
+    uint32_t Integer(size_t i) const {
+        const uint8_t* p = Bytes.data() + i * TypeSize(Type);
+        switch (Type) {
+            case 1:
+            case 2:
+            case 7:
+                return p[0];
+            case 6:
+                return uint32_t(int32_t(int8_t(p[0])));
+            case 3:
+                return GetU16(p, BigEndian);
+            case 8:
+                return uint32_t(int32_t(int16_t(GetU16(p, BigEndian))));
+            case 4:
+            case 9:
+            case 13:
+                return GetU32(p, BigEndian);
+            default: {
+                const double f = Float(i);
+                return f <= 0 ? 0 : f >= 4294967295.0 ? UINT32_MAX : uint32_t(f);
+            }
+        }
+    }
+    double Float(size_t i) const {
+        const uint8_t* p = Bytes.data() + i * TypeSize(Type);
+        switch (Type) {
+            case 5: {
+                const uint32_t n = GetU32(p, BigEndian), d = GetU32(p + 4, BigEndian);
+                return d == 0 ? 0.0 : double(n) / double(d);
+            }
+            case 10: {
+                const int32_t n = int32_t(GetU32(p, BigEndian));
+                const int32_t d = int32_t(GetU32(p + 4, BigEndian));
+                return d == 0 ? 0.0 : double(n) / double(d);
+            }
+            case 11: {
+                const uint32_t bits = GetU32(p, BigEndian);
+                float f;
+                std::memcpy(&f, &bits, 4);
+                return std::isfinite(f) ? double(f) : 0.0;
+            }
+            case 12: {
+                const uint64_t bits = (uint64_t(GetU32(p, BigEndian)) << (BigEndian ? 32 : 0)) |
+                                      (uint64_t(GetU32(p + 4, BigEndian)) << (BigEndian ? 0 : 32));
+                double f;
+                std::memcpy(&f, &bits, 8);
+                return std::isfinite(f) ? f : 0.0;
+            }
+            case 6:
+                return double(int8_t(p[0]));
+            case 8:
+                return double(int16_t(GetU16(p, BigEndian)));
+            case 9:
+                return double(int32_t(GetU32(p, BigEndian)));
+            default:
+                return double(Integer(i));
+        }
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+const TGraphicClass& TTIFFGraphic::ClassInfo() {
+    static const TGraphicClass info{"TTIFFGraphic", [] { return std::make_unique<TTIFFGraphic>(); },
+                                    &TTIFFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+TTIFFGraphic::TTIFFGraphic() = default;
+TTIFFGraphic::~TTIFFGraphic() = default;
+
+void TTIFFGraphic::SaveToStream(TStream&) {}
+
+bool TTIFFGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() > 8) {
+        const int64_t size = stream.Size() - position;
+        uint8_t head[8];
+        if (stream.Read(head, 8) == 8 && (GetU16LE(head) == 0x4949 || GetU16LE(head) == 0x4D4D)) {
+            const bool big = head[0] == 'M';
+            result = GetU16(head + 2, big) == 42 && int64_t(GetU32(head + 4, big)) < size;
+        }
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+bool TTIFFGraphic::ReadDirectory(TStream& stream, int64_t offset) {
+    directory_.clear();
+    if (offset < 8 || offset + 2 > fileSize_) return false;
+    stream.SetPosition(base_ + offset);
+    uint8_t countBytes[2];
+    stream.ReadBuffer(countBytes, 2);
+    const uint32_t count = GetU16(countBytes, bigEndian_);
+    if (offset + 2 + int64_t(count) * 12 > fileSize_) return false;
+    const std::vector<uint8_t> raw = stream.ReadBytes(int64_t(count) * 12);
+    directory_.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = raw.data() + 12 * size_t(i);
+        TIFDEntry& entry = directory_[i];
+        entry.Tag = GetU16(e, bigEndian_);
+        entry.Type = GetU16(e + 2, bigEndian_);
+        entry.Count = GetU32(e + 4, bigEndian_);
+        const unsigned size = TypeSize(entry.Type);
+        const uint64_t total = uint64_t(size) * entry.Count;
+        if (!bigEndian_ || size == 0) {
+            std::memcpy(entry.Value, e + 8, 4);
+        } else if (total > 4 || size >= 4) {
+            // An offset, or one 32-bit value.
+            const uint32_t v = GetU32BE(e + 8);
+            for (int k = 0; k < 4; ++k)
+                entry.Value[k] = uint8_t(v >> (8 * k));
+        } else if (size == 2) {
+            for (uint32_t k = 0; k < entry.Count; ++k) {
+                const uint16_t v = GetU16BE(e + 8 + 2 * k);
+                entry.Value[2 * k] = uint8_t(v);
+                entry.Value[2 * k + 1] = uint8_t(v >> 8);
+            }
+        } else {
+            std::memcpy(entry.Value, e + 8, 4);
+        }
+    }
+    std::stable_sort(directory_.begin(), directory_.end(),
+                     [](const TIFDEntry& a, const TIFDEntry& b) { return a.Tag < b.Tag; });
+    return true;
+}
+
+const TTIFFGraphic::TIFDEntry* TTIFFGraphic::FindTag(uint16_t tag) const {
+    const auto it = std::lower_bound(directory_.begin(), directory_.end(), tag,
+                                     [](const TIFDEntry& e, uint16_t t) { return e.Tag < t; });
+    return it != directory_.end() && it->Tag == tag ? &*it : nullptr;
+}
+
+bool TTIFFGraphic::ReadValues(const TIFDEntry& entry, TValues& values) const {
+    const unsigned size = TypeSize(entry.Type);
+    if (size == 0 || entry.Count == 0 || entry.Count > kMaxListValues) return false;
+    const uint64_t total = uint64_t(size) * entry.Count;
+    values.Type = entry.Type;
+    values.Count = entry.Count;
+    if (total <= 4) {
+        values.Bytes.assign(entry.Value, entry.Value + 4);
+        values.BigEndian = false;
+        return true;
+    }
+    const uint32_t offset = GetU32LE(entry.Value);
+    if (tagStream_ == nullptr || int64_t(offset) + int64_t(total) > fileSize_) return false;
+    tagStream_->SetPosition(base_ + offset);
+    values.Bytes = tagStream_->ReadBytes(int64_t(total));
+    values.BigEndian = bigEndian_;
+    return true;
+}
+
+uint32_t TTIFFGraphic::ReadInteger(uint16_t tag, uint32_t fallback) const {
+    // The first value when there are several (an offset is never taken for a value).
+    const TIFDEntry* entry = FindTag(tag);
+    TValues values;
+    if (entry == nullptr || !ReadValues(*entry, values)) return fallback;
+    return values.Integer(0);
+}
+
+float TTIFFGraphic::ReadFloat(uint16_t tag, float fallback) const {
+    const TIFDEntry* entry = FindTag(tag);
+    TValues values;
+    if (entry == nullptr || entry->Count != 1 || !ReadValues(*entry, values)) return fallback;
+    return float(values.Float(0));
+}
+
+std::vector<uint32_t> TTIFFGraphic::ReadIntegerList(uint16_t tag) const {
+    const TIFDEntry* entry = FindTag(tag);
+    TValues values;
+    std::vector<uint32_t> list;
+    if (entry == nullptr || !ReadValues(*entry, values)) return list;
+    list.resize(values.Count);
+    for (uint32_t i = 0; i < values.Count; ++i)
+        list[i] = values.Integer(i);
+    return list;
+}
+
+std::vector<float> TTIFFGraphic::ReadFloatList(uint16_t tag) const {
+    const TIFDEntry* entry = FindTag(tag);
+    TValues values;
+    std::vector<float> list;
+    if (entry == nullptr || !ReadValues(*entry, values)) return list;
+    list.resize(values.Count);
+    for (uint32_t i = 0; i < values.Count; ++i)
+        list[i] = float(values.Float(i));
+    return list;
+}
+
+std::vector<uint8_t> TTIFFGraphic::ReadByteList(uint16_t tag) const {
+    const TIFDEntry* entry = FindTag(tag);
+    TValues values;
+    std::vector<uint8_t> list;
+    if (entry == nullptr || !ReadValues(*entry, values)) return list;
+    list.resize(values.Count);
+    for (uint32_t i = 0; i < values.Count; ++i)
+        list[i] = uint8_t(values.Integer(i));
+    return list;
+}
+
+bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    directory_.clear();
+    tagStream_ = &stream;
+    base_ = stream.Position();
+    fileSize_ = stream.Size() - base_;
+    TImageProperties& p = imageProperties_;
+    uint8_t head[8];
+    if (stream.Read(head, 8) != 8) return false;
+    const uint16_t order = GetU16LE(head);
+    if (order != 0x4949 && order != 0x4D4D) return false;
+    bigEndian_ = order == 0x4D4D;
+    if (bigEndian_) p.Options |= optBigEndian;
+    p.Version = GetU16(head + 2, bigEndian_);
+    if (p.Version != 42) return false;
+    p.FirstIFDOffset = GetU32(head + 4, bigEndian_);
+
+    // Walk the chain to the image; a directory seen twice ends it.
+    int64_t offset = p.FirstIFDOffset;
+    std::unordered_set<int64_t> seen;
+    uint32_t steps = 0;
+    while (imageIndex > 0) {
+        if (offset < 8 || offset + 2 > fileSize_ || !seen.insert(offset).second ||
+            ++steps > kMaxChain)
+            return false;
+        stream.SetPosition(base_ + offset);
+        uint8_t countBytes[2];
+        stream.ReadBuffer(countBytes, 2);
+        const int64_t next = offset + 2 + int64_t(GetU16(countBytes, bigEndian_)) * 12;
+        if (next + 4 > fileSize_) return false;
+        stream.SetPosition(base_ + next);
+        uint8_t nextBytes[4];
+        stream.ReadBuffer(nextBytes, 4);
+        offset = GetU32(nextBytes, bigEndian_);
+        if (offset == 0) return false;
+        --imageIndex;
+    }
+    if (!ReadDirectory(stream, offset)) return false;
+
+    p.Width = ReadInteger(tagImageWidth, 0);
+    p.Height = ReadInteger(tagImageLength, 0);
+    if (p.Width == 0 || p.Height == 0) return false;
+
+    const std::vector<uint32_t> bits = ReadIntegerList(tagBitsPerSample);
+    p.BitsPerSample = uint8_t(std::min<uint32_t>(bits.empty() ? 1 : bits[0], 255));
+    p.Compression = CompressionKind(ReadInteger(tagCompression, 1));
+    p.SamplesPerPixel = uint8_t(std::min<uint32_t>(ReadInteger(tagSamplesPerPixel, 1), 255));
+    switch (ReadInteger(tagPhotometric, 0)) {
+        case 0:
+            p.ColorScheme = schemeGray;
+            p.Options |= optMinIsWhite;
+            break;
+        case 1:
+            p.ColorScheme = schemeGray;
+            break;
+        case 2:
+            p.ColorScheme = p.SamplesPerPixel < 4 ? schemeRGB : schemeRGBA;
+            break;
+        case 3:
+            p.ColorScheme = schemeIndexed;
+            break;
+        case 5:
+            p.ColorScheme = schemeCMYK;
+            break;
+        case 6:
+            p.ColorScheme = schemeYCbCr;
+            break;
+        case 8:
+            p.ColorScheme = schemeCIELab;
+            break;
+        default:
+            p.ColorScheme = schemeUnknown;
+            break;
+    }
+    if (ReadInteger(tagFillOrder, 1) == 2) p.Options |= optReversedBitOrder;
+    p.BitsPerPixel =
+        uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
+    p.RowsPerStrip = ReadIntegerList(tagRowsPerStrip);
+    if (p.RowsPerStrip.empty() || p.RowsPerStrip[0] == UINT32_MAX) p.RowsPerStrip = {p.Height};
+    p.XResolution = ReadFloat(tagXResolution, 0);
+    p.YResolution = ReadFloat(tagYResolution, 0);
+    if (ReadInteger(tagResolutionUnit, 2) == 3) {
+        p.XResolution *= 2.54f;
+        p.YResolution *= 2.54f;
+    }
+    // Without the tag the samples are interleaved (the TIFF 6.0 default).
+    p.PlanarConfiguration = ReadInteger(tagPlanarConfiguration, 1);
+    t4Options_ = ReadInteger(tagT4Options, 0);
+    p.Predictor = ReadInteger(tagPredictor, 0);
+    p.TileWidth = ReadInteger(tagTileWidth, 0);
+    p.TileLength = ReadInteger(tagTileLength, 0);
+    if (p.TileWidth != 0 && p.TileLength != 0) p.Options |= optTiled;
+    const std::vector<uint32_t> extra = ReadIntegerList(tagExtraSamples);
+    p.HasAlpha = !extra.empty() &&
+                 std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+    if (p.Compression == compJPEG) p.JPEGTables = ReadByteList(tagJPEGTables);
+    p.JPEGColorMode = 0;
+    p.JPEGTablesMode = 3;
+    yCbCrCoefficients_ = {0.299f, 0.587f, 0.114f};
+    yCbCrPositioning_ = 1;
+    if (p.ColorScheme == schemeYCbCr) {
+        const std::vector<float> c = ReadFloatList(tagYCbCrCoefficients);
+        for (size_t i = 0; i < std::min<size_t>(c.size(), 3); ++i)
+            yCbCrCoefficients_[i] = c[i];
+        p.YCbCrSubsampling = ReadByteList(tagYCbCrSubsampling);
+        if (p.YCbCrSubsampling.size() < 2) p.YCbCrSubsampling = {2, 2};
+        p.YCbCrSubsampling.resize(2);
+        yCbCrPositioning_ = ReadInteger(tagYCbCrPositioning, 1);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading
+
+void TTIFFGraphic::SetupColorManager() {
+    TImageProperties& p = imageProperties_;
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(bigEndian_ ? TConversionOptions(convSwapBytes) : TConversionOptions());
+    cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
+    const uint8_t bits = p.BitsPerSample;
+    cm.SetSourceSampleBits(bits);
+
+    TColorSchemeKind source = p.ColorScheme;
+    // The JPEG decoder hands out three-component colour as blue, green, red.
+    if ((p.Compression == compJPEG || p.Compression == compOldJPEG) &&
+        (source == schemeRGB || source == schemeYCbCr))
+        source = schemeBGR;
+    TColorSchemeKind target;
+    switch (source) {
+        case schemeIndexed:
+        case schemeGray:
+            target = source;
+            break;
+        case schemeRGB:
+        case schemeCMY:
+        case schemeCMYK:
+        case schemeCIELab:
+        case schemeYCbCr:
+        case schemeBGR:
+            target = schemeBGR;
+            break;
+        case schemeRGBA:
+            target = schemeBGRA;
+            break;
+        default:
+            target = source;
+            break;
+    }
+    const bool indexed = target == schemeIndexed || target == schemeGray;
+    // Indexed and gray pixels go to a bitmap of 1, 4 or 8 bits; other depths are scaled to the
+    // next one that holds them. Colour goes to 8 bits a sample.
+    cm.SetTargetSampleBits(indexed ? TColorManager::BitmapSampleBits(bits) : uint8_t(8));
+
+    // Samples of a pixel that reach the manager: extra samples that it would not read are
+    // dropped from each row first (an alpha sample of gray or palette images, anything past
+    // the scheme's samples).
+    const uint32_t needed = SchemeSampleCount(source);
+    if (!indexed && p.SamplesPerPixel < needed)
+        throw EColorConversionError(imsg::InvalidPixelDepth);
+    sourceSamples_ = std::clamp<uint32_t>(p.SamplesPerPixel, 1, needed);
+    cm.SetSourceScheme(source);
+    cm.SetTargetScheme(target);
+    cm.SetSourceSampleCount(uint8_t(sourceSamples_));
+    cm.SetTargetSampleCount(indexed                ? 1
+                            : target == schemeBGRA ? 4
+                            : target == schemeBGR  ? 3
+                                                   : uint8_t(sourceSamples_));
+    if (source == schemeCIELab) cm.SetSourceFlags(cm.SourceFlags() | convLabByteLightness);
+}
+
+std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() {
+    const TImageProperties& p = imageProperties_;
+    const bool swapBits = (p.Options & optReversedBitOrder) != 0;
+    switch (p.Compression) {
+        case compNone:
+            return nullptr;
+        case compPackBits:
+            return std::make_unique<TPackbitsRLEDecoder>();
+        case compCCITTFax3:
+            return std::make_unique<TCCITTFax3Decoder>(t4Options_, swapBits, false, p.Width);
+        case compCCITTModifiedHuffman:
+            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, false, p.Width);
+        case compCCITTModifiedHuffmanWord:
+            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, true, p.Width);
+        case compLZ77:
+            return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
+        case compJPEG:
+            return std::make_unique<TTIFFJPEGDecoder>(imageProperties_);
+        case compThunderscan:
+            return std::make_unique<TThunderDecoder>(p.Width);
+        default:
+            RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, kTIFF);
+    }
+}
+
+void TTIFFGraphic::ReadStrip(uint32_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize) {
+    buffer.assign(size_t(unpackedSize), 0);
+    if (index >= stripOffsets_.size()) return;
+    const int64_t offset = stripOffsets_[index];
+    if (offset >= fileSize_) return;  // nothing of the strip is in the file
+    const int64_t available = fileSize_ - offset;
+    TStream& stream = *stream_;
+    stream.SetPosition(base_ + offset);
+    if (!decoder_) {
+        // Uncompressed: what the file holds of the strip, never more than the strip's size.
+        int64_t count = std::min<int64_t>(int64_t(unpackedSize), available);
+        if (index < stripByteCounts_.size() && stripByteCounts_[index] != 0)
+            count = std::min<int64_t>(count, stripByteCounts_[index]);
+        stream.ReadBuffer(buffer.data(), count);
+        if (reverseBits_) ReverseBits(buffer.data(), size_t(count));
+        return;
+    }
+    // Compressed: the strip's byte count (up to the end of the file); without one, what
+    // follows in the file within a generous bound of the unpacked size (fax codes may take
+    // several bits a pixel, a JPEG strip carries its headers).
+    int64_t count;
+    if (index < stripByteCounts_.size())
+        count = std::min<int64_t>(stripByteCounts_[index], available);
+    else
+        count = std::min<int64_t>(available, int64_t(unpackedSize) * 8 + 4096);
+    count = std::min<int64_t>(count, INT32_MAX);
+    packed_.resize(size_t(count));
+    stream.ReadBuffer(packed_.data(), count);
+    if (reverseBits_) ReverseBits(packed_.data(), size_t(count));
+    uint8_t* source = packed_.data();
+    uint8_t* dest = buffer.data();
+    decoder_->DecodeBlock(source, dest, int32_t(count), int32_t(unpackedSize));
+}
+
+void TTIFFGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    TLoadScope scope(*this, stream);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    TImageProperties& p = imageProperties_;
+    // Tiled images are not loaded: the bitmap stays empty.
+    if (p.Options & optTiled) return;
+
+    StartRowProgress(p.Width, imsg::Preparing);
+    TProgressGuard progressGuard(*this);
+    stripOffsets_ = ReadIntegerList(tagStripOffsets);
+    stripByteCounts_ = ReadIntegerList(tagStripByteCounts);
+    if (stripOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+
+    SetupColorManager();
+    TColorManager& cm = ColorManager();
+    planar_ = p.PlanarConfiguration == 2 && p.SamplesPerPixel > 1;
+    hSub_ = vSub_ = 1;
+    subsampled_ = false;
+    if (cm.SourceScheme() == schemeYCbCr) {
+        cm.SetupYCbCrTables(std::span<const float>(yCbCrCoefficients_.data(), 3),
+                            p.YCbCrSubsampling[0], p.YCbCrSubsampling[1]);
+        hSub_ = cm.HorizontalSubsampling();
+        vSub_ = cm.VerticalSubsampling();
+        subsampled_ = hSub_ != 1 || vSub_ != 1;
+        // Subsampled chroma exists for interleaved 8-bit data only.
+        if (subsampled_ && (planar_ || p.BitsPerSample != 8 || p.SamplesPerPixel != 3))
+            RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    }
+
+    CheckSize(p.Width, p.Height);
+    const TPixelFormat format = cm.BitmapPixelFormat(1);
+    SetPixelFormat(format);
+    const bool indexedTarget = cm.TargetScheme() == schemeIndexed;
+    if (indexedTarget) {
+        // The colour map holds 3 x 2^bits values: reds, greens, blues.
+        const TIFDEntry* map = FindTag(tagColorMap);
+        TValues values;
+        if (map != nullptr && map->Count >= 3 && map->Count <= 3u * 65536 &&
+            (map->Type == 3 || map->Type == 8) && ReadValues(*map, values)) {
+            const uint32_t colors = map->Count / 3;
+            std::vector<uint8_t> planes(size_t(colors) * 6);
+            for (uint32_t i = 0; i < 3 * colors; ++i) {
+                const uint16_t v = uint16_t(values.Integer(i));
+                planes[2 * i] = uint8_t(v);
+                planes[2 * i + 1] = uint8_t(v >> 8);
+            }
+            const TConversionOptions flags = cm.SourceFlags();
+            cm.SetSourceFlags(flags - TConversionOptions(convSwapBytes));  // already host order
+            SetPalette(cm.PaletteFromColorMap(planes, cmf16BitPlanes, false, int(colors)));
+            cm.SetSourceFlags(flags);
+        }
+    } else if (cm.TargetScheme() == schemeGray) {
+        SetPalette(cm.GrayRampPalette((p.Options & optMinIsWhite) != 0));
+    }
+    SetSize(int(p.Width), int(p.Height));
+    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+
+    // Fill order 2 applies to every kind of strip data; the fax decoders reverse it themselves.
+    reverseBits_ = (p.Options & optReversedBitOrder) != 0 && p.Compression != compCCITTFax3 &&
+                   p.Compression != compCCITTModifiedHuffman &&
+                   p.Compression != compCCITTModifiedHuffmanWord;
+    decoder_ = CreateDecoder();
+    try {
+        if (decoder_) decoder_->BeginDecoding();
+        LoadStrips();
+        if (decoder_) decoder_->EndDecoding();
+    } catch (...) {
+        try {
+            if (decoder_) decoder_->EndDecoding();
+        } catch (...) {
+        }
+        decoder_.reset();
+        packed_ = {};
+        throw;
+    }
+    decoder_.reset();
+    packed_ = {};
+    progressGuard.Dismiss();
+    EndProgress();
+    Changed();
+}
+
+void TTIFFGraphic::LoadStrips() {
+    TImageProperties& p = imageProperties_;
+    TColorManager& cm = ColorManager();
+    ProgressInArea(psEnding, 0, false, {});
+    StartRowProgress(p.Width, imsg::Transfering);
+
+    const uint32_t width = p.Width, height = p.Height;
+    const uint32_t bits = p.BitsPerSample;
+    const uint32_t spp = std::max<uint32_t>(p.SamplesPerPixel, 1);
+    const bool predictor = p.Compression != compNone && p.Predictor == 2;
+    // Row of one plane (planar) or of whole pixels.
+    const uint64_t planeLine = (uint64_t(bits) * width + 7) / 8;
+    const uint64_t pixelLine = (uint64_t(bits) * spp * width + 7) / 8;
+    const uint64_t line = planar_ ? planeLine : pixelLine;
+    if (line > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    p.BytesPerLine = uint32_t(line);
+    p.CurrentRow = 0;
+    p.CurrentStrip = 0;
+    p.StripCount = uint32_t(stripOffsets_.size());
+
+    auto rowsOf = [&](size_t strip) {
+        const TCardinalArray& r = p.RowsPerStrip;
+        uint32_t rows = r[std::min(strip, r.size() - 1)];
+        return rows == 0 ? height : rows;
+    };
+    auto finishRow = [&](uint8_t* row) {
+        if (predictor && !planar_) UndoPredictor(row, width, spp, bits, bigEndian_);
+        if (!planar_ && spp != sourceSamples_)
+            CompactSamples(row, width, spp, sourceSamples_, bits);
+    };
+    auto emit = [&](std::span<const void* const> sources) {
+        cm.ConvertScanline(sources, ScanLine(int(p.CurrentRow)), width, 0xFF);
+        RowProgress(p.CurrentRow, height);
+        ++p.CurrentRow;
+    };
+
+    std::vector<uint8_t> buffer;
+    if (subsampled_) {
+        // Data units of hSub x vSub luma samples followed by one Cb and one Cr; each is spread
+        // over its block of pixels.
+        const uint64_t unitsAcross = (uint64_t(width) + hSub_ - 1) / hSub_;
+        const uint64_t unitBytes = uint64_t(hSub_) * vSub_ + 2;
+        std::vector<uint8_t> rows(size_t(width) * 3 * vSub_);
+        for (uint32_t strip = 0; strip < stripOffsets_.size() && p.CurrentRow < height; ++strip) {
+            p.CurrentStrip = strip;
+            const uint32_t rowCount = std::min(rowsOf(strip), height - p.CurrentRow);
+            const uint64_t unitsDown = (uint64_t(rowCount) + vSub_ - 1) / vSub_;
+            const uint64_t size = unitsDown * unitsAcross * unitBytes;
+            if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+            ReadStrip(strip, buffer, size);
+            for (uint64_t uy = 0; uy < unitsDown && p.CurrentRow < height; ++uy) {
+                const uint8_t* unit = buffer.data() + uy * unitsAcross * unitBytes;
+                for (uint64_t ux = 0; ux < unitsAcross; ++ux, unit += unitBytes) {
+                    const uint8_t cb = unit[hSub_ * vSub_], cr = unit[hSub_ * vSub_ + 1];
+                    for (uint32_t j = 0; j < vSub_; ++j)
+                        for (uint32_t i = 0; i < hSub_; ++i) {
+                            const uint64_t x = ux * hSub_ + i;
+                            if (x >= width) continue;
+                            uint8_t* out = rows.data() + (size_t(j) * width + x) * 3;
+                            out[0] = unit[j * hSub_ + i];
+                            out[1] = cb;
+                            out[2] = cr;
+                        }
+                }
+                for (uint32_t j = 0;
+                     j < vSub_ && p.CurrentRow < height && uy * vSub_ + j < rowCount; ++j) {
+                    const void* src[1] = {rows.data() + size_t(j) * width * 3};
+                    emit(src);
+                }
+            }
+        }
+        return;
+    }
+
+    if (!planar_) {
+        for (uint32_t strip = 0; strip < stripOffsets_.size() && p.CurrentRow < height; ++strip) {
+            p.CurrentStrip = strip;
+            const uint32_t rowCount = std::min(rowsOf(strip), height - p.CurrentRow);
+            const uint64_t size = uint64_t(rowCount) * line;
+            if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+            ReadStrip(strip, buffer, size);
+            for (uint32_t r = 0; r < rowCount && p.CurrentRow < height; ++r) {
+                uint8_t* row = buffer.data() + size_t(r) * line;
+                finishRow(row);
+                const void* src[1] = {row};
+                emit(src);
+            }
+        }
+        return;
+    }
+
+    // Separate planes: strip s of plane k is number k x stripsPerPlane + s. Only the planes
+    // the colour manager reads are loaded.
+    const uint32_t rowsPerStrip = std::min(rowsOf(0), height);
+    const uint32_t stripsPerPlane = uint32_t((uint64_t(height) + rowsPerStrip - 1) / rowsPerStrip);
+    const uint32_t planes = std::min(spp, sourceSamples_);
+    std::vector<std::vector<uint8_t>> planeData(planes);
+    for (uint32_t strip = 0; strip < stripsPerPlane && p.CurrentRow < height; ++strip) {
+        p.CurrentStrip = strip;
+        const uint32_t rowCount = std::min(rowsPerStrip, height - p.CurrentRow);
+        const uint64_t size = uint64_t(rowCount) * line;
+        if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+        for (uint32_t k = 0; k < planes; ++k) {
+            const uint64_t index = uint64_t(k) * stripsPerPlane + strip;
+            ReadStrip(index < stripOffsets_.size() ? uint32_t(index) : UINT32_MAX, planeData[k],
+                      size);
+        }
+        for (uint32_t r = 0; r < rowCount && p.CurrentRow < height; ++r) {
+            const void* src[4] = {nullptr, nullptr, nullptr, nullptr};
+            for (uint32_t k = 0; k < planes; ++k) {
+                uint8_t* row = planeData[k].data() + size_t(r) * line;
+                if (predictor) UndoPredictor(row, width, 1, bits, bigEndian_);
+                src[k] = row;
+            }
+            emit(std::span<const void* const>(src, planes));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// EPS preview
+
+namespace {
+constexpr uint32_t kEPSMagic = 0xC6D3D0C5;
+constexpr int64_t kEPSHeaderSize = 30;
+}  // namespace
+
+const TGraphicClass& TEPSGraphic::ClassInfo() {
+    static const TGraphicClass info{"TEPSGraphic", [] { return std::make_unique<TEPSGraphic>(); },
+                                    &TEPSGraphic::ProbeStream, &TTIFFGraphic::ClassInfo()};
+    return info;
+}
+
+bool TEPSGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() > kEPSHeaderSize) {
+        uint8_t head[kEPSHeaderSize];
+        if (stream.Read(head, kEPSHeaderSize) == kEPSHeaderSize)
+            result = GetU32LE(head) == kEPSMagic &&
+                     position + kEPSHeaderSize < int64_t(GetU32LE(head + 20)) &&
+                     GetU32LE(head + 24) > 0;
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+void TEPSGraphic::LoadFromStream(TStream& stream) {
+    const int64_t start = stream.Position();
+    uint8_t head[kEPSHeaderSize];
+    if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic) {
+        Clear();
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, "EPS");
+    }
+    // The preview's offsets count from its own start.
+    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
+    TTIFFGraphic::LoadFromStream(stream);
+}

@@ -1,0 +1,1053 @@
+// TIFF and EPS preview loader: conformance with libtiff's tifftopnm over the public corpus and
+// over fixtures built here (and recompressed with tiffcp), the directory rules, and hostile
+// input.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/ImagingTestHelpers.h"
+#include "common/TestData.h"
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/TIFFGraphic.h"
+
+using namespace testhelp;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kInvalid = "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+const std::string kCompression =
+    "Cannot load image. The compression scheme is not supported for TIF/TIFF files.";
+
+// ---- A small TIFF writer --------------------------------------------------------------------
+
+struct TTag {
+    uint16_t tag;
+    uint16_t type;  // 3 SHORT, 4 LONG, 5 RATIONAL
+    std::vector<uint32_t> values;
+};
+
+struct TTiffLayout {
+    uint32_t width = 6, height = 4;
+    uint32_t bits = 8, spp = 1, photometric = 1;
+    uint32_t compression = 1;
+    bool bigEndian = false;
+    uint32_t rowsPerStrip = 0;  // 0: one strip
+    uint32_t planar = 1;
+    std::vector<TTag> extra;    // further tags
+    Bytes pixels;               // the uncompressed strip data of all rows (or planes)
+    std::vector<Bytes> strips;  // when set, used as the stored strips instead
+    size_t stripBytes = 0;      // when set, pixels are cut into strips of this many bytes
+    uint32_t nextIFD = 0;       // patched offset of a following directory (0: none)
+};
+
+Bytes PackBits(const Bytes& data) {
+    Bytes out;
+    size_t i = 0;
+    while (i < data.size()) {
+        size_t run = 1;
+        while (i + run < data.size() && run < 128 && data[i + run] == data[i])
+            ++run;
+        if (run > 1) {
+            out.push_back(uint8_t(257 - run));
+            out.push_back(data[i]);
+            i += run;
+        } else {
+            size_t j = i + 1;
+            while (j < data.size() && j - i < 128 &&
+                   (j + 1 >= data.size() || data[j] != data[j + 1]))
+                ++j;
+            out.push_back(uint8_t(j - i - 1));
+            out.insert(out.end(), data.begin() + long(i), data.begin() + long(j));
+            i = j;
+        }
+    }
+    return out;
+}
+
+Bytes Deflate(const Bytes& data) {
+    uLongf size = compressBound(uLong(data.size()));
+    Bytes out(size);
+    compress(out.data(), &size, data.data(), uLong(data.size()));
+    out.resize(size);
+    return out;
+}
+
+// Builds a TIFF file: strips cut from pixels by rowsPerStrip (per plane when planar), packed
+// by the compression (1, 32773, 8 or 32946), then the directory at the end.
+Bytes BuildTiff(const TTiffLayout& s) {
+    const bool be = s.bigEndian;
+    std::vector<Bytes> strips = s.strips;
+    const uint32_t rps = s.rowsPerStrip ? s.rowsPerStrip : s.height;
+    if (strips.empty() && s.stripBytes != 0) {
+        for (size_t from = 0; from < s.pixels.size(); from += s.stripBytes) {
+            Bytes strip(s.pixels.begin() + long(from),
+                        s.pixels.begin() + long(std::min(from + s.stripBytes, s.pixels.size())));
+            if (s.compression == 32773) strip = PackBits(strip);
+            if (s.compression == 8 || s.compression == 32946) strip = Deflate(strip);
+            strips.push_back(strip);
+        }
+    }
+    if (strips.empty()) {
+        const uint32_t planes = s.planar == 2 ? s.spp : 1;
+        const uint32_t samples = s.planar == 2 ? 1 : s.spp;
+        const size_t line = (size_t(s.width) * s.bits * samples + 7) / 8;
+        const size_t planeBytes = line * s.height;
+        for (uint32_t p = 0; p < planes; ++p)
+            for (uint32_t y = 0; y < s.height; y += rps) {
+                const size_t from = p * planeBytes + y * line;
+                const size_t to =
+                    std::min(from + size_t(std::min(rps, s.height - y)) * line, s.pixels.size());
+                Bytes strip(s.pixels.begin() + long(std::min(from, s.pixels.size())),
+                            s.pixels.begin() + long(to));
+                if (s.compression == 32773) strip = PackBits(strip);
+                if (s.compression == 8 || s.compression == 32946) strip = Deflate(strip);
+                strips.push_back(strip);
+            }
+    }
+    Bytes out;
+    PutText(out, be ? "MM" : "II");
+    Put16(out, 42, be);
+    Put32(out, 0, be);  // patched
+    std::vector<uint32_t> offsets, counts;
+    for (const Bytes& strip : strips) {
+        offsets.push_back(uint32_t(out.size()));
+        counts.push_back(uint32_t(strip.size()));
+        PutBytes(out, strip);
+        if (out.size() % 2) out.push_back(0);
+    }
+    std::vector<TTag> tags = {{256, 4, {s.width}},
+                              {257, 4, {s.height}},
+                              {258, 3, std::vector<uint32_t>(s.spp, s.bits)},
+                              {259, 3, {s.compression}},
+                              {262, 3, {s.photometric}},
+                              {273, 4, offsets},
+                              {277, 3, {s.spp}},
+                              {278, 4, {rps}},
+                              {279, 4, counts},
+                              {284, 3, {s.planar}}};
+    for (const TTag& t : s.extra) {
+        auto it =
+            std::find_if(tags.begin(), tags.end(), [&](const TTag& x) { return x.tag == t.tag; });
+        if (it != tags.end())
+            *it = t;
+        else
+            tags.push_back(t);
+    }
+    std::sort(tags.begin(), tags.end(), [](const TTag& a, const TTag& b) { return a.tag < b.tag; });
+    const uint32_t ifd = uint32_t(out.size());
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = be ? uint8_t(ifd >> (24 - 8 * i)) : uint8_t(ifd >> (8 * i));
+    const uint32_t dataStart = ifd + 2 + 12 * uint32_t(tags.size()) + 4;
+    Bytes data;
+    Put16(out, uint32_t(tags.size()), be);
+    for (const TTag& t : tags) {
+        Bytes values;
+        for (uint32_t v : t.values) {
+            if (t.type == 3) Put16(values, v, be);
+            if (t.type == 4) Put32(values, v, be);
+            if (t.type == 5) {
+                Put32(values, v, be);
+                Put32(values, 1, be);
+            }
+        }
+        Put16(out, t.tag, be);
+        Put16(out, t.type, be);
+        Put32(out, uint32_t(t.values.size()), be);
+        if (values.size() <= 4) {
+            values.resize(4, 0);
+            PutBytes(out, values);
+        } else {
+            Put32(out, dataStart + uint32_t(data.size()), be);
+            PutBytes(data, values);
+        }
+    }
+    Put32(out, s.nextIFD, be);
+    PutBytes(out, data);
+    return out;
+}
+
+// Sample pattern of n bytes whose values stay below top + 1.
+Bytes Pattern(size_t n, uint32_t top = 255, uint32_t seed = 0) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t((i * 37 + seed * 11 + (i * i) % 7) % (top + 1));
+    return b;
+}
+
+// ---- References -----------------------------------------------------------------------------
+
+// The picture as an independent reader sees it, reduced by the reader's own rules: 16-bit
+// samples to 8 with MulDiv(v, 255, 65535), other maxvals scaled to 0..255. tifftopnm first;
+// for what it refuses (YCbCr, L*a*b*) libtiff's RGBA interface through tiff2rgba, then
+// ImageMagick's convert, then Pillow. Empty when no tool can read it.
+Bytes ReferenceRGB(const fs::path& file, int& width, int& height, std::string* tool = nullptr) {
+    bool ok = false;
+    Bytes out = RunCommand("tifftopnm " + ShellQuote(file.string()) + " 2>/dev/null", ok);
+    if (tool) *tool = "tifftopnm";
+    if (!ok && HaveTool("tiff2rgba")) {
+        const fs::path rgba = fs::temp_directory_path() / "velkaro_tiff_reference_rgba.tif";
+        out = RunCommand("tiff2rgba -c none " + ShellQuote(file.string()) + " " +
+                             ShellQuote(rgba.string()) + " 2>/dev/null && tifftopnm " +
+                             ShellQuote(rgba.string()) + " 2>/dev/null",
+                         ok);
+        fs::remove(rgba);
+        if (tool) *tool = "tiff2rgba";
+    }
+    if (!ok && HaveTool("convert")) {
+        out = RunCommand("convert " + ShellQuote(file.string() + "[0]") + " ppm:- 2>/dev/null", ok);
+        if (tool) *tool = "convert";
+    }
+    if (!ok) {
+        // Pillow for the rest (separate gray planes with an empty extra plane).
+        const std::string script =
+            "import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+            "im = im.convert('RGB'); sys.stdout.write('P6\\n%d %d\\n255\\n' % im.size); "
+            "sys.stdout.flush(); sys.stdout.buffer.write(im.tobytes())";
+        out = RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " +
+                             ShellQuote(file.string()) + " 2>/dev/null",
+                         ok);
+        if (tool) *tool = "Pillow";
+    }
+    if (!ok) return {};
+    const TPnm pnm = ParsePnm(out);
+    if (!pnm.valid) return {};
+    width = pnm.width;
+    height = pnm.height;
+    Bytes rgb(size_t(width) * size_t(height) * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = pnm.Sample(x, y, pnm.depth >= 3 ? c : 0);
+                rgb[(size_t(y) * width + x) * 3 + c] =
+                    uint8_t(pnm.maxval == 65535 ? v * 255 / 65535 : v * 255 / uint32_t(pnm.maxval));
+            }
+    return rgb;
+}
+
+// L*a*b* pixels as Pillow reads them (the stored L and signed a, b), converted with the reader's
+// L*a*b* arithmetic: lightness stored as 0..255, signed chroma, linear RGB of the XYZ matrix.
+Bytes LabReferenceRGB(const fs::path& file, int& width, int& height) {
+    bool ok = false;
+    const std::string script =
+        "import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+        "sys.stdout.write('%d %d\\n' % im.size); sys.stdout.flush(); "
+        "sys.stdout.buffer.write(im.convert('LAB').tobytes() if im.mode != 'LAB' else "
+        "im.tobytes())";
+    const Bytes out = RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " +
+                                     ShellQuote(file.string()) + " 2>/dev/null",
+                                 ok);
+    if (!ok) return {};
+    const auto nl = std::find(out.begin(), out.end(), uint8_t('\n'));
+    if (nl == out.end() ||
+        std::sscanf(std::string(out.begin(), nl).c_str(), "%d %d", &width, &height) != 2)
+        return {};
+    const uint8_t* lab = &*(nl + 1);
+    if (size_t(out.end() - nl - 1) < size_t(width) * height * 3) return {};
+    Bytes rgb(size_t(width) * height * 3);
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        const double l = lab[i] / 2.55, a = int8_t(lab[i + 1]), b = int8_t(lab[i + 2]);
+        double X, Y, Z;
+        if (l < 7.9996) {
+            Y = l / 903.3;
+            X = Y + a / 3893.5;
+            Z = Y - b / 1557.4;
+        } else {
+            const double f = (l + 16) / 116;
+            X = std::pow(f + a / 500, 3);
+            Y = f * f * f;
+            Z = std::pow(f - b / 200, 3);
+        }
+        const double c[3] = {2.998 * X - 1.458 * Y - 0.541 * Z, -0.952 * X + 1.893 * Y + 0.059 * Z,
+                             0.099 * X - 0.198 * Y + 1.099 * Z};
+        for (int k = 0; k < 3; ++k)
+            rgb[i + k] = uint8_t(std::clamp(std::lround(c[k] * 255), 0L, 255L));
+    }
+    return rgb;
+}
+
+// Largest difference of a colour component between the bitmap and the reference. With
+// premultiply the bitmap's colours are first multiplied by its alpha (tifftopnm shows
+// unassociated alpha over black).
+int MaxDifference(const TBitmap& bitmap, const Bytes& rgb, bool premultiply = false) {
+    const Bytes rgba = BitmapRGBA(bitmap);
+    int worst = 0;
+    for (size_t i = 0, j = 0; j < rgb.size() && i < rgba.size(); i += 4, j += 3)
+        for (int c = 0; c < 3; ++c) {
+            int v = rgba[i + c];
+            if (premultiply) v = v * rgba[i + 3] / 255;
+            worst = std::max(worst, std::abs(v - int(rgb[j + c])));
+        }
+    return worst;
+}
+
+fs::path TempFile(const std::string& name) {
+    return fs::temp_directory_path() / ("velkaro_tiff_" + name);
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace
+
+// ---- Public corpus --------------------------------------------------------------------------
+
+namespace {
+
+enum class TExpect { Match, Lab, Error, Empty, Clean };
+struct TCorpusRule {
+    TExpect expect = TExpect::Match;
+    int tolerance = 0;
+    std::string message = {};  // TExpect::Error
+    bool premultiply = false;
+};
+TCorpusRule Within(int tolerance, bool premultiply = false) {
+    return {TExpect::Match, tolerance, {}, premultiply};
+}
+TCorpusRule Lab(int tolerance) {
+    return {TExpect::Lab, tolerance, {}, false};
+}
+TCorpusRule Fails(const std::string& message) {
+    return {TExpect::Error, 0, message, false};
+}
+TCorpusRule Outcome(TExpect expect) {
+    return {expect, 0, {}, false};
+}
+
+const std::string kDepth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
+
+// Files that do not simply match their reference exactly, and why.
+const std::map<std::string, TCorpusRule>& CorpusRules() {
+    static const std::map<std::string, TCorpusRule> rules = {
+        // 16-bit gray: tifftopnm keeps the high byte of each sample (v >> 8) where the reader
+        // takes MulDiv(v, 255, 65535).
+        {"cmx3g8_wv_1998.260_0745_mcidas.tiff", Within(1)},
+        // Palette entries: tifftopnm keeps the high byte of the 16-bit colour map values where
+        // the reader divides by 257.
+        {"ifd_tag_type.tiff", Within(1)},
+        {"multipage-mmap.tiff", Within(1)},
+        // Unassociated alpha: tifftopnm shows the colours over black.
+        {"tiff_wrong_bits_per_sample.tiff", Within(1, true)},
+        // L*a*b*: the reader's own conversion (linear RGB), rounding of the float formula.
+        {"hopper.Lab.tif", Lab(1)},
+        {"lab.tif", Lab(1)},
+        {"lab-red.tif", Lab(1)},
+        {"lab-green.tif", Lab(1)},
+        // Compressions without a decoder: Group 4 fax, LZW, LZMA, WebP, old-style JPEG.
+        {"g4-multi.tiff", Fails(kCompression)},
+        {"g4_orientation_3.tif", Fails(kCompression)},
+        {"g4_orientation_4.tif", Fails(kCompression)},
+        {"g4_orientation_7.tif", Fails(kCompression)},
+        {"hopper_g4.tif", Fails(kCompression)},
+        {"hopper_g4_500.tif", Fails(kCompression)},
+        {"pport_g4.tif", Fails(kCompression)},
+        {"hopper_lzma.tif", Fails(kCompression)},
+        {"hopper_lzw.tif", Fails(kCompression)},
+        {"hopper_webp.tif", Fails(kCompression)},
+        {"no_rows_per_strip.tif", Fails(kCompression)},
+        {"old-style-jpeg-compression.tif", Fails(kCompression)},
+        {"tiff_strip_planar_16bit_RGBa.tiff", Fails(kCompression)},
+        {"tiff_strip_planar_lzw.tiff", Fails(kCompression)},
+        {"tiff_wrong_bits_per_sample_3.tiff", Fails(kCompression)},
+        // BigTIFF (version 43) and broken headers.
+        {"hopper_bigtiff.tif", Fails(kInvalid)},
+        {"oom-225817ca0f8c663be7ab4b9e717b02c661e66834.tif", Fails(kInvalid)},
+        {"seek_too_large.tif", Fails(kInvalid)},
+        // 32-bit samples.
+        {"10ct_32bit_128.tiff", Fails(kDepth)},
+        {"hopper_unknown_pixel_mode.tif", Fails(kDepth)},
+        // Tiled: not loaded, the bitmap stays empty.
+        {"tiff_16bit_RGB.tiff", Outcome(TExpect::Empty)},
+        {"tiff_tiled_planar_16bit_RGBa.tiff", Outcome(TExpect::Empty)},
+        {"tiff_tiled_planar_raw.tif", Outcome(TExpect::Empty)},
+        {"tiff_tiled_ycbcr_jpeg_2x2_sampling.tif", Outcome(TExpect::Empty)},
+        // Damaged files: they must load or fail with an imaging error, nothing else.
+        {"crash-1152ec2d1a1a71395b6f2ce6721c38924d025bf3.tif", Outcome(TExpect::Clean)},
+        {"crash-2020-10-test.tif", Outcome(TExpect::Clean)},
+        {"crash-338516dbd2f0e83caddb8ce256c22db3bd6dc40f.tif", Outcome(TExpect::Clean)},
+        {"crash-4f085cc12ece8cde18758d42608bed6a2a2cfb1c.tif", Outcome(TExpect::Clean)},
+        {"crash-f46f5b2f43c370fe65706c11449f567ecc345e74.tif", Outcome(TExpect::Clean)},
+        {"libtiff_segfault.tif", Outcome(TExpect::Clean)},
+        // Its extra-sample plane has no data: libtiff (tifftopnm, convert) and Pillow refuse
+        // the file; the gray plane is shown.
+        {"separate_planar_extra_samples.tiff", Outcome(TExpect::Clean)},
+    };
+    return rules;
+}
+
+std::vector<fs::path> CorpusFiles(const fs::path& dir, const std::vector<std::string>& exts) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (std::find(exts.begin(), exts.end(), e.path().extension().string()) != exts.end())
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Checks one file against its rule; name is used in the messages.
+void CheckCorpusFile(const fs::path& file, const std::string& name, const TCorpusRule& rule) {
+    SCOPED_TRACE(name);
+    TTIFFGraphic g;
+    std::string message;
+    try {
+        g.LoadFromFile(file.string());
+    } catch (const EImagingError& e) {
+        message = e.what();
+    }
+    switch (rule.expect) {
+        case TExpect::Error:
+            EXPECT_EQ(message, rule.message);
+            return;
+        case TExpect::Clean:
+            return;  // any imaging error or a picture; other exceptions fail the test
+        case TExpect::Empty:
+            EXPECT_EQ(message, "");
+            EXPECT_TRUE(g.Empty());
+            return;
+        default:
+            break;
+    }
+    ASSERT_EQ(message, "");
+    int w = 0, h = 0;
+    std::string tool;
+    const Bytes ref =
+        rule.expect == TExpect::Lab ? LabReferenceRGB(file, w, h) : ReferenceRGB(file, w, h, &tool);
+    if (ref.empty()) {
+        ADD_FAILURE() << "no reference could read it";
+        return;
+    }
+    ASSERT_EQ(g.Width(), w);
+    ASSERT_EQ(g.Height(), h);
+    EXPECT_LE(MaxDifference(g, ref, rule.premultiply), rule.tolerance) << tool;
+}
+
+}  // namespace
+
+TEST(TIFFGraphicCorpus, MatchesIndependentReaders) {
+    const fs::path dir = testdata::corpus("pillow");
+    if (dir.empty() || !HaveTool("tifftopnm") || !HaveTool("convert")) GTEST_SKIP();
+    const auto files = CorpusFiles(dir, {".tif", ".tiff", ".TIF", ".TIFF"});
+    ASSERT_GT(files.size(), 50u);
+    for (const auto& f : files) {
+        const std::string name = f.filename().string();
+        const auto it = CorpusRules().find(name);
+        CheckCorpusFile(f, fs::relative(f, dir).string(),
+                        it == CorpusRules().end() ? TCorpusRule{} : it->second);
+    }
+}
+
+// The TIFF preview of each EPS file, cut out by its header, is the reference; files without
+// one give the TIFF invalid-format message.
+TEST(TIFFGraphicCorpus, EPSPreviews) {
+    const fs::path dir = testdata::corpus("pillow");
+    if (dir.empty() || !HaveTool("tifftopnm")) GTEST_SKIP();
+    const auto files = CorpusFiles(dir, {".eps", ".EPS"});
+    ASSERT_FALSE(files.empty());
+    int previews = 0;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.filename().string());
+        const Bytes bytes = ReadFileBytes(f);
+        TEPSGraphic eps;
+        std::string message = "no error";
+        try {
+            eps.LoadFromFile(f.string());
+        } catch (const EImagingError& e) {
+            message = e.what();
+        }
+        const bool binary = bytes.size() > 30 && GetU32LE(bytes.data()) == 0xC6D3D0C5;
+        const uint32_t offset = binary ? GetU32LE(bytes.data() + 20) : 0;
+        const uint32_t length = binary ? GetU32LE(bytes.data() + 24) : 0;
+        if (!binary) {
+            EXPECT_EQ(message, "Cannot load image. Invalid or unexpected EPS image format.");
+            continue;
+        }
+        if (length == 0) {
+            EXPECT_FALSE(TEPSGraphic::ProbeFile(f.string(), TEPSGraphic::ClassInfo()));
+            EXPECT_EQ(message, kInvalid);
+            continue;
+        }
+        ASSERT_EQ(message, "no error");
+        ++previews;
+        const fs::path preview = TempFile("preview.tif");
+        WriteFile(preview, Bytes(bytes.begin() + offset,
+                                 bytes.begin() + std::min<size_t>(bytes.size(), offset + length)));
+        int w = 0, h = 0;
+        const Bytes ref = ReferenceRGB(preview, w, h);
+        ASSERT_FALSE(ref.empty());
+        ASSERT_EQ(eps.Width(), w);
+        ASSERT_EQ(eps.Height(), h);
+        EXPECT_LE(MaxDifference(eps, ref), 1);  // palette previews: v / 257 against MulDiv
+        fs::remove(preview);
+    }
+    EXPECT_GT(previews, 0);
+}
+
+// ---- Fixtures built here --------------------------------------------------------------------
+
+namespace {
+
+// A colour map of 2^bits entries per plane with distinct 16-bit values.
+std::vector<uint32_t> ColorMap(uint32_t bits) {
+    const uint32_t n = 1u << bits;
+    std::vector<uint32_t> map(3 * n);
+    for (uint32_t i = 0; i < 3 * n; ++i)
+        map[i] = (i * 40503u + 1234u) & 0xFFFF;
+    return map;
+}
+
+struct TFixture {
+    std::string name;
+    TTiffLayout layout;
+    int tolerance = 0;
+    bool premultiply = false;
+    bool lab = false;
+    std::string tiffcp = {};  // when set: tiffcp arguments that recompress the built file first
+};
+
+TTiffLayout Layout(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
+                   uint32_t compression = 1, bool big = false) {
+    TTiffLayout s;
+    s.width = w;
+    s.height = h;
+    s.bits = bits;
+    s.spp = spp;
+    s.photometric = photometric;
+    s.compression = compression;
+    s.bigEndian = big;
+    s.pixels = Pattern((size_t(w) * bits * spp + 7) / 8 * h, 255, w + bits);
+    return s;
+}
+
+TTiffLayout With(TTiffLayout s, const std::function<void(TTiffLayout&)>& change) {
+    change(s);
+    return s;
+}
+
+// YCbCr data units of hs x vs luma samples and one Cb, Cr each, for a w x h image, in strips
+// of rps rows (0: one strip).
+TTiffLayout YCbCr(uint32_t w, uint32_t h, uint32_t hs, uint32_t vs, uint32_t compression,
+                  uint32_t rps = 0) {
+    TTiffLayout s = Layout(w, h, 8, 3, 6, compression);
+    s.rowsPerStrip = rps;
+    if (rps != 0) s.stripBytes = ((w + hs - 1) / hs) * (rps / vs) * (hs * vs + 2);
+    const size_t units = ((w + hs - 1) / hs) * ((h + vs - 1) / vs);
+    s.pixels = Pattern(units * (hs * vs + 2), 255, 5);
+    for (size_t u = 0; u < units; ++u) {  // chroma near the middle, so the colours stay in range
+        s.pixels[u * (hs * vs + 2) + hs * vs] = uint8_t(100 + u % 50);
+        s.pixels[u * (hs * vs + 2) + hs * vs + 1] = uint8_t(150 - u % 40);
+    }
+    s.extra = {{530, 3, {hs, vs}}, {532, 5, {0, 255, 128, 255, 128, 255}}};
+    return s;
+}
+
+std::vector<TFixture> Fixtures() {
+    auto palette = [](uint32_t bits, bool big) {
+        TTiffLayout s = Layout(9, 5, bits, 1, 3, 1, big);
+        s.extra = {{320, 3, ColorMap(bits)}};
+        return s;
+    };
+    // The reference converts YCbCr with floating point; the tables here round each term.
+    const int kYCbCr = 1;
+    // 16-bit samples and colour maps: tifftopnm keeps the high byte (v >> 8) where the reader
+    // takes MulDiv(v, 255, 65535).
+    const int k16 = 1;
+    return {
+        {"gray8_none_le", Layout(7, 5, 8, 1, 1)},
+        {"gray8_packbits_be", Layout(7, 5, 8, 1, 1, 32773, true)},
+        {"gray8_deflate", Layout(7, 5, 8, 1, 1, 8)},
+        {"gray8_deflate_32946_be", Layout(7, 5, 8, 1, 1, 32946, true)},
+        {"gray1", Layout(13, 5, 1, 1, 1)},
+        {"gray1_min_is_white_packbits", Layout(13, 5, 1, 1, 0, 32773)},
+        {"gray2", Layout(11, 5, 2, 1, 1)},
+        {"gray4_be", Layout(11, 5, 4, 1, 1, 1, true)},
+        {"gray4_fill_order_2", With(Layout(11, 5, 4, 1, 1),
+                                    [](TTiffLayout& s) {
+                                        s.extra = {{266, 3, {2}}};
+                                    })},
+        {"gray8_min_is_white", Layout(7, 5, 8, 1, 0)},
+        {"gray12", Layout(7, 5, 12, 1, 1)},
+        {"gray16_le", Layout(7, 5, 16, 1, 1), k16},
+        {"gray16_be_deflate", Layout(7, 5, 16, 1, 1, 8, true), k16},
+        {"gray16_be_predictor",
+         With(Layout(7, 5, 16, 1, 1, 8, true),
+              [](TTiffLayout& s) {
+                  s.extra = {{317, 3, {2}}};
+              }),
+         k16},
+        {"palette1", palette(1, false), k16},
+        {"palette2", palette(2, false), k16},
+        {"palette4_be", palette(4, true), k16},
+        {"palette8", palette(8, false), k16},
+        {"rgb8_le", Layout(7, 5, 8, 3, 2)},
+        {"rgb8_be_packbits", Layout(7, 5, 8, 3, 2, 32773, true)},
+        {"rgb8_strips_short_last",
+         With(Layout(7, 7, 8, 3, 2, 8), [](TTiffLayout& s) { s.rowsPerStrip = 3; })},
+        {"rgb8_predictor", With(Layout(7, 5, 8, 3, 2, 8),
+                                [](TTiffLayout& s) {
+                                    s.extra = {{317, 3, {2}}};
+                                })},
+        {"rgb16_be", Layout(7, 5, 16, 3, 2, 1, true)},
+        {"rgba_unassociated",
+         With(Layout(7, 5, 8, 4, 2),
+              [](TTiffLayout& s) {
+                  s.extra = {{338, 3, {2}}};
+              }),
+         1, true},
+        {"rgba_associated_predictor",
+         With(Layout(7, 5, 8, 4, 2, 8),
+              [](TTiffLayout& s) {
+                  s.extra = {{338, 3, {1}}, {317, 3, {2}}};
+                  for (size_t i = 0; i + 3 < s.pixels.size(); i += 4)  // colours not above alpha
+                      for (int c = 0; c < 3; ++c)
+                          s.pixels[i + c] = std::min(s.pixels[i + c], s.pixels[i + 3]);
+              })},
+        {"cmyk", Layout(7, 5, 8, 4, 5), 1},
+        {"lab", Layout(7, 5, 8, 3, 8), 1, false, true},
+        {"planar_rgb", With(Layout(7, 5, 8, 3, 2), [](TTiffLayout& s) { s.planar = 2; })},
+        {"planar_rgb16_be_deflate_predictor",
+         With(Layout(7, 5, 16, 3, 2, 8, true),
+              [](TTiffLayout& s) {
+                  s.planar = 2;
+                  s.rowsPerStrip = 2;
+                  s.extra = {{317, 3, {2}}};
+              }),
+         k16},
+        {"ycbcr11", YCbCr(7, 5, 1, 1, 1), kYCbCr},
+        {"ycbcr21_deflate", YCbCr(7, 5, 2, 1, 8), kYCbCr},
+        {"ycbcr22", YCbCr(8, 6, 2, 2, 1), kYCbCr},
+        {"ycbcr22_odd_size_deflate", YCbCr(7, 5, 2, 2, 8), kYCbCr},
+        {"ycbcr42_strips", YCbCr(16, 8, 4, 2, 1, 4), kYCbCr},
+        // Recompressed by libtiff.
+        {"fax3", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3"},
+        {"fax3_fill_order_2", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3 -f lsb2msb"},
+        {"fax3_eol_aligned", Layout(40, 9, 1, 1, 0), 0, false, false, "-c g3:fill"},
+        {"jpeg_rgb", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg -r 16"},
+        {"jpeg_ycbcr", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg:r -r 16"},
+        {"jpeg_gray", Layout(16, 16, 8, 1, 1), 0, false, false, "-c jpeg -r 8"},
+        {"tiffcp_separate_packbits_be", Layout(9, 6, 8, 3, 2), 0, false, false,
+         "-p separate -c packbits -B -r 2"},
+        {"tiffcp_zip_predictor", Layout(9, 6, 8, 3, 2), 0, false, false, "-c zip:2 -r 2"},
+    };
+}
+
+}  // namespace
+
+TEST(TIFFGraphicFixtures, MatchIndependentReaders) {
+    if (!HaveTool("tifftopnm") || !HaveTool("convert") || !HaveTool("tiffcp")) GTEST_SKIP();
+    for (const TFixture& f : Fixtures()) {
+        SCOPED_TRACE(f.name);
+        fs::path file = TempFile(f.name + ".tif");
+        WriteFile(file, BuildTiff(f.layout));
+        if (!f.tiffcp.empty()) {
+            const fs::path packed = TempFile(f.name + "_cp.tif");
+            bool ok = false;
+            RunCommand("tiffcp " + f.tiffcp + " " + ShellQuote(file.string()) + " " +
+                           ShellQuote(packed.string()) + " >/dev/null 2>&1 && echo ok",
+                       ok);
+            ASSERT_TRUE(ok) << "tiffcp " << f.tiffcp;
+            fs::remove(file);
+            file = packed;
+        }
+        TTIFFGraphic g;
+        std::string message;
+        try {
+            g.LoadFromFile(file.string());
+        } catch (const EImagingError& e) {
+            message = e.what();
+        }
+        ASSERT_EQ(message, "");
+        int w = 0, h = 0;
+        std::string tool;
+        const Bytes ref = f.lab ? LabReferenceRGB(file, w, h) : ReferenceRGB(file, w, h, &tool);
+        ASSERT_FALSE(ref.empty());
+        ASSERT_EQ(g.Width(), w);
+        ASSERT_EQ(g.Height(), h);
+        EXPECT_LE(MaxDifference(g, ref, f.premultiply), f.tolerance) << tool << " " << file;
+        if (!HasFailure()) fs::remove(file);
+    }
+}
+
+// ---- Header, directory and tags -------------------------------------------------------------
+
+namespace {
+
+std::string Error(const Bytes& bytes) {
+    return LoadError<TTIFFGraphic>(bytes);
+}
+
+bool Probe(const Bytes& bytes, int64_t position = 0) {
+    TMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+    stream.SetPosition(position);
+    const bool result = TTIFFGraphic::ProbeStream(stream);
+    EXPECT_EQ(stream.Position(), position);
+    return result;
+}
+
+}  // namespace
+
+TEST(TIFFGraphic, ProbeChecksOrderVersionAndFirstDirectory) {
+    const Bytes good = BuildTiff(Layout(2, 2, 8, 1, 1));
+    EXPECT_TRUE(Probe(good));
+    EXPECT_TRUE(Probe(BuildTiff(Layout(2, 2, 8, 1, 1, 1, true))));
+    struct TCase {
+        const char* name;
+        std::function<void(Bytes&)> change;
+    };
+    const TCase cases[] = {
+        {"byte order", [](Bytes& b) { b[0] = 'X'; }},
+        {"mixed order marks", [](Bytes& b) { b[1] = 'M'; }},
+        {"version 43", [](Bytes& b) { b[2] = 43; }},
+        {"directory beyond the end", [](Bytes& b) { b[4] = b[5] = b[6] = 0xFF; }},
+        {"only the header", [](Bytes& b) { b.resize(8); }},
+    };
+    for (const TCase& c : cases) {
+        Bytes b = good;
+        c.change(b);
+        EXPECT_FALSE(Probe(b)) << c.name;
+    }
+    Bytes shifted(5, 0);
+    PutBytes(shifted, good);
+    EXPECT_TRUE(Probe(shifted, 5));
+}
+
+TEST(TIFFGraphic, PropertiesFromTheDirectory) {
+    // Big-endian, tags written out of order, YCbCr subsampling inline (2, 1), resolution per
+    // centimetre, strips of every row, two directories.
+    TTiffLayout s = YCbCr(4, 2, 2, 1, 1);
+    s.bigEndian = true;
+    s.extra.push_back({282, 5, {100}});
+    s.extra.push_back({283, 5, {50}});
+    s.extra.push_back({296, 3, {3}});
+    s.extra.push_back({278, 4, {0xFFFFFFFF}});
+    s.extra.push_back({529, 5, {1, 1, 1}});
+    Bytes file = BuildTiff(s);
+    TTIFFGraphic g;
+    TMemoryStream stream(file.data(), int64_t(file.size()));
+    ASSERT_TRUE(g.ReadProperties(stream, 0));
+    const TImageProperties& p = g.ImageProperties();
+    EXPECT_EQ(p.Version, 42u);
+    EXPECT_TRUE(p.Options & optBigEndian);
+    EXPECT_EQ(p.Width, 4u);
+    EXPECT_EQ(p.Height, 2u);
+    EXPECT_EQ(p.ColorScheme, schemeYCbCr);
+    EXPECT_EQ(p.BitsPerPixel, 24);
+    EXPECT_EQ(p.YCbCrSubsampling, (TByteArray{2, 1}));
+    EXPECT_EQ(p.RowsPerStrip, (TCardinalArray{2}));  // 0xFFFFFFFF: one strip of the height
+    EXPECT_FLOAT_EQ(p.XResolution, 254.0f);
+    EXPECT_FLOAT_EQ(p.YResolution, 127.0f);
+    EXPECT_EQ(p.PlanarConfiguration, 1u);
+    EXPECT_EQ(p.JPEGTablesMode, 3u);
+    EXPECT_TRUE(std::is_sorted(g.Directory().begin(), g.Directory().end(),
+                               [](const auto& a, const auto& b) { return a.Tag < b.Tag; }));
+    EXPECT_FALSE(g.ReadProperties(stream, 1));  // no second directory
+
+    // Defaults: no compression tag, no photometric tag (min-is-white gray).
+    TTiffLayout plain = Layout(3, 2, 8, 1, 1);
+    Bytes bare = BuildTiff(plain);
+    TTIFFGraphic h;
+    LoadBytes(h, bare);
+    EXPECT_EQ(h.ImageProperties().Compression, compNone);
+}
+
+TEST(TIFFGraphic, SecondDirectoryAndLoops) {
+    // Image 0 is 3 x 2 gray, image 1 is 5 x 1; loading takes the first.
+    TTiffLayout second = Layout(5, 1, 8, 1, 1);
+    Bytes first = BuildTiff(Layout(3, 2, 8, 1, 1));
+    const Bytes tail = BuildTiff(second);
+    // Append the second file's directory (its strips are found through absolute offsets, so
+    // append the whole file and point the first directory's next offset at its directory).
+    const uint32_t base = uint32_t(first.size());
+    const uint32_t secondIFD = GetU32LE(tail.data() + 4) + base;
+    TTiffLayout firstLayout = Layout(3, 2, 8, 1, 1);
+    firstLayout.nextIFD = secondIFD;
+    first = BuildTiff(firstLayout);
+    ASSERT_EQ(first.size(), base);
+    // Shift the second file's strip offsets by base: rebuild it with its strip at base + 8.
+    TTiffLayout shifted = second;
+    Bytes secondFile = BuildTiff(shifted);
+    Bytes combined = first;
+    PutBytes(combined, secondFile);
+    // Patch the second directory's StripOffsets value (inline, one strip).
+    const uint32_t ifd2 = GetU32LE(secondFile.data() + 4) + base;
+    const uint32_t n = GetU16LE(combined.data() + ifd2);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t* e = combined.data() + ifd2 + 2 + 12 * i;
+        if (GetU16LE(e) == 273) {
+            const uint32_t v = GetU32LE(e + 8) + base;
+            for (int k = 0; k < 4; ++k)
+                e[8 + k] = uint8_t(v >> (8 * k));
+        }
+    }
+    TTIFFGraphic g;
+    TMemoryStream stream(combined.data(), int64_t(combined.size()));
+    ASSERT_TRUE(g.ReadProperties(stream, 1));
+    EXPECT_EQ(g.ImageProperties().Width, 5u);
+    EXPECT_FALSE(g.ReadProperties(stream, 2));
+    LoadBytes(g, combined);
+    EXPECT_EQ(g.Width(), 3);
+
+    // A chain that points back at itself ends.
+    TTiffLayout loop = Layout(3, 2, 8, 1, 1);
+    Bytes once = BuildTiff(loop);
+    loop.nextIFD = GetU32LE(once.data() + 4);
+    const Bytes looped = BuildTiff(loop);
+    TMemoryStream loopStream(looped.data(), int64_t(looped.size()));
+    EXPECT_TRUE(g.ReadProperties(loopStream, 0));
+    EXPECT_FALSE(g.ReadProperties(loopStream, 1000));
+}
+
+TEST(TIFFGraphic, MessagesAndEmptyResults) {
+    auto with = [](TTiffLayout s, std::vector<TTag> tags) {
+        for (auto& t : tags)
+            s.extra.push_back(t);
+        return BuildTiff(s);
+    };
+    const TTiffLayout gray = Layout(4, 3, 8, 1, 1);
+    EXPECT_EQ(Error(with(gray, {{259, 3, {5}}})), kCompression);      // LZW
+    EXPECT_EQ(Error(with(gray, {{259, 3, {4}}})), kCompression);      // Group 4
+    EXPECT_EQ(Error(with(gray, {{259, 3, {12345}}})), kCompression);  // unknown
+    EXPECT_EQ(Error(with(gray, {{256, 4, {0}}})), kInvalid);
+    EXPECT_EQ(Error(with(gray, {{257, 4, {0}}})), kInvalid);
+    EXPECT_EQ(Error(Bytes{'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}), kInvalid);
+    EXPECT_EQ(Error(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}), kInvalid);
+    // RGB with one sample a pixel would be read past its rows.
+    EXPECT_EQ(Error(with(gray, {{262, 3, {2}}})),
+              "other: Sample count per pixel does not correspond to the given color scheme.");
+    EXPECT_EQ(Error(with(gray, {{258, 3, {32}}})),
+              "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.");
+    // No strips at all.
+    EXPECT_EQ(Error(with(gray, {{273, 4, {}}})), kInvalid);
+
+    // Tiled: recognised, not loaded.
+    TTIFFGraphic tiled;
+    LoadBytes(tiled, with(gray, {{322, 4, {16}}, {323, 4, {16}}}));
+    EXPECT_TRUE(tiled.Empty());
+    EXPECT_TRUE(tiled.ImageProperties().Options & optTiled);
+}
+
+TEST(TIFFGraphic, MinIsWhiteGivesAnInvertedRamp) {
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(Layout(4, 2, 4, 1, 0)));
+    ASSERT_EQ(g.PixelFormat(), pf4bit);
+    ASSERT_EQ(g.Palette().size(), 16u);
+    EXPECT_EQ(g.Palette()[0].rgbRed, 255);
+    EXPECT_EQ(g.Palette()[15].rgbRed, 0);
+}
+
+TEST(TIFFGraphic, SixteenBitPaletteUsesTheWholeMap) {
+    // Index v of 16 bits shows colour-map entry 257 * (v / 257).
+    TTiffLayout s = Layout(3, 1, 16, 1, 3);
+    s.pixels = {0x00, 0x00, 0x01, 0x01, 0xFF, 0xFF};  // 0, 257, 65535 (little-endian)
+    std::vector<uint32_t> map(3 * 65536, 0);
+    for (uint32_t i = 0; i < 65536; ++i)
+        map[i] = i;  // red = the index
+    s.extra = {{320, 3, map}};
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(s));
+    const Bytes rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 0);
+    EXPECT_EQ(rgba[4], 1);
+    EXPECT_EQ(rgba[8], 255);
+}
+
+TEST(TIFFGraphic, ProgressSequence) {
+    TTiffLayout s = Layout(3, 4, 8, 1, 1, 32773);
+    s.rowsPerStrip = 2;
+    TTIFFGraphic g;
+    std::vector<std::string> events;
+    g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                       const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" +
+                         std::to_string(r.Top) + ":" + msg);
+    };
+    LoadBytes(g, BuildTiff(s));
+    const std::vector<std::string> expected = {"0:0:0:Preparing...",
+                                               "2:0:0:",
+                                               "0:0:0:Transfering...",
+                                               "1:0:0:",
+                                               "1:25:1:",
+                                               "1:50:2:",
+                                               "1:75:3:",
+                                               "2:0:4:"};
+    EXPECT_EQ(events, expected);
+}
+
+// ---- Hostile input --------------------------------------------------------------------------
+
+TEST(TIFFGraphic, TruncatedFilesFailCleanlyAtEveryLength) {
+    const std::vector<Bytes> files = {
+        BuildTiff(Layout(5, 3, 8, 3, 2, 8)),
+        BuildTiff(With(Layout(5, 4, 8, 3, 2, 32773, true),
+                       [](TTiffLayout& s) {
+                           s.planar = 2;
+                           s.rowsPerStrip = 2;
+                       })),
+        BuildTiff(With(Layout(5, 3, 4, 1, 3),
+                       [](TTiffLayout& s) {
+                           s.extra = {{320, 3, ColorMap(4)}};
+                       })),
+        BuildTiff(YCbCr(6, 4, 2, 2, 8)),
+    };
+    for (const Bytes& file : files)
+        for (size_t n = 0; n < file.size(); ++n) {
+            const std::string e = Error(Bytes(file.begin(), file.begin() + long(n)));
+            // A cut file either still shows a picture (data missing) or is refused with an
+            // imaging error; LoadError lets anything else escape.
+            EXPECT_FALSE(e.empty()) << n;
+        }
+}
+
+TEST(TIFFGraphic, HostileCountsAndOffsets) {
+    auto with = [](TTiffLayout s, std::vector<TTag> tags) {
+        for (auto& t : tags)
+            s.extra.push_back(t);
+        return BuildTiff(s);
+    };
+    const TTiffLayout gray = Layout(4, 3, 8, 1, 1);
+    const TTiffLayout packed = Layout(4, 3, 8, 1, 1, 32773);
+    struct TCase {
+        const char* name;
+        Bytes file;
+        std::string expected;  // "" means: loads
+    };
+    const TCase cases[] = {
+        {"strip beyond the file", with(gray, {{273, 4, {0x7FFFFFF0}}}), ""},
+        {"byte count beyond the file", with(packed, {{279, 4, {0xFFFFFFFF}}}), ""},
+        {"no byte counts, compressed", with(packed, {{279, 4, {}}}), ""},
+        {"more byte counts than strips", with(gray, {{279, 4, {12, 1, 2, 3}}}), ""},
+        {"rows per strip 0", with(gray, {{278, 4, {0}}}), ""},
+        {"colour map too short", with(Layout(4, 3, 8, 1, 3), {{320, 3, {1, 2, 3}}}), ""},
+        {"colour map count huge",
+         with(Layout(4, 3, 8, 1, 3), {{320, 3, std::vector<uint32_t>(9, 1)}}), ""},
+        {"missing planes",
+         with(With(Layout(4, 3, 8, 3, 2), [](TTiffLayout& s) { s.planar = 2; }),
+              {{273, 4, {8}}, {279, 4, {12}}}),
+         ""},
+        {"gray, samples per pixel 300", with(gray, {{277, 3, {300}}}), ""},  // gray kept
+        {"RGB, samples per pixel 5", with(Layout(4, 3, 8, 5, 2), {}), ""},   // RGBA kept
+        {"bits per sample 0", with(gray, {{258, 3, {0}}}),
+         "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16."},
+        {"subsampling 3", with(YCbCr(6, 4, 2, 2, 1), {{530, 3, {3, 1}}}),
+         "other: Subsampling value is invalid. Allowed are 1, 2 and 4."},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(Error(c.file), c.expected.empty() ? "no error" : c.expected) << c.name;
+
+    // A directory whose entry count runs past the end, and a tag whose values would.
+    Bytes file = BuildTiff(gray);
+    const uint32_t ifd = GetU32LE(file.data() + 4);
+    Bytes longDirectory = file;
+    longDirectory[ifd] = longDirectory[ifd + 1] = 0xFF;
+    EXPECT_EQ(Error(longDirectory), kInvalid);
+    Bytes hugeCount = BuildTiff(gray);
+    for (uint32_t i = 0; i < GetU16LE(hugeCount.data() + ifd); ++i) {
+        uint8_t* e = hugeCount.data() + ifd + 2 + 12 * i;
+        if (GetU16LE(e) == 273) e[4] = e[5] = e[6] = e[7] = 0xFF;  // 2^32 - 1 offsets
+    }
+    EXPECT_EQ(Error(hugeCount), kInvalid);
+}
+
+TEST(TIFFGraphic, PixelLimitBeforeAllocation) {
+    TPixelLimit limit(1000);
+    TTiffLayout s = Layout(4, 3, 8, 1, 1);
+    s.extra = {{256, 4, {40000}}, {257, 4, {40000}}};
+    TTIFFGraphic g;
+    try {
+        LoadBytes(g, BuildTiff(s));
+        ADD_FAILURE() << "loaded";
+    } catch (const EInvalidGraphic&) {
+    }
+    EXPECT_TRUE(g.Empty());
+}
+
+// ---- EPS preview ----------------------------------------------------------------------------
+
+namespace {
+
+Bytes EPS(const Bytes& preview, uint32_t offsetFix = 0, bool withPreview = true) {
+    const std::string ps = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 4 3\nshowpage\n";
+    Bytes out;
+    Put32LE(out, 0xC6D3D0C5);
+    Put32LE(out, 30);
+    Put32LE(out, uint32_t(ps.size()));
+    Put32LE(out, 0);
+    Put32LE(out, 0);
+    Put32LE(out, withPreview ? uint32_t(30 + ps.size()) + offsetFix : 0);
+    Put32LE(out, withPreview ? uint32_t(preview.size()) : 0);
+    Put16LE(out, 0xFFFF);
+    PutText(out, ps);
+    if (withPreview) PutBytes(out, preview);
+    return out;
+}
+
+}  // namespace
+
+TEST(EPSGraphic, PreviewOffsetsCountFromThePreview) {
+    const TTiffLayout layout = Layout(4, 3, 8, 3, 2, 8);
+    const Bytes preview = BuildTiff(layout);
+    const Bytes eps = EPS(preview);
+    TMemoryStream probe(eps.data(), int64_t(eps.size()));
+    EXPECT_TRUE(TEPSGraphic::ProbeStream(probe));
+    EXPECT_EQ(probe.Position(), 0);
+    TEPSGraphic g;
+    LoadBytes(g, eps);
+    TTIFFGraphic t;
+    LoadBytes(t, preview);
+    ASSERT_EQ(g.Width(), 4);
+    EXPECT_EQ(BitmapRGBA(g), BitmapRGBA(t));
+
+    const Bytes noPreview = EPS(preview, 0, false);
+    TMemoryStream probe2(noPreview.data(), int64_t(noPreview.size()));
+    EXPECT_FALSE(TEPSGraphic::ProbeStream(probe2));
+    EXPECT_EQ(LoadError<TEPSGraphic>(noPreview), kInvalid);
+    Bytes badMagic = eps;
+    badMagic[0] = 0;
+    EXPECT_EQ(LoadError<TEPSGraphic>(badMagic),
+              "Cannot load image. Invalid or unexpected EPS image format.");
+    EXPECT_EQ(LoadError<TEPSGraphic>(EPS(preview, 0x7FFFFFFF)), kInvalid);
+    for (size_t n = 0; n < eps.size(); n += 7)
+        EXPECT_FALSE(LoadError<TEPSGraphic>(Bytes(eps.begin(), eps.begin() + long(n))).empty());
+}
+
+// Compressions that no reference tool writes: strips coded here by hand.
+TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
+    // Modified Huffman, width 16, min-is-white: a white row (white 16 = 101010) and a black
+    // row (white 0 = 00110101, black 16 = 0000010111), each starting on a byte.
+    TTiffLayout mh = Layout(16, 2, 1, 1, 0, 2);
+    mh.strips = {{0xA8, 0x35, 0x05, 0xC0}};
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(mh));
+    Bytes rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 255);
+    EXPECT_EQ(rgba[15 * 4], 255);
+    EXPECT_EQ(rgba[16 * 4], 0);
+    EXPECT_EQ(rgba[31 * 4], 0);
+
+    // The same with coded rows padded to 16 bits (compression 32771).
+    mh.compression = 32771;
+    mh.strips = {{0xA8, 0x00, 0x35, 0x05, 0xC0, 0x00}};
+    LoadBytes(g, BuildTiff(mh));
+    EXPECT_EQ(BitmapRGBA(g), rgba);
+
+    // ThunderScan, 4-bit gray: raw pixel codes (11 and the value).
+    TTiffLayout thunder = Layout(4, 1, 4, 1, 1, 32809);
+    thunder.strips = {{0xC1, 0xC5, 0xCA, 0xCF}};
+    LoadBytes(g, BuildTiff(thunder));
+    rgba = BitmapRGBA(g);
+    EXPECT_EQ(rgba[0], 17);
+    EXPECT_EQ(rgba[4], 85);
+    EXPECT_EQ(rgba[8], 170);
+    EXPECT_EQ(rgba[12], 255);
+}
