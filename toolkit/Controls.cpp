@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMetaProperty>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QVariant>
 #include <algorithm>
@@ -391,6 +394,126 @@ void TForm::SetActiveControl(QWidget* control) {
 void TForm::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     ::SetPopupMenu(this, menu);
+}
+
+QMargins TForm::FrameMarginsOf(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                    frame.right() - client.right(), frame.bottom() - client.bottom());
+}
+
+QRect TForm::OuterBoundsOf(const QWidget* window) {
+    if (const auto* form = qobject_cast<const TForm*>(window)) return form->OuterBounds();
+    return window->frameGeometry();
+}
+
+void TForm::SetOuterBoundsOf(QWidget* window, const QRect& bounds) {
+    if (auto* form = qobject_cast<TForm*>(window))
+        form->SetOuterBounds(bounds);
+    else
+        window->setGeometry(bounds.marginsRemoved(FrameMarginsOf(window)));
+}
+
+QRect TForm::OuterBounds() const {
+    const bool normal =
+        !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    return pendingBounds_.isValid() && normal ? pendingBounds_ : frameGeometry();
+}
+
+void TForm::SetOuterBounds(const QRect& bounds) {
+    const QMargins margins = FrameMarginsOf(this);
+    // Without a frame reported yet the bounds are taken as the client area for now, and kept
+    // to be applied again once the frame is known.
+    pendingBounds_ = margins.isNull() ? bounds : QRect();
+    const QRect client = bounds.marginsRemoved(margins);
+    if (client != geometry()) setGeometry(client);
+}
+
+void TForm::SetLeft(int value) {
+    if (value == Left()) return;
+    SetOuterBounds(OuterBounds().translated(value - Left(), 0));
+}
+
+void TForm::SetTop(int value) {
+    if (value == Top()) return;
+    SetOuterBounds(OuterBounds().translated(0, value - Top()));
+}
+
+void TForm::SetWidth(int value) {
+    if (value == Width()) return;
+    QRect bounds = OuterBounds();
+    bounds.setWidth(value);
+    SetOuterBounds(bounds);
+}
+
+void TForm::SetHeight(int value) {
+    if (value == Height()) return;
+    QRect bounds = OuterBounds();
+    bounds.setHeight(value);
+    SetOuterBounds(bounds);
+}
+
+QRect TForm::FitToDesktop(const QRect& bounds) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return bounds;
+    const QRect desktop = screen->availableVirtualGeometry();
+    if (desktop.isEmpty()) return bounds;
+    QRect fitted(bounds.topLeft(), bounds.size().boundedTo(desktop.size()));
+    // Reachable: the top edge (where the title bar is) on the desktop, with a piece of it wide
+    // enough to be grabbed.
+    const int grip = std::min(fitted.width(), 48);
+    const bool reachable = fitted.top() >= desktop.top() && fitted.top() <= desktop.bottom() - 24 &&
+                           fitted.right() >= desktop.left() + grip - 1 &&
+                           fitted.left() <= desktop.right() - grip + 1;
+    if (!reachable) {
+        fitted.moveLeft(
+            std::clamp(fitted.left(), desktop.left(), desktop.right() + 1 - fitted.width()));
+        fitted.moveTop(
+            std::clamp(fitted.top(), desktop.top(), desktop.bottom() + 1 - fitted.height()));
+    }
+    return fitted;
+}
+
+void TForm::KeepOnDesktop() {
+    const QRect bounds = OuterBounds();
+    const QRect fitted = FitToDesktop(bounds);
+    if (fitted != bounds) SetOuterBounds(fitted);
+}
+
+bool TForm::event(QEvent* event) {
+    const bool result = TControl<QWidget>::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowActivate:
+            if (pendingBounds_.isValid()) ApplyPendingBounds();
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+void TForm::ApplyPendingBounds() {
+    if (!isVisible()) return;
+    // The bounds are the normal ones: a window shown maximized or minimized takes them when it
+    // returns to the normal state.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+    const QMargins margins = FrameMarginsOf(this);
+    if (margins.isNull()) {
+        // A window without a frame reports none for good; stop waiting a moment after the
+        // window is on screen.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (!testAttribute(Qt::WA_Mapped)) return;
+        if (pendingSince_ < 0) pendingSince_ = now;
+        if (now - pendingSince_ > 1000) pendingBounds_ = QRect();
+        return;
+    }
+    const QRect client = pendingBounds_.marginsRemoved(margins);
+    pendingBounds_ = QRect();
+    if (client != geometry()) setGeometry(client);
 }
 
 void TForm::showEvent(QShowEvent* event) {
