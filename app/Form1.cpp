@@ -11,10 +11,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QSet>
 #include <algorithm>
 #include <cstdlib>
 
 #include "display/BitmapToImage.h"
+#include "imaging/Registration.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -79,6 +81,23 @@ QStringList TForm1::StoredProps() {
             "TileView.Checked",
             "PanelImage.Color",
             "ImageBk.Color"};
+}
+
+QString TForm1::ImageFilesMask() {
+    QString mask = QString::fromLatin1(ImageMask);
+    const TFileFormatList* formats = FileFormatList();
+    if (formats == nullptr) return mask;
+    QSet<QString> listed;
+    for (const QString& piece : mask.split(u';', Qt::SkipEmptyParts))
+        listed.insert(piece.mid(2).toLower());  // after "*."
+    for (int i = 0; i < formats->ExtensionCount(); ++i) {
+        const QString extension =
+            QString::fromStdString(formats->ExtensionRecord(i).Extension).toLower();
+        if (extension.isEmpty() || listed.contains(extension)) continue;
+        listed.insert(extension);
+        mask += QStringLiteral(";*.") + extension;
+    }
+    return mask;
 }
 
 TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
@@ -297,7 +316,8 @@ void TForm1::AlignRightPane() {
 }
 
 void TForm1::ApplyModeMask() {
-    BrowseFiles->SetMask(QString::fromLatin1(BrowseTextFiles->Checked() ? TextMask : ImageMask));
+    BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
+                                                    : ImageFilesMask());
 }
 
 void TForm1::FocusByTextAutoFocus() {
@@ -557,7 +577,7 @@ void TForm1::SwitchToImageMode() {
     BrowseTextFiles->SetChecked(false);
     PanelImage->SetVisible(true);
     BrowseImageFiles->SetChecked(true);
-    BrowseFiles->SetMask(QString::fromLatin1(ImageMask));
+    BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
 }
 

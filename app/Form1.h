@@ -34,6 +34,11 @@ class TForm1 : public TForm {
     static inline const char* const ImageMask =
         "*.jpg;*.jpe;*.png;*.psd;*.tga;*.bmp;*.rle;*.dib;*.pcx;*.pcd;*.sgi;*.tif;*.ico";
 
+    // The list's mask in image mode: ImageMask, then every other extension registered with the
+    // picture formats, in registration order and each once, so that every picture the reader
+    // can open is listed.
+    static QString ImageFilesMask();
+
     // The font sizes a stored font may have, in points.
     static constexpr int MinFontSize = 1;
     static constexpr int MaxFontSize = 400;

@@ -266,7 +266,7 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
              EXPECT_TRUE(f.BrowseImageFiles->Checked());
              EXPECT_FALSE(f.ReadText->Visible());
              EXPECT_TRUE(f.PanelImage->Visible());
-             EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+             EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
              EXPECT_EQ(f.PanelLeft->Width(), 300);  // a sound value stays
          }},
         {"a pane wider than the window",

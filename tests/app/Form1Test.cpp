@@ -441,7 +441,7 @@ TEST_F(Form1Test, ShowReappliesTheStoredModesMask) {
     f.BrowseTextFiles->SetChecked(false);
     f.BrowseImageFiles->SetChecked(true);
     f.show();
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_EQ(f.ReadText->Align(), alClient);
     EXPECT_EQ(f.PanelImage->Align(), alClient);
     EXPECT_TRUE(Captions().contains("picture.png"));
@@ -491,7 +491,7 @@ TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
     EXPECT_TRUE(f.PanelImage->Visible());
     EXPECT_FALSE(f.BrowseTextFiles->Checked());
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_TRUE(Captions().contains("small.bmp"));
     EXPECT_FALSE(Captions().contains("utf8.txt"));
     EXPECT_TRUE(ClickFile(Path("small.bmp")));
@@ -675,7 +675,7 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
     // Left alone: the mode, its mask and the folder.
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     EXPECT_TRUE(f.PanelImage->Visible());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_EQ(f.BrowseFiles->Directory(), folder);
 }
 
