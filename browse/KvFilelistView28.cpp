@@ -1020,12 +1020,22 @@ void TKvFilelistView28::RestoreView(const TKeptView& kept) {
     rowOf.reserve(ItemCount());
     for (int row = 0; row < ItemCount(); ++row)
         rowOf.insert(RowKey(row), row);
-    QItemSelection selected;
+    std::vector<int> rows;
     for (const QString& key : kept.selected) {
         const auto it = rowOf.constFind(key);
         if (it == rowOf.constEnd()) continue;
-        selected.select(model_->index(it.value(), 0), model_->index(it.value(), kColumnCount - 1));
+        rows.push_back(it.value());
         if (!multiSelect_) break;
+    }
+    // One range per run of rows, so that a large selection stays cheap to apply.
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selected;
+    for (size_t i = 0; i < rows.size();) {
+        size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        selected.select(model_->index(rows[i], 0), model_->index(rows[j], kColumnCount - 1));
+        i = j + 1;
     }
     if (!selected.isEmpty()) selection_->select(selected, QItemSelectionModel::ClearAndSelect);
     const auto current = rowOf.constFind(kept.current);
@@ -1364,6 +1374,15 @@ void TKvFilelistView28::OpenSelected() {
     const QString path = r.path;
     if (r.kind == rkFile) {
         ShellLaunch(QStringLiteral("Open"), path, QString(), swShowNormal, FolderOf(path));
+        return;
+    }
+    if (!r.native.isEmpty()) {
+        // The folders and the combo go by names as text; this one cannot be written as such.
+        ShowBrowseMessage(mkError,
+                          QStringLiteral("Cannot open the folder \"%1\": its name is not valid "
+                                         "in the system's character encoding.")
+                              .arg(path),
+                          this);
         return;
     }
     const QString target = AddSlash(path);

@@ -763,4 +763,18 @@ TEST_F(FilelistViewTest, ANameThatIsNotValidUtf8KeepsItsBytes) {
     ClickRow(*list, lossy);
     list->SetSelectedItem(root_ + "plain.txt");
     EXPECT_EQ(list->SelectedItemNative(), QFile::encodeName(root_ + "plain.txt"));
+
+    // Such a folder cannot be entered (folders go by their text): a clear error, no move.
+    ASSERT_EQ(::mkdir((QFile::encodeName(root_) + "dir_\xe9").constData(), 0755), 0);
+    list->RebuildList();
+    int folder = -1;
+    for (int row = 0; row < list->ItemCount(); ++row)
+        if (list->ItemCaption(row).startsWith("dir_")) folder = row;
+    ASSERT_GE(folder, 0);
+    SelectRow(*list, folder);
+    messages_.clear();
+    list->OpenSelected();
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].contains("not valid")) << messages_[0].toStdString();
+    EXPECT_EQ(list->Directory(), root_);
 }
