@@ -9,7 +9,9 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariant>
+#include <QWindow>
 #include <algorithm>
 
 #include "toolkit/Menus.h"
@@ -397,6 +399,10 @@ void TForm::SetPopupMenu(TPopupMenu* menu) {
 }
 
 QMargins TForm::FrameMarginsOf(const QWidget* window) {
+    // The window system's own record: the widget's copy is refreshed only when the window
+    // moves, and a window manager reports the frame after the window has appeared.
+    if (const QWindow* handle = window->windowHandle())
+        return window->isVisible() ? handle->frameMargins() : QMargins();
     const QRect frame = window->frameGeometry();
     const QRect client = window->geometry();
     return QMargins(client.left() - frame.left(), client.top() - frame.top(),
@@ -405,7 +411,7 @@ QMargins TForm::FrameMarginsOf(const QWidget* window) {
 
 QRect TForm::OuterBoundsOf(const QWidget* window) {
     if (const auto* form = qobject_cast<const TForm*>(window)) return form->OuterBounds();
-    return window->frameGeometry();
+    return window->geometry().marginsAdded(FrameMarginsOf(window));
 }
 
 void TForm::SetOuterBoundsOf(QWidget* window, const QRect& bounds) {
@@ -418,7 +424,8 @@ void TForm::SetOuterBoundsOf(QWidget* window, const QRect& bounds) {
 QRect TForm::OuterBounds() const {
     const bool normal =
         !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    return pendingBounds_.isValid() && normal ? pendingBounds_ : frameGeometry();
+    return pendingBounds_.isValid() && normal ? pendingBounds_
+                                              : geometry().marginsAdded(FrameMarginsOf(this));
 }
 
 void TForm::SetOuterBounds(const QRect& bounds) {
@@ -497,18 +504,28 @@ bool TForm::event(QEvent* event) {
 }
 
 void TForm::ApplyPendingBounds() {
-    if (!isVisible()) return;
+    if (!pendingBounds_.isValid() || !isVisible()) return;
     // The bounds are the normal ones: a window shown maximized or minimized takes them when it
     // returns to the normal state.
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
     const QMargins margins = FrameMarginsOf(this);
     if (margins.isNull()) {
-        // A window without a frame reports none for good; stop waiting a moment after the
-        // window is on screen.
+        // The frame may be reported a moment after the window appears, without any event of
+        // its own: look again shortly. A window without a frame reports none for good, so the
+        // looking stops after a while.
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        if (!testAttribute(Qt::WA_Mapped)) return;
         if (pendingSince_ < 0) pendingSince_ = now;
-        if (now - pendingSince_ > 1000) pendingBounds_ = QRect();
+        if (now - pendingSince_ > 1500) {
+            pendingBounds_ = QRect();
+            return;
+        }
+        if (!pendingCheck_) {
+            pendingCheck_ = true;
+            QTimer::singleShot(50, this, [this] {
+                pendingCheck_ = false;
+                ApplyPendingBounds();
+            });
+        }
         return;
     }
     const QRect client = pendingBounds_.marginsRemoved(margins);

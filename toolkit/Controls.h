@@ -315,7 +315,8 @@ class TForm : public TControl<QWidget> {
     void ApplyPendingBounds();
 
     QRect pendingBounds_;
-    qint64 pendingSince_ = -1;  // ms since the epoch when the window was first seen on screen
+    qint64 pendingSince_ = -1;   // ms since the epoch when the window was first seen on screen
+    bool pendingCheck_ = false;  // a look at the frame is scheduled
     QPointer<QWidget> activeControl_;
     TPopupMenu* popupMenu_ = nullptr;
     bool destroyed_ = false;
