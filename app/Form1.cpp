@@ -1,5 +1,7 @@
 #include "app/Form1.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -9,8 +11,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QSet>
+#include <algorithm>
+#include <cstdlib>
 
 #include "display/BitmapToImage.h"
+#include "imaging/Registration.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -77,10 +83,26 @@ QStringList TForm1::StoredProps() {
             "ImageBk.Color"};
 }
 
+QString TForm1::ImageFilesMask() {
+    QString mask = QString::fromLatin1(ImageMask);
+    const TFileFormatList* formats = FileFormatList();
+    if (formats == nullptr) return mask;
+    QSet<QString> listed;
+    for (const QString& piece : mask.split(u';', Qt::SkipEmptyParts))
+        listed.insert(piece.mid(2).toLower());  // after "*."
+    for (int i = 0; i < formats->ExtensionCount(); ++i) {
+        const QString extension =
+            QString::fromStdString(formats->ExtensionRecord(i).Extension).toLower();
+        if (extension.isEmpty() || listed.contains(extension)) continue;
+        listed.insert(extension);
+        mask += QStringLiteral(";*.") + extension;
+    }
+    return mask;
+}
+
 TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
     SetCaption(QStringLiteral("Velkaro"));
-    move(20, 20);
-    resize(600, 400);
+    SetOuterBounds(QRect(20, 20, 600, 400));
     SetColor(clBtnFace);
     SetFont(TFont());
     setWindowIcon(WindowIcon());
@@ -207,6 +229,7 @@ void TForm1::CreateComponents() {
     FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
     FormStorage1->SetIniSection(QStringLiteral("User"));
     FormStorage1->SetStoredProps(StoredProps());
+    Wire(FormStorage1, &TFormPlacement::OnRestorePlacement, &TForm1::CheckRestoredSettings);
 
     Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
     Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
@@ -293,7 +316,8 @@ void TForm1::AlignRightPane() {
 }
 
 void TForm1::ApplyModeMask() {
-    BrowseFiles->SetMask(QString::fromLatin1(BrowseTextFiles->Checked() ? TextMask : ImageMask));
+    BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
+                                                    : ImageFilesMask());
 }
 
 void TForm1::FocusByTextAutoFocus() {
@@ -311,6 +335,64 @@ void TForm1::FormCreate() {
     FocusByTextAutoFocus();
     BrowseFiles->SetShowFolders(FolderMenu->Checked());
     ImageBk->SetColor(PanelImage->Color());
+}
+
+namespace {
+
+// The font with every sub-value that cannot paint put back to the default's.
+TFont SaneFont(TFont font, const TFont& defaults) {
+    const int points = std::abs(font.Size());
+    if (font.Height() == 0 || points < TForm1::MinFontSize || points > TForm1::MaxFontSize)
+        font.SetHeight(defaults.Height());
+    if (font.Name().trimmed().isEmpty()) font.SetName(defaults.Name());
+    if (!IsValidColor(font.Color())) font.SetColor(defaults.Color());
+    if (font.Charset() < 0 || font.Charset() > 255) font.SetCharset(defaults.Charset());
+    return font;
+}
+
+}  // namespace
+
+void TForm1::CheckRestoredSettings() {
+    // A settings file may hold anything; each value that would leave the window unusable goes
+    // back to its default, the others stay as stored.
+    // Fonts: a size from MinFontSize to MaxFontSize points, a name, a colour.
+    const TFont defaults;
+    ReadText->SetFont(SaneFont(ReadText->Font(), defaults));
+    BrowseDrives->SetFont(SaneFont(BrowseDrives->Font(), defaults));
+    BrowseFiles->SetFont(SaneFont(BrowseFiles->Font(), defaults));
+    FontText->SetFont(SaneFont(FontText->Font(), defaults));
+    FontBrowse->SetFont(SaneFont(FontBrowse->Font(), defaults));
+    // Colours.
+    if (!IsValidColor(PanelImage->Color())) PanelImage->SetColor(clBtnFace);
+    if (!IsValidColor(ImageBk->Color())) ImageBk->SetColor(clBtnFace);
+    // The browser pane inside the window, as the splitter could have made it: at least the
+    // splitter's minimum pane size, leaving the splitter and the right pane their room. (The
+    // panel cannot hold a negative width; a stored one arrives here as 0.)
+    const int widest = std::max(0, width() - SplitterV->Width() - SplitterV->MinSize());
+    if (PanelLeft->Width() < SplitterV->MinSize() || PanelLeft->Width() > widest)
+        PanelLeft->SetWidth(std::min(240, widest));
+    // Exactly one mode, and the right pane shows what the mode shows: never both panels, never
+    // neither. The browser pane is not stored and always starts visible.
+    if (BrowseTextFiles->Checked() == BrowseImageFiles->Checked()) {
+        BrowseTextFiles->SetChecked(true);
+        BrowseImageFiles->SetChecked(false);
+    }
+    const bool textMode = BrowseTextFiles->Checked();
+    ReadText->SetVisible(textMode);
+    PanelImage->SetVisible(!textMode);
+    PanelLeft->SetVisible(true);
+    SplitterV->SetVisible(true);
+    // Exactly one picture view, in one of the alignments the views use.
+    if (FullView->Checked() == TileView->Checked()) {
+        ViewImage->SetAlign(alNone);
+        ViewImage->SetAutoSize(true);
+        ViewImage->SetStretch(false);
+        ViewImage->SetTiled(false);
+        FullView->SetChecked(true);
+        TileView->SetChecked(false);
+    }
+    if (ViewImage->Align() != alNone && ViewImage->Align() != alClient)
+        ViewImage->SetAlign(TileView->Checked() ? alClient : alNone);
 }
 
 void TForm1::FormShow() {
@@ -338,10 +420,14 @@ void TForm1::BrowseDrivesClick() {
 
 void TForm1::BrowseFilesClick() {
     const QString item = BrowseFiles->SelectedItem();
-    const QFileInfo info(item);
-    const bool isFile = !item.isEmpty() && info.exists() && !info.isDir();
+    // The file is reached by the bytes its name has on disk, which a name that is not valid in
+    // the locale's encoding does not keep in its text.
+    const QByteArray native = BrowseFiles->SelectedItemNative();
+    struct stat st {};
+    const bool isFile =
+        !item.isEmpty() && ::stat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
     if (BrowseTextFiles->Checked() && isFile) {
-        ReadText->LoadFromFile(item);
+        ReadText->LoadFromNativeFile(native, item);
         ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);
         ReadText->update();
         ClearPicture();
@@ -351,7 +437,7 @@ void TForm1::BrowseFilesClick() {
         ScrollImage->SetAutoScroll(true);
         ScrollImage->SetHorzPosition(0);
         ScrollImage->SetVertPosition(0);
-        LoadPicture(item);
+        LoadPicture(native);
         CopyImage->SetEnabled(true);
         ReadText->Clear();
     }
@@ -363,7 +449,7 @@ void TForm1::ClearPicture() {
     ViewImage->SetPicture(nullptr);
 }
 
-void TForm1::LoadPicture(const QString& fileName) {
+void TForm1::LoadPicture(const QByteArray& fileName) {
     loading_ = true;
     loadTimer_.start();
     // The progress display ends with the load, also when the load throws.
@@ -371,7 +457,7 @@ void TForm1::LoadPicture(const QString& fileName) {
         TForm1* form;
         ~TLoadEnd() { form->EndLoadProgress(); }
     } end{this};
-    ViewImage->Picture()->LoadFromFile(QFile::encodeName(fileName).toStdString());
+    ViewImage->Picture()->LoadFromFile(fileName.toStdString());
 }
 
 void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
@@ -491,7 +577,7 @@ void TForm1::SwitchToImageMode() {
     BrowseTextFiles->SetChecked(false);
     PanelImage->SetVisible(true);
     BrowseImageFiles->SetChecked(true);
-    BrowseFiles->SetMask(QString::fromLatin1(ImageMask));
+    BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
 }
 
@@ -527,6 +613,8 @@ void TForm1::DefaultSettings1Click() {
                    ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     SetWidth(600);
     SetHeight(400);
+    // A window restored off the desktop comes back where it can be reached.
+    KeepOnDesktop();
     // 2. The browser pane and its splitter.
     PanelLeft->SetWidth(240);
     PanelLeft->SetAlign(alLeft);

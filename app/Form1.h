@@ -34,6 +34,15 @@ class TForm1 : public TForm {
     static inline const char* const ImageMask =
         "*.jpg;*.jpe;*.png;*.psd;*.tga;*.bmp;*.rle;*.dib;*.pcx;*.pcd;*.sgi;*.tif;*.ico";
 
+    // The list's mask in image mode: ImageMask, then every other extension registered with the
+    // picture formats, in registration order and each once, so that every picture the reader
+    // can open is listed.
+    static QString ImageFilesMask();
+
+    // The font sizes a stored font may have, in points.
+    static constexpr int MinFontSize = 1;
+    static constexpr int MaxFontSize = 400;
+
     // How long a picture may decode before the window shows the hourglass and the progress.
     static inline int ProgressDelayMs = 500;
 
@@ -135,6 +144,9 @@ class TForm1 : public TForm {
     void ToggleBrowser(TMenuItem* item);
     // Makes the memo or the file list the active control, as "Text AutoFocus" says.
     void FocusByTextAutoFocus();
+    // Checks what the settings store restored and puts back the default of every value that
+    // would leave the window unusable (see the definition).
+    void CheckRestoredSettings();
     // Puts the list's mask from the mode's check mark.
     void ApplyModeMask();
     // Makes the memo and the image panel fill the right pane.
@@ -145,7 +157,7 @@ class TForm1 : public TForm {
     void ClearPicture();
     // Loads a picture file into the view; throws when it cannot be read or decoded (the
     // previous picture then stays).
-    void LoadPicture(const QString& fileName);
+    void LoadPicture(const QByteArray& fileName);
     // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
     // percentage.
     void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);

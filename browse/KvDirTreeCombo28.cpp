@@ -64,6 +64,16 @@ bool isFolder(const QString& path) {
     return !path.isEmpty() && !isDrivesPath(path) && QFileInfo(path).isDir();
 }
 
+// The folder itself when it exists, else its nearest existing parent (with a trailing "/").
+QString nearestExistingFolder(const QString& path) {
+    QString folder = QDir::cleanPath(path);
+    while (!folder.isEmpty() && folder != QLatin1String("/") && !QFileInfo(folder).isDir()) {
+        const qsizetype slash = folder.lastIndexOf(u'/');
+        folder = slash <= 0 ? QStringLiteral("/") : folder.left(slash);
+    }
+    return AddSlash(folder.isEmpty() ? QStringLiteral("/") : folder);
+}
+
 bool isDotName(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -951,7 +961,11 @@ void TKvDirTreeCombo28::CheckChanges() {
 }
 
 void TKvDirTreeCombo28::RefreshAfterChange() {
-    const QString remembered = tree_->ChosenPath();
+    QString remembered = tree_->ChosenPath();
+    // A chosen folder that is gone gives way to its nearest existing parent, in the combo and
+    // in the list alike.
+    if (!remembered.isEmpty() && !isDrivesPath(remembered) && !isFolder(remembered))
+        remembered = nearestExistingFolder(remembered);
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
     const bool treeUpdates = tree_->updatesEnabled();

@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStackedLayout>
 #include <QStyle>
@@ -56,6 +57,7 @@ enum : quint8 { txSize = 1, txType = 2, txModified = 4, txAttr = 8, txAll = 15 }
 struct TListRow {
     QString caption;
     QString path;         // sub-item 4
+    QByteArray native;    // the path's bytes, kept only when the name does not decode cleanly
     QString sortName;     // caption in upper case, for the Name order
     qint64 size = 0;      // bytes
     qint64 fileTime = 0;  // last write, 100-ns units since 1601 UTC
@@ -428,6 +430,7 @@ class TWriteAccess {
 struct TDirEntry {
     QByteArray native;
     QString name;
+    bool lossy = false;
     QString folded;
     unsigned char type = DT_UNKNOWN;
     bool statDone = false;
@@ -454,6 +457,9 @@ class TDirectoryReader {
             TDirEntry entry;
             entry.native = QByteArray(e->d_name);
             entry.name = QFile::decodeName(entry.native);
+            // A name that is not valid in the locale's encoding shows replacement characters;
+            // its row keeps the original bytes so that it can still be opened.
+            entry.lossy = entry.name.contains(QChar::ReplacementCharacter);
             entry.type = e->d_type;
             entries_.push_back(std::move(entry));
         }
@@ -940,6 +946,10 @@ void TKvFilelistView28::RebuildList() {
     for (int i = 0; i < kColumnCount; ++i)
         widths[i] = header->sectionSize(i);
     const bool wasDrives = driveColumns_;
+    // A refill of the folder already shown (a change notification, F5, another mask) keeps the
+    // selected and focused rows and the scroll position for the entries still there.
+    TKeptView kept;
+    if (directory_ == filledDirectory_) kept = KeepView();
 
     model_->BeginFill();
     filling_ = true;
@@ -976,10 +986,67 @@ void TKvFilelistView28::RebuildList() {
     }
     UpdateSortIndicator();
 
-    if (ItemCount() > 0 && !selection_->hasSelection())
+    filledDirectory_ = directory_;
+    RestoreView(kept);
+
+    if (ItemCount() > 0 && !selection_->hasSelection() && !selection_->currentIndex().isValid())
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
     // Let pending paints run; input waits until the fill is over.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+TKvFilelistView28::TKeptView TKvFilelistView28::KeepView() const {
+    TKeptView kept;
+    for (int row : SelectedRows())
+        kept.selected.append(RowKey(row));
+    const QModelIndex current = selection_->currentIndex();
+    if (current.isValid() && current.row() < ItemCount()) kept.current = RowKey(current.row());
+    const QAbstractItemView* view = View();
+    kept.horizontal = view->horizontalScrollBar()->value();
+    kept.vertical = view->verticalScrollBar()->value();
+    kept.valid = true;
+    return kept;
+}
+
+QString TKvFilelistView28::RowKey(int row) const {
+    const TListRow& r = model_->rows[row];
+    // The parent row shares no path with another row, but mark it all the same.
+    return r.parent ? QStringLiteral("\x01") + r.path : r.path;
+}
+
+void TKvFilelistView28::RestoreView(const TKeptView& kept) {
+    if (!kept.valid || ItemCount() == 0) return;
+    QHash<QString, int> rowOf;
+    rowOf.reserve(ItemCount());
+    for (int row = 0; row < ItemCount(); ++row)
+        rowOf.insert(RowKey(row), row);
+    std::vector<int> rows;
+    for (const QString& key : kept.selected) {
+        const auto it = rowOf.constFind(key);
+        if (it == rowOf.constEnd()) continue;
+        rows.push_back(it.value());
+        if (!multiSelect_) break;
+    }
+    // One range per run of rows, so that a large selection stays cheap to apply.
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selected;
+    for (size_t i = 0; i < rows.size();) {
+        size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        selected.select(model_->index(rows[i], 0), model_->index(rows[j], kColumnCount - 1));
+        i = j + 1;
+    }
+    if (!selected.isEmpty()) selection_->select(selected, QItemSelectionModel::ClearAndSelect);
+    const auto current = rowOf.constFind(kept.current);
+    if (current != rowOf.constEnd())
+        selection_->setCurrentIndex(model_->index(current.value(), 0),
+                                    QItemSelectionModel::NoUpdate);
+    // The views lay out their items late; lay them out now so the scroll range is known.
+    QAbstractItemView* view = View();
+    view->doItemsLayout();
+    view->horizontalScrollBar()->setValue(kept.horizontal);
+    view->verticalScrollBar()->setValue(kept.vertical);
 }
 
 void TKvFilelistView28::FillDrives() {
@@ -1013,12 +1080,14 @@ void TKvFilelistView28::FillFolder() {
     std::vector<TDirEntry>& entries = reader.Entries();
     const quint32 filter = static_cast<quint32>(fileType_.toInt());
     const bool isRoot = folder == QLatin1String("/");
+    const QByteArray nativeFolder = QFile::encodeName(folder);
 
     auto append = [&](TDirEntry& e, bool parentEntry) {
         TListRow row;
         row.parent = parentEntry;
         row.kind = (e.attributes & faDirectory) ? rkDir : rkFile;
         row.path = folder + e.name;
+        if (e.lossy) row.native = nativeFolder + e.native;
         if (parentEntry) {
             row.caption = parentDirCaption_;
             row.image = parentImgIdx_;
@@ -1208,6 +1277,16 @@ QString TKvFilelistView28::ItemSubItem(int row, int index) const {
     return model_->SubItem(row, index);
 }
 
+QByteArray TKvFilelistView28::ItemNativePath(int row) const {
+    if (row < 0 || row >= ItemCount()) return {};
+    const TListRow& r = model_->rows[row];
+    return r.native.isEmpty() ? QFile::encodeName(r.path) : r.native;
+}
+
+QByteArray TKvFilelistView28::SelectedItemNative() const {
+    return selectedNative_.isEmpty() ? QFile::encodeName(selectedItem_) : selectedNative_;
+}
+
 bool TKvFilelistView28::ItemSelected(int row) const {
     return row >= 0 && row < ItemCount() && selection_->isRowSelected(row, QModelIndex());
 }
@@ -1267,6 +1346,7 @@ void TKvFilelistView28::Click() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
     selectedItem_ = model_->rows[row].path;
+    selectedNative_ = model_->rows[row].native;
     emit OnItemChange(this, selectedItem_);
     emit OnClick(this);
 }
@@ -1294,6 +1374,15 @@ void TKvFilelistView28::OpenSelected() {
     const QString path = r.path;
     if (r.kind == rkFile) {
         ShellLaunch(QStringLiteral("Open"), path, QString(), swShowNormal, FolderOf(path));
+        return;
+    }
+    if (!r.native.isEmpty()) {
+        // The folders and the combo go by names as text; this one cannot be written as such.
+        ShowBrowseMessage(mkError,
+                          QStringLiteral("Cannot open the folder \"%1\": its name is not valid "
+                                         "in the system's character encoding.")
+                              .arg(path),
+                          this);
         return;
     }
     const QString target = AddSlash(path);

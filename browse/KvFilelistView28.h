@@ -162,7 +162,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void SetPopUpMenuEnabled(bool value);
 
     QString SelectedItem() const { return selectedItem_; }
-    void SetSelectedItem(const QString& value) { selectedItem_ = value; }
+    void SetSelectedItem(const QString& value) {
+        selectedItem_ = value;
+        selectedNative_.clear();
+    }
+    // SelectedItem as the file system names it: the clicked row's original bytes, which differ
+    // from the encoded text when the name is not valid in the locale's encoding.
+    QByteArray SelectedItemNative() const;
     // Number of selected rows, or of all rows when none is selected.
     int SelectedNumber() const;
     // Sum of the byte sizes of the selected rows.
@@ -220,6 +226,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // modification sort key (folder rows only).
     int ItemSubItemCount(int row) const;
     QString ItemSubItem(int row, int index) const;
+    // The row's full path as the file system names it (see SelectedItemNative).
+    QByteArray ItemNativePath(int row) const;
     bool ItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
     bool ItemFocused(int row) const;
@@ -265,6 +273,19 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // What a refill of the same folder keeps: the selected and focused rows (by path) and the
+    // scroll position.
+    struct TKeptView {
+        bool valid = false;
+        QStringList selected;
+        QString current;
+        int horizontal = 0;
+        int vertical = 0;
+    };
+    TKeptView KeepView() const;
+    void RestoreView(const TKeptView& kept);
+    QString RowKey(int row) const;
+
     void InstallFolderColumns();
     void InstallDriveColumns();
     void ApplyColumnWidths();
@@ -292,6 +313,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QString datePattern_;
     QString timePattern_;
     QString directory_ = QString::fromLatin1(DrivesDirectory);
+    QString filledDirectory_;  // the Directory the rows were last filled from
     bool dblClickToOpen_ = true;
     TFileType fileType_ = TFileType(ftReadOnly | ftHidden | ftSystem | ftArchive);
     TFileSize fileSize_ = fsKB;
@@ -302,6 +324,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QString parentDirCaption_ = QStringLiteral(" Parent");
     bool popUpMenuEnabled_ = true;
     QString selectedItem_;
+    QByteArray selectedNative_;
     bool showFolders_ = true;
     bool multiSelect_ = true;
     bool readOnly_ = false;

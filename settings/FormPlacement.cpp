@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 #include "settings/IniFile.h"
 #include "settings/PropertyCodec.h"
@@ -28,16 +29,12 @@ int CurrentPixelsPerInch() {
     return screen != nullptr ? qRound(screen->logicalDotsPerInch()) : 96;
 }
 
-// The normal (not minimized or maximized) rectangle: outer position, inner size, as the
-// window's Left, Top, Width and Height give it.
-TNormRect NormalRect(const QWidget* w) {
-    const bool special =
-        (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    const QRect g = special && w->normalGeometry().isValid() ? w->normalGeometry() : w->geometry();
-    const QPoint frame = w->pos() - w->geometry().topLeft();
-    const int left = g.x() + frame.x();
-    const int top = g.y() + frame.y();
-    return {left, top, left + g.width(), top + g.height()};
+bool SpecialState(const QWidget* w) {
+    return (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+}
+
+TNormRect FromRect(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
 bool Sizeable(const QWidget* w) {
@@ -54,14 +51,9 @@ int Word(const QStringList& words, int index, int def) {
     return index < words.size() ? PropertyCodec::ParseInteger(words[index]) : def;
 }
 
-// Keeps a restored window reachable: one that would lie wholly off the desktop is moved onto it.
-QPoint OnDesktop(const QRect& wanted) {
-    QScreen* screen = Screen();
-    if (screen == nullptr) return wanted.topLeft();
-    const QRect desktop = screen->virtualGeometry();
-    if (desktop.intersects(wanted)) return wanted.topLeft();
-    return desktop.topLeft();
-}
+// The smallest restored size taken from a file; anything smaller keeps the window's own size.
+constexpr int kMinRestoredWidth = 120;
+constexpr int kMinRestoredHeight = 60;
 
 }  // namespace
 
@@ -119,6 +111,12 @@ bool TFormPlacement::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Show:
             // Un-minimizing sends spontaneous show events; the window is shown only once.
             if (!event->spontaneous()) WindowShow();
+            TrackNormalBounds(event->type());
+            return false;
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            TrackNormalBounds(event->type());
             return false;
         case QEvent::Close: {
             if (inClose_) return false;
@@ -218,7 +216,7 @@ void TFormPlacement::ReadPlacement() {
             maxY_ = Word(words, 3, maxY_);
             found = true;
         }
-        const TNormRect current = NormalRect(window);
+        const TNormRect current = FromRect(NormalBounds());
         TNormRect rect = current;
         const QString norm = readPosition(QStringLiteral("NormPos"));
         if (!norm.isEmpty()) {
@@ -236,9 +234,24 @@ void TFormPlacement::ReadPlacement() {
                 rect.bottom = rect.top + (current.bottom - current.top);
             }
             if (rect.left < rect.right) {
-                const QSize size(rect.right - rect.left, qMax(0, rect.bottom - rect.top));
-                window->resize(size);
-                window->move(OnDesktop(QRect(QPoint(rect.left, rect.top), size)));
+                // Computed in 64 bits: the four numbers may be anything.
+                const qint64 width = qint64(rect.right) - rect.left;
+                const qint64 height = qint64(rect.bottom) - rect.top;
+                constexpr qint64 kLargest = qint64(1) << 20;
+                QSize size(int(std::min(width, kLargest)),
+                           int(std::clamp<qint64>(height, 0, kLargest)));
+                // A size too small to use is not taken; the window keeps its own.
+                if (size.width() < kMinRestoredWidth || size.height() < kMinRestoredHeight)
+                    size = QSize(current.right - current.left, current.bottom - current.top);
+                // The window lands on the desktop with its title bar reachable, no larger
+                // than the desktop.
+                const QRect bounds = TForm::FitToDesktop(QRect(QPoint(rect.left, rect.top), size));
+                if (SpecialState(window))
+                    window->setWindowState(
+                        window->windowState() &
+                        ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+                TForm::SetOuterBoundsOf(window, bounds);
+                normalBounds_ = {bounds};
             }
         }
     }
@@ -269,6 +282,39 @@ void TFormPlacement::ReadPlacement() {
     window->update();
 }
 
+QRect TFormPlacement::NormalBounds() const {
+    const QWidget* w = Form();
+    if (w == nullptr) return {};
+    if (!SpecialState(w)) return TForm::OuterBoundsOf(w);
+    if (!normalBounds_.isEmpty()) return normalBounds_.last();
+    // Not seen in the normal state since the restore: the window system's own record.
+    const QRect normal = w->normalGeometry();
+    if (!normal.isValid()) return TForm::OuterBoundsOf(w);
+    return normal.marginsAdded(TForm::FrameMarginsOf(w));
+}
+
+void TFormPlacement::TrackNormalBounds(QEvent::Type type) {
+    QWidget* w = Form();
+    if (w == nullptr || !w->isVisible()) return;
+    if (type == QEvent::WindowStateChange) {
+        if (!SpecialState(w)) return;
+        // A window manager may report the maximized bounds a moment before the state: bounds
+        // recorded as normal that already cover the desktop are not the normal ones.
+        const QScreen* screen = w->screen();
+        if (screen == nullptr) return;
+        const QRect covered = screen->availableGeometry().adjusted(8, 8, -8, -8);
+        while (normalBounds_.size() > 1 && normalBounds_.last().contains(covered))
+            normalBounds_.removeLast();
+        return;
+    }
+    if (SpecialState(w)) return;
+    const QRect bounds = TForm::OuterBoundsOf(w);
+    if (!normalBounds_.isEmpty() && normalBounds_.last() == bounds) return;
+    normalBounds_.append(bounds);
+    while (normalBounds_.size() > 3)
+        normalBounds_.removeFirst();
+}
+
 void TFormPlacement::AdjustMaxPosition() {
     QWidget* window = Form();
     if (window == nullptr || !window->testAttribute(Qt::WA_WState_Created) || preventResize_ ||
@@ -289,7 +335,7 @@ void TFormPlacement::WritePlacement() {
     };
     if (options_ & (fpState | fpPosition)) {
         const int showCmd = window->isMinimized() ? 2 : window->isMaximized() ? 3 : 1;
-        const TNormRect rect = NormalRect(window);
+        const TNormRect rect = FromRect(NormalBounds());
         const QString minMax =
             QStringLiteral("%1,%2,%3,%4").arg(minX_).arg(minY_).arg(maxX_).arg(maxY_);
         const QString norm = QStringLiteral("%1,%2,%3,%4")

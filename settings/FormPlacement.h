@@ -19,15 +19,24 @@
 //
 // Keys written, in this order: "FormVersion", "Flags", "ShowCmd", "PixelsPerInch",
 // "MinMaxPos(<w>x<h>)", "MinMaxPos", "NormPos(<w>x<h>)", "NormPos", "Visible", where <w>x<h> is
-// the screen size. NormPos is left, top, right, bottom of the normal window rectangle (outer
-// position, inner size); MinMaxPos is minimized x, y and maximized x, y, kept for the file's
-// sake (the window manager places minimized and maximized windows here).
+// the screen size. NormPos is left, top, right, bottom of the normal window rectangle, outer
+// bounds as TForm gives them (the frame where the window system reports one); it is tracked
+// while the window is maximized or minimized, so a maximized window keeps its normal size too.
+// MinMaxPos is minimized x, y and maximized x, y, kept for the file's sake (the window manager
+// places minimized and maximized windows here).
+//
+// A restored rectangle is made usable before it is applied: no larger than the available
+// desktop and on it with the title bar reachable (TForm::FitToDesktop); a size below 120 x 60
+// keeps the window's own size.
 //
 // Where the file lives: IniFileName resolved by TIniFile (a bare name in the user's
 // configuration folder). The registry properties are kept for completeness; the settings always
 // go to the ini file. MinMaxInfo and PreventResize are stored but not enforced.
+#include <QEvent>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <memory>
 
@@ -136,6 +145,9 @@ class TFormPlacement : public QObject {
 
     // The window, or null when the owner is not one.
     QWidget* Form() const;
+    // The window's normal outer bounds: its bounds in the normal state, else the last ones it
+    // had in the normal state.
+    QRect NormalBounds() const;
 
     // The key for the current screen size: key + "(<w>x<h>)".
     static QString ScreenKey(const QString& key);
@@ -163,6 +175,7 @@ class TFormPlacement : public QObject {
     void WindowShow();
     void WindowDestroy();
     void AdjustMaxPosition();
+    void TrackNormalBounds(QEvent::Type type);
     int ReadPlacementInt(const QString& key, int def) const;
 
     QPointer<QObject> owner_;
@@ -179,6 +192,7 @@ class TFormPlacement : public QObject {
     // The placement record kept between reads and writes (flags, minimized and maximized
     // positions: the window system keeps no such values here).
     int flags_ = 0;
+    QList<QRect> normalBounds_;  // the last normal bounds, newest last
     int minX_ = -1, minY_ = -1, maxX_ = -1, maxY_ = -1;
 
     std::unique_ptr<TIniFile> ini_;

@@ -48,6 +48,13 @@ constexpr TColor kNone = 0x1FFFFFFF;
 
 }  // namespace
 
+bool IsValidColor(TColor color) {
+    if (!IsSystemColor(color)) return color >= 0 && color <= 0xFFFFFF;
+    QPalette::ColorGroup group;
+    QPalette::ColorRole role;
+    return (color & 0x7FFFFF00) == 0 && SystemColorRole(color & 0xFF, group, role);
+}
+
 bool SystemColorRole(int index, QPalette::ColorGroup& group, QPalette::ColorRole& role) {
     if (index < 0 || index >= static_cast<int>(std::size(kSystemColors))) return false;
     group = kSystemColors[index].group;

@@ -58,6 +58,9 @@ constexpr bool IsSystemColor(TColor color) {
 // The palette group and role that stand for a system colour index; false for an unknown index.
 bool SystemColorRole(int index, QPalette::ColorGroup& group, QPalette::ColorRole& role);
 
+// Whether the value is a colour at all: a direct colour (0x00BBGGRR) or a known system colour.
+bool IsValidColor(TColor color);
+
 // The colour as Qt paints it: system colours through the given palette (the application's when
 // none is given), direct colours from their 0x00BBGGRR value. clNone (0x1FFFFFFF) is transparent.
 QColor ColorToQColor(TColor color);

@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMetaProperty>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariant>
+#include <QWindow>
 #include <algorithm>
 
 #include "toolkit/Menus.h"
@@ -391,6 +396,141 @@ void TForm::SetActiveControl(QWidget* control) {
 void TForm::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     ::SetPopupMenu(this, menu);
+}
+
+QMargins TForm::FrameMarginsOf(const QWidget* window) {
+    // The window system's own record: the widget's copy is refreshed only when the window
+    // moves, and a window manager reports the frame after the window has appeared.
+    if (const QWindow* handle = window->windowHandle())
+        return window->isVisible() ? handle->frameMargins() : QMargins();
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                    frame.right() - client.right(), frame.bottom() - client.bottom());
+}
+
+QRect TForm::OuterBoundsOf(const QWidget* window) {
+    if (const auto* form = qobject_cast<const TForm*>(window)) return form->OuterBounds();
+    return window->geometry().marginsAdded(FrameMarginsOf(window));
+}
+
+void TForm::SetOuterBoundsOf(QWidget* window, const QRect& bounds) {
+    if (auto* form = qobject_cast<TForm*>(window))
+        form->SetOuterBounds(bounds);
+    else
+        window->setGeometry(bounds.marginsRemoved(FrameMarginsOf(window)));
+}
+
+QRect TForm::OuterBounds() const {
+    const bool normal =
+        !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    return pendingBounds_.isValid() && normal ? pendingBounds_
+                                              : geometry().marginsAdded(FrameMarginsOf(this));
+}
+
+void TForm::SetOuterBounds(const QRect& bounds) {
+    const QMargins margins = FrameMarginsOf(this);
+    // Without a frame reported yet the bounds are taken as the client area for now, and kept
+    // to be applied again once the frame is known.
+    pendingBounds_ = margins.isNull() ? bounds : QRect();
+    const QRect client = bounds.marginsRemoved(margins);
+    if (client != geometry()) setGeometry(client);
+}
+
+void TForm::SetLeft(int value) {
+    if (value == Left()) return;
+    SetOuterBounds(OuterBounds().translated(value - Left(), 0));
+}
+
+void TForm::SetTop(int value) {
+    if (value == Top()) return;
+    SetOuterBounds(OuterBounds().translated(0, value - Top()));
+}
+
+void TForm::SetWidth(int value) {
+    if (value == Width()) return;
+    QRect bounds = OuterBounds();
+    bounds.setWidth(value);
+    SetOuterBounds(bounds);
+}
+
+void TForm::SetHeight(int value) {
+    if (value == Height()) return;
+    QRect bounds = OuterBounds();
+    bounds.setHeight(value);
+    SetOuterBounds(bounds);
+}
+
+QRect TForm::FitToDesktop(const QRect& bounds) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return bounds;
+    const QRect desktop = screen->availableVirtualGeometry();
+    if (desktop.isEmpty()) return bounds;
+    QRect fitted(bounds.topLeft(), bounds.size().boundedTo(desktop.size()));
+    // Reachable: the top edge (where the title bar is) on the desktop, with a piece of it wide
+    // enough to be grabbed.
+    const int grip = std::min(fitted.width(), 48);
+    const bool reachable = fitted.top() >= desktop.top() && fitted.top() <= desktop.bottom() - 24 &&
+                           fitted.right() >= desktop.left() + grip - 1 &&
+                           fitted.left() <= desktop.right() - grip + 1;
+    if (!reachable) {
+        fitted.moveLeft(
+            std::clamp(fitted.left(), desktop.left(), desktop.right() + 1 - fitted.width()));
+        fitted.moveTop(
+            std::clamp(fitted.top(), desktop.top(), desktop.bottom() + 1 - fitted.height()));
+    }
+    return fitted;
+}
+
+void TForm::KeepOnDesktop() {
+    const QRect bounds = OuterBounds();
+    const QRect fitted = FitToDesktop(bounds);
+    if (fitted != bounds) SetOuterBounds(fitted);
+}
+
+bool TForm::event(QEvent* event) {
+    const bool result = TControl<QWidget>::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowActivate:
+            if (pendingBounds_.isValid()) ApplyPendingBounds();
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+void TForm::ApplyPendingBounds() {
+    if (!pendingBounds_.isValid() || !isVisible()) return;
+    // The bounds are the normal ones: a window shown maximized or minimized takes them when it
+    // returns to the normal state.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+    const QMargins margins = FrameMarginsOf(this);
+    if (margins.isNull()) {
+        // The frame may be reported a moment after the window appears, without any event of
+        // its own: look again shortly. A window without a frame reports none for good, so the
+        // looking stops after a while.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (pendingSince_ < 0) pendingSince_ = now;
+        if (now - pendingSince_ > 1500) {
+            pendingBounds_ = QRect();
+            return;
+        }
+        if (!pendingCheck_) {
+            pendingCheck_ = true;
+            QTimer::singleShot(50, this, [this] {
+                pendingCheck_ = false;
+                ApplyPendingBounds();
+            });
+        }
+        return;
+    }
+    const QRect client = pendingBounds_.marginsRemoved(margins);
+    pendingBounds_ = QRect();
+    if (client != geometry()) setGeometry(client);
 }
 
 void TForm::showEvent(QShowEvent* event) {

@@ -240,6 +240,11 @@ class TScrollBox : public TControl<QScrollArea> {
 // the constructor and override FormShow / FormCloseQuery / FormDestroy for the window's own
 // handlers. Components that must run before them (the settings store) connect to BeforeShow,
 // AfterCloseQuery and Destroying.
+//
+// Left, Top, Width and Height are the window's outer bounds: its frame where the window system
+// reports one, else its client area. A window system reports the frame only once the window is
+// on screen; bounds set before that are applied to the client area at once and corrected when
+// the frame becomes known.
 class TForm : public TControl<QWidget> {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -256,6 +261,29 @@ class TForm : public TControl<QWidget> {
 
     QString Caption() const { return windowTitle(); }
     void SetCaption(const QString& value) { setWindowTitle(value); }
+
+    // Outer bounds (see the class comment).
+    QRect OuterBounds() const;
+    void SetOuterBounds(const QRect& bounds);
+    int Left() const { return OuterBounds().x(); }
+    void SetLeft(int value);
+    int Top() const { return OuterBounds().y(); }
+    void SetTop(int value);
+    int Width() const { return OuterBounds().width(); }
+    void SetWidth(int value);
+    int Height() const { return OuterBounds().height(); }
+    void SetHeight(int value);
+
+    // The outer bounds of any top-level window, and setting them.
+    static QRect OuterBoundsOf(const QWidget* window);
+    static void SetOuterBoundsOf(QWidget* window, const QRect& bounds);
+    // The frame's widths around the client area (all 0 while the window system reports none).
+    static QMargins FrameMarginsOf(const QWidget* window);
+    // Outer bounds moved and shrunk as little as needed to keep a window usable: no larger than
+    // the available desktop, and on it far enough for the title bar to be reached.
+    static QRect FitToDesktop(const QRect& bounds);
+    // Puts the window's outer bounds through FitToDesktop.
+    void KeepOnDesktop();
 
     // The control that has (or, before the window is shown, will get) the keyboard focus.
     QWidget* ActiveControl() const;
@@ -280,8 +308,15 @@ class TForm : public TControl<QWidget> {
 
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
+    // Applies outer bounds set before the frame was known, once it is.
+    void ApplyPendingBounds();
+
+    QRect pendingBounds_;
+    qint64 pendingSince_ = -1;   // ms since the epoch when the window was first seen on screen
+    bool pendingCheck_ = false;  // a look at the frame is scheduled
     QPointer<QWidget> activeControl_;
     TPopupMenu* popupMenu_ = nullptr;
     bool destroyed_ = false;

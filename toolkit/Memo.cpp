@@ -1,12 +1,17 @@
 #include "toolkit/Memo.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QMouseEvent>
 #include <QStringDecoder>
 #include <QTextCursor>
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -68,18 +73,63 @@ void TMemo::SetText(const QString& value) {
     setPlainText(value);
 }
 
+void TMemo::SetReadOnly(bool value) {
+    setReadOnly(value);
+    // The edit control drops keyboard selection when it turns read-only; a read-only memo keeps
+    // it (and with it a visible caret), as read-only editors do.
+    if (value) setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+QByteArray TMemo::ReadTextFile(const QByteArray& nativeName, const QString& shownName) {
+    auto fail = [&](const char* what, const std::string& reason) {
+        throw std::runtime_error(std::string(what) + " \"" + shownName.toStdString() + "\". " +
+                                 reason);
+    };
+    // Non-blocking, so that a pipe nobody writes to cannot hold the window; the type is checked
+    // on the descriptor that is read, so the name cannot be swapped in between.
+    const int fd = ::open(nativeName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (::stat(nativeName.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            fail("Cannot open file", "It is not a regular file");
+        fail("Cannot open file", std::strerror(error));
+    }
+    struct TCloser {
+        int fd;
+        ~TCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) fail("Cannot read file", std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) fail("Cannot open file", "It is not a regular file");
+    if (st.st_size > MaxFileSize)
+        fail("Cannot open file", "It is larger than " + std::to_string(MaxFileSize >> 20) +
+                                     " MB, the most the reader shows");
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot read file", std::strerror(errno));
+        }
+        if (got == 0) break;
+        // A file that grows while it is read stops at the bound all the same.
+        if (bytes.size() + got > MaxFileSize)
+            fail("Cannot open file", "It is larger than " + std::to_string(MaxFileSize >> 20) +
+                                         " MB, the most the reader shows");
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
 void TMemo::LoadFromFile(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error("Cannot open file \"" + fileName.toStdString() + "\". " +
-                                 file.errorString().toStdString());
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        throw std::runtime_error("Cannot read file \"" + fileName.toStdString() + "\". " +
-                                 file.errorString().toStdString());
-    }
-    setPlainText(DecodeText(bytes));
+    LoadFromNativeFile(QFile::encodeName(fileName), fileName);
+}
+
+void TMemo::LoadFromNativeFile(const QByteArray& nativeName, const QString& shownName) {
+    setPlainText(DecodeText(ReadTextFile(nativeName, shownName)));
 }
 
 void TMemo::Clear() {

@@ -27,7 +27,8 @@ class TMemo : public TControl<QPlainTextEdit> {
     explicit TMemo(const QString& name, QWidget* parent = nullptr);
 
     bool ReadOnly() const { return isReadOnly(); }
-    void SetReadOnly(bool value) { setReadOnly(value); }
+    // Read-only keeps selecting with the keyboard and a visible caret.
+    void SetReadOnly(bool value);
     bool WordWrap() const { return wordWrap_; }
     void SetWordWrap(bool value);
     TScrollStyle ScrollBars() const { return scrollBars_; }
@@ -40,10 +41,20 @@ class TMemo : public TControl<QPlainTextEdit> {
     void SetText(const QString& value);
     int LineCount() const { return blockCount(); }
 
+    // The largest file the memo reads (256 MiB); larger ones are refused.
+    static constexpr qint64 MaxFileSize = qint64(256) << 20;
+
     // Replaces the text with a file's whole content, one line per line of text (CR LF, LF and CR
     // all end a line). Throws std::runtime_error with the system's reason when the file cannot
-    // be read; the text is then left as it was.
+    // be read; the text is then left as it was. Only regular files are read: a pipe, device or
+    // socket is refused ("... It is not a regular file") without waiting for data, and so is a
+    // file larger than MaxFileSize.
     void LoadFromFile(const QString& fileName);
+    // The same for a file named by its bytes as the file system holds them (a name that is not
+    // valid in the locale's encoding); shownName is used in the messages.
+    void LoadFromNativeFile(const QByteArray& nativeName, const QString& shownName);
+    // A regular file's whole content under the rules of LoadFromFile.
+    static QByteArray ReadTextFile(const QByteArray& nativeName, const QString& shownName);
     void Clear();
     void CopyToClipboard();
     void SetFocus() { setFocus(Qt::OtherFocusReason); }

@@ -1,11 +1,49 @@
 #include "toolkit/Menus.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QVariant>
 
 namespace {
 const char* const kPopupProperty = "_velkaro_popup";
+
+// Shift+F10 opens the context menu of the focused control, as the Menu key does: a keyboard
+// context-menu event at the control's text cursor or current item.
+class TMenuKeyFilter : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() &
+            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (key->key() != Qt::Key_F10 || mods != Qt::ShiftModifier) return false;
+        QWidget* target = QApplication::focusWidget();
+        if (target == nullptr) target = static_cast<QWidget*>(watched);
+        if (!target->isEnabled()) return true;
+        QPoint pos = target->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        if (!target->rect().contains(pos)) pos = target->rect().center();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, pos, target->mapToGlobal(pos),
+                                    key->modifiers());
+        QApplication::sendEvent(target, &menuEvent);
+        return true;
+    }
+};
+
+void InstallMenuKeyFilter() {
+    static QPointer<TMenuKeyFilter> filter;
+    if (filter != nullptr || qApp == nullptr) return;
+    filter = new TMenuKeyFilter(qApp);
+    qApp->installEventFilter(filter);
 }
+
+}  // namespace
 
 TMenuItem::TMenuItem(const QString& name, const QString& caption, QObject* parent)
     : QAction(parent) {
@@ -78,6 +116,7 @@ void SetPopupMenu(QWidget* widget, TPopupMenu* menu) {
         return;
     }
     widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    InstallMenuKeyFilter();
     QObject::connect(widget, &QWidget::customContextMenuRequested, menu,
                      [widget, menu](const QPoint& pos) {
                          // Scroll areas report the position in their viewport's coordinates.

@@ -71,7 +71,8 @@ class TPopupMenu : public QMenu {
 };
 
 // Makes a right click on the widget open the menu (nothing at all for an empty menu, so the
-// click does not reach the parent's menu either). A null menu restores the default, which
+// click does not reach the parent's menu either). The Menu key and Shift+F10 open it too while
+// the widget has the focus. A null menu restores the default, which
 // passes the click on to the parent widget.
 void SetPopupMenu(QWidget* widget, TPopupMenu* menu);
 // The menu set on the widget, or null.

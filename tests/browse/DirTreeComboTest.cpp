@@ -517,3 +517,21 @@ TEST_F(DirTreeComboTest, MountingAFileSystemRebuildsTheDriveNodes) {
 }
 
 }  // namespace
+
+TEST_F(DirTreeComboTest, AShownFolderThatIsDeletedGivesWayToItsNearestParent) {
+    MakeDir("keep/gone/deeper");
+    combo_->SetFileList(list_);
+    combo_->GoToFolder(root_ + "keep/gone/deeper/");
+    ASSERT_EQ(list_->Directory(), root_ + "keep/gone/deeper/");
+    Recorder rebuilt(combo_, &Combo::TreeRebuilt);
+    Wait(3 * Combo::ChangeDelayMs);
+    rebuilt.clear();
+
+    ASSERT_TRUE(QDir(root_ + "keep/gone").removeRecursively());
+    ASSERT_TRUE(rebuilt.wait(3000));
+    EXPECT_EQ(list_->Directory(), root_ + "keep/");
+    EXPECT_EQ(combo_->SelectedPath(), root_ + "keep/");
+    EXPECT_EQ(combo_->text(), "keep");
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Tree::NodePath(Current()), root_ + "keep");
+}

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QMetaProperty>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -692,3 +693,88 @@ TEST_F(FilelistViewTest, ListStyleLaysOutNameColumnWideItems) {
 }
 
 }  // namespace
+
+// --- Refills and names -----------------------------------------------------------------------
+
+TEST_F(FilelistViewTest, ARefillOfTheSameFolderKeepsSelectionFocusAndScrollPosition) {
+    for (int i = 0; i < 300; ++i)
+        MakeFile(QString("f%1.txt").arg(i, 3, 10, QChar('0')));
+    for (List::TViewStyle style : {List::vsList, List::vsReport}) {
+        SCOPED_TRACE(style);
+        auto list = MakeList();
+        list->SetMultiSelect(false);
+        list->SetViewStyle(style);
+        list->resize(300, 200);
+        list->SetDirectory(root_);
+        const int row = RowOf(*list, "f250.txt");
+        ASSERT_GE(row, 0);
+        SelectRow(*list, row);
+        list->View()->scrollTo(IndexOf(*list, row));
+        QScrollBar* bar = style == List::vsList ? list->View()->horizontalScrollBar()
+                                                : list->View()->verticalScrollBar();
+        const int scrolled = bar->value();
+        ASSERT_GT(scrolled, 0);
+
+        MakeFile("a-new-file.txt");  // a new row ahead of the selected one
+        list->RebuildList();
+        const int moved = RowOf(*list, "f250.txt");
+        EXPECT_EQ(moved, row + 1);
+        EXPECT_TRUE(list->ItemSelected(moved));
+        EXPECT_TRUE(list->ItemFocused(moved));
+        EXPECT_EQ(bar->value(), scrolled);
+        // The next Down goes on from the kept row, not from the top.
+        Key(*list, Qt::Key_Down);
+        EXPECT_EQ(list->SelectedItem(), root_ + "f251.txt");
+
+        // The selected entry gone: nothing selected, the first row focused as after any fill.
+        QFile::remove(root_ + "f251.txt");
+        list->RebuildList();
+        EXPECT_EQ(list->SelectedNumber(), list->ItemCount());  // none selected
+        // Another folder starts at its top.
+        list->SetDirectory(MakeFolder("other"));
+        EXPECT_TRUE(list->ItemFocused(0));
+        EXPECT_EQ(bar->value(), 0);
+        QFile::remove(root_ + "a-new-file.txt");
+        QDir(root_).rmdir("other");
+        MakeFile("f251.txt");
+    }
+}
+
+TEST_F(FilelistViewTest, ANameThatIsNotValidUtf8KeepsItsBytes) {
+    const QByteArray native = QFile::encodeName(root_) + "latin1_\xe9.txt";
+    const int fd = ::open(native.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    MakeFile("plain.txt");
+    auto list = MakeList();
+    list->SetDirectory(root_);
+    int lossy = -1;
+    for (int row = 0; row < list->ItemCount(); ++row)
+        if (list->ItemCaption(row).startsWith("latin1_")) lossy = row;
+    ASSERT_GE(lossy, 0);
+    EXPECT_EQ(list->ItemNativePath(lossy), native);
+    ClickRow(*list, lossy);
+    EXPECT_EQ(list->SelectedItemNative(), native);
+    struct stat st {};
+    EXPECT_EQ(::stat(list->SelectedItemNative().constData(), &st), 0);
+    // A valid name gives its encoded text; a set SelectedItem drops the bytes of the click.
+    ClickRow(*list, RowOf(*list, "plain.txt"));
+    EXPECT_EQ(list->SelectedItemNative(), QFile::encodeName(root_ + "plain.txt"));
+    ClickRow(*list, lossy);
+    list->SetSelectedItem(root_ + "plain.txt");
+    EXPECT_EQ(list->SelectedItemNative(), QFile::encodeName(root_ + "plain.txt"));
+
+    // Such a folder cannot be entered (folders go by their text): a clear error, no move.
+    ASSERT_EQ(::mkdir((QFile::encodeName(root_) + "dir_\xe9").constData(), 0755), 0);
+    list->RebuildList();
+    int folder = -1;
+    for (int row = 0; row < list->ItemCount(); ++row)
+        if (list->ItemCaption(row).startsWith("dir_")) folder = row;
+    ASSERT_GE(folder, 0);
+    SelectRow(*list, folder);
+    messages_.clear();
+    list->OpenSelected();
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].contains("not valid")) << messages_[0].toStdString();
+    EXPECT_EQ(list->Directory(), root_);
+}
