@@ -585,6 +585,20 @@ void TPlayer::DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* i
     // A negative width or height mirrors the picture.
     if (dest.width() < 0 || dest.height() < 0)
         image = image.mirrored(dest.width() < 0, dest.height() < 0);
+    const QTransform t = Transform();
+    if (t.type() <= QTransform::TxScale) {
+        // Stretched by repeating pixels, as the screen does by default: scale the source part
+        // to its size in pixels here and paint it unscaled.
+        const QRect target = t.mapRect(dest.normalized()).toAlignedRect();
+        const QImage part = image.copy(src.toAlignedRect());
+        if (target.isEmpty() || part.isNull() ||
+            int64_t(target.width()) * target.height() > int64_t(1) << 26)
+            return;
+        painter_.setTransform(QTransform());
+        painter_.drawImage(target.topLeft(), part.scaled(target.size(), Qt::IgnoreAspectRatio,
+                                                         Qt::FastTransformation));
+        return;
+    }
     painter_.drawImage(dest.normalized(), image, src);
 }
 

@@ -1,6 +1,7 @@
 // Windows metafiles built record by record and played through the Qt painter: the natural size,
 // then one family of records at a time with the pixels it must give.
 #include <QImage>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -31,6 +32,7 @@ struct TWmf {
     Bytes records;
     void Rec(uint16_t function, std::vector<int> words, const Bytes& tail = {}) {
         const size_t size = 3 + words.size() + (tail.size() + 1) / 2;
+        maxRecord = std::max(maxRecord, size);
         Put32LE(records, uint32_t(size));
         Put16LE(records, function);
         for (int w : words)
@@ -51,9 +53,9 @@ struct TWmf {
         }
         for (int x : {1, 9, 0x300})
             Put16LE(v, uint32_t(x));
-        Put32LE(v, 0);
-        Put16LE(v, 0);
-        Put32LE(v, 0);
+        Put32LE(v, uint32_t((18 + records.size() + 6) / 2));  // size in words
+        Put16LE(v, uint32_t(objects));
+        Put32LE(v, uint32_t(maxRecord));
         Put16LE(v, 0);
         testhelp::PutBytes(v, records);
         Put32LE(v, 3);
@@ -71,6 +73,7 @@ struct TWmf {
     }
     void Rectangle(int l, int t, int r, int b) { Rec(0x041B, {b, r, t, l}); }
     int objects = 0;
+    size_t maxRecord = 3;
 };
 
 // ---- EMF ------------------------------------------------------------------------------------
@@ -330,6 +333,9 @@ TEST_F(MetafilePlayer, DeviceIndependentBitmaps) {
     EXPECT_EQ(a.pixel(12, 27), qRgb(255, 0, 0));
     EXPECT_EQ(a.pixel(27, 27), qRgb(0, 0, 255));
     EXPECT_EQ(a.pixel(5, 5), kClear);
+    // Stretched by repeating pixels, not blended.
+    EXPECT_EQ(a.pixel(19, 12), qRgb(0, 255, 0));
+    EXPECT_EQ(a.pixel(20, 12), qRgb(255, 255, 255));
 
     // EMF StretchDIBits: header and bits at their offsets from the record's start.
     TEmf e;
@@ -435,4 +441,51 @@ TEST_F(MetafilePlayer, PictureHolderDrawsMetafilesWhenARendererIsInstalled) {
     EXPECT_EQ(copy.Width(), 8);
     EXPECT_EQ(testhelp::BitmapRGBA(copy)[4 * (8 * 4 + 4)], 255);
     UnregisterImageFormats();
+}
+
+// libwmf (Debian's wmf2gd) draws the same filled shapes: pixels agree but for the edges, where
+// the two rasterisers round diagonals differently.
+TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
+    if (!testhelp::HaveTool("wmf2gd")) GTEST_SKIP() << "wmf2gd (libwmf-bin) not installed";
+    TWmf w;
+    w.Pen(5, 0, 0);
+    w.Brush(0, 0xC0C0C0);
+    w.Rectangle(0, 0, 80, 80);  // the whole picture, so both agree on its bounds
+    w.Brush(0, kRed);
+    w.Rectangle(4, 4, 40, 30);
+    // (Ellipses are left out: libwmf's gd output draws their outline only.)
+    w.Brush(0, kBlue);
+    w.Rectangle(50, 40, 76, 60);
+    w.Brush(0, 0x00C000);
+    w.Rec(0x0324, {3, 10, 50, 40, 70, 5, 78});  // triangle
+    const Bytes file = w.Build(80, 80);
+    const std::string path = testing::TempDir() + "velkaro_libwmf.wmf";
+    const std::string png = testing::TempDir() + "velkaro_libwmf.png";
+    {
+        TFileStream out(path, TFileStream::fmCreate);
+        out.WriteBuffer(file.data(), int64_t(file.size()));
+    }
+    bool ok = false;
+    testhelp::RunCommand("wmf2gd --maxwidth=80 --maxheight=80 --maxsize -t png -o " +
+                             testhelp::ShellQuote(png) + " " + testhelp::ShellQuote(path) +
+                             " 2>/dev/null; echo done",
+                         ok);
+    QImage reference(QString::fromStdString(png));
+    ASSERT_FALSE(reference.isNull());
+    ASSERT_EQ(reference.size(), QSize(80, 80));
+    reference = reference.convertToFormat(QImage::Format_ARGB32);
+    const QImage ours = Play(file);
+    int differ = 0;
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) {
+            // Unpainted pixels are see-through here and white there.
+            const QRgb a = qAlpha(ours.pixel(x, y)) == 0 ? qRgb(255, 255, 255) : ours.pixel(x, y);
+            const QRgb b =
+                qAlpha(reference.pixel(x, y)) == 0 ? qRgb(255, 255, 255) : reference.pixel(x, y);
+            differ += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                          std::abs(qBlue(a) - qBlue(b)) >
+                      96;
+        }
+    // The shapes' outlines are about 280 pixels long; allow one pixel of rounding along them.
+    EXPECT_LT(differ, 280) << differ << " of 6400 pixels differ";
 }
