@@ -472,7 +472,10 @@ void TPlayer::Text(const QPointF& at, const QString& text, const std::vector<dou
     QFont font(s_.Font.FaceName.isEmpty() ? QStringLiteral("Sans Serif") : s_.Font.FaceName);
     double pixels = std::abs(double(s_.Font.Height)) * scale;
     if (pixels < 1) pixels = 12 * scale < 1 ? 12 : 12 * scale;
-    pixels = std::min(pixels, 4000.0);
+    // Glyphs larger than the picture show nothing more.
+    const QPaintDevice* device = painter_.device();
+    const double largest = device != nullptr ? std::max(device->width(), device->height()) : 4000;
+    pixels = std::min({pixels, 4000.0, 2 * largest});
     font.setPixelSize(std::max(1, int(std::lround(pixels))));
     if (s_.Font.Height > 0) {
         const QFontMetricsF m(font);
@@ -587,16 +590,34 @@ void TPlayer::DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* i
         image = image.mirrored(dest.width() < 0, dest.height() < 0);
     const QTransform t = Transform();
     if (t.type() <= QTransform::TxScale) {
-        // Stretched by repeating pixels, as the screen does by default: scale the source part
-        // to its size in pixels here and paint it unscaled.
+        // Stretched by repeating pixels, as the screen does by default. Only the part of the
+        // target that lies on the picture is sampled, so huge targets cost nothing.
         const QRect target = t.mapRect(dest.normalized()).toAlignedRect();
-        const QImage part = image.copy(src.toAlignedRect());
-        if (target.isEmpty() || part.isNull() ||
-            int64_t(target.width()) * target.height() > int64_t(1) << 26)
+        const QRect visible = target.intersected(
+            painter_.device() != nullptr
+                ? QRect(0, 0, painter_.device()->width(), painter_.device()->height())
+                : QRect());
+        const QRectF from = src.intersected(QRectF(image.rect()));
+        if (visible.isEmpty() || from.isEmpty() || target.width() <= 0 || target.height() <= 0)
             return;
+        const QImage source = image.convertToFormat(QImage::Format_ARGB32);
+        QImage part(visible.size(), QImage::Format_ARGB32);
+        if (part.isNull()) return;
+        const double sx = src.width() / target.width(), sy = src.height() / target.height();
+        for (int y = 0; y < visible.height(); ++y) {
+            const int row =
+                int(std::floor(src.top() + (visible.top() + y - target.top() + 0.5) * sy));
+            auto* out = reinterpret_cast<QRgb*>(part.scanLine(y));
+            for (int x = 0; x < visible.width(); ++x) {
+                const int col =
+                    int(std::floor(src.left() + (visible.left() + x - target.left() + 0.5) * sx));
+                out[x] = image.rect().contains(col, row)
+                             ? reinterpret_cast<const QRgb*>(source.constScanLine(row))[col]
+                             : 0;
+            }
+        }
         painter_.setTransform(QTransform());
-        painter_.drawImage(target.topLeft(), part.scaled(target.size(), Qt::IgnoreAspectRatio,
-                                                         Qt::FastTransformation));
+        painter_.drawImage(visible.topLeft(), part);
         return;
     }
     painter_.drawImage(dest.normalized(), image, src);
