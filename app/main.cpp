@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/Form1.h"
+#include "display/MetafilePlayer.h"
 #include "imaging/Registration.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/formats/JPEGImage.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     {
         QApplication app(argc, argv);
         Application::SetTitle(QStringLiteral("Velkaro"));
+        // Metafiles are played through Qt's painter.
+        InstallMetafilePlayer();
         // JPEG pictures are dithered to a palette on screens of 8 bits or fewer.
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             SetJpegScreenDepth(screen->depth());

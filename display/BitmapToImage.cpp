@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/Metafile.h"
 #include "toolkit/Colors.h"
 
 namespace {
@@ -268,6 +269,8 @@ void ClearBitmapLookups() {
 const TBitmap* GraphicBitmap(const TGraphic& graphic) {
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(&graphic)) return bitmap;
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic)) return &jpeg->Bitmap();
+    if (const auto* metafile = dynamic_cast<const TMetafile*>(&graphic))
+        return metafile->Bitmap().Empty() ? nullptr : &metafile->Bitmap();
     for (const TBitmapLookup& lookup : Lookups())
         if (const TBitmap* bitmap = lookup(graphic)) return bitmap;
     return nullptr;

@@ -7,7 +7,7 @@
 // are expanded: 4-bit to 8-bit indexed, 15/16-bit and bit-field (pfCustom) pixels to 32-bit.
 //
 // Graphics that are not TBitmaps reach their pixels through GraphicBitmap: a TJPEGImage gives its
-// decoded bitmap, and other classes can register a lookup (RegisterBitmapLookup) that returns
+// decoded bitmap, a TMetafile the picture its renderer drew, and other classes can register a lookup (RegisterBitmapLookup) that returns
 // the TBitmap behind them.
 #include <QImage>
 #include <functional>

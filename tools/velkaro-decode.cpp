@@ -24,6 +24,14 @@
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/Metafile.h"
+
+#ifdef VELKARO_RENDER_METAFILES
+#include <QGuiApplication>
+#include <cstdlib>
+
+#include "display/MetafilePlayer.h"
+#endif
 
 namespace {
 
@@ -293,6 +301,16 @@ int main(int argc, char** argv) {
     }
     if (input.empty() || (!info && pamOut.empty() && rawOut.empty())) return Usage();
 
+#ifdef VELKARO_RENDER_METAFILES
+    // Metafiles are drawn with Qt's painter; without a display it paints off screen.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    InstallMetafilePlayer();
+#endif
+
     // The registry is taken down before leaving main, also after a failure.
     struct TRegistryScope {
         TRegistryScope() { RegisterImageFormats(); }
@@ -310,6 +328,8 @@ int main(int argc, char** argv) {
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.
             std::unique_ptr<TBitmap> copy;
+            if (dynamic_cast<const TMetafile*>(graphic) != nullptr && !TMetafile::HasRenderer())
+                throw EInvalidGraphic("Metafiles are drawn by velkaro-render.");
             if (bmp == nullptr) {
                 copy = std::make_unique<TBitmap>();
                 copy->Assign(*graphic);

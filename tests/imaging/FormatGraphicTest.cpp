@@ -104,9 +104,15 @@ TEST(FormatGraphic, AssignTakesPropertiesOnlyFromFormatGraphics) {
     EXPECT_EQ(target.Width(), 2);
     EXPECT_EQ(target.PixelFormat(), pf8bit);
 
-    // A graphic that is not a bitmap is refused and changes nothing.
-    TMetafile metafile;
-    EXPECT_THROW(target.Assign(metafile), EInvalidGraphic);
+    // A graphic that is not a bitmap and cannot give one is refused and changes nothing.
+    struct TOther : TGraphic {
+        const TGraphicClass& ClassType() const override { return TMetafile::ClassInfo(); }
+        int Width() const override { return 1; }
+        int Height() const override { return 1; }
+        bool Empty() const override { return false; }
+        void LoadFromStream(TStream&) override {}
+    } other2;
+    EXPECT_THROW(target.Assign(other2), EInvalidGraphic);
     EXPECT_EQ(target.ImageProperties().Version, 7u);
 }
 
