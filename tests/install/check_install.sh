@@ -12,10 +12,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-for f in bin/velkaro bin/velkaro-decode share/applications/velkaro.desktop \
+for f in bin/velkaro bin/velkaro-decode bin/velkaro-render share/applications/velkaro.desktop \
          share/metainfo/io.github.velkaro.Velkaro.metainfo.xml \
          share/icons/hicolor/scalable/apps/velkaro.svg \
-         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1; do
+         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 for size in 16 22 24 32 48 64 128 256; do
