@@ -8,6 +8,7 @@
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
+#include "imaging/formats/TargaGraphic.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ const TGraphicClass* JPEGClass() {
     return &TJPEGImage::ClassInfo();
 }
 const TGraphicClass* TargaClass() {
-    return &TPendingGraphic::PendingClass("TTargaGraphic", "Truevision images");
+    return &TTargaGraphic::ClassInfo();
 }
 const TGraphicClass* TIFFClass() {
     return &TPendingGraphic::PendingClass("TTIFFGraphic", "Tagged image file format images");
