@@ -6,8 +6,10 @@
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/PCXGraphic.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
+#include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TargaGraphic.h"
 
 namespace {
@@ -38,13 +40,13 @@ const TGraphicClass* EPSClass() {
     return &TPendingGraphic::PendingClass("TEPSGraphic", "Encapsulated Postscript images");
 }
 const TGraphicClass* PCXClass() {
-    return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");
+    return &TPCXGraphic::ClassInfo();
 }
 const TGraphicClass* RLAClass() {
     return &TPendingGraphic::PendingClass("TRLAGraphic", "Alias/Wavefront images");
 }
 const TGraphicClass* SGIClass() {
-    return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
+    return &TSGIGraphic::ClassInfo();
 }
 const TGraphicClass* PSDClass() {
     return &TPendingGraphic::PendingClass("TPSDGraphic", "Photoshop images");
