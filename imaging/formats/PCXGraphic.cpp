@@ -1,6 +1,6 @@
-// PCX loader. The whole image is unpacked (or read) into one buffer of Height x row size
-// bytes first; then each row, made of its planes one after the other, is converted into the
-// bitmap.
+// PCX loader. Rows, each made of its planes one after the other, are unpacked (or read) one
+// at a time from a window over the file and converted into the bitmap; run-length packets
+// may run on from one row into the next, as when the image is unpacked as a whole.
 #include "imaging/formats/PCXGraphic.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
+#include "imaging/formats/PacketWindow.h"
 
 namespace {
 
@@ -184,13 +185,10 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     SetPixelFormat(format);
     if (format != pf24bit) SetupPalette(stream, h);
 
-    // Every plane must hold its row of pixels, and the image buffer must stay within what a
-    // bitmap of the pixel limit could need.
+    // Every plane must hold its row of pixels.
     const uint64_t rowSize = uint64_t(planes) * planeBytes;
-    const uint64_t imageSize = rowSize * height;
     CheckSize(width, height);
-    if (uint64_t(planeBytes) * 8 < uint64_t(width) * bits || imageSize > INT32_MAX ||
-        imageSize > 4 * MaxPixels() + 65536)
+    if (uint64_t(planeBytes) * 8 < uint64_t(width) * bits)
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
     SetSize(int(width), int(height));
     const bool planar24 = format == pf24bit && planes >= 3;
@@ -198,26 +196,43 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
         (cm.SourceRowBytes(width) > rowSize || cm.TargetRowBytes(width) > uint64_t(RowStride())))
         RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
 
+    // The image data: what follows the header, less the palette block of 8-bit pictures.
     int64_t dataSize = stream.Size() - stream.Position();
     if (format == pf8bit) dataSize -= kPaletteBlockSize;
-    dataSize = std::clamp<int64_t>(dataSize, 0, INT32_MAX);
-    std::vector<uint8_t> image;
-    if (p.Compression == compRLE) {
-        std::vector<uint8_t> packed = stream.ReadBytes(dataSize);
-        image.resize(imageSize);
-        uint8_t* source = packed.data();
-        uint8_t* dest = image.data();
-        TPCXRLEDecoder decoder;
-        decoder.DecodeBlock(source, dest, int32_t(packed.size()), int32_t(imageSize));
-    } else {
-        // Raw data shorter than the image leaves the missing rows black.
-        image = stream.ReadAvailable(std::min<int64_t>(dataSize, int64_t(imageSize)));
-        image.resize(imageSize);
-    }
+    const bool packed = p.Compression == compRLE;
+    // One row takes at most two packed bytes per byte (besides empty runs, which are read
+    // in further pieces).
+    TPacketWindow window(stream, size_t(packed ? 2 * rowSize + 2 : rowSize), dataSize);
+    TPCXRLEDecoder decoder;
+    std::vector<uint8_t> rowBuffer(rowSize);
 
     StartRowProgress(width, imsg::Transfering);
     for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* row = image.data() + y * rowSize;
+        // Unpacked (or copied) a piece at a time, as far as the data reaches; what the data
+        // does not cover stays black.
+        uint8_t* dest = rowBuffer.data();
+        uint8_t* const end = dest + rowSize;
+        while (dest < end) {
+            size_t available = 0;
+            uint8_t* const start = window.Fill(available);
+            if (available == 0) break;
+            uint8_t* source = start;
+            uint8_t* const before = dest;
+            if (packed) {
+                decoder.DecodeBlock(source, dest, int32_t(std::min<size_t>(available, INT32_MAX)),
+                                    int32_t(end - dest));
+            } else {
+                const size_t n = std::min<size_t>(available, size_t(end - dest));
+                std::memcpy(dest, source, n);
+                source += n;
+                dest += n;
+            }
+            window.Consume(size_t(source - start));
+            if (source == start && dest == before) break;  // nothing more can be used
+        }
+        const bool ended = dest < end;
+        std::memset(dest, 0, size_t(end - dest));
+        const uint8_t* row = rowBuffer.data();
         uint8_t* target = ScanLine(int(y));
         if (fourPlanes)
             MergePlanes(row, planeBytes, target, width);
@@ -226,7 +241,10 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
         else
             cm.ConvertScanline(row, target, width);
         RowProgress(y, height);
+        // The rows the data does not reach stay as the new bitmap is: all zero.
+        if (ended) break;
     }
+    window.Finish();
     progressGuard.Dismiss();
     EndProgress();
     Changed();

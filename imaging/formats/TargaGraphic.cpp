@@ -10,6 +10,7 @@
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
+#include "imaging/formats/PacketWindow.h"
 
 namespace {
 
@@ -54,43 +55,6 @@ bool IsRunLengthType(uint8_t imageType) {
 uint32_t BytesFor(uint32_t bits) {
     return (bits + 7) / 8;
 }
-
-// Supplies run-length data from the stream through a buffer that always holds at least the
-// bytes one row can need (unless the stream ends first). Consumed bytes are dropped; at the
-// end the stream is put back right after the last byte used.
-class TPacketWindow {
-  public:
-    TPacketWindow(TStream& stream, size_t rowNeed)
-        : stream_(stream), need_(rowNeed), buffer_(std::max<size_t>(rowNeed, 1 << 18)) {}
-
-    // Makes at least the row's bytes available; returns the start and sets available.
-    uint8_t* Fill(size_t& available) {
-        if (end_ - begin_ < need_ && !ended_) {
-            std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-            end_ -= begin_;
-            begin_ = 0;
-            while (end_ < buffer_.size() && !ended_) {
-                const int64_t got =
-                    stream_.Read(buffer_.data() + end_, int64_t(buffer_.size() - end_));
-                if (got <= 0) ended_ = true;
-                end_ += size_t(std::max<int64_t>(got, 0));
-            }
-        }
-        available = end_ - begin_;
-        return buffer_.data() + begin_;
-    }
-    void Consume(size_t count) { begin_ += std::min(count, end_ - begin_); }
-    // Returns the unused bytes to the stream.
-    void Finish() { stream_.Seek(-int64_t(end_ - begin_), TSeekOrigin::soCurrent); }
-
-  private:
-    TStream& stream_;
-    size_t need_;
-    std::vector<uint8_t> buffer_;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    bool ended_ = false;
-};
 
 // Reverses the order of the pixels of a row stored from right to left.
 void MirrorRow(uint8_t* row, uint32_t width, uint32_t pixelBytes) {
@@ -264,7 +228,7 @@ void TTargaGraphic::ReadRows(TStream& stream, uint8_t imageType, uint8_t pixelBi
     if (IsRunLengthType(imageType)) {
         decoder = std::make_unique<TTargaRLEDecoder>(pixelBits);
         // A row's packets never take more than twice its size (one header per pixel).
-        window = std::make_unique<TPacketWindow>(stream, 2 * rowBytes + 8);
+        window = std::make_unique<TPacketWindow>(stream, 2 * rowBytes + 8, INT64_MAX);
     }
     StartRowProgress(width, imsg::Transfering);
     for (uint32_t i = 0; i < height; ++i) {
