@@ -173,7 +173,8 @@ TEST(PCXGraphic, EveryLayoutAndPaletteDecodes) {
         {4, 1, 5, 2, -1, pf4bit, "gray"},    {1, 4, 5, 1, -1, pf4bit, "header"},
         {1, 4, 3, 1, -1, pf4bit, "default"}, {8, 1, 5, 1, 256, pf8bit, "block"},
         {8, 1, 5, 1, 100, pf8bit, "block"},  {8, 1, 5, 2, -1, pf8bit, "gray"},
-        {8, 1, 5, 1, -1, pf8bit, "gray"},    {8, 3, 5, 1, -1, pf24bit, ""},
+        {8, 1, 5, 1, -1, pf8bit, "gray"},    {8, 1, 3, 1, 256, pf8bit, "block"},
+        {8, 3, 5, 1, -1, pf24bit, ""},
     };
     const uint8_t defaults[16][3] = {
         {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
