@@ -9,13 +9,16 @@
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PCDGraphic.h"
+#include "imaging/formats/PCXGraphic.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/PPMGraphic.h"
 #include "imaging/formats/PSDGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/PendingGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
+#include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
+#include "imaging/formats/TargaGraphic.h"
 
 namespace {
 
@@ -36,7 +39,7 @@ const TGraphicClass* JPEGClass() {
     return &TJPEGImage::ClassInfo();
 }
 const TGraphicClass* TargaClass() {
-    return &TPendingGraphic::PendingClass("TTargaGraphic", "Truevision images");
+    return &TTargaGraphic::ClassInfo();
 }
 const TGraphicClass* TIFFClass() {
     return &TTIFFGraphic::ClassInfo();
@@ -45,13 +48,13 @@ const TGraphicClass* EPSClass() {
     return &TEPSGraphic::ClassInfo();
 }
 const TGraphicClass* PCXClass() {
-    return &TPendingGraphic::PendingClass("TPCXGraphic", "ZSoft Paintbrush images");
+    return &TPCXGraphic::ClassInfo();
 }
 const TGraphicClass* RLAClass() {
     return &TRLAGraphic::ClassInfo();
 }
 const TGraphicClass* SGIClass() {
-    return &TPendingGraphic::PendingClass("TSGIGraphic", "SGI images");
+    return &TSGIGraphic::ClassInfo();
 }
 const TGraphicClass* PSDClass() {
     return &TPSDGraphic::ClassInfo();

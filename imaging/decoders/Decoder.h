@@ -72,12 +72,19 @@ class TPackbitsRLEDecoder : public TDecoder {
     void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
 
-// ZSoft PCX: bytes with both top bits set are run counts.
+// ZSoft PCX: bytes with both top bits set are run counts. Source and Dest are moved past what
+// was consumed and written, so an image can be unpacked in pieces (a row at a time): a run
+// cut at the end of the destination is finished by the next call, and a count byte whose
+// value is not in the packed data is left for the next call.
 class TPCXRLEDecoder : public TDecoder {
   public:
     void DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                      int32_t UnpackedSize) override;
     void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
+
+  private:
+    uint32_t pendingCount_ = 0;
+    uint8_t pendingValue_ = 0;
 };
 
 // Silicon Graphics RLE rows of 8- or 16-bit samples; a zero count ends the row. 16-bit

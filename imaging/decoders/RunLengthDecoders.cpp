@@ -193,21 +193,38 @@ void TPCXRLEDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t Packe
     uint8_t* dst = Dest;
     uint32_t packed = Clamp(PackedSize);
     uint32_t unpacked = Clamp(UnpackedSize);
+    if (pendingCount_ > 0 && unpacked > 0) {
+        // The rest of a run that the previous call cut at the end of its destination.
+        const uint32_t n = std::min(pendingCount_, unpacked);
+        std::memset(dst, pendingValue_, n);
+        dst += n;
+        unpacked -= n;
+        pendingCount_ -= n;
+    }
     while (unpacked > 0 && packed > 0) {
-        const uint8_t b = *src++;
-        --packed;
+        const uint8_t b = *src;
         if (b >= 192) {
-            if (packed == 0) break;
-            const uint32_t n = std::min(uint32_t(b & 63u), unpacked);
-            std::memset(dst, *src++, n);
-            --packed;
+            if (packed < 2) break;  // a count whose value has not arrived: left unread
+            const uint32_t count = b & 63u;
+            const uint32_t n = std::min(count, unpacked);
+            std::memset(dst, src[1], n);
+            if (n < count) {
+                pendingCount_ = count - n;
+                pendingValue_ = src[1];
+            }
+            src += 2;
+            packed -= 2;
             dst += n;
             unpacked -= n;
         } else {
             *dst++ = b;
+            ++src;
+            --packed;
             --unpacked;
         }
     }
+    Source = const_cast<uint8_t*>(src);
+    Dest = dst;
 }
 
 // ---- SGI ----

@@ -545,3 +545,22 @@ TEST(RunLengthDecoders, HostileDataStaysInBounds) {
                           size, size_t(size) * ((bits + 1) / 8));
     }
 }
+
+// The PCX decoder unpacks an image in pieces: the positions move by what was used, a run cut
+// at the end of one piece goes on in the next, and a count without its value waits.
+TEST(PCXDecoder, PiecesContinueRunsAcrossCalls) {
+    TPCXRLEDecoder d;
+    Bytes packed = {0xC5, 9, 1, 2, 0xC2, 7};  // the value 7 arrives with the third call
+    Bytes out(8, 0);
+    uint8_t* src = packed.data();
+    uint8_t* dst = out.data();
+    d.DecodeBlock(src, dst, int32_t(packed.size()), 3);  // a run of 5 cut after 3
+    EXPECT_EQ(src - packed.data(), 2);
+    EXPECT_EQ(dst - out.data(), 3);
+    d.DecodeBlock(src, dst, 3, 5);
+    EXPECT_EQ(out, (Bytes{9, 9, 9, 9, 9, 1, 2, 0}));
+    EXPECT_EQ(src - packed.data(), 4);  // the lone count byte is left for the next call
+    d.DecodeBlock(src, dst, 2, 1);
+    EXPECT_EQ(out.back(), 7);
+    EXPECT_EQ(src - packed.data(), 6);
+}

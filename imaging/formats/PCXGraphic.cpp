@@ -1,0 +1,251 @@
+// PCX loader. Rows, each made of its planes one after the other, are unpacked (or read) one
+// at a time from a window over the file and converted into the bitmap; run-length packets
+// may run on from one row into the next, as when the image is unpacked as a whole.
+#include "imaging/formats/PCXGraphic.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/decoders/Decoder.h"
+#include "imaging/formats/PacketWindow.h"
+
+namespace {
+
+constexpr int kHeaderSize = 128;
+constexpr int kPaletteBlockSize = 769;  // the byte 12 and 256 red-green-blue triples
+constexpr const char* kInvalidName = "PCX or SCR";
+constexpr const char* kShortName = "PCX";
+
+// The system's 16 standard colours (the first and last eight of the static colours), for
+// files that carry no palette.
+constexpr uint8_t kDefault16[16][3] = {
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+
+bool IsManufacturer(uint8_t b) {
+    return b == 10 || b == 205;
+}
+
+// Spreads the eight bits of a byte (first pixel in bit 7) over the low bits of eight
+// nibbles of a big-endian 32-bit word, first pixel in the high nibble of the first byte.
+const std::array<uint32_t, 256>& NibbleSpread() {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t b = 0; b < 256; ++b) {
+            uint32_t v = 0;
+            for (int i = 0; i < 8; ++i)
+                if (b & (0x80u >> i)) v |= 1u << (28 - 4 * i);
+            t[b] = v;
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Merges four 1-bit planes (plane k gives bit k of each pixel) into 4-bit pixels.
+void MergePlanes(const uint8_t* row, uint32_t planeBytes, uint8_t* target, uint32_t width) {
+    const auto& spread = NibbleSpread();
+    const uint32_t outBytes = (width * 4 + 7) / 8;
+    const uint32_t groups = (width + 7) / 8;
+    for (uint32_t i = 0; i < groups; ++i) {
+        const uint32_t v = spread[row[i]] | spread[row[planeBytes + i]] << 1 |
+                           spread[row[2 * planeBytes + i]] << 2 |
+                           spread[row[3 * planeBytes + i]] << 3;
+        const uint8_t bytes[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+        const uint32_t n = std::min<uint32_t>(4, outBytes - 4 * i);
+        std::memcpy(target + 4 * i, bytes, n);
+    }
+}
+
+}  // namespace
+
+const TGraphicClass& TPCXGraphic::ClassInfo() {
+    static const TGraphicClass info{"TPCXGraphic", [] { return std::make_unique<TPCXGraphic>(); },
+                                    &TPCXGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+bool TPCXGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() > kHeaderSize) {
+        uint8_t h[kHeaderSize];
+        if (stream.Read(h, kHeaderSize) == kHeaderSize) {
+            result = (h[0] == 10 || h[0] == 12 || h[0] == 205) &&
+                     (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
+        }
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+bool TPCXGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    uint8_t h[kHeaderSize];
+    stream.ReadBuffer(h, kHeaderSize);
+    if (!IsManufacturer(h[0])) return false;
+    TImageProperties& p = imageProperties_;
+    const int64_t width = int64_t(GetU16LE(h + 8)) - GetU16LE(h + 4) + 1;
+    const int64_t height = int64_t(GetU16LE(h + 10)) - GetU16LE(h + 6) + 1;
+    // A maximum below the minimum leaves no picture: the size stays 0.
+    p.Width = uint32_t(std::max<int64_t>(width, 0));
+    p.Height = uint32_t(std::max<int64_t>(height, 0));
+    p.SamplesPerPixel = h[65];
+    p.BitsPerSample = h[3];
+    p.BitsPerPixel = uint8_t(h[65] * h[3]);
+    p.ColorScheme = h[65] * h[3] <= 8 ? schemeIndexed : schemeRGB;
+    p.Compression = h[2] == 1 ? compRLE : compNone;
+    p.XResolution = GetU16LE(h + 12);
+    p.YResolution = GetU16LE(h + 14);
+    return true;
+}
+
+void TPCXGraphic::SetupPalette(TStream& stream, const uint8_t* header) {
+    TColorManager& cm = ColorManager();
+    const uint8_t version = header[1];
+    const bool grayKind = GetU16LE(header + 68) == 2;
+    auto defaultPalette = [] {
+        TPaletteEntries palette(16);
+        for (int i = 0; i < 16; ++i)
+            palette[size_t(i)] = TRGBQuad{kDefault16[i][2], kDefault16[i][1], kDefault16[i][0], 0};
+        return palette;
+    };
+    switch (PixelFormat()) {
+        case pf1bit:
+            SetPalette(cm.GrayRampPalette(false));
+            break;
+        case pf4bit:
+            if (version == 3)
+                SetPalette(defaultPalette());
+            else if (grayKind)
+                SetPalette(cm.GrayRampPalette(false));
+            else
+                SetPalette(cm.PaletteFromColorMap({header + 16, 48}, cmf8BitTriplets, false, 16));
+            break;
+        case pf8bit: {
+            // The 256 colours at the end of the file, when the block is there and lies after
+            // the header.
+            const int64_t position = stream.Position();
+            const int64_t block = stream.Size() - kPaletteBlockSize;
+            uint8_t colours[kPaletteBlockSize] = {};
+            const bool present = block >= startPosition_ + kHeaderSize &&
+                                 (stream.SetPosition(block),
+                                  stream.Read(colours, kPaletteBlockSize) == kPaletteBlockSize) &&
+                                 colours[0] == 12;
+            stream.SetPosition(position);
+            if (present)
+                SetPalette(cm.PaletteFromColorMap({colours + 1, 768}, cmf8BitTriplets, false, 256));
+            else if (version == 3)
+                SetPalette(defaultPalette());
+            else
+                SetPalette(cm.GrayRampPalette(false));  // grey levels rather than all black
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void TPCXGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    TLoadScope scope(*this, stream);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    stream.SetPosition(startPosition_);
+    TProgressGuard progressGuard(*this);
+    StartRowProgress(imageProperties_.Width, imsg::Preparing);
+    uint8_t h[kHeaderSize];
+    stream.ReadBuffer(h, kHeaderSize);
+    if (!IsManufacturer(h[0])) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    const TImageProperties& p = imageProperties_;
+    const uint32_t width = p.Width, height = p.Height;
+    const uint32_t planes = h[65], bits = h[3];
+    const uint32_t planeBytes = GetU16LE(h + 66);
+    if (width == 0 || height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(TConversionOptions());
+    cm.SetTargetFlags(TConversionOptions());
+    cm.SetSourceScheme(p.ColorScheme);
+    cm.SetSourceSampleBits(p.BitsPerSample);
+    cm.SetSourceSampleCount(p.SamplesPerPixel);
+    cm.SetTargetScheme(p.ColorScheme == schemeIndexed ? schemeIndexed : schemeBGR);
+    cm.SetTargetSampleBits(p.BitsPerPixel == 2 ? 4 : p.BitsPerSample);
+    cm.SetTargetSampleCount(p.SamplesPerPixel);
+    TPixelFormat format = cm.BitmapPixelFormat(1);
+    const bool fourPlanes = planes == 4 && bits == 1;
+    if (format == pfCustom) {
+        if (!fourPlanes) RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
+        format = pf4bit;
+    }
+    SetPixelFormat(format);
+    if (format != pf24bit) SetupPalette(stream, h);
+
+    // Every plane must hold its row of pixels.
+    const uint64_t rowSize = uint64_t(planes) * planeBytes;
+    CheckSize(width, height);
+    if (uint64_t(planeBytes) * 8 < uint64_t(width) * bits)
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    SetSize(int(width), int(height));
+    const bool planar24 = format == pf24bit && planes >= 3;
+    if (!fourPlanes && !planar24 &&
+        (cm.SourceRowBytes(width) > rowSize || cm.TargetRowBytes(width) > uint64_t(RowStride())))
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
+
+    // The image data: what follows the header, less the palette block of 8-bit pictures.
+    int64_t dataSize = stream.Size() - stream.Position();
+    if (format == pf8bit) dataSize -= kPaletteBlockSize;
+    const bool packed = p.Compression == compRLE;
+    // One row takes at most two packed bytes per byte (besides empty runs, which are read
+    // in further pieces).
+    TPacketWindow window(stream, size_t(packed ? 2 * rowSize + 2 : rowSize), dataSize);
+    TPCXRLEDecoder decoder;
+    std::vector<uint8_t> rowBuffer(rowSize);
+
+    StartRowProgress(width, imsg::Transfering);
+    for (uint32_t y = 0; y < height; ++y) {
+        // Unpacked (or copied) a piece at a time, as far as the data reaches; what the data
+        // does not cover stays black.
+        uint8_t* dest = rowBuffer.data();
+        uint8_t* const end = dest + rowSize;
+        while (dest < end) {
+            size_t available = 0;
+            uint8_t* const start = window.Fill(available);
+            if (available == 0) break;
+            uint8_t* source = start;
+            uint8_t* const before = dest;
+            if (packed) {
+                decoder.DecodeBlock(source, dest, int32_t(std::min<size_t>(available, INT32_MAX)),
+                                    int32_t(end - dest));
+            } else {
+                const size_t n = std::min<size_t>(available, size_t(end - dest));
+                std::memcpy(dest, source, n);
+                source += n;
+                dest += n;
+            }
+            window.Consume(size_t(source - start));
+            if (source == start && dest == before) break;  // nothing more can be used
+        }
+        const bool ended = dest < end;
+        std::memset(dest, 0, size_t(end - dest));
+        const uint8_t* row = rowBuffer.data();
+        uint8_t* target = ScanLine(int(y));
+        if (fourPlanes)
+            MergePlanes(row, planeBytes, target, width);
+        else if (planar24)
+            cm.ConvertScanline({row, row + planeBytes, row + 2 * planeBytes}, target, width);
+        else
+            cm.ConvertScanline(row, target, width);
+        RowProgress(y, height);
+        // The rows the data does not reach stay as the new bitmap is: all zero.
+        if (ended) break;
+    }
+    window.Finish();
+    progressGuard.Dismiss();
+    EndProgress();
+    Changed();
+}

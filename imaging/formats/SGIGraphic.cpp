@@ -1,0 +1,174 @@
+// SGI loader. Rows are fetched channel by channel (seeking for each), bounded by the file's
+// size, and converted one image row at a time from the bottom of the bitmap up.
+#include "imaging/formats/SGIGraphic.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/decoders/Decoder.h"
+
+namespace {
+
+constexpr int kHeaderSize = 512;
+constexpr uint16_t kMagic = 474;
+constexpr const char* kInvalidName = "sgi, bw or rgb(a)";
+
+}  // namespace
+
+const TGraphicClass& TSGIGraphic::ClassInfo() {
+    static const TGraphicClass info{"TSGIGraphic", [] { return std::make_unique<TSGIGraphic>(); },
+                                    &TSGIGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+TSGIGraphic::TSGIGraphic() = default;
+TSGIGraphic::~TSGIGraphic() = default;
+
+bool TSGIGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() > kHeaderSize) {
+        uint8_t h[6];
+        if (stream.Read(h, 6) == 6) {
+            const uint16_t dimension = GetU16BE(h + 4);
+            result = GetU16BE(h) == kMagic && (h[3] == 1 || h[3] == 2) && dimension >= 1 &&
+                     dimension <= 3;
+        }
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+bool TSGIGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    uint8_t h[kHeaderSize];
+    stream.ReadBuffer(h, kHeaderSize);
+    if (GetU16BE(h) != kMagic) return false;
+    TImageProperties& p = imageProperties_;
+    p.Options = optBigEndian;
+    p.BitsPerSample = uint8_t(h[3] * 8);
+    p.Width = GetU16BE(h + 6);
+    p.Height = GetU16BE(h + 8);
+    p.SamplesPerPixel = h[11];  // the low byte of the channel count
+    p.ColorScheme = p.SamplesPerPixel == 3   ? schemeRGB
+                    : p.SamplesPerPixel == 4 ? schemeRGBA
+                                             : schemeIndexed;
+    p.BitsPerPixel = uint8_t(p.BitsPerSample * p.SamplesPerPixel);
+    p.Compression = h[2] == 1 ? compRLE : compNone;
+    return true;
+}
+
+void TSGIGraphic::ReadChannelRow(uint32_t y, uint32_t c, uint8_t* target) {
+    TStream& stream = *stream_;
+    const TImageProperties& p = imageProperties_;
+    const uint64_t rowBytes = uint64_t(p.Width) * bytesPerChannel_;
+    const uint64_t index = y + uint64_t(c) * p.Height;
+    std::memset(target, 0, rowBytes);
+    if (!decoder_) {
+        const int64_t offset = startPosition_ + kHeaderSize + int64_t(index * rowBytes);
+        if (offset >= streamSize_) return;
+        stream.SetPosition(offset);
+        stream.Read(target, int64_t(rowBytes));  // a short row keeps zeros at its end
+        return;
+    }
+    // Offsets and lengths from the tables are taken only as far as the file reaches.
+    const int64_t offset = startPosition_ + int64_t(rowStart_[index]);
+    if (offset >= streamSize_) return;
+    const int64_t length =
+        std::min<int64_t>(int64_t(rowSize_[index]) * bytesPerChannel_, streamSize_ - offset);
+    if (packed_.size() < uint64_t(length)) packed_.resize(size_t(length));
+    stream.SetPosition(offset);
+    const int64_t got = stream.Read(packed_.data(), length);
+    uint8_t* source = packed_.data();
+    uint8_t* dest = target;
+    decoder_->DecodeBlock(source, dest, int32_t(std::min<int64_t>(got, INT32_MAX)),
+                          int32_t(rowBytes));
+}
+
+void TSGIGraphic::EndLoad() {
+    decoder_.reset();
+    rowStart_ = {};
+    rowSize_ = {};
+    packed_ = {};
+}
+
+void TSGIGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    TLoadScope scope(*this, stream);
+    EndLoad();
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    struct TCleanup {
+        TSGIGraphic& g;
+        ~TCleanup() {
+            g.EndLoad();
+            g.ProgressInArea(psEnding, 100, false, {});
+        }
+    } cleanup{*this};
+    const TImageProperties& p = imageProperties_;
+    StartRowProgress(p.Width, imsg::Preparing);
+    stream.SetPosition(startPosition_);
+    uint8_t h[kHeaderSize];
+    stream.ReadBuffer(h, kHeaderSize);
+    bytesPerChannel_ = h[3];
+    const uint32_t channels = p.SamplesPerPixel;
+    if ((bytesPerChannel_ != 1 && bytesPerChannel_ != 2) || channels == 0 || p.Width == 0 ||
+        p.Height == 0)
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    streamSize_ = stream.Size();
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(TConversionOptions(convSwapBytes));
+    cm.SetTargetFlags(TConversionOptions());
+
+    if (p.Compression == compRLE) {
+        const int64_t count = int64_t(p.Height) * channels;
+        rowStart_ = stream.ReadU32Table(count, true);
+        rowSize_ = stream.ReadU32Table(count, true);
+        decoder_ = std::make_unique<TSGIRLEDecoder>(p.BitsPerSample);
+    }
+
+    // Grey and other channel counts are shown through channel 0 alone.
+    const bool color = p.ColorScheme != schemeIndexed;
+    const uint8_t samples = color ? p.SamplesPerPixel : 1;
+    cm.SetSourceSampleBits(p.BitsPerSample);
+    cm.SetTargetSampleBits(8);
+    cm.SetSourceSampleCount(samples);
+    cm.SetTargetSampleCount(samples);
+    cm.SetSourceScheme(p.ColorScheme);
+    cm.SetTargetScheme(p.ColorScheme == schemeRGB    ? schemeBGR
+                       : p.ColorScheme == schemeRGBA ? schemeBGRA
+                                                     : schemeIndexed);
+    SetPixelFormat(cm.BitmapPixelFormat(1));
+    CheckSize(p.Width, p.Height);
+    if (!color) SetPalette(cm.GrayRampPalette(false));
+    SetSize(int(p.Width), int(p.Height));
+    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    ProgressInArea(psEnding, 100, false, {});
+
+    const size_t rowBytes = size_t(p.Width) * bytesPerChannel_;
+    std::vector<uint8_t> buffers(rowBytes * (color ? samples : bytesPerChannel_ == 2 ? 1 : 0));
+    const void* planes[4] = {};
+    for (uint32_t c = 0; c < samples && color; ++c)
+        planes[c] = buffers.data() + c * rowBytes;
+
+    StartRowProgress(p.Width, imsg::Transfering);
+    for (uint32_t y = 0; y < p.Height; ++y) {
+        uint8_t* row = ScanLine(int(p.Height - 1 - y));
+        if (color) {
+            for (uint32_t c = 0; c < samples; ++c)
+                ReadChannelRow(y, c, buffers.data() + c * rowBytes);
+            cm.ConvertScanline(std::span<const void* const>(planes, samples), row, p.Width);
+        } else if (bytesPerChannel_ == 2) {
+            // 16-bit grey is reduced as the colour manager reduces 16-bit colour samples.
+            ReadChannelRow(y, 0, buffers.data());
+            for (uint32_t x = 0; x < p.Width; ++x)
+                row[x] = uint8_t(GetU16BE(&buffers[2 * size_t(x)]) / 257);
+        } else {
+            ReadChannelRow(y, 0, row);
+        }
+        RowProgress(y, p.Height);
+    }
+    Changed();
+}
