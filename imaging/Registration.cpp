@@ -14,7 +14,6 @@
 #include "imaging/formats/PPMGraphic.h"
 #include "imaging/formats/PSDGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
-#include "imaging/formats/PendingGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
 #include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
@@ -24,8 +23,8 @@ namespace {
 
 std::unique_ptr<TFileFormatList> gRegistry;
 
-// The graphic class behind each format. A format whose loader is not written yet is bound to
-// a pending class; when the loader lands, its line here returns its ClassInfo() instead.
+// The graphic class behind each format. (A format whose loader is not written yet can be bound
+// to a TPendingGraphic class, which says so when a file is opened.)
 const TGraphicClass* BitmapClass() {
     return &TBitmap::ClassInfo();
 }
