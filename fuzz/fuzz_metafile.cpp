@@ -3,7 +3,6 @@
 #include <QGuiApplication>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "display/MetafilePlayer.h"
 #include "fuzz/fuzz_common.h"
@@ -11,7 +10,9 @@
 #include "imaging/formats/Metafile.h"
 
 namespace {
-std::unique_ptr<QGuiApplication> gApp;
+// Lives until the process ends: destroying it from an exit handler, after Qt's own clean-up,
+// would crash.
+QGuiApplication* gApp = nullptr;
 }
 
 // Font look-ups keep caches inside fontconfig for the life of the process: not our leaks.
@@ -22,7 +23,7 @@ extern "C" const char* __lsan_default_suppressions() {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzz::LimitPixels();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gApp = std::make_unique<QGuiApplication>(*argc, *argv);
+    gApp = new QGuiApplication(*argc, *argv);
     InstallMetafilePlayer();
     return 0;
 }
