@@ -11,6 +11,8 @@
 #include <QPixmap>
 
 #include "display/BitmapToImage.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/JPEGImage.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -77,7 +79,26 @@ QStringList TForm1::StoredProps() {
             "ImageBk.Color"};
 }
 
+namespace {
+
+// The About picture: a baseline JPEG kept in the program's resources (resources/about.jpg,
+// drawn by resources/make_about_picture.py), held undecoded until the box is shown.
+void LoadAboutPicture(TPicture& picture) {
+    QFile file(QStringLiteral(":/about.jpg"));
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QByteArray bytes = file.readAll();
+    TMemoryStream stream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->LoadFromStream(stream);
+    picture.AdoptGraphic(std::move(jpeg));
+}
+
+}  // namespace
+
 TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
+    // The resources live in a static library; registering them here keeps the linker from
+    // dropping them.
+    Q_INIT_RESOURCE(resources);
     SetCaption(QStringLiteral("Velkaro"));
     move(20, 20);
     resize(600, 400);
@@ -201,8 +222,10 @@ void TForm1::CreateComponents() {
     FontBrowse = new TFontDialog(QStringLiteral("FontBrowse"), this);
     FontBrowse->SetFont(Font());
     ImageBk = new TColorDialog(QStringLiteral("ImageBk"), this);
-    AboutImage = new TAboutBoxStandIn(QStringLiteral("AboutImage"), this);
+    AboutImage = new TProImageViewDialog(QStringLiteral("AboutImage"), this);
+    AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
+    LoadAboutPicture(*AboutImage->Picture());
     FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
     FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
     FormStorage1->SetIniSection(QStringLiteral("User"));
@@ -566,8 +589,9 @@ void TForm1::DefaultSettings1Click() {
     ImageBk->SetColor(PanelImage->Color());
 }
 
-// The About box comes with its own dialog.
-void TForm1::AboutVelkaro1Click() {}
+void TForm1::AboutVelkaro1Click() {
+    AboutImage->ShowPicture();
+}
 
 // --- Image menu ----------------------------------------------------------------------------------
 
