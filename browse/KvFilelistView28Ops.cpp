@@ -71,8 +71,8 @@ class TCaptionEditor : public QLineEdit {
     TKvFilelistView28* list_;
 };
 
-// Watches the list for a changed owner window and for right clicks (the own menu), and the
-// owner window for dropped files.
+// Watches the list for a changed owner window and for right clicks (the own menu), and every
+// widget of the owner window for dropped files.
 class TListEventHook : public QObject {
   public:
     explicit TListEventHook(TKvFilelistView28* list) : QObject(list), list_(list) {
@@ -83,15 +83,14 @@ class TListEventHook : public QObject {
     void Attach() {
         QWidget* owner = list_->window();
         if (owner == window_) return;
-        if (window_ != nullptr) window_->removeEventFilter(this);
         window_ = owner;
         if (window_ == nullptr) return;
         window_->setAcceptDrops(true);
-        window_->installEventFilter(this);
-        if (window_ != list_) {
-            // Drops on the list itself are the window's drops too.
-            list_->setAcceptDrops(true);
-            list_->installEventFilter(this);
+        // Drags reach the widget under the pointer (a read-only memo refuses files), so the
+        // drags of every widget of the window are looked at before they are delivered.
+        if (!appFilter_) {
+            qApp->installEventFilter(this);
+            appFilter_ = true;
         }
     }
 
@@ -116,6 +115,7 @@ class TListEventHook : public QObject {
             }
             case QEvent::DragEnter:
             case QEvent::DragMove: {
+                if (!InWindow(watched)) return false;
                 auto* drag = static_cast<QDragMoveEvent*>(event);
                 if (ReadFileList(drag->mimeData()).Paths.isEmpty()) return false;
                 drag->setDropAction(Qt::CopyAction);
@@ -123,6 +123,7 @@ class TListEventHook : public QObject {
                 return true;
             }
             case QEvent::Drop: {
+                if (!InWindow(watched)) return false;
                 auto* drop = static_cast<QDropEvent*>(event);
                 const QStringList paths = ReadFileList(drop->mimeData()).Paths;
                 if (paths.isEmpty()) return false;
@@ -137,8 +138,14 @@ class TListEventHook : public QObject {
     }
 
   private:
+    bool InWindow(QObject* watched) const {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        return widget != nullptr && window_ != nullptr && widget->window() == window_;
+    }
+
     TKvFilelistView28* list_;
     QPointer<QWidget> window_;
+    bool appFilter_ = false;
 };
 
 }  // namespace
