@@ -16,11 +16,13 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -77,6 +79,8 @@ class TListEventHook : public QObject {
   public:
     explicit TListEventHook(TKvFilelistView28* list) : QObject(list), list_(list) {
         list->installEventFilter(this);
+        editTimer_.setSingleShot(true);
+        connect(&editTimer_, &QTimer::timeout, this, [this] { SlowClickElapsed(); });
         Attach();
     }
 
@@ -96,6 +100,10 @@ class TListEventHook : public QObject {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (QAbstractItemView* view = ViewOfViewport(watched)) {
+            SlowClick(view, event);
+            return false;
+        }
         switch (event->type()) {
             case QEvent::ParentChange:
             case QEvent::Show:
@@ -138,6 +146,56 @@ class TListEventHook : public QObject {
     }
 
   private:
+    // The list's view whose viewport this is, or null.
+    QAbstractItemView* ViewOfViewport(QObject* watched) const {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->parentWidget() == nullptr) return nullptr;
+        auto* view = qobject_cast<QAbstractItemView*>(widget->parentWidget());
+        return view != nullptr && view->viewport() == widget && view->parentWidget() == list_
+                   ? view
+                   : nullptr;
+    }
+
+    // The in-place editing gesture: a second, slow click on the caption of the one selected
+    // row (a double-click is no such click).
+    void SlowClick(QAbstractItemView* view, QEvent* event) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                pendingRow_ = -1;
+                editTimer_.stop();
+                if (mouse->button() != Qt::LeftButton || mouse->modifiers() != Qt::NoModifier ||
+                    list_->ReadOnly() || list_->EditingCaption())
+                    return;
+                const int row = view->indexAt(mouse->position().toPoint()).row();
+                if (row >= 0 && list_->ItemSelected(row) && list_->SelectedNumber() == 1)
+                    pendingRow_ = row;
+                return;
+            }
+            case QEvent::MouseButtonRelease:
+                if (pendingRow_ >= 0 &&
+                    view->indexAt(mouse->position().toPoint()).row() == pendingRow_)
+                    editTimer_.start(QApplication::doubleClickInterval() + 20);
+                return;
+            case QEvent::MouseButtonDblClick:
+                pendingRow_ = -1;
+                editTimer_.stop();
+                return;
+            default:
+                return;
+        }
+    }
+    void SlowClickElapsed() {
+        const int row = pendingRow_;
+        pendingRow_ = -1;
+        if (row < 0 || row >= list_->ItemCount() || !list_->ItemSelected(row) || list_->ReadOnly())
+            return;
+        if (list_->ItemSubItem(row, 4).endsWith(QLatin1String("/..")) ||
+            list_->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindDrive))
+            return;
+        list_->BeginEditCaption(row);
+    }
+
     bool InWindow(QObject* watched) const {
         auto* widget = qobject_cast<QWidget*>(watched);
         return widget != nullptr && window_ != nullptr && widget->window() == window_;
@@ -146,6 +204,8 @@ class TListEventHook : public QObject {
     TKvFilelistView28* list_;
     QPointer<QWidget> window_;
     bool appFilter_ = false;
+    QTimer editTimer_;
+    int pendingRow_ = -1;
 };
 
 }  // namespace

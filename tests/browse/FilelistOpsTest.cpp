@@ -6,14 +6,17 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -539,4 +542,47 @@ TEST_F(FilelistOpsTest, SendToActions) {
     Select(*list, {"d.xyz"});
     Key(*list, Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ(launches_, QStringList({"Open|" + root_ + "work/a.txt||" + root_ + "work/"}));
+}
+
+TEST_F(FilelistOpsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
+    Write("work/a.txt");
+    auto list = MakeList("work");
+    const int row = RowOf(*list, "a.txt");
+    QAbstractItemView* view = list->View();
+    const QPoint pos = view->visualRect(view->model()->index(row, 0)).center();
+    auto click = [&](QEvent::Type type) {
+        QMouseEvent event(type, pos, view->viewport()->mapToGlobal(pos), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+    auto wait = [] {
+        QEventLoop loop;
+        QTimer::singleShot(QApplication::doubleClickInterval() + 100, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    // The first click only selects; a double-click opens instead of editing.
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    click(QEvent::MouseButtonDblClick);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
+    // A second, slow click.
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    ASSERT_TRUE(list->EditingCaption());
+    EXPECT_EQ(list->OldPath(), root_ + "work/a.txt");
+    list->EndEditCaption(false);
+    // Never in a read-only list.
+    list->SetReadOnly(true);
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
 }
