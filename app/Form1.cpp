@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -226,6 +227,12 @@ void TForm1::CreateComponents() {
     AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
     LoadAboutPicture(*AboutImage->Picture());
+    // "Clipboard as Contents" of pictures reads them with the program's own decoders.
+    SetPictureLoader([](const QString& path) {
+        TPicture picture;
+        picture.LoadFromFile(QFile::encodeName(path).toStdString());
+        return picture.Graphic() != nullptr ? GraphicToImage(*picture.Graphic()) : QImage();
+    });
     FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
     FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
     FormStorage1->SetIniSection(QStringLiteral("User"));

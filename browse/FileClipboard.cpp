@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QImageReader>
 #include <QMimeData>
 #include <QUrl>
 
@@ -108,4 +109,23 @@ TFileList ClipboardFileList() {
 
 bool ClipboardHasFileList() {
     return !ClipboardFileList().Paths.isEmpty();
+}
+
+namespace {
+
+TPictureLoader& PictureLoader() {
+    static TPictureLoader loader;
+    return loader;
+}
+
+}  // namespace
+
+void SetPictureLoader(TPictureLoader loader) {
+    PictureLoader() = std::move(loader);
+}
+
+QImage LoadPictureForClipboard(const QString& path) {
+    if (PictureLoader()) return PictureLoader()(path);
+    QImageReader reader(path);
+    return reader.read();
 }

@@ -4,8 +4,10 @@
 // "cut" on the first line, then the URLs), plus KDE's cut marker and the paths as plain text.
 // Whether the files were cut or copied travels with the list, so a file manager pastes a cut
 // from the list as a move.
+#include <QImage>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QMimeData;
 
@@ -39,3 +41,10 @@ TFileList ReadFileList(const QMimeData* data);
 void PutFileListOnClipboard(const QStringList& paths, bool cut);
 TFileList ClipboardFileList();
 bool ClipboardHasFileList();
+
+// Reads a picture file for the clipboard ("Clipboard as Contents" of .bmp and .wmf files). The
+// default reads what Qt's image readers know; the program installs its own decoders. A loader
+// may throw std::exception; the message is shown to the user.
+using TPictureLoader = std::function<QImage(const QString& path)>;
+void SetPictureLoader(TPictureLoader loader);
+QImage LoadPictureForClipboard(const QString& path);

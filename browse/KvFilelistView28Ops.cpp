@@ -11,7 +11,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -25,6 +24,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <exception>
 
 #include "browse/DirTreeComboLink.h"
 #include "browse/FileClipboard.h"
@@ -502,9 +502,12 @@ void TKvFilelistView28::CopyContentsToClipboard() {
     const QString ext = UpperExtension(path);
     QClipboard* clipboard = QApplication::clipboard();
     if (ext == QLatin1String(".BMP") || ext == QLatin1String(".WMF")) {
-        QImageReader reader(path);
-        const QImage image = reader.read();
-        if (!image.isNull()) clipboard->setImage(image);
+        try {
+            const QImage image = LoadPictureForClipboard(path);
+            if (!image.isNull()) clipboard->setImage(image);
+        } catch (const std::exception& error) {
+            ShowBrowseMessage(mkError, QString::fromLocal8Bit(error.what()), this);
+        }
         return;
     }
     THourglass hourglass;

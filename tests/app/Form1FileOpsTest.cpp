@@ -14,7 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "app/Form1.h"
+#include "browse/FileClipboard.h"
 #include "browse/ShellHelpers.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Registration.h"
+#include "imaging/Stream.h"
 #include "toolkit/Application.h"
 
 TEST(Form1FileOps, DropsAndKeysReachTheList) {
@@ -70,7 +74,21 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
         QApplication::sendEvent(list->View(), &f2);
         EXPECT_EQ(messages, QStringList({"It's ReadOnly"}));
         EXPECT_FALSE(list->EditingCaption());
+
+        // "Clipboard as Contents" reads pictures with the program's decoders.
+        RegisterImageFormats();
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(pf24bit);
+        bitmap.SetSize(5, 4);
+        {
+            TFileStream stream(QFile::encodeName(root + "p.bmp").toStdString(),
+                               TFileStream::fmCreate);
+            bitmap.SaveToStream(stream);
+        }
+        EXPECT_EQ(LoadPictureForClipboard(root + "p.bmp").size(), QSize(5, 4));
+        UnregisterImageFormats();
     }
+    SetPictureLoader(nullptr);
     SetMessageHook(nullptr);
     ResetFileOpPrompts();
     QDir::setCurrent(previous);

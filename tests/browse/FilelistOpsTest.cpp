@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <memory>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -585,4 +586,23 @@ TEST_F(FilelistOpsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
     click(QEvent::MouseButtonRelease);
     wait();
     EXPECT_FALSE(list->EditingCaption());
+}
+
+TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
+    Write("work/p.bmp", "not read by Qt");
+    Write("work/bad.wmf", "damaged");
+    auto list = MakeList("work");
+    SetPictureLoader([](const QString& path) -> QImage {
+        if (path.endsWith("bad.wmf")) throw std::runtime_error("Invalid metafile");
+        QImage image(3, 2, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return image;
+    });
+    Select(*list, {"p.bmp"});
+    list->CopyContentsToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(3, 2));
+    Select(*list, {"bad.wmf"});
+    list->CopyContentsToClipboard();
+    EXPECT_EQ(messages_, QStringList({"Invalid metafile"}));
+    SetPictureLoader(nullptr);
 }
