@@ -100,11 +100,13 @@ class TListEventHook : public QObject {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (QAbstractItemView* view = ViewOfViewport(watched)) {
-            SlowClick(view, event);
-            return false;
-        }
         switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                // Every widget's mouse events pass here; only the list's views count.
+                if (QAbstractItemView* view = ViewOfViewport(watched)) SlowClick(view, event);
+                return false;
             case QEvent::ParentChange:
             case QEvent::Show:
                 if (watched == list_) Attach();
