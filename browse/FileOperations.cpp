@@ -260,8 +260,9 @@ bool FileOperation::resolveConflict(const QString& source, const QString& target
 }
 
 QString FileOperation::tempSibling(const QString& target) {
-    const QString base = FolderOf(target) + u'.' + LastName(target) + QStringLiteral(".velkaro-") +
-                         QString::number(::getpid()) + u'-';
+    // A long name is cut so that the temporary name stays within the name length limit.
+    const QString base = FolderOf(target) + u'.' + LastName(target).left(64) +
+                         QStringLiteral(".velkaro-") + QString::number(::getpid()) + u'-';
     for (;;) {
         const QString candidate = base + QString::number(++tempCounter_);
         if (!existsNoFollow(candidate)) return candidate;

@@ -223,3 +223,13 @@ TEST_F(FileOpSafetyTest, MoveReplacingAFolderWithAFileKeepsTheFolderOnFailure) {
     EXPECT_FALSE(exists("src/x"));
     EXPECT_TRUE(leftovers().isEmpty());
 }
+
+TEST_F(FileOpSafetyTest, NamesAtTheLengthLimitCopy) {
+    const QString name = QString(250, u'n') + ".txt";  // 254 bytes, the limit is 255
+    write("src/" + name, "long");
+    QDir().mkpath(path("dst"));
+    EXPECT_TRUE(ShellFileOp(foCopy, path("src/" + name), path("dst/")));
+    EXPECT_EQ(read("dst/" + name), "long");
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_TRUE(leftovers().isEmpty());
+}
