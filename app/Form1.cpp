@@ -15,8 +15,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
 #include "imaging/Registration.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/JPEGImage.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -100,7 +103,26 @@ QString TForm1::ImageFilesMask() {
     return mask;
 }
 
+namespace {
+
+// The About picture: a baseline JPEG kept in the program's resources (resources/about.jpg,
+// drawn by resources/make_about_picture.py), held undecoded until the box is shown.
+void LoadAboutPicture(TPicture& picture) {
+    QFile file(QStringLiteral(":/about.jpg"));
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QByteArray bytes = file.readAll();
+    TMemoryStream stream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->LoadFromStream(stream);
+    picture.AdoptGraphic(std::move(jpeg));
+}
+
+}  // namespace
+
 TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
+    // The resources live in a static library; registering them here keeps the linker from
+    // dropping them.
+    Q_INIT_RESOURCE(resources);
     SetCaption(QStringLiteral("Velkaro"));
     SetOuterBounds(QRect(20, 20, 600, 400));
     SetColor(clBtnFace);
@@ -223,8 +245,16 @@ void TForm1::CreateComponents() {
     FontBrowse = new TFontDialog(QStringLiteral("FontBrowse"), this);
     FontBrowse->SetFont(Font());
     ImageBk = new TColorDialog(QStringLiteral("ImageBk"), this);
-    AboutImage = new TAboutBoxStandIn(QStringLiteral("AboutImage"), this);
+    AboutImage = new TProImageViewDialog(QStringLiteral("AboutImage"), this);
+    AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
+    LoadAboutPicture(*AboutImage->Picture());
+    // "Clipboard as Contents" of pictures reads them with the program's own decoders.
+    SetPictureLoader([](const QString& path) {
+        TPicture picture;
+        picture.LoadFromFile(QFile::encodeName(path).toStdString());
+        return picture.Graphic() != nullptr ? GraphicToImage(*picture.Graphic()) : QImage();
+    });
     FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
     FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
     FormStorage1->SetIniSection(QStringLiteral("User"));
@@ -654,8 +684,9 @@ void TForm1::DefaultSettings1Click() {
     ImageBk->SetColor(PanelImage->Color());
 }
 
-// The About box comes with its own dialog.
-void TForm1::AboutVelkaro1Click() {}
+void TForm1::AboutVelkaro1Click() {
+    AboutImage->ShowPicture();
+}
 
 // --- Image menu ----------------------------------------------------------------------------------
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "app/StandIns.h"
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
 #include "display/ProImage.h"
+#include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
@@ -66,7 +66,7 @@ class TForm1 : public TForm {
     TFontDialog* FontText = nullptr;
     TFontDialog* FontBrowse = nullptr;
     TColorDialog* ImageBk = nullptr;
-    TAboutBoxStandIn* AboutImage = nullptr;
+    TProImageViewDialog* AboutImage = nullptr;
     TFormStorage* FormStorage1 = nullptr;
 
     TPopupMenu* TextMenu = nullptr;

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -92,13 +94,28 @@ bool isRealDir(const QString& path) {
     return lstatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
+constexpr qint64 kCopyBlock = 1 << 20;
+// Steps of the fault hook besides the byte offsets of the blocks.
+constexpr qint64 kFaultCreate = -1;
+constexpr qint64 kFaultRename = -2;
+
+TCopyFaultHook& faultHook() {
+    static TCopyFaultHook hook;
+    return hook;
+}
+
+int injectedFault(const QString& source, const QString& target, qint64 step) {
+    return faultHook() ? faultHook()(source, target, step) : 0;
+}
+
 QString errnoText() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 // Removes a file, a link or a whole folder tree (links are removed, never followed).
 bool removeTree(const QString& path) {
-    if (!isRealDir(path)) return ::unlink(native(path).constData()) == 0;
+    if (!existsNoFollow(path)) return true;  // gone already
+    if (!isRealDir(path)) return ::unlink(native(path).constData()) == 0 || errno == ENOENT;
     QDir dir(path);
     bool ok = true;
     for (const QString& name :
@@ -165,8 +182,18 @@ class FileOperation {
     bool resolveConflict(const QString& source, const QString& target);
 
     bool copyEntry(const QString& source, const QString& target);
+    // Copies to a path where nothing exists yet.
+    bool copyFresh(const QString& source, const QString& target, const struct stat& st);
+    bool copyChildren(const QString& source, const QString& target);
     bool copyFile(const QString& source, const QString& target);
     bool moveEntry(const QString& source, const QString& target);
+    // A free hidden name beside target.
+    QString tempSibling(const QString& target);
+    // Puts the complete entry at temp in place of the one at target.
+    bool placeOver(const QString& temp, const QString& target);
+    // Removes what this operation created since the mark.
+    void rollback(qsizetype mark);
+    void forgetCreated(const QString& path);
     void transfer(const QString& source, QString target);
     void removeToTrash(const QString& source);
     void rename(const QString& source, QString target);
@@ -181,6 +208,9 @@ class FileOperation {
     bool skipped_ = false;
     bool cancelled_ = false;
     bool failed_ = false;
+    bool verify_ = false;  // read every copied file back (before a move removes its source)
+    quint64 tempCounter_ = 0;
+    QStringList created_;  // entries this operation created, oldest first
 };
 
 void FileOperation::startProgress(const QStringList& sources) {
@@ -229,18 +259,74 @@ bool FileOperation::resolveConflict(const QString& source, const QString& target
     return false;
 }
 
+QString FileOperation::tempSibling(const QString& target) {
+    // A long name is cut so that the temporary name stays within the name length limit.
+    const QString base = FolderOf(target) + u'.' + LastName(target).left(64) +
+                         QStringLiteral(".velkaro-") + QString::number(::getpid()) + u'-';
+    for (;;) {
+        const QString candidate = base + QString::number(++tempCounter_);
+        if (!existsNoFollow(candidate)) return candidate;
+    }
+}
+
+bool FileOperation::placeOver(const QString& temp, const QString& target) {
+    if (!existsNoFollow(target))
+        return ::rename(native(temp).constData(), native(target).constData()) == 0;
+    // A file, link or empty folder over a file or link: one atomic rename.
+    if (!isRealDir(target) && ::rename(native(temp).constData(), native(target).constData()) == 0)
+        return true;
+    // Otherwise the old entry steps aside first and comes back if the new one cannot take its
+    // place; it is removed only once the new one is there.
+    const QString backup = tempSibling(target);
+    if (::rename(native(target).constData(), native(backup).constData()) != 0) return false;
+    if (::rename(native(temp).constData(), native(target).constData()) != 0) {
+        const int saved = errno;
+        ::rename(native(backup).constData(), native(target).constData());
+        errno = saved;
+        return false;
+    }
+    removeTree(backup);
+    return true;
+}
+
+void FileOperation::forgetCreated(const QString& path) {
+    const QString below = AddSlash(path);
+    created_.erase(
+        std::remove_if(created_.begin(), created_.end(),
+                       [&](const QString& p) { return p == path || p.startsWith(below); }),
+        created_.end());
+}
+
+void FileOperation::rollback(qsizetype mark) {
+    // Newest first: children before the folders that hold them.
+    while (created_.size() > mark) {
+        const QString path = created_.takeLast();
+        if (existsNoFollow(path)) removeTree(path);
+    }
+}
+
 bool FileOperation::copyFile(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
         fail(tr("Cannot read \"%1\": %2").arg(source, in.errorString()));
         return false;
     }
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (const int e = injectedFault(source, target, kFaultCreate)) {
+        fail(tr("Cannot create \"%1\": %2").arg(target, QString::fromLocal8Bit(std::strerror(e))));
+        return false;
+    }
+    // The bytes go to a hidden name beside the target, which gets its own name only once the
+    // copy is complete and checked, so a partial copy is never seen under the real name.
+    const QString temp = tempSibling(target);
+    QFile out(temp);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         fail(tr("Cannot create \"%1\": %2").arg(target, out.errorString()));
         return false;
     }
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    QCryptographicHash written(QCryptographicHash::Md5);
+    qint64 count = 0;
+    bool ok = false;
+    QByteArray buffer(kCopyBlock, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0) {
@@ -248,27 +334,92 @@ bool FileOperation::copyFile(const QString& source, const QString& target) {
             break;
         }
         if (n == 0) {
-            // Times are set after the last write, which would otherwise update them.
-            if (out.flush()) {
-                out.setPermissions(in.permissions());
-                out.setFileTime(in.fileTime(QFileDevice::FileModificationTime),
-                                QFileDevice::FileModificationTime);
-                return true;
-            }
-            fail(tr("Cannot write \"%1\": %2").arg(target, out.errorString()));
+            ok = true;
+            break;
+        }
+        if (const int e = injectedFault(source, target, count)) {
+            fail(tr("Cannot write \"%1\": %2")
+                     .arg(target, QString::fromLocal8Bit(std::strerror(e))));
             break;
         }
         if (out.write(buffer.constData(), n) != n) {
             fail(tr("Cannot write \"%1\": %2").arg(target, out.errorString()));
             break;
         }
+        if (verify_) written.addData(QByteArrayView(buffer.constData(), n));
+        count += n;
         advance(n);
         if (cancelled()) break;
     }
-    // A partial copy is never left behind.
-    out.close();
-    out.remove();
-    return false;
+    if (ok) {
+        ok = out.flush() && ::fsync(out.handle()) == 0 && out.size() == count;
+        if (!ok) fail(tr("Cannot write \"%1\": %2").arg(target, out.errorString()));
+    }
+    if (ok) {
+        // Times are set after the last write, which would otherwise update them.
+        out.setPermissions(in.permissions());
+        out.setFileTime(in.fileTime(QFileDevice::FileModificationTime),
+                        QFileDevice::FileModificationTime);
+        out.close();
+        if (verify_) {
+            // Read back what landed on the disk before the source may go.
+            QFile check(temp);
+            QCryptographicHash landed(QCryptographicHash::Md5);
+            ok = check.open(QIODevice::ReadOnly) && landed.addData(&check) &&
+                 landed.result() == written.result();
+            if (!ok) fail(tr("The copy of \"%1\" does not match the original.").arg(source));
+        }
+    }
+    if (ok) {
+        ok = ::rename(native(temp).constData(), native(target).constData()) == 0;
+        if (!ok) fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+    }
+    if (!ok) {
+        out.close();
+        ::unlink(native(temp).constData());
+        return false;
+    }
+    created_.append(target);
+    return true;
+}
+
+bool FileOperation::copyChildren(const QString& source, const QString& target) {
+    bool ok = true;
+    QDir dir(source);
+    for (const QString& name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        ok = copyEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
+        if (cancelled_) return false;
+    }
+    return ok && !skipped_;
+}
+
+bool FileOperation::copyFresh(const QString& source, const QString& target, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray raw(4096, '\0');
+        const ssize_t n = ::readlink(native(source).constData(), raw.data(), raw.size() - 1);
+        if (n <= 0 || ::symlink(raw.left(n).constData(), native(target).constData()) != 0) {
+            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+            return false;
+        }
+        created_.append(target);
+        return true;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(native(target).constData(), (st.st_mode & 07777) | 0700) != 0) {
+            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+            return false;
+        }
+        created_.append(target);
+        const bool ok = copyChildren(source, target);
+        ::chmod(native(target).constData(), st.st_mode & 07777);
+        return ok;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail(tr("\"%1\" is a device, socket or pipe and cannot be copied.").arg(source));
+        return false;
+    }
+    return copyFile(source, target);
 }
 
 bool FileOperation::copyEntry(const QString& source, const QString& target) {
@@ -278,50 +429,36 @@ bool FileOperation::copyEntry(const QString& source, const QString& target) {
         fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
         return false;
     }
-    if (existsNoFollow(target)) {
-        const bool merge = S_ISDIR(st.st_mode) && isRealDir(target);
-        if (!resolveConflict(source, target)) return false;
-        if (!merge && !removeTree(target)) {
-            fail(tr("Cannot replace \"%1\": %2").arg(target, errnoText()));
-            return false;
-        }
-    }
-    if (S_ISLNK(st.st_mode)) {
-        const QByteArray link = QFile::encodeName(QFile::symLinkTarget(source));
-        QByteArray raw(4096, '\0');
-        const ssize_t n = ::readlink(native(source).constData(), raw.data(), raw.size() - 1);
-        const QByteArray dest = n > 0 ? raw.left(n) : link;
-        if (::symlink(dest.constData(), native(target).constData()) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
-            return false;
-        }
-        return true;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        if (!isRealDir(target) && ::mkdir(native(target).constData(), st.st_mode & 07777) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
-            return false;
-        }
-        bool ok = true;
-        QDir dir(source);
-        for (const QString& name :
-             dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-            ok = copyEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
-            if (cancelled_) return false;
-        }
-        return ok && !skipped_;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        fail(tr("\"%1\" is a device, socket or pipe and cannot be copied.").arg(source));
+    if (!existsNoFollow(target)) return copyFresh(source, target, st);
+    const bool merge = S_ISDIR(st.st_mode) && isRealDir(target);
+    if (!resolveConflict(source, target)) return false;
+    if (merge) return copyChildren(source, target);
+    // A replaced entry stays until its replacement is complete beside it.
+    const QString temp = tempSibling(target);
+    const qsizetype mark = created_.size();
+    if (!copyFresh(source, temp, st)) {
+        rollback(mark);
         return false;
     }
-    return copyFile(source, target);
+    if (!placeOver(temp, target)) {
+        fail(tr("Cannot replace \"%1\": %2").arg(target, errnoText()));
+        rollback(mark);
+        return false;
+    }
+    forgetCreated(temp);
+    return true;
 }
 
 bool FileOperation::moveEntry(const QString& source, const QString& target) {
     if (cancelled()) return false;
-    if (existsNoFollow(target)) {
-        const bool merge = isRealDir(source) && isRealDir(target);
+    struct stat st {};
+    if (!lstatPath(source, st)) {
+        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        return false;
+    }
+    const bool exists = existsNoFollow(target);
+    if (exists) {
+        const bool merge = S_ISDIR(st.st_mode) && isRealDir(target);
         if (!resolveConflict(source, target)) return false;
         if (merge) {
             bool ok = true;
@@ -332,29 +469,39 @@ bool FileOperation::moveEntry(const QString& source, const QString& target) {
                 if (cancelled_) return false;
             }
             // The source folder goes only when everything in it has moved.
-            if (ok && ::rmdir(native(source).constData()) != 0) ok = false;
+            if (ok && !skipped_ && ::rmdir(native(source).constData()) != 0) ok = false;
             return ok;
-        }
-        if (!removeTree(target)) {
-            fail(tr("Cannot replace \"%1\": %2").arg(target, errnoText()));
-            return false;
         }
     }
     const qint64 size = progress_ ? treeSize(source) : 0;
-    if (::rename(native(source).constData(), native(target).constData()) == 0) {
-        advance(size);
-        return true;
+    int error = injectedFault(source, target, kFaultRename);
+    if (error == 0) {
+        if (exists ? placeOver(source, target)
+                   : ::rename(native(source).constData(), native(target).constData()) == 0) {
+            advance(size);
+            return true;
+        }
+        error = errno;
     }
-    if (errno != EXDEV) {
-        fail(tr("Cannot move \"%1\": %2").arg(source, errnoText()));
+    if (error != EXDEV) {
+        fail(
+            tr("Cannot move \"%1\": %2").arg(source, QString::fromLocal8Bit(std::strerror(error))));
         return false;
     }
-    // Another file system: copy, then remove the source only after a complete copy.
+    // Another file system: a complete, checked copy first; the source goes only after it.
     const bool savedReplace = replaceAll_;
-    replaceAll_ = true;  // the target was cleared above; nothing below it can conflict
+    const bool savedVerify = verify_;
+    replaceAll_ = true;  // the conflict has been answered above
+    verify_ = true;
+    const qsizetype mark = created_.size();
     const bool copied = copyEntry(source, target);
     replaceAll_ = savedReplace;
-    if (!copied) return false;
+    verify_ = savedVerify;
+    if (!copied) {
+        rollback(mark);
+        return false;
+    }
+    forgetCreated(target);
     if (!removeTree(source)) {
         fail(tr("Cannot remove \"%1\": %2").arg(source, errnoText()));
         return false;
@@ -378,10 +525,17 @@ void FileOperation::transfer(const QString& source, QString target) {
                  .arg(source));
         return;
     }
-    if (op_ == foCopy)
-        copyEntry(source, target);
-    else
+    if (op_ == foCopy) {
+        // A copy that fails or is cancelled takes back what it made of this source.
+        const bool failedBefore = failed_;
+        created_.clear();
+        if (!copyEntry(source, target) && ((failed_ && !failedBefore) || cancelled_)) rollback(0);
+        created_.clear();
+    } else {
+        created_.clear();
         moveEntry(source, target);
+        created_.clear();
+    }
 }
 
 void FileOperation::removeToTrash(const QString& source) {
@@ -468,6 +622,10 @@ bool FileOperation::run(const QStringList& sources, const QStringList& targets) 
 }
 
 }  // namespace
+
+void SetCopyFaultHook(TCopyFaultHook hook) {
+    faultHook() = std::move(hook);
+}
 
 TFileOpPrompts& FileOpPrompts() {
     return prompts();

@@ -364,6 +364,21 @@ void TKvDirTreeView::SetExpandRoot(bool value) {
     if (value && Root() != nullptr) Root()->setExpanded(true);
 }
 
+void TKvDirTreeView::SetHideSelection(bool value) {
+    hideSelection_ = value;
+    // Without the focus the selection is painted in the background colour, that is not at all.
+    QPalette p = palette();
+    const QPalette defaults = QApplication::palette(this);
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
+        const QPalette::ColorRole plain =
+            role == QPalette::Highlight ? QPalette::Base : QPalette::Text;
+        p.setColor(QPalette::Inactive, role,
+                   value ? defaults.color(QPalette::Inactive, plain)
+                         : defaults.color(QPalette::Inactive, role));
+    }
+    setPalette(p);
+}
+
 void TKvDirTreeView::UpdateNodeIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
     TSystemImageList& icons = TSystemImageList::Instance();
     if (previous != nullptr)
@@ -443,7 +458,10 @@ TKvDirTreeCombo28::TKvDirTreeCombo28(QWidget* parent) : TControl<QLineEdit>(pare
     tree_ = new TKvDirTreeView(this);
     tree_->BuildRoot();
     tree_->SetExpandRoot(true);
+    tree_->SetHideSelection(hideSelection_);
     tree_->setEnabled(false);
+    // The combo sets the hints of the whole program: the tooltip colour and quick pauses.
+    Application::SetHintSettings({clInfoBk, 500, 25, 10000});
     tree_->hide();
     connect(tree_, &TKvDirTreeView::FolderLoaded, this, [this](const QString& folder) {
         WatchFolder(folder, tree_->LoadedFolders().value(folder));
@@ -557,6 +575,11 @@ void TKvDirTreeCombo28::SetFileList(TKvFilelistView28* list) {
 
 bool TKvDirTreeCombo28::ExpandRoot() const {
     return tree_->ExpandRoot();
+}
+
+void TKvDirTreeCombo28::SetHideSelection(bool value) {
+    hideSelection_ = value;
+    tree_->SetHideSelection(value);
 }
 
 void TKvDirTreeCombo28::SetExpandRoot(bool value) {

@@ -97,6 +97,9 @@ class TKvDirTreeView : public QTreeWidget {
 
     bool ExpandRoot() const { return expandRoot_; }
     void SetExpandRoot(bool value);
+    // Whether the selected node shows only while the tree has the focus.
+    bool HideSelection() const { return hideSelection_; }
+    void SetHideSelection(bool value);
 
     // Paths of the folders whose children are loaded, and the sub-folder names loaded there.
     const QHash<QString, QSet<QString>>& LoadedFolders() const { return loaded_; }
@@ -117,6 +120,7 @@ class TKvDirTreeView : public QTreeWidget {
     TKvDirTreeCombo28* combo_;
     QString chosenPath_;
     bool expandRoot_ = true;
+    bool hideSelection_ = false;
     QHash<QString, QSet<QString>> loaded_;
     int folderIcon_ = -1;
     int folderOpenIcon_ = -1;
@@ -169,7 +173,8 @@ class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
     void SetExpandRoot(bool value);
 
     bool HideSelection() const { return hideSelection_; }
-    void SetHideSelection(bool value) { hideSelection_ = value; }
+    // Passed to the drop-down tree.
+    void SetHideSelection(bool value);
 
     TLanguage Language() const { return language_; }
     void SetLanguage(TLanguage value);

@@ -631,10 +631,14 @@ TKvFilelistView28::TKvFilelistView28(QWidget* parent)
     SetViewStyle(vsReport);
     SetTabStop(true);
     UpdateSortIndicator();
+    RebuildPopUp();
+    HookOwnerForDrops();
     constructed_ = true;
 }
 
 TKvFilelistView28::~TKvFilelistView28() {
+    delete dropHook_;
+    dropHook_ = nullptr;
     if (dirTreeCombo_ != nullptr) {
         DirTreeComboLink* combo = dirTreeCombo_;
         dirTreeCombo_ = nullptr;
@@ -762,6 +766,7 @@ void TKvFilelistView28::SetShowFolders(bool value) {
 void TKvFilelistView28::SetLanguage(TLanguage value) {
     if (!ApplyComponentLanguage(mwFileList, language_, value)) return;
     popUpMenuEnabled_ = true;
+    RebuildPopUp();
     // The captions follow the language at once; the installed column set stays.
     if (driveColumns_)
         InstallDriveColumns();
@@ -1448,6 +1453,8 @@ bool TKvFilelistView28::HandleKeyDown(QKeyEvent* event) {
             dirTreeCombo_->ReloadTree();
             dirTreeCombo_->SelectFolder(path);
         }
+    } else if (const int fileKey = HandleFileKey(event)) {
+        if (fileKey == 2) return true;  // not passed on
     } else {
         action = false;
     }

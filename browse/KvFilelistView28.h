@@ -20,8 +20,10 @@ class QAbstractItemView;
 class QHeaderView;
 class QItemSelectionModel;
 class QKeyEvent;
+class QLineEdit;
 class QStackedLayout;
 class DirTreeComboLink;
+class TKvFilelistView28PopUp;
 class TFileListModel;
 class TFileListTreeView;
 class TFileListListView;
@@ -213,6 +215,59 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // reversed order; then sorts. Nothing while the drives are shown.
     void ColumnClick(int column);
 
+    // --- File operations (menu and keys) ---------------------------------------------------
+    // Each does nothing without a selected row where it needs one; the parent row is never
+    // part of a transfer (it is unselected first).
+    //
+    // Copy and cut put the selected paths into the transfer list and on the clipboard.
+    void CopySelected();
+    void CutSelected();
+    // Copies or moves (by the transfer mode) the transfer list, or the clipboard's file list,
+    // into Directory.
+    void PasteFiles();
+    // Files dropped on the window: pasted into Directory as copies.
+    void DropFiles(const QStringList& paths);
+    // Moves the selection to the trash (after the trash confirmation).
+    void DeleteSelected();
+    // Deletes the selected files for good, each after a confirmation; stops at the first
+    // folder. Returns true when it went through every selected row.
+    bool DeleteSelectedPermanently();
+    // Starts editing the first selected row's caption; the edit's end renames the entry.
+    void RenameSelected();
+    // Creates "New Folder" (or "New Folder(2)", ...) in Directory and starts editing its name.
+    void CreateFolder();
+    // Opens the first selected file when its extension is in the viewer table.
+    void ViewSelected();
+    void ShowSelectedProperties();
+    // Asks for a folder ("Send to any folder") and copies the selection into it.
+    void SendToAnyFolder();
+    void CopyToFolder(const QString& folder);
+    void CopyContentsToClipboard();
+    void CopyNamesToClipboard();
+    // A link to the first selected entry on the desktop.
+    void CreateDesktopShortcut();
+    // Sends the selection to a send-to entry: a folder gets copies, a program is run with the
+    // first selected file.
+    void SendToShortcut(const QString& shortcutPath);
+
+    // The pending transfer list (full paths).
+    QStringList TransferList() const { return transfer_; }
+    // The list's own context menu (rebuilt on every language change).
+    TKvFilelistView28PopUp* PopUp() const { return popUp_; }
+    // Whether the viewer table holds the extension of the path.
+    static bool HasViewer(const QString& path);
+    // Whether a paste has something to paste.
+    bool CanPaste() const;
+
+    // In-place editing of a caption.
+    void BeginEditCaption(int row);
+    // Ends the edit: accept renames the entry to the edited caption.
+    void EndEditCaption(bool accept);
+    bool EditingCaption() const;
+    QLineEdit* CaptionEditor() const;
+    // The path of the row whose caption is (or was last) being edited.
+    QString OldPath() const { return oldPath_; }
+
     // --- Rows --------------------------------------------------------------------------------
     // Row kind tags.
     static inline const char* const KindDir = "dir";
@@ -256,6 +311,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool HandleKeyDown(QKeyEvent* event);
     void HandleKeyUp(QKeyEvent* event);
     void HandleDblClick();
+    // The file-operation keys; returns 0 when the key is none of them, 1 when handled, 2 when
+    // handled and not to be passed on.
+    int HandleFileKey(QKeyEvent* event);
 
     // The per-user settings location of the parent icon index.
     static inline const char* const ParentIconOrganization = "Morvath";
@@ -300,6 +358,16 @@ class TKvFilelistView28 : public TControl<QFrame> {
     int FirstSelectedRow() const;
     QList<int> SelectedRows() const;
     bool IsDrivesDirectory(const QString& path) const;
+    // File operations (KvFilelistView28Ops.cpp).
+    // Rebuilds the own context menu in the list's language.
+    void RebuildPopUp();
+    // Watches the owner window for dropped files.
+    void HookOwnerForDrops();
+    // Collects the selected rows' paths, unselecting the parent row.
+    QStringList TakeSelectedPaths();
+    // Refills the list and has the linked combo reload and show a folder.
+    void RefreshAfterChange(const QString& comboFolder);
+    bool RowIsParent(int row) const;
 
     std::unique_ptr<TFileListModel> model_;
     QItemSelectionModel* selection_ = nullptr;
@@ -333,6 +401,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     TViewStyle viewStyle_ = vsReport;
     bool showColumnHeaders_ = true;
     bool tabStop_ = true;
+
+    QStringList transfer_;
+    QString oldPath_;
+    TKvFilelistView28PopUp* popUp_ = nullptr;
+    QPointer<QLineEdit> editor_;
+    int editRow_ = -1;
+    QObject* dropHook_ = nullptr;
 
     DirTreeComboLink* dirTreeCombo_ = nullptr;
     QMetaObject::Connection comboDestroyed_;

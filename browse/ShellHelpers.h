@@ -111,12 +111,24 @@ struct TFileOpPrompts {
 TFileOpPrompts& FileOpPrompts();
 void ResetFileOpPrompts();
 
+// Tests inject failures into the copy routine. The hook is asked before a target file is
+// created (step -1), before a move renames (step -2) and before every block is written (step =
+// bytes written so far); a non-zero answer is taken as the errno of that step (EACCES for an
+// unwritable target, ENOSPC for a full disk, EXDEV to make a move copy across file systems).
+// The hook may also change the files itself, for instance remove a source mid-copy.
+using TCopyFaultHook =
+    std::function<int(const QString& source, const QString& target, qint64 step)>;
+void SetCopyFaultHook(TCopyFaultHook hook);
+
 // One batch file operation. fromList and toList are NUL-separated path lists (TerminateList
 // is applied to both). Copy and move put the sources into the target folder when the target
 // is an existing folder (or the list holds several sources), else the target is the new path;
-// copying onto itself makes "name (copy)". Rename changes one path into another and fails if
-// the target exists. Delete moves to the freedesktop trash after a confirmation. Conflicts,
-// errors and progress are handled with our own dialogs. Returns true only if everything
+// copying onto itself makes "name (copy)". A copied file is written under a hidden name and
+// takes its own name only when complete; a replaced entry is replaced only then; a failed or
+// cancelled copy removes what it made of that source. A move across file systems copies,
+// reads the copy back, and only then removes the source. Rename changes one path into another and
+// fails if the target exists. Delete moves to the freedesktop trash after a confirmation.
+// Conflicts, errors and progress are handled with our own dialogs. Returns true only if everything
 // succeeded and nothing was cancelled or skipped by the user.
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList);
 

@@ -119,6 +119,7 @@ void TProImage::HolderChanged() {
     image_ = QImage();
     tileImage_ = QImage();
     PictureChanged();
+    emit OnPictureChange();
 }
 
 void TProImage::PictureChanged() {

@@ -81,6 +81,8 @@ class TProImage : public TControl<QWidget> {
     TProgressEvent OnProgress;
 
   signals:
+    // The held picture changed (after the control has resized itself to it).
+    void OnPictureChange();
     void OnClick();
     void OnDblClick();
     void OnMouseEnter();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QToolTip>
 
 namespace {
 
@@ -15,9 +16,25 @@ Application::TErrorBoxHook& ErrorHook() {
     return hook;
 }
 
+Application::THintSettings& HintStorage() {
+    static Application::THintSettings settings;
+    return settings;
+}
+
 }  // namespace
 
 namespace Application {
+
+THintSettings HintSettings() {
+    return HintStorage();
+}
+
+void SetHintSettings(const THintSettings& value) {
+    HintStorage() = value;
+    QPalette palette = QToolTip::palette();
+    palette.setColor(QPalette::ToolTipBase, ColorToQColor(value.Color));
+    QToolTip::setPalette(palette);
+}
 
 QString Title() {
     if (!TitleStorage().isEmpty()) return TitleStorage();

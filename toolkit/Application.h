@@ -5,6 +5,8 @@
 #include <exception>
 #include <functional>
 
+#include "toolkit/Colors.h"
+
 namespace Application {
 
 // The application title, used as the caption of the error box ("Velkaro").
@@ -37,6 +39,19 @@ bool HandleEvent(Handler&& handler) {
     }
     return false;
 }
+
+// The program-wide hint (tooltip) settings: the colour behind hint texts and the pauses in
+// milliseconds before a hint shows, before the next one shows while hints are on, and before a
+// shown hint hides. The colour is applied to every tooltip; Qt's own tooltips take their
+// pauses from the style, so the pauses are held for controls that time their hints themselves.
+struct THintSettings {
+    TColor Color = clInfoBk;
+    int Pause = 500;
+    int ShortPause = 50;
+    int HidePause = 2500;
+};
+THintSettings HintSettings();
+void SetHintSettings(const THintSettings& value);
 
 }  // namespace Application
 

@@ -22,6 +22,7 @@
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
 #include "browse/ShellHelpers.h"
+#include "toolkit/Application.h"
 
 namespace {
 
@@ -534,4 +535,23 @@ TEST_F(DirTreeComboTest, AShownFolderThatIsDeletedGivesWayToItsNearestParent) {
     EXPECT_EQ(combo_->text(), "keep");
     ASSERT_NE(Current(), nullptr);
     EXPECT_EQ(Tree::NodePath(Current()), root_ + "keep");
+}
+
+TEST_F(DirTreeComboTest, SetsTheProgramsHintsAndPassesHideSelectionToTheTree) {
+    const Application::THintSettings hints = Application::HintSettings();
+    EXPECT_EQ(hints.Color, clInfoBk);
+    EXPECT_EQ(hints.ShortPause, 25);
+    EXPECT_EQ(hints.Pause, 500);
+    EXPECT_EQ(hints.HidePause, 10000);
+
+    TKvDirTreeView* tree = combo_->Tree();
+    EXPECT_TRUE(combo_->HideSelection());
+    EXPECT_TRUE(tree->HideSelection());
+    const QPalette defaults = QApplication::palette(tree);
+    EXPECT_EQ(tree->palette().color(QPalette::Inactive, QPalette::Highlight),
+              defaults.color(QPalette::Inactive, QPalette::Base));
+    combo_->SetHideSelection(false);
+    EXPECT_FALSE(tree->HideSelection());
+    EXPECT_EQ(tree->palette().color(QPalette::Inactive, QPalette::Highlight),
+              defaults.color(QPalette::Inactive, QPalette::Highlight));
 }

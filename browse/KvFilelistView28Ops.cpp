@@ -1,0 +1,663 @@
+// The file list's file operations: copy, cut and paste through the transfer list and the
+// clipboard, dropped files, delete to the trash and for good, rename in place, new folder,
+// viewing, properties, and the send-to actions. The menu (KvFilelistView28PopUp) and the keys
+// call them.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProcess>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <exception>
+
+#include "browse/DirTreeComboLink.h"
+#include "browse/FileClipboard.h"
+#include "browse/KvFilelistView28.h"
+#include "browse/KvFilelistView28PopUp.h"
+#include "browse/MessageCatalogue.h"
+#include "browse/SendToDialog.h"
+#include "browse/ShellHelpers.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+// The extension of a path's last name in upper case, with its dot (".TXT"); empty when none.
+QString UpperExtension(const QString& path) {
+    const QString name = LastName(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot >= 0 ? name.mid(dot).toUpper() : QString();
+}
+
+// The caption editor: Enter ends the edit and renames, Esc ends it without renaming, and so
+// does leaving it (as the list's own edits do).
+class TCaptionEditor : public QLineEdit {
+  public:
+    TCaptionEditor(TKvFilelistView28* list, QWidget* parent) : QLineEdit(parent), list_(list) {
+        setObjectName(QStringLiteral("CaptionEditor"));
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            list_->EndEditCaption(true);
+            return;
+        }
+        if (event->key() == Qt::Key_Escape) {
+            list_->EndEditCaption(false);
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        if (event->reason() != Qt::PopupFocusReason) list_->EndEditCaption(true);
+    }
+
+  private:
+    TKvFilelistView28* list_;
+};
+
+// Watches the list for a changed owner window and for right clicks (the own menu), and every
+// widget of the owner window for dropped files.
+class TListEventHook : public QObject {
+  public:
+    explicit TListEventHook(TKvFilelistView28* list) : QObject(list), list_(list) {
+        list->installEventFilter(this);
+        editTimer_.setSingleShot(true);
+        connect(&editTimer_, &QTimer::timeout, this, [this] { SlowClickElapsed(); });
+        Attach();
+    }
+
+    void Attach() {
+        QWidget* owner = list_->window();
+        if (owner == window_) return;
+        window_ = owner;
+        if (window_ == nullptr) return;
+        window_->setAcceptDrops(true);
+        // Drags reach the widget under the pointer (a read-only memo refuses files), so the
+        // drags of every widget of the window are looked at before they are delivered.
+        if (!appFilter_) {
+            qApp->installEventFilter(this);
+            appFilter_ = true;
+        }
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                // Every widget's mouse events pass here; only the list's views count.
+                if (QAbstractItemView* view = ViewOfViewport(watched)) SlowClick(view, event);
+                return false;
+            case QEvent::ParentChange:
+            case QEvent::Show:
+                if (watched == list_) Attach();
+                return false;
+            case QEvent::ContextMenu: {
+                // A menu the owner put on the list takes the place of the own one.
+                if (watched != list_ || !list_->PopUpMenuEnabled() || list_->PopUp() == nullptr ||
+                    list_->contextMenuPolicy() == Qt::CustomContextMenu)
+                    return false;
+                if (list_->Directory().compare(QLatin1String(TKvFilelistView28::DrivesDirectory),
+                                               Qt::CaseInsensitive) == 0)
+                    return false;
+                auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+                list_->PopUp()->Popup(menuEvent->globalPos());
+                return true;
+            }
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                if (!InWindow(watched)) return false;
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (ReadFileList(drag->mimeData()).Paths.isEmpty()) return false;
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+                return true;
+            }
+            case QEvent::Drop: {
+                if (!InWindow(watched)) return false;
+                auto* drop = static_cast<QDropEvent*>(event);
+                const QStringList paths = ReadFileList(drop->mimeData()).Paths;
+                if (paths.isEmpty()) return false;
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                list_->DropFiles(paths);
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+  private:
+    // The list's view whose viewport this is, or null.
+    QAbstractItemView* ViewOfViewport(QObject* watched) const {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->parentWidget() == nullptr) return nullptr;
+        auto* view = qobject_cast<QAbstractItemView*>(widget->parentWidget());
+        return view != nullptr && view->viewport() == widget && view->parentWidget() == list_
+                   ? view
+                   : nullptr;
+    }
+
+    // The in-place editing gesture: a second, slow click on the caption of the one selected
+    // row (a double-click is no such click).
+    void SlowClick(QAbstractItemView* view, QEvent* event) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                pendingRow_ = -1;
+                editTimer_.stop();
+                if (mouse->button() != Qt::LeftButton || mouse->modifiers() != Qt::NoModifier ||
+                    list_->ReadOnly() || list_->EditingCaption())
+                    return;
+                const int row = view->indexAt(mouse->position().toPoint()).row();
+                if (row >= 0 && list_->ItemSelected(row) && list_->SelectedNumber() == 1)
+                    pendingRow_ = row;
+                return;
+            }
+            case QEvent::MouseButtonRelease:
+                if (pendingRow_ >= 0 &&
+                    view->indexAt(mouse->position().toPoint()).row() == pendingRow_)
+                    editTimer_.start(QApplication::doubleClickInterval() + 20);
+                return;
+            case QEvent::MouseButtonDblClick:
+                pendingRow_ = -1;
+                editTimer_.stop();
+                return;
+            default:
+                return;
+        }
+    }
+    void SlowClickElapsed() {
+        const int row = pendingRow_;
+        pendingRow_ = -1;
+        if (row < 0 || row >= list_->ItemCount() || !list_->ItemSelected(row) || list_->ReadOnly())
+            return;
+        if (list_->ItemSubItem(row, 4).endsWith(QLatin1String("/..")) ||
+            list_->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindDrive))
+            return;
+        list_->BeginEditCaption(row);
+    }
+
+    bool InWindow(QObject* watched) const {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        return widget != nullptr && window_ != nullptr && widget->window() == window_;
+    }
+
+    TKvFilelistView28* list_;
+    QPointer<QWidget> window_;
+    bool appFilter_ = false;
+    QTimer editTimer_;
+    int pendingRow_ = -1;
+};
+
+}  // namespace
+
+// --- Set-up ------------------------------------------------------------------------------------
+
+void TKvFilelistView28::RebuildPopUp() {
+    delete popUp_;
+    popUp_ = new TKvFilelistView28PopUp(this, language_);
+}
+
+void TKvFilelistView28::HookOwnerForDrops() {
+    if (dropHook_ == nullptr) dropHook_ = new TListEventHook(this);
+}
+
+// --- Helpers -----------------------------------------------------------------------------------
+
+bool TKvFilelistView28::RowIsParent(int row) const {
+    return ItemSubItem(row, 4).endsWith(QLatin1String("/.."));
+}
+
+QStringList TKvFilelistView28::TakeSelectedPaths() {
+    QStringList paths;
+    for (int row : SelectedRows()) {
+        if (RowIsParent(row)) {
+            SetItemSelected(row, false);
+            continue;
+        }
+        paths.append(ItemSubItem(row, 4));
+    }
+    return paths;
+}
+
+void TKvFilelistView28::RefreshAfterChange(const QString& comboFolder) {
+    RebuildList();
+    if (dirTreeCombo_ != nullptr) {
+        dirTreeCombo_->ReloadTree();
+        dirTreeCombo_->SelectFolder(comboFolder);
+    }
+}
+
+bool TKvFilelistView28::HasViewer(const QString& path) {
+    static const QStringList extensions = {".C",   ".CPP", ".DPK", ".DPR", ".H",   ".INF",
+                                           ".INI", ".PAS", ".PRG", ".TXT", ".DOC", ".RTF",
+                                           ".WRI", ".BMP", ".GIF", ".JPG"};
+    const QString ext = UpperExtension(path);
+    return !ext.isEmpty() && extensions.contains(ext);
+}
+
+bool TKvFilelistView28::CanPaste() const {
+    return !transfer_.isEmpty() || ClipboardHasFileList();
+}
+
+// --- Copy, cut, paste, drop --------------------------------------------------------------------
+
+void TKvFilelistView28::CopySelected() {
+    if (FirstSelectedRow() < 0) return;
+    transfer_ = TakeSelectedPaths();
+    FileTransferMode() = tmCopy;
+    PutFileListOnClipboard(transfer_, false);
+}
+
+void TKvFilelistView28::CutSelected() {
+    if (FirstSelectedRow() < 0) return;
+    transfer_ = TakeSelectedPaths();
+    FileTransferMode() = tmMove;
+    PutFileListOnClipboard(transfer_, true);
+}
+
+void TKvFilelistView28::PasteFiles() {
+    THourglass hourglass;
+    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    TTransferMode mode = FileTransferMode();
+    if (transfer_.isEmpty()) {
+        const TFileList clip = ClipboardFileList();
+        transfer_ = clip.Paths;
+        // Another program's list says itself whether its files were cut or copied.
+        if (!clip.Own && clip.HasMode) mode = clip.Cut ? tmMove : tmCopy;
+    }
+    if (transfer_.isEmpty()) {
+        ShowBrowseMessage(mkWarning, MessageText(msgNoFilesSelected), this);
+        return;
+    }
+    const QString target = AddSlash(directory_);
+    for (const QString& entry : transfer_) {
+        const QString source = entry.size() > 1 ? DropSlash(entry) : entry;
+        // Pasting into the folder the entry is in would copy it onto itself.
+        if (FolderOf(source) == target) {
+            ShowBrowseMessage(
+                mkError,
+                QCoreApplication::translate("ShellFileOp",
+                                            "Cannot paste \"%1\": it is already in this folder.")
+                    .arg(LastName(source)),
+                this);
+            continue;
+        }
+        ShellFileOp(mode == tmMove ? foMove : foCopy, source, target);
+    }
+    transfer_.clear();
+    RefreshAfterChange(directory_);
+}
+
+void TKvFilelistView28::DropFiles(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    transfer_ = paths;
+    FileTransferMode() = tmCopy;
+    PasteFiles();
+}
+
+// --- Delete ------------------------------------------------------------------------------------
+
+void TKvFilelistView28::DeleteSelected() {
+    if (FirstSelectedRow() < 0) return;
+    THourglass hourglass;
+    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    transfer_.clear();
+    const QStringList paths = TakeSelectedPaths();
+    if (!paths.isEmpty()) ShellFileOp(foDelete, MakePathList(paths), QString());
+    RefreshAfterChange(directory_);
+    transfer_.clear();
+}
+
+bool TKvFilelistView28::DeleteSelectedPermanently() {
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty()) return false;
+    THourglass hourglass;
+    bool all = true;
+    for (int row : rows) {
+        if (ItemSubItem(row, 5).compare(QLatin1String(KindDir), Qt::CaseInsensitive) == 0) {
+            all = false;  // folders are never deleted this way
+            break;
+        }
+        const QString text =
+            QStringLiteral("Are you sure you want to permanently delete file\n  \"") +
+            ItemCaption(row) + QStringLiteral("\"?");
+        if (ShowBrowseMessage(mkConfirmation, text, this)) QFile::remove(ItemSubItem(row, 4));
+        SetItemSelected(row, false);
+    }
+    RebuildList();
+    return all;
+}
+
+// --- Rename and new folder ---------------------------------------------------------------------
+
+void TKvFilelistView28::RenameSelected() {
+    if (readOnly_) {
+        ShowBrowseMessage(mkWarning, MessageText(msgItsReadOnly), this);
+        return;
+    }
+    const int row = FirstSelectedRow();
+    if (row < 0) return;
+    if (ItemSubItem(row, 3).toUpper() == QLatin1String("R")) {
+        ShowBrowseMessage(mkWarning, MessageText(msgItsReadOnly), this);
+        return;
+    }
+    if (RowIsParent(row)) return;
+    BeginEditCaption(row);
+}
+
+void TKvFilelistView28::BeginEditCaption(int row) {
+    if (readOnly_ || row < 0 || row >= ItemCount()) return;
+    if (editor_ != nullptr) EndEditCaption(false);
+    oldPath_ = ItemSubItem(row, 4);
+    editRow_ = row;
+    QAbstractItemView* view = View();
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    QRect rect = view->visualRect(index);
+    // Past the icon, at least as wide as the Name column.
+    const int icon = view->iconSize().width() > 0 ? view->iconSize().width() + 6 : 22;
+    rect.setLeft(rect.left() + icon);
+    rect.setWidth(std::max(rect.width(), 120));
+    auto* editor = new TCaptionEditor(this, view->viewport());
+    editor->setText(ItemCaption(row));
+    // The name without its extension is selected, as file managers do.
+    const qsizetype dot = ItemCaption(row).lastIndexOf(u'.');
+    if (dot > 0 && ItemSubItem(row, 5) != QLatin1String(KindDir))
+        editor->setSelection(0, static_cast<int>(dot));
+    else
+        editor->selectAll();
+    editor->setGeometry(rect);
+    editor->show();
+    editor->setFocus();
+    editor_ = editor;
+}
+
+bool TKvFilelistView28::EditingCaption() const {
+    return editor_ != nullptr;
+}
+
+QLineEdit* TKvFilelistView28::CaptionEditor() const {
+    return editor_;
+}
+
+void TKvFilelistView28::EndEditCaption(bool accept) {
+    if (editor_ == nullptr) return;
+    QLineEdit* editor = editor_;
+    editor_ = nullptr;
+    const QString caption = editor->text();
+    const bool wasDir =
+        ItemSubItem(editRow_, 4) == oldPath_ && ItemSubItem(editRow_, 5) == QLatin1String(KindDir);
+    editor->hide();
+    editor->deleteLater();
+    View()->setFocus();
+    if (!accept) return;
+
+    THourglass hourglass;
+    const QString folder = FolderOf(oldPath_);
+    const QString newPath = folder + caption;
+    // Names differ by letter case on this file system, so only an unchanged name is no rename.
+    if (newPath == oldPath_) return;
+    if (caption.isEmpty() || caption.contains(u'/') || caption == u"." || caption == u"..") {
+        ShowBrowseMessage(mkError, MessageText(msgInvalidChars), this);
+        return;
+    }
+    if (ReportIfExists(newPath)) return;
+    ShellFileOp(foRename, oldPath_, newPath);
+    RebuildList();
+    for (int row = 0; row < ItemCount(); ++row) {
+        if (ItemSubItem(row, 4) != newPath) continue;
+        SetItemSelected(row, true);
+        SetItemFocused(row);
+        break;
+    }
+    if (wasDir && dirTreeCombo_ != nullptr) {
+        dirTreeCombo_->ReloadTree();
+        dirTreeCombo_->SelectFolder(folder);
+    }
+}
+
+void TKvFilelistView28::CreateFolder() {
+    if (IsDrivesDirectory(directory_)) return;
+    const QString base = JoinPath(directory_, MessageText(msgNewFolder));
+    QString path = base;
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path = base + u'(' + QString::number(n) + u')';
+    QDir().mkdir(path);  // a failure shows as a missing row
+    RebuildList();
+    selection_->clearSelection();
+    for (int row = 0; row < ItemCount(); ++row) {
+        if (ItemSubItem(row, 4) != path) continue;
+        SetItemSelected(row, true);
+        SetItemFocused(row);
+        oldPath_ = path;
+        BeginEditCaption(row);
+        break;
+    }
+    if (dirTreeCombo_ != nullptr) {
+        dirTreeCombo_->ReloadTree();
+        dirTreeCombo_->SelectFolder(path);
+    }
+}
+
+// --- View and properties -----------------------------------------------------------------------
+
+void TKvFilelistView28::ViewSelected() {
+    const int row = FirstSelectedRow();
+    if (row < 0) return;
+    const QString path = ItemSubItem(row, 4);
+    // The table's viewers are the desktop's default applications for the file's type.
+    if (!HasViewer(path)) return;
+    ShellLaunch(QStringLiteral("Open"), path, QString(), swShowNormal, FolderOf(path));
+}
+
+void TKvFilelistView28::ShowSelectedProperties() {
+    const int row = FirstSelectedRow();
+    if (row < 0) return;
+    const QString path = ItemSubItem(row, 4);
+    if (!path.isEmpty()) ShowProperties(path);
+}
+
+// --- Send to -----------------------------------------------------------------------------------
+
+void TKvFilelistView28::SendToAnyFolder() {
+    if (FirstSelectedRow() < 0) return;
+    QString path;
+    if (TSendToDialog::Execute(path, this)) CopyToFolder(path);
+}
+
+void TKvFilelistView28::CopyToFolder(const QString& folder) {
+    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    THourglass hourglass;
+    transfer_ = TakeSelectedPaths();
+    const QString target = AddSlash(folder);
+    for (const QString& entry : transfer_)
+        ShellFileOp(foCopy, entry, target);
+    transfer_.clear();
+}
+
+void TKvFilelistView28::CopyContentsToClipboard() {
+    const int row = FirstSelectedRow();
+    if (row < 0) return;
+    const QString path = ItemSubItem(row, 4);
+    const QString ext = UpperExtension(path);
+    QClipboard* clipboard = QApplication::clipboard();
+    if (ext == QLatin1String(".BMP") || ext == QLatin1String(".WMF")) {
+        try {
+            const QImage image = LoadPictureForClipboard(path);
+            if (!image.isNull()) clipboard->setImage(image);
+        } catch (const std::exception& error) {
+            ShowBrowseMessage(mkError, QString::fromLocal8Bit(error.what()), this);
+        }
+        return;
+    }
+    THourglass hourglass;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QByteArray bytes = file.read(64 * 1024 * 1024);
+    auto* data = new QMimeData;
+    // Rich text goes on as it is besides its text; other files as 8-bit text.
+    if (ext == QLatin1String(".RTF")) {
+        data->setData(QStringLiteral("text/rtf"), bytes);
+        data->setData(QStringLiteral("application/rtf"), bytes);
+    }
+    QString text = QString::fromUtf8(bytes);
+    if (text.contains(QChar::ReplacementCharacter)) text = QString::fromLatin1(bytes);
+    data->setText(text);
+    clipboard->setMimeData(data);
+}
+
+void TKvFilelistView28::CopyNamesToClipboard() {
+    QStringList paths;
+    for (int row : SelectedRows())
+        paths.append(ItemSubItem(row, 4));
+    if (paths.isEmpty()) return;
+    QApplication::clipboard()->setText(paths.join(QStringLiteral("\r\n")));
+}
+
+void TKvFilelistView28::CreateDesktopShortcut() {
+    const int row = FirstSelectedRow();
+    if (row < 0) {
+        ShowBrowseMessage(mkError, MessageText(msgNoFilesSelected), this);
+        return;
+    }
+    const QString target = ItemSubItem(row, 4);
+    const QString description = NameWithoutExt(target);
+    const QString desktop = SpecialFolder(sfDesktop);
+    bool ok = !desktop.isEmpty() && !description.isEmpty() && QDir().mkpath(desktop);
+    if (ok) {
+        // A freedesktop link entry; an existing one of that name is replaced.
+        QSaveFile file(desktop + description + QStringLiteral(".desktop"));
+        ok = file.open(QIODevice::WriteOnly);
+        if (ok) {
+            QByteArray text = "[Desktop Entry]\nVersion=1.0\nType=Link\n";
+            text += "Name=" + description.toUtf8() + '\n';
+            text += "Comment=" + description.toUtf8() + '\n';
+            text += "URL=" + QUrl::fromLocalFile(target).toEncoded() + '\n';
+            text += "Path=" + FolderOf(target).toUtf8() + '\n';
+            text += QByteArray("Icon=") +
+                    (QFileInfo(target).isDir() ? "folder" : "text-x-generic") + '\n';
+            ok = file.write(text) == text.size() && file.commit();
+        }
+        if (ok)
+            QFile::setPermissions(desktop + description + QStringLiteral(".desktop"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                      QFileDevice::ReadOther);
+    }
+    if (!ok) ShowBrowseMessage(mkError, MessageText(msgSaveFailed), this);
+}
+
+void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
+    const int row = FirstSelectedRow();
+    if (row < 0) return;
+    QString target;
+    bool program = false;
+    if (shortcutPath.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive)) {
+        QSettings entry(shortcutPath, QSettings::IniFormat);
+        entry.beginGroup(QStringLiteral("Desktop Entry"));
+        const QString type = entry.value(QStringLiteral("Type")).toString();
+        if (type == QLatin1String("Application")) {
+            QVariant exec = entry.value(QStringLiteral("Exec"));
+            const QString command = exec.typeId() == QMetaType::QStringList
+                                        ? exec.toStringList().join(u',')
+                                        : exec.toString();
+            const QStringList words = QProcess::splitCommand(command);
+            if (!words.isEmpty()) {
+                target = words.first();
+                if (!target.contains(u'/')) target = QStandardPaths::findExecutable(target);
+                program = true;
+            }
+        } else {
+            const QString url = entry.value(QStringLiteral("URL")).toString();
+            target = url.startsWith(u'/') ? url : QUrl(url).toLocalFile();
+        }
+    } else {
+        const QFileInfo info(shortcutPath);
+        target = info.isSymLink() ? info.symLinkTarget() : QString();
+        if (target.isEmpty() && info.isDir()) target = shortcutPath;
+    }
+    if (target.isEmpty()) return;
+    const QFileInfo info(target);
+    if (!program && info.isDir()) {
+        THourglass hourglass;
+        const QString folder = AddSlash(target);
+        const int kind = MountedDriveKind(folder);
+        if ((kind == dkRemovable || kind == dkCDRom) && !DiskReady(folder, true)) return;
+        CopyToFolder(folder);
+        return;
+    }
+    // A program that takes the file.
+    const QString file = ItemSubItem(row, 4);
+    ShellLaunch(QStringLiteral("Open"), target, u'"' + LastName(file) + u'"', swShowNormal,
+                FolderOf(file));
+}
+
+// --- Keys --------------------------------------------------------------------------------------
+
+int TKvFilelistView28::HandleFileKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool none = mods == Qt::NoModifier;
+    const bool ctrl = mods == Qt::ControlModifier;
+    const bool shift = mods == Qt::ShiftModifier;
+    const bool hasSelection = FirstSelectedRow() >= 0;
+    switch (event->key()) {
+        case Qt::Key_C:
+            if (!ctrl) return 0;
+            if (hasSelection) CopySelected();
+            return 1;
+        case Qt::Key_X:
+            if (!ctrl) return 0;
+            if (hasSelection) CutSelected();
+            return 1;
+        case Qt::Key_V:
+            if (!ctrl) return 0;
+            if (CanPaste()) PasteFiles();
+            return 1;
+        case Qt::Key_F:
+            if (!ctrl) return 0;
+            if (hasSelection) ViewSelected();
+            return 1;
+        case Qt::Key_N:
+            if (!ctrl) return 0;
+            if (!IsDrivesDirectory(directory_)) CreateFolder();
+            return 1;
+        case Qt::Key_F2:
+            if (!none) return 0;
+            if (hasSelection) RenameSelected();
+            return 1;
+        case Qt::Key_Delete:
+            if (none) {
+                if (hasSelection) DeleteSelected();
+                return 1;
+            }
+            if (!shift) return 0;
+            if (!hasSelection) return 2;
+            return DeleteSelectedPermanently() ? 1 : 2;
+        default:
+            return 0;
+    }
+}

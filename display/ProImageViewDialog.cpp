@@ -1,0 +1,171 @@
+#include "display/ProImageViewDialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "display/ProImage.h"
+#include "imaging/formats/JPEGImage.h"
+#include "toolkit/Controls.h"
+
+// --- String table ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kEnglishCaptionId = 30516;
+constexpr int kOtherCaptionBase = 30546;
+constexpr int kCaptionStep = 30;
+
+// "Image View" in the sixteen dialog languages, in TDialogLanguage order.
+const char16_t* const kImageViewCaptions[] = {
+    u"Image View",           u"Просмотр изображения", u"Перегляд зображення",
+    u"Affichage de l'image", u"Visualizar imagem",    u"Ver imagen",
+    u"Bildansicht",          u"Billedvisning",        u"Visualizza immagine",
+    u"Bildvisning",          u"Afbeelding bekijken",  u"Podgląd obrazu",
+    u"Képnézegető",          u"Resim görünümü",       u"Zobrazenie obrázka",
+    u"이미지 보기"};
+constexpr int kLanguageCount = 16;
+
+}  // namespace
+
+int DialogCaptionId(TDialogLanguage language) {
+    const int n = static_cast<int>(language);
+    return n == 0 ? kEnglishCaptionId : kOtherCaptionBase + kCaptionStep * (n - 1);
+}
+
+QString DialogString(int id) {
+    if (id == kEnglishCaptionId) return QString::fromUtf16(kImageViewCaptions[0]);
+    const int offset = id - kOtherCaptionBase;
+    if (offset < 0 || offset % kCaptionStep != 0) return {};
+    const int language = offset / kCaptionStep + 1;
+    if (language >= kLanguageCount) return {};
+    return QString::fromUtf16(kImageViewCaptions[language]);
+}
+
+// --- TProCommonDialog --------------------------------------------------------------------------
+
+TProCommonDialog::TProCommonDialog(const QString& name, QObject* parent)
+    : QObject(parent), font_(std::make_unique<TFont>()) {
+    setObjectName(name);
+}
+
+TProCommonDialog::~TProCommonDialog() = default;
+
+void TProCommonDialog::PlaySound() const {
+    if (soundType_ == stNoSound) return;
+    if (SoundHook) {
+        SoundHook(soundType_);
+        return;
+    }
+    // The desktop offers one alert sound; the asterisk, exclamation, hand and question sounds
+    // all map to it.
+    QApplication::beep();
+}
+
+// --- TProImageViewDialog ---------------------------------------------------------------------
+
+TProImageViewDialog::TProImageViewDialog(const QString& name, QObject* parent)
+    : TProCommonDialog(name, parent), picture_(std::make_unique<TPicture>()) {}
+
+TProImageViewDialog::~TProImageViewDialog() {
+    if (form_ != nullptr) {
+        form_->dialog_ = nullptr;
+        delete form_.data();
+    }
+}
+
+void TProImageViewDialog::SetPicture(const TPicture* value) {
+    if (value == nullptr)
+        picture_->SetGraphic(nullptr);
+    else
+        picture_->Assign(*value);
+}
+
+void TProImageViewDialog::ShowPicture() {
+    if (form_ != nullptr) {
+        form_->raise();
+        form_->activateWindow();
+        form_->setFocus();
+        return;
+    }
+    auto* form = new TImageViewForm(nullptr);
+    form->dialog_ = this;
+    form_ = form;
+    try {
+        if (Language() != dlEnglish)
+            form->setWindowTitle(DialogString(DialogCaptionId(Language())));
+        if (!caption_.isEmpty()) form->setWindowTitle(caption_);
+        if (borderStyle_ == bsSingle) {
+            form->Panel->SetBevelOuter(bvLowered);
+            form->Panel->SetBevelCtl3D(true);
+        }
+        // A picture that cannot be decoded fails here, not later while painting.
+        if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture_->Graphic())) jpeg->DIBNeeded();
+        form->Image->SetPicture(picture_.get());
+        form->PictureChanged();
+        // Centred on the screen once its size is known.
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(0, 0), form->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            form->move(frame.topLeft());
+        }
+        PlaySound();
+        if (modal_) {
+            form->exec();
+            delete form;
+        } else {
+            form->freeOnClose_ = true;
+            form->show();
+        }
+    } catch (...) {
+        delete form;
+        throw;
+    }
+}
+
+// --- TImageViewForm --------------------------------------------------------------------------
+
+TImageViewForm::TImageViewForm(QWidget* owner)
+    : TCommonDialogForm(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("ImageViewForm"));
+    setWindowTitle(DialogString(DialogCaptionId(dlEnglish)));
+    setSizeGripEnabled(false);
+    TAlignLayout::Install(this);
+    Panel = new TProPanel(QStringLiteral("Panel"), this);
+    Panel->SetBevelOuter(bvNone);
+    Panel->SetAlign(alClient);
+    Image = new TProImage(QStringLiteral("Image"), Panel);
+    Image->SetAlign(alClient);
+    connect(Image, &TProImage::OnPictureChange, this, &TImageViewForm::PictureChanged);
+}
+
+TImageViewForm::~TImageViewForm() {
+    FormDestroy();
+}
+
+void TImageViewForm::PictureChanged() {
+    int w = Image->Picture()->Width();
+    int h = Image->Picture()->Height();
+    if (Panel->BevelCtl3D()) {
+        w += 4;
+        h += 4;
+    }
+    setFixedSize(std::max(w, 0), std::max(h, 0));
+    TAlignLayout::Realign(this);
+}
+
+void TImageViewForm::FormClose() {
+    if (freeOnClose_) deleteLater();
+}
+
+void TImageViewForm::FormDestroy() {
+    if (dialog_ != nullptr && dialog_->form_ == this) dialog_->form_ = nullptr;
+    dialog_ = nullptr;
+}
+
+void TImageViewForm::closeEvent(QCloseEvent* event) {
+    TCommonDialogForm::closeEvent(event);
+    if (event->isAccepted()) FormClose();
+}

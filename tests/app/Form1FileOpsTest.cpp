@@ -1,0 +1,96 @@
+// The main window's list keeps its file keys and takes dropped files although its own menu is
+// off: a drop anywhere on the window copies into the shown folder; renaming is refused because
+// the list is read-only.
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "browse/FileClipboard.h"
+#include "browse/ShellHelpers.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Registration.h"
+#include "imaging/Stream.h"
+#include "toolkit/Application.h"
+
+TEST(Form1FileOps, DropsAndKeysReachTheList) {
+    QTemporaryDir dir, config;
+    ASSERT_TRUE(dir.isValid() && config.isValid());
+    const QString root = AddSlash(QDir(dir.path()).canonicalPath());
+    QDir().mkpath(root + "shown");
+    QDir().mkpath(root + "outside");
+    QFile source(root + "outside/dropped.txt");
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+    source.write("dropped");
+    source.close();
+
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(root + "shown");
+    QStringList messages;
+    SetMessageHook([&](TMsgKind, const QString& text) {
+        messages << text;
+        return false;
+    });
+    FileOpPrompts().ShowProgress = false;
+    {
+        auto form = std::make_unique<TForm1>();
+        form->show();
+        QApplication::processEvents();
+        TKvFilelistView28* list = form->BrowseFiles;
+        ASSERT_EQ(list->Directory(), root + "shown/");
+        EXPECT_FALSE(list->PopUpMenuEnabled());
+        EXPECT_TRUE(form->acceptDrops());
+
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(root + "outside/dropped.txt")});
+        QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        // Over the text view, which refuses files itself.
+        QWidget* memo = form->ReadText->viewport();
+        QApplication::sendEvent(memo, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(memo, &drop);
+        EXPECT_TRUE(QFile::exists(root + "shown/dropped.txt"));
+        EXPECT_TRUE(QFile::exists(root + "outside/dropped.txt"));
+
+        // F2 on the read-only list.
+        int row = -1;
+        for (int i = 0; i < list->ItemCount(); ++i)
+            if (list->ItemCaption(i) == "dropped.txt") row = i;
+        ASSERT_GE(row, 0);
+        list->SetItemSelected(row, true);
+        QKeyEvent f2(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
+        QApplication::sendEvent(list->View(), &f2);
+        EXPECT_EQ(messages, QStringList({"It's ReadOnly"}));
+        EXPECT_FALSE(list->EditingCaption());
+
+        // "Clipboard as Contents" reads pictures with the program's decoders.
+        RegisterImageFormats();
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(pf24bit);
+        bitmap.SetSize(5, 4);
+        {
+            TFileStream stream(QFile::encodeName(root + "p.bmp").toStdString(),
+                               TFileStream::fmCreate);
+            bitmap.SaveToStream(stream);
+        }
+        EXPECT_EQ(LoadPictureForClipboard(root + "p.bmp").size(), QSize(5, 4));
+        UnregisterImageFormats();
+    }
+    SetPictureLoader(nullptr);
+    SetMessageHook(nullptr);
+    ResetFileOpPrompts();
+    QDir::setCurrent(previous);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+}

@@ -1,0 +1,608 @@
+// The file list's file operations and its own menu: copy, cut and paste through the clipboard
+// in the file managers' formats, drops, delete, rename in place, new folders, send-to, and the
+// menu's enabling rules.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "browse/FileClipboard.h"
+#include "browse/KvFilelistView28.h"
+#include "browse/KvFilelistView28PopUp.h"
+#include "browse/MessageCatalogue.h"
+#include "browse/SendToDialog.h"
+#include "browse/ShellHelpers.h"
+
+namespace {
+
+using List = TKvFilelistView28;
+
+class FilelistOpsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        settingsDir_ = new QTemporaryDir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_->path());
+    }
+    static void TearDownTestSuite() {
+        delete settingsDir_;
+        settingsDir_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        root_ = AddSlash(tmp_.path());
+        oldCurrent_ = QDir::currentPath();
+        // Desktop, trash and send-to folder inside the temporary folder.
+        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            saved_.append({name, qgetenv(name)});
+        qputenv("HOME", QFile::encodeName(root_ + "home"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root_ + "home/.local/share"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root_ + "home/.config"));
+        QDir().mkpath(root_ + "home/.local/share");
+        SetMessageHook([this](TMsgKind kind, const QString& text) {
+            messages_ << text;
+            return kind == mkConfirmation ? confirm_ : true;
+        });
+        TFileOpPrompts& p = FileOpPrompts();
+        p.ShowProgress = false;
+        p.ConfirmDelete = [](const QStringList&) { return true; };
+        p.Conflict = [](const QString&, const QString&) { return caSkip; };
+        p.Error = [this](const QString& message) { errors_ << message; };
+        SetLaunchHook([this](const QString& verb, const QString& file, const QString& params,
+                             const QString& work) {
+            launches_ << verb + "|" + file + "|" + params + "|" + work;
+            return 42;
+        });
+        FileTransferMode() = tmCopy;
+        QApplication::clipboard()->clear();
+    }
+    void TearDown() override {
+        SetMessageHook(nullptr);
+        SetLaunchHook(nullptr);
+        SetPickFolderHook(nullptr);
+        TSendToDialog::ExecHook = nullptr;
+        ResetFileOpPrompts();
+        ResetMessageTable();
+        QDir::setCurrent(oldCurrent_);
+        for (const auto& [name, value] : saved_)
+            qputenv(name, value);
+    }
+
+    QString Write(const QString& rel, const QByteArray& data = "x") {
+        QDir().mkpath(QFileInfo(root_ + rel).absolutePath());
+        QFile f(root_ + rel);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+        return root_ + rel;
+    }
+    QByteArray Read(const QString& rel) const {
+        QFile f(root_ + rel);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    bool Exists(const QString& rel) const { return QFileInfo::exists(root_ + rel); }
+
+    std::unique_ptr<List> MakeList(const QString& folder) {
+        auto list = std::make_unique<List>();
+        list->resize(600, 400);
+        list->show();
+        QApplication::processEvents();
+        list->SetDirectory(root_ + folder);
+        return list;
+    }
+    static int RowOf(const List& list, const QString& caption) {
+        for (int i = 0; i < list.ItemCount(); ++i)
+            if (list.ItemCaption(i) == caption) return i;
+        return -1;
+    }
+    static void Select(List& list, const QStringList& captions) {
+        list.View()->selectionModel()->clearSelection();
+        for (const QString& c : captions) {
+            ASSERT_GE(RowOf(list, c), 0) << c.toStdString();
+            list.SetItemSelected(RowOf(list, c), true);
+        }
+    }
+    static void Key(List& list, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(list.View(), &press);
+    }
+
+    static inline QTemporaryDir* settingsDir_ = nullptr;
+    QTemporaryDir tmp_;
+    QString root_;
+    QString oldCurrent_;
+    QList<std::pair<const char*, QByteArray>> saved_;
+    QStringList messages_;
+    QStringList errors_;
+    QStringList launches_;
+    bool confirm_ = true;
+};
+
+}  // namespace
+
+TEST_F(FilelistOpsTest, ClipboardFormatsRoundTrip) {
+    const QStringList paths = {"/tmp/a b.txt", "/tmp/ünï/c#d.txt"};
+    std::unique_ptr<QMimeData> cut(MakeFileListMimeData(paths, true));
+    EXPECT_EQ(cut->data(GnomeCopiedFilesMime),
+              "cut\nfile:///tmp/a%20b.txt\nfile:///tmp/%C3%BCn%C3%AF/c%23d.txt");
+    EXPECT_EQ(cut->data(UriListMime),
+              "file:///tmp/a%20b.txt\r\nfile:///tmp/%C3%BCn%C3%AF/c%23d.txt\r\n");
+    EXPECT_EQ(cut->data(KdeCutSelectionMime), "1");
+    TFileList back = ReadFileList(cut.get());
+    EXPECT_EQ(back.Paths, paths);
+    EXPECT_TRUE(back.HasMode && back.Cut && back.Own);
+
+    // What file managers write: a copy list, and a bare URL list from a drag.
+    QMimeData nautilus;
+    nautilus.setData(GnomeCopiedFilesMime, "copy\nfile:///srv/x.txt\nfile://localhost/srv/y");
+    back = ReadFileList(&nautilus);
+    EXPECT_EQ(back.Paths, QStringList({"/srv/x.txt", "/srv/y"}));
+    EXPECT_TRUE(back.HasMode);
+    EXPECT_FALSE(back.Cut || back.Own);
+    QMimeData drag;
+    drag.setData(UriListMime,
+                 "# comment\r\nfile:///srv/z\r\nhttp://example.org/w\r\n"
+                 "file://otherhost/v\r\n");
+    back = ReadFileList(&drag);
+    EXPECT_EQ(back.Paths, QStringList({"/srv/z"}));
+    EXPECT_FALSE(back.HasMode);
+    QMimeData kde;
+    kde.setData(UriListMime, "file:///k\n");
+    kde.setData(KdeCutSelectionMime, "1");
+    EXPECT_TRUE(ReadFileList(&kde).Cut);
+    EXPECT_TRUE(ReadFileList(nullptr).Paths.isEmpty());
+}
+
+TEST_F(FilelistOpsTest, CopyAndPasteThroughTheClipboard) {
+    Write("src/a.txt", "alpha");
+    Write("src/sub/inner.txt", "inner");
+    QDir().mkpath(root_ + "dst");
+    auto list = MakeList("src");
+    Select(*list, {" Parent", "a.txt", "sub"});
+    Key(*list, Qt::Key_C, Qt::ControlModifier);
+    // The parent row is never part of a transfer.
+    EXPECT_FALSE(list->ItemSelected(RowOf(*list, " Parent")));
+    // In row order: folders before files.
+    EXPECT_EQ(list->TransferList(), QStringList({root_ + "src/sub", root_ + "src/a.txt"}));
+    const TFileList clip = ClipboardFileList();
+    EXPECT_EQ(clip.Paths, list->TransferList());
+    EXPECT_FALSE(clip.Cut);
+
+    list->SetDirectory(root_ + "dst");
+    Key(*list, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Read("dst/a.txt"), "alpha");
+    EXPECT_EQ(Read("dst/sub/inner.txt"), "inner");
+    EXPECT_EQ(Read("src/a.txt"), "alpha");
+    EXPECT_TRUE(list->TransferList().isEmpty());
+    EXPECT_GE(RowOf(*list, "a.txt"), 0);
+
+    // Pasting into the folder the files are in is refused; nothing is overwritten.
+    messages_.clear();
+    Select(*list, {"a.txt"});
+    list->CopySelected();
+    list->PasteFiles();
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].contains("already in this folder"));
+    EXPECT_EQ(QDir(root_ + "dst").entryList(QDir::Files), QStringList({"a.txt"}));
+
+    // A folder into itself is refused too.
+    errors_.clear();
+    list->SetDirectory(root_ + "src");
+    Select(*list, {"sub"});
+    list->CopySelected();
+    list->SetDirectory(root_ + "src/sub");
+    list->PasteFiles();
+    EXPECT_EQ(errors_.size(), 1);
+    EXPECT_FALSE(Exists("src/sub/sub"));
+}
+
+TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
+    Write("src/a.txt", "alpha");
+    QDir().mkpath(root_ + "dst");
+    auto list = MakeList("src");
+    Select(*list, {"a.txt"});
+    Key(*list, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(FileTransferMode(), tmMove);
+    EXPECT_TRUE(ClipboardFileList().Cut);  // a file manager pasting this moves the file
+    list->SetDirectory(root_ + "dst");
+    list->PasteFiles();
+    EXPECT_FALSE(Exists("src/a.txt"));
+    EXPECT_EQ(Read("dst/a.txt"), "alpha");
+
+    // Again: the clipboard still names the moved file, which is gone from its old place.
+    list->SetDirectory(root_);
+    list->PasteFiles();
+    EXPECT_EQ(errors_.size(), 1);
+    EXPECT_EQ(Read("dst/a.txt"), "alpha");
+    EXPECT_FALSE(Exists("a.txt"));
+}
+
+TEST_F(FilelistOpsTest, FilesFromAFileManagerPasteWithTheirMode) {
+    Write("outside/copied.txt", "c");
+    Write("outside/cut.txt", "m");
+    QDir().mkpath(root_ + "dst");
+    auto list = MakeList("dst");
+    auto* copied = new QMimeData;
+    copied->setData(GnomeCopiedFilesMime,
+                    "copy\n" + QUrl::fromLocalFile(root_ + "outside/copied.txt").toEncoded());
+    QApplication::clipboard()->setMimeData(copied);
+    EXPECT_TRUE(list->CanPaste());
+    list->PasteFiles();
+    EXPECT_EQ(Read("dst/copied.txt"), "c");
+    EXPECT_TRUE(Exists("outside/copied.txt"));
+
+    auto* cut = new QMimeData;
+    cut->setData(GnomeCopiedFilesMime,
+                 "cut\n" + QUrl::fromLocalFile(root_ + "outside/cut.txt").toEncoded());
+    QApplication::clipboard()->setMimeData(cut);
+    list->PasteFiles();
+    EXPECT_EQ(Read("dst/cut.txt"), "m");
+    EXPECT_FALSE(Exists("outside/cut.txt"));
+
+    // Nothing to paste.
+    QApplication::clipboard()->clear();
+    messages_.clear();
+    EXPECT_FALSE(list->CanPaste());
+    list->PasteFiles();
+    EXPECT_EQ(messages_, QStringList({"No file(s) selected"}));
+}
+
+TEST_F(FilelistOpsTest, DroppedFilesAreCopiedIntoTheShownFolder) {
+    Write("outside/dropped.txt", "d");
+    QDir().mkpath(root_ + "dst");
+    QWidget window;
+    auto* list = new List(&window);
+    window.resize(400, 300);
+    list->resize(400, 300);
+    window.show();
+    QApplication::processEvents();
+    list->SetDirectory(root_ + "dst");
+    FileTransferMode() = tmMove;
+    EXPECT_TRUE(window.acceptDrops());
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(root_ + "outside/dropped.txt")});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(Read("dst/dropped.txt"), "d");
+    EXPECT_TRUE(Exists("outside/dropped.txt"));  // a drop copies
+    EXPECT_EQ(FileTransferMode(), tmCopy);
+    EXPECT_GE(RowOf(*list, "dropped.txt"), 0);
+}
+
+TEST_F(FilelistOpsTest, DeleteToTheTrashAndForGood) {
+    Write("work/a.txt");
+    Write("work/b.txt");
+    Write("work/c.txt");
+    Write("work/dir/inner.txt");
+    auto list = MakeList("work");
+    Select(*list, {"a.txt"});
+    Key(*list, Qt::Key_Delete);
+    EXPECT_FALSE(Exists("work/a.txt"));
+    EXPECT_EQ(QDir(root_ + "home/.local/share/Trash/files").entryList(QDir::Files),
+              QStringList({"a.txt"}));
+
+    // Shift+Delete asks for each file; a No keeps it; a folder stops the loop.
+    int passedOn = 0;
+    QObject::connect(list.get(), &List::OnKeyDown, [&](QObject*, int key, Qt::KeyboardModifiers) {
+        if (key == Qt::Key_Delete) ++passedOn;
+    });
+    messages_.clear();
+    confirm_ = false;
+    Select(*list, {"b.txt"});
+    Key(*list, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_TRUE(Exists("work/b.txt"));
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_EQ(messages_[0], "Are you sure you want to permanently delete file\n  \"b.txt\"?");
+    EXPECT_EQ(passedOn, 1);
+    confirm_ = true;
+    Select(*list, {"dir", "b.txt", "c.txt"});
+    Key(*list, Qt::Key_Delete, Qt::ShiftModifier);  // the folder comes first: nothing happens
+    EXPECT_TRUE(Exists("work/b.txt"));
+    EXPECT_EQ(passedOn, 1);
+    Select(*list, {"b.txt", "c.txt"});
+    Key(*list, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_FALSE(Exists("work/b.txt"));
+    EXPECT_FALSE(Exists("work/c.txt"));
+    EXPECT_EQ(QDir(root_ + "home/.local/share/Trash/files").entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(passedOn, 2);
+    EXPECT_TRUE(Exists("work/dir/inner.txt"));
+}
+
+TEST_F(FilelistOpsTest, RenameInPlace) {
+    Write("work/a.txt", "a");
+    Write("work/b.txt", "b");
+    auto list = MakeList("work");
+    Select(*list, {"a.txt"});
+    Key(*list, Qt::Key_F2);
+    ASSERT_TRUE(list->EditingCaption());
+    EXPECT_EQ(list->OldPath(), root_ + "work/a.txt");
+    EXPECT_EQ(list->CaptionEditor()->selectedText(), "a");
+    list->CaptionEditor()->setText("renamed.txt");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(list->CaptionEditor(), &enter);
+    EXPECT_FALSE(list->EditingCaption());
+    EXPECT_EQ(Read("work/renamed.txt"), "a");
+    EXPECT_FALSE(Exists("work/a.txt"));
+    EXPECT_GE(RowOf(*list, "renamed.txt"), 0);
+
+    // To an existing name: the message, and nothing changes.
+    Select(*list, {"renamed.txt"});
+    list->RenameSelected();
+    list->CaptionEditor()->setText("b.txt");
+    list->EndEditCaption(true);
+    EXPECT_EQ(messages_, QStringList({"\"b.txt\" already exists !"}));
+    EXPECT_EQ(Read("work/b.txt"), "b");
+    EXPECT_EQ(Read("work/renamed.txt"), "a");
+
+    // Esc keeps the name; a change of letter case is a rename here.
+    Select(*list, {"b.txt"});
+    list->RenameSelected();
+    list->CaptionEditor()->setText("zzz");
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(list->CaptionEditor(), &esc);
+    EXPECT_TRUE(Exists("work/b.txt"));
+    Select(*list, {"b.txt"});
+    list->RenameSelected();
+    list->CaptionEditor()->setText("B.txt");
+    list->EndEditCaption(true);
+    EXPECT_EQ(Read("work/B.txt"), "b");
+
+    // A read-only list refuses.
+    messages_.clear();
+    list->SetReadOnly(true);
+    Select(*list, {"B.txt"});
+    Key(*list, Qt::Key_F2);
+    EXPECT_FALSE(list->EditingCaption());
+    EXPECT_EQ(messages_, QStringList({"It's ReadOnly"}));
+}
+
+TEST_F(FilelistOpsTest, NewFoldersAreNumberedAndEditedAtOnce) {
+    QDir().mkpath(root_ + "work/New Folder");
+    QDir().mkpath(root_ + "work/New Folder(2)");
+    auto list = MakeList("work");
+    Key(*list, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(QFileInfo(root_ + "work/New Folder(3)").isDir());
+    ASSERT_TRUE(list->EditingCaption());
+    EXPECT_EQ(list->OldPath(), root_ + "work/New Folder(3)");
+    EXPECT_TRUE(list->ItemSelected(RowOf(*list, "New Folder(3)")));
+    list->CaptionEditor()->setText("Photos");
+    list->EndEditCaption(true);
+    EXPECT_TRUE(QFileInfo(root_ + "work/Photos").isDir());
+    // Nothing in the drive list.
+    list->SetDirectory("Drives");
+    list->CreateFolder();
+    EXPECT_FALSE(list->EditingCaption());
+}
+
+TEST_F(FilelistOpsTest, MenuEnablingRules) {
+    Write("work/a.txt");
+    Write("work/b.xyz");
+    Write("work/c.bmp");
+    auto list = MakeList("work");
+    TKvFilelistView28PopUp* menu = list->PopUp();
+    ASSERT_NE(menu, nullptr);
+    auto state = [&] {
+        QString s;
+        for (TMenuItem* item : {menu->ItemOpen, menu->ItemView, menu->SubMenuSend, menu->ItemOpCut,
+                                menu->ItemOpCopy, menu->ItemOpPaste, menu->ItemRename,
+                                menu->ItemDelete, menu->ItemProperty, menu->ItemFolder})
+            s += item->Enabled() ? '1' : '0';
+        s += ' ';
+        for (TMenuItem* item : menu->SendMenu->Items())
+            s += item->Enabled() ? '1' : '0';
+        return s;
+    };
+    struct Case {
+        QStringList selected;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{}, "0000000001 0000"},
+        {{"a.txt"}, "1111101111 1111"},
+        {{"b.xyz"}, "1011101111 1011"},
+        {{"a.txt", "c.bmp"}, "1111100111 1011"},
+    };
+    for (const Case& c : cases) {
+        Select(*list, c.selected);
+        menu->UpdateEnabled();
+        EXPECT_EQ(state(), QString(c.expected)) << c.selected.join(',').toStdString();
+    }
+    // Paste follows the transfer list; New Folder is off in the drive list.
+    Select(*list, {"a.txt"});
+    list->CopySelected();
+    menu->UpdateEnabled();
+    EXPECT_TRUE(menu->ItemOpPaste->Enabled());
+    list->SetDirectory("drives");
+    menu->UpdateEnabled();
+    EXPECT_FALSE(menu->ItemFolder->Enabled());
+
+    // Items and tags in order, captions from the catalogue.
+    QStringList names;
+    for (TMenuItem* item : menu->Items())
+        names << item->objectName() + "=" + QString::number(item->Tag());
+    EXPECT_EQ(names.join(' '),
+              "ItemOpen=1 ItemView=2 =0 SubMenuSend=3 =0 ItemOpCut=4 ItemOpCopy=5 ItemOpPaste=6 "
+              "=0 ItemRename=7 ItemDelete=8 =0 ItemProperty=9 =0 ItemFolder=10");
+    EXPECT_EQ(menu->ItemFolder->Caption(), "&New Folder...");
+    list->SetLanguage(lnGerman);
+    EXPECT_NE(list->PopUp()->ItemOpen->Caption(), "&Open");
+}
+
+TEST_F(FilelistOpsTest, RightClickOpensTheOwnMenuOnlyInAFolder) {
+    auto list = MakeList("");
+    EXPECT_TRUE(list->PopUpMenuEnabled());
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(100, 100));
+    QApplication::sendEvent(list->View()->viewport(), &event);
+    EXPECT_TRUE(list->PopUp()->isVisible());
+    EXPECT_EQ(list->PopUp()->pos(), QPoint(110, 110));
+    list->PopUp()->hide();
+    list->SetDirectory("Drives");
+    QContextMenuEvent again(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(100, 100));
+    QApplication::sendEvent(list->View()->viewport(), &again);
+    EXPECT_FALSE(list->PopUp()->isVisible());
+}
+
+TEST_F(FilelistOpsTest, SendToActions) {
+    Write("work/a.txt", "alpha");
+    Write("work/b.txt", "beta");
+    Write("work/c.txt", "gamma");
+    QDir().mkpath(root_ + "target");
+    auto list = MakeList("work");
+
+    // Clipboard as file names: one line per selected row.
+    Select(*list, {"a.txt", "b.txt", "c.txt"});
+    list->PopUp()->ItemClick(list->PopUp()->SendMenu->FindItem("Send_To2"));
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              root_ + "work/a.txt\r\n" + root_ + "work/b.txt\r\n" + root_ + "work/c.txt");
+    // Clipboard as contents.
+    Select(*list, {"b.txt"});
+    list->CopyContentsToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text(), "beta");
+
+    // Any folder: the dialog's path, then Browse with a picked folder.
+    TSendToDialog::ExecHook = [&](TSendToDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), "Send to any folder");
+        EXPECT_EQ(dialog.Label->text(), "Please enter the send_to path");
+        EXPECT_EQ(dialog.size(), QSize(333, 135));
+        dialog.Edit->setText(root_ + "target");
+        return int(QDialog::Accepted);
+    };
+    list->SendToAnyFolder();
+    EXPECT_EQ(Read("target/b.txt"), "beta");
+    QStringList shown;
+    SetPickFolderHook([&](const QString&) { return root_ + "target/picked"; });
+    QDir().mkpath(root_ + "target/picked");
+    TSendToDialog::ExecHook = [&](TSendToDialog& dialog) {
+        shown << dialog.Edit->text();
+        return shown.size() == 1 ? TSendToDialog::BrowseResult : int(QDialog::Accepted);
+    };
+    list->SendToAnyFolder();
+    EXPECT_EQ(shown, QStringList({"", root_ + "target/picked/"}));
+    EXPECT_EQ(Read("target/picked/b.txt"), "beta");
+
+    // Desktop shortcut: a link entry on the desktop folder.
+    list->CreateDesktopShortcut();
+    QFile link(root_ + "home/Desktop/b.desktop");
+    ASSERT_TRUE(link.open(QIODevice::ReadOnly));
+    const QByteArray text = link.readAll();
+    EXPECT_TRUE(text.contains("Type=Link\n"));
+    EXPECT_TRUE(text.contains("URL=" + QUrl::fromLocalFile(root_ + "work/b.txt").toEncoded()));
+
+    // Send-to entries: a link to a folder gets copies, a program gets the file.
+    const QString sendTo = SpecialFolder(sfSendTo);
+    ASSERT_TRUE(sendTo.startsWith(root_ + "home/.local/share/"));
+    QFile folderEntry(sendTo + "Backup.desktop");
+    ASSERT_TRUE(folderEntry.open(QIODevice::WriteOnly));
+    folderEntry.write("[Desktop Entry]\nType=Link\nName=Backup folder\nURL=" +
+                      QUrl::fromLocalFile(root_ + "target/backup").toEncoded() + "\n");
+    folderEntry.close();
+    QDir().mkpath(root_ + "target/backup");
+    QFile program(sendTo + "Editor.desktop");
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.write("[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true %F\n");
+    program.close();
+    list->SetLanguage(lnGerman);  // rebuilds the menu, which reads the send-to folder
+    TKvFilelistView28PopUp* menu = list->PopUp();
+    ASSERT_EQ(menu->ShortcutPaths().size(), 2);
+    EXPECT_EQ(menu->SendMenu->FindItem("Send_To4")->Caption(), "Backup folder");
+    EXPECT_EQ(menu->SendMenu->FindItem("Send_To5")->Tag(), 35);
+    Select(*list, {"a.txt"});
+    menu->ItemClick(menu->SendMenu->FindItem("Send_To4"));
+    EXPECT_EQ(Read("target/backup/a.txt"), "alpha");
+    menu->ItemClick(menu->SendMenu->FindItem("Send_To5"));
+    EXPECT_EQ(launches_, QStringList({"Open|/bin/true|\"a.txt\"|" + root_ + "work/"}));
+
+    // View: only extensions of the viewer table.
+    launches_.clear();
+    list->ViewSelected();
+    Write("work/d.xyz");
+    list->RebuildList();
+    Select(*list, {"d.xyz"});
+    Key(*list, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(launches_, QStringList({"Open|" + root_ + "work/a.txt||" + root_ + "work/"}));
+}
+
+TEST_F(FilelistOpsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
+    Write("work/a.txt");
+    auto list = MakeList("work");
+    const int row = RowOf(*list, "a.txt");
+    QAbstractItemView* view = list->View();
+    const QPoint pos = view->visualRect(view->model()->index(row, 0)).center();
+    auto click = [&](QEvent::Type type) {
+        QMouseEvent event(type, pos, view->viewport()->mapToGlobal(pos), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+    auto wait = [] {
+        QEventLoop loop;
+        QTimer::singleShot(QApplication::doubleClickInterval() + 100, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    // The first click only selects; a double-click opens instead of editing.
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    click(QEvent::MouseButtonDblClick);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
+    // A second, slow click.
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    ASSERT_TRUE(list->EditingCaption());
+    EXPECT_EQ(list->OldPath(), root_ + "work/a.txt");
+    list->EndEditCaption(false);
+    // Never in a read-only list.
+    list->SetReadOnly(true);
+    click(QEvent::MouseButtonPress);
+    click(QEvent::MouseButtonRelease);
+    wait();
+    EXPECT_FALSE(list->EditingCaption());
+}
+
+TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
+    Write("work/p.bmp", "not read by Qt");
+    Write("work/bad.wmf", "damaged");
+    auto list = MakeList("work");
+    SetPictureLoader([](const QString& path) -> QImage {
+        if (path.endsWith("bad.wmf")) throw std::runtime_error("Invalid metafile");
+        QImage image(3, 2, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return image;
+    });
+    Select(*list, {"p.bmp"});
+    list->CopyContentsToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(3, 2));
+    Select(*list, {"bad.wmf"});
+    list->CopyContentsToClipboard();
+    EXPECT_EQ(messages_, QStringList({"Invalid metafile"}));
+    SetPictureLoader(nullptr);
+}
