@@ -14,6 +14,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
@@ -24,27 +25,13 @@
 
 namespace {
 
-// The window's 32 x 32 icon: a page beside a small picture.
+// The program icon (resources/desktop/velkaro.svg, rendered to the theme's sizes): a page
+// with a picture laid over it.
 QIcon WindowIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(60, 60, 60), 1));
-    p.setBrush(QColor(250, 250, 245));
-    p.drawRect(3, 2, 17, 24);
-    p.setPen(QColor(120, 120, 120));
-    for (int y = 7; y <= 21; y += 4)
-        p.drawLine(6, y, 17, y);
-    p.setPen(QPen(QColor(40, 40, 90), 1));
-    p.setBrush(QColor(90, 150, 220));
-    p.drawRect(13, 14, 16, 14);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(60, 160, 70));
-    p.drawPolygon(QPolygon({QPoint(14, 27), QPoint(20, 19), QPoint(24, 24), QPoint(28, 27)}));
-    p.setBrush(QColor(250, 220, 60));
-    p.drawEllipse(QPoint(24, 18), 2, 2);
-    return QIcon(pixmap);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1/velkaro.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 // The combo's 16 x 16 button picture: a small arrow pointing down.
@@ -623,6 +610,36 @@ void TForm1::SwitchToTextMode() {
 
 // Each mode item flips the mode: the checked one switches to the other mode, the unchecked one
 // to its own.
+void TForm1::OpenPath(const QString& path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        throw std::runtime_error(
+            QStringLiteral("Cannot open \"%1\". It does not exist").arg(path).toStdString());
+    if (info.isDir()) {
+        BrowseDrives->GoToFolder(info.absoluteFilePath() + QLatin1Char('/'));
+        return;
+    }
+    const std::string extension = info.suffix().toStdString();
+    const TFileFormatList* formats = FileFormatList();
+    const bool picture =
+        !extension.empty() && formats != nullptr && formats->FindExtension(extension) >= 0;
+    if (picture && !BrowseImageFiles->Checked()) SwitchToImageMode();
+    if (!picture && !BrowseTextFiles->Checked()) SwitchToTextMode();
+    BrowseDrives->GoToFolder(info.absolutePath() + QLatin1Char('/'));
+    const QString file = info.absoluteFilePath();
+    for (int row = 0; row < BrowseFiles->ItemCount(); ++row) {
+        if (BrowseFiles->ItemSubItem(row, 4) == file) {
+            BrowseFiles->SetItemSelected(row, true);
+            BrowseFiles->SetItemFocused(row);
+            BrowseFiles->Click();
+            return;
+        }
+    }
+    // A file the mode's masks do not list is shown all the same.
+    BrowseFiles->SetSelectedItem(file);
+    BrowseFilesClick();
+}
+
 void TForm1::BrowseTextFilesClick() {
     if (BrowseTextFiles->Checked())
         SwitchToImageMode();

@@ -39,6 +39,12 @@ class TForm1 : public TForm {
     // can open is listed.
     static QString ImageFilesMask();
 
+    // Starts in a folder or at a file named on the command line: a folder is shown; a file's
+    // folder is shown with the file selected and displayed, in image mode for a picture (an
+    // extension the format registry knows) and in text mode for any other file. A path that
+    // does not exist raises an error and changes nothing.
+    void OpenPath(const QString& path);
+
     // The font sizes a stored font may have, in points.
     static constexpr int MinFontSize = 1;
     static constexpr int MaxFontSize = 400;

@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QScreen>
+#include <QStringList>
+#include <cstdio>
 #include <memory>
 
 #include "app/Form1.h"
@@ -10,12 +12,36 @@
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
 
+namespace {
+
+const char* const kUsage =
+    "usage: velkaro [PATH]\n"
+    "Shows the folder PATH, or the folder of the file PATH with that file displayed.\n"
+    "Without PATH the reader starts in the folder it showed last.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Every picture format is known before the window exists.
     RegisterImageFormats();
     int result = 0;
     {
         QApplication app(argc, argv);
+        // What is left after Qt took its own options: --help, --version or one path.
+        QStringList arguments = app.arguments().mid(1);
+        if (arguments.contains(QStringLiteral("--help")) ||
+            arguments.contains(QStringLiteral("-h"))) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arguments.contains(QStringLiteral("--version"))) {
+            std::printf("velkaro %s\n", VELKARO_VERSION);
+            return 0;
+        }
+        if (arguments.size() > 1 || (!arguments.isEmpty() && arguments[0].startsWith('-'))) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
         Application::SetTitle(QStringLiteral("Velkaro"));
         // Metafiles are played through Qt's painter.
         InstallMetafilePlayer();
@@ -33,6 +59,10 @@ int main(int argc, char** argv) {
             result = 1;
         } else {
             form->show();
+            // A path from the command line wins over the folder and mode the settings restored;
+            // one that does not exist is reported and the reader starts as usual.
+            if (!arguments.isEmpty())
+                Application::HandleEvent([&] { form->OpenPath(arguments[0]); });
             result = app.exec();
         }
     }

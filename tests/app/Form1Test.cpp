@@ -793,3 +793,31 @@ TEST_F(Form1Test, ComboFollowsTheListAndMeasuresItsTree) {
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), Path("sub"));
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
+
+// The path given on the command line: a folder, a picture, a text file, a missing path.
+TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
+    TForm1& f = *form_;
+    f.show();
+    f.OpenPath(Path("sub"));
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), Path("sub"));
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+
+    WriteBmp(Path("sub/photo.bmp"), 3, 2, 255, 0, 0);
+    f.OpenPath(Path("sub/photo.bmp"));
+    EXPECT_TRUE(f.BrowseImageFiles->Checked());
+    ASSERT_NE(f.ViewImage->Picture()->Graphic(), nullptr);
+    EXPECT_EQ(f.ViewImage->Picture()->Width(), 3);
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("sub/photo.bmp"));
+
+    f.OpenPath(Path("utf8.txt"));
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_);
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+
+    // A missing path is an error that leaves the window as it was.
+    EXPECT_FALSE(Application::HandleEvent([&] { f.OpenPath(Path("missing.png")); }));
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].contains("does not exist")) << errors_[0].toStdString();
+    EXPECT_TRUE(f.BrowseTextFiles->Checked());
+    EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_);
+}
