@@ -23,20 +23,30 @@ std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
 // Blocks from this size on are mapped directly (the sanitizer build keeps them on the heap, where
 // overruns are caught).
 constexpr size_t kMappedPixelBytes = size_t(4) << 20;
+// Mapped blocks are whole large pages on a large-page boundary: a block that begins or ends
+// inside a large page gets small pages there, and every small page costs a fault of its own.
+constexpr size_t kLargePage = size_t(2) << 20;
 size_t PageRounded(size_t bytes) {
-    const size_t page = 4096;
-    return (bytes + page - 1) / page * page;
+    return (bytes + kLargePage - 1) / kLargePage * kLargePage;
 }
 }  // namespace
 
 void* AllocatePixelMemory(size_t bytes) {
 #ifndef VELKARO_PLAIN_PIXEL_MEMORY
     if (bytes >= kMappedPixelBytes) {
-        void* p = mmap(nullptr, PageRounded(bytes), PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        // Map one large page more and give back what lies before and after the aligned block.
+        const size_t size = PageRounded(bytes);
+        void* mapped = mmap(nullptr, size + kLargePage, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) throw std::bad_alloc();
+        const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+        const uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
+        if (aligned > start) munmap(mapped, aligned - start);
+        const size_t after = start + kLargePage - aligned;
+        if (after > 0) munmap(reinterpret_cast<void*>(aligned + size), after);
+        void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-        madvise(p, PageRounded(bytes), MADV_HUGEPAGE);
+        madvise(p, size, MADV_HUGEPAGE);
 #endif
         return p;
     }
@@ -59,30 +69,41 @@ void FreePixelMemory(void* memory, size_t bytes) {
 
 int PixelFormatBits(TPixelFormat format) {
     switch (format) {
-        case pf1bit: return 1;
-        case pf4bit: return 4;
-        case pf8bit: return 8;
+        case pf1bit:
+            return 1;
+        case pf4bit:
+            return 4;
+        case pf8bit:
+            return 8;
         case pf15bit:
-        case pf16bit: return 16;
+        case pf16bit:
+            return 16;
         case pfDevice:
-        case pf24bit: return 24;
-        case pf32bit: return 32;
-        case pfCustom: return 0;
+        case pf24bit:
+            return 24;
+        case pf32bit:
+            return 32;
+        case pfCustom:
+            return 0;
     }
     return 0;
 }
 
 const TGraphicClass& TBitmap::ClassInfo() {
-    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); },
-                                    nullptr, nullptr};
+    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); }, nullptr,
+                                    nullptr};
     return info;
 }
 
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
-uint64_t TBitmap::MaxPixels() { return gMaxPixels.load(); }
-void TBitmap::SetMaxPixels(uint64_t pixels) { gMaxPixels.store(pixels); }
+uint64_t TBitmap::MaxPixels() {
+    return gMaxPixels.load();
+}
+void TBitmap::SetMaxPixels(uint64_t pixels) {
+    gMaxPixels.store(pixels);
+}
 
 void TBitmap::CheckSize(int64_t width, int64_t height) {
     if (width < 0 || height < 0)

@@ -114,7 +114,7 @@ void WritePAM(const TBitmap& bmp, const std::string& fileName) {
               (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n");
     // Rows are gathered in blocks so the file sees few large writes.
     const size_t rowBytes = static_cast<size_t>(width) * depth;
-    const int rowsPerBlock = static_cast<int>(std::max<size_t>(1, (1u << 18) / (rowBytes + 1)));
+    const int rowsPerBlock = static_cast<int>(std::max<size_t>(1, (1u << 16) / (rowBytes + 1)));
     std::vector<uint8_t> block(rowBytes * static_cast<size_t>(rowsPerBlock));
     std::vector<uint8_t> bgra(static_cast<size_t>(width) * 4);
     for (int y0 = 0; y0 < height; y0 += rowsPerBlock) {
