@@ -69,41 +69,30 @@ void FreePixelMemory(void* memory, size_t bytes) {
 
 int PixelFormatBits(TPixelFormat format) {
     switch (format) {
-        case pf1bit:
-            return 1;
-        case pf4bit:
-            return 4;
-        case pf8bit:
-            return 8;
+        case pf1bit: return 1;
+        case pf4bit: return 4;
+        case pf8bit: return 8;
         case pf15bit:
-        case pf16bit:
-            return 16;
+        case pf16bit: return 16;
         case pfDevice:
-        case pf24bit:
-            return 24;
-        case pf32bit:
-            return 32;
-        case pfCustom:
-            return 0;
+        case pf24bit: return 24;
+        case pf32bit: return 32;
+        case pfCustom: return 0;
     }
     return 0;
 }
 
 const TGraphicClass& TBitmap::ClassInfo() {
-    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); }, nullptr,
-                                    nullptr};
+    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); },
+                                    nullptr, nullptr};
     return info;
 }
 
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
-uint64_t TBitmap::MaxPixels() {
-    return gMaxPixels.load();
-}
-void TBitmap::SetMaxPixels(uint64_t pixels) {
-    gMaxPixels.store(pixels);
-}
+uint64_t TBitmap::MaxPixels() { return gMaxPixels.load(); }
+void TBitmap::SetMaxPixels(uint64_t pixels) { gMaxPixels.store(pixels); }
 
 void TBitmap::CheckSize(int64_t width, int64_t height) {
     if (width < 0 || height < 0)
