@@ -34,8 +34,9 @@ class TPNGGraphic : public TFormatGraphic {
     static void DecodeIconEntry(TStream& stream, int64_t size, TBitmap& target);
 
     // Image data that inflates to at most this many bytes (and to not much more than the
-    // bitmap holds) is inflated in one piece, which is faster; larger data is inflated row by
-    // row, so memory stays near the bitmap's size. The pixels are the same either way.
+    // bitmap holds) is inflated in one piece; larger data is inflated row by row, so memory
+    // stays near the bitmap's size. The pixels are the same either way. 0 (the default) keeps
+    // every image to rows, the faster way where fresh memory is slow to come by.
     static uint64_t WholeInflateLimit();
     static void SetWholeInflateLimit(uint64_t bytes);
 
