@@ -48,6 +48,12 @@ constexpr uint32_t kCaseMask = 0xDFDFDFDF;
 std::atomic<uint64_t> gWholeInflateLimit{0};
 constexpr uint64_t kWholeInflateSlack = uint64_t(16) << 20;
 
+// The CRC-32 of PNG chunks (the one zlib computes), through libdeflate, which uses the
+// processor's carry-less multiply where it has one: several times zlib's speed.
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
+    return libdeflate_crc32(crc, data, size);
+}
+
 uint32_t MulDiv16(uint32_t value, uint32_t factor, uint32_t divisor) {
     return (value * factor) / divisor;
 }
@@ -311,7 +317,7 @@ void TPNGGraphic::ReadChunkHeader() {
     stream_->ReadBuffer(header, 8);
     chunkLength_ = GetU32BE(header);
     chunkType_ = GetU32BE(header + 4);
-    crc_ = static_cast<uint32_t>(crc32(0, header + 4, 4));
+    crc_ = Crc32(0, header + 4, 4);
 }
 
 void TPNGGraphic::ReadChunkData() {
@@ -321,8 +327,7 @@ void TPNGGraphic::ReadChunkData() {
     stream_->ReadBuffer(chunkBuffer_.data(), chunkLength_);
     uint8_t stored[4];
     stream_->ReadBuffer(stored, 4);
-    if (chunkLength_ > 0)
-        crc_ = static_cast<uint32_t>(crc32(crc_, chunkBuffer_.data(), chunkLength_));
+    if (chunkLength_ > 0) crc_ = Crc32(crc_, chunkBuffer_.data(), chunkLength_);
     if (crc_ != GetU32BE(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, "PNG");
 }
 
@@ -680,13 +685,13 @@ bool TPNGGraphic::InflateWhole(uint64_t size, TInflated& out) {
         uint8_t stored[4];
         if (stream.Read(data, chunkLength_) != int64_t(chunkLength_) || stream.Read(stored, 4) != 4)
             return restore();
-        if (chunkLength_ > 0) crc_ = static_cast<uint32_t>(crc32(crc_, data, chunkLength_));
+        if (chunkLength_ > 0) crc_ = Crc32(crc_, data, chunkLength_);
         if (crc_ != GetU32BE(stored)) return restore();
         used += chunkLength_;
         if (stream.Read(header, 8) != 8) return restore();
         chunkLength_ = GetU32BE(header);
         chunkType_ = GetU32BE(header + 4);
-        crc_ = static_cast<uint32_t>(crc32(0, header + 4, 4));
+        crc_ = Crc32(0, header + 4, 4);
     }
     const uint8_t* p = packed.get();
     if (used != packedSize || (p[0] & 0x0F) != 8 || (p[0] >> 4) != 7 || (p[1] & 0x20) != 0)
