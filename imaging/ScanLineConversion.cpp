@@ -207,7 +207,19 @@ void SwapRedBlue24(const uint8_t* source, uint8_t* target, size_t count) {
 }
 
 void SwapRedBlue32(const uint8_t* source, uint8_t* target, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Four pixels per step: red and blue trade places by shifts within each 32-bit lane.
+    const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i));
+        const __m128i swapped = _mm_or_si128(
+            _mm_and_si128(v, keep), _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
+                                                 _mm_slli_epi32(_mm_and_si128(v, low), 16)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 4 * i), swapped);
+    }
+#endif
+    for (; i < count; ++i) {
         uint32_t v;
         std::memcpy(&v, source + 4 * i, 4);
         if constexpr (std::endian::native == std::endian::little)
