@@ -23,20 +23,30 @@ std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
 // Blocks from this size on are mapped directly (the sanitizer build keeps them on the heap, where
 // overruns are caught).
 constexpr size_t kMappedPixelBytes = size_t(4) << 20;
+// Mapped blocks are whole large pages on a large-page boundary: a block that begins or ends
+// inside a large page gets small pages there, and every small page costs a fault of its own.
+constexpr size_t kLargePage = size_t(2) << 20;
 size_t PageRounded(size_t bytes) {
-    const size_t page = 4096;
-    return (bytes + page - 1) / page * page;
+    return (bytes + kLargePage - 1) / kLargePage * kLargePage;
 }
 }  // namespace
 
 void* AllocatePixelMemory(size_t bytes) {
 #ifndef VELKARO_PLAIN_PIXEL_MEMORY
     if (bytes >= kMappedPixelBytes) {
-        void* p = mmap(nullptr, PageRounded(bytes), PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        // Map one large page more and give back what lies before and after the aligned block.
+        const size_t size = PageRounded(bytes);
+        void* mapped = mmap(nullptr, size + kLargePage, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) throw std::bad_alloc();
+        const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+        const uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
+        if (aligned > start) munmap(mapped, aligned - start);
+        const size_t after = start + kLargePage - aligned;
+        if (after > 0) munmap(reinterpret_cast<void*>(aligned + size), after);
+        void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-        madvise(p, PageRounded(bytes), MADV_HUGEPAGE);
+        madvise(p, size, MADV_HUGEPAGE);
 #endif
         return p;
     }

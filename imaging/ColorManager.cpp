@@ -6,6 +6,7 @@
 
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingMessages.h"
+#include "imaging/ScanLineConversion.h"
 
 namespace {
 
@@ -585,6 +586,14 @@ void TColorManager::RowColorCopy(std::span<const void* const> source, uint8_t* t
     const uint8_t* lut =
         targetOptions_.Contains(convApplyGamma) ? gammaTable_.data() : IdentityTable().data();
     const bool swap = sourceOptions_.Contains(convSwapBytes);
+    // Whole rows of interleaved 8-bit samples without gamma only change their byte order.
+    if (bs == 8 && bt == 8 && mask == 0xFF && source.size() == 1 && o.r != ri &&
+        !targetOptions_.Contains(convApplyGamma)) {
+        const uint8_t* src = static_cast<const uint8_t*>(source[0]);
+        if (!srcAlpha && !dstAlpha) return SwapRedBlue24(src, target, count);
+        if (srcAlpha && dstAlpha) return SwapRedBlue32(src, target, count);
+        if (srcAlpha) return SwapRedBlue32To24(src, target, count);
+    }
     if (bs == 8 && bt == 8)
         ColorCopyRow<uint8_t, uint8_t>(s, ri, gi, bi, srcAlpha, target, count, mask, o, dstAlpha,
                                        targetStep, lut, swap);

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 bool TBitFieldChannel::Init(uint32_t mask) {
     Mask = mask;
     if (mask == 0) {
@@ -153,5 +157,83 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
             }
             return;
         }
+    }
+}
+
+// ---- red and blue exchange ----
+//
+// These run over every pixel of large pictures (decoded rows into the bitmap, bitmap rows into
+// files), so they work on several pixels at a time: 32-bit words for 4-byte pixels, which the
+// compiler vectorises, and a byte shuffle for 3-byte pixels where the processor has one.
+
+namespace {
+
+void SwapRedBlue24Scalar(const uint8_t* s, uint8_t* d, size_t count) {
+    for (size_t i = 0; i < count; ++i, s += 3, d += 3) {
+        const uint8_t first = s[0];
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = first;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels (15 bytes) per step from 16-byte loads; the 16th byte is written back unchanged,
+// so the step also works in place, and the next step (or the tail) writes it properly.
+__attribute__((target("ssse3"))) void SwapRedBlue24Ssse3(const uint8_t* s, uint8_t* d,
+                                                         size_t count) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    size_t i = 0;
+    for (; i + 6 <= count; i += 5, s += 15, d += 15) {  // 6 pixels = 18 bytes >= 16 readable
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, order));
+    }
+    SwapRedBlue24Scalar(s, d, count - i);
+}
+
+bool HasSsse3() {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
+}  // namespace
+
+void SwapRedBlue24(const uint8_t* source, uint8_t* target, size_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (HasSsse3()) return SwapRedBlue24Ssse3(source, target, count);
+#endif
+    SwapRedBlue24Scalar(source, target, count);
+}
+
+void SwapRedBlue32(const uint8_t* source, uint8_t* target, size_t count) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Four pixels per step: red and blue trade places by shifts within each 32-bit lane.
+    const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i));
+        const __m128i swapped = _mm_or_si128(
+            _mm_and_si128(v, keep), _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
+                                                 _mm_slli_epi32(_mm_and_si128(v, low), 16)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 4 * i), swapped);
+    }
+#endif
+    for (; i < count; ++i) {
+        uint32_t v;
+        std::memcpy(&v, source + 4 * i, 4);
+        if constexpr (std::endian::native == std::endian::little)
+            v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+        else
+            v = (v & 0x00FF00FFu) | ((v >> 16) & 0xFF00u) | ((v & 0xFF00u) << 16);
+        std::memcpy(target + 4 * i, &v, 4);
+    }
+}
+
+void SwapRedBlue32To24(const uint8_t* s, uint8_t* d, size_t count) {
+    for (size_t i = 0; i < count; ++i, s += 4, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
     }
 }

@@ -3,6 +3,8 @@
 // writers and painters that need one layout. Bit-field channels scale to 8 bits by bit replication.
 #include <cstdint>
 
+#include <cstddef>
+
 #include "imaging/Bitmap.h"
 
 // Scales a value of bits (1..7) bits to 8 bits by repeating its bit pattern, as the usual
@@ -38,3 +40,12 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* target);
 // Whether the bitmap's pixel format carries an alpha channel (pf32bit, or pfCustom with an
 // alpha mask).
 bool BitmapHasAlpha(const TBitmap& bitmap);
+
+// Exchanges the first and third byte of each of count 3-byte pixels (blue-green-red to
+// red-green-blue and back). source and target may be the same row, but must not otherwise
+// overlap.
+void SwapRedBlue24(const uint8_t* source, uint8_t* target, size_t count);
+// The same for 4-byte pixels; the fourth byte is kept.
+void SwapRedBlue32(const uint8_t* source, uint8_t* target, size_t count);
+// 4-byte pixels to 3-byte pixels with the first and third byte exchanged and the fourth dropped.
+void SwapRedBlue32To24(const uint8_t* source, uint8_t* target, size_t count);

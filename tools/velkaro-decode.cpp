@@ -124,7 +124,7 @@ void WritePAM(const TBitmap& bmp, const std::string& fileName) {
               (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n");
     // Rows are gathered in blocks so the file sees few large writes.
     const size_t rowBytes = static_cast<size_t>(width) * depth;
-    const int rowsPerBlock = static_cast<int>(std::max<size_t>(1, (1u << 20) / (rowBytes + 1)));
+    const int rowsPerBlock = static_cast<int>(std::max<size_t>(1, (1u << 16) / (rowBytes + 1)));
     std::vector<uint8_t> block(rowBytes * static_cast<size_t>(rowsPerBlock));
     std::vector<uint8_t> bgra(static_cast<size_t>(width) * 4);
     for (int y0 = 0; y0 < height; y0 += rowsPerBlock) {
@@ -134,31 +134,17 @@ void WritePAM(const TBitmap& bmp, const std::string& fileName) {
             uint8_t* d = block.data() + rowBytes * static_cast<size_t>(r);
             const uint8_t* s = bmp.ScanLine(y);
             if (bmp.PixelFormat() == pf24bit) {
-                for (int x = 0; x < width; ++x, s += 3, d += 3) {
-                    d[0] = s[2];
-                    d[1] = s[1];
-                    d[2] = s[0];
-                }
+                SwapRedBlue24(s, d, static_cast<size_t>(width));
                 continue;
             }
             if (bmp.PixelFormat() != pf32bit) {
                 ConvertScanLineToBGRA(bmp, y, bgra.data());
                 s = bgra.data();
             }
-            if (alpha) {
-                for (int x = 0; x < width; ++x, s += 4, d += 4) {
-                    d[0] = s[2];
-                    d[1] = s[1];
-                    d[2] = s[0];
-                    d[3] = s[3];
-                }
-            } else {
-                for (int x = 0; x < width; ++x, s += 4, d += 3) {
-                    d[0] = s[2];
-                    d[1] = s[1];
-                    d[2] = s[0];
-                }
-            }
+            if (alpha)
+                SwapRedBlue32(s, d, static_cast<size_t>(width));
+            else
+                SwapRedBlue32To24(s, d, static_cast<size_t>(width));
         }
         out.Write(block.data(), rowBytes * static_cast<size_t>(rows));
     }

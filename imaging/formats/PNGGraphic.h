@@ -33,6 +33,13 @@ class TPNGGraphic : public TFormatGraphic {
     // target; the hook given to TIcon::SetPNGEntryDecoder.
     static void DecodeIconEntry(TStream& stream, int64_t size, TBitmap& target);
 
+    // Image data that inflates to at most this many bytes (and to not much more than the
+    // bitmap holds) is inflated in one piece; larger data is inflated row by row, so memory
+    // stays near the bitmap's size. The pixels are the same either way. 0 (the default) keeps
+    // every image to rows, the faster way where fresh memory is slow to come by.
+    static uint64_t WholeInflateLimit();
+    static void SetWholeInflateLimit(uint64_t bytes);
+
   private:
     void ReadChunkHeader();
     void ReadChunkData();
@@ -43,6 +50,19 @@ class TPNGGraphic : public TFormatGraphic {
     void ReadTransparency();
     void DecodeImage();
     bool FillBuffer(uint8_t* buffer, uint32_t count, uint32_t& produced);
+    // Image data inflated in one piece, in pixel memory (large blocks get large pages).
+    struct TInflated {
+        uint8_t* data = nullptr;
+        size_t size = 0;
+        TInflated() = default;
+        TInflated(const TInflated&) = delete;
+        TInflated& operator=(const TInflated&) = delete;
+        ~TInflated() { Release(); }
+        explicit operator bool() const { return data != nullptr; }
+        void Allocate(size_t bytes);
+        void Release();
+    };
+    bool InflateWhole(uint64_t size, TInflated& out);
     void FillBackground(int firstRow, int endRow);
     void EndLoad();
 

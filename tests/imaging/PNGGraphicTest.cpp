@@ -705,3 +705,196 @@ TEST(PNGGraphic, PillowPngsLoadOrFailCleanly) {
     }
     EXPECT_GT(loaded, 0);
 }
+
+namespace {
+
+// The outcome of one load: the error text ("no error" when it loaded) and the pixels shown.
+struct TOutcome {
+    std::string error;
+    std::vector<Bytes> pixels;
+    bool operator==(const TOutcome&) const = default;
+};
+
+TOutcome LoadOutcome(const Bytes& png) {
+    TOutcome outcome{"no error", {}};
+    TPNGGraphic g;
+    try {
+        Load(g, png);
+    } catch (const EImagingError& e) {
+        outcome.error = e.what();
+    }
+    outcome.pixels = Pixels(g);
+    return outcome;
+}
+
+// Sets how much image data is inflated in one piece for the loads of one scope.
+struct TWholeInflateLimit {
+    uint64_t saved = TPNGGraphic::WholeInflateLimit();
+    explicit TWholeInflateLimit(uint64_t bytes) { TPNGGraphic::SetWholeInflateLimit(bytes); }
+    ~TWholeInflateLimit() { TPNGGraphic::SetWholeInflateLimit(saved); }
+};
+
+TOutcome LoadRowByRow(const Bytes& png) {
+    TWholeInflateLimit rows(0);
+    return LoadOutcome(png);
+}
+
+TOutcome LoadWhole(const Bytes& png) {
+    TWholeInflateLimit whole(uint64_t(1) << 30);
+    return LoadOutcome(png);
+}
+
+// Rows whose neighbouring samples are often equal, so that the Paeth predictor meets ties.
+TImage FlatPattern(uint32_t w, uint32_t h, uint8_t colorType, uint8_t depth) {
+    TImage img = Pattern(w, h, colorType, depth);
+    for (uint32_t y = 0; y < h; ++y)
+        for (size_t i = 0; i < img.rows[y].size(); ++i)
+            img.rows[y][i] = uint8_t(((i / 5 + y / 3) % 3) * 120 + (i % 2) * 7);
+    return img;
+}
+
+// The blue-green-red-alpha pixel that 8- and 16-bit RGB and RGBA rows give (16-bit samples are
+// reduced to 8 bits by dividing by 257).
+Bytes ExpectedRow(const TImage& img, uint32_t y) {
+    const size_t sampleBytes = img.depth / 8, channels = size_t(img.channels());
+    Bytes out;
+    for (uint32_t x = 0; x < img.w; ++x) {
+        uint8_t c[4] = {0, 0, 0, 255};
+        for (size_t k = 0; k < channels; ++k) {
+            const uint8_t* s = &img.rows[y][(x * channels + k) * sampleBytes];
+            c[k] = sampleBytes == 1 ? s[0] : uint8_t(((s[0] << 8) | s[1]) / 257);
+        }
+        out.insert(out.end(), {c[2], c[1], c[0], c[3]});
+    }
+    return out;
+}
+
+}  // namespace
+
+// Every filter type on 3, 4, 6 and 8 bytes a pixel, plain and interlaced: the rows come out as
+// they went in, whether the image data is inflated in one piece or row by row.
+TEST(PNGGraphic, FiltersGiveTheSamePixelsInflatedWholeOrByRow) {
+    struct TCase {
+        uint8_t colorType, depth;
+        bool interlace, flat;
+    };
+    const TCase cases[] = {{2, 8, false, false},  {2, 8, false, true},  {2, 8, true, false},
+                           {6, 8, false, false},  {6, 8, false, true},  {6, 8, true, true},
+                           {2, 16, false, false}, {2, 16, false, true}, {2, 16, true, false},
+                           {6, 16, false, true},  {6, 16, true, false}};
+    for (const TCase& c : cases) {
+        for (int filter = 0; filter <= 5; ++filter) {  // 5: each row a different filter
+            SCOPED_TRACE(testing::Message() << "type " << int(c.colorType) << " depth "
+                                            << int(c.depth) << " interlace " << c.interlace
+                                            << " flat " << c.flat << " filter " << filter);
+            const TImage img = c.flat ? FlatPattern(13, 11, c.colorType, c.depth)
+                                      : Pattern(13, 11, c.colorType, c.depth);
+            TPngOptions o;
+            o.interlace = c.interlace;
+            o.idatSplit = 37;
+            o.filterOf = [filter](int row) { return uint8_t(filter < 5 ? filter : row % 5); };
+            const Bytes png = MakePng(img, o);
+            const TOutcome whole = LoadWhole(png);
+            ASSERT_EQ(whole.error, "no error");
+            ASSERT_EQ(whole.pixels.size(), size_t(img.h));
+            for (uint32_t y = 0; y < img.h; ++y)
+                ASSERT_EQ(whole.pixels[y], ExpectedRow(img, y)) << "row " << y;
+            EXPECT_EQ(LoadRowByRow(png), whole);
+        }
+    }
+}
+
+// Damaged image data is taken row by row, so what shows and what is reported stay as they
+// were: a stream cut short, a bad CRC in a later chunk, data after the stream's end, a stream
+// longer than the image, a bad checksum, a small window, a truncated file.
+TEST(PNGGraphic, DamagedImageDataLoadsAsRowByRow) {
+    const TImage img = Pattern(16, 12, 2, 8);
+    const Bytes raw = Scanlines(img, false, [](int row) { return uint8_t(row % 5); });
+    const Bytes z = Deflate(raw);
+    Bytes head = MakePng(img);
+    head.resize(33);  // signature and IHDR
+    const Bytes iend = Chunk("IEND", {});
+    auto file = [&](const std::vector<Bytes>& chunks) {
+        Bytes png = head;
+        for (const Bytes& c : chunks)
+            png.insert(png.end(), c.begin(), c.end());
+        return png;
+    };
+    auto part = [&](const Bytes& data, size_t from, size_t to) {
+        return Bytes(data.begin() + from, data.begin() + std::min(to, data.size()));
+    };
+    Bytes badAdler = z;
+    badAdler.back() ^= 1;
+    Bytes longer = raw;
+    longer.insert(longer.end(), 100, 0);
+    Bytes small(compressBound(uLong(raw.size())));
+    {
+        z_stream s{};
+        ASSERT_EQ(deflateInit2(&s, 9, Z_DEFLATED, 9, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        s.next_in = const_cast<Bytes::value_type*>(raw.data());
+        s.avail_in = uInt(raw.size());
+        s.next_out = small.data();
+        s.avail_out = uInt(small.size());
+        ASSERT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
+        small.resize(s.total_out);
+        deflateEnd(&s);
+    }
+    const Bytes good = file({Chunk("IDAT", z), iend});
+    Bytes truncatedFile = good;
+    truncatedFile.resize(good.size() - iend.size() - 3);
+
+    const std::vector<std::pair<const char*, Bytes>> damaged = {
+        {"cut stream", file({Chunk("IDAT", part(z, 0, z.size() / 2)), iend})},
+        {"bad CRC later",
+         file({Chunk("IDAT", part(z, 0, 20)), Chunk("IDAT", part(z, 20, z.size()), true), iend})},
+        {"after the end", file({Chunk("IDAT", z), Chunk("IDAT", {1, 2, 3}), iend})},
+        {"longer stream", file({Chunk("IDAT", Deflate(longer)), iend})},
+        {"bad checksum", file({Chunk("IDAT", badAdler), iend})},
+        {"small window", file({Chunk("IDAT", small), iend})},
+        {"file cut in the data", truncatedFile},
+        {"no chunk after the data", file({Chunk("IDAT", z)})},
+    };
+    const TOutcome reference = LoadOutcome(good);
+    EXPECT_EQ(reference.error, "no error");
+    for (const auto& [name, png] : damaged) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(LoadWhole(png), LoadRowByRow(png));
+    }
+}
+
+// Rows of 3- and 4-byte pixels with red and blue exchanged, in place or into another row, for
+// lengths around the widths the fast paths work in.
+TEST(ScanLineConversion, SwapRedBlueMatchesBytewiseSwap) {
+    for (size_t count : {0, 1, 4, 5, 6, 7, 11, 16, 17, 31, 64, 333}) {
+        SCOPED_TRACE(count);
+        Bytes three(3 * count), four(4 * count);
+        for (size_t i = 0; i < three.size(); ++i)
+            three[i] = uint8_t(i * 7 + 3);
+        for (size_t i = 0; i < four.size(); ++i)
+            four[i] = uint8_t(i * 11 + 5);
+        Bytes swapped3 = three, swapped4 = four, dropped(3 * count);
+        for (size_t i = 0; i < count; ++i) {
+            std::swap(swapped3[3 * i], swapped3[3 * i + 2]);
+            std::swap(swapped4[4 * i], swapped4[4 * i + 2]);
+            dropped[3 * i] = four[4 * i + 2];
+            dropped[3 * i + 1] = four[4 * i + 1];
+            dropped[3 * i + 2] = four[4 * i];
+        }
+        // One guard byte behind each target shows a write past its end.
+        Bytes out3(3 * count + 1, 0xA5), out4(4 * count + 1, 0xA5), out43(3 * count + 1, 0xA5);
+        SwapRedBlue24(three.data(), out3.data(), count);
+        SwapRedBlue32(four.data(), out4.data(), count);
+        SwapRedBlue32To24(four.data(), out43.data(), count);
+        EXPECT_EQ(Bytes(out3.begin(), out3.end() - 1), swapped3);
+        EXPECT_EQ(Bytes(out4.begin(), out4.end() - 1), swapped4);
+        EXPECT_EQ(Bytes(out43.begin(), out43.end() - 1), dropped);
+        EXPECT_EQ(out3.back(), 0xA5);
+        EXPECT_EQ(out4.back(), 0xA5);
+        EXPECT_EQ(out43.back(), 0xA5);
+        Bytes inPlace3 = three, inPlace4 = four;
+        SwapRedBlue24(inPlace3.data(), inPlace3.data(), count);
+        SwapRedBlue32(inPlace4.data(), inPlace4.data(), count);
+        EXPECT_EQ(inPlace3, swapped3);
+        EXPECT_EQ(inPlace4, swapped4);
+    }
+}
