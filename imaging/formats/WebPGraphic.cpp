@@ -60,12 +60,12 @@ bool TWebPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     const int64_t total =
         std::min<int64_t>(int64_t(GetU32LE(head + 4)) + 8, stream.Remaining() + 12);
     if (total < kHeaderSize) return false;
-    data_.assign(head, head + 12);
-    data_.resize(size_t(total));
-    stream.ReadBuffer(data_.data() + 12, total - 12);
+    std::vector<uint8_t> data(head, head + 12);
+    data.resize(size_t(total));
+    stream.ReadBuffer(data.data() + 12, total - 12);
 
     WebPBitstreamFeatures features;
-    if (WebPGetFeatures(data_.data(), data_.size(), &features) != VP8_STATUS_OK) return false;
+    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK) return false;
     if (features.width <= 0 || features.height <= 0) return false;
     TImageProperties& p = imageProperties_;
     p.Width = uint32_t(features.width);
@@ -79,6 +79,8 @@ bool TWebPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.BitsPerPixel = uint8_t(8 * p.SamplesPerPixel);
     // Lossy (1), lossless (2) or both in an animation (0).
     p.Version = uint32_t(features.format);
+    // A load decodes the bytes next; a look at the header alone does not keep them.
+    if (stream_ == &stream) data_ = std::move(data);
     return true;
 }
 

@@ -26,6 +26,6 @@ class TWebPGraphic : public TFormatGraphic {
   private:
     void DecodeStill(const uint8_t* data, size_t size, int left, int top, int width, int height);
 
-    std::vector<uint8_t> data_;  // the file's bytes, kept from ReadProperties for the load
+    std::vector<uint8_t> data_;  // the file's bytes during a load (read by ReadProperties)
     bool animated_ = false;
 };

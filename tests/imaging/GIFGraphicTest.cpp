@@ -159,6 +159,10 @@ TEST(GIFGraphic, ProbeAndDamagedFiles) {
     TMemoryStream stream(good.data(), int64_t(good.size()));
     EXPECT_TRUE(TGIFGraphic::ProbeStream(stream));
     EXPECT_EQ(stream.Position(), 0);
+    TGIFGraphic header;
+    ASSERT_TRUE(header.ReadProperties(stream, 0));
+    EXPECT_EQ(header.ImageProperties().Width, 23u);
+    EXPECT_EQ(header.ImageProperties().Version, 89u);
     Bytes other = good;
     other[4] = '8';  // "GIF88a"
     TMemoryStream otherStream(other.data(), int64_t(other.size()));

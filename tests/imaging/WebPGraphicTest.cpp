@@ -82,6 +82,12 @@ TEST(WebPGraphic, ProbeDamageAndLimits) {
     TMemoryStream stream(good.data(), int64_t(good.size()));
     EXPECT_TRUE(TWebPGraphic::ProbeStream(stream));
     EXPECT_EQ(stream.Position(), 0);
+    TWebPGraphic header;
+    ASSERT_TRUE(header.ReadProperties(stream, 0));
+    EXPECT_EQ(header.ImageProperties().Width, uint32_t(kWidth));
+    EXPECT_EQ(header.ImageProperties().Height, uint32_t(kHeight));
+    EXPECT_TRUE(header.ImageProperties().HasAlpha);
+    EXPECT_TRUE(header.Empty());
     Bytes other = good;
     other[8] = 'X';
     TMemoryStream otherStream(other.data(), int64_t(other.size()));
@@ -149,8 +155,9 @@ TEST(WebPGraphic, CorpusMatchesDwebp) {
         if (testhelp::RunCommand("webpmux -info " + file + " | grep -q animation && echo yes", ok)
                 .size() > 0) {
             input = testhelp::ShellQuote(frame.string());
-            testhelp::RunCommand("webpmux -get frame 1 " + file + " -o " + input + " && echo ok",
-                                 ok);
+            testhelp::RunCommand(
+                "webpmux -get frame 1 " + file + " -o " + input + " >/dev/null 2>&1 && echo ok",
+                ok);
             ASSERT_TRUE(ok);
         }
         const testhelp::TPnm ref = testhelp::ParsePnm(
