@@ -5,6 +5,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
+#include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
@@ -18,6 +19,8 @@
 #include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
 #include "imaging/formats/TargaGraphic.h"
+#include "imaging/formats/WebPGraphic.h"
+#include "imaging/formats/WindowsBitmap.h"
 
 namespace {
 
@@ -76,6 +79,19 @@ const TGraphicClass* PSPClass() {
 const TGraphicClass* PNGClass() {
     return &TPNGGraphic::ClassInfo();
 }
+const TGraphicClass* GIFClass() {
+    return &TGIFGraphic::ClassInfo();
+}
+const TGraphicClass* WebPClass() {
+    return &TWebPGraphic::ClassInfo();
+}
+
+// Decodes the JPEG file that a bitmap holds as its pixel data into target.
+void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
+    TJPEGImage image;
+    image.LoadFromStream(stream);
+    target.Assign(image.Bitmap());
+}
 
 struct Registration {
     const char* extension;
@@ -133,6 +149,8 @@ const Registration kRegistrations[] = {
     {"cut", "Dr. Halo images", "", kRaster, CUTClass},
     {"psp", "Paintshop Pro images", "", kRasterVector, PSPClass},
     {"png", "Portable network graphic images", "", kRaster, PNGClass},
+    {"gif", "CompuServe GIF images", "", kRaster, GIFClass},
+    {"webp", "WebP images", "", kRaster, WebPClass},
 };
 
 }  // namespace
@@ -149,6 +167,10 @@ void RegisterImageFormats() {
     RegisterJPEGImage();
     // PNG-compressed icon entries decode through the PNG loader.
     TIcon::SetPNGEntryDecoder(&TPNGGraphic::DecodeIconEntry);
+    // So do bitmaps whose pixel data is a PNG file; those holding a JPEG file use the JPEG
+    // class.
+    dib::SetEmbeddedDecoder(dibPNG, &TPNGGraphic::DecodeIconEntry);
+    dib::SetEmbeddedDecoder(dibJPEG, &DecodeEmbeddedJPEG);
     for (const Registration& r : kRegistrations)
         gRegistry->RegisterFileFormat(r.extension, r.commonDescription, r.individualDescription,
                                       r.types, false, r.graphicClass());
@@ -156,13 +178,16 @@ void RegisterImageFormats() {
 
 void UnregisterImageFormats() {
     if (!gRegistry) return;
-    for (auto graphicClass : {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass,
-                              AutodeskClass, PCDClass, PPMClass, CUTClass, RLAClass})
+    for (auto graphicClass :
+         {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);
     gRegistry->UnregisterFileFormat("", PNGClass());
     TIcon::SetPNGEntryDecoder(nullptr);
+    dib::SetEmbeddedDecoder(dibPNG, nullptr);
+    dib::SetEmbeddedDecoder(dibJPEG, nullptr);
     gRegistry.reset();  // its clean-up unregisters the classes still listed
     UnregisterJPEGImage();
 }

@@ -15,6 +15,7 @@
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
+#include "imaging/Stream.h"
 
 namespace {
 
@@ -26,6 +27,15 @@ constexpr uint32_t kFileHeaderSize = 14;
 
 int32_t S32(const uint8_t* p) {
     return static_cast<int32_t>(GetU32LE(p));
+}
+
+bool IsEmbedded(uint32_t compression) {
+    return compression == dibJPEG || compression == dibPNG;
+}
+
+dib::TEmbeddedDecoder& EmbeddedDecoderSlot(uint32_t compression) {
+    static dib::TEmbeddedDecoder jpeg, png;
+    return compression == dibJPEG ? jpeg : png;
 }
 
 bool IsWindowsHeaderSize(uint32_t size) {
@@ -224,6 +234,11 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
     h.Height = static_cast<int32_t>(height);
 
     switch (h.BitCount) {
+        case 0:
+            // The embedded JPEG or PNG file knows its own depth.
+            if (h.OS2 || !IsEmbedded(h.Compression))
+                Fail("Unsupported bit count " + std::to_string(h.BitCount) + ".");
+            break;
         case 1:
         case 4:
         case 8:
@@ -257,7 +272,9 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
             break;
         case dibJPEG:
         case dibPNG:
-            Fail("JPEG and PNG compressed bitmaps are not supported.");
+            if (!EmbeddedDecoderSlot(h.Compression))
+                Fail("JPEG and PNG compressed bitmaps are not supported.");
+            break;
         default:
             Fail("Unknown compression " + std::to_string(h.Compression) + ".");
     }
@@ -295,22 +312,27 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
 
     // Palette.
     const int entrySize = h.HeaderSize == 12 ? 3 : 4;
-    if (h.HeaderSize != 12 && h.ColorsUsed > 256)
+    const bool indexed = h.BitCount >= 1 && h.BitCount <= 8;
+    if (indexed && h.HeaderSize != 12 && h.ColorsUsed > 256)
         Fail("Invalid palette size " + std::to_string(h.ColorsUsed) + ".");
-    int64_t entries = 0;
-    if (h.BitCount <= 8) {
-        entries = h.ColorsUsed != 0 ? h.ColorsUsed : (int64_t(1) << h.BitCount);
-    } else if (dataOffset < 0) {
-        entries = h.ColorsUsed;  // colours for display on palette devices; skipped
+    if (dataOffset >= 0 && dataOffset < afterMasks) Fail("Invalid pixel data offset.");
+    if (!indexed) {
+        // Colours for display on palette devices: not needed, whatever their number. With a
+        // data offset the reader goes there; a packed DIB's pixels follow the table.
+        if (dataOffset < 0 && h.ColorsUsed > 0) {
+            const int64_t skip = int64_t(h.ColorsUsed) * entrySize;
+            if (skip > stream.Remaining()) throw EReadError();
+            stream.Seek(skip, TSeekOrigin::soCurrent);
+        }
+        return h;
     }
-    if (dataOffset >= 0) {
-        if (dataOffset < afterMasks) Fail("Invalid pixel data offset.");
+    int64_t entries = h.ColorsUsed != 0 ? h.ColorsUsed : (int64_t(1) << h.BitCount);
+    if (dataOffset >= 0)
         entries = std::min<int64_t>(entries, (dataOffset - afterMasks) / entrySize);
-    }
     if (entries > 0) {
         uint8_t pal[256 * 4];
         stream.ReadBuffer(pal, entries * entrySize);
-        if (h.BitCount <= 8) {
+        {
             const int64_t keep = std::min<int64_t>(entries, int64_t(1) << h.BitCount);
             h.Palette.resize(static_cast<size_t>(keep));
             for (int64_t i = 0; i < keep; ++i) {
@@ -319,8 +341,12 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset) {
             }
         }
     }
-    if (h.BitCount <= 8 && h.Palette.empty()) Fail("The palette is missing.");
+    if (h.Palette.empty()) Fail("The palette is missing.");
     return h;
+}
+
+void SetEmbeddedDecoder(TDibCompression compression, TEmbeddedDecoder decoder) {
+    if (IsEmbedded(compression)) EmbeddedDecoderSlot(compression) = std::move(decoder);
 }
 
 void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap& bmp) {
@@ -329,6 +355,28 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
     const int height = h.Height;
     const int64_t srcStride = RowBytes(width, h.BitCount);
     if (dataSize < 0) dataSize = 0;
+
+    if (IsEmbedded(h.Compression)) {
+        // The image size says how long the embedded file is; when it is missing or too large
+        // the file runs to the end of the data.
+        const TEmbeddedDecoder& decode = EmbeddedDecoderSlot(h.Compression);
+        if (!decode) Fail("JPEG and PNG compressed bitmaps are not supported.");
+        const int64_t size =
+            h.ImageSize != 0 && h.ImageSize <= dataSize ? int64_t(h.ImageSize) : dataSize;
+        TMemoryStream embedded(stream.ReadBytes(size));
+        TBitmap picture;
+        try {
+            decode(embedded, size, picture);
+        } catch (const EInvalidGraphic&) {
+            throw;
+        } catch (const EImagingError& e) {
+            // The JPEG reader and the stream raise their own kinds; a bitmap load fails as one.
+            Fail(std::string("The embedded picture is invalid: ") + e.what());
+        }
+        if (picture.Width() <= 0 || picture.Height() <= 0) Fail("The embedded picture is empty.");
+        bmp.Assign(picture);
+        return;
+    }
 
     if (h.Compression == dibRLE8 || h.Compression == dibRLE4) {
         // The compressed size in the header is often wrong; the data runs to its end-of-bitmap

@@ -3,6 +3,7 @@
 // inside icons). TBitmap::LoadFromStream and TIcon use these routines.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "imaging/Bitmap.h"
@@ -52,5 +53,12 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& header, TBi
 
 // Bytes of one stored row of the given width and bit count (4-byte aligned).
 int64_t RowBytes(int64_t width, int bitCount);
+
+// Bitmaps compressed with dibJPEG or dibPNG hold a complete JPEG or PNG file as their pixel
+// data. The decoder for each is handed in from outside (the registry sets the JPEG and PNG
+// loaders), so this code does not depend on the loaders: it gets a stream over the embedded
+// file, the file's size, and the bitmap to fill. Without a decoder such bitmaps are refused.
+using TEmbeddedDecoder = std::function<void(TStream& stream, int64_t size, TBitmap& target)>;
+void SetEmbeddedDecoder(TDibCompression compression, TEmbeddedDecoder decoder);
 
 }  // namespace dib

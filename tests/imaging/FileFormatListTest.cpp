@@ -174,9 +174,10 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
         "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
         "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
-        "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png"};
+        "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
+        "webp"};
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 17);
+    EXPECT_EQ(list->ClassCount(), 19);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
@@ -189,6 +190,10 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_EQ(PictureDescription("bw"), "SGI black/white images");
     EXPECT_EQ(PictureDescription("pic"), "Autodesk images");
     EXPECT_EQ(PictureDescription("png"), "Portable network graphic images");
+    EXPECT_EQ(PictureDescription("gif"), "CompuServe GIF images");
+    EXPECT_EQ(PictureDescription("webp"), "WebP images");
+    EXPECT_STREQ(TPicture::FindGraphicClass("gif")->ClassName, "TGIFGraphic");
+    EXPECT_STREQ(TPicture::FindGraphicClass("webp")->ClassName, "TWebPGraphic");
 
     EXPECT_EQ(TPicture::FindGraphicClass("BMP"), &TBitmap::ClassInfo());
     EXPECT_STREQ(TPicture::FindGraphicClass("tga")->ClassName, "TTargaGraphic");

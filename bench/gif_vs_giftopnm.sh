@@ -1,0 +1,74 @@
+#!/bin/sh
+# Times velkaro-decode on large GIF files (256 colours, interlaced, transparent) against
+# giftopnm writing the picture as a portable map. The pictures are made from generated pixels
+# with ImageMagick. Runs are paired (ours, then theirs, RUNS times); each figure is the best
+# processor time (user + system) of its side. The pixels are compared too. Target: at most
+# 1.1x giftopnm.
+#
+#   bench/gif_vs_giftopnm.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3, ImageMagick's convert and giftopnm (Debian: netpbm).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-4000}
+height=${3:-3000}
+runs=${RUNS:-5}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Photo-like pixels: every row a shifted slice of a long pseudo-random walk.
+python3 - "$work" "$width" "$height" <<'PY'
+import random, sys
+folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rnd = random.Random(1234)
+n = 2 * w + 64
+base = bytearray()
+v = [128.0, 128.0, 128.0]
+for i in range(n):
+    for c in range(3):
+        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
+        base.append(int(v[c]))
+with open(folder + "/rgb.ppm", "wb") as rgb:
+    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        off = 3 * ((y * 37) % (n - w))
+        rgb.write(bytes(base[off:off + 3 * w]))
+PY
+convert "$work/rgb.ppm" -colors 256 +dither "$work/plain.gif"
+convert "$work/rgb.ppm" -colors 256 +dither -interlace GIF "$work/interlaced.gif"
+convert "$work/plain.gif" -transparent "$(convert "$work/plain.gif" -format '%[pixel:p{0,0}]' info:)" \
+    "$work/transparent.gif"
+rm "$work"/*.ppm
+
+# ms CMD...: processor time (user + system) of one run in milliseconds.
+ms() {
+    /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null 2>&1
+    awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
+}
+
+status=0
+for kind in plain interlaced transparent; do
+    file="$work/$kind.gif"
+    ours= theirs=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        a=$(ms "$decode" "$file" -o "$work/out.pam")
+        b=$(ms sh -c 'giftopnm "$1" > "$2"' sh "$file" "$work/ref.ppm")
+        if [ -z "$ours" ] || [ "$a" -lt "$ours" ]; then ours=$a; fi
+        if [ -z "$theirs" ] || [ "$b" -lt "$theirs" ]; then theirs=$b; fi
+        i=$((i + 1))
+    done
+    # Compare the colours (our PAM may carry alpha for the transparent picture).
+    convert "$work/out.pam" -alpha off ppm:"$work/a.ppm"
+    if ! cmp -s "$work/a.ppm" "$work/ref.ppm"; then
+        echo "$kind: pixels differ from giftopnm" >&2
+        status=1
+    fi
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
+    echo "$kind ${width}x${height}: velkaro-decode ${ours} ms, giftopnm ${theirs} ms, ratio ${ratio}"
+    if awk -v r="$ratio" 'BEGIN { exit !(r > 1.1) }'; then status=1; fi
+done
+exit $status

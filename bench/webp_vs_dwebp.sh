@@ -1,0 +1,79 @@
+#!/bin/sh
+# Times velkaro-decode on large WebP files (lossy, lossy with alpha, lossless) against dwebp
+# writing a PAM. The pictures are made from generated pixels and encoded with cwebp. Runs are
+# paired (ours, then theirs, RUNS times); each figure is the best processor time (user +
+# system) of its side. The pixels are compared too. Target: at most 1.1x dwebp.
+#
+#   bench/webp_vs_dwebp.sh [VELKARO_DECODE] [WIDTH HEIGHT]
+#
+# Needs python3, ImageMagick's convert, cwebp and dwebp (Debian: webp).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+decode=${1:-$root/build/tools/velkaro-decode}
+width=${2:-4000}
+height=${3:-3000}
+runs=${RUNS:-5}
+[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Photo-like pixels: every row a shifted slice of a long pseudo-random walk; an alpha ramp.
+python3 - "$work" "$width" "$height" <<'PY'
+import random, sys
+folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rnd = random.Random(1234)
+n = 2 * w + 64
+base = bytearray()
+v = [128.0, 128.0, 128.0]
+for i in range(n):
+    for c in range(3):
+        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
+        base.append(int(v[c]))
+alpha = bytes((x * 255) // max(1, w - 1) for x in range(w))
+with open(folder + "/rgba.pam", "wb") as rgba:
+    rgba.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (w, h))
+    for y in range(h):
+        off = 3 * ((y * 37) % (n - w))
+        row = base[off:off + 3 * w]
+        quad = bytearray(4 * w)
+        for c in range(3):
+            quad[c::4] = row[c::3]
+        quad[3::4] = alpha
+        rgba.write(quad)
+PY
+cwebp -quiet -q 80 -noalpha "$work/rgba.pam" -o "$work/lossy.webp"
+cwebp -quiet -q 80 "$work/rgba.pam" -o "$work/alpha.webp"
+cwebp -quiet -lossless -m 1 -noalpha "$work/rgba.pam" -o "$work/lossless.webp"
+rm "$work"/*.pam
+
+# ms CMD...: processor time (user + system) of one run in milliseconds.
+ms() {
+    /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null 2>&1
+    awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
+}
+
+status=0
+for kind in lossy alpha lossless; do
+    file="$work/$kind.webp"
+    ours= theirs=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        a=$(ms "$decode" "$file" -o "$work/out.pam")
+        b=$(ms dwebp -quiet -pam "$file" -o "$work/ref.pam")
+        if [ -z "$ours" ] || [ "$a" -lt "$ours" ]; then ours=$a; fi
+        if [ -z "$theirs" ] || [ "$b" -lt "$theirs" ]; then theirs=$b; fi
+        i=$((i + 1))
+    done
+    # dwebp always writes RGBA; our PAM has no alpha channel for pictures without one.
+    convert "$work/out.pam" -alpha on rgba:"$work/a.rgba"
+    convert "$work/ref.pam" -alpha on rgba:"$work/b.rgba"
+    if ! cmp -s "$work/a.rgba" "$work/b.rgba"; then
+        echo "$kind: pixels differ from dwebp" >&2
+        status=1
+    fi
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
+    echo "$kind ${width}x${height}: velkaro-decode ${ours} ms, dwebp ${theirs} ms, ratio ${ratio}"
+    if awk -v r="$ratio" 'BEGIN { exit !(r > 1.1) }'; then status=1; fi
+done
+exit $status

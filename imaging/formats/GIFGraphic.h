@@ -1,0 +1,26 @@
+#pragma once
+// TGIFGraphic: loads the first image of a CompuServe GIF file (87a and 89a) through giflib into
+// an 8-bit indexed bitmap. The palette is the image's local colour map, else the global one,
+// else a grey ramp. The frame is placed on the logical screen; the rest of the screen holds the
+// transparent index when the frame has one, else the background index. Interlaced images are
+// put back into row order, and the transparent index of a graphic control extension becomes
+// the transparent colour of the bitmap. Data that ends early keeps the rows decoded so far. It
+// does not save.
+#include <cstdint>
+
+#include "imaging/FormatGraphic.h"
+
+class TGIFGraphic : public TFormatGraphic {
+  public:
+    static const TGraphicClass& ClassInfo();
+    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+
+    // True when at least 13 bytes remain and the next six read "GIF87a" or "GIF89a"; the
+    // position is restored either way.
+    static bool ProbeStream(TStream& stream);
+    // Reads the signature and the logical screen descriptor. False when the signature does not
+    // match. Only the first image is read: imageIndex is not used.
+    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
+    // Replaces the bitmap by the first image of the file that starts at the stream's position.
+    void LoadFromStream(TStream& stream) override;
+};

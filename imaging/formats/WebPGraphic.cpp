@@ -1,0 +1,175 @@
+// WebP loader. The file is held in memory (libwebp wants it whole), its features tell the size
+// and whether there is alpha, and libwebp's incremental decoder writes BGRA or BGR pixels
+// straight into the bitmap's rows, a slice at a time so that progress can be reported. An
+// animation shows its first frame, taken out of the container by libwebp's demuxer.
+#include "imaging/formats/WebPGraphic.h"
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+
+namespace {
+
+constexpr int64_t kHeaderSize = 20;  // "RIFF", size, "WEBP" and the first chunk header
+constexpr const char* kFormatName = "WebP";
+// The decoder gets the data in slices of this size; progress is reported after each.
+constexpr size_t kSlice = 256 * 1024;
+
+struct TDecoderCloser {
+    void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
+};
+struct TDemuxCloser {
+    void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+
+}  // namespace
+
+const TGraphicClass& TWebPGraphic::ClassInfo() {
+    static const TGraphicClass info{"TWebPGraphic", [] { return std::make_unique<TWebPGraphic>(); },
+                                    &TWebPGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+bool TWebPGraphic::ProbeStream(TStream& stream) {
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() >= kHeaderSize) {
+        uint8_t head[12];
+        if (stream.Read(head, 12) == 12)
+            result = std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+bool TWebPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    data_.clear();
+    animated_ = false;
+    uint8_t head[12];
+    stream.ReadBuffer(head, 12);
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WEBP", 4) != 0) return false;
+    // The container's size counts from after the size field; what lies beyond it is not part
+    // of the file, and a size past the end of the stream reads what there is.
+    const int64_t total =
+        std::min<int64_t>(int64_t(GetU32LE(head + 4)) + 8, stream.Remaining() + 12);
+    if (total < kHeaderSize) return false;
+    std::vector<uint8_t> data(head, head + 12);
+    data.resize(size_t(total));
+    stream.ReadBuffer(data.data() + 12, total - 12);
+
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK) return false;
+    if (features.width <= 0 || features.height <= 0) return false;
+    TImageProperties& p = imageProperties_;
+    p.Width = uint32_t(features.width);
+    p.Height = uint32_t(features.height);
+    animated_ = features.has_animation != 0;
+    // An animation's first frame sits on a transparent canvas.
+    p.HasAlpha = features.has_alpha != 0 || animated_;
+    p.ColorScheme = p.HasAlpha ? schemeRGBA : schemeRGB;
+    p.BitsPerSample = 8;
+    p.SamplesPerPixel = p.HasAlpha ? 4 : 3;
+    p.BitsPerPixel = uint8_t(8 * p.SamplesPerPixel);
+    // Lossy (1), lossless (2) or both in an animation (0).
+    p.Version = uint32_t(features.format);
+    // A load decodes the bytes next; a look at the header alone does not keep them.
+    if (stream_ == &stream) data_ = std::move(data);
+    return true;
+}
+
+void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int top, int width,
+                               int height) {
+    const bool alpha = PixelFormat() == pf32bit;
+    const int bytes = alpha ? 4 : 3;
+    if (left < 0 || top < 0 || int64_t(left) + width > Width() || int64_t(top) + height > Height())
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+
+    // The picture's rows are the bitmap's rows from (left, top) on.
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    WebPRGBABuffer& out = config.output.u.RGBA;
+    config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
+    config.output.is_external_memory = 1;
+    out.rgba = ScanLine(top) + int64_t(left) * bytes;
+    out.stride = RowStride();
+    out.size = size_t(RowStride()) * size_t(height - 1) + size_t(width) * size_t(bytes);
+
+    std::unique_ptr<WebPIDecoder, TDecoderCloser> decoder(WebPIDecode(nullptr, 0, &config));
+    if (!decoder) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    StartRowProgress(uint32_t(width), imsg::Transfering);
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    int lastRow = 0;
+    for (size_t done = 0; done < size && status == VP8_STATUS_SUSPENDED;) {
+        const size_t slice = std::min(kSlice, size - done);
+        status = WebPIAppend(decoder.get(), data + done, slice);
+        done += slice;
+        int rows = 0;
+        if (WebPIDecodedArea(decoder.get(), nullptr, nullptr, nullptr, &rows) != nullptr) {
+            for (; lastRow < rows; ++lastRow)
+                RowProgress(uint32_t(lastRow), uint32_t(height));
+        }
+    }
+    if (status == VP8_STATUS_OK) return;
+    // A picture that breaks off keeps the rows decoded before; nothing decoded is an error.
+    if (lastRow > 0 && (status == VP8_STATUS_SUSPENDED || status == VP8_STATUS_NOT_ENOUGH_DATA))
+        return;
+    if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
+    RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+}
+
+void TWebPGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    TLoadScope scope(*this, stream);
+    struct TDropData {
+        std::vector<uint8_t>& data;
+        ~TDropData() { std::vector<uint8_t>().swap(data); }
+    } dropData{data_};
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    const TImageProperties& p = imageProperties_;
+    StartRowProgress(p.Width, imsg::Preparing);
+    TProgressGuard guard(*this);
+
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(TConversionOptions());
+    cm.SetTargetFlags(TConversionOptions());
+    cm.SetSourceScheme(p.HasAlpha ? schemeRGBA : schemeRGB);
+    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
+    cm.SetSourceSampleBits(8);
+    cm.SetTargetSampleBits(8);
+    cm.SetSourceSampleCount(p.SamplesPerPixel);
+    cm.SetTargetSampleCount(p.SamplesPerPixel);
+    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
+    CheckSize(p.Width, p.Height);
+    if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    SetSize(int(p.Width), int(p.Height));
+    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+
+    if (!animated_) {
+        DecodeStill(data_.data(), data_.size(), 0, 0, int(p.Width), int(p.Height));
+    } else {
+        // First frame of an animation, on a transparent canvas.
+        WebPData whole{data_.data(), data_.size()};
+        std::unique_ptr<WebPDemuxer, TDemuxCloser> demux(WebPDemux(&whole));
+        if (!demux) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        WebPIterator frame;
+        if (!WebPDemuxGetFrame(demux.get(), 1, &frame))
+            RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        struct TReleaseFrame {
+            WebPIterator& frame;
+            ~TReleaseFrame() { WebPDemuxReleaseIterator(&frame); }
+        } release{frame};
+        DecodeStill(frame.fragment.bytes, frame.fragment.size, frame.x_offset, frame.y_offset,
+                    frame.width, frame.height);
+    }
+    Changed();
+}
