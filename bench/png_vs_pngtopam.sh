@@ -8,15 +8,8 @@
 #
 # Needs python3, ImageMagick's convert and pngtopam (Debian: netpbm).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-6000}
-height=${3:-4000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 6000 4000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
 # height; an alpha ramp for the RGBA picture, and 16-bit samples with a varying low byte.

@@ -10,15 +10,8 @@
 #
 # Needs python3 and pamtopnm/ppmtoppm (Debian: netpbm).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-4000}
-height=${3:-3000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
 # height.
@@ -41,18 +34,6 @@ with open(name, "wb") as out:
         out.write(bytes(base[off:off + 3 * w]).translate(tints[(y * 96) // h]))
 PY
 
-# cpu_ms CMD...: processor time (user + system) of one run of CMD in milliseconds, measured to
-# the microsecond from the finished child's resource usage. The child is started with
-# posix_spawn so that nothing of the measuring process is counted.
-cpu_ms() {
-    python3 -c '
-import os, shutil, sys
-pid = os.posix_spawn(shutil.which(sys.argv[1]), sys.argv[1:], os.environ)
-_, status, ru = os.wait4(pid, 0)
-if status != 0:
-    sys.exit("failed: " + " ".join(sys.argv[1:]))
-print("%.1f" % ((ru.ru_utime + ru.ru_stime) * 1000))' "$@"
-}
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
 ours= pam= ppm=

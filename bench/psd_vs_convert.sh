@@ -9,15 +9,8 @@
 #
 # Needs python3 and ImageMagick's convert; optionally cc and stb_image.h (Debian: libstb-dev).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-4000}
-height=${3:-3000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
 # height, with flat stretches that PackBits can shorten.
@@ -67,17 +60,6 @@ C
     cc -O2 -o "$work/stbpam" "$work/stbpam.c" -lm && stb="$work/stbpam"
 fi
 
-# cpu_ms CMD...: processor time (user + system) of one run in milliseconds.
-cpu_ms() {
-    if [ -x /usr/bin/time ]; then
-        /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
-        awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
-    else
-        t0=$(date +%s%N)
-        "$@" >/dev/null
-        echo $((($(date +%s%N) - t0) / 1000000))
-    fi
-}
 
 file="$work/rgb.psd"
 ours=

@@ -8,15 +8,8 @@
 #
 # Needs python3 and gm (Debian: graphicsmagick).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-2000}
-height=${3:-1500}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 2000 1500 "$@"
 
 python3 - "$root/fuzz" "$work" "$width" "$height" <<'PY'
 import sys

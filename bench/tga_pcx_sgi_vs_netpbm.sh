@@ -10,15 +10,8 @@
 #
 # Needs python3, ImageMagick's convert and netpbm.
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-4000}
-height=${3:-3000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 4000 3000 "$@"
 
 # Photo-like pixels (every row a shifted slice of a long pseudo-random walk, tinted by its
 # height) with flat stretches, as run-length coders meet them in drawings and scans.

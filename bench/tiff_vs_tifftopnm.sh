@@ -9,15 +9,8 @@
 #
 # Needs python3, pnmtotiff (Debian: netpbm) and tifftopnm (Debian: libtiff-tools).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-4000}
-height=${3:-3000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, with flat bands so
 # that PackBits finds runs.
@@ -45,17 +38,6 @@ pnmtotiff -packbits "$work/rgb.ppm" > "$work/packbits.tif" 2>/dev/null
 pnmtotiff -flate "$work/rgb.ppm" > "$work/deflate.tif" 2>/dev/null
 rm "$work/rgb.ppm"
 
-# time_of CMD...: the processor time (user + system) of one run in milliseconds.
-time_of() {
-    if [ -x /usr/bin/time ]; then
-        /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
-        awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
-    else
-        t0=$(date +%s%N)
-        "$@" >/dev/null
-        echo $((($(date +%s%N) - t0) / 1000000))
-    fi
-}
 
 status=0
 for kind in none packbits deflate; do
@@ -64,9 +46,9 @@ for kind in none packbits deflate; do
     theirs=
     i=0
     while [ $i -lt "$runs" ]; do
-        t=$(time_of "$decode" "$file" -o "$work/out.pam")
+        t=$(cpu_ms "$decode" "$file" -o "$work/out.pam")
         if [ -z "$ours" ] || [ "$t" -lt "$ours" ]; then ours=$t; fi
-        t=$(time_of sh -c 'tifftopnm "$1" > "$2" 2>/dev/null' sh "$file" "$work/ref.ppm")
+        t=$(cpu_ms sh -c 'tifftopnm "$1" > "$2" 2>/dev/null' sh "$file" "$work/ref.ppm")
         if [ -z "$theirs" ] || [ "$t" -lt "$theirs" ]; then theirs=$t; fi
         i=$((i + 1))
     done

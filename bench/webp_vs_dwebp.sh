@@ -8,15 +8,8 @@
 #
 # Needs python3, ImageMagick's convert, cwebp and dwebp (Debian: webp).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-decode=${1:-$root/build/tools/velkaro-decode}
-width=${2:-4000}
-height=${3:-3000}
-runs=${RUNS:-5}
-[ -x "$decode" ] || { echo "velkaro-decode not found: $decode" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk; an alpha ramp.
 python3 - "$work" "$width" "$height" <<'PY'
@@ -47,11 +40,6 @@ cwebp -quiet -q 80 "$work/rgba.pam" -o "$work/alpha.webp"
 cwebp -quiet -lossless -m 1 -noalpha "$work/rgba.pam" -o "$work/lossless.webp"
 rm "$work"/*.pam
 
-# ms CMD...: processor time (user + system) of one run in milliseconds.
-ms() {
-    /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null 2>&1
-    awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time"
-}
 
 status=0
 for kind in lossy alpha lossless; do
@@ -59,8 +47,8 @@ for kind in lossy alpha lossless; do
     ours= theirs=
     i=0
     while [ $i -lt "$runs" ]; do
-        a=$(ms "$decode" "$file" -o "$work/out.pam")
-        b=$(ms dwebp -quiet -pam "$file" -o "$work/ref.pam")
+        a=$(cpu_ms "$decode" "$file" -o "$work/out.pam")
+        b=$(cpu_ms dwebp -quiet -pam "$file" -o "$work/ref.pam")
         if [ -z "$ours" ] || [ "$a" -lt "$ours" ]; then ours=$a; fi
         if [ -z "$theirs" ] || [ "$b" -lt "$theirs" ]; then theirs=$b; fi
         i=$((i + 1))
