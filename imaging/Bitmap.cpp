@@ -20,6 +20,7 @@ std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
 #endif
 #endif
 
+#ifndef VELKARO_PLAIN_PIXEL_MEMORY
 // Blocks from this size on are mapped directly (the sanitizer build keeps them on the heap, where
 // overruns are caught).
 constexpr size_t kMappedPixelBytes = size_t(4) << 20;
@@ -29,6 +30,7 @@ constexpr size_t kLargePage = size_t(2) << 20;
 size_t PageRounded(size_t bytes) {
     return (bytes + kLargePage - 1) / kLargePage * kLargePage;
 }
+#endif
 }  // namespace
 
 void* AllocatePixelMemory(size_t bytes) {
@@ -56,7 +58,7 @@ void* AllocatePixelMemory(size_t bytes) {
     return p;
 }
 
-void FreePixelMemory(void* memory, size_t bytes) {
+void FreePixelMemory(void* memory, [[maybe_unused]] size_t bytes) {
     if (memory == nullptr) return;
 #ifndef VELKARO_PLAIN_PIXEL_MEMORY
     if (bytes >= kMappedPixelBytes) {
