@@ -28,3 +28,15 @@ if status != 0:
     sys.exit("failed: " + " ".join(sys.argv[1:]))
 print("%.0f" % ((ru.ru_utime + ru.ru_stime) * 1000))' "$@"
 }
+
+# best_ms CMD...: the least processor time of $runs runs of CMD, in milliseconds.
+best_ms() {
+    best=
+    i=0
+    while [ $i -lt "$runs" ]; do
+        t=$(cpu_ms "$@")
+        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+        i=$((i + 1))
+    done
+    echo "$best"
+}

@@ -7,6 +7,7 @@
 #
 # Needs python3, cjpeg and djpeg (Debian: libjpeg-turbo-progs).
 set -eu
+. "$(dirname "$0")/common.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 decode=${1:-$root/build/tools/velkaro-decode}
 width=${2:-6000}
@@ -44,32 +45,11 @@ cjpeg -quality 90 -outfile "$work/baseline.jpg" "$work/large.ppm"
 cjpeg -quality 90 -progressive -outfile "$work/progressive.jpg" "$work/large.ppm"
 rm "$work/large.ppm"
 
-# best_of CMD...: the smallest processor time (user + system) of $runs runs in milliseconds.
-# Processor time rather than elapsed time: the machine is shared, and waiting for a core says
-# nothing about either program. Without GNU time, elapsed time is used.
-best_of() {
-    best=
-    i=0
-    while [ $i -lt "$runs" ]; do
-        if [ -x /usr/bin/time ]; then
-            /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
-            t=$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")
-        else
-            t0=$(date +%s%N)
-            "$@" >/dev/null
-            t=$((($(date +%s%N) - t0) / 1000000))
-        fi
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-        i=$((i + 1))
-    done
-    echo "$best"
-}
-
 status=0
 for kind in baseline progressive; do
     file="$work/$kind.jpg"
-    ours=$(best_of "$decode" "$file" -o "$work/out.pam")
-    theirs=$(best_of djpeg -ppm -outfile "$work/out.ppm" "$file")
+    ours=$(best_ms "$decode" "$file" -o "$work/out.pam")
+    theirs=$(best_ms djpeg -ppm -outfile "$work/out.ppm" "$file")
     # Both outputs must hold the same pixels (PAM and PPM differ only in their headers).
     n=$((width * height * 3))
     tail -c $n "$work/out.pam" > "$work/a"

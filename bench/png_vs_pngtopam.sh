@@ -56,33 +56,14 @@ convert "$work/rgb16.ppm" $plain -depth 16 "PNG48:$work/rgb16.png"
 convert "$work/rgb.ppm" $plain -interlace PNG "PNG24:$work/interlaced.png"
 rm "$work"/*.ppm "$work"/*.pam
 
-# best_of CMD...: the smallest processor time (user + system) of $runs runs in milliseconds.
-best_of() {
-    best=
-    i=0
-    while [ $i -lt "$runs" ]; do
-        if [ -x /usr/bin/time ]; then
-            /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
-            t=$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")
-        else
-            t0=$(date +%s%N)
-            "$@" >/dev/null
-            t=$((($(date +%s%N) - t0) / 1000000))
-        fi
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-        i=$((i + 1))
-    done
-    echo "$best"
-}
-
 status=0
 for kind in rgb8 rgba8 palette rgb16 interlaced; do
     file="$work/$kind.png"
-    ours=$(best_of "$decode" "$file" -o "$work/out.pam")
+    ours=$(best_ms "$decode" "$file" -o "$work/out.pam")
     # -alphapam gives the RGBA picture's alpha (it would add one to the others).
     option=
     [ "$kind" = rgba8 ] && option=-alphapam
-    theirs=$(best_of sh -c 'pngtopam $1 "$2" > "$3"' sh "$option" "$file" "$work/ref.pam")
+    theirs=$(best_ms sh -c 'pngtopam $1 "$2" > "$3"' sh "$option" "$file" "$work/ref.pam")
     # 16-bit: pngtopam keeps 16 bits, we reduce to 8; the pixels are not compared.
     if [ "$kind" != rgb16 ]; then
         channels=3

@@ -22,29 +22,11 @@ with open(folder + "/matte.rla", "wb") as f:
     f.write(m.rla(w, h, matte=1))
 PY
 
-best_of() {
-    best=
-    i=0
-    while [ $i -lt "$runs" ]; do
-        if [ -x /usr/bin/time ]; then
-            /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null
-            t=$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")
-        else
-            t0=$(date +%s%N)
-            "$@" >/dev/null
-            t=$((($(date +%s%N) - t0) / 1000000))
-        fi
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-        i=$((i + 1))
-    done
-    echo "$best"
-}
-
 status=0
 for kind in rgb matte; do
     file="$work/$kind.rla"
-    ours=$(best_of "$decode" "$file" -o "$work/out.pam")
-    theirs=$(best_of gm convert "$file" -depth 8 "pam:$work/ref.pam")
+    ours=$(best_ms "$decode" "$file" -o "$work/out.pam")
+    theirs=$(best_ms gm convert "$file" -depth 8 "pam:$work/ref.pam")
     channels=3
     [ "$kind" = matte ] && channels=4
     n=$((width * height * channels))

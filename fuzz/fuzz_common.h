@@ -3,10 +3,13 @@
 // instead of exhausting memory, and a pass over every decoded row so that inconsistent
 // bitmaps (short rows, wrong strides, stray palette indices) show up under the sanitizers.
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/Exceptions.h"
 #include "imaging/ScanLineConversion.h"
+#include "imaging/Stream.h"
 
 namespace fuzz {
 
@@ -23,6 +26,24 @@ inline uint32_t TouchRows(const TBitmap& bmp) {
             sum += b;
     }
     return sum;
+}
+
+// The common check of a loader harness: the probe keeps the position, only imaging errors
+// escape the load, and a picture that loads has a size and readable rows.
+template <class G>
+int LoadAndCheck(const uint8_t* data, size_t size) {
+    TMemoryStream in(data, static_cast<int64_t>(size));
+    G::ProbeStream(in);
+    if (in.Position() != 0) std::abort();
+    G graphic;
+    try {
+        graphic.LoadFromStream(in);
+    } catch (const EImagingError&) {
+        return 0;
+    }
+    if (graphic.Width() <= 0 || graphic.Height() <= 0) std::abort();
+    TouchRows(graphic);
+    return 0;
 }
 
 }  // namespace fuzz

@@ -1,10 +1,8 @@
 // Loads arbitrary bytes as a RLA file. A picture that loads must have a consistent bitmap
 // (every row readable); the probe must keep the position.
 #include <cstdint>
-#include <cstdlib>
 
 #include "fuzz/fuzz_common.h"
-#include "imaging/Exceptions.h"
 #include "imaging/formats/RLAGraphic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -13,17 +11,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    TMemoryStream in(data, static_cast<int64_t>(size));
-    TRLAGraphic::ProbeStream(in);
-    if (in.Position() != 0) std::abort();
-
-    TRLAGraphic graphic;
-    try {
-        graphic.LoadFromStream(in);
-    } catch (const EImagingError&) {
-        return 0;
-    }
-    if (graphic.Width() <= 0 || graphic.Height() <= 0) std::abort();
-    fuzz::TouchRows(graphic);
-    return 0;
+    return fuzz::LoadAndCheck<TRLAGraphic>(data, size);
 }
