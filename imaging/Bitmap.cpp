@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -11,6 +12,7 @@
 
 namespace {
 std::atomic<uint64_t> gMaxPixels{uint64_t(1) << 28};
+std::atomic<bool> gAutoOrient{true};
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELKARO_PLAIN_PIXEL_MEMORY 1
@@ -71,30 +73,47 @@ void FreePixelMemory(void* memory, [[maybe_unused]] size_t bytes) {
 
 int PixelFormatBits(TPixelFormat format) {
     switch (format) {
-        case pf1bit: return 1;
-        case pf4bit: return 4;
-        case pf8bit: return 8;
+        case pf1bit:
+            return 1;
+        case pf4bit:
+            return 4;
+        case pf8bit:
+            return 8;
         case pf15bit:
-        case pf16bit: return 16;
+        case pf16bit:
+            return 16;
         case pfDevice:
-        case pf24bit: return 24;
-        case pf32bit: return 32;
-        case pfCustom: return 0;
+        case pf24bit:
+            return 24;
+        case pf32bit:
+            return 32;
+        case pfCustom:
+            return 0;
     }
     return 0;
 }
 
 const TGraphicClass& TBitmap::ClassInfo() {
-    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); },
-                                    nullptr, nullptr};
+    static const TGraphicClass info{"TBitmap", [] { return std::make_unique<TBitmap>(); }, nullptr,
+                                    nullptr};
     return info;
 }
 
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
-uint64_t TBitmap::MaxPixels() { return gMaxPixels.load(); }
-void TBitmap::SetMaxPixels(uint64_t pixels) { gMaxPixels.store(pixels); }
+uint64_t TBitmap::MaxPixels() {
+    return gMaxPixels.load();
+}
+void TBitmap::SetMaxPixels(uint64_t pixels) {
+    gMaxPixels.store(pixels);
+}
+bool TBitmap::AutoOrient() {
+    return gAutoOrient.load();
+}
+void TBitmap::SetAutoOrient(bool apply) {
+    gAutoOrient.store(apply);
+}
 
 void TBitmap::CheckSize(int64_t width, int64_t height) {
     if (width < 0 || height < 0)
@@ -199,5 +218,130 @@ void TBitmap::Assign(const TGraphic& source) {
     palette_ = bmp->palette_;
     transparentColor_ = bmp->transparentColor_;
     transparent_ = bmp->transparent_;
+    Changed();
+}
+
+namespace {
+// Where the pixel shown at (x, y) of the turned picture is stored, for a stored picture of
+// width w and height h.
+struct TOrientMap {
+    int orientation, w, h;
+    void Source(int x, int y, int& sx, int& sy) const {
+        switch (orientation) {
+            case 2:
+                sx = w - 1 - x, sy = y;
+                break;
+            case 3:
+                sx = w - 1 - x, sy = h - 1 - y;
+                break;
+            case 4:
+                sx = x, sy = h - 1 - y;
+                break;
+            case 5:
+                sx = y, sy = x;
+                break;
+            case 6:
+                sx = y, sy = h - 1 - x;
+                break;
+            case 7:
+                sx = w - 1 - y, sy = h - 1 - x;
+                break;
+            case 8:
+                sx = w - 1 - y, sy = x;
+                break;
+            default:
+                sx = x, sy = y;
+                break;
+        }
+    }
+};
+
+template <size_t N>
+void OrientBytes(const TOrientMap& map, const uint8_t* src, size_t srcStride, uint8_t* dst,
+                 size_t dstStride, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        uint8_t* out = dst + static_cast<size_t>(y) * dstStride;
+        int sx0, sy0, sx1, sy1;
+        map.Source(0, y, sx0, sy0);
+        if (width > 1) {
+            map.Source(1, y, sx1, sy1);
+        } else {
+            sx1 = sx0, sy1 = sy0;
+        }
+        // Along a target row the source moves by a fixed step.
+        const ptrdiff_t step =
+            static_cast<ptrdiff_t>(sy1 - sy0) * static_cast<ptrdiff_t>(srcStride) +
+            static_cast<ptrdiff_t>(sx1 - sx0) * static_cast<ptrdiff_t>(N);
+        const uint8_t* in =
+            src + static_cast<size_t>(sy0) * srcStride + static_cast<size_t>(sx0) * N;
+        for (int x = 0; x < width; ++x, out += N, in += step)
+            std::memcpy(out, in, N);
+    }
+}
+
+// Pixels narrower than a byte (or of an odd width), most significant bit first.
+uint32_t GetBits(const uint8_t* row, uint64_t bit, int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count; ++i, ++bit)
+        value = (value << 1) | ((row[bit >> 3] >> (7 - (bit & 7))) & 1u);
+    return value;
+}
+void PutBits(uint8_t* row, uint64_t bit, int count, uint32_t value) {
+    for (int i = count - 1; i >= 0; --i, ++bit) {
+        const uint8_t mask = static_cast<uint8_t>(0x80u >> (bit & 7));
+        if ((value >> i) & 1u)
+            row[bit >> 3] |= mask;
+        else
+            row[bit >> 3] &= static_cast<uint8_t>(~mask);
+    }
+}
+}  // namespace
+
+void TBitmap::Orient(int orientation) {
+    if (orientation < 2 || orientation > 8 || Empty()) return;
+    const bool swap = orientation >= 5;
+    const int newWidth = swap ? height_ : width_;
+    const int newHeight = swap ? width_ : height_;
+    const int bpp = BitsPerPixel();
+    const int64_t newStride = RowStrideFor(newWidth, bpp);
+    decltype(bits_) turned;
+    turned.resize(static_cast<size_t>(newStride) * static_cast<size_t>(newHeight));
+    const TOrientMap map{orientation, width_, height_};
+    const size_t srcStride = static_cast<size_t>(stride_);
+    const size_t dstStride = static_cast<size_t>(newStride);
+    switch (bpp) {
+        case 8:
+            OrientBytes<1>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
+                           newHeight);
+            break;
+        case 16:
+            OrientBytes<2>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
+                           newHeight);
+            break;
+        case 24:
+            OrientBytes<3>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
+                           newHeight);
+            break;
+        case 32:
+            OrientBytes<4>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
+                           newHeight);
+            break;
+        default:
+            for (int y = 0; y < newHeight; ++y) {
+                uint8_t* out = turned.data() + static_cast<size_t>(y) * dstStride;
+                for (int x = 0; x < newWidth; ++x) {
+                    int sx, sy;
+                    map.Source(x, y, sx, sy);
+                    const uint8_t* in = bits_.data() + static_cast<size_t>(sy) * srcStride;
+                    PutBits(out, static_cast<uint64_t>(x) * bpp, bpp,
+                            GetBits(in, static_cast<uint64_t>(sx) * bpp, bpp));
+                }
+            }
+            break;
+    }
+    bits_.swap(turned);
+    width_ = newWidth;
+    height_ = newHeight;
+    stride_ = static_cast<int>(newStride);
     Changed();
 }

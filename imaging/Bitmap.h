@@ -61,7 +61,7 @@ struct TRGBQuad {
 int PixelFormatBits(TPixelFormat format);
 
 class TBitmap : public TGraphic {
-public:
+  public:
     static const TGraphicClass& ClassInfo();
     const TGraphicClass& ClassType() const override { return ClassInfo(); }
 
@@ -83,8 +83,8 @@ public:
     // Changing the format reallocates the rows (cleared to zero) when the size is not empty.
     void SetPixelFormat(TPixelFormat format);
     // pfCustom: bits per pixel (1..32) and channel masks of a bit-field layout.
-    void SetCustomFormat(int bitsPerPixel, uint32_t redMask, uint32_t greenMask,
-                         uint32_t blueMask, uint32_t alphaMask = 0);
+    void SetCustomFormat(int bitsPerPixel, uint32_t redMask, uint32_t greenMask, uint32_t blueMask,
+                         uint32_t alphaMask = 0);
     int BitsPerPixel() const;
     uint32_t RedMask() const { return masks_[0]; }
     uint32_t GreenMask() const { return masks_[1]; }
@@ -121,7 +121,17 @@ public:
     // Drops the pixels and the palette; keeps the pixel format.
     void Clear();
 
-private:
+    // Turns and mirrors the rows from a stored orientation (the TIFF and EXIF Orientation
+    // value: 1 as stored, 2 mirrored, 3 turned half, 4 flipped, 5 transposed, 6 stored a
+    // quarter turn anticlockwise, 7 transversed, 8 stored a quarter turn clockwise) into the
+    // way the picture is meant to be seen. Values outside 2-8 leave the bitmap as it is.
+    void Orient(int orientation);
+    // Whether loaders apply a stored orientation (true by default; velkaro-decode --no-orient
+    // turns it off to keep the stored layout).
+    static bool AutoOrient();
+    static void SetAutoOrient(bool apply);
+
+  private:
     void Reallocate();
 
     int width_ = 0;

@@ -218,8 +218,8 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
 }
 
 const char* const kUsage =
-    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT]\n"
-    "       velkaro-decode FILE --raw OUT\n"
+    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
+    "       velkaro-decode FILE --raw OUT [--no-orient]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
 
@@ -236,6 +236,7 @@ int Help() {
                 "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA for 32 bits)\n"
                 "  --raw OUT        write the bitmap exactly as held\n"
                 "  --info           print class, pixel format and image properties as JSON\n"
+                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
@@ -270,6 +271,8 @@ int main(int argc, char** argv) {
             (arg == "-o" ? pamOut : rawOut) = argv[++i];
         } else if (arg == "--info") {
             info = true;
+        } else if (arg == "--no-orient") {
+            TBitmap::SetAutoOrient(false);
         } else if (arg == "--help" || arg == "-h") {
             return Help();
         } else if (arg == "--version") {
