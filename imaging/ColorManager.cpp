@@ -567,6 +567,31 @@ void ColorCopyRow(const SourceLayout& s, unsigned ri, unsigned gi, unsigned bi, 
     }
 }
 
+void InterleavePlanes(const uint8_t* __restrict r, const uint8_t* __restrict g,
+                      const uint8_t* __restrict b, const uint8_t* __restrict a,
+                      uint8_t* __restrict target, uint32_t count, TargetOrder o, size_t step) {
+    if (a != nullptr) {
+        for (uint32_t i = 0; i < count; ++i, target += step) {
+            target[o.r] = r[i];
+            target[o.g] = g[i];
+            target[o.b] = b[i];
+            target[3] = a[i];
+        }
+    } else if (o.r == 2 && o.g == 1 && o.b == 0 && step == 3) {
+        for (uint32_t i = 0; i < count; ++i, target += 3) {
+            target[0] = b[i];
+            target[1] = g[i];
+            target[2] = r[i];
+        }
+    } else {
+        for (uint32_t i = 0; i < count; ++i, target += step) {
+            target[o.r] = r[i];
+            target[o.g] = g[i];
+            target[o.b] = b[i];
+        }
+    }
+}
+
 }  // namespace
 
 void TColorManager::RowColorCopy(std::span<const void* const> source, uint8_t* target,
@@ -594,6 +619,13 @@ void TColorManager::RowColorCopy(std::span<const void* const> source, uint8_t* t
         if (srcAlpha && dstAlpha) return SwapRedBlue32(src, target, count);
         if (srcAlpha) return SwapRedBlue32To24(src, target, count);
     }
+    // Whole rows of separate 8-bit planes without gamma (Photoshop, planar TIFF, SGI) are
+    // interleaved in one straight pass.
+    if (bs == 8 && bt == 8 && mask == 0xFF && s.step == 1 &&
+        !targetOptions_.Contains(convApplyGamma))
+        return InterleavePlanes(s.p[ri], s.p[gi], s.p[bi],
+                                srcAlpha && dstAlpha && s.planes >= 4 ? s.p[3] : nullptr, target,
+                                count, o, targetStep);
     if (bs == 8 && bt == 8)
         ColorCopyRow<uint8_t, uint8_t>(s, ri, gi, bi, srcAlpha, target, count, mask, o, dstAlpha,
                                        targetStep, lut, swap);

@@ -281,17 +281,33 @@ void TPSDGraphic::LoadColorChannels(const std::vector<uint16_t>& byteCounts, uns
             RowProgress(y, height);
         }
     } else {
-        std::vector<uint8_t> data = stream_->ReadBytes(int64_t(planeSize * planes));
-        if (invert)
-            for (uint8_t& b : data)
-                b = uint8_t(~b);
+        // The planes follow one another; they are read a band of rows at a time, so that only
+        // the band is held beside the bitmap.
+        if (planeSize * planes > uint64_t(stream_->Remaining())) throw EReadError();
+        const int64_t dataStart = stream_->Position();
+        const uint32_t bandRows =
+            uint32_t(std::clamp<uint64_t>((1u << 20) / (rowBytes * planes), 1, height));
+        std::vector<uint8_t> band(planes * rowBytes * bandRows);
         StartRowProgress(width, imsg::Transfering);
-        for (uint32_t y = 0; y < height; ++y) {
-            for (unsigned c = 0; c < planes; ++c)
-                rows[c] = data.data() + c * planeSize + y * rowBytes;
-            cm.ConvertScanline(source, ScanLine(int(y)), width);
-            RowProgress(y, height);
+        for (uint32_t top = 0; top < height; top += bandRows) {
+            const uint32_t rowsHere = std::min(bandRows, height - top);
+            const uint64_t bandBytes = uint64_t(rowsHere) * rowBytes;
+            for (unsigned c = 0; c < planes; ++c) {
+                uint8_t* to = band.data() + c * rowBytes * bandRows;
+                stream_->SetPosition(dataStart + int64_t(c * planeSize + top * rowBytes));
+                stream_->ReadBuffer(to, int64_t(bandBytes));
+                if (invert)
+                    for (uint64_t i = 0; i < bandBytes; ++i)
+                        to[i] = uint8_t(~to[i]);
+            }
+            for (uint32_t y = top; y < top + rowsHere; ++y) {
+                for (unsigned c = 0; c < planes; ++c)
+                    rows[c] = band.data() + (c * bandRows + (y - top)) * rowBytes;
+                cm.ConvertScanline(source, ScanLine(int(y)), width);
+                RowProgress(y, height);
+            }
         }
+        stream_->SetPosition(dataStart + int64_t(planeSize * planes));
     }
 }
 
