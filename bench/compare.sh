@@ -54,6 +54,9 @@ make_input rgb24.pcx convert photo.ppm PCX:rgb24.pcx
 make_input rgb.sgi convert photo.ppm SGI:rgb.sgi
 make_input rgb24.tga convert photo.ppm TGA:rgb24.tga
 make_input rgb.psd convert photo.ppm PSD:rgb.psd
+make_input photo.gif convert photo.ppm +dither -colors 256 GIF:photo.gif
+make_input lossy.webp convert photo.ppm -quality 90 WEBP:lossy.webp
+make_input lossless.webp convert photo.ppm -define webp:lossless=true WEBP:lossless.webp
 
 # ---- the table ----
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
@@ -111,6 +114,9 @@ row "SGI RGB" rgb.sgi 3 "sgitopnm" sgitopnm @
 row "Targa 24-bit" rgb24.tga 3 "stb_image" "$cache/stb_decode" @ /dev/null
 row "PSD RGB" rgb.psd 3 "stb_image" "$cache/stb_decode" @ /dev/null
 row "PPM" photo.ppm 3 "stb_image" "$cache/stb_decode" @ /dev/null
+row "GIF 256 colours" photo.gif 1 "giftopnm" giftopnm @
+row "WebP lossy" lossy.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
+row "WebP lossless" lossless.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
 
 # ---- the reader: open to first paint, and the file list ----
 echo
