@@ -553,8 +553,10 @@ void TTIFFGraphic::SetupColorManager() {
     cm.SetSourceSampleBits(bits);
 
     TColorSchemeKind source = p.ColorScheme;
-    // The JPEG decoder hands out three-component colour as blue, green, red.
-    if ((p.Compression == compJPEG || p.Compression == compOldJPEG) &&
+    // The JPEG decoder hands out three-component colour as blue, green, red; separate planes
+    // are single-component images that keep their order.
+    const bool separate = p.PlanarConfiguration == 2 && p.SamplesPerPixel > 1;
+    if ((p.Compression == compJPEG || p.Compression == compOldJPEG) && !separate &&
         (source == schemeRGB || source == schemeYCbCr))
         source = schemeBGR;
     TColorSchemeKind target;

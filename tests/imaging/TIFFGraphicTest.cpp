@@ -49,6 +49,10 @@ struct TTiffLayout {
     std::vector<Bytes> strips;  // when set, used as the stored strips instead
     size_t stripBytes = 0;      // when set, pixels are cut into strips of this many bytes
     uint32_t nextIFD = 0;       // patched offset of a following directory (0: none)
+    // Tiled when set: pixels (or strips, as the stored tiles) are cut into tiles of this size.
+    uint32_t tileWidth = 0, tileLength = 0;
+    // Changes the block offsets and byte counts before they are written.
+    std::function<void(std::vector<uint32_t>& offsets, std::vector<uint32_t>& counts)> patch;
 };
 
 Bytes PackBits(const Bytes& data) {
@@ -83,12 +87,47 @@ Bytes Deflate(const Bytes& data) {
     return out;
 }
 
-// Builds a TIFF file: strips cut from pixels by rowsPerStrip (per plane when planar), packed
-// by the compression (1, 32773, 8 or 32946), then the directory at the end.
+// Cuts the pixels (plane after plane when planar) into tiles, left to right and top to
+// bottom; edge tiles are padded with zero bits.
+std::vector<Bytes> CutTiles(const TTiffLayout& s) {
+    const uint32_t planes = s.planar == 2 ? s.spp : 1;
+    const uint64_t pixelBits = uint64_t(s.bits) * (s.planar == 2 ? 1 : s.spp);
+    const uint64_t line = (s.width * pixelBits + 7) / 8,
+                   tileLine = (s.tileWidth * pixelBits + 7) / 8;
+    auto bit = [](const Bytes& b, uint64_t i) {
+        return i / 8 < b.size() && ((b[i / 8] >> (7 - i % 8)) & 1);
+    };
+    std::vector<Bytes> tiles;
+    for (uint32_t p = 0; p < planes; ++p)
+        for (uint32_t ty = 0; ty < s.height; ty += s.tileLength)
+            for (uint32_t tx = 0; tx < s.width; tx += s.tileWidth) {
+                Bytes tile(tileLine * s.tileLength, 0);
+                for (uint32_t r = 0; r < s.tileLength && ty + r < s.height; ++r) {
+                    const uint64_t from =
+                        (p * uint64_t(s.height) + ty + r) * line * 8 + tx * pixelBits;
+                    const uint64_t bits = std::min(s.tileWidth, s.width - tx) * pixelBits;
+                    for (uint64_t i = 0; i < bits; ++i)
+                        if (bit(s.pixels, from + i))
+                            tile[r * tileLine + i / 8] |= uint8_t(0x80 >> (i % 8));
+                }
+                tiles.push_back(tile);
+            }
+    return tiles;
+}
+
+// Builds a TIFF file: strips cut from pixels by rowsPerStrip (per plane when planar), or
+// tiles, packed by the compression (1, 32773, 8 or 32946), then the directory at the end.
 Bytes BuildTiff(const TTiffLayout& s) {
     const bool be = s.bigEndian;
     std::vector<Bytes> strips = s.strips;
     const uint32_t rps = s.rowsPerStrip ? s.rowsPerStrip : s.height;
+    if (strips.empty() && s.tileWidth != 0) {
+        for (Bytes tile : CutTiles(s)) {
+            if (s.compression == 32773) tile = PackBits(tile);
+            if (s.compression == 8 || s.compression == 32946) tile = Deflate(tile);
+            strips.push_back(tile);
+        }
+    }
     if (strips.empty() && s.stripBytes != 0) {
         for (size_t from = 0; from < s.pixels.size(); from += s.stripBytes) {
             Bytes strip(s.pixels.begin() + long(from),
@@ -126,16 +165,22 @@ Bytes BuildTiff(const TTiffLayout& s) {
         PutBytes(out, strip);
         if (out.size() % 2) out.push_back(0);
     }
+    if (s.patch) s.patch(offsets, counts);
     std::vector<TTag> tags = {{256, 4, {s.width}},
                               {257, 4, {s.height}},
                               {258, 3, std::vector<uint32_t>(s.spp, s.bits)},
                               {259, 3, {s.compression}},
                               {262, 3, {s.photometric}},
-                              {273, 4, offsets},
                               {277, 3, {s.spp}},
-                              {278, 4, {rps}},
-                              {279, 4, counts},
                               {284, 3, {s.planar}}};
+    if (s.tileWidth != 0) {
+        tags.insert(tags.end(), {{322, 4, {s.tileWidth}},
+                                 {323, 4, {s.tileLength}},
+                                 {324, 4, offsets},
+                                 {325, 4, counts}});
+    } else {
+        tags.insert(tags.end(), {{273, 4, offsets}, {278, 4, {rps}}, {279, 4, counts}});
+    }
     for (const TTag& t : s.extra) {
         auto it =
             std::find_if(tags.begin(), tags.end(), [&](const TTag& x) { return x.tag == t.tag; });
@@ -190,12 +235,17 @@ Bytes Pattern(size_t n, uint32_t top = 255, uint32_t seed = 0) {
 // The picture as an independent reader sees it, reduced by the reader's own rules: 16-bit
 // samples to 8 with MulDiv(v, 255, 65535), other maxvals scaled to 0..255. tifftopnm first;
 // for what it refuses (YCbCr, L*a*b*) libtiff's RGBA interface through tiff2rgba, then
-// ImageMagick's convert, then Pillow. Empty when no tool can read it.
-Bytes ReferenceRGB(const fs::path& file, int& width, int& height, std::string* tool = nullptr) {
+// ImageMagick's convert, then Pillow. Empty when no tool can read it. first is the tifftopnm
+// command with its options, or "convert" to start with ImageMagick.
+Bytes ReferenceRGB(const fs::path& file, int& width, int& height, std::string* tool = nullptr,
+                   const std::string& first = "tifftopnm") {
     bool ok = false;
-    Bytes out = RunCommand("tifftopnm " + ShellQuote(file.string()) + " 2>/dev/null", ok);
-    if (tool) *tool = "tifftopnm";
-    if (!ok && HaveTool("tiff2rgba")) {
+    Bytes out;
+    if (first != "convert") {
+        out = RunCommand(first + " " + ShellQuote(file.string()) + " 2>/dev/null", ok);
+        if (tool) *tool = first;
+    }
+    if (!ok && first != "convert" && HaveTool("tiff2rgba")) {
         const fs::path rgba = fs::temp_directory_path() / "velkaro_tiff_reference_rgba.tif";
         out = RunCommand("tiff2rgba -c none " + ShellQuote(file.string()) + " " +
                              ShellQuote(rgba.string()) + " 2>/dev/null && tifftopnm " +
@@ -512,6 +562,7 @@ struct TFixture {
     bool premultiply = false;
     bool lab = false;
     std::string tiffcp = {};  // when set: tiffcp arguments that recompress the built file first
+    std::string reference = "tifftopnm";  // the first reference tried (see ReferenceRGB)
 };
 
 TTiffLayout Layout(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
@@ -551,8 +602,8 @@ TTiffLayout YCbCr(uint32_t w, uint32_t h, uint32_t hs, uint32_t vs, uint32_t com
 }
 
 std::vector<TFixture> Fixtures() {
-    auto palette = [](uint32_t bits, bool big) {
-        TTiffLayout s = Layout(9, 5, bits, 1, 3, 1, big);
+    auto palette = [](uint32_t bits, bool big, uint32_t w = 9, uint32_t h = 5) {
+        TTiffLayout s = Layout(w, h, bits, 1, 3, 1, big);
         s.extra = {{320, 3, ColorMap(bits)}};
         return s;
     };
@@ -561,6 +612,7 @@ std::vector<TFixture> Fixtures() {
     // 16-bit samples and colour maps: tifftopnm keeps the high byte (v >> 8) where the reader
     // takes MulDiv(v, 255, 65535).
     const int k16 = 1;
+    const std::string kTiles = "-t -w 16 -l 16";
     return {
         {"gray8_none_le", Layout(7, 5, 8, 1, 1)},
         {"gray8_packbits_be", Layout(7, 5, 8, 1, 1, 32773, true)},
@@ -634,9 +686,62 @@ std::vector<TFixture> Fixtures() {
         {"jpeg_rgb", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg -r 16"},
         {"jpeg_ycbcr", Layout(16, 32, 8, 3, 2), 0, false, false, "-c jpeg:r -r 16"},
         {"jpeg_gray", Layout(16, 16, 8, 1, 1), 0, false, false, "-c jpeg -r 8"},
+        {"jpeg_planar", Layout(16, 32, 8, 3, 2), 0, false, false, "-p separate -c jpeg:r -r 16"},
         {"tiffcp_separate_packbits_be", Layout(9, 6, 8, 3, 2), 0, false, false,
          "-p separate -c packbits -B -r 2"},
         {"tiffcp_zip_predictor", Layout(9, 6, 8, 3, 2), 0, false, false, "-c zip:2 -r 2"},
+        // Tiled by libtiff: 37 x 23 pixels in 16 x 16 tiles, so the right and bottom tiles
+        // are cropped; differencing starts again in every tile row.
+        {"tiled_gray8", Layout(37, 23, 8, 1, 1), 0, false, false, kTiles},
+        {"tiled_gray8_packbits_be", Layout(37, 23, 8, 1, 1), 0, false, false,
+         kTiles + " -c packbits -B"},
+        {"tiled_gray8_zip", Layout(37, 23, 8, 1, 1), 0, false, false, kTiles + " -c zip"},
+        {"tiled_gray1", Layout(37, 23, 1, 1, 1), 0, false, false, kTiles},
+        {"tiled_gray1_packbits", Layout(37, 23, 1, 1, 0), 0, false, false, kTiles + " -c packbits"},
+        {"tiled_fax3", Layout(37, 23, 1, 1, 0), 0, false, false, kTiles + " -c g3"},
+        {"tiled_fax3_fill_order_2", Layout(37, 23, 1, 1, 0), 0, false, false,
+         kTiles + " -c g3 -f lsb2msb"},
+        {"tiled_gray2", Layout(37, 23, 2, 1, 1), 0, false, false, kTiles},
+        {"tiled_gray4_zip", Layout(37, 23, 4, 1, 1), 0, false, false, kTiles + " -c zip"},
+        // tifftopnm misreads 16-bit samples in tiles cropped at the right edge (rows below
+        // the first come from the wrong place); ImageMagick reads them as stored.
+        {"tiled_gray16_be_zip_predictor", Layout(37, 23, 16, 1, 1), k16, false, false,
+         kTiles + " -c zip:2 -B", "convert"},
+        {"tiled_palette4", palette(4, false, 37, 23), k16, false, false, kTiles},
+        {"tiled_palette8_zip", palette(8, false, 37, 23), k16, false, false, kTiles + " -c zip"},
+        {"tiled_rgb8", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles},
+        {"tiled_rgb8_packbits", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles + " -c packbits"},
+        {"tiled_rgb8_zip", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles + " -c zip"},
+        {"tiled_rgb8_zip_predictor_be", Layout(37, 23, 8, 3, 2), 0, false, false,
+         kTiles + " -c zip:2 -B"},
+        {"tiled_rgb16_zip_predictor", Layout(37, 23, 16, 3, 2), k16, false, false,
+         kTiles + " -c zip:2", "convert"},
+        {"tiled_rgba_unassociated_zip",
+         With(Layout(37, 23, 8, 4, 2),
+              [](TTiffLayout& s) {
+                  s.extra = {{338, 3, {2}}};
+              }),
+         1, true, false, kTiles + " -c zip"},
+        {"tiled_cmyk", Layout(37, 23, 8, 4, 5), 1, false, false, kTiles},
+        {"tiled_planar_rgb", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles + " -p separate"},
+        {"tiled_planar_rgb_zip_predictor", Layout(37, 23, 8, 3, 2), 0, false, false,
+         kTiles + " -p separate -c zip:2"},
+        {"tiled_planar_rgba_packbits_be",
+         With(Layout(37, 23, 8, 4, 2),
+              [](TTiffLayout& s) {
+                  s.extra = {{338, 3, {2}}};
+              }),
+         1, true, false, kTiles + " -p separate -c packbits -B"},
+        {"tiled_wide_tiles", Layout(37, 23, 8, 3, 2), 0, false, false, "-t -w 32 -l 16 -c zip"},
+        {"tiled_tile_larger_than_picture", Layout(37, 23, 8, 3, 2), 0, false, false,
+         "-t -w 64 -l 48 -c packbits"},
+        // JPEG tiles always hold a whole tile; YCbCr is upsampled and converted by libjpeg
+        // as the reference (libtiff's RGBA interface) has it done.
+        {"tiled_jpeg_ycbcr", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles + " -c jpeg"},
+        {"tiled_jpeg_rgb", Layout(37, 23, 8, 3, 2), 0, false, false, kTiles + " -c jpeg:r"},
+        {"tiled_jpeg_gray", Layout(37, 23, 8, 1, 1), 0, false, false, kTiles + " -c jpeg"},
+        {"tiled_jpeg_planar", Layout(37, 23, 8, 3, 2), 0, false, false,
+         kTiles + " -p separate -c jpeg:r"},
     };
 }
 
@@ -668,7 +773,8 @@ TEST(TIFFGraphicFixtures, MatchIndependentReaders) {
         ASSERT_EQ(message, "");
         int w = 0, h = 0;
         std::string tool;
-        const Bytes ref = f.lab ? LabReferenceRGB(file, w, h) : ReferenceRGB(file, w, h, &tool);
+        const Bytes ref =
+            f.lab ? LabReferenceRGB(file, w, h) : ReferenceRGB(file, w, h, &tool, f.reference);
         ASSERT_FALSE(ref.empty());
         ASSERT_EQ(g.Width(), w);
         ASSERT_EQ(g.Height(), h);
