@@ -255,7 +255,11 @@ Bytes ReferenceRGB(const fs::path& file, int& width, int& height, std::string* t
         if (tool) *tool = "tiff2rgba";
     }
     if (!ok && HaveTool("convert")) {
-        out = RunCommand("convert " + ShellQuote(file.string() + "[0]") + " ppm:- 2>/dev/null", ok);
+        // Asked for first, at 16 bits a sample so that pictures of fewer bits keep their
+        // values.
+        const std::string depth = first == "convert" ? " -depth 16" : "";
+        out = RunCommand(
+            "convert " + ShellQuote(file.string() + "[0]") + depth + " ppm:- 2>/dev/null", ok);
         if (tool) *tool = "convert";
     }
     if (!ok) {
@@ -1000,6 +1004,18 @@ TEST(TIFFGraphic, TruncatedFilesFailCleanlyAtEveryLength) {
                            s.extra = {{320, 3, ColorMap(4)}};
                        })),
         BuildTiff(YCbCr(6, 4, 2, 2, 8)),
+        BuildTiff(With(Layout(21, 9, 8, 3, 2, 8, true),
+                       [](TTiffLayout& s) {
+                           s.planar = 2;
+                           s.tileWidth = 16;
+                           s.tileLength = 8;
+                           s.extra = {{317, 3, {2}}};
+                       })),
+        BuildTiff(With(Layout(21, 9, 1, 1, 1, 32773),
+                       [](TTiffLayout& s) {
+                           s.tileWidth = 16;
+                           s.tileLength = 4;
+                       })),
     };
     for (const Bytes& file : files)
         for (size_t n = 0; n < file.size(); ++n) {
@@ -1151,4 +1167,443 @@ TEST(TIFFGraphic, ModifiedHuffmanAndThunderScanStrips) {
     EXPECT_EQ(rgba[4], 85);
     EXPECT_EQ(rgba[8], 170);
     EXPECT_EQ(rgba[12], 255);
+}
+
+// ---- Tiles ----------------------------------------------------------------------------------
+
+namespace {
+
+// A 37 x 23 gray picture in 16 x 16 tiles: three across, two down, the right and bottom ones
+// cropped.
+TTiffLayout TiledGray(uint32_t compression = 1) {
+    TTiffLayout s = Layout(37, 23, 8, 1, 1, compression);
+    s.tileWidth = s.tileLength = 16;
+    return s;
+}
+
+// Checks a gray 8-bit load against the layout's pixels; pixels inside the tiles listed in
+// zeroTiles (numbered across, then down) must be 0.
+void ExpectGrayTiles(const TBitmap& g, const TTiffLayout& s, const std::vector<int>& zeroTiles) {
+    ASSERT_EQ(g.Width(), int(s.width));
+    ASSERT_EQ(g.Height(), int(s.height));
+    const Bytes rgba = BitmapRGBA(g);
+    const uint32_t across = (s.width + s.tileWidth - 1) / s.tileWidth;
+    int wrong = 0;
+    for (uint32_t y = 0; y < s.height; ++y)
+        for (uint32_t x = 0; x < s.width; ++x) {
+            const int tile = int(y / s.tileLength * across + x / s.tileWidth);
+            const bool zero =
+                std::find(zeroTiles.begin(), zeroTiles.end(), tile) != zeroTiles.end();
+            const uint8_t expected = zero ? 0 : s.pixels[y * s.width + x];
+            wrong += rgba[(y * s.width + x) * 4] != expected;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+// The values of a SHORT or LONG tag of the first directory, as stored.
+std::vector<uint32_t> StoredTag(const Bytes& file, uint16_t tag, size_t* at = nullptr,
+                                size_t* valueSize = nullptr) {
+    TTIFFGraphic g;
+    TMemoryStream stream(file.data(), int64_t(file.size()));
+    if (!g.ReadProperties(stream, 0)) return {};
+    const bool be = file[0] == 'M';
+    for (const auto& e : g.Directory()) {
+        if (e.Tag != tag) continue;
+        const size_t size = e.Type == 3 ? 2 : 4;
+        if (valueSize) *valueSize = size;
+        std::vector<uint32_t> values;
+        if (size * e.Count <= 4) {
+            for (uint32_t i = 0; i < e.Count; ++i)
+                values.push_back(size == 2 ? GetU16LE(e.Value + 2 * i) : GetU32LE(e.Value));
+            if (at) *at = 0;
+            return values;
+        }
+        const size_t offset = GetU32LE(e.Value);
+        for (uint32_t i = 0; i < e.Count; ++i)
+            values.push_back(size == 2 ? GetU16(file.data() + offset + 2 * i, be)
+                                       : GetU32(file.data() + offset + 4 * i, be));
+        if (at) *at = offset;
+        return values;
+    }
+    return {};
+}
+
+Bytes RecompressWithTiffcp(const Bytes& file, const std::string& args) {
+    const fs::path in = TempFile("tiffcp_in.tif"), out = TempFile("tiffcp_out.tif");
+    WriteFile(in, file);
+    bool ok = false;
+    RunCommand("tiffcp " + args + " " + ShellQuote(in.string()) + " " + ShellQuote(out.string()) +
+                   " >/dev/null 2>&1 && echo ok",
+               ok);
+    Bytes result = ok ? ReadFileBytes(out) : Bytes{};
+    fs::remove(in);
+    fs::remove(out);
+    return result;
+}
+
+}  // namespace
+
+TEST(TIFFGraphicTiles, HostileTileListsAndSizes) {
+    using TPatch = std::function<void(std::vector<uint32_t>&, std::vector<uint32_t>&)>;
+    struct TCase {
+        const char* name;
+        TTiffLayout layout;
+        std::string expected;        // "no error" or the message
+        std::vector<int> zeroTiles;  // tiles that stay zero when it loads
+    };
+    auto patched = [](uint32_t compression, TPatch patch) {
+        TTiffLayout s = TiledGray(compression);
+        s.patch = std::move(patch);
+        return s;
+    };
+    auto sized = [](uint32_t w, uint32_t l) {
+        TTiffLayout s = TiledGray(32773);
+        s.tileWidth = w;
+        s.tileLength = l;
+        return s;
+    };
+    auto tags = [](std::vector<TTag> t) {
+        TTiffLayout s = TiledGray();
+        s.extra = std::move(t);
+        return s;
+    };
+    const std::string ok = "no error";
+    const TCase cases[] = {
+        {"plain", TiledGray(), ok, {}},
+        {"packbits", TiledGray(32773), ok, {}},
+        {"offset beyond the file", patched(1, [](auto& o, auto&) { o[1] = 0x7FFFFFF0; }), ok, {1}},
+        {"packed tile beyond the file",
+         patched(32773, [](auto& o, auto&) { o[3] = 0xFFFFFFFF; }),
+         ok,
+         {3}},
+        {"byte count beyond the file",
+         patched(32773, [](auto&, auto& c) { c[4] = 0x7FFFFFFF; }),
+         ok,
+         {4}},
+        {"byte count zero", patched(1, [](auto&, auto& c) { c[2] = 0; }), ok, {2}},
+        {"an offset missing", patched(1, [](auto& o, auto&) { o.pop_back(); }), kInvalid, {}},
+        {"an offset too many", patched(1, [](auto& o, auto&) { o.push_back(8); }), kInvalid, {}},
+        {"no byte counts", patched(1, [](auto&, auto& c) { c.clear(); }), kInvalid, {}},
+        {"tile width 0", tags({{322, 4, {0}}}), kInvalid, {}},
+        {"tile length 0", tags({{323, 4, {0}}}), kInvalid, {}},
+        {"tile 70000 x 70000", tags({{322, 4, {70000}}, {323, 4, {70000}}}), kInvalid, {}},
+        {"tile 8192 wide on 37 pixels", sized(8192, 16), kInvalid, {}},
+        {"tile 4096 wide on 37 pixels", sized(4096, 16), ok, {}},
+        {"odd tiles of 7 x 5", sized(7, 5), ok, {}},
+        {"tiles of one pixel", sized(1, 1), ok, {}},
+        {"separate planes, tiles of one plane listed",
+         With(Layout(37, 23, 8, 3, 2),
+              [](TTiffLayout& s) {
+                  s.planar = 2;
+                  s.tileWidth = s.tileLength = 16;
+                  s.patch = [](auto& o, auto& c) {
+                      o.resize(6);
+                      c.resize(6);
+                  };
+              }),
+         kInvalid,
+         {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = BuildTiff(c.layout);
+        EXPECT_EQ(Error(file), c.expected);
+        if (c.expected != ok || c.layout.spp != 1) continue;
+        TTIFFGraphic g;
+        LoadBytes(g, file);
+        ExpectGrayTiles(g, c.layout, c.zeroTiles);
+    }
+}
+
+TEST(TIFFGraphicTiles, TileLargerThanThePixelLimitIsRefusedBeforeAllocation) {
+    TPixelLimit limit(1000);
+    TTiffLayout s = Layout(20, 20, 8, 1, 1);  // 400 pixels: inside the limit
+    s.tileWidth = s.tileLength = 64;          // one tile of 4096 pixels: beyond
+    TTIFFGraphic g;
+    EXPECT_EQ(Error(BuildTiff(s)), kInvalid);
+    s.tileWidth = s.tileLength = 16;
+    EXPECT_EQ(Error(BuildTiff(s)), "no error");
+}
+
+// Layouts no reference tool writes tiled: subsampled YCbCr (compared with libtiff's RGBA
+// interface) and ThunderScan (coded here).
+TEST(TIFFGraphicTiles, SubsampledYCbCrAndThunderScanTiles) {
+    // YCbCr 4:2:0 in 16 x 16 tiles of 8 x 8 data units of 6 bytes.
+    TTiffLayout y = YCbCr(37, 23, 2, 2, 8);
+    y.tileWidth = y.tileLength = 16;
+    y.pixels.clear();
+    for (int t = 0; t < 6; ++t) {
+        Bytes tile = Pattern(64 * 6, 255, uint32_t(t));
+        for (size_t u = 0; u < 64; ++u) {  // chroma near the middle keeps colours in range
+            tile[u * 6 + 4] = uint8_t(100 + (u + t) % 50);
+            tile[u * 6 + 5] = uint8_t(150 - (u * 3 + t) % 40);
+        }
+        y.strips.push_back(Deflate(tile));
+    }
+    const Bytes ycbcr = BuildTiff(y);
+    TTIFFGraphic g;
+    LoadBytes(g, ycbcr);
+    if (HaveTool("tiff2rgba") && HaveTool("tifftopnm")) {
+        const fs::path file = TempFile("tiled_ycbcr.tif");
+        WriteFile(file, ycbcr);
+        int w = 0, h = 0;
+        const Bytes ref = ReferenceRGB(file, w, h);
+        ASSERT_EQ(g.Width(), w);
+        ASSERT_EQ(g.Height(), h);
+        EXPECT_LE(MaxDifference(g, ref), 1);  // rounded table terms against floating point
+        fs::remove(file);
+    }
+
+    // ThunderScan, 4-bit gray, 6 x 3 in 4 x 2 tiles: raw pixel codes (11 and the value).
+    TTiffLayout t = Layout(6, 3, 4, 1, 1, 32809);
+    t.tileWidth = 4;
+    t.tileLength = 2;
+    for (uint8_t tile = 0; tile < 4; ++tile) {
+        Bytes codes;
+        for (uint8_t i = 0; i < 8; ++i)
+            codes.push_back(uint8_t(0xC0 | ((tile * 8 + i) & 15)));
+        t.strips.push_back(codes);
+    }
+    LoadBytes(g, BuildTiff(t));
+    const Bytes rgba = BitmapRGBA(g);
+    for (uint32_t py = 0; py < 3; ++py)
+        for (uint32_t px = 0; px < 6; ++px) {
+            const uint32_t tile = py / 2 * 2 + px / 4, inside = py % 2 * 4 + px % 4;
+            EXPECT_EQ(rgba[(py * 6 + px) * 4], ((tile * 8 + inside) & 15) * 17) << px << "," << py;
+        }
+}
+
+TEST(TIFFGraphicTiles, ProgressOncePerRowOfTiles) {
+    TTIFFGraphic g;
+    std::vector<std::string> events;
+    g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                       const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" +
+                         std::to_string(r.Top) + "-" + std::to_string(r.Bottom) + ":" + msg);
+    };
+    LoadBytes(g, BuildTiff(TiledGray(8)));
+    const std::vector<std::string> expected = {
+        "0:0:0-1:Preparing...", "2:0:0-1:",  "0:0:0-1:Transfering...", "1:0:0-16:",
+        "1:69:16-23:",          "2:0:16-23:"};
+    EXPECT_EQ(events, expected);
+}
+
+TEST(TIFFGraphicTiles, BrokenJPEGTilesFailCleanly) {
+    if (!HaveTool("tiffcp")) GTEST_SKIP();
+    const Bytes good =
+        RecompressWithTiffcp(BuildTiff(Layout(37, 23, 8, 3, 2)), "-t -w 16 -l 16 -c jpeg");
+    ASSERT_FALSE(good.empty());
+    ASSERT_EQ(Error(good), "no error");
+    size_t countsAt = 0, countSize = 0;
+    const std::vector<uint32_t> offsets = StoredTag(good, 324);
+    const std::vector<uint32_t> counts = StoredTag(good, 325, &countsAt, &countSize);
+    ASSERT_EQ(offsets.size(), 6u);
+    ASSERT_EQ(counts.size(), 6u);
+    ASSERT_NE(countsAt, 0u);
+    auto sof = [&](const Bytes& b) {  // the frame header of tile 4
+        for (size_t i = offsets[4]; i + 9 < offsets[4] + counts[4]; ++i)
+            if (b[i] == 0xFF && b[i + 1] == 0xC0) return i;
+        return size_t(0);
+    };
+    ASSERT_NE(sof(good), 0u);
+    struct TCase {
+        const char* name;
+        std::function<void(Bytes&)> change;
+        std::string expected;  // "" for any imaging error
+    };
+    const TCase cases[] = {
+        {"no start of image", [&](Bytes& b) { b[offsets[2]] = 0; }, ""},
+        {"frame of another height", [&](Bytes& b) { b[sof(b) + 6] = 8; },
+         "other: " + std::string(imsg::JPEGStripSize)},
+        {"frame of another width", [&](Bytes& b) { b[sof(b) + 8] = 15; },
+         "other: " + std::string(imsg::JPEGStripSize)},
+        {"entropy data overwritten",
+         [&](Bytes& b) {
+             std::fill(b.begin() + offsets[1] + counts[1] / 2,
+                       b.begin() + offsets[1] + counts[1] - 2, 0x55);
+         },
+         "no error"},
+        {"tile cut to half its bytes",  // libjpeg finishes it with an end-of-image marker
+         [&](Bytes& b) {
+             for (size_t k = 0; k < countSize; ++k)  // little-endian, as tiffcp writes
+                 b[countsAt + countSize * 3 + k] = uint8_t((counts[3] / 2) >> (8 * k));
+         },
+         "no error"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = good;
+        c.change(file);
+        const std::string message = Error(file);
+        if (c.expected.empty())
+            EXPECT_NE(message, "no error");
+        else
+            EXPECT_EQ(message, c.expected);
+    }
+}
+
+// ---- Orientation ----------------------------------------------------------------------------
+
+namespace {
+
+// Keeps the stored layout for one scope.
+struct TStoredOrientation {
+    bool saved = TBitmap::AutoOrient();
+    TStoredOrientation() { TBitmap::SetAutoOrient(false); }
+    ~TStoredOrientation() { TBitmap::SetAutoOrient(saved); }
+    TStoredOrientation(const TStoredOrientation&) = delete;
+    TStoredOrientation& operator=(const TStoredOrientation&) = delete;
+};
+
+// The picture as meant to be seen, from the stored w x h RGB pixels and the Orientation value,
+// by the TIFF 6.0 definitions of where stored row 0 and column 0 are shown (1 top, left; 2
+// top, right; 3 bottom, right; 4 bottom, left; 5 left, top; 6 right, top; 7 right, bottom;
+// 8 left, bottom). Other values show the picture as stored.
+Bytes Turned(const Bytes& rgb, int w, int h, int orientation, int& shownW, int& shownH) {
+    const bool swap = orientation >= 5 && orientation <= 8;
+    shownW = swap ? h : w;
+    shownH = swap ? w : h;
+    Bytes out(rgb.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int sx = x, sy = y;  // shown position of stored pixel (x, y)
+            switch (orientation) {
+                case 2:
+                    sx = w - 1 - x;
+                    break;
+                case 3:
+                    sx = w - 1 - x, sy = h - 1 - y;
+                    break;
+                case 4:
+                    sy = h - 1 - y;
+                    break;
+                case 5:
+                    sx = y, sy = x;
+                    break;
+                case 6:
+                    sx = h - 1 - y, sy = x;
+                    break;
+                case 7:
+                    sx = h - 1 - y, sy = w - 1 - x;
+                    break;
+                case 8:
+                    sx = y, sy = w - 1 - x;
+                    break;
+                default:
+                    break;
+            }
+            std::copy_n(rgb.begin() + (size_t(y) * w + x) * 3, 3,
+                        out.begin() + (size_t(sy) * shownW + sx) * 3);
+        }
+    return out;
+}
+
+// Sets a SHORT tag that the file already has, in place.
+void PatchShortTag(Bytes& file, uint16_t tag, uint16_t value) {
+    const bool be = file[0] == 'M';
+    const uint32_t ifd = GetU32(file.data() + 4, be);
+    for (uint32_t i = 0, n = GetU16(file.data() + ifd, be); i < n; ++i) {
+        uint8_t* e = file.data() + ifd + 2 + 12 * i;
+        if (GetU16(e, be) != tag) continue;
+        e[8] = uint8_t(be ? value >> 8 : value);
+        e[9] = uint8_t(be ? value : value >> 8);
+    }
+}
+
+}  // namespace
+
+TEST(TIFFGraphicOrientation, TagTurnsThePictureUnlessSwitchedOff) {
+    if (!HaveTool("tifftopnm") || !HaveTool("tiffset") || !HaveTool("tiffcp")) GTEST_SKIP();
+    TTiffLayout palette = With(Layout(37, 23, 4, 1, 3), [](TTiffLayout& s) {
+        s.extra = {{320, 3, ColorMap(4)}};
+    });
+    struct TBase {
+        const char* name;
+        TTiffLayout layout;
+        std::string tiffcp;  // "" keeps the strips built here
+        int tolerance;       // colour maps: the references keep the high byte, the reader v / 257
+        // The stored picture: tifftopnm -orientraw reads row by row, which libtiff refuses for
+        // tiles; ImageMagick keeps the stored layout unless asked to turn it.
+        std::string stored;
+    };
+    const std::string raw = "tifftopnm -orientraw";
+    const TBase bases[] = {
+        {"strips, RGB", Layout(7, 5, 8, 3, 2), "", 0, raw},
+        {"strips, 1-bit gray, big-endian", Layout(13, 5, 1, 1, 1, 1, true), "", 0, raw},
+        {"tiles, RGB deflate", Layout(37, 23, 8, 3, 2), "-t -w 16 -l 16 -c zip", 0, "convert"},
+        {"tiles, 4-bit palette", palette, "-t -w 16 -l 16 -c packbits", 1, "convert"},
+    };
+    for (const TBase& base : bases) {
+        Bytes stored = BuildTiff(base.layout);
+        if (!base.tiffcp.empty()) stored = RecompressWithTiffcp(stored, base.tiffcp);
+        ASSERT_FALSE(stored.empty()) << base.name;
+        for (int orientation = 0; orientation <= 9; ++orientation) {
+            SCOPED_TRACE(std::string(base.name) + ", orientation " + std::to_string(orientation));
+            const fs::path file = TempFile("oriented.tif");
+            WriteFile(file, stored);
+            bool ok = true;
+            if (orientation >= 1 && orientation <= 8) {
+                RunCommand("tiffset -s 274 " + std::to_string(orientation) + " " +
+                               ShellQuote(file.string()) + " >/dev/null 2>&1 && echo ok",
+                           ok);
+            } else {  // libtiff refuses to write values outside 1-8: put the tag in, patch it
+                RunCommand("tiffset -s 274 1 " + ShellQuote(file.string()) + " && echo ok", ok);
+                Bytes bytes = ReadFileBytes(file);
+                PatchShortTag(bytes, 274, uint16_t(orientation));
+                WriteFile(file, bytes);
+            }
+            ASSERT_TRUE(ok);
+            int w = 0, h = 0;
+            const Bytes ref = ReferenceRGB(file, w, h, nullptr, base.stored);
+            ASSERT_FALSE(ref.empty());
+
+            TTIFFGraphic g;
+            g.LoadFromFile(file.string());
+            EXPECT_EQ(g.Orientation(), uint32_t(orientation));
+            // The properties describe the picture as stored.
+            EXPECT_EQ(g.ImageProperties().Width, uint32_t(w));
+            EXPECT_EQ(g.ImageProperties().Height, uint32_t(h));
+            int shownW = 0, shownH = 0;
+            const Bytes shown = Turned(ref, w, h, orientation, shownW, shownH);
+            ASSERT_EQ(g.Width(), shownW);
+            ASSERT_EQ(g.Height(), shownH);
+            EXPECT_LE(MaxDifference(g, shown), base.tolerance);
+
+            // ImageMagick turns it the same way.
+            if (orientation >= 1 && orientation <= 8 && HaveTool("convert")) {
+                const Bytes magick = RunCommand("convert " + ShellQuote(file.string() + "[0]") +
+                                                    " -auto-orient -depth 8 ppm:- 2>/dev/null",
+                                                ok);
+                const TPnm pnm = ParsePnm(magick);
+                ASSERT_TRUE(ok && pnm.valid);
+                ASSERT_EQ(pnm.width, shownW);
+                ASSERT_EQ(pnm.height, shownH);
+                Bytes rgb;
+                for (int py = 0; py < pnm.height; ++py)
+                    for (int px = 0; px < pnm.width; ++px)
+                        for (int c = 0; c < 3; ++c)
+                            rgb.push_back(uint8_t(pnm.Sample(px, py, pnm.depth >= 3 ? c : 0) * 255 /
+                                                  uint32_t(pnm.maxval)));
+                EXPECT_LE(MaxDifference(g, rgb), base.tolerance);
+            }
+
+            // velkaro-decode --no-orient: the stored layout.
+            {
+                TStoredOrientation keep;
+                TTIFFGraphic s;
+                s.LoadFromFile(file.string());
+                ASSERT_EQ(s.Width(), w);
+                ASSERT_EQ(s.Height(), h);
+                EXPECT_LE(MaxDifference(s, ref), base.tolerance);
+            }
+
+            // The EPS preview is turned the same way.
+            if (orientation == 6) {
+                TEPSGraphic eps;
+                LoadBytes(eps, EPS(ReadFileBytes(file)));
+                EXPECT_EQ(BitmapRGBA(eps), BitmapRGBA(g));
+            }
+            fs::remove(file);
+        }
+    }
 }
