@@ -1315,6 +1315,40 @@ TEST(TIFFGraphicTiles, HostileTileListsAndSizes) {
     }
 }
 
+// Tiles whose rows end inside a byte are put side by side bit by bit: the picture equals the
+// same pixels stored in one strip.
+TEST(TIFFGraphicTiles, OddTileWidthsOfPixelsSmallerThanAByte) {
+    struct TCase {
+        const char* name;
+        TTiffLayout layout;
+    };
+    const TCase layouts[] = {
+        {"gray1", Layout(37, 23, 1, 1, 1)},
+        {"gray2, packbits", Layout(37, 23, 2, 1, 1, 32773)},
+        {"gray4, deflate, big-endian", Layout(37, 23, 4, 1, 1, 8, true)},
+        {"gray12", Layout(37, 23, 12, 1, 1)},
+        {"palette4", With(Layout(37, 23, 4, 1, 3),
+                          [](TTiffLayout& s) {
+                              s.extra = {{320, 3, ColorMap(4)}};
+                          })},
+    };
+    const std::pair<uint32_t, uint32_t> tiles[] = {{7, 5}, {3, 2}, {1, 23}, {37, 1}, {16, 16}};
+    for (const TCase& c : layouts) {
+        TTIFFGraphic strip;
+        LoadBytes(strip, BuildTiff(c.layout));
+        for (const auto& [w, l] : tiles) {
+            SCOPED_TRACE(std::string(c.name) + ", tiles " + std::to_string(w) + " x " +
+                         std::to_string(l));
+            TTiffLayout s = c.layout;
+            s.tileWidth = w;
+            s.tileLength = l;
+            TTIFFGraphic tiled;
+            LoadBytes(tiled, BuildTiff(s));
+            EXPECT_EQ(BitmapRGBA(tiled), BitmapRGBA(strip));
+        }
+    }
+}
+
 TEST(TIFFGraphicTiles, TileLargerThanThePixelLimitIsRefusedBeforeAllocation) {
     TPixelLimit limit(1000);
     TTiffLayout s = Layout(20, 20, 8, 1, 1);  // 400 pixels: inside the limit
