@@ -71,6 +71,8 @@ class TTIFFGraphic : public TFormatGraphic {
     // Checks the tile geometry and the tile lists; raises the invalid-format message.
     void CheckTiles();
     void LoadBlocks();
+    // The decoder of the compression; decoders that count pixels get the block width (a
+    // tile's or the image's), since every strip and tile is coded on its own.
     std::unique_ptr<TDecoder> CreateDecoder();
     // Reads block (strip or tile) number index and unpacks it into buffer (zero-filled first);
     // the bytes that the block really holds are unpacked, the rest stays zero. Rows of
