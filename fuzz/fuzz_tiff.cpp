@@ -1,6 +1,6 @@
 // Loads arbitrary bytes as a TIFF file. A picture that loads must have a consistent bitmap
-// (every row readable) or be empty (a tiled file); the probe must keep the position and agree
-// with the header it checks.
+// (every row readable) of the stored size, turned by the Orientation tag; the probe must keep
+// the position and agree with the header it checks.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TMemoryStream in(data, static_cast<int64_t>(size));
     const bool probe = TTIFFGraphic::ProbeStream(in);
     if (in.Position() != 0) std::abort();
-    const bool order = size > 8 && ((data[0] == 'I' && data[1] == 'I') ||
-                                    (data[0] == 'M' && data[1] == 'M'));
+    const bool order =
+        size > 8 && ((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'));
     if (probe && !order) std::abort();
 
     TTIFFGraphic tiff;
@@ -29,6 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (!tiff.Empty() && (tiff.Width() <= 0 || tiff.Height() <= 0)) std::abort();
+    const TImageProperties& p = tiff.ImageProperties();
+    const bool turned = tiff.Orientation() >= 5 && tiff.Orientation() <= 8;
+    if (uint32_t(tiff.Width()) != (turned ? p.Height : p.Width) ||
+        uint32_t(tiff.Height()) != (turned ? p.Width : p.Height))
+        std::abort();
     fuzz::TouchRows(tiff);
     return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the TIFF and EPS fuzzers' seed files: small TIFFs built here from our own pixels in
 both byte orders, uncompressed, PackBits and deflate, with predictor, palette, gray, RGB, RGBA,
-CMYK, L*a*b*, subsampled YCbCr, separate planes, several strips and two directories, and an
-EPS file around one of them. Run from anywhere: fuzz/make_tiff_seeds.py."""
+CMYK, L*a*b*, subsampled YCbCr, separate planes, several strips and two directories, tiled
+images of several layouts (edge tiles cropped), Orientation tags, and an EPS file around one
+of them. Run from anywhere: fuzz/make_tiff_seeds.py."""
 import os
 import shutil
 import struct
@@ -32,8 +33,9 @@ def packbits(data):
 
 
 def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, predictor=1,
-         planar=1, colormap=None, extra=None, subsampling=None, second=False):
-    """rows: the strip data of each strip, already packed as the file stores it."""
+         planar=1, colormap=None, extra=None, subsampling=None, second=False, tile=None,
+         orientation=None):
+    """rows: the data of each strip (or tile when tile = (width, length)), unpacked."""
     e = ">" if big else "<"
     strips = []
     for data in rows:
@@ -44,8 +46,14 @@ def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, 
         strips.append(data)
     entries = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * spp),
                (259, 3, [compression]), (262, 3, [photometric]), (277, 3, [spp]),
-               (278, 4, [max(1, height // max(1, len(rows) // (spp if planar == 2 else 1)))]),
                (284, 3, [planar])]
+    if tile:
+        entries += [(322, 4, [tile[0]]), (323, 4, [tile[1]])]
+    else:
+        entries.append(
+            (278, 4, [max(1, height // max(1, len(rows) // (spp if planar == 2 else 1)))]))
+    if orientation is not None:
+        entries.append((274, 3, [orientation]))
     if predictor != 1:
         entries.append((317, 3, [predictor]))
     if colormap:
@@ -62,8 +70,8 @@ def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, 
         body += s
         if len(body) % 2:
             body += b"\0"
-    entries.append((273, 4, offsets))
-    entries.append((279, 4, [len(s) for s in strips]))
+    entries.append((324 if tile else 273, 4, offsets))
+    entries.append((325 if tile else 279, 4, [len(s) for s in strips]))
     entries.sort()
     ifd_offset = base + len(body)
     n = len(entries)
@@ -114,6 +122,24 @@ def seeds():
     out["ycbcr22"] = tiff(w, h, 8, 3, 6, [pattern(3 * 2 * 6)], subsampling=(2, 2))
     out["planar_rgb"] = tiff(w, h, 8, 3, 2, [pattern(w * h, seed=k) for k in range(3)], planar=2)
     out["two_ifds"] = tiff(w, h, 8, 1, 1, [pattern(w * h)], second=True)
+    # Tiled, 20 x 18 pixels in 16 x 16 tiles: the right and bottom tiles are cropped.
+    tw, tl, tiles = 16, 16, 4
+    out["tiled_gray8"] = tiff(20, 18, 8, 1, 1, [pattern(tw * tl, seed=k) for k in range(tiles)],
+                              tile=(tw, tl))
+    out["tiled_rgb_deflate_pred_be"] = tiff(
+        20, 18, 8, 3, 2, [pattern(tw * tl * 3, seed=k) for k in range(tiles)], big=True,
+        compression=8, predictor=2, tile=(tw, tl))
+    out["tiled_planar_packbits"] = tiff(
+        20, 18, 8, 3, 2, [pattern(tw * tl, seed=k) for k in range(3 * tiles)], compression=32773,
+        planar=2, tile=(tw, tl))
+    out["tiled_ycbcr22"] = tiff(20, 18, 8, 3, 6, [pattern(8 * 8 * 6, seed=k) for k in range(tiles)],
+                                subsampling=(2, 2), tile=(tw, tl))
+    out["tiled_pal4"] = tiff(20, 18, 4, 1, 3, [pattern(tw * tl // 2, seed=k) for k in range(tiles)],
+                             colormap=[i * 4000 % 65536 for i in range(48)], tile=(tw, tl))
+    out["tiled_gray1_orient8"] = tiff(20, 18, 1, 1, 1, [pattern(2 * tl, seed=k) for k in range(tiles)],
+                                      tile=(tw, tl), orientation=8)
+    out["rgb8_orient6"] = tiff(w, h, 8, 3, 2, [pattern(w * h * 3)], orientation=6)
+    out["gray8_orient3_be"] = tiff(w, h, 8, 1, 1, [pattern(w * h)], big=True, orientation=3)
     return out
 
 
@@ -135,7 +161,10 @@ def main():
         with open(bits, "wb") as f:
             f.write(tiff(16, 16, 1, 1, 0, [pattern(2 * 16)]))
         for name, args, src in (("jpeg", ["-c", "jpeg", "-r", "16"], big),
-                                ("fax3", ["-c", "g3", "-f", "lsb2msb"], bits)):
+                                ("fax3", ["-c", "g3", "-f", "lsb2msb"], bits),
+                                ("tiled_jpeg", ["-c", "jpeg", "-t", "-w", "16", "-l", "16"], big),
+                                ("tiled_zip2", ["-c", "zip:2", "-t", "-w", "16", "-l", "16"], big),
+                                ("tiled_fax3", ["-c", "g3", "-t", "-w", "16", "-l", "16"], bits)):
             subprocess.run(["tiffcp"] + args + [src, os.path.join(tiff_dir, name + ".tif")],
                            check=True)
         os.remove(big)

@@ -170,9 +170,16 @@ void TTIFFJPEGDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t Pac
     };
 
     const TImageProperties& p = properties_;
+    // A strip is image wide and ends with the image; a tile always has the full tile size
+    // (edge tiles carry padding).
+    uint32_t segmentWidth = p.Width;
     uint32_t segmentHeight = p.Height > p.CurrentRow ? p.Height - p.CurrentRow : 0;
     if (!p.RowsPerStrip.empty()) segmentHeight = std::min(segmentHeight, p.RowsPerStrip[0]);
-    if (cinfo.image_width != p.Width || cinfo.image_height != segmentHeight)
+    if (p.Options & optTiled) {
+        segmentWidth = p.TileWidth;
+        segmentHeight = p.TileLength;
+    }
+    if (cinfo.image_width != segmentWidth || cinfo.image_height != segmentHeight)
         reject(imsg::JPEGStripSize);
     const bool interleaved = p.PlanarConfiguration == 1;
     if (cinfo.num_components != (interleaved ? int{p.SamplesPerPixel} : 1))

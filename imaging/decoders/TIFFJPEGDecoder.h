@@ -1,5 +1,5 @@
 #pragma once
-// TTIFFJPEGDecoder: JPEG-compressed TIFF strips (compression 7) through libjpeg, with the
+// TTIFFJPEGDecoder: JPEG-compressed TIFF strips and tiles (compression 7) through libjpeg, with the
 // shared tables of the JPEGTables tag. Output rows are blue, green, red for three-component
 // colour images and the samples as stored otherwise.
 #include <cstdint>
@@ -11,12 +11,13 @@
 
 class TTIFFJPEGDecoder : public TDecoder {
   public:
-    // The properties (not owned) give the strip geometry; the loader keeps CurrentRow up to
-    // date between strips.
+    // The properties (not owned) give the strip or tile geometry; the loader keeps CurrentRow
+    // up to date between strips.
     explicit TTIFFJPEGDecoder(const TImageProperties& Properties);
     ~TTIFFJPEGDecoder() override;
 
-    // Decodes one strip of PackedSize bytes into UnpackedSize bytes of BytesPerLine rows.
+    // Decodes one strip or tile of PackedSize bytes into UnpackedSize bytes of BytesPerLine
+    // rows.
     void DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                      int32_t UnpackedSize) override;
     // Creates the decompressor and reads the tables; EndDecoding destroys it.

@@ -29,6 +29,7 @@ enum : uint16_t {
     tagPhotometric = 262,
     tagFillOrder = 266,
     tagStripOffsets = 273,
+    tagOrientation = 274,
     tagSamplesPerPixel = 277,
     tagRowsPerStrip = 278,
     tagStripByteCounts = 279,
@@ -41,6 +42,8 @@ enum : uint16_t {
     tagColorMap = 320,
     tagTileWidth = 322,
     tagTileLength = 323,
+    tagTileOffsets = 324,
+    tagTileByteCounts = 325,
     tagExtraSamples = 338,
     tagJPEGTables = 347,
     tagYCbCrCoefficients = 529,
@@ -500,6 +503,7 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
             break;
     }
     if (ReadInteger(tagFillOrder, 1) == 2) p.Options |= optReversedBitOrder;
+    orientation_ = ReadInteger(tagOrientation, 1);
     p.BitsPerPixel =
         uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
     p.RowsPerStrip = ReadIntegerList(tagRowsPerStrip);
@@ -549,8 +553,10 @@ void TTIFFGraphic::SetupColorManager() {
     cm.SetSourceSampleBits(bits);
 
     TColorSchemeKind source = p.ColorScheme;
-    // The JPEG decoder hands out three-component colour as blue, green, red.
-    if ((p.Compression == compJPEG || p.Compression == compOldJPEG) &&
+    // The JPEG decoder hands out three-component colour as blue, green, red; separate planes
+    // are single-component images that keep their order.
+    const bool separate = p.PlanarConfiguration == 2 && p.SamplesPerPixel > 1;
+    if ((p.Compression == compJPEG || p.Compression == compOldJPEG) && !separate &&
         (source == schemeRGB || source == schemeYCbCr))
         source = schemeBGR;
     TColorSchemeKind target;
@@ -599,51 +605,114 @@ void TTIFFGraphic::SetupColorManager() {
 std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() {
     const TImageProperties& p = imageProperties_;
     const bool swapBits = (p.Options & optReversedBitOrder) != 0;
+    const uint32_t width = blockWidth_;  // decoders that count pixels work on one block row
     switch (p.Compression) {
         case compNone:
             return nullptr;
         case compPackBits:
             return std::make_unique<TPackbitsRLEDecoder>();
         case compCCITTFax3:
-            return std::make_unique<TCCITTFax3Decoder>(t4Options_, swapBits, false, p.Width);
+            return std::make_unique<TCCITTFax3Decoder>(t4Options_, swapBits, false, width);
         case compCCITTModifiedHuffman:
-            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, false, p.Width);
+            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, false, width);
         case compCCITTModifiedHuffmanWord:
-            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, true, p.Width);
+            return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, true, width);
         case compLZ77:
             return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
         case compJPEG:
             return std::make_unique<TTIFFJPEGDecoder>(imageProperties_);
         case compThunderscan:
-            return std::make_unique<TThunderDecoder>(p.Width);
+            return std::make_unique<TThunderDecoder>(width);
         default:
             RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, kTIFF);
     }
 }
 
-void TTIFFGraphic::ReadStrip(uint32_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize) {
+namespace {
+
+// Copies count bits from the start of src to bit position bit of dest, most significant bit
+// first; the other bits of dest stay as they are.
+void CopyBits(uint8_t* dest, uint64_t bit, const uint8_t* src, uint64_t count) {
+    uint8_t* d = dest + bit / 8;
+    const unsigned shift = unsigned(bit & 7);
+    if (shift == 0) {
+        std::memcpy(d, src, size_t(count / 8));
+        if (const unsigned rest = unsigned(count & 7)) {
+            const uint8_t mask = uint8_t(0xFF00u >> rest);
+            d[count / 8] = uint8_t((d[count / 8] & ~mask) | (src[count / 8] & mask));
+        }
+        return;
+    }
+    for (uint64_t i = 0; i < count; i += 8, ++d) {
+        const unsigned n = unsigned(std::min<uint64_t>(8, count - i));
+        const unsigned mask = (0xFF00u >> n) & 0xFFu;  // the n bits taken, at the top
+        const unsigned m = (mask << 8) >> shift, v = ((src[i / 8] & mask) << 8) >> shift;
+        d[0] = uint8_t((d[0] & ~(m >> 8)) | (v >> 8));
+        if (m & 0xFFu) d[1] = uint8_t((d[1] & ~(m & 0xFFu)) | (v & 0xFFu));
+    }
+}
+
+// Spreads the YCbCr data units of a block (hSub x vSub luma samples, then one Cb and one Cr;
+// unitsAcross units to a row of units) over rows x cols pixels of three samples, from pixel
+// x0 of rows of line bytes.
+void ExpandUnits(const uint8_t* units, uint64_t unitsAcross, uint32_t hSub, uint32_t vSub,
+                 uint32_t rows, uint32_t cols, uint8_t* band, uint64_t line, uint64_t x0) {
+    const uint64_t unitBytes = uint64_t(hSub) * vSub + 2;
+    const uint64_t unitsDown = (uint64_t(rows) + vSub - 1) / vSub;
+    const uint64_t usedAcross = (uint64_t(cols) + hSub - 1) / hSub;
+    for (uint64_t uy = 0; uy < unitsDown; ++uy) {
+        const uint8_t* unit = units + uy * unitsAcross * unitBytes;
+        for (uint64_t ux = 0; ux < usedAcross; ++ux, unit += unitBytes) {
+            const uint8_t cb = unit[hSub * vSub], cr = unit[hSub * vSub + 1];
+            for (uint32_t j = 0; j < vSub && uy * vSub + j < rows; ++j) {
+                uint8_t* row = band + (uy * vSub + j) * line;
+                for (uint32_t i = 0; i < hSub && ux * hSub + i < cols; ++i) {
+                    uint8_t* out = row + (x0 + ux * hSub + i) * 3;
+                    out[0] = unit[j * hSub + i];
+                    out[1] = cb;
+                    out[2] = cr;
+                }
+            }
+        }
+    }
+}
+
+// A tile side longer than both this and the image side (rounded up to the multiple of 16
+// that the TIFF 6.0 specification asks for) has no sensible use and is refused.
+constexpr uint64_t kLongTileSide = 4096;
+
+}  // namespace
+
+void TTIFFGraphic::ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize,
+                             uint64_t rowBytes, uint32_t blockWidth) {
+    const TImageProperties& p = imageProperties_;
     buffer.assign(size_t(unpackedSize), 0);
-    if (index >= stripOffsets_.size()) return;
-    const int64_t offset = stripOffsets_[index];
-    if (offset >= fileSize_) return;  // nothing of the strip is in the file
+    if (index >= blockOffsets_.size()) return;
+    const int64_t offset = blockOffsets_[index];
+    if (offset >= fileSize_) return;  // nothing of the block is in the file
     const int64_t available = fileSize_ - offset;
+    const bool hasCount = index < blockByteCounts_.size();
+    const int64_t byteCount = hasCount ? int64_t(blockByteCounts_[index]) : 0;
+    // A tile (whose byte count is always given) is read whole or not at all; an empty one
+    // stays zero.
+    const bool tiled = (p.Options & optTiled) != 0;
+    if (tiled && (byteCount == 0 || byteCount > available)) return;
     TStream& stream = *stream_;
     stream.SetPosition(base_ + offset);
     if (!decoder_) {
-        // Uncompressed: what the file holds of the strip, never more than the strip's size.
+        // Uncompressed: what the file holds of the block, never more than the block's size.
         int64_t count = std::min<int64_t>(int64_t(unpackedSize), available);
-        if (index < stripByteCounts_.size() && stripByteCounts_[index] != 0)
-            count = std::min<int64_t>(count, stripByteCounts_[index]);
+        if (hasCount && byteCount != 0) count = std::min<int64_t>(count, byteCount);
         stream.ReadBuffer(buffer.data(), count);
         if (reverseBits_) ReverseBits(buffer.data(), size_t(count));
         return;
     }
-    // Compressed: the strip's byte count (up to the end of the file); without one, what
+    // Compressed: the block's byte count (up to the end of the file); without one, what
     // follows in the file within a generous bound of the unpacked size (fax codes may take
     // several bits a pixel, a JPEG strip carries its headers).
     int64_t count;
-    if (index < stripByteCounts_.size())
-        count = std::min<int64_t>(stripByteCounts_[index], available);
+    if (hasCount)
+        count = std::min<int64_t>(byteCount, available);
     else
         count = std::min<int64_t>(available, int64_t(unpackedSize) * 8 + 4096);
     count = std::min<int64_t>(count, INT32_MAX);
@@ -653,6 +722,30 @@ void TTIFFGraphic::ReadStrip(uint32_t index, std::vector<uint8_t>& buffer, uint6
     uint8_t* source = packed_.data();
     uint8_t* dest = buffer.data();
     decoder_->DecodeBlock(source, dest, int32_t(count), int32_t(unpackedSize));
+
+    // Horizontal differencing starts again at the left edge of every block row.
+    if (p.Predictor == 2 && !subsampled_ && rowBytes != 0) {
+        const uint32_t samples = planar_ ? 1 : std::max<uint32_t>(p.SamplesPerPixel, 1);
+        for (uint64_t at = 0; at + rowBytes <= unpackedSize; at += rowBytes)
+            UndoPredictor(buffer.data() + at, blockWidth, samples, p.BitsPerSample, bigEndian_);
+    }
+}
+
+void TTIFFGraphic::CheckTiles() {
+    const TImageProperties& p = imageProperties_;
+    auto sensible = [](uint64_t tile, uint64_t image) {
+        return tile != 0 && (tile <= kLongTileSide || tile <= (image + 15) / 16 * 16);
+    };
+    if (!sensible(p.TileWidth, p.Width) || !sensible(p.TileLength, p.Height) ||
+        uint64_t(p.TileWidth) * p.TileLength > MaxPixels())
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    // One offset and one byte count for every tile of every plane stored.
+    const uint64_t across = (uint64_t(p.Width) + p.TileWidth - 1) / p.TileWidth;
+    const uint64_t down = (uint64_t(p.Height) + p.TileLength - 1) / p.TileLength;
+    const uint64_t planes = planar_ ? std::max<uint32_t>(p.SamplesPerPixel, 1) : 1;
+    const uint64_t tiles = across * down * planes;
+    if (blockOffsets_.size() != tiles || blockByteCounts_.size() != tiles)
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 }
 
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
@@ -660,14 +753,13 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     TLoadScope scope(*this, stream);
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
     TImageProperties& p = imageProperties_;
-    // Tiled images are not loaded: the bitmap stays empty.
-    if (p.Options & optTiled) return;
+    const bool tiled = (p.Options & optTiled) != 0;
 
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progressGuard(*this);
-    stripOffsets_ = ReadIntegerList(tagStripOffsets);
-    stripByteCounts_ = ReadIntegerList(tagStripByteCounts);
-    if (stripOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    blockOffsets_ = ReadIntegerList(tiled ? tagTileOffsets : tagStripOffsets);
+    blockByteCounts_ = ReadIntegerList(tiled ? tagTileByteCounts : tagStripByteCounts);
+    if (blockOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
     SetupColorManager();
     TColorManager& cm = ColorManager();
@@ -684,7 +776,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         if (subsampled_ && (planar_ || p.BitsPerSample != 8 || p.SamplesPerPixel != 3))
             RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
     }
-
+    if (tiled) CheckTiles();
+    blockWidth_ = tiled ? p.TileWidth : p.Width;
     CheckSize(p.Width, p.Height);
     const TPixelFormat format = cm.BitmapPixelFormat(1);
     SetPixelFormat(format);
@@ -714,14 +807,14 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
-    // Fill order 2 applies to every kind of strip data; the fax decoders reverse it themselves.
+    // Fill order 2 applies to every kind of block data; the fax decoders reverse it themselves.
     reverseBits_ = (p.Options & optReversedBitOrder) != 0 && p.Compression != compCCITTFax3 &&
                    p.Compression != compCCITTModifiedHuffman &&
                    p.Compression != compCCITTModifiedHuffmanWord;
     decoder_ = CreateDecoder();
     try {
         if (decoder_) decoder_->BeginDecoding();
-        LoadStrips();
+        LoadBlocks();
         if (decoder_) decoder_->EndDecoding();
     } catch (...) {
         try {
@@ -736,125 +829,122 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     packed_ = {};
     progressGuard.Dismiss();
     EndProgress();
-    Changed();
+    if (AutoOrient() && orientation_ >= 2 && orientation_ <= 8)
+        Orient(int(orientation_));  // reports the change
+    else
+        Changed();
 }
 
-void TTIFFGraphic::LoadStrips() {
+void TTIFFGraphic::LoadBlocks() {
     TImageProperties& p = imageProperties_;
-    TColorManager& cm = ColorManager();
     ProgressInArea(psEnding, 0, false, {});
     StartRowProgress(p.Width, imsg::Transfering);
 
     const uint32_t width = p.Width, height = p.Height;
-    const uint32_t bits = p.BitsPerSample;
     const uint32_t spp = std::max<uint32_t>(p.SamplesPerPixel, 1);
-    const bool predictor = p.Compression != compNone && p.Predictor == 2;
-    // Row of one plane (planar) or of whole pixels.
-    const uint64_t planeLine = (uint64_t(bits) * width + 7) / 8;
-    const uint64_t pixelLine = (uint64_t(bits) * spp * width + 7) / 8;
-    const uint64_t line = planar_ ? planeLine : pixelLine;
-    if (line > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
-    p.BytesPerLine = uint32_t(line);
+    const bool tiled = (p.Options & optTiled) != 0;
+    // Bits of a pixel inside a block: one sample of a plane, or the whole pixel.
+    const uint64_t pixelBits = uint64_t(p.BitsPerSample) * (planar_ ? 1 : spp);
+    // Bytes of a band row (the image's width; whole YCbCr pixels when the chroma is
+    // subsampled) and of a block row.
+    const uint64_t line = subsampled_ ? uint64_t(width) * 3 : (pixelBits * width + 7) / 8;
+    const uint64_t blockLine = (pixelBits * blockWidth_ + 7) / 8;
+    if (line > INT32_MAX || blockLine > INT32_MAX)
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    p.BytesPerLine = uint32_t(blockLine);
     p.CurrentRow = 0;
     p.CurrentStrip = 0;
-    p.StripCount = uint32_t(stripOffsets_.size());
+    p.StripCount = uint32_t(std::min<size_t>(blockOffsets_.size(), UINT32_MAX));
 
-    auto rowsOf = [&](size_t strip) {
+    // Blocks are numbered plane by plane, row of blocks by row of blocks, left to right.
+    // Strips of whole pixels may each give their own row count; strips of separate planes
+    // all have the first.
+    auto rowsOf = [&](uint64_t strip) {
         const TCardinalArray& r = p.RowsPerStrip;
-        uint32_t rows = r[std::min(strip, r.size() - 1)];
+        const uint32_t rows = r[std::min<size_t>(size_t(strip), r.size() - 1)];
         return rows == 0 ? height : rows;
     };
-    auto finishRow = [&](uint8_t* row) {
-        if (predictor && !planar_) UndoPredictor(row, width, spp, bits, bigEndian_);
-        if (!planar_ && spp != sourceSamples_)
-            CompactSamples(row, width, spp, sourceSamples_, bits);
-    };
-    auto emit = [&](std::span<const void* const> sources) {
-        cm.ConvertScanline(sources, ScanLine(int(p.CurrentRow)), width, 0xFF);
-        RowProgress(p.CurrentRow, height);
-        ++p.CurrentRow;
-    };
-
-    std::vector<uint8_t> buffer;
-    if (subsampled_) {
-        // Data units of hSub x vSub luma samples followed by one Cb and one Cr; each is spread
-        // over its block of pixels.
-        const uint64_t unitsAcross = (uint64_t(width) + hSub_ - 1) / hSub_;
-        const uint64_t unitBytes = uint64_t(hSub_) * vSub_ + 2;
-        std::vector<uint8_t> rows(size_t(width) * 3 * vSub_);
-        for (uint32_t strip = 0; strip < stripOffsets_.size() && p.CurrentRow < height; ++strip) {
-            p.CurrentStrip = strip;
-            const uint32_t rowCount = std::min(rowsOf(strip), height - p.CurrentRow);
-            const uint64_t unitsDown = (uint64_t(rowCount) + vSub_ - 1) / vSub_;
-            const uint64_t size = unitsDown * unitsAcross * unitBytes;
-            if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
-            ReadStrip(strip, buffer, size);
-            for (uint64_t uy = 0; uy < unitsDown && p.CurrentRow < height; ++uy) {
-                const uint8_t* unit = buffer.data() + uy * unitsAcross * unitBytes;
-                for (uint64_t ux = 0; ux < unitsAcross; ++ux, unit += unitBytes) {
-                    const uint8_t cb = unit[hSub_ * vSub_], cr = unit[hSub_ * vSub_ + 1];
-                    for (uint32_t j = 0; j < vSub_; ++j)
-                        for (uint32_t i = 0; i < hSub_; ++i) {
-                            const uint64_t x = ux * hSub_ + i;
-                            if (x >= width) continue;
-                            uint8_t* out = rows.data() + (size_t(j) * width + x) * 3;
-                            out[0] = unit[j * hSub_ + i];
-                            out[1] = cb;
-                            out[2] = cr;
-                        }
-                }
-                for (uint32_t j = 0;
-                     j < vSub_ && p.CurrentRow < height && uy * vSub_ + j < rowCount; ++j) {
-                    const void* src[1] = {rows.data() + size_t(j) * width * 3};
-                    emit(src);
-                }
-            }
-        }
-        return;
+    const uint32_t planeRows = std::min(rowsOf(0), height);
+    uint64_t across = 1, down;
+    if (tiled) {
+        across = (uint64_t(width) + blockWidth_ - 1) / blockWidth_;
+        down = (uint64_t(height) + p.TileLength - 1) / p.TileLength;
+    } else if (planar_) {
+        down = (uint64_t(height) + planeRows - 1) / planeRows;
+    } else {
+        down = blockOffsets_.size();
     }
+    const uint64_t perPlane = across * down;
+    const uint32_t planes = planar_ ? std::min(spp, sourceSamples_) : 1;  // planes converted
+    const uint64_t unitsAcross = (uint64_t(blockWidth_) + hSub_ - 1) / hSub_;
+    const uint64_t unitBytes = uint64_t(hSub_) * vSub_ + 2;
 
-    if (!planar_) {
-        for (uint32_t strip = 0; strip < stripOffsets_.size() && p.CurrentRow < height; ++strip) {
-            p.CurrentStrip = strip;
-            const uint32_t rowCount = std::min(rowsOf(strip), height - p.CurrentRow);
-            const uint64_t size = uint64_t(rowCount) * line;
-            if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
-            ReadStrip(strip, buffer, size);
-            for (uint32_t r = 0; r < rowCount && p.CurrentRow < height; ++r) {
-                uint8_t* row = buffer.data() + size_t(r) * line;
-                finishRow(row);
-                const void* src[1] = {row};
-                emit(src);
-            }
-        }
-        return;
-    }
-
-    // Separate planes: strip s of plane k is number k x stripsPerPlane + s. Only the planes
-    // the colour manager reads are loaded.
-    const uint32_t rowsPerStrip = std::min(rowsOf(0), height);
-    const uint32_t stripsPerPlane = uint32_t((uint64_t(height) + rowsPerStrip - 1) / rowsPerStrip);
-    const uint32_t planes = std::min(spp, sourceSamples_);
-    std::vector<std::vector<uint8_t>> planeData(planes);
-    for (uint32_t strip = 0; strip < stripsPerPlane && p.CurrentRow < height; ++strip) {
-        p.CurrentStrip = strip;
-        const uint32_t rowCount = std::min(rowsPerStrip, height - p.CurrentRow);
-        const uint64_t size = uint64_t(rowCount) * line;
-        if (size > INT32_MAX) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    std::vector<std::vector<uint8_t>> band(planes);
+    std::vector<uint8_t> block;
+    for (uint64_t b = 0; b < down && p.CurrentRow < height; ++b) {
+        p.CurrentStrip = uint32_t(b);
+        const uint32_t bandRows = tiled ? p.TileLength : planar_ ? planeRows : rowsOf(b);
+        const uint32_t rows = std::min(bandRows, height - p.CurrentRow);
+        const uint32_t blockRows = tiled ? p.TileLength : rows;
+        const uint64_t blockSize =
+            subsampled_ ? (uint64_t(blockRows) + vSub_ - 1) / vSub_ * unitsAcross * unitBytes
+                        : uint64_t(blockRows) * blockLine;
+        const uint64_t bandSize = uint64_t(rows) * line;
+        if (blockSize > INT32_MAX || bandSize > INT32_MAX)
+            RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
         for (uint32_t k = 0; k < planes; ++k) {
-            const uint64_t index = uint64_t(k) * stripsPerPlane + strip;
-            ReadStrip(index < stripOffsets_.size() ? uint32_t(index) : UINT32_MAX, planeData[k],
-                      size);
-        }
-        for (uint32_t r = 0; r < rowCount && p.CurrentRow < height; ++r) {
-            const void* src[4] = {nullptr, nullptr, nullptr, nullptr};
-            for (uint32_t k = 0; k < planes; ++k) {
-                uint8_t* row = planeData[k].data() + size_t(r) * line;
-                if (predictor) UndoPredictor(row, width, 1, bits, bigEndian_);
-                src[k] = row;
+            const uint64_t first = k * perPlane + b * across;
+            if (!tiled && !subsampled_) {
+                // A strip of whole rows is its own band.
+                ReadBlock(first, band[k], blockSize, blockLine, blockWidth_);
+                continue;
             }
-            emit(std::span<const void* const>(src, planes));
+            band[k].assign(size_t(bandSize), 0);
+            for (uint64_t c = 0; c < across; ++c) {
+                ReadBlock(first + c, block, blockSize, blockLine, blockWidth_);
+                const uint64_t x = c * blockWidth_;
+                const uint32_t cols = uint32_t(std::min<uint64_t>(blockWidth_, width - x));
+                if (subsampled_) {
+                    ExpandUnits(block.data(), unitsAcross, hSub_, vSub_, rows, cols, band[k].data(),
+                                line, x);
+                } else {
+                    for (uint32_t r = 0; r < rows; ++r)
+                        CopyBits(band[k].data() + size_t(r) * line, x * pixelBits,
+                                 block.data() + size_t(r) * blockLine, cols * pixelBits);
+                }
+            }
         }
+        ConvertRows(band, line, rows, tiled);
+    }
+}
+
+void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t line,
+                               uint32_t rows, bool bandProgress) {
+    TImageProperties& p = imageProperties_;
+    TColorManager& cm = ColorManager();
+    const uint32_t width = p.Width, height = p.Height;
+    const uint32_t spp = std::max<uint32_t>(p.SamplesPerPixel, 1);
+    // Samples the manager does not read are dropped from interleaved pixels first.
+    const bool compact = !planar_ && !subsampled_ && spp != sourceSamples_;
+    const size_t planes = std::min<size_t>(band.size(), 4);
+    const uint32_t top = p.CurrentRow;
+    for (uint32_t r = 0; r < rows && p.CurrentRow < height; ++r) {
+        const void* src[4] = {nullptr, nullptr, nullptr, nullptr};
+        for (size_t k = 0; k < planes; ++k) {
+            uint8_t* row = band[k].data() + size_t(r) * line;
+            if (compact) CompactSamples(row, width, spp, sourceSamples_, p.BitsPerSample);
+            src[k] = row;
+        }
+        cm.ConvertScanline(std::span<const void* const>(src, planes), ScanLine(int(p.CurrentRow)),
+                           width, 0xFF);
+        if (!bandProgress) RowProgress(p.CurrentRow, height);
+        ++p.CurrentRow;
+    }
+    if (bandProgress && p.CurrentRow > top) {
+        // One report for the band: the share of rows above it, the band's rectangle.
+        SetProgressArea(TRect{0, int32_t(top), int32_t(std::min<uint32_t>(width, INT32_MAX)),
+                              int32_t(p.CurrentRow)});
+        ProgressInArea(psRunning, uint8_t(uint64_t(top) * 100 / height), true, {});
     }
 }
 

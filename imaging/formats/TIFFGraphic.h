@@ -2,11 +2,15 @@
 // TTIFFGraphic: loads the first image of a Tagged Image File Format file (TIFF 6.0, baseline
 // plus the extensions below) into a device-independent bitmap. The image file directory is
 // read into memory, swapped to host order for "MM" files and sorted by tag so that every tag
-// is found by binary search. Strips are read one at a time, unpacked by the shared decoders
-// (PackBits, CCITT one-dimensional and Modified Huffman, deflate, JPEG, ThunderScan),
-// undone from horizontal differencing and converted row by row through the colour manager.
-// Separate planes and subsampled YCbCr are put together before conversion. Tiled images are
-// recognised but not loaded (the bitmap stays empty). It does not save.
+// is found by binary search. The image is read in blocks, strips or tiles, one band of rows
+// at a time (a strip, or a row of tiles): each block is unpacked by the shared decoders
+// (PackBits, CCITT one-dimensional and Modified Huffman, deflate, JPEG, ThunderScan) and
+// undone from horizontal differencing row by row; tiles are put side by side (cropped at the
+// right and bottom edges), separate planes and subsampled YCbCr are put together, and the
+// band is converted row by row through the colour manager. When TBitmap::AutoOrient() is on,
+// the Orientation tag (2-8) turns the loaded bitmap into the way it is meant to be seen; the
+// image properties keep the stored width and height (the bitmap's Width() and Height() are
+// the shown ones). It does not save.
 //
 // TEPSGraphic shows the TIFF preview of a binary Encapsulated PostScript file.
 #include <array>
@@ -47,6 +51,8 @@ class TTIFFGraphic : public TFormatGraphic {
     };
     // The directory read by the last ReadProperties, sorted by tag.
     const std::vector<TIFDEntry>& Directory() const { return directory_; }
+    // The Orientation tag of the last ReadProperties (1, top left, when absent).
+    uint32_t Orientation() const { return orientation_; }
 
   private:
     bool ReadDirectory(TStream& stream, int64_t offset);
@@ -62,11 +68,21 @@ class TTIFFGraphic : public TFormatGraphic {
     std::vector<uint8_t> ReadByteList(uint16_t tag) const;
 
     void SetupColorManager();
-    void LoadStrips();
+    // Checks the tile geometry and the tile lists; raises the invalid-format message.
+    void CheckTiles();
+    void LoadBlocks();
+    // The decoder of the compression; decoders that count pixels get the block width (a
+    // tile's or the image's), since every strip and tile is coded on its own.
     std::unique_ptr<TDecoder> CreateDecoder();
-    // Reads strip number index and unpacks it into buffer (zero-filled first); the bytes that
-    // the strip really holds are unpacked, the rest stays zero.
-    void ReadStrip(uint32_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize);
+    // Reads block (strip or tile) number index and unpacks it into buffer (zero-filled first);
+    // the bytes that the block really holds are unpacked, the rest stays zero. Rows of
+    // rowBytes bytes and blockWidth pixels are then undone from horizontal differencing.
+    void ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize,
+                   uint64_t rowBytes, uint32_t blockWidth);
+    // Converts rows rows of the band (row r of plane k at band[k] + r x line) into the bitmap
+    // from CurrentRow on; progress per row, or once for the whole band.
+    void ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t line, uint32_t rows,
+                     bool bandProgress);
 
     std::vector<TIFDEntry> directory_;
     TStream* tagStream_ = nullptr;  // the stream ReadProperties reads from
@@ -76,11 +92,13 @@ class TTIFFGraphic : public TFormatGraphic {
     std::array<float, 3> yCbCrCoefficients_{0.299f, 0.587f, 0.114f};
     uint32_t yCbCrPositioning_ = 1;
     uint32_t t4Options_ = 0;
+    uint32_t orientation_ = 1;
 
     // Layout of the load in progress.
     std::unique_ptr<TDecoder> decoder_;
-    std::vector<uint32_t> stripOffsets_;
-    std::vector<uint32_t> stripByteCounts_;
+    std::vector<uint32_t> blockOffsets_;     // strip or tile offsets
+    std::vector<uint32_t> blockByteCounts_;  // their packed sizes
+    uint32_t blockWidth_ = 0;                // pixels of a block row: tile or image width
     std::vector<uint8_t> packed_;
     uint32_t sourceSamples_ = 1;  // samples of a pixel that reach the colour manager
     bool planar_ = false;
