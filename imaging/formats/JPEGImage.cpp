@@ -546,8 +546,9 @@ void TJPEGImage::SetupDecoder(TDecoder& decoder, bool withProgress) {
         // Adobe's applications write CMYK samples inverted: a stored 255 means no ink and 0
         // full ink (the YCCK transform carries the inverted values too). Their APP14 "Adobe"
         // marker is the only sign of it, so with the marker each sample becomes 255 - stored
-        // before the conversion, as Pillow and ImageMagick read these files; without it the
-        // samples are ink amounts as they are.
+        // before the conversion (Pillow and ImageMagick show such files the same way); without
+        // it the samples are taken as the ink amounts they are (those readers assume the
+        // inverted form for every CMYK file, marker or not).
         decoder.cmykInverted = c.saw_Adobe_marker != FALSE;
         decoder.cmykGray = options_.GrayOutput;
     } else if (options_.GrayOutput || c.jpeg_color_space == JCS_GRAYSCALE) {

@@ -2,7 +2,8 @@
 // TJPEGImage: a JPEG (JFIF) picture. It keeps the file's compressed bytes (shared between
 // copies), reads only the header when loaded and decodes the picture through libjpeg into an
 // internal TBitmap the first time its pixels are needed. A picture assigned from a bitmap is
-// encoded when it is saved.
+// encoded when it is saved. CMYK and YCCK files are converted by the colour manager; the EXIF
+// orientation of a photo turns the decoded bitmap.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,7 +20,8 @@ struct TJPEGOptions {
     uint8_t SaveQuality = 90;      // quality given to the encoder (1..100)
     bool GrayOutput = false;       // decode (and encode) as grayscale
     bool FastDecode = false;       // fast integer IDCT, one-pass quantization, ordered dither
-    bool EightBitOutput = false;   // decode to an 8-bit bitmap quantized to 236 colours
+    bool EightBitOutput = false;   // decode to an 8-bit bitmap quantized to 236 colours (not
+                                   // CMYK files, which always give 24 bits)
     bool ShowScans = false;        // show a progressive file scan by scan while it decodes
     bool ProgressiveSave = false;  // encode progressively; set from the file when loaded
     uint8_t ScalePower = 0;        // decode at 1/2^n of full size, n = 0..3
