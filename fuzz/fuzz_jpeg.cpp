@@ -1,7 +1,9 @@
 // Loads arbitrary bytes as a JPEG picture and decodes it with the default options, then again
 // with the options that take the other paths of the decoder (reduced scale, gray and 8-bit
-// output, fast decoding, scan-by-scan display). Every decoded row is read back.
+// output, fast decoding, scan-by-scan display, the stored orientation kept). Every decoded row
+// is read back, and a picture that decodes has the size it reported before decoding.
 #include <cstdint>
+#include <cstdlib>
 
 #include "fuzz/fuzz_common.h"
 #include "imaging/Exceptions.h"
@@ -14,7 +16,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 namespace {
 
-void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options) {
+void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options, bool autoOrient) {
+    TBitmap::SetAutoOrient(autoOrient);
     TJPEGImage jpeg;
     jpeg.SetOptions(options);
     try {
@@ -23,8 +26,10 @@ void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options) {
     } catch (const EImagingError&) {
         return;
     }
+    const int width = jpeg.Width(), height = jpeg.Height();
     try {
         jpeg.DIBNeeded();
+        if (jpeg.Bitmap().Width() != width || jpeg.Bitmap().Height() != height) std::abort();
     } catch (const EImagingError&) {
         // The bitmap made before the error stays and must be consistent.
     }
@@ -36,7 +41,7 @@ void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     TJPEGOptions options;
-    Decode(data, size, options);
+    Decode(data, size, options, true);
     // The last byte picks the other options, so the corpus explores them too.
     const uint8_t pick = data[size - 1];
     options.ScalePower = pick & 3;
@@ -45,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.FastDecode = (pick & 16) != 0;
     options.ShowScans = (pick & 32) != 0;
     options.BlockSmoothing = (pick & 64) == 0;
-    Decode(data, size, options);
+    Decode(data, size, options, (pick & 128) == 0);
     return 0;
 }

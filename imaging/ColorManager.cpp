@@ -651,6 +651,32 @@ void TColorManager::RowCMYKToRGB(std::span<const void* const> source, uint8_t* t
     const size_t targetStep = ColorTargetStep(targetScheme_, bt);
     const bool swap = sourceOptions_.Contains(convSwapBytes);
 
+    // The common row (interleaved bytes into three-byte pixels, every pixel) in one tight loop.
+    // MulDiv(C, K, 255) - C - K + 255 is (255 - C)(255 - K) / 255 truncated, always 0..255; the
+    // division by 255 is exact as (x + 1 + (x >> 8)) >> 8 for every product up to 255 * 255.
+    if (bs == 8 && bt == 8 && mask == 0xFF && targetStep == 3 && s.step == 4 &&
+        s.p[1] == s.p[0] + 1 && s.p[2] == s.p[0] + 2 && s.p[3] == s.p[0] + 3) {
+        auto fast = [&]<unsigned R, unsigned B>() {
+            const uint8_t* p = s.p[0];
+            uint8_t* d = target;
+            for (uint32_t i = 0; i < count; ++i, p += 4, d += 3) {
+                const uint32_t white = 255u - p[3];
+                auto ink = [white](uint32_t v) {
+                    const uint32_t x = (255u - v) * white;
+                    return static_cast<uint8_t>((x + 1 + (x >> 8)) >> 8);
+                };
+                d[R] = ink(p[0]);
+                d[1] = ink(p[1]);
+                d[B] = ink(p[2]);
+            }
+        };
+        if (o.r == 2)
+            fast.operator()<2, 0>();
+        else
+            fast.operator()<0, 2>();
+        return;
+    }
+
     auto run = [&]<bool Source16, bool Target16>() {
         ForEachPixel(target, count, mask, targetStep, [=](uint32_t k, uint8_t* d) {
             uint8_t rgb[3];

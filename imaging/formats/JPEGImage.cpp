@@ -23,9 +23,11 @@
 #include <string>
 #include <utility>
 
+#include "imaging/ColorManager.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
 #include "imaging/ScanLineConversion.h"
+#include "imaging/formats/ExifOrientation.h"
 
 TJPEGOptions DefaultJpegOptions;
 
@@ -36,6 +38,7 @@ constexpr int kQuantizedColors = 236;        // colours of 8-bit output
 constexpr int kMaxScans = 1000;              // more scans than any real file has; guards the time
 constexpr int kMaxRowsPerCall = 16;          // bound for the library's recommended rows per call
 constexpr uint64_t kProgressInterval = 500;  // milliseconds between progress reports
+constexpr unsigned kMaxMarkerData = 0xFFFF;  // saved bytes of an APP1 marker (all it can hold)
 const JOCTET kEndOfImage[2] = {0xFF, 0xD9};
 const char* const kCannotResize = "Cannot change the size of a JPEG image";
 
@@ -208,6 +211,16 @@ std::vector<TRGBQuad> HalftonePalette() {
     return palette;
 }
 
+// 256 grey levels, for the gray output of four-component files.
+std::vector<TRGBQuad> GrayPalette() {
+    std::vector<TRGBQuad> palette(256);
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<uint8_t>(i);
+        palette[size_t(i)] = TRGBQuad{v, v, v, 0};
+    }
+    return palette;
+}
+
 }  // namespace
 
 // ---- progress monitor ----
@@ -219,6 +232,9 @@ struct TJPEGProgress {
     bool clockStarted;
     int lastPercent;
     JDIMENSION lastRow;
+    // Whether the rows decoded so far may be shown; not when the picture is turned once it is
+    // finished (the stored layout would flash up first).
+    bool showRows;
     std::exception_ptr failure;  // what the progress handler threw
 
     void Init(TJPEGImage* image) {
@@ -228,6 +244,7 @@ struct TJPEGProgress {
         clockStarted = false;
         lastPercent = 0;
         lastRow = 0;
+        showRows = true;
         failure = nullptr;
     }
 
@@ -246,7 +263,7 @@ struct TJPEGProgress {
         if (percent == lastPercent) return true;
         lastPercent = percent;
         TRect rect;
-        if (cinfo->is_decompressor) {
+        if (cinfo->is_decompressor && showRows) {
             const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
             rect.Top = static_cast<int32_t>(lastRow);
             rect.Right = static_cast<int32_t>(d->output_width);
@@ -285,6 +302,7 @@ struct TJPEGImage::TData {
     int width = 0;
     int height = 0;
     bool grayscale = false;
+    int orientation = 0;  // EXIF orientation 1-8, 0 for none
 };
 
 // One libjpeg decompressor with its error manager, data source and progress monitor; the
@@ -298,6 +316,10 @@ struct TJPEGImage::TDecoder {
     J_DCT_METHOD finalDct = JDCT_ISLOW;
     boolean finalTwoPass = TRUE;
     J_DITHER_MODE finalDither = JDITHER_FS;
+    // Four-component files come out of the library as CMYK and are converted here.
+    bool cmyk = false;
+    bool cmykInverted = false;
+    bool cmykGray = false;
 
     TDecoder() = default;
     TDecoder(const TDecoder&) = delete;
@@ -374,16 +396,35 @@ const TJPEGBytes& TJPEGImage::Data() const {
 bool TJPEGImage::Grayscale() const {
     return data_->grayscale;
 }
+int TJPEGImage::Orientation() const {
+    return data_->orientation;
+}
+int TJPEGImage::ShownOrientation() const {
+    const int value = data_->orientation;
+    return TBitmap::AutoOrient() && value >= 2 && value <= 8 ? value : 1;
+}
 
+// While a decode runs, the bitmap is still empty or in the stored layout: the size it will
+// have is reported instead.
 int TJPEGImage::Width() const {
-    if (bitmap_) return bitmap_->Width();
+    if (bitmap_ && !decoding_) return bitmap_->Width();
+    if (SwapsSides()) return StoredHeight();
+    return StoredWidth();
+}
+
+int TJPEGImage::Height() const {
+    if (bitmap_ && !decoding_) return bitmap_->Height();
+    if (SwapsSides()) return StoredWidth();
+    return StoredHeight();
+}
+
+int TJPEGImage::StoredWidth() const {
     if (options_.ScalePower == 0) return data_->width;
     ComputeScaledSize();
     return scaledWidth_;
 }
 
-int TJPEGImage::Height() const {
-    if (bitmap_) return bitmap_->Height();
+int TJPEGImage::StoredHeight() const {
     if (options_.ScalePower == 0) return data_->height;
     ComputeScaledSize();
     return scaledHeight_;
@@ -453,10 +494,22 @@ void TJPEGImage::ReadStream(int64_t size, TStream& stream) {
         decoder.created = true;
         AttachSource(decoder.source, data->bytes);
         decoder.cinfo.src = &decoder.source.pub;
-        decoder.Call([&] { jpeg_read_header(&decoder.cinfo, TRUE); });
+        // APP1 segments are kept for the EXIF orientation; decoding later skips them.
+        decoder.Call([&] {
+            jpeg_save_markers(&decoder.cinfo, JPEG_APP0 + 1, kMaxMarkerData);
+            jpeg_read_header(&decoder.cinfo, TRUE);
+        });
         data->width = static_cast<int>(decoder.cinfo.image_width);
         data->height = static_cast<int>(decoder.cinfo.image_height);
         data->grayscale = decoder.cinfo.jpeg_color_space == JCS_GRAYSCALE;
+        // The first EXIF segment counts; a broken one leaves the picture as stored.
+        for (jpeg_saved_marker_ptr m = decoder.cinfo.marker_list; m != nullptr; m = m->next) {
+            if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
+                std::memcmp(m->data, "Exif\0\0", 6) != 0)
+                continue;
+            data->orientation = ExifOrientation(m->data, m->data_length);
+            break;
+        }
         options_.ProgressiveSave = jpeg_has_multiple_scans(&decoder.cinfo) != FALSE;
         TBitmap::CheckSize(data->width, data->height);
     }
@@ -483,11 +536,27 @@ void TJPEGImage::SetupDecoder(TDecoder& decoder, bool withProgress) {
     c.scale_denom = 1u << std::min<int>(options_.ScalePower, 3);
     c.do_block_smoothing = options_.BlockSmoothing ? TRUE : FALSE;
     // Gray files and gray output give gray samples; colour comes in the bitmap's own byte order.
-    if (options_.GrayOutput || c.jpeg_color_space == JCS_GRAYSCALE)
+    // The library cannot turn four-component (CMYK or YCCK) files into either: they come out as
+    // CMYK, and the ink-to-RGB conversion of the colour manager makes the bitmap's rows. Their
+    // gray output is computed from those rows; 8-bit output does not apply to them (the
+    // library quantizes only in the output colour space), so they give 24-bit rows.
+    decoder.cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
+    if (decoder.cmyk) {
+        c.out_color_space = JCS_CMYK;
+        // Adobe's applications write CMYK samples inverted: a stored 255 means no ink and 0
+        // full ink (the YCCK transform carries the inverted values too). Their APP14 "Adobe"
+        // marker is the only sign of it, so with the marker each sample becomes 255 - stored
+        // before the conversion (Pillow and ImageMagick show such files the same way); without
+        // it the samples are taken as the ink amounts they are (those readers assume the
+        // inverted form for every CMYK file, marker or not).
+        decoder.cmykInverted = c.saw_Adobe_marker != FALSE;
+        decoder.cmykGray = options_.GrayOutput;
+    } else if (options_.GrayOutput || c.jpeg_color_space == JCS_GRAYSCALE) {
         c.out_color_space = JCS_GRAYSCALE;
-    else
+    } else {
         c.out_color_space = JCS_EXT_BGR;
-    if (options_.EightBitOutput || c.out_color_space == JCS_GRAYSCALE) {
+    }
+    if (!decoder.cmyk && (options_.EightBitOutput || c.out_color_space == JCS_GRAYSCALE)) {
         c.quantize_colors = TRUE;
         c.desired_number_of_colors = kQuantizedColors;
     }
@@ -526,13 +595,17 @@ void TJPEGImage::Decode() {
     bool paletteBuilt = false;
     std::exception_ptr failure;
     bool started = false;
+    // The EXIF orientation turns the finished bitmap once; rows are decoded as stored.
+    const int orientation = ShownOrientation();
+    decoding_ = true;
     try {
         TDecoder decoder;
         SetupDecoder(decoder, true);
+        decoder.progress.showRows = orientation == 1;
         jpeg_decompress_struct& c = decoder.cinfo;
         // Full-size buffers (the coefficients of a multi-scan file) come before the output.
         TBitmap::CheckSize(c.image_width, c.image_height);
-        const bool eightBit = c.quantize_colors != FALSE;
+        const bool eightBit = c.quantize_colors != FALSE || decoder.cmykGray;
         bmp.SetPixelFormat(eightBit ? pf8bit : pf24bit);
 
         Progress(psStarting, 0, false, TRect{}, std::string());
@@ -542,7 +615,7 @@ void TJPEGImage::Decode() {
         // makes its own map for gray output, so the palette is not used there.
         bool paletteGiven = false;
         if (palette_) {
-            if (options_.EightBitOutput && c.out_color_space != JCS_GRAYSCALE &&
+            if (options_.EightBitOutput && c.out_color_space != JCS_GRAYSCALE && !decoder.cmyk &&
                 !palette_->empty()) {
                 const std::vector<TRGBQuad> entries = *palette_;
                 const int count = static_cast<int>(std::min<size_t>(entries.size(), 256));
@@ -593,7 +666,68 @@ void TJPEGImage::Decode() {
         const bool multiRow = step > 0 && step % 4 == 0;
         const int perCall = multiRow ? std::clamp(c.rec_outbuf_height, 1, kMaxRowsPerCall) : 1;
         const int height = bmp.Height();
+        // Four-component files: CMYK rows from the library, a few at a time, turned into the
+        // bitmap's rows by the colour manager (and to gray for gray output).
+        std::vector<uint8_t> cmykRows, rgbRow;
+        std::unique_ptr<TColorManager> colors;
+        size_t cmykRowBytes = 0;
+        if (decoder.cmyk) {
+            cmykRowBytes = size_t(c.output_width) * 4;
+            cmykRows.resize(cmykRowBytes *
+                            size_t(std::clamp(c.rec_outbuf_height, 1, kMaxRowsPerCall)));
+            colors = std::make_unique<TColorManager>();
+            colors->SetSourceScheme(schemeCMYK);
+            colors->SetSourceSampleBits(8);
+            colors->SetSourceSampleCount(4);
+            colors->SetSourceFlags({});
+            colors->SetTargetScheme(schemeBGR);
+            colors->SetTargetSampleBits(8);
+            colors->SetTargetSampleCount(3);
+            colors->SetTargetFlags({});
+            if (decoder.cmykGray) {
+                rgbRow.resize(size_t(c.output_width) * 3);
+                bmp.SetPalette(GrayPalette());
+                paletteBuilt = true;
+                paletteModified_ = true;
+            }
+        }
+        auto convertCMYK = [&](uint8_t* samples, uint8_t* dest) {
+            if (decoder.cmykInverted)
+                for (size_t i = 0; i < cmykRowBytes; ++i)
+                    samples[i] = static_cast<uint8_t>(~samples[i]);
+            const uint32_t width = c.output_width;
+            if (!decoder.cmykGray) {
+                colors->ConvertScanline(samples, dest, width);
+                return;
+            }
+            colors->ConvertScanline(samples, rgbRow.data(), width);
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint8_t* p = &rgbRow[size_t(x) * 3];  // blue, green, red
+                dest[x] = static_cast<uint8_t>((p[2] * 299 + p[1] * 587 + p[0] * 114 + 500) / 1000);
+            }
+        };
+        auto readCMYKRows = [&] {
+            const int perCMYKCall = static_cast<int>(cmykRows.size() / cmykRowBytes);
+            while (c.output_scanline < c.output_height) {
+                const int y = static_cast<int>(c.output_scanline);
+                const int n = std::min(perCMYKCall, height - y);
+                JDIMENSION got = 0;
+                decoder.Call([&] {
+                    JSAMPROW rows[kMaxRowsPerCall];
+                    for (int i = 0; i < n; ++i)
+                        rows[i] = cmykRows.data() + size_t(i) * cmykRowBytes;
+                    got = jpeg_read_scanlines(&c, rows, static_cast<JDIMENSION>(n));
+                });
+                if (got == 0) break;
+                for (int i = 0; i < static_cast<int>(got) && y + i < height; ++i)
+                    convertCMYK(cmykRows.data() + size_t(i) * cmykRowBytes, bmp.ScanLine(y + i));
+            }
+        };
         auto readRows = [&] {
+            if (decoder.cmyk) {
+                readCMYKRows();
+                return;
+            }
             decoder.Call([&] {
                 JSAMPROW rows[kMaxRowsPerCall];
                 while (c.output_scanline < c.output_height) {
@@ -624,7 +758,8 @@ void TJPEGImage::Decode() {
             c.dither_mode = decoder.finalDither;
             // Re-quantize the final picture with two passes when that was chosen, unless the
             // indices must stay those of a given palette.
-            const bool requantize = decoder.finalTwoPass && eightBit && !paletteGiven;
+            const bool requantize =
+                decoder.finalTwoPass && c.quantize_colors && eightBit && !paletteGiven;
             if (requantize) {
                 c.two_pass_quantize = TRUE;
                 c.colormap = nullptr;
@@ -641,6 +776,16 @@ void TJPEGImage::Decode() {
     } catch (...) {
         failure = std::current_exception();
     }
+
+    // What was decoded is shown the right way up, also after a failure.
+    if (orientation != 1) {
+        try {
+            bmp.Orient(orientation);
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    decoding_ = false;
 
     if (started) {
         const bool modified = paletteBuilt || paletteModified_;

@@ -2,7 +2,8 @@
 // TJPEGImage: a JPEG (JFIF) picture. It keeps the file's compressed bytes (shared between
 // copies), reads only the header when loaded and decodes the picture through libjpeg into an
 // internal TBitmap the first time its pixels are needed. A picture assigned from a bitmap is
-// encoded when it is saved.
+// encoded when it is saved. CMYK and YCCK files are converted by the colour manager; the EXIF
+// orientation of a photo turns the decoded bitmap.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,7 +20,8 @@ struct TJPEGOptions {
     uint8_t SaveQuality = 90;      // quality given to the encoder (1..100)
     bool GrayOutput = false;       // decode (and encode) as grayscale
     bool FastDecode = false;       // fast integer IDCT, one-pass quantization, ordered dither
-    bool EightBitOutput = false;   // decode to an 8-bit bitmap quantized to 236 colours
+    bool EightBitOutput = false;   // decode to an 8-bit bitmap quantized to 236 colours (not
+                                   // CMYK files, which always give 24 bits)
     bool ShowScans = false;        // show a progressive file scan by scan while it decodes
     bool ProgressiveSave = false;  // encode progressively; set from the file when loaded
     uint8_t ScalePower = 0;        // decode at 1/2^n of full size, n = 0..3
@@ -52,8 +54,10 @@ class TJPEGImage : public TGraphic {
     TJPEGImage();
     ~TJPEGImage() override;
 
-    // The decoded bitmap's size if there is one; otherwise the header's size, reduced by the
-    // scale when ScalePower is not 0.
+    // The size the picture is shown at: the decoded bitmap's if there is one (and its decode
+    // has ended); otherwise the header's, reduced by the scale when ScalePower is not 0, with
+    // width and height exchanged when the EXIF orientation turns the picture a quarter (and
+    // TBitmap::AutoOrient() is on).
     int Width() const override;
     int Height() const override;
     // Always throw EInvalidGraphic "Cannot change the size of a JPEG image".
@@ -94,6 +98,9 @@ class TJPEGImage : public TGraphic {
     const TJPEGBytes& Data() const;
     // Header values of the held bytes.
     bool Grayscale() const;
+    // The EXIF orientation of the held bytes (1-8; 0 when the file has none or a broken one).
+    // Decoding turns the bitmap by it when TBitmap::AutoOrient() is on.
+    int Orientation() const;
 
     const TJPEGOptions& Options() const { return options_; }
     // Changing a decoding option drops a decoded bitmap (when bytes are held to decode again).
@@ -132,6 +139,12 @@ class TJPEGImage : public TGraphic {
     void Decode();
     void SetupDecoder(TDecoder& decoder, bool withProgress);
     void ComputeScaledSize() const;
+    // The output size in the stored layout (the header's, or the reduced scale's).
+    int StoredWidth() const;
+    int StoredHeight() const;
+    // The orientation decoding applies (2-8), or 1 when the picture is shown as stored.
+    int ShownOrientation() const;
+    bool SwapsSides() const { return ShownOrientation() >= 5; }
 
     std::shared_ptr<const TData> data_;
     std::unique_ptr<TBitmap> bitmap_;
@@ -140,4 +153,6 @@ class TJPEGImage : public TGraphic {
     mutable int scaledWidth_ = -1;
     mutable int scaledHeight_ = -1;
     bool paletteModified_ = false;
+    // While a decode fills the bitmap (in the stored layout, turned once it is finished).
+    bool decoding_ = false;
 };

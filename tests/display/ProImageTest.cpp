@@ -8,6 +8,7 @@
 
 #include "display/BitmapToImage.h"
 #include "display/ProImage.h"
+#include "imaging/formats/JPEGImage.h"
 
 namespace {
 
@@ -317,4 +318,45 @@ TEST(ProImage, PaintsIndexedAndKeyedPictures) {
     out = Render(view);
     EXPECT_EQ(out.pixel(0, 0), qRgb(0, 0, 255));
     EXPECT_EQ(out.pixel(1, 0), kBackground);
+}
+
+// A photo whose EXIF orientation turns it a quarter: the view sizes itself to the turned
+// picture before anything is decoded and paints the decoded picture the right way up.
+TEST(ProImage, TurnedJpegSizesAndPaintsAsShown) {
+    // 16 x 8 stored: a red left half and a blue right half, written by the JPEG encoder.
+    auto stored = std::make_unique<TBitmap>();
+    stored->SetPixelFormat(pf24bit);
+    stored->SetSize(16, 8);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            uint8_t* p = stored->ScanLine(y) + x * 3;
+            p[0] = x < 8 ? 0 : 255, p[1] = 0, p[2] = x < 8 ? 255 : 0;
+        }
+    TJPEGImage encoder;
+    encoder.Assign(*stored);
+    TMemoryStream plain;
+    encoder.SaveToStream(plain);
+    // An APP1 EXIF segment (little-endian, IFD0 with Orientation 6) after start-of-image.
+    const std::vector<uint8_t> exif = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0,    0,    'I', 'I',
+                                       42,   0,    8, 0,  0,   0,   1,   0,   0x12, 0x01, 3,   0,
+                                       1,    0,    0, 0,  6,   0,   0,   0,   0,    0,    0,   0};
+    const uint8_t* bytes = static_cast<const uint8_t*>(plain.Memory());
+    std::vector<uint8_t> file(bytes, bytes + 2);
+    file.insert(file.end(), exif.begin(), exif.end());
+    file.insert(file.end(), bytes + 2, bytes + plain.Size());
+    auto jpeg = std::make_unique<TJPEGImage>();
+    TMemoryStream in(file.data(), static_cast<int64_t>(file.size()));
+    jpeg->LoadFromStream(in);
+
+    TProImage view;
+    view.SetAutoSize(true);
+    Show(view, std::move(jpeg));
+    EXPECT_EQ(view.size(), QSize(8, 16));
+    // Turned a quarter clockwise: the red half on top, the blue half below.
+    const QImage out = Render(view);
+    EXPECT_GT(qRed(out.pixel(4, 3)), 200);
+    EXPECT_LT(qBlue(out.pixel(4, 3)), 60);
+    EXPECT_GT(qBlue(out.pixel(4, 12)), 200);
+    EXPECT_LT(qRed(out.pixel(4, 12)), 60);
+    EXPECT_EQ(view.size(), QSize(8, 16));
 }

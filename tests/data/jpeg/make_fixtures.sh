@@ -64,7 +64,8 @@ cp colour.jpg progressive.jpg gray.jpg truncated.jpg \
    truncated.ppm encoded.jpg encoded_progressive.jpg encoded_gray.jpg "$here/"
 
 # Seeds: the fixtures plus other codings libjpeg reads (restart markers, 4:4:4 and 4:2:2
-# sampling, arithmetic coding, an optimized progressive file).
+# sampling, arithmetic coding, an optimized progressive file). The CMYK, YCCK and EXIF seeds
+# come from fuzz/make_jpeg_seeds.py.
 mkdir -p "$seeds"
 cp colour.jpg progressive.jpg gray.jpg truncated.jpg "$seeds/"
 cjpeg -quality 60 -restart 1 -outfile "$seeds/restart.jpg" source.ppm

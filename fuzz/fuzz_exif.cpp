@@ -1,0 +1,20 @@
+// Reads arbitrary bytes as the data of an APP1 EXIF segment: the orientation found must be 0
+// or 1-8, and nothing outside the bytes may be read (the bytes are copied into a buffer of
+// exactly their size, so the sanitizer sees any overrun).
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "imaging/formats/ExifOrientation.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::vector<uint8_t> copy(data, data + size);
+    const int value = ExifOrientation(copy.data(), copy.size());
+    if (value < 0 || value > 8) std::abort();
+    // The same block behind the header every seed would otherwise have to guess.
+    std::vector<uint8_t> prefixed = {'E', 'x', 'i', 'f', 0, 0};
+    prefixed.insert(prefixed.end(), data, data + size);
+    const int prefixedValue = ExifOrientation(prefixed.data(), prefixed.size());
+    if (prefixedValue < 0 || prefixedValue > 8) std::abort();
+    return 0;
+}
