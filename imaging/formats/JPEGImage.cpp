@@ -543,13 +543,12 @@ void TJPEGImage::SetupDecoder(TDecoder& decoder, bool withProgress) {
     decoder.cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
     if (decoder.cmyk) {
         c.out_color_space = JCS_CMYK;
-        // Adobe's applications write CMYK samples inverted: a stored 255 means no ink and 0
-        // full ink (the YCCK transform carries the inverted values too). Their APP14 "Adobe"
-        // marker is the only sign of it, so with the marker each sample becomes 255 - stored
-        // before the conversion (Pillow and ImageMagick show such files the same way); without
-        // it the samples are taken as the ink amounts they are (those readers assume the
-        // inverted form for every CMYK file, marker or not).
-        decoder.cmykInverted = c.saw_Adobe_marker != FALSE;
+        // Four-component JPEG files are written the way Adobe's applications write them: a
+        // stored 255 means no ink and 0 full ink (the YCCK transform carries the inverted
+        // values too). Each sample becomes 255 - stored before the conversion. The APP14
+        // "Adobe" marker usually says so, but files without it are read the same way, as
+        // libjpeg's own converter, Pillow and ImageMagick read them.
+        decoder.cmykInverted = true;
         decoder.cmykGray = options_.GrayOutput;
     } else if (options_.GrayOutput || c.jpeg_color_space == JCS_GRAYSCALE) {
         c.out_color_space = JCS_GRAYSCALE;
