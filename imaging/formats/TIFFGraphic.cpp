@@ -610,6 +610,10 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() {
             return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, false, p.Width);
         case compCCITTModifiedHuffmanWord:
             return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, true, p.Width);
+        case compCCITTFax4:
+            return std::make_unique<TCCITTFax4Decoder>(t4Options_, swapBits, false, p.Width);
+        case compLZW:
+            return std::make_unique<TTIFFLZWDecoder>();
         case compLZ77:
             return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
         case compJPEG:
@@ -716,7 +720,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
     // Fill order 2 applies to every kind of strip data; the fax decoders reverse it themselves.
     reverseBits_ = (p.Options & optReversedBitOrder) != 0 && p.Compression != compCCITTFax3 &&
-                   p.Compression != compCCITTModifiedHuffman &&
+                   p.Compression != compCCITTFax4 && p.Compression != compCCITTModifiedHuffman &&
                    p.Compression != compCCITTModifiedHuffmanWord;
     decoder_ = CreateDecoder();
     try {
