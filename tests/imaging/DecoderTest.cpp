@@ -15,8 +15,8 @@
 
 #include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
+#include "imaging/CodeWriters.h"
 #include "imaging/Exceptions.h"
-#include "imaging/LZWTestEncoder.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/decoders/TIFFJPEGDecoder.h"
 
@@ -570,19 +570,7 @@ TEST(PCXDecoder, PiecesContinueRunsAcrossCalls) {
 
 namespace {
 
-// Packs a string of '0' and '1' (spaces ignored) into bytes, most significant bit first, the
-// last byte padded with zeros.
-Bytes BitString(const std::string& text) {
-    Bytes out;
-    int n = 0;
-    for (const char c : text) {
-        if (c != '0' && c != '1') continue;
-        if (n % 8 == 0) out.push_back(0);
-        if (c == '1') out.back() |= uint8_t(0x80 >> (n % 8));
-        ++n;
-    }
-    return out;
-}
+using lzwtest::BitString;
 
 // T.6 codes used below. Modes: V0 1, VR1 011, VL1 010, VR3 0000011, VL3 0000010, H 001, P 0001;
 // white runs 0 00110101, 2 0111, 3 1000, 4 1011; black runs 2 11, 3 10, 8 000101, 10 0000100;

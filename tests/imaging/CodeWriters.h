@@ -1,15 +1,31 @@
 #pragma once
-// A TIFF LZW encoder for tests: codes in either bit order, with the code-width rule the
-// decoder uses for that order, so that streams no tool writes (the pre-TIFF 6.0 layout, a
-// table that fills up without a Clear code) can be made from known pixels. Codes given
-// directly make hand-made (and damaged) streams.
+// Coded data for decoder tests: bit strings, and a TIFF LZW encoder: codes in either bit order,
+// with the code-width rule the decoder uses for that order, so that streams no tool writes (the
+// pre-TIFF 6.0 layout, a table that fills up without a Clear code) can be made from known pixels.
+// Codes given directly make hand-made (and damaged) streams.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace lzwtest {
 
 using Bytes = std::vector<uint8_t>;
+
+// Packs a string of '0' and '1' (other characters ignored) into bytes, most significant bit
+// first, the last byte padded with zeros.
+inline Bytes BitString(const std::string& text) {
+    Bytes out;
+    int n = 0;
+    for (const char c : text) {
+        if (c != '0' && c != '1') continue;
+        if (n % 8 == 0) out.push_back(0);
+        if (c == '1') out.back() |= uint8_t(0x80 >> (n % 8));
+        ++n;
+    }
+    return out;
+}
 
 // Writes codes of growing width the way a TIFF LZW decoder reads them.
 class TCodeWriter {
