@@ -287,7 +287,14 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::DecodeRow2D() {
     bool white = true;  // colour of a0
     size_t k = 0;
     TRowEnd end = rowComplete;
+    // Zero-length runs let a row hold more changes than pixels; a row with more than twice as
+    // many is taken as damaged rather than grown without bound.
+    const size_t maxChanges = 2 * size_t(width_) + 4;
     while (a0 < width_) {
+        if (codingRow_.size() > maxChanges) {
+            end = rowInvalid;
+            break;
+        }
         // b1: the first change of the reference row right of a0 (at the row start: from 0
         // on) to the colour opposite a0's; b2 the change after it. The lists never decrease
         // and a0 only grows, so the search goes on from two elements back.
@@ -338,7 +345,12 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::DecodeRow1D() {
     uint32_t a0 = 0;
     bool white = true;
     TRowEnd end = rowComplete;
+    const size_t maxChanges = 2 * size_t(width_) + 4;
     while (a0 < width_) {
+        if (codingRow_.size() > maxChanges) {
+            end = rowInvalid;
+            break;
+        }
         const int64_t run = ReadRunLength(white);
         if (run < 0) {
             end = run == -1 ? rowEndOfLine : run == -2 ? rowInvalid : rowEndOfData;

@@ -572,6 +572,13 @@ namespace {
 
 using lzwtest::BitString;
 
+std::string Repeat(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += text;
+    return out;
+}
+
 // T.6 codes used below. Modes: V0 1, VR1 011, VL1 010, VR3 0000011, VL3 0000010, H 001, P 0001;
 // white runs 0 00110101, 2 0111, 3 1000, 4 1011; black runs 2 11, 3 10, 8 000101, 10 0000100;
 // EOL 000000000001.
@@ -609,6 +616,11 @@ TEST(CCITTDecoder, Group4RowsAndDamage) {
         // the cut row is white.
         {"truncated", row1 + "1", {0x38, 0x00, 0x00, 0x00}},
         {"empty", "", {0x00, 0x00, 0x00, 0x00}},
+        // Endless zero-length runs (H white 0 black 0) do not grow a row without bound: the
+        // row is taken as damaged.
+        {"endless zero runs",
+         Repeat("001 00110101 0000110111", 30) + row1 + row1,
+         {0x00, 0x00, 0x00, 0x00}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
