@@ -171,10 +171,11 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     ASSERT_NE(list, nullptr);
 
     const std::vector<std::string> expected = {
-        "bmp", "ico", "wmf", "emf",  "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win",
-        "vst", "vda", "tga", "icb",  "tiff", "tif", "fax", "eps",  "pcx", "pcc", "scr",
-        "rpf", "rla", "sgi", "rgba", "rgb",  "bw",  "psd", "pdd",  "ppm", "pgm", "pbm",
-        "cel", "pic", "pcd", "cut",  "psp",  "png", "gif", "webp"};
+        "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
+        "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
+        "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
+        "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
+        "webp"};
     EXPECT_EQ(Extensions(*list), expected);
     EXPECT_EQ(list->ClassCount(), 19);
 
