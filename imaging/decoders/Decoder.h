@@ -125,13 +125,13 @@ class TRLADecoder : public TDecoder {
     void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
 
-// Shared part of the ITU-T T.4 decoders: the white and black code trees, a bit reader over
-// the packed bytes and a bit writer that fills 1-bit rows (black = 1), each row starting on a
-// byte boundary of the destination.
+// Shared part of the ITU-T T.4 and T.6 decoders: the white and black code trees, a bit reader
+// over the packed bytes and a bit writer that fills 1-bit rows (black = 1), each row starting on
+// a byte boundary of the destination.
 class TCCITTDecoder : public TDecoder {
   public:
-    // Options: the TIFF T4/T6 options value (kept for reference). SwapBits: the packed bytes
-    // hold their pixels least significant bit first (they are reversed in place before
+    // Options: the TIFF T4/T6 options value (Group 3 reads bit 0, 2-D coding). SwapBits: the packed
+    // bytes hold their pixels least significant bit first (they are reversed in place before
     // decoding). WordAligned: each coded row starts on an even byte offset of the packed
     // data (TIFF compression 32771, read as libtiff reads it); the decoded rows stay packed
     // one after the other, each on a byte boundary. Width: pixels per row.
