@@ -1,7 +1,7 @@
 // libFuzzer harness for the shared decompressors. The first byte chooses the decoder (in the
-// combined target; the per-decoder targets fix it, see CMakeLists.txt), the second gives its
-// parameter (pixel size, width...); the rest is the packed data. Source and destination are heap
-// blocks of exactly their size, so AddressSanitizer sees any access past them.
+// combined target, modulo 16; the per-decoder targets fix it, see CMakeLists.txt), the second gives
+// its parameter (pixel size, width...); the rest is the packed data. Source and destination are
+// heap blocks of exactly their size, so AddressSanitizer sees any access past them.
 #include <zlib.h>
 
 #include <cstdint>
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int choice = VELKARO_FUZZ_DECODER;
         if ((choice == 9 || choice == 11) && (kind & 1)) ++choice;
 #else
-        const int choice = kind % 14;
+        const int choice = kind % 16;
 #endif
         switch (choice) {
             case 0: {
@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const bool swap = kind & 16, aligned = kind & 32;
                 const int32_t bytes = kDestSize - (kind >> 6);
                 if (choice == 7) {
-                    TCCITTFax3Decoder d(0, swap, aligned, width);
+                    // Bit 5 also selects two-dimensional Group 3 rows (T4Options bit 0).
+                    TCCITTFax3Decoder d(aligned ? 1 : 0, swap, aligned, width);
                     Run(d, data, size, bytes, bytes);
                 } else {
                     TCCITTMHDecoder d(0, swap, aligned, width);
@@ -157,9 +158,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 d.EndDecoding();
                 break;
             }
-            default: {
+            case 13: {
                 TThunderDecoder d(param);
                 Run(d, data, size, kDestSize - 1, kDestSize - 1);
+                break;
+            }
+            case 14: {
+                // LZW: a destination of 16 to 4096 bytes; the data once whole and once from its
+                // second half with the same decoder (each block a stream of its own).
+                const int32_t bytes = kDestSize - param * 16;
+                TTIFFLZWDecoder d;
+                Run(d, data, size, bytes, bytes);
+                if (d.Written() > uint32_t(bytes)) std::abort();
+                Run(d, data + size / 2, size - size / 2, bytes / 3, bytes / 3);
+                if (d.Written() > uint32_t(bytes / 3)) std::abort();
+                break;
+            }
+            default: {
+                const uint32_t width = 1 + param * 13u;
+                const int32_t bytes = kDestSize - (kind >> 6);
+                TCCITTFax4Decoder d(0, kind & 16, false, width);
+                Run(d, data, size, bytes, bytes);
                 break;
             }
         }

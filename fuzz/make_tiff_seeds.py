@@ -3,7 +3,9 @@
 both byte orders, uncompressed, PackBits and deflate, with predictor, palette, gray, RGB, RGBA,
 CMYK, L*a*b*, subsampled YCbCr, separate planes, several strips and two directories, tiled
 images of several layouts (edge tiles cropped), Orientation tags, and an EPS file around one
-of them. Run from anywhere: fuzz/make_tiff_seeds.py."""
+of them; with libtiff's tiffcp also JPEG, fax (Group 3 one- and two-dimensional, Group 4) and
+LZW strips, whose first strips also seed the LZW and Group 4 decoder harnesses. Run from
+anywhere: fuzz/make_tiff_seeds.py."""
 import os
 import shutil
 import struct
@@ -99,6 +101,23 @@ def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, 
     return out
 
 
+def first_strip(path):
+    """The first strip of a little-endian TIFF as tiffcp writes it."""
+    with open(path, "rb") as f:
+        data = f.read()
+    ifd = struct.unpack_from("<I", data, 4)[0]
+    values = {}
+    for i in range(struct.unpack_from("<H", data, ifd)[0]):
+        tag, typ, count, value = struct.unpack_from("<HHII", data, ifd + 2 + 12 * i)
+        size = 4 if typ == 4 else 2
+        if size * count > 4:
+            value = struct.unpack_from("<I" if typ == 4 else "<H", data, value)[0]
+        elif typ == 3:
+            value &= 0xFFFF
+        values[tag] = value
+    return data[values[273]:values[273] + values[279]]
+
+
 def pattern(n, top=255, seed=0):
     return bytes(((i * 7 + seed * 13) % (top + 1)) for i in range(n))
 
@@ -160,13 +179,32 @@ def main():
         bits = os.path.join(tiff_dir, "bits_16x16.tmp")
         with open(bits, "wb") as f:
             f.write(tiff(16, 16, 1, 1, 0, [pattern(2 * 16)]))
+        gray16 = os.path.join(tiff_dir, "gray16.tmp")
+        with open(gray16, "wb") as f:
+            f.write(tiff(12, 8, 16, 1, 1, [pattern(12 * 8 * 2)]))
         for name, args, src in (("jpeg", ["-c", "jpeg", "-r", "16"], big),
                                 ("fax3", ["-c", "g3", "-f", "lsb2msb"], bits),
                                 ("tiled_jpeg", ["-c", "jpeg", "-t", "-w", "16", "-l", "16"], big),
                                 ("tiled_zip2", ["-c", "zip:2", "-t", "-w", "16", "-l", "16"], big),
-                                ("tiled_fax3", ["-c", "g3", "-t", "-w", "16", "-l", "16"], bits)):
+                                ("tiled_fax3", ["-c", "g3", "-t", "-w", "16", "-l", "16"], bits),
+                                ("tiled_lzw", ["-c", "lzw:2", "-t", "-w", "16", "-l", "16"], big),
+                                ("fax3_2d", ["-c", "g3:2d:fill"], bits),
+                                ("fax4", ["-c", "g4", "-r", "8"], bits),
+                                ("fax4_lsb", ["-c", "g4", "-f", "lsb2msb"], bits),
+                                ("lzw", ["-c", "lzw", "-r", "16"], big),
+                                ("lzw_pred", ["-c", "lzw:2", "-r", "8"], big),
+                                ("lzw_gray16_pred", ["-c", "lzw:2"], gray16)):
             subprocess.run(["tiffcp"] + args + [src, os.path.join(tiff_dir, name + ".tif")],
                            check=True)
+        # Decoder harness seeds: kind byte (14 LZW, 15 Group 4), parameter byte, strip.
+        decoder_dir = os.path.join(HERE, "seeds", "fuzz_decoders")
+        os.makedirs(decoder_dir, exist_ok=True)
+        for name, head, tif in (("lzw", bytes([14, 0]), "lzw"),
+                                ("lzw_pred", bytes([14, 200]), "lzw_pred"),
+                                ("fax4", bytes([15, 1]), "fax4")):
+            with open(os.path.join(decoder_dir, name), "wb") as f:
+                f.write(head + first_strip(os.path.join(tiff_dir, tif + ".tif")))
+        os.remove(gray16)
         os.remove(big)
         os.remove(bits)
     postscript = b"%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 6 4\nshowpage\n"

@@ -1,5 +1,5 @@
-// The ITU-T T.4 one-dimensional decoders: code trees, bit reader, run filler and the Group 3
-// and Modified Huffman row rules.
+// The ITU-T fax decoders: code trees, bit reader, run filler, the Group 3 (T.4, one- and
+// two-dimensional) and Modified Huffman row rules, and Group 4 (T.6).
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -202,6 +202,184 @@ void TCCITTDecoder::EndRow() {
     restWidth_ = width_;
 }
 
+// ---- Two-dimensional coding (T.4 2-D rows, T.6) ----
+
+namespace {
+
+// Modes of two-dimensional coding besides the vertical ones (which give a1 - b1, -3..3).
+constexpr int kModePass = 100;
+constexpr int kModeHorizontal = 101;
+constexpr int kModeEndOfLine = 102;
+constexpr int kModeInvalid = 103;
+constexpr int kModeEndOfData = 104;
+
+}  // namespace
+
+void TCCITTDecoder::ResetReferenceRow() {
+    // No change at all: the row is white. Width three times closes every list, so that b1 and
+    // b2 are always found.
+    referenceRow_.assign(3, width_);
+    codingRow_.clear();
+}
+
+int64_t TCCITTDecoder::ReadRunLength(bool white) {
+    const std::vector<TTreeNode>& tree = white ? whiteTree_ : blackTree_;
+    int64_t total = 0;
+    for (;;) {
+        // Codes end in leaves (the code sets are prefix free).
+        uint32_t node = 0;
+        while (tree[node].Child[0] != 0 || tree[node].Child[1] != 0) {
+            const int bit = NextBit();
+            if (bit < 0) return -3;
+            node = tree[node].Child[bit];
+            if (node == 0) return -2;  // a bit pattern no code starts with
+        }
+        const int32_t value = tree[node].Value;
+        if (value < 0) return value;
+        total += value;
+        if (value < 64) return total;  // a terminating code ends the run
+    }
+}
+
+namespace {
+
+// Reads the mode code of T.4 Table 4 / T.6 Table 1 through the reader `bit` (0, 1 or -1).
+template <class TBitReader>
+int ReadMode(TBitReader bit) {
+    int b = bit();
+    if (b != 0) return b < 0 ? kModeEndOfData : 0;  // 1: V0
+    if ((b = bit()) < 0) return kModeEndOfData;
+    if (b == 1) {  // 01x: VR1 / VL1
+        if ((b = bit()) < 0) return kModeEndOfData;
+        return b ? 1 : -1;
+    }
+    if ((b = bit()) < 0) return kModeEndOfData;
+    if (b == 1) return kModeHorizontal;  // 001
+    if ((b = bit()) < 0) return kModeEndOfData;
+    if (b == 1) return kModePass;               // 0001
+    for (int delta = 2; delta <= 3; ++delta) {  // 00001x: VR2 / VL2, 000001x: VR3 / VL3
+        if ((b = bit()) < 0) return kModeEndOfData;
+        if (b == 1) {
+            if ((b = bit()) < 0) return kModeEndOfData;
+            return b ? delta : -delta;
+        }
+    }
+    // 0000001 starts an extension code (uncompressed mode and others), not read here.
+    if ((b = bit()) < 0) return kModeEndOfData;
+    if (b == 1) return kModeInvalid;
+    // Seven zeros so far: only an end-of-line code (eleven zeros and a one) is valid.
+    for (int zeros = 7; zeros < 11; ++zeros) {
+        if ((b = bit()) < 0) return kModeEndOfData;
+        if (b == 1) return kModeInvalid;
+    }
+    if ((b = bit()) < 0) return kModeEndOfData;
+    return b == 1 ? kModeEndOfLine : kModeInvalid;
+}
+
+}  // namespace
+
+TCCITTDecoder::TRowEnd TCCITTDecoder::DecodeRow2D() {
+    codingRow_.clear();
+    const uint32_t* ref = referenceRow_.data();
+    const int64_t width = width_;
+    uint32_t a0 = 0;
+    bool start = true;  // a0 is the imaginary white element before the row
+    bool white = true;  // colour of a0
+    size_t k = 0;
+    TRowEnd end = rowComplete;
+    // Zero-length runs let a row hold more changes than pixels; a row with more than twice as
+    // many is taken as damaged rather than grown without bound.
+    const size_t maxChanges = 2 * size_t(width_) + 4;
+    while (a0 < width_) {
+        if (codingRow_.size() > maxChanges) {
+            end = rowInvalid;
+            break;
+        }
+        // b1: the first change of the reference row right of a0 (at the row start: from 0
+        // on) to the colour opposite a0's; b2 the change after it. The lists never decrease
+        // and a0 only grows, so the search goes on from two elements back.
+        const uint32_t from = start ? a0 : a0 + 1;
+        k = k >= 2 ? k - 2 : 0;
+        while (ref[k] < from || (k & 1) != (white ? 0u : 1u))
+            ++k;
+        const uint32_t b1 = ref[k], b2 = ref[k + 1];
+        const int mode = ReadMode([this] { return NextBit(); });
+        if (mode >= -3 && mode <= 3) {
+            const int64_t a1 = int64_t(b1) + mode;
+            if (a1 < int64_t(a0)) {
+                end = rowInvalid;  // a change left of a0
+                break;
+            }
+            a0 = uint32_t(std::min(a1, width));  // a change past the row end is cut there
+            codingRow_.push_back(a0);
+            white = !white;
+        } else if (mode == kModePass) {
+            a0 = b2;
+        } else if (mode == kModeHorizontal) {
+            const int64_t r1 = ReadRunLength(white);
+            const int64_t r2 = r1 < 0 ? r1 : ReadRunLength(!white);
+            if (r2 < 0) {
+                end = r2 == -1 ? rowEndOfLine : r2 == -2 ? rowInvalid : rowEndOfData;
+                break;
+            }
+            const uint32_t a1 = uint32_t(std::min(int64_t(a0) + r1, width));
+            a0 = uint32_t(std::min(int64_t(a1) + r2, width));
+            codingRow_.push_back(a1);
+            codingRow_.push_back(a0);
+        } else {
+            end = mode == kModeEndOfLine   ? rowEndOfLine
+                  : mode == kModeEndOfData ? rowEndOfData
+                                           : rowInvalid;
+            break;
+        }
+        start = false;
+    }
+    // What a damaged row leaves undecoded is white.
+    if (end != rowComplete && (codingRow_.size() & 1)) codingRow_.push_back(a0);
+    FinishRow2D();
+    return end;
+}
+
+TCCITTDecoder::TRowEnd TCCITTDecoder::DecodeRow1D() {
+    codingRow_.clear();
+    uint32_t a0 = 0;
+    bool white = true;
+    TRowEnd end = rowComplete;
+    const size_t maxChanges = 2 * size_t(width_) + 4;
+    while (a0 < width_) {
+        if (codingRow_.size() > maxChanges) {
+            end = rowInvalid;
+            break;
+        }
+        const int64_t run = ReadRunLength(white);
+        if (run < 0) {
+            end = run == -1 ? rowEndOfLine : run == -2 ? rowInvalid : rowEndOfData;
+            break;
+        }
+        a0 = uint32_t(std::min<int64_t>(int64_t(a0) + run, width_));
+        codingRow_.push_back(a0);
+        white = !white;
+    }
+    if (end != rowComplete && (codingRow_.size() & 1)) codingRow_.push_back(a0);
+    FinishRow2D();
+    return end;
+}
+
+void TCCITTDecoder::FinishRow2D() {
+    isWhite_ = true;
+    uint32_t previous = 0;
+    for (const uint32_t change : codingRow_) {
+        FillRun(change - previous);
+        isWhite_ = !isWhite_;
+        previous = change;
+    }
+    FillRun(width_ - previous);
+    EndRow();
+    isWhite_ = true;
+    referenceRow_.swap(codingRow_);
+    referenceRow_.insert(referenceRow_.end(), 3, width_);
+}
+
 // ---- Group 3, one-dimensional ----
 
 void TCCITTFax3Decoder::SynchroniseOnEOL(bool lookForZeros) {
@@ -217,6 +395,10 @@ void TCCITTFax3Decoder::SynchroniseOnEOL(bool lookForZeros) {
 void TCCITTFax3Decoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                                     int32_t UnpackedSize) {
     if (!Prepare(Source, Dest, PackedSize, UnpackedSize)) return;
+    if (options_ & 1) {
+        DecodeTwoDimensional();
+        return;
+    }
     uint32_t endOfLines = 0;
     do {
         SynchroniseOnEOL(endOfLines == 0);
@@ -234,6 +416,36 @@ void TCCITTFax3Decoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t Pa
         }
         EndRow();
     } while (HasBits() && !TargetFull());
+}
+
+// ---- Group 3, two-dimensional ----
+
+void TCCITTFax3Decoder::DecodeTwoDimensional() {
+    if (width_ == 0) return;
+    ResetReferenceRow();
+    bool endOfLineRead = false;
+    while (HasBits() && !TargetFull()) {
+        // Every row follows an end-of-line code (with any fill bits before it) and its tag
+        // bit: 1 for a one-dimensional row, 0 for one coded against the row above. A damaged
+        // row is kept as far as it was decoded and the next end-of-line code resynchronises.
+        if (!endOfLineRead) SynchroniseOnEOL(true);
+        const int tag = NextBit();
+        if (tag < 0) break;
+        const TRowEnd end = tag ? DecodeRow1D() : DecodeRow2D();
+        endOfLineRead = end == rowEndOfLine;
+    }
+}
+
+// ---- Group 4 ----
+
+void TCCITTFax4Decoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
+                                    int32_t UnpackedSize) {
+    if (!Prepare(Source, Dest, PackedSize, UnpackedSize) || width_ == 0) return;
+    ResetReferenceRow();
+    // Rows follow each other without end-of-line codes; the end-of-facsimile-block code (two
+    // end-of-line codes), damaged data or the end of the data end the block.
+    while (!TargetFull())
+        if (DecodeRow2D() != rowComplete) break;
 }
 
 // ---- Modified Huffman ----

@@ -1,8 +1,8 @@
 #pragma once
 // TDecoder and the shared decompressors the format loaders use: the byte-oriented run-length
 // schemes (Targa, PackBits, PCX, SGI, Dr. Halo CUT, Paint Shop Pro, Alias/Wavefront RLA), the
-// CCITT T.4 fax decoders (Group 3 one-dimensional and Modified Huffman), deflate over zlib and
-// ThunderScan. The JPEG-in-TIFF decoder lives in TIFFJPEGDecoder.h.
+// CCITT fax decoders (T.4 Group 3 one- and two-dimensional, Modified Huffman, T.6 Group 4), TIFF
+// LZW, deflate over zlib and ThunderScan. The JPEG-in-TIFF decoder lives in TIFFJPEGDecoder.h.
 //
 // Bounds: every decoder reads at most PackedSize bytes from Source and writes at most
 // UnpackedSize units (bytes, or pixels where a class says so) to Dest, whatever the data.
@@ -125,13 +125,13 @@ class TRLADecoder : public TDecoder {
     void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
 
-// Shared part of the ITU-T T.4 decoders: the white and black code trees, a bit reader over
-// the packed bytes and a bit writer that fills 1-bit rows (black = 1), each row starting on a
-// byte boundary of the destination.
+// Shared part of the ITU-T T.4 and T.6 decoders: the white and black code trees, a bit reader
+// over the packed bytes and a bit writer that fills 1-bit rows (black = 1), each row starting on
+// a byte boundary of the destination.
 class TCCITTDecoder : public TDecoder {
   public:
-    // Options: the TIFF T4/T6 options value (kept for reference). SwapBits: the packed bytes
-    // hold their pixels least significant bit first (they are reversed in place before
+    // Options: the TIFF T4/T6 options value (Group 3 reads bit 0, 2-D coding). SwapBits: the packed
+    // bytes hold their pixels least significant bit first (they are reversed in place before
     // decoding). WordAligned: each coded row starts on an even byte offset of the packed
     // data (TIFF compression 32771, read as libtiff reads it); the decoded rows stay packed
     // one after the other, each on a byte boundary. Width: pixels per row.
@@ -169,6 +169,27 @@ class TCCITTDecoder : public TDecoder {
     void EndRow();
     bool TargetFull() const { return target_ >= targetSize_; }
 
+    // Two-dimensional coding (T.4 2-D rows and T.6): rows are lists of changing elements, the
+    // positions where the colour changes, starting from white. How a coded row ended.
+    enum TRowEnd {
+        rowComplete,   // the row reached its width
+        rowEndOfLine,  // an end-of-line code (already read) ended it early
+        rowInvalid,    // a code that is not allowed here
+        rowEndOfData   // the data ran out
+    };
+    // Starts a page: the reference row is all white.
+    void ResetReferenceRow();
+    // Decodes one row against the reference row (T.6 modes), or one row of alternating runs
+    // (T.4 one-dimensional), writes it to the destination (what was decoded of a damaged row,
+    // the rest white) and makes it the reference row. Changing elements never leave 0..Width.
+    TRowEnd DecodeRow2D();
+    TRowEnd DecodeRow1D();
+    // Reads one bit: 0, 1, or -1 when the data has run out.
+    int NextBit() { return HasBits() ? int(ReadBit()) : -1; }
+    // Reads one run length (make-up codes and their terminating code) of the given colour;
+    // negative for an end-of-line code (-1), an invalid code (-2) or the end of the data (-3).
+    int64_t ReadRunLength(bool white);
+
     uint32_t options_;
     bool swapBits_;
     bool wordAligned_;
@@ -191,11 +212,20 @@ class TCCITTDecoder : public TDecoder {
     uint32_t restWidth_ = 0;
 
   private:
+    // Writes the coding row into the destination and makes it the reference row.
+    void FinishRow2D();
+
     std::vector<TTreeNode> whiteTree_;
     std::vector<TTreeNode> blackTree_;
+    // Changing elements of the reference row (followed by Width twice) and of the row being
+    // decoded.
+    std::vector<uint32_t> referenceRow_;
+    std::vector<uint32_t> codingRow_;
 };
 
-// TIFF compression 3 with one-dimensional coding: rows introduced by end-of-line codes.
+// TIFF compression 3: rows introduced by end-of-line codes. With bit 0 of the options (T4Options
+// 2-D coding) each end-of-line code is followed by a bit telling whether the row is coded in one
+// dimension (1) or against the row above (0).
 class TCCITTFax3Decoder : public TCCITTDecoder {
   public:
     using TCCITTDecoder::TCCITTDecoder;
@@ -205,6 +235,52 @@ class TCCITTFax3Decoder : public TCCITTDecoder {
 
   private:
     void SynchroniseOnEOL(bool lookForZeros);
+    void DecodeTwoDimensional();
+};
+
+// TIFF compression 4: ITU-T T.6 (Group 4) rows, each coded against the row above (the first
+// against a white row), up to the end-of-facsimile-block code. Damaged data ends decoding; the
+// rows not reached stay white (0).
+class TCCITTFax4Decoder : public TCCITTDecoder {
+  public:
+    using TCCITTDecoder::TCCITTDecoder;
+    void DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
+                     int32_t UnpackedSize) override;
+    void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
+};
+
+// TIFF LZW (compression 5): codes of 9 to 12 bits, Clear 256, end of information 257, a table of
+// 4096 entries. TIFF 6.0 streams store codes most significant bit first and widen them one code
+// early; streams of pre-6.0 writers (recognised by their first two bytes, as libtiff does) store
+// them least significant bit first and widen them when the table reaches the power of two. Each
+// block is a stream of its own. Writes at most UnpackedSize bytes (a string crossing the end is
+// cut) and reads at most PackedSize bytes; a code not in the table ends decoding. A full table
+// without a Clear code stays as it is and decoding goes on (libtiff reads such streams too).
+// The rest of the destination is left as it was.
+class TTIFFLZWDecoder : public TDecoder {
+  public:
+    TTIFFLZWDecoder();
+    void DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
+                     int32_t UnpackedSize) override;
+    void EncodeBlock(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
+
+    // Whether a stream uses the pre-TIFF 6.0 layout.
+    static bool IsOldStyle(const uint8_t* Source, int32_t PackedSize);
+    // Bytes written by the last call.
+    uint32_t Written() const { return written_; }
+
+  private:
+    static constexpr uint32_t kTableSize = 4096;
+    // Where the string of a code stands in the output of the current block, and its length.
+    struct TEntry {
+        uint32_t Position;
+        uint32_t Length;
+    };
+    template <bool OldStyle>
+    void Decode(const uint8_t* in, uint32_t packed, uint8_t* out, uint32_t size);
+
+    std::vector<TEntry> table_;
+    uint32_t written_ = 0;
 };
 
 // TIFF compression 2 (and 32771 with WordAligned): Modified Huffman rows without end-of-line

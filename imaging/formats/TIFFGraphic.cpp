@@ -617,6 +617,10 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() {
             return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, false, width);
         case compCCITTModifiedHuffmanWord:
             return std::make_unique<TCCITTMHDecoder>(t4Options_, swapBits, true, width);
+        case compCCITTFax4:
+            return std::make_unique<TCCITTFax4Decoder>(t4Options_, swapBits, false, width);
+        case compLZW:
+            return std::make_unique<TTIFFLZWDecoder>();
         case compLZ77:
             return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
         case compJPEG:
@@ -809,7 +813,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
     // Fill order 2 applies to every kind of block data; the fax decoders reverse it themselves.
     reverseBits_ = (p.Options & optReversedBitOrder) != 0 && p.Compression != compCCITTFax3 &&
-                   p.Compression != compCCITTModifiedHuffman &&
+                   p.Compression != compCCITTFax4 && p.Compression != compCCITTModifiedHuffman &&
                    p.Compression != compCCITTModifiedHuffmanWord;
     decoder_ = CreateDecoder();
     try {

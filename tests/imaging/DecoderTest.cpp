@@ -15,6 +15,7 @@
 
 #include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
+#include "imaging/CodeWriters.h"
 #include "imaging/Exceptions.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/decoders/TIFFJPEGDecoder.h"
@@ -563,4 +564,179 @@ TEST(PCXDecoder, PiecesContinueRunsAcrossCalls) {
     d.DecodeBlock(src, dst, 2, 1);
     EXPECT_EQ(out.back(), 7);
     EXPECT_EQ(src - packed.data(), 6);
+}
+
+// ---- Group 4 and two-dimensional Group 3 ----
+
+namespace {
+
+using lzwtest::BitString;
+
+std::string Repeat(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += text;
+    return out;
+}
+
+// T.6 codes used below. Modes: V0 1, VR1 011, VL1 010, VR3 0000011, VL3 0000010, H 001, P 0001;
+// white runs 0 00110101, 2 0111, 3 1000, 4 1011; black runs 2 11, 3 10, 8 000101, 10 0000100;
+// EOL 000000000001.
+const std::string kEOFB = "000000000001 000000000001";
+
+}  // namespace
+
+TEST(CCITTDecoder, Group4RowsAndDamage) {
+    struct TCase {
+        const char* name;
+        std::string bits;
+        Bytes rows;  // one byte a row, width 8, four rows
+    };
+    const std::string row1 = "001 0111 10 1";  // H white 2 black 3, V0 to the row end: 00111000
+    const TCase cases[] = {
+        // Row 2: V0 (b1 = 2), VR1 (b1 = 5), V0: 00111100. Row 3: pass to b2 = 6, V0: white.
+        {"modes", row1 + "1 011 1" + "0001 1" + kEOFB, {0x38, 0x3C, 0x00, 0x00}},
+        // Runs past the row end are cut there: H white 3 black 10, then the row below copied.
+        {"runs past the row",
+         "001 1000 0000100" + std::string("1 1") + kEOFB,
+         {0x1F, 0x1F, 0x00, 0x00}},
+        // VR3 from b1 = 8 stays at 8; the rows after it still decode (H white 0 black 8).
+        {"vertical past the row",
+         "0000011" + std::string("1") + "001 00110101 000101" + kEOFB,
+         {0x00, 0x00, 0xFF, 0x00}},
+        // An extension code is not read: decoding ends, the rest stays white.
+        {"invalid mode", row1 + "0000001111" + "001 00110101 000101", {0x38, 0x00, 0x00, 0x00}},
+        // A change left of a0 (H white 4 black 2 to a0 = 6, then VL3 from b1 = 8 to 5).
+        {"change left of a0",
+         "001 1011 11 0000010" + std::string("001 00110101 000101"),
+         {0x0C, 0x00, 0x00, 0x00}},
+        // End of facsimile block: what follows is not decoded.
+        {"end of block", row1 + kEOFB + "001 00110101 000101", {0x38, 0x00, 0x00, 0x00}},
+        // Data that ends inside a row (after V0 opened a black run): the rows before it stay,
+        // the cut row is white.
+        {"truncated", row1 + "1", {0x38, 0x00, 0x00, 0x00}},
+        {"empty", "", {0x00, 0x00, 0x00, 0x00}},
+        // Endless zero-length runs (H white 0 black 0) do not grow a row without bound: the
+        // row is taken as damaged.
+        {"endless zero runs",
+         Repeat("001 00110101 0000110111", 30) + row1 + row1,
+         {0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCCITTFax4Decoder d(0, false, false, 8);
+        EXPECT_EQ(Decode(d, BitString(c.bits), 4, 4, 0xEE).out, c.rows);
+        // The same bits stored least significant bit first (fill order 2).
+        Bytes swapped = BitString(c.bits);
+        for (uint8_t& b : swapped) {
+            uint8_t r = 0;
+            for (int i = 0; i < 8; ++i)
+                if (b & (1 << i)) r |= uint8_t(0x80 >> i);
+            b = r;
+        }
+        TCCITTFax4Decoder s(0, true, false, 8);
+        EXPECT_EQ(Decode(s, swapped, 4, 4, 0xEE).out, c.rows);
+    }
+    // Hostile data and every prefix of a valid block stay in bounds.
+    const Bytes valid = BitString(row1 + "1 011 1" + "0001 1" + kEOFB);
+    for (uint32_t width : {1u, 8u, 100u, 2600u, 70000u})
+        for (int32_t size : {0, 1, 5, 333})
+            ExpectBounded(
+                [&] { return std::make_unique<TCCITTFax4Decoder>(0, false, false, width); }, valid,
+                size, size);
+}
+
+TEST(CCITTDecoder, Group3TwoDimensionalRows) {
+    // T4Options bit 0: EOL, tag 1 and a one-dimensional row (white 2, black 3, white 3), then
+    // EOL, tag 0 and a row coded against it (V0, VR1, V0), fill bits before the third EOL,
+    // whose one-dimensional row is damaged (an invalid code) and is resynchronised on the
+    // fourth EOL.
+    const std::string eol = "000000000001";
+    const Bytes bits = BitString(eol + "1 0111 10 1000" + eol + "0 1 011 1" + "0000" + eol +
+                                 "1 000000001" + eol + "1 00110101 000101");
+    TCCITTFax3Decoder d(1, false, false, 8);
+    EXPECT_EQ(Decode(d, bits, 4, 4, 0xEE).out, (Bytes{0x38, 0x3C, 0x00, 0xFF}));
+    for (int32_t size : {0, 1, 5, 333})
+        ExpectBounded([&] { return std::make_unique<TCCITTFax3Decoder>(1, false, false, 21); },
+                      bits, size, size);
+}
+
+// ---- LZW ----
+
+TEST(LZWDecoder, RoundTripsBothLayoutsAndFullTables) {
+    Bytes smooth(60000);
+    for (size_t i = 0; i < smooth.size(); ++i)
+        smooth[i] = uint8_t((i / 7) % 13 + (i % 1000 < 300 ? 40 : 0));
+    const Bytes noise = Random(30000, 7);  // fills the table many times
+    struct TCase {
+        const char* name;
+        const Bytes& data;
+        bool oldStyle, clearWhenFull;
+    };
+    const TCase cases[] = {
+        {"smooth", smooth, false, true},
+        {"noise", noise, false, true},
+        {"old-style smooth", smooth, true, true},
+        {"old-style noise", noise, true, true},
+        // A full table without Clear stays full; the codes it has still decode.
+        {"full table", noise, false, false},
+        {"old-style full table", noise, true, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes packed = lzwtest::Encode(c.data, c.oldStyle, c.clearWhenFull);
+        EXPECT_EQ(TTIFFLZWDecoder::IsOldStyle(packed.data(), int32_t(packed.size())), c.oldStyle);
+        TTIFFLZWDecoder d;
+        const auto r = Decode(d, packed, int32_t(c.data.size()));
+        EXPECT_EQ(r.out, c.data);
+        EXPECT_EQ(d.Written(), c.data.size());
+        EXPECT_EQ(r.sourceMoved, 0);
+        // A smaller destination gets the start of the data; strings crossing its end are cut.
+        for (int32_t size : {1, 2, 333, 4097}) {
+            const auto part = Decode(d, packed, size_t(size) + 5, size, 0x11);
+            EXPECT_TRUE(std::equal(part.out.begin(), part.out.begin() + size, c.data.begin()));
+            EXPECT_EQ(part.out[size_t(size)], 0x11) << size;
+        }
+        // A truncated stream gives a correct start of the data.
+        const Bytes cut(packed.begin(), packed.begin() + long(packed.size() / 3));
+        const auto t = Decode(d, cut, int32_t(c.data.size()), int32_t(c.data.size()), 0x11);
+        EXPECT_GT(d.Written(), 0u);
+        EXPECT_TRUE(std::equal(t.out.begin(), t.out.begin() + d.Written(), c.data.begin()));
+        EXPECT_EQ(t.out[d.Written()], 0x11);
+    }
+}
+
+TEST(LZWDecoder, DamagedCodesEndDecoding) {
+    struct TCase {
+        const char* name;
+        std::vector<uint32_t> codes;
+        Bytes expected;
+    };
+    const TCase cases[] = {
+        // 258 = "AB", 259 = "BA"; 261 is past the next free entry (260).
+        {"code past the table", {256, 'A', 'B', 258, 261, 'C', 257}, {'A', 'B', 'A', 'B'}},
+        // The code being defined is valid only with a code before it (KwKwK: 258 = "AA").
+        {"KwKwK", {256, 'A', 258, 257}, {'A', 'A', 'A'}},
+        {"KwKwK after Clear", {256, 'A', 256, 258, 'B', 257}, {'A'}},
+        {"string code first", {300, 'A'}, {}},
+        // Without a Clear code first the stream still decodes (libtiff reads such strips).
+        {"no Clear", {'x', 'y', 258, 257}, {'x', 'y', 'x', 'y'}},
+        // No end-of-information code: the data's end ends decoding.
+        {"no end", {256, 'A', 'B'}, {'A', 'B'}},
+        {"Clear only", {256, 256, 257}, {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTIFFLZWDecoder d;
+        const auto r = Decode(d, lzwtest::Codes(c.codes), 16, 16, 0x11);
+        EXPECT_EQ(d.Written(), c.expected.size());
+        EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), r.out.begin()));
+        EXPECT_EQ(r.out[c.expected.size()], 0x11);
+    }
+    // Garbage and every prefix of a valid stream, in both layouts, stay in bounds.
+    const Bytes data = Random(5000, 3);
+    for (bool oldStyle : {false, true})
+        for (int32_t size : {0, 1, 5, 4999, 70000})
+            ExpectBounded([] { return std::make_unique<TTIFFLZWDecoder>(); },
+                          lzwtest::Encode(data, oldStyle), size, size_t(std::max(size, 0)));
 }
