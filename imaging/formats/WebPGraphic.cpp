@@ -107,9 +107,10 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
     int lastRow = 0;
     for (size_t done = 0; done < size && status == VP8_STATUS_SUSPENDED;) {
-        const size_t slice = std::min(kSlice, size - done);
-        status = WebPIAppend(decoder.get(), data + done, slice);
-        done += slice;
+        // The whole picture is in memory: the decoder is shown a growing part of it in place
+        // (no copy into a buffer of its own).
+        done += std::min(kSlice, size - done);
+        status = WebPIUpdate(decoder.get(), data, done);
         int rows = 0;
         if (WebPIDecodedArea(decoder.get(), nullptr, nullptr, nullptr, &rows) != nullptr) {
             for (; lastRow < rows; ++lastRow)
