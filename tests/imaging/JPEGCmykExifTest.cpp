@@ -26,7 +26,7 @@ namespace {
 using testhelp::Bytes;
 using TSegments = std::vector<Bytes>;
 
-struct TEncodeSpec {
+struct TEncodeSettings {
     int width, height, components;
     J_COLOR_SPACE input, coded;
     bool adobe = true;
@@ -35,7 +35,7 @@ struct TEncodeSpec {
 };
 
 // A JPEG file of the samples (rows top down), every component at full resolution.
-Bytes Encode(const TEncodeSpec& spec, const Bytes& samples) {
+Bytes Encode(const TEncodeSettings& settings, const Bytes& samples) {
     jpeg_compress_struct c{};
     jpeg_error_mgr err{};
     c.err = jpeg_std_error(&err);
@@ -43,19 +43,19 @@ Bytes Encode(const TEncodeSpec& spec, const Bytes& samples) {
     unsigned char* out = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(spec.width);
-    c.image_height = JDIMENSION(spec.height);
-    c.input_components = spec.components;
-    c.in_color_space = spec.input;
+    c.image_width = JDIMENSION(settings.width);
+    c.image_height = JDIMENSION(settings.height);
+    c.input_components = settings.components;
+    c.in_color_space = settings.input;
     jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, spec.coded);
-    jpeg_set_quality(&c, spec.quality, TRUE);
+    jpeg_set_colorspace(&c, settings.coded);
+    jpeg_set_quality(&c, settings.quality, TRUE);
     for (int i = 0; i < c.num_components; ++i)
         c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-    c.write_Adobe_marker = spec.adobe ? TRUE : FALSE;
-    if (spec.progressive) jpeg_simple_progression(&c);
+    c.write_Adobe_marker = settings.adobe ? TRUE : FALSE;
+    if (settings.progressive) jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
-    const size_t stride = size_t(spec.width) * size_t(spec.components);
+    const size_t stride = size_t(settings.width) * size_t(settings.components);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * stride);
         jpeg_write_scanlines(&c, &row, 1);
