@@ -40,3 +40,9 @@ best_ms() {
     done
     echo "$best"
 }
+
+# make_photo [OPTIONS]: writes the photo-like test picture of width x height into $work
+# (rgb.ppm by default; see bench/make_photo.py for the options).
+make_photo() {
+    python3 "$root/bench/make_photo.py" "$work" "$width" "$height" "$@"
+}

@@ -13,23 +13,7 @@ set -eu
 bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk.
-python3 - "$work" "$width" "$height" <<'PY'
-import random, sys
-folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(1234)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-with open(folder + "/rgb.ppm", "wb") as rgb:
-    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        rgb.write(bytes(base[off:off + 3 * w]))
-PY
+make_photo
 convert "$work/rgb.ppm" -colors 256 +dither "$work/plain.gif"
 convert "$work/rgb.ppm" -colors 256 +dither -interlace GIF "$work/interlaced.gif"
 convert "$work/plain.gif" -transparent "$(convert "$work/plain.gif" -format '%[pixel:p{0,0}]' info:)" \

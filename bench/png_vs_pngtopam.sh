@@ -13,39 +13,7 @@ bench_init 6000 4000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
 # height; an alpha ramp for the RGBA picture, and 16-bit samples with a varying low byte.
-python3 - "$work" "$width" "$height" <<'PY'
-import random, sys
-folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(1234)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-alpha = bytes((x * 255) // max(1, w - 1) for x in range(w))
-low = bytes((i * 73) & 0xFF for i in range(3 * w))
-with open(folder + "/rgb.ppm", "wb") as rgb, open(folder + "/rgba.pam", "wb") as rgba, \
-        open(folder + "/rgb16.ppm", "wb") as rgb16:
-    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
-    rgba.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (w, h))
-    rgb16.write(b"P6\n%d %d\n65535\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        shift = (y * 96) // h
-        row = bytes(base[off:off + 3 * w]).translate(bytes(min(255, b + shift) for b in range(256)))
-        rgb.write(row)
-        quad = bytearray(4 * w)
-        for c in range(3):
-            quad[c::4] = row[c::3]
-        quad[3::4] = alpha
-        rgba.write(quad)
-        wide = bytearray(6 * w)
-        wide[0::2] = row
-        wide[1::2] = low
-        rgb16.write(wide)
-PY
+make_photo --tint --out rgb,rgba,rgb16
 
 # No gAMA, cHRM or other extras: pngtopam applies no gamma, and neither should we here.
 plain="-define png:exclude-chunk=all"

@@ -15,33 +15,16 @@ bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, tinted by its
 # height.
-python3 - "$work/big.ppm" "$width" "$height" <<'PY'
-import random, sys
-name, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(1234)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-tints = [bytes(min(255, b + s) for b in range(256)) for s in range(97)]
-with open(name, "wb") as out:
-    out.write(b"P6\n# benchmark picture\n%d %d\n255\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        out.write(bytes(base[off:off + 3 * w]).translate(tints[(y * 96) // h]))
-PY
+make_photo --tint --comment
 
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
 ours= pam= ppm=
 i=0
 while [ $i -lt "$runs" ]; do
-    ours=$(min "$ours" "$(cpu_ms "$decode" "$work/big.ppm" -o "$work/out.pam")")
-    pam=$(min "$pam" "$(cpu_ms sh -c 'pamtopnm < "$1" > "$2"' sh "$work/big.ppm" "$work/ref1.ppm")")
-    ppm=$(min "$ppm" "$(cpu_ms sh -c 'ppmtoppm < "$1" > "$2"' sh "$work/big.ppm" "$work/ref2.ppm")")
+    ours=$(min "$ours" "$(cpu_ms "$decode" "$work/rgb.ppm" -o "$work/out.pam")")
+    pam=$(min "$pam" "$(cpu_ms sh -c 'pamtopnm < "$1" > "$2"' sh "$work/rgb.ppm" "$work/ref1.ppm")")
+    ppm=$(min "$ppm" "$(cpu_ms sh -c 'ppmtoppm < "$1" > "$2"' sh "$work/rgb.ppm" "$work/ref2.ppm")")
     i=$((i + 1))
 done
 

@@ -15,29 +15,7 @@ bench_init 4000 3000 "$@"
 
 # Photo-like pixels (every row a shifted slice of a long pseudo-random walk, tinted by its
 # height) with flat stretches, as run-length coders meet them in drawings and scans.
-python3 - "$work" "$width" "$height" <<'PY'
-import random, sys
-folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(1234)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-flat = bytes([200, 180, 160]) * (w // 4)
-with open(folder + "/rgb.ppm", "wb") as rgb:
-    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        shift = (y * 96) // h
-        row = bytearray(bytes(base[off:off + 3 * w]).translate(
-            bytes(min(255, b + shift) for b in range(256))))
-        if (y // 64) % 2 == 0:
-            row[0:len(flat)] = flat
-        rgb.write(row)
-PY
+make_photo --tint --stripes
 
 convert "$work/rgb.ppm" -compress RLE "$work/big.tga"
 convert "$work/rgb.ppm" "$work/big.pcx"

@@ -16,24 +16,7 @@ bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk, with flat bands so
 # that PackBits finds runs.
-python3 - "$work" "$width" "$height" <<'PY'
-import random, sys
-folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(4321)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        if (i // 200) % 3 != 0:
-            v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-with open(folder + "/rgb.ppm", "wb") as rgb:
-    rgb.write(b"P6\n%d %d\n255\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        rgb.write(bytes(base[off:off + 3 * w]))
-PY
+make_photo --seed 4321 --flat 200,3
 
 pnmtotiff -none "$work/rgb.ppm" > "$work/none.tif" 2>/dev/null
 pnmtotiff -packbits "$work/rgb.ppm" > "$work/packbits.tif" 2>/dev/null

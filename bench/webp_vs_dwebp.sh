@@ -12,29 +12,7 @@ set -eu
 bench_init 4000 3000 "$@"
 
 # Photo-like pixels: every row a shifted slice of a long pseudo-random walk; an alpha ramp.
-python3 - "$work" "$width" "$height" <<'PY'
-import random, sys
-folder, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rnd = random.Random(1234)
-n = 2 * w + 64
-base = bytearray()
-v = [128.0, 128.0, 128.0]
-for i in range(n):
-    for c in range(3):
-        v[c] = min(255.0, max(0.0, v[c] + rnd.uniform(-9, 9)))
-        base.append(int(v[c]))
-alpha = bytes((x * 255) // max(1, w - 1) for x in range(w))
-with open(folder + "/rgba.pam", "wb") as rgba:
-    rgba.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (w, h))
-    for y in range(h):
-        off = 3 * ((y * 37) % (n - w))
-        row = base[off:off + 3 * w]
-        quad = bytearray(4 * w)
-        for c in range(3):
-            quad[c::4] = row[c::3]
-        quad[3::4] = alpha
-        rgba.write(quad)
-PY
+make_photo --out rgba
 cwebp -quiet -q 80 -noalpha "$work/rgba.pam" -o "$work/lossy.webp"
 cwebp -quiet -q 80 "$work/rgba.pam" -o "$work/alpha.webp"
 cwebp -quiet -lossless -m 1 -noalpha "$work/rgba.pam" -o "$work/lossless.webp"
