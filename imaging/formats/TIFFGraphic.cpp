@@ -682,7 +682,7 @@ void ExpandUnits(const uint8_t* units, uint64_t unitsAcross, uint32_t hSub, uint
 }
 
 // A tile side longer than both this and the image side (rounded up to the multiple of 16
-// that the TIFF 6.0 specification asks for) has no sensible use and is refused.
+// that TIFF 6.0 asks for) has no sensible use and is refused.
 constexpr uint64_t kLongTileSide = 4096;
 
 }  // namespace
