@@ -115,7 +115,7 @@ void SetMessageHook(TMessageHook hook) {
     messageHook() = std::move(hook);
 }
 
-bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner) {
+bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner, bool defaultNo) {
     if (messageHook()) return messageHook()(kind, text);
     if (owner == nullptr) owner = QApplication::activeWindow();
     switch (kind) {
@@ -126,7 +126,8 @@ bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner) {
         case mkInformation:
             return MessageDlg(text, mtInformation, mbOK, owner) == mrOk;
         case mkConfirmation:
-            return MessageDlg(text, mtConfirmation, TMsgDlgButtons(mbYes) | mbNo, owner) == mrYes;
+            return MessageDlg(text, mtConfirmation, TMsgDlgButtons(mbYes) | mbNo, owner,
+                              defaultNo ? mbNo : mbYes) == mrYes;
         case mkPlain:
             break;
     }
@@ -300,9 +301,12 @@ bool userMayNotWrite(const struct stat& st, const QByteArray& path) {
 }  // namespace
 
 quint32 FileAttributes(const QString& path) {
+    return FileAttributesNative(QFile::encodeName(path));
+}
+
+quint32 FileAttributesNative(const QByteArray& path) {
     if (path.isEmpty()) return 0;
-    const QString p = path.size() > 1 ? DropSlash(path) : path;
-    const QByteArray native = QFile::encodeName(p);
+    const QByteArray native = path.size() > 1 && path.endsWith('/') ? path.chopped(1) : path;
     struct stat st {};
     if (::stat(native.constData(), &st) != 0 && ::lstat(native.constData(), &st) != 0) return 0;
     quint32 attributes = 0;
@@ -312,8 +316,8 @@ quint32 FileAttributes(const QString& path) {
         attributes |= faArchive;
     else
         attributes |= faSysFile;
-    const QString name = LastName(p);
-    if (name.startsWith(u'.') && name != u"." && name != u"..") attributes |= faHidden;
+    const QByteArray name = native.mid(native.lastIndexOf('/') + 1);
+    if (name.startsWith('.') && name != "." && name != "..") attributes |= faHidden;
     if (userMayNotWrite(st, native)) attributes |= faReadOnly;
     return attributes;
 }

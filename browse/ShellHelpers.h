@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QIcon>
@@ -52,8 +53,10 @@ bool WildcardMatch(const QString& name, const QString& pattern);
 enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation, mkPlain };
 
 // Shows a message box (OK, or Yes/No for mkConfirmation) with the application title as caption.
-// Returns true for OK/Yes.
-bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner = nullptr);
+// Returns true for OK/Yes. defaultNo makes No the default button of a confirmation (for
+// questions whose Yes cannot be undone).
+bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner = nullptr,
+                       bool defaultNo = false);
 
 // Tests divert the message boxes: while a hook is set it receives every message instead of a
 // dialog and its result is the answer. Pass nullptr to restore the dialogs.
@@ -131,6 +134,11 @@ void SetCopyFaultHook(TCopyFaultHook hook);
 // Conflicts, errors and progress are handled with our own dialogs. Returns true only if everything
 // succeeded and nothing was cancelled or skipped by the user.
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList);
+// The same on paths as the file system names them (the bytes of a listed entry's name, which
+// the text of a name that is not valid in the locale's encoding does not keep). Every file-system
+// call uses these bytes.
+bool ShellFileOp(TFileOp operation, const QList<QByteArray>& sources,
+                 const QList<QByteArray>& targets);
 
 // ---------------------------------------------------------------------------------------------
 // Folders and drives
@@ -215,6 +223,8 @@ enum : quint32 {
 // file). Returns 0 when nothing exists there.
 quint32 FileAttributes(const QString& path);
 quint32 FileAttributes(const QFileInfo& info);
+// The same for a path as the file system names it.
+quint32 FileAttributesNative(const QByteArray& path);
 // Attribute letters in the fixed order "A", "R", "H", "S".
 QString AttributeLetters(quint32 attributes);
 
@@ -272,8 +282,10 @@ QString SpecialFolder(int kind);
 // Our own properties dialog for a path. Returns false (after a plain message such as "The
 // specified file was not found.") when the path cannot be shown.
 bool ShowProperties(const QString& path);
-// Tests bypass the (modal) properties dialog: while set, ShowProperties calls it instead.
-void SetPropertiesHook(std::function<void(const QString& path)> hook);
+bool ShowProperties(const QByteArray& nativePath);
+// Tests bypass the (modal) properties dialog: while set, ShowProperties calls it instead with
+// the path as the file system names it.
+void SetPropertiesHook(std::function<void(const QByteArray& path)> hook);
 
 // ---------------------------------------------------------------------------------------------
 // Formatting
