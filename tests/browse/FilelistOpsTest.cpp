@@ -1,6 +1,10 @@
 // The file list's file operations and its own menu: copy, cut and paste through the clipboard
 // in the file managers' formats, drops, delete, rename in place, new folders, send-to, and the
 // menu's enabling rules.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
@@ -12,12 +16,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -595,7 +602,7 @@ TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
     Write("work/p.bmp", "not read by Qt");
     Write("work/bad.wmf", "damaged");
     auto list = MakeList("work");
-    SetPictureLoader([](const QString& path) -> QImage {
+    SetPictureLoader([](const QByteArray& path) -> QImage {
         if (path.endsWith("bad.wmf")) throw std::runtime_error("Invalid metafile");
         QImage image(3, 2, QImage::Format_RGB32);
         image.fill(Qt::red);
@@ -608,4 +615,136 @@ TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
     list->CopyContentsToClipboard();
     EXPECT_EQ(messages_, QStringList({"Invalid metafile"}));
     SetPictureLoader(nullptr);
+}
+
+// Every operation acts on the selected row's own bytes. "x_\xe9.txt" is no UTF-8: as text it
+// reads "x_\ufffd.txt", whose bytes name the sibling "x_\xef\xbf\xbd.txt".
+TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+    const QByteArray raw = "x_\xe9.txt", sibling = "x_\xef\xbf\xbd.txt";
+    // What is in a folder, as name=contents with the name's bytes percent-encoded, sorted.
+    auto listing = [this](const QString& rel) {
+        QList<QByteArray> entries;
+        const QByteArray folder = QFile::encodeName(root_ + rel) + '/';
+        if (DIR* dir = ::opendir(folder.constData())) {
+            while (const dirent* e = ::readdir(dir)) {
+                QFile f;
+                const int fd = ::open(folder + e->d_name, O_RDONLY);
+                if (e->d_name[0] != '.' && fd >= 0 && f.open(fd, QIODevice::ReadOnly))
+                    entries << QByteArray(e->d_name).toPercentEncoding() + '=' + f.readAll();
+                ::close(fd);
+            }
+            ::closedir(dir);
+        }
+        std::sort(entries.begin(), entries.end());
+        return entries.join(' ').toStdString();
+    };
+    const char* both = "x_%E9.txt=latin x_%EF%BF%BD.txt=sibling";
+    const char* rawOnly = "x_%E9.txt=latin";
+    const char* siblingOnly = "x_%EF%BF%BD.txt=sibling";
+    auto paste = [this](List& list, Qt::Key key) {
+        Key(list, key, Qt::ControlModifier);
+        list.SetDirectory(root_ + "dst");
+        Key(list, Qt::Key_V, Qt::ControlModifier);
+        return QByteArray();
+    };
+    auto drop = [this](List& list) {
+        QMimeData data;
+        data.setData(UriListMime, "file://" + QFile::encodeName(root_).toPercentEncoding("/") +
+                                      "work/x_%E9.txt\r\n");
+        list.SetDirectory(root_ + "dst");
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&list, &enter);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&list, &event);
+        return QByteArray();
+    };
+    auto properties = [](List& list) {
+        QByteArray shown;
+        SetPropertiesHook([&](const QByteArray& path) { shown = path; });
+        list.ShowSelectedProperties();
+        SetPropertiesHook(nullptr);
+        return shown.mid(shown.lastIndexOf('/') + 1);
+    };
+    auto contents = [](List& list) {
+        list.CopyContentsToClipboard();
+        return QApplication::clipboard()->text().toLatin1();
+    };
+    auto del = [](Qt::KeyboardModifiers mods) {
+        return [mods](List& list) {
+            Key(list, Qt::Key_Delete, mods);
+            return QByteArray();
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<QByteArray(List&)> act;  // returns what the operation reported
+        QString other;                         // the second folder looked at
+        const char *work, *otherListing;
+        QByteArray reported;
+    };
+    const Case cases[] = {
+        {"trash",
+         del(Qt::NoModifier),
+         "../home/.local/share/Trash/files",
+         siblingOnly,
+         rawOnly,
+         {}},
+        {"for good", del(Qt::ShiftModifier), "dst", siblingOnly, "", {}},
+        {"copy", [&](List& l) { return paste(l, Qt::Key_C); }, "dst", both, rawOnly, {}},
+        {"cut", [&](List& l) { return paste(l, Qt::Key_X); }, "dst", siblingOnly, rawOnly, {}},
+        {"drop", drop, "dst", both, rawOnly, {}},
+        {"send to",
+         [this](List& l) {
+             l.CopyToFolder(root_ + "dst");
+             return QByteArray();
+         },
+         "dst",
+         both,
+         rawOnly,
+         {}},
+        {"properties", properties, "dst", both, "", raw},
+        {"contents", contents, "dst", both, "", "latin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Qt cannot remove these names: every case has new folders.
+        root_ = AddSlash(tmp_.path()) + c.name + '/';
+        QDir().mkpath(root_ + "work");
+        QDir().mkpath(root_ + "dst");
+        for (const auto& [name, data] : {std::pair(raw, "latin"), std::pair(sibling, "sibling")}) {
+            QFile f;
+            const int fd =
+                ::open(QFile::encodeName(root_ + "work/") + name, O_WRONLY | O_CREAT, 0644);
+            ASSERT_TRUE(f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            f.write(data);
+        }
+        QApplication::clipboard()->clear();
+        auto list = MakeList("work");
+        list->View()->selectionModel()->clearSelection();
+        int rows = 0;
+        for (int row = 0; row < list->ItemCount(); ++row)
+            if (list->ItemNativePath(row).endsWith("/" + raw)) list->SetItemSelected(row, ++rows);
+        ASSERT_EQ(rows, 1);
+        EXPECT_EQ(c.act(*list), c.reported);
+        EXPECT_EQ(listing("work"), c.work);
+        EXPECT_EQ(listing(c.other), c.otherListing);
+    }
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+// Enter in the question of Shift+Delete keeps the file: No is the default button.
+TEST_F(FilelistOpsTest, PermanentDeleteDefaultsToNo) {
+    Write("work/keep.txt");
+    auto list = MakeList("work");
+    Select(*list, {"keep.txt"});
+    SetMessageHook(nullptr);
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QApplication::sendEvent(box, &enter);
+            }
+    });
+    Key(*list, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_TRUE(Exists("work/keep.txt"));
 }
