@@ -410,6 +410,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
 
     QList<QByteArray> transfer_;
     QString oldPath_;
+    QByteArray oldNative_;  // the same as the file system names it
     TKvFilelistView28PopUp* popUp_ = nullptr;
     QPointer<QLineEdit> editor_;
     int editRow_ = -1;

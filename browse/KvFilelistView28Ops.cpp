@@ -408,6 +408,7 @@ void TKvFilelistView28::BeginEditCaption(int row) {
     if (readOnly_ || row < 0 || row >= ItemCount()) return;
     if (editor_ != nullptr) EndEditCaption(false);
     oldPath_ = ItemSubItem(row, 4);
+    oldNative_ = ItemNativePath(row);
     editRow_ = row;
     QAbstractItemView* view = View();
     const QModelIndex index = view->model()->index(row, 0);
@@ -461,7 +462,10 @@ void TKvFilelistView28::EndEditCaption(bool accept) {
         return;
     }
     if (ReportIfExists(newPath)) return;
-    ShellFileOp(foRename, oldPath_, newPath);
+    // The old entry by its bytes: its text may name another entry.
+    ShellFileOp(foRename, QList<QByteArray>{oldNative_},
+                QList<QByteArray>{oldNative_.left(oldNative_.lastIndexOf('/') + 1) +
+                                  QFile::encodeName(caption)});
     RebuildList();
     for (int row = 0; row < ItemCount(); ++row) {
         if (ItemSubItem(row, 4) != newPath) continue;
@@ -650,9 +654,7 @@ void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
         return;
     }
     // A program that takes the file.
-    const QString file = ItemSubItem(row, 4);
-    ShellLaunch(QStringLiteral("Open"), target, u'"' + LastName(file) + u'"', swShowNormal,
-                FolderOf(file));
+    ShellLaunchWithFile(target, ItemNativePath(row));
 }
 
 // --- Keys --------------------------------------------------------------------------------------

@@ -83,6 +83,11 @@ enum TShowState {
 int ShellLaunch(const QString& verb, const QString& file, const QString& parameters = QString(),
                 int showState = swShowNormal, const QString& workFolder = QString());
 
+// Runs a program ("Open") with one file: the file's name as the parameter and its folder as the
+// working folder. The file is given as the file system names it, so a name that is not valid
+// in the locale's encoding reaches the program unchanged.
+int ShellLaunchWithFile(const QString& program, const QByteArray& file);
+
 // Tests bypass real launching: while set, ShellLaunch asks the hook for the result code
 // instead of starting anything (the failure message is still shown for codes of 32 or less).
 using TLaunchHook = std::function<int(const QString& verb, const QString& file,

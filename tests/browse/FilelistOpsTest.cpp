@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +22,7 @@
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -669,6 +671,25 @@ TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
         list.CopyContentsToClipboard();
         return QApplication::clipboard()->text().toLatin1();
     };
+    // A send-to program gets the name in its working folder: this one copies the file it got.
+    auto program = [this](List& list) {
+        const QByteArray out = QFile::encodeName(root_ + "out");
+        QFile script(root_ + "prog");
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ncat -- \"$1\" > '" + out + ".tmp' && mv '" + out + ".tmp' '" +
+                     out + "'\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile::link(root_ + "prog", root_ + "link");
+        SetLaunchHook(nullptr);
+        list.SendToShortcut(root_ + "link");
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFile::exists(root_ + "out") && timer.elapsed() < 10000)
+            QThread::msleep(20);
+        QFile f(root_ + "out");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
     auto del = [](Qt::KeyboardModifiers mods) {
         return [mods](List& list) {
             Key(list, Qt::Key_Delete, mods);
@@ -704,6 +725,18 @@ TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
          {}},
         {"properties", properties, "dst", both, "", raw},
         {"contents", contents, "dst", both, "", "latin"},
+        {"send to program", program, "dst", both, "", "latin"},
+        {"rename",
+         [](List& l) {
+             l.RenameSelected();
+             l.CaptionEditor()->setText("renamed.txt");
+             l.EndEditCaption(true);
+             return QByteArray();
+         },
+         "dst",
+         "renamed.txt=latin x_%EF%BF%BD.txt=sibling",
+         "",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
