@@ -1,7 +1,6 @@
 #include "browse/FileClipboard.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -10,6 +9,8 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QUrl>
+
+#include "browse/ShellHelpers.h"
 
 TTransferMode& FileTransferMode() {
     static TTransferMode mode = tmCopy;
@@ -180,12 +181,7 @@ QImage LoadPictureForClipboard(const QString& path) {
 QImage LoadPictureForClipboard(const QByteArray& path) {
     if (PictureLoader()) return PictureLoader()(path);
     QFile file;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return {};
-    }
+    if (!OpenNativeFile(file, path, O_RDONLY, QIODevice::ReadOnly)) return {};
     QImageReader reader(&file);
     return reader.read();
 }

@@ -117,15 +117,6 @@ QList<QByteArray> folderNames(const QByteArray& path) {
     return names;
 }
 
-// Opens a file by its bytes for a QFile (which cannot open such a name itself).
-bool openNative(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode) {
-    const int fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    if (file.open(fd, mode, QFileDevice::AutoCloseHandle)) return true;
-    ::close(fd);
-    return false;
-}
-
 // Moves an entry to the user's freedesktop trash: the entry goes to Trash/files under a free
 // name and Trash/info records where it came from. Used for names that Qt's own trash cannot
 // reach; fails (so the caller may offer to delete for good) when the trash is on another file
@@ -404,7 +395,7 @@ void FileOperation::rollback(qsizetype mark) {
 
 bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target) {
     QFile in;
-    if (!openNative(in, source, O_RDONLY, QIODevice::ReadOnly)) {
+    if (!OpenNativeFile(in, source, O_RDONLY, QIODevice::ReadOnly)) {
         fail(tr("Cannot read \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
@@ -417,7 +408,7 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target)
     // copy is complete and checked, so a partial copy is never seen under the real name.
     const QByteArray temp = tempSibling(target);
     QFile out;
-    if (!openNative(out, temp, O_WRONLY | O_CREAT | O_EXCL, QIODevice::WriteOnly)) {
+    if (!OpenNativeFile(out, temp, O_WRONLY | O_CREAT | O_EXCL, QIODevice::WriteOnly)) {
         fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
         return false;
     }
@@ -466,8 +457,8 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target)
             // Read back what landed on the disk before the source may go.
             QFile check;
             QCryptographicHash landed(QCryptographicHash::Md5);
-            ok = openNative(check, temp, O_RDONLY, QIODevice::ReadOnly) && landed.addData(&check) &&
-                 landed.result() == written.result();
+            ok = OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly) &&
+                 landed.addData(&check) && landed.result() == written.result();
             if (!ok) fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
         }
     }
@@ -726,6 +717,14 @@ bool FileOperation::run(const QList<QByteArray>& sources, const QList<QByteArray
 }
 
 }  // namespace
+
+bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode) {
+    const int fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle)) return true;
+    ::close(fd);
+    return false;
+}
 
 void SetCopyFaultHook(TCopyFaultHook hook) {
     faultHook() = std::move(hook);

@@ -554,12 +554,7 @@ void TKvFilelistView28::CopyContentsToClipboard() {
     }
     THourglass hourglass;
     QFile file;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return;
-    }
+    if (!OpenNativeFile(file, path, O_RDONLY, QIODevice::ReadOnly)) return;
     const QByteArray bytes = file.read(64 * 1024 * 1024);
     auto* data = new QMimeData;
     // Rich text goes on as it is besides its text; other files as 8-bit text.

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QIODevice>
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -13,6 +14,7 @@
 #include "browse/Language.h"
 #include "browse/MessageCatalogue.h"
 
+class QFile;
 class QFileInfo;
 class QWidget;
 
@@ -127,6 +129,10 @@ void ResetFileOpPrompts();
 using TCopyFaultHook =
     std::function<int(const QString& source, const QString& target, qint64 step)>;
 void SetCopyFaultHook(TCopyFaultHook hook);
+
+// Opens a file by the bytes of its path (QFile itself takes text, which cannot carry every
+// name); flags as for open(2), O_CLOEXEC added. False, with errno set, when it cannot be opened.
+bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode);
 
 // One batch file operation. fromList and toList are NUL-separated path lists (TerminateList
 // is applied to both). Copy and move put the sources into the target folder when the target
