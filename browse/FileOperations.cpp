@@ -117,6 +117,20 @@ QList<QByteArray> folderNames(const QByteArray& path) {
     return names;
 }
 
+bool lstatPath(const QByteArray& path, struct stat& st) {
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+bool existsNoFollow(const QByteArray& path) {
+    struct stat st {};
+    return lstatPath(path, st);
+}
+
+bool isRealDir(const QByteArray& path) {
+    struct stat st {};
+    return lstatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
 // Moves an entry to the user's freedesktop trash: the entry goes to Trash/files under a free
 // name and Trash/info records where it came from. Used for names that Qt's own trash cannot
 // reach; fails (so the caller may offer to delete for good) when the trash is on another file
@@ -133,6 +147,7 @@ bool moveToTrashNative(const QByteArray& path) {
     for (int n = 1; n < 10000; ++n) {
         const QByteArray free = n == 1 ? name : name + '.' + QByteArray::number(n);
         const QByteArray info = trash + "info/" + free + ".trashinfo";
+        if (existsNoFollow(trash + "files/" + free)) continue;  // never replaced
         const int fd = ::open(info.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
@@ -148,20 +163,6 @@ bool moveToTrashNative(const QByteArray& path) {
         return false;
     }
     return false;
-}
-
-bool lstatPath(const QByteArray& path, struct stat& st) {
-    return ::lstat(path.constData(), &st) == 0;
-}
-
-bool existsNoFollow(const QByteArray& path) {
-    struct stat st {};
-    return lstatPath(path, st);
-}
-
-bool isRealDir(const QByteArray& path) {
-    struct stat st {};
-    return lstatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
 constexpr qint64 kCopyBlock = 1 << 20;
