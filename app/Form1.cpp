@@ -237,9 +237,9 @@ void TForm1::CreateComponents() {
     AboutImage->SetCaption(QStringLiteral("About ..."));
     LoadAboutPicture(*AboutImage->Picture());
     // "Clipboard as Contents" of pictures reads them with the program's own decoders.
-    SetPictureLoader([](const QString& path) {
+    SetPictureLoader([](const QByteArray& path) {
         TPicture picture;
-        picture.LoadFromFile(QFile::encodeName(path).toStdString());
+        picture.LoadFromFile(path.toStdString());
         return picture.Graphic() != nullptr ? GraphicToImage(*picture.Graphic()) : QImage();
     });
     FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
@@ -443,6 +443,13 @@ void TForm1::BrowseFilesClick() {
     struct stat st {};
     const bool isFile =
         !item.isEmpty() && ::stat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    // No item: the file shown was deleted.
+    if (item.isEmpty()) {
+        ReadText->Clear();
+        ClearPicture();
+        CopyImage->SetEnabled(false);
+        return;
+    }
     if (BrowseTextFiles->Checked() && isFile) {
         ReadText->LoadFromNativeFile(native, item);
         ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);

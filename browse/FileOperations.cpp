@@ -1,17 +1,21 @@
 // Copy, move, rename and delete-to-trash for the file-browsing components, with our own
 // confirmation, conflict and progress dialogs.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -65,7 +69,8 @@ TFileOpPrompts defaultPrompts() {
         return ShowBrowseMessage(
             mkConfirmation,
             tr("\"%1\" can't be moved to the Trash.\n\nDo you want to delete it permanently?")
-                .arg(LastName(path)));
+                .arg(LastName(path)),
+            nullptr, true);
     };
     p.Error = [](const QString& message) { ShowBrowseMessage(mkError, message); };
     return p;
@@ -76,22 +81,88 @@ TFileOpPrompts& prompts() {
     return instance;
 }
 
-QByteArray native(const QString& path) {
-    return QFile::encodeName(path);
+// Paths here are the bytes the file system names entries by: a name that is not valid in the
+// locale's encoding loses bytes in a QString, and the lossy text may name another entry.
+QString shown(const QByteArray& path) {
+    return QFile::decodeName(path);
 }
 
-bool lstatPath(const QString& path, struct stat& st) {
-    return ::lstat(native(path).constData(), &st) == 0;
+QByteArray AddSlash(const QByteArray& path) {
+    return path.isEmpty() || path.endsWith('/') ? path : path + '/';
+}
+QByteArray DropSlash(const QByteArray& path) {
+    return path.endsWith('/') ? path.chopped(1) : path;
+}
+QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) {
+    return folder.isEmpty() || name.isEmpty() ? QByteArray() : AddSlash(folder) + name;
+}
+QByteArray LastName(const QByteArray& path) {
+    const QByteArray bare = DropSlash(path);
+    return bare.mid(bare.lastIndexOf('/') + 1);
+}
+QByteArray FolderOf(const QByteArray& path) {
+    return path.left(path.lastIndexOf('/') + 1);
 }
 
-bool existsNoFollow(const QString& path) {
+// The names in a folder without "." and "..", in no particular order.
+QList<QByteArray> folderNames(const QByteArray& path) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(path.constData());
+    if (dir == nullptr) return names;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (name != "." && name != "..") names.append(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool lstatPath(const QByteArray& path, struct stat& st) {
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+bool existsNoFollow(const QByteArray& path) {
     struct stat st {};
     return lstatPath(path, st);
 }
 
-bool isRealDir(const QString& path) {
+bool isRealDir(const QByteArray& path) {
     struct stat st {};
     return lstatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+// Moves an entry to the user's freedesktop trash: the entry goes to Trash/files under a free
+// name and Trash/info records where it came from. Used for names that Qt's own trash cannot
+// reach; fails (so the caller may offer to delete for good) when the trash is on another file
+// system.
+bool moveToTrashNative(const QByteArray& path) {
+    const QByteArray trash =
+        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) +
+        "/Trash/";
+    if (!QDir().mkpath(QFile::decodeName(trash + "files")) ||
+        !QDir().mkpath(QFile::decodeName(trash + "info")))
+        return false;
+    const QByteArray name = LastName(path);
+    const QByteArray date = QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1();
+    for (int n = 1; n < 10000; ++n) {
+        const QByteArray free = n == 1 ? name : name + '.' + QByteArray::number(n);
+        const QByteArray info = trash + "info/" + free + ".trashinfo";
+        if (existsNoFollow(trash + "files/" + free)) continue;  // never replaced
+        const int fd = ::open(info.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        const QByteArray text =
+            "[Trash Info]\nPath=" + path.toPercentEncoding("/") + "\nDeletionDate=" + date + '\n';
+        const bool written = ::write(fd, text.constData(), text.size()) == text.size();
+        ::close(fd);
+        if (written && ::rename(path.constData(), (trash + "files/" + free).constData()) == 0)
+            return true;
+        ::unlink(info.constData());
+        return false;
+    }
+    return false;
 }
 
 constexpr qint64 kCopyBlock = 1 << 20;
@@ -104,8 +175,8 @@ TCopyFaultHook& faultHook() {
     return hook;
 }
 
-int injectedFault(const QString& source, const QString& target, qint64 step) {
-    return faultHook() ? faultHook()(source, target, step) : 0;
+int injectedFault(const QByteArray& source, const QByteArray& target, qint64 step) {
+    return faultHook() ? faultHook()(shown(source), shown(target), step) : 0;
 }
 
 QString errnoText() {
@@ -113,40 +184,37 @@ QString errnoText() {
 }
 
 // Removes a file, a link or a whole folder tree (links are removed, never followed).
-bool removeTree(const QString& path) {
+bool removeTree(const QByteArray& path) {
     if (!existsNoFollow(path)) return true;  // gone already
-    if (!isRealDir(path)) return ::unlink(native(path).constData()) == 0 || errno == ENOENT;
-    QDir dir(path);
+    if (!isRealDir(path)) return ::unlink(path.constData()) == 0 || errno == ENOENT;
     bool ok = true;
-    for (const QString& name :
-         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QByteArray& name : folderNames(path))
         ok = removeTree(JoinPath(path, name)) && ok;
-    return ok && ::rmdir(native(path).constData()) == 0;
+    return ok && ::rmdir(path.constData()) == 0;
 }
 
 // Total bytes below a path, for the progress dialog.
-qint64 treeSize(const QString& path) {
+qint64 treeSize(const QByteArray& path) {
     struct stat st {};
     if (!lstatPath(path, st)) return 0;
     if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? st.st_size : 0;
     qint64 total = 0;
-    QDir dir(path);
-    for (const QString& name :
-         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QByteArray& name : folderNames(path))
         total += treeSize(JoinPath(path, name));
     return total;
 }
 
 // "name (copy).ext", "name (copy 2).ext", ... in the target's folder.
-QString copyName(const QString& target) {
-    const QString folder = FolderOf(target);
-    const QString name = LastName(target);
-    const qsizetype dot = isRealDir(target) ? -1 : name.lastIndexOf(u'.');
-    const QString stem = dot > 0 ? name.left(dot) : name;
-    const QString ext = dot > 0 ? name.mid(dot) : QString();
+QByteArray copyName(const QByteArray& target) {
+    const QByteArray folder = FolderOf(target);
+    const QByteArray name = LastName(target);
+    const qsizetype dot = isRealDir(target) ? -1 : name.lastIndexOf('.');
+    const QByteArray stem = dot > 0 ? name.left(dot) : name;
+    const QByteArray ext = dot > 0 ? name.mid(dot) : QByteArray();
     for (int n = 1;; ++n) {
-        const QString candidate =
-            folder + stem + (n == 1 ? tr(" (copy)") : tr(" (copy %1)").arg(n)) + ext;
+        const QByteArray candidate =
+            folder + stem + QFile::encodeName(n == 1 ? tr(" (copy)") : tr(" (copy %1)").arg(n)) +
+            ext;
         if (!existsNoFollow(candidate)) return candidate;
     }
 }
@@ -158,7 +226,7 @@ class FileOperation {
         if (progress_) progress_->close();
     }
 
-    bool run(const QStringList& sources, const QStringList& targets);
+    bool run(const QList<QByteArray>& sources, const QList<QByteArray>& targets);
 
   private:
     bool cancelled() {
@@ -170,37 +238,50 @@ class FileOperation {
     }
     void fail(const QString& message) {
         failed_ = true;
+        pauseProgress();
         if (p_.Error) p_.Error(message);
     }
+    // The progress box is there only while entries are copied, moved or deleted: it is closed
+    // before every question and message (a modal box above them would take their keys and
+    // clicks) and comes back with the next step.
+    void pauseProgress() {
+        if (!progress_) return;
+        cancelled();
+        progress_.reset();
+    }
+    void showProgress();
     void advance(qint64 bytes) {
         done_ += bytes;
+        showProgress();
         if (progress_ && total_ > 0)
             progress_->setValue(static_cast<int>(qMin<qint64>(1000, done_ * 1000 / total_)));
     }
-    void startProgress(const QStringList& sources);
+    void startProgress(const QList<QByteArray>& sources);
     // Answer for an existing target; true to go on and overwrite/merge.
-    bool resolveConflict(const QString& source, const QString& target);
+    bool resolveConflict(const QByteArray& source, const QByteArray& target);
 
-    bool copyEntry(const QString& source, const QString& target);
+    bool copyEntry(const QByteArray& source, const QByteArray& target);
     // Copies to a path where nothing exists yet.
-    bool copyFresh(const QString& source, const QString& target, const struct stat& st);
-    bool copyChildren(const QString& source, const QString& target);
-    bool copyFile(const QString& source, const QString& target);
-    bool moveEntry(const QString& source, const QString& target);
+    bool copyFresh(const QByteArray& source, const QByteArray& target, const struct stat& st);
+    bool copyChildren(const QByteArray& source, const QByteArray& target);
+    bool copyFile(const QByteArray& source, const QByteArray& target);
+    bool moveEntry(const QByteArray& source, const QByteArray& target);
     // A free hidden name beside target.
-    QString tempSibling(const QString& target);
+    QByteArray tempSibling(const QByteArray& target);
     // Puts the complete entry at temp in place of the one at target.
-    bool placeOver(const QString& temp, const QString& target);
+    bool placeOver(const QByteArray& temp, const QByteArray& target);
     // Removes what this operation created since the mark.
     void rollback(qsizetype mark);
-    void forgetCreated(const QString& path);
-    void transfer(const QString& source, QString target);
-    void removeToTrash(const QString& source);
-    void rename(const QString& source, QString target);
+    void forgetCreated(const QByteArray& path);
+    void transfer(const QByteArray& source, QByteArray target);
+    void removeToTrash(const QByteArray& source);
+    void rename(const QByteArray& source, QByteArray target);
 
     TFileOp op_;
     TFileOpPrompts& p_;
     std::unique_ptr<QProgressDialog> progress_;
+    bool withProgress_ = false;
+    QString progressLabel_;
     qint64 total_ = 0;
     qint64 done_ = 0;
     bool replaceAll_ = false;
@@ -210,19 +291,26 @@ class FileOperation {
     bool failed_ = false;
     bool verify_ = false;  // read every copied file back (before a move removes its source)
     quint64 tempCounter_ = 0;
-    QStringList created_;  // entries this operation created, oldest first
+    QList<QByteArray> created_;  // entries this operation created, oldest first
 };
 
-void FileOperation::startProgress(const QStringList& sources) {
+void FileOperation::startProgress(const QList<QByteArray>& sources) {
     if (!p_.ShowProgress || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return;
+    withProgress_ = true;
     if (op_ == foCopy || op_ == foMove)
-        for (const QString& s : sources)
+        for (const QByteArray& s : sources)
             total_ += treeSize(s);
-    const QString label = op_ == foCopy   ? tr("Copying...")
-                          : op_ == foMove ? tr("Moving...")
-                                          : tr("Moving to the Trash...");
-    progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, 1000,
+    else
+        total_ = sources.size();
+    progressLabel_ = op_ == foCopy   ? tr("Copying...")
+                     : op_ == foMove ? tr("Moving...")
+                                     : tr("Moving to the Trash...");
+}
+
+void FileOperation::showProgress() {
+    if (!withProgress_ || progress_ || cancelled_) return;
+    progress_ = std::make_unique<QProgressDialog>(progressLabel_, tr("Cancel"), 0, 1000,
                                                   QApplication::activeWindow());
     progress_->setWindowTitle(QApplication::applicationName());
     progress_->setWindowModality(Qt::WindowModal);
@@ -232,13 +320,16 @@ void FileOperation::startProgress(const QStringList& sources) {
     progress_->setValue(0);
 }
 
-bool FileOperation::resolveConflict(const QString& source, const QString& target) {
+bool FileOperation::resolveConflict(const QByteArray& source, const QByteArray& target) {
     if (replaceAll_) return true;
     if (skipAll_) {
         skipped_ = true;
         return false;
     }
-    const TConflictAnswer answer = p_.Conflict ? p_.Conflict(source, target) : caCancel;
+    pauseProgress();
+    if (cancelled_) return false;
+    const TConflictAnswer answer =
+        p_.Conflict ? p_.Conflict(shown(source), shown(target)) : caCancel;
     switch (answer) {
         case caReplaceAll:
             replaceAll_ = true;
@@ -259,29 +350,27 @@ bool FileOperation::resolveConflict(const QString& source, const QString& target
     return false;
 }
 
-QString FileOperation::tempSibling(const QString& target) {
+QByteArray FileOperation::tempSibling(const QByteArray& target) {
     // A long name is cut so that the temporary name stays within the name length limit.
-    const QString base = FolderOf(target) + u'.' + LastName(target).left(64) +
-                         QStringLiteral(".velkaro-") + QString::number(::getpid()) + u'-';
+    const QByteArray base = FolderOf(target) + '.' + LastName(target).left(64) + ".velkaro-" +
+                            QByteArray::number(::getpid()) + '-';
     for (;;) {
-        const QString candidate = base + QString::number(++tempCounter_);
+        const QByteArray candidate = base + QByteArray::number(++tempCounter_);
         if (!existsNoFollow(candidate)) return candidate;
     }
 }
 
-bool FileOperation::placeOver(const QString& temp, const QString& target) {
-    if (!existsNoFollow(target))
-        return ::rename(native(temp).constData(), native(target).constData()) == 0;
+bool FileOperation::placeOver(const QByteArray& temp, const QByteArray& target) {
+    if (!existsNoFollow(target)) return ::rename(temp.constData(), target.constData()) == 0;
     // A file, link or empty folder over a file or link: one atomic rename.
-    if (!isRealDir(target) && ::rename(native(temp).constData(), native(target).constData()) == 0)
-        return true;
+    if (!isRealDir(target) && ::rename(temp.constData(), target.constData()) == 0) return true;
     // Otherwise the old entry steps aside first and comes back if the new one cannot take its
     // place; it is removed only once the new one is there.
-    const QString backup = tempSibling(target);
-    if (::rename(native(target).constData(), native(backup).constData()) != 0) return false;
-    if (::rename(native(temp).constData(), native(target).constData()) != 0) {
+    const QByteArray backup = tempSibling(target);
+    if (::rename(target.constData(), backup.constData()) != 0) return false;
+    if (::rename(temp.constData(), target.constData()) != 0) {
         const int saved = errno;
-        ::rename(native(backup).constData(), native(target).constData());
+        ::rename(backup.constData(), target.constData());
         errno = saved;
         return false;
     }
@@ -289,38 +378,39 @@ bool FileOperation::placeOver(const QString& temp, const QString& target) {
     return true;
 }
 
-void FileOperation::forgetCreated(const QString& path) {
-    const QString below = AddSlash(path);
+void FileOperation::forgetCreated(const QByteArray& path) {
+    const QByteArray below = AddSlash(path);
     created_.erase(
         std::remove_if(created_.begin(), created_.end(),
-                       [&](const QString& p) { return p == path || p.startsWith(below); }),
+                       [&](const QByteArray& p) { return p == path || p.startsWith(below); }),
         created_.end());
 }
 
 void FileOperation::rollback(qsizetype mark) {
     // Newest first: children before the folders that hold them.
     while (created_.size() > mark) {
-        const QString path = created_.takeLast();
+        const QByteArray path = created_.takeLast();
         if (existsNoFollow(path)) removeTree(path);
     }
 }
 
-bool FileOperation::copyFile(const QString& source, const QString& target) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        fail(tr("Cannot read \"%1\": %2").arg(source, in.errorString()));
+bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target) {
+    QFile in;
+    if (!OpenNativeFile(in, source, O_RDONLY, QIODevice::ReadOnly)) {
+        fail(tr("Cannot read \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
     if (const int e = injectedFault(source, target, kFaultCreate)) {
-        fail(tr("Cannot create \"%1\": %2").arg(target, QString::fromLocal8Bit(std::strerror(e))));
+        fail(tr("Cannot create \"%1\": %2")
+                 .arg(shown(target), QString::fromLocal8Bit(std::strerror(e))));
         return false;
     }
     // The bytes go to a hidden name beside the target, which gets its own name only once the
     // copy is complete and checked, so a partial copy is never seen under the real name.
-    const QString temp = tempSibling(target);
-    QFile out(temp);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        fail(tr("Cannot create \"%1\": %2").arg(target, out.errorString()));
+    const QByteArray temp = tempSibling(target);
+    QFile out;
+    if (!OpenNativeFile(out, temp, O_WRONLY | O_CREAT | O_EXCL, QIODevice::WriteOnly)) {
+        fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
         return false;
     }
     QCryptographicHash written(QCryptographicHash::Md5);
@@ -330,7 +420,7 @@ bool FileOperation::copyFile(const QString& source, const QString& target) {
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0) {
-            fail(tr("Cannot read \"%1\": %2").arg(source, in.errorString()));
+            fail(tr("Cannot read \"%1\": %2").arg(shown(source), in.errorString()));
             break;
         }
         if (n == 0) {
@@ -339,11 +429,11 @@ bool FileOperation::copyFile(const QString& source, const QString& target) {
         }
         if (const int e = injectedFault(source, target, count)) {
             fail(tr("Cannot write \"%1\": %2")
-                     .arg(target, QString::fromLocal8Bit(std::strerror(e))));
+                     .arg(shown(target), QString::fromLocal8Bit(std::strerror(e))));
             break;
         }
         if (out.write(buffer.constData(), n) != n) {
-            fail(tr("Cannot write \"%1\": %2").arg(target, out.errorString()));
+            fail(tr("Cannot write \"%1\": %2").arg(shown(target), out.errorString()));
             break;
         }
         if (verify_) written.addData(QByteArrayView(buffer.constData(), n));
@@ -353,80 +443,82 @@ bool FileOperation::copyFile(const QString& source, const QString& target) {
     }
     if (ok) {
         ok = out.flush() && ::fsync(out.handle()) == 0 && out.size() == count;
-        if (!ok) fail(tr("Cannot write \"%1\": %2").arg(target, out.errorString()));
+        if (!ok) fail(tr("Cannot write \"%1\": %2").arg(shown(target), out.errorString()));
     }
     if (ok) {
         // Times are set after the last write, which would otherwise update them.
-        out.setPermissions(in.permissions());
-        out.setFileTime(in.fileTime(QFileDevice::FileModificationTime),
-                        QFileDevice::FileModificationTime);
+        struct stat st {};
+        if (::fstat(in.handle(), &st) == 0) {
+            ::fchmod(out.handle(), st.st_mode & 07777);
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            ::futimens(out.handle(), times);
+        }
         out.close();
         if (verify_) {
             // Read back what landed on the disk before the source may go.
-            QFile check(temp);
+            QFile check;
             QCryptographicHash landed(QCryptographicHash::Md5);
-            ok = check.open(QIODevice::ReadOnly) && landed.addData(&check) &&
-                 landed.result() == written.result();
-            if (!ok) fail(tr("The copy of \"%1\" does not match the original.").arg(source));
+            ok = OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly) &&
+                 landed.addData(&check) && landed.result() == written.result();
+            if (!ok) fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
         }
     }
     if (ok) {
-        ok = ::rename(native(temp).constData(), native(target).constData()) == 0;
-        if (!ok) fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+        ok = ::rename(temp.constData(), target.constData()) == 0;
+        if (!ok) fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
     }
     if (!ok) {
         out.close();
-        ::unlink(native(temp).constData());
+        ::unlink(temp.constData());
         return false;
     }
     created_.append(target);
     return true;
 }
 
-bool FileOperation::copyChildren(const QString& source, const QString& target) {
+bool FileOperation::copyChildren(const QByteArray& source, const QByteArray& target) {
     bool ok = true;
-    QDir dir(source);
-    for (const QString& name :
-         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QByteArray& name : folderNames(source)) {
         ok = copyEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
         if (cancelled_) return false;
     }
     return ok && !skipped_;
 }
 
-bool FileOperation::copyFresh(const QString& source, const QString& target, const struct stat& st) {
+bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target,
+                              const struct stat& st) {
     if (S_ISLNK(st.st_mode)) {
         QByteArray raw(4096, '\0');
-        const ssize_t n = ::readlink(native(source).constData(), raw.data(), raw.size() - 1);
-        if (n <= 0 || ::symlink(raw.left(n).constData(), native(target).constData()) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+        const ssize_t n = ::readlink(source.constData(), raw.data(), raw.size() - 1);
+        if (n <= 0 || ::symlink(raw.left(n).constData(), target.constData()) != 0) {
+            fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
             return false;
         }
         created_.append(target);
         return true;
     }
     if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(native(target).constData(), (st.st_mode & 07777) | 0700) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(target, errnoText()));
+        if (::mkdir(target.constData(), (st.st_mode & 07777) | 0700) != 0) {
+            fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
             return false;
         }
         created_.append(target);
         const bool ok = copyChildren(source, target);
-        ::chmod(native(target).constData(), st.st_mode & 07777);
+        ::chmod(target.constData(), st.st_mode & 07777);
         return ok;
     }
     if (!S_ISREG(st.st_mode)) {
-        fail(tr("\"%1\" is a device, socket or pipe and cannot be copied.").arg(source));
+        fail(tr("\"%1\" is a device, socket or pipe and cannot be copied.").arg(shown(source)));
         return false;
     }
     return copyFile(source, target);
 }
 
-bool FileOperation::copyEntry(const QString& source, const QString& target) {
+bool FileOperation::copyEntry(const QByteArray& source, const QByteArray& target) {
     if (cancelled()) return false;
     struct stat st {};
     if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
     if (!existsNoFollow(target)) return copyFresh(source, target, st);
@@ -434,14 +526,14 @@ bool FileOperation::copyEntry(const QString& source, const QString& target) {
     if (!resolveConflict(source, target)) return false;
     if (merge) return copyChildren(source, target);
     // A replaced entry stays until its replacement is complete beside it.
-    const QString temp = tempSibling(target);
+    const QByteArray temp = tempSibling(target);
     const qsizetype mark = created_.size();
     if (!copyFresh(source, temp, st)) {
         rollback(mark);
         return false;
     }
     if (!placeOver(temp, target)) {
-        fail(tr("Cannot replace \"%1\": %2").arg(target, errnoText()));
+        fail(tr("Cannot replace \"%1\": %2").arg(shown(target), errnoText()));
         rollback(mark);
         return false;
     }
@@ -449,11 +541,11 @@ bool FileOperation::copyEntry(const QString& source, const QString& target) {
     return true;
 }
 
-bool FileOperation::moveEntry(const QString& source, const QString& target) {
+bool FileOperation::moveEntry(const QByteArray& source, const QByteArray& target) {
     if (cancelled()) return false;
     struct stat st {};
     if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
     const bool exists = existsNoFollow(target);
@@ -462,14 +554,12 @@ bool FileOperation::moveEntry(const QString& source, const QString& target) {
         if (!resolveConflict(source, target)) return false;
         if (merge) {
             bool ok = true;
-            QDir dir(source);
-            for (const QString& name : dir.entryList(QDir::AllEntries | QDir::Hidden |
-                                                     QDir::System | QDir::NoDotAndDotDot)) {
+            for (const QByteArray& name : folderNames(source)) {
                 ok = moveEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
                 if (cancelled_) return false;
             }
             // The source folder goes only when everything in it has moved.
-            if (ok && !skipped_ && ::rmdir(native(source).constData()) != 0) ok = false;
+            if (ok && !skipped_ && ::rmdir(source.constData()) != 0) ok = false;
             return ok;
         }
     }
@@ -477,15 +567,15 @@ bool FileOperation::moveEntry(const QString& source, const QString& target) {
     int error = injectedFault(source, target, kFaultRename);
     if (error == 0) {
         if (exists ? placeOver(source, target)
-                   : ::rename(native(source).constData(), native(target).constData()) == 0) {
+                   : ::rename(source.constData(), target.constData()) == 0) {
             advance(size);
             return true;
         }
         error = errno;
     }
     if (error != EXDEV) {
-        fail(
-            tr("Cannot move \"%1\": %2").arg(source, QString::fromLocal8Bit(std::strerror(error))));
+        fail(tr("Cannot move \"%1\": %2")
+                 .arg(shown(source), QString::fromLocal8Bit(std::strerror(error))));
         return false;
     }
     // Another file system: a complete, checked copy first; the source goes only after it.
@@ -503,16 +593,16 @@ bool FileOperation::moveEntry(const QString& source, const QString& target) {
     }
     forgetCreated(target);
     if (!removeTree(source)) {
-        fail(tr("Cannot remove \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot remove \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
     return true;
 }
 
-void FileOperation::transfer(const QString& source, QString target) {
+void FileOperation::transfer(const QByteArray& source, QByteArray target) {
     struct stat st {};
     if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return;
     }
     if (target == source) {
@@ -522,7 +612,7 @@ void FileOperation::transfer(const QString& source, QString target) {
     if (S_ISDIR(st.st_mode) && target.startsWith(AddSlash(source))) {
         fail(tr("Cannot copy or move \"%1\": the destination folder is inside the source "
                 "folder.")
-                 .arg(source));
+                 .arg(shown(source)));
         return;
     }
     if (op_ == foCopy) {
@@ -538,39 +628,45 @@ void FileOperation::transfer(const QString& source, QString target) {
     }
 }
 
-void FileOperation::removeToTrash(const QString& source) {
+void FileOperation::removeToTrash(const QByteArray& source) {
     if (!existsNoFollow(source)) {
-        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return;
     }
-    if (QFile::moveToTrash(source)) {
+    // Qt's trash takes text paths; a name that text cannot carry goes to the trash by its bytes.
+    const bool lossless = QFile::encodeName(shown(source)) == source;
+    if (lossless ? QFile::moveToTrash(shown(source)) : moveToTrashNative(source)) {
         advance(1);
         return;
     }
-    if (p_.ConfirmPermanentDelete && p_.ConfirmPermanentDelete(source)) {
-        if (!removeTree(source)) fail(tr("Cannot delete \"%1\": %2").arg(source, errnoText()));
+    pauseProgress();
+    if (cancelled_) return;
+    if (p_.ConfirmPermanentDelete && p_.ConfirmPermanentDelete(shown(source))) {
+        if (!removeTree(source))
+            fail(tr("Cannot delete \"%1\": %2").arg(shown(source), errnoText()));
         advance(1);
     } else {
         skipped_ = true;
     }
 }
 
-void FileOperation::rename(const QString& source, QString target) {
-    if (QDir::isRelativePath(target)) target = FolderOf(source) + target;
+void FileOperation::rename(const QByteArray& source, QByteArray target) {
+    if (!target.startsWith('/')) target = FolderOf(source) + target;
     if (target == source) return;
     if (!existsNoFollow(source)) {
-        fail(tr("Cannot find \"%1\": %2").arg(source, errnoText()));
+        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return;
     }
     if (existsNoFollow(target)) {
-        fail(tr("Cannot rename \"%1\": \"%2\" already exists.").arg(source, LastName(target)));
+        fail(tr("Cannot rename \"%1\": \"%2\" already exists.")
+                 .arg(shown(source), shown(LastName(target))));
         return;
     }
-    if (::rename(native(source).constData(), native(target).constData()) != 0)
-        fail(tr("Cannot rename \"%1\": %2").arg(source, errnoText()));
+    if (::rename(source.constData(), target.constData()) != 0)
+        fail(tr("Cannot rename \"%1\": %2").arg(shown(source), errnoText()));
 }
 
-bool FileOperation::run(const QStringList& sources, const QStringList& targets) {
+bool FileOperation::run(const QList<QByteArray>& sources, const QList<QByteArray>& targets) {
     if (op_ == foRename) {
         if (sources.size() != 1 || targets.isEmpty()) {
             fail(tr("Cannot rename: one source and one new name are needed."));
@@ -580,12 +676,12 @@ bool FileOperation::run(const QStringList& sources, const QStringList& targets) 
         return !failed_;
     }
     if (op_ == foDelete) {
-        if (p_.ConfirmDelete && !p_.ConfirmDelete(sources)) return false;
+        QStringList names;
+        for (const QByteArray& s : sources)
+            names.append(shown(s));
+        if (p_.ConfirmDelete && !p_.ConfirmDelete(names)) return false;
         startProgress(sources);
-        if (progress_) {
-            total_ = sources.size();
-        }
-        for (const QString& s : sources) {
+        for (const QByteArray& s : sources) {
             if (cancelled()) break;
             removeToTrash(s);
         }
@@ -603,14 +699,14 @@ bool FileOperation::run(const QStringList& sources, const QStringList& targets) 
     const bool pairwise = targets.size() == sources.size() && sources.size() > 1;
     for (qsizetype i = 0; i < sources.size(); ++i) {
         if (cancelled()) break;
-        const QString& source = sources[i];
-        QString target;
+        const QByteArray& source = sources[i];
+        QByteArray target;
         if (pairwise) {
             target = targets[i];
         } else {
-            const QString& t = targets[0];
-            const QString bare = t.size() > 1 ? DropSlash(t) : t;
-            const bool into = t.endsWith(PathDelim) || sources.size() > 1 ||
+            const QByteArray& t = targets[0];
+            const QByteArray bare = t.size() > 1 ? DropSlash(t) : t;
+            const bool into = t.endsWith('/') || sources.size() > 1 ||
                               (isRealDir(bare) && LastName(bare) != LastName(source)) ||
                               (isRealDir(bare) && !isRealDir(source));
             target = into ? JoinPath(bare, LastName(source)) : bare;
@@ -622,6 +718,14 @@ bool FileOperation::run(const QStringList& sources, const QStringList& targets) 
 }
 
 }  // namespace
+
+bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode) {
+    const int fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle)) return true;
+    ::close(fd);
+    return false;
+}
 
 void SetCopyFaultHook(TCopyFaultHook hook) {
     faultHook() = std::move(hook);
@@ -635,12 +739,21 @@ void ResetFileOpPrompts() {
     prompts() = defaultPrompts();
 }
 
-bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList) {
-    QStringList sources;
-    for (const QString& s : SplitPathList(TerminateList(fromList)))
-        sources.append(s.size() > 1 ? DropSlash(s) : s);
-    const QStringList targets = SplitPathList(TerminateList(toList));
-    if (sources.isEmpty()) return false;
+bool ShellFileOp(TFileOp operation, const QList<QByteArray>& sources,
+                 const QList<QByteArray>& targets) {
+    QList<QByteArray> bare;
+    for (const QByteArray& s : sources)
+        if (!s.isEmpty()) bare.append(s.size() > 1 ? DropSlash(s) : s);
+    if (bare.isEmpty()) return false;
     FileOperation op(operation, prompts());
-    return op.run(sources, targets);
+    return op.run(bare, targets);
+}
+
+bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList) {
+    QList<QByteArray> sources, targets;
+    for (const QString& s : SplitPathList(TerminateList(fromList)))
+        sources.append(QFile::encodeName(s));
+    for (const QString& t : SplitPathList(TerminateList(toList)))
+        targets.append(QFile::encodeName(t));
+    return ShellFileOp(operation, sources, targets);
 }

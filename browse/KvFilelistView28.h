@@ -222,11 +222,12 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // Copy and cut put the selected paths into the transfer list and on the clipboard.
     void CopySelected();
     void CutSelected();
-    // Copies or moves (by the transfer mode) the transfer list, or the clipboard's file list,
-    // into Directory.
+    // Copies the clipboard's file list into Directory, or moves it when the clipboard says the
+    // files were cut (the clipboard is emptied then).
     void PasteFiles();
     // Files dropped on the window: pasted into Directory as copies.
     void DropFiles(const QStringList& paths);
+    void DropFiles(const QList<QByteArray>& paths);
     // Moves the selection to the trash (after the trash confirmation).
     void DeleteSelected();
     // Deletes the selected files for good, each after a confirmation; stops at the first
@@ -250,8 +251,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // first selected file.
     void SendToShortcut(const QString& shortcutPath);
 
-    // The pending transfer list (full paths).
-    QStringList TransferList() const { return transfer_; }
+    // The last copied or cut paths (full paths; emptied by paste, delete and copy to folder).
+    QStringList TransferList() const;
     // The list's own context menu (rebuilt on every language change).
     TKvFilelistView28PopUp* PopUp() const { return popUp_; }
     // Whether the viewer table holds the extension of the path.
@@ -364,7 +365,12 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // Watches the owner window for dropped files.
     void HookOwnerForDrops();
     // Collects the selected rows' paths, unselecting the parent row.
-    QStringList TakeSelectedPaths();
+    QList<QByteArray> TakeSelectedPaths();
+    // Copies or moves the paths into Directory and refills the list.
+    void TransferInto(const QList<QByteArray>& paths, bool move);
+    // After a delete: when the entry last reported by a click is gone, reports an empty
+    // selection (OnItemChange, OnClick) so that nothing goes on showing it.
+    void ForgetDeletedItem();
     // Refills the list and has the linked combo reload and show a folder.
     void RefreshAfterChange(const QString& comboFolder);
     bool RowIsParent(int row) const;
@@ -402,8 +408,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool showColumnHeaders_ = true;
     bool tabStop_ = true;
 
-    QStringList transfer_;
+    QList<QByteArray> transfer_;
     QString oldPath_;
+    QByteArray oldNative_;  // the same as the file system names it
     TKvFilelistView28PopUp* popUp_ = nullptr;
     QPointer<QLineEdit> editor_;
     int editRow_ = -1;

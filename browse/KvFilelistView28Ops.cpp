@@ -2,6 +2,10 @@
 // clipboard, dropped files, delete to the trash and for good, rename in place, new folder,
 // viewing, properties, and the send-to actions. The menu (KvFilelistView28PopUp) and the keys
 // call them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
@@ -135,7 +139,7 @@ class TListEventHook : public QObject {
             case QEvent::Drop: {
                 if (!InWindow(watched)) return false;
                 auto* drop = static_cast<QDropEvent*>(event);
-                const QStringList paths = ReadFileList(drop->mimeData()).Paths;
+                const QList<QByteArray> paths = ReadFileList(drop->mimeData()).Native;
                 if (paths.isEmpty()) return false;
                 drop->setDropAction(Qt::CopyAction);
                 drop->accept();
@@ -229,16 +233,32 @@ bool TKvFilelistView28::RowIsParent(int row) const {
     return ItemSubItem(row, 4).endsWith(QLatin1String("/.."));
 }
 
-QStringList TKvFilelistView28::TakeSelectedPaths() {
-    QStringList paths;
+QList<QByteArray> TKvFilelistView28::TakeSelectedPaths() {
+    QList<QByteArray> paths;
     for (int row : SelectedRows()) {
         if (RowIsParent(row)) {
             SetItemSelected(row, false);
             continue;
         }
-        paths.append(ItemSubItem(row, 4));
+        paths.append(ItemNativePath(row));
     }
     return paths;
+}
+
+QStringList TKvFilelistView28::TransferList() const {
+    QStringList paths;
+    for (const QByteArray& path : transfer_)
+        paths.append(QFile::decodeName(path));
+    return paths;
+}
+
+void TKvFilelistView28::ForgetDeletedItem() {
+    if (selectedItem_.isEmpty()) return;
+    struct stat st {};
+    if (::lstat(SelectedItemNative().constData(), &st) == 0) return;
+    SetSelectedItem(QString());
+    emit OnItemChange(this, selectedItem_);
+    emit OnClick(this);
 }
 
 void TKvFilelistView28::RefreshAfterChange(const QString& comboFolder) {
@@ -258,7 +278,7 @@ bool TKvFilelistView28::HasViewer(const QString& path) {
 }
 
 bool TKvFilelistView28::CanPaste() const {
-    return !transfer_.isEmpty() || ClipboardHasFileList();
+    return ClipboardHasFileList();
 }
 
 // --- Copy, cut, paste, drop --------------------------------------------------------------------
@@ -266,55 +286,68 @@ bool TKvFilelistView28::CanPaste() const {
 void TKvFilelistView28::CopySelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
-    FileTransferMode() = tmCopy;
     PutFileListOnClipboard(transfer_, false);
 }
 
 void TKvFilelistView28::CutSelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
-    FileTransferMode() = tmMove;
     PutFileListOnClipboard(transfer_, true);
 }
 
 void TKvFilelistView28::PasteFiles() {
     THourglass hourglass;
     if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
-    TTransferMode mode = FileTransferMode();
-    if (transfer_.isEmpty()) {
-        const TFileList clip = ClipboardFileList();
-        transfer_ = clip.Paths;
-        // Another program's list says itself whether its files were cut or copied.
-        if (!clip.Own && clip.HasMode) mode = clip.Cut ? tmMove : tmCopy;
-    }
-    if (transfer_.isEmpty()) {
+    // The clipboard decides what is pasted and how: whatever this program copied or cut before
+    // counts only while the clipboard still holds it, and only a list that says "cut" is moved
+    // (a plain URL list, as many programs write it, is a copy).
+    const TFileList clip = ClipboardFileList();
+    const bool move = clip.HasMode && clip.Cut;
+    if (clip.Native.isEmpty()) {
+        transfer_.clear();
         ShowBrowseMessage(mkWarning, MessageText(msgNoFilesSelected), this);
         return;
     }
-    const QString target = AddSlash(directory_);
-    for (const QString& entry : transfer_) {
-        const QString source = entry.size() > 1 ? DropSlash(entry) : entry;
+    // The moved files are gone from where the clipboard names them.
+    if (move) ClearClipboardFileList();
+    TransferInto(clip.Native, move);
+}
+
+void TKvFilelistView28::TransferInto(const QList<QByteArray>& paths, bool move) {
+    transfer_ = paths;
+    const QByteArray target = QFile::encodeName(AddSlash(directory_));
+    for (const QByteArray& entry : transfer_) {
+        const QByteArray source =
+            entry.size() > 1 && entry.endsWith('/') ? entry.chopped(1) : entry;
         // Pasting into the folder the entry is in would copy it onto itself.
-        if (FolderOf(source) == target) {
+        if (source.left(source.lastIndexOf('/') + 1) == target) {
             ShowBrowseMessage(
                 mkError,
                 QCoreApplication::translate("ShellFileOp",
                                             "Cannot paste \"%1\": it is already in this folder.")
-                    .arg(LastName(source)),
+                    .arg(LastName(QFile::decodeName(source))),
                 this);
             continue;
         }
-        ShellFileOp(mode == tmMove ? foMove : foCopy, source, target);
+        ShellFileOp(move ? foMove : foCopy, QList<QByteArray>{source}, QList<QByteArray>{target});
     }
     transfer_.clear();
     RefreshAfterChange(directory_);
 }
 
 void TKvFilelistView28::DropFiles(const QStringList& paths) {
+    QList<QByteArray> native;
+    for (const QString& path : paths)
+        native.append(QFile::encodeName(path));
+    DropFiles(native);
+}
+
+void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
     if (paths.isEmpty()) return;
-    transfer_ = paths;
+    THourglass hourglass;
+    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
     FileTransferMode() = tmCopy;
-    PasteFiles();
+    TransferInto(paths, false);
 }
 
 // --- Delete ------------------------------------------------------------------------------------
@@ -324,10 +357,11 @@ void TKvFilelistView28::DeleteSelected() {
     THourglass hourglass;
     if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
     transfer_.clear();
-    const QStringList paths = TakeSelectedPaths();
-    if (!paths.isEmpty()) ShellFileOp(foDelete, MakePathList(paths), QString());
+    const QList<QByteArray> paths = TakeSelectedPaths();
+    if (!paths.isEmpty()) ShellFileOp(foDelete, paths, {});
     RefreshAfterChange(directory_);
     transfer_.clear();
+    ForgetDeletedItem();
 }
 
 bool TKvFilelistView28::DeleteSelectedPermanently() {
@@ -343,10 +377,13 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
         const QString text =
             QStringLiteral("Are you sure you want to permanently delete file\n  \"") +
             ItemCaption(row) + QStringLiteral("\"?");
-        if (ShowBrowseMessage(mkConfirmation, text, this)) QFile::remove(ItemSubItem(row, 4));
+        // No is the default: Enter must not destroy a file for good.
+        if (ShowBrowseMessage(mkConfirmation, text, this, true))
+            ::unlink(ItemNativePath(row).constData());
         SetItemSelected(row, false);
     }
     RebuildList();
+    ForgetDeletedItem();
     return all;
 }
 
@@ -371,6 +408,7 @@ void TKvFilelistView28::BeginEditCaption(int row) {
     if (readOnly_ || row < 0 || row >= ItemCount()) return;
     if (editor_ != nullptr) EndEditCaption(false);
     oldPath_ = ItemSubItem(row, 4);
+    oldNative_ = ItemNativePath(row);
     editRow_ = row;
     QAbstractItemView* view = View();
     const QModelIndex index = view->model()->index(row, 0);
@@ -424,7 +462,10 @@ void TKvFilelistView28::EndEditCaption(bool accept) {
         return;
     }
     if (ReportIfExists(newPath)) return;
-    ShellFileOp(foRename, oldPath_, newPath);
+    // The old entry by its bytes: its text may name another entry.
+    ShellFileOp(foRename, QList<QByteArray>{oldNative_},
+                QList<QByteArray>{oldNative_.left(oldNative_.lastIndexOf('/') + 1) +
+                                  QFile::encodeName(caption)});
     RebuildList();
     for (int row = 0; row < ItemCount(); ++row) {
         if (ItemSubItem(row, 4) != newPath) continue;
@@ -475,8 +516,7 @@ void TKvFilelistView28::ViewSelected() {
 void TKvFilelistView28::ShowSelectedProperties() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
-    const QString path = ItemSubItem(row, 4);
-    if (!path.isEmpty()) ShowProperties(path);
+    if (!ItemSubItem(row, 4).isEmpty()) ShowProperties(ItemNativePath(row));
 }
 
 // --- Send to -----------------------------------------------------------------------------------
@@ -491,17 +531,17 @@ void TKvFilelistView28::CopyToFolder(const QString& folder) {
     if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
     THourglass hourglass;
     transfer_ = TakeSelectedPaths();
-    const QString target = AddSlash(folder);
-    for (const QString& entry : transfer_)
-        ShellFileOp(foCopy, entry, target);
+    const QByteArray target = QFile::encodeName(AddSlash(folder));
+    for (const QByteArray& entry : transfer_)
+        ShellFileOp(foCopy, QList<QByteArray>{entry}, QList<QByteArray>{target});
     transfer_.clear();
 }
 
 void TKvFilelistView28::CopyContentsToClipboard() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
-    const QString path = ItemSubItem(row, 4);
-    const QString ext = UpperExtension(path);
+    const QByteArray path = ItemNativePath(row);
+    const QString ext = UpperExtension(ItemSubItem(row, 4));
     QClipboard* clipboard = QApplication::clipboard();
     if (ext == QLatin1String(".BMP") || ext == QLatin1String(".WMF")) {
         try {
@@ -513,8 +553,8 @@ void TKvFilelistView28::CopyContentsToClipboard() {
         return;
     }
     THourglass hourglass;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return;
+    QFile file;
+    if (!OpenNativeFile(file, path, O_RDONLY, QIODevice::ReadOnly)) return;
     const QByteArray bytes = file.read(64 * 1024 * 1024);
     auto* data = new QMimeData;
     // Rich text goes on as it is besides its text; other files as 8-bit text.
@@ -609,9 +649,7 @@ void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
         return;
     }
     // A program that takes the file.
-    const QString file = ItemSubItem(row, 4);
-    ShellLaunch(QStringLiteral("Open"), target, u'"' + LastName(file) + u'"', swShowNormal,
-                FolderOf(file));
+    ShellLaunchWithFile(target, ItemNativePath(row));
 }
 
 // --- Keys --------------------------------------------------------------------------------------

@@ -1,11 +1,14 @@
 // Our own properties dialog for files and folders.
 
+#include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -25,8 +28,8 @@ QString tr(const char* text) {
     return QCoreApplication::translate("ShowProperties", text);
 }
 
-std::function<void(const QString&)>& propertiesHook() {
-    static std::function<void(const QString&)> hook;
+std::function<void(const QByteArray&)>& propertiesHook() {
+    static std::function<void(const QByteArray&)> hook;
     return hook;
 }
 
@@ -39,23 +42,29 @@ struct TreeCount {
 
 // Sizes a folder tree without following links; stops after a generous number of entries so
 // that a huge tree does not freeze the window.
-void countTree(const QString& path, TreeCount& count) {
+void countTree(const QByteArray& path, TreeCount& count) {
     constexpr qint64 kLimit = 200000;
-    QDir dir(path);
-    for (const QFileInfo& info :
-         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    DIR* dir = ::opendir(path.constData());
+    if (dir == nullptr) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (name == "." || name == "..") continue;
         if (count.files + count.folders >= kLimit) {
             count.truncated = true;
-            return;
+            break;
         }
-        if (info.isDir() && !info.isSymLink()) {
+        const QByteArray child = path + '/' + name;
+        struct stat st {};
+        if (::lstat(child.constData(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
             ++count.folders;
-            countTree(info.filePath(), count);
+            countTree(child, count);
         } else {
             ++count.files;
-            if (!info.isSymLink()) count.bytes += info.size();
+            if (!S_ISLNK(st.st_mode)) count.bytes += st.st_size;
         }
     }
+    ::closedir(dir);
 }
 
 QString sizeText(qint64 bytes) {
@@ -85,8 +94,13 @@ QLabel* selectable(const QString& text) {
     return label;
 }
 
-void runDialog(const QString& path, const struct stat& st) {
-    const QFileInfo info(path);
+QDateTime timeOf(const struct timespec& time) {
+    return QDateTime::fromMSecsSinceEpoch(qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000);
+}
+
+// The dialog reads the entry by its bytes; the text path only names it.
+void runDialog(const QByteArray& native, const struct stat& st) {
+    const QString path = QFile::decodeName(native);
     QDialog dialog(QApplication::activeWindow());
     dialog.setWindowTitle(
         tr("%1 Properties").arg(LastName(path).isEmpty() ? path : LastName(path)));
@@ -99,10 +113,14 @@ void runDialog(const QString& path, const struct stat& st) {
     form->addRow(icon, selectable(LastName(path).isEmpty() ? path : LastName(path)));
     form->addRow(tr("Type:"), selectable(ShellTypeName(path)));
     form->addRow(tr("Location:"), selectable(FolderOf(path)));
-    if (info.isSymLink()) form->addRow(tr("Link to:"), selectable(info.symLinkTarget()));
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray target(4096, '\0');
+        const ssize_t n = ::readlink(native.constData(), target.data(), target.size() - 1);
+        if (n > 0) form->addRow(tr("Link to:"), selectable(QFile::decodeName(target.left(n))));
+    }
     if (S_ISDIR(st.st_mode)) {
         TreeCount count;
-        countTree(path, count);
+        countTree(native, count);
         form->addRow(tr("Size:"), selectable(sizeText(count.bytes) +
                                              (count.truncated ? tr(" or more") : QString())));
         form->addRow(tr("Contains:"), selectable(tr("%1 Files, %2 Folders")
@@ -113,13 +131,13 @@ void runDialog(const QString& path, const struct stat& st) {
     }
     const QLocale locale;
     form->addRow(tr("Modified:"),
-                 selectable(locale.toString(info.lastModified(), QLocale::LongFormat)));
+                 selectable(locale.toString(timeOf(st.st_mtim), QLocale::LongFormat)));
     form->addRow(tr("Accessed:"),
-                 selectable(locale.toString(info.lastRead(), QLocale::LongFormat)));
+                 selectable(locale.toString(timeOf(st.st_atim), QLocale::LongFormat)));
     form->addRow(tr("Permissions:"), selectable(permissionsText(st.st_mode)));
     form->addRow(tr("Owner:"), selectable(ownerText(st)));
 
-    const quint32 attributes = FileAttributes(path);
+    const quint32 attributes = FileAttributesNative(native);
     auto* readOnly = new QCheckBox(tr("Read-only"));
     readOnly->setChecked(attributes & faReadOnly);
     readOnly->setEnabled(false);
@@ -140,21 +158,26 @@ void runDialog(const QString& path, const struct stat& st) {
 
 }  // namespace
 
-void SetPropertiesHook(std::function<void(const QString& path)> hook) {
+void SetPropertiesHook(std::function<void(const QByteArray& path)> hook) {
     propertiesHook() = std::move(hook);
 }
 
 bool ShowProperties(const QString& path) {
-    const QString p = path.size() > 1 ? DropSlash(path) : path;
+    return ShowProperties(QFile::encodeName(path));
+}
+
+bool ShowProperties(const QByteArray& nativePath) {
+    const QByteArray p =
+        nativePath.size() > 1 && nativePath.endsWith('/') ? nativePath.chopped(1) : nativePath;
     struct stat st {};
     errno = ENOENT;
-    if (p.isEmpty() || ::lstat(QFile::encodeName(p).constData(), &st) != 0) {
+    if (p.isEmpty() || ::lstat(p.constData(), &st) != 0) {
         QString message;
         if (errno == EACCES)
             message = QStringLiteral("Access denied");
         else if (errno == ENOMEM)
             message = QStringLiteral("Not enough memory for this operation");
-        else if (!p.isEmpty() && QFileInfo(FolderOf(p)).isDir())
+        else if (!p.isEmpty() && QFileInfo(FolderOf(QFile::decodeName(p))).isDir())
             message = QStringLiteral("The specified file was not found.");
         else
             message = QStringLiteral("The specified path was not found.");

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QIODevice>
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -12,6 +14,7 @@
 #include "browse/Language.h"
 #include "browse/MessageCatalogue.h"
 
+class QFile;
 class QFileInfo;
 class QWidget;
 
@@ -52,8 +55,10 @@ bool WildcardMatch(const QString& name, const QString& pattern);
 enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation, mkPlain };
 
 // Shows a message box (OK, or Yes/No for mkConfirmation) with the application title as caption.
-// Returns true for OK/Yes.
-bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner = nullptr);
+// Returns true for OK/Yes. defaultNo makes No the default button of a confirmation (for
+// questions whose Yes cannot be undone).
+bool ShowBrowseMessage(TMsgKind kind, const QString& text, QWidget* owner = nullptr,
+                       bool defaultNo = false);
 
 // Tests divert the message boxes: while a hook is set it receives every message instead of a
 // dialog and its result is the answer. Pass nullptr to restore the dialogs.
@@ -79,6 +84,11 @@ enum TShowState {
 // "ERROR - Can't " + verb + " file " + file as an error message.
 int ShellLaunch(const QString& verb, const QString& file, const QString& parameters = QString(),
                 int showState = swShowNormal, const QString& workFolder = QString());
+
+// Runs a program ("Open") with one file: the file's name as the parameter and its folder as the
+// working folder. The file is given as the file system names it, so a name that is not valid
+// in the locale's encoding reaches the program unchanged.
+int ShellLaunchWithFile(const QString& program, const QByteArray& file);
 
 // Tests bypass real launching: while set, ShellLaunch asks the hook for the result code
 // instead of starting anything (the failure message is still shown for codes of 32 or less).
@@ -120,6 +130,10 @@ using TCopyFaultHook =
     std::function<int(const QString& source, const QString& target, qint64 step)>;
 void SetCopyFaultHook(TCopyFaultHook hook);
 
+// Opens a file by the bytes of its path (QFile itself takes text, which cannot carry every
+// name); flags as for open(2), O_CLOEXEC added. False, with errno set, when it cannot be opened.
+bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode);
+
 // One batch file operation. fromList and toList are NUL-separated path lists (TerminateList
 // is applied to both). Copy and move put the sources into the target folder when the target
 // is an existing folder (or the list holds several sources), else the target is the new path;
@@ -131,6 +145,11 @@ void SetCopyFaultHook(TCopyFaultHook hook);
 // Conflicts, errors and progress are handled with our own dialogs. Returns true only if everything
 // succeeded and nothing was cancelled or skipped by the user.
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList);
+// The same on paths as the file system names them (the bytes of a listed entry's name, which
+// the text of a name that is not valid in the locale's encoding does not keep). Every file-system
+// call uses these bytes.
+bool ShellFileOp(TFileOp operation, const QList<QByteArray>& sources,
+                 const QList<QByteArray>& targets);
 
 // ---------------------------------------------------------------------------------------------
 // Folders and drives
@@ -215,6 +234,8 @@ enum : quint32 {
 // file). Returns 0 when nothing exists there.
 quint32 FileAttributes(const QString& path);
 quint32 FileAttributes(const QFileInfo& info);
+// The same for a path as the file system names it.
+quint32 FileAttributesNative(const QByteArray& path);
 // Attribute letters in the fixed order "A", "R", "H", "S".
 QString AttributeLetters(quint32 attributes);
 
@@ -272,8 +293,10 @@ QString SpecialFolder(int kind);
 // Our own properties dialog for a path. Returns false (after a plain message such as "The
 // specified file was not found.") when the path cannot be shown.
 bool ShowProperties(const QString& path);
-// Tests bypass the (modal) properties dialog: while set, ShowProperties calls it instead.
-void SetPropertiesHook(std::function<void(const QString& path)> hook);
+bool ShowProperties(const QByteArray& nativePath);
+// Tests bypass the (modal) properties dialog: while set, ShowProperties calls it instead with
+// the path as the file system names it.
+void SetPropertiesHook(std::function<void(const QByteArray& path)> hook);
 
 // ---------------------------------------------------------------------------------------------
 // Formatting

@@ -43,7 +43,7 @@ void SetMessageDlgHook(TMessageDlgHook hook) {
 }
 
 TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons,
-                        QWidget* parent) {
+                        QWidget* parent, TMsgDlgButtons defaultButton) {
     if (MessageHook()) return MessageHook()(message, type, buttons);
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString caption = Application::Title();
@@ -68,10 +68,16 @@ TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons
             break;
     }
     QMessageBox box(icon, caption, message, QMessageBox::NoButton, parent);
-    if (buttons.testFlag(mbYes)) box.addButton(QMessageBox::Yes);
-    if (buttons.testFlag(mbNo)) box.addButton(QMessageBox::No);
-    if (buttons.testFlag(mbOK)) box.addButton(QMessageBox::Ok);
-    if (buttons.testFlag(mbCancel)) box.addButton(QMessageBox::Cancel);
+    const std::pair<TMsgDlgBtn, QMessageBox::StandardButton> kinds[] = {
+        {mbYes, QMessageBox::Yes},
+        {mbNo, QMessageBox::No},
+        {mbOK, QMessageBox::Ok},
+        {mbCancel, QMessageBox::Cancel}};
+    for (const auto& [flag, standard] : kinds) {
+        if (!buttons.testFlag(flag)) continue;
+        QPushButton* button = box.addButton(standard);
+        if (defaultButton == flag) box.setDefaultButton(button);
+    }
     if (buttons == TMsgDlgButtons()) box.addButton(QMessageBox::Ok);
     switch (box.exec()) {
         case QMessageBox::Yes:

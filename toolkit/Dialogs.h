@@ -53,9 +53,10 @@ class TColorDialog : public QObject {
 };
 
 // A modal message box: warning or error with OK, confirmation with Yes and No, and so on.
-// Returns the button pressed (mrCancel when the box is closed otherwise).
+// Returns the button pressed (mrCancel when the box is closed otherwise). defaultButton, when
+// one of the buttons, is the one Enter presses (else the first).
 TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons,
-                        QWidget* parent = nullptr);
+                        QWidget* parent = nullptr, TMsgDlgButtons defaultButton = {});
 
 // When set, MessageDlg calls the hook instead of showing a box.
 using TMessageDlgHook =

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Form1.h"
+#include "browse/ShellHelpers.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
@@ -820,4 +822,40 @@ TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
     EXPECT_TRUE(errors_[0].contains("does not exist")) << errors_[0].toStdString();
     EXPECT_TRUE(f.BrowseTextFiles->Checked());
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_);
+}
+
+// Deleting the file on show, to the trash or for good, in either mode, leaves nothing of it on
+// the right.
+TEST_F(Form1Test, DeletingTheShownFileClearsTheView) {
+    TForm1& f = *form_;
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(Path("share")));
+    SetMessageHook([](TMsgKind, const QString&) { return true; });
+    FileOpPrompts().ShowProgress = false;
+    FileOpPrompts().ConfirmDelete = [](const QStringList&) { return true; };
+    const struct {
+        bool image;
+        Qt::KeyboardModifiers mods;
+    } cases[] = {{false, Qt::NoModifier},
+                 {false, Qt::ShiftModifier},
+                 {true, Qt::NoModifier},
+                 {true, Qt::ShiftModifier}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "image " << c.image << " shift " << (c.mods != 0));
+        const QString gone = Path(c.image ? "gone.bmp" : "gone.txt");
+        WriteBmp(gone, 3, 2, 10, 20, 30);
+        if (f.BrowseImageFiles->Checked() != c.image) f.BrowseImageFiles->Click();
+        f.BrowseFiles->RebuildList();
+        ASSERT_TRUE(ClickFile(gone));
+        ASSERT_TRUE(c.image ? f.ViewImage->Picture()->Graphic() != nullptr
+                            : !f.ReadText->Text().isEmpty());
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, c.mods);
+        QApplication::sendEvent(f.BrowseFiles->View(), &del);
+        EXPECT_FALSE(QFile::exists(gone));
+        EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
+        EXPECT_TRUE(f.ReadText->Text().isEmpty());
+    }
+    SetMessageHook(nullptr);
+    ResetFileOpPrompts();
+    qputenv("XDG_DATA_HOME", savedData);
 }

@@ -1,7 +1,9 @@
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -215,4 +217,31 @@ TEST_F(FileOpTest, DeleteGoesToTheTrashAfterConfirmation) {
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", savedData);
+}
+
+// The replace question comes while no modal progress box is open (one would take its keys),
+// and Cancel in the progress box leaves the old file and no partial copy.
+TEST_F(FileOpTest, ReplaceIsAskedWithoutProgressAndCancelLeavesNoPartialFile) {
+    write("src/big.bin", QByteArray(3 * 1024 * 1024, 'n'));
+    write("dst/big.bin", "old");
+    FileOpPrompts().ShowProgress = true;
+    auto progressBox = []() -> QProgressDialog* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QProgressDialog*>(w)) return box;
+        return nullptr;
+    };
+    bool boxWhileAsked = true;
+    FileOpPrompts().Conflict = [&](const QString&, const QString&) {
+        boxWhileAsked = progressBox() != nullptr;
+        return caReplace;
+    };
+    SetCopyFaultHook([&](const QString&, const QString&, qint64 step) {
+        if (step > 0 && progressBox() != nullptr) progressBox()->cancel();
+        return 0;
+    });
+    EXPECT_FALSE(ShellFileOp(foCopy, path("src/big.bin"), path("dst/")));
+    SetCopyFaultHook(nullptr);
+    EXPECT_FALSE(boxWhileAsked);
+    EXPECT_EQ(read("dst/big.bin"), "old");
+    EXPECT_EQ(QDir(path("dst")).entryList(QDir::Files | QDir::Hidden), QStringList({"big.bin"}));
 }

@@ -1,6 +1,10 @@
 // The file list's file operations and its own menu: copy, cut and paste through the clipboard
 // in the file managers' formats, drops, delete, rename in place, new folders, send-to, and the
 // menu's enabling rules.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
@@ -12,12 +16,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -225,10 +233,13 @@ TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
     EXPECT_FALSE(Exists("src/a.txt"));
     EXPECT_EQ(Read("dst/a.txt"), "alpha");
 
-    // Again: the clipboard still names the moved file, which is gone from its old place.
+    // The cut ends with its paste: a second paste has nothing to move.
+    EXPECT_EQ(FileTransferMode(), tmCopy);
     list->SetDirectory(root_);
+    messages_.clear();
     list->PasteFiles();
-    EXPECT_EQ(errors_.size(), 1);
+    EXPECT_EQ(messages_, QStringList({"No file(s) selected"}));
+    EXPECT_TRUE(errors_.isEmpty());
     EXPECT_EQ(Read("dst/a.txt"), "alpha");
     EXPECT_FALSE(Exists("a.txt"));
 }
@@ -592,7 +603,7 @@ TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
     Write("work/p.bmp", "not read by Qt");
     Write("work/bad.wmf", "damaged");
     auto list = MakeList("work");
-    SetPictureLoader([](const QString& path) -> QImage {
+    SetPictureLoader([](const QByteArray& path) -> QImage {
         if (path.endsWith("bad.wmf")) throw std::runtime_error("Invalid metafile");
         QImage image(3, 2, QImage::Format_RGB32);
         image.fill(Qt::red);
@@ -605,4 +616,149 @@ TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
     list->CopyContentsToClipboard();
     EXPECT_EQ(messages_, QStringList({"Invalid metafile"}));
     SetPictureLoader(nullptr);
+}
+
+// Every operation acts on the selected row's own bytes. "x_\xe9.txt" is no UTF-8: as text it
+// reads "x_\ufffd.txt", whose bytes name the sibling "x_\xef\xbf\xbd.txt".
+TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+    const QByteArray raw = "x_\xe9.txt", sibling = "x_\xef\xbf\xbd.txt";
+    // The names in a folder, their bytes percent-encoded, sorted.
+    auto listing = [this](const QString& rel) {
+        QList<QByteArray> names;
+        if (DIR* dir = ::opendir(QFile::encodeName(root_ + rel).constData())) {
+            while (const dirent* e = ::readdir(dir))
+                if (e->d_name[0] != '.') names << QByteArray(e->d_name).toPercentEncoding();
+            ::closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        return names.join(' ').toStdString();
+    };
+    const char *both = "x_%E9.txt x_%EF%BF%BD.txt", *rawOnly = "x_%E9.txt",
+               *siblingOnly = "x_%EF%BF%BD.txt";
+    auto run = [](std::function<void(List&)> act) {
+        return [act](List& list) {
+            act(list);
+            return QByteArray();
+        };
+    };
+    auto paste = [&](Qt::Key key) {
+        return run([=, this](List& list) {
+            Key(list, key, Qt::ControlModifier);
+            list.SetDirectory(root_ + "dst");
+            Key(list, Qt::Key_V, Qt::ControlModifier);
+        });
+    };
+    auto drop = run([this](List& list) {
+        QMimeData data;
+        data.setData(UriListMime, "file://" + QFile::encodeName(root_).toPercentEncoding("/") +
+                                      "work/x_%E9.txt\r\n");
+        list.SetDirectory(root_ + "dst");
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&list, &enter);
+        QApplication::sendEvent(&list, &drop);
+    });
+    auto properties = [](List& list) {
+        QByteArray shown;
+        SetPropertiesHook([&](const QByteArray& path) { shown = path; });
+        list.ShowSelectedProperties();
+        SetPropertiesHook(nullptr);
+        return shown.mid(shown.lastIndexOf('/') + 1);
+    };
+    auto contents = [](List& list) {
+        list.CopyContentsToClipboard();
+        return QApplication::clipboard()->text().toLatin1();
+    };
+    // A send-to program gets the name in its working folder: this one copies what it got.
+    auto program = [this](List& list) {
+        const QByteArray out = QFile::encodeName(root_ + "out");
+        QFile script(root_ + "prog");
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ncat -- \"$1\" > '" + out + ".tmp' && mv '" + out + ".tmp' '" +
+                     out + "'\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile::link(root_ + "prog", root_ + "link");
+        SetLaunchHook(nullptr);
+        list.SendToShortcut(root_ + "link");
+        for (int wait = 0; wait < 500 && !QFile::exists(root_ + "out"); ++wait)
+            QThread::msleep(20);
+        QFile f(root_ + "out");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    auto rename = run([](List& list) {
+        list.RenameSelected();
+        list.CaptionEditor()->setText("new.txt");
+        list.EndEditCaption(true);
+    });
+    const struct {
+        const char* name;
+        std::function<QByteArray(List&)> act;  // returns what the operation reported
+        QString other;                         // the second folder looked at
+        const char *work, *otherListing;
+        QByteArray reported;
+    } cases[] = {
+        {"trash",
+         run([](List& l) { Key(l, Qt::Key_Delete); }),
+         "../home/.local/share/Trash/files",
+         siblingOnly,
+         rawOnly,
+         {}},
+        {"for good",
+         run([](List& l) { Key(l, Qt::Key_Delete, Qt::ShiftModifier); }),
+         "dst",
+         siblingOnly,
+         "",
+         {}},
+        {"copy", paste(Qt::Key_C), "dst", both, rawOnly, {}},
+        {"cut", paste(Qt::Key_X), "dst", siblingOnly, rawOnly, {}},
+        {"drop", drop, "dst", both, rawOnly, {}},
+        {"send to",
+         run([this](List& l) { l.CopyToFolder(root_ + "dst"); }),
+         "dst",
+         both,
+         rawOnly,
+         {}},
+        {"send to program", program, "dst", both, "", "latin"},
+        {"properties", properties, "dst", both, "", raw},
+        {"contents", contents, "dst", both, "", "latin"},
+        {"rename", rename, "dst", "new.txt x_%EF%BF%BD.txt", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Qt cannot remove these names: every case has new folders.
+        root_ = AddSlash(tmp_.path()) + c.name + '/';
+        QDir().mkpath(root_ + "dst");
+        Write("work/" + QFile::decodeName(sibling), "sibling");
+        QFile f;
+        const int fd = ::open(QFile::encodeName(root_ + "work/") + raw, O_WRONLY | O_CREAT, 0644);
+        ASSERT_TRUE(f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        f.write("latin");
+        f.close();
+        QApplication::clipboard()->clear();
+        auto list = MakeList("work");
+        for (int row = 0; row < list->ItemCount(); ++row)
+            list->SetItemSelected(row, list->ItemNativePath(row).endsWith("/" + raw));
+        EXPECT_EQ(c.act(*list), c.reported);
+        EXPECT_EQ(listing("work"), c.work);
+        EXPECT_EQ(listing(c.other), c.otherListing);
+    }
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+// Enter in the question of Shift+Delete keeps the file: No is the default button.
+TEST_F(FilelistOpsTest, PermanentDeleteDefaultsToNo) {
+    Write("work/keep.txt");
+    auto list = MakeList("work");
+    Select(*list, {"keep.txt"});
+    SetMessageHook(nullptr);
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QApplication::sendEvent(box, &enter);
+            }
+    });
+    Key(*list, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_TRUE(Exists("work/keep.txt"));
 }

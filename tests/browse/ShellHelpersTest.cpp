@@ -220,7 +220,7 @@ TEST(Shell, PropertiesOfMissingPaths) {
     QTemporaryDir dir;
     writeFile(dir.filePath("here.txt"));
     QStringList shown;
-    SetPropertiesHook([&shown](const QString& path) { shown << path; });
+    SetPropertiesHook([&shown](const QByteArray& path) { shown << QFile::decodeName(path); });
     MessageCapture capture;
     EXPECT_TRUE(ShowProperties(dir.filePath("here.txt")));
     EXPECT_FALSE(ShowProperties(dir.filePath("gone.txt")));
