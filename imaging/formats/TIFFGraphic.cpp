@@ -1137,6 +1137,7 @@ void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t
 namespace {
 constexpr uint32_t kEPSMagic = 0xC6D3D0C5;
 constexpr int64_t kEPSHeaderSize = 30;
+constexpr const char* kEPS = "EPS";
 }  // namespace
 
 const TGraphicClass& TEPSGraphic::ClassInfo() {
@@ -1163,14 +1164,28 @@ bool TEPSGraphic::ProbeStream(TStream& stream) {
     return result;
 }
 
+bool TEPSGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    const int64_t start = stream.Position();
+    uint8_t head[kEPSHeaderSize];
+    if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic ||
+        int64_t(GetU32LE(head + 20)) > stream.Size() - start) {
+        TFormatGraphic::ReadProperties(stream, imageIndex);
+        return false;
+    }
+    // The preview's offsets count from its own start.
+    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
+    return TTIFFGraphic::ReadProperties(stream, imageIndex);
+}
+
 void TEPSGraphic::LoadFromStream(TStream& stream) {
+    // A file with the binary header is loaded as its preview; a preview that is no TIFF image
+    // gets the TIFF loader's message.
     const int64_t start = stream.Position();
     uint8_t head[kEPSHeaderSize];
     if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic) {
         Clear();
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, "EPS");
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kEPS);
     }
-    // The preview's offsets count from its own start.
-    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
+    stream.SetPosition(start);
     TTIFFGraphic::LoadFromStream(stream);
 }

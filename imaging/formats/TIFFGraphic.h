@@ -132,6 +132,9 @@ class TEPSGraphic : public TTIFFGraphic {
     // starts after the 30-byte header (right after it, or later) inside the stream and is not
     // empty. The position is restored.
     static bool ProbeStream(TStream& stream);
-    // Reads the 30-byte header and loads the TIFF preview it points at.
+    // Reads the 30-byte header at the stream's position and the properties of the TIFF
+    // preview it points at; false when either is missing.
+    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
+    // Loads the TIFF preview that the 30-byte header points at.
     void LoadFromStream(TStream& stream) override;
 };
