@@ -7,10 +7,9 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,264 +33,140 @@ namespace {
 
 constexpr uint32_t kSide = 8192;  // the claimed width and height
 
-struct TClaim {
-    const char* className;
-    uint32_t width, height, bitmapBits;  // the bitmap the header asks for
-    std::function<Bytes()> file;
-};
-
-Bytes Zeros(size_t n) {
+// Byte builders: values of 16 or 32 bits in either byte order, text, zeros, and joins.
+using TValues = std::initializer_list<uint32_t>;
+Bytes Values(TValues values, void (*put)(Bytes&, uint32_t)) {
+    Bytes b;
+    for (uint32_t v : values)
+        put(b, v);
+    return b;
+}
+Bytes L16(TValues v) {
+    return Values(v, Put16LE);
+}
+Bytes L32(TValues v) {
+    return Values(v, Put32LE);
+}
+Bytes B16(TValues v) {
+    return Values(v, Put16BE);
+}
+Bytes B32(TValues v) {
+    return Values(v, Put32BE);
+}
+Bytes T(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+Bytes Z(size_t n) {
     return Bytes(n, 0);
 }
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& part : parts)
+        PutBytes(b, part);
+    return b;
+}
 
-// The pieces of a PNG chunk: length, type, data, CRC.
-void PutChunk(Bytes& b, const char* type, const Bytes& data) {
-    Put32BE(b, uint32_t(data.size()));
-    Bytes typed(type, type + 4);
-    PutBytes(typed, data);
-    PutBytes(b, typed);
-    Put32BE(b, uint32_t(crc32(0, typed.data(), uInt(typed.size()))));
+// A PNG chunk: length, type, data, CRC.
+Bytes Chunk(const char* type, const Bytes& data) {
+    const Bytes typed = Cat({T(type), data});
+    return Cat({B32({uint32_t(data.size())}), typed,
+                B32({uint32_t(crc32(0, typed.data(), uInt(typed.size())))})});
 }
 
 // A TIFF of 16-bit RGB in one strip or one tile, of which the file holds 6 bytes.
 Bytes Tiff(uint32_t compression, bool tiled) {
-    Bytes b;
-    PutText(b, "II");
-    Put16LE(b, 42);
-    Put32LE(b, 14);
-    PutBytes(b, Zeros(6));
-    // The loader sorts the directory.
-    std::vector<std::vector<uint32_t>> tags = {{256, 4, kSide},       {257, 4, kSide}, {258, 3, 16},
-                                               {259, 3, compression}, {262, 3, 2},     {277, 3, 3}};
+    const uint32_t s = kSide;
+    std::vector<std::array<uint32_t, 3>> tags = {
+        {256, 4, s},           {257, 4, s}, {258, 3, 16},
+        {259, 3, compression}, {262, 3, 2}, {277, 3, 3}};  // the loader sorts them
     if (tiled)
-        tags.insert(tags.end(), {{322, 4, kSide}, {323, 4, kSide}, {324, 4, 8}, {325, 4, 6}});
+        tags.insert(tags.end(), {{322, 4, s}, {323, 4, s}, {324, 4, 8}, {325, 4, 6}});
     else
         tags.insert(tags.end(), {{273, 4, 8}, {279, 4, 6}});
-    Put16LE(b, uint32_t(tags.size()));
-    for (const auto& t : tags) {
-        Put16LE(b, t[0]);
-        Put16LE(b, t[1]);
-        Put32LE(b, 1);
-        Put32LE(b, t[2]);
-    }
-    Put32LE(b, 0);
+    Bytes b = Cat({T("II"), L16({42}), L32({14}), Z(6), L16({uint32_t(tags.size())})});
+    for (const auto& t : tags)
+        PutBytes(b, Cat({L16({t[0], t[1]}), L32({1, t[2]})}));
+    return Cat({b, Z(4)});
+}
+
+// A small JPEG whose frame header claims the large size, without its end marker.
+Bytes Jpeg() {
+    TBitmap small;
+    small.SetPixelFormat(pf24bit);
+    small.SetSize(16, 16);
+    TJPEGImage jpeg;
+    jpeg.Assign(small);
+    TMemoryStream out;
+    jpeg.SaveToStream(out);
+    Bytes b(out.Memory(), out.Memory() + out.Size() - 2);
+    for (size_t i = 2; i + 9 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+            b[i + 5] = b[i + 7] = uint8_t(kSide >> 8);
+            b[i + 6] = b[i + 8] = uint8_t(kSide);
+            break;
+        }
     return b;
 }
 
+struct TClaim {
+    const char* className;
+    uint32_t width, height, bitmapBits;  // the bitmap the header asks for
+    Bytes file;
+};
+
 std::vector<TClaim> Claims() {
-    const uint32_t s = kSide;
+    const uint32_t s = kSide, m = s - 1;
+    Bytes rla = Z(740 + 16);  // window and active window, 3 channels, revision, "rgb", 8 bits
+    for (size_t at : {2, 6, 10, 14})
+        rla[at] = uint8_t(m >> 8), rla[at + 1] = uint8_t(m);
+    rla[21] = 3, rla[26] = 0xFF, rla[27] = 0xFE, rla[659] = 8;
+    std::memcpy(&rla[580], "rgb", 3);
+    Bytes pcd = Z(3 * 2048 + 16);
+    std::memcpy(&pcd[2048], "PCD_IPI", 7);
+    Bytes rows(3 * s + 1, 0), packed(rows.size() + 64);
+    uLongf n = packed.size();
+    compress(packed.data(), &n, rows.data(), rows.size());
+    packed.resize(n);
+    const Bytes eps = Tiff(8, false);
     return {
-        {"TBitmap", s, s, 24,
-         [s] {
-             Bytes b;
-             PutText(b, "BM");
-             for (uint32_t v : {54u, 0u, 54u, 40u, s, s})
-                 Put32LE(b, v);
-             Put16LE(b, 1);
-             Put16LE(b, 24);
-             PutBytes(b, Zeros(30));
-             return b;
-         }},
+        {"TBitmap", s, s, 24, Cat({T("BM"), L32({54, 0, 54, 40, s, s}), L16({1, 24}), Z(30)})},
+        // The directory allows 256 x 256; the bitmap inside claims more.
         {"TIcon", 256, 256, 32,
-         [] {
-             Bytes b;
-             for (uint32_t v : {0u, 1u, 1u, 0u, 0u, 1u, 32u})
-                 Put16LE(b, v);
-             for (uint32_t v : {56u, 22u, 40u, kSide, 2 * kSide})
-                 Put32LE(b, v);
-             Put16LE(b, 1);
-             Put16LE(b, 32);
-             PutBytes(b, Zeros(40));
-             return b;
-         }},
+         Cat({L16({0, 1, 1, 0, 0, 1, 32}), L32({56, 22, 40, s, 2 * s}), L16({1, 32}), Z(40)})},
         {"TMetafile", 0, 0, 0,
-         [] {
-             Bytes b;
-             Put32LE(b, 0x9AC6CDD7);
-             for (uint32_t v : {0u, 0u, 0u, 32767u, 32767u, 1440u, 0u, 0u, 0u, 1u, 9u, 0x300u})
-                 Put16LE(b, v);
-             PutBytes(b, Zeros(12));
-             return b;
-         }},
-        {"TJPEGImage", s, s, 24,
-         [s] {
-             // A small JPEG whose frame header is made to claim the large size.
-             TBitmap small;
-             small.SetPixelFormat(pf24bit);
-             small.SetSize(16, 16);
-             TJPEGImage jpeg;
-             jpeg.Assign(small);
-             TMemoryStream out;
-             jpeg.SaveToStream(out);
-             Bytes b(out.Memory(), out.Memory() + out.Size());
-             for (size_t i = 2; i + 9 < b.size(); ++i)
-                 if (b[i] == 0xFF && b[i + 1] == 0xC0) {
-                     b[i + 5] = b[i + 7] = uint8_t(s >> 8);
-                     b[i + 6] = b[i + 8] = uint8_t(s);
-                     break;
-                 }
-             b.resize(b.size() - 2);  // no end marker
-             return b;
-         }},
-        {"TTargaGraphic", s, s, 24,
-         [s] {
-             Bytes b = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-             Put16LE(b, s);
-             Put16LE(b, s);
-             PutBytes(b, {24, 0x20, 1, 2, 3});
-             return b;
-         }},
-        {"TTIFFGraphic", s, s, 24, [] { return Tiff(1, false); }},
-        {"TTIFFGraphic", s, s, 24, [] { return Tiff(5, true); }},
+         Cat({L32({0x9AC6CDD7}), L16({0, 0, 0, 32767, 32767, 1440, 0, 0, 0, 1, 9, 0x300}), Z(12)})},
+        {"TJPEGImage", s, s, 24, Jpeg()},
+        {"TTargaGraphic", s, s, 24, Cat({Z(2), {2}, Z(9), L16({s, s}), {24, 0x20, 1, 2, 3}})},
+        {"TTIFFGraphic", s, s, 24, Tiff(1, false)},
+        {"TTIFFGraphic", s, s, 24, Tiff(5, true)},
         {"TEPSGraphic", s, s, 24,
-         [] {
-             const Bytes tiff = Tiff(8, false);
-             Bytes b;
-             for (uint32_t v : {0xC6D3D0C5u, 0u, 0u, 0u, 0u, 30u, uint32_t(tiff.size())})
-                 Put32LE(b, v);
-             Put16LE(b, 0xFFFF);
-             PutBytes(b, tiff);
-             return b;
-         }},
+         Cat({L32({0xC6D3D0C5, 0, 0, 0, 0, 30, uint32_t(eps.size())}), Z(2), eps})},
         {"TPCXGraphic", s, s, 24,
-         [s] {
-             Bytes b = {10, 5, 1, 8, 0, 0, 0, 0};
-             Put16LE(b, s - 1);
-             Put16LE(b, s - 1);
-             PutBytes(b, Zeros(53));
-             Put8(b, 3);
-             Put16LE(b, s);
-             Put16LE(b, 1);
-             PutBytes(b, Zeros(60 + 8));
-             return b;
-         }},
-        {"TRLAGraphic", s, s, 24,
-         [s] {
-             Bytes b = Zeros(740 + 16);
-             for (size_t at : {size_t(2), size_t(10)}) {
-                 b[at] = uint8_t((s - 1) >> 8);
-                 b[at + 1] = uint8_t(s - 1);
-                 b[at + 4] = uint8_t((s - 1) >> 8);
-                 b[at + 5] = uint8_t(s - 1);
-             }
-             b[21] = 3;                   // channels
-             b[26] = 0xFF, b[27] = 0xFE;  // revision
-             std::memcpy(&b[580], "rgb", 3);
-             b[659] = 8;  // bits
-             return b;
-         }},
+         Cat({{10, 5, 1, 8}, Z(4), L16({m, m}), Z(53), {3}, L16({s, 1}), Z(68)})},
+        {"TRLAGraphic", s, s, 24, rla},
         {"TSGIGraphic", s, s, 24,
-         [s] {
-             Bytes b;
-             Put16BE(b, 474);
-             PutBytes(b, {0, 1});
-             for (uint32_t v : {3u, s, s, 3u})
-                 Put16BE(b, v);
-             Put32BE(b, 0);
-             Put32BE(b, 255);
-             PutBytes(b, Zeros(512 - 20 + 16));
-             return b;
-         }},
+         Cat({B16({474}), {0, 1}, B16({3, s, s, 3}), B32({0, 255}), Z(508)})},
         {"TPSDGraphic", s, s, 24,
-         [s] {
-             Bytes b;
-             PutText(b, "8BPS");
-             Put16BE(b, 1);
-             PutBytes(b, Zeros(6));
-             Put16BE(b, 3);
-             Put32BE(b, s);
-             Put32BE(b, s);
-             Put16BE(b, 8);
-             Put16BE(b, 3);
-             PutBytes(b, Zeros(12 + 2 + 16));
-             return b;
-         }},
-        {"TPPMGraphic", s, s, 24,
-         [] {
-             Bytes b;
-             PutText(b, "P6\n8192 8192\n255\n");
-             PutBytes(b, Zeros(16));
-             return b;
-         }},
-        {"TAutodeskGraphic", s, s, 8,
-         [s] {
-             Bytes b;
-             for (uint32_t v : {0x9119u, s, s, 0u, 0u, 8u})
-                 Put16LE(b, v);
-             PutBytes(b, Zeros(20 + 768 + 16));
-             return b;
-         }},
-        {"TPCDGraphic", 768, 512, 24,
-         [] {
-             Bytes b = Zeros(3 * 2048 + 16);
-             std::memcpy(&b[2048], "PCD_IPI", 7);
-             return b;
-         }},
-        {"TCUTGraphic", s, s, 8,
-         [s] {
-             Bytes b;
-             for (uint32_t v : {s, s, 0u, 4u})
-                 Put16LE(b, v);
-             PutBytes(b, {0x81, 7, 0, 0});
-             return b;
-         }},
+         Cat({T("8BPS"), B16({1}), Z(6), B16({3}), B32({s, s}), B16({8, 3}), Z(30)})},
+        {"TPPMGraphic", s, s, 24, Cat({T("P6\n8192 8192\n255\n"), Z(16)})},
+        {"TAutodeskGraphic", s, s, 8, Cat({L16({0x9119, s, s, 0, 0, 8}), Z(804)})},
+        {"TPCDGraphic", 768, 512, 24, pcd},
+        {"TCUTGraphic", s, s, 8, Cat({L16({s, s, 0, 4}), {0x81, 7, 0, 0}})},
         {"TPSPGraphic", s, s, 24,
-         [s] {
-             Bytes b;
-             PutText(b, "Paint Shop Pro Image File\n\x1a");
-             PutBytes(b, Zeros(5));
-             Put16LE(b, 5);
-             Put16LE(b, 0);
-             PutText(b, "~BK");
-             PutBytes(b, Zeros(3));
-             Put32LE(b, 46);
-             Put32LE(b, 46);
-             Put32LE(b, s);
-             Put32LE(b, s);
-             PutBytes(b, Zeros(11));
-             Put16LE(b, 24);  // bits at 19
-             PutBytes(b, Zeros(21));
-             return b;
-         }},
+         Cat({T("Paint Shop Pro Image File\n\x1a"), Z(5), L16({5, 0}), T("~BK"), Z(3),
+              L32({46, 46, s, s}), Z(11), L16({24}), Z(21)})},
         {"TPNGGraphic", s, s, 24,
-         [s] {
-             Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-             Bytes header;
-             Put32BE(header, s);
-             Put32BE(header, s);
-             PutBytes(header, {8, 2, 0, 0, 0});
-             PutChunk(b, "IHDR", header);
-             Bytes rows(3 * s + 1, 0), packed(rows.size() + 64);
-             uLongf n = packed.size();
-             compress(packed.data(), &n, rows.data(), rows.size());
-             packed.resize(n);
-             PutChunk(b, "IDAT", packed);
-             return b;
-         }},
+         Cat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
+              Chunk("IHDR", Cat({B32({s, s}), {8, 2, 0, 0, 0}})),
+              Chunk("IDAT", packed)})},
         {"TGIFGraphic", s, s, 32,
-         [s] {
-             Bytes b;
-             PutText(b, "GIF89a");
-             Put16LE(b, s);
-             Put16LE(b, s);
-             PutBytes(b, {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C});
-             for (uint32_t v : {0u, 0u, s, s})
-                 Put16LE(b, v);
-             PutBytes(b, {0, 2, 2, 0x44, 0x01, 0, 0x3B});
-             return b;
-         }},
+         Cat({T("GIF89a"),
+              L16({s, s}),
+              {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C},
+              L16({0, 0, s, s}),
+              {0, 2, 2, 0x44, 0x01, 0, 0x3B}})},
         {"TWebPGraphic", s, s, 32,
-         [s] {
-             Bytes b;
-             PutText(b, "RIFF");
-             Put32LE(b, 4 + 8 + 16);
-             PutText(b, "WEBPVP8L");
-             Put32LE(b, 16);
-             Put8(b, 0x2F);
-             Put32LE(b, (s - 1) | (s - 1) << 14);
-             PutBytes(b, Zeros(11));
-             return b;
-         }},
+         Cat({T("RIFF"), L32({28}), T("WEBPVP8L"), L32({16}), {0x2F}, L32({m | m << 14}), Z(11)})},
     };
 }
 
@@ -369,7 +244,7 @@ TEST(LoaderMemory, TinyFilesClaimingLargePicturesStayWithinTheBound) {
             if (std::strcmp(list.ClassRecord(i).GraphicClass->ClassName, claim.className) == 0)
                 graphicClass = list.ClassRecord(i).GraphicClass;
         ASSERT_NE(graphicClass, nullptr) << "not registered";
-        const Bytes file = claim.file();
+        const Bytes& file = claim.file;
         uint64_t growth = 0;
         EXPECT_EQ(PeakGrowth(*graphicClass, file, growth), "");
         const uint64_t bitmap = uint64_t(claim.width) * claim.height * claim.bitmapBits / 8;
