@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,24 +42,12 @@ Bytes Values(TValues values, void (*put)(Bytes&, uint32_t)) {
         put(b, v);
     return b;
 }
-Bytes L16(TValues v) {
-    return Values(v, Put16LE);
-}
-Bytes L32(TValues v) {
-    return Values(v, Put32LE);
-}
-Bytes B16(TValues v) {
-    return Values(v, Put16BE);
-}
-Bytes B32(TValues v) {
-    return Values(v, Put32BE);
-}
-Bytes T(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-Bytes Z(size_t n) {
-    return Bytes(n, 0);
-}
+const auto L16 = [](TValues v) { return Values(v, Put16LE); };
+const auto L32 = [](TValues v) { return Values(v, Put32LE); };
+const auto B16 = [](TValues v) { return Values(v, Put16BE); };
+const auto B32 = [](TValues v) { return Values(v, Put32BE); };
+const auto T = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
+const auto Z = [](size_t n) { return Bytes(n, 0); };
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes b;
     for (const Bytes& part : parts)
@@ -109,7 +98,7 @@ Bytes Jpeg() {
 }
 
 struct TClaim {
-    const char* className;
+    std::string className;
     uint32_t width, height, bitmapBits;  // the bitmap the header asks for
     Bytes file;
 };
@@ -228,28 +217,24 @@ TEST(LoaderMemory, TinyFilesClaimingLargePicturesStayWithinTheBound) {
 #endif
     const bool registered = FileFormatList() != nullptr;
     if (!registered) RegisterImageFormats();
-    const TFileFormatList& list = *FileFormatList();
-    const std::vector<TClaim> claims = Claims();
-    for (int i = 0; i < list.ClassCount(); ++i) {
-        const char* name = list.ClassRecord(i).GraphicClass->ClassName;
-        EXPECT_TRUE(
-            std::any_of(claims.begin(), claims.end(),
-                        [&](const TClaim& c) { return std::strcmp(c.className, name) == 0; }))
-            << name << " needs a file here";
+    std::map<std::string, const TGraphicClass*> classes;
+    for (int i = 0; i < FileFormatList()->ClassCount(); ++i) {
+        const TGraphicClass* graphicClass = FileFormatList()->ClassRecord(i).GraphicClass;
+        classes[graphicClass->ClassName] = graphicClass;
     }
+    const std::vector<TClaim> claims = Claims();
+    for (const auto& [name, graphicClass] : classes)
+        EXPECT_TRUE(std::any_of(claims.begin(), claims.end(),
+                                [&](const TClaim& c) { return c.className == name; }))
+            << name << " needs a file here";
     for (const TClaim& claim : claims) {
         SCOPED_TRACE(claim.className);
-        const TGraphicClass* graphicClass = nullptr;
-        for (int i = 0; i < list.ClassCount(); ++i)
-            if (std::strcmp(list.ClassRecord(i).GraphicClass->ClassName, claim.className) == 0)
-                graphicClass = list.ClassRecord(i).GraphicClass;
-        ASSERT_NE(graphicClass, nullptr) << "not registered";
-        const Bytes& file = claim.file;
+        ASSERT_TRUE(classes.count(claim.className)) << "not registered";
         uint64_t growth = 0;
-        EXPECT_EQ(PeakGrowth(*graphicClass, file, growth), "");
+        EXPECT_EQ(PeakGrowth(*classes[claim.className], claim.file, growth), "");
         const uint64_t bitmap = uint64_t(claim.width) * claim.height * claim.bitmapBits / 8;
-        EXPECT_LE(growth, 2 * bitmap + file.size() + (uint64_t(32) << 20))
-            << file.size() << "-byte file";
+        EXPECT_LE(growth, 2 * bitmap + claim.file.size() + (uint64_t(32) << 20))
+            << claim.file.size() << "-byte file";
     }
     if (!registered) UnregisterImageFormats();
 }
