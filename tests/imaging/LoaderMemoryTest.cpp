@@ -119,8 +119,8 @@ std::vector<TClaim> Claims() {
     const Bytes eps = Tiff(8, false);
     return {
         {"TBitmap", s, s, 24, Cat({T("BM"), L32({54, 0, 54, 40, s, s}), L16({1, 24}), Z(30)})},
-        // The directory allows 256 x 256; the bitmap inside claims more.
-        {"TIcon", 256, 256, 32,
+        // The directory says 256 x 256, the bitmap inside claims more.
+        {"TIcon", s, s, 32,
          Cat({L16({0, 1, 1, 0, 0, 1, 32}), L32({56, 22, 40, s, 2 * s}), L16({1, 32}), Z(40)})},
         {"TMetafile", 0, 0, 0,
          Cat({L32({0x9AC6CDD7}), L16({0, 0, 0, 32767, 32767, 1440, 0, 0, 0, 1, 9, 0x300}), Z(12)})},
