@@ -524,6 +524,8 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     const std::vector<uint32_t> extra = ReadIntegerList(tagExtraSamples);
     p.HasAlpha = !extra.empty() &&
                  std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+    // The first extra sample is the one shown as alpha; 1 means associated (premultiplied).
+    associatedAlpha_ = !extra.empty() && extra[0] == 1;
     if (p.Compression == compJPEG) p.JPEGTables = ReadByteList(tagJPEGTables);
     p.JPEGColorMode = 0;
     p.JPEGTablesMode = 3;
@@ -602,7 +604,7 @@ void TTIFFGraphic::SetupColorManager() {
     if (source == schemeCIELab) cm.SetSourceFlags(cm.SourceFlags() | convLabByteLightness);
 }
 
-std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() {
+std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() const {
     const TImageProperties& p = imageProperties_;
     const bool swapBits = (p.Options & optReversedBitOrder) != 0;
     const uint32_t width = blockWidth_;  // decoders that count pixels work on one block row
@@ -685,12 +687,97 @@ void ExpandUnits(const uint8_t* units, uint64_t unitsAcross, uint32_t hSub, uint
 // that TIFF 6.0 asks for) has no sensible use and is refused.
 constexpr uint64_t kLongTileSide = 4096;
 
+// The most bytes that count packed bytes of the compression can unpack to, as whole rows of
+// rowBytes bytes (when rowBytes is not 0), and never more than cap: the longest output each
+// code can give times the most codes the bytes hold.
+uint64_t UnpackedBound(TCompressionKind compression, uint64_t count, uint64_t rowBytes,
+                       uint64_t cap) {
+    uint64_t bound;
+    switch (compression) {
+        case compNone:
+            bound = count;
+            break;
+        case compPackBits:  // two bytes repeat one byte up to 128 times
+            bound = count * 64 + 128;
+            break;
+        case compLZW: {
+            // Codes take at least 9 bits, and the k-th code of a strip stands for at most
+            // k + 1 bytes (each code adds one entry to the table); no string is longer than
+            // the table with its spare entries.
+            const uint64_t codes = count * 8 / 9 + 2;
+            bound = std::min(codes * (codes + 3) / 2, codes * 8192);
+            break;
+        }
+        case compLZ77:  // a 258-byte match takes at least two bits
+            bound = count * 1032 + 1032;
+            break;
+        case compThunderscan:  // a byte repeats a 4-bit pixel up to 63 times
+            bound = count * 32 + 32;
+            break;
+        case compCCITTFax3:
+        case compCCITTFax4:
+        case compCCITTModifiedHuffman:
+        case compCCITTModifiedHuffmanWord:  // a row may take a single bit
+            if (rowBytes != 0 && count * 8 + 2 < cap / rowBytes + 1)
+                return (count * 8 + 2) * rowBytes;
+            return cap;
+        case compJPEG:
+            // Huffman-coded blocks take at least two bits for 64 samples; the factor leaves
+            // room for arithmetic coding.
+            bound = count * 16384 + 65536;
+            break;
+        default:
+            return cap;
+    }
+    if (bound >= cap) return cap;
+    if (rowBytes != 0) bound = std::min(cap, (bound + rowBytes - 1) / rowBytes * rowBytes);
+    return bound;
+}
+
+// Divides each colour of count blue, green, red, alpha pixels by its alpha (rounded), so that
+// pixels stored premultiplied show as meant in a bitmap of straight alpha.
+void Unpremultiply(uint8_t* row, uint32_t count) {
+    for (uint32_t x = 0; x < count; ++x, row += 4) {
+        const unsigned a = row[3];
+        if (a == 255) continue;
+        for (int c = 0; c < 3; ++c)
+            row[c] = a == 0 ? 0 : uint8_t(std::min(255u, (row[c] * 255u + a / 2) / a));
+    }
+}
+
+// The same for 16-bit samples in the file's byte order, before they are reduced to 8 bits:
+// sample c of pixel x at sample[c] + x * step.
+void Unpremultiply16(uint8_t* const* sample, size_t step, uint32_t count, bool bigEndian) {
+    for (size_t x = 0, at = 0; x < count; ++x, at += step) {
+        const uint32_t a = GetU16(sample[3] + at, bigEndian);
+        if (a == 65535) continue;
+        for (int c = 0; c < 3; ++c) {
+            uint8_t* q = sample[c] + at;
+            const uint32_t v =
+                a == 0 ? 0 : std::min<uint32_t>(65535, (GetU16(q, bigEndian) * 65535u + a / 2) / a);
+            q[bigEndian ? 0 : 1] = uint8_t(v >> 8);
+            q[bigEndian ? 1 : 0] = uint8_t(v);
+        }
+    }
+}
+
+// Sample i of bits bits (9 to 16) of a row, most significant bit first; 16-bit samples in the
+// file's byte order.
+uint32_t WideSample(const uint8_t* row, uint64_t i, uint32_t bits, bool bigEndian) {
+    if (bits == 16) return GetU16(row + 2 * i, bigEndian);
+    uint32_t v = 0;
+    for (uint64_t bit = i * bits, end = bit + bits; bit < end; ++bit)
+        v = (v << 1) | ((row[bit >> 3] >> (7 - (bit & 7))) & 1u);
+    return v;
+}
+
 }  // namespace
 
-void TTIFFGraphic::ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize,
-                             uint64_t rowBytes, uint32_t blockWidth) {
+void TTIFFGraphic::ReadBlock(TDecoder* decoder, std::vector<uint8_t>& packed, uint64_t index,
+                             std::vector<uint8_t>& buffer, uint64_t unpackedSize, uint64_t rowBytes,
+                             uint32_t blockWidth) {
     const TImageProperties& p = imageProperties_;
-    buffer.assign(size_t(unpackedSize), 0);
+    buffer.clear();
     if (index >= blockOffsets_.size()) return;
     const int64_t offset = blockOffsets_[index];
     if (offset >= fileSize_) return;  // nothing of the block is in the file
@@ -703,10 +790,11 @@ void TTIFFGraphic::ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint6
     if (tiled && (byteCount == 0 || byteCount > available)) return;
     TStream& stream = *stream_;
     stream.SetPosition(base_ + offset);
-    if (!decoder_) {
+    if (decoder == nullptr) {
         // Uncompressed: what the file holds of the block, never more than the block's size.
         int64_t count = std::min<int64_t>(int64_t(unpackedSize), available);
         if (hasCount && byteCount != 0) count = std::min<int64_t>(count, byteCount);
+        buffer.assign(size_t(UnpackedBound(compNone, uint64_t(count), rowBytes, unpackedSize)), 0);
         stream.ReadBuffer(buffer.data(), count);
         if (reverseBits_) ReverseBits(buffer.data(), size_t(count));
         return;
@@ -720,17 +808,19 @@ void TTIFFGraphic::ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint6
     else
         count = std::min<int64_t>(available, int64_t(unpackedSize) * 8 + 4096);
     count = std::min<int64_t>(count, INT32_MAX);
-    packed_.resize(size_t(count));
-    stream.ReadBuffer(packed_.data(), count);
-    if (reverseBits_) ReverseBits(packed_.data(), size_t(count));
-    uint8_t* source = packed_.data();
+    packed.resize(size_t(count));
+    stream.ReadBuffer(packed.data(), count);
+    if (reverseBits_) ReverseBits(packed.data(), size_t(count));
+    const uint64_t size = UnpackedBound(p.Compression, uint64_t(count), rowBytes, unpackedSize);
+    buffer.assign(size_t(size), 0);
+    uint8_t* source = packed.data();
     uint8_t* dest = buffer.data();
-    decoder_->DecodeBlock(source, dest, int32_t(count), int32_t(unpackedSize));
+    decoder->DecodeBlock(source, dest, int32_t(count), int32_t(size));
 
     // Horizontal differencing starts again at the left edge of every block row.
     if (p.Predictor == 2 && !subsampled_ && rowBytes != 0) {
         const uint32_t samples = planar_ ? 1 : std::max<uint32_t>(p.SamplesPerPixel, 1);
-        for (uint64_t at = 0; at + rowBytes <= unpackedSize; at += rowBytes)
+        for (uint64_t at = 0; at + rowBytes <= size; at += rowBytes)
             UndoPredictor(buffer.data() + at, blockWidth, samples, p.BitsPerSample, bigEndian_);
     }
 }
@@ -750,6 +840,24 @@ void TTIFFGraphic::CheckTiles() {
     const uint64_t tiles = across * down * planes;
     if (blockOffsets_.size() != tiles || blockByteCounts_.size() != tiles)
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+}
+
+void TTIFFGraphic::ReadWideColorMap() {
+    const TImageProperties& p = imageProperties_;
+    // Indices beyond the map show black.
+    wideColorMap_.assign(size_t(3) << p.BitsPerSample, 0);
+    const TIFDEntry* map = FindTag(tagColorMap);
+    TValues values;
+    if (map == nullptr || map->Count < 3 || (map->Type != 3 && map->Type != 8) ||
+        !ReadValues(*map, values))
+        return;
+    const uint32_t colors = std::min<uint32_t>(map->Count / 3, 1u << p.BitsPerSample);
+    // Reds, greens, blues of 16 bits each, reduced to 8 as the colour manager reduces a
+    // colour map.
+    for (uint32_t i = 0; i < colors; ++i)
+        for (uint32_t c = 0; c < 3; ++c)
+            wideColorMap_[3 * size_t(i) + 2 - c] =
+                uint8_t((values.Integer(c * (map->Count / 3) + i) & 0xFFFF) / 257);
 }
 
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
@@ -783,10 +891,15 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (tiled) CheckTiles();
     blockWidth_ = tiled ? p.TileWidth : p.Width;
     CheckSize(p.Width, p.Height);
-    const TPixelFormat format = cm.BitmapPixelFormat(1);
-    SetPixelFormat(format);
-    const bool indexedTarget = cm.TargetScheme() == schemeIndexed;
-    if (indexedTarget) {
+    wideColorMap_ = {};
+    if (cm.TargetScheme() == schemeIndexed && p.BitsPerSample > 8) {
+        // More colours than a palette holds: every index is looked up in the whole map.
+        ReadWideColorMap();
+        SetPixelFormat(pf24bit);
+    } else {
+        SetPixelFormat(cm.BitmapPixelFormat(1));
+    }
+    if (cm.TargetScheme() == schemeIndexed && wideColorMap_.empty()) {
         // The colour map holds 3 x 2^bits values: reds, greens, blues.
         const TIFDEntry* map = FindTag(tagColorMap);
         TValues values;
@@ -808,29 +921,40 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         SetPalette(cm.GrayRampPalette((p.Options & optMinIsWhite) != 0));
     }
     SetSize(int(p.Width), int(p.Height));
-    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    const uint64_t targetRow = wideColorMap_.empty() ? cm.TargetRowBytes(p.Width) : 3 * p.Width;
+    if (targetRow > uint64_t(RowStride())) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
-    // Fill order 2 applies to every kind of block data; the fax decoders reverse it themselves.
+    // Fill order 2 applies to the data of every compression except those whose decoders
+    // reverse it themselves (fax) or that code whole bytes of their own (JPEG), as libtiff
+    // reads them.
     reverseBits_ = (p.Options & optReversedBitOrder) != 0 && p.Compression != compCCITTFax3 &&
                    p.Compression != compCCITTFax4 && p.Compression != compCCITTModifiedHuffman &&
-                   p.Compression != compCCITTModifiedHuffmanWord;
-    decoder_ = CreateDecoder();
-    try {
-        if (decoder_) decoder_->BeginDecoding();
-        LoadBlocks();
-        if (decoder_) decoder_->EndDecoding();
-    } catch (...) {
-        try {
-            if (decoder_) decoder_->EndDecoding();
-        } catch (...) {
+                   p.Compression != compCCITTModifiedHuffmanWord && p.Compression != compJPEG &&
+                   p.Compression != compOldJPEG;
+    const std::unique_ptr<TDecoder> decoder = CreateDecoder();
+    // Ends the decoder also when loading fails.
+    struct TDecoderEnd {
+        TDecoder* decoder;
+        ~TDecoderEnd() {
+            if (decoder == nullptr) return;
+            try {
+                decoder->EndDecoding();
+            } catch (...) {
+            }
         }
-        decoder_.reset();
-        packed_ = {};
-        throw;
+    } decoderEnd{nullptr};
+    if (decoder) {
+        decoder->BeginDecoding();
+        decoderEnd.decoder = decoder.get();
     }
-    decoder_.reset();
-    packed_ = {};
+    LoadBlocks(decoder.get());
+    if (decoder) {
+        decoderEnd.decoder = nullptr;
+        decoder->EndDecoding();
+    }
+    zeroLine_ = {};
+    zeroTarget_ = {};
+    wideColorMap_ = {};
     progressGuard.Dismiss();
     EndProgress();
     if (AutoOrient() && orientation_ >= 2 && orientation_ <= 8)
@@ -839,7 +963,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         Changed();
 }
 
-void TTIFFGraphic::LoadBlocks() {
+void TTIFFGraphic::LoadBlocks(TDecoder* decoder) {
     TImageProperties& p = imageProperties_;
     ProgressInArea(psEnding, 0, false, {});
     StartRowProgress(p.Width, imsg::Transfering);
@@ -882,17 +1006,31 @@ void TTIFFGraphic::LoadBlocks() {
     const uint32_t planes = planar_ ? std::min(spp, sourceSamples_) : 1;  // planes converted
     const uint64_t unitsAcross = (uint64_t(blockWidth_) + hSub_ - 1) / hSub_;
     const uint64_t unitBytes = uint64_t(hSub_) * vSub_ + 2;
+    // Bytes of a coded block row: a row of data units when the chroma is subsampled.
+    const uint64_t codedLine = subsampled_ ? unitsAcross * unitBytes : blockLine;
+
+    // Rows the file does not hold convert from a row of zeros.
+    zeroLine_.assign(size_t(line), 0);
+    zeroTarget_.assign(size_t(RowStride()), 0);
+    zeroTargetIsZero_ = false;
+    {
+        const void* zero[4] = {zeroLine_.data(), zeroLine_.data(), zeroLine_.data(),
+                               zeroLine_.data()};
+        ConvertRow(zero, planes, UINT32_MAX);  // into zeroTarget_
+        zeroTargetIsZero_ =
+            std::all_of(zeroTarget_.begin(), zeroTarget_.end(), [](uint8_t v) { return v == 0; });
+    }
 
     std::vector<std::vector<uint8_t>> band(planes);
-    std::vector<uint8_t> block;
+    std::vector<uint8_t> block, packed;
     for (uint64_t b = 0; b < down && p.CurrentRow < height; ++b) {
         p.CurrentStrip = uint32_t(b);
         const uint32_t bandRows = tiled ? p.TileLength : planar_ ? planeRows : rowsOf(b);
         const uint32_t rows = std::min(bandRows, height - p.CurrentRow);
         const uint32_t blockRows = tiled ? p.TileLength : rows;
-        const uint64_t blockSize =
-            subsampled_ ? (uint64_t(blockRows) + vSub_ - 1) / vSub_ * unitsAcross * unitBytes
-                        : uint64_t(blockRows) * blockLine;
+        const uint64_t blockSize = subsampled_
+                                       ? (uint64_t(blockRows) + vSub_ - 1) / vSub_ * codedLine
+                                       : uint64_t(blockRows) * blockLine;
         const uint64_t bandSize = uint64_t(rows) * line;
         if (blockSize > INT32_MAX || bandSize > INT32_MAX)
             RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
@@ -900,19 +1038,25 @@ void TTIFFGraphic::LoadBlocks() {
             const uint64_t first = k * perPlane + b * across;
             if (!tiled && !subsampled_) {
                 // A strip of whole rows is its own band.
-                ReadBlock(first, band[k], blockSize, blockLine, blockWidth_);
+                ReadBlock(decoder, packed, first, band[k], blockSize, blockLine, blockWidth_);
                 continue;
             }
-            band[k].assign(size_t(bandSize), 0);
+            // The band grows to the rows that its blocks hold.
+            band[k].clear();
             for (uint64_t c = 0; c < across; ++c) {
-                ReadBlock(first + c, block, blockSize, blockLine, blockWidth_);
+                ReadBlock(decoder, packed, first + c, block, blockSize, codedLine, blockWidth_);
+                const uint64_t codedRows = codedLine == 0 ? 0 : block.size() / codedLine;
+                const uint32_t held =
+                    uint32_t(std::min<uint64_t>(rows, subsampled_ ? codedRows * vSub_ : codedRows));
+                if (held == 0) continue;
+                if (band[k].size() < held * line) band[k].resize(size_t(held * line), 0);
                 const uint64_t x = c * blockWidth_;
                 const uint32_t cols = uint32_t(std::min<uint64_t>(blockWidth_, width - x));
                 if (subsampled_) {
-                    ExpandUnits(block.data(), unitsAcross, hSub_, vSub_, rows, cols, band[k].data(),
+                    ExpandUnits(block.data(), unitsAcross, hSub_, vSub_, held, cols, band[k].data(),
                                 line, x);
                 } else {
-                    for (uint32_t r = 0; r < rows; ++r)
+                    for (uint32_t r = 0; r < held; ++r)
                         CopyBits(band[k].data() + size_t(r) * line, x * pixelBits,
                                  block.data() + size_t(r) * blockLine, cols * pixelBits);
                 }
@@ -922,10 +1066,27 @@ void TTIFFGraphic::LoadBlocks() {
     }
 }
 
+void TTIFFGraphic::ConvertRow(const void* const* source, size_t planes, uint32_t y) {
+    const TImageProperties& p = imageProperties_;
+    uint8_t* target = y == UINT32_MAX ? zeroTarget_.data() : ScanLine(int(y));
+    if (!wideColorMap_.empty()) {
+        const auto* row = static_cast<const uint8_t*>(source[0]);
+        for (uint32_t x = 0; x < p.Width; ++x)
+            std::memcpy(
+                target + 3 * size_t(x),
+                wideColorMap_.data() + 3 * size_t(WideSample(row, x, p.BitsPerSample, bigEndian_)),
+                3);
+        return;
+    }
+    TColorManager& cm = ColorManager();
+    cm.ConvertScanline(std::span<const void* const>(source, planes), target, p.Width, 0xFF);
+    if (associatedAlpha_ && cm.TargetScheme() == schemeBGRA && p.BitsPerSample != 16)
+        Unpremultiply(target, p.Width);
+}
+
 void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t line,
                                uint32_t rows, bool bandProgress) {
     TImageProperties& p = imageProperties_;
-    TColorManager& cm = ColorManager();
     const uint32_t width = p.Width, height = p.Height;
     const uint32_t spp = std::max<uint32_t>(p.SamplesPerPixel, 1);
     // Samples the manager does not read are dropped from interleaved pixels first.
@@ -933,14 +1094,32 @@ void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t
     const size_t planes = std::min<size_t>(band.size(), 4);
     const uint32_t top = p.CurrentRow;
     for (uint32_t r = 0; r < rows && p.CurrentRow < height; ++r) {
-        const void* src[4] = {nullptr, nullptr, nullptr, nullptr};
+        uint8_t* row[4] = {nullptr, nullptr, nullptr, nullptr};
+        bool held = false;
         for (size_t k = 0; k < planes; ++k) {
-            uint8_t* row = band[k].data() + size_t(r) * line;
-            if (compact) CompactSamples(row, width, spp, sourceSamples_, p.BitsPerSample);
-            src[k] = row;
+            if ((uint64_t(r) + 1) * line > band[k].size()) {
+                row[k] = zeroLine_.data();
+                continue;
+            }
+            row[k] = band[k].data() + size_t(r) * line;
+            if (compact) CompactSamples(row[k], width, spp, sourceSamples_, p.BitsPerSample);
+            held = true;
         }
-        cm.ConvertScanline(std::span<const void* const>(src, planes), ScanLine(int(p.CurrentRow)),
-                           width, 0xFF);
+        if (held && associatedAlpha_ && p.BitsPerSample == 16 &&
+            ColorManager().TargetScheme() == schemeBGRA) {
+            // Associated alpha is divided out at full precision.
+            uint8_t* sample[4];
+            for (size_t k = 0; k < 4; ++k)
+                sample[k] = planar_ ? row[k] : row[0] + 2 * k;
+            Unpremultiply16(sample, planar_ ? 2 : 8, width, bigEndian_);
+        }
+        const void* src[4] = {row[0], row[1], row[2], row[3]};
+        // A row that the file does not hold is left untouched when zeros convert to zeros
+        // (the bitmap is fresh), so a short file costs no memory for it.
+        if (held)
+            ConvertRow(src, planes, p.CurrentRow);
+        else if (!zeroTargetIsZero_)
+            std::memcpy(ScanLine(int(p.CurrentRow)), zeroTarget_.data(), zeroTarget_.size());
         if (!bandProgress) RowProgress(p.CurrentRow, height);
         ++p.CurrentRow;
     }
@@ -958,6 +1137,7 @@ void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t
 namespace {
 constexpr uint32_t kEPSMagic = 0xC6D3D0C5;
 constexpr int64_t kEPSHeaderSize = 30;
+constexpr const char* kEPS = "EPS";
 }  // namespace
 
 const TGraphicClass& TEPSGraphic::ClassInfo() {
@@ -971,23 +1151,41 @@ bool TEPSGraphic::ProbeStream(TStream& stream) {
     bool result = false;
     if (stream.Remaining() > kEPSHeaderSize) {
         uint8_t head[kEPSHeaderSize];
-        if (stream.Read(head, kEPSHeaderSize) == kEPSHeaderSize)
-            result = GetU32LE(head) == kEPSMagic &&
-                     position + kEPSHeaderSize < int64_t(GetU32LE(head + 20)) &&
+        // The preview's offset counts from the start of the header; it may follow the header
+        // right away.
+        const int64_t size = stream.Size() - position;
+        if (stream.Read(head, kEPSHeaderSize) == kEPSHeaderSize) {
+            const int64_t offset = GetU32LE(head + 20);
+            result = GetU32LE(head) == kEPSMagic && offset >= kEPSHeaderSize && offset < size &&
                      GetU32LE(head + 24) > 0;
+        }
     }
     stream.SetPosition(position);
     return result;
 }
 
+bool TEPSGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    const int64_t start = stream.Position();
+    uint8_t head[kEPSHeaderSize];
+    if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic ||
+        int64_t(GetU32LE(head + 20)) > stream.Size() - start) {
+        TFormatGraphic::ReadProperties(stream, imageIndex);
+        return false;
+    }
+    // The preview's offsets count from its own start.
+    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
+    return TTIFFGraphic::ReadProperties(stream, imageIndex);
+}
+
 void TEPSGraphic::LoadFromStream(TStream& stream) {
+    // A file with the binary header is loaded as its preview; a preview that is no TIFF image
+    // gets the TIFF loader's message.
     const int64_t start = stream.Position();
     uint8_t head[kEPSHeaderSize];
     if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic) {
         Clear();
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, "EPS");
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kEPS);
     }
-    // The preview's offsets count from its own start.
-    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
+    stream.SetPosition(start);
     TTIFFGraphic::LoadFromStream(stream);
 }

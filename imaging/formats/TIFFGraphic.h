@@ -70,19 +70,30 @@ class TTIFFGraphic : public TFormatGraphic {
     void SetupColorManager();
     // Checks the tile geometry and the tile lists; raises the invalid-format message.
     void CheckTiles();
-    void LoadBlocks();
-    // The decoder of the compression; decoders that count pixels get the block width (a
-    // tile's or the image's), since every strip and tile is coded on its own.
-    std::unique_ptr<TDecoder> CreateDecoder();
-    // Reads block (strip or tile) number index and unpacks it into buffer (zero-filled first);
-    // the bytes that the block really holds are unpacked, the rest stays zero. Rows of
-    // rowBytes bytes and blockWidth pixels are then undone from horizontal differencing.
-    void ReadBlock(uint64_t index, std::vector<uint8_t>& buffer, uint64_t unpackedSize,
-                   uint64_t rowBytes, uint32_t blockWidth);
-    // Converts rows rows of the band (row r of plane k at band[k] + r x line) into the bitmap
-    // from CurrentRow on; progress per row, or once for the whole band.
+    // Palette images of more than 8 bits a sample: the whole colour map, each entry reduced
+    // to 8 bits a component, for a 24-bit bitmap.
+    void ReadWideColorMap();
+    void LoadBlocks(TDecoder* decoder);
+    // The decoder of the compression (null for uncompressed data); decoders that count pixels
+    // get the block width (a tile's or the image's), since every strip and tile is coded on
+    // its own.
+    std::unique_ptr<TDecoder> CreateDecoder() const;
+    // Reads block (strip or tile) number index into buffer, unpacked by the decoder, and
+    // sizes buffer to what the block can hold: at most unpackedSize bytes, and never more
+    // than its packed bytes can unpack to (rounded up to whole rows of rowBytes bytes), so a
+    // short file that claims a large picture costs no more memory than its data. Rows of
+    // rowBytes bytes and blockWidth pixels are then undone from horizontal differencing. An
+    // empty buffer: the file holds nothing of the block.
+    void ReadBlock(TDecoder* decoder, std::vector<uint8_t>& packed, uint64_t index,
+                   std::vector<uint8_t>& buffer, uint64_t unpackedSize, uint64_t rowBytes,
+                   uint32_t blockWidth);
+    // Converts rows rows of the band (row r of plane k at band[k] + r x line; rows beyond a
+    // plane's buffer read as zero) into the bitmap from CurrentRow on; progress per row, or
+    // once for the whole band.
     void ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t line, uint32_t rows,
                      bool bandProgress);
+    // Converts one band row (one pointer per plane) into bitmap row y.
+    void ConvertRow(const void* const* source, size_t planes, uint32_t y);
 
     std::vector<TIFDEntry> directory_;
     TStream* tagStream_ = nullptr;  // the stream ReadProperties reads from
@@ -95,16 +106,21 @@ class TTIFFGraphic : public TFormatGraphic {
     uint32_t orientation_ = 1;
 
     // Layout of the load in progress.
-    std::unique_ptr<TDecoder> decoder_;
     std::vector<uint32_t> blockOffsets_;     // strip or tile offsets
     std::vector<uint32_t> blockByteCounts_;  // their packed sizes
     uint32_t blockWidth_ = 0;                // pixels of a block row: tile or image width
-    std::vector<uint8_t> packed_;
-    uint32_t sourceSamples_ = 1;  // samples of a pixel that reach the colour manager
+    uint32_t sourceSamples_ = 1;             // samples of a pixel that reach the colour manager
     bool planar_ = false;
-    bool reverseBits_ = false;  // fill order 2 outside the fax decoders
-    bool subsampled_ = false;   // YCbCr with chroma subsampling outside JPEG
+    bool reverseBits_ = false;      // fill order 2 for decoders that do not handle it
+    bool subsampled_ = false;       // YCbCr with chroma subsampling outside JPEG
+    bool associatedAlpha_ = false;  // the alpha sample is associated (colours premultiplied)
     uint32_t hSub_ = 1, vSub_ = 1;
+    // Palette images of more than 8 bits a sample: blue, green, red of every index.
+    std::vector<uint8_t> wideColorMap_;
+    // Rows that the file does not hold: a band row of zeros, the bitmap row it converts to,
+    // and whether that is all zero (then the fresh bitmap's row is left as it is).
+    std::vector<uint8_t> zeroLine_, zeroTarget_;
+    bool zeroTargetIsZero_ = false;
 };
 
 class TEPSGraphic : public TTIFFGraphic {
@@ -113,8 +129,12 @@ class TEPSGraphic : public TTIFFGraphic {
     const TGraphicClass& ClassType() const override { return ClassInfo(); }
 
     // True when more than 30 bytes remain, the binary EPS magic matches, the TIFF preview
-    // starts after the header and is not empty. The position is restored.
+    // starts after the 30-byte header (right after it, or later) inside the stream and is not
+    // empty. The position is restored.
     static bool ProbeStream(TStream& stream);
-    // Reads the 30-byte header and loads the TIFF preview it points at.
+    // Reads the 30-byte header at the stream's position and the properties of the TIFF
+    // preview it points at; false when either is missing.
+    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
+    // Loads the TIFF preview that the 30-byte header points at.
     void LoadFromStream(TStream& stream) override;
 };
