@@ -102,6 +102,20 @@ class TForm1 : public TForm {
     TMenuItem* N7 = nullptr;
     TMenuItem* FullView = nullptr;
     TMenuItem* TileView = nullptr;
+    TMenuItem* FitView = nullptr;
+    TMenuItem* N9 = nullptr;
+    TMenuItem* ZoomIn = nullptr;
+    TMenuItem* ZoomOut = nullptr;
+    TMenuItem* ZoomFit = nullptr;
+    TMenuItem* ZoomActual = nullptr;
+    TMenuItem* N10 = nullptr;
+    TMenuItem* RotateRight = nullptr;
+    TMenuItem* RotateLeft = nullptr;
+    TMenuItem* FlipView = nullptr;
+    TMenuItem* N11 = nullptr;
+    TMenuItem* NextPicture = nullptr;
+    TMenuItem* PreviousPicture = nullptr;
+    TMenuItem* FullScreen = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
 
@@ -129,6 +143,19 @@ class TForm1 : public TForm {
     void CopyImageClick();
     void FullViewClick();
     void TileViewClick();
+    void FitViewClick();
+    void ZoomInClick();
+    void ZoomOutClick();
+    void ZoomFitClick();
+    void ZoomActualClick();
+    void RotateRightClick();
+    void RotateLeftClick();
+    void FlipViewClick();
+    void NextPictureClick();
+    void PreviousPictureClick();
+    void FirstPictureClick();
+    void LastPictureClick();
+    void FullScreenClick();
     void BackgroundColour1Click();
     void DefaultSettings1Click();
     void AboutVelkaro1Click();
@@ -136,9 +163,15 @@ class TForm1 : public TForm {
     // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
     // when none is shown.
     QString LoadProgressText() const;
+    // The picture pane's status line: size, format and zoom of the shown picture.
+    QString StatusText() const;
+    // Whether the picture is shown alone on the whole screen.
+    bool InFullScreen() const { return fullScreen_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Leaves full screen first, so the settings store keeps the window's own colours.
+    void FormCloseQuery(bool& canClose) override;
 
   private:
     void CreateComponents();
@@ -168,9 +201,25 @@ class TForm1 : public TForm {
     // percentage.
     void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
     void EndLoadProgress();
+    // Moves the list's selection to the picture row next to the selected one in the direction
+    // (+1, -1), or to the first (direction 0 from the top) or last picture row, and shows it.
+    void MoveToPicture(int from, int direction);
+    // Whether the list's row names a file (not a folder, drive or the parent entry).
+    bool IsFileRow(int row) const;
+    // Puts the shown file's name in the title and refreshes the status line.
+    void ShowFileName(const QString& path);
+    void UpdateStatus();
+    void LeaveFullScreen();
 
     QLabel* loadProgress_ = nullptr;
     std::unique_ptr<THourglass> loadHourglass_;
     QElapsedTimer loadTimer_;
     bool loading_ = false;
+
+    QLabel* status_ = nullptr;
+    QString shownFile_;
+    bool fullScreen_ = false;
+    TColor colorBeforeFullScreen_ = 0;
+    bool zoomBeforeFullScreen_ = false;
+    QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };

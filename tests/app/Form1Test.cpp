@@ -225,10 +225,28 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                      "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
                      "DefaultSettings1=Default Settings", "N5=-",
                      "AboutVelkaro1=About Velkaro ..."}));
-    EXPECT_EQ(items(form_->ImageMenu),
-              QStringList({"CopyImage=Copy To Clipboard", "N6=-", "BrowseMenuI=View Browser",
-                           "N7=-", "FullView=Full View", "TileView=Tile View", "N8=-",
-                           "BackgroundColour1=Background  ..."}));
+    EXPECT_EQ(items(form_->ImageMenu), QStringList({"CopyImage=Copy To Clipboard",
+                                                    "N6=-",
+                                                    "BrowseMenuI=View Browser",
+                                                    "N7=-",
+                                                    "FullView=Full View",
+                                                    "TileView=Tile View",
+                                                    "FitView=Fit View",
+                                                    "N9=-",
+                                                    "ZoomIn=Zoom In",
+                                                    "ZoomOut=Zoom Out",
+                                                    "ZoomFit=Zoom To Fit",
+                                                    "ZoomActual=Actual Size",
+                                                    "N10=-",
+                                                    "RotateRight=Rotate Right",
+                                                    "RotateLeft=Rotate Left",
+                                                    "FlipView=Flip Horizontally",
+                                                    "N11=-",
+                                                    "NextPicture=Next Picture",
+                                                    "PreviousPicture=Previous Picture",
+                                                    "FullScreen=Full Screen",
+                                                    "N8=-",
+                                                    "BackgroundColour1=Background  ..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
     EXPECT_EQ(PopupMenuOf(form_->ReadText), form_->TextMenu);
@@ -241,7 +259,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 23);
+    ASSERT_EQ(props.size(), 24);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
@@ -544,6 +562,45 @@ TEST_F(Form1Test, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
     const QImage copied = QApplication::clipboard()->image();
     ASSERT_EQ(copied.size(), QSize(900, 700));
     EXPECT_EQ(copied.pixelColor(450, 350), QColor(0x80, 0x40, 0x20));
+}
+
+// Fit view, zoom keys, moving between pictures, the title and the status line.
+TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
+    TForm1& f = *form_;
+    WriteBmp(Path("a1.bmp"), 1600, 1200, 0, 0, 255);
+    WriteBmp(Path("a2.bmp"), 40, 30, 0, 255, 0);
+    f.BrowseFiles->RebuildList();
+    f.show();
+    f.resize(800, 600);
+    f.BrowseTextFiles->Click();
+    f.FitView->Click();
+    ASSERT_TRUE(ClickFile(Path("a1.bmp")));
+    const QSize pane = f.ViewImage->size();
+    EXPECT_EQ(pane, f.ScrollImage->viewport()->size());
+    EXPECT_NEAR(f.ViewImage->View().scale, std::min(pane.width() / 1600.0, pane.height() / 1200.0),
+                1e-9);
+    EXPECT_EQ(f.Caption(), "a1.bmp - Velkaro");
+    EXPECT_TRUE(f.StatusText().startsWith("1600 x 1200   BMP")) << f.StatusText().toStdString();
+
+    f.ZoomActual->Click();
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.0);
+    EXPECT_TRUE(f.StatusText().endsWith(" 100 %")) << f.StatusText().toStdString();
+    f.ZoomIn->Click();
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.5);
+    f.ZoomFit->Click();
+    EXPECT_TRUE(f.ViewImage->FitMode());
+
+    f.NextPicture->Click();  // the next picture row, never enlarged past 1:1
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("a2.bmp"));
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.0);
+    EXPECT_EQ(f.Caption(), "a2.bmp - Velkaro");
+    f.PreviousPicture->Click();
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("a1.bmp"));
+
+    f.FullView->Click();  // back to the scrolled natural size
+    EXPECT_FALSE(f.ViewImage->ZoomMode());
+    EXPECT_EQ(f.ViewImage->size(), QSize(1600, 1200));
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
 TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
