@@ -206,6 +206,17 @@ void TForm1::CreateComponents() {
     loadProgress_->move(6, 6);
     loadProgress_->hide();
 
+    decoder_ = new TDecodeService(this);
+    connect(decoder_, &TDecodeService::Decoded, this,
+            [this](quint64 generation, const TDecodedPtr& picture) {
+                Application::HandleEvent([&] { PictureArrived(generation, picture); });
+            });
+    connect(decoder_, &TDecodeService::Progress, this,
+            [this](quint64, int percent, const QString& message) {
+                PictureProgress(psRunning, uint8_t(std::clamp(percent, 0, 100)),
+                                message.toStdString());
+            });
+
     // The picture pane's status line: size, format and zoom.
     status_ = new QLabel(PanelImage);
     status_->setObjectName(QStringLiteral("StatusImage"));
@@ -532,27 +543,78 @@ void TForm1::BrowseFilesClick() {
         ScrollImage->SetHorzPosition(0);
         ScrollImage->SetVertPosition(0);
         LoadPicture(native);
-        CopyImage->SetEnabled(true);
-        ReadText->Clear();
-        ShowFileName(item);
     }
 }
 
 // --- Picture loading -----------------------------------------------------------------------------
 
 void TForm1::ClearPicture() {
+    decoder_->CancelShow();
+    EndLoadProgress();
+    ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
+    shownIsPreview_ = false;
+    shownNative_.clear();
+}
+
+TViewWish TForm1::ViewWish() const {
+    TViewWish wish;
+    wish.pane = ScrollImage->viewport()->size();
+    wish.fit = ViewImage->FitMode();
+    wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
+    return wish;
 }
 
 void TForm1::LoadPicture(const QByteArray& fileName) {
+    explicitOpen_ = openingExplicitly_;
     loading_ = true;
     loadTimer_.start();
-    // The progress display ends with the load, also when the load throws.
-    struct TLoadEnd {
-        TForm1* form;
-        ~TLoadEnd() { form->EndLoadProgress(); }
-    } end{this};
-    ViewImage->Picture()->LoadFromFile(fileName.toStdString());
+    decoder_->Show(fileName, ViewWish());
+}
+
+void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
+    if (generation != decoder_->Generation()) return;  // an older request
+    if (!picture->preview) EndLoadProgress();
+    if (!picture->graphic) {
+        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
+        // While browsing the message goes in the pane, so the next key press still works.
+        ViewImage->SetMessage(
+            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        CopyImage->SetEnabled(false);
+        ShowFileName(picture->path);
+        return;
+    }
+    ViewImage->SetMessage(QString());
+    // The picture shown so far stays decoded while it is a neighbour of the new one.
+    QImage reduction = ViewImage->PreparedReduction();
+    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
+    if (previous && !shownIsPreview_ && shownNative_ != picture->path)
+        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
+    previous.reset();
+    shownIsPreview_ = picture->preview;
+    ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
+    shownNative_ = picture->path;
+    CopyImage->SetEnabled(true);
+    ReadText->Clear();
+    ShowFileName(QFile::decodeName(picture->path));
+    if (!picture->preview) PreloadNeighbours();
+}
+
+void TForm1::PreloadNeighbours() {
+    int selected = -1;
+    for (int row = 0; row < BrowseFiles->ItemCount() && selected < 0; ++row)
+        if (BrowseFiles->ItemSelected(row)) selected = row;
+    if (selected < 0) return;
+    QList<QByteArray> paths;
+    for (int direction : {1, -1}) {
+        for (int row = selected + direction; row >= 0 && row < BrowseFiles->ItemCount();
+             row += direction) {
+            if (!IsFileRow(row)) continue;
+            paths << BrowseFiles->ItemNativePath(row);
+            break;
+        }
+    }
+    decoder_->Preload(paths, ViewWish());
 }
 
 void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
@@ -708,6 +770,12 @@ void TForm1::OpenPath(const QString& path) {
     if (!picture && !BrowseTextFiles->Checked()) SwitchToTextMode();
     BrowseDrives->GoToFolder(info.absolutePath() + QLatin1Char('/'));
     const QString file = info.absoluteFilePath();
+    // An explicit open: a picture that cannot be read is reported in the error box.
+    openingExplicitly_ = true;
+    struct TReset {
+        bool& flag;
+        ~TReset() { flag = false; }
+    } reset{openingExplicitly_};
     for (int row = 0; row < BrowseFiles->ItemCount(); ++row) {
         if (BrowseFiles->ItemSubItem(row, 4) == file) {
             BrowseFiles->SetItemSelected(row, true);
@@ -974,12 +1042,13 @@ void TForm1::UpdateStatus() {
 
 QString TForm1::StatusText() const {
     const TPicture* picture = ViewImage->Picture();
-    if (picture->Graphic() == nullptr || picture->Width() <= 0) return QString();
+    const QSize size = ViewImage->PictureSize();
+    if (picture->Graphic() == nullptr || size.isEmpty()) return QString();
     const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     const QString format = QFileInfo(shownFile_).suffix().toUpper();
     return QStringLiteral("%1 x %2   %3   %4 %")
-        .arg(picture->Width())
-        .arg(picture->Height())
+        .arg(size.width())
+        .arg(size.height())
         .arg(format)
         .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0));
 }

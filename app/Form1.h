@@ -12,6 +12,7 @@
 
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
+#include "display/DecodeService.h"
 #include "display/ProImage.h"
 #include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
@@ -163,6 +164,10 @@ class TForm1 : public TForm {
     // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
     // when none is shown.
     QString LoadProgressText() const;
+    // Whether the picture asked for last is still decoding.
+    bool PictureLoading() const { return decoder_->Busy(); }
+    // The service that decodes the pictures off the window's thread.
+    TDecodeService* Decoder() const { return decoder_; }
     // The picture pane's status line: size, format and zoom of the shown picture.
     QString StatusText() const;
     // Whether the picture is shown alone on the whole screen.
@@ -194,9 +199,16 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
-    // Loads a picture file into the view; throws when it cannot be read or decoded (the
-    // previous picture then stays).
+    // Asks the decode service for a picture file; the view shows it when it arrives
+    // (PictureArrived). A picture that cannot be read is reported in the picture pane while
+    // browsing, and in the error box when it was opened explicitly (the previous picture then
+    // stays).
     void LoadPicture(const QByteArray& fileName);
+    void PictureArrived(quint64 generation, const TDecodedPtr& picture);
+    // How the view will show the next picture (for reduced decodes and prepared reductions).
+    TViewWish ViewWish() const;
+    // Has the picture rows next to the selected one decoded in the background.
+    void PreloadNeighbours();
     // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
     // percentage.
     void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
@@ -216,8 +228,13 @@ class TForm1 : public TForm {
     QElapsedTimer loadTimer_;
     bool loading_ = false;
 
+    TDecodeService* decoder_ = nullptr;
+    bool openingExplicitly_ = false;  // while OpenPath shows a file
+    bool explicitOpen_ = false;       // the picture decoding was opened explicitly
+    bool shownIsPreview_ = false;     // the view shows a reduced first decode
     QLabel* status_ = nullptr;
     QString shownFile_;
+    QByteArray shownNative_;  // the shown picture's file, as the file system names it
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
     bool zoomBeforeFullScreen_ = false;

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #include "display/BitmapToImage.h"
 #include "imaging/formats/JPEGImage.h"
@@ -117,7 +118,9 @@ std::vector<TRGBQuad> TProImage::GetPalette() const {
 
 void TProImage::HolderChanged() {
     // Another picture starts unturned; a changed one keeps the view.
-    const QSize size(picture_->Width(), picture_->Height());
+    sizeOverride_ = std::exchange(nextSizeOverride_, QSize());
+    seeded_ = std::exchange(nextSeeded_, QImage());
+    const QSize size = PictureSize();
     if (size != view_.picture) {
         view_.picture = size;
         view_.quarterTurns = 0;
@@ -311,14 +314,17 @@ void TProImage::SetZoomMode(bool value) {
     view_.offset = QPointF();
     view_.quarterTurns = 0;
     view_.flipped = false;
-    setCursor(value ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    if (value)
+        setCursor(Qt::OpenHandCursor);
+    else
+        unsetCursor();
     if (value) SetAlign(alClient);
     PictureChanged();
     emit OnViewChange();
 }
 
 void TProImage::UpdateView() {
-    view_.picture = QSize(picture_->Width(), picture_->Height());
+    view_.picture = PictureSize();
     if (fit_)
         view_.Fit(size());
     else
@@ -336,7 +342,7 @@ void TProImage::ZoomToFit() {
 void TProImage::ZoomTo(double scale, const QPointF* anchor) {
     SetZoomMode(true);
     fit_ = false;
-    view_.picture = QSize(picture_->Width(), picture_->Height());
+    view_.picture = PictureSize();
     view_.ZoomAround(scale, anchor != nullptr ? *anchor : QRectF(rect()).center(), size());
     update();
     emit OnViewChange();
@@ -368,25 +374,23 @@ void TProImage::SetMessage(const QString& text) {
 }
 
 const QImage& TProImage::Reduced(const QImage& image, QSize size) {
+    if (!seeded_.isNull() && seeded_.size() == size) return seeded_;
     if (reducedOf_ == image.cacheKey() && reduced_.size() == size) return reduced_;
-    if (halvesOf_ != image.cacheKey()) {
-        halves_.clear();
-        halvesOf_ = image.cacheKey();
-    }
-    // Each halving averages 2 x 2 pixels; the last step scales by less than half.
-    const QImage* from = &image;
-    for (size_t level = 0;; ++level) {
-        const QSize half(from->width() / 2, from->height() / 2);
-        if (half.width() < size.width() || half.height() < size.height()) break;
-        if (level == halves_.size())
-            halves_.push_back(from->scaled(half, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-        from = &halves_[level];
-    }
-    reduced_ = from->size() == size
-                   ? *from
-                   : from->scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    reduced_ = AreaReduced(image, size);
     reducedOf_ = image.cacheKey();
     return reduced_;
+}
+
+void TProImage::ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced) {
+    nextSizeOverride_ =
+        graphic && size != QSize(graphic->Width(), graphic->Height()) ? size : QSize();
+    nextSeeded_ = std::move(reduced);
+    picture_->AdoptGraphic(std::move(graphic));
+}
+
+QSize TProImage::PictureSize() const {
+    if (!sizeOverride_.isEmpty()) return sizeOverride_;
+    return QSize(picture_->Width(), picture_->Height());
 }
 
 void TProImage::PaintZoomed(QPainter& painter, const QImage& image) {

@@ -97,6 +97,15 @@ class TProImage : public TControl<QWidget> {
     // file is not touched.
     void TurnView(int quarters);
     void FlipView();
+    // Shows a graphic decoded elsewhere (taking it over): size is the picture's full size when
+    // the graphic is a reduced first decode, reduced the picture already scaled for the view
+    // (either may be empty).
+    void ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced);
+    // The picture's size: the full size of a reduced first decode, else the graphic's.
+    QSize PictureSize() const;
+    // The picture scaled for the view, when it was handed in with the graphic.
+    const QImage& PreparedReduction() const { return seeded_; }
+
     // The transform in use (meaningful in zoom mode).
     const TViewTransform& View() const { return view_; }
 
@@ -138,8 +147,7 @@ class TProImage : public TControl<QWidget> {
     // Refits or re-clamps the transform after the picture or the control changed size.
     void UpdateView();
     void PaintZoomed(QPainter& painter, const QImage& image);
-    // The image reduced to size: from the smallest halved copy still at least that large,
-    // scaled by area averaging. The last result is kept.
+    // The image reduced to size (see AreaReduced); the last result is kept.
     const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
     void HolderChanged();
@@ -177,8 +185,8 @@ class TProImage : public TControl<QWidget> {
     QPointF dragFrom_;
     bool dragged_ = false;
     QString message_;
-    std::vector<QImage> halves_;  // image_ halved once, twice, ... (made on need)
-    qint64 halvesOf_ = 0;         // cache key of the image they were made from
     QImage reduced_;
+    QSize sizeOverride_, nextSizeOverride_;  // the full size while a reduced decode is shown
+    QImage seeded_, nextSeeded_;             // the reduction handed in with the graphic
     qint64 reducedOf_ = 0;
 };

@@ -121,3 +121,14 @@ void TViewTransform::Clamp(QSize pane) {
     offset.setX(ClampSide(offset.x(), shown.width(), pane.width()));
     offset.setY(ClampSide(offset.y(), shown.height(), pane.height()));
 }
+
+QImage AreaReduced(const QImage& image, QSize size) {
+    if (image.isNull() || size.isEmpty()) return {};
+    QImage result = image;
+    while (result.width() / 2 >= size.width() && result.height() / 2 >= size.height())
+        result = result.scaled(result.width() / 2, result.height() / 2, Qt::IgnoreAspectRatio,
+                               Qt::SmoothTransformation);
+    if (result.size() != size)
+        result = result.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return result;
+}

@@ -5,6 +5,7 @@
 //
 // "Shown" coordinates are those of the turned and flipped picture before scaling; the pane's
 // are the view's pixels.
+#include <QImage>
 #include <QPointF>
 #include <QSize>
 #include <QSizeF>
@@ -50,3 +51,7 @@ struct TViewTransform {
     // the pane covered (no gap between a picture edge and the pane's).
     void Clamp(QSize pane);
 };
+
+// The image reduced to size without aliasing: halved (each pixel the average of 2 x 2) while
+// that stays at least as large as size, then scaled the rest of the way by area averaging.
+QImage AreaReduced(const QImage& image, QSize size);
