@@ -66,6 +66,16 @@ TDecodeService::~TDecodeService() {
 
 quint64 TDecodeService::Show(const QByteArray& path, const TViewWish& wish) {
     CancelShow();
+    // The shown picture comes first: preloads still running give up their threads (the next
+    // Preload asks again for the neighbours of this picture); one of this picture is taken over.
+    for (auto it = preloadCancel_.begin(); it != preloadCancel_.end();) {
+        if (it->first == path) {
+            ++it;
+            continue;
+        }
+        it->second->store(true);
+        it = preloadCancel_.erase(it);
+    }
     const quint64 generation = ++generation_;
     shownPath_ = path;
     busy_ = true;
@@ -234,6 +244,7 @@ void TDecodeService::Run(const TJob& job) {
             preview->Assign(*jpeg);
             preview->SetCancelFlag(&cancel);
             preview->SetScalePower(uint8_t(power));
+            preview->SetFastDecode(true);  // replaced by the full decode in a moment
             preview->DIBNeeded();
             if (cancel) return;
             auto first = std::make_shared<TDecodedPicture>();
