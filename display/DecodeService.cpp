@@ -221,13 +221,11 @@ void TDecodeService::Run(const TJob& job) {
             if (stage == psEnding || percent == *lastPercent) return;
             *lastPercent = percent;
             const QString text = QString::fromStdString(message);
-            const quint64 generation = job.generation;
             QMetaObject::invokeMethod(
                 this,
-                [this, generation, percent, text] {
-                    // A preload adopted by Show reports under the shown generation.
-                    if (generation == 0 ? busy_ : generation == generation_)
-                        emit Progress(generation_, percent, text);
+                [this, cancel = job.cancel, percent, text] {
+                    // Only the shown picture's decode (its own or a preload taken over) reports.
+                    if (busy_ && cancel == showCancel_) emit Progress(generation_, percent, text);
                 },
                 Qt::QueuedConnection);
         };
