@@ -90,3 +90,22 @@ TEST(ViewTransformTest, TurnsAndFlipMapTheCornersAsTheViewShowsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A one-pixel checkerboard reduced by odd and even factors is an even grey, not a pattern.
+TEST(ViewTransformTest, ReductionsAverageInsteadOfAliasing) {
+    QImage board(600, 400, QImage::Format_RGB32);
+    for (int y = 0; y < board.height(); ++y)
+        for (int x = 0; x < board.width(); ++x)
+            board.setPixel(x, y, (x + y) % 2 != 0 ? 0xFFFFFFFF : 0xFF000000);
+    for (const QSize size : {QSize(300, 200), QSize(197, 131), QSize(61, 41)}) {
+        const QImage reduced = AreaReduced(board, size);
+        ASSERT_EQ(reduced.size(), size);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                ASSERT_NEAR(qGray(reduced.pixel(x, y)), 128, 24) << x << "," << y;
+    }
+}
+
+}  // namespace
