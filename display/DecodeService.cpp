@@ -22,16 +22,21 @@ double WantedScale(const TViewWish& wish, QSize picture) {
     return wish.fit ? TViewTransform::FitScale(picture, 0, wish.pane) : wish.scale;
 }
 
-// Memory a decoded graphic holds in pixels (its bitmap's rows).
+// Memory a decoded graphic holds: its bitmap's rows, and a JPEG picture's compressed bytes.
 size_t PixelBytes(const TGraphic& graphic) {
+    size_t extra = 0;
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic); jpeg && jpeg->HasData())
+        extra = jpeg->Data().size();
     const TBitmap* bitmap = nullptr;
     try {
         bitmap = GraphicBitmap(graphic);
     } catch (const std::exception&) {
         bitmap = nullptr;
     }
-    if (bitmap == nullptr) return size_t(std::max(0, graphic.Width())) * graphic.Height() * 4;
-    return size_t(std::max(0, bitmap->RowStride())) * size_t(std::max(0, bitmap->Height()));
+    if (bitmap == nullptr)
+        return extra +
+               size_t(std::max(0, graphic.Width())) * size_t(std::max(0, graphic.Height())) * 4;
+    return extra + size_t(std::max(0, bitmap->RowStride())) * size_t(std::max(0, bitmap->Height()));
 }
 
 }  // namespace
