@@ -48,29 +48,14 @@ QPixmap ComboGlyph() {
 }  // namespace
 
 QStringList TForm1::StoredProps() {
-    return {"ReadText.Visible",
-            "PanelImage.Visible",
-            "BrowseFiles.Directory",
-            "PanelLeft.Width",
-            "ReadText.Font",
-            "BrowseDrives.Font",
-            "BrowseFiles.Font",
-            "FontText.Font",
-            "FontBrowse.Font",
-            "WrapMenu.Checked",
-            "FolderMenu.Checked",
-            "TextAutoFocus.Checked",
-            "BrowseFiles.ShowFolders",
-            "BrowseTextFiles.Checked",
-            "BrowseImageFiles.Checked",
-            "ViewImage.Align",
-            "ViewImage.AutoSize",
-            "ViewImage.Stretch",
-            "ViewImage.Tiled",
-            "FullView.Checked",
-            "TileView.Checked",
-            "PanelImage.Color",
-            "ImageBk.Color"};
+    return {"ReadText.Visible",        "PanelImage.Visible",      "BrowseFiles.Directory",
+            "PanelLeft.Width",         "ReadText.Font",           "BrowseDrives.Font",
+            "BrowseFiles.Font",        "FontText.Font",           "FontBrowse.Font",
+            "WrapMenu.Checked",        "FolderMenu.Checked",      "TextAutoFocus.Checked",
+            "BrowseFiles.ShowFolders", "BrowseTextFiles.Checked", "BrowseImageFiles.Checked",
+            "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
+            "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
+            "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -221,6 +206,25 @@ void TForm1::CreateComponents() {
     loadProgress_->move(6, 6);
     loadProgress_->hide();
 
+    decoder_ = new TDecodeService(this);
+    connect(decoder_, &TDecodeService::Decoded, this,
+            [this](quint64 generation, const TDecodedPtr& picture) {
+                Application::HandleEvent([&] { PictureArrived(generation, picture); });
+            });
+    connect(decoder_, &TDecodeService::Progress, this,
+            [this](quint64, int percent, const QString& message) {
+                PictureProgress(psRunning, uint8_t(std::clamp(percent, 0, 100)),
+                                message.toStdString());
+            });
+
+    // The picture pane's status line: size, format and zoom.
+    status_ = new QLabel(PanelImage);
+    status_->setObjectName(QStringLiteral("StatusImage"));
+    status_->setContentsMargins(4, 1, 4, 1);
+    TAlignLayout::SetAlign(status_, alBottom);
+    connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
+    connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
+
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
     ReadText->SetReadOnly(true);
     ReadText->SetWordWrap(true);
@@ -292,6 +296,21 @@ void TForm1::CreateMenus() {
     N7 = ImageMenu->Add(QStringLiteral("N7"), QStringLiteral("-"));
     FullView = ImageMenu->Add(QStringLiteral("FullView"), QStringLiteral("Full View"));
     TileView = ImageMenu->Add(QStringLiteral("TileView"), QStringLiteral("Tile View"));
+    FitView = ImageMenu->Add(QStringLiteral("FitView"), QStringLiteral("Fit View"));
+    N9 = ImageMenu->Add(QStringLiteral("N9"), QStringLiteral("-"));
+    ZoomIn = ImageMenu->Add(QStringLiteral("ZoomIn"), QStringLiteral("Zoom In"));
+    ZoomOut = ImageMenu->Add(QStringLiteral("ZoomOut"), QStringLiteral("Zoom Out"));
+    ZoomFit = ImageMenu->Add(QStringLiteral("ZoomFit"), QStringLiteral("Zoom To Fit"));
+    ZoomActual = ImageMenu->Add(QStringLiteral("ZoomActual"), QStringLiteral("Actual Size"));
+    N10 = ImageMenu->Add(QStringLiteral("N10"), QStringLiteral("-"));
+    RotateRight = ImageMenu->Add(QStringLiteral("RotateRight"), QStringLiteral("Rotate Right"));
+    RotateLeft = ImageMenu->Add(QStringLiteral("RotateLeft"), QStringLiteral("Rotate Left"));
+    FlipView = ImageMenu->Add(QStringLiteral("FlipView"), QStringLiteral("Flip Horizontally"));
+    N11 = ImageMenu->Add(QStringLiteral("N11"), QStringLiteral("-"));
+    NextPicture = ImageMenu->Add(QStringLiteral("NextPicture"), QStringLiteral("Next Picture"));
+    PreviousPicture =
+        ImageMenu->Add(QStringLiteral("PreviousPicture"), QStringLiteral("Previous Picture"));
+    FullScreen = ImageMenu->Add(QStringLiteral("FullScreen"), QStringLiteral("Full Screen"));
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
@@ -317,6 +336,65 @@ void TForm1::CreateMenus() {
     Wire(FullView, &TMenuItem::OnClick, &TForm1::FullViewClick);
     Wire(TileView, &TMenuItem::OnClick, &TForm1::TileViewClick);
     Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
+    Wire(FitView, &TMenuItem::OnClick, &TForm1::FitViewClick);
+    Wire(ZoomIn, &TMenuItem::OnClick, &TForm1::ZoomInClick);
+    Wire(ZoomOut, &TMenuItem::OnClick, &TForm1::ZoomOutClick);
+    Wire(ZoomFit, &TMenuItem::OnClick, &TForm1::ZoomFitClick);
+    Wire(ZoomActual, &TMenuItem::OnClick, &TForm1::ZoomActualClick);
+    Wire(RotateRight, &TMenuItem::OnClick, &TForm1::RotateRightClick);
+    Wire(RotateLeft, &TMenuItem::OnClick, &TForm1::RotateLeftClick);
+    Wire(FlipView, &TMenuItem::OnClick, &TForm1::FlipViewClick);
+    Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
+    Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
+    Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
+
+    // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
+    // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
+    // End. The menu items show their keys.
+    auto keys = [](TMenuItem* item, std::initializer_list<QKeySequence> sequences) {
+        item->setShortcuts(QList<QKeySequence>(sequences));
+    };
+    keys(ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    keys(ZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
+    keys(ZoomFit, {QKeySequence(Qt::CTRL | Qt::Key_0)});
+    keys(ZoomActual, {QKeySequence(Qt::CTRL | Qt::Key_1)});
+    keys(RotateRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
+    keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::Key_L)});
+    keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
+    keys(FullScreen, {QKeySequence(Qt::Key_F11)});
+    for (TMenuItem* item :
+         {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView, FullScreen}) {
+        item->setShortcutContext(Qt::WindowShortcut);
+        addAction(item);
+    }
+    keys(NextPicture, {QKeySequence(Qt::Key_Space)});
+    keys(PreviousPicture, {QKeySequence(Qt::SHIFT | Qt::Key_Space)});
+    for (TMenuItem* item : {NextPicture, PreviousPicture}) {
+        item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        PanelImage->addAction(item);
+    }
+    auto paneKey = [this](QWidget* owner, QKeySequence key, Qt::ShortcutContext context,
+                          void (TForm1::*handler)()) {
+        auto* action = new QAction(owner);
+        action->setShortcut(key);
+        action->setShortcutContext(context);
+        owner->addAction(action);
+        connect(action, &QAction::triggered, this, [this, handler] {
+            Application::HandleEvent([this, handler] { (this->*handler)(); });
+        });
+        return action;
+    };
+    paneKey(PanelImage, QKeySequence(Qt::Key_Home), Qt::WidgetWithChildrenShortcut,
+            &TForm1::FirstPictureClick);
+    paneKey(PanelImage, QKeySequence(Qt::Key_End), Qt::WidgetWithChildrenShortcut,
+            &TForm1::LastPictureClick);
+    fullScreenKeys_ = {
+        paneKey(this, QKeySequence(Qt::Key_Right), Qt::WindowShortcut, &TForm1::NextPictureClick),
+        paneKey(this, QKeySequence(Qt::Key_Left), Qt::WindowShortcut,
+                &TForm1::PreviousPictureClick),
+        paneKey(this, QKeySequence(Qt::Key_Escape), Qt::WindowShortcut, &TForm1::LeaveFullScreen)};
+    for (QAction* action : fullScreenKeys_)
+        action->setEnabled(false);
 
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
@@ -400,16 +478,25 @@ void TForm1::CheckRestoredSettings() {
     PanelLeft->SetVisible(true);
     SplitterV->SetVisible(true);
     // Exactly one picture view, in one of the alignments the views use.
-    if (FullView->Checked() == TileView->Checked()) {
+    if (int(FullView->Checked()) + int(TileView->Checked()) + int(FitView->Checked()) != 1) {
         ViewImage->SetAlign(alNone);
         ViewImage->SetAutoSize(true);
         ViewImage->SetStretch(false);
         ViewImage->SetTiled(false);
         FullView->SetChecked(true);
         TileView->SetChecked(false);
+        FitView->SetChecked(false);
     }
-    if (ViewImage->Align() != alNone && ViewImage->Align() != alClient)
+    if (FitView->Checked()) {
+        ViewImage->SetStretch(false);
+        ViewImage->SetTiled(false);
+        ViewImage->ZoomToFit();
+    } else if (ViewImage->Align() != alNone && ViewImage->Align() != alClient) {
         ViewImage->SetAlign(TileView->Checked() ? alClient : alNone);
+    } else if (FullView->Checked() && ViewImage->Align() == alClient && !ViewImage->Stretch()) {
+        // Zoomed in the full view when the window closed: the full view scrolls again.
+        ViewImage->SetAlign(alNone);
+    }
 }
 
 void TForm1::FormShow() {
@@ -455,6 +542,7 @@ void TForm1::BrowseFilesClick() {
         ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);
         ReadText->update();
         ClearPicture();
+        ShowFileName(item);
         FocusByTextAutoFocus();
     }
     if (BrowseImageFiles->Checked() && isFile) {
@@ -462,26 +550,78 @@ void TForm1::BrowseFilesClick() {
         ScrollImage->SetHorzPosition(0);
         ScrollImage->SetVertPosition(0);
         LoadPicture(native);
-        CopyImage->SetEnabled(true);
-        ReadText->Clear();
     }
 }
 
 // --- Picture loading -----------------------------------------------------------------------------
 
 void TForm1::ClearPicture() {
+    decoder_->CancelShow();
+    EndLoadProgress();
+    ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
+    shownIsPreview_ = false;
+    shownNative_.clear();
+}
+
+TViewWish TForm1::ViewWish() const {
+    TViewWish wish;
+    wish.pane = ScrollImage->viewport()->size();
+    wish.fit = ViewImage->FitMode();
+    wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
+    return wish;
 }
 
 void TForm1::LoadPicture(const QByteArray& fileName) {
+    explicitOpen_ = openingExplicitly_;
     loading_ = true;
     loadTimer_.start();
-    // The progress display ends with the load, also when the load throws.
-    struct TLoadEnd {
-        TForm1* form;
-        ~TLoadEnd() { form->EndLoadProgress(); }
-    } end{this};
-    ViewImage->Picture()->LoadFromFile(fileName.toStdString());
+    decoder_->Show(fileName, ViewWish());
+}
+
+void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
+    if (generation != decoder_->Generation()) return;  // an older request
+    if (!picture->preview) EndLoadProgress();
+    if (!picture->graphic) {
+        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
+        // While browsing the message goes in the pane, so the next key press still works.
+        ViewImage->SetMessage(
+            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        CopyImage->SetEnabled(false);
+        ShowFileName(picture->path);
+        return;
+    }
+    ViewImage->SetMessage(QString());
+    // The picture shown so far stays decoded while it is a neighbour of the new one.
+    QImage reduction = ViewImage->PreparedReduction();
+    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
+    if (previous && !shownIsPreview_ && shownNative_ != picture->path)
+        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
+    previous.reset();
+    shownIsPreview_ = picture->preview;
+    ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
+    shownNative_ = picture->path;
+    CopyImage->SetEnabled(true);
+    ReadText->Clear();
+    ShowFileName(QFile::decodeName(picture->path));
+    if (!picture->preview) PreloadNeighbours();
+}
+
+void TForm1::PreloadNeighbours() {
+    int selected = -1;
+    for (int row = 0; row < BrowseFiles->ItemCount() && selected < 0; ++row)
+        if (BrowseFiles->ItemSelected(row)) selected = row;
+    if (selected < 0) return;
+    QList<QByteArray> paths;
+    for (int direction : {1, -1}) {
+        for (int row = selected + direction; row >= 0 && row < BrowseFiles->ItemCount();
+             row += direction) {
+            if (!IsFileRow(row)) continue;
+            paths << BrowseFiles->ItemNativePath(row);
+            break;
+        }
+    }
+    decoder_->Preload(paths, ViewWish());
 }
 
 void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
@@ -596,6 +736,7 @@ void TForm1::FontMenuBClick() {
 }
 
 void TForm1::SwitchToImageMode() {
+    ShowFileName(QString());
     ReadText->SetVisible(false);
     ReadText->Clear();
     BrowseTextFiles->SetChecked(false);
@@ -606,6 +747,8 @@ void TForm1::SwitchToImageMode() {
 }
 
 void TForm1::SwitchToTextMode() {
+    LeaveFullScreen();
+    ShowFileName(QString());
     ReadText->SetVisible(true);
     BrowseTextFiles->SetChecked(true);
     PanelImage->SetVisible(false);
@@ -634,6 +777,12 @@ void TForm1::OpenPath(const QString& path) {
     if (!picture && !BrowseTextFiles->Checked()) SwitchToTextMode();
     BrowseDrives->GoToFolder(info.absolutePath() + QLatin1Char('/'));
     const QString file = info.absoluteFilePath();
+    // An explicit open: a picture that cannot be read is reported in the error box.
+    openingExplicitly_ = true;
+    struct TReset {
+        bool& flag;
+        ~TReset() { flag = false; }
+    } reset{openingExplicitly_};
     for (int row = 0; row < BrowseFiles->ItemCount(); ++row) {
         if (BrowseFiles->ItemSubItem(row, 4) == file) {
             BrowseFiles->SetItemSelected(row, true);
@@ -696,6 +845,9 @@ void TForm1::DefaultSettings1Click() {
     BrowseFiles->SetShowFolders(true);
     FolderMenu->SetChecked(true);
     // 9. Full view.
+    LeaveFullScreen();
+    ViewImage->SetZoomMode(false);
+    FitView->SetChecked(false);
     ViewImage->SetAlign(alNone);
     ViewImage->SetAutoSize(true);
     ViewImage->SetStretch(false);
@@ -722,6 +874,8 @@ void TForm1::CopyImageClick() {
 }
 
 void TForm1::FullViewClick() {
+    ViewImage->SetZoomMode(false);
+    FitView->SetChecked(false);
     ViewImage->SetAlign(alNone);
     ViewImage->SetAutoSize(true);
     ViewImage->SetStretch(false);
@@ -731,6 +885,8 @@ void TForm1::FullViewClick() {
 }
 
 void TForm1::TileViewClick() {
+    ViewImage->SetZoomMode(false);
+    FitView->SetChecked(false);
     ViewImage->SetAlign(alClient);
     ViewImage->SetStretch(false);
     ViewImage->SetTiled(true);
@@ -740,4 +896,166 @@ void TForm1::TileViewClick() {
 
 void TForm1::BackgroundColour1Click() {
     if (ImageBk->Execute(this)) PanelImage->SetColor(ImageBk->Color());
+}
+
+void TForm1::FormCloseQuery(bool& canClose) {
+    (void)canClose;
+    LeaveFullScreen();
+}
+
+void TForm1::FitViewClick() {
+    ViewImage->SetStretch(false);
+    ViewImage->SetTiled(false);
+    ViewImage->ZoomToFit();
+    FullView->SetChecked(false);
+    TileView->SetChecked(false);
+    FitView->SetChecked(true);
+}
+
+// --- Zoom, turn, full screen
+// ----------------------------------------------------------------------
+
+void TForm1::ZoomInClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->ZoomStep(1);
+}
+
+void TForm1::ZoomOutClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->ZoomStep(-1);
+}
+
+void TForm1::ZoomFitClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->ZoomToFit();
+}
+
+void TForm1::ZoomActualClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->ZoomTo(1.0);
+}
+
+void TForm1::RotateRightClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->TurnView(1);
+}
+
+void TForm1::RotateLeftClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->TurnView(-1);
+}
+
+void TForm1::FlipViewClick() {
+    if (BrowseImageFiles->Checked()) ViewImage->FlipView();
+}
+
+void TForm1::FullScreenClick() {
+    if (fullScreen_) {
+        LeaveFullScreen();
+        return;
+    }
+    if (!BrowseImageFiles->Checked()) return;
+    fullScreen_ = true;
+    // The picture alone on black: the browser, the top strip, the frame and the status line
+    // go; the picture fits the screen unless it was already zoomed.
+    colorBeforeFullScreen_ = PanelImage->Color();
+    PanelImage->SetColor(0x000000);
+    PanelTop->setVisible(false);
+    PanelLeft->setVisible(false);
+    SplitterV->setVisible(false);
+    status_->setVisible(false);
+    ScrollImage->setFrameShape(QFrame::NoFrame);
+    zoomBeforeFullScreen_ = ViewImage->ZoomMode();
+    if (!zoomBeforeFullScreen_) ViewImage->ZoomToFit();
+    for (QAction* action : fullScreenKeys_)
+        action->setEnabled(true);
+    showFullScreen();
+    ScrollImage->setFocus();
+}
+
+void TForm1::LeaveFullScreen() {
+    if (!fullScreen_) return;
+    fullScreen_ = false;
+    for (QAction* action : fullScreenKeys_)
+        action->setEnabled(false);
+    showNormal();
+    PanelImage->SetColor(colorBeforeFullScreen_);
+    PanelTop->setVisible(true);
+    PanelLeft->setVisible(BrowseMenuI->Checked() || BrowseMenu->Checked());
+    SplitterV->setVisible(PanelLeft->isVisibleTo(this));
+    status_->setVisible(true);
+    ScrollImage->setFrameShape(QFrame::StyledPanel);
+    // Back to the view the menu shows.
+    if (!zoomBeforeFullScreen_) {
+        if (FullView->Checked()) FullViewClick();
+        if (TileView->Checked()) TileViewClick();
+    }
+    TAlignLayout::Realign(this);
+}
+
+// --- Moving between pictures --------------------------------------------------------------------
+
+bool TForm1::IsFileRow(int row) const {
+    return BrowseFiles->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindFile);
+}
+
+void TForm1::MoveToPicture(int from, int direction) {
+    if (!BrowseImageFiles->Checked()) return;
+    const int count = BrowseFiles->ItemCount();
+    for (int row = from + direction; row >= 0 && row < count; row += direction) {
+        if (!IsFileRow(row)) continue;
+        BrowseFiles->SetItemSelected(row, true);
+        BrowseFiles->SetItemFocused(row);
+        BrowseFiles->Click();
+        return;
+    }
+}
+
+namespace {
+
+// The first selected row of the list, or -1.
+int SelectedRow(const TKvFilelistView28& list) {
+    for (int row = 0; row < list.ItemCount(); ++row)
+        if (list.ItemSelected(row)) return row;
+    return -1;
+}
+
+}  // namespace
+
+void TForm1::NextPictureClick() {
+    MoveToPicture(SelectedRow(*BrowseFiles), 1);
+}
+
+void TForm1::PreviousPictureClick() {
+    const int row = SelectedRow(*BrowseFiles);
+    MoveToPicture(row < 0 ? BrowseFiles->ItemCount() : row, -1);
+}
+
+void TForm1::FirstPictureClick() {
+    MoveToPicture(-1, 1);
+}
+
+void TForm1::LastPictureClick() {
+    MoveToPicture(BrowseFiles->ItemCount(), -1);
+}
+
+// --- Title and status line ----------------------------------------------------------------------
+
+void TForm1::ShowFileName(const QString& path) {
+    shownFile_ = path;
+    const QString name = QFileInfo(path).fileName();
+    SetCaption(name.isEmpty() ? QStringLiteral("Velkaro") : name + QStringLiteral(" - Velkaro"));
+    UpdateStatus();
+}
+
+void TForm1::UpdateStatus() {
+    if (status_ == nullptr) return;
+    status_->setText(StatusText());
+}
+
+QString TForm1::StatusText() const {
+    const TPicture* picture = ViewImage->Picture();
+    const QSize size = ViewImage->PictureSize();
+    if (picture->Graphic() == nullptr || size.isEmpty()) return QString();
+    const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
+    const QString format = QFileInfo(shownFile_).suffix().toUpper();
+    return QStringLiteral("%1 x %2   %3   %4 %")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(format)
+        .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0));
 }

@@ -12,6 +12,7 @@
 
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
+#include "display/DecodeService.h"
 #include "display/ProImage.h"
 #include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
@@ -102,6 +103,20 @@ class TForm1 : public TForm {
     TMenuItem* N7 = nullptr;
     TMenuItem* FullView = nullptr;
     TMenuItem* TileView = nullptr;
+    TMenuItem* FitView = nullptr;
+    TMenuItem* N9 = nullptr;
+    TMenuItem* ZoomIn = nullptr;
+    TMenuItem* ZoomOut = nullptr;
+    TMenuItem* ZoomFit = nullptr;
+    TMenuItem* ZoomActual = nullptr;
+    TMenuItem* N10 = nullptr;
+    TMenuItem* RotateRight = nullptr;
+    TMenuItem* RotateLeft = nullptr;
+    TMenuItem* FlipView = nullptr;
+    TMenuItem* N11 = nullptr;
+    TMenuItem* NextPicture = nullptr;
+    TMenuItem* PreviousPicture = nullptr;
+    TMenuItem* FullScreen = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
 
@@ -129,6 +144,19 @@ class TForm1 : public TForm {
     void CopyImageClick();
     void FullViewClick();
     void TileViewClick();
+    void FitViewClick();
+    void ZoomInClick();
+    void ZoomOutClick();
+    void ZoomFitClick();
+    void ZoomActualClick();
+    void RotateRightClick();
+    void RotateLeftClick();
+    void FlipViewClick();
+    void NextPictureClick();
+    void PreviousPictureClick();
+    void FirstPictureClick();
+    void LastPictureClick();
+    void FullScreenClick();
     void BackgroundColour1Click();
     void DefaultSettings1Click();
     void AboutVelkaro1Click();
@@ -136,9 +164,19 @@ class TForm1 : public TForm {
     // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
     // when none is shown.
     QString LoadProgressText() const;
+    // Whether the picture asked for last is still decoding.
+    bool PictureLoading() const { return decoder_->Busy(); }
+    // The service that decodes the pictures off the window's thread.
+    TDecodeService* Decoder() const { return decoder_; }
+    // The picture pane's status line: size, format and zoom of the shown picture.
+    QString StatusText() const;
+    // Whether the picture is shown alone on the whole screen.
+    bool InFullScreen() const { return fullScreen_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Leaves full screen first, so the settings store keeps the window's own colours.
+    void FormCloseQuery(bool& canClose) override;
 
   private:
     void CreateComponents();
@@ -161,16 +199,44 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
-    // Loads a picture file into the view; throws when it cannot be read or decoded (the
-    // previous picture then stays).
+    // Asks the decode service for a picture file; the view shows it when it arrives
+    // (PictureArrived). A picture that cannot be read is reported in the picture pane while
+    // browsing, and in the error box when it was opened explicitly (the previous picture then
+    // stays).
     void LoadPicture(const QByteArray& fileName);
+    void PictureArrived(quint64 generation, const TDecodedPtr& picture);
+    // How the view will show the next picture (for reduced decodes and prepared reductions).
+    TViewWish ViewWish() const;
+    // Has the picture rows next to the selected one decoded in the background.
+    void PreloadNeighbours();
     // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
     // percentage.
     void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
     void EndLoadProgress();
+    // Moves the list's selection to the picture row next to the selected one in the direction
+    // (+1, -1), or to the first (direction 0 from the top) or last picture row, and shows it.
+    void MoveToPicture(int from, int direction);
+    // Whether the list's row names a file (not a folder, drive or the parent entry).
+    bool IsFileRow(int row) const;
+    // Puts the shown file's name in the title and refreshes the status line.
+    void ShowFileName(const QString& path);
+    void UpdateStatus();
+    void LeaveFullScreen();
 
     QLabel* loadProgress_ = nullptr;
     std::unique_ptr<THourglass> loadHourglass_;
     QElapsedTimer loadTimer_;
     bool loading_ = false;
+
+    TDecodeService* decoder_ = nullptr;
+    bool openingExplicitly_ = false;  // while OpenPath shows a file
+    bool explicitOpen_ = false;       // the picture decoding was opened explicitly
+    bool shownIsPreview_ = false;     // the view shows a reduced first decode
+    QLabel* status_ = nullptr;
+    QString shownFile_;
+    QByteArray shownNative_;  // the shown picture's file, as the file system names it
+    bool fullScreen_ = false;
+    TColor colorBeforeFullScreen_ = 0;
+    bool zoomBeforeFullScreen_ = false;
+    QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };

@@ -49,8 +49,12 @@ int main(int argc, char** argv) {
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             SetJpegScreenDepth(screen->depth());
         // Decoders report damage they can work around (a truncated strip) as a warning box.
+        // Pictures decode on worker threads; the box is shown on the window's thread.
         SetDecoderWarningHandler([](const std::string&, const std::string& text) {
-            MessageDlg(QString::fromStdString(text), mtWarning, mbOK, QApplication::activeWindow());
+            const QString message = QString::fromStdString(text);
+            QMetaObject::invokeMethod(qApp, [message] {
+                MessageDlg(message, mtWarning, mbOK, QApplication::activeWindow());
+            });
         });
         // Creating the window can fail (the folder combo cannot watch for changes); say why
         // in the error box rather than ending without a word.

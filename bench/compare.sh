@@ -129,6 +129,12 @@ if [ -x "$paint" ]; then
 else
     echo "Open to paint: not built (configure with VELKARO_GUI=ON VELKARO_BENCH=ON)."
 fi
+viewer=$build/bench/bench_gui_viewer
+if [ -x "$viewer" ]; then
+    [ -s "$cache/baseline444.jpg" ] && "$viewer" "$cache/baseline444.jpg" "$runs" || status=1
+else
+    echo "Viewer: not built (configure with VELKARO_GUI=ON VELKARO_BENCH=ON)."
+fi
 if [ -x "$filelist" ]; then
     "$filelist" 20000 "$runs" || status=1
 else

@@ -6,7 +6,10 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
+#include <QWheelEvent>
+#include <cmath>
 #include <exception>
+#include <utility>
 
 #include "display/BitmapToImage.h"
 #include "imaging/formats/JPEGImage.h"
@@ -114,6 +117,15 @@ std::vector<TRGBQuad> TProImage::GetPalette() const {
 }
 
 void TProImage::HolderChanged() {
+    // Another picture starts unturned; a changed one keeps the view.
+    sizeOverride_ = std::exchange(nextSizeOverride_, QSize());
+    seeded_ = std::exchange(nextSeeded_, QImage());
+    const QSize size = PictureSize();
+    if (size != view_.picture) {
+        view_.picture = size;
+        view_.quarterTurns = 0;
+        view_.flipped = false;
+    }
     imageValid_ = false;
     imageShared_ = false;
     image_ = QImage();
@@ -124,7 +136,8 @@ void TProImage::HolderChanged() {
 
 void TProImage::PictureChanged() {
     const int pw = picture_->Width(), ph = picture_->Height();
-    if (autoSize_ && pw > 0 && ph > 0 && (pw != width() || ph != height())) {
+    if (zoomMode_) UpdateView();
+    if (autoSize_ && !zoomMode_ && pw > 0 && ph > 0 && (pw != width() || ph != height())) {
         setGeometry(x(), y(), pw, ph);
         RealignParent();
     }
@@ -142,7 +155,7 @@ void TProImage::PictureChanged() {
 void TProImage::UpdateOpaque() {
     const TGraphic* graphic = picture_->Graphic();
     bool opaque = false;
-    if (graphic != nullptr && !MayShowThrough(*graphic)) {
+    if (graphic != nullptr && !zoomMode_ && !MayShowThrough(*graphic)) {
         const int pw = picture_->Width(), ph = picture_->Height();
         opaque = (stretch_ && pw > 0 && ph > 0) || (pw >= width() && ph >= height());
     }
@@ -234,7 +247,17 @@ void TProImage::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect exposed = event->rect() & rect();
     if (exposed.isEmpty()) return;
+    if (!message_.isEmpty()) {
+        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
+                         message_);
+        return;
+    }
     const QImage& image = Image();
+    if (zoomMode_) {
+        painter.setClipRect(exposed);
+        if (!image.isNull()) PaintZoomed(painter, image);
+        return;
+    }
     if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
         // Marked opaque but nothing to show (the graphic failed to give pixels): do not leave
         // the area undefined.
@@ -277,7 +300,152 @@ void TProImage::paintEvent(QPaintEvent* event) {
 
 void TProImage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (zoomMode_) UpdateView();
     if (picture_->Graphic() != nullptr) UpdateOpaque();
+}
+
+// ---- Zoom mode ----
+
+void TProImage::SetZoomMode(bool value) {
+    if (value == zoomMode_) return;
+    zoomMode_ = value;
+    fit_ = false;
+    view_.scale = 1.0;
+    view_.offset = QPointF();
+    view_.quarterTurns = 0;
+    view_.flipped = false;
+    if (value)
+        setCursor(Qt::OpenHandCursor);
+    else
+        unsetCursor();
+    if (value) SetAlign(alClient);
+    PictureChanged();
+    emit OnViewChange();
+}
+
+void TProImage::UpdateView() {
+    view_.picture = PictureSize();
+    if (fit_)
+        view_.Fit(size());
+    else
+        view_.Clamp(size());
+}
+
+void TProImage::ZoomToFit() {
+    SetZoomMode(true);
+    fit_ = true;
+    UpdateView();
+    update();
+    emit OnViewChange();
+}
+
+void TProImage::ZoomTo(double scale, const QPointF* anchor) {
+    SetZoomMode(true);
+    fit_ = false;
+    view_.picture = PictureSize();
+    view_.ZoomAround(scale, anchor != nullptr ? *anchor : QRectF(rect()).center(), size());
+    update();
+    emit OnViewChange();
+}
+
+void TProImage::ZoomStep(int direction, const QPointF* anchor) {
+    ZoomTo(TViewTransform::Step(view_.scale, direction), anchor);
+}
+
+void TProImage::TurnView(int quarters) {
+    SetZoomMode(true);
+    view_.Turn(quarters, size());
+    if (fit_) view_.Fit(size());
+    update();
+    emit OnViewChange();
+}
+
+void TProImage::FlipView() {
+    SetZoomMode(true);
+    view_.Flip(size());
+    update();
+    emit OnViewChange();
+}
+
+void TProImage::SetMessage(const QString& text) {
+    if (text == message_) return;
+    message_ = text;
+    update();
+}
+
+const QImage& TProImage::Reduced(const QImage& image, QSize size) {
+    if (!seeded_.isNull() && seeded_.size() == size) return seeded_;
+    if (reducedOf_ == image.cacheKey() && reduced_.size() == size) return reduced_;
+    reduced_ = AreaReduced(image, size);
+    reducedOf_ = image.cacheKey();
+    return reduced_;
+}
+
+void TProImage::ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced) {
+    nextSizeOverride_ =
+        graphic && size != QSize(graphic->Width(), graphic->Height()) ? size : QSize();
+    nextSeeded_ = std::move(reduced);
+    picture_->AdoptGraphic(std::move(graphic));
+}
+
+QSize TProImage::PictureSize() const {
+    if (!sizeOverride_.isEmpty()) return sizeOverride_;
+    return QSize(picture_->Width(), picture_->Height());
+}
+
+void TProImage::PaintZoomed(QPainter& painter, const QImage& image) {
+    if (view_.picture.isEmpty()) return;
+    // The image may be smaller than the picture (a reduced decode shown first).
+    const double imageScale = view_.scale * view_.picture.width() / image.width();
+    if (imageScale < 1.0) {
+        const QSize size(std::max(1, int(std::lround(image.width() * imageScale))),
+                         std::max(1, int(std::lround(image.height() * imageScale))));
+        TViewTransform reduced = view_;
+        reduced.picture = size;
+        reduced.scale = 1.0;
+        painter.setTransform(reduced.ToPane());
+        painter.drawImage(0, 0, Reduced(image, size));
+        return;
+    }
+    painter.setTransform(QTransform::fromScale(double(view_.picture.width()) / image.width(),
+                                               double(view_.picture.height()) / image.height()) *
+                         view_.ToPane());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          imageScale > 1.0 + 1e-9 && view_.scale <= 2.0 + 1e-9);
+    painter.drawImage(0, 0, image);
+}
+
+void TProImage::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+    if (!zoomMode_ || !pressed_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPointF at = event->position();
+    if (!dragged_ && (at - dragFrom_).manhattanLength() < 3) return;
+    dragged_ = true;
+    setCursor(Qt::ClosedHandCursor);
+    view_.PanBy(at - dragFrom_, size());
+    dragFrom_ = at;
+    update();
+}
+
+void TProImage::wheelEvent(QWheelEvent* event) {
+    const QPoint delta = event->angleDelta();
+    if (event->modifiers() & Qt::ControlModifier) {
+        if (delta.y() == 0) return;
+        const QPointF at = event->position();
+        ZoomStep(delta.y() > 0 ? 1 : -1, &at);
+        event->accept();
+        return;
+    }
+    if (!zoomMode_) {
+        event->ignore();  // the scroll box scrolls
+        return;
+    }
+    // A wheel notch moves the picture by a fifth of the control's height.
+    QPointF move(delta.x(), delta.y());
+    if (event->modifiers() & Qt::ShiftModifier) move = QPointF(move.y(), move.x());
+    view_.PanBy(move / 120.0 * (height() / 5.0), size());
+    update();
+    event->accept();
 }
 
 void TProImage::enterEvent(QEnterEvent* event) {
@@ -292,13 +460,18 @@ void TProImage::leaveEvent(QEvent* event) {
 
 void TProImage::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton) pressed_ = true;
+    if (event->button() != Qt::LeftButton) return;
+    pressed_ = true;
+    dragged_ = false;
+    dragFrom_ = event->position();
 }
 
 void TProImage::mouseReleaseEvent(QMouseEvent* event) {
     QWidget::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton || !pressed_) return;
     pressed_ = false;
+    if (zoomMode_) setCursor(Qt::OpenHandCursor);
+    if (dragged_) return;
     if (rect().contains(event->position().toPoint())) emit OnClick();
 }
 

@@ -7,11 +7,19 @@
 // a paint draws only the part of that image the exposed area needs. The control is marked opaque
 // (Qt then paints nothing of the parent behind it) only when the picture covers it completely
 // with solid pixels.
+//
+// Zoom mode: the control fills its scroll box and shows the picture through a TViewTransform
+// (zoomed, turned, flipped, panned by dragging and by the wheel, Ctrl+wheel zooming around the
+// pointer); fit mode refits the picture to the control whenever either changes size. AutoSize,
+// Stretch, Center and Tiled do not apply there. Reductions paint from a chain of halved copies
+// (each pixel the average of four) scaled the last step with area averaging, so fine patterns
+// do not alias; enlargements are smoothed up to 200 % and stay sharp above.
 #include <QImage>
 #include <QRect>
 #include <memory>
 #include <vector>
 
+#include "display/ViewTransform.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Graphic.h"
 #include "imaging/Picture.h"
@@ -72,6 +80,40 @@ class TProImage : public TControl<QWidget> {
     // The graphic's palette; empty when there is no graphic or it has none.
     std::vector<TRGBQuad> GetPalette() const;
 
+    // ---- Zoom mode ----
+    bool ZoomMode() const { return zoomMode_; }
+    // Switches zoom mode on (the control then fills its scroll box: client alignment) or off
+    // (the caller restores the alignment its view wants). Leaving it resets the transform.
+    void SetZoomMode(bool value);
+    bool FitMode() const { return zoomMode_ && fit_; }
+    // Zoom mode with the picture fitted to the control (never enlarged).
+    void ZoomToFit();
+    // Zoom mode at the scale, keeping the picture point under anchor (control pixels; the
+    // centre when absent) in place.
+    void ZoomTo(double scale, const QPointF* anchor = nullptr);
+    // One zoom step in (direction > 0) or out.
+    void ZoomStep(int direction, const QPointF* anchor = nullptr);
+    // Turns the view by quarter turns (negative: anticlockwise) or flips it left to right; the
+    // file is not touched.
+    void TurnView(int quarters);
+    void FlipView();
+    // Shows a graphic decoded elsewhere (taking it over): size is the picture's full size when
+    // the graphic is a reduced first decode, reduced the picture already scaled for the view
+    // (either may be empty).
+    void ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced);
+    // The picture's size: the full size of a reduced first decode, else the graphic's.
+    QSize PictureSize() const;
+    // The picture scaled for the view, when it was handed in with the graphic.
+    const QImage& PreparedReduction() const { return seeded_; }
+
+    // The transform in use (meaningful in zoom mode).
+    const TViewTransform& View() const { return view_; }
+
+    // A message shown in the middle of the control instead of the picture (a picture that
+    // could not be read); empty shows the picture again.
+    void SetMessage(const QString& text);
+    QString Message() const { return message_; }
+
     // Whether the control is marked opaque (its parent is then not painted behind it).
     bool Opaque() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
     // True only while the control paints.
@@ -87,6 +129,8 @@ class TProImage : public TControl<QWidget> {
     void OnDblClick();
     void OnMouseEnter();
     void OnMouseLeave();
+    // The zoom, turn or fit of the view changed.
+    void OnViewChange();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -96,8 +140,15 @@ class TProImage : public TControl<QWidget> {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
+    // Refits or re-clamps the transform after the picture or the control changed size.
+    void UpdateView();
+    void PaintZoomed(QPainter& painter, const QImage& image);
+    // The image reduced to size (see AreaReduced); the last result is kept.
+    const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
     void HolderChanged();
     // Sizing, transparency, opaque marking, palette check and repaint request.
@@ -127,4 +178,15 @@ class TProImage : public TControl<QWidget> {
     bool imageValid_ = false;
     bool imageShared_ = false;  // image_ reads the rows of the graphic's bitmap
     bool pressed_ = false;
+
+    bool zoomMode_ = false;
+    bool fit_ = false;
+    TViewTransform view_;
+    QPointF dragFrom_;
+    bool dragged_ = false;
+    QString message_;
+    QImage reduced_;
+    QSize sizeOverride_, nextSizeOverride_;  // the full size while a reduced decode is shown
+    QImage seeded_, nextSeeded_;             // the reduction handed in with the graphic
+    qint64 reducedOf_ = 0;
 };

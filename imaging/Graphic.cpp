@@ -34,5 +34,6 @@ void TGraphic::Changed() {
 
 void TGraphic::Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
                         const std::string& msg) {
+    if (stage != psEnding && Cancelled()) throw EAbort();
     if (OnProgress) OnProgress(this, stage, percent, redrawNow, rect, msg);
 }

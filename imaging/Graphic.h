@@ -1,6 +1,7 @@
 #pragma once
 // TGraphic: the abstract picture that a TPicture holds, and TGraphicClass, the descriptor that
 // lets registries bind file extensions to graphic classes.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -85,10 +86,20 @@ class TGraphic {
 
     // Signals a change to OnChange.
     virtual void Changed();
-    // Forwards a progress notification to OnProgress.
+    // Forwards a progress notification to OnProgress. While a load or decode runs (any stage
+    // but the ending), a raised cancel flag ends it here with EAbort.
     void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
                   const std::string& msg);
 
+    // A flag another thread may raise to cancel this graphic's load or decode; it is polled
+    // wherever progress is reported. Null (the default) means never cancelled. The flag must
+    // outlive the work it cancels.
+    void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+    bool Cancelled() const {
+        return cancel_ != nullptr && cancel_->load(std::memory_order_relaxed);
+    }
+
   protected:
     bool transparent_ = false;
+    const std::atomic<bool>* cancel_ = nullptr;
 };

@@ -75,6 +75,16 @@ void TPicture::AdoptGraphic(std::unique_ptr<TGraphic> graphic) {
     Replace(std::move(graphic));
 }
 
+std::unique_ptr<TGraphic> TPicture::ReleaseGraphic() {
+    if (graphic_) {
+        graphic_->OnChange = nullptr;
+        graphic_->OnProgress = nullptr;
+    }
+    std::unique_ptr<TGraphic> graphic = std::move(graphic_);
+    Changed();
+    return graphic;
+}
+
 void TPicture::Assign(const TPicture& source) {
     if (&source == this) return;
     SetGraphic(source.Graphic());

@@ -34,6 +34,8 @@ class TPicture {
     void SetGraphic(const TGraphic* value);
     // Takes ownership of graphic (null empties the picture).
     void AdoptGraphic(std::unique_ptr<TGraphic> graphic);
+    // Gives up the held graphic without copying it (the picture is then empty).
+    std::unique_ptr<TGraphic> ReleaseGraphic();
     // Holds a copy of the source picture's graphic.
     void Assign(const TPicture& source);
 

@@ -346,6 +346,11 @@ struct TJPEGProgress {
         if (cinfo->is_decompressor &&
             reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
             ERREXIT(cinfo, JERR_NOTIMPL);
+        // A cancelled decode stops at once, not at the next paced report.
+        if (self->owner->Cancelled()) {
+            self->failure = std::make_exception_ptr(EAbort());
+            std::longjmp(reinterpret_cast<TErrorManager*>(cinfo->err)->jump, 1);
+        }
         if (!self->Report(cinfo))
             std::longjmp(reinterpret_cast<TErrorManager*>(cinfo->err)->jump, 1);
     }

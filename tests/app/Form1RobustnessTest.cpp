@@ -87,6 +87,11 @@ class Form1RobustnessTest : public testing::Test {
             if (list->ItemNativePath(row) != nativePath) continue;
             list->SetItemSelected(row, true);
             list->Click();
+            // Pictures decode on worker threads: wait for the one asked for.
+            QElapsedTimer timer;
+            timer.start();
+            while (f.PictureLoading() && timer.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             return true;
         }
         return false;

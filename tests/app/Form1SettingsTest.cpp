@@ -94,9 +94,10 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "ViewImage_Tiled"
              << "FullView_Checked"
              << "TileView_Checked"
+             << "FitView_Checked"
              << "PanelImage_Color"
              << "ImageBk_Color";
-    ASSERT_EQ(expected.size(), 62);
+    ASSERT_EQ(expected.size(), 63);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -119,6 +120,7 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("ViewImage_Align"), "alNone");
     EXPECT_EQ(value("ViewImage_AutoSize"), "True");
     EXPECT_EQ(value("FullView_Checked"), "True");
+    EXPECT_EQ(value("FitView_Checked"), "False");
     EXPECT_EQ(value("PanelImage_Color"), "-2147483633");
     EXPECT_EQ(value("ImageBk_Color"), "-2147483633");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
@@ -184,5 +186,30 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_ + "/pictures");
     // The show handler brought the combo to the restored folder.
     EXPECT_EQ(QDir::cleanPath(f.BrowseDrives->SelectedPath()), folder_ + "/pictures");
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+// The fit view's check mark survives a restart and puts the view back in fit mode; the
+// default settings return to the full view.
+TEST_F(Form1SettingsTest, FitViewRoundTrips) {
+    {
+        auto form = Start();
+        form->BrowseImageFiles->Click();
+        form->FitView->Click();
+        form->close();
+    }
+    auto form = Start();
+    TForm1& f = *form;
+    EXPECT_TRUE(f.FitView->Checked());
+    EXPECT_FALSE(f.FullView->Checked());
+    EXPECT_FALSE(f.TileView->Checked());
+    EXPECT_TRUE(f.ViewImage->FitMode());
+    EXPECT_EQ(f.ViewImage->Align(), alClient);
+
+    f.DefaultSettings1->Click();
+    EXPECT_TRUE(f.FullView->Checked());
+    EXPECT_FALSE(f.FitView->Checked());
+    EXPECT_FALSE(f.ViewImage->ZoomMode());
+    EXPECT_EQ(f.ViewImage->Align(), alNone);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }

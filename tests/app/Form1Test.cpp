@@ -7,13 +7,17 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTextCursor>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -112,13 +116,23 @@ class Form1Test : public testing::Test {
             if (QDir::cleanPath(list->ItemSubItem(row, 4)) == QDir::cleanPath(path)) {
                 list->SetItemSelected(row, true);
                 list->Click();
+                WaitForPicture();
                 return true;
             }
         }
         // Not listed (filtered by the mask): report it the way a click would.
         list->SetSelectedItem(path);
         form_->BrowseFilesClick();
+        WaitForPicture();
         return false;
+    }
+
+    // Pictures decode on worker threads: lets the event loop run until the asked one arrived.
+    void WaitForPicture() {
+        QElapsedTimer timer;
+        timer.start();
+        while (form_->PictureLoading() && timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
 
     QStringList Captions() const {
@@ -227,10 +241,28 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                      "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
                      "DefaultSettings1=Default Settings", "N5=-",
                      "AboutVelkaro1=About Velkaro ..."}));
-    EXPECT_EQ(items(form_->ImageMenu),
-              QStringList({"CopyImage=Copy To Clipboard", "N6=-", "BrowseMenuI=View Browser",
-                           "N7=-", "FullView=Full View", "TileView=Tile View", "N8=-",
-                           "BackgroundColour1=Background  ..."}));
+    EXPECT_EQ(items(form_->ImageMenu), QStringList({"CopyImage=Copy To Clipboard",
+                                                    "N6=-",
+                                                    "BrowseMenuI=View Browser",
+                                                    "N7=-",
+                                                    "FullView=Full View",
+                                                    "TileView=Tile View",
+                                                    "FitView=Fit View",
+                                                    "N9=-",
+                                                    "ZoomIn=Zoom In",
+                                                    "ZoomOut=Zoom Out",
+                                                    "ZoomFit=Zoom To Fit",
+                                                    "ZoomActual=Actual Size",
+                                                    "N10=-",
+                                                    "RotateRight=Rotate Right",
+                                                    "RotateLeft=Rotate Left",
+                                                    "FlipView=Flip Horizontally",
+                                                    "N11=-",
+                                                    "NextPicture=Next Picture",
+                                                    "PreviousPicture=Previous Picture",
+                                                    "FullScreen=Full Screen",
+                                                    "N8=-",
+                                                    "BackgroundColour1=Background  ..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
     EXPECT_EQ(PopupMenuOf(form_->ReadText), form_->TextMenu);
@@ -243,7 +275,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 23);
+    ASSERT_EQ(props.size(), 24);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
@@ -380,8 +412,11 @@ TEST_F(Form1Test, ImageModeReadsTextFilesAsPictures) {
     f.BrowseTextFiles->SetChecked(false);
     f.BrowseImageFiles->SetChecked(true);
     f.BrowseFiles->SetSelectedItem(Path("utf8.txt"));
-    EXPECT_FALSE(Application::HandleEvent([&] { f.BrowseFilesClick(); }));
-    EXPECT_EQ(errors_, QStringList({"Unknown picture file extension (.txt)"}));
+    f.BrowseFilesClick();
+    WaitForPicture();
+    // Browsing: the message shows in the picture pane, not in the error box.
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_EQ(f.ViewImage->Message(), "utf8.txt\n\nUnknown picture file extension (.txt)");
     EXPECT_TRUE(f.ReadText->Text().isEmpty());
     EXPECT_FALSE(f.CopyImage->Enabled());
 }
@@ -548,6 +583,47 @@ TEST_F(Form1Test, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
     EXPECT_EQ(copied.pixelColor(450, 350), QColor(0x80, 0x40, 0x20));
 }
 
+// Fit view, zoom keys, moving between pictures, the title and the status line.
+TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
+    TForm1& f = *form_;
+    WriteBmp(Path("a1.bmp"), 1600, 1200, 0, 0, 255);
+    WriteBmp(Path("a2.bmp"), 40, 30, 0, 255, 0);
+    f.BrowseFiles->RebuildList();
+    f.show();
+    f.resize(800, 600);
+    f.BrowseTextFiles->Click();
+    f.FitView->Click();
+    ASSERT_TRUE(ClickFile(Path("a1.bmp")));
+    const QSize pane = f.ViewImage->size();
+    EXPECT_EQ(pane, f.ScrollImage->viewport()->size());
+    EXPECT_NEAR(f.ViewImage->View().scale, std::min(pane.width() / 1600.0, pane.height() / 1200.0),
+                1e-9);
+    EXPECT_EQ(f.Caption(), "a1.bmp - Velkaro");
+    EXPECT_TRUE(f.StatusText().startsWith("1600 x 1200   BMP")) << f.StatusText().toStdString();
+
+    f.ZoomActual->Click();
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.0);
+    EXPECT_TRUE(f.StatusText().endsWith(" 100 %")) << f.StatusText().toStdString();
+    f.ZoomIn->Click();
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.5);
+    f.ZoomFit->Click();
+    EXPECT_TRUE(f.ViewImage->FitMode());
+
+    f.NextPicture->Click();  // the next picture row, never enlarged past 1:1
+    WaitForPicture();
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("a2.bmp"));
+    EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.0);
+    EXPECT_EQ(f.Caption(), "a2.bmp - Velkaro");
+    f.PreviousPicture->Click();  // preloaded: shown at once
+    EXPECT_FALSE(f.PictureLoading());
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("a1.bmp"));
+
+    f.FullView->Click();  // back to the scrolled natural size
+    EXPECT_FALSE(f.ViewImage->ZoomMode());
+    EXPECT_EQ(f.ViewImage->size(), QSize(1600, 1200));
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
 TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
     TForm1& f = *form_;
     WriteBmp(Path("good.bmp"), 640, 480, 0, 255, 0);
@@ -561,9 +637,9 @@ TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
     f.ReadText->SetText("kept");
     f.ScrollImage->SetHorzPosition(50);
 
-    EXPECT_TRUE(ClickFile(Path("bad.bmp")));  // through the list's click signal
-    ASSERT_EQ(errors_.size(), 1);
-    EXPECT_TRUE(errors_[0].endsWith('.')) << errors_[0].toStdString();
+    EXPECT_TRUE(ClickFile(Path("bad.bmp")));  // browsing: the message goes in the pane
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_TRUE(f.ViewImage->Message().startsWith("bad.bmp\n\n"));
     EXPECT_EQ(f.ViewImage->Picture()->Graphic(), shown);
     EXPECT_EQ(f.ViewImage->size(), QSize(640, 480));
     EXPECT_FALSE(f.CopyImage->Enabled());
@@ -571,6 +647,13 @@ TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
     EXPECT_EQ(f.ScrollImage->HorzPosition(), 0);  // reset before the load failed
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(f.LoadProgressText().isEmpty());
+
+    // Opened explicitly, the same file is reported in the error box.
+    EXPECT_TRUE(Application::HandleEvent([&] { f.OpenPath(Path("bad.bmp")); }));
+    WaitForPicture();
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].endsWith('.')) << errors_[0].toStdString();
+    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), shown);
 }
 
 TEST_F(Form1Test, FullAndTileViewSetTheViewAndTheirMarks) {
@@ -683,11 +766,11 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
 
 namespace {
 
-// A graphic that reports progress while it "decodes" and records what the window shows then.
-struct TProgressProbe {
-    static inline TForm1* form = nullptr;
-    static inline QStringList seen;
-    static inline bool hourglass = false;
+// A graphic whose decode reports 40 % and then waits until the test lets it finish or the
+// decode is cancelled; counts the instances alive.
+struct TSlowGate {
+    static inline std::atomic<bool> open{true};
+    static inline std::atomic<int> alive{0};
 };
 
 class TSlowGraphic : public TBitmap {
@@ -698,46 +781,69 @@ class TSlowGraphic : public TBitmap {
                                         &TBitmap::ClassInfo()};
         return info;
     }
+    TSlowGraphic() { ++TSlowGate::alive; }
+    ~TSlowGraphic() override { --TSlowGate::alive; }
     const TGraphicClass& ClassType() const override { return Info(); }
     void LoadFromStream(TStream&) override {
         Progress(psStarting, 0, false, TRect{}, "Loading data...");
         SetSize(8, 8);
-        Progress(psRunning, 40, true, TRect{0, 0, 8, 4}, "Loading data...");
-        TProgressProbe::seen << TProgressProbe::form->LoadProgressText();
-        TProgressProbe::hourglass = QApplication::overrideCursor() != nullptr &&
-                                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        do {  // a cancelled decode ends here with EAbort
+            Progress(psRunning, 40, true, TRect{0, 0, 8, 4}, "Loading data...");
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (!TSlowGate::open);
         Progress(psEnding, 100, true, TRect{0, 0, 8, 8}, "");
     }
 };
 
 }  // namespace
 
+// The decode runs on a worker: the window shows the hourglass and the percentage while it
+// takes longer than the delay; a new selection cancels it half-way, and the cancelled
+// picture is neither shown nor kept.
 TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     TForm1& f = *form_;
     TPicture::RegisterFileFormat("slowpic", "Slow picture", &TSlowGraphic::Info());
     WriteFile(Path("a.slowpic"), "x");
+    WriteBmp(Path("b.bmp"), 5, 4, 1, 2, 3);
     f.show();
     f.BrowseTextFiles->Click();
-    TProgressProbe::form = &f;
-    TProgressProbe::seen.clear();
+    f.BrowseFiles->RebuildList();
 
-    // A quick decode shows nothing.
-    ClickFile(Path("a.slowpic"));
-    ASSERT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
-    EXPECT_EQ(TProgressProbe::seen, QStringList({""}));
-    EXPECT_FALSE(TProgressProbe::hourglass);
-
-    // One that takes longer shows both while it runs, and neither afterwards.
     const int saved = TForm1::ProgressDelayMs;
     TForm1::ProgressDelayMs = 0;
-    ClickFile(Path("a.slowpic"));
+    TSlowGate::open = false;
+    auto select = [&](const QString& path) {
+        for (int row = 0; row < f.BrowseFiles->ItemCount(); ++row)
+            if (QDir::cleanPath(f.BrowseFiles->ItemSubItem(row, 4)) == QDir::cleanPath(path)) {
+                f.BrowseFiles->SetItemSelected(row, true);
+                f.BrowseFiles->Click();
+            }
+    };
+    f.BrowseFiles->SetSelectedItem(Path("a.slowpic"));  // not listed by the mask
+    f.BrowseFilesClick();
+    QElapsedTimer timer;
+    timer.start();
+    while (f.LoadProgressText() != "Loading data... 40%" && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     TForm1::ProgressDelayMs = saved;
-    TPicture::UnregisterGraphicClass(&TSlowGraphic::Info());
-    EXPECT_EQ(TProgressProbe::seen.value(1), "Loading data... 40%");
-    EXPECT_TRUE(TProgressProbe::hourglass);
+    EXPECT_EQ(f.LoadProgressText(), "Loading data... 40%");
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EXPECT_TRUE(f.PictureLoading());  // the window went on while the decode waits
+
+    select(Path("b.bmp"));  // cancels the slow decode half-way
+    WaitForPicture();
+    EXPECT_EQ(f.ViewImage->Picture()->Width(), 5);
+    while (TSlowGate::alive > 0 && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(TSlowGate::alive, 0);  // freed on the worker, never delivered
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.ViewImage->Picture()->Width(), 5);
     EXPECT_TRUE(f.LoadProgressText().isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(f.ViewImage->size(), QSize(8, 8));
+    TSlowGate::open = true;
+    TPicture::UnregisterGraphicClass(&TSlowGraphic::Info());
+    ASSERT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 
     // A decode outside a load (a JPEG decodes when first painted) shows them too, timed from
     // its own start, and clears them when it ends.
@@ -806,6 +912,7 @@ TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
 
     WriteBmp(Path("sub/photo.bmp"), 3, 2, 255, 0, 0);
     f.OpenPath(Path("sub/photo.bmp"));
+    WaitForPicture();
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     ASSERT_NE(f.ViewImage->Picture()->Graphic(), nullptr);
     EXPECT_EQ(f.ViewImage->Picture()->Width(), 3);

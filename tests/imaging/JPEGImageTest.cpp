@@ -1,6 +1,7 @@
 // TJPEGImage against the pictures djpeg (same libjpeg) made of our own JPEG fixtures; see
 // tests/data/jpeg/make_fixtures.sh.
 #include <gtest/gtest.h>
+#include <atomic>
 
 #include <cstdlib>
 #include <filesystem>
@@ -476,4 +477,32 @@ TEST(JPEGImage, CorpusFilesDecodeOrFailCleanly) {
     EXPECT_EQ(gray.Bitmap().PixelFormat(), pf8bit);
     EXPECT_EQ(gray.Bitmap().Width(), 128);
     (void)failed;
+}
+
+// A cancel flag raised while a decode runs stops it at libjpeg's next progress call, not at the
+// next paced report; the decode ends as failed (0 %) and keeps what it has.
+TEST(JPEGImage, ACancelFlagStopsTheDecodeAtOnce) {
+    TBitmap source;
+    source.SetPixelFormat(pf24bit);
+    source.SetSize(256, 256);
+    TJPEGImage encoder;
+    encoder.Assign(source);
+    TMemoryStream stream;
+    encoder.SaveToStream(stream);
+    stream.SetPosition(0);
+    for (const bool cancelled : {false, true}) {
+        TJPEGImage jpeg;
+        jpeg.LoadFromStream(stream);
+        stream.SetPosition(0);
+        std::atomic<bool> cancel{false};
+        jpeg.SetCancelFlag(&cancel);
+        int endPercent = -1;
+        jpeg.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                              const std::string&) {
+            if (stage == psStarting) cancel = cancelled;
+            if (stage == psEnding) endPercent = percent;
+        };
+        jpeg.DIBNeeded();
+        EXPECT_EQ(endPercent, cancelled ? 0 : 100);
+    }
 }

@@ -1,0 +1,311 @@
+// Times the picture viewer in the main window, each figure beside a baseline measured in the same
+// run (the window as it was: the picture loaded and decoded on the window's thread and painted
+// at full size):
+//
+//  1. open to first paint of a 4000 x 3000 baseline JPEG in Fit View, the pane 1000 x 700
+//     (target 20 ms);
+//  2. the next picture: preloaded, key press to paint (target 16 ms); not preloaded, key press
+//     to the first reduced paint (target 40 ms);
+//  3. holding the arrow key (30 presses a second) through 100 twelve-megapixel JPEGs: the
+//     largest gap between 5 ms timer ticks of the window's event loop (target 50 ms), and
+//     whether the selected picture is the one shown when the key is let go;
+//  4. the decode cache's peak while preloading against its bound, and the process's peak
+//     memory;
+//  5. closing the window while a picture decodes (target 200 ms).
+//
+// PHOTO is a 4000 x 3000 baseline JPEG (bench/compare.sh passes its baseline444.jpg, made by
+// bench/make_photo.py and cjpeg -quality 90); the folders of pictures are made of copies and
+// hard links of it in a temporary folder.
+//
+// Usage: bench_gui_viewer PHOTO [runs]
+#include <time.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Form1.h"
+#include "imaging/Registration.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Processor time of the whole process and of the calling (window's) thread, in milliseconds.
+double CpuMs(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Runs the event loop until done, sleeping between events (a busy loop would take a core from
+// the decoders); a 2 ms timer wakes it to look at the clock.
+void Spin(const std::function<bool()>& done, int timeoutMs = 20000) {
+    QTimer tick;
+    tick.start(2);
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+int RowOf(TForm1& form, const QString& path) {
+    for (int row = 0; row < form.BrowseFiles->ItemCount(); ++row)
+        if (QDir::cleanPath(form.BrowseFiles->ItemSubItem(row, 4)) == QDir::cleanPath(path))
+            return row;
+    return -1;
+}
+
+void Select(TForm1& form, int row) {
+    form.BrowseFiles->SetItemSelected(row, true);
+    form.BrowseFiles->Click();
+}
+
+// The window in image mode with Fit View, its picture pane 1000 x 700, showing folder.
+std::unique_ptr<TForm1> Window(const QString& folder) {
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    QCoreApplication::processEvents();
+    if (!form->BrowseImageFiles->Checked()) form->BrowseTextFiles->Click();
+    form->FitView->Click();
+    form->OpenPath(folder);
+    for (int i = 0; i < 3; ++i) {
+        const QSize pane = form->ScrollImage->viewport()->size();
+        form->resize(form->width() + 1000 - pane.width(), form->height() + 700 - pane.height());
+        TAlignLayout::Realign(form.get());
+        QCoreApplication::processEvents();
+    }
+    if (form->ScrollImage->viewport()->size() != QSize(1000, 700))
+        std::fprintf(stderr, "pane %d x %d\n", form->ScrollImage->viewport()->width(),
+                     form->ScrollImage->viewport()->height());
+    return form;
+}
+
+// The window as it was: decoding on its own thread, then painting the full-size view.
+double OldOpen(TForm1& form, const QString& file) {
+    QImage screen(form.ScrollImage->size(), QImage::Format_RGB32);
+    const auto start = Clock::now();
+    form.ViewImage->Picture()->LoadFromFile(QFile::encodeName(file).toStdString());
+    form.ScrollImage->render(&screen);
+    return Ms(start);
+}
+
+long PeakRssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);  // keep the user's settings out of it
+    RegisterImageFormats();
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_gui_viewer PHOTO.jpg [runs]\n");
+        return 2;
+    }
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+
+    QTemporaryDir dir;
+    const QString one = dir.path() + "/one";
+    const QString many = dir.path() + "/many";
+    QDir().mkpath(one);
+    QDir().mkpath(many);
+    const QString photo = one + "/p000.jpg";
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), photo)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 2;
+    }
+    for (int i = 1; i < 6; ++i)
+        QFile::copy(photo, one + QStringLiteral("/p%1.jpg").arg(i, 3, 10, QChar('0')));
+    for (int i = 0; i < 100; ++i)
+        std::filesystem::create_hard_link(
+            QFile::encodeName(photo).toStdString(),
+            QFile::encodeName(many + QStringLiteral("/m%1.jpg").arg(i, 3, 10, QChar('0')))
+                .toStdString());
+
+    // 1. Open to first paint in Fit View.
+    std::vector<double> oldOpen, open, openCpu;
+    for (int run = 0; run < runs; ++run) {
+        auto form = Window(one);
+        form->FullView->Click();
+        oldOpen.push_back(OldOpen(*form, photo));
+        form->ViewImage->SetPicture(nullptr);
+        form->FitView->Click();
+        form->Decoder()->SetCacheBound(0);
+        QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+        const int row = RowOf(*form, photo);
+        const double cpu0 = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+        const auto start = Clock::now();
+        Select(*form, row);
+        Spin([&] { return form->ViewImage->Picture()->Graphic() != nullptr; });
+        form->ScrollImage->render(&screen);
+        open.push_back(Ms(start));
+        openCpu.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0);
+        Spin([&] { return !form->PictureLoading(); });
+    }
+    std::printf("open to first paint, 4000 x 3000 JPEG, pane 1000 x 700:\n");
+    std::printf("  before (full view, decoded on the window's thread): %8.2f ms\n",
+                Median(oldOpen));
+    std::printf(
+        "  Fit View (reduced decode first):                   %8.2f ms  (target 20; "
+        "processor %.2f ms)\n",
+        Median(open), Median(openCpu));
+
+    // 2. The next picture, preloaded and not.
+    std::vector<double> preloaded, preloadedCpu, cold, oldNext;
+    {
+        auto form = Window(one);
+        Select(*form, RowOf(*form, photo));
+        Spin([&] { return !form->PictureLoading(); });
+        for (int i = 0; i < 4; ++i) {
+            Spin([&] { return form->Decoder()->PendingPreloads() == 0; });
+            QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+            const double cpu0 = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+            const auto start = Clock::now();
+            form->NextPictureClick();
+            if (!form->PictureLoading()) {
+                form->ScrollImage->render(&screen);
+                preloaded.push_back(Ms(start));
+                preloadedCpu.push_back(CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpu0);
+            }
+            Spin([&] { return !form->PictureLoading(); });
+        }
+        // Not preloaded: jumping between the first and the last picture, never neighbours.
+        for (int i = 0; i < 4; ++i) {
+            Spin([&] { return form->Decoder()->PendingPreloads() == 0; });
+            QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+            const QString before = form->Caption();
+            const QString target = one + (i % 2 == 0 ? "/p000.jpg" : "/p005.jpg");
+            const auto start = Clock::now();
+            Select(*form, RowOf(*form, target));
+            Spin([&] { return form->Caption() != before; });
+            form->ScrollImage->render(&screen);
+            cold.push_back(Ms(start));
+            Spin([&] { return !form->PictureLoading(); });
+        }
+        form->FullView->Click();
+        for (int i = 1; i < 5; ++i)
+            oldNext.push_back(
+                OldOpen(*form, one + QStringLiteral("/p%1.jpg").arg(i, 3, 10, QChar('0'))));
+    }
+    std::printf("next picture, key press to paint:\n");
+    std::printf("  before (decoded on the window's thread, full view): %8.2f ms\n",
+                Median(oldNext));
+    std::printf(
+        "  preloaded:                                         %8.2f ms  (target 16; "
+        "window's thread %.2f ms)\n",
+        Median(preloaded), Median(preloadedCpu));
+    std::printf("  not preloaded, first reduced paint:                %8.2f ms  (target 40)\n",
+                Median(cold));
+
+    // 3. Holding the arrow key through 100 twelve-megapixel pictures.
+    auto holdKey = [&](bool old, bool& shownIsSelected) {
+        auto form = Window(many);
+        Select(*form, RowOf(*form, many + "/m000.jpg"));
+        Spin([&] { return !form->PictureLoading(); });
+        if (old) form->FullView->Click();
+        QElapsedTimer gap;
+        double largest = 0;
+        QTimer ticker;
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            largest = std::max(largest, double(gap.nsecsElapsed()) / 1e6);
+            gap.restart();
+        });
+        int presses = 0;
+        QTimer key;
+        key.setInterval(33);
+        QObject::connect(&key, &QTimer::timeout, [&] {
+            if (++presses >= 100) key.stop();
+            const int row = RowOf(
+                *form,
+                many + QStringLiteral("/m%1.jpg").arg(std::min(presses, 99), 3, 10, QChar('0')));
+            if (row < 0) return;
+            if (old) {  // the window as it was: each press decodes before the next event
+                form->BrowseFiles->SetItemSelected(row, true);
+                form->ViewImage->Picture()->LoadFromFile(
+                    QFile::encodeName(form->BrowseFiles->ItemSubItem(row, 4)).toStdString());
+                form->ViewImage->repaint();
+            } else {
+                form->NextPictureClick();
+            }
+        });
+        gap.start();
+        ticker.start();
+        key.start();
+        Spin([&] { return !key.isActive(); }, 120000);
+        Spin([&] { return !form->PictureLoading(); });
+        ticker.stop();
+        shownIsSelected = form->Caption().startsWith("m099.jpg") || old;
+        return largest;
+    };
+    bool newShown = false, oldShown = false;
+    const double oldGap = holdKey(true, oldShown);
+    const double newGap = holdKey(false, newShown);
+    std::printf("holding the key through 100 twelve-megapixel JPEGs, largest event-loop gap:\n");
+    std::printf("  before:  %8.2f ms\n", oldGap);
+    std::printf("  now:     %8.2f ms  (target 50); the last picture shown: %s\n", newGap,
+                newShown ? "yes" : "no");
+
+    // 4. The cache bound while preloading.
+    {
+        auto form = Window(many);
+        form->Decoder()->SetCacheBound(size_t(100) << 20);
+        Select(*form, RowOf(*form, many + "/m000.jpg"));
+        for (int i = 0; i < 10; ++i) {
+            Spin(
+                [&] { return !form->PictureLoading() && form->Decoder()->PendingPreloads() == 0; });
+            form->NextPictureClick();
+        }
+        std::printf(
+            "cache while preloading: peak %.1f MiB, bound %.1f MiB (default bound %.0f "
+            "MiB); process peak %.1f MiB\n",
+            double(form->Decoder()->PeakCacheBytes()) / (1 << 20),
+            double(form->Decoder()->CacheBound()) / (1 << 20),
+            double(TDecodeService::DefaultCacheBound()) / (1 << 20), double(PeakRssKiB()) / 1024);
+    }
+
+    // 5. Closing the window while a picture decodes.
+    std::vector<double> closing;
+    for (int run = 0; run < runs; ++run) {
+        auto form = Window(one);
+        Select(*form, RowOf(*form, photo));
+        const auto wait = Clock::now();
+        Spin([&] { return Ms(wait) > 30; });
+        const auto start = Clock::now();
+        form.reset();
+        closing.push_back(Ms(start));
+    }
+    std::printf("closing the window 30 ms into a decode: %.2f ms (target 200)\n", Median(closing));
+    return 0;
+}

@@ -1,0 +1,308 @@
+#include "display/DecodeService.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "display/BitmapToImage.h"
+#include "display/ViewTransform.h"
+#include "imaging/Exceptions.h"
+#include "imaging/ImagingMessages.h"
+#include "imaging/ImagingRoutines.h"
+#include "imaging/Picture.h"
+#include "imaging/formats/JPEGImage.h"
+
+namespace {
+
+constexpr size_t kMiB = size_t(1) << 20;
+
+// The scale the picture will be shown at.
+double WantedScale(const TViewWish& wish, QSize picture) {
+    return wish.fit ? TViewTransform::FitScale(picture, 0, wish.pane) : wish.scale;
+}
+
+// Memory a decoded graphic holds: its bitmap's rows, and a JPEG picture's compressed bytes.
+size_t PixelBytes(const TGraphic& graphic) {
+    size_t extra = 0;
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic); jpeg && jpeg->HasData())
+        extra = jpeg->Data().size();
+    const TBitmap* bitmap = nullptr;
+    try {
+        bitmap = GraphicBitmap(graphic);
+    } catch (const std::exception&) {
+        bitmap = nullptr;
+    }
+    if (bitmap == nullptr)
+        return extra +
+               size_t(std::max(0, graphic.Width())) * size_t(std::max(0, graphic.Height())) * 4;
+    return extra + size_t(std::max(0, bitmap->RowStride())) * size_t(std::max(0, bitmap->Height()));
+}
+
+}  // namespace
+
+size_t TDecodeService::DefaultCacheBound() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const size_t quarter = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) / 4 : 0;
+    return quarter == 0 ? 512 * kMiB : std::min(512 * kMiB, quarter);
+}
+
+TDecodeService::TDecodeService(QObject* parent, int threads)
+    : QObject(parent), cacheBound_(DefaultCacheBound()) {
+    for (int i = 0; i < std::max(1, threads); ++i)
+        threads_.emplace_back([this] { Work(); });
+}
+
+TDecodeService::~TDecodeService() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        for (TJob& job : queue_)
+            job.cancel->store(true);
+        for (TJob& job : running_)
+            job.cancel->store(true);
+        queue_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
+quint64 TDecodeService::Show(const QByteArray& path, const TViewWish& wish) {
+    CancelShow();
+    // The shown picture comes first: preloads still running give up their threads (the next
+    // Preload asks again for the neighbours of this picture); one of this picture is taken over.
+    for (auto it = preloadCancel_.begin(); it != preloadCancel_.end();) {
+        if (it->first == path) {
+            ++it;
+            continue;
+        }
+        it->second->store(true);
+        it = preloadCancel_.erase(it);
+    }
+    const quint64 generation = ++generation_;
+    shownPath_ = path;
+    busy_ = true;
+    // Shown now, so it is no longer a neighbour in the cache: it belongs to the view.
+    if (auto it = cache_.find(path); it != cache_.end()) {
+        TDecodedPtr picture = it->second;
+        cacheBytes_ -= picture->bytes;
+        cache_.erase(it);
+        busy_ = false;
+        emit Decoded(generation, picture);
+        return generation;
+    }
+    // A preload of this picture under way becomes the shown picture's decode.
+    if (auto it = preloadCancel_.find(path); it != preloadCancel_.end()) {
+        showCancel_ = it->second;
+        return generation;
+    }
+    TJob job{path, wish, generation, std::make_shared<std::atomic<bool>>(false)};
+    showCancel_ = job.cancel;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_front(job);  // before any preload
+    }
+    wake_.notify_one();
+    return generation;
+}
+
+void TDecodeService::CancelShow() {
+    if (showCancel_) showCancel_->store(true);
+    showCancel_.reset();
+    if (busy_) preloadCancel_.erase(shownPath_);
+    busy_ = false;
+}
+
+void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wish) {
+    wanted_ = paths;
+    Trim(true);
+    // Preloads of pictures no longer next to the shown one stop; cached ones are dropped.
+    for (auto it = preloadCancel_.begin(); it != preloadCancel_.end();) {
+        if (!paths.contains(it->first) && !(busy_ && it->first == shownPath_)) {
+            it->second->store(true);
+            it = preloadCancel_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::vector<TJob> jobs;
+    for (const QByteArray& path : paths) {
+        if (path.isEmpty() || path == shownPath_ || cache_.count(path) != 0 ||
+            preloadCancel_.count(path) != 0)
+            continue;
+        TJob job{path, wish, 0, std::make_shared<std::atomic<bool>>(false)};
+        preloadCancel_[path] = job.cancel;
+        jobs.push_back(job);
+    }
+    if (jobs.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        for (TJob& job : jobs)
+            queue_.push_back(job);
+    }
+    wake_.notify_all();
+}
+
+void TDecodeService::Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic,
+                          QImage reduced) {
+    if (!graphic || path.isEmpty() || cache_.count(path) != 0) return;
+    auto picture = std::make_shared<TDecodedPicture>();
+    picture->path = path;
+    picture->fullSize = QSize(graphic->Width(), graphic->Height());
+    picture->bytes = PixelBytes(*graphic) + size_t(reduced.sizeInBytes());
+    picture->graphic = std::move(graphic);
+    picture->reduced = std::move(reduced);
+    Store(picture);
+}
+
+void TDecodeService::Store(TDecodedPtr picture) {
+    cache_[picture->path] = picture;
+    cacheBytes_ += picture->bytes;
+    Trim(false);
+    peakCacheBytes_ = std::max(peakCacheBytes_, cacheBytes_);
+}
+
+void TDecodeService::Trim(bool dropUnwanted) {
+    // Pictures no longer wanted go first; while the rest does not fit, the largest goes.
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (dropUnwanted && !wanted_.contains(it->first)) {
+            cacheBytes_ -= it->second->bytes;
+            it = cache_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    while (cacheBytes_ > cacheBound_ && !cache_.empty()) {
+        auto largest = std::max_element(cache_.begin(), cache_.end(), [](auto& a, auto& b) {
+            return a.second->bytes < b.second->bytes;
+        });
+        cacheBytes_ -= largest->second->bytes;
+        cache_.erase(largest);
+    }
+}
+
+void TDecodeService::Work() {
+    for (;;) {
+        TJob job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            job = queue_.front();
+            queue_.pop_front();
+            if (job.cancel->load()) continue;
+            running_.push_back(job);
+        }
+        Run(job);
+        std::lock_guard lock(mutex_);
+        running_.erase(std::find_if(running_.begin(), running_.end(),
+                                    [&](const TJob& j) { return j.cancel == job.cancel; }));
+    }
+}
+
+void TDecodeService::Run(const TJob& job) {
+    const std::atomic<bool>& cancel = *job.cancel;
+    auto deliver = [this, job](TDecodedPtr picture) {
+        QMetaObject::invokeMethod(
+            this, [this, job, picture] { Arrived(job, picture); }, Qt::QueuedConnection);
+    };
+    auto picture = std::make_shared<TDecodedPicture>();
+    picture->path = job.path;
+    try {
+        const std::string file = job.path.toStdString();
+        const std::string extension = TPicture::ExtractExtension(file);
+        const TGraphicClass* graphicClass = TPicture::FindGraphicClass(extension);
+        if (graphicClass == nullptr || !graphicClass->Create)
+            RaiseInvalidGraphicFmt(imsg::UnknownExtension, extension.c_str());
+        std::unique_ptr<TGraphic> graphic = graphicClass->Create();
+        graphic->SetCancelFlag(&cancel);
+        // Progress reaches the window only when the percentage changes.
+        auto lastPercent = std::make_shared<int>(-1);
+        graphic->OnProgress = [this, job, lastPercent](TGraphic*, TProgressStage stage,
+                                                       uint8_t percent, bool, const TRect&,
+                                                       const std::string& message) {
+            if (stage == psEnding || percent == *lastPercent) return;
+            *lastPercent = percent;
+            const QString text = QString::fromStdString(message);
+            QMetaObject::invokeMethod(
+                this,
+                [this, cancel = job.cancel, percent, text] {
+                    // Only the shown picture's decode (its own or a preload taken over) reports.
+                    if (busy_ && cancel == showCancel_) emit Progress(generation_, percent, text);
+                },
+                Qt::QueuedConnection);
+        };
+        graphic->LoadFromFile(file);
+        if (cancel) return;
+        picture->fullSize = QSize(graphic->Width(), graphic->Height());
+        const double scale = WantedScale(job.wish, picture->fullSize);
+
+        // A JPEG picture shown at half size or less: a reduced decode first.
+        auto* jpeg = dynamic_cast<TJPEGImage*>(graphic.get());
+        if (jpeg != nullptr && job.generation != 0 && scale <= 0.5 && !jpeg->HasBitmap()) {
+            const int power = std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, 3);
+            auto preview = std::make_unique<TJPEGImage>();
+            preview->Assign(*jpeg);
+            preview->SetCancelFlag(&cancel);
+            preview->SetScalePower(uint8_t(power));
+            preview->SetFastDecode(true);  // replaced by the full decode in a moment
+            preview->DIBNeeded();
+            if (cancel) return;
+            auto first = std::make_shared<TDecodedPicture>();
+            first->path = job.path;
+            first->fullSize = picture->fullSize;
+            first->preview = true;
+            first->bytes = PixelBytes(*preview);
+            preview->SetCancelFlag(nullptr);
+            first->graphic = std::move(preview);
+            deliver(first);
+        }
+
+        const TBitmap* bitmap = GraphicBitmap(*graphic);  // decodes a JPEG picture now
+        if (cancel) return;
+        if (bitmap != nullptr && scale < 1.0) {
+            const QSize size(std::max(1, int(std::lround(picture->fullSize.width() * scale))),
+                             std::max(1, int(std::lround(picture->fullSize.height() * scale))));
+            picture->reduced =
+                AreaReduced(BitmapToSharedImage(*bitmap, graphic->Transparent()), size);
+        }
+        if (cancel) return;
+        graphic->SetCancelFlag(nullptr);
+        graphic->OnProgress = nullptr;
+        picture->bytes = PixelBytes(*graphic) + size_t(picture->reduced.sizeInBytes());
+        picture->graphic = std::move(graphic);
+    } catch (const EAbort&) {
+        return;
+    } catch (const std::exception& error) {
+        if (cancel) return;
+        picture->error = QString::fromStdString(error.what());
+        picture->graphic.reset();
+    }
+    deliver(picture);
+}
+
+void TDecodeService::Arrived(const TJob& job, TDecodedPtr picture) {
+    if (job.generation == 0) {
+        // A preload: taken by a Show of the same picture, kept in the cache, or dropped.
+        auto it = preloadCancel_.find(job.path);
+        if (it == preloadCancel_.end() || it->second != job.cancel) return;
+        if (busy_ && job.path == shownPath_ && showCancel_ == job.cancel) {
+            if (!picture->preview) {
+                busy_ = false;
+                preloadCancel_.erase(it);
+            }
+            emit Decoded(generation_, picture);
+            return;
+        }
+        if (picture->preview) return;
+        preloadCancel_.erase(it);
+        if (picture->error.isEmpty() && picture->graphic && wanted_.contains(job.path))
+            Store(picture);
+        return;
+    }
+    if (job.generation != generation_ || job.cancel->load()) return;  // stale
+    if (!picture->preview) busy_ = false;
+    emit Decoded(generation_, picture);
+}

@@ -1,0 +1,123 @@
+#pragma once
+// TDecodeService: decodes picture files on worker threads so that the window never waits for a
+// decoder. The window asks for the picture to show (Show) and for its neighbours (Preload);
+// results come back on the window's thread through the Decoded signal, tagged with the
+// generation number Show returned, and a result of an older generation is never delivered as
+// shown. A new Show cancels the decode it replaces at once (the graphic's cancel flag, polled
+// where the decoders report progress), and destroying the service cancels everything and waits
+// only for the decoders to notice.
+//
+// Decoded neighbours are kept in a cache bounded in bytes (CacheBound): the shown picture and
+// the pictures Preload named last; a picture that would not fit is not kept.
+//
+// A JPEG picture that will be shown at half size or less is first decoded at libjpeg's reduced
+// scale (1/2, 1/4 or 1/8) and delivered as a preview, then decoded at full size.
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "imaging/Graphic.h"
+
+// A decoded picture (or the reason there is none).
+struct TDecodedPicture {
+    QByteArray path;                    // the file's name as the file system spells it
+    std::unique_ptr<TGraphic> graphic;  // decoded: its pixels are ready to paint
+    QSize fullSize;                     // the picture's size (a preview's graphic is smaller)
+    bool preview = false;               // a reduced first decode; the full one follows
+    QImage reduced;                     // the picture scaled to the wanted view, when smaller
+    QString error;                      // set when the file could not be read
+    size_t bytes = 0;                   // memory held by graphic and reduced
+};
+using TDecodedPtr = std::shared_ptr<TDecodedPicture>;
+
+// How a picture will be shown: at scale (fit: fitted to pane, never enlarged).
+struct TViewWish {
+    QSize pane;
+    bool fit = false;
+    double scale = 1.0;
+};
+
+class TDecodeService : public QObject {
+    Q_OBJECT
+
+  public:
+    // The default cache bound: 512 MiB or a quarter of the machine's memory, whichever is less.
+    static size_t DefaultCacheBound();
+
+    explicit TDecodeService(QObject* parent = nullptr, int threads = 2);
+    ~TDecodeService() override;
+
+    // Asks for the picture to show; cancels the previous request. Returns the new generation. A
+    // cached picture is delivered before Show returns.
+    quint64 Show(const QByteArray& path, const TViewWish& wish);
+    // The generation of the last Show.
+    quint64 Generation() const { return generation_; }
+    // Whether the last Show's picture (the full decode) has not arrived yet.
+    bool Busy() const { return busy_; }
+    // Decodes these pictures in the background into the cache; cancels preloads of others.
+    void Preload(const QList<QByteArray>& paths, const TViewWish& wish);
+    // Hands back a picture that is no longer shown; kept (within the bound) until the next
+    // Preload leaves it out.
+    void Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced);
+    // Cancels the shown picture's decode (nothing is delivered for it).
+    void CancelShow();
+
+    size_t CacheBound() const { return cacheBound_; }
+    void SetCacheBound(size_t bytes) { cacheBound_ = bytes; }
+    // Bytes held by the cache, and the most it held since the service started.
+    size_t CacheBytes() const { return cacheBytes_; }
+    size_t PeakCacheBytes() const { return peakCacheBytes_; }
+    bool Cached(const QByteArray& path) const { return cache_.count(path) != 0; }
+    // Preloads not finished yet.
+    int PendingPreloads() const { return int(preloadCancel_.size()); }
+
+  signals:
+    // The picture of a Show (generation as returned), a preview first for reduced JPEG decodes.
+    void Decoded(quint64 generation, TDecodedPtr picture);
+    // Progress of the shown picture's decode.
+    void Progress(quint64 generation, int percent, QString message);
+
+  private:
+    struct TJob {
+        QByteArray path;
+        TViewWish wish;
+        quint64 generation = 0;  // 0 for a preload
+        std::shared_ptr<std::atomic<bool>> cancel;
+    };
+    void Work();
+    void Run(const TJob& job);
+    // Takes a finished result on the window's thread.
+    void Arrived(const TJob& job, TDecodedPtr picture);
+    void Store(TDecodedPtr picture);
+    void Trim(bool dropUnwanted);
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<TJob> queue_;
+    std::vector<TJob> running_;
+    bool stopping_ = false;
+
+    // Window thread only.
+    quint64 generation_ = 0;
+    bool busy_ = false;
+    std::shared_ptr<std::atomic<bool>> showCancel_;
+    QByteArray shownPath_;
+    QList<QByteArray> wanted_;
+    std::map<QByteArray, std::shared_ptr<std::atomic<bool>>> preloadCancel_;
+    std::map<QByteArray, TDecodedPtr> cache_;
+    size_t cacheBound_;
+    size_t cacheBytes_ = 0;
+    size_t peakCacheBytes_ = 0;
+};
