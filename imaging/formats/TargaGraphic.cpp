@@ -199,11 +199,12 @@ void TTargaGraphic::ReadColorMap(TStream& stream, uint8_t imageType, uint8_t map
         case 15:
         case 16:
             palette.resize(size_t(count));
+            // 5-bit components widened by repeating their top bits, so 31 gives 255.
             for (int i = 0; i < count; ++i) {
                 const uint32_t v = GetU16LE(map.data() + 2 * i);
-                palette[size_t(i)].rgbRed = uint8_t((v & 0x7C00) >> 7);
-                palette[size_t(i)].rgbGreen = uint8_t((v & 0x3E0) >> 2);
-                palette[size_t(i)].rgbBlue = uint8_t((v & 0x1F) << 3);
+                palette[size_t(i)].rgbRed = Replicate((v >> 10) & 31, 5);
+                palette[size_t(i)].rgbGreen = Replicate((v >> 5) & 31, 5);
+                palette[size_t(i)].rgbBlue = Replicate(v & 31, 5);
             }
             break;
         default:
