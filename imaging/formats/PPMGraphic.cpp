@@ -250,8 +250,8 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     // The buffer now stands at the first pixel.
 
-    StartRowProgress(width_, imsg::Transfering);
     TProgressGuard guard(*this);
+    StartRowProgress(width_, imsg::Transfering);
 
     TColorManager& cm = ColorManager();
     cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
