@@ -5,56 +5,27 @@
 #include "imaging/Bitmap.h"
 #include "imaging/ScanLineConversion.h"
 
-namespace {
-
 TEST(Composition, AlphaInUseAndKeyColour) {
-    TBitmap b32;
-    b32.SetPixelFormat(pf32bit);
-    b32.SetSize(2, 1);
-    uint8_t* p = b32.ScanLine(0);
-    p[0] = 10, p[1] = 20, p[2] = 30;  // alpha 0 everywhere: written without alpha
-    TBitmap b24;
-    b24.SetPixelFormat(pf24bit);
-    b24.SetSize(2, 2);
-    b24.ScanLine(1)[0] = 255;  // bottom-left pixel blue
-    b24.ScanLine(0)[3] = 255;  // and (1, 0)
-    struct {
-        const char* name;
-        const TBitmap& bitmap;
-        TColor transparentColor;
-        bool keyTransparent;
-        bool alpha;
-        int32_t key;
-    } cases[] = {
-        {"32-bit, alpha 0 everywhere", b32, clDefault, false, false, -1},
-        {"24-bit, not transparent", b24, clDefault, false, false, -1},
-        {"24-bit, bottom-left key", b24, clDefault, true, false, 0xFF0000},
-        {"24-bit, given key", b24, 0x00FF00, true, false, 0x00FF00},
-        {"24-bit, clNone", b24, clNone, true, false, -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const_cast<TBitmap&>(c.bitmap).SetTransparentColor(c.transparentColor);
-        const TComposition comp = BitmapComposition(c.bitmap, c.keyTransparent);
-        EXPECT_EQ(comp.Alpha, c.alpha);
-        EXPECT_EQ(comp.Key, c.key);
-    }
-    // Alpha in use: a transparent bitmap keys nothing automatically; composed rows keep alpha.
-    p[7] = 128;
-    b32.SetTransparentColor(clDefault);
-    TComposition comp = BitmapComposition(b32, true);
-    EXPECT_TRUE(comp.Alpha);
-    EXPECT_EQ(comp.Key, -1);
+    TBitmap b;
+    b.SetPixelFormat(pf32bit);
+    b.SetSize(2, 1);
+    uint8_t* p = b.ScanLine(0);
+    p[0] = 255;  // pixel 0 blue, pixel 1 black; alpha 0 everywhere: written without alpha
+    EXPECT_FALSE(BitmapComposition(b, true).Alpha);
+    EXPECT_EQ(BitmapComposition(b, true).Key, 0xFF0000);  // bottom-left pixel
+    EXPECT_EQ(BitmapComposition(b, false).Key, -1);
+    b.SetTransparentColor(0);
     uint8_t row[8];
-    ComposeScanLine(b32, 0, comp, row);
+    ComposeScanLine(b, 0, BitmapComposition(b, true), row);
+    EXPECT_EQ(row[3], 255);
+    EXPECT_EQ(row[7], 0);  // black keyed
+    // Alpha in use: it alone says what shows through when the key is automatic.
+    p[7] = 128;
+    b.SetTransparentColor(clDefault);
+    const TComposition c = BitmapComposition(b, true);
+    EXPECT_TRUE(c.Alpha);
+    EXPECT_EQ(c.Key, -1);
+    ComposeScanLine(b, 0, c, row);
     EXPECT_EQ(row[3], 0);
     EXPECT_EQ(row[7], 128);
-    // A key gives its pixels alpha 0 and the others 255.
-    b24.SetTransparentColor(clDefault);
-    comp = BitmapComposition(b24, true);
-    ComposeScanLine(b24, 0, comp, row);
-    EXPECT_EQ(row[3], 255);
-    EXPECT_EQ(row[7], 0);
 }
-
-}  // namespace
