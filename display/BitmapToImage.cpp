@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/ScanLineConversion.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "toolkit/Colors.h"
@@ -47,21 +48,6 @@ void CopyRows(const TBitmap& bitmap, QImage& image) {
         std::memcpy(image.scanLine(y), bitmap.ScanLine(y), bytes);
 }
 
-// Eight bits from a channel value of `max` levels, rounded.
-inline int Scale(uint32_t value, uint32_t max) {
-    if (max == 0) return 0;
-    if (max == 255) return static_cast<int>(value);
-    return static_cast<int>((static_cast<uint64_t>(value) * 255 + max / 2) / max);
-}
-
-// 5-bit and 6-bit channels widened by repeating their top bits, so full scale stays full.
-inline int Expand5(uint32_t v) {
-    return static_cast<int>((v << 3) | (v >> 2));
-}
-inline int Expand6(uint32_t v) {
-    return static_cast<int>((v << 2) | (v >> 4));
-}
-
 QImage Convert4Bit(const TBitmap& bitmap) {
     const int w = bitmap.Width(), h = bitmap.Height();
     QImage image(w, h, QImage::Format_Indexed8);
@@ -78,114 +64,29 @@ QImage Convert4Bit(const TBitmap& bitmap) {
     return image;
 }
 
-QImage Convert16Bit(const TBitmap& bitmap, bool sixBitGreen) {
+// 15/16-bit and bit-field pixels through the imaging library's conversion (the one velkaro-decode
+// uses), so both show the same colours: 32 bits, with alpha where the bitmap's alpha is in use.
+QImage ConvertWide(const TBitmap& bitmap) {
     const int w = bitmap.Width(), h = bitmap.Height();
-    QImage image(w, h, QImage::Format_RGB32);
+    const bool alpha = BitmapAlphaInUse(bitmap);
+    QImage image(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return image;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* src = bitmap.ScanLine(y);
-        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const uint32_t p = src[2 * x] | (uint32_t(src[2 * x + 1]) << 8);
-            if (sixBitGreen)
-                dst[x] = qRgb(Expand5((p >> 11) & 31), Expand6((p >> 5) & 63), Expand5(p & 31));
-            else
-                dst[x] = qRgb(Expand5((p >> 10) & 31), Expand5((p >> 5) & 31), Expand5(p & 31));
-        }
-    }
+    const TComposition composition{-1, alpha};
+    // QRgb words are blue, green, red, alpha in memory on little-endian machines.
+    static_assert(std::endian::native == std::endian::little);
+    for (int y = 0; y < h; ++y)
+        ComposeScanLine(bitmap, y, composition, image.scanLine(y));
     return image;
 }
 
 QImage Convert32Bit(const TBitmap& bitmap) {
     const int w = bitmap.Width(), h = bitmap.Height();
-    bool anyAlpha = false;
-    for (int y = 0; y < h && !anyAlpha; ++y) {
-        const uint8_t* src = bitmap.ScanLine(y);
-        for (int x = 0; x < w; ++x)
-            if (src[4 * x + 3] != 0) {
-                anyAlpha = true;
-                break;
-            }
-    }
-    QImage image(w, h, anyAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const bool alpha = BitmapAlphaInUse(bitmap);
+    QImage image(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return image;
     for (int y = 0; y < h; ++y) {
-        const uint8_t* src = bitmap.ScanLine(y);
-        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* p = src + 4 * x;
-            dst[x] = qRgba(p[2], p[1], p[0], anyAlpha ? p[3] : 255);
-        }
-    }
-    return image;
-}
-
-struct TChannel {
-    uint32_t mask = 0;
-    int shift = 0;
-    uint32_t max = 0;
-
-    explicit TChannel(uint32_t m) : mask(m) {
-        if (m == 0) return;
-        shift = std::countr_zero(m);
-        max = m >> shift;
-    }
-    int Get(uint32_t pixel) const { return Scale((pixel & mask) >> shift, max); }
-};
-
-// Bit-field pixels: whole bytes are read little-endian (as the DIB's 16- and 32-bit fields are
-// stored), smaller or odd sizes as a bit stream with the first pixel in the high bits.
-QImage ConvertCustom(const TBitmap& bitmap) {
-    const int w = bitmap.Width(), h = bitmap.Height();
-    const int bpp = bitmap.BitsPerPixel();
-    uint32_t r = bitmap.RedMask(), g = bitmap.GreenMask(), b = bitmap.BlueMask();
-    if (r == 0 && g == 0 && b == 0) {
-        // No masks given: the usual layouts of the sizes that have one.
-        if (bpp == 16) {
-            r = 0x7C00, g = 0x03E0, b = 0x001F;
-        } else if (bpp == 24 || bpp == 32) {
-            r = 0xFF0000, g = 0x00FF00, b = 0x0000FF;
-        }
-    }
-    const TChannel red(r), green(g), blue(b), alpha(bitmap.AlphaMask());
-    const bool hasAlpha = alpha.mask != 0;
-    QImage image(w, h, hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull() || bpp < 1 || bpp > 32) return image;
-    const int bytesPerPixel = bpp / 8;
-    const uint32_t valueMask = bpp == 32 ? 0xFFFFFFFFu : ((1u << bpp) - 1);
-    bool anyAlpha = false;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* src = bitmap.ScanLine(y);
-        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            uint32_t p = 0;
-            if (bpp % 8 == 0) {
-                const uint8_t* q = src + static_cast<size_t>(x) * bytesPerPixel;
-                for (int i = bytesPerPixel - 1; i >= 0; --i)
-                    p = (p << 8) | q[i];
-            } else {
-                const uint64_t bit = static_cast<uint64_t>(x) * bpp;
-                const size_t first = bit / 8;
-                const int lastBit = static_cast<int>(bit % 8) + bpp;  // bits up to the pixel's end
-                const int bytes = (lastBit + 7) / 8;
-                uint64_t window = 0;
-                for (int i = 0; i < bytes; ++i)
-                    window = (window << 8) | src[first + i];
-                p = static_cast<uint32_t>(window >> (bytes * 8 - lastBit)) & valueMask;
-            }
-            const int a = hasAlpha ? alpha.Get(p) : 255;
-            anyAlpha = anyAlpha || a != 0;
-            dst[x] = qRgba(red.Get(p), green.Get(p), blue.Get(p), a);
-        }
-    }
-    if (hasAlpha && !anyAlpha) {
-        // An alpha field that is zero everywhere carries no alpha: show the pixels opaque.
-        for (int y = 0; y < h; ++y) {
-            auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                row[x] |= 0xFF000000u;
-        }
-        image.reinterpretAsFormat(QImage::Format_RGB32);
+        std::memcpy(image.scanLine(y), bitmap.ScanLine(y), static_cast<size_t>(w) * 4);
+        if (!alpha) ApplyComposition(image.scanLine(y), static_cast<size_t>(w), {});
     }
     return image;
 }
@@ -218,9 +119,8 @@ QImage Convert(const TBitmap& bitmap, bool share) {
             return image;
         }
         case pf15bit:
-            return Convert16Bit(bitmap, false);
         case pf16bit:
-            return Convert16Bit(bitmap, true);
+            return ConvertWide(bitmap);
         case pfDevice:
         case pf24bit: {
             if (share) return Share(bitmap, QImage::Format_BGR888);
@@ -232,28 +132,29 @@ QImage Convert(const TBitmap& bitmap, bool share) {
         case pf32bit:
             return Convert32Bit(bitmap);
         case pfCustom:
-            return ConvertCustom(bitmap);
+            return ConvertWide(bitmap);
     }
     return {};
 }
 
-// Gives pixels of the key colour alpha 0: in the colour table of indexed images, else in the
-// pixels themselves (after widening the image to 32 bits with alpha).
+// Gives pixels of the key colour alpha 0, by the imaging library's rule: in the colour table of
+// indexed images, else in the pixels themselves (after widening the image to 32 bits with alpha).
 void ApplyKey(QImage& image, int32_t key) {
-    const QRgb keyRgb = qRgb(key & 0xFF, (key >> 8) & 0xFF, (key >> 16) & 0xFF) & 0x00FFFFFFu;
+    const TComposition composition{key, true};
     if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono) {
         QList<QRgb> table = image.colorTable();
-        for (QRgb& entry : table)
-            if ((entry & 0x00FFFFFFu) == keyRgb) entry &= 0x00FFFFFFu;
+        ApplyComposition(reinterpret_cast<uint8_t*>(table.data()), size_t(table.size()),
+                         composition);
         image.setColorTable(table);
         return;
     }
     if (image.format() != QImage::Format_ARGB32) image.convertTo(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if ((row[x] & 0x00FFFFFFu) == keyRgb) row[x] &= 0x00FFFFFFu;
-    }
+    for (int y = 0; y < image.height(); ++y)
+        ApplyComposition(image.scanLine(y), size_t(image.width()), composition);
+}
+
+int32_t ResolveSystemColor(TColor color) {
+    return ColorToRGB(color) & 0x00FFFFFF;
 }
 
 }  // namespace
@@ -277,17 +178,7 @@ const TBitmap* GraphicBitmap(const TGraphic& graphic) {
 }
 
 int32_t KeyColor(const TBitmap& bitmap) {
-    const TColor color = bitmap.TransparentColor();
-    if (color == clNone) return -1;
-    if (color == clDefault) {
-        if (bitmap.Empty()) return -1;
-        const QImage image = Convert(bitmap, true);
-        if (image.isNull()) return -1;
-        const QRgb p = image.pixel(0, image.height() - 1);
-        return qRed(p) | (qGreen(p) << 8) | (qBlue(p) << 16);
-    }
-    if (IsSystemColor(color)) return ColorToRGB(color) & 0x00FFFFFF;
-    return color & 0x00FFFFFF;
+    return BitmapComposition(bitmap, true, &ResolveSystemColor).Key;
 }
 
 namespace {
@@ -296,13 +187,7 @@ QImage MakeImage(const TBitmap& bitmap, bool keyTransparent, bool share) {
     if (bitmap.Empty()) return {};
     QImage image = Convert(bitmap, share);
     if (image.isNull() || !keyTransparent) return image;
-    int32_t key = -1;
-    if (bitmap.TransparentColor() == clDefault) {
-        const QRgb p = image.pixel(0, image.height() - 1);
-        key = qRed(p) | (qGreen(p) << 8) | (qBlue(p) << 16);
-    } else {
-        key = KeyColor(bitmap);
-    }
+    const int32_t key = KeyColor(bitmap);
     if (key >= 0) ApplyKey(image, key);
     return image;
 }
@@ -324,8 +209,7 @@ bool SharesBitmap(const QImage& image, const TBitmap& bitmap) {
 }
 
 bool BitmapMayHaveAlpha(const TBitmap& bitmap) {
-    return bitmap.PixelFormat() == pf32bit ||
-           (bitmap.PixelFormat() == pfCustom && bitmap.AlphaMask() != 0);
+    return BitmapHasAlpha(bitmap);
 }
 
 QImage GraphicToImage(const TGraphic& graphic) {

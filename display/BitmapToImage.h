@@ -4,11 +4,12 @@
 // BitmapToImage copies a TBitmap of any pixel format into a QImage once; the picture view keeps
 // the result and paints only the exposed part of it. Formats that Qt paints directly keep their
 // layout (8-bit indexed, 1-bit, 24-bit blue-green-red rows are copied as they are); the others
-// are expanded: 4-bit to 8-bit indexed, 15/16-bit and bit-field (pfCustom) pixels to 32-bit.
+// are expanded: 4-bit to 8-bit indexed, 15/16-bit and bit-field (pfCustom) pixels to 32-bit by
+// the imaging library's ConvertScanLineToBGRA.
 //
 // Graphics that are not TBitmaps reach their pixels through GraphicBitmap: a TJPEGImage gives its
-// decoded bitmap, a TMetafile the picture its renderer drew, and other classes can register a lookup (RegisterBitmapLookup) that returns
-// the TBitmap behind them.
+// decoded bitmap, a TMetafile the picture its renderer drew, and other classes can register a
+// lookup (RegisterBitmapLookup) that returns the TBitmap behind them.
 #include <QImage>
 #include <functional>
 
@@ -32,7 +33,8 @@ const TBitmap* GraphicBitmap(const TGraphic& graphic);
 
 // The colour that is keyed out of a transparent bitmap: its TransparentColor as 0x00BBGGRR,
 // with clDefault meaning the colour of the bottom-left pixel (automatic transparency). -1 when
-// nothing is keyed (clNone, or an empty bitmap with clDefault).
+// nothing is keyed (clNone, or clDefault on an empty bitmap or one whose alpha is in use). The
+// rule is the imaging library's BitmapComposition, which velkaro-decode follows too.
 int32_t KeyColor(const TBitmap& bitmap);
 
 // Copies the bitmap into a QImage. When keyTransparent is true, pixels of KeyColor(bitmap) get

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 
 const TGraphicClass& TFormatGraphic::ClassInfo() {
@@ -21,6 +22,17 @@ void TFormatGraphic::Assign(const TGraphic& source) {
     if (const auto* other = dynamic_cast<const TFormatGraphic*>(&source))
         imageProperties_ = other->imageProperties_;
     TBitmap::Assign(source);
+}
+
+void TFormatGraphic::SaveToStream(TStream&) {
+    RaiseInvalidGraphicFmt(imsg::SaveNotSupported, FormatName().c_str());
+}
+
+std::string TFormatGraphic::FormatName() const {
+    std::string name = ClassType().ClassName;
+    if (name.starts_with('T')) name.erase(0, 1);
+    if (name.ends_with("Graphic") && name.size() > 7) name.resize(name.size() - 7);
+    return name;
 }
 
 bool TFormatGraphic::ProbeFile(const std::string& fileName, const TGraphicClass& graphicClass) {

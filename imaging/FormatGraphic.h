@@ -108,6 +108,12 @@ class TFormatGraphic : public TBitmap {
     // From another format graphic the image properties are taken first; then the bitmap is
     // copied as by TBitmap (which refuses graphics that are not bitmaps).
     void Assign(const TGraphic& source) override;
+    // Refuses with SaveNotSupported: a loader does not write its format (nor a Windows bitmap
+    // in its place). Formats that write override it.
+    void SaveToStream(TStream& stream) override;
+    // The format's short name in messages: the class name without its "T" and "Graphic"
+    // ("TPCXGraphic" gives "PCX").
+    std::string FormatName() const;
 
     // Opens the file for reading and returns the probe of graphicClass (false when the class
     // has no probe). The file is closed again also when the probe throws.

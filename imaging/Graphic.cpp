@@ -19,8 +19,12 @@ void TGraphic::LoadFromFile(const std::string& fileName) {
 }
 
 void TGraphic::SaveToFile(const std::string& fileName) {
+    // Written to memory first: a graphic that refuses to save, or fails part-way, leaves an
+    // existing file as it was and creates none.
+    TMemoryStream memory;
+    SaveToStream(memory);
     TFileStream stream(fileName, TFileStream::fmCreate);
-    SaveToStream(stream);
+    stream.WriteBuffer(memory.Memory(), memory.Size());
 }
 
 void TGraphic::Assign(const TGraphic& source) {

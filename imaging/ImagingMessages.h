@@ -38,6 +38,9 @@ inline constexpr const char* ExtraCompressedData =
 inline constexpr const char* InvalidPalette = "Cannot load image. Palette in %s file is invalid.";
 inline constexpr const char* UnknownCriticalChunk =
     "Cannot load PNG image. Unexpected but critical chunk detected.";
+// Saving through a loader that cannot write its own format.
+inline constexpr const char* SaveNotSupported =
+    "Cannot save image. Writing %s files is not supported.";
 
 // Colour manager.
 inline constexpr const char* InvalidSampleDepth =

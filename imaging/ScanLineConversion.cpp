@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -67,6 +68,58 @@ bool BitmapHasAlpha(const TBitmap& bitmap) {
            (bitmap.PixelFormat() == pfCustom && bitmap.AlphaMask() != 0);
 }
 
+bool BitmapAlphaInUse(const TBitmap& bitmap) {
+    if (!BitmapHasAlpha(bitmap) || bitmap.Empty()) return false;
+    std::vector<uint8_t> row(size_t(bitmap.Width()) * 4);
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        if (bitmap.PixelFormat() == pf32bit) {
+            const uint8_t* p = bitmap.ScanLine(y);
+            for (int x = 0; x < bitmap.Width(); ++x)
+                if (p[4 * x + 3] != 0) return true;
+            continue;
+        }
+        ConvertScanLineToBGRA(bitmap, y, row.data());
+        for (size_t i = 3; i < row.size(); i += 4)
+            if (row[i] != 0) return true;
+    }
+    return false;
+}
+
+TComposition BitmapComposition(const TBitmap& bitmap, bool keyTransparent,
+                               TSystemColorResolver resolve) {
+    TComposition c;
+    c.Alpha = BitmapAlphaInUse(bitmap);
+    const TColor color = bitmap.TransparentColor();
+    if (!keyTransparent || color == clNone || bitmap.Empty()) return c;
+    if (color == clDefault) {
+        if (c.Alpha) return c;
+        std::vector<uint8_t> row(size_t(bitmap.Width()) * 4);
+        ConvertScanLineToBGRA(bitmap, bitmap.Height() - 1, row.data());
+        c.Key = row[2] | row[1] << 8 | row[0] << 16;
+    } else if (color < 0) {
+        c.Key = resolve != nullptr ? resolve(color) & 0x00FFFFFF : -1;
+    } else {
+        c.Key = color & 0x00FFFFFF;
+    }
+    return c;
+}
+
+void ApplyComposition(uint8_t* bgra, size_t count, const TComposition& composition) {
+    if (!composition.Alpha)
+        for (size_t i = 0; i < count; ++i)
+            bgra[4 * i + 3] = 255;
+    if (composition.Key < 0) return;
+    const uint32_t key = uint32_t(composition.Key);
+    for (size_t i = 0; i < count; ++i, bgra += 4)
+        if ((bgra[2] | bgra[1] << 8 | uint32_t(bgra[0]) << 16) == key) bgra[3] = 0;
+}
+
+void ComposeScanLine(const TBitmap& bitmap, int y, const TComposition& composition,
+                     uint8_t* target) {
+    ConvertScanLineToBGRA(bitmap, y, target);
+    ApplyComposition(target, size_t(bitmap.Width()), composition);
+}
+
 void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
     const uint8_t* src = bitmap.ScanLine(y);
     const int width = bitmap.Width();
@@ -126,34 +179,47 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
             return;
         case pfCustom: {
             const int bpp = bitmap.BitsPerPixel();
-            if (bpp <= 8) {
+            uint32_t r = bitmap.RedMask(), g = bitmap.GreenMask(), b = bitmap.BlueMask();
+            if (r == 0 && g == 0 && b == 0) {
+                // No masks: indices through the palette, or the usual layout of the size.
                 if (bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8) {
                     Indexed(bitmap, src, dst, bpp);
-                } else {
-                    std::memset(dst, 0, static_cast<size_t>(width) * 4);
+                    return;
                 }
-                return;
+                if (bpp == 16) {
+                    r = 0x7C00, g = 0x03E0, b = 0x001F;
+                } else if (bpp == 24 || bpp == 32) {
+                    r = 0xFF0000, g = 0x00FF00, b = 0x0000FF;
+                }
             }
-            TBitFieldChannel r, g, b, a;
-            if (!r.Init(bitmap.RedMask()) || !g.Init(bitmap.GreenMask()) ||
-                !b.Init(bitmap.BlueMask()) || !a.Init(bitmap.AlphaMask())) {
+            TBitFieldChannel rc, gc, bc, ac;
+            if (bpp < 1 || bpp > 32 || !rc.Init(r) || !gc.Init(g) || !bc.Init(b) ||
+                !ac.Init(bitmap.AlphaMask())) {
                 std::memset(dst, 0, static_cast<size_t>(width) * 4);
                 return;
             }
+            const uint32_t valueMask = bpp == 32 ? 0xFFFFFFFFu : (1u << bpp) - 1;
             for (int x = 0; x < width; ++x) {
-                // Pixels of bpp bits, packed little-endian from the row start.
-                const int64_t bit = static_cast<int64_t>(x) * bpp;
-                uint64_t v = 0;
-                const int64_t first = bit / 8;
-                const int64_t last = (bit + bpp - 1) / 8;
-                for (int64_t i = last; i >= first; --i)
-                    v = (v << 8) | src[i];
-                const uint32_t pixel =
-                    static_cast<uint32_t>((v >> (bit % 8)) & ((uint64_t(1) << bpp) - 1));
-                dst[4 * x] = b.Scale(pixel);
-                dst[4 * x + 1] = g.Scale(pixel);
-                dst[4 * x + 2] = r.Scale(pixel);
-                dst[4 * x + 3] = a.Scale(pixel, 255);
+                // Whole bytes little-endian (as the 16- and 32-bit fields of a DIB); other
+                // sizes as a bit stream with the first pixel in the high bits.
+                uint32_t pixel = 0;
+                if (bpp % 8 == 0) {
+                    const uint8_t* q = src + static_cast<size_t>(x) * (bpp / 8);
+                    for (int i = bpp / 8 - 1; i >= 0; --i)
+                        pixel = pixel << 8 | q[i];
+                } else {
+                    const uint64_t bit = static_cast<uint64_t>(x) * bpp;
+                    const int last = static_cast<int>(bit % 8) + bpp;  // bits to the pixel's end
+                    const int bytes = (last + 7) / 8;
+                    uint64_t window = 0;
+                    for (int i = 0; i < bytes; ++i)
+                        window = window << 8 | src[bit / 8 + size_t(i)];
+                    pixel = static_cast<uint32_t>(window >> (bytes * 8 - last)) & valueMask;
+                }
+                dst[4 * x] = bc.Scale(pixel);
+                dst[4 * x + 1] = gc.Scale(pixel);
+                dst[4 * x + 2] = rc.Scale(pixel);
+                dst[4 * x + 3] = ac.Scale(pixel, 255);
             }
             return;
         }

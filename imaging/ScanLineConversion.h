@@ -40,6 +40,33 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* target);
 // Whether the bitmap's pixel format carries an alpha channel (pf32bit, or pfCustom with an
 // alpha mask).
 bool BitmapHasAlpha(const TBitmap& bitmap);
+// Whether the alpha channel counts when the bitmap is shown: it has one and some pixel's alpha
+// is not 0 (a bitmap whose alpha is 0 everywhere was written without alpha: it shows opaque).
+bool BitmapAlphaInUse(const TBitmap& bitmap);
+
+// How a bitmap is composed over what lies behind it, the one rule of the picture view and of
+// velkaro-decode: the alpha channel when it is in use, and, for a transparent graphic, its
+// transparent colour keyed out.
+struct TComposition {
+    int32_t Key = -1;    // colour (0x00BBGGRR) whose pixels get alpha 0, -1 for none
+    bool Alpha = false;  // the pixels' own alpha counts
+    bool SeeThrough() const { return Key >= 0 || Alpha; }
+};
+// Turns a system colour (0x80000000 + n) into 0x00BBGGRR; the imaging library has none.
+using TSystemColorResolver = int32_t (*)(TColor color);
+// The composition of a bitmap. keyTransparent: whether its TransparentColor is keyed out (the
+// graphic's Transparent flag). clNone keys nothing; clDefault keys the colour of the bottom-left
+// pixel, unless the alpha channel is in use (it already says what shows through); system colours
+// are keyed through resolve (nothing without one).
+TComposition BitmapComposition(const TBitmap& bitmap, bool keyTransparent,
+                               TSystemColorResolver resolve = nullptr);
+// Row y as composed: blue, green, red, alpha; alpha 255 where the composition has no alpha, 0
+// on pixels of the key colour.
+void ComposeScanLine(const TBitmap& bitmap, int y, const TComposition& composition,
+                     uint8_t* target);
+// Applies the composition to count pixels of blue, green, red, alpha already converted (a row, or
+// the colour table of an indexed picture).
+void ApplyComposition(uint8_t* bgra, size_t count, const TComposition& composition);
 
 // Exchanges the first and third byte of each of count 3-byte pixels (blue-green-red to
 // red-green-blue and back). source and target may be the same row, but must not otherwise

@@ -1,7 +1,8 @@
 // velkaro-decode: decodes a picture through the reader's format table and writes it as PAM,
 // prints what the loader found, or dumps the bitmap exactly as held.
 //
-//   velkaro-decode FILE -o OUT.pam     decode and write a PAM (RGB, or RGB_ALPHA for 32 bits)
+//   velkaro-decode FILE -o OUT.pam     decode and write a PAM (RGB, or RGB_ALPHA when the
+//                                      picture shows through: alpha or a transparent colour)
 //   velkaro-decode --info FILE         print class, pixel format, palette and image properties
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
 //   velkaro-decode --list-formats      print every registered extension and its description
@@ -113,8 +114,11 @@ class TOutFile {
     std::FILE* file_ = nullptr;
 };
 
-void WritePAM(const TBitmap& bmp, const std::string& fileName) {
-    const bool alpha = BitmapHasAlpha(bmp);
+// The picture as the view composes it: RGB_ALPHA when anything shows through (alpha in use, or
+// the transparent colour of a transparent graphic), else RGB.
+void WritePAM(const TBitmap& bmp, bool transparent, const std::string& fileName) {
+    const TComposition composition = BitmapComposition(bmp, transparent);
+    const bool alpha = composition.SeeThrough();
     const int width = bmp.Width();
     const int height = bmp.Height();
     const int depth = alpha ? 4 : 3;
@@ -133,11 +137,14 @@ void WritePAM(const TBitmap& bmp, const std::string& fileName) {
             const int y = y0 + r;
             uint8_t* d = block.data() + rowBytes * static_cast<size_t>(r);
             const uint8_t* s = bmp.ScanLine(y);
-            if (bmp.PixelFormat() == pf24bit) {
+            if (bmp.PixelFormat() == pf24bit && !alpha) {
                 SwapRedBlue24(s, d, static_cast<size_t>(width));
                 continue;
             }
-            if (bmp.PixelFormat() != pf32bit) {
+            if (alpha) {
+                ComposeScanLine(bmp, y, composition, bgra.data());
+                s = bgra.data();
+            } else if (bmp.PixelFormat() != pf32bit) {
                 ConvertScanLineToBGRA(bmp, y, bgra.data());
                 s = bgra.data();
             }
@@ -233,7 +240,8 @@ int Help() {
     std::printf("%s\n%s", kUsage,
                 "Decodes FILE through the reader's format table (chosen by the extension).\n"
                 "\n"
-                "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA for 32 bits)\n"
+                "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA with\n"
+                "                   transparency: alpha, or a transparent colour)\n"
                 "  --raw OUT        write the bitmap exactly as held\n"
                 "  --info           print class, pixel format and image properties as JSON\n"
                 "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
@@ -324,7 +332,7 @@ int main(int argc, char** argv) {
                 copy->Assign(*graphic);
                 bmp = copy.get();
             }
-            if (!pamOut.empty()) WritePAM(*bmp, pamOut);
+            if (!pamOut.empty()) WritePAM(*bmp, graphic->Transparent(), pamOut);
             if (!rawOut.empty()) WriteRaw(*bmp, rawOut);
         }
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 // GIF loader. giflib reads the file through a callback over our stream, one record at a time:
 // extensions are skipped (the graphic control extension gives the transparent index) until the
-// first image descriptor, whose rows are decoded one by one straight into the bitmap. Only the
-// first image is ever decoded, so the memory used is the bitmap and one row.
+// first image descriptor, whose rows are decoded one by one into the bitmap. Only the first
+// image is ever decoded, so the memory used is the bitmap and one row.
 #include "imaging/formats/GIFGraphic.h"
 
 #include <gif_lib.h>
@@ -19,11 +19,30 @@ namespace {
 constexpr int64_t kHeaderSize = 13;  // signature and logical screen descriptor
 constexpr const char* kFormatName = "GIF";
 
-// giflib's read callback: the user data is the stream.
+// What giflib reads through (its user data). While pixels are decoded, the data sub-blocks are
+// followed: a block that the end of the file cuts short is announced with the length that
+// remains, so giflib decodes the bytes that are there instead of refusing the whole block.
+struct TGifSource {
+    TStream* stream = nullptr;
+    bool pixels = false;     // reading the data blocks of the image
+    bool lengthNext = true;  // the next read is a block's length byte
+    int64_t dataBytes = 0;   // bytes of image data delivered
+};
+
 int ReadFromStream(GifFileType* gif, GifByteType* buffer, int count) {
     if (count <= 0) return 0;
-    auto* stream = static_cast<TStream*>(gif->UserData);
-    return int(stream->Read(buffer, count));
+    auto* source = static_cast<TGifSource*>(gif->UserData);
+    const int got = int(source->stream->Read(buffer, count));
+    if (source->pixels && got > 0) {
+        if (source->lengthNext) {
+            buffer[0] = uint8_t(std::min<int64_t>(buffer[0], source->stream->Remaining()));
+            source->lengthNext = buffer[0] == 0;
+        } else {
+            source->dataBytes += got;
+            source->lengthNext = true;
+        }
+    }
+    return got;
 }
 
 struct TGifCloser {
@@ -106,11 +125,12 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     TLoadScope scope(*this, stream);
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     stream.SetPosition(startPosition_);
-    StartRowProgress(imageProperties_.Width, imsg::Preparing);
     TProgressGuard guard(*this);
+    StartRowProgress(imageProperties_.Width, imsg::Preparing);
 
     int error = 0;
-    TGifFile gif(DGifOpen(&stream, &ReadFromStream, &error));
+    TGifSource source{&stream};
+    TGifFile gif(DGifOpen(&source, &ReadFromStream, &error));
     if (!gif) RaiseGifError(error);
 
     // Extensions before the first image: only the graphic control extension matters.
@@ -132,6 +152,7 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
             if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) RaiseGifError(gif->Error);
     }
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR) RaiseGifError(gif->Error);
+    source.pixels = true;
 
     const GifImageDesc& frame = gif->Image;
     if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0)
@@ -155,7 +176,6 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     cm.SetTargetSampleCount(1);
     cm.SetSourceFlags(TConversionOptions());
     cm.SetTargetFlags(TConversionOptions());
-    SetPixelFormat(pf8bit);
     TPaletteEntries palette;
     if (map != nullptr && map->Colors != nullptr && map->ColorCount > 0) {
         const int count = std::min(map->ColorCount, 256);
@@ -166,6 +186,16 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     } else {
         palette = cm.GrayRampPalette(false);
     }
+    // A transparent index makes a picture with alpha, as PNG, TIFF or icons with transparency
+    // are shown: 32 bits, the transparent pixels with alpha 0. Others keep their 8-bit indices.
+    const bool alpha = transparentIndex >= 0;
+    // Indices beyond the colour map show black rather than pointing past the palette.
+    TPaletteEntries colours = palette;
+    colours.resize(256, TRGBQuad{0, 0, 0, 0});
+    for (TRGBQuad& c : colours)
+        c.rgbReserved = 255;
+    if (alpha) colours[size_t(transparentIndex)].rgbReserved = 0;
+    SetPixelFormat(alpha ? pf32bit : pf8bit);
 
     // Outside the frame: transparent when the frame has a transparent index, else the screen's
     // background colour (when the global map holds it).
@@ -178,39 +208,45 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     SetSize(int(width), int(height));
     const bool covered =
         frame.Left == 0 && frame.Top == 0 && frame.Width == width && frame.Height == height;
-    if (!covered && fill != 0)
+    std::vector<uint8_t> line(size_t(std::max<int64_t>(width, frame.Width)), uint8_t(fill));
+    // Row y of the bitmap from indices, from column x on.
+    auto store = [&](int y, int x, const uint8_t* indices, int count) {
+        if (!alpha) {
+            std::memcpy(ScanLine(y) + x, indices, size_t(count));
+            return;
+        }
+        uint8_t* target = ScanLine(y) + 4 * size_t(x);
+        for (int i = 0; i < count; ++i, target += 4)
+            std::memcpy(target, &colours[indices[i]], 4);
+    };
+    if (!covered && (fill != 0 || alpha))
         for (int y = 0; y < int(height); ++y)
-            std::memset(ScanLine(y), fill, size_t(width));
+            store(y, 0, line.data(), int(width));
 
     // Rows in file order; an interlaced frame places them pass by pass.
     StartRowProgress(uint32_t(frame.Width), imsg::Transfering);
     uint8_t largest = uint8_t(fill);
-    int decoded = 0;
     for (int n = 0; n < frame.Height; ++n) {
         const int y = frame.Interlace ? InterlacedRow(n, frame.Height) : n;
-        GifPixelType* row = ScanLine(frame.Top + y) + frame.Left;
-        if (DGifGetLine(gif.get(), row, frame.Width) == GIF_ERROR) {
-            // Data that ends early or breaks off: keep what was decoded when there is any.
-            if (decoded == 0) RaiseGifError(gif->Error);
-            std::memset(row, fill, size_t(frame.Width));
-            break;
-        }
+        std::memset(line.data(), fill, size_t(frame.Width));
+        const bool decoded = DGifGetLine(gif.get(), line.data(), frame.Width) != GIF_ERROR;
+        // Damaged or missing data: the picture keeps what was decoded before it (the pixels
+        // of this row that giflib reached too); only a frame without any data fails.
+        if (!decoded && n == 0 && source.dataBytes == 0) RaiseGifError(gif->Error);
         for (int x = 0; x < frame.Width; ++x)
-            largest = std::max(largest, row[x]);
-        ++decoded;
+            largest = std::max(largest, line[size_t(x)]);
+        store(frame.Top + y, frame.Left, line.data(), frame.Width);
+        if (!decoded) break;
         RowProgress(uint32_t(n), uint32_t(frame.Height));
     }
 
-    // Indices beyond the colour map show black rather than pointing past the palette.
-    if (size_t(largest) >= palette.size())
-        palette.resize(size_t(largest) + 1, TRGBQuad{0, 0, 0, 0});
-    if (transparentIndex >= 0 && size_t(transparentIndex) >= palette.size())
-        palette.resize(size_t(transparentIndex) + 1, TRGBQuad{0, 0, 0, 0});
-    SetPalette(palette);
-    if (transparentIndex >= 0) {
-        const TRGBQuad& e = palette[size_t(transparentIndex)];
-        SetTransparentColor(TColor(e.rgbRed + 256 * e.rgbGreen + 65536 * e.rgbBlue));
+    if (alpha) {
+        SetTransparentColor(clNone);  // the alpha says what shows through
         SetTransparent(true);
+    } else {
+        if (size_t(largest) >= palette.size())
+            palette.resize(size_t(largest) + 1, TRGBQuad{0, 0, 0, 0});
+        SetPalette(palette);
     }
     Changed();
 }

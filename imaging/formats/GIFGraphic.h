@@ -3,9 +3,10 @@
 // an 8-bit indexed bitmap. The palette is the image's local colour map, else the global one,
 // else a grey ramp. The frame is placed on the logical screen; the rest of the screen holds the
 // transparent index when the frame has one, else the background index. Interlaced images are
-// put back into row order, and the transparent index of a graphic control extension becomes
-// the transparent colour of the bitmap. Data that ends early keeps the rows decoded so far. It
-// does not save.
+// put back into row order. A frame with a transparent index (graphic control extension) is
+// held as 32 bits with alpha, its transparent pixels (and the screen around it) with alpha 0.
+// Damaged or missing data keeps the pixels decoded before it; only a frame without any data
+// fails. It does not save.
 #include <cstdint>
 
 #include "imaging/FormatGraphic.h"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -17,8 +18,7 @@ namespace {
 
 constexpr int kHeaderSize = 128;
 constexpr int kPaletteBlockSize = 769;  // the byte 12 and 256 red-green-blue triples
-constexpr const char* kInvalidName = "PCX or SCR";
-constexpr const char* kShortName = "PCX";
+constexpr const char* kFormatName = "PCX";
 
 // The system's 16 standard colours (the first and last eight of the static colours), for
 // files that carry no palette.
@@ -47,15 +47,37 @@ const std::array<uint32_t, 256>& NibbleSpread() {
     return table;
 }
 
-// Merges four 1-bit planes (plane k gives bit k of each pixel) into 4-bit pixels.
-void MergePlanes(const uint8_t* row, uint32_t planeBytes, uint8_t* target, uint32_t width) {
+// How the planes of a row make its pixels.
+enum class TLayout {
+    Packed,       // one plane of 1, 2, 4 or 8-bit pixels, converted by the colour manager
+    IndexPlanes,  // two to four 1-bit planes, plane k giving bit k of a 4-bit index
+    ColorPlanes   // three or four 8-bit planes: red, green, blue (and alpha)
+};
+
+// The layout of bits per pixel per plane and planes, false for combinations PCX files do not
+// use.
+bool LayoutOf(uint32_t bits, uint32_t planes, TLayout& layout) {
+    if (planes == 1 && (bits == 1 || bits == 2 || bits == 4 || bits == 8))
+        layout = TLayout::Packed;
+    else if (bits == 1 && planes >= 2 && planes <= 4)
+        layout = TLayout::IndexPlanes;
+    else if (bits == 8 && (planes == 3 || planes == 4))
+        layout = TLayout::ColorPlanes;
+    else
+        return false;
+    return true;
+}
+
+// Merges two to four 1-bit planes (plane k gives bit k of each pixel) into 4-bit pixels.
+void MergePlanes(const uint8_t* row, uint32_t planeBytes, uint32_t planes, uint8_t* target,
+                 uint32_t width) {
     const auto& spread = NibbleSpread();
     const uint32_t outBytes = (width * 4 + 7) / 8;
     const uint32_t groups = (width + 7) / 8;
     for (uint32_t i = 0; i < groups; ++i) {
-        const uint32_t v = spread[row[i]] | spread[row[planeBytes + i]] << 1 |
-                           spread[row[2 * planeBytes + i]] << 2 |
-                           spread[row[3 * planeBytes + i]] << 3;
+        uint32_t v = 0;
+        for (uint32_t k = 0; k < planes; ++k)
+            v |= spread[row[k * planeBytes + i]] << k;
         const uint8_t bytes[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
         const uint32_t n = std::min<uint32_t>(4, outBytes - 4 * i);
         std::memcpy(target + 4 * i, bytes, n);
@@ -95,10 +117,13 @@ bool TPCXGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     // A maximum below the minimum leaves no picture: the size stays 0.
     p.Width = uint32_t(std::max<int64_t>(width, 0));
     p.Height = uint32_t(std::max<int64_t>(height, 0));
+    if (p.Width == 0 || p.Height == 0) return false;
     p.SamplesPerPixel = h[65];
     p.BitsPerSample = h[3];
     p.BitsPerPixel = uint8_t(h[65] * h[3]);
-    p.ColorScheme = h[65] * h[3] <= 8 ? schemeIndexed : schemeRGB;
+    // Four 8-bit planes are red, green, blue and alpha.
+    p.HasAlpha = h[3] == 8 && h[65] == 4;
+    p.ColorScheme = p.HasAlpha ? schemeRGBA : h[65] * h[3] <= 8 ? schemeIndexed : schemeRGB;
     p.Compression = h[2] == 1 ? compRLE : compNone;
     p.XResolution = GetU16LE(h + 12);
     p.YResolution = GetU16LE(h + 14);
@@ -154,47 +179,48 @@ void TPCXGraphic::SetupPalette(TStream& stream, const uint8_t* header) {
 void TPCXGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     stream.SetPosition(startPosition_);
     TProgressGuard progressGuard(*this);
     StartRowProgress(imageProperties_.Width, imsg::Preparing);
     uint8_t h[kHeaderSize];
     stream.ReadBuffer(h, kHeaderSize);
-    if (!IsManufacturer(h[0])) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    if (!IsManufacturer(h[0])) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     const TImageProperties& p = imageProperties_;
     const uint32_t width = p.Width, height = p.Height;
     const uint32_t planes = h[65], bits = h[3];
     const uint32_t planeBytes = GetU16LE(h + 66);
-    if (width == 0 || height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+    TLayout layout = TLayout::Packed;
+    if (!LayoutOf(bits, planes, layout))
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
 
+    // Packed pixels and colour planes go through the colour manager; 1-bit planes are merged
+    // into 4-bit indices here.
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions());
     cm.SetTargetFlags(TConversionOptions());
     cm.SetSourceScheme(p.ColorScheme);
     cm.SetSourceSampleBits(p.BitsPerSample);
     cm.SetSourceSampleCount(p.SamplesPerPixel);
-    cm.SetTargetScheme(p.ColorScheme == schemeIndexed ? schemeIndexed : schemeBGR);
-    cm.SetTargetSampleBits(p.BitsPerPixel == 2 ? 4 : p.BitsPerSample);
+    cm.SetTargetScheme(p.ColorScheme == schemeIndexed ? schemeIndexed
+                       : p.HasAlpha                   ? schemeBGRA
+                                                      : schemeBGR);
+    // Packed 2-bit pixels are widened to 4 bits; merged planes keep their palette as it is.
+    cm.SetTargetSampleBits(layout == TLayout::Packed && bits == 2 ? 4 : p.BitsPerSample);
     cm.SetTargetSampleCount(p.SamplesPerPixel);
-    TPixelFormat format = cm.BitmapPixelFormat(1);
-    const bool fourPlanes = planes == 4 && bits == 1;
-    if (format == pfCustom) {
-        if (!fourPlanes) RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
-        format = pf4bit;
-    }
+    const TPixelFormat format = layout == TLayout::IndexPlanes ? pf4bit : cm.BitmapPixelFormat(1);
     SetPixelFormat(format);
-    if (format != pf24bit) SetupPalette(stream, h);
+    if (layout != TLayout::ColorPlanes) SetupPalette(stream, h);
 
     // Every plane must hold its row of pixels.
     const uint64_t rowSize = uint64_t(planes) * planeBytes;
     CheckSize(width, height);
     if (uint64_t(planeBytes) * 8 < uint64_t(width) * bits)
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     SetSize(int(width), int(height));
-    const bool planar24 = format == pf24bit && planes >= 3;
-    if (!fourPlanes && !planar24 &&
+    if (layout != TLayout::IndexPlanes &&
         (cm.SourceRowBytes(width) > rowSize || cm.TargetRowBytes(width) > uint64_t(RowStride())))
-        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
 
     // The image data: what follows the header, less the palette block of 8-bit pictures.
     int64_t dataSize = stream.Size() - stream.Position();
@@ -234,12 +260,20 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
         std::memset(dest, 0, size_t(end - dest));
         const uint8_t* row = rowBuffer.data();
         uint8_t* target = ScanLine(int(y));
-        if (fourPlanes)
-            MergePlanes(row, planeBytes, target, width);
-        else if (planar24)
-            cm.ConvertScanline({row, row + planeBytes, row + 2 * planeBytes}, target, width);
-        else
-            cm.ConvertScanline(row, target, width);
+        switch (layout) {
+            case TLayout::Packed:
+                cm.ConvertScanline(row, target, width);
+                break;
+            case TLayout::IndexPlanes:
+                MergePlanes(row, planeBytes, planes, target, width);
+                break;
+            case TLayout::ColorPlanes: {
+                const void* const sources[4] = {row, row + planeBytes, row + 2 * planeBytes,
+                                                row + 3 * planeBytes};
+                cm.ConvertScanline(std::span<const void* const>(sources, planes), target, width);
+                break;
+            }
+        }
         RowProgress(y, height);
         // The rows the data does not reach stay as the new bitmap is: all zero.
         if (ended) break;

@@ -11,8 +11,7 @@
 
 namespace {
 
-constexpr const char* kFormatNames = "PBM, PGM or PPM";
-constexpr const char* kShortName = "PPM";
+constexpr const char* kFormatName = "PPM";
 
 bool IsDigit(int c) {
     return c >= '0' && c <= '9';
@@ -53,7 +52,7 @@ bool TPPMGraphic::Refill() {
 }
 
 void TPPMGraphic::RaiseReadError() const {
-    RaiseInvalidGraphicFmt(imsg::StreamReadError, kShortName);
+    RaiseInvalidGraphicFmt(imsg::StreamReadError, kFormatName);
 }
 
 uint8_t TPPMGraphic::ReadByte() {
@@ -171,14 +170,13 @@ bool TPPMGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 
 // ---- pixels ----
 
-void TPPMGraphic::ReadTextRow(uint8_t* row) {
-    const bool wide = maxval_ > 255;
+void TPPMGraphic::ReadTextRow(uint8_t* row, const std::vector<uint8_t>& scale) {
     auto sample = [&]() -> uint8_t {
         const uint32_t v = ReadNumber();
-        // Samples up to 255 are stored as they are (beyond 255 their low byte); 16-bit
-        // samples are scaled.
-        if (!wide) return uint8_t(v);
-        return v >= maxval_ ? 255 : reduce_[v];
+        // Samples of the maximum value 255 are stored as they are (beyond 255 their low
+        // byte); other maximum values are scaled, values beyond them shown as the maximum.
+        if (scale.empty()) return uint8_t(v);
+        return v >= maxval_ ? 255 : scale[v];
     };
     switch (type_) {
         case 1:
@@ -202,7 +200,8 @@ void TPPMGraphic::ReadTextRow(uint8_t* row) {
     }
 }
 
-void TPPMGraphic::ReadBinaryRow(uint8_t* row) {
+void TPPMGraphic::ReadBinaryRow(uint8_t* row, const std::vector<uint8_t>& scale,
+                                std::vector<uint8_t>& wideRow) {
     const size_t width = width_;
     switch (type_) {
         case 4:
@@ -211,16 +210,19 @@ void TPPMGraphic::ReadBinaryRow(uint8_t* row) {
         case 5:
         case 6: {
             const size_t samples = type_ == 6 ? 3 * width : width;
-            if (maxval_ <= 255) {
-                ReadRaw(row, samples);
-            } else {
-                ReadRaw(wideRow_.data(), 2 * samples);
-                const uint8_t* s = wideRow_.data();
-                const uint32_t maxval = maxval_;
+            const uint32_t maxval = maxval_;
+            if (maxval > 255) {
+                ReadRaw(wideRow.data(), 2 * samples);
+                const uint8_t* s = wideRow.data();
                 for (size_t i = 0; i < samples; ++i, s += 2) {
                     const uint32_t v = uint32_t(s[0]) << 8 | s[1];
-                    row[i] = v >= maxval ? 255 : reduce_[v];
+                    row[i] = v >= maxval ? 255 : scale[v];
                 }
+            } else {
+                ReadRaw(row, samples);
+                if (!scale.empty())
+                    for (size_t i = 0; i < samples; ++i)
+                        row[i] = row[i] >= maxval ? 255 : scale[row[i]];
             }
             if (type_ == 6) {
                 // Red, green, blue in the file; blue, green, red in the bitmap.
@@ -237,21 +239,19 @@ void TPPMGraphic::ReadBinaryRow(uint8_t* row) {
 void TPPMGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    // The stream and the row buffers belong to this load only, also when it fails.
+    // The stream belongs to this load only, also when it fails.
     struct TRelease {
         TPPMGraphic& g;
         ~TRelease() {
             g.source_ = nullptr;
             g.index_ = g.filled_ = 0;
-            g.reduce_ = {};
-            g.wideRow_ = {};
         }
     } release{*this};
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatNames);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     // The buffer now stands at the first pixel.
 
-    StartRowProgress(width_, imsg::Transfering);
     TProgressGuard guard(*this);
+    StartRowProgress(width_, imsg::Transfering);
 
     TColorManager& cm = ColorManager();
     cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
@@ -296,25 +296,26 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
         cm.SetTargetSampleBits(kind == 1 ? 1 : 8);
         SetPalette(cm.GrayRampPalette(kind == 1));
     }
-    reduce_.clear();
-    wideRow_.clear();
-    if (maxval_ > 255) {
-        // Scaled with rounding, as netpbm's pamdepth does.
-        reduce_.resize(maxval_);
+    // Samples of any maximum value but 255 are scaled to 0..255 with rounding, as netpbm's
+    // pamdepth does (maximum 15: 8 shows as 136).
+    std::vector<uint8_t> scale;
+    std::vector<uint8_t> wideRow;
+    if (kind != 1 && maxval_ != 255) {
+        scale.resize(maxval_);
         for (uint32_t v = 0; v < maxval_; ++v)
-            reduce_[v] = uint8_t((uint64_t(v) * 255 + maxval_ / 2) / maxval_);
-        if (!text) wideRow_.resize(size_t(samplesPerRow * 2));
+            scale[v] = uint8_t((uint64_t(v) * 255 + maxval_ / 2) / maxval_);
+        if (!text && maxval_ > 255) wideRow.resize(size_t(samplesPerRow * 2));
     }
 
     SetSize(int(width_), int(height_));
-    if (rowBytes > uint64_t(RowStride())) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatNames);
+    if (rowBytes > uint64_t(RowStride())) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
 
     for (uint32_t y = 0; y < height_; ++y) {
         uint8_t* row = ScanLine(int(y));
         if (text)
-            ReadTextRow(row);
+            ReadTextRow(row, scale);
         else
-            ReadBinaryRow(row);
+            ReadBinaryRow(row, scale, wideRow);
         RowProgress(y, height_);
     }
     guard.Dismiss();

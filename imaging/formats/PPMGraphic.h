@@ -1,9 +1,8 @@
 #pragma once
 // TPPMGraphic: loads the portable maps of netpbm: bitmaps (P1 text, P4 binary), gray maps
 // (P2 text, P5 binary) and pixel maps (P3 text, P6 binary). Rows go straight into the bitmap
-// (1, 8 or 24 bits per pixel); the colour manager only builds the gray palettes. Samples of a
-// maximum value up to 255 are kept as they are; 16-bit samples (maximum value 256..65535) are
-// scaled to 0..255. It does not save.
+// (1, 8 or 24 bits per pixel); the colour manager only builds the gray palettes. Samples of
+// any maximum value but 255 (up to 65535) are scaled to 0..255. It does not save.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -47,8 +46,11 @@ class TPPMGraphic : public TFormatGraphic {
     [[noreturn]] void RaiseReadError() const;
 
     void ReadHeader();
-    void ReadTextRow(uint8_t* row);
-    void ReadBinaryRow(uint8_t* row);
+    // One row of pixels into the bitmap row. scale maps samples to 0..255 (empty for the
+    // maximum value 255); wideRow holds the bytes of a row of 16-bit samples.
+    void ReadTextRow(uint8_t* row, const std::vector<uint8_t>& scale);
+    void ReadBinaryRow(uint8_t* row, const std::vector<uint8_t>& scale,
+                       std::vector<uint8_t>& wideRow);
 
     static constexpr size_t kBufferSize = 4096;
     std::array<uint8_t, kBufferSize> buffer_{};
@@ -61,7 +63,4 @@ class TPPMGraphic : public TFormatGraphic {
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint32_t maxval_ = 0;
-    // 16-bit samples: the 8-bit value of each sample value (built for maximum values > 255).
-    std::vector<uint8_t> reduce_;
-    std::vector<uint8_t> wideRow_;
 };

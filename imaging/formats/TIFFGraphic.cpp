@@ -298,8 +298,6 @@ const TGraphicClass& TTIFFGraphic::ClassInfo() {
 TTIFFGraphic::TTIFFGraphic() = default;
 TTIFFGraphic::~TTIFFGraphic() = default;
 
-void TTIFFGraphic::SaveToStream(TStream&) {}
-
 bool TTIFFGraphic::ProbeStream(TStream& stream) {
     const int64_t position = stream.Position();
     bool result = false;

@@ -38,8 +38,6 @@ class TTIFFGraphic : public TFormatGraphic {
     bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
     // Replaces the bitmap by the first image of the TIFF file that starts at the position.
     void LoadFromStream(TStream& stream) override;
-    // Saving is not supported: does nothing.
-    void SaveToStream(TStream& stream) override;
 
     // One directory entry with its value field in host order: inline values each stored least
     // significant byte first in their place, an offset as one 32-bit value.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -15,7 +16,7 @@
 namespace {
 
 constexpr int kHeaderSize = 18;
-constexpr const char* kShortName = "Targa";
+constexpr const char* kFormatName = "Targa";
 
 struct THeader {
     uint8_t IDLength = 0;
@@ -140,6 +141,7 @@ bool TTargaGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     TImageProperties& p = imageProperties_;
     p.Width = r.Width;
     p.Height = r.Height;
+    if (p.Width == 0 || p.Height == 0) return false;
     p.BitsPerSample = 8;
     switch (r.PixelSize) {
         case 8:
@@ -199,11 +201,12 @@ void TTargaGraphic::ReadColorMap(TStream& stream, uint8_t imageType, uint8_t map
         case 15:
         case 16:
             palette.resize(size_t(count));
+            // 5-bit components widened by repeating their top bits, so 31 gives 255.
             for (int i = 0; i < count; ++i) {
                 const uint32_t v = GetU16LE(map.data() + 2 * i);
-                palette[size_t(i)].rgbRed = uint8_t((v & 0x7C00) >> 7);
-                palette[size_t(i)].rgbGreen = uint8_t((v & 0x3E0) >> 2);
-                palette[size_t(i)].rgbBlue = uint8_t((v & 0x1F) << 3);
+                palette[size_t(i)].rgbRed = Replicate((v >> 10) & 31, 5);
+                palette[size_t(i)].rgbGreen = Replicate((v >> 5) & 31, 5);
+                palette[size_t(i)].rgbBlue = Replicate(v & 31, 5);
             }
             break;
         default:
@@ -220,15 +223,15 @@ void TTargaGraphic::ReadRows(TStream& stream, uint8_t imageType, uint8_t pixelBi
     // Grey with alpha keeps only its grey byte; every other layout is stored as it is.
     const bool grayAlpha = imageProperties_.ColorScheme == schemeGrayAlpha;
     if (!grayAlpha && rowBytes > size_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
     std::vector<uint8_t> wide(grayAlpha ? rowBytes : 0);
 
-    std::unique_ptr<TTargaRLEDecoder> decoder;
-    std::unique_ptr<TPacketWindow> window;
+    std::optional<TTargaRLEDecoder> decoder;
+    std::optional<TPacketWindow> window;
     if (IsRunLengthType(imageType)) {
-        decoder = std::make_unique<TTargaRLEDecoder>(pixelBits);
+        decoder.emplace(pixelBits);
         // A row's packets never take more than twice its size (one header per pixel).
-        window = std::make_unique<TPacketWindow>(stream, 2 * rowBytes + 8, INT64_MAX);
+        window.emplace(stream, 2 * rowBytes + 8, INT64_MAX);
     }
     StartRowProgress(width, imsg::Transfering);
     for (uint32_t i = 0; i < height; ++i) {
@@ -258,7 +261,7 @@ void TTargaGraphic::ReadRows(TStream& stream, uint8_t imageType, uint8_t pixelBi
 void TTargaGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) return;
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     stream.SetPosition(startPosition_);
     TProgressGuard progressGuard(*this);
     StartRowProgress(imageProperties_.Width, imsg::Preparing);
@@ -270,7 +273,6 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     const bool rightToLeft = (header.Descriptor & 0x10) != 0;
     stream.Seek(header.IDLength, TSeekOrigin::soCurrent);
     const TImageProperties& p = imageProperties_;
-    if (p.Width == 0 || p.Height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     TColorManager& cm = ColorManager();
     cm.SetSourceSampleCount(p.SamplesPerPixel);
@@ -326,7 +328,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool compressed) {
     }
     const uint32_t width = uint32_t(Width()), height = uint32_t(Height());
     if (width > 0xFFFF || height > 0xFFFF)
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);  // no room in the header
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);  // no room in the header
 
     std::vector<uint8_t> header;
     header.push_back(0);                // no image ID

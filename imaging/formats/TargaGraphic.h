@@ -18,7 +18,8 @@ class TTargaGraphic : public TFormatGraphic {
     // 9 to 11), colour map type 0 or 1, a colour map entry size of 15, 16, 24 or 32 bits and
     // a pixel size of 8, 15, 16, 24 or 32 bits. The position is restored.
     static bool ProbeStream(TStream& stream);
-    // Reads the 18-byte header into ImageProperties. Always true: the header is not checked.
+    // Reads the 18-byte header into ImageProperties. True unless the width or the height is 0;
+    // the rest of the header is not checked.
     bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
     // Replaces the bitmap by the Targa image at the stream's position.
     void LoadFromStream(TStream& stream) override;

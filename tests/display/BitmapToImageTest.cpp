@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "display/BitmapToImage.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -241,4 +243,22 @@ TEST(BitmapToImage, GraphicsReachTheirPixelsThroughJpegOrALookup) {
     EXPECT_EQ(GraphicBitmap(wrapped), &wrapped.inner);
     EXPECT_EQ(GraphicToImage(wrapped).pixel(0, 0), qRgb(77, 0, 0));
     ClearBitmapLookups();
+}
+
+// A GIF's transparent index shows through in the view, which turns the graphic's Transparent
+// flag off (keying only applies to transparent graphics): the file's transparency is alpha.
+TEST(BitmapToImage, GifTransparentIndexShowsThroughWithoutKeying) {
+    // 2 x 1: index 0 (black) transparent, index 1 red.
+    const uint8_t file[] = {'G',  'I',  'F',  '8',  '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,  // screen
+                            0,    0,    0,    255,  0,   0,                            // map
+                            0x21, 0xF9, 4,    1,    0,   0,   0, 0,        // index 0 clear
+                            0x2C, 0,    0,    0,    0,   2,   0, 1, 0, 0,  // image
+                            2,    2,    0x44, 0x0A, 0,   ';'};
+    TMemoryStream stream(file, sizeof file);
+    TGIFGraphic gif;
+    gif.LoadFromStream(stream);
+    gif.SetTransparent(false);
+    const QImage image = GraphicToImage(gif);
+    EXPECT_EQ(qAlpha(At(image, 0, 0)), 0);
+    EXPECT_EQ(At(image, 1, 0), qRgb(255, 0, 0));
 }

@@ -9,7 +9,10 @@
 
 #include "imaging/Exceptions.h"
 #include "imaging/FormatGraphic.h"
+#include "imaging/Registration.h"
+#include "imaging/Stream.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/TargaGraphic.h"
 
 namespace {
 
@@ -297,4 +300,42 @@ TEST(ImagingRoutines, SwapsAndRaising) {
     }
     EXPECT_THROW(RaiseInvalidGraphic("plain"), EInvalidGraphic);
     EXPECT_EQ(FormatMessage(imsg::RegistrationError, "png"), "Attempt to register png twice.");
+}
+
+// No registered loader writes another format under its name: those that cannot write their own
+// refuse, naming the format, and leave an existing file untouched; Targa writes Targa.
+TEST(FormatGraphic, LoadersThatCannotWriteRefuseToSave) {
+    namespace fs = std::filesystem;
+    RegisterImageFormats();
+    const fs::path file = fs::temp_directory_path() / "velkaro_save_refusal.bin";
+    int refused = 0;
+    for (int i = 0; i < FileFormatList()->ClassCount(); ++i) {
+        const TGraphicClass& info = *FileFormatList()->ClassRecord(i).GraphicClass;
+        if (!info.InheritsFrom(&TFormatGraphic::ClassInfo())) continue;
+        SCOPED_TRACE(info.ClassName);
+        std::unique_ptr<TGraphic> graphic = info.Create();
+        auto& bitmap = dynamic_cast<TFormatGraphic&>(*graphic);
+        bitmap.SetSize(3, 2);
+        std::ofstream(file, std::ios::binary) << "keep";
+        if (&info == &TTargaGraphic::ClassInfo()) {
+            bitmap.SaveToFile(file.string());
+            TFileStream saved(file.string());
+            EXPECT_TRUE(TTargaGraphic::ProbeStream(saved));
+            continue;
+        }
+        const std::string name = bitmap.FormatName();
+        EXPECT_EQ("T" + name + "Graphic", info.ClassName);  // "PCX", "PSD", "PNG", ...
+        try {
+            bitmap.SaveToFile(file.string());
+            ADD_FAILURE() << "saved";
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Cannot save image. Writing " + name + " files is not supported.");
+        }
+        EXPECT_EQ(fs::file_size(file), 4u);
+        ++refused;
+    }
+    EXPECT_GE(refused, 10);
+    fs::remove(file);
+    UnregisterImageFormats();
 }

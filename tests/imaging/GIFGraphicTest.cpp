@@ -125,11 +125,14 @@ TEST(GIFGraphic, FramesDecodeOnTheScreen) {
         const int height = std::max(s.screenHeight, s.top + s.height);
         ASSERT_EQ(gif.Width(), width);
         ASSERT_EQ(gif.Height(), height);
-        EXPECT_EQ(gif.PixelFormat(), pf8bit);
+        // A transparent index gives 32 bits with alpha; other pictures keep their indices.
+        EXPECT_EQ(gif.PixelFormat(), s.transparent >= 0 ? pf32bit : pf8bit);
         EXPECT_EQ(gif.ImageProperties().Interlaced, s.interlaced);
         // The palette is the map used, 16 entries; without any map a grey ramp.
         const auto& palette = gif.Palette();
-        if (!s.globalMap && !s.localMap) {
+        if (s.transparent >= 0) {
+            EXPECT_TRUE(palette.empty());
+        } else if (!s.globalMap && !s.localMap) {
             ASSERT_EQ(palette.size(), 256u);
             EXPECT_EQ(palette[200], (TRGBQuad{200, 200, 200, 0}));
         } else {
@@ -138,19 +141,22 @@ TEST(GIFGraphic, FramesDecodeOnTheScreen) {
                 EXPECT_EQ(palette[size_t(i)], Quad(MapColor(i, s.localMap)));
         }
         const int fill = s.transparent >= 0 ? s.transparent : s.background;
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = gif.ScanLine(y);
+        const Bytes rgba = testhelp::BitmapRGBA(gif);
+        for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
                 const bool inside =
                     x >= s.left && x < s.left + s.width && y >= s.top && y < s.top + s.height;
-                ASSERT_EQ(row[x], inside ? IndexAt(x - s.left, y - s.top) : fill) << x << "," << y;
+                const int index = inside ? IndexAt(x - s.left, y - s.top) : fill;
+                const GifColorType c =
+                    s.globalMap || s.localMap
+                        ? MapColor(index, s.localMap)
+                        : GifColorType{uint8_t(index), uint8_t(index), uint8_t(index)};
+                const Bytes want{c.Red, c.Green, c.Blue, uint8_t(index == s.transparent ? 0 : 255)};
+                const size_t at = (size_t(y) * size_t(width) + size_t(x)) * 4;
+                ASSERT_EQ(Bytes(rgba.begin() + long(at), rgba.begin() + long(at + 4)), want)
+                    << x << "," << y;
             }
-        }
         EXPECT_EQ(gif.Transparent(), s.transparent >= 0);
-        if (s.transparent >= 0) {
-            const GifColorType c = MapColor(s.transparent, s.localMap);
-            EXPECT_EQ(gif.TransparentColor(), TColor(c.Red + 256 * c.Green + 65536 * c.Blue));
-        }
     }
 }
 
@@ -170,17 +176,37 @@ TEST(GIFGraphic, ProbeAndDamagedFiles) {
     EXPECT_EQ(testhelp::LoadError<TGIFGraphic>(other),
               "Cannot load image. Invalid or unexpected GIF image format.");
 
-    // Cut anywhere: a clean error, or the rows that arrived (the rest is the background).
+    // Cut anywhere: a clean error before any image data, else the pixels that arrived (the
+    // rest is the background), as browsers show them. The whole picture needs only the data
+    // blocks, not their terminator or the trailer.
+    // The first data byte: after the screen, its map, the image descriptor, the code size and
+    // the first block's length.
+    const size_t data = 13 + 48 + 10 + 2;
+    ASSERT_EQ(good[13 + 48], 0x2C);
+    size_t previous = 0;
     for (size_t n = 0; n < good.size(); ++n) {
         const Bytes part(good.begin(), good.begin() + std::ptrdiff_t(n));
         TGIFGraphic gif;
         try {
             testhelp::LoadBytes(gif, part);
-            EXPECT_EQ(gif.Width(), 23) << n;
-            EXPECT_GT(n, 30u);
         } catch (const EImagingError&) {
+            EXPECT_LE(n, data) << "cut at " << n;
+            continue;
+        }
+        EXPECT_GT(n, data) << "cut at " << n;
+        // Pixels of the pattern that arrived: never fewer with more data, all of them once the
+        // data is complete.
+        size_t right = 0;
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 23; ++x)
+                right += gif.ScanLine(y)[x] == IndexAt(x, y);
+        EXPECT_GE(right, previous) << "cut at " << n;
+        previous = right;
+        if (n >= good.size() - 2) {
+            EXPECT_EQ(right, 23u * 17u) << "cut at " << n;
         }
     }
+    EXPECT_GT(previous, 23u * 17u / 2);
     // A screen without any image, and the pixel limit before any row.
     Bytes noImage(good.begin(), good.begin() + 13 + 48);
     noImage.push_back(0x3B);

@@ -74,11 +74,12 @@ struct TPicture {
 
 TPicture Values(uint32_t w, uint32_t h, uint32_t bitsPerPixel) {
     TPicture p;
-    const uint32_t top = bitsPerPixel >= 24 ? 0xFFFFFF : (1u << bitsPerPixel) - 1;
+    const uint64_t top = (uint64_t(1) << bitsPerPixel) - 1;
     for (uint32_t y = 0; y < h; ++y) {
         std::vector<uint32_t> row;
         for (uint32_t x = 0; x < w; ++x)
-            row.push_back(x < 4 ? top & 0xC0C0C0 : (x * 2654435761u + y * 40503u) % (top + 1));
+            row.push_back(
+                uint32_t(x < 4 ? top & 0xC0C0C0C0 : (x * 2654435761u + y * 40503u) % (top + 1)));
         p.values.push_back(row);
     }
     return p;
@@ -90,10 +91,12 @@ std::vector<Bytes> Rows(const TPicture& pic, uint32_t bits, uint32_t planes, uin
         Bytes row(size_t(bpl) * planes, 0);
         for (uint32_t p = 0; p < planes; ++p)
             for (size_t x = 0; x < values.size(); ++x) {
-                // Plane p holds bit p (1-bit planes) or byte p (8-bit planes, red first).
-                const uint32_t v = bits == 8 && planes == 3 ? (values[x] >> (16 - 8 * p)) & 255
-                                   : planes > 1             ? (values[x] >> p) & 1
-                                                            : values[x];
+                // Plane p holds bit p (1-bit planes) or byte p (8-bit planes: red, green, blue
+                // and alpha).
+                const uint32_t v = bits == 8 && planes > 1
+                                       ? (values[x] >> (8 * (planes - 1 - p))) & 255
+                                   : planes > 1 ? (values[x] >> p) & 1
+                                                : values[x];
                 const size_t bit = x * bits;
                 row[p * bpl + bit / 8] |= uint8_t(v << (8 - bits - bit % 8));
             }
@@ -174,7 +177,9 @@ TEST(PCXGraphic, EveryLayoutAndPaletteDecodes) {
         {1, 4, 3, 1, -1, pf4bit, "default"}, {8, 1, 5, 1, 256, pf8bit, "block"},
         {8, 1, 5, 1, 100, pf8bit, "block"},  {8, 1, 5, 2, -1, pf8bit, "gray"},
         {8, 1, 5, 1, -1, pf8bit, "gray"},    {8, 1, 3, 1, 256, pf8bit, "block"},
-        {8, 3, 5, 1, -1, pf24bit, ""},
+        {8, 3, 5, 1, -1, pf24bit, ""},       {8, 4, 5, 1, -1, pf32bit, ""},
+        {1, 2, 5, 1, -1, pf4bit, "header"},  {1, 3, 5, 1, -1, pf4bit, "header"},
+        {1, 3, 3, 1, -1, pf4bit, "default"},
     };
     const uint8_t defaults[16][3] = {
         {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
@@ -213,6 +218,9 @@ TEST(PCXGraphic, EveryLayoutAndPaletteDecodes) {
                     Bytes want;
                     if (pal.empty()) {
                         want = {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), 255};
+                        if (c.planes == 4)
+                            want = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8),
+                                    uint8_t(v)};
                     } else if (pal == "ramp" || pal == "gray") {
                         const uint8_t level = uint8_t(v * 255 / ((1u << bpp) - 1));
                         want = {level, level, level, 255};
@@ -243,12 +251,14 @@ TEST(PCXGraphic, FailureMessagesAndDamagedData) {
         t.rows.assign(h, Bytes(size_t(t.bytesPerLine) * planes, 0x11));
         return Build(t);
     };
-    const std::string invalid = "Cannot load image. Invalid or unexpected PCX or SCR image format.";
+    const std::string invalid = "Cannot load image. Invalid or unexpected PCX image format.";
     Bytes wrong = file(8, 1);
     wrong[0] = 12;  // accepted by the probe, but not a PCX manufacturer
     EXPECT_EQ(LoadError<TPCXGraphic>(wrong), invalid);
     EXPECT_EQ(LoadError<TPCXGraphic>(file(8, 2)), "Invalid color format in PCX file.");
-    EXPECT_EQ(LoadError<TPCXGraphic>(file(2, 4)), "Invalid color format in PCX file.");
+    for (const auto& [bits, planes] : {std::pair{2, 4}, {4, 2}, {2, 3}, {8, 5}, {16, 1}, {3, 1}})
+        EXPECT_EQ(LoadError<TPCXGraphic>(file(uint8_t(bits), uint8_t(planes))),
+                  "Invalid color format in PCX file.");
     EXPECT_EQ(LoadError<TPCXGraphic>(file(8, 1, 0, 2)), invalid);
     Bytes screen = file(8, 1);
     screen[0] = 205;  // the screen capture variant loads
@@ -345,9 +355,13 @@ TEST(PCXGraphic, AgreesWithImageMagick) {
         std::ofstream(dir / "src.ppm", std::ios::binary)
             .write(reinterpret_cast<const char*>(ppm.data()), std::streamsize(ppm.size()));
     }
-    const std::vector<std::string> variants = {"-monochrome", "-colors 16 -type Palette",
-                                               "-colors 200 -type Palette", "-type Grayscale",
-                                               "-type TrueColor"};
+    const std::vector<std::string> variants = {
+        "-monochrome",
+        "-colors 16 -type Palette",
+        "-colors 200 -type Palette",
+        "-type Grayscale",
+        "-type TrueColor",
+        "-alpha set -channel A -fx 'i/w' +channel -type TrueColorAlpha"};
     bool ok = false;
     for (size_t i = 0; i < variants.size(); ++i) {
         const fs::path out = dir / ("v" + std::to_string(i) + ".pcx");
@@ -385,7 +399,7 @@ TEST(PCXGraphic, AgreesWithImageMagick) {
         const Bytes got = BitmapRGBA(g);
         for (int y = 0; y < want.height; ++y)
             for (int x = 0; x < want.width; ++x)
-                for (int c = 0; c < 3; ++c)
+                for (int c = 0; c < (want.depth == 4 ? 4 : 3); ++c)
                     ASSERT_EQ(want.Sample(x, y, want.depth >= 3 ? c : 0),
                               got[(size_t(y) * want.width + x) * 4 + c])
                         << x << "," << y;

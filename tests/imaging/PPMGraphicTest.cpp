@@ -50,7 +50,7 @@ struct TCase {
     const char* error;
 };
 
-const char* kInvalid = "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
+const char* kInvalid = "Cannot load image. Invalid or unexpected PPM image format.";
 const char* kReadError = "Stream read error in PPM file.";
 
 TEST(PPMGraphic, HeaderSamplesAndRefusals) {
@@ -64,9 +64,12 @@ TEST(PPMGraphic, HeaderSamplesAndRefusals) {
         {"gray text, comments everywhere",
          "P2 # type\n# size follows\n2 # width\n1\n#max\n255\n7 # a\n200\n", 2, 1, pf8bit,
          Gray3({7, 200}), nullptr},
-        // A maximum value up to 255 does not rescale; text values above 255 keep the low byte.
-        {"gray text, maxval 15", "P2\n3 1\n15\n0 15 300\n", 3, 1, pf8bit, Gray3({0, 15, 44}),
-         nullptr},
+        // Maximum values below 255 scale to 0..255 as netpbm shows them; values beyond the
+        // maximum show as white, beyond 255 with the maximum 255 keep their low byte.
+        {"gray text, maxval 15", "P2\n4 1\n15\n0 8 15 300\n", 4, 1, pf8bit,
+         Gray3({0, 136, 255, 255}), nullptr},
+        {"gray text, maxval 255", "P2\n2 1\n255\n8 300\n", 2, 1, pf8bit, Gray3({8, 44}), nullptr},
+        {"pixel text, maxval 1", "P3\n1 1\n1\n1 0 1\n", 1, 1, pf24bit, {255, 0, 255}, nullptr},
         {"gray text 16-bit", "P2\n3 1\n65535\n0 32896 65535\n", 3, 1, pf8bit, Gray3({0, 128, 255}),
          nullptr},
         {"gray text 10-bit, value above maxval", "P2\n3 1\n1023\n511 1023 4000\n", 3, 1, pf8bit,
@@ -93,8 +96,8 @@ TEST(PPMGraphic, HeaderSamplesAndRefusals) {
          pf24bit,
          {255, 128, 1},
          nullptr},
-        {"gray binary, maxval 100 kept", std::string("P5\n2 1\n100\n") + Raw("\x32\x64"), 2, 1,
-         pf8bit, Gray3({50, 100}), nullptr},
+        {"gray binary, maxval 100", std::string("P5\n3 1\n100\n") + Raw("\x32\x64\xC8"), 3, 1,
+         pf8bit, Gray3({128, 255, 255}), nullptr},
         {"gray binary 16-bit above maxval", std::string("P5\n2 1\n300\n") + Raw("\x00\x96\x01\x2D"),
          2, 1, pf8bit, Gray3({128, 255}), nullptr},
         {"comment reaching the end", "P1\n1 1\n1 # last", 1, 1, pf1bit, Gray3({0}), nullptr},
@@ -236,11 +239,10 @@ TEST(PPMGraphic, PixelLimitProgressAndReload) {
 
 // ---- netpbm ----
 
-// netpbm's own reading of a file, as the samples we show: maximum values up to 255 as they
-// are, 16-bit samples scaled to 255 (pamdepth). Every file becomes a pixel map (ppmtoppm).
-TPnm NetpbmReading(const fs::path& file, int maxval) {
-    std::string command = "ppmtoppm < " + ShellQuote(file.string());
-    if (maxval > 255) command += " | pamdepth 255";
+// netpbm's own reading of a file, as the samples we show: every maximum value scaled to 255
+// (pamdepth). Every file becomes a pixel map (ppmtoppm).
+TPnm NetpbmReading(const fs::path& file) {
+    std::string command = "ppmtoppm < " + ShellQuote(file.string()) + " | pamdepth 255";
     bool ok = false;
     const Bytes out = RunCommand(command + " 2>/dev/null", ok);
     return ok ? ParsePnm(out) : TPnm{};
@@ -249,8 +251,7 @@ TPnm NetpbmReading(const fs::path& file, int maxval) {
 void ExpectLikeNetpbm(const fs::path& file, const Bytes& bytes) {
     TPPMGraphic g;
     ASSERT_NO_THROW(LoadBytes(g, bytes));
-    const int maxval = g.ImageProperties().BitsPerSample == 16 ? 65535 : 255;
-    const TPnm ref = NetpbmReading(file, maxval);
+    const TPnm ref = NetpbmReading(file);
     ASSERT_TRUE(ref.valid);
     ASSERT_EQ(g.Width(), ref.width);
     ASSERT_EQ(g.Height(), ref.height);
@@ -314,6 +315,7 @@ TEST(PPMGraphic, NetpbmWrittenLikeNetpbm) {
         {"raw bitmap", "ppmtopgm | pgmtopbm -threshold"},
         {"plain bitmap", "ppmtopgm | pgmtopbm -threshold | pnmtoplainpnm"},
         {"maxval 100", "pamdepth 100"},
+        {"plain gray map, maxval 15", "ppmtopgm | pamdepth 15 | pnmtoplainpnm"},
         {"maxval 1023", "pamdepth 1023"},
         {"16-bit pixel map", "pamdepth 65535"},
         {"16-bit gray map", "ppmtopgm | pamdepth 65535"},

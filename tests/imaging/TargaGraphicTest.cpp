@@ -249,8 +249,11 @@ TEST(TargaGraphic, EveryTypeAndPixelSizeDecodes) {
                         if (eb == 2) {
                             const uint32_t v = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3) | 0x8000;
                             Put16LE(t.map, v);
-                            palette.push_back({uint8_t((r >> 3) << 3), uint8_t((g >> 3) << 3),
-                                               uint8_t((b >> 3) << 3), 255});
+                            // 5 bits widened by repeating the top bits (31 gives 255).
+                            const auto wide = [](uint8_t c) {
+                                return uint8_t((c & 0xF8) | c >> 5);
+                            };
+                            palette.push_back({wide(r), wide(g), wide(b), 255});
                         } else {
                             PutBytes(t.map, {b, g, r});
                             if (eb == 4) t.map.push_back(0x55);
