@@ -47,7 +47,6 @@ bool TCUTGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.SamplesPerPixel = 1;
     p.BitsPerPixel = 8;
     p.Compression = compRLE;
-    SetPixelFormat(pf8bit);
     // A picture without pixels is no picture.
     return p.Width != 0 && p.Height != 0;
 }
