@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     // Tall pictures only repeat the per-row work (and the row pass of the check below is slow
     // under the instrumentation); every path stays reachable with at most 2048 rows, while
     // oversized pictures are still refused through their width.

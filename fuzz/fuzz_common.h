@@ -13,8 +13,25 @@
 
 namespace fuzz {
 
+// The pixel limit bounds the time of one execution, not only its memory: the loader fills
+// every row and TouchRows converts every pixel, all of it instrumented, so an execution costs
+// about a microsecond per pixel. A header of a few bytes may claim a large picture that the
+// loader fills with its default (a 18-byte Targa header gives 512 x 512 pixels and took a
+// millisecond an execution), so the limit follows the input: a few thousand pixels and 16 per
+// input byte, at most kMaxPixels. Pictures of every layout are still reached, only small.
+inline constexpr uint64_t kMaxPixels = uint64_t(1) << 22;  // 4 megapixels
+inline constexpr uint64_t kBasePixels = 4096;
+inline constexpr uint64_t kPixelsPerByte = 16;
+
+// The limit for the whole run; harnesses set it once in LLVMFuzzerInitialize.
 inline void LimitPixels() {
-    TBitmap::SetMaxPixels(uint64_t(1) << 18);
+    TBitmap::SetMaxPixels(kMaxPixels);
+}
+
+// The limit for one input of inputSize bytes; harnesses set it first in LLVMFuzzerTestOneInput.
+inline void LimitPixels(size_t inputSize) {
+    const uint64_t limit = kBasePixels + kPixelsPerByte * uint64_t(inputSize);
+    TBitmap::SetMaxPixels(limit < kMaxPixels ? limit : kMaxPixels);
 }
 
 inline uint32_t TouchRows(const TBitmap& bmp) {
@@ -32,6 +49,7 @@ inline uint32_t TouchRows(const TBitmap& bmp) {
 // escape the load, and a picture that loads has a size and readable rows.
 template <class G>
 int LoadAndCheck(const uint8_t* data, size_t size) {
+    LimitPixels(size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     G::ProbeStream(in);
     if (in.Position() != 0) std::abort();

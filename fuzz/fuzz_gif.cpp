@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     const bool probe = TGIFGraphic::ProbeStream(in);
     if (in.Position() != 0) std::abort();

@@ -11,6 +11,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     TIcon icon;
     try {
         TMemoryStream in(data, static_cast<int64_t>(size));

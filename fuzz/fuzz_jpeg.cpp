@@ -39,6 +39,7 @@ void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options, bool 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     if (size < 2) return 0;
     TJPEGOptions options;
     Decode(data, size, options, true);

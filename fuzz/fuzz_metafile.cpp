@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     TMetafile::ProbeStream(in);
     if (in.Position() != 0) std::abort();

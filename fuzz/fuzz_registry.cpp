@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::LimitPixels(size);
     if (size < 1 || gClasses.empty()) return 0;
     const TGraphicClass& cls = *gClasses[data[0] % gClasses.size()];
     std::unique_ptr<TGraphic> graphic = cls.Create();

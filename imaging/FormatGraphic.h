@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/Bitmap.h"
@@ -171,7 +172,8 @@ class TFormatGraphic : public TBitmap {
     void EndProgress() { ProgressInArea(psEnding, 0, false, {}); }
 
     // Reports the end of progress when it goes out of scope, so that a load that fails still
-    // sends the ending stage. Dismiss() when the loader has ended the progress itself.
+    // sends the ending stage. A load that succeeds calls End() before Changed(), so the ending
+    // stage comes before the change; Dismiss() only forgets it.
     class TProgressGuard {
       public:
         explicit TProgressGuard(TFormatGraphic& graphic) : graphic_(&graphic) {}
@@ -181,6 +183,9 @@ class TFormatGraphic : public TBitmap {
         TProgressGuard(const TProgressGuard&) = delete;
         TProgressGuard& operator=(const TProgressGuard&) = delete;
         void Dismiss() { graphic_ = nullptr; }
+        void End() {
+            if (graphic_ != nullptr) std::exchange(graphic_, nullptr)->EndProgress();
+        }
 
       private:
         TFormatGraphic* graphic_;

@@ -49,7 +49,8 @@ bool TAutodeskGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.SamplesPerPixel = 1;
     p.BitsPerPixel = 8;
     p.Compression = compNone;
-    return true;
+    // A picture without pixels is no picture.
+    return p.Width != 0 && p.Height != 0;
 }
 
 void TAutodeskGraphic::LoadFromStream(TStream& stream) {
@@ -58,12 +59,10 @@ void TAutodeskGraphic::LoadFromStream(TStream& stream) {
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const uint32_t width = imageProperties_.Width;
     const uint32_t height = imageProperties_.Height;
-    // A picture without pixels is no picture.
-    if (width == 0 || height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     stream.SetPosition(startPosition_ + kHeaderSize);
     StartRowProgress(width, imsg::Transfering);
-    TProgressGuard guard(*this);
+    TProgressGuard progress(*this);
 
     // 6-bit components (0..63) are shifted to 8 bits: 63 becomes 252. Values above 63 keep
     // the low eight bits of the shift.
@@ -87,7 +86,6 @@ void TAutodeskGraphic::LoadFromStream(TStream& stream) {
         if (more) more = stream.Read(ScanLine(int(y)), width) == int64_t(width);
         RowProgress(y, height);
     }
-    guard.Dismiss();
-    EndProgress();
+    progress.End();
     Changed();
 }

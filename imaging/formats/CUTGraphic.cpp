@@ -47,8 +47,8 @@ bool TCUTGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.SamplesPerPixel = 1;
     p.BitsPerPixel = 8;
     p.Compression = compRLE;
-    SetPixelFormat(pf8bit);
-    return true;
+    // A picture without pixels is no picture.
+    return p.Width != 0 && p.Height != 0;
 }
 
 std::string TCUTGraphic::PaletteFileFor(const std::string& fileName) {
@@ -106,13 +106,10 @@ void TCUTGraphic::LoadFromStream(TStream& stream) {
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const uint32_t width = imageProperties_.Width;
     const uint32_t height = imageProperties_.Height;
-    // A picture without pixels is no picture.
-    if (width == 0 || height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     stream.SetPosition(startPosition_ + kHeaderSize);
-    progressArea_ = TRect{0, 0, int32_t(width), 0};
-    ProgressInArea(psStarting, 0, false, imsg::Transfering);
-    TProgressGuard guard(*this);
+    StartRowProgress(width, imsg::Transfering);
+    TProgressGuard progress(*this);
 
     SetPixelFormat(pf8bit);
     CheckSize(width, height);
@@ -140,7 +137,6 @@ void TCUTGraphic::LoadFromStream(TStream& stream) {
         }
         RowProgress(y, height);
     }
-    guard.Dismiss();
-    EndProgress();
+    progress.End();
     Changed();
 }

@@ -14,6 +14,7 @@
 
 namespace {
 
+constexpr const char* kShortName = "PCD";
 constexpr int64_t kSectorSize = 2048;
 constexpr int64_t kHeaderBytes = 3 * kSectorSize;
 constexpr int64_t kRotationOffset = 3586;
@@ -80,12 +81,13 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
     TLoadScope scope(*this, stream);
     // A file that is not a Photo-CD file holds no picture to show: that is reported, not
     // answered with an empty bitmap.
-    if (!ReadProperties(stream, kBaseResolution)) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PCD");
+    if (!ReadProperties(stream, kBaseResolution))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     TImageProperties& p = imageProperties_;
 
     stream.SetPosition(startPosition_);
     StartRowProgress(kBaseWidth, imsg::Preparing);
-    TProgressGuard guard(*this);
+    TProgressGuard progress(*this);
     const uint8_t rotation = p.PCDRotation;
     const bool quarterTurn = rotation == 1 || rotation == 3;
     p.Width = kBaseWidth;
@@ -152,5 +154,6 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
         }
         RowProgress(y, kBaseHeight);
     }
+    progress.End();
     Changed();
 }

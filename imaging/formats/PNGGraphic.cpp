@@ -23,6 +23,7 @@
 
 namespace {
 
+constexpr const char* kShortName = "PNG";
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 constexpr uint32_t ChunkType(const char (&name)[5]) {
@@ -312,47 +313,39 @@ bool TPNGGraphic::ChunkIs(uint32_t type) const {
     return (chunkType_ & kCaseMask) == type;
 }
 
-void TPNGGraphic::ReadChunkHeader() {
+void TPNGGraphic::ReadChunkHeader(TStream& stream) {
     uint8_t header[8];
-    stream_->ReadBuffer(header, 8);
+    stream.ReadBuffer(header, 8);
     chunkLength_ = GetU32BE(header);
     chunkType_ = GetU32BE(header + 4);
     crc_ = Crc32(0, header + 4, 4);
 }
 
-void TPNGGraphic::ReadChunkData() {
+void TPNGGraphic::ReadChunkData(TStream& stream) {
     // A length beyond the end of the file cannot be read: fail before allocating for it.
-    if (int64_t(chunkLength_) + 4 > stream_->Remaining()) throw EReadError();
+    if (int64_t(chunkLength_) + 4 > stream.Remaining()) throw EReadError();
     if (chunkBuffer_.size() < chunkLength_) chunkBuffer_.resize(chunkLength_);
-    stream_->ReadBuffer(chunkBuffer_.data(), chunkLength_);
+    stream.ReadBuffer(chunkBuffer_.data(), chunkLength_);
     uint8_t stored[4];
-    stream_->ReadBuffer(stored, 4);
+    stream.ReadBuffer(stored, 4);
     if (chunkLength_ > 0) crc_ = Crc32(crc_, chunkBuffer_.data(), chunkLength_);
-    if (crc_ != GetU32BE(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, "PNG");
+    if (crc_ != GetU32BE(stored)) RaiseInvalidGraphicFmt(imsg::InvalidCRC, kShortName);
 }
 
-void TPNGGraphic::SkipChunk() {
-    stream_->Seek(int64_t(chunkLength_) + 4, TSeekOrigin::soCurrent);
+void TPNGGraphic::SkipChunk(TStream& stream) {
+    stream.Seek(int64_t(chunkLength_) + 4, TSeekOrigin::soCurrent);
 }
 
 bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     TFormatGraphic::ReadProperties(stream, imageIndex);
-    TStream* const previous = stream_;
-    stream_ = &stream;
-    struct TRestore {
-        TStream*& slot;
-        TStream* value;
-        ~TRestore() { slot = value; }
-    } restore{stream_, previous};
-
     uint8_t head[8];
     if (stream.Read(head, 8) != 8 || std::memcmp(head, kSignature, 8) != 0) return false;
     if (stream.Remaining() < 8) return false;
-    ReadChunkHeader();
+    ReadChunkHeader(stream);
     if (!ChunkIs(kIHDR) || chunkLength_ < 13) return false;
     TImageProperties& p = imageProperties_;
     p.Options |= optBigEndian;
-    ReadChunkData();
+    ReadChunkData(stream);
     const uint8_t* d = chunkBuffer_.data();
     const uint32_t width = GetU32BE(d);
     const uint32_t height = GetU32BE(d + 4);
@@ -397,13 +390,13 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     // Look for a gamma up to IEND. A file that ends early still has its header read; loading
     // reports the short file.
     while (stream.Remaining() >= 8) {
-        ReadChunkHeader();
+        ReadChunkHeader(stream);
         if (ChunkIs(kgAMA) && chunkLength_ >= 4) {
-            ReadChunkData();
+            ReadChunkData(stream);
             p.Gamma = float(GetU32BE(chunkBuffer_.data())) / 100000.0f;
             return true;
         }
-        SkipChunk();
+        SkipChunk(stream);
         if (ChunkIs(kIEND)) return true;
     }
     return true;
@@ -412,7 +405,7 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 void TPNGGraphic::SetupColorManager() {
     TColorManager& cm = ColorManager();
     const uint8_t d = bitDepth_;
-    auto fail = [] { RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, "PNG"); };
+    auto fail = [] { RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName); };
     TColorSchemeKind source = schemeUnknown, target = schemeUnknown;
     uint8_t samples = 1, targetBits = 8;
     TPixelFormat format = pf8bit;
@@ -715,47 +708,47 @@ bool TPNGGraphic::InflateWhole(uint64_t size, TInflated& out) {
 
 // Fills count bytes of buffer with inflated image data, taking the IDAT chunks in turn.
 // Returns false (with produced < count) when the image data ends first.
-bool TPNGGraphic::FillBuffer(uint8_t* buffer, uint32_t count, uint32_t& produced) {
+bool TPNGGraphic::FillBuffer(TLZ77Decoder& decoder, uint8_t* buffer, uint32_t count,
+                             uint32_t& produced) {
     produced = 0;
     for (;;) {
         while (chunkDataRemaining_ == 0) {
             if (!ChunkIs(kIDAT)) return false;
-            ReadChunkData();
+            ReadChunkData(*stream_);
             readPosition_ = chunkBuffer_.data();
             chunkDataRemaining_ = chunkLength_;
-            ReadChunkHeader();
+            ReadChunkHeader(*stream_);
         }
         uint8_t* source = const_cast<uint8_t*>(readPosition_);
         uint8_t* dest = buffer + produced;
-        decoder_->DecodeBlock(source, dest, int32_t(chunkDataRemaining_),
-                              int32_t(count - produced));
+        decoder.DecodeBlock(source, dest, int32_t(chunkDataRemaining_), int32_t(count - produced));
         chunkDataRemaining_ -= uint32_t(source - readPosition_);
         readPosition_ = source;
         produced = uint32_t(dest - buffer);
-        const int result = decoder_->ZLibResult();
+        const int result = decoder.ZLibResult();
         if (result == Z_STREAM_END) {
             if (produced < count || chunkDataRemaining_ > 0)
-                RaiseInvalidGraphicFmt(imsg::ExtraCompressedData, "PNG");
+                RaiseInvalidGraphicFmt(imsg::ExtraCompressedData, kShortName);
             return true;
         }
         // Z_BUF_ERROR only says that this call could not go on; with the chunk used up, the
         // next IDAT chunk supplies more input.
         if (result != Z_OK && !(result == Z_BUF_ERROR && chunkDataRemaining_ == 0))
-            RaiseInvalidGraphicFmt(imsg::CompressionError, "PNG");
+            RaiseInvalidGraphicFmt(imsg::CompressionError, kShortName);
         if (produced == count) return true;
     }
 }
 
-void TPNGGraphic::DecodeImage() {
+void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
     ProgressInArea(psStarting, 0, false, imsg::Transfering);
     if (!colorManagerReady_) SetupColorManager();
-    if (colorType_ == 3 && !hasPalette_) RaiseInvalidGraphicFmt(imsg::InvalidPalette, "PNG");
+    if (colorType_ == 3 && !hasPalette_) RaiseInvalidGraphicFmt(imsg::InvalidPalette, kShortName);
     const uint32_t depth = bitDepth_;
     const uint32_t samples = depth >= 8 ? bytesPerPixel_ / (depth / 8) : 1;
 
     CheckSize(width_, height_);
     const uint64_t rowBytes = ((uint64_t(width_) * depth + 7) / 8) * samples;
-    if (rowBytes + 1 > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
+    if (rowBytes + 1 > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     if (hasPalette_) SetPalette(palette_);
     SetSize(int(width_), int(height_));
     if (transparentColor_ != clNone) {
@@ -803,7 +796,7 @@ void TPNGGraphic::DecodeImage() {
             return true;
         }
         uint32_t produced = 0;
-        const bool complete = FillBuffer(current.data(), n + 1, produced);
+        const bool complete = FillBuffer(decoder, current.data(), n + 1, produced);
         rowWritten = complete || produced > 1;
         if (!complete) {
             dataEnded_ = true;
@@ -850,8 +843,8 @@ void TPNGGraphic::DecodeImage() {
 
     // Image data left over after the last row is read (and checked) and not used.
     while (ChunkIs(kIDAT)) {
-        ReadChunkData();
-        ReadChunkHeader();
+        ReadChunkData(*stream_);
+        ReadChunkHeader(*stream_);
     }
     imageDone_ = true;
 }
@@ -867,13 +860,12 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     SetTransparent(false);
     SetTransparentColor(clDefault);
     TLoadScope scope(*this, stream);
-    decoder_.reset();
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
 
     stream.SetPosition(startPosition_ + 8);
-    progressArea_ = TRect{0, 0, int32_t(std::min<uint32_t>(p.Width, INT32_MAX)), 1};
-    ProgressInArea(psStarting, 0, false, imsg::Preparing);
+    StartRowProgress(p.Width, imsg::Preparing);
+    TProgressGuard progress(*this);
 
     hasPalette_ = false;
     palette_.clear();
@@ -886,11 +878,11 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     chunkDataRemaining_ = 0;
     bytesPerPixel_ = 1;
     TColorManager& cm = ColorManager();
-    ReadChunkHeader();
+    ReadChunkHeader(stream);
     cm.SetSourceFlags(TConversionOptions(convSwapBytes));
     // Gamma applies only to images that give one: a gamma of an earlier load is dropped.
     cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
-    ReadChunkData();
+    ReadChunkData(stream);
     const uint8_t* h = chunkBuffer_.data();
     width_ = GetU32BE(h);
     height_ = GetU32BE(h + 4);
@@ -898,20 +890,20 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     colorType_ = h[9];
 
     if (p.Compression != compLZ77)
-        RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, "PNG");
+        RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, kShortName);
 
-    decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);
+    TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
     try {
-        decoder_->BeginDecoding();
-        ReadChunkHeader();
+        decoder.BeginDecoding();
+        ReadChunkHeader(stream);
         for (;;) {
             if (ChunkIs(kIDAT) && !imageDone_) {
-                ProgressInArea(psEnding, 0, false, {});
-                DecodeImage();
+                EndProgress();
+                DecodeImage(decoder);
                 // The chunk after the image data is announced: it goes to the common tail.
             } else if (ChunkIs(kPLTE) && !imageDone_) {
-                if (chunkLength_ % 3 != 0) RaiseInvalidGraphicFmt(imsg::InvalidPalette, "PNG");
-                ReadChunkData();
+                if (chunkLength_ % 3 != 0) RaiseInvalidGraphicFmt(imsg::InvalidPalette, kShortName);
+                ReadChunkData(stream);
                 const std::span<const uint8_t> data(chunkBuffer_.data(), chunkLength_);
                 const int count = int(std::min<uint32_t>(chunkLength_ / 3, 256));
                 if (colorType_ == 3) {
@@ -922,10 +914,10 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                 plte_.assign(size_t(count), TRGBQuad{});
                 for (int i = 0; i < count; ++i)
                     plte_[size_t(i)] = TRGBQuad{data[3 * i + 2], data[3 * i + 1], data[3 * i], 0};
-                ReadChunkHeader();
+                ReadChunkHeader(stream);
                 continue;
             } else if (ChunkIs(kgAMA) && chunkLength_ >= 4 && !imageDone_) {
-                ReadChunkData();
+                ReadChunkData(stream);
                 gamma_ = float(GetU32BE(chunkBuffer_.data())) / 100000.0f;
                 // The table maps 8-bit component values whatever the image's sample depth.
                 const uint8_t sourceBits = cm.SourceSampleBits();
@@ -937,41 +929,35 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                 cm.SetTargetSampleBits(targetBits);
                 cm.SetTargetFlags(cm.TargetFlags() | TConversionOptions(convApplyGamma));
                 imageProperties_.Options |= optGammaGiven;
-                ReadChunkHeader();
+                ReadChunkHeader(stream);
                 continue;
             } else if (ChunkIs(kbKGD) && !imageDone_) {
-                ReadChunkData();
+                ReadChunkData(stream);
                 ReadBackground();
-                ReadChunkHeader();
+                ReadChunkHeader(stream);
                 continue;
             } else if (ChunkIs(ktRNS) && !imageDone_) {
-                ReadChunkData();
+                ReadChunkData(stream);
                 ReadTransparency();
-                ReadChunkHeader();
+                ReadChunkHeader(stream);
                 continue;
             }
             // Common tail: every other chunk, and every chunk after the image data (a palette
             // there must not reset the finished bitmap).
-            SkipChunk();
+            SkipChunk(stream);
             if (ChunkIs(kIEND)) break;
             if ((chunkType_ & 0x20000000) == 0) RaiseInvalidGraphic(imsg::UnknownCriticalChunk);
-            ReadChunkHeader();
+            ReadChunkHeader(stream);
         }
         // A file without image data holds no picture.
-        if (!imageDone_) RaiseInvalidGraphicFmt(imsg::InvalidImage, "PNG");
-        decoder_->EndDecoding();
+        if (!imageDone_) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+        decoder.EndDecoding();
     } catch (...) {
-        try {
-            decoder_->EndDecoding();
-        } catch (...) {
-        }
-        decoder_.reset();
+        // The decoder frees zlib's state itself; the guard reports the end.
         EndLoad();
-        ProgressInArea(psEnding, 0, false, {});
         throw;
     }
-    decoder_.reset();
     EndLoad();
-    ProgressInArea(psEnding, 0, false, {});
+    progress.End();
     Changed();
 }

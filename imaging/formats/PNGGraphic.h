@@ -5,7 +5,6 @@
 // chunks, undoes the five row filters, places the seven Adam7 passes of interlaced images and
 // converts each row into the bitmap through the colour manager. It does not save.
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "imaging/FormatGraphic.h"
@@ -41,15 +40,15 @@ class TPNGGraphic : public TFormatGraphic {
     static void SetWholeInflateLimit(uint64_t bytes);
 
   private:
-    void ReadChunkHeader();
-    void ReadChunkData();
-    void SkipChunk();
+    void ReadChunkHeader(TStream& stream);
+    void ReadChunkData(TStream& stream);
+    void SkipChunk(TStream& stream);
     bool ChunkIs(uint32_t type) const;
     void SetupColorManager();
     void ReadBackground();
     void ReadTransparency();
-    void DecodeImage();
-    bool FillBuffer(uint8_t* buffer, uint32_t count, uint32_t& produced);
+    void DecodeImage(TLZ77Decoder& decoder);
+    bool FillBuffer(TLZ77Decoder& decoder, uint8_t* buffer, uint32_t count, uint32_t& produced);
     // Image data inflated in one piece, in pixel memory (large blocks get large pages).
     struct TInflated {
         uint8_t* data = nullptr;
@@ -72,7 +71,6 @@ class TPNGGraphic : public TFormatGraphic {
     uint8_t bitDepth_ = 0;
     uint8_t colorType_ = 0;
 
-    std::unique_ptr<TLZ77Decoder> decoder_;
     std::vector<uint8_t> chunkBuffer_;
     uint32_t chunkDataRemaining_ = 0;  // IDAT bytes not yet handed to the decoder
     const uint8_t* readPosition_ = nullptr;

@@ -21,7 +21,7 @@ constexpr int64_t kHeaderSize = 26;
 // Photoshop documents hold at most 56 channels.
 constexpr uint32_t kMaxChannels = 56;
 // The name of the format in messages.
-constexpr const char* kFormatName = "PSD or PDD";
+constexpr const char* kShortName = "PSD";
 
 // Colour modes of the header.
 enum : uint16_t {
@@ -36,7 +36,7 @@ enum : uint16_t {
 };
 
 [[noreturn]] void InvalidColorFormat() {
-    RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
+    RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
 }
 
 }  // namespace
@@ -62,23 +62,15 @@ bool TPSDGraphic::ProbeStream(TStream& stream) {
     return result;
 }
 
-void TPSDGraphic::SkipSection() {
-    const uint32_t length = stream_->ReadU32BE();
+void TPSDGraphic::SkipSection(TStream& stream) {
+    const uint32_t length = stream.ReadU32BE();
     // A section that claims more than the file holds cannot be skipped to a valid position.
-    if (int64_t(length) > stream_->Remaining()) throw EReadError();
-    stream_->Seek(length, TSeekOrigin::soCurrent);
+    if (int64_t(length) > stream.Remaining()) throw EReadError();
+    stream.Seek(length, TSeekOrigin::soCurrent);
 }
 
 bool TPSDGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     TFormatGraphic::ReadProperties(stream, imageIndex);
-    TStream* const previous = stream_;
-    stream_ = &stream;
-    struct TRestore {
-        TStream*& slot;
-        TStream* value;
-        ~TRestore() { slot = value; }
-    } restore{stream_, previous};
-
     uint8_t h[kHeaderSize];
     stream.ReadBuffer(h, kHeaderSize);
     if (std::memcmp(h, "8BPS", 4) != 0) return false;
@@ -122,9 +114,10 @@ bool TPSDGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
             break;
     }
     for (int section = 0; section < 3; ++section)
-        SkipSection();
+        SkipSection(stream);
     p.Compression = stream.ReadU16BE() == 1 ? compPackBits : compNone;
-    return true;
+    // A picture without pixels is no picture.
+    return p.Width != 0 && p.Height != 0;
 }
 
 void TPSDGraphic::SetupColorManager() {
@@ -188,7 +181,7 @@ void TPSDGraphic::ReadColorModeData() {
         // at most 256 colours; longer planes are cut.
         const uint32_t planeSize = length / 3;
         const uint32_t count = std::min<uint32_t>(planeSize, 256);
-        if (count == 0) RaiseInvalidGraphicFmt(imsg::InvalidPalette, kFormatName);
+        if (count == 0) RaiseInvalidGraphicFmt(imsg::InvalidPalette, kShortName);
         std::vector<uint8_t> planes(3 * size_t(count));
         for (uint32_t plane = 0; plane < 3; ++plane) {
             stream_->SetPosition(start + int64_t(plane) * planeSize);
@@ -211,7 +204,7 @@ void TPSDGraphic::LoadSingleChannel(const std::vector<uint16_t>& byteCounts) {
     TColorManager& cm = ColorManager();
     const uint32_t width = p.Width, height = p.Height;
     const uint64_t rowBytes = (uint64_t(width) * p.BitsPerSample + 7) / 8;
-    if (rowBytes > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (rowBytes > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     std::vector<uint8_t> row(rowBytes);
 
     StartRowProgress(width, imsg::Transfering);
@@ -246,7 +239,7 @@ void TPSDGraphic::LoadColorChannels(const std::vector<uint16_t>& byteCounts, uns
     const uint32_t width = p.Width, height = p.Height;
     const uint64_t rowBytes = uint64_t(width) * (p.BitsPerSample / 8);
     const uint64_t planeSize = rowBytes * height;
-    if (rowBytes > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (rowBytes > uint64_t(INT32_MAX)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     // CMYK is stored with 0 for full ink; the colour routine wants the ink amount.
     const bool invert = p.ColorScheme == schemeCMYK;
     std::array<const void*, 4> rows{};
@@ -314,21 +307,20 @@ void TPSDGraphic::LoadColorChannels(const std::vector<uint16_t>& byteCounts, uns
 void TPSDGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
-    if (p.Width == 0 || p.Height == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
 
     stream.SetPosition(startPosition_);
     StartRowProgress(p.Width, imsg::Preparing);
-    TProgressGuard guard(*this);
+    TProgressGuard progress(*this);
     stream.Seek(kHeaderSize, TSeekOrigin::soCurrent);
 
     SetupColorManager();
     CheckSize(p.Width, p.Height);
     ReadColorModeData();
-    SkipSection();       // image resources
-    SkipSection();       // layer and mask information
-    stream.ReadU16BE();  // compression, known from ReadProperties
+    SkipSection(stream);  // image resources
+    SkipSection(stream);  // layer and mask information
+    stream.ReadU16BE();   // compression, known from ReadProperties
 
     std::vector<uint16_t> byteCounts;
     if (p.Compression == compPackBits)
@@ -337,10 +329,11 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     SetSize(int(p.Width), int(p.Height));
     TColorManager& cm = ColorManager();
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     if (p.ColorScheme == schemeGray || p.ColorScheme == schemeIndexed)
         LoadSingleChannel(byteCounts);
     else
         LoadColorChannels(byteCounts, cm.SourceSampleCount() == 4 ? 4 : 3);
+    progress.End();
     Changed();
 }

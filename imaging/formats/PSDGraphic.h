@@ -28,7 +28,7 @@ class TPSDGraphic : public TFormatGraphic {
   private:
     void SetupColorManager();
     void ReadColorModeData();
-    void SkipSection();
+    void SkipSection(TStream& stream);
     void LoadSingleChannel(const std::vector<uint16_t>& byteCounts);
     void LoadColorChannels(const std::vector<uint16_t>& byteCounts, unsigned planes);
 };

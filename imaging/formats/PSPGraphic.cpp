@@ -34,10 +34,10 @@ constexpr uint16_t kRunLength = 1;
 constexpr uint16_t kDeflate = 2;
 constexpr uint16_t kJPEG = 3;
 
-constexpr const char* kName = "PSP";
+constexpr const char* kShortName = "PSP";
 
 [[noreturn]] void Invalid() {
-    RaiseInvalidGraphicFmt(imsg::InvalidImage, kName);
+    RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 }
 
 // Fails unless count more bytes from the position stay inside the block ending at end.
@@ -148,7 +148,9 @@ bool TPSPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     const double resolution = GetDoubleLE(a + 8);
     p.XResolution = float(a[16] == 2 ? resolution * 2.54 : resolution);
     p.YResolution = p.XResolution;
-    return true;
+    // A picture without pixels is no picture; the bitmap's sides are ints.
+    return width_ != 0 && height_ != 0 && width_ <= uint32_t(INT32_MAX) &&
+           height_ <= uint32_t(INT32_MAX);
 }
 
 void TPSPGraphic::ReadPalette(TStream& stream, const TBlock& block) {
@@ -189,7 +191,7 @@ void TPSPGraphic::DecodeChannel(const std::vector<uint8_t>& packed, std::vector<
     decoder.EndDecoding();
     // A stream cut short leaves the rest of the plane empty; damaged data is an error.
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-        RaiseInvalidGraphicFmt(imsg::CompressionError, kName);
+        RaiseInvalidGraphicFmt(imsg::CompressionError, kShortName);
 }
 
 void TPSPGraphic::ReadChannel(TStream& stream, const TBlock& block) {
@@ -240,7 +242,6 @@ void TPSPGraphic::TransferRows(bool withAlpha) {
         }
         RowProgress(y, height_);
     }
-    EndProgress();
 }
 
 bool TPSPGraphic::ReadLayerBank(TStream& stream, const TBlock& bank) {
@@ -347,17 +348,14 @@ void TPSPGraphic::LoadFromStream(TStream& stream) {
     } release{planes_};
     colour_ = false;
     if (!ReadProperties(stream, 0)) Invalid();
-    TProgressGuard guard(*this);
     stream.SetPosition(firstBlockEnd_);
     StartRowProgress(width_, imsg::Preparing);
+    TProgressGuard progress(*this);
 
     if (bitDepth_ != 1 && bitDepth_ != 4 && bitDepth_ != 8 && bitDepth_ != 24)
-        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kName);
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
     if (compression_ != kNoCompression && compression_ != kRunLength && compression_ != kDeflate)
-        RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, kName);
-    if (width_ == 0 || height_ == 0 || width_ > uint32_t(INT32_MAX) ||
-        height_ > uint32_t(INT32_MAX))
-        Invalid();
+        RaiseInvalidGraphicFmt(imsg::UnsupportedFeature, imsg::CompressionScheme, kShortName);
     CheckSize(width_, height_);
 
     const TImageProperties& p = imageProperties_;
@@ -400,6 +398,6 @@ void TPSPGraphic::LoadFromStream(TStream& stream) {
     }
     // A file without a raster layer holds no picture.
     if (!shown) Invalid();
-    guard.Dismiss();
+    progress.End();
     Changed();
 }

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kHeaderSize = 740;
 constexpr uint16_t kRevision = 0xFFFE;
-constexpr const char* kName = "RLA";
+constexpr const char* kShortName = "RLA";
 
 // Header offsets.
 constexpr int kActiveWindow = 8;  // left, right, bottom, top
@@ -117,18 +117,18 @@ bool TRLAGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Width = uint32_t(std::max(right - left + 1, 0));
     p.Height = uint32_t(std::abs(bottom - top) + 1);
     p.RLABottomUp = bottom < top;
-    return true;
+    // A window without columns is no picture.
+    return p.Width != 0;
 }
 
 void TRLAGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
     // A file of another channel kind holds nothing this loader can show.
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kName);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
-    TProgressGuard guard(*this);
     StartRowProgress(p.Width, imsg::Transfering);
-    if (p.Width == 0) RaiseInvalidGraphicFmt(imsg::InvalidImage, kName);
+    TProgressGuard progress(*this);
     CheckSize(p.Width, p.Height);
 
     TColorManager& cm = ColorManager();
@@ -155,7 +155,7 @@ void TRLAGraphic::LoadFromStream(TStream& stream) {
     SetPixelFormat(cm.BitmapPixelFormat(1));
     SetSize(int(p.Width), int(p.Height));
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     const int64_t available = stream.Size() - startPosition_;
     const uint32_t width = p.Width;
@@ -197,7 +197,6 @@ void TRLAGraphic::LoadFromStream(TStream& stream) {
                            width);
         RowProgress(i, p.Height);
     }
-    EndProgress();
-    guard.Dismiss();
+    progress.End();
     Changed();
 }

@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kHeaderSize = 512;
 constexpr uint16_t kMagic = 474;
-constexpr const char* kInvalidName = "sgi, bw or rgb(a)";
+constexpr const char* kShortName = "SGI";
 
 }  // namespace
 
@@ -57,76 +57,86 @@ bool TSGIGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
                                              : schemeIndexed;
     p.BitsPerPixel = uint8_t(p.BitsPerSample * p.SamplesPerPixel);
     p.Compression = h[2] == 1 ? compRLE : compNone;
-    return true;
+    // Samples of one or two bytes, and a picture with pixels.
+    return (h[3] == 1 || h[3] == 2) && p.SamplesPerPixel != 0 && p.Width != 0 && p.Height != 0;
 }
 
-void TSGIGraphic::ReadChannelRow(uint32_t y, uint32_t c, uint8_t* target) {
-    TStream& stream = *stream_;
-    const TImageProperties& p = imageProperties_;
-    const uint64_t rowBytes = uint64_t(p.Width) * bytesPerChannel_;
-    const uint64_t index = y + uint64_t(c) * p.Height;
-    std::memset(target, 0, rowBytes);
-    if (!decoder_) {
-        const int64_t offset = startPosition_ + kHeaderSize + int64_t(index * rowBytes);
-        if (offset >= streamSize_) return;
-        stream.SetPosition(offset);
-        stream.Read(target, int64_t(rowBytes));  // a short row keeps zeros at its end
-        return;
+namespace {
+
+// Fetches channel rows of one load: verbatim from their place in the file, or decoded through
+// the run-length tables. Offsets and lengths are taken only as far as the file reaches.
+class TChannelReader {
+  public:
+    TChannelReader(TStream& stream, const TImageProperties& p, int64_t start)
+        : stream_(stream),
+          p_(p),
+          start_(start),
+          size_(stream.Size()),
+          bytesPerChannel_(p.BitsPerSample / 8),
+          decoder_(p.BitsPerSample) {
+        if (p.Compression == compRLE) {
+            const int64_t count = int64_t(p.Height) * p.SamplesPerPixel;
+            rowStart_ = stream.ReadU32Table(count, true);
+            rowSize_ = stream.ReadU32Table(count, true);
+        }
     }
-    // Offsets and lengths from the tables are taken only as far as the file reaches.
-    const int64_t offset = startPosition_ + int64_t(rowStart_[index]);
-    if (offset >= streamSize_) return;
-    const int64_t length =
-        std::min<int64_t>(int64_t(rowSize_[index]) * bytesPerChannel_, streamSize_ - offset);
-    if (packed_.size() < uint64_t(length)) packed_.resize(size_t(length));
-    stream.SetPosition(offset);
-    const int64_t got = stream.Read(packed_.data(), length);
-    uint8_t* source = packed_.data();
-    uint8_t* dest = target;
-    decoder_->DecodeBlock(source, dest, int32_t(std::min<int64_t>(got, INT32_MAX)),
-                          int32_t(rowBytes));
-}
 
-void TSGIGraphic::EndLoad() {
-    decoder_.reset();
-    rowStart_ = {};
-    rowSize_ = {};
-    packed_ = {};
-}
+    // Reads row y of channel c, Width samples, into target; bytes the file does not supply
+    // are zero.
+    void ReadRow(uint32_t y, uint32_t c, uint8_t* target) {
+        const uint64_t rowBytes = uint64_t(p_.Width) * bytesPerChannel_;
+        const uint64_t index = y + uint64_t(c) * p_.Height;
+        std::memset(target, 0, rowBytes);
+        if (p_.Compression != compRLE) {
+            const int64_t offset = start_ + kHeaderSize + int64_t(index * rowBytes);
+            if (offset >= size_) return;
+            stream_.SetPosition(offset);
+            stream_.Read(target, int64_t(rowBytes));  // a short row keeps zeros at its end
+            return;
+        }
+        const int64_t offset = start_ + int64_t(rowStart_[index]);
+        if (offset >= size_) return;
+        const int64_t length =
+            std::min<int64_t>(int64_t(rowSize_[index]) * bytesPerChannel_, size_ - offset);
+        if (packed_.size() < uint64_t(length)) packed_.resize(size_t(length));
+        stream_.SetPosition(offset);
+        const int64_t got = stream_.Read(packed_.data(), length);
+        uint8_t* source = packed_.data();
+        uint8_t* dest = target;
+        decoder_.DecodeBlock(source, dest, int32_t(std::min<int64_t>(got, INT32_MAX)),
+                             int32_t(rowBytes));
+    }
+
+  private:
+    TStream& stream_;
+    const TImageProperties& p_;
+    const int64_t start_;
+    const int64_t size_;
+    const uint32_t bytesPerChannel_;
+    // Run-length files: file offset and packed length of every channel row (row y of channel
+    // c at y + c x Height).
+    std::vector<uint32_t> rowStart_;
+    std::vector<uint32_t> rowSize_;
+    TSGIRLEDecoder decoder_;
+    std::vector<uint8_t> packed_;
+};
+
+}  // namespace
 
 void TSGIGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    EndLoad();
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
-    struct TCleanup {
-        TSGIGraphic& g;
-        ~TCleanup() {
-            g.EndLoad();
-            g.ProgressInArea(psEnding, 100, false, {});
-        }
-    } cleanup{*this};
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);
-    stream.SetPosition(startPosition_);
-    uint8_t h[kHeaderSize];
-    stream.ReadBuffer(h, kHeaderSize);
-    bytesPerChannel_ = h[3];
-    const uint32_t channels = p.SamplesPerPixel;
-    if ((bytesPerChannel_ != 1 && bytesPerChannel_ != 2) || channels == 0 || p.Width == 0 ||
-        p.Height == 0)
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
-    streamSize_ = stream.Size();
+    TProgressGuard progress(*this);
+    stream.SetPosition(startPosition_ + kHeaderSize);
+    const uint32_t bytesPerChannel = p.BitsPerSample / 8;
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions(convSwapBytes));
     cm.SetTargetFlags(TConversionOptions());
 
-    if (p.Compression == compRLE) {
-        const int64_t count = int64_t(p.Height) * channels;
-        rowStart_ = stream.ReadU32Table(count, true);
-        rowSize_ = stream.ReadU32Table(count, true);
-        decoder_ = std::make_unique<TSGIRLEDecoder>(p.BitsPerSample);
-    }
+    TChannelReader reader(stream, p, startPosition_);
 
     // Grey and other channel counts are shown through channel 0 alone.
     const bool color = p.ColorScheme != schemeIndexed;
@@ -144,11 +154,11 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
     if (!color) SetPalette(cm.GrayRampPalette(false));
     SetSize(int(p.Width), int(p.Height));
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kInvalidName);
-    ProgressInArea(psEnding, 100, false, {});
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    EndProgress();
 
-    const size_t rowBytes = size_t(p.Width) * bytesPerChannel_;
-    std::vector<uint8_t> buffers(rowBytes * (color ? samples : bytesPerChannel_ == 2 ? 1 : 0));
+    const size_t rowBytes = size_t(p.Width) * bytesPerChannel;
+    std::vector<uint8_t> buffers(rowBytes * (color ? samples : bytesPerChannel == 2 ? 1 : 0));
     const void* planes[4] = {};
     for (uint32_t c = 0; c < samples && color; ++c)
         planes[c] = buffers.data() + c * rowBytes;
@@ -158,17 +168,18 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
         uint8_t* row = ScanLine(int(p.Height - 1 - y));
         if (color) {
             for (uint32_t c = 0; c < samples; ++c)
-                ReadChannelRow(y, c, buffers.data() + c * rowBytes);
+                reader.ReadRow(y, c, buffers.data() + c * rowBytes);
             cm.ConvertScanline(std::span<const void* const>(planes, samples), row, p.Width);
-        } else if (bytesPerChannel_ == 2) {
+        } else if (bytesPerChannel == 2) {
             // 16-bit grey is reduced as the colour manager reduces 16-bit colour samples.
-            ReadChannelRow(y, 0, buffers.data());
+            reader.ReadRow(y, 0, buffers.data());
             for (uint32_t x = 0; x < p.Width; ++x)
                 row[x] = uint8_t(GetU16BE(&buffers[2 * size_t(x)]) / 257);
         } else {
-            ReadChannelRow(y, 0, row);
+            reader.ReadRow(y, 0, row);
         }
         RowProgress(y, p.Height);
     }
+    progress.End();
     Changed();
 }

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int64_t kHeaderSize = 20;  // "RIFF", size, "WEBP" and the first chunk header
-constexpr const char* kFormatName = "WebP";
+constexpr const char* kShortName = "WebP";
 // The decoder gets the data in slices of this size; progress is reported after each.
 constexpr size_t kSlice = 256 * 1024;
 
@@ -89,11 +89,11 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
     const bool alpha = PixelFormat() == pf32bit;
     const int bytes = alpha ? 4 : 3;
     if (left < 0 || top < 0 || int64_t(left) + width > Width() || int64_t(top) + height > Height())
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     // The picture's rows are the bitmap's rows from (left, top) on.
     WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!WebPInitDecoderConfig(&config)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     WebPRGBABuffer& out = config.output.u.RGBA;
     config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
     config.output.is_external_memory = 1;
@@ -102,7 +102,7 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
     out.size = size_t(RowStride()) * size_t(height - 1) + size_t(width) * size_t(bytes);
 
     std::unique_ptr<WebPIDecoder, TDecoderCloser> decoder(WebPIDecode(nullptr, 0, &config));
-    if (!decoder) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!decoder) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     StartRowProgress(uint32_t(width), imsg::Transfering);
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
     int lastRow = 0;
@@ -122,8 +122,8 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
     if (lastRow > 0 && (status == VP8_STATUS_SUSPENDED || status == VP8_STATUS_NOT_ENOUGH_DATA))
         return;
     if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
-        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
-    RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kShortName);
+    RaiseInvalidGraphicFmt(imsg::CompressionError, kShortName);
 }
 
 void TWebPGraphic::LoadFromStream(TStream& stream) {
@@ -133,10 +133,10 @@ void TWebPGraphic::LoadFromStream(TStream& stream) {
         std::vector<uint8_t>& data;
         ~TDropData() { std::vector<uint8_t>().swap(data); }
     } dropData{data_};
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);
-    TProgressGuard guard(*this);
+    TProgressGuard progress(*this);
 
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions());
@@ -150,10 +150,10 @@ void TWebPGraphic::LoadFromStream(TStream& stream) {
     SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
     CheckSize(p.Width, p.Height);
     if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     SetSize(int(p.Width), int(p.Height));
     if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
 
     if (!animated_) {
         DecodeStill(data_.data(), data_.size(), 0, 0, int(p.Width), int(p.Height));
@@ -161,10 +161,10 @@ void TWebPGraphic::LoadFromStream(TStream& stream) {
         // First frame of an animation, on a transparent canvas.
         WebPData whole{data_.data(), data_.size()};
         std::unique_ptr<WebPDemuxer, TDemuxCloser> demux(WebPDemux(&whole));
-        if (!demux) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        if (!demux) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
         WebPIterator frame;
         if (!WebPDemuxGetFrame(demux.get(), 1, &frame))
-            RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+            RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
         struct TReleaseFrame {
             WebPIterator& frame;
             ~TReleaseFrame() { WebPDemuxReleaseIterator(&frame); }
@@ -172,5 +172,6 @@ void TWebPGraphic::LoadFromStream(TStream& stream) {
         DecodeStill(frame.fragment.bytes, frame.fragment.size, frame.x_offset, frame.y_offset,
                     frame.width, frame.height);
     }
+    progress.End();
     Changed();
 }

@@ -186,13 +186,12 @@ std::vector<uint8_t> DoubledReference(const std::vector<uint8_t>& in, int w, int
 class TRowLoader : public TFormatGraphic {
   public:
     void LoadFromStream(TStream&) override {
-        TProgressGuard guard(*this);
         StartRowProgress(5, imsg::Transfering);
+        TProgressGuard progress(*this);
         for (uint32_t y = 0; y < rows; ++y)
             RowProgress(y, 4);
         if (rows < 4) throw EInvalidGraphic("cut short");
-        guard.Dismiss();
-        EndProgress();
+        progress.End();  // reported once: the guard is silent after it
     }
     uint32_t rows = 4;
 };

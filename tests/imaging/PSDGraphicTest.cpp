@@ -286,7 +286,7 @@ TEST(PSDGraphic, ProbeAndHeader) {
     lower[3] = 's';
     EXPECT_TRUE(probe(lower));
     EXPECT_EQ(testhelp::LoadError<TPSDGraphic>(lower),
-              "Cannot load image. Invalid or unexpected PSD or PDD image format.");
+              "Cannot load image. Invalid or unexpected PSD image format.");
     Bytes version2 = good;
     version2[5] = 2;
     EXPECT_FALSE(probe(version2));
@@ -306,8 +306,8 @@ TEST(PSDGraphic, ProbeAndHeader) {
 
 // Damaged headers and sections: each refused with its message, never read out of bounds.
 TEST(PSDGraphic, DamagedFilesFailCleanly) {
-    const std::string invalid = "Cannot load image. Invalid or unexpected PSD or PDD image format.";
-    const std::string color = "Invalid color format in PSD or PDD file.";
+    const std::string invalid = "Cannot load image. Invalid or unexpected PSD image format.";
+    const std::string color = "Invalid color format in PSD file.";
     const std::string read = "other: Stream read error";
     struct TCase {
         const char* name;
