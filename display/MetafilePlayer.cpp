@@ -591,27 +591,36 @@ void TPlayer::DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* i
     const QTransform t = Transform();
     if (t.type() <= QTransform::TxScale) {
         // Stretched by repeating pixels, as the screen does by default. Only the part of the
-        // target that lies on the picture is sampled, so huge targets cost nothing.
-        const QRect target = t.mapRect(dest.normalized()).toAlignedRect();
-        const QRect visible = target.intersected(
-            painter_.device() != nullptr
-                ? QRect(0, 0, painter_.device()->width(), painter_.device()->height())
-                : QRect());
+        // target that lies on the picture is sampled, so huge targets cost nothing. The target
+        // stays in doubles: a file's extreme coordinates would overflow Qt's integer rectangles.
+        const QRectF mapped = t.mapRect(dest.normalized());
+        const double left = std::floor(mapped.left()), top = std::floor(mapped.top());
+        const double width = std::ceil(mapped.right()) - left;
+        const double height = std::ceil(mapped.bottom()) - top;
         const QRectF from = src.intersected(QRectF(image.rect()));
-        if (visible.isEmpty() || from.isEmpty() || target.width() <= 0 || target.height() <= 0)
-            return;
+        if (painter_.device() == nullptr || !(width > 0) || !(height > 0) || from.isEmpty()) return;
+        const double deviceWidth = painter_.device()->width();
+        const double deviceHeight = painter_.device()->height();
+        const double x0 = std::max(left, 0.0), y0 = std::max(top, 0.0);
+        const double x1 = std::min(left + width, deviceWidth);
+        const double y1 = std::min(top + height, deviceHeight);
+        if (!(x1 > x0) || !(y1 > y0)) return;
+        const QRect visible(int(x0), int(y0), int(x1 - x0), int(y1 - y0));
         const QImage source = image.convertToFormat(QImage::Format_ARGB32);
         QImage part(visible.size(), QImage::Format_ARGB32);
         if (part.isNull()) return;
-        const double sx = src.width() / target.width(), sy = src.height() / target.height();
+        const double sx = src.width() / width, sy = src.height() / height;
+        // The source pixel of a target position, or -1 when it lies outside the picture.
+        const auto sample = [](double origin, double offset, double scale, int limit) {
+            const double at = std::floor(origin + (offset + 0.5) * scale);
+            return at >= 0 && at < limit ? int(at) : -1;
+        };
         for (int y = 0; y < visible.height(); ++y) {
-            const int row =
-                int(std::floor(src.top() + (visible.top() + y - target.top() + 0.5) * sy));
+            const int row = sample(src.top(), visible.top() + y - top, sy, image.height());
             auto* out = reinterpret_cast<QRgb*>(part.scanLine(y));
             for (int x = 0; x < visible.width(); ++x) {
-                const int col =
-                    int(std::floor(src.left() + (visible.left() + x - target.left() + 0.5) * sx));
-                out[x] = image.rect().contains(col, row)
+                const int col = sample(src.left(), visible.left() + x - left, sx, image.width());
+                out[x] = row >= 0 && col >= 0
                              ? reinterpret_cast<const QRgb*>(source.constScanLine(row))[col]
                              : 0;
             }
