@@ -318,10 +318,56 @@ void TForm1::CreateMenus() {
     Wire(TileView, &TMenuItem::OnClick, &TForm1::TileViewClick);
     Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
 
+    CreateFileCommands();
+
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
     ::SetPopupMenu(ViewImage, ImageMenu);
     ::SetPopupMenu(BrowseDrives, NoPopup);
+}
+
+// The list's file commands, put before the menu's own items.
+void TForm1::CreateFileCommands() {
+    struct TCommand {
+        TMenuItem** item;
+        const char* name;
+        const char* caption;
+        TKvFilelistView28::TListAction action;
+    };
+    const TCommand commands[] = {
+        {&FileOpen, "FileOpen", "Open", TKvFilelistView28::laOpen},
+        {&FileCut, "FileCut", "Cut", TKvFilelistView28::laCut},
+        {&FileCopy, "FileCopy", "Copy", TKvFilelistView28::laCopy},
+        {&FilePaste, "FilePaste", "Paste", TKvFilelistView28::laPaste},
+        {&FileDelete, "FileDelete", "Delete", TKvFilelistView28::laDelete},
+        {&FileDeletePermanently, "FileDeletePermanently", "Delete Permanently",
+         TKvFilelistView28::laDeletePermanently},
+        {&FileNewFolder, "FileNewFolder", "New Folder", TKvFilelistView28::laNewFolder},
+        {&FileProperties, "FileProperties", "Properties", TKvFilelistView28::laProperties},
+    };
+    int at = 0;
+    for (const TCommand& c : commands) {
+        TMenuItem* item = FileMenu->Insert(at++, QLatin1String(c.name), QLatin1String(c.caption));
+        // The key is shown beside the caption, not bound: the list answers to it itself while
+        // it has the focus, and a bound Enter would fire Open from any highlighted item.
+        item->setText(item->Caption() + u'\t' +
+                      TKvFilelistView28::ActionKey(c.action).toString(QKeySequence::NativeText));
+        item->setProperty("listAction", static_cast<int>(c.action));
+        const TKvFilelistView28::TListAction action = c.action;
+        connect(item, &TMenuItem::OnClick, this, [this, action] {
+            Application::HandleEvent([this, action] { BrowseFiles->RunAction(action); });
+        });
+        *c.item = item;
+    }
+    NFileCommands = FileMenu->Insert(at, QStringLiteral("NFileCommands"), QStringLiteral("-"));
+    connect(FileMenu, &QMenu::aboutToShow, this, &TForm1::UpdateFileCommands);
+}
+
+void TForm1::UpdateFileCommands() {
+    for (TMenuItem* item : {FileOpen, FileCut, FileCopy, FilePaste, FileDelete,
+                            FileDeletePermanently, FileNewFolder, FileProperties})
+        item->SetEnabled(BrowseFiles->ActionEnabled(
+            static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
 }
 
 // --- Creation and showing ----------------------------------------------------------------------

@@ -107,6 +107,20 @@ class TForm1 : public TForm {
 
     TPopupMenu* NoPopup = nullptr;
 
+    // The file commands at the top of FileMenu, each showing the list's key for it; enabled
+    // each time the menu opens (see TKvFilelistView28::ActionEnabled).
+    TMenuItem* FileOpen = nullptr;
+    TMenuItem* FileCut = nullptr;
+    TMenuItem* FileCopy = nullptr;
+    TMenuItem* FilePaste = nullptr;
+    TMenuItem* FileDelete = nullptr;
+    TMenuItem* FileDeletePermanently = nullptr;
+    TMenuItem* FileNewFolder = nullptr;
+    TMenuItem* FileProperties = nullptr;
+    TMenuItem* NFileCommands = nullptr;
+    // Sets the file commands' enabled states from the list.
+    void UpdateFileCommands();
+
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
     void FormCreate();
@@ -143,6 +157,7 @@ class TForm1 : public TForm {
   private:
     void CreateComponents();
     void CreateMenus();
+    void CreateFileCommands();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
     void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());

@@ -8,6 +8,7 @@
 // The control is a frame holding two views on one model and one selection: a tree view for the
 // report style (columns with a header) and a list view for the list and icon styles.
 #include <QFrame>
+#include <QKeySequence>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -250,6 +251,27 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // Sends the selection to a send-to entry: a folder gets copies, a program is run with the
     // first selected file.
     void SendToShortcut(const QString& shortcutPath);
+
+    // The file commands a window's own menu offers for the list, each with the key the list
+    // answers to.
+    enum TListAction {
+        laOpen,
+        laCut,
+        laCopy,
+        laPaste,
+        laDelete,
+        laDeletePermanently,
+        laNewFolder,
+        laProperties
+    };
+    // Whether the command can act now: Open and Properties need a selected row (Properties not
+    // the parent row); cut, copy and delete need a selected row other than the parent row in a
+    // folder; Delete Permanently needs a selected file; Paste something to paste and New Folder
+    // a folder that can be written to (never the drive list).
+    bool ActionEnabled(TListAction action) const;
+    // Runs the command (as its key does).
+    void RunAction(TListAction action);
+    static QKeySequence ActionKey(TListAction action);
 
     // The last copied or cut paths (full paths; emptied by paste, delete and copy to folder).
     QStringList TransferList() const;

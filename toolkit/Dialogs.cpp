@@ -1,7 +1,10 @@
 #include "toolkit/Dialogs.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QFontDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -38,6 +41,12 @@ bool TColorDialog::Execute(QWidget* parent) {
     return true;
 }
 
+int MessageBoxMinimumWidth(const QString& title) {
+    QFont font = QApplication::font();
+    font.setBold(true);  // window titles are often bold
+    return QFontMetrics(font).horizontalAdvance(title) + 8 * QFontMetrics(font).height() + 40;
+}
+
 void SetMessageDlgHook(TMessageDlgHook hook) {
     MessageHook() = std::move(hook);
 }
@@ -68,6 +77,12 @@ TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons
             break;
     }
     QMessageBox box(icon, caption, message, QMessageBox::NoButton, parent);
+    // A short message makes a box so narrow that the window frame cuts its title off: keep the
+    // box as wide as the title with room for the frame's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(MessageBoxMinimumWidth(caption), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     const std::pair<TMsgDlgBtn, QMessageBox::StandardButton> kinds[] = {
         {mbYes, QMessageBox::Yes},
         {mbNo, QMessageBox::No},

@@ -58,6 +58,9 @@ class TColorDialog : public QObject {
 TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons,
                         QWidget* parent = nullptr, TMsgDlgButtons defaultButton = {});
 
+// The least width of a message box with that title: the title and the window frame's buttons.
+int MessageBoxMinimumWidth(const QString& title);
+
 // When set, MessageDlg calls the hook instead of showing a box.
 using TMessageDlgHook =
     std::function<TModalResult(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons)>;

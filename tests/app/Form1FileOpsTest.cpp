@@ -2,6 +2,7 @@
 // off: a drop anywhere on the window copies into the shown folder; renaming is refused because
 // the list is read-only.
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -72,8 +73,22 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
         list->SetItemSelected(row, true);
         QKeyEvent f2(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
         QApplication::sendEvent(list->View(), &f2);
-        EXPECT_EQ(messages, QStringList({"It's ReadOnly"}));
+        EXPECT_EQ(messages,
+                  QStringList({"Files cannot be renamed in this list: it is read-only."}));
         EXPECT_FALSE(list->EditingCaption());
+
+        // The menu's file commands show their keys and follow the list: with the read-only
+        // list's file selected, all but Paste (nothing on the clipboard).
+        QApplication::clipboard()->clear();
+        emit form->FileMenu->aboutToShow();
+        QString enabled;
+        for (TMenuItem* item : form->FileMenu->Items().mid(0, 8))
+            enabled += item->Enabled() ? '1' : '0';
+        EXPECT_EQ(enabled, "11101111");
+        EXPECT_EQ(form->FileDeletePermanently->text(), "Delete Permanently\tShift+Del");
+        form->BrowseFiles->SetDirectory("Drives");
+        emit form->FileMenu->aboutToShow();
+        EXPECT_FALSE(form->FileNewFolder->Enabled());
 
         // "Clipboard as Contents" reads pictures with the program's decoders.
         RegisterImageFormats();

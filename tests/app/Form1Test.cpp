@@ -223,7 +223,10 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                            "FontMenu=Reader Font  ..."}));
     EXPECT_EQ(
         items(form_->FileMenu),
-        QStringList({"BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
+        QStringList({"FileOpen=Open", "FileCut=Cut", "FileCopy=Copy", "FilePaste=Paste",
+                     "FileDelete=Delete", "FileDeletePermanently=Delete Permanently",
+                     "FileNewFolder=New Folder", "FileProperties=Properties", "NFileCommands=-",
+                     "BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
                      "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
                      "DefaultSettings1=Default Settings", "N5=-",
                      "AboutVelkaro1=About Velkaro ..."}));
