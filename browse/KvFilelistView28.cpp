@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,7 +59,6 @@ struct TListRow {
     QString caption;
     QString path;         // sub-item 4
     QByteArray native;    // the path's bytes, kept only when the name does not decode cleanly
-    QString sortName;     // caption in upper case, for the Name order
     qint64 size = 0;      // bytes
     qint64 fileTime = 0;  // last write, 100-ns units since 1601 UTC
     quint32 attributes = 0;
@@ -1061,7 +1061,6 @@ void TKvFilelistView28::FillDrives() {
         row.driveKind = drive.Kind;
         row.caption = drive.Caption;
         row.path = drive.Root;
-        row.sortName = row.caption.toUpper();
         row.image = DriveIconIndex(drive.Kind);
         row.texts[0] = DriveKindText(drive.Kind, language_);
         // Removable and optical media are never touched just to list them.
@@ -1101,7 +1100,6 @@ void TKvFilelistView28::FillFolder() {
         } else {
             row.caption = e.name;
         }
-        row.sortName = row.caption.toUpper();
         row.size = e.size;
         row.fileTime = e.fileTime;
         row.attributes = e.attributes;
@@ -1168,15 +1166,30 @@ int Compare64(qint64 a, qint64 b) {
 
 }  // namespace
 
+QCollator TKvFilelistView28::NameCollator() {
+    QCollator collator{QLocale()};
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setIgnorePunctuation(false);
+    return collator;
+}
+
+int TKvFilelistView28::CompareNames(const QString& a, const QString& b) {
+    if (const int c = NameCollator().compare(a, b)) return Sign(c);
+    return Sign(QString::compare(a, b, Qt::CaseSensitive));
+}
+
 void TKvFilelistView28::SortRows() {
     std::vector<TListRow>& rows = model_->rows;
     const int column = sortColumn_;
     const bool reverse = sortReverse_;
     TFileListModel* model = model_.get();
 
-    // The order before the reverse flag: folders (and the parent row) before files, then the
-    // sort column.
-    auto compare = [model, column, &rows](int i, int j) -> int {
+    // Names compare as people read them: numbers by their value ("9" before "10") and letters
+    // by the user's locale ("Ärger" before "Z"), letter case aside; names equal that way keep a
+    // fixed order by their characters.
+    const QCollator collator = NameCollator();
+    auto compare = [model, column, &rows, &collator](int i, int j) -> int {
         const TListRow& a = rows[i];
         const TListRow& b = rows[j];
         const bool aDir = a.kind == rkDir, bDir = b.kind == rkDir;
@@ -1184,7 +1197,8 @@ void TKvFilelistView28::SortRows() {
         if (bDir && !aDir) return 1;
         switch (column) {
             case 0:
-                return Sign(QString::compare(a.sortName, b.sortName, Qt::CaseSensitive));
+                if (const int c = collator.compare(a.caption, b.caption)) return Sign(c);
+                return Sign(QString::compare(a.caption, b.caption, Qt::CaseSensitive));
             case 1:
                 return Compare64(model->SizeNumber(a), model->SizeNumber(b));
             case 3:

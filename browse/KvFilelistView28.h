@@ -18,6 +18,7 @@
 #include "toolkit/Controls.h"
 
 class QAbstractItemView;
+class QCollator;
 class QHeaderView;
 class QItemSelectionModel;
 class QKeyEvent;
@@ -215,6 +216,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The column-click rule: toggles the order on the sort column, or sorts by a new column in
     // reversed order; then sorts. Nothing while the drives are shown.
     void ColumnClick(int column);
+    // The Name order of two captions: numbers by value, letters by the user's locale, letter
+    // case aside (then by character code, so that no two different names compare equal).
+    static int CompareNames(const QString& a, const QString& b);
 
     // --- File operations (menu and keys) ---------------------------------------------------
     // Each does nothing without a selected row where it needs one; the parent row is never
@@ -373,6 +377,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void FillDrives();
     void FillFolder();
     void SortRows();
+    static QCollator NameCollator();
     void UpdateSortIndicator();
     void UpdateDatePattern();
     void UpdateTimePattern();

@@ -433,6 +433,27 @@ TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
     EXPECT_FALSE(list->ItemSelected(RowOf(*list, "q.txt")));
 }
 
+// Names in the order people read them: numbers by value, letters by the locale, letter case
+// aside; folders still first.
+TEST_F(FilelistViewTest, NamesSortNaturallyByTheLocale) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString folder = MakeFolder("natural");
+    MakeFolder("natural/dir10");
+    MakeFolder("natural/Dir9");
+    const QStringList files = {"1.txt",     "9.txt", "10.txt", "100.txt", "a.txt",
+                               "Ärger.txt", "b.txt", "file2",  "File10",  "Z.txt"};
+    for (const QString& name : files)
+        MakeFile("natural/" + name);
+    auto list = MakeList();
+    list->SetDirectory(folder);
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
+    // Names equal but for letter case keep one order.
+    EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
+    EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+    QLocale::setDefault(saved);
+}
+
 TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
     const QString base = MakeFolder("m");
     int day = 1;
