@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
@@ -26,8 +27,10 @@
 #include <QStackedLayout>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "browse/DirTreeComboLink.h"
@@ -944,7 +947,13 @@ int TKvFilelistView28::ColumnWidth(int column) const {
 // --- Filling ---------------------------------------------------------------------------------
 
 void TKvFilelistView28::RebuildList() {
-    THourglass hourglass;
+    Refill(false);
+}
+
+void TKvFilelistView28::Refill(bool keepOrder) {
+    // A live refresh runs unasked, and must not flash the hourglass.
+    std::optional<THourglass> hourglass;
+    if (!keepOrder) hourglass.emplace();
     // Column widths the user dragged survive the refill.
     QHeaderView* header = tree_->header();
     int widths[kColumnCount];
@@ -970,11 +979,12 @@ void TKvFilelistView28::RebuildList() {
         sortingEnabled_ = true;
     }
     // After every fill: sorted by name, ascending when the name order was in force already.
-    sortReverse_ = true;
+    // A live refresh keeps the order the user chose.
+    if (!keepOrder) sortReverse_ = true;
     if (sortingEnabled_) {
-        if (sortColumn_ == 0) {
+        if (!keepOrder && sortColumn_ == 0) {
             sortReverse_ = !sortReverse_;
-        } else {
+        } else if (!keepOrder) {
             sortColumn_ = 0;
             sortReverse_ = true;
         }
@@ -993,11 +1003,58 @@ void TKvFilelistView28::RebuildList() {
 
     filledDirectory_ = directory_;
     RestoreView(kept);
+    WatchDirectory();
 
     if (ItemCount() > 0 && !selection_->hasSelection() && !selection_->currentIndex().isValid())
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
     // Let pending paints run; input waits until the fill is over.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// --- Live list -------------------------------------------------------------------------------
+
+void TKvFilelistView28::WatchDirectory() {
+    const QString wanted = IsDrivesDirectory(directory_) ? QString() : QDir::cleanPath(directory_);
+    if (wanted == WatchedFolder()) return;
+    if (watcher_ == nullptr) {
+        watcher_ = new QFileSystemWatcher(this);
+        connect(watcher_, &QFileSystemWatcher::directoryChanged, this,
+                &TKvFilelistView28::DirectoryChanged);
+        liveTimer_ = new QTimer(this);
+        liveTimer_->setSingleShot(true);
+        connect(liveTimer_, &QTimer::timeout, this, &TKvFilelistView28::LiveRefresh);
+    }
+    liveTimer_->stop();
+    if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+    if (!wanted.isEmpty()) watcher_->addPath(wanted);
+}
+
+QString TKvFilelistView28::WatchedFolder() const {
+    return watcher_ == nullptr || watcher_->directories().isEmpty()
+               ? QString()
+               : watcher_->directories().first();
+}
+
+void TKvFilelistView28::DirectoryChanged() {
+    if (liveTimer_->isActive()) return;  // already due
+    // Shown soon, but a folder that keeps changing (a copy of thousands of files) is re-read
+    // only once per interval.
+    const qint64 since = lastLive_.isValid() ? lastLive_.elapsed() : LiveRefreshIntervalMs;
+    liveTimer_->start(
+        static_cast<int>(std::max<qint64>(LiveRefreshDelayMs, LiveRefreshIntervalMs - since)));
+}
+
+void TKvFilelistView28::LiveRefresh() {
+    // A caption being edited keeps its row until the edit ends.
+    if (EditingCaption() || filling_) {
+        liveTimer_->start(LiveRefreshIntervalMs);
+        return;
+    }
+    lastLive_.start();
+    if (IsDrivesDirectory(directory_) || directory_ != filledDirectory_) return;
+    Refill(true);
+    // The entry the window shows may be gone.
+    ForgetDeletedItem();
 }
 
 TKvFilelistView28::TKeptView TKvFilelistView28::KeepView() const {

@@ -7,6 +7,7 @@
 //
 // The control is a frame holding two views on one model and one selection: a tree view for the
 // report style (columns with a header) and a list view for the list and icon styles.
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QKeySequence>
 #include <QPointer>
@@ -18,6 +19,8 @@
 #include "toolkit/Controls.h"
 
 class QAbstractItemView;
+class QFileSystemWatcher;
+class QTimer;
 class QCollator;
 class QHeaderView;
 class QItemSelectionModel;
@@ -204,6 +207,14 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // --- Operations ------------------------------------------------------------------------
     // Re-reads Directory and refills the rows.
     void RebuildList();
+    // Live list: the folder shown is watched, and entries that other programs create, remove
+    // or rename appear and disappear by themselves, keeping the selection, the focused row,
+    // the scroll position and the order. A change is shown after LiveRefreshDelayMs, and a
+    // folder that keeps changing is re-read at most once per LiveRefreshIntervalMs.
+    static inline int LiveRefreshDelayMs = 100;
+    static inline int LiveRefreshIntervalMs = 500;
+    // The folder being watched ("" in the drive list).
+    QString WatchedFolder() const;
     // Opens the first selected row: enters a folder or drive, goes up from the parent row,
     // launches a file with the desktop's default application.
     void OpenSelected();
@@ -371,6 +382,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void RestoreView(const TKeptView& kept);
     QString RowKey(int row) const;
 
+    // The fill behind RebuildList; keepOrder keeps the sort column and direction (a live
+    // refresh) instead of going back to the name order.
+    void Refill(bool keepOrder);
+    void WatchDirectory();
+    void DirectoryChanged();
+    void LiveRefresh();
+
     void InstallFolderColumns();
     void InstallDriveColumns();
     void ApplyColumnWidths();
@@ -442,6 +460,10 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QPointer<QLineEdit> editor_;
     int editRow_ = -1;
     QObject* dropHook_ = nullptr;
+
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* liveTimer_ = nullptr;
+    QElapsedTimer lastLive_;  // when the last live refresh ran
 
     DirTreeComboLink* dirTreeCombo_ = nullptr;
     QMetaObject::Connection comboDestroyed_;

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,7 +17,9 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimeZone>
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -452,6 +455,82 @@ TEST_F(FilelistViewTest, NamesSortNaturallyByTheLocale) {
     EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
     EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
     QLocale::setDefault(saved);
+}
+
+// --- Live list -------------------------------------------------------------------------------
+
+namespace {
+// Runs the event loop until done() holds; false after the time-out (generous: this checks
+// that changes arrive, not how fast).
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+}  // namespace
+
+// Entries that another program creates, removes or renames appear and disappear by
+// themselves; the selection, the focused row, the scroll position and the order stay.
+TEST_F(FilelistViewTest, LiveListFollowsOtherProgramsChanges) {
+    const QString folder = MakeFolder("live");
+    for (int i = 0; i < 200; ++i)
+        MakeFile(QStringLiteral("live/f%1.txt").arg(i, 3, 10, QChar(u'0')), i);
+    auto list = MakeList();
+    list->resize(300, 200);
+    list->SetDirectory(folder);
+    list->ColumnClick(1);  // by size, largest first
+    const int row = RowOf(*list, "f150.txt");
+    SelectRow(*list, row);
+    list->View()->verticalScrollBar()->setValue(40);
+    const int scroll = list->View()->verticalScrollBar()->value();
+    ASSERT_GT(scroll, 0);
+
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        const char* appears;
+        const char* disappears;
+    };
+    const Step steps[] = {
+        {"create", [&] { MakeFile("live/new.txt"); }, "new.txt", nullptr},
+        {"delete", [&] { QFile::remove(root_ + "live/f001.txt"); }, nullptr, "f001.txt"},
+        {"rename", [&] { QFile::rename(root_ + "live/f002.txt", root_ + "live/g002.txt"); },
+         "g002.txt", "f002.txt"},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_TRUE(WaitFor([&] {
+            return (step.appears == nullptr || RowOf(*list, step.appears) >= 0) &&
+                   (step.disappears == nullptr || RowOf(*list, step.disappears) < 0);
+        })) << step.what;
+        const int now = RowOf(*list, "f150.txt");
+        EXPECT_TRUE(list->ItemSelected(now)) << step.what;
+        EXPECT_TRUE(list->ItemFocused(now)) << step.what;
+        EXPECT_EQ(list->View()->verticalScrollBar()->value(), scroll) << step.what;
+        EXPECT_EQ(list->SortColumn(), 1) << step.what;
+        EXPECT_TRUE(list->SortReverse()) << step.what;
+    }
+
+    // A burst of thousands of files: every one arrives, with at most one re-read per interval.
+    int refills = 0;
+    QObject::connect(list->View()->model(), &QAbstractItemModel::modelReset,
+                     [&refills] { ++refills; });
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; i < 3000; ++i) {
+        MakeFile(QStringLiteral("live/burst%1").arg(i));
+        if (i % 50 == 0) QApplication::processEvents();
+    }
+    EXPECT_TRUE(WaitFor([&] { return RowOf(*list, "burst2999") >= 0; }));
+    EXPECT_LE(refills, burst.elapsed() / List::LiveRefreshIntervalMs + 2);
+    EXPECT_EQ(list->WatchedFolder(), DropSlash(folder));
+    list->SetDirectory("Drives");
+    EXPECT_EQ(list->WatchedFolder(), QString());
 }
 
 TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
