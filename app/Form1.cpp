@@ -48,29 +48,14 @@ QPixmap ComboGlyph() {
 }  // namespace
 
 QStringList TForm1::StoredProps() {
-    return {"ReadText.Visible",
-            "PanelImage.Visible",
-            "BrowseFiles.Directory",
-            "PanelLeft.Width",
-            "ReadText.Font",
-            "BrowseDrives.Font",
-            "BrowseFiles.Font",
-            "FontText.Font",
-            "FontBrowse.Font",
-            "WrapMenu.Checked",
-            "FolderMenu.Checked",
-            "TextAutoFocus.Checked",
-            "BrowseFiles.ShowFolders",
-            "BrowseTextFiles.Checked",
-            "BrowseImageFiles.Checked",
-            "ViewImage.Align",
-            "ViewImage.AutoSize",
-            "ViewImage.Stretch",
-            "ViewImage.Tiled",
-            "FullView.Checked",
-            "TileView.Checked",
-            "PanelImage.Color",
-            "ImageBk.Color"};
+    return {"ReadText.Visible",        "PanelImage.Visible",      "BrowseFiles.Directory",
+            "PanelLeft.Width",         "ReadText.Font",           "BrowseDrives.Font",
+            "BrowseFiles.Font",        "FontText.Font",           "FontBrowse.Font",
+            "WrapMenu.Checked",        "FolderMenu.Checked",      "TextAutoFocus.Checked",
+            "BrowseFiles.ShowFolders", "BrowseTextFiles.Checked", "BrowseImageFiles.Checked",
+            "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
+            "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
+            "PanelImage.Color",        "ImageBk.Color",           "DetailsMenu.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -319,6 +304,7 @@ void TForm1::CreateMenus() {
     Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
 
     CreateFileCommands();
+    CreateDetailsItem();
 
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
@@ -368,6 +354,29 @@ void TForm1::UpdateFileCommands() {
                             FileDeletePermanently, FileNewFolder, FileProperties})
         item->SetEnabled(BrowseFiles->ActionEnabled(
             static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
+}
+
+void TForm1::CreateDetailsItem() {
+    DetailsMenu = FileMenu->Insert(static_cast<int>(FileMenu->Items().indexOf(FolderMenu)) + 1,
+                                   QStringLiteral("DetailsMenu"), QStringLiteral("Details"));
+    Wire(DetailsMenu, &TMenuItem::OnClick, &TForm1::DetailsMenuClick);
+}
+
+void TForm1::DetailsMenuClick() {
+    DetailsMenu->SetChecked(!DetailsMenu->Checked());
+    ApplyDetails();
+}
+
+void TForm1::ApplyDetails() {
+    const bool details = DetailsMenu->Checked();
+    BrowseFiles->SetColWidth_Name(details ? 200 : 150);
+    BrowseFiles->SetColWidth_Size(details ? 75 : 0);
+    BrowseFiles->SetColWidth_Type(details ? 130 : 0);
+    BrowseFiles->SetColWidth_Mod(details ? 125 : 0);
+    BrowseFiles->SetColWidth_Attr(0);
+    BrowseFiles->ResetColumnWidths();
+    BrowseFiles->SetShowColumnHeaders(details);
+    BrowseFiles->SetViewStyle(details ? TKvFilelistView28::vsReport : TKvFilelistView28::vsList);
 }
 
 // --- Creation and showing ----------------------------------------------------------------------
@@ -462,6 +471,7 @@ void TForm1::FormShow() {
     BrowseDrives->GoToFolder(BrowseFiles->Directory());
     AlignRightPane();
     ApplyModeMask();
+    ApplyDetails();
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -752,6 +762,9 @@ void TForm1::DefaultSettings1Click() {
     // 10. Picture background.
     PanelImage->SetColor(clBtnFace);
     ImageBk->SetColor(PanelImage->Color());
+    // The list style.
+    DetailsMenu->SetChecked(false);
+    ApplyDetails();
 }
 
 void TForm1::AboutVelkaro1Click() {

@@ -120,6 +120,10 @@ class TForm1 : public TForm {
     TMenuItem* NFileCommands = nullptr;
     // Sets the file commands' enabled states from the list.
     void UpdateFileCommands();
+    // "Details" (after "Show Folders"): the list in report style with the Name, Size, Type and
+    // Modified columns and their header, instead of the list style. Stored.
+    TMenuItem* DetailsMenu = nullptr;
+    void DetailsMenuClick();
 
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
@@ -158,6 +162,9 @@ class TForm1 : public TForm {
     void CreateComponents();
     void CreateMenus();
     void CreateFileCommands();
+    void CreateDetailsItem();
+    // Puts the list in the style the "Details" check mark says.
+    void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
     void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());

@@ -932,6 +932,10 @@ void TKvFilelistView28::UpdateListGrid() {
     if (!filling_) emit list_->delegate->sizeHintChanged(QModelIndex());
 }
 
+void TKvFilelistView28::ResetColumnWidths() {
+    if (!driveColumns_) ApplyColumnWidths();
+}
+
 int TKvFilelistView28::ColumnCount() const {
     return kColumnCount;
 }

@@ -332,6 +332,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool SortReverse() const { return sortReverse_; }
     bool SortingEnabled() const { return sortingEnabled_; }
     bool DriveColumnsInstalled() const { return driveColumns_; }
+    // Puts the ColWidth_ widths on the folder columns now (a fill keeps the widths the user
+    // dragged).
+    void ResetColumnWidths();
     int ColumnCount() const;
     QString ColumnCaption(int column) const;
     int ColumnWidth(int column) const;

@@ -227,9 +227,9 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                      "FileDelete=Delete", "FileDeletePermanently=Delete Permanently",
                      "FileNewFolder=New Folder", "FileProperties=Properties", "NFileCommands=-",
                      "BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
-                     "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
-                     "DefaultSettings1=Default Settings", "N5=-",
-                     "AboutVelkaro1=About Velkaro ..."}));
+                     "N4=-", "FolderMenu=Show Folders", "DetailsMenu=Details",
+                     "FontMenuB=Browser Font ...", "N3=-", "DefaultSettings1=Default Settings",
+                     "N5=-", "AboutVelkaro1=About Velkaro ..."}));
     EXPECT_EQ(items(form_->ImageMenu),
               QStringList({"CopyImage=Copy To Clipboard", "N6=-", "BrowseMenuI=View Browser",
                            "N7=-", "FullView=Full View", "TileView=Tile View", "N8=-",
@@ -246,7 +246,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 23);
+    ASSERT_EQ(props.size(), 24);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
