@@ -12,12 +12,14 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
+#include <QShortcut>
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "imaging/Libraries.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -220,6 +222,7 @@ void TForm1::CreateComponents() {
     AboutImage = new TProImageViewDialog(QStringLiteral("AboutImage"), this);
     AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
+    AboutImage->SetText(AboutText());
     LoadAboutPicture(*AboutImage->Picture());
     // "Clipboard as Contents" of pictures reads them with the program's own decoders.
     SetPictureLoader([](const QByteArray& path) {
@@ -305,6 +308,7 @@ void TForm1::CreateMenus() {
 
     CreateFileCommands();
     CreateDetailsItem();
+    CreateAboutKey();
 
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
@@ -354,6 +358,26 @@ void TForm1::UpdateFileCommands() {
                             FileDeletePermanently, FileNewFolder, FileProperties})
         item->SetEnabled(BrowseFiles->ActionEnabled(
             static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
+}
+
+QString TForm1::AboutText() {
+    QString libraries = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
+    for (const auto& [name, version] : ImagingLibraryVersions())
+        libraries += QStringLiteral(", %1 %2").arg(QString::fromStdString(name),
+                                                   QString::fromStdString(version));
+    return QStringLiteral(
+               "<p><b>Velkaro %1</b><br>A reader for text files and pictures.</p>"
+               "<p>%2</p><p>Uses %3.</p>")
+        .arg(QStringLiteral(VELKARO_VERSION), QStringLiteral(VELKARO_LICENSE),
+             libraries.toHtmlEscaped());
+}
+
+void TForm1::CreateAboutKey() {
+    AboutVelkaro1->setText(AboutVelkaro1->Caption() + QStringLiteral("\tF1"));
+    auto* key = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this,
+            [this] { Application::HandleEvent([this] { AboutVelkaro1Click(); }); });
 }
 
 void TForm1::CreateDetailsItem() {

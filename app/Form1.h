@@ -120,6 +120,10 @@ class TForm1 : public TForm {
     TMenuItem* NFileCommands = nullptr;
     // Sets the file commands' enabled states from the list.
     void UpdateFileCommands();
+    // The About box's text: the version, the licence line, and the libraries with their
+    // versions.
+    static QString AboutText();
+
     // "Details" (after "Show Folders"): the list in report style with the Name, Size, Type and
     // Modified columns and their header, instead of the list style. Stored.
     TMenuItem* DetailsMenu = nullptr;
@@ -163,6 +167,8 @@ class TForm1 : public TForm {
     void CreateMenus();
     void CreateFileCommands();
     void CreateDetailsItem();
+    // F1 opens the About box from anywhere in the window; the menu item shows the key.
+    void CreateAboutKey();
     // Puts the list in the style the "Details" check mark says.
     void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
