@@ -1,6 +1,7 @@
 #pragma once
 // Common dialogs: font and colour choosers, message dialogs. Each has a hook that tests set to
 // answer in place of the modal dialog.
+#include <QFont>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -31,6 +32,14 @@ class TFontDialog : public QObject {
   private:
     TFont font_;
 };
+
+// The font the font chooser starts from: the font's family where it is installed (else the
+// family it is drawn with), in the style that matches its bold and italic marks (the regular
+// one for neither).
+QFont FontDialogStart(const TFont& font);
+// The chooser's font after the user picked another family: the new family in the style that
+// matches the previous choice (a regular font stays regular), not the family's first style.
+QFont FontDialogFamilyChanged(const QFont& previous, const QFont& current);
 
 // Colour chooser: Execute shows the dialog with Color and, when the user confirms, stores the
 // chosen direct colour in Color and returns true.
