@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QClipboard>
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSet>
 #include <QSettings>
 #include <QStackedLayout>
 #include <QStyle>
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include "browse/DirTreeComboLink.h"
+#include "browse/FileClipboard.h"
 #include "browse/MessageCatalogue.h"
 #include "browse/ShellHelpers.h"
 #include "toolkit/Application.h"
@@ -104,9 +107,16 @@ class TFileListModel : public QAbstractTableModel {
         switch (role) {
             case Qt::DisplayRole:
                 return column == 0 ? rows[row].caption : SubItem(row, column - 1);
-            case Qt::DecorationRole:
+            case Qt::DecorationRole: {
                 if (column != 0) return {};
-                return TSystemImageList::Instance().Icon(Image(row));
+                const QIcon icon = TSystemImageList::Instance().Icon(Image(row));
+                if (!IsCut(row)) return icon;
+                // A cut entry is shown dimmed until it is pasted, as file managers do.
+                return QIcon(icon.pixmap(QSize(32, 32), QIcon::Disabled));
+            }
+            case Qt::ForegroundRole:
+                if (!IsCut(row)) return {};
+                return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
             case Qt::TextAlignmentRole:
                 return QVariant::fromValue(alignments[column] | Qt::AlignVCenter);
             default:
@@ -125,6 +135,16 @@ class TFileListModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override {
         if (!index.isValid()) return Qt::NoItemFlags;
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    }
+
+    // The paths the clipboard holds as cut (without a trailing "/").
+    QSet<QByteArray> cutPaths;
+
+    bool IsCut(int row) const {
+        if (cutPaths.isEmpty()) return false;
+        const TListRow& r = rows[row];
+        return !r.parent &&
+               cutPaths.contains(r.native.isEmpty() ? QFile::encodeName(r.path) : r.native);
     }
 
     int SubItemCount(int row) const {
@@ -621,6 +641,9 @@ TKvFilelistView28::TKvFilelistView28(QWidget* parent)
     stack_->addWidget(list_);
 
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TKvFilelistView28::ColumnClick);
+    // Cut entries are dimmed while the clipboard holds them as cut.
+    if (QClipboard* clipboard = QApplication::clipboard())
+        connect(clipboard, &QClipboard::dataChanged, this, &TKvFilelistView28::UpdateCutMarks);
     // The header flips its indicator on clicks by itself; keep showing the list's own order.
     connect(tree_->header(), &QHeaderView::sortIndicatorChanged, this,
             [this] { UpdateSortIndicator(); });
@@ -1013,6 +1036,23 @@ void TKvFilelistView28::Refill(bool keepOrder) {
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
     // Let pending paints run; input waits until the fill is over.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TKvFilelistView28::UpdateCutMarks() {
+    QSet<QByteArray> cut;
+    const TFileList clip = ClipboardFileList();
+    if (clip.HasMode && clip.Cut)
+        for (const QByteArray& path : clip.Native)
+            cut.insert(path.size() > 1 && path.endsWith('/') ? path.chopped(1) : path);
+    if (cut == model_->cutPaths) return;
+    model_->cutPaths = cut;
+    if (ItemCount() > 0)
+        emit model_->dataChanged(model_->index(0, 0), model_->index(ItemCount() - 1, 0),
+                                 {Qt::DecorationRole, Qt::ForegroundRole});
+}
+
+bool TKvFilelistView28::ItemDimmed(int row) const {
+    return row >= 0 && row < ItemCount() && model_->IsCut(row);
 }
 
 // --- Live list -------------------------------------------------------------------------------

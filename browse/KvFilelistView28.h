@@ -321,6 +321,10 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QString ItemSubItem(int row, int index) const;
     // The row's full path as the file system names it (see SelectedItemNative).
     QByteArray ItemNativePath(int row) const;
+    // Whether the row is shown dimmed: its entry is on the clipboard as cut, not yet pasted.
+    bool ItemDimmed(int row) const;
+    // Reads which entries the clipboard holds as cut (on every clipboard change).
+    void UpdateCutMarks();
     bool ItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
     bool ItemFocused(int row) const;

@@ -287,12 +287,14 @@ void TKvFilelistView28::CopySelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, false);
+    UpdateCutMarks();
 }
 
 void TKvFilelistView28::CutSelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, true);
+    UpdateCutMarks();
 }
 
 void TKvFilelistView28::PasteFiles() {

@@ -222,12 +222,23 @@ TEST_F(FilelistOpsTest, CopyAndPasteThroughTheClipboard) {
 
 TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
     Write("src/a.txt", "alpha");
+    Write("src/b.txt", "beta");
     QDir().mkpath(root_ + "dst");
     auto list = MakeList("src");
     Select(*list, {"a.txt"});
     Key(*list, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(FileTransferMode(), tmMove);
     EXPECT_TRUE(ClipboardFileList().Cut);  // a file manager pasting this moves the file
+    // The cut file is dimmed until it is pasted; a copy dims nothing.
+    EXPECT_TRUE(list->ItemDimmed(RowOf(*list, "a.txt")));
+    EXPECT_FALSE(list->ItemDimmed(RowOf(*list, "b.txt")));
+    EXPECT_TRUE(
+        list->View()->model()->index(RowOf(*list, "a.txt"), 0).data(Qt::ForegroundRole).isValid());
+    Select(*list, {"b.txt"});
+    list->CopySelected();
+    EXPECT_FALSE(list->ItemDimmed(RowOf(*list, "a.txt")));
+    Select(*list, {"a.txt"});
+    list->CutSelected();
     list->SetDirectory(root_ + "dst");
     list->PasteFiles();
     EXPECT_FALSE(Exists("src/a.txt"));
