@@ -452,6 +452,23 @@ int TSystemImageList::IndexFor(const QString& key, const std::function<QIcon()>&
     return index;
 }
 
+// The resources live in this static library; registering them keeps the linker from dropping
+// them (outside any namespace, as the registration macro needs).
+static void InitTypeIcons() {
+    Q_INIT_RESOURCE(TypeIcons);
+}
+
+QIcon BundledTypeIcon(const QString& genericIconName) {
+    static const bool registered = (InitTypeIcons(), true);
+    Q_UNUSED(registered);
+    QIcon icon;
+    for (int size : {16, 32}) {
+        const QString file = QStringLiteral(":/types/%1-%2.png").arg(genericIconName).arg(size);
+        if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    return icon;
+}
+
 namespace {
 
 QMimeDatabase& mimeDatabase() {
@@ -487,8 +504,10 @@ int fileIconIndex(const QString& path) {
     const QMimeType mime =
         mimeDatabase().mimeTypeForFile(LastName(path), QMimeDatabase::MatchExtension);
     return TSystemImageList::Instance().IndexFor("mime:" + mime.name(), [&mime] {
-        return themeIcon({mime.iconName(), mime.genericIconName()},
-                         [] { return providerIcon(QFileIconProvider::File); });
+        return themeIcon({mime.iconName(), mime.genericIconName()}, [&mime] {
+            const QIcon bundled = BundledTypeIcon(mime.genericIconName());
+            return bundled.isNull() ? providerIcon(QFileIconProvider::File) : bundled;
+        });
     });
 }
 
