@@ -4,17 +4,22 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
 #include <QShortcut>
+#include <QStringListModel>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 
 #include "browse/FileClipboard.h"
@@ -309,6 +314,7 @@ void TForm1::CreateMenus() {
     CreateFileCommands();
     CreateDetailsItem();
     CreateAboutKey();
+    CreateLocationEntry();
 
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
@@ -378,6 +384,122 @@ void TForm1::CreateAboutKey() {
     key->setContext(Qt::WindowShortcut);
     connect(key, &QShortcut::activated, this,
             [this] { Application::HandleEvent([this] { AboutVelkaro1Click(); }); });
+}
+
+namespace {
+
+// The location entry: Esc and leaving it (not for its completion list) put it away.
+class TLocationEdit : public QLineEdit {
+  public:
+    TLocationEdit(QWidget* parent, std::function<void()> done)
+        : QLineEdit(parent), done_(std::move(done)) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            done_();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        if (event->reason() != Qt::PopupFocusReason && isVisible()) done_();
+    }
+
+  private:
+    std::function<void()> done_;
+};
+
+QString ExpandHome(const QString& typed) {
+    if (typed == u"~") return QDir::homePath();
+    if (typed.startsWith(QLatin1String("~/"))) return QDir::homePath() + typed.mid(1);
+    return typed;
+}
+
+}  // namespace
+
+void TForm1::CreateLocationEntry() {
+    auto* edit = new TLocationEdit(PanelLeft, [this] {
+        Location->hide();
+        SetActiveControl(BrowseFiles);
+    });
+    Location = edit;
+    Location->setObjectName(QStringLiteral("Location"));
+    Location->setPlaceholderText(QStringLiteral("Folder or file"));
+    Location->hide();
+    auto* completions = new QStringListModel(Location);
+    auto* completer = new QCompleter(completions, Location);
+    completer->setCaseSensitivity(Qt::CaseSensitive);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    Location->setCompleter(completer);
+    connect(Location, &QLineEdit::textEdited, this, [this, completions](const QString& text) {
+        completions->setStringList(LocationCompletions(text, BrowseFiles->Directory()));
+    });
+    connect(Location, &QLineEdit::returnPressed, this,
+            [this] { Application::HandleEvent([this] { LocationEnter(); }); });
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this, &TForm1::LocationShow);
+}
+
+QString TForm1::LocationPath(const QString& typed) const {
+    const QString path = ExpandHome(typed.trimmed());
+    if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
+    const QString base =
+        BrowseFiles->Directory().compare(QLatin1String(TKvFilelistView28::DrivesDirectory),
+                                         Qt::CaseInsensitive) == 0
+            ? QDir::homePath()
+            : BrowseFiles->Directory();
+    return QDir(base).absoluteFilePath(path);
+}
+
+QStringList TForm1::LocationCompletions(const QString& typed, const QString& base) {
+    QString path = ExpandHome(typed);
+    if (!QDir::isAbsolutePath(path)) path = QDir(base).absoluteFilePath(path);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = path.left(slash + 1);
+    const QString start = path.mid(slash + 1);
+    // What was typed stays as typed; only the last name is completed.
+    const QString shown = typed.left(typed.lastIndexOf(u'/') + 1);
+    QStringList result;
+    const QFileInfoList entries =
+        QDir(folder.isEmpty() ? QStringLiteral("/") : folder)
+            .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                           QDir::Name | QDir::DirsFirst);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.fileName().startsWith(start)) continue;
+        // Hidden entries only when a "." was typed.
+        if (entry.fileName().startsWith(u'.') && !start.startsWith(u'.')) continue;
+        result << shown + entry.fileName() + (entry.isDir() ? QStringLiteral("/") : QString());
+        if (result.size() >= 500) break;
+    }
+    return result;
+}
+
+void TForm1::LocationShow() {
+    // The entry sits in the browser pane: a hidden pane is shown as "View Browser" would.
+    TMenuItem* paneItem = !BrowseMenu->Checked() ? BrowseMenu : BrowseMenuI;
+    if (!PanelLeft->isVisible() && !paneItem->Checked()) ToggleBrowser(paneItem);
+    const QString folder = BrowseFiles->Directory();
+    Location->setText(
+        folder.compare(QLatin1String(TKvFilelistView28::DrivesDirectory), Qt::CaseInsensitive) == 0
+            ? QStringLiteral("/")
+            : folder);
+    Location->setGeometry(BrowseDrives->geometry());
+    Location->raise();
+    Location->show();
+    Location->setFocus(Qt::ShortcutFocusReason);
+    Location->selectAll();
+}
+
+void TForm1::LocationEnter() {
+    const QString path = LocationPath(Location->text());
+    if (path.isEmpty()) return;
+    // A path that does not exist leaves the entry open to be corrected (OpenPath says why).
+    OpenPath(path);
+    Location->hide();
+    if (QFileInfo(path).isDir()) SetActiveControl(BrowseFiles);
 }
 
 void TForm1::CreateDetailsItem() {

@@ -21,6 +21,7 @@
 #include "toolkit/Menus.h"
 
 class QLabel;
+class QLineEdit;
 class THourglass;
 
 class TForm1 : public TForm {
@@ -124,6 +125,16 @@ class TForm1 : public TForm {
     // versions.
     static QString AboutText();
 
+    // Ctrl+L: a path entry over the folder combo, with completion of the folders and files of
+    // the folder typed so far. Enter shows that folder, or opens the file as a click would
+    // (OpenPath); Esc or leaving it puts it away. Relative paths start from the list's folder
+    // and "~" is the home folder.
+    QLineEdit* Location = nullptr;
+    void LocationShow();
+    void LocationEnter();
+    // The completions offered for a text typed in the entry.
+    static QStringList LocationCompletions(const QString& typed, const QString& base);
+
     // "Details" (after "Show Folders"): the list in report style with the Name, Size, Type and
     // Modified columns and their header, instead of the list style. Stored.
     TMenuItem* DetailsMenu = nullptr;
@@ -169,6 +180,9 @@ class TForm1 : public TForm {
     void CreateDetailsItem();
     // F1 opens the About box from anywhere in the window; the menu item shows the key.
     void CreateAboutKey();
+    void CreateLocationEntry();
+    // The entry's text as an absolute path.
+    QString LocationPath(const QString& typed) const;
     // Puts the list in the style the "Details" check mark says.
     void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
