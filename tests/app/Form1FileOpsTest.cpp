@@ -116,52 +116,39 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
 TEST(Form1FileOps, LocationEntryShowsFoldersAndOpensFiles) {
     QTemporaryDir dir, config;
     ASSERT_TRUE(dir.isValid() && config.isValid());
-    const QString root = AddSlash(QDir(dir.path()).canonicalPath());
-    QDir().mkpath(root + "sub/deeper");
-    QDir().mkpath(root + "subway");
-    QDir().mkpath(root + ".hidden");
-    QFile note(root + "sub/note.txt");
-    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
-    note.write("hello");
-    note.close();
-
-    struct Case {
-        const char* typed;
-        QStringList expected;
-    };
-    const Case cases[] = {
-        {"su", {"sub/", "subway/"}},
-        {"sub/", {"sub/deeper/", "sub/note.txt"}},
-        {"sub/n", {"sub/note.txt"}},
-        {".h", {".hidden/"}},
-        {"nothing", {}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(TForm1::LocationCompletions(c.typed, root), c.expected) << c.typed;
-    EXPECT_EQ(TForm1::LocationCompletions(root + "sub/d", "/"),
-              QStringList({root + "sub/deeper/"}));
-
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString root = AddSlash(QDir(dir.path()).canonicalPath());
+    for (const char* folder : {"sub/deeper", "subway", ".hidden"})
+        QDir().mkpath(root + folder);
+    QFile note(root + "sub/note.txt");
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly) && note.write("hello") == 5);
+    note.close();
+    const std::pair<const char*, QStringList> cases[] = {
+        {"su", {"sub/", "subway/"}},
+        {"sub/", {"sub/deeper/", "sub/note.txt"}},
+        {".h", {".hidden/"}},  // hidden entries only when a "." is typed
+        {"nothing", {}},
+    };
+    for (const auto& [typed, expected] : cases)
+        EXPECT_EQ(TForm1::LocationCompletions(typed, root), expected) << typed;
+
     const QString previous = QDir::currentPath();
     QDir::setCurrent(root);
-    {
-        auto form = std::make_unique<TForm1>();
-        form->show();
-        QApplication::processEvents();
-        for (QShortcut* key : form->findChildren<QShortcut*>())
-            if (key->key() == QKeySequence(Qt::CTRL | Qt::Key_L)) emit key->activated();
-        ASSERT_TRUE(form->Location->isVisible());
-        EXPECT_EQ(form->Location->text(), root);
-        form->Location->setText("sub");
-        emit form->Location->returnPressed();
-        EXPECT_EQ(form->BrowseFiles->Directory(), root + "sub/");
-        EXPECT_FALSE(form->Location->isVisible());
-        form->LocationShow();
-        form->Location->setText("note.txt");
-        emit form->Location->returnPressed();
-        EXPECT_EQ(form->ReadText->Text().trimmed(), "hello");
-    }
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    for (QShortcut* key : form->findChildren<QShortcut*>())
+        if (key->key() == QKeySequence(Qt::CTRL | Qt::Key_L)) emit key->activated();
+    ASSERT_TRUE(form->Location->isVisible());
+    form->Location->setText("sub");
+    emit form->Location->returnPressed();
+    EXPECT_EQ(form->BrowseFiles->Directory(), root + "sub/");
+    EXPECT_FALSE(form->Location->isVisible());
+    form->LocationShow();
+    form->Location->setText("note.txt");
+    emit form->Location->returnPressed();
+    EXPECT_EQ(form->ReadText->Text().trimmed(), "hello");
+    form.reset();
     QDir::setCurrent(previous);
     qputenv("XDG_CONFIG_HOME", savedConfig);
 }

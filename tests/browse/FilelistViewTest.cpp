@@ -21,6 +21,7 @@
 #include <QTimeZone>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -490,30 +491,22 @@ TEST_F(FilelistViewTest, LiveListFollowsOtherProgramsChanges) {
     const int scroll = list->View()->verticalScrollBar()->value();
     ASSERT_GT(scroll, 0);
 
-    struct Step {
-        const char* what;
-        std::function<void()> change;
-        const char* appears;
-        const char* disappears;
+    // Each step: a change, then the entry that must appear and the one that must go.
+    const std::tuple<std::function<void()>, QString, QString> steps[] = {
+        {[&] { MakeFile("live/new.txt"); }, "new.txt", ""},
+        {[&] { QFile::remove(root_ + "live/f001.txt"); }, "", "f001.txt"},
+        {[&] { QFile::rename(root_ + "live/f002.txt", root_ + "live/g002.txt"); }, "g002.txt",
+         "f002.txt"},
     };
-    const Step steps[] = {
-        {"create", [&] { MakeFile("live/new.txt"); }, "new.txt", nullptr},
-        {"delete", [&] { QFile::remove(root_ + "live/f001.txt"); }, nullptr, "f001.txt"},
-        {"rename", [&] { QFile::rename(root_ + "live/f002.txt", root_ + "live/g002.txt"); },
-         "g002.txt", "f002.txt"},
-    };
-    for (const Step& step : steps) {
-        step.change();
+    for (const auto& [change, appears, goes] : steps) {
+        change();
         EXPECT_TRUE(WaitFor([&] {
-            return (step.appears == nullptr || RowOf(*list, step.appears) >= 0) &&
-                   (step.disappears == nullptr || RowOf(*list, step.disappears) < 0);
-        })) << step.what;
+            return (appears.isEmpty() || RowOf(*list, appears) >= 0) && RowOf(*list, goes) < 0;
+        })) << (appears + goes).toStdString();
         const int now = RowOf(*list, "f150.txt");
-        EXPECT_TRUE(list->ItemSelected(now)) << step.what;
-        EXPECT_TRUE(list->ItemFocused(now)) << step.what;
-        EXPECT_EQ(list->View()->verticalScrollBar()->value(), scroll) << step.what;
-        EXPECT_EQ(list->SortColumn(), 1) << step.what;
-        EXPECT_TRUE(list->SortReverse()) << step.what;
+        EXPECT_TRUE(list->ItemSelected(now) && list->ItemFocused(now));
+        EXPECT_EQ(list->View()->verticalScrollBar()->value(), scroll);
+        EXPECT_TRUE(list->SortColumn() == 1 && list->SortReverse());
     }
 
     // A burst of thousands of files: every one arrives, with at most one re-read per interval.
