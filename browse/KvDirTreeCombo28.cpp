@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCollator>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -156,11 +157,14 @@ std::vector<TSubFolder> ReadSubFolders(const QString& folder, bool checkChildren
     return result;
 }
 
+// In the file list's name order: numbers by value, letters by the user's locale.
 void SortSubFolders(std::vector<TSubFolder>& folders) {
-    std::sort(folders.begin(), folders.end(), [](const TSubFolder& a, const TSubFolder& b) {
-        const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.Name < b.Name;
-    });
+    const QCollator collator = TKvFilelistView28::NameCollator();
+    std::sort(folders.begin(), folders.end(),
+              [&collator](const TSubFolder& a, const TSubFolder& b) {
+                  const int c = collator.compare(a.Name, b.Name);
+                  return c != 0 ? c < 0 : a.Name < b.Name;
+              });
 }
 
 // --- TKvSpeedButton ----------------------------------------------------------------------------

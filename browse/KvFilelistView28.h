@@ -230,6 +230,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The Name order of two captions: numbers by value, letters by the user's locale, letter
     // case aside (then by character code, so that no two different names compare equal).
     static int CompareNames(const QString& a, const QString& b);
+    // The collator of that order, for sorting many names with one.
+    static QCollator NameCollator();
 
     // --- File operations (menu and keys) ---------------------------------------------------
     // Each does nothing without a selected row where it needs one; the parent row is never
@@ -402,7 +404,6 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void FillDrives();
     void FillFolder();
     void SortRows();
-    static QCollator NameCollator();
     void UpdateSortIndicator();
     void UpdateDatePattern();
     void UpdateTimePattern();
