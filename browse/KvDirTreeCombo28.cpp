@@ -1001,8 +1001,12 @@ void TKvDirTreeCombo28::RefreshAfterChange() {
     if (tree_->Root() != nullptr && !tree_->Root()->isExpanded()) tree_->Root()->setExpanded(true);
     if (!remembered.isEmpty()) SelectFolder(remembered);
     if (fileList_ != nullptr) {
+        // A list that stays in its folder follows that folder's changes by itself, keeping its
+        // order; it is re-read here only when it moves.
+        const QString shown = fileList_->Directory();
         fileList_->SetDirectory(remembered);
-        fileList_->RebuildList();
+        if (fileList_->Directory() == shown && fileList_->WatchedFolder().isEmpty())
+            fileList_->RebuildList();
         // The list's folder may be gone; watch again what it shows now.
         listFolder_.clear();
         WatchListFolder();
