@@ -4,20 +4,27 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
+#include <QShortcut>
+#include <QStringListModel>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "imaging/Libraries.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -55,7 +62,8 @@ QStringList TForm1::StoredProps() {
             "BrowseFiles.ShowFolders", "BrowseTextFiles.Checked", "BrowseImageFiles.Checked",
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
-            "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color"};
+            "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
+            "DetailsMenu.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -239,6 +247,7 @@ void TForm1::CreateComponents() {
     AboutImage = new TProImageViewDialog(QStringLiteral("AboutImage"), this);
     AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
+    AboutImage->SetText(AboutText());
     LoadAboutPicture(*AboutImage->Picture());
     // "Clipboard as Contents" of pictures reads them with the program's own decoders.
     SetPictureLoader([](const QByteArray& path) {
@@ -359,7 +368,7 @@ void TForm1::CreateMenus() {
     keys(ZoomFit, {QKeySequence(Qt::CTRL | Qt::Key_0)});
     keys(ZoomActual, {QKeySequence(Qt::CTRL | Qt::Key_1)});
     keys(RotateRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
-    keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::Key_L)});
+    keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
     keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
     keys(FullScreen, {QKeySequence(Qt::Key_F11)});
     for (TMenuItem* item :
@@ -396,10 +405,218 @@ void TForm1::CreateMenus() {
     for (QAction* action : fullScreenKeys_)
         action->setEnabled(false);
 
+    CreateFileCommands();
+    CreateDetailsItem();
+    CreateAboutKey();
+    CreateLocationEntry();
+
     ::SetPopupMenu(ReadText, TextMenu);
     ::SetPopupMenu(BrowseFiles, FileMenu);
     ::SetPopupMenu(ViewImage, ImageMenu);
     ::SetPopupMenu(BrowseDrives, NoPopup);
+}
+
+// The list's file commands, put before the menu's own items.
+void TForm1::CreateFileCommands() {
+    struct TCommand {
+        TMenuItem** item;
+        const char* name;
+        const char* caption;
+        TKvFilelistView28::TListAction action;
+    };
+    const TCommand commands[] = {
+        {&FileOpen, "FileOpen", "Open", TKvFilelistView28::laOpen},
+        {&FileCut, "FileCut", "Cut", TKvFilelistView28::laCut},
+        {&FileCopy, "FileCopy", "Copy", TKvFilelistView28::laCopy},
+        {&FilePaste, "FilePaste", "Paste", TKvFilelistView28::laPaste},
+        {&FileDelete, "FileDelete", "Delete", TKvFilelistView28::laDelete},
+        {&FileDeletePermanently, "FileDeletePermanently", "Delete Permanently",
+         TKvFilelistView28::laDeletePermanently},
+        {&FileNewFolder, "FileNewFolder", "New Folder", TKvFilelistView28::laNewFolder},
+        {&FileProperties, "FileProperties", "Properties", TKvFilelistView28::laProperties},
+    };
+    int at = 0;
+    for (const TCommand& c : commands) {
+        TMenuItem* item = FileMenu->Insert(at++, QLatin1String(c.name), QLatin1String(c.caption));
+        // The key is shown beside the caption, not bound: the list answers to it itself while
+        // it has the focus, and a bound Enter would fire Open from any highlighted item.
+        item->setText(item->Caption() + u'\t' +
+                      TKvFilelistView28::ActionKey(c.action).toString(QKeySequence::NativeText));
+        item->setProperty("listAction", static_cast<int>(c.action));
+        const TKvFilelistView28::TListAction action = c.action;
+        connect(item, &TMenuItem::OnClick, this, [this, action] {
+            Application::HandleEvent([this, action] { BrowseFiles->RunAction(action); });
+        });
+        *c.item = item;
+    }
+    NFileCommands = FileMenu->Insert(at, QStringLiteral("NFileCommands"), QStringLiteral("-"));
+    connect(FileMenu, &QMenu::aboutToShow, this, &TForm1::UpdateFileCommands);
+}
+
+void TForm1::UpdateFileCommands() {
+    for (TMenuItem* item : {FileOpen, FileCut, FileCopy, FilePaste, FileDelete,
+                            FileDeletePermanently, FileNewFolder, FileProperties})
+        item->SetEnabled(BrowseFiles->ActionEnabled(
+            static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
+}
+
+QString TForm1::AboutText() {
+    QString libraries = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
+    for (const auto& [name, version] : ImagingLibraryVersions())
+        libraries += QStringLiteral(", %1 %2").arg(QString::fromStdString(name),
+                                                   QString::fromStdString(version));
+    return QStringLiteral(
+               "<p><b>Velkaro %1</b><br>A reader for text files and pictures.</p>"
+               "<p>%2</p><p>Uses %3.</p>")
+        .arg(QStringLiteral(VELKARO_VERSION), QStringLiteral(VELKARO_LICENSE),
+             libraries.toHtmlEscaped());
+}
+
+void TForm1::CreateAboutKey() {
+    AboutVelkaro1->setText(AboutVelkaro1->Caption() + QStringLiteral("\tF1"));
+    auto* key = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this,
+            [this] { Application::HandleEvent([this] { AboutVelkaro1Click(); }); });
+}
+
+namespace {
+
+// The location entry: Esc and leaving it (not for its completion list) put it away.
+class TLocationEdit : public QLineEdit {
+  public:
+    TLocationEdit(QWidget* parent, std::function<void()> done)
+        : QLineEdit(parent), done_(std::move(done)) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            done_();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        if (event->reason() != Qt::PopupFocusReason && isVisible()) done_();
+    }
+
+  private:
+    std::function<void()> done_;
+};
+
+QString ExpandHome(const QString& typed) {
+    if (typed == u"~") return QDir::homePath();
+    if (typed.startsWith(QLatin1String("~/"))) return QDir::homePath() + typed.mid(1);
+    return typed;
+}
+
+}  // namespace
+
+void TForm1::CreateLocationEntry() {
+    auto* edit = new TLocationEdit(PanelLeft, [this] {
+        Location->hide();
+        SetActiveControl(BrowseFiles);
+    });
+    Location = edit;
+    Location->setObjectName(QStringLiteral("Location"));
+    Location->setPlaceholderText(QStringLiteral("Folder or file"));
+    Location->hide();
+    auto* completions = new QStringListModel(Location);
+    auto* completer = new QCompleter(completions, Location);
+    completer->setCaseSensitivity(Qt::CaseSensitive);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    Location->setCompleter(completer);
+    connect(Location, &QLineEdit::textEdited, this, [this, completions](const QString& text) {
+        completions->setStringList(LocationCompletions(text, BrowseFiles->Directory()));
+    });
+    connect(Location, &QLineEdit::returnPressed, this,
+            [this] { Application::HandleEvent([this] { LocationEnter(); }); });
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this, &TForm1::LocationShow);
+}
+
+QString TForm1::LocationPath(const QString& typed) const {
+    const QString path = ExpandHome(typed.trimmed());
+    if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
+    const QString base =
+        BrowseFiles->Directory().compare(QLatin1String(TKvFilelistView28::DrivesDirectory),
+                                         Qt::CaseInsensitive) == 0
+            ? QDir::homePath()
+            : BrowseFiles->Directory();
+    return QDir(base).absoluteFilePath(path);
+}
+
+QStringList TForm1::LocationCompletions(const QString& typed, const QString& base) {
+    QString path = ExpandHome(typed);
+    if (!QDir::isAbsolutePath(path)) path = QDir(base).absoluteFilePath(path);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = path.left(slash + 1);
+    const QString start = path.mid(slash + 1);
+    // What was typed stays as typed; only the last name is completed.
+    const QString shown = typed.left(typed.lastIndexOf(u'/') + 1);
+    QStringList result;
+    const QFileInfoList entries =
+        QDir(folder.isEmpty() ? QStringLiteral("/") : folder)
+            .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                           QDir::Name | QDir::DirsFirst);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.fileName().startsWith(start)) continue;
+        // Hidden entries only when a "." was typed.
+        if (entry.fileName().startsWith(u'.') && !start.startsWith(u'.')) continue;
+        result << shown + entry.fileName() + (entry.isDir() ? QStringLiteral("/") : QString());
+        if (result.size() >= 500) break;
+    }
+    return result;
+}
+
+void TForm1::LocationShow() {
+    // The entry sits in the browser pane: a hidden pane is shown as "View Browser" would.
+    TMenuItem* paneItem = !BrowseMenu->Checked() ? BrowseMenu : BrowseMenuI;
+    if (!PanelLeft->isVisible() && !paneItem->Checked()) ToggleBrowser(paneItem);
+    const QString folder = BrowseFiles->Directory();
+    Location->setText(
+        folder.compare(QLatin1String(TKvFilelistView28::DrivesDirectory), Qt::CaseInsensitive) == 0
+            ? QStringLiteral("/")
+            : folder);
+    Location->setGeometry(BrowseDrives->geometry());
+    Location->raise();
+    Location->show();
+    Location->setFocus(Qt::ShortcutFocusReason);
+    Location->selectAll();
+}
+
+void TForm1::LocationEnter() {
+    const QString path = LocationPath(Location->text());
+    if (path.isEmpty()) return;
+    // A path that does not exist leaves the entry open to be corrected (OpenPath says why).
+    OpenPath(path);
+    Location->hide();
+    if (QFileInfo(path).isDir()) SetActiveControl(BrowseFiles);
+}
+
+void TForm1::CreateDetailsItem() {
+    DetailsMenu = FileMenu->Insert(static_cast<int>(FileMenu->Items().indexOf(FolderMenu)) + 1,
+                                   QStringLiteral("DetailsMenu"), QStringLiteral("Details"));
+    Wire(DetailsMenu, &TMenuItem::OnClick, &TForm1::DetailsMenuClick);
+}
+
+void TForm1::DetailsMenuClick() {
+    DetailsMenu->SetChecked(!DetailsMenu->Checked());
+    ApplyDetails();
+}
+
+void TForm1::ApplyDetails() {
+    const bool details = DetailsMenu->Checked();
+    BrowseFiles->SetColWidth_Name(details ? 200 : 150);
+    BrowseFiles->SetColWidth_Size(details ? 75 : 0);
+    BrowseFiles->SetColWidth_Type(details ? 130 : 0);
+    BrowseFiles->SetColWidth_Mod(details ? 125 : 0);
+    BrowseFiles->SetColWidth_Attr(0);
+    BrowseFiles->ResetColumnWidths();
+    BrowseFiles->SetShowColumnHeaders(details);
+    BrowseFiles->SetViewStyle(details ? TKvFilelistView28::vsReport : TKvFilelistView28::vsList);
 }
 
 // --- Creation and showing ----------------------------------------------------------------------
@@ -503,6 +720,7 @@ void TForm1::FormShow() {
     BrowseDrives->GoToFolder(BrowseFiles->Directory());
     AlignRightPane();
     ApplyModeMask();
+    ApplyDetails();
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -858,6 +1076,9 @@ void TForm1::DefaultSettings1Click() {
     // 10. Picture background.
     PanelImage->SetColor(clBtnFace);
     ImageBk->SetColor(PanelImage->Color());
+    // The list style.
+    DetailsMenu->SetChecked(false);
+    ApplyDetails();
 }
 
 void TForm1::AboutVelkaro1Click() {

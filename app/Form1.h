@@ -22,6 +22,7 @@
 #include "toolkit/Menus.h"
 
 class QLabel;
+class QLineEdit;
 class THourglass;
 
 class TForm1 : public TForm {
@@ -122,6 +123,38 @@ class TForm1 : public TForm {
 
     TPopupMenu* NoPopup = nullptr;
 
+    // The file commands at the top of FileMenu, each showing the list's key for it; enabled
+    // each time the menu opens (see TKvFilelistView28::ActionEnabled).
+    TMenuItem* FileOpen = nullptr;
+    TMenuItem* FileCut = nullptr;
+    TMenuItem* FileCopy = nullptr;
+    TMenuItem* FilePaste = nullptr;
+    TMenuItem* FileDelete = nullptr;
+    TMenuItem* FileDeletePermanently = nullptr;
+    TMenuItem* FileNewFolder = nullptr;
+    TMenuItem* FileProperties = nullptr;
+    TMenuItem* NFileCommands = nullptr;
+    // Sets the file commands' enabled states from the list.
+    void UpdateFileCommands();
+    // The About box's text: the version, the licence line, and the libraries with their
+    // versions.
+    static QString AboutText();
+
+    // Ctrl+L: a path entry over the folder combo, with completion of the folders and files of
+    // the folder typed so far. Enter shows that folder, or opens the file as a click would
+    // (OpenPath); Esc or leaving it puts it away. Relative paths start from the list's folder
+    // and "~" is the home folder.
+    QLineEdit* Location = nullptr;
+    void LocationShow();
+    void LocationEnter();
+    // The completions offered for a text typed in the entry.
+    static QStringList LocationCompletions(const QString& typed, const QString& base);
+
+    // "Details" (after "Show Folders"): the list in report style with the Name, Size, Type and
+    // Modified columns and their header, instead of the list style. Stored.
+    TMenuItem* DetailsMenu = nullptr;
+    void DetailsMenuClick();
+
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
     void FormCreate();
@@ -181,6 +214,15 @@ class TForm1 : public TForm {
   private:
     void CreateComponents();
     void CreateMenus();
+    void CreateFileCommands();
+    void CreateDetailsItem();
+    // F1 opens the About box from anywhere in the window; the menu item shows the key.
+    void CreateAboutKey();
+    void CreateLocationEntry();
+    // The entry's text as an absolute path.
+    QString LocationPath(const QString& typed) const;
+    // Puts the list in the style the "Details" check mark says.
+    void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
     void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());

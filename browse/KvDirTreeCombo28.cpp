@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCollator>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -156,11 +157,14 @@ std::vector<TSubFolder> ReadSubFolders(const QString& folder, bool checkChildren
     return result;
 }
 
+// In the file list's name order: numbers by value, letters by the user's locale.
 void SortSubFolders(std::vector<TSubFolder>& folders) {
-    std::sort(folders.begin(), folders.end(), [](const TSubFolder& a, const TSubFolder& b) {
-        const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.Name < b.Name;
-    });
+    const QCollator collator = TKvFilelistView28::NameCollator();
+    std::sort(folders.begin(), folders.end(),
+              [&collator](const TSubFolder& a, const TSubFolder& b) {
+                  const int c = collator.compare(a.Name, b.Name);
+                  return c != 0 ? c < 0 : a.Name < b.Name;
+              });
 }
 
 // --- TKvSpeedButton ----------------------------------------------------------------------------
@@ -997,8 +1001,12 @@ void TKvDirTreeCombo28::RefreshAfterChange() {
     if (tree_->Root() != nullptr && !tree_->Root()->isExpanded()) tree_->Root()->setExpanded(true);
     if (!remembered.isEmpty()) SelectFolder(remembered);
     if (fileList_ != nullptr) {
+        // A list that stays in its folder follows that folder's changes by itself, keeping its
+        // order; it is re-read here only when it moves.
+        const QString shown = fileList_->Directory();
         fileList_->SetDirectory(remembered);
-        fileList_->RebuildList();
+        if (fileList_->Directory() == shown && fileList_->WatchedFolder().isEmpty())
+            fileList_->RebuildList();
         // The list's folder may be gone; watch again what it shows now.
         listFolder_.clear();
         WatchListFolder();

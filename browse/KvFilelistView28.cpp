@@ -8,9 +8,12 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QClipboard>
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
@@ -21,15 +24,19 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSet>
 #include <QSettings>
 #include <QStackedLayout>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "browse/DirTreeComboLink.h"
+#include "browse/FileClipboard.h"
 #include "browse/MessageCatalogue.h"
 #include "browse/ShellHelpers.h"
 #include "toolkit/Application.h"
@@ -58,7 +65,6 @@ struct TListRow {
     QString caption;
     QString path;         // sub-item 4
     QByteArray native;    // the path's bytes, kept only when the name does not decode cleanly
-    QString sortName;     // caption in upper case, for the Name order
     qint64 size = 0;      // bytes
     qint64 fileTime = 0;  // last write, 100-ns units since 1601 UTC
     quint32 attributes = 0;
@@ -101,9 +107,16 @@ class TFileListModel : public QAbstractTableModel {
         switch (role) {
             case Qt::DisplayRole:
                 return column == 0 ? rows[row].caption : SubItem(row, column - 1);
-            case Qt::DecorationRole:
+            case Qt::DecorationRole: {
                 if (column != 0) return {};
-                return TSystemImageList::Instance().Icon(Image(row));
+                const QIcon icon = TSystemImageList::Instance().Icon(Image(row));
+                if (!IsCut(row)) return icon;
+                // A cut entry is shown dimmed until it is pasted, as file managers do.
+                return QIcon(icon.pixmap(QSize(32, 32), QIcon::Disabled));
+            }
+            case Qt::ForegroundRole:
+                if (!IsCut(row)) return {};
+                return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
             case Qt::TextAlignmentRole:
                 return QVariant::fromValue(alignments[column] | Qt::AlignVCenter);
             default:
@@ -122,6 +135,16 @@ class TFileListModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override {
         if (!index.isValid()) return Qt::NoItemFlags;
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    }
+
+    // The paths the clipboard holds as cut (without a trailing "/").
+    QSet<QByteArray> cutPaths;
+
+    bool IsCut(int row) const {
+        if (cutPaths.isEmpty()) return false;
+        const TListRow& r = rows[row];
+        return !r.parent &&
+               cutPaths.contains(r.native.isEmpty() ? QFile::encodeName(r.path) : r.native);
     }
 
     int SubItemCount(int row) const {
@@ -618,6 +641,9 @@ TKvFilelistView28::TKvFilelistView28(QWidget* parent)
     stack_->addWidget(list_);
 
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TKvFilelistView28::ColumnClick);
+    // Cut entries are dimmed while the clipboard holds them as cut.
+    if (QClipboard* clipboard = QApplication::clipboard())
+        connect(clipboard, &QClipboard::dataChanged, this, &TKvFilelistView28::UpdateCutMarks);
     // The header flips its indicator on clicks by itself; keep showing the list's own order.
     connect(tree_->header(), &QHeaderView::sortIndicatorChanged, this,
             [this] { UpdateSortIndicator(); });
@@ -929,6 +955,10 @@ void TKvFilelistView28::UpdateListGrid() {
     if (!filling_) emit list_->delegate->sizeHintChanged(QModelIndex());
 }
 
+void TKvFilelistView28::ResetColumnWidths() {
+    if (!driveColumns_) ApplyColumnWidths();
+}
+
 int TKvFilelistView28::ColumnCount() const {
     return kColumnCount;
 }
@@ -944,7 +974,13 @@ int TKvFilelistView28::ColumnWidth(int column) const {
 // --- Filling ---------------------------------------------------------------------------------
 
 void TKvFilelistView28::RebuildList() {
-    THourglass hourglass;
+    Refill(false);
+}
+
+void TKvFilelistView28::Refill(bool keepOrder) {
+    // A live refresh runs unasked, and must not flash the hourglass.
+    std::optional<THourglass> hourglass;
+    if (!keepOrder) hourglass.emplace();
     // Column widths the user dragged survive the refill.
     QHeaderView* header = tree_->header();
     int widths[kColumnCount];
@@ -970,11 +1006,12 @@ void TKvFilelistView28::RebuildList() {
         sortingEnabled_ = true;
     }
     // After every fill: sorted by name, ascending when the name order was in force already.
-    sortReverse_ = true;
+    // A live refresh keeps the order the user chose.
+    if (!keepOrder) sortReverse_ = true;
     if (sortingEnabled_) {
-        if (sortColumn_ == 0) {
+        if (!keepOrder && sortColumn_ == 0) {
             sortReverse_ = !sortReverse_;
-        } else {
+        } else if (!keepOrder) {
             sortColumn_ = 0;
             sortReverse_ = true;
         }
@@ -993,11 +1030,75 @@ void TKvFilelistView28::RebuildList() {
 
     filledDirectory_ = directory_;
     RestoreView(kept);
+    WatchDirectory();
 
     if (ItemCount() > 0 && !selection_->hasSelection() && !selection_->currentIndex().isValid())
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
     // Let pending paints run; input waits until the fill is over.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TKvFilelistView28::UpdateCutMarks() {
+    QSet<QByteArray> cut;
+    const TFileList clip = ClipboardFileList();
+    if (clip.HasMode && clip.Cut)
+        for (const QByteArray& path : clip.Native)
+            cut.insert(path.size() > 1 && path.endsWith('/') ? path.chopped(1) : path);
+    if (cut == model_->cutPaths) return;
+    model_->cutPaths = cut;
+    if (ItemCount() > 0)
+        emit model_->dataChanged(model_->index(0, 0), model_->index(ItemCount() - 1, 0),
+                                 {Qt::DecorationRole, Qt::ForegroundRole});
+}
+
+bool TKvFilelistView28::ItemDimmed(int row) const {
+    return row >= 0 && row < ItemCount() && model_->IsCut(row);
+}
+
+// --- Live list -------------------------------------------------------------------------------
+
+void TKvFilelistView28::WatchDirectory() {
+    const QString wanted = IsDrivesDirectory(directory_) ? QString() : QDir::cleanPath(directory_);
+    if (wanted == WatchedFolder()) return;
+    if (watcher_ == nullptr) {
+        watcher_ = new QFileSystemWatcher(this);
+        connect(watcher_, &QFileSystemWatcher::directoryChanged, this,
+                &TKvFilelistView28::DirectoryChanged);
+        liveTimer_ = new QTimer(this);
+        liveTimer_->setSingleShot(true);
+        connect(liveTimer_, &QTimer::timeout, this, &TKvFilelistView28::LiveRefresh);
+    }
+    liveTimer_->stop();
+    if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+    if (!wanted.isEmpty()) watcher_->addPath(wanted);
+}
+
+QString TKvFilelistView28::WatchedFolder() const {
+    return watcher_ == nullptr || watcher_->directories().isEmpty()
+               ? QString()
+               : watcher_->directories().first();
+}
+
+void TKvFilelistView28::DirectoryChanged() {
+    if (liveTimer_->isActive()) return;  // already due
+    // Shown soon, but a folder that keeps changing (a copy of thousands of files) is re-read
+    // only once per interval.
+    const qint64 since = lastLive_.isValid() ? lastLive_.elapsed() : LiveRefreshIntervalMs;
+    liveTimer_->start(
+        static_cast<int>(std::max<qint64>(LiveRefreshDelayMs, LiveRefreshIntervalMs - since)));
+}
+
+void TKvFilelistView28::LiveRefresh() {
+    // A caption being edited keeps its row until the edit ends.
+    if (EditingCaption() || filling_) {
+        liveTimer_->start(LiveRefreshIntervalMs);
+        return;
+    }
+    lastLive_.start();
+    if (IsDrivesDirectory(directory_) || directory_ != filledDirectory_) return;
+    Refill(true);
+    // The entry the window shows may be gone.
+    ForgetDeletedItem();
 }
 
 TKvFilelistView28::TKeptView TKvFilelistView28::KeepView() const {
@@ -1061,7 +1162,6 @@ void TKvFilelistView28::FillDrives() {
         row.driveKind = drive.Kind;
         row.caption = drive.Caption;
         row.path = drive.Root;
-        row.sortName = row.caption.toUpper();
         row.image = DriveIconIndex(drive.Kind);
         row.texts[0] = DriveKindText(drive.Kind, language_);
         // Removable and optical media are never touched just to list them.
@@ -1101,7 +1201,6 @@ void TKvFilelistView28::FillFolder() {
         } else {
             row.caption = e.name;
         }
-        row.sortName = row.caption.toUpper();
         row.size = e.size;
         row.fileTime = e.fileTime;
         row.attributes = e.attributes;
@@ -1168,15 +1267,30 @@ int Compare64(qint64 a, qint64 b) {
 
 }  // namespace
 
+QCollator TKvFilelistView28::NameCollator() {
+    QCollator collator{QLocale()};
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setIgnorePunctuation(false);
+    return collator;
+}
+
+int TKvFilelistView28::CompareNames(const QString& a, const QString& b) {
+    if (const int c = NameCollator().compare(a, b)) return Sign(c);
+    return Sign(QString::compare(a, b, Qt::CaseSensitive));
+}
+
 void TKvFilelistView28::SortRows() {
     std::vector<TListRow>& rows = model_->rows;
     const int column = sortColumn_;
     const bool reverse = sortReverse_;
     TFileListModel* model = model_.get();
 
-    // The order before the reverse flag: folders (and the parent row) before files, then the
-    // sort column.
-    auto compare = [model, column, &rows](int i, int j) -> int {
+    // Names compare as people read them: numbers by their value ("9" before "10") and letters
+    // by the user's locale ("Ärger" before "Z"), letter case aside; names equal that way keep a
+    // fixed order by their characters.
+    const QCollator collator = NameCollator();
+    auto compare = [model, column, &rows, &collator](int i, int j) -> int {
         const TListRow& a = rows[i];
         const TListRow& b = rows[j];
         const bool aDir = a.kind == rkDir, bDir = b.kind == rkDir;
@@ -1184,7 +1298,8 @@ void TKvFilelistView28::SortRows() {
         if (bDir && !aDir) return 1;
         switch (column) {
             case 0:
-                return Sign(QString::compare(a.sortName, b.sortName, Qt::CaseSensitive));
+                if (const int c = collator.compare(a.caption, b.caption)) return Sign(c);
+                return Sign(QString::compare(a.caption, b.caption, Qt::CaseSensitive));
             case 1:
                 return Compare64(model->SizeNumber(a), model->SizeNumber(b));
             case 3:

@@ -7,7 +7,9 @@
 //
 // The control is a frame holding two views on one model and one selection: a tree view for the
 // report style (columns with a header) and a list view for the list and icon styles.
+#include <QElapsedTimer>
 #include <QFrame>
+#include <QKeySequence>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,9 @@
 #include "toolkit/Controls.h"
 
 class QAbstractItemView;
+class QFileSystemWatcher;
+class QTimer;
+class QCollator;
 class QHeaderView;
 class QItemSelectionModel;
 class QKeyEvent;
@@ -202,6 +207,14 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // --- Operations ------------------------------------------------------------------------
     // Re-reads Directory and refills the rows.
     void RebuildList();
+    // Live list: the folder shown is watched, and entries that other programs create, remove
+    // or rename appear and disappear by themselves, keeping the selection, the focused row,
+    // the scroll position and the order. A change is shown after LiveRefreshDelayMs, and a
+    // folder that keeps changing is re-read at most once per LiveRefreshIntervalMs.
+    static inline int LiveRefreshDelayMs = 100;
+    static inline int LiveRefreshIntervalMs = 500;
+    // The folder being watched ("" in the drive list).
+    QString WatchedFolder() const;
     // Opens the first selected row: enters a folder or drive, goes up from the parent row,
     // launches a file with the desktop's default application.
     void OpenSelected();
@@ -214,6 +227,11 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The column-click rule: toggles the order on the sort column, or sorts by a new column in
     // reversed order; then sorts. Nothing while the drives are shown.
     void ColumnClick(int column);
+    // The Name order of two captions: numbers by value, letters by the user's locale, letter
+    // case aside (then by character code, so that no two different names compare equal).
+    static int CompareNames(const QString& a, const QString& b);
+    // The collator of that order, for sorting many names with one.
+    static QCollator NameCollator();
 
     // --- File operations (menu and keys) ---------------------------------------------------
     // Each does nothing without a selected row where it needs one; the parent row is never
@@ -251,6 +269,27 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // first selected file.
     void SendToShortcut(const QString& shortcutPath);
 
+    // The file commands a window's own menu offers for the list, each with the key the list
+    // answers to.
+    enum TListAction {
+        laOpen,
+        laCut,
+        laCopy,
+        laPaste,
+        laDelete,
+        laDeletePermanently,
+        laNewFolder,
+        laProperties
+    };
+    // Whether the command can act now: Open and Properties need a selected row (Properties not
+    // the parent row); cut, copy and delete need a selected row other than the parent row in a
+    // folder; Delete Permanently needs a selected file; Paste something to paste and New Folder
+    // a folder that can be written to (never the drive list).
+    bool ActionEnabled(TListAction action) const;
+    // Runs the command (as its key does).
+    void RunAction(TListAction action);
+    static QKeySequence ActionKey(TListAction action);
+
     // The last copied or cut paths (full paths; emptied by paste, delete and copy to folder).
     QStringList TransferList() const;
     // The list's own context menu (rebuilt on every language change).
@@ -284,6 +323,10 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QString ItemSubItem(int row, int index) const;
     // The row's full path as the file system names it (see SelectedItemNative).
     QByteArray ItemNativePath(int row) const;
+    // Whether the row is shown dimmed: its entry is on the clipboard as cut, not yet pasted.
+    bool ItemDimmed(int row) const;
+    // Reads which entries the clipboard holds as cut (on every clipboard change).
+    void UpdateCutMarks();
     bool ItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
     bool ItemFocused(int row) const;
@@ -295,6 +338,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool SortReverse() const { return sortReverse_; }
     bool SortingEnabled() const { return sortingEnabled_; }
     bool DriveColumnsInstalled() const { return driveColumns_; }
+    // Puts the ColWidth_ widths on the folder columns now (a fill keeps the widths the user
+    // dragged).
+    void ResetColumnWidths();
     int ColumnCount() const;
     QString ColumnCaption(int column) const;
     int ColumnWidth(int column) const;
@@ -344,6 +390,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     TKeptView KeepView() const;
     void RestoreView(const TKeptView& kept);
     QString RowKey(int row) const;
+
+    // The fill behind RebuildList; keepOrder keeps the sort column and direction (a live
+    // refresh) instead of going back to the name order.
+    void Refill(bool keepOrder);
+    void WatchDirectory();
+    void DirectoryChanged();
+    void LiveRefresh();
 
     void InstallFolderColumns();
     void InstallDriveColumns();
@@ -415,6 +468,10 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QPointer<QLineEdit> editor_;
     int editRow_ = -1;
     QObject* dropHook_ = nullptr;
+
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* liveTimer_ = nullptr;
+    QElapsedTimer lastLive_;  // when the last live refresh ran
 
     DirTreeComboLink* dirTreeCombo_ = nullptr;
     QMetaObject::Connection comboDestroyed_;

@@ -287,12 +287,14 @@ void TKvFilelistView28::CopySelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, false);
+    UpdateCutMarks();
 }
 
 void TKvFilelistView28::CutSelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, true);
+    UpdateCutMarks();
 }
 
 void TKvFilelistView28::PasteFiles() {
@@ -391,7 +393,12 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
 
 void TKvFilelistView28::RenameSelected() {
     if (readOnly_) {
-        ShowBrowseMessage(mkWarning, MessageText(msgItsReadOnly), this);
+        // The list itself does not rename: say so, not that some file were read-only.
+        ShowBrowseMessage(
+            mkWarning,
+            QCoreApplication::translate("TKvFilelistView28",
+                                        "Files cannot be renamed in this list: it is read-only."),
+            this);
         return;
     }
     const int row = FirstSelectedRow();
@@ -652,6 +659,90 @@ void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
     ShellLaunchWithFile(target, ItemNativePath(row));
 }
 
+// --- Commands of a window's menu --------------------------------------------------------------
+
+bool TKvFilelistView28::ActionEnabled(TListAction action) const {
+    const QList<int> rows = SelectedRows();
+    const bool inFolder = !IsDrivesDirectory(directory_);
+    bool transferable = false;  // a selected row other than the parent row
+    for (int row : rows)
+        if (!RowIsParent(row)) transferable = true;
+    const auto writable = [this, inFolder] {
+        return inFolder && ::access(QFile::encodeName(directory_).constData(), W_OK) == 0;
+    };
+    switch (action) {
+        case laOpen:
+            return !rows.isEmpty();
+        case laProperties:
+            return transferable;
+        case laCut:
+        case laCopy:
+        case laDelete:
+            return inFolder && transferable;
+        case laDeletePermanently:
+            // It stops at the first folder, so it can act only when the first row is a file.
+            return inFolder && !rows.isEmpty() &&
+                   ItemSubItem(rows.first(), 5) == QLatin1String(KindFile);
+        case laPaste:
+            return writable() && CanPaste();
+        case laNewFolder:
+            return writable();
+    }
+    return false;
+}
+
+void TKvFilelistView28::RunAction(TListAction action) {
+    if (!ActionEnabled(action)) return;
+    switch (action) {
+        case laOpen:
+            OpenSelected();
+            break;
+        case laCut:
+            CutSelected();
+            break;
+        case laCopy:
+            CopySelected();
+            break;
+        case laPaste:
+            PasteFiles();
+            break;
+        case laDelete:
+            DeleteSelected();
+            break;
+        case laDeletePermanently:
+            DeleteSelectedPermanently();
+            break;
+        case laNewFolder:
+            CreateFolder();
+            break;
+        case laProperties:
+            ShowSelectedProperties();
+            break;
+    }
+}
+
+QKeySequence TKvFilelistView28::ActionKey(TListAction action) {
+    switch (action) {
+        case laOpen:
+            return QKeySequence(Qt::Key_Return);
+        case laCut:
+            return QKeySequence(Qt::CTRL | Qt::Key_X);
+        case laCopy:
+            return QKeySequence(Qt::CTRL | Qt::Key_C);
+        case laPaste:
+            return QKeySequence(Qt::CTRL | Qt::Key_V);
+        case laDelete:
+            return QKeySequence(Qt::Key_Delete);
+        case laDeletePermanently:
+            return QKeySequence(Qt::SHIFT | Qt::Key_Delete);
+        case laNewFolder:
+            return QKeySequence(Qt::CTRL | Qt::Key_N);
+        case laProperties:
+            return QKeySequence(Qt::ALT | Qt::Key_Return);
+    }
+    return {};
+}
+
 // --- Keys --------------------------------------------------------------------------------------
 
 int TKvFilelistView28::HandleFileKey(QKeyEvent* event) {
@@ -682,6 +773,11 @@ int TKvFilelistView28::HandleFileKey(QKeyEvent* event) {
         case Qt::Key_N:
             if (!ctrl) return 0;
             if (!IsDrivesDirectory(directory_)) CreateFolder();
+            return 1;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (mods != Qt::AltModifier) return 0;
+            if (hasSelection) ShowSelectedProperties();
             return 1;
         case Qt::Key_F2:
             if (!none) return 0;

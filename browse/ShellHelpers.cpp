@@ -161,6 +161,23 @@ bool isProgram(const QFileInfo& info) {
     return false;
 }
 
+// Whether the desktop names an application for the file's type. When xdg-mime cannot be asked,
+// the opener is left to find out.
+bool hasDefaultApplication(const QString& path) {
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty()) return true;
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
+                          QMimeDatabase().mimeTypeForFile(path).name()});
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(500);
+        return true;
+    }
+    return query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0 ||
+           !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 int openPath(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? kLaunchOk : kNoAssociation;
 }
@@ -185,6 +202,7 @@ int launch(const QString& verb, const QString& file, const QString& parameters,
                        ? kLaunchOk
                        : kBadFormat;
         }
+        if (info.isFile() && !hasDefaultApplication(info.absoluteFilePath())) return kNoAssociation;
         return openPath(info.absoluteFilePath());
     }
     if (v == u"explore") {
@@ -299,8 +317,22 @@ int ShellLaunch(const QString& verb, const QString& file, const QString& paramet
     Q_UNUSED(showState);
     const int code = launchHook() ? launchHook()(verb, file, parameters, workFolder)
                                   : launch(verb, file, parameters, workFolder);
-    if (code <= 32)
-        ShowBrowseMessage(mkError, MessageText(msgErrorCant) + verb + MessageText(msgFile) + file);
+    if (code <= 32) {
+        QString text = MessageText(msgErrorCant) + verb + MessageText(msgFile) + file;
+        // Say why when the reason is known: nothing on this desktop opens the file's type.
+        if (code == kNoAssociation &&
+            verb.compare(QLatin1String("open"), Qt::CaseInsensitive) == 0 &&
+            QFileInfo(file).isFile()) {
+            const QMimeType mime = QMimeDatabase().mimeTypeForFile(file);
+            text += QStringLiteral("\n\n") +
+                    QCoreApplication::translate("ShellLaunch",
+                                                "No application is set to open files of the type "
+                                                "\"%1\" (%2). Choose one in the desktop's file "
+                                                "manager with \"Open With\".")
+                        .arg(mime.comment(), mime.name());
+        }
+        ShowBrowseMessage(mkError, text);
+    }
     return code;
 }
 
@@ -420,6 +452,23 @@ int TSystemImageList::IndexFor(const QString& key, const std::function<QIcon()>&
     return index;
 }
 
+// The resources live in this static library; registering them keeps the linker from dropping
+// them (outside any namespace, as the registration macro needs).
+static void InitTypeIcons() {
+    Q_INIT_RESOURCE(TypeIcons);
+}
+
+QIcon BundledTypeIcon(const QString& genericIconName) {
+    static const bool registered = (InitTypeIcons(), true);
+    Q_UNUSED(registered);
+    QIcon icon;
+    for (int size : {16, 32}) {
+        const QString file = QStringLiteral(":/types/%1-%2.png").arg(genericIconName).arg(size);
+        if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    return icon;
+}
+
 namespace {
 
 QMimeDatabase& mimeDatabase() {
@@ -455,8 +504,10 @@ int fileIconIndex(const QString& path) {
     const QMimeType mime =
         mimeDatabase().mimeTypeForFile(LastName(path), QMimeDatabase::MatchExtension);
     return TSystemImageList::Instance().IndexFor("mime:" + mime.name(), [&mime] {
-        return themeIcon({mime.iconName(), mime.genericIconName()},
-                         [] { return providerIcon(QFileIconProvider::File); });
+        return themeIcon({mime.iconName(), mime.genericIconName()}, [&mime] {
+            const QIcon bundled = BundledTypeIcon(mime.genericIconName());
+            return bundled.isNull() ? providerIcon(QFileIconProvider::File) : bundled;
+        });
     });
 }
 

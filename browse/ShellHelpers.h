@@ -262,6 +262,10 @@ class TSystemImageList {
 // Small (and large: one icon serves both sizes) icon index of a path, and the icon of its
 // "open" state (the open-folder picture for folders).
 int SmallIconIndex(const QString& path);
+// The program's own icon for a freedesktop generic icon name ("image-x-generic",
+// "text-x-generic", ...), used where the desktop's icon theme has none; null for a name the
+// small bundled set lacks.
+QIcon BundledTypeIcon(const QString& genericIconName);
 int OpenIconIndex(const QString& path);
 // Icon index of a drive of a kind.
 int DriveIconIndex(TDriveKind kind);

@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
+#include <QVBoxLayout>
 
 #include "display/ProImage.h"
 #include "imaging/formats/JPEGImage.h"
@@ -102,6 +106,7 @@ void TProImageViewDialog::ShowPicture() {
         }
         // A picture that cannot be decoded fails here, not later while painting.
         if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture_->Graphic())) jpeg->DIBNeeded();
+        if (!text_.isEmpty()) form->SetFooter(text_);
         form->Image->SetPicture(picture_.get());
         form->PictureChanged();
         // Centred on the screen once its size is known.
@@ -145,14 +150,46 @@ TImageViewForm::~TImageViewForm() {
     FormDestroy();
 }
 
+void TImageViewForm::SetFooter(const QString& text) {
+    if (footer_ == nullptr) {
+        footer_ = new QWidget(this);
+        footer_->setObjectName(QStringLiteral("Footer"));
+        auto* layout = new QVBoxLayout(footer_);
+        footerText_ = new QLabel(footer_);
+        footerText_->setObjectName(QStringLiteral("FooterText"));
+        footerText_->setWordWrap(true);
+        footerText_->setTextFormat(Qt::RichText);
+        footerText_->setOpenExternalLinks(true);
+        footerText_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, footer_);
+        closeButton_ = buttons->button(QDialogButtonBox::Close);
+        closeButton_->setDefault(true);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        layout->addWidget(footerText_);
+        layout->addWidget(buttons);
+        // The picture keeps its own place above the footer.
+        Panel->SetAlign(alNone);
+        closeButton_->setFocus();
+    }
+    footerText_->setText(text);
+    PictureChanged();
+}
+
 void TImageViewForm::PictureChanged() {
-    int w = Image->Picture()->Width();
-    int h = Image->Picture()->Height();
+    int w = std::max(Image->Picture()->Width(), 0);
+    int h = std::max(Image->Picture()->Height(), 0);
     if (Panel->BevelCtl3D()) {
         w += 4;
         h += 4;
     }
-    setFixedSize(std::max(w, 0), std::max(h, 0));
+    int footer = 0;
+    if (footer_ != nullptr) {
+        Panel->setGeometry(0, 0, w, h);
+        footer = footer_->layout()->totalHeightForWidth(w);
+        if (footer < 0) footer = footer_->sizeHint().height();
+        footer_->setGeometry(0, h, w, footer);
+    }
+    setFixedSize(w, h + footer);
     TAlignLayout::Realign(this);
 }
 

@@ -18,6 +18,8 @@
 #include "imaging/Picture.h"
 #include "toolkit/Font.h"
 
+class QLabel;
+class QPushButton;
 class TProImage;
 class TImageViewForm;
 
@@ -103,6 +105,7 @@ class TProImageViewDialog : public TProCommonDialog {
     Q_PROPERTY(ProCtrls::TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
     Q_PROPERTY(bool Modal READ Modal WRITE SetModal)
+    Q_PROPERTY(QString Text READ Text WRITE SetText)
 
   public:
     explicit TProImageViewDialog(const QString& name = QString(), QObject* parent = nullptr);
@@ -114,6 +117,10 @@ class TProImageViewDialog : public TProCommonDialog {
     void SetCaption(const QString& value) { caption_ = value; }
     bool Modal() const { return modal_; }
     void SetModal(bool value) { modal_ = value; }
+    // Text shown under the picture (rich text; links open in the browser) with a Close button;
+    // empty (the default) shows the picture alone.
+    QString Text() const { return text_; }
+    void SetText(const QString& value) { text_ = value; }
 
     // The owned picture holder; assigning copies the given picture's graphic into it.
     TPicture* Picture() const { return picture_.get(); }
@@ -133,6 +140,7 @@ class TProImageViewDialog : public TProCommonDialog {
     TBorderStyle borderStyle_ = bsNone;
     QString caption_;
     bool modal_ = true;
+    QString text_;
     std::unique_ptr<TPicture> picture_;
     QPointer<TImageViewForm> form_;
 };
@@ -157,7 +165,14 @@ class TImageViewForm : public TCommonDialogForm {
     TProPanel* Panel = nullptr;
     TProImage* Image = nullptr;
 
-    // Sizes the client area to the picture (plus 4 in each direction with the 3-D bevel).
+    // Puts a text and a Close button under the picture.
+    void SetFooter(const QString& text);
+    // The footer's text and Close button, or null without a footer.
+    QLabel* FooterText() const { return footerText_; }
+    QPushButton* CloseButton() const { return closeButton_; }
+
+    // Sizes the client area to the picture (plus 4 in each direction with the 3-D bevel), and
+    // the footer's height below it.
     void PictureChanged();
     // The form frees itself once closed (non-modal showing).
     void FormClose();
@@ -171,4 +186,7 @@ class TImageViewForm : public TCommonDialogForm {
     friend class TProImageViewDialog;
     TProImageViewDialog* dialog_ = nullptr;
     bool freeOnClose_ = false;
+    QWidget* footer_ = nullptr;
+    QLabel* footerText_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
 };

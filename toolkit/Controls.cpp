@@ -467,18 +467,11 @@ QRect TForm::FitToDesktop(const QRect& bounds) {
     const QRect desktop = screen->availableVirtualGeometry();
     if (desktop.isEmpty()) return bounds;
     QRect fitted(bounds.topLeft(), bounds.size().boundedTo(desktop.size()));
-    // Reachable: the top edge (where the title bar is) on the desktop, with a piece of it wide
-    // enough to be grabbed.
-    const int grip = std::min(fitted.width(), 48);
-    const bool reachable = fitted.top() >= desktop.top() && fitted.top() <= desktop.bottom() - 24 &&
-                           fitted.right() >= desktop.left() + grip - 1 &&
-                           fitted.left() <= desktop.right() - grip + 1;
-    if (!reachable) {
-        fitted.moveLeft(
-            std::clamp(fitted.left(), desktop.left(), desktop.right() + 1 - fitted.width()));
-        fitted.moveTop(
-            std::clamp(fitted.top(), desktop.top(), desktop.bottom() + 1 - fitted.height()));
-    }
+    // The whole frame on the desktop: a window partly off it (restored from another screen
+    // layout) comes back wholly visible, moved as little as that takes.
+    fitted.moveLeft(
+        std::clamp(fitted.left(), desktop.left(), desktop.right() + 1 - fitted.width()));
+    fitted.moveTop(std::clamp(fitted.top(), desktop.top(), desktop.bottom() + 1 - fitted.height()));
     return fitted;
 }
 

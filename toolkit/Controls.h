@@ -279,8 +279,7 @@ class TForm : public TControl<QWidget> {
     static void SetOuterBoundsOf(QWidget* window, const QRect& bounds);
     // The frame's widths around the client area (all 0 while the window system reports none).
     static QMargins FrameMarginsOf(const QWidget* window);
-    // Outer bounds moved and shrunk as little as needed to keep a window usable: no larger than
-    // the available desktop, and on it far enough for the title bar to be reached.
+    // Outer bounds moved and shrunk as little as needed to lie wholly on the available desktop.
     static QRect FitToDesktop(const QRect& bounds);
     // Puts the window's outer bounds through FitToDesktop.
     void KeepOnDesktop();

@@ -1,6 +1,7 @@
 #pragma once
 // Common dialogs: font and colour choosers, message dialogs. Each has a hook that tests set to
 // answer in place of the modal dialog.
+#include <QFont>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -32,6 +33,14 @@ class TFontDialog : public QObject {
     TFont font_;
 };
 
+// The font the font chooser starts from: the font's family where it is installed (else the
+// family it is drawn with), in the style that matches its bold and italic marks (the regular
+// one for neither).
+QFont FontDialogStart(const TFont& font);
+// The chooser's font after the user picked another family: the new family in the style that
+// matches the previous choice (a regular font stays regular), not the family's first style.
+QFont FontDialogFamilyChanged(const QFont& previous, const QFont& current);
+
 // Colour chooser: Execute shows the dialog with Color and, when the user confirms, stores the
 // chosen direct colour in Color and returns true.
 class TColorDialog : public QObject {
@@ -57,6 +66,9 @@ class TColorDialog : public QObject {
 // one of the buttons, is the one Enter presses (else the first).
 TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons,
                         QWidget* parent = nullptr, TMsgDlgButtons defaultButton = {});
+
+// The least width of a message box with that title: the title and the window frame's buttons.
+int MessageBoxMinimumWidth(const QString& title);
 
 // When set, MessageDlg calls the hook instead of showing a box.
 using TMessageDlgHook =

@@ -96,6 +96,14 @@ TMenuItem* TPopupMenu::Add(const QString& name, const QString& caption) {
     return item;
 }
 
+TMenuItem* TPopupMenu::Insert(int index, const QString& name, const QString& caption) {
+    if (index < 0 || index >= items_.size()) return Add(name, caption);
+    auto* item = new TMenuItem(name, caption, this);
+    insertAction(items_.at(index), item);
+    items_.insert(index, item);
+    return item;
+}
+
 TMenuItem* TPopupMenu::FindItem(const QString& name) const {
     for (TMenuItem* item : items_)
         if (item->objectName() == name) return item;

@@ -51,6 +51,8 @@ class TPopupMenu : public QMenu {
 
     // Appends an item (owned by the menu); a caption "-" gives a separator.
     TMenuItem* Add(const QString& name, const QString& caption);
+    // Inserts an item (owned by the menu) before the item at index; past the end it appends.
+    TMenuItem* Insert(int index, const QString& name, const QString& caption);
     // Appends an item and connects its click to a handler.
     template <class Receiver, class Slot>
     TMenuItem* Add(const QString& name, const QString& caption, Receiver* receiver, Slot slot) {

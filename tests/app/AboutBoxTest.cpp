@@ -2,8 +2,13 @@
 // window shows it framed (304 x 304) under "About ...", newly built on every showing.
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -40,23 +45,49 @@ TEST(AboutBox, ShowsTheResourcePictureFramedAndModal) {
         EXPECT_EQ(bytes.indexOf(QByteArray("\xFF\xC2", 2)), -1);
         EXPECT_EQ(bytes.mid(sof + 4, 6), QByteArray("\x08\x01\x2C\x01\x2C\x03", 6));
 
-        for (int round = 0; round < 2; ++round) {
-            QSize size;
-            QString title;
-            bool modal = false;
+        // Under the picture: the version, the licence line, the libraries with their versions
+        // and a Close button. The menu item, F1, Close and Esc each open or close it.
+        enum TClose { byCloseButton, byEsc };
+        const struct {
+            std::function<void()> open;
+            TClose close;
+        } rounds[] = {
+            {[&] { form->AboutVelkaro1->Click(); }, byCloseButton},
+            {[&] {
+                 for (QShortcut* key : form->findChildren<QShortcut*>())
+                     if (key->key() == QKeySequence(Qt::Key_F1)) emit key->activated();
+             },
+             byEsc},
+        };
+        for (const auto& round : rounds) {
+            QSize picture;
+            QString title, text;
+            bool modal = false, hasClose = false, closed = false;
             QTimer::singleShot(0, [&] {
-                QWidget* window = QApplication::activeModalWidget();
-                if (window == nullptr) window = about->Form();
+                TImageViewForm* window = about->Form();
                 if (window == nullptr) return;
-                size = window->size();
+                picture = window->Panel->size();
                 title = window->windowTitle();
                 modal = window->isModal();
-                window->close();
+                text = window->FooterText() ? window->FooterText()->text() : QString();
+                hasClose = window->CloseButton() != nullptr;
+                if (round.close == byCloseButton && hasClose) window->CloseButton()->click();
+                if (round.close == byEsc) {
+                    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                    QApplication::sendEvent(window, &esc);
+                }
+                closed = !window->isVisible();
+                if (!closed) window->done(0);
             });
-            form->AboutVelkaro1->Click();
-            EXPECT_EQ(size, QSize(304, 304));
+            round.open();
+            EXPECT_EQ(picture, QSize(304, 304));
             EXPECT_EQ(title, "About ...");
             EXPECT_TRUE(modal);
+            EXPECT_TRUE(hasClose);
+            EXPECT_TRUE(closed) << round.close;
+            for (const char* part : {"Velkaro " VELKARO_VERSION, "Licence", "Qt ", "zlib ",
+                                     "libjpeg", "libwebp ", "giflib ", "libdeflate "})
+                EXPECT_TRUE(text.contains(part)) << part;
             EXPECT_EQ(about->Form(), nullptr);
         }
     }

@@ -2,11 +2,14 @@
 // off: a drop anywhere on the window copies into the shown folder; renaming is refused because
 // the list is read-only.
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QShortcut>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <memory>
@@ -72,8 +75,22 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
         list->SetItemSelected(row, true);
         QKeyEvent f2(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
         QApplication::sendEvent(list->View(), &f2);
-        EXPECT_EQ(messages, QStringList({"It's ReadOnly"}));
+        EXPECT_EQ(messages,
+                  QStringList({"Files cannot be renamed in this list: it is read-only."}));
         EXPECT_FALSE(list->EditingCaption());
+
+        // The menu's file commands show their keys and follow the list: with the read-only
+        // list's file selected, all but Paste (nothing on the clipboard).
+        QApplication::clipboard()->clear();
+        emit form->FileMenu->aboutToShow();
+        QString enabled;
+        for (TMenuItem* item : form->FileMenu->Items().mid(0, 8))
+            enabled += item->Enabled() ? '1' : '0';
+        EXPECT_EQ(enabled, "11101111");
+        EXPECT_EQ(form->FileDeletePermanently->text(), "Delete Permanently\tShift+Del");
+        form->BrowseFiles->SetDirectory("Drives");
+        emit form->FileMenu->aboutToShow();
+        EXPECT_FALSE(form->FileNewFolder->Enabled());
 
         // "Clipboard as Contents" reads pictures with the program's decoders.
         RegisterImageFormats();
@@ -91,6 +108,47 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
     SetPictureLoader(nullptr);
     SetMessageHook(nullptr);
     ResetFileOpPrompts();
+    QDir::setCurrent(previous);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+}
+
+// Ctrl+L: a path entry with completion; Enter shows a folder or opens a file.
+TEST(Form1FileOps, LocationEntryShowsFoldersAndOpensFiles) {
+    QTemporaryDir dir, config;
+    ASSERT_TRUE(dir.isValid() && config.isValid());
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString root = AddSlash(QDir(dir.path()).canonicalPath());
+    for (const char* folder : {"sub/deeper", "subway", ".hidden"})
+        QDir().mkpath(root + folder);
+    QFile note(root + "sub/note.txt");
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly) && note.write("hello") == 5);
+    note.close();
+    const std::pair<const char*, QStringList> cases[] = {
+        {"su", {"sub/", "subway/"}},
+        {"sub/", {"sub/deeper/", "sub/note.txt"}},
+        {".h", {".hidden/"}},  // hidden entries only when a "." is typed
+        {"nothing", {}},
+    };
+    for (const auto& [typed, expected] : cases)
+        EXPECT_EQ(TForm1::LocationCompletions(typed, root), expected) << typed;
+
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(root);
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    for (QShortcut* key : form->findChildren<QShortcut*>())
+        if (key->key() == QKeySequence(Qt::CTRL | Qt::Key_L)) emit key->activated();
+    ASSERT_TRUE(form->Location->isVisible());
+    form->Location->setText("sub");
+    emit form->Location->returnPressed();
+    EXPECT_EQ(form->BrowseFiles->Directory(), root + "sub/");
+    EXPECT_FALSE(form->Location->isVisible());
+    form->LocationShow();
+    form->Location->setText("note.txt");
+    emit form->Location->returnPressed();
+    EXPECT_EQ(form->ReadText->Text().trimmed(), "hello");
+    form.reset();
     QDir::setCurrent(previous);
     qputenv("XDG_CONFIG_HOME", savedConfig);
 }

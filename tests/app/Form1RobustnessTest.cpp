@@ -232,6 +232,17 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
              EXPECT_TRUE(Desktop().contains(f.frameGeometry())) << f.frameGeometry().x();
              EXPECT_LE(f.Width(), Desktop().width());
          }},
+        {"a window whose bottom lies below the desktop",
+         {{"PixelsPerInch", ppi},
+          {"NormPos", QStringLiteral("%1,%2,%3,%4")
+                          .arg(Desktop().left() + 40)
+                          .arg(Desktop().bottom() + 1 - 400 + 15)
+                          .arg(Desktop().left() + 640)
+                          .arg(Desktop().bottom() + 1 + 15)}},
+         [](TForm1& f) {
+             EXPECT_TRUE(Desktop().contains(f.frameGeometry())) << f.frameGeometry().y();
+             EXPECT_EQ(f.Left(), Desktop().left() + 40);
+         }},
         {"a window too small to use",
          {{"PixelsPerInch", ppi}, {"NormPos", "30,40,35,42"}},
          [](TForm1& f) {

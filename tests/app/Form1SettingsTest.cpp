@@ -96,8 +96,9 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "TileView_Checked"
              << "FitView_Checked"
              << "PanelImage_Color"
-             << "ImageBk_Color";
-    ASSERT_EQ(expected.size(), 63);
+             << "ImageBk_Color"
+             << "DetailsMenu_Checked";
+    ASSERT_EQ(expected.size(), 64);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -123,6 +124,7 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("FitView_Checked"), "False");
     EXPECT_EQ(value("PanelImage_Color"), "-2147483633");
     EXPECT_EQ(value("ImageBk_Color"), "-2147483633");
+    EXPECT_EQ(value("DetailsMenu_Checked"), "False");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -145,6 +147,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
         f.TextAutoFocus->Click();
         f.BrowseImageFiles->Click();
         f.TileView->Click();
+        f.DetailsMenu->Click();
         TColorDialog::ExecuteHook = [&](TColorDialog& dialog) {
             dialog.SetColor(background);
             return true;
@@ -183,6 +186,15 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_EQ(f.PanelImage->Color(), background);
     EXPECT_EQ(f.ImageBk->Color(), background);
     EXPECT_EQ(f.PanelLeft->Width(), 300);
+    // Details: the report style with the Name, Size, Type and Modified columns.
+    EXPECT_TRUE(f.DetailsMenu->Checked());
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TKvFilelistView28::vsReport);
+    EXPECT_TRUE(f.BrowseFiles->ShowColumnHeaders());
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(f.BrowseFiles->ColumnWidth(column) > 0, column < 4) << column;
+    f.DetailsMenu->Click();
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TKvFilelistView28::vsList);
+    EXPECT_EQ(f.BrowseFiles->ColumnWidth(1), 0);
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_ + "/pictures");
     // The show handler brought the combo to the restored folder.
     EXPECT_EQ(QDir::cleanPath(f.BrowseDrives->SelectedPath()), folder_ + "/pictures");

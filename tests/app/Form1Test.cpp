@@ -237,10 +237,13 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                            "FontMenu=Reader Font  ..."}));
     EXPECT_EQ(
         items(form_->FileMenu),
-        QStringList({"BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
-                     "N4=-", "FolderMenu=Show Folders", "FontMenuB=Browser Font ...", "N3=-",
-                     "DefaultSettings1=Default Settings", "N5=-",
-                     "AboutVelkaro1=About Velkaro ..."}));
+        QStringList({"FileOpen=Open", "FileCut=Cut", "FileCopy=Copy", "FilePaste=Paste",
+                     "FileDelete=Delete", "FileDeletePermanently=Delete Permanently",
+                     "FileNewFolder=New Folder", "FileProperties=Properties", "NFileCommands=-",
+                     "BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
+                     "N4=-", "FolderMenu=Show Folders", "DetailsMenu=Details",
+                     "FontMenuB=Browser Font ...", "N3=-", "DefaultSettings1=Default Settings",
+                     "N5=-", "AboutVelkaro1=About Velkaro ..."}));
     EXPECT_EQ(items(form_->ImageMenu), QStringList({"CopyImage=Copy To Clipboard",
                                                     "N6=-",
                                                     "BrowseMenuI=View Browser",
@@ -275,7 +278,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 24);
+    ASSERT_EQ(props.size(), 25);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);

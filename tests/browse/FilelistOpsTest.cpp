@@ -222,12 +222,23 @@ TEST_F(FilelistOpsTest, CopyAndPasteThroughTheClipboard) {
 
 TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
     Write("src/a.txt", "alpha");
+    Write("src/b.txt", "beta");
     QDir().mkpath(root_ + "dst");
     auto list = MakeList("src");
     Select(*list, {"a.txt"});
     Key(*list, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(FileTransferMode(), tmMove);
     EXPECT_TRUE(ClipboardFileList().Cut);  // a file manager pasting this moves the file
+    // The cut file is dimmed until it is pasted; a copy dims nothing.
+    EXPECT_TRUE(list->ItemDimmed(RowOf(*list, "a.txt")));
+    EXPECT_FALSE(list->ItemDimmed(RowOf(*list, "b.txt")));
+    EXPECT_TRUE(
+        list->View()->model()->index(RowOf(*list, "a.txt"), 0).data(Qt::ForegroundRole).isValid());
+    Select(*list, {"b.txt"});
+    list->CopySelected();
+    EXPECT_FALSE(list->ItemDimmed(RowOf(*list, "a.txt")));
+    Select(*list, {"a.txt"});
+    list->CutSelected();
     list->SetDirectory(root_ + "dst");
     list->PasteFiles();
     EXPECT_FALSE(Exists("src/a.txt"));
@@ -387,7 +398,7 @@ TEST_F(FilelistOpsTest, RenameInPlace) {
     Select(*list, {"B.txt"});
     Key(*list, Qt::Key_F2);
     EXPECT_FALSE(list->EditingCaption());
-    EXPECT_EQ(messages_, QStringList({"It's ReadOnly"}));
+    EXPECT_EQ(messages_, QStringList({"Files cannot be renamed in this list: it is read-only."}));
 }
 
 TEST_F(FilelistOpsTest, NewFoldersAreNumberedAndEditedAtOnce) {
@@ -460,6 +471,52 @@ TEST_F(FilelistOpsTest, MenuEnablingRules) {
     EXPECT_EQ(menu->ItemFolder->Caption(), "&New Folder...");
     list->SetLanguage(lnGerman);
     EXPECT_NE(list->PopUp()->ItemOpen->Caption(), "&Open");
+}
+
+// The commands a window's menu offers (Open, Cut, Copy, Paste, Delete, Delete Permanently, New
+// Folder, Properties), as "1" enabled and "0" disabled.
+TEST_F(FilelistOpsTest, WindowMenuCommandRules) {
+    Write("work/a.txt");
+    QDir().mkpath(root_ + "work/sub");
+    QDir().mkpath(root_ + "locked");
+    auto list = MakeList("work");
+    auto state = [&] {
+        QString s;
+        for (int a = List::laOpen; a <= List::laProperties; ++a)
+            s += list->ActionEnabled(List::TListAction(a)) ? '1' : '0';
+        return s;
+    };
+    struct Case {
+        const char* folder;
+        QStringList selected;
+        bool clipboard;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"work", {}, false, "00000010"},           {"work", {"a.txt"}, false, "11101111"},
+        {"work", {"sub"}, true, "11111011"},        // a folder is never deleted for good
+        {"work", {" Parent"}, false, "10000010"},   // the parent row is never transferred
+        {"locked", {" Parent"}, true, "10000000"},  // nothing is made in an unwritable folder
+        {"Drives", {}, true, "00000000"},
+    };
+    QFile::setPermissions(root_ + "locked", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    for (const Case& c : cases) {
+        QApplication::clipboard()->clear();
+        list->SetDirectory(QString(c.folder) == "Drives" ? QString("Drives") : root_ + c.folder);
+        Select(*list, c.selected);
+        if (c.clipboard) PutFileListOnClipboard({QFile::encodeName(root_ + "work/a.txt")}, false);
+        if (geteuid() == 0 && QString(c.folder) == "locked") continue;  // root writes anywhere
+        EXPECT_EQ(state(), QString(c.expected)) << c.folder << c.selected.join(',').toStdString();
+    }
+    QFile::setPermissions(root_ + "locked",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // A disabled command does nothing; Alt+Enter is the Properties key.
+    list->SetDirectory(root_ + "work");
+    Select(*list, {"a.txt"});
+    QApplication::clipboard()->clear();
+    list->RunAction(List::laPaste);
+    EXPECT_TRUE(messages_.isEmpty());
+    EXPECT_EQ(List::ActionKey(List::laProperties), QKeySequence(Qt::ALT | Qt::Key_Return));
 }
 
 TEST_F(FilelistOpsTest, RightClickOpensTheOwnMenuOnlyInAFolder) {

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,8 +17,11 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimeZone>
+#include <functional>
 #include <memory>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -431,6 +435,95 @@ TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
     list->ColumnClick(0);
     EXPECT_TRUE(list->ItemSelected(RowOf(*list, "p.txt")));
     EXPECT_FALSE(list->ItemSelected(RowOf(*list, "q.txt")));
+}
+
+// Names in the order people read them: numbers by value, letters by the locale, letter case
+// aside; folders still first.
+TEST_F(FilelistViewTest, NamesSortNaturallyByTheLocale) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString folder = MakeFolder("natural");
+    MakeFolder("natural/dir10");
+    MakeFolder("natural/Dir9");
+    const QStringList files = {"1.txt",     "9.txt", "10.txt", "100.txt", "a.txt",
+                               "Ärger.txt", "b.txt", "file2",  "File10",  "Z.txt"};
+    for (const QString& name : files)
+        MakeFile("natural/" + name);
+    auto list = MakeList();
+    list->SetDirectory(folder);
+    EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
+    // Names equal but for letter case keep one order.
+    EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
+    EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+    QLocale::setDefault(saved);
+}
+
+// --- Live list -------------------------------------------------------------------------------
+
+namespace {
+// Runs the event loop until done() holds; false after the time-out (generous: this checks
+// that changes arrive, not how fast).
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+}  // namespace
+
+// Entries that another program creates, removes or renames appear and disappear by
+// themselves; the selection, the focused row, the scroll position and the order stay.
+TEST_F(FilelistViewTest, LiveListFollowsOtherProgramsChanges) {
+    const QString folder = MakeFolder("live");
+    for (int i = 0; i < 200; ++i)
+        MakeFile(QStringLiteral("live/f%1.txt").arg(i, 3, 10, QChar(u'0')), i);
+    auto list = MakeList();
+    list->resize(300, 200);
+    list->SetDirectory(folder);
+    list->ColumnClick(1);  // by size, largest first
+    const int row = RowOf(*list, "f150.txt");
+    SelectRow(*list, row);
+    list->View()->verticalScrollBar()->setValue(40);
+    const int scroll = list->View()->verticalScrollBar()->value();
+    ASSERT_GT(scroll, 0);
+
+    // Each step: a change, then the entry that must appear and the one that must go.
+    const std::tuple<std::function<void()>, QString, QString> steps[] = {
+        {[&] { MakeFile("live/new.txt"); }, "new.txt", ""},
+        {[&] { QFile::remove(root_ + "live/f001.txt"); }, "", "f001.txt"},
+        {[&] { QFile::rename(root_ + "live/f002.txt", root_ + "live/g002.txt"); }, "g002.txt",
+         "f002.txt"},
+    };
+    for (const auto& [change, appears, goes] : steps) {
+        change();
+        EXPECT_TRUE(WaitFor([&] {
+            return (appears.isEmpty() || RowOf(*list, appears) >= 0) && RowOf(*list, goes) < 0;
+        })) << (appears + goes).toStdString();
+        const int now = RowOf(*list, "f150.txt");
+        EXPECT_TRUE(list->ItemSelected(now) && list->ItemFocused(now));
+        EXPECT_EQ(list->View()->verticalScrollBar()->value(), scroll);
+        EXPECT_TRUE(list->SortColumn() == 1 && list->SortReverse());
+    }
+
+    // A burst of thousands of files: every one arrives, with at most one re-read per interval.
+    int refills = 0;
+    QObject::connect(list->View()->model(), &QAbstractItemModel::modelReset,
+                     [&refills] { ++refills; });
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; i < 3000; ++i) {
+        MakeFile(QStringLiteral("live/burst%1").arg(i));
+        if (i % 50 == 0) QApplication::processEvents();
+    }
+    EXPECT_TRUE(WaitFor([&] { return RowOf(*list, "burst2999") >= 0; }));
+    EXPECT_LE(refills, burst.elapsed() / List::LiveRefreshIntervalMs + 2);
+    EXPECT_EQ(list->WatchedFolder(), DropSlash(folder));
+    list->SetDirectory("Drives");
+    EXPECT_EQ(list->WatchedFolder(), QString());
 }
 
 TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QStandardPaths>
@@ -270,6 +271,30 @@ TEST(Icons, SharedPerTypeAndByNameOnly) {
     EXPECT_EQ(ShellTypeName(dir.filePath("sub") + "/"),
               QMimeDatabase().mimeTypeForName("inode/directory").comment());
     EXPECT_LE(ShellTypeName(dir.filePath("c.txt")).size(), 79);
+}
+
+// Without an icon theme, each kind of file still shows its own icon from the bundled set.
+TEST(Icons, BundledSetStandsInForAMissingTheme) {
+    const QString theme = QIcon::themeName();
+    const QStringList paths = QIcon::themeSearchPaths();
+    QIcon::setThemeSearchPaths({});
+    QIcon::setThemeName("velkaro-no-such-theme");
+    struct Case {
+        const char* file;
+        const char* generic;
+    };
+    const Case cases[] = {{"clip.webm", "video-x-generic"},
+                          {"song.ogg", "audio-x-generic"},
+                          {"bundle.tar.xz", "package-x-generic"}};
+    for (const Case& c : cases) {
+        const QIcon bundled = BundledTypeIcon(c.generic);
+        ASSERT_FALSE(bundled.isNull()) << c.generic;
+        const QIcon shown = TSystemImageList::Instance().Icon(SmallIconIndex(c.file));
+        EXPECT_EQ(shown.pixmap(16, 16).toImage(), bundled.pixmap(16, 16).toImage()) << c.file;
+    }
+    EXPECT_TRUE(BundledTypeIcon("no-such-kind").isNull());
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
 }
 
 TEST(Shell, HooksStandInForLaunchingAndPicking) {

@@ -6,6 +6,7 @@
 
 #include "imaging/Graphic.h"  // the imaging TColor alias must coexist with the toolkit's
 #include "toolkit/Colors.h"
+#include "toolkit/Dialogs.h"
 #include "toolkit/Font.h"
 
 static_assert(std::is_same_v<TColor, int32_t>);
@@ -124,4 +125,31 @@ TEST(Font, SubPropertiesAreReachableThroughTheMetaObject) {
     const QMetaProperty size = mo.property(mo.indexOfProperty("Size"));
     EXPECT_TRUE(size.writeOnGadget(&f, 14));
     EXPECT_EQ(f.Height(), -19);
+}
+
+// The font chooser starts from the font's own family in its regular style, and picking
+// another family keeps the kind of style chosen (DejaVu Sans Mono lists Oblique among styles
+// whose regular one is named "Book", not "Regular").
+TEST(Font, ChooserKeepsTheRegularStyleAcrossFamilies) {
+    if (!QFontDatabase::hasFamily("DejaVu Sans Mono") || !QFontDatabase::hasFamily("DejaVu Sans"))
+        GTEST_SKIP() << "the DejaVu fonts are not installed";
+    const QFont start = FontDialogStart(TFont("DejaVu Sans Mono", 10, {}));
+    EXPECT_EQ(start.family(), "DejaVu Sans Mono");
+    EXPECT_EQ(start.styleName(), "Book");
+    EXPECT_TRUE(QFontDatabase::hasFamily(FontDialogStart(TFont()).family()));
+    EXPECT_FALSE(FontDialogStart(TFont()).italic());
+
+    struct Case {
+        const char* previousStyle;
+        const char* expected;
+    };
+    const Case cases[] = {{"Book", "Book"}, {"Bold", "Bold"}, {"Oblique", "Oblique"}};
+    for (const Case& c : cases) {
+        QFont previous("DejaVu Sans", 10);
+        previous.setStyleName(c.previousStyle);
+        QFont picked("DejaVu Sans Mono", 10);
+        picked.setStyleName("Oblique");  // what the dialog selects by itself
+        EXPECT_EQ(FontDialogFamilyChanged(previous, picked).styleName(), c.expected)
+            << c.previousStyle;
+    }
 }
