@@ -172,14 +172,16 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     TFileFormatList* list = FileFormatList();
     ASSERT_NE(list, nullptr);
 
+    // clang-format off
     const std::vector<std::string> expected = {
         "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
         "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
         "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp"};
+        "webp", "qoi"};
+    // clang-format on
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 19);
+    EXPECT_EQ(list->ClassCount(), 20);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
