@@ -49,6 +49,8 @@ enum : uint16_t {
     tagSMinSampleValue = 340,
     tagSMaxSampleValue = 341,
     tagJPEGTables = 347,
+    tagJPEGInterchangeFormat = 513,
+    tagJPEGInterchangeFormatLength = 514,
     tagYCbCrCoefficients = 529,
     tagYCbCrSubsampling = 530,
     tagYCbCrPositioning = 531
@@ -667,6 +669,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() const {
         case compLZ77:
             return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
         case compJPEG:
+        case compOldJPEG:  // read where each strip is a whole JPEG stream, as libtiff does
             return std::make_unique<TTIFFJPEGDecoder>(imageProperties_);
         case compThunderscan:
             return std::make_unique<TThunderDecoder>(width);
@@ -763,6 +766,7 @@ uint64_t UnpackedBound(TCompressionKind compression, uint64_t count, uint64_t ro
                 return (count * 8 + 2) * rowBytes;
             return cap;
         case compJPEG:
+        case compOldJPEG:
             // Huffman-coded blocks take at least two bits for 64 samples; the factor leaves
             // room for arithmetic coding.
             bound = count * 16384 + 65536;
@@ -918,6 +922,17 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     TProgressGuard progressGuard(*this);
     blockOffsets_ = ReadIntegerList(tiled ? tagTileOffsets : tagStripOffsets);
     blockByteCounts_ = ReadIntegerList(tiled ? tagTileByteCounts : tagStripByteCounts);
+    if (blockOffsets_.empty() && p.Compression == compOldJPEG &&
+        FindTag(tagJPEGInterchangeFormat)) {
+        // An old-style JPEG picture without strips: the one JPEG stream is the strip.
+        const uint32_t start = ReadInteger(tagJPEGInterchangeFormat, 0);
+        const uint64_t rest = start < fileSize_ ? uint64_t(fileSize_) - start : 0;
+        blockOffsets_ = {start};
+        blockByteCounts_ = {
+            uint32_t(std::min<uint64_t>(ReadInteger(tagJPEGInterchangeFormatLength,
+                                                    uint32_t(std::min<uint64_t>(rest, UINT32_MAX))),
+                                        rest))};
+    }
     if (blockOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
     SetupColorManager();
