@@ -1144,6 +1144,28 @@ TEST(TIFFGraphic, ThirtyTwoBitSamplesScaleByTheirRange) {
     }
 }
 
+TEST(TIFFGraphic, OldStyleJPEGWithoutStripsReadsTheInterchangeStream) {
+    if (!HaveTool("convert") || !HaveTool("djpeg")) GTEST_SKIP();
+    bool ok = false;
+    const Bytes jpeg = RunCommand("convert -size 24x16 gradient:red-blue -sampling-factor 2x2 jpeg:-", ok);
+    ASSERT_TRUE(ok);
+    TTiffLayout s = Layout(24, 16, 8, 3, 6, 6);
+    s.strips = {jpeg};  // written right after the 8-byte header
+    s.patch = [](std::vector<uint32_t>& offsets, std::vector<uint32_t>& counts) {
+        offsets.clear();
+        counts.clear();
+    };
+    s.extra = {{513, 4, {8}}, {514, 4, {uint32_t(jpeg.size())}}};
+    TTIFFGraphic g;
+    LoadBytes(g, BuildTiff(s));
+    const fs::path file = TempFile("old_jpeg.jpg");
+    WriteFile(file, jpeg);
+    const TPnm ref = ParsePnm(RunCommand("djpeg -pnm " + ShellQuote(file.string()), ok));
+    fs::remove(file);
+    ASSERT_TRUE(ok && ref.valid);
+    EXPECT_EQ(MaxDifference(g, ref.raster), 0);
+}
+
 TEST(TIFFGraphic, SixteenBitPaletteUsesTheWholeMap) {
     // Every 16-bit index shows its own colour-map entry, reduced to 8 bits.
     TTiffLayout s = Layout(4, 1, 16, 1, 3);
