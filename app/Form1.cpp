@@ -25,6 +25,7 @@
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
 #include "imaging/Libraries.h"
+#include "imaging/Picture.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -989,8 +990,10 @@ void TForm1::OpenPath(const QString& path) {
     }
     const std::string extension = info.suffix().toStdString();
     const TFileFormatList* formats = FileFormatList();
+    // A name without a picture extension is a picture when its content is one.
     const bool picture =
-        !extension.empty() && formats != nullptr && formats->FindExtension(extension) >= 0;
+        (!extension.empty() && formats != nullptr && formats->FindExtension(extension) >= 0) ||
+        TPicture::RecognisedClass(info.absoluteFilePath().toStdString()) != nullptr;
     if (picture && !BrowseImageFiles->Checked()) SwitchToImageMode();
     if (!picture && !BrowseTextFiles->Checked()) SwitchToTextMode();
     BrowseDrives->GoToFolder(info.absolutePath() + QLatin1Char('/'));

@@ -212,29 +212,27 @@ void TDecodeService::Run(const TJob& job) {
     picture->path = job.path;
     try {
         const std::string file = job.path.toStdString();
-        const std::string extension = TPicture::ExtractExtension(file);
-        const TGraphicClass* graphicClass = TPicture::FindGraphicClass(extension);
-        if (graphicClass == nullptr || !graphicClass->Create)
-            RaiseInvalidGraphicFmt(imsg::UnknownExtension, extension.c_str());
-        std::unique_ptr<TGraphic> graphic = graphicClass->Create();
-        graphic->SetCancelFlag(&cancel);
         // Progress reaches the window only when the percentage changes.
         auto lastPercent = std::make_shared<int>(-1);
-        graphic->OnProgress = [this, job, lastPercent](TGraphic*, TProgressStage stage,
-                                                       uint8_t percent, bool, const TRect&,
-                                                       const std::string& message) {
-            if (stage == psEnding || percent == *lastPercent) return;
-            *lastPercent = percent;
-            const QString text = QString::fromStdString(message);
-            QMetaObject::invokeMethod(
-                this,
-                [this, cancel = job.cancel, percent, text] {
-                    // Only the shown picture's decode (its own or a preload taken over) reports.
-                    if (busy_ && cancel == showCancel_) emit Progress(generation_, percent, text);
-                },
-                Qt::QueuedConnection);
-        };
-        graphic->LoadFromFile(file);
+        std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(file, [&](TGraphic& g) {
+            g.SetCancelFlag(&cancel);
+            g.OnProgress = [this, job, lastPercent](TGraphic*, TProgressStage stage,
+                                                    uint8_t percent, bool, const TRect&,
+                                                    const std::string& message) {
+                if (stage == psEnding || percent == *lastPercent) return;
+                *lastPercent = percent;
+                const QString text = QString::fromStdString(message);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, cancel = job.cancel, percent, text] {
+                        // Only the shown picture's decode (its own or a preload taken over)
+                        // reports.
+                        if (busy_ && cancel == showCancel_)
+                            emit Progress(generation_, percent, text);
+                    },
+                    Qt::QueuedConnection);
+            };
+        });
         if (cancel) return;
         picture->fullSize = QSize(graphic->Width(), graphic->Height());
         const double scale = WantedScale(job.wish, picture->fullSize);

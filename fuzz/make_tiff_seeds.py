@@ -36,7 +36,7 @@ def packbits(data):
 
 def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, predictor=1,
          planar=1, colormap=None, extra=None, subsampling=None, second=False, tile=None,
-         orientation=None):
+         orientation=None, tags=None):
     """rows: the data of each strip (or tile when tile = (width, length)), unpacked."""
     e = ">" if big else "<"
     strips = []
@@ -64,6 +64,7 @@ def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, 
         entries.append((338, 3, extra))
     if subsampling:
         entries.append((530, 3, list(subsampling)))
+    entries += tags or []
     body = bytearray()
     offsets = []
     base = 8
@@ -81,8 +82,8 @@ def tiff(width, height, bits, spp, photometric, rows, big=False, compression=1, 
     extra_base = ifd_offset + 2 + 12 * n + 4
     ifd = bytearray(struct.pack(e + "H", n))
     for tag, typ, values in entries:
-        size = {3: 2, 4: 4}[typ]
-        packed = b"".join(struct.pack(e + ("H" if typ == 3 else "I"), v) for v in values)
+        code = {3: "H", 4: "I", 9: "i", 11: "f"}[typ]
+        packed = b"".join(struct.pack(e + code, v) for v in values)
         if len(packed) <= 4:
             field = packed.ljust(4, b"\0")
         else:
@@ -159,6 +160,12 @@ def seeds():
                                       tile=(tw, tl), orientation=8)
     out["rgb8_orient6"] = tiff(w, h, 8, 3, 2, [pattern(w * h * 3)], orientation=6)
     out["gray8_orient3_be"] = tiff(w, h, 8, 1, 1, [pattern(w * h)], big=True, orientation=3)
+    # 32-bit samples: floating point with a range, signed integers behind the predictor.
+    out["float32_gray_range_be"] = tiff(
+        w, h, 32, 1, 1, [struct.pack(">24f", *(i / 10 - 0.5 for i in range(24)))], big=True,
+        tags=[(339, 3, [3]), (340, 11, [-0.5]), (341, 11, [1.5])])
+    out["int32_rgb_pred"] = tiff(w, h, 32, 3, 2, [pattern(w * h * 12)], compression=8,
+                                 predictor=2, tags=[(339, 3, [2, 2, 2])])
     return out
 
 

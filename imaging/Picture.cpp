@@ -1,10 +1,13 @@
 #include "imaging/Picture.h"
 
+#include <algorithm>
+#include <exception>
 #include <mutex>
 
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
+#include "imaging/Stream.h"
 
 namespace {
 
@@ -27,6 +30,28 @@ bool SameExtension(const std::string& a, const std::string& b) {
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
+}
+
+// The classes, in registration order, whose signature check recognises the file's content,
+// without exclude; excludeAccepts tells whether exclude's own check (if it has one) does.
+std::vector<const TGraphicClass*> ClassesRecognising(const std::string& fileName,
+                                                     const TGraphicClass* exclude,
+                                                     bool& excludeAccepts) {
+    std::vector<const TGraphicClass*> recognising;
+    excludeAccepts = true;
+    TFileStream stream(fileName);
+    for (const TPictureFileFormat& f : TPicture::FileFormats()) {
+        const TGraphicClass* cls = f.GraphicClass;
+        if (!cls->Create || !cls->ProbeStream) continue;
+        if (std::find(recognising.begin(), recognising.end(), cls) != recognising.end()) continue;
+        stream.SetPosition(0);
+        const bool accepts = cls->ProbeStream(stream);
+        if (cls == exclude)
+            excludeAccepts = accepts;
+        else if (accepts)
+            recognising.push_back(cls);
+    }
+    return recognising;
 }
 
 }  // namespace
@@ -98,18 +123,50 @@ int TPicture::Height() const {
 }
 
 void TPicture::LoadFromFile(const std::string& fileName) {
-    const std::string ext = ExtractExtension(fileName);
-    const TGraphicClass* cls = FindGraphicClass(ext);
-    if (cls == nullptr || !cls->Create) RaiseInvalidGraphicFmt(imsg::UnknownExtension, ext.c_str());
-    std::unique_ptr<TGraphic> graphic = cls->Create();
-    if (!graphic) RaiseInvalidGraphicFmt(imsg::UnknownExtension, ext.c_str());
     // Progress of the load reaches our listener; changes are only passed on once it is ours.
-    graphic->OnProgress = [this](TGraphic* sender, TProgressStage stage, uint8_t percent,
-                                 bool redrawNow, const TRect& rect, const std::string& msg) {
-        if (OnProgress) OnProgress(sender, stage, percent, redrawNow, rect, msg);
-    };
-    graphic->LoadFromFile(fileName);  // on failure the new graphic is freed, ours stays
-    Replace(std::move(graphic));
+    std::unique_ptr<TGraphic> graphic = LoadGraphic(fileName, [this](TGraphic& g) {
+        g.OnProgress = [this](TGraphic* sender, TProgressStage stage, uint8_t percent,
+                              bool redrawNow, const TRect& rect, const std::string& msg) {
+            if (OnProgress) OnProgress(sender, stage, percent, redrawNow, rect, msg);
+        };
+    });
+    Replace(std::move(graphic));  // on failure the new graphic is gone, ours stays
+}
+
+std::unique_ptr<TGraphic> TPicture::LoadGraphic(const std::string& fileName,
+                                                const std::function<void(TGraphic&)>& prepare) {
+    const std::string ext = ExtractExtension(fileName);
+    const TGraphicClass* named = FindGraphicClass(ext);
+    if (named != nullptr && !named->Create) named = nullptr;
+
+    bool namedAccepts = true;
+    const std::vector<const TGraphicClass*> recognising =
+        ClassesRecognising(fileName, named, namedAccepts);
+    // A class whose signature check says no is still tried when nothing else recognises the
+    // file: some checks are stricter than their loaders.
+    std::vector<const TGraphicClass*> order;
+    if (named != nullptr && (namedAccepts || recognising.empty())) order.push_back(named);
+    order.insert(order.end(), recognising.begin(), recognising.end());
+    if (order.empty()) RaiseInvalidGraphicFmt(imsg::UnknownExtension, ext.c_str());
+
+    std::exception_ptr firstError;
+    for (const TGraphicClass* cls : order) {
+        std::unique_ptr<TGraphic> graphic = cls->Create();
+        if (!graphic) continue;
+        if (prepare) prepare(*graphic);
+        try {
+            graphic->LoadFromFile(fileName);
+            return graphic;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const EFOpenError&) {
+            throw;
+        } catch (const EImagingError&) {
+            if (!firstError) firstError = std::current_exception();
+        }
+    }
+    if (firstError) std::rethrow_exception(firstError);
+    RaiseInvalidGraphicFmt(imsg::UnknownExtension, ext.c_str());
 }
 
 void TPicture::SaveToFile(const std::string& fileName) {
@@ -150,6 +207,16 @@ const TGraphicClass* TPicture::FindGraphicClass(const std::string& extension) {
     for (const TPictureFileFormat& f : t.formats)
         if (SameExtension(f.Extension, extension)) return f.GraphicClass;
     return nullptr;
+}
+
+const TGraphicClass* TPicture::RecognisedClass(const std::string& fileName) {
+    bool unused = false;
+    try {
+        const auto recognising = ClassesRecognising(fileName, nullptr, unused);
+        return recognising.empty() ? nullptr : recognising.front();
+    } catch (const EImagingError&) {
+        return nullptr;  // unreadable: nothing recognised
+    }
 }
 
 std::vector<TPictureFileFormat> TPicture::FileFormats() {

@@ -42,11 +42,20 @@ class TPicture {
     int Width() const;
     int Height() const;
 
-    // Loads the file with the class registered for its extension (the text after the last dot
-    // of the file name, matched without regard to case). Throws EInvalidGraphic
-    // "Unknown picture file extension (.ext)" for an extension nobody registered, and passes on
-    // whatever the graphic's loader throws; in both cases the previous graphic stays.
+    // Loads the file through LoadGraphic and holds the result. On failure the previous graphic
+    // stays.
     void LoadFromFile(const std::string& fileName);
+    // Creates and loads a graphic for the file. The class registered for its extension (the
+    // text after the last dot of the file name, matched without regard to case) goes first;
+    // when there is none, when it refuses the file, or when its signature check rejects the
+    // content that another class's accepts, every registered class whose signature check
+    // (ProbeStream) recognises the content is tried in registration order. Throws
+    // EInvalidGraphic "Unknown picture file extension (.ext)" when no class is registered for
+    // the extension and none recognises the content; otherwise passes on the error of the first
+    // class tried. A cancelled load (EAbort) and a file that cannot be opened end the search.
+    // prepare, when set, is called on each new graphic before it loads (callbacks, cancel flag).
+    static std::unique_ptr<TGraphic> LoadGraphic(
+        const std::string& fileName, const std::function<void(TGraphic&)>& prepare = nullptr);
     // Saves the held graphic through its own writer (nothing happens for an empty picture).
     void SaveToFile(const std::string& fileName);
 
@@ -67,6 +76,9 @@ class TPicture {
     static void UnregisterGraphicClass(const TGraphicClass* graphicClass);
     // The class bound to the extension (case-insensitive), or null.
     static const TGraphicClass* FindGraphicClass(const std::string& extension);
+    // The first registered class whose signature check recognises the file's content, or null
+    // (also when the file cannot be read).
+    static const TGraphicClass* RecognisedClass(const std::string& fileName);
     // Every binding, in registration order.
     static std::vector<TPictureFileFormat> FileFormats();
     // "*.ext1;*.ext2;..." over the bindings of classes that are, or derive from, graphicClass

@@ -15,6 +15,7 @@
 #include "imaging/formats/PPMGraphic.h"
 #include "imaging/formats/PSDGraphic.h"
 #include "imaging/formats/PSPGraphic.h"
+#include "imaging/formats/QOIGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
 #include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
@@ -85,6 +86,9 @@ const TGraphicClass* GIFClass() {
 const TGraphicClass* WebPClass() {
     return &TWebPGraphic::ClassInfo();
 }
+const TGraphicClass* QOIClass() {
+    return &TQOIGraphic::ClassInfo();
+}
 
 // Decodes the JPEG file that a bitmap holds as its pixel data into target.
 void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
@@ -151,6 +155,7 @@ const Registration kRegistrations[] = {
     {"png", "Portable network graphic images", "", kRaster, PNGClass},
     {"gif", "CompuServe GIF images", "", kRaster, GIFClass},
     {"webp", "WebP images", "", kRaster, WebPClass},
+    {"qoi", "Quite OK images", "", kRaster, QOIClass},
 };
 
 }  // namespace
@@ -180,7 +185,7 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);

@@ -238,7 +238,8 @@ int Usage() {
 
 int Help() {
     std::printf("%s\n%s", kUsage,
-                "Decodes FILE through the reader's format table (chosen by the extension).\n"
+                "Decodes FILE through the reader's format table (chosen by the extension, or by\n"
+                "the content when the extension is unknown or its format refuses the file).\n"
                 "\n"
                 "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA with\n"
                 "                   transparency: alpha, or a transparent colour)\n"

@@ -45,7 +45,12 @@ enum : uint16_t {
     tagTileOffsets = 324,
     tagTileByteCounts = 325,
     tagExtraSamples = 338,
+    tagSampleFormat = 339,
+    tagSMinSampleValue = 340,
+    tagSMaxSampleValue = 341,
     tagJPEGTables = 347,
+    tagJPEGInterchangeFormat = 513,
+    tagJPEGInterchangeFormatLength = 514,
     tagYCbCrCoefficients = 529,
     tagYCbCrSubsampling = 530,
     tagYCbCrPositioning = 531
@@ -174,6 +179,21 @@ void CompactSamples(uint8_t* row, uint32_t width, uint32_t spp, uint32_t keep, u
 
 // Undoes horizontal differencing of a row of width pixels with spp samples of 8 or 16 bits.
 // 16-bit samples are added in the file's byte order.
+// Undoes the floating-point predictor (3) on a row of width pixels of spp 32-bit samples: the
+// row holds the samples' bytes grouped by significance (most significant first) and
+// differenced byte by byte with a stride of spp; the samples are put back in the file's byte
+// order. scratch holds a row.
+void UndoFloatPredictor(uint8_t* row, uint32_t width, uint32_t spp, bool bigEndian,
+                        std::vector<uint8_t>& scratch) {
+    const size_t samples = size_t(width) * spp, bytes = samples * 4;
+    for (size_t i = spp; i < bytes; ++i)
+        row[i] = uint8_t(row[i] + row[i - spp]);
+    scratch.assign(row, row + bytes);
+    for (size_t k = 0; k < samples; ++k)
+        for (size_t b = 0; b < 4; ++b)
+            row[4 * k + (bigEndian ? b : 3 - b)] = scratch[b * samples + k];
+}
+
 void UndoPredictor(uint8_t* row, uint32_t width, uint32_t spp, uint32_t bits, bool bigEndian) {
     if (width < 2) return;
     if (bits == 8) {
@@ -198,6 +218,13 @@ void UndoPredictor(uint8_t* row, uint32_t width, uint32_t spp, uint32_t bits, bo
                 p[0] = uint8_t(v);
                 p[1] = uint8_t(v >> 8);
             }
+        }
+    } else if (bits == 32) {
+        for (size_t i = spp; i < size_t(width) * spp; ++i) {
+            uint8_t* p = row + 4 * i;
+            const uint32_t v = GetU32(p, bigEndian) + GetU32(p - 4 * size_t(spp), bigEndian);
+            for (int b = 0; b < 4; ++b)
+                p[b] = uint8_t(v >> (bigEndian ? 24 - 8 * b : 8 * b));
         }
     }
 }
@@ -501,6 +528,21 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
             break;
     }
     if (ReadInteger(tagFillOrder, 1) == 2) p.Options |= optReversedBitOrder;
+    sampleFormat_ = ReadInteger(tagSampleFormat, 1);
+    wideSamples_ = p.BitsPerSample == 32 && sampleFormat_ >= 1 && sampleFormat_ <= 3;
+    if (wideSamples_) {
+        wideMin_ = sampleFormat_ == 1 ? 0.0 : sampleFormat_ == 2 ? double(INT32_MIN) : 0.0;
+        wideMax_ = sampleFormat_ == 1   ? double(UINT32_MAX)
+                   : sampleFormat_ == 2 ? double(INT32_MAX)
+                                        : 1.0;
+        const std::vector<float> low = ReadFloatList(tagSMinSampleValue);
+        const std::vector<float> high = ReadFloatList(tagSMaxSampleValue);
+        if (!low.empty() && !high.empty() && std::isfinite(low[0]) && std::isfinite(high[0]) &&
+            high[0] > low[0]) {
+            wideMin_ = low[0];
+            wideMax_ = high[0];
+        }
+    }
     orientation_ = ReadInteger(tagOrientation, 1);
     p.BitsPerPixel =
         uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
@@ -549,7 +591,8 @@ void TTIFFGraphic::SetupColorManager() {
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(bigEndian_ ? TConversionOptions(convSwapBytes) : TConversionOptions());
     cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
-    const uint8_t bits = p.BitsPerSample;
+    // 32-bit samples reach the manager reduced to 8 bits.
+    const uint8_t bits = wideSamples_ ? uint8_t(8) : p.BitsPerSample;
     cm.SetSourceSampleBits(bits);
 
     TColorSchemeKind source = p.ColorScheme;
@@ -624,6 +667,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder() const {
         case compLZ77:
             return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
         case compJPEG:
+        case compOldJPEG:  // read where each strip is a whole JPEG stream, as libtiff does
             return std::make_unique<TTIFFJPEGDecoder>(imageProperties_);
         case compThunderscan:
             return std::make_unique<TThunderDecoder>(width);
@@ -720,6 +764,7 @@ uint64_t UnpackedBound(TCompressionKind compression, uint64_t count, uint64_t ro
                 return (count * 8 + 2) * rowBytes;
             return cap;
         case compJPEG:
+        case compOldJPEG:
             // Huffman-coded blocks take at least two bits for 64 samples; the factor leaves
             // room for arithmetic coding.
             bound = count * 16384 + 65536;
@@ -821,6 +866,12 @@ void TTIFFGraphic::ReadBlock(TDecoder* decoder, std::vector<uint8_t>& packed, ui
         for (uint64_t at = 0; at + rowBytes <= size; at += rowBytes)
             UndoPredictor(buffer.data() + at, blockWidth, samples, p.BitsPerSample, bigEndian_);
     }
+    if (p.Predictor == 3 && wideSamples_ && sampleFormat_ == 3 && rowBytes != 0) {
+        const uint32_t samples = planar_ ? 1 : std::max<uint32_t>(p.SamplesPerPixel, 1);
+        std::vector<uint8_t> scratch;
+        for (uint64_t at = 0; at + rowBytes <= size; at += rowBytes)
+            UndoFloatPredictor(buffer.data() + at, blockWidth, samples, bigEndian_, scratch);
+    }
 }
 
 void TTIFFGraphic::CheckTiles() {
@@ -869,6 +920,17 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     TProgressGuard progressGuard(*this);
     blockOffsets_ = ReadIntegerList(tiled ? tagTileOffsets : tagStripOffsets);
     blockByteCounts_ = ReadIntegerList(tiled ? tagTileByteCounts : tagStripByteCounts);
+    if (blockOffsets_.empty() && p.Compression == compOldJPEG &&
+        FindTag(tagJPEGInterchangeFormat)) {
+        // An old-style JPEG picture without strips: the one JPEG stream is the strip.
+        const uint32_t start = ReadInteger(tagJPEGInterchangeFormat, 0);
+        const uint64_t rest = start < fileSize_ ? uint64_t(fileSize_) - start : 0;
+        blockOffsets_ = {start};
+        blockByteCounts_ = {
+            uint32_t(std::min<uint64_t>(ReadInteger(tagJPEGInterchangeFormatLength,
+                                                    uint32_t(std::min<uint64_t>(rest, UINT32_MAX))),
+                                        rest))};
+    }
     if (blockOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
     SetupColorManager();
@@ -1082,6 +1144,24 @@ void TTIFFGraphic::ConvertRow(const void* const* source, size_t planes, uint32_t
         Unpremultiply(target, p.Width);
 }
 
+void TTIFFGraphic::ReduceWideSamples(uint8_t* row, size_t count) const {
+    const double range = wideMax_ - wideMin_;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t bits = GetU32(row + 4 * i, bigEndian_);
+        double value;
+        if (sampleFormat_ == 3) {
+            float f;
+            std::memcpy(&f, &bits, 4);
+            value = f;
+        } else {
+            value = sampleFormat_ == 2 ? double(int32_t(bits)) : double(bits);
+        }
+        const double level = (value - wideMin_) * 255.0 / range;
+        // Not-a-number shows as 0.
+        row[i] = level >= 0.5 ? uint8_t(std::min(level + 0.5, 255.0)) : uint8_t(0);
+    }
+}
+
 void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t line,
                                uint32_t rows, bool bandProgress) {
     TImageProperties& p = imageProperties_;
@@ -1100,7 +1180,10 @@ void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t
                 continue;
             }
             row[k] = band[k].data() + size_t(r) * line;
-            if (compact) CompactSamples(row[k], width, spp, sourceSamples_, p.BitsPerSample);
+            if (wideSamples_) ReduceWideSamples(row[k], size_t(width) * (planar_ ? 1 : spp));
+            if (compact)
+                CompactSamples(row[k], width, spp, sourceSamples_,
+                               wideSamples_ ? 8u : uint32_t(p.BitsPerSample));
             held = true;
         }
         if (held && associatedAlpha_ && p.BitsPerSample == 16 &&

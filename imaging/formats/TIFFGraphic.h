@@ -92,6 +92,9 @@ class TTIFFGraphic : public TFormatGraphic {
                      bool bandProgress);
     // Converts one band row (one pointer per plane) into bitmap row y.
     void ConvertRow(const void* const* source, size_t planes, uint32_t y);
+    // Scales count 32-bit samples (unsigned, signed or floating point) at the start of row to
+    // 8 bits in place, over the range of wideMin_..wideMax_.
+    void ReduceWideSamples(uint8_t* row, size_t count) const;
 
     std::vector<TIFDEntry> directory_;
     TStream* tagStream_ = nullptr;  // the stream ReadProperties reads from
@@ -119,6 +122,11 @@ class TTIFFGraphic : public TFormatGraphic {
     // and whether that is all zero (then the fresh bitmap's row is left as it is).
     std::vector<uint8_t> zeroLine_, zeroTarget_;
     bool zeroTargetIsZero_ = false;
+    // 32-bit samples: their format (1 unsigned, 2 signed, 3 floating point) and the range
+    // that maps to 0..255 (SMinSampleValue/SMaxSampleValue, else the type's).
+    bool wideSamples_ = false;
+    uint32_t sampleFormat_ = 1;
+    double wideMin_ = 0, wideMax_ = 1;
 };
 
 class TEPSGraphic : public TTIFFGraphic {

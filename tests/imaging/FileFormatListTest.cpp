@@ -12,6 +12,8 @@
 #include "imaging/Registration.h"
 #include "imaging/formats/PendingGraphic.h"
 
+#include "common/ImagingTestHelpers.h"
+
 namespace {
 
 // Descriptors of made-up classes: the registry only compares their addresses.
@@ -170,14 +172,16 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     TFileFormatList* list = FileFormatList();
     ASSERT_NE(list, nullptr);
 
+    // clang-format off
     const std::vector<std::string> expected = {
         "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
         "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
         "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp"};
+        "webp", "qoi"};
+    // clang-format on
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 19);
+    EXPECT_EQ(list->ClassCount(), 20);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
@@ -227,4 +231,49 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     for (const std::string& ext : expected)
         EXPECT_EQ(TPicture::FindGraphicClass(ext), nullptr) << ext;
     UnregisterImageFormats();  // without a registry: nothing to do
+}
+
+// A file whose name lies or says nothing is loaded by the class that recognises its content;
+// a file that nothing recognises keeps the unknown-extension message.
+TEST(Registration, ContentDecidesWhenTheNameLies) {
+    if (!testhelp::HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    bool ok = false;
+    const testhelp::Bytes png = testhelp::RunCommand("convert -size 5x3 xc:red png:-", ok);
+    ASSERT_TRUE(ok);
+    const testhelp::Bytes jpeg = testhelp::RunCommand("convert -size 4x2 xc:blue jpeg:-", ok);
+    ASSERT_TRUE(ok);
+    const testhelp::Bytes junk(64, 0x5A);
+    struct Case {
+        const char* name;
+        const testhelp::Bytes& bytes;
+        const char* className;  // null: refused with message
+        const char* message;
+    };
+    const Case cases[] = {
+        {"png-named.pbm", png, "TPNGGraphic", nullptr},
+        {"jpeg-named.tga", jpeg, "TJPEGImage", nullptr},
+        {"no-extension", png, "TPNGGraphic", nullptr},
+        {"unknown.xyz", junk, nullptr, "Unknown picture file extension (.xyz)"},
+    };
+    RegisterImageFormats();
+    const auto dir = std::filesystem::temp_directory_path();
+    for (const Case& c : cases) {
+        const auto file = dir / ("velkaro_sniff_" + std::string(c.name));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(c.bytes.data()), std::streamsize(c.bytes.size()));
+        TPicture picture;
+        try {
+            picture.LoadFromFile(file.string());
+            ASSERT_NE(c.className, nullptr) << c.name;
+            EXPECT_STREQ(picture.Graphic()->ClassType().ClassName, c.className) << c.name;
+            EXPECT_GT(picture.Width(), 0) << c.name;
+        } catch (const EImagingError& e) {
+            EXPECT_EQ(c.className, nullptr) << c.name << ": " << e.what();
+            if (c.message != nullptr) {
+                EXPECT_STREQ(e.what(), c.message) << c.name;
+            }
+        }
+        std::filesystem::remove(file);
+    }
+    UnregisterImageFormats();
 }

@@ -156,6 +156,8 @@ std::vector<TClaim> Claims() {
               {0, 2, 2, 0x44, 0x01, 0, 0x3B}})},
         {"TWebPGraphic", s, s, 32,
          Cat({T("RIFF"), L32({28}), T("WEBPVP8L"), L32({16}), {0x2F}, L32({m | m << 14}), Z(11)})},
+        // A run chunk stands for 62 pixels at most: refused before the bitmap is made.
+        {"TQOIGraphic", s, s, 32, Cat({T("qoif"), B32({s, s}), {4, 0, 0xFD}, Z(7), {1}})},
     };
 }
 
