@@ -7,6 +7,7 @@
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/Icon.h"
+#include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PCDGraphic.h"
@@ -85,6 +86,9 @@ const TGraphicClass* GIFClass() {
 const TGraphicClass* WebPClass() {
     return &TWebPGraphic::ClassInfo();
 }
+const TGraphicClass* JPEG2000Class() {
+    return &TJPEG2000Graphic::ClassInfo();
+}
 
 // Decodes the JPEG file that a bitmap holds as its pixel data into target.
 void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
@@ -151,6 +155,9 @@ const Registration kRegistrations[] = {
     {"png", "Portable network graphic images", "", kRaster, PNGClass},
     {"gif", "CompuServe GIF images", "", kRaster, GIFClass},
     {"webp", "WebP images", "", kRaster, WebPClass},
+    {"jp2", "JPEG 2000 images", "", kRaster, JPEG2000Class},
+    {"j2k", "", "JPEG 2000 codestreams", kRaster, JPEG2000Class},
+    {"jpf", "", "", kRaster, JPEG2000Class},
 };
 
 }  // namespace
@@ -180,7 +187,8 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass,
+          JPEG2000Class})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);
