@@ -121,6 +121,8 @@ row "GIF 256 colours" photo.gif 1 "giftopnm" giftopnm @
 row "WebP lossy" lossy.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
 row "WebP lossless" lossless.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
 row "JPEG 2000 lossy" lossy.jp2 3 "opj_decompress" opj_decompress -quiet -i @ -o "$cache/out.pnm"
+row "JPEG XL lossy" lossy.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
+row "JPEG XL lossless" lossless.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
 
 # ---- the reader: open to first paint, and the file list ----
 echo

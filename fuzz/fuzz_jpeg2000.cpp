@@ -1,5 +1,6 @@
-// Loads arbitrary bytes as a JPEG 2000 file (codestream or JP2 boxes). A picture that loads must have a consistent bitmap
-// (every row readable); the probe must agree with the signature and keep the position.
+// Loads arbitrary bytes as a JPEG 2000 file (codestream or JP2 boxes). A picture that loads must
+// have a consistent bitmap (every row readable); the probe must agree with the signature and keep
+// the position.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -156,7 +156,8 @@ bool TJPEG2000Graphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Height = image.y1 - image.y0;
     p.SamplesPerPixel = uint8_t(std::min<uint32_t>(image.numcomps, 255));
     p.BitsPerSample = uint8_t(std::min<uint32_t>(image.comps[0].prec, 255));
-    p.BitsPerPixel = uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
+    p.BitsPerPixel =
+        uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
     p.HasAlpha = image.numcomps == 2 || image.numcomps == 4;
     p.ColorScheme = image.numcomps <= 2 ? (p.HasAlpha ? schemeGrayAlpha : schemeGray)
                                         : (p.HasAlpha ? schemeRGBA : schemeRGB);
@@ -195,7 +196,8 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
             reduce = 0;
         else
             for (uint32_t c = 0; c < std::min(count, info->nbcomps); ++c)
-                reduce = std::min(reduce, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
+                reduce =
+                    std::min(reduce, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
         opj_destroy_cstr_info(&info);
         if (reduce > 0 && !opj_set_decoded_resolution_factor(decoder.codec, reduce))
             RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
@@ -226,8 +228,8 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
         plane.prec = comp.prec;
         plane.maximum = int32_t((1u << comp.prec) - 1);
         plane.offset = comp.sgnd ? 1u << (comp.prec - 1) : 0;
-        const uint32_t origin = uint32_t(
-            (uint64_t(image.x0) + (uint64_t(comp.dx) << reduce) - 1) / (uint64_t(comp.dx) << reduce));
+        const uint32_t origin = uint32_t((uint64_t(image.x0) + (uint64_t(comp.dx) << reduce) - 1) /
+                                         (uint64_t(comp.dx) << reduce));
         plane.column.resize(width);
         for (uint32_t x = 0; x < width; ++x) {
             const int64_t column = int64_t((left + x) / comp.dx) - origin;
@@ -258,10 +260,11 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t c = 0; c < count; ++c) {
             const opj_image_comp_t& comp = image.comps[c];
-            const uint32_t origin = uint32_t((uint64_t(image.y0) + (uint64_t(comp.dy) << reduce) - 1) /
-                                             (uint64_t(comp.dy) << reduce));
-            rows[c] = uint32_t(std::clamp<int64_t>(int64_t((top + y) / comp.dy) - origin, 0,
-                                                   comp.h - 1));
+            const uint32_t origin =
+                uint32_t((uint64_t(image.y0) + (uint64_t(comp.dy) << reduce) - 1) /
+                         (uint64_t(comp.dy) << reduce));
+            rows[c] =
+                uint32_t(std::clamp<int64_t>(int64_t((top + y) / comp.dy) - origin, 0, comp.h - 1));
         }
         uint8_t* out = ScanLine(int(y));
         if (!colour) {

@@ -171,13 +171,12 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     ASSERT_NE(list, nullptr);
 
     const std::vector<std::string> expected = {
-        "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
-        "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
-        "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
-        "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp", "jp2", "j2k", "jpf"};
+        "bmp", "ico",  "wmf", "emf",  "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win", "vst",
+        "vda", "tga",  "icb", "tiff", "tif",  "fax", "eps", "pcx",  "pcc", "scr", "rpf", "rla",
+        "sgi", "rgba", "rgb", "bw",   "psd",  "pdd", "ppm", "pgm",  "pbm", "cel", "pic", "pcd",
+        "cut", "psp",  "png", "gif",  "webp", "jp2", "j2k", "jpf",  "jxl"};
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 20);
+    EXPECT_EQ(list->ClassCount(), 21);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
@@ -196,6 +195,7 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_STREQ(TPicture::FindGraphicClass("webp")->ClassName, "TWebPGraphic");
     EXPECT_EQ(PictureDescription("j2k"), "JPEG 2000 codestreams");
     EXPECT_STREQ(TPicture::FindGraphicClass("jpf")->ClassName, "TJPEG2000Graphic");
+    EXPECT_STREQ(TPicture::FindGraphicClass("jxl")->ClassName, "TJPEGXLGraphic");
 
     EXPECT_EQ(TPicture::FindGraphicClass("BMP"), &TBitmap::ClassInfo());
     EXPECT_STREQ(TPicture::FindGraphicClass("tga")->ClassName, "TTargaGraphic");
