@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,49 +15,22 @@ namespace {
 
 namespace fs = std::filesystem;
 using testhelp::Bytes;
+using testhelp::RampSamples;
+using testhelp::WriteFileBytes;
 
 const fs::path kDir = fs::temp_directory_path() / "velkaro_j2k_test";
 
-void WriteFile(const fs::path& path, const std::string& head, const Bytes& body) {
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    out.write(reinterpret_cast<const char*>(body.data()), std::streamsize(body.size()));
-}
-
-// opj_decompress's picture as 8-bit RGBA (grey spread, alpha 255 where absent); a picture of
-// two components comes as two grey maps. Empty when it writes none.
+// opj_decompress's picture as 8-bit RGBA; empty when it writes none.
 Bytes Reference(const fs::path& file, unsigned reduce, int& width, int& height) {
-    fs::remove_all(kDir / "ref");
-    fs::create_directories(kDir / "ref");
-    const std::string out = (kDir / "ref" / "r.pnm").string();
+    const fs::path out = kDir / "ref.pnm";
+    fs::remove(out);
     std::system(("opj_decompress -r " + std::to_string(reduce) + " -i " +
-                 testhelp::ShellQuote(file.string()) + " -o " + out + " >/dev/null 2>&1")
+                 testhelp::ShellQuote(file.string()) + " -o " + out.string() + " >/dev/null 2>&1")
                     .c_str());
-    std::vector<testhelp::TPnm> maps;
-    if (fs::exists(out))
-        maps.push_back(testhelp::ReadPnm(out));
-    else
-        for (const char* part : {"r_0.pgm", "r_1.pgm"})
-            if (fs::exists(kDir / "ref" / part))
-                maps.push_back(testhelp::ReadPnm(kDir / "ref" / part));
-    if (maps.empty() || !maps[0].valid) return {};
-    width = maps[0].width;
-    height = maps[0].height;
-    Bytes rgba;
-    auto scale = [](const testhelp::TPnm& m, int x, int y, int c) {
-        return uint8_t((uint64_t(m.Sample(x, y, c)) * 255 + uint64_t(m.maxval) / 2) /
-                       uint64_t(m.maxval));
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const testhelp::TPnm& m = maps[0];
-            for (int c = 0; c < 3; ++c)
-                rgba.push_back(scale(m, x, y, m.depth >= 3 ? c : 0));
-            rgba.push_back(m.depth == 4 || m.depth == 2 ? scale(m, x, y, m.depth - 1)
-                           : maps.size() == 2           ? scale(maps[1], x, y, 0)
-                                                        : 255);
-        }
-    return rgba;
+    const testhelp::TPnm pnm = testhelp::ReadPnm(out);
+    width = pnm.width;
+    height = pnm.height;
+    return pnm.valid ? testhelp::PnmRGBA8(pnm) : Bytes();
 }
 
 void ExpectMatchesReference(const fs::path& file, uint8_t reduce) {
@@ -74,37 +46,26 @@ void ExpectMatchesReference(const fs::path& file, uint8_t reduce) {
     EXPECT_EQ(testhelp::BitmapRGBA(j2k), ref);
 }
 
-Bytes Ramp(int w, int h, int samples, int bytes) {
-    Bytes b;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < samples; ++c) {
-                const unsigned v = unsigned(x * 37 + y * 91 + c * 61 + x * y) * (bytes == 2 ? 97 : 1);
-                if (bytes == 2) b.push_back(uint8_t(v >> 8));
-                b.push_back(uint8_t(v));
-            }
-    return b;
-}
-
 // Encoder-made pictures: each layout, depth over 8 bits, subsampled YCC, tiles, reductions.
 TEST(JPEG2000Graphic, EncodedFilesMatchOpjDecompress) {
     if (!testhelp::HaveTool("opj_compress") || !testhelp::HaveTool("opj_decompress"))
         GTEST_SKIP() << "opj_compress or opj_decompress absent";
     fs::create_directories(kDir);
     constexpr int w = 45, h = 29;
-    WriteFile(kDir / "g.pgm", "P5\n45 29\n255\n", Ramp(w, h, 1, 1));
-    WriteFile(kDir / "g16.pgm", "P5\n45 29\n4095\n", [] {
-        Bytes b = Ramp(w, h, 1, 2);
-        for (size_t i = 0; i < b.size(); i += 2) b[i] &= 0x0F;  // 12 bits
+    WriteFileBytes(kDir / "g.pgm", "P5\n45 29\n255\n", RampSamples(w, h, 1, 1));
+    WriteFileBytes(kDir / "g16.pgm", "P5\n45 29\n4095\n", [] {
+        Bytes b = RampSamples(w, h, 1, 2);
+        for (size_t i = 0; i < b.size(); i += 2)
+            b[i] &= 0x0F;  // 12 bits
         return b;
     }());
-    WriteFile(kDir / "c.ppm", "P6\n45 29\n255\n", Ramp(w, h, 3, 1));
-    WriteFile(kDir / "a.pam",
-              "P7\nWIDTH 45\nHEIGHT 29\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
-              Ramp(w, h, 4, 1));
+    WriteFileBytes(kDir / "c.ppm", "P6\n45 29\n255\n", RampSamples(w, h, 3, 1));
+    WriteFileBytes(kDir / "a.pam",
+                   "P7\nWIDTH 45\nHEIGHT 29\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                   RampSamples(w, h, 4, 1));
     // Planar Y, Cb, Cr with chroma at half size both ways (4:2:0) and half width (4:2:2).
-    WriteFile(kDir / "y420.raw", "", Ramp(w * h + 2 * 23 * 15, 1, 1, 1));
-    WriteFile(kDir / "y422.raw", "", Ramp(w * h + 2 * 23 * h, 1, 1, 1));
+    WriteFileBytes(kDir / "y420.raw", "", RampSamples(w * h + 2 * 23 * 15, 1, 1, 1));
+    WriteFileBytes(kDir / "y422.raw", "", RampSamples(w * h + 2 * 23 * h, 1, 1, 1));
     struct TCase {
         const char *name, *input, *options;
         std::vector<uint8_t> reductions;
@@ -122,7 +83,8 @@ TEST(JPEG2000Graphic, EncodedFilesMatchOpjDecompress) {
         const std::string command = "opj_compress -i " + (kDir / c.input).string() + " -o " +
                                     out.string() + " " + c.options + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        for (uint8_t r : c.reductions) ExpectMatchesReference(out, r);
+        for (uint8_t r : c.reductions)
+            ExpectMatchesReference(out, r);
     }
 }
 
@@ -157,7 +119,7 @@ TEST(JPEG2000Graphic, CorpusMatchesOpjDecompress) {
 TEST(JPEG2000Graphic, ProbeDamageLimitsAndProgress) {
     if (!testhelp::HaveTool("opj_compress")) GTEST_SKIP() << "opj_compress absent";
     fs::create_directories(kDir);
-    WriteFile(kDir / "p.ppm", "P6\n20 10\n255\n", Ramp(20, 10, 3, 1));
+    WriteFileBytes(kDir / "p.ppm", "P6\n20 10\n255\n", RampSamples(20, 10, 3, 1));
     for (const char* name : {"p.jp2", "p.j2k"}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(std::system(("opj_compress -i " + (kDir / "p.ppm").string() + " -o " +
@@ -196,7 +158,8 @@ TEST(JPEG2000Graphic, ProbeDamageLimitsAndProgress) {
         j2k.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t, bool, const TRect&,
                              const std::string&) { stages.push_back(stage); };
         try {
-            testhelp::LoadBytes(j2k, Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2)));
+            testhelp::LoadBytes(
+                j2k, Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2)));
         } catch (const EImagingError&) {
         }
         ASSERT_FALSE(stages.empty());
