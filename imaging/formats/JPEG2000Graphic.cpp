@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ImagingRoutines.h"
 #include "imaging/Stream.h"
 
 namespace {
@@ -31,6 +32,62 @@ OPJ_CODEC_FORMAT Layout(TStream& stream) {
     if (n == 12 && std::memcmp(head, kJP2Signature, 12) == 0) return OPJ_CODEC_JP2;
     if (n >= 4 && std::memcmp(head, kCodestreamStart, 4) == 0) return OPJ_CODEC_J2K;
     return OPJ_CODEC_UNKNOWN;
+}
+
+// The picture grid of the codestream's SIZ segment, read before OpenJPEG sees the file: its
+// header reading allocates per tile, so a grid over our limits is refused first.
+struct TGrid {
+    uint32_t x1, y1, x0, y0, tileWidth, tileHeight, tileX0, tileY0;
+};
+
+// The SIZ segment follows SOC at the start of a bare codestream, and of the top-level "jp2c"
+// box of a JP2 file. False when it is not found there or is malformed; keeps the position.
+bool ReadGrid(TStream& stream, OPJ_CODEC_FORMAT layout, TGrid& grid) {
+    const int64_t start = stream.Position(), end = stream.Size();
+    int64_t pos = start;
+    bool found = layout == OPJ_CODEC_J2K;
+    for (int box = 0; !found && box < 256 && end - pos >= 16; ++box) {
+        uint8_t head[16];
+        stream.SetPosition(pos);
+        stream.ReadBuffer(head, 16);
+        uint64_t length = GetU32BE(head);
+        int64_t header = 8;
+        if (length == 1) {
+            length = uint64_t(GetU32BE(head + 8)) << 32 | GetU32BE(head + 12);
+            header = 16;
+        } else if (length == 0) {
+            length = uint64_t(end - pos);
+        }
+        found = std::memcmp(head + 4, "jp2c", 4) == 0;
+        if (found) {
+            pos += header;
+        } else {
+            if (length < uint64_t(header) || length > uint64_t(end - pos)) break;
+            pos += int64_t(length);
+        }
+    }
+    uint8_t siz[42];
+    bool ok = found && end - pos >= 42;
+    if (ok) {
+        stream.SetPosition(pos);
+        stream.ReadBuffer(siz, 42);
+        ok = std::memcmp(siz, kCodestreamStart, 4) == 0;
+    }
+    stream.SetPosition(start);
+    if (!ok) return false;
+    grid = {GetU32BE(siz + 8),  GetU32BE(siz + 12), GetU32BE(siz + 16), GetU32BE(siz + 20),
+            GetU32BE(siz + 24), GetU32BE(siz + 28), GetU32BE(siz + 32), GetU32BE(siz + 36)};
+    return grid.x1 > grid.x0 && grid.y1 > grid.y0 && grid.tileWidth > 0 && grid.tileHeight > 0 &&
+           grid.tileX0 <= grid.x0 && grid.tileY0 <= grid.y0;
+}
+
+// Tiles average at least 1024 pixels, or there are at most 4096 of them: finer grids are
+// hostile (each tile costs OpenJPEG memory before any pixel is decoded).
+bool SaneTiling(const TGrid& grid) {
+    const uint64_t across = (uint64_t(grid.x1) - grid.tileX0 + grid.tileWidth - 1) / grid.tileWidth;
+    const uint64_t down = (uint64_t(grid.y1) - grid.tileY0 + grid.tileHeight - 1) / grid.tileHeight;
+    const uint64_t pixels = uint64_t(grid.x1 - grid.x0) * (grid.y1 - grid.y0);
+    return across * down <= std::max<uint64_t>(4096, pixels / 1024);
 }
 
 // Our stream seen by OpenJPEG: from where the picture starts to the stream's end. A read error
@@ -144,7 +201,9 @@ bool TJPEG2000Graphic::ProbeStream(TStream& stream) {
 bool TJPEG2000Graphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     TFormatGraphic::ReadProperties(stream, imageIndex);
     const OPJ_CODEC_FORMAT layout = Layout(stream);
-    if (layout == OPJ_CODEC_UNKNOWN) return false;
+    TGrid grid;
+    if (layout == OPJ_CODEC_UNKNOWN || !ReadGrid(stream, layout, grid) || !SaneTiling(grid))
+        return false;
     TSource source{&stream, stream.Position(), stream.Size(), nullptr};
     TDecoder decoder;
     const bool ok = decoder.Open(source, layout, 1);
@@ -169,6 +228,11 @@ bool TJPEG2000Graphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
+    // The size at the requested reduction is refused before OpenJPEG reads the header.
+    TGrid grid;
+    if (ReadGrid(stream, Layout(stream), grid))
+        CheckSize(CeilDivPow2(grid.x1, reducePower_) - CeilDivPow2(grid.x0, reducePower_),
+                  CeilDivPow2(grid.y1, reducePower_) - CeilDivPow2(grid.y0, reducePower_));
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     StartRowProgress(imageProperties_.Width, imsg::Preparing);
     TProgressGuard guard(*this);
