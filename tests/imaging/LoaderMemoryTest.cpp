@@ -156,6 +156,20 @@ std::vector<TClaim> Claims() {
               {0, 2, 2, 0x44, 0x01, 0, 0x3B}})},
         {"TWebPGraphic", s, s, 32,
          Cat({T("RIFF"), L32({28}), T("WEBPVP8L"), L32({16}), {0x2F}, L32({m | m << 14}), Z(11)})},
+        // The main header (SIZ, COD, QCD) and a tile part that ends at its SOD.
+        {"TJPEG2000Graphic", s, s, 24,
+         Cat({B16({0xFF4F, 0xFF51, 47, 0}),
+              B32({s, s, 0, 0, s, s, 0, 0}),
+              B16({3}),
+              {7, 1, 1, 7, 1, 1, 7, 1, 1},
+              B16({0xFF52, 12}),
+              {0, 0, 0, 1, 0, 5, 4, 4, 0, 1},
+              B16({0xFF5C, 19}),
+              {0x40},
+              Z(16),
+              B16({0xFFD9})})},
+        // Size header (8192 high, ratio 1:1) and default metadata, then nothing.
+        {"TJPEGXLGraphic", s, s, 24, {0xFF, 0x0A, 0xFA, 0xFF, 0x09, 0, 0, 0}},
     };
 }
 
