@@ -167,7 +167,7 @@ std::vector<TClaim> Claims() {
               B16({0xFF5C, 19}),
               {0x40},
               Z(16),
-              B16({0xFFD9})})},
+              B16({0xFF90, 10, 0, 0, 0, 1, 0xFF93})})},
         // Size header (8192 high, ratio 1:1) and default metadata, then nothing.
         {"TJPEGXLGraphic", s, s, 24, {0xFF, 0x0A, 0xFA, 0xFF, 0x09, 0, 0, 0}},
     };
