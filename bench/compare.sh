@@ -57,6 +57,9 @@ make_input rgb.psd convert photo.ppm PSD:rgb.psd
 make_input photo.gif convert photo.ppm +dither -colors 256 GIF:photo.gif
 make_input lossy.webp convert photo.ppm -quality 90 WEBP:lossy.webp
 make_input lossless.webp convert photo.ppm -define webp:lossless=true WEBP:lossless.webp
+make_input lossy.jp2 opj_compress -i photo.ppm -o lossy.jp2 -r 20
+make_input lossless.jxl cjxl photo.ppm lossless.jxl -d 0 -e 3
+make_input lossy.jxl cjxl photo.ppm lossy.jxl -d 1 -e 7
 
 # ---- the table ----
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
@@ -117,6 +120,9 @@ row "PPM" photo.ppm 3 "stb_image" "$cache/stb_decode" @ /dev/null
 row "GIF 256 colours" photo.gif 1 "giftopnm" giftopnm @
 row "WebP lossy" lossy.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
 row "WebP lossless" lossless.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
+row "JPEG 2000 lossy" lossy.jp2 3 "opj_decompress" opj_decompress -quiet -i @ -o "$cache/out.pnm"
+row "JPEG XL lossy" lossy.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
+row "JPEG XL lossless" lossless.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
 
 # ---- the reader: open to first paint, and the file list ----
 echo

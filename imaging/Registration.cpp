@@ -7,7 +7,9 @@
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/Icon.h"
+#include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/JPEGXLGraphic.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PCDGraphic.h"
 #include "imaging/formats/PCXGraphic.h"
@@ -89,6 +91,12 @@ const TGraphicClass* WebPClass() {
 const TGraphicClass* QOIClass() {
     return &TQOIGraphic::ClassInfo();
 }
+const TGraphicClass* JPEG2000Class() {
+    return &TJPEG2000Graphic::ClassInfo();
+}
+const TGraphicClass* JPEGXLClass() {
+    return &TJPEGXLGraphic::ClassInfo();
+}
 
 // Decodes the JPEG file that a bitmap holds as its pixel data into target.
 void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
@@ -156,6 +164,10 @@ const Registration kRegistrations[] = {
     {"gif", "CompuServe GIF images", "", kRaster, GIFClass},
     {"webp", "WebP images", "", kRaster, WebPClass},
     {"qoi", "Quite OK images", "", kRaster, QOIClass},
+    {"jp2", "JPEG 2000 images", "", kRaster, JPEG2000Class},
+    {"j2k", "", "JPEG 2000 codestreams", kRaster, JPEG2000Class},
+    {"jpf", "", "", kRaster, JPEG2000Class},
+    {"jxl", "JPEG XL images", "", kRaster, JPEGXLClass},
 };
 
 }  // namespace
@@ -185,7 +197,8 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass, JPEG2000Class,
+          JPEGXLClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);

@@ -186,6 +186,47 @@ inline TPnm ReadPnm(const std::filesystem::path& path) {
     return ParsePnm(ReadFileBytes(path));
 }
 
+// A portable map's pixels as 8-bit red, green, blue, alpha: samples scaled to 255 with
+// rounding, grey spread over the three colours, alpha 255 where the map has none.
+inline Bytes PnmRGBA8(const TPnm& pnm) {
+    Bytes rgba;
+    const uint64_t max = uint64_t(std::max(pnm.maxval, 1));
+    for (int y = 0; y < pnm.height; ++y)
+        for (int x = 0; x < pnm.width; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const bool alpha = c == 3;
+                if (alpha && pnm.depth != 2 && pnm.depth != 4) {
+                    rgba.push_back(255);
+                    continue;
+                }
+                const int s = alpha ? pnm.depth - 1 : pnm.depth >= 3 ? c : 0;
+                rgba.push_back(uint8_t((pnm.Sample(x, y, s) * 255 + max / 2) / max));
+            }
+    return rgba;
+}
+
+// Writes head and then body to a file.
+inline void WriteFileBytes(const std::filesystem::path& path, const std::string& head,
+                           const Bytes& body) {
+    std::ofstream out(path, std::ios::binary);
+    out << head;
+    out.write(reinterpret_cast<const char*>(body.data()), std::streamsize(body.size()));
+}
+
+// Samples of a smooth w x h test picture, one or two bytes (most significant first) each.
+inline Bytes RampSamples(int w, int h, int samples, int bytes) {
+    Bytes b;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < samples; ++c) {
+                const unsigned v =
+                    unsigned(x * 37 + y * 91 + c * 61 + x * y) * (bytes == 2 ? 97 : 1);
+                if (bytes == 2) b.push_back(uint8_t(v >> 8));
+                b.push_back(uint8_t(v));
+            }
+    return b;
+}
+
 // Runs a shell command and returns what it wrote to standard output; ok is false when it
 // failed (a non-zero exit status or no output).
 inline Bytes RunCommand(const std::string& command, bool& ok) {

@@ -158,6 +158,20 @@ std::vector<TClaim> Claims() {
          Cat({T("RIFF"), L32({28}), T("WEBPVP8L"), L32({16}), {0x2F}, L32({m | m << 14}), Z(11)})},
         // A run chunk stands for 62 pixels at most: refused before the bitmap is made.
         {"TQOIGraphic", s, s, 32, Cat({T("qoif"), B32({s, s}), {4, 0, 0xFD}, Z(7), {1}})},
+        // The main header (SIZ, COD, QCD) and a tile part that ends at its SOD.
+        {"TJPEG2000Graphic", s, s, 24,
+         Cat({B16({0xFF4F, 0xFF51, 47, 0}),
+              B32({s, s, 0, 0, s, s, 0, 0}),
+              B16({3}),
+              {7, 1, 1, 7, 1, 1, 7, 1, 1},
+              B16({0xFF52, 12}),
+              {0, 0, 0, 1, 0, 5, 4, 4, 0, 1},
+              B16({0xFF5C, 19}),
+              {0x40},
+              Z(16),
+              B16({0xFF90, 10, 0, 0, 0, 1, 0xFF93})})},
+        // Size header (8192 high, ratio 1:1) and default metadata, then nothing.
+        {"TJPEGXLGraphic", s, s, 24, {0xFF, 0x0A, 0xFA, 0xFF, 0x09, 0, 0, 0}},
     };
 }
 
