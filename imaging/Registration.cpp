@@ -197,8 +197,7 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass, JPEG2000Class,
-          JPEGXLClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass, JPEG2000Class, JPEGXLClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);
