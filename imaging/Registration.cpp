@@ -3,9 +3,11 @@
 #include <memory>
 
 #include "imaging/Bitmap.h"
+#include "imaging/formats/AVIFGraphic.h"
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/GIFGraphic.h"
+#include "imaging/formats/HEIFGraphic.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
@@ -85,6 +87,12 @@ const TGraphicClass* GIFClass() {
 const TGraphicClass* WebPClass() {
     return &TWebPGraphic::ClassInfo();
 }
+const TGraphicClass* HEIFClass() {
+    return &THEIFGraphic::ClassInfo();
+}
+const TGraphicClass* AVIFClass() {
+    return &TAVIFGraphic::ClassInfo();
+}
 
 // Decodes the JPEG file that a bitmap holds as its pixel data into target.
 void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
@@ -151,6 +159,11 @@ const Registration kRegistrations[] = {
     {"png", "Portable network graphic images", "", kRaster, PNGClass},
     {"gif", "CompuServe GIF images", "", kRaster, GIFClass},
     {"webp", "WebP images", "", kRaster, WebPClass},
+    {"heic", "HEIF images", "HEIC images", kRaster, HEIFClass},
+    {"heif", "", "HEIF images", kRaster, HEIFClass},
+    {"hif", "", "HEIF images", kRaster, HEIFClass},
+    {"avif", "AVIF images", "", kRaster, AVIFClass},
+    {"avifs", "", "AVIF image sequences", kRaster, AVIFClass},
 };
 
 }  // namespace
@@ -180,7 +193,7 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, HEIFClass, AVIFClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);

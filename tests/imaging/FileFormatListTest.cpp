@@ -171,13 +171,14 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     ASSERT_NE(list, nullptr);
 
     const std::vector<std::string> expected = {
-        "bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
-        "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
-        "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
-        "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp"};
+        "bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win", "vst", "vda",
+        "tga", "icb", "tiff", "tif", "fax", "eps", "pcx", "pcc", "scr", "rpf", "rla", "sgi", "rgba",
+        "rgb", "bw", "psd", "pdd", "ppm", "pgm", "pbm", "cel", "pic", "pcd", "cut", "psp", "png",
+        "gif", "webp",
+        // HEIF and AVIF
+        "heic", "heif", "hif", "avif", "avifs"};
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 19);
+    EXPECT_EQ(list->ClassCount(), 21);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
@@ -194,6 +195,10 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_EQ(PictureDescription("webp"), "WebP images");
     EXPECT_STREQ(TPicture::FindGraphicClass("gif")->ClassName, "TGIFGraphic");
     EXPECT_STREQ(TPicture::FindGraphicClass("webp")->ClassName, "TWebPGraphic");
+    EXPECT_EQ(PictureDescription("hif"), "HEIF images");
+    EXPECT_STREQ(TPicture::FindGraphicClass("heic")->ClassName, "THEIFGraphic");
+    EXPECT_EQ(PictureDescription("avifs"), "AVIF image sequences");
+    EXPECT_STREQ(TPicture::FindGraphicClass("avif")->ClassName, "TAVIFGraphic");
 
     EXPECT_EQ(TPicture::FindGraphicClass("BMP"), &TBitmap::ClassInfo());
     EXPECT_STREQ(TPicture::FindGraphicClass("tga")->ClassName, "TTargaGraphic");
