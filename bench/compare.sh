@@ -57,6 +57,8 @@ make_input rgb.psd convert photo.ppm PSD:rgb.psd
 make_input photo.gif convert photo.ppm +dither -colors 256 GIF:photo.gif
 make_input lossy.webp convert photo.ppm -quality 90 WEBP:lossy.webp
 make_input lossless.webp convert photo.ppm -define webp:lossless=true WEBP:lossless.webp
+make_input photo.heic heif-enc -q 90 rgb8.png -o photo.heic
+make_input photo.avif avifenc -s 8 rgb8.png photo.avif
 
 # ---- the table ----
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
@@ -117,6 +119,9 @@ row "PPM" photo.ppm 3 "stb_image" "$cache/stb_decode" @ /dev/null
 row "GIF 256 colours" photo.gif 1 "giftopnm" giftopnm @
 row "WebP lossy" lossy.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
 row "WebP lossless" lossless.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/null
+# heif-convert writes only files named by type: PNG, the RGB output (y4m keeps YUV).
+row "HEIF 8-bit 4:2:0" photo.heic 3 "heif-convert PNG" heif-convert @ "$cache/out.png"
+row "AVIF 8-bit 4:4:4" photo.avif 3 "avifdec PNG level 0" avifdec --png-compress 0 @ "$cache/out.png"
 
 # ---- the reader: open to first paint, and the file list ----
 echo

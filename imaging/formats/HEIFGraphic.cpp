@@ -109,9 +109,9 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard guard(*this);
 
-    const THeifPtr<heif_context> context = OpenContext(data_);
+    THeifPtr<heif_context> context = OpenContext(data_);
     if (!context) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    const THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
+    THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
     if (!handle) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     // The decoder allocates the stored size before it turns or crops the picture.
     CheckSize(p.Width, p.Height);
@@ -132,6 +132,11 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
     const heif_error error =
         heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
     const THeifPtr<heif_image> image(decoded);
+    // The decoded picture holds its own pixels: the file and libheif's parse go before the
+    // bitmap is allocated.
+    handle.reset();
+    context.reset();
+    std::vector<uint8_t>().swap(data_);
     if (error.code != heif_error_Ok || !image) {
         if (error.code == heif_error_Unsupported_feature ||
             error.code == heif_error_Unsupported_filetype)
