@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <thread>
 
@@ -41,9 +42,13 @@ bool IsHEIF(const std::string& brands) {
 THeifPtr<heif_context> OpenContext(const std::vector<uint8_t>& data) {
     THeifPtr<heif_context> context(heif_context_alloc());
     if (!context) return nullptr;
-    // libheif bounds each side; a side longer than our pixel count can never fit.
-    heif_context_set_maximum_image_size_limit(
-        context.get(), int(std::clamp<uint64_t>(TBitmap::MaxPixels(), 1, INT_MAX)));
+    // libheif bounds each side, and allocates a grid's canvas at the size the grid gives, which
+    // the pixel count of the picture does not bound. Twice the side of a square of our pixel
+    // limit keeps such a canvas within four times the limit (at the default limit this is
+    // libheif's own 32768), while long panoramas up to that side still load.
+    const double side = 2 * std::sqrt(double(TBitmap::MaxPixels()));
+    heif_context_set_maximum_image_size_limit(context.get(),
+                                              int(std::clamp(side, 1.0, double(INT_MAX))));
     heif_context_set_max_decoding_threads(context.get(),
                                           int(std::max(1u, std::thread::hardware_concurrency())));
     const heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.data(),
