@@ -60,6 +60,8 @@ make_input lossless.webp convert photo.ppm -define webp:lossless=true WEBP:lossl
 make_input lossy.jp2 opj_compress -i photo.ppm -o lossy.jp2 -r 20
 make_input lossless.jxl cjxl photo.ppm lossless.jxl -d 0 -e 3
 make_input lossy.jxl cjxl photo.ppm lossy.jxl -d 1 -e 7
+make_input photo.heic heif-enc -q 90 rgb8.png -o photo.heic
+make_input photo.avif avifenc -s 8 rgb8.png photo.avif
 
 # ---- the table ----
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
@@ -123,6 +125,9 @@ row "WebP lossless" lossless.webp 3 "dwebp -pam" dwebp -quiet -pam @ -o /dev/nul
 row "JPEG 2000 lossy" lossy.jp2 3 "opj_decompress" opj_decompress -quiet -i @ -o "$cache/out.pnm"
 row "JPEG XL lossy" lossy.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
 row "JPEG XL lossless" lossless.jxl 3 "djxl" djxl @ "$cache/out.ppm" --quiet
+# heif-convert writes only files named by type: PNG, the RGB output (y4m keeps YUV).
+row "HEIF 8-bit 4:2:0" photo.heic 3 "heif-convert PNG" heif-convert @ "$cache/out.png"
+row "AVIF 8-bit 4:4:4" photo.avif 3 "avifdec PNG level 0" avifdec --png-compress 0 @ "$cache/out.png"
 
 # ---- the reader: open to first paint, and the file list ----
 echo

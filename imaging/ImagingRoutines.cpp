@@ -1,5 +1,6 @@
 #include "imaging/ImagingRoutines.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
@@ -74,6 +75,38 @@ void UndoDifferencing3(uint8_t* row, size_t count) {
 void UndoDifferencing4(uint8_t* row, size_t count) {
     for (size_t i = 0; i < 4 * count; ++i)
         row[i + 4] = uint8_t(row[i + 4] + row[i]);
+}
+
+namespace {
+// The divisor is a constant here, so the compiler multiplies instead of dividing.
+template <int Bits>
+void ReduceTo8(const uint16_t* source, uint8_t* target, size_t count) {
+    constexpr uint32_t max = (1u << Bits) - 1;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = std::min<uint32_t>(source[i], max);
+        target[i] = uint8_t((v * 255 + max / 2) / max);
+    }
+}
+}  // namespace
+
+void ReduceSamplesTo8(const uint16_t* source, uint8_t* target, size_t count, int bits) {
+    switch (bits) {
+        case 9:
+            return ReduceTo8<9>(source, target, count);
+        case 10:
+            return ReduceTo8<10>(source, target, count);
+        case 12:
+            return ReduceTo8<12>(source, target, count);
+        case 16:
+            return ReduceTo8<16>(source, target, count);
+        default:
+            break;
+    }
+    const uint32_t max = (1u << std::clamp(bits, 1, 16)) - 1;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = std::min<uint32_t>(source[i], max);
+        target[i] = uint8_t((v * 255 + max / 2) / max);
+    }
 }
 
 void DoublePlane(int width, int height, int stride, uint8_t* buffer, size_t bufferSize) {

@@ -67,6 +67,10 @@ void UndoDifferencing1(uint8_t* row, size_t count);
 void UndoDifferencing3(uint8_t* row, size_t count);
 void UndoDifferencing4(uint8_t* row, size_t count);
 
+// Scales count samples holding bits (1-16) significant bits to 8 bits, rounded to the nearest
+// (value x 255 / (2^bits - 1)); values above 2^bits - 1 count as that maximum.
+void ReduceSamplesTo8(const uint16_t* source, uint8_t* target, size_t count, int bits);
+
 // Enlarges a plane of width x height one-byte samples to 2 width x 2 height in place. The
 // plane's rows start stride bytes apart in buffer, which holds bufferSize bytes; the result
 // needs 2 height rows with stride >= 2 width. New samples are the rounded means of their

@@ -3,9 +3,11 @@
 #include <memory>
 
 #include "imaging/Bitmap.h"
+#include "imaging/formats/AVIFGraphic.h"
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/GIFGraphic.h"
+#include "imaging/formats/HEIFGraphic.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
@@ -97,6 +99,12 @@ const TGraphicClass* JPEG2000Class() {
 const TGraphicClass* JPEGXLClass() {
     return &TJPEGXLGraphic::ClassInfo();
 }
+const TGraphicClass* HEIFClass() {
+    return &THEIFGraphic::ClassInfo();
+}
+const TGraphicClass* AVIFClass() {
+    return &TAVIFGraphic::ClassInfo();
+}
 
 // Decodes the JPEG file that a bitmap holds as its pixel data into target.
 void DecodeEmbeddedJPEG(TStream& stream, int64_t, TBitmap& target) {
@@ -168,6 +176,11 @@ const Registration kRegistrations[] = {
     {"j2k", "", "JPEG 2000 codestreams", kRaster, JPEG2000Class},
     {"jpf", "", "", kRaster, JPEG2000Class},
     {"jxl", "JPEG XL images", "", kRaster, JPEGXLClass},
+    {"heic", "HEIF images", "HEIC images", kRaster, HEIFClass},
+    {"heif", "", "HEIF images", kRaster, HEIFClass},
+    {"hif", "", "HEIF images", kRaster, HEIFClass},
+    {"avif", "AVIF images", "", kRaster, AVIFClass},
+    {"avifs", "", "AVIF image sequences", kRaster, AVIFClass},
 };
 
 }  // namespace
@@ -197,7 +210,8 @@ void UnregisterImageFormats() {
     if (!gRegistry) return;
     for (auto graphicClass :
          {PSPClass, PSDClass, TargaClass, TIFFClass, SGIClass, PCXClass, AutodeskClass, PCDClass,
-          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass, JPEG2000Class, JPEGXLClass})
+          PPMClass, CUTClass, RLAClass, GIFClass, WebPClass, QOIClass, JPEG2000Class, JPEGXLClass,
+          HEIFClass, AVIFClass})
         gRegistry->UnregisterFileFormat("", graphicClass());
     gRegistry->UnregisterFileFormat("rle", nullptr);
     gRegistry->UnregisterFileFormat("dib", nullptr);

@@ -62,6 +62,18 @@ inline Bytes ReadFileBytes(const std::filesystem::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+// The file with its last count bytes (at most all) set to zero: for containers that keep the
+// coded picture at the end, a header that reads with data that does not decode.
+inline Bytes ZeroTail(Bytes file, size_t count) {
+    std::fill(file.end() - std::ptrdiff_t(std::min(count, file.size())), file.end(), 0);
+    return file;
+}
+
+inline void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 // Loads graphic from the bytes through LoadFromStream.
 template <class G>
 void LoadBytes(G& graphic, const Bytes& bytes) {
@@ -180,6 +192,20 @@ inline TPnm ParsePnm(const Bytes& bytes) {
     }
     pnm.valid = true;
     return pnm;
+}
+
+// A reference decoder's RGB or RGBA map as 8-bit RGBA (opaque without alpha). Samples above 8
+// bits hold bits significant bits at their top (as 16-bit PNG writers shift them) and are
+// rounded to 8 bits.
+inline Bytes ReferenceRGBA(const TPnm& ref, int bits) {
+    const uint32_t max = (1u << bits) - 1;
+    Bytes rgba;
+    for (size_t i = 0; i < ref.samples.size(); ++i) {
+        const uint32_t v = ref.maxval > 255 ? ref.samples[i] >> (16 - bits) : ref.samples[i];
+        rgba.push_back(ref.maxval > 255 ? uint8_t((v * 255 + max / 2) / max) : uint8_t(v));
+        if (ref.depth == 3 && i % 3 == 2) rgba.push_back(255);
+    }
+    return rgba;
 }
 
 inline TPnm ReadPnm(const std::filesystem::path& path) {

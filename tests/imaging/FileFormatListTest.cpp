@@ -178,10 +178,10 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
         "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
         "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp", "qoi", "jp2", "j2k", "jpf", "jxl"};
+        "webp", "qoi", "jp2", "j2k", "jpf", "jxl", "heic", "heif", "hif", "avif", "avifs"};
     // clang-format on
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 22);
+    EXPECT_EQ(list->ClassCount(), 24);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");
@@ -201,6 +201,10 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_EQ(PictureDescription("j2k"), "JPEG 2000 codestreams");
     EXPECT_STREQ(TPicture::FindGraphicClass("jpf")->ClassName, "TJPEG2000Graphic");
     EXPECT_STREQ(TPicture::FindGraphicClass("jxl")->ClassName, "TJPEGXLGraphic");
+    EXPECT_EQ(PictureDescription("hif"), "HEIF images");
+    EXPECT_STREQ(TPicture::FindGraphicClass("heic")->ClassName, "THEIFGraphic");
+    EXPECT_EQ(PictureDescription("avifs"), "AVIF image sequences");
+    EXPECT_STREQ(TPicture::FindGraphicClass("avif")->ClassName, "TAVIFGraphic");
 
     EXPECT_EQ(TPicture::FindGraphicClass("BMP"), &TBitmap::ClassInfo());
     EXPECT_STREQ(TPicture::FindGraphicClass("tga")->ClassName, "TTargaGraphic");

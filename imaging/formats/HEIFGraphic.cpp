@@ -1,0 +1,195 @@
+// HEIF loader. The file is held in memory and read by libheif, limited to our largest picture
+// and given a decoding thread per core. The primary picture is decoded to interleaved RGB(A)
+// with its transformations applied; deeper samples come as 16-bit words and are rounded to 8
+// bits here. The rows are then converted into the bitmap one by one, which is when progress is
+// reported (libheif decodes the whole picture in one call).
+#include "imaging/formats/HEIFGraphic.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "imaging/Exceptions.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/FileTypeBox.h"
+
+namespace {
+
+constexpr const char* kFormatName = "HEIF";
+
+struct THeifCloser {
+    void operator()(heif_context* context) const { heif_context_free(context); }
+    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image* image) const { heif_image_release(image); }
+    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+};
+template <typename T>
+using THeifPtr = std::unique_ptr<T, THeifCloser>;
+
+bool IsHEIF(const std::string& brands) {
+    if (brands.empty() || HasBrand(brands, "avif") || HasBrand(brands, "avis")) return false;
+    for (const char* brand :
+         {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1"})
+        if (HasBrand(brands, brand)) return true;
+    return false;
+}
+
+// Parses the file with libheif's limits set from ours; null when libheif refuses it.
+THeifPtr<heif_context> OpenContext(const std::vector<uint8_t>& data) {
+    THeifPtr<heif_context> context(heif_context_alloc());
+    if (!context) return nullptr;
+    // libheif bounds each side, and allocates a grid's canvas at the size the grid gives, which
+    // the pixel count of the picture does not bound. Twice the side of a square of our pixel
+    // limit keeps such a canvas within four times the limit (at the default limit this is
+    // libheif's own 32768), while long panoramas up to that side still load.
+    const double side = 2 * std::sqrt(double(TBitmap::MaxPixels()));
+    heif_context_set_maximum_image_size_limit(context.get(),
+                                              int(std::clamp(side, 1.0, double(INT_MAX))));
+    heif_context_set_max_decoding_threads(context.get(),
+                                          int(std::max(1u, std::thread::hardware_concurrency())));
+    const heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.data(),
+                                                                        data.size(), nullptr);
+    if (error.code != heif_error_Ok) return nullptr;
+    return context;
+}
+
+THeifPtr<heif_image_handle> PrimaryHandle(heif_context* context) {
+    heif_image_handle* handle = nullptr;
+    if (heif_context_get_primary_image_handle(context, &handle).code != heif_error_Ok)
+        return nullptr;
+    return THeifPtr<heif_image_handle>(handle);
+}
+
+}  // namespace
+
+const TGraphicClass& THEIFGraphic::ClassInfo() {
+    static const TGraphicClass info{"THEIFGraphic", [] { return std::make_unique<THEIFGraphic>(); },
+                                    &THEIFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
+    return info;
+}
+
+bool THEIFGraphic::ProbeStream(TStream& stream) {
+    return IsHEIF(ReadFileTypeBrands(stream));
+}
+
+bool THEIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    data_.clear();
+    if (!IsHEIF(ReadFileTypeBrands(stream))) return false;
+    std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
+    const THeifPtr<heif_context> context = OpenContext(data);
+    if (!context) return false;
+    const THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
+    if (!handle) return false;
+    const int width = heif_image_handle_get_width(handle.get());
+    const int height = heif_image_handle_get_height(handle.get());
+    const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
+    if (width <= 0 || height <= 0 || bits < 1 || bits > 16) return false;
+    TImageProperties& p = imageProperties_;
+    p.Width = uint32_t(width);
+    p.Height = uint32_t(height);
+    p.HasAlpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    p.ColorScheme = p.HasAlpha ? schemeRGBA : schemeRGB;
+    p.BitsPerSample = uint8_t(bits);
+    p.SamplesPerPixel = p.HasAlpha ? 4 : 3;
+    p.BitsPerPixel = uint8_t(std::min(255, bits * p.SamplesPerPixel));
+    // A load decodes the bytes next; a look at the header alone does not keep them.
+    if (stream_ == &stream) data_ = std::move(data);
+    return true;
+}
+
+void THEIFGraphic::LoadFromStream(TStream& stream) {
+    Clear();
+    TLoadScope scope(*this, stream);
+    struct TDropData {
+        std::vector<uint8_t>& data;
+        ~TDropData() { std::vector<uint8_t>().swap(data); }
+    } dropData{data_};
+    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    const TImageProperties& p = imageProperties_;
+    StartRowProgress(p.Width, imsg::Preparing);
+    TProgressGuard guard(*this);
+
+    THeifPtr<heif_context> context = OpenContext(data_);
+    if (!context) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
+    if (!handle) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    // The decoder allocates the stored size before it turns or crops the picture.
+    CheckSize(p.Width, p.Height);
+    CheckSize(heif_image_handle_get_ispe_width(handle.get()),
+              heif_image_handle_get_ispe_height(handle.get()));
+
+    const bool deep = p.BitsPerSample > 8;
+    const heif_chroma chroma =
+        deep
+            ? (p.HasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+            : (p.HasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    const THeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+    if (!options) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    // Turning, mirroring and cropping are libheif's; without automatic orientation the stored
+    // picture is shown.
+    options->ignore_transformations = AutoOrient() ? 0 : 1;
+    heif_image* decoded = nullptr;
+    const heif_error error =
+        heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
+    const THeifPtr<heif_image> image(decoded);
+    // The decoded picture holds its own pixels: the file and libheif's parse go before the
+    // bitmap is allocated.
+    handle.reset();
+    context.reset();
+    std::vector<uint8_t>().swap(data_);
+    if (error.code != heif_error_Ok || !image) {
+        if (error.code == heif_error_Unsupported_feature ||
+            error.code == heif_error_Unsupported_filetype)
+            RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
+        RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+    }
+
+    // The decoded picture is the one to show, turned and cropped.
+    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t* plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const uint32_t samples = p.SamplesPerPixel;
+    if (plane == nullptr || width <= 0 || height <= 0 || bits < 1 || bits > 16 ||
+        (bits > 8) != deep || int64_t(stride) < int64_t(width) * samples * (deep ? 2 : 1))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(TConversionOptions());
+    cm.SetTargetFlags(TConversionOptions());
+    cm.SetSourceScheme(p.HasAlpha ? schemeRGBA : schemeRGB);
+    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
+    cm.SetSourceSampleBits(8);
+    cm.SetTargetSampleBits(8);
+    cm.SetSourceSampleCount(uint8_t(samples));
+    cm.SetTargetSampleCount(uint8_t(samples));
+    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
+    CheckSize(width, height);
+    SetSize(width, height);
+    if (cm.TargetRowBytes(uint32_t(width)) > uint64_t(RowStride()))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+
+    const size_t rowSamples = size_t(width) * samples;
+    std::vector<uint16_t> words(deep ? rowSamples : 0);
+    std::vector<uint8_t> row(deep ? rowSamples : 0);
+    StartRowProgress(uint32_t(width), imsg::Transfering);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* source = plane + int64_t(y) * stride;
+        if (deep) {
+            for (size_t i = 0; i < rowSamples; ++i)
+                words[i] = GetU16LE(source + 2 * i);
+            ReduceSamplesTo8(words.data(), row.data(), rowSamples, bits);
+            source = row.data();
+        }
+        cm.ConvertScanline(source, ScanLine(y), uint32_t(width));
+        RowProgress(uint32_t(y), uint32_t(height));
+    }
+    Changed();
+}
