@@ -103,6 +103,35 @@ struct TClaim {
     Bytes file;
 };
 
+// A small picture made by an encoder (empty when the tool is missing) whose image spatial
+// extent box ("ispe") is made to claim the large size: HEIF and AVIF are too involved to build
+// by hand.
+Bytes ClaimingIspe(const std::string& tool, const std::string& arguments, const char* name) {
+    if (!HaveTool(tool)) return {};
+    const std::string dir = testing::TempDir();
+    const std::string png = dir + "velkaro_claim.png", out = dir + name;
+    Bytes rows(16 * 17, 0x80), packed(512);
+    for (size_t y = 0; y < 16; ++y)
+        rows[y * 17] = 0;  // filter: none
+    uLongf packedSize = packed.size();
+    compress(packed.data(), &packedSize, rows.data(), uLong(rows.size()));
+    packed.resize(packedSize);
+    WriteFileBytes(png, Cat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
+                             Chunk("IHDR", Cat({B32({16, 16}), {8, 0, 0, 0, 0}})),
+                             Chunk("IDAT", packed),
+                             Chunk("IEND", {})}));
+    bool ok = false;
+    RunCommand(tool + " " + arguments + " " + ShellQuote(out) + " " + ShellQuote(png) +
+                   " >/dev/null 2>&1; echo done",
+               ok);
+    Bytes file = ReadFileBytes(out);
+    for (size_t i = 0; i + 16 <= file.size(); ++i)
+        if (std::memcmp(&file[i], "ispe", 4) == 0)
+            for (size_t k = 0; k < 8; ++k)
+                file[i + 8 + k] = uint8_t((kSide >> (24 - 8 * (k % 4))) & 0xFF);
+    return file;
+}
+
 std::vector<TClaim> Claims() {
     const uint32_t s = kSide, m = s - 1;
     Bytes rla = Z(740 + 16);  // window and active window, 3 channels, revision, "rgb", 8 bits
@@ -172,6 +201,8 @@ std::vector<TClaim> Claims() {
               B16({0xFF90, 10, 0, 0, 0, 1, 0xFF93})})},
         // Size header (8192 high, ratio 1:1) and default metadata, then nothing.
         {"TJPEGXLGraphic", s, s, 24, {0xFF, 0x0A, 0xFA, 0xFF, 0x09, 0, 0, 0}},
+        {"THEIFGraphic", s, s, 32, ClaimingIspe("heif-enc", "-q 50 -o", "velkaro_claim.heic")},
+        {"TAVIFGraphic", s, s, 32, ClaimingIspe("avifenc", "-s 10 -o", "velkaro_claim.avif")},
     };
 }
 
