@@ -18,6 +18,7 @@
 #endif
 
 #include "imaging/Exceptions.h"
+#include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
 
@@ -513,6 +514,16 @@ void TPNGGraphic::ReadBackground() {
 void TPNGGraphic::ReadTransparency() {
     const uint8_t* d = chunkBuffer_.data();
     const uint32_t n = chunkLength_;
+    if (colorType_ == 0 && n >= 2) {
+        keyGiven_ = true;
+        key_[0] = GetU16BE(d);
+    } else if (colorType_ == 2 && n >= 6) {
+        keyGiven_ = true;
+        for (int i = 0; i < 3; ++i)
+            key_[i] = GetU16BE(d + 2 * i);
+    } else if (colorType_ == 3) {
+        paletteAlpha_.assign(d, d + std::min<uint32_t>(n, 256));
+    }
     // The bitmap shows gamma-corrected colours; the transparent colour must match them.
     const bool gamma = ColorManager().TargetFlags().Contains(convApplyGamma);
     const auto& table = ColorManager().GammaTable();
@@ -785,11 +796,15 @@ void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
     // row y. Returns false when the data ended; a row with part of its data is still shown
     // (rowWritten tells).
     bool rowWritten = false;
-    auto row = [&](uint32_t n, int y, uint8_t mask) {
+    const bool keepAlpha = keyGiven_ || !paletteAlpha_.empty();
+    if (keepAlpha) alphaPlane_.assign(size_t(width_) * height_, 255);
+    auto row = [&](uint32_t n, int y, uint8_t mask, uint32_t firstColumn, uint32_t columnStep,
+                   uint32_t count) {
         if (whole) {
             uint8_t* data = whole.data + wholeOffset;
             wholeOffset += uint64_t(n) + 1;
             Unfilter(data[0], data + 1, above + 1, n, bytesPerPixel_);
+            if (keepAlpha) StoreRowAlpha(data + 1, count, y, firstColumn, columnStep);
             cm.ConvertScanline(data + 1, ScanLine(y), width_, mask);
             above = data;
             rowWritten = true;
@@ -804,6 +819,7 @@ void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
             std::memset(current.data() + produced, 0, n + 1 - produced);
         }
         Unfilter(current[0], current.data() + 1, previous.data() + 1, n, bytesPerPixel_);
+        if (keepAlpha) StoreRowAlpha(current.data() + 1, count, y, firstColumn, columnStep);
         cm.ConvertScanline(current.data() + 1, ScanLine(y), width_, mask);
         std::swap(current, previous);
         return complete;
@@ -811,7 +827,7 @@ void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
 
     if (!ImageProperties().Interlaced) {
         for (int y = 0; y < height; ++y) {
-            if (!row(uint32_t(rowBytes), y, 0xFF)) {
+            if (!row(uint32_t(rowBytes), y, 0xFF, 0, 1, width_)) {
                 // Rows that the data did not reach show the background.
                 FillBackground(rowWritten ? y + 1 : y, height);
                 break;
@@ -832,7 +848,9 @@ void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
             else
                 std::fill(previous.begin(), previous.begin() + passBytes + 1, uint8_t(0));
             for (uint32_t y = pass.FirstRow; y < height_; y += pass.RowStep) {
-                if (!row(passBytes, int(y), pass.Mask)) break;
+                if (!row(passBytes, int(y), pass.Mask, pass.FirstColumn, pass.ColumnStep,
+                         uint32_t(passWidth)))
+                    break;
                 if (pass.Mask == 0xFF) {
                     progressArea_ = TRect{0, int32_t(y), int32_t(width_), int32_t(y) + 1};
                     ProgressInArea(psRunning, RoundedPercent(uint64_t(y) + 2, height_), true, {});
@@ -847,6 +865,49 @@ void TPNGGraphic::DecodeImage(TLZ77Decoder& decoder) {
         ReadChunkHeader(*stream_);
     }
     imageDone_ = true;
+}
+
+void TPNGGraphic::StoreRowAlpha(const uint8_t* samples, uint32_t count, int y, uint32_t firstColumn,
+                                uint32_t columnStep) {
+    const uint32_t depth = bitDepth_;
+    // Sample i of the row as stored (1, 2, 4, 8 or 16 bits, big-endian).
+    auto sample = [&](size_t i) -> uint32_t {
+        if (depth == 16) return GetU16BE(samples + 2 * i);
+        if (depth == 8) return samples[i];
+        const size_t bit = i * depth;
+        return (samples[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+    };
+    uint8_t* alpha = alphaPlane_.data() + size_t(y) * width_;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t x = firstColumn + i * columnStep;
+        if (x >= width_) break;
+        uint8_t a = 255;
+        if (colorType_ == 3) {
+            const uint32_t index = sample(i);
+            if (index < paletteAlpha_.size()) a = paletteAlpha_[index];
+        } else if (colorType_ == 0) {
+            if (sample(i) == key_[0]) a = 0;
+        } else if (sample(3 * size_t(i)) == key_[0] && sample(3 * size_t(i) + 1) == key_[1] &&
+                   sample(3 * size_t(i) + 2) == key_[2]) {
+            a = 0;
+        }
+        alpha[x] = a;
+    }
+}
+
+void TPNGGraphic::ApplyAlphaPlane() {
+    TBitmap stored;
+    stored.Assign(*this);
+    SetTransparentColor(clNone);  // the alpha says what shows through
+    SetPixelFormat(pf32bit);
+    for (int y = 0; y < Height(); ++y) {
+        uint8_t* target = ScanLine(y);
+        ConvertScanLineToBGRA(stored, y, target);
+        const uint8_t* alpha = alphaPlane_.data() + size_t(y) * width_;
+        for (uint32_t x = 0; x < width_; ++x)
+            target[4 * x + 3] = alpha[x];
+    }
+    SetTransparent(true);
 }
 
 void TPNGGraphic::EndLoad() {
@@ -872,6 +933,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     plte_.clear();
     backgroundColor_ = 0xFFFFFF;
     transparentColor_ = clNone;
+    keyGiven_ = false;
+    paletteAlpha_.clear();
     colorManagerReady_ = false;
     imageDone_ = false;
     dataEnded_ = false;
@@ -955,9 +1018,13 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     } catch (...) {
         // The decoder frees zlib's state itself; the guard reports the end.
         EndLoad();
+        alphaPlane_ = std::vector<uint8_t>();
         throw;
     }
     EndLoad();
+    // tRNS reaches the screen as alpha, as a GIF's transparent index does.
+    if (!alphaPlane_.empty()) ApplyAlphaPlane();
+    alphaPlane_ = std::vector<uint8_t>();
     progress.End();
     Changed();
 }

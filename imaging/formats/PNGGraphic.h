@@ -84,6 +84,16 @@ class TPNGGraphic : public TFormatGraphic {
     TPaletteEntries plte_;  // colours of the PLTE chunk, for an indexed background
     TColor backgroundColor_ = 0xFFFFFF;
     TColor transparentColor_ = clNone;
+    // tRNS as the samples hold it: the gray or red-green-blue key, or the palette's alpha.
+    bool keyGiven_ = false;
+    uint16_t key_[3] = {0, 0, 0};
+    std::vector<uint8_t> paletteAlpha_;
+    // When the file has tRNS: the alpha of every pixel, taken from its stored samples while the
+    // rows are read, and given to a 32-bit bitmap at the end.
+    std::vector<uint8_t> alphaPlane_;
+    void StoreRowAlpha(const uint8_t* samples, uint32_t count, int y, uint32_t firstColumn,
+                       uint32_t columnStep);
+    void ApplyAlphaPlane();
     float gamma_ = 0;  // file gamma of a gAMA chunk, 0 when none was seen in this load
     bool imageDone_ = false;
     bool dataEnded_ = false;  // the image data ended before the last row

@@ -552,34 +552,45 @@ TEST(PNGGraphic, GammaFromFileWithDisplayGamma) {
     EXPECT_EQ(Pixels(g), Pixels(plain));
 }
 
-TEST(PNGGraphic, TransparencyBecomesTransparentColour) {
-    TImage rgb = Pattern(2, 2);
-    TPngOptions o;
-    o.beforeIdat = {Chunk("tRNS", {0, 1, 0, 2, 0, 3})};
+// tRNS becomes alpha, decided on the stored samples: 0 on the key (or the palette's alpha).
+TEST(PNGGraphic, TransparencyBecomesAlpha) {
     TPNGGraphic g;
+    auto alphas = [&] {
+        std::vector<int> a;
+        if (g.PixelFormat() != pf32bit || g.TransparentColor() != clNone) return a;
+        const Bytes rgba = testhelp::BitmapRGBA(g);
+        for (size_t i = 3; i < rgba.size(); i += 4)
+            a.push_back(rgba[i]);
+        return a;
+    };
+    TPngOptions o;
+    TImage rgb{3, 1, 8, 2, {{1, 2, 3, 1, 2, 4, 1, 2, 3}}};
+    o.beforeIdat = {Chunk("tRNS", {0, 1, 0, 2, 0, 3})};
     Load(g, MakePng(rgb, o));
     EXPECT_TRUE(g.Transparent());
-    EXPECT_EQ(g.TransparentColor(), 1 + 256 * 2 + 65536 * 3);
+    EXPECT_EQ(alphas(), (std::vector<int>{0, 255, 0}));
 
-    TImage gray{4, 1, 2, 0, {{0x1B}}};
+    TImage gray{4, 1, 2, 0, {{0x1B}}};  // samples 0, 1, 2, 3
     o.beforeIdat = {Chunk("tRNS", {0, 2})};
     Load(g, MakePng(gray, o));
-    EXPECT_EQ(g.TransparentColor(), 170 * 0x010101);  // the shown level of sample 2
+    EXPECT_EQ(alphas(), (std::vector<int>{255, 255, 0, 255}));
 
-    // Palette: one fully transparent entry becomes the transparent colour (2-bit palettes
-    // are spread over 16 entries); partial alpha is not shown.
+    // 16-bit samples are compared whole: 0x0102 is not the key 0x0101, though both show as 1.
+    TImage deep{2, 1, 16, 0, {{1, 1, 1, 2}}};
+    o.beforeIdat = {Chunk("tRNS", {1, 1})};
+    Load(g, MakePng(deep, o));
+    EXPECT_EQ(alphas(), (std::vector<int>{0, 255}));
+
+    // Palette: each entry's alpha, the rest opaque.
     TImage indexed{4, 1, 2, 3, {{0x1B}}};
     const Bytes plte = Chunk("PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120});
-    o.beforeIdat = {plte, Chunk("tRNS", {255, 255, 0})};
-    Load(g, MakePng(indexed, o));
-    EXPECT_TRUE(g.Transparent());
-    EXPECT_EQ(g.TransparentColor(), 70 + 256 * 80 + 65536 * 90);
     o.beforeIdat = {plte, Chunk("tRNS", {255, 128, 0})};
     Load(g, MakePng(indexed, o));
-    EXPECT_FALSE(g.Transparent());
+    EXPECT_EQ(alphas(), (std::vector<int>{255, 128, 0, 255}));
 
     Load(g, MakePng(rgb));
     EXPECT_FALSE(g.Transparent());
+    EXPECT_NE(g.PixelFormat(), pf32bit);
 }
 
 TEST(PNGGraphic, ProgressMovesRowByRow) {
@@ -665,12 +676,10 @@ TEST(PNGGraphic, PngSuiteConformance) {
                 if (alpha) worst = std::max(worst, std::abs(int(a[3]) - int(b[3])) - input);
                 if (b[3] == 0) {
                     // Fully transparent: the reference's colour is arbitrary. Without an
-                    // alpha channel (tRNS) our pixel must show the transparent colour; gray
-                    // with alpha is shown without its alpha, and so is partial palette alpha.
-                    if (!p.HasAlpha && name != "tm3n3p02") {
+                    // alpha channel (tRNS) our pixel must be transparent too.
+                    if (!p.HasAlpha) {
                         EXPECT_TRUE(g.Transparent());
-                        EXPECT_EQ(TColor(a[2] + 256 * a[1] + 65536 * a[0]), g.TransparentColor())
-                            << x << "," << y;
+                        EXPECT_EQ(a[3], 0) << x << "," << y;
                     }
                     continue;
                 }
