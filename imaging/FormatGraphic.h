@@ -191,6 +191,19 @@ class TFormatGraphic : public TBitmap {
         TFormatGraphic* graphic_;
     };
 
+    // Frees a buffer when the load ends, also on failure: the whole file that loaders backed by
+    // a decoding library keep between ReadProperties and the decode.
+    class TReleaseBytes {
+      public:
+        explicit TReleaseBytes(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+        ~TReleaseBytes() { std::vector<uint8_t>().swap(bytes_); }
+        TReleaseBytes(const TReleaseBytes&) = delete;
+        TReleaseBytes& operator=(const TReleaseBytes&) = delete;
+
+      private:
+        std::vector<uint8_t>& bytes_;
+    };
+
     std::unique_ptr<TColorManager> colorManager_;
     TImageProperties imageProperties_;
     int64_t startPosition_ = 0;

@@ -105,10 +105,7 @@ bool THEIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 void THEIFGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    struct TDropData {
-        std::vector<uint8_t>& data;
-        ~TDropData() { std::vector<uint8_t>().swap(data); }
-    } dropData{data_};
+    TReleaseBytes release(data_);
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);

@@ -129,10 +129,7 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
 void TWebPGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    struct TDropData {
-        std::vector<uint8_t>& data;
-        ~TDropData() { std::vector<uint8_t>().swap(data); }
-    } dropData{data_};
+    TReleaseBytes release(data_);
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);
