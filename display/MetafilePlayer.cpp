@@ -780,16 +780,22 @@ void TPlayer::Wmf(uint16_t function, const TRecordData& r) {
     auto rectLTRB = [&](int first) {  // bottom, right, top, left from word `first`
         return QRectF(QPointF(w(first + 3), w(first + 2)), QPointF(w(first + 1), w(first)));
     };
+    // A placeable file is shown through its window onto the whole picture: the player owns the
+    // viewport and keeps the scalable mapping, so the file's viewport and fixed mapping modes
+    // (written for the device it was recorded on) do not move or cut the picture.
+    const bool ownViewport = header_.Placeable;
     switch (function) {
         case 0x0201:
             s_.BkColor = ColorRef(r.U32(0));
             break;  // SetBkColor
         case 0x0102:
             s_.BkMode = r.U16(0);
-            break;  // SetBkMode
-        case 0x0103:
-            s_.MapMode = std::clamp(int(r.U16(0)), 1, 8);
-            break;  // SetMapMode
+            break;      // SetBkMode
+        case 0x0103: {  // SetMapMode
+            const int mode = std::clamp(int(r.U16(0)), 1, 8);
+            if (!ownViewport || mode == mmIsotropic || mode == mmAnisotropic) s_.MapMode = mode;
+            break;
+        }
         case 0x0106:
             s_.PolyFillMode = r.U16(0);
             break;  // SetPolyFillMode
@@ -804,23 +810,23 @@ void TPlayer::Wmf(uint16_t function, const TRecordData& r) {
             break;  // SetWindowOrg
         case 0x020C:
             SetExtent(s_.WindowExt, w(1), w(0));
-            break;  // SetWindowExt
-        case 0x020D:
-            s_.ViewportOrg = QPointF(w(1), w(0));
-            break;  // SetViewportOrg
-        case 0x020E:
-            SetExtent(s_.ViewportExt, w(1), w(0));
-            break;  // SetViewportExt
+            break;    // SetWindowExt
+        case 0x020D:  // SetViewportOrg
+            if (!ownViewport) s_.ViewportOrg = QPointF(w(1), w(0));
+            break;
+        case 0x020E:  // SetViewportExt
+            if (!ownViewport) SetExtent(s_.ViewportExt, w(1), w(0));
+            break;
         case 0x020F:
             s_.WindowOrg += QPointF(w(1), w(0));
-            break;  // OffsetWindowOrg
-        case 0x0211:
-            s_.ViewportOrg += QPointF(w(1), w(0));
-            break;      // OffsetViewportOrg
+            break;    // OffsetWindowOrg
+        case 0x0211:  // OffsetViewportOrg
+            if (!ownViewport) s_.ViewportOrg += QPointF(w(1), w(0));
+            break;
         case 0x0410:    // ScaleWindowExt
         case 0x0412: {  // ScaleViewportExt
             QPointF& ext = function == 0x0410 ? s_.WindowExt : s_.ViewportExt;
-            if (w(0) == 0 || w(2) == 0) break;
+            if (w(0) == 0 || w(2) == 0 || (function == 0x0412 && ownViewport)) break;
             SetExtent(ext, ext.x() * w(3) / w(2), ext.y() * w(1) / w(0));
             break;
         }

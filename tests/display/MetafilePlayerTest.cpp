@@ -444,48 +444,75 @@ TEST_F(MetafilePlayer, PictureHolderDrawsMetafilesWhenARendererIsInstalled) {
 }
 
 // libwmf (Debian's wmf2gd) draws the same filled shapes: pixels agree but for the edges, where
-// the two rasterisers round diagonals differently.
+// the two rasterisers round diagonals differently. Each row sets up the file's own mapping first;
+// a placeable file shows its window on the whole picture whatever viewport or fixed mapping mode
+// its records ask for.
 TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
     if (!testhelp::HaveTool("wmf2gd")) GTEST_SKIP() << "wmf2gd (libwmf-bin) not installed";
-    TWmf w;
-    w.Pen(5, 0, 0);
-    w.Brush(0, 0xC0C0C0);
-    w.Rectangle(0, 0, 80, 80);  // the whole picture, so both agree on its bounds
-    w.Brush(0, kRed);
-    w.Rectangle(4, 4, 40, 30);
-    // (Ellipses are left out: libwmf's gd output draws their outline only.)
-    w.Brush(0, kBlue);
-    w.Rectangle(50, 40, 76, 60);
-    w.Brush(0, 0x00C000);
-    w.Rec(0x0324, {3, 10, 50, 40, 70, 5, 78});  // triangle
-    const Bytes file = w.Build(80, 80);
-    const std::string path = testing::TempDir() + "velkaro_libwmf.wmf";
-    const std::string png = testing::TempDir() + "velkaro_libwmf.png";
-    {
-        TFileStream out(path, TFileStream::fmCreate);
-        out.WriteBuffer(file.data(), int64_t(file.size()));
-    }
-    bool ok = false;
-    testhelp::RunCommand("wmf2gd --maxwidth=80 --maxheight=80 --maxsize -t png -o " +
-                             testhelp::ShellQuote(png) + " " + testhelp::ShellQuote(path) +
-                             " 2>/dev/null; echo done",
-                         ok);
-    QImage reference(QString::fromStdString(png));
-    ASSERT_FALSE(reference.isNull());
-    ASSERT_EQ(reference.size(), QSize(80, 80));
-    reference = reference.convertToFormat(QImage::Format_ARGB32);
-    const QImage ours = Play(file);
-    int differ = 0;
-    for (int y = 0; y < 80; ++y)
-        for (int x = 0; x < 80; ++x) {
-            // Unpainted pixels are see-through here and white there.
-            const QRgb a = qAlpha(ours.pixel(x, y)) == 0 ? qRgb(255, 255, 255) : ours.pixel(x, y);
-            const QRgb b =
-                qAlpha(reference.pixel(x, y)) == 0 ? qRgb(255, 255, 255) : reference.pixel(x, y);
-            differ += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
-                          std::abs(qBlue(a) - qBlue(b)) >
-                      96;
+    struct TRow {
+        const char* name;
+        std::vector<std::pair<uint16_t, std::vector<int>>> setup;
+        int scale, offset;  // shape coordinates: x * scale + offset
+        int bounds, inch;   // placeable bounds 0..bounds at inch units an inch
+    };
+    const TRow rows[] = {
+        {"plain", {}, 1, 0, 80, 96},
+        {"window moved by the file", {{0x020B, {-40, -40}}}, 1, -40, 80, 96},
+        {"viewport set by the file",
+         {{0x0103, {8}}, {0x020C, {160, 160}}, {0x020D, {10, 10}}, {0x020E, {40, 40}}},
+         2,
+         0,
+         80,
+         96},
+        {"fixed mapping mode", {{0x0103, {1}}}, 2, 0, 160, 192},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto c = [&](int v) { return v * row.scale + row.offset; };
+        TWmf w;
+        for (const auto& [function, words] : row.setup)
+            w.Rec(function, words);
+        w.Pen(5, 0, 0);
+        w.Brush(0, 0xC0C0C0);
+        w.Rectangle(c(0), c(0), c(80), c(80));  // the whole picture
+        w.Brush(0, kRed);
+        w.Rectangle(c(4), c(4), c(40), c(30));
+        // (Ellipses are left out: libwmf's gd output draws their outline only.)
+        w.Brush(0, kBlue);
+        w.Rectangle(c(50), c(40), c(76), c(60));
+        w.Brush(0, 0x00C000);
+        w.Rec(0x0324, {3, c(10), c(50), c(40), c(70), c(5), c(78)});  // triangle
+        const Bytes file = w.Build(row.bounds, row.bounds, row.inch);
+        const std::string path = testing::TempDir() + "velkaro_libwmf.wmf";
+        const std::string png = testing::TempDir() + "velkaro_libwmf.png";
+        {
+            TFileStream out(path, TFileStream::fmCreate);
+            out.WriteBuffer(file.data(), int64_t(file.size()));
         }
-    // The shapes' outlines are about 280 pixels long; allow one pixel of rounding along them.
-    EXPECT_LT(differ, 280) << differ << " of 6400 pixels differ";
+        bool ok = false;
+        testhelp::RunCommand("wmf2gd --maxwidth=80 --maxheight=80 --maxsize -t png -o " +
+                                 testhelp::ShellQuote(png) + " " + testhelp::ShellQuote(path) +
+                                 " 2>/dev/null; echo done",
+                             ok);
+        QImage reference(QString::fromStdString(png));
+        ASSERT_FALSE(reference.isNull());
+        ASSERT_EQ(reference.size(), QSize(80, 80));
+        reference = reference.convertToFormat(QImage::Format_ARGB32);
+        const QImage ours = Play(file);
+        ASSERT_EQ(ours.size(), QSize(80, 80));
+        int differ = 0;
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 80; ++x) {
+                // Unpainted pixels are see-through here and white there.
+                const QRgb a =
+                    qAlpha(ours.pixel(x, y)) == 0 ? qRgb(255, 255, 255) : ours.pixel(x, y);
+                const QRgb b = qAlpha(reference.pixel(x, y)) == 0 ? qRgb(255, 255, 255)
+                                                                  : reference.pixel(x, y);
+                differ += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                              std::abs(qBlue(a) - qBlue(b)) >
+                          96;
+            }
+        // The shapes' outlines are about 280 pixels long; allow one pixel of rounding along them.
+        EXPECT_LT(differ, 280) << differ << " of 6400 pixels differ";
+    }
 }
