@@ -1,6 +1,8 @@
 // Windows metafiles built record by record and played through the Qt painter: the natural size,
 // then one family of records at a time with the pixels it must give.
+#include <QFont>
 #include <QImage>
+#include <QRawFont>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -514,5 +516,116 @@ TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
             }
         // The shapes' outlines are about 280 pixels long; allow one pixel of rounding along them.
         EXPECT_LT(differ, 280) << differ << " of 6400 pixels differ";
+    }
+}
+
+namespace {
+
+// An EMF font (LOGFONTW: height, weight, character set, face), selected at once.
+void EmfFont(TEmf& e, int index, int height, int charSet, const std::u16string& face) {
+    Bytes f;
+    for (int v : {index, height, 0, 0, 0, 400})
+        Put32LE(f, uint32_t(v));
+    for (int v : {0, 0, 0, charSet, 0, 0, 0, 0})
+        f.push_back(uint8_t(v));
+    for (size_t i = 0; i < 32; ++i)
+        Put16LE(f, i < face.size() ? face[i] : 0);
+    e.Rec(82, {}, f);
+    e.Rec(37, {index});
+}
+
+// ExtTextOutA/W at (2, 2) with the characters, options and spacing given.
+void EmfText(TEmf& e, bool wide, const std::u16string& chars, uint32_t options = 0,
+             const std::vector<int32_t>& dx = {}) {
+    Bytes tail;
+    for (char16_t c : chars)
+        wide ? Put16LE(tail, c) : tail.push_back(uint8_t(c));
+    while (tail.size() % 4)
+        tail.push_back(0);
+    const int32_t offDx = dx.empty() ? 0 : 76 + int32_t(tail.size());
+    for (int32_t v : dx)
+        Put32LE(tail, uint32_t(v));
+    e.Rec(
+        wide ? 84 : 83,
+        {0, 0, 0, 0, 1, 0, 0, 2, 2, int32_t(chars.size()), 76, int32_t(options), 0, 0, 0, 0, offDx},
+        tail);
+}
+
+QImage TextPicture(int charSet, const std::u16string& face,
+                   const std::function<void(TEmf&)>& text) {
+    TEmf e;
+    e.Rec(18, {1});  // transparent background
+    EmfFont(e, 1, -24, charSet, face);
+    text(e);
+    return Play(e.Build(120, 40));
+}
+
+int Ink(const QImage& image, const QRect& area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += qAlpha(image.pixel(x, y)) > 128;
+    return n;
+}
+
+}  // namespace
+
+// 8-bit text is read in its font's code page, symbol fonts show the characters they stand
+// for: each row draws the same picture as the Unicode string.
+TEST_F(MetafilePlayer, EightBitTextFollowsTheFontsCharacterSet) {
+    struct TRow {
+        int charSet;
+        const char16_t* face;
+        std::u16string bytes, unicode;
+    } rows[] = {
+        {0, u"DejaVu Sans", {0x80, 0x93, 0x94}, u"€“”"},
+        {204, u"DejaVu Sans", {0xC0, 0xC1, 0xE6}, u"АБж"},
+        {238, u"DejaVu Sans", {0x8A, 0x9A, 0xE8}, u"Ššč"},
+        {161, u"DejaVu Sans", {0xC1, 0xD3, 0xE1}, u"ΑΣα"},
+        {2, u"Symbol", {'a', 'b', 0xB3}, u"αβ≥"},
+        {2, u"Wingdings", {0xFC, 0x6C, 0xE8}, u"✓●➔"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.charSet);
+        const QImage bytes =
+            TextPicture(row.charSet, row.face, [&](TEmf& e) { EmfText(e, false, row.bytes); });
+        const QImage unicode =
+            TextPicture(row.charSet, row.face, [&](TEmf& e) { EmfText(e, true, row.unicode); });
+        EXPECT_GT(Ink(unicode, unicode.rect()), 20);
+        EXPECT_EQ(bytes, unicode);
+    }
+}
+
+// Glyph numbers, pairs of x and y advances, and justification place the characters.
+TEST_F(MetafilePlayer, GlyphIndicesSpacingPairsAndJustification) {
+    const std::u16string face = u"DejaVu Sans";
+    QFont font(QString::fromStdU16String(face));
+    font.setPixelSize(24);
+    const quint32 glyphW = QRawFont::fromFont(font).glyphIndexesForString(QStringLiteral("W"))[0];
+    const QImage byIndex = TextPicture(0, face, [&](TEmf& e) {
+        EmfText(e, true, {char16_t(glyphW)}, 0x10);  // ETO_GLYPH_INDEX
+    });
+    const QImage byChar = TextPicture(0, face, [&](TEmf& e) { EmfText(e, true, u"W"); });
+    EXPECT_GT(Ink(byChar, byChar.rect()), 20);
+    EXPECT_EQ(byIndex, byChar);
+
+    // ETO_PDY: the second character 60 right and 14 up (y grows downwards).
+    const QImage pairs = TextPicture(0, face, [&](TEmf& e) {
+        EmfText(e, true, u"ll", 0x2000, {60, -14, 0, 0});
+    });
+    EXPECT_GT(Ink(pairs, QRect(60, 0, 20, 8)), 0);
+    EXPECT_EQ(Ink(pairs, QRect(60, 16, 20, 24)), 0);
+    EXPECT_EQ(Ink(pairs, QRect(20, 0, 40, 40)), 0);
+
+    // Justification: 60 extra units over the one space push the second word right.
+    for (int extra : {0, 60}) {
+        TWmf w;
+        w.Rec(0x02FB, {-24, 0, 0, 0, 400, 0, 0, 0, 0});
+        w.Rec(0x012D, {0});
+        w.Rec(0x0102, {1});
+        w.Rec(0x020A, {1, extra});
+        w.Rec(0x0521, {3, 'l' | (' ' << 8), 'l', 2, 2});  // TextOut "l l"
+        const QImage a = Play(w.Build(120, 40));
+        EXPECT_EQ(Ink(a, QRect(50, 0, 70, 40)) > 0, extra > 0) << extra;
     }
 }
