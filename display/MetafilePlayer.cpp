@@ -20,6 +20,9 @@
 #include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
+#include "imaging/formats/GIFGraphic.h"
+#include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/WindowsBitmap.h"
 
 namespace {
@@ -371,6 +374,556 @@ struct TState {
 
 // ---------------------------------------------------------------------------------------------
 
+// ---- EMF+ -----------------------------------------------------------------------------------
+// GDI+ writes its drawing as EMF+ records inside comment records. Once a file's EMF+ header is
+// read, the EMF+ records draw and the plain records (GDI+'s fallback for older readers) are
+// skipped, but for those that follow a GetDC record, which GDI+ drew through the device context.
+
+// Sequential bounded reading of one EMF+ record or object; a read past the end fails the
+// reader and gives 0.
+class TPlusReader {
+  public:
+    explicit TPlusReader(const TRecordData& r, size_t at = 0) : r_(r), at_(at) {}
+    bool Ok() const { return ok_; }
+    size_t Remaining() const { return ok_ && at_ <= r_.Size() ? r_.Size() - at_ : 0; }
+    bool Need(size_t n) {
+        if (ok_ && !r_.Has(at_, n)) ok_ = false;
+        return ok_;
+    }
+    uint32_t U32() { return Need(4) ? (at_ += 4, r_.U32(at_ - 4)) : 0; }
+    int32_t S32() { return int32_t(U32()); }
+    int16_t S16() { return Need(2) ? (at_ += 2, r_.S16(at_ - 2)) : 0; }
+    uint16_t U16() { return uint16_t(S16()); }
+    uint8_t U8() { return Need(1) ? r_.Data()[at_++] : 0; }
+    // Coordinates beyond a million units show nothing more and are kept from Qt's integers.
+    double F32() {
+        return Need(4) ? (at_ += 4, std::clamp(double(r_.F32(at_ - 4)), -1e6, 1e6)) : 0;
+    }
+    const uint8_t* Bytes(size_t n) { return Need(n) ? (at_ += n, r_.Data() + at_ - n) : nullptr; }
+    void Skip(size_t n) { Bytes(n); }
+    // A count of items of at least `each` bytes that the data can still hold, else 0 and failed.
+    uint32_t Count(size_t each) {
+        const uint32_t n = U32();
+        if (each != 0 && n > Remaining() / each) {
+            ok_ = false;
+            return 0;
+        }
+        return n;
+    }
+
+  private:
+    const TRecordData& r_;
+    size_t at_;
+    bool ok_ = true;
+};
+
+QColor Argb(uint32_t v) {
+    return QColor::fromRgba(QRgb(v));
+}
+
+QTransform ReadMatrix(TPlusReader& in) {
+    const double m11 = in.F32(), m12 = in.F32(), m21 = in.F32(), m22 = in.F32();
+    const double dx = in.F32(), dy = in.F32();
+    return QTransform(m11, m12, m21, m22, dx, dy);
+}
+
+// A coordinate of a relative point: 7 bits in one byte or 15 bits in two (big-endian).
+double RelativeValue(TPlusReader& in) {
+    const uint8_t first = in.U8();
+    if (!(first & 0x80)) return (first & 0x40) ? int(first) - 128 : int(first);
+    const int value = ((first & 0x7F) << 8) | in.U8();
+    return (value & 0x4000) ? value - 0x8000 : value;
+}
+
+// Points of a record or path: floats, 16-bit integers (flag C) or offsets from the previous
+// point (flag P).
+std::vector<QPointF> ReadPlusPoints(TPlusReader& in, uint32_t count, uint32_t flags) {
+    std::vector<QPointF> points;
+    const bool relative = (flags & 0x0800) != 0, compressed = (flags & 0x4000) != 0;
+    const size_t each = relative ? 2 : compressed ? 4 : 8;
+    if (count > in.Remaining() / each) return points;
+    points.reserve(count);
+    QPointF at;
+    for (uint32_t i = 0; i < count && in.Ok(); ++i) {
+        if (relative) {
+            const double x = RelativeValue(in);
+            at += QPointF(x, RelativeValue(in));
+            points.push_back(at);
+        } else if (compressed) {
+            const double x = in.S16();
+            points.emplace_back(x, in.S16());
+        } else {
+            const double x = in.F32();
+            points.emplace_back(x, in.F32());
+        }
+    }
+    if (!in.Ok()) points.clear();
+    return points;
+}
+
+QRectF ReadPlusRect(TPlusReader& in, bool compressed) {
+    double v[4];
+    for (double& x : v)
+        x = compressed ? double(in.S16()) : in.F32();
+    return QRectF(v[0], v[1], v[2], v[3]);
+}
+
+QPainterPath ReadPlusPath(TPlusReader& in) {
+    QPainterPath path;
+    in.U32();  // version
+    const uint32_t count = in.U32();
+    const uint32_t flags = in.U32();
+    const std::vector<QPointF> points = ReadPlusPoints(in, count, flags);
+    if (points.size() != count) return path;
+    std::vector<uint8_t> types;
+    types.reserve(count);
+    while (types.size() < count && in.Ok()) {
+        if (flags & 0x1000) {  // run-length coded types
+            const uint8_t run = in.U8() & 0x3F;
+            const uint8_t type = in.U8();
+            for (uint8_t k = 0; k < run && types.size() < count; ++k)
+                types.push_back(type);
+        } else {
+            types.push_back(in.U8());
+        }
+    }
+    if (types.size() != count) return path;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t kind = types[i] & 0x07;
+        if (kind == 0 || path.elementCount() == 0) {
+            path.moveTo(points[i]);
+        } else if (kind == 3 && i + 2 < count) {
+            path.cubicTo(points[i], points[i + 1], points[i + 2]);
+            i += 2;
+        } else {
+            path.lineTo(points[i]);
+        }
+        if (types[i] & 0x80) path.closeSubpath();
+    }
+    return path;
+}
+
+QImage BitmapToImage(const TBitmap& bitmap) {
+    QImage image(bitmap.Width(), bitmap.Height(),
+                 BitmapHasAlpha(bitmap) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < bitmap.Height() && !image.isNull(); ++y)
+        ConvertScanLineToBGRA(bitmap, y, image.scanLine(y));
+    return image;
+}
+
+// A compressed picture embedded in the file, read by the imaging library's own loaders.
+QImage DecodeEmbeddedPicture(const uint8_t* p, size_t n) {
+    std::unique_ptr<TGraphic> graphic;
+    if (n >= 8 && std::memcmp(p, "\x89PNG", 4) == 0)
+        graphic = std::make_unique<TPNGGraphic>();
+    else if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8)
+        graphic = std::make_unique<TJPEGImage>();
+    else if (n >= 6 && std::memcmp(p, "GIF8", 4) == 0)
+        graphic = std::make_unique<TGIFGraphic>();
+    if (graphic == nullptr) return QImage();
+    try {
+        TMemoryStream stream(p, int64_t(n));
+        graphic->LoadFromStream(stream);
+        TBitmap bitmap;
+        bitmap.Assign(*graphic);
+        TBitmap::CheckSize(bitmap.Width(), bitmap.Height());
+        return BitmapToImage(bitmap);
+    } catch (const std::exception&) {
+        return QImage();  // a damaged picture is left out
+    }
+}
+
+QImage ReadPlusImage(TPlusReader& in) {
+    in.U32();                            // version
+    if (in.U32() != 1) return QImage();  // only bitmaps; embedded metafiles are left out
+    const int32_t width = in.S32(), height = in.S32(), stride = in.S32();
+    const uint32_t format = in.U32(), kind = in.U32();
+    if (!in.Ok()) return QImage();
+    if (kind == 1) {
+        const size_t n = in.Remaining();
+        return DecodeEmbeddedPicture(in.Bytes(n), n);
+    }
+    if (width <= 0 || height <= 0 || width > TMetafile::kMaxSide || height > TMetafile::kMaxSide)
+        return QImage();
+    std::vector<QRgb> palette;
+    if (format & 0x10000) {  // indexed: a palette comes first
+        in.U32();
+        const uint32_t colours = in.Count(4);
+        for (uint32_t i = 0; i < colours && i < 256; ++i)
+            palette.push_back(in.U32());
+        in.Skip(size_t(colours > 256 ? colours - 256 : 0) * 4);
+    }
+    const int bits = int((format >> 8) & 0xFF);
+    if (stride <= 0 || int64_t(stride) * 8 < int64_t(width) * bits) return QImage();
+    const uint8_t* pixels = in.Bytes(size_t(stride) * size_t(height));
+    if (pixels == nullptr) return QImage();
+    QImage image(width, height, QImage::Format_ARGB32);
+    if (image.isNull()) return image;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = pixels + size_t(y) * size_t(stride);
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            switch (format) {
+                case 0x0026200A:  // 32 bits ARGB
+                    out[x] = GetU32LE(row + 4 * x);
+                    break;
+                case 0x000E200B: {  // 32 bits premultiplied ARGB
+                    const QRgb p = GetU32LE(row + 4 * x);
+                    out[x] = qUnpremultiply(p);
+                    break;
+                }
+                case 0x00022009:  // 32 bits RGB
+                    out[x] = GetU32LE(row + 4 * x) | 0xFF000000u;
+                    break;
+                case 0x00021808:  // 24 bits RGB
+                    out[x] = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+                    break;
+                case 0x00030803:
+                case 0x00030402:
+                case 0x00030101: {  // indexed
+                    const int shift = 8 - bits - (x * bits) % 8;
+                    const size_t index =
+                        (row[size_t(x) * size_t(bits) / 8] >> shift) & ((1u << bits) - 1);
+                    out[x] = index < palette.size() ? palette[index] : 0xFF000000u;
+                    break;
+                }
+                default:
+                    return QImage();
+            }
+        }
+    }
+    return image;
+}
+
+struct TPlusBrush {
+    QBrush Brush;
+    QColor Back;  // a hatch's background
+    bool HasBack = false;
+};
+
+void SetGradientStops(QGradient& g, const std::vector<double>& positions,
+                      const std::vector<QColor>& colors) {
+    QGradientStops stops;
+    for (size_t i = 0; i < positions.size() && i < colors.size(); ++i)
+        stops.append({std::clamp(positions[i], 0.0, 1.0), colors[i]});
+    if (stops.size() >= 2) g.setStops(stops);
+}
+
+QColor Mix(const QColor& a, const QColor& b, double f) {
+    f = std::clamp(f, 0.0, 1.0);
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * f),
+                            float(a.greenF() + (b.greenF() - a.greenF()) * f),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * f),
+                            float(a.alphaF() + (b.alphaF() - a.alphaF()) * f));
+}
+
+TPlusBrush ReadPlusBrush(TPlusReader& in) {
+    TPlusBrush b;
+    in.U32();  // version
+    const uint32_t type = in.U32();
+    switch (type) {
+        case 0:  // solid
+            b.Brush = QBrush(Argb(in.U32()));
+            break;
+        case 1: {  // hatch: style, fore and back colours
+            static const Qt::BrushStyle kHatch[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                    Qt::BDiagPattern, Qt::FDiagPattern,
+                                                    Qt::CrossPattern, Qt::DiagCrossPattern};
+            const uint32_t style = in.U32();
+            const QColor fore = Argb(in.U32());
+            b.Back = Argb(in.U32());
+            b.HasBack = true;
+            // The percentage and other patterns: the dense pattern of a similar coverage.
+            b.Brush = QBrush(fore, style < 6 ? kHatch[style] : Qt::Dense5Pattern);
+            break;
+        }
+        case 2: {  // texture: flags, wrap, [transform], image
+            const uint32_t flags = in.U32();
+            in.S32();
+            const QTransform t = (flags & 0x02) ? ReadMatrix(in) : QTransform();
+            const QImage image = ReadPlusImage(in);
+            if (image.isNull()) return b;
+            b.Brush = QBrush(image);
+            b.Brush.setTransform(t);
+            break;
+        }
+        case 3: {  // path gradient: flags, wrap, centre colour and point, surround, boundary
+            const uint32_t flags = in.U32();
+            in.S32();
+            const QColor centre = Argb(in.U32());
+            const double cx = in.F32();
+            const QPointF c(cx, in.F32());
+            const uint32_t surrounding = in.Count(4);
+            QColor outer = centre;
+            for (uint32_t i = 0; i < surrounding; ++i) {
+                const QColor s = Argb(in.U32());
+                if (i == 0) outer = s;
+            }
+            std::vector<QPointF> boundary;
+            if (flags & 0x01) {
+                const uint32_t size = in.Count(1);
+                const uint8_t* bytes = in.Bytes(size);
+                if (bytes != nullptr) {
+                    const TRecordData pathData(bytes, size);
+                    TPlusReader pathIn(pathData);
+                    const QPainterPath p = ReadPlusPath(pathIn);
+                    for (int i = 0; i < p.elementCount(); ++i)
+                        boundary.push_back(p.elementAt(i));
+                }
+            } else {
+                boundary = ReadPlusPoints(in, in.Count(8), 0);
+            }
+            double radius = 0;
+            for (const QPointF& p : boundary)
+                radius = std::max(radius, std::hypot(p.x() - c.x(), p.y() - c.y()));
+            // Approximated by a radial gradient from the centre to the farthest boundary point.
+            QRadialGradient g(c, std::max(radius, 1e-3));
+            g.setColorAt(0, centre);
+            g.setColorAt(1, outer);
+            b.Brush = QBrush(g);
+            if (flags & 0x02) b.Brush.setTransform(ReadMatrix(in));
+            break;
+        }
+        case 4: {  // linear gradient: flags, wrap, rectangle, colours, [transform], [blend]
+            const uint32_t flags = in.U32();
+            const int32_t wrap = in.S32();
+            const QRectF rect = ReadPlusRect(in, false);
+            const QColor start = Argb(in.U32()), end = Argb(in.U32());
+            in.U32();
+            in.U32();
+            const QTransform t = (flags & 0x02) ? ReadMatrix(in) : QTransform();
+            QLinearGradient g(rect.topLeft(), rect.topRight());
+            g.setColorAt(0, start);
+            g.setColorAt(1, end);
+            g.setSpread(wrap == 0   ? QGradient::RepeatSpread
+                        : wrap <= 3 ? QGradient::ReflectSpread
+                                    : QGradient::PadSpread);
+            if (flags & 0x0C) {  // preset colours (0x04) or horizontal blend factors (0x08)
+                const uint32_t n = in.Count(8);
+                std::vector<double> positions;
+                for (uint32_t i = 0; i < n; ++i)
+                    positions.push_back(in.F32());
+                std::vector<QColor> colors;
+                for (uint32_t i = 0; i < n; ++i)
+                    colors.push_back((flags & 0x04) ? Argb(in.U32()) : Mix(start, end, in.F32()));
+                if (in.Ok()) SetGradientStops(g, positions, colors);
+            }
+            b.Brush = QBrush(g);
+            b.Brush.setTransform(t);
+            break;
+        }
+        default:
+            b.Brush = QBrush(Qt::NoBrush);
+            break;
+    }
+    if (!in.Ok()) b.Brush = QBrush(Qt::NoBrush);
+    return b;
+}
+
+QPen ReadPlusPen(TPlusReader& in) {
+    in.U32();  // version
+    in.U32();  // type
+    const uint32_t flags = in.U32();
+    in.U32();  // unit: widths are taken in world units
+    const double width = in.F32();
+    if (flags & 0x01) ReadMatrix(in);
+    const int32_t startCap = (flags & 0x02) ? in.S32() : 0;
+    if (flags & 0x04) in.S32();  // end cap: Qt has one cap for both ends
+    const uint32_t join = (flags & 0x08) ? in.U32() : 0;
+    const double miter = (flags & 0x10) ? in.F32() : 10.0;
+    const int32_t lineStyle = (flags & 0x20) ? in.S32() : 0;
+    if (flags & 0x40) in.S32();  // dash cap
+    const double dashOffset = (flags & 0x80) ? in.F32() : 0.0;
+    QList<qreal> dashes;
+    if (flags & 0x100) {
+        const uint32_t n = in.Count(4);
+        for (uint32_t i = 0; i < n && i < 64; ++i)
+            dashes.push_back(std::max(in.F32(), 1e-3));
+        in.Skip(size_t(n > 64 ? n - 64 : 0) * 4);
+    }
+    if (flags & 0x200) in.S32();  // alignment
+    if (flags & 0x400) in.Skip(size_t(in.Count(4)) * 4);
+    if (flags & 0x800) in.Skip(in.Count(1));  // custom caps
+    if (flags & 0x1000) in.Skip(in.Count(1));
+    const TPlusBrush brush = ReadPlusBrush(in);
+    if (!in.Ok()) return QPen(Qt::NoPen);
+    QPen pen(brush.Brush, width);  // width 0: one device pixel
+    switch (startCap) {
+        case 1:
+            pen.setCapStyle(Qt::SquareCap);
+            break;
+        case 2:
+            pen.setCapStyle(Qt::RoundCap);
+            break;
+        default:
+            pen.setCapStyle(Qt::FlatCap);
+            break;
+    }
+    pen.setJoinStyle(join == 1   ? Qt::BevelJoin
+                     : join == 2 ? Qt::RoundJoin
+                     : join == 3 ? Qt::SvgMiterJoin
+                                 : Qt::MiterJoin);
+    pen.setMiterLimit(std::clamp(miter, 1.0, 100.0));
+    switch (lineStyle) {
+        case 1:
+            pen.setDashPattern({3, 1});
+            break;
+        case 2:
+            pen.setDashPattern({1, 1});
+            break;
+        case 3:
+            pen.setDashPattern({3, 1, 1, 1});
+            break;
+        case 4:
+            pen.setDashPattern({3, 1, 1, 1, 1, 1});
+            break;
+        case 5:
+            if (dashes.size() % 2) dashes.append(dashes);
+            if (!dashes.isEmpty()) pen.setDashPattern(dashes);
+            break;
+        default:
+            break;
+    }
+    if (lineStyle != 0) pen.setDashOffset(dashOffset);
+    return pen;
+}
+
+struct TPlusFont {
+    QString Family;
+    double EmSize = 12;
+    uint32_t Unit = 3;
+    int32_t Style = 0;  // bold 1, italic 2, underline 4, strike-out 8
+};
+
+struct TPlusFormat {
+    uint32_t Align = 0, LineAlign = 0;  // near 0, centre 1, far 2
+};
+
+struct TPlusRegion {
+    QPainterPath Path;
+};
+
+using TPlusObject = std::variant<std::monostate, TPlusBrush, QPen, QPainterPath, QImage, TPlusFont,
+                                 TPlusFormat, TPlusRegion>;
+
+// A region: a tree of rectangles, paths and combinations, node after node.
+QPainterPath ReadRegionNode(TPlusReader& in, int depth, int& budget) {
+    QPainterPath all;
+    all.addRect(QRectF(-1e6, -1e6, 2e6, 2e6));
+    if (depth > 32 || --budget < 0) return QPainterPath();
+    const uint32_t type = in.U32();
+    switch (type) {
+        case 0x10000000: {
+            QPainterPath p;
+            p.addRect(ReadPlusRect(in, false).normalized());
+            return p;
+        }
+        case 0x10000001: {
+            const uint32_t size = in.Count(1);
+            const uint8_t* bytes = in.Bytes(size);
+            if (bytes == nullptr) return QPainterPath();
+            const TRecordData data(bytes, size);
+            TPlusReader pathIn(data);
+            return ReadPlusPath(pathIn);
+        }
+        case 0x10000002:
+            return QPainterPath();
+        case 0x10000003:
+            return all;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5: {
+            const QPainterPath left = ReadRegionNode(in, depth + 1, budget);
+            const QPainterPath right = ReadRegionNode(in, depth + 1, budget);
+            switch (type) {
+                case 1:
+                    return left.intersected(right);
+                case 2:
+                    return left.united(right);
+                case 3:
+                    return left.united(right).subtracted(left.intersected(right));
+                case 4:
+                    return left.subtracted(right);
+                default:
+                    return right.subtracted(left);
+            }
+        }
+        default:
+            return QPainterPath();
+    }
+}
+
+TPlusObject ReadPlusObject(uint32_t type, const TRecordData& data) {
+    TPlusReader in(data);
+    switch (type) {
+        case 1:
+            return ReadPlusBrush(in);
+        case 2:
+            return ReadPlusPen(in);
+        case 3:
+            return ReadPlusPath(in);
+        case 4: {
+            in.U32();
+            in.U32();  // node count
+            int budget = 4096;
+            return TPlusRegion{ReadRegionNode(in, 0, budget)};
+        }
+        case 5:
+            return ReadPlusImage(in);
+        case 6: {
+            TPlusFont f;
+            in.U32();
+            f.EmSize = in.F32();
+            f.Unit = in.U32();
+            f.Style = in.S32();
+            in.U32();
+            const uint32_t n = in.Count(2);
+            for (uint32_t i = 0; i < n && i < 64; ++i)
+                f.Family += QChar(char16_t(in.U16()));
+            return f;
+        }
+        case 7: {
+            TPlusFormat f;
+            in.U32();
+            in.U32();  // flags
+            in.U32();  // language
+            f.Align = in.U32();
+            f.LineAlign = in.U32();
+            return f;
+        }
+        default:
+            return std::monostate{};
+    }
+}
+
+// Cardinal spline through the points as Bézier segments (GDI+'s tension scale of 0.3).
+QPainterPath CurvePath(const std::vector<QPointF>& p, double tension, bool closed, size_t first,
+                       size_t segments) {
+    QPainterPath path;
+    const size_t n = p.size();
+    if (n < 2) return path;
+    const double t = tension * 0.3;
+    auto at = [&](int64_t i) {
+        if (closed) return p[size_t(((i % int64_t(n)) + int64_t(n)) % int64_t(n))];
+        return p[size_t(std::clamp<int64_t>(i, 0, int64_t(n) - 1))];
+    };
+    const size_t count = closed ? n : std::min(segments, n - 1 - std::min(first, n - 1));
+    const size_t start = closed ? 0 : std::min(first, n - 1);
+    path.moveTo(at(int64_t(start)));
+    for (size_t k = 0; k < count; ++k) {
+        const int64_t i = int64_t(start + k);
+        const QPointF c1 = at(i) + (at(i + 1) - at(i - 1)) * t;
+        const QPointF c2 = at(i + 1) - (at(i + 2) - at(i)) * t;
+        path.cubicTo(c1, c2, at(i + 1));
+    }
+    if (closed) path.closeSubpath();
+    return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+
 class TPlayer {
   public:
     TPlayer(const TMetafile& metafile, QImage& image);
@@ -432,6 +985,35 @@ class TPlayer {
     std::vector<TObject> objects_;
     bool inPath_ = false;
     QPainterPath path_;  // logical units of the path bracket
+
+    // EMF+: the graphics state, its saved copies, the object table and an object coming in
+    // parts.
+    struct TPlusState {
+        QTransform World;
+        uint32_t PageUnit = 2;  // pixels
+        double PageScale = 1;
+        bool HasClip = false;
+        QPainterPath Clip;  // reference device pixels
+    };
+    QTransform PlusPage() const;
+    QTransform PlusTransform() const { return plus_.World * PlusPage() * outer_; }
+    bool PlusPrepare();
+    const TPlusObject* PlusObject(uint32_t id) const;
+    std::optional<TPlusBrush> PlusBrush(uint16_t flags, uint32_t value) const;
+    std::optional<std::pair<QFont, double>> PlusFont(uint32_t id) const;
+    void PlusFill(const QPainterPath& path, const std::optional<TPlusBrush>& brush);
+    void PlusStroke(const QPainterPath& path, uint32_t penId);
+    void PlusClip(const QPainterPath& world, uint32_t mode);
+    void PlusComment(const TRecordData& r);
+    void EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r);
+    bool plusActive_ = false;  // an EMF+ header was read: plain records are GDI+'s fallback
+    bool getDC_ = false;       // plain records after GetDC draw
+    double plusDpiX_ = 96, plusDpiY_ = 96;
+    TPlusState plus_;
+    std::vector<std::pair<uint32_t, TPlusState>> plusSaved_;
+    std::vector<TPlusObject> plusObjects_ = std::vector<TPlusObject>(64);
+    uint32_t pendingId_ = 0xFFFFFFFF;
+    std::vector<uint8_t> pending_;
 };
 
 TPlayer::TPlayer(const TMetafile& metafile, QImage& image)
@@ -1385,6 +1967,11 @@ void TPlayer::PlayEmf() {
 }
 
 void TPlayer::Emf(uint32_t type, const TRecordData& r) {
+    if (type == 70) {  // Comment: EMF+ records live in them
+        PlusComment(r);
+        return;
+    }
+    if (plusActive_ && !getDC_) return;  // GDI+'s fallback for readers without EMF+
     auto point = [&](size_t o) { return QPointF(r.S32(o), r.S32(o + 4)); };
     auto rect = [&](size_t o) { return QRectF(point(o), point(o + 8)); };
     // Shapes drawn with a bounding rectangle in records that come first: inclusive corners.
@@ -1757,6 +2344,491 @@ void TPlayer::Emf(uint32_t type, const TRecordData& r) {
         }
         default:
             break;  // records that draw nothing here are skipped by their size
+    }
+}
+
+// ---- EMF+ drawing ---------------------------------------------------------------------------
+
+// Device units of one page unit: world and display count as pixels of the reference device.
+QTransform TPlayer::PlusPage() const {
+    auto unit = [&](double dpi) {
+        switch (plus_.PageUnit) {
+            case 3:
+                return dpi / 72;
+            case 4:
+                return dpi;
+            case 5:
+                return dpi / 300;
+            case 6:
+                return dpi / 25.4;
+            default:
+                return 1.0;
+        }
+    };
+    return QTransform::fromScale(plus_.PageScale * unit(plusDpiX_),
+                                 plus_.PageScale * unit(plusDpiY_));
+}
+
+bool TPlayer::PlusPrepare() {
+    const QTransform t = PlusTransform();
+    if (!t.isInvertible()) return false;
+    painter_.setTransform(QTransform());
+    if (plus_.HasClip)
+        painter_.setClipPath(plus_.Clip);
+    else
+        painter_.setClipping(false);
+    painter_.setTransform(t);
+    painter_.setBackgroundMode(Qt::TransparentMode);
+    return true;
+}
+
+const TPlusObject* TPlayer::PlusObject(uint32_t id) const {
+    return id < plusObjects_.size() ? &plusObjects_[id] : nullptr;
+}
+
+// The brush of a fill record: an ARGB colour when flag S is set, else an object.
+std::optional<TPlusBrush> TPlayer::PlusBrush(uint16_t flags, uint32_t value) const {
+    if (flags & 0x8000) return TPlusBrush{QBrush(Argb(value)), {}, false};
+    if (const auto* b = std::get_if<TPlusBrush>(PlusObject(value))) return *b;
+    return std::nullopt;
+}
+
+void TPlayer::PlusFill(const QPainterPath& path, const std::optional<TPlusBrush>& brush) {
+    if (!brush || !PlusPrepare()) return;
+    if (brush->HasBack) painter_.fillPath(path, brush->Back);
+    painter_.fillPath(path, brush->Brush);
+}
+
+void TPlayer::PlusStroke(const QPainterPath& path, uint32_t penId) {
+    const auto* pen = std::get_if<QPen>(PlusObject(penId));
+    if (pen == nullptr || !PlusPrepare()) return;
+    painter_.strokePath(path, *pen);
+}
+
+void TPlayer::PlusClip(const QPainterPath& world, uint32_t mode) {
+    const QPainterPath device = PlusTransform().map(world);
+    QPainterPath all;
+    all.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
+    const QPainterPath current = plus_.HasClip ? plus_.Clip : all;
+    switch (mode) {
+        case 0:
+            plus_.Clip = device;
+            break;
+        case 1:
+            plus_.Clip = current.intersected(device);
+            break;
+        case 2:
+            plus_.Clip = current.united(device);
+            break;
+        case 3:
+            plus_.Clip = current.united(device).subtracted(current.intersected(device));
+            break;
+        case 4:
+            plus_.Clip = current.subtracted(device);
+            break;
+        case 5:
+            plus_.Clip = device.subtracted(current);
+            break;
+        default:
+            return;
+    }
+    plus_.HasClip = true;
+}
+
+// A font of the object table at 100 pixels, and the world units of its em.
+std::optional<std::pair<QFont, double>> TPlayer::PlusFont(uint32_t id) const {
+    const auto* f = std::get_if<TPlusFont>(PlusObject(id));
+    if (f == nullptr || !(f->EmSize > 0)) return std::nullopt;
+    QFont font(f->Family.isEmpty() ? QStringLiteral("Sans Serif") : f->Family);
+    font.setPixelSize(100);
+    font.setBold(f->Style & 1);
+    font.setItalic(f->Style & 2);
+    font.setUnderline(f->Style & 4);
+    font.setStrikeOut(f->Style & 8);
+    double em = f->EmSize;
+    if (f->Unit != 0) {  // not world units: through the page's units
+        const double page = PlusPage().m11();
+        const double device = f->Unit == 3   ? plusDpiX_ / 72
+                              : f->Unit == 4 ? plusDpiX_
+                              : f->Unit == 5 ? plusDpiX_ / 300
+                              : f->Unit == 6 ? plusDpiX_ / 25.4
+                                             : 1.0;
+        if (page > 0) em = em * device / page;
+    }
+    return std::make_pair(font, em);
+}
+
+void TPlayer::PlusComment(const TRecordData& r) {
+    // Data size, "EMF+", then the records: type, flags, size (with this 12-byte head), data size.
+    if (r.U32(4) != 0x2B464D45) return;
+    size_t pos = 8;
+    while (r.Has(pos, 12)) {
+        const uint16_t type = r.U16(pos), flags = r.U16(pos + 2);
+        const uint32_t size = r.U32(pos + 4), dataSize = r.U32(pos + 8);
+        if (size < 12 || !r.Has(pos, size) || dataSize > size - 12) break;
+        EmfPlus(type, flags, TRecordData(r.Data() + pos + 12, dataSize));
+        pos += size;
+    }
+}
+
+void TPlayer::EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r) {
+    TPlusReader in(r);
+    const bool compressed = (flags & 0x4000) != 0;
+    const uint32_t objectId = flags & 0xFF;
+    if (type != 0x4004) getDC_ = false;
+    switch (type) {
+        case 0x4001: {  // header: version, flags, dpi
+            in.U32();
+            in.U32();
+            const double dx = in.U32(), dy = in.U32();
+            if (dx >= 1 && dx <= 10000) plusDpiX_ = dx;
+            if (dy >= 1 && dy <= 10000) plusDpiY_ = dy;
+            plusActive_ = true;
+            break;
+        }
+        case 0x4004:  // GetDC: the next plain records draw
+            getDC_ = true;
+            break;
+        case 0x4008: {  // object: id and type in the flags; big objects come in parts
+            if (objectId >= 64) break;
+            const uint32_t kind = (flags >> 8) & 0x7F;
+            constexpr size_t kMaxObject = size_t(64) << 20;
+            if (flags & 0x8000) {  // a part, after the whole object's size
+                if (pendingId_ != objectId) {
+                    pending_.clear();
+                    pendingId_ = objectId;
+                }
+                if (r.Size() < 4 || pending_.size() + r.Size() > kMaxObject) break;
+                pending_.insert(pending_.end(), r.Data() + 4, r.Data() + r.Size());
+                break;
+            }
+            if (pendingId_ == objectId && !pending_.empty()) {
+                if (pending_.size() + r.Size() <= kMaxObject)
+                    pending_.insert(pending_.end(), r.Data(), r.Data() + r.Size());
+                plusObjects_[objectId] =
+                    ReadPlusObject(kind, TRecordData(pending_.data(), pending_.size()));
+                pending_.clear();
+                pendingId_ = 0xFFFFFFFF;
+                break;
+            }
+            plusObjects_[objectId] = ReadPlusObject(kind, r);
+            break;
+        }
+        case 0x4009: {  // Clear
+            const QColor c = Argb(in.U32());
+            if (!PlusPrepare()) break;
+            painter_.setTransform(QTransform());
+            painter_.setCompositionMode(QPainter::CompositionMode_Source);
+            painter_.fillRect(QRectF(0, 0, painter_.device()->width(), painter_.device()->height()),
+                              c);
+            painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            break;
+        }
+        case 0x400A:    // FillRects: brush, count, rectangles
+        case 0x400B: {  // DrawRects: count, rectangles (pen in the flags)
+            const uint32_t brush = type == 0x400A ? in.U32() : 0;
+            const uint32_t n = in.Count(compressed ? 8 : 16);
+            QPainterPath p;
+            for (uint32_t i = 0; i < n; ++i)
+                p.addRect(ReadPlusRect(in, compressed));
+            if (!in.Ok()) break;
+            if (type == 0x400A)
+                PlusFill(p, PlusBrush(flags, brush));
+            else
+                PlusStroke(p, objectId);
+            break;
+        }
+        case 0x400C:    // FillPolygon: brush, count, points
+        case 0x400D: {  // DrawLines: count, points; flag L closes the figure
+            const uint32_t brush = type == 0x400C ? in.U32() : 0;
+            const std::vector<QPointF> pts = ReadPlusPoints(in, in.U32(), flags);
+            if (pts.size() < 2) break;
+            QPainterPath p;
+            p.addPolygon(QPolygonF(QList<QPointF>(pts.begin(), pts.end())));
+            if (type == 0x400C || (flags & 0x2000)) p.closeSubpath();
+            if (type == 0x400C)
+                PlusFill(p, PlusBrush(flags, brush));
+            else
+                PlusStroke(p, objectId);
+            break;
+        }
+        case 0x400E:    // FillEllipse: brush, rectangle
+        case 0x400F: {  // DrawEllipse
+            const uint32_t brush = type == 0x400E ? in.U32() : 0;
+            const QRectF rect = ReadPlusRect(in, compressed);
+            if (!in.Ok()) break;
+            QPainterPath p;
+            p.addEllipse(rect);
+            if (type == 0x400E)
+                PlusFill(p, PlusBrush(flags, brush));
+            else
+                PlusStroke(p, objectId);
+            break;
+        }
+        case 0x4010:    // FillPie: brush, start, sweep, rectangle
+        case 0x4011:    // DrawPie
+        case 0x4012: {  // DrawArc
+            const uint32_t brush = type == 0x4010 ? in.U32() : 0;
+            const double start = in.F32(), sweep = in.F32();
+            const QRectF rect = ReadPlusRect(in, compressed);
+            if (!in.Ok()) break;
+            // Clockwise degrees here, counter-clockwise in Qt.
+            QPainterPath p;
+            if (type == 0x4012) {
+                p.arcMoveTo(rect, -start);
+                p.arcTo(rect, -start, -sweep);
+                PlusStroke(p, objectId);
+                break;
+            }
+            p.moveTo(rect.center());
+            p.arcTo(rect, -start, -sweep);
+            p.closeSubpath();
+            if (type == 0x4010)
+                PlusFill(p, PlusBrush(flags, brush));
+            else
+                PlusStroke(p, objectId);
+            break;
+        }
+        case 0x4013: {  // FillRegion: brush; region in the flags
+            const uint32_t brush = in.U32();
+            if (const auto* region = std::get_if<TPlusRegion>(PlusObject(objectId)))
+                PlusFill(region->Path, PlusBrush(flags, brush));
+            break;
+        }
+        case 0x4014:    // FillPath: brush; path in the flags
+        case 0x4015: {  // DrawPath: pen; path in the flags
+            const uint32_t value = in.U32();
+            const auto* path = std::get_if<QPainterPath>(PlusObject(objectId));
+            if (path == nullptr || !in.Ok()) break;
+            if (type == 0x4014)
+                PlusFill(*path, PlusBrush(flags, value));
+            else
+                PlusStroke(*path, value);
+            break;
+        }
+        case 0x4016:    // FillClosedCurve: brush, tension, count, points (flag W: winding)
+        case 0x4017: {  // DrawClosedCurve: tension, count, points
+            const uint32_t brush = type == 0x4016 ? in.U32() : 0;
+            const double tension = in.F32();
+            const std::vector<QPointF> pts = ReadPlusPoints(in, in.U32(), flags);
+            QPainterPath p = CurvePath(pts, tension, true, 0, 0);
+            if (type == 0x4016) {
+                p.setFillRule((flags & 0x2000) ? Qt::WindingFill : Qt::OddEvenFill);
+                PlusFill(p, PlusBrush(flags, brush));
+            } else {
+                PlusStroke(p, objectId);
+            }
+            break;
+        }
+        case 0x4018: {  // DrawCurve: tension, first segment, segments, count, points
+            const double tension = in.F32();
+            const uint32_t first = in.U32(), segments = in.U32();
+            const std::vector<QPointF> pts = ReadPlusPoints(in, in.U32(), flags);
+            PlusStroke(CurvePath(pts, tension, false, first, segments), objectId);
+            break;
+        }
+        case 0x4019: {  // DrawBeziers: count, points
+            const std::vector<QPointF> pts = ReadPlusPoints(in, in.U32(), flags);
+            if (pts.size() < 4) break;
+            QPainterPath p(pts[0]);
+            for (size_t i = 1; i + 2 < pts.size(); i += 3)
+                p.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
+            PlusStroke(p, objectId);
+            break;
+        }
+        case 0x401A:    // DrawImage: attributes, unit, source, destination rectangle
+        case 0x401B: {  // DrawImagePoints: attributes, unit, source, 3 points
+            const auto* image = std::get_if<QImage>(PlusObject(objectId));
+            in.U32();
+            in.S32();
+            const QRectF src = ReadPlusRect(in, false);
+            QTransform place;
+            if (type == 0x401A) {
+                const QRectF dest = ReadPlusRect(in, compressed);
+                if (src.width() == 0 || src.height() == 0) break;
+                place = QTransform(dest.width() / src.width(), 0, 0, dest.height() / src.height(),
+                                   dest.x(), dest.y());
+            } else {
+                const std::vector<QPointF> pts = ReadPlusPoints(in, in.U32(), flags);
+                if (pts.size() != 3 || src.width() == 0 || src.height() == 0) break;
+                // Upper-left, upper-right and lower-left corners of the destination.
+                const QPointF ux = (pts[1] - pts[0]) / src.width();
+                const QPointF uy = (pts[2] - pts[0]) / src.height();
+                place = QTransform(ux.x(), ux.y(), uy.x(), uy.y(), pts[0].x(), pts[0].y());
+            }
+            if (image == nullptr || image->isNull() || !in.Ok()) break;
+            const QTransform t = place * PlusTransform();
+            if (!t.isInvertible()) break;
+            PlusPrepare();
+            painter_.setTransform(t);
+            painter_.drawImage(QRectF(0, 0, src.width(), src.height()), *image, src);
+            break;
+        }
+        case 0x401C: {  // DrawString: brush, format, length, layout rectangle, characters
+            const uint32_t brush = in.U32(), formatId = in.U32();
+            const uint32_t n = in.Count(2);
+            const QRectF layout = ReadPlusRect(in, false);
+            QString text;
+            for (uint32_t i = 0; i < n; ++i)
+                text += QChar(char16_t(in.U16()));
+            const auto font = PlusFont(objectId);
+            const auto b = PlusBrush(flags, brush);
+            if (!font || !b || !in.Ok() || !PlusPrepare()) break;
+            TPlusFormat format;
+            if (const auto* f = std::get_if<TPlusFormat>(PlusObject(formatId))) format = *f;
+            const double k = font->second / 100;
+            painter_.scale(k, k);
+            painter_.setFont(font->first);
+            painter_.setPen(QPen(b->Brush, 0));
+            const Qt::Alignment h = format.Align == 1   ? Qt::AlignHCenter
+                                    : format.Align == 2 ? Qt::AlignRight
+                                                        : Qt::AlignLeft;
+            const Qt::Alignment v = format.LineAlign == 1   ? Qt::AlignVCenter
+                                    : format.LineAlign == 2 ? Qt::AlignBottom
+                                                            : Qt::AlignTop;
+            const QRectF box(layout.x() / k, layout.y() / k, layout.width() / k,
+                             layout.height() / k);
+            painter_.drawText(
+                box, int(h | v) | Qt::TextDontClip | (box.width() > 0 ? Qt::TextWordWrap : 0),
+                text);
+            break;
+        }
+        case 0x4036: {  // DrawDriverString: brush, options, matrix?, count, glyphs, positions
+            const uint32_t brush = in.U32(), options = in.U32(), hasMatrix = in.U32();
+            const uint32_t n = in.Count(10);
+            std::vector<char16_t> glyphs;
+            for (uint32_t i = 0; i < n; ++i)
+                glyphs.push_back(char16_t(in.U16()));
+            const std::vector<QPointF> positions = ReadPlusPoints(in, n, 0);
+            const QTransform matrix = hasMatrix ? ReadMatrix(in) : QTransform();
+            const auto font = PlusFont(objectId);
+            const auto b = PlusBrush(flags, brush);
+            if (!font || !b || !in.Ok() || positions.size() != n || n == 0) break;
+            const QTransform t = matrix * PlusTransform();
+            if (!t.isInvertible() || !PlusPrepare()) break;
+            const double k = font->second / 100;
+            painter_.setTransform(t);
+            painter_.setPen(QPen(b->Brush, 0));
+            painter_.setFont(font->first);
+            const QRawFont raw = QRawFont::fromFont(font->first);
+            QList<quint32> indexes;
+            if (options & 1) {  // characters, looked up in the font
+                QString s;
+                for (char16_t c : glyphs)
+                    s += QChar(c);
+                indexes = raw.glyphIndexesForString(s);
+            } else {
+                for (char16_t g : glyphs)
+                    indexes.push_back(g);
+            }
+            if (!raw.isValid() || indexes.size() != qsizetype(n)) break;
+            // Realized advance: only the first position is given, the font advances the rest.
+            QList<QPointF> at;
+            const QList<QPointF> advances = raw.advancesForGlyphIndexes(indexes);
+            QPointF pen = positions[0] / k;
+            for (uint32_t i = 0; i < n; ++i) {
+                at.push_back((options & 4) ? pen : positions[i] / k);
+                pen += advances[qsizetype(i)];
+            }
+            QGlyphRun run;
+            run.setRawFont(raw);
+            run.setGlyphIndexes(indexes);
+            run.setPositions(at);
+            painter_.scale(k, k);
+            painter_.drawGlyphRun(QPointF(0, 0), run);
+            break;
+        }
+        case 0x4025:    // Save
+        case 0x4028:    // BeginContainerNoParams
+        case 0x4027: {  // BeginContainer: destination, source, index
+            QTransform container;
+            uint32_t index;
+            if (type == 0x4027) {
+                const QRectF dest = ReadPlusRect(in, false), src = ReadPlusRect(in, false);
+                index = in.U32();
+                if (src.width() != 0 && src.height() != 0)
+                    container =
+                        QTransform(dest.width() / src.width(), 0, 0, dest.height() / src.height(),
+                                   dest.x() - src.x() * dest.width() / src.width(),
+                                   dest.y() - src.y() * dest.height() / src.height());
+            } else {
+                index = in.U32();
+            }
+            if (plusSaved_.size() >= 4096) break;
+            plusSaved_.emplace_back(index, plus_);
+            plus_.World = container * plus_.World;
+            break;
+        }
+        case 0x4026:    // Restore
+        case 0x4029: {  // EndContainer
+            const uint32_t index = in.U32();
+            for (size_t i = plusSaved_.size(); i-- > 0;)
+                if (plusSaved_[i].first == index) {
+                    plus_ = plusSaved_[i].second;
+                    plusSaved_.resize(i);
+                    break;
+                }
+            break;
+        }
+        case 0x402A:  // SetWorldTransform
+            plus_.World = ReadMatrix(in);
+            break;
+        case 0x402B:  // ResetWorldTransform
+            plus_.World = QTransform();
+            break;
+        case 0x402C:    // MultiplyWorldTransform (flag A: after the current one)
+        case 0x402D:    // TranslateWorldTransform
+        case 0x402E:    // ScaleWorldTransform
+        case 0x402F: {  // RotateWorldTransform
+            QTransform m;
+            if (type == 0x402C) {
+                m = ReadMatrix(in);
+            } else if (type == 0x402D) {
+                const double dx = in.F32();
+                m.translate(dx, in.F32());
+            } else if (type == 0x402E) {
+                const double sx = in.F32();
+                m.scale(sx, in.F32());
+            } else {
+                m.rotate(in.F32());
+            }
+            if (!in.Ok()) break;
+            plus_.World = (flags & 0x2000) ? plus_.World * m : m * plus_.World;
+            break;
+        }
+        case 0x4030: {  // SetPageTransform: scale; unit in the flags
+            const double scale = in.F32();
+            if (!(scale > 0)) break;
+            plus_.PageUnit = flags & 0xFF;
+            plus_.PageScale = scale;
+            break;
+        }
+        case 0x4031:  // ResetClip
+            plus_.HasClip = false;
+            break;
+        case 0x4032: {  // SetClipRect: mode in the flags, rectangle
+            QPainterPath p;
+            p.addRect(ReadPlusRect(in, false).normalized());
+            if (in.Ok()) PlusClip(p, (flags >> 8) & 0xF);
+            break;
+        }
+        case 0x4033:  // SetClipPath
+            if (const auto* path = std::get_if<QPainterPath>(PlusObject(objectId)))
+                PlusClip(*path, (flags >> 8) & 0xF);
+            break;
+        case 0x4034:  // SetClipRegion
+            if (const auto* region = std::get_if<TPlusRegion>(PlusObject(objectId)))
+                PlusClip(region->Path, (flags >> 8) & 0xF);
+            break;
+        case 0x4035: {  // OffsetClip (world units)
+            const double dx = in.F32(), dy = in.F32();
+            if (!plus_.HasClip || !in.Ok()) break;
+            const QTransform t = PlusTransform();
+            plus_.Clip.translate(t.map(QPointF(dx, dy)) - t.map(QPointF(0, 0)));
+            break;
+        }
+        default:
+            break;  // rendering hints and the like change nothing here
     }
 }
 

@@ -1,5 +1,6 @@
 // Windows metafiles built record by record and played through the Qt painter: the natural size,
 // then one family of records at a time with the pixels it must give.
+#include <QBuffer>
 #include <QFont>
 #include <QImage>
 #include <QRawFont>
@@ -627,5 +628,216 @@ TEST_F(MetafilePlayer, GlyphIndicesSpacingPairsAndJustification) {
         w.Rec(0x0521, {3, 'l' | (' ' << 8), 'l', 2, 2});  // TextOut "l l"
         const QImage a = Play(w.Build(120, 40));
         EXPECT_EQ(Ink(a, QRect(50, 0, 70, 40)) > 0, extra > 0) << extra;
+    }
+}
+
+namespace {
+
+// EMF+ records written one by one into the comment records of an EMF.
+struct TPlus {
+    Bytes records;
+    TPlus() { Rec(0x4001, 1, U({0xDBC01002, 0, 96, 96})); }  // header: dual, 96 dpi
+    void Rec(uint16_t type, uint16_t flags, Bytes data) {
+        while (data.size() % 4)
+            data.push_back(0);
+        Put16LE(records, type);
+        Put16LE(records, flags);
+        Put32LE(records, uint32_t(12 + data.size()));
+        Put32LE(records, uint32_t(data.size()));
+        testhelp::PutBytes(records, data);
+    }
+    static Bytes U(std::initializer_list<uint32_t> values) {
+        Bytes b;
+        for (uint32_t v : values)
+            Put32LE(b, v);
+        return b;
+    }
+    static Bytes F(std::initializer_list<float> values) {
+        Bytes b;
+        for (float f : values) {
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            Put32LE(b, bits);
+        }
+        return b;
+    }
+    // Puts the EMF+ records so far into a comment of the EMF.
+    void Flush(TEmf& e) {
+        Bytes tail = {'E', 'M', 'F', '+'};
+        testhelp::PutBytes(tail, records);
+        e.Rec(70, {int32_t(tail.size())}, tail);
+        records.clear();
+    }
+};
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts)
+        testhelp::PutBytes(all, p);
+    return all;
+}
+
+const Bytes kSolidBlue = TPlus::U({0xDBC01002, 0, 0xFF0000FF});
+const Bytes kFillAll = Cat({TPlus::U({0xFFFF0000, 1}), TPlus::F({0, 0, 40, 40})});
+
+Bytes PngBytes() {
+    QImage image(2, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgb(255, 0, 0));
+    image.setPixel(1, 0, qRgb(0, 0, 255));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return Bytes(data.begin(), data.end());
+}
+
+}  // namespace
+
+// Each row writes EMF+ records (after the header) and probes the picture: EMF+ objects,
+// drawing records, transforms, clipping and states, and the GDI fallback of a dual file.
+TEST_F(MetafilePlayer, EmfPlusRecords) {
+    using P = TPlus;
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), green = qRgb(0, 255, 0);
+    const auto is = [](QRgb c) { return [c](QRgb p) { return p == c; }; };
+    const auto ink = [](QRgb p) { return qAlpha(p) > 128; };
+    const auto clear = [](QRgb p) { return qAlpha(p) == 0; };
+    const auto reddish = [](QRgb p) { return qRed(p) > 180 && qBlue(p) < 75; };
+    const auto bluish = [](QRgb p) { return qBlue(p) > 180 && qRed(p) < 75; };
+    struct TProbe {
+        int x, y;
+        std::function<bool(QRgb)> ok;
+    };
+    struct TRow {
+        const char* name;
+        std::function<void(P&, TEmf&)> records;
+        std::vector<TProbe> probes;
+    };
+    const std::u16string family = u"DejaVu Sans";
+    Bytes font = Cat({P::U({0xDBC01002}), P::F({24}), P::U({2, 0, 0, uint32_t(family.size())})});
+    for (char16_t c : family)
+        Put16LE(font, c);
+    const TRow rows[] = {
+        {"colour fill of rectangles",
+         [&](P& p, TEmf&) {
+             p.Rec(0x400A, 0x8000, Cat({P::U({0xFFFF0000, 1}), P::F({5, 5, 20, 20})}));
+         },
+         {{10, 10, is(red)}, {30, 30, clear}}},
+        {"brush object, ellipse",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0100, kSolidBlue);
+             p.Rec(0x400E, 0, Cat({P::U({0}), P::F({0, 0, 40, 40})}));
+         },
+         {{20, 20, is(blue)}, {1, 1, clear}}},
+        {"pen object, lines",
+         [&](P& p, TEmf&) {
+             p.Rec(
+                 0x4008, 0x0201,
+                 Cat({P::U({0xDBC01002, 0, 0, 2}), P::F({4}), P::U({0xDBC01002, 0, 0xFF00FF00})}));
+             p.Rec(0x400D, 0x0001, Cat({P::U({2}), P::F({0, 20, 40, 20})}));
+         },
+         {{20, 20, is(green)}, {20, 10, clear}}},
+        {"path object, compressed points",
+         [&](P& p, TEmf&) {
+             Bytes path = P::U({0xDBC01002, 3, 0x4000});
+             for (int v : {0, 0, 40, 0, 0, 40})
+                 Put16LE(path, uint32_t(v));
+             testhelp::PutBytes(path, {0, 1, 0x81});
+             p.Rec(0x4008, 0x0302, path);
+             p.Rec(0x4014, 0x8002, P::U({0xFFFF0000}));
+         },
+         {{5, 5, is(red)}, {35, 35, clear}}},
+        {"world transform",
+         [&](P& p, TEmf&) {
+             p.Rec(0x402D, 0, P::F({20, 0}));
+             p.Rec(0x400A, 0x8000, Cat({P::U({0xFFFF0000, 1}), P::F({0, 0, 10, 10})}));
+         },
+         {{25, 5, is(red)}, {5, 5, clear}}},
+        {"page in inches",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4030, 4, P::F({0.1f}));  // a unit is 9.6 pixels
+             p.Rec(0x400A, 0x8000, Cat({P::U({0xFFFF0000, 1}), P::F({0, 0, 2, 2})}));
+         },
+         {{17, 17, is(red)}, {21, 21, clear}}},
+        {"clip rectangle, then saved state",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4025, 0, P::U({7}));
+             p.Rec(0x4032, 0, P::F({0, 0, 20, 40}));
+             p.Rec(0x402D, 0, P::F({100, 0}));
+             p.Rec(0x4026, 0, P::U({7}));
+             p.Rec(0x4032, 0x0100, P::F({0, 0, 20, 40}));
+             p.Rec(0x400A, 0x8000, kFillAll);
+         },
+         {{10, 10, is(red)}, {30, 10, clear}}},
+        {"linear gradient",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0100,
+                   Cat({P::U({0xDBC01002, 4, 0, 4}), P::F({0, 0, 40, 40}),
+                        P::U({0xFFFF0000, 0xFF0000FF, 0, 0})}));
+             p.Rec(0x400A, 0, Cat({P::U({0, 1}), P::F({0, 0, 40, 40})}));
+         },
+         {{1, 20, reddish}, {38, 20, bluish}}},
+        {"bitmap drawn stretched",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0503,
+                   P::U({0xDBC01002, 1, 2, 1, 8, 0x0026200A, 0, 0xFFFF0000, 0xFF0000FF}));
+             p.Rec(0x401A, 3, Cat({P::U({0, 2}), P::F({0, 0, 2, 1, 0, 0, 40, 40})}));
+         },
+         {{10, 20, is(red)}, {30, 20, is(blue)}}},
+        {"PNG through the imaging library, drawn on points",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0503, Cat({P::U({0xDBC01002, 1, 2, 1, 0, 0, 1}), PngBytes()}));
+             // Upper-left, upper-right, lower-left: mirrored left to right.
+             p.Rec(0x401B, 3,
+                   Cat({P::U({0, 2}), P::F({0, 0, 2, 1}), P::U({3}), P::F({40, 0, 0, 0, 40, 40})}));
+         },
+         {{10, 20, is(blue)}, {30, 20, is(red)}}},
+        {"string in a font",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0604, font);
+             p.Rec(0x401C, 0x8004,
+                   Cat({P::U({0xFF000000, 0xFFFFFFFF, 2}), P::F({2, 2, 0, 0}),
+                        P::U({'W' | ('W' << 16)})}));
+         },
+         {{3, 30, clear}, {-1, -1, ink}}},
+        {"driver string at glyph positions",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0604, font);
+             Bytes data = P::U({0xFF000000, 1, 0, 1});
+             Put16LE(data, 'W');
+             p.Rec(0x4036, 0x8004, Cat({data, P::F({2, 38})}));
+         },
+         {{3, 2, clear}, {-1, -1, ink}}},
+        {"dual file: the fallback is skipped but after GetDC",
+         [&](P& p, TEmf& e) {
+             p.Rec(0x4004, 0, {});
+             p.Flush(e);
+             e.Brush(1, 0, kBlue);
+             e.Rec(43, {20, 0, 40, 40});
+             p.Rec(0x401E, 0, {});  // any EMF+ record ends what GetDC began
+             p.Flush(e);
+             e.Rec(43, {0, 0, 20, 40});
+         },
+         {{10, 10, clear}, {30, 10, is(blue)}}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TEmf e;
+        e.Rec(37, {int32_t(kNullPen)});
+        P p;
+        row.records(p, e);
+        p.Flush(e);
+        const QImage image = Play(e.Build(40, 40));
+        for (const TProbe& probe : row.probes) {
+            if (probe.x < 0) {  // anywhere
+                bool found = false;
+                for (int y = 0; y < 40 && !found; ++y)
+                    for (int x = 0; x < 40 && !found; ++x)
+                        found = probe.ok(image.pixel(x, y));
+                EXPECT_TRUE(found);
+                continue;
+            }
+            EXPECT_TRUE(probe.ok(image.pixel(probe.x, probe.y)))
+                << probe.x << "," << probe.y << " " << std::hex << image.pixel(probe.x, probe.y);
+        }
     }
 }
