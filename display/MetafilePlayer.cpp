@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -360,6 +361,7 @@ struct TState {
     int BkMode = 2;  // TRANSPARENT 1, OPAQUE 2
     uint32_t TextAlign = 0;
     int PolyFillMode = 1;  // ALTERNATE 1, WINDING 2
+    int Rop2 = 13;         // R2_COPYPEN
     int MapMode = mmText;
     QPointF WindowOrg{0, 0}, WindowExt{1, 1}, ViewportOrg{0, 0}, ViewportExt{1, 1};
     QTransform World;
@@ -924,6 +926,28 @@ QPainterPath CurvePath(const std::vector<QPointF>& p, double tension, bool close
 
 // ---------------------------------------------------------------------------------------------
 
+// Raster operations. A ternary operation's code (bits 16-23 of the blit's operation) is the
+// truth table over pattern, source and destination bits; a binary one (R2_*, 1-16) less one is
+// the table over pattern and destination.
+uint32_t Ternary(uint8_t rop3, uint32_t p, uint32_t s, uint32_t d) {
+    uint32_t result = 0;
+    for (int index = 0; index < 8; ++index) {
+        if (!((rop3 >> index) & 1)) continue;
+        result |= ((index & 4) ? p : ~p) & ((index & 2) ? s : ~s) & ((index & 1) ? d : ~d);
+    }
+    return result;
+}
+
+uint8_t Rop2ToRop3(int rop2) {
+    const int table = std::clamp(rop2, 1, 16) - 1;
+    uint8_t rop3 = 0;
+    for (int index = 0; index < 8; ++index) {
+        const int p = (index >> 2) & 1, d = index & 1;
+        if ((table >> ((p << 1) | d)) & 1) rop3 |= uint8_t(1 << index);
+    }
+    return rop3;
+}
+
 class TPlayer {
   public:
     TPlayer(const TMetafile& metafile, QImage& image);
@@ -938,6 +962,9 @@ class TPlayer {
 
     // Painting with the state's pen, brush and clip.
     void Prepare(bool fill, bool stroke);
+    void RopLayer(uint8_t rop3, const QRectF& deviceBounds,
+                  const std::function<void(QPainter&)>& draw);
+    QColor PatternColor() const;
     QPen MakePen() const;
     QBrush MakeBrush() const;
     void DrawPath(const QPainterPath& path, bool fill, bool stroke);
@@ -953,6 +980,10 @@ class TPlayer {
     QString TextOf(const uint8_t* bytes, size_t length) const {
         return DecodeText(bytes, length, s_.Font);
     }
+    void BlitImage(QImage image, const QRectF& dest, const QRectF& source, uint8_t rop3,
+                   bool sourceFromBottom);
+    QImage RecordDib(const TRecordData& r, size_t offsets) const;
+    void GradientFill(const TRecordData& r);
     void DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* info, size_t infoSize,
                  const uint8_t* bits, size_t bitsSize, uint32_t rop, bool sourceFromBottom);
     void PatternBlit(const QRectF& dest, uint32_t rop);
@@ -1207,7 +1238,70 @@ void TPlayer::Prepare(bool fill, bool stroke) {
 void TPlayer::DrawPath(const QPainterPath& path, bool fill, bool stroke) {
     if (!Transform().isInvertible()) return;
     Prepare(fill, stroke);
-    painter_.drawPath(path);
+    if (s_.Rop2 == 13) {
+        painter_.drawPath(path);
+        return;
+    }
+    // Another binary raster operation: the pen or brush is the pattern, the source is unused.
+    const uint8_t rop3 = Rop2ToRop3(s_.Rop2);
+    const double grow = painter_.pen().style() == Qt::NoPen ? 1 : painter_.pen().widthF() + 2;
+    const QRectF bounds = Transform()
+                              .mapRect(path.controlPointRect())
+                              .adjusted(-grow * DeviceScale() - 2, -grow * DeviceScale() - 2,
+                                        grow * DeviceScale() + 2, grow * DeviceScale() + 2);
+    RopLayer(rop3, bounds, [&](QPainter& p) { p.drawPath(path); });
+}
+
+// Draws through a layer of the device rectangle, then combines each covered pixel with the
+// picture by the ternary raster operation: the layer's colour is the source and, for shapes,
+// the pattern (the pen or brush); the picture counts as white paper where nothing is drawn yet.
+void TPlayer::RopLayer(uint8_t rop3, const QRectF& deviceBounds,
+                       const std::function<void(QPainter&)>& draw) {
+    QPaintDevice* device = painter_.device();
+    if (device == nullptr) return;
+    const QRectF fit = deviceBounds.intersected(QRectF(0, 0, device->width(), device->height()));
+    if (!(fit.width() > 0) || !(fit.height() > 0)) return;
+    const QRect area =
+        fit.toAlignedRect().intersected(QRect(0, 0, device->width(), device->height()));
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return;
+    layer.fill(Qt::transparent);
+    {
+        QPainter lp(&layer);
+        lp.setRenderHints(painter_.renderHints());
+        lp.translate(-area.topLeft());
+        if (painter_.hasClipping()) {
+            lp.setClipPath(painter_.clipPath() * painter_.transform());
+        }
+        lp.setTransform(painter_.transform() *
+                        QTransform::fromTranslate(-area.left(), -area.top()));
+        lp.setPen(painter_.pen());
+        lp.setBrush(painter_.brush());
+        lp.setBackground(painter_.background());
+        lp.setBackgroundMode(painter_.backgroundMode());
+        draw(lp);
+    }
+    auto* image = static_cast<QImage*>(device);
+    const QRgb pattern = PatternColor().rgb();
+    for (int y = 0; y < area.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(layer.constScanLine(y));
+        auto* out = reinterpret_cast<QRgb*>(image->scanLine(area.top() + y)) + area.left();
+        for (int x = 0; x < area.width(); ++x) {
+            if (qAlpha(in[x]) == 0) continue;
+            // The picture over white paper, premultiplied colours made whole.
+            const QRgb d = out[x];
+            const uint32_t paper = 255 - qAlpha(d);
+            const uint32_t dest =
+                ((qRed(d) + paper) << 16) | ((qGreen(d) + paper) << 8) | (qBlue(d) + paper);
+            const uint32_t source = qUnpremultiply(in[x]) & 0xFFFFFF;
+            out[x] = 0xFF000000u | (Ternary(rop3, pattern & 0xFFFFFF, source, dest) & 0xFFFFFF);
+        }
+    }
+}
+
+// The brush's colour as a raster operation's pattern.
+QColor TPlayer::PatternColor() const {
+    return s_.Brush.Style == 1 ? QColor(Qt::white) : s_.Brush.Color;
 }
 
 // A shape either joins the open path bracket or is drawn at once.
@@ -1465,10 +1559,19 @@ void TPlayer::DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* i
                       size_t infoSize, const uint8_t* bits, size_t bitsSize, uint32_t rop,
                       bool sourceFromBottom) {
     if (rop == 0x00AA0029) return;  // leaves the destination as it is
+    // SRCCOPY copies; SRCAND, SRCPAINT, SRCINVERT and the others combine through a layer.
+    const uint8_t rop3 = uint8_t(rop >> 16);
+    if (rop3 == 0xAA) return;
     // The info header and the bits may stand apart in the record: join them.
     std::vector<uint8_t> dibData(info, info + infoSize);
     dibData.insert(dibData.end(), bits, bits + bitsSize);
-    QImage image = DibImage(dibData.data(), dibData.size(), bits != nullptr ? infoSize : 0);
+    BlitImage(DibImage(dibData.data(), dibData.size(), bits != nullptr ? infoSize : 0), dest,
+              source, rop3, sourceFromBottom);
+}
+
+// Draws the source rectangle of an image onto the logical destination by the raster operation.
+void TPlayer::BlitImage(QImage image, const QRectF& dest, const QRectF& source, uint8_t rop3,
+                        bool sourceFromBottom) {
     if (image.isNull() || !Transform().isInvertible()) return;
     Prepare(false, false);
     QRectF src = source.normalized();
@@ -1516,10 +1619,100 @@ void TPlayer::DrawDib(const QRectF& dest, const QRectF& source, const uint8_t* i
             }
         }
         painter_.setTransform(QTransform());
-        painter_.drawImage(visible.topLeft(), part);
+        if (rop3 == 0xCC)
+            painter_.drawImage(visible.topLeft(), part);
+        else
+            RopLayer(rop3, QRectF(visible), [&](QPainter& p) {
+                p.setTransform(QTransform());
+                p.drawImage(0, 0, part);
+            });
         return;
     }
-    painter_.drawImage(dest.normalized(), image, src);
+    if (rop3 == 0xCC)
+        painter_.drawImage(dest.normalized(), image, src);
+    else
+        RopLayer(rop3, t.mapRect(dest.normalized()),
+                 [&](QPainter& p) { p.drawImage(dest.normalized(), image, src); });
+}
+
+// The bitmap of a blit record whose usage, header offset and size, bits offset and size stand
+// at offsets - 4 .. offsets + 12 (offsets count from the record's start).
+QImage TPlayer::RecordDib(const TRecordData& r, size_t offsets) const {
+    const uint32_t usage = r.U32(offsets - 4);
+    const uint32_t offBmi = r.U32(offsets), cbBmi = r.U32(offsets + 4);
+    const uint32_t offBits = r.U32(offsets + 8), cbBits = r.U32(offsets + 12);
+    if (usage != 0 || cbBmi == 0 || offBmi < 8 || offBits < 8 || !r.Has(offBmi - 8, cbBmi) ||
+        !r.Has(offBits - 8, cbBits))
+        return QImage();
+    std::vector<uint8_t> dib(r.Data() + offBmi - 8, r.Data() + offBmi - 8 + cbBmi);
+    dib.insert(dib.end(), r.Data() + offBits - 8, r.Data() + offBits - 8 + cbBits);
+    return const_cast<TPlayer*>(this)->DibImage(dib.data(), dib.size(), cbBmi);
+}
+
+// Gradient fills: bounds, vertex count, shape count, mode (0 horizontal and 1 vertical
+// rectangles, 2 triangles), vertices (x, y, 16-bit red, green, blue, alpha), then the shapes.
+void TPlayer::GradientFill(const TRecordData& r) {
+    const uint32_t vertices = r.U32(16), shapes = r.U32(20), mode = r.U32(24);
+    if (mode > 2 || !r.Has(28, size_t(vertices) * 16)) return;
+    const size_t shapeSize = mode == 2 ? 12 : 8;
+    const size_t shapesAt = 28 + size_t(vertices) * 16;
+    if (!r.Has(shapesAt, size_t(shapes) * shapeSize)) return;
+    auto vertex = [&](uint32_t i) {
+        return QPointF(r.S32(28 + size_t(i) * 16), r.S32(32 + size_t(i) * 16));
+    };
+    auto colour = [&](uint32_t i) {
+        const size_t o = 36 + size_t(i) * 16;
+        return QColor(r.U16(o) >> 8, r.U16(o + 2) >> 8, r.U16(o + 4) >> 8);
+    };
+    const QTransform t = Transform();
+    if (!t.isInvertible()) return;
+    Prepare(false, false);
+    auto* image = static_cast<QImage*>(painter_.device());
+    // Triangles are shaded pixel by pixel; a budget keeps huge or many triangles affordable.
+    int64_t budget = int64_t(image->width()) * image->height() * 4;
+    for (uint32_t k = 0; k < shapes; ++k) {
+        const size_t o = shapesAt + size_t(k) * shapeSize;
+        const uint32_t a = r.U32(o), b = r.U32(o + 4), c = mode == 2 ? r.U32(o + 8) : 0;
+        if (a >= vertices || b >= vertices || c >= vertices) continue;
+        if (mode != 2) {
+            const QRectF box = QRectF(vertex(a), vertex(b)).normalized();
+            QLinearGradient g(box.topLeft(), mode == 0 ? box.topRight() : box.bottomLeft());
+            g.setColorAt(0, colour(a));
+            g.setColorAt(1, colour(b));
+            painter_.fillRect(box, QBrush(g));
+            continue;
+        }
+        const QPointF p[3] = {t.map(vertex(a)), t.map(vertex(b)), t.map(vertex(c))};
+        const QColor q[3] = {colour(a), colour(b), colour(c)};
+        const double area = (p[1].x() - p[0].x()) * (p[2].y() - p[0].y()) -
+                            (p[2].x() - p[0].x()) * (p[1].y() - p[0].y());
+        if (area == 0) continue;
+        const int x0 = std::max(0, int(std::floor(std::min({p[0].x(), p[1].x(), p[2].x()}))));
+        const int y0 = std::max(0, int(std::floor(std::min({p[0].y(), p[1].y(), p[2].y()}))));
+        const int x1 =
+            std::min(image->width() - 1, int(std::ceil(std::max({p[0].x(), p[1].x(), p[2].x()}))));
+        const int y1 =
+            std::min(image->height() - 1, int(std::ceil(std::max({p[0].y(), p[1].y(), p[2].y()}))));
+        if (x1 < x0 || y1 < y0) continue;
+        budget -= int64_t(x1 - x0 + 1) * (y1 - y0 + 1);
+        if (budget < 0) return;
+        for (int y = y0; y <= y1; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image->scanLine(y));
+            for (int x = x0; x <= x1; ++x) {
+                const double px = x + 0.5, py = y + 0.5;
+                const double w0 =
+                    ((p[1].x() - px) * (p[2].y() - py) - (p[2].x() - px) * (p[1].y() - py)) / area;
+                const double w1 =
+                    ((p[2].x() - px) * (p[0].y() - py) - (p[0].x() - px) * (p[2].y() - py)) / area;
+                const double w2 = 1 - w0 - w1;
+                if (w0 < 0 || w1 < 0 || w2 < 0) continue;
+                if (s_.HasClip && !s_.Clip.contains(QPointF(px, py))) continue;
+                line[x] = qRgb(int(w0 * q[0].red() + w1 * q[1].red() + w2 * q[2].red() + 0.5),
+                               int(w0 * q[0].green() + w1 * q[1].green() + w2 * q[2].green() + 0.5),
+                               int(w0 * q[0].blue() + w1 * q[1].blue() + w2 * q[2].blue() + 0.5));
+            }
+        }
+    }
 }
 
 void TPlayer::PatternBlit(const QRectF& dest, uint32_t rop) {
@@ -1531,11 +1724,16 @@ void TPlayer::PatternBlit(const QRectF& dest, uint32_t rop) {
             FillRect(dest, Qt::white);
             break;        // WHITENESS
         case 0x00F00021:  // PATCOPY
-        case 0x005A0049:  // PATINVERT (drawn as a copy)
             if (s_.Brush.Style != 1) FillRect(dest, MakeBrush());
             break;
-        default:
+        default: {  // PATINVERT, DSTINVERT and the rest, through their truth table
+            const uint8_t rop3 = uint8_t(rop >> 16);
+            if (rop3 == 0xAA || !Transform().isInvertible()) break;
+            Prepare(false, false);
+            RopLayer(rop3, Transform().mapRect(dest.normalized()),
+                     [&](QPainter& p) { p.fillRect(dest.normalized(), Qt::white); });
             break;
+        }
     }
 }
 
@@ -1840,6 +2038,9 @@ void TPlayer::Wmf(uint16_t function, const TRecordData& r) {
             Text(at, text, dx, {}, options, rect);
             break;
         }
+        case 0x0104:  // SetROP2
+            s_.Rop2 = std::clamp(int(r.U16(0)), 1, 16);
+            break;
         case 0x0108:  // SetTextCharExtra
             s_.CharExtra = r.S16(0);
             break;
@@ -2007,6 +2208,9 @@ void TPlayer::Emf(uint32_t type, const TRecordData& r) {
         case 25:
             s_.BkColor = ColorRef(r.U32(0));
             break;  // SetBkColor
+        case 20:    // SetROP2
+            s_.Rop2 = int(std::clamp<uint32_t>(r.U32(0), 1, 16));
+            break;
         case 57:
             s_.Clockwise = r.U32(0) == 2;
             break;  // SetArcDirection
@@ -2324,6 +2528,95 @@ void TPlayer::Emf(uint32_t type, const TRecordData& r) {
                     false);
             break;
         }
+        case 114:   // AlphaBlend: bounds, dest, blend function, source, ..., source size
+        case 116:   // TransparentBlt: the same with the transparent colour
+        case 78: {  // MaskBlt: the same with the operation, then the mask
+            const QRectF dest(r.S32(16), r.S32(20), r.S32(24), r.S32(28));
+            QImage image = RecordDib(r, 76);
+            QRectF src(r.S32(36), r.S32(40), dest.width(), dest.height());
+            if (type != 78) src.setSize(QSizeF(r.S32(92), r.S32(96)));
+            if (image.isNull()) {
+                if (type == 78) PatternBlit(dest, r.U32(32));
+                break;
+            }
+            image = image.convertToFormat(QImage::Format_ARGB32);
+            if (type == 116) {  // the transparent colour's pixels are left out
+                const QRgb key = ColorRef(r.U32(32)).rgb() & 0xFFFFFF;
+                for (int y = 0; y < image.height(); ++y) {
+                    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+                    for (int x = 0; x < image.width(); ++x)
+                        if ((line[x] & 0xFFFFFF) == key) line[x] = 0;
+                }
+                BlitImage(image, dest, src, 0xCC, false);
+                break;
+            }
+            if (type == 114) {  // constant alpha, and per-pixel premultiplied alpha (AC_SRC_ALPHA)
+                const uint32_t blend = r.U32(32);
+                const double constant = ((blend >> 16) & 0xFF) / 255.0;
+                if (((blend >> 24) & 0xFF) == 1 && image.hasAlphaChannel()) {
+                    image = image.convertToFormat(QImage::Format_ARGB32);
+                    image.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+                    image = image.convertToFormat(QImage::Format_ARGB32);
+                }
+                painter_.setOpacity(constant);
+                BlitImage(image, dest, src, 0xCC, false);
+                painter_.setOpacity(1.0);
+                break;
+            }
+            // MaskBlt: the foreground operation where the mask is 1, the background one where
+            // it is 0; without a mask the foreground operation everywhere.
+            const uint32_t rop = r.U32(32);
+            const QImage mask = RecordDib(r, 104);
+            if (mask.isNull()) {
+                BlitImage(image, dest, src, uint8_t(rop >> 16), false);
+                break;
+            }
+            const QPoint maskAt(r.S32(92), r.S32(96));
+            for (const bool fore : {true, false}) {
+                QImage part = image;
+                for (int y = 0; y < part.height(); ++y) {
+                    auto* line = reinterpret_cast<QRgb*>(part.scanLine(y));
+                    for (int x = 0; x < part.width(); ++x) {
+                        const QPoint m = QPoint(x, y) - src.topLeft().toPoint() + maskAt;
+                        const bool set = mask.valid(m) && (mask.pixel(m) & 0xFFFFFF) != 0;
+                        if (set != fore) line[x] = 0;
+                    }
+                }
+                BlitImage(part, dest, src, uint8_t(rop >> (fore ? 16 : 24)), false);
+            }
+            break;
+        }
+        case 79: {  // PlgBlt: bounds, 3 destination corners, source rectangle, ..., mask
+            QImage image = RecordDib(r, 88);
+            const QRectF src(r.S32(40), r.S32(44), r.S32(48), r.S32(52));
+            if (image.isNull() || src.width() == 0 || src.height() == 0) break;
+            image = image.convertToFormat(QImage::Format_ARGB32);
+            const QImage mask = RecordDib(r, 116);
+            if (!mask.isNull()) {  // the mask's 0 bits leave the picture as it is
+                const QPoint maskAt(r.S32(104), r.S32(108));
+                for (int y = 0; y < image.height(); ++y) {
+                    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QPoint m = QPoint(x, y) - src.topLeft().toPoint() + maskAt;
+                        if (!mask.valid(m) || (mask.pixel(m) & 0xFFFFFF) == 0) line[x] = 0;
+                    }
+                }
+            }
+            // Upper-left, upper-right and lower-left corners of the destination.
+            const QPointF p0 = point(16), p1 = point(24), p2 = point(32);
+            const QPointF ux = (p1 - p0) / src.width(), uy = (p2 - p0) / src.height();
+            const QTransform place(ux.x(), ux.y(), uy.x(), uy.y(), p0.x(), p0.y());
+            const QTransform t =
+                QTransform::fromTranslate(-src.x(), -src.y()) * place * Transform();
+            if (!t.isInvertible()) break;
+            Prepare(false, false);
+            painter_.setTransform(t);
+            painter_.drawImage(src.topLeft(), image, src);
+            break;
+        }
+        case 118:  // GradientFill
+            GradientFill(r);
+            break;
         case 80:    // SetDIBitsToDevice
         case 81: {  // StretchDIBits
             const uint32_t offBmi = r.U32(40), cbBmi = r.U32(44);

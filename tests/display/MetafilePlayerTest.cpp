@@ -841,3 +841,174 @@ TEST_F(MetafilePlayer, EmfPlusRecords) {
         }
     }
 }
+
+namespace {
+
+// A 24-bit DIB (header, then bottom-up rows) of width x height colours given top row first.
+std::pair<Bytes, Bytes> Dib24(int width, int height, const std::vector<uint32_t>& rgb) {
+    Bytes header;
+    for (int x : {40, width, height})
+        Put32LE(header, uint32_t(x));
+    Put16LE(header, 1);
+    Put16LE(header, 24);
+    for (int i = 0; i < 6; ++i)
+        Put32LE(header, 0);
+    Bytes bits;
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t c = rgb[size_t(y * width + x)];
+            testhelp::PutBytes(bits, {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+        }
+        while (bits.size() % 4)
+            bits.push_back(0);
+    }
+    return {header, bits};
+}
+
+// StretchDIBits of the whole DIB onto (x, y, w, h) by the raster operation.
+void StretchDib(TEmf& e, int x, int y, int w, int h, const std::pair<Bytes, Bytes>& dib, int width,
+                int height, uint32_t rop) {
+    Bytes tail = dib.first;
+    testhelp::PutBytes(tail, dib.second);
+    const int32_t offBmi = 8 + 72, offBits = offBmi + int32_t(dib.first.size());
+    e.Rec(81,
+          {0, 0, 0, 0, x, y, 0, 0, width, height, offBmi, int32_t(dib.first.size()), offBits,
+           int32_t(dib.second.size()), 0, int32_t(rop), w, h},
+          tail);
+}
+
+}  // namespace
+
+// Binary raster operations of pens and brushes, and blits through their ternary operations
+// (the picture counts as white paper where nothing is drawn).
+TEST_F(MetafilePlayer, RasterOperations) {
+    const QRgb red = qRgb(255, 0, 0), magenta = qRgb(255, 0, 255), yellow = qRgb(255, 255, 0);
+    const QRgb cyan = qRgb(0, 255, 255), black = qRgb(0, 0, 0), green = qRgb(0, 255, 0);
+    const auto redSquare = [](TEmf& e) {
+        e.Brush(1, 0, kRed);
+        e.Rec(43, {0, 0, 20, 40});
+    };
+    const auto greenDib = Dib24(1, 1, {0x00FF00});
+    struct TRow {
+        const char* name;
+        std::function<void(TEmf&)> records;
+        QRgb left, right;  // at (10, 10) over red and (30, 10) over paper
+    } rows[] = {
+        {"R2_XORPEN",
+         [&](TEmf& e) {
+             redSquare(e);
+             e.Rec(20, {7});
+             e.Brush(2, 0, kBlue);
+             e.Rec(43, {0, 0, 40, 40});
+         },
+         magenta, yellow},
+        {"R2_NOT",
+         [&](TEmf& e) {
+             redSquare(e);
+             e.Rec(20, {6});
+             e.Rec(43, {0, 0, 40, 40});
+         },
+         cyan, black},
+        {"SRCAND",
+         [&](TEmf& e) {
+             redSquare(e);
+             StretchDib(e, 0, 0, 40, 40, greenDib, 1, 1, 0x008800C6);
+         },
+         black, green},
+        {"SRCPAINT",
+         [&](TEmf& e) {
+             redSquare(e);
+             StretchDib(e, 0, 0, 40, 40, greenDib, 1, 1, 0x00EE0086);
+         },
+         yellow, qRgb(255, 255, 255)},
+        {"SRCINVERT",
+         [&](TEmf& e) {
+             redSquare(e);
+             StretchDib(e, 0, 0, 40, 40, greenDib, 1, 1, 0x00660046);
+         },
+         yellow, magenta},
+        {"mask sequence: invert, and with the mask, invert",
+         [&](TEmf& e) {
+             redSquare(e);
+             // The picture is green on the right half only; the mask is white where the
+             // picture is to be transparent.
+             const auto image = Dib24(2, 1, {0x000000, 0x00FF00});
+             const auto mask = Dib24(2, 1, {0xFFFFFF, 0x000000});
+             StretchDib(e, 0, 0, 40, 40, image, 2, 1, 0x00660046);
+             StretchDib(e, 0, 0, 40, 40, mask, 2, 1, 0x008800C6);
+             StretchDib(e, 0, 0, 40, 40, image, 2, 1, 0x00660046);
+         },
+         red, green},
+        {"PATINVERT",
+         [&](TEmf& e) {
+             redSquare(e);
+             e.Brush(2, 0, kBlue);
+             e.Rec(76, {0, 0, 0,          0, 0, 0, 40, 40, 0x005A0049, 0, 0, 0x3F800000,
+                        0, 0, 0x3F800000, 0, 0, 0, 0,  0,  0,          0, 0, 0});
+         },
+         magenta, yellow},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TEmf e;
+        e.Rec(37, {int32_t(kNullPen)});
+        row.records(e);
+        const QImage image = Play(e.Build(40, 40));
+        EXPECT_EQ(image.pixel(10, 10), row.left) << std::hex << image.pixel(10, 10);
+        EXPECT_EQ(image.pixel(30, 10), row.right) << std::hex << image.pixel(30, 10);
+    }
+}
+
+// TransparentBlt leaves out its colour; GradientFill shades rectangles and triangles.
+TEST_F(MetafilePlayer, TransparentBlitAndGradientFill) {
+    TEmf e;
+    const auto dib = Dib24(2, 1, {0xFF0000, 0x00FF00});
+    Bytes tail = dib.first;
+    testhelp::PutBytes(tail, dib.second);
+    const int32_t offBmi = 8 + 100, offBits = offBmi + int32_t(dib.first.size());
+    e.Rec(116,
+          {0,
+           0,
+           0,
+           0,
+           0,
+           0,
+           40,
+           20,
+           0x00FF00,
+           0,
+           0,
+           0x3F800000,
+           0,
+           0,
+           0x3F800000,
+           0,
+           0,
+           0,
+           0,
+           offBmi,
+           int32_t(dib.first.size()),
+           offBits,
+           int32_t(dib.second.size()),
+           2,
+           1},
+          tail);
+    // Horizontal rectangle from red to blue in the lower half, 16-bit colour channels.
+    Bytes vertices;
+    for (const std::vector<uint32_t>& v :
+         std::vector<std::vector<uint32_t>>{{0, 20, 0xFF00, 0, 0, 0}, {40, 40, 0, 0, 0xFF00, 0}}) {
+        Put32LE(vertices, v[0]);
+        Put32LE(vertices, v[1]);
+        for (size_t i = 2; i < 6; ++i)
+            Put16LE(vertices, v[i]);
+    }
+    Put32LE(vertices, 0);
+    Put32LE(vertices, 1);
+    e.Rec(118, {0, 0, 0, 0, 2, 1, 0}, vertices);
+    const QImage image = Play(e.Build(40, 40));
+    EXPECT_EQ(image.pixel(10, 10), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(30, 10), kClear);
+    EXPECT_GT(qRed(image.pixel(2, 30)), 200);
+    EXPECT_GT(qBlue(image.pixel(37, 30)), 200);
+    EXPECT_LT(qRed(image.pixel(37, 30)), 50);
+}
