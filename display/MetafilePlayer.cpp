@@ -4,6 +4,7 @@
 #include <QGlyphRun>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QRawFont>
 #include <QStringDecoder>
 #include <QTransform>
@@ -367,6 +368,8 @@ struct TState {
     QTransform World;
     bool HasClip = false;
     QPainterPath Clip;  // device pixels
+    bool HasMeta = false;
+    QPainterPath Meta;  // the meta region (device pixels): every clip lies inside it
     QPointF Position;   // current position, logical units
     bool Clockwise = false;
     double CharExtra = 0;  // logical units added to every character's advance
@@ -995,6 +998,15 @@ class TPlayer {
     void SaveDC() { saved_.push_back(s_); }
     void RestoreDC(int which);
     void IntersectClip(const QPainterPath& devicePath, int mode);
+    void ResetClip();
+    void RegionDraw(const QPainterPath& logical, int kind, std::optional<uint32_t> brush,
+                    double frameWidth = 0, double frameHeight = 0);
+    QPainterPath RegionData(const TRecordData& r, size_t offset, uint32_t size) const;
+    const QPainterPath* RegionObject(uint32_t index) const {
+        const auto* region =
+            index < objects_.size() ? std::get_if<TRegionObject>(&objects_[index]) : nullptr;
+        return region != nullptr ? &region->Path : nullptr;
+    }
     void SetExtent(QPointF& ext, double x, double y);
 
     void PlayWmf();
@@ -1773,8 +1785,7 @@ void TPlayer::SelectObject(uint32_t index) {
     if (const auto* font = std::get_if<TFontObject>(object)) s_.Font = *font;
     if (const auto* region = std::get_if<TRegionObject>(object)) {
         // Selecting a region makes it the clipping region.
-        s_.HasClip = true;
-        s_.Clip = Transform().map(region->Path);
+        IntersectClip(Transform().map(region->Path), 5);
     }
 }
 
@@ -1820,7 +1831,66 @@ void TPlayer::IntersectClip(const QPainterPath& devicePath, int mode) {
         default:
             return;
     }
+    if (s_.HasMeta) s_.Clip = s_.Clip.intersected(s_.Meta);
     s_.HasClip = true;
+}
+
+// No clip but the meta region.
+void TPlayer::ResetClip() {
+    s_.HasClip = s_.HasMeta;
+    s_.Clip = s_.Meta;
+}
+
+// A region record's shape: the brush of an object index (EMF stock objects too) fills it, or
+// the current brush; a frame is the region's inner border; an inversion inverts the pixels.
+void TPlayer::RegionDraw(const QPainterPath& logical, int kind, std::optional<uint32_t> brush,
+                         double frameWidth, double frameHeight) {
+    const QTransform t = Transform();
+    if (!t.isInvertible() || logical.isEmpty()) return;
+    const TBrushObject saved = s_.Brush;
+    if (brush) {
+        std::optional<TObject> stock;
+        const TObject* object = nullptr;
+        if (header_.Enhanced && (*brush & 0x80000000u)) {
+            stock = StockObject(*brush);
+            if (stock) object = &*stock;
+        } else if (*brush < objects_.size()) {
+            object = &objects_[*brush];
+        }
+        const auto* b = object != nullptr ? std::get_if<TBrushObject>(object) : nullptr;
+        if (b == nullptr) return;
+        s_.Brush = *b;
+    }
+    QPainterPath area = logical;
+    area.setFillRule(Qt::WindingFill);
+    if (kind == 1) {  // frame
+        QPainterPathStroker stroker;
+        stroker.setWidth(2 * std::max({std::abs(frameWidth), std::abs(frameHeight), 1.0}));
+        stroker.setJoinStyle(Qt::MiterJoin);
+        area = stroker.createStroke(area).intersected(area);
+    }
+    Prepare(kind != 2, false);
+    if (kind == 2) {  // invert
+        RopLayer(0x55, t.mapRect(area.boundingRect()).adjusted(-1, -1, 1, 1),
+                 [&](QPainter& p) { p.fillPath(area, Qt::white); });
+    } else {
+        painter_.drawPath(area);
+    }
+    s_.Brush = saved;
+}
+
+// RGNDATA at offset within size bytes: a 32-byte header (size, type, count, bytes, bounds),
+// then count rectangles.
+QPainterPath TPlayer::RegionData(const TRecordData& r, size_t offset, uint32_t size) const {
+    QPainterPath path;
+    const uint32_t count = r.U32(offset + 8);
+    if (size < 32 || !r.Has(offset, size) || count > (size - 32) / 16) return path;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t o = offset + 32 + size_t(i) * 16;
+        path.addRect(QRectF(QPointF(r.S32(o), r.S32(o + 4)), QPointF(r.S32(o + 8), r.S32(o + 12)))
+                         .normalized());
+    }
+    return path;
 }
 
 void TPlayer::SetExtent(QPointF& ext, double x, double y) {
@@ -2038,6 +2108,25 @@ void TPlayer::Wmf(uint16_t function, const TRecordData& r) {
             Text(at, text, dx, {}, options, rect);
             break;
         }
+        case 0x012C:  // SelectClipRegion
+            if (const QPainterPath* region = RegionObject(r.U16(0)))
+                IntersectClip(Transform().map(*region), 5);
+            else
+                ResetClip();
+            break;
+        case 0x0228:  // FillRegion: region, brush
+            if (const QPainterPath* region = RegionObject(r.U16(0)))
+                RegionDraw(*region, 0, r.U16(2));
+            break;
+        case 0x0429:  // FrameRegion: region, brush, height, width
+            if (const QPainterPath* region = RegionObject(r.U16(0)))
+                RegionDraw(*region, 1, r.U16(2), r.S16(6), r.S16(4));
+            break;
+        case 0x012B:  // PaintRegion
+        case 0x012A:  // InvertRegion
+            if (const QPainterPath* region = RegionObject(r.U16(0)))
+                RegionDraw(*region, function == 0x012A ? 2 : 0, std::nullopt);
+            break;
         case 0x0104:  // SetROP2
             s_.Rop2 = std::clamp(int(r.U16(0)), 1, 16);
             break;
@@ -2467,17 +2556,32 @@ void TPlayer::Emf(uint32_t type, const TRecordData& r) {
         case 75: {  // ExtSelectClipRgn: size, mode, RGNDATA in device units
             const uint32_t size = r.U32(0), mode = r.U32(4);
             if (mode == 5 && size == 0) {
-                s_.HasClip = false;
+                ResetClip();
                 break;
             }
-            const uint32_t count = r.U32(8 + 8);
-            if (!r.Has(8 + 32, size_t(count) * 16)) break;
-            QPainterPath p;
-            for (uint32_t i = 0; i < count; ++i) {
-                const size_t o = 8 + 32 + size_t(i) * 16;
-                p.addRect(QRectF(point(o), point(o + 8)).normalized());
+            if (size < 32 || !r.Has(8, size)) break;
+            IntersectClip(outer_.map(RegionData(r, 8, size)), int(mode));
+            break;
+        }
+        case 28:  // SetMetaRgn: the clip becomes the meta region
+            if (s_.HasClip) {
+                s_.Meta = s_.Clip;
+                s_.HasMeta = true;
             }
-            IntersectClip(outer_.map(p), int(mode));
+            break;
+        case 71:    // FillRgn: bounds, size, brush, RGNDATA
+        case 72:    // FrameRgn: bounds, size, brush, width, height, RGNDATA
+        case 73:    // InvertRgn: bounds, size, RGNDATA
+        case 74: {  // PaintRgn
+            const uint32_t size = r.U32(16);
+            const size_t at = type == 71 ? 24 : type == 72 ? 32 : 20;
+            const QPainterPath region = RegionData(r, at, size);
+            if (type == 71)
+                RegionDraw(region, 0, r.U32(20));
+            else if (type == 72)
+                RegionDraw(region, 1, r.U32(20), r.S32(24), r.S32(28));
+            else
+                RegionDraw(region, type == 73 ? 2 : 0, std::nullopt);
             break;
         }
         case 83:  // ExtTextOutA: bounds, mode, scales, EMRTEXT

@@ -1012,3 +1012,74 @@ TEST_F(MetafilePlayer, TransparentBlitAndGradientFill) {
     EXPECT_GT(qBlue(image.pixel(37, 30)), 200);
     EXPECT_LT(qRed(image.pixel(37, 30)), 50);
 }
+
+// Regions: WMF region objects filled, painted, framed, inverted and selected as the clip; EMF
+// region fills and the meta region.
+TEST_F(MetafilePlayer, Regions) {
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), black = qRgb(0, 0, 0);
+    // The region 10,10 - 30,30 as one scan; it is object `index`.
+    const auto region = [](TWmf& w) {
+        w.Rec(0x06FF, {0, 6, 0, 0, 0, 1, 0, 10, 10, 30, 30, 2, 10, 30, 10, 30, 2});
+        return w.objects++;
+    };
+    struct TRow {
+        const char* name;
+        std::function<void(TWmf&)> records;
+        QRgb inside, border;  // at (20, 20) and (11, 20); outside (5, 5) stays clear
+    } rows[] = {
+        {"FillRegion",
+         [&](TWmf& w) {
+             const int brush = w.objects;
+             w.Brush(0, kRed);
+             w.Brush(0, kBlue);
+             w.Rec(0x0228, {region(w), brush});
+         },
+         red, red},
+        {"PaintRegion",
+         [&](TWmf& w) {
+             w.Brush(0, kBlue);
+             w.Rec(0x012B, {region(w)});
+         },
+         blue, blue},
+        {"FrameRegion",
+         [&](TWmf& w) {
+             const int brush = w.objects;
+             w.Brush(0, kRed);
+             w.Rec(0x0429, {region(w), brush, 2, 2});
+         },
+         kClear, red},
+        {"InvertRegion", [&](TWmf& w) { w.Rec(0x012A, {region(w)}); }, black, black},
+        {"SelectClipRegion",
+         [&](TWmf& w) {
+             w.Rec(0x012C, {region(w)});
+             w.Brush(0, kBlue);
+             w.Rectangle(0, 0, 40, 40);
+         },
+         blue, blue},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TWmf w;
+        w.Pen(5, 0, 0);
+        row.records(w);
+        const QImage image = Play(w.Build(40, 40));
+        EXPECT_EQ(image.pixel(20, 20), row.inside) << std::hex << image.pixel(20, 20);
+        EXPECT_EQ(image.pixel(11, 20), row.border) << std::hex << image.pixel(11, 20);
+        EXPECT_EQ(image.pixel(5, 5), kClear);
+    }
+
+    // EMF: FillRgn with a stock black brush; the meta region keeps a later fill on the left.
+    TEmf e;
+    e.Rec(37, {int32_t(kNullPen)});
+    e.Rec(71, {0, 0, 0, 0, 48, int32_t(0x80000004), 32, 1, 1, 16, 0, 0, 0, 0, 30, 0, 40, 10});
+    e.Rec(30, {0, 0, 20, 40});  // IntersectClipRect
+    e.Rec(28, {});              // SetMetaRgn
+    e.Rec(75, {0, 5});          // the clip reset: back to the meta region
+    e.Brush(1, 0, kBlue);
+    e.Rec(43, {0, 20, 40, 40});
+    const QImage b = Play(e.Build(40, 40));
+    EXPECT_EQ(b.pixel(35, 5), black);
+    EXPECT_EQ(b.pixel(25, 5), kClear);
+    EXPECT_EQ(b.pixel(10, 30), blue);
+    EXPECT_EQ(b.pixel(30, 30), kClear);
+}
