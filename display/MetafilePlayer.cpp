@@ -977,6 +977,9 @@ class TPlayer {
 
     // Shapes shared by both formats.
     void ArcShape(int kind, const QRectF& box, const QPointF& start, const QPointF& end);
+    void BoxShape(int kind, const QRectF& box, const QSizeF& corner = QSizeF());
+    void AngleArc(const QPointF& centre, double radius, double start, double sweep);
+    void PolyDraw(const std::vector<QPointF>& points, const TRecordData& r, size_t typesAt);
     void Text(const QPointF& at, const QString& text, const std::vector<double>& dx,
               const std::vector<double>& dy, uint32_t options, const QRectF& rect);
     void EmfText(const TRecordData& r, size_t emrText, bool wide);
@@ -1367,12 +1370,97 @@ void TPlayer::ArcShape(int kind, const QRectF& box, const QPointF& start, const 
         path.moveTo(c);
         path.arcTo(r, a0, sweep);
         path.closeSubpath();
+    } else if (kind == 3) {
+        path.moveTo(s_.Position);
+        path.arcTo(r, a0, sweep);
+        s_.Position = path.currentPosition();
+        if (inPath_) {
+            path_.connectPath(path);
+            return;
+        }
+        DrawPath(path, false, true);
+        return;
     } else {
         path.arcMoveTo(r, a0);
         path.arcTo(r, a0, sweep);
         if (kind == 1) path.closeSubpath();
     }
     Shape(path, kind != 0, true);
+}
+
+// Rectangles, ellipses and rounded rectangles as GDI draws them: the right and bottom edges are
+// not part of the shape, and the pen runs along the centres of its outermost pixels.
+void TPlayer::BoxShape(int kind, const QRectF& box, const QSizeF& corner) {
+    const QRectF logical = box.normalized();
+    const auto shape = [&](const QRectF& rect, double rx, double ry) {
+        QPainterPath p;
+        if (kind == 0)
+            p.addRect(rect);
+        else if (kind == 1)
+            p.addEllipse(rect);
+        else
+            p.addRoundedRect(rect, rx, ry);
+        return p;
+    };
+    const double rx = std::abs(corner.width()) / 2, ry = std::abs(corner.height()) / 2;
+    const QTransform t = Transform();
+    if (inPath_ || t.type() > QTransform::TxScale || !t.isInvertible()) {
+        Shape(shape(logical, rx, ry), true, true);
+        return;
+    }
+    // The outline half a pixel inside on every side, in device pixels.
+    const QRectF device = t.mapRect(logical);
+    const QRectF inner =
+        device.width() > 1 && device.height() > 1 ? device.adjusted(0.5, 0.5, -0.5, -0.5) : device;
+    const QRectF outline = t.inverted().mapRect(inner);
+    Shape(shape(logical, rx, ry), true, false);
+    Shape(shape(outline, rx * outline.width() / std::max(logical.width(), 1e-9),
+                ry * outline.height() / std::max(logical.height(), 1e-9)),
+          false, true);
+}
+
+// A line from the current position to the start of an arc of the circle, then the arc
+// (counter-clockwise degrees); the current position moves to its end.
+void TPlayer::AngleArc(const QPointF& centre, double radius, double start, double sweep) {
+    if (radius > 1e6) return;
+    const QRectF r(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
+    QPainterPath path(s_.Position);
+    path.arcTo(r, start, std::clamp(sweep, -3600.0, 3600.0));
+    s_.Position = path.currentPosition();
+    if (inPath_) {
+        path_.connectPath(path);
+        return;
+    }
+    DrawPath(path, false, true);
+}
+
+// Lines and Béziers from the current position: PT_MOVETO 6, PT_LINETO 2, PT_BEZIERTO 4, each
+// with PT_CLOSEFIGURE 1.
+void TPlayer::PolyDraw(const std::vector<QPointF>& points, const TRecordData& r, size_t typesAt) {
+    QPainterPath path(s_.Position);
+    for (size_t i = 0; i < points.size(); ++i) {
+        const uint8_t type = r.Data()[typesAt + i];
+        switch (type & 6) {
+            case 6:
+                path.moveTo(points[i]);
+                break;
+            case 4:
+                if (i + 2 >= points.size()) return;
+                path.cubicTo(points[i], points[i + 1], points[i + 2]);
+                i += 2;
+                break;
+            default:
+                path.lineTo(points[i]);
+                break;
+        }
+        if ((r.Data()[typesAt + i] & 1)) path.closeSubpath();
+    }
+    s_.Position = path.currentPosition();
+    if (inPath_) {
+        path_.connectPath(path);
+        return;
+    }
+    DrawPath(path, false, true);
 }
 
 // Draws a string at a logical point. dx and dy are the advances from each character to the
@@ -2011,24 +2099,15 @@ void TPlayer::Wmf(uint16_t function, const TRecordData& r) {
             s_.Clip.translate(d);
             break;
         }
-        case 0x0418: {  // Ellipse
-            QPainterPath p;
-            p.addEllipse(rectLTRB(0).normalized());
-            Shape(p, true, true);
+        case 0x0418:  // Ellipse
+            BoxShape(1, rectLTRB(0));
             break;
-        }
-        case 0x041B: {  // Rectangle
-            QPainterPath p;
-            p.addRect(rectLTRB(0).normalized());
-            Shape(p, true, true);
+        case 0x041B:  // Rectangle
+            BoxShape(0, rectLTRB(0));
             break;
-        }
-        case 0x061C: {  // RoundRect: height, width of the corner ellipse, then the rectangle
-            QPainterPath p;
-            p.addRoundedRect(rectLTRB(2).normalized(), std::abs(w(1)) / 2, std::abs(w(0)) / 2);
-            Shape(p, true, true);
+        case 0x061C:  // RoundRect: height, width of the corner ellipse, then the rectangle
+            BoxShape(2, rectLTRB(2), QSizeF(w(1), w(0)));
             break;
-        }
         case 0x0817:    // Arc
         case 0x0830:    // Chord
         case 0x081A: {  // Pie
@@ -2416,32 +2495,50 @@ void TPlayer::Emf(uint32_t type, const TRecordData& r) {
             AddObject(font, int(std::min<uint32_t>(r.U32(0), 0x7FFFFFFF)));
             break;
         }
-        case 42: {  // Ellipse
-            QPainterPath p;
-            p.addEllipse(box(0));
-            Shape(p, true, true);
+        case 42:  // Ellipse
+            BoxShape(1, box(0));
             break;
-        }
-        case 43: {  // Rectangle
-            QPainterPath p;
-            p.addRect(box(0));
-            Shape(p, true, true);
+        case 43:  // Rectangle
+            BoxShape(0, box(0));
             break;
-        }
-        case 44: {  // RoundRect: box, corner size
-            QPainterPath p;
-            p.addRoundedRect(box(0), std::abs(r.S32(16)) / 2.0, std::abs(r.S32(20)) / 2.0);
-            Shape(p, true, true);
+        case 44:  // RoundRect: box, corner size
+            BoxShape(2, box(0), QSizeF(r.S32(16), r.S32(20)));
             break;
-        }
         case 45:    // Arc
         case 46:    // Chord
         case 47:    // Pie
-        case 55: {  // ArcTo
-            const int kind = type == 46 ? 1 : type == 47 ? 2 : 0;
+        case 55: {  // ArcTo: a line from the current position to the arc, which it moves to
+            const int kind = type == 46 ? 1 : type == 47 ? 2 : type == 55 ? 3 : 0;
             ArcShape(kind, box(0), point(16), point(24));
             break;
         }
+        case 41:  // AngleArc: centre, radius, start and sweep angles
+            AngleArc(point(0), r.U32(8), r.F32(12), r.F32(16));
+            break;
+        case 56:    // PolyDraw: bounds, count, points, types
+        case 92: {  // PolyDraw16
+            const uint32_t n = r.U32(16);
+            const bool small = type == 92;
+            const std::vector<QPointF> pts = Points(r, 20, n, small);
+            if (pts.size() != n || !r.Has(20 + size_t(n) * (small ? 4 : 8), n)) break;
+            PolyDraw(pts, r, 20 + size_t(n) * (small ? 4 : 8));
+            break;
+        }
+        case 65:  // FlattenPath: curves become lines
+            if (!path_.isEmpty()) {
+                QPainterPath flat;
+                for (const QPolygonF& polygon : path_.toSubpathPolygons())
+                    flat.addPolygon(polygon);
+                path_ = flat;
+            }
+            break;
+        case 66:  // WidenPath: the outline the pen would draw
+            if (!path_.isEmpty() && s_.Pen.Style % 16 != 5) {
+                QPainterPathStroker stroker(MakePen());
+                stroker.setWidth(std::max(s_.Pen.Width, 1.0));
+                path_ = stroker.createStroke(path_).simplified();
+            }
+            break;
         case 15: {  // SetPixelV
             FillRect(QRectF(point(0), QSizeF(1, 1)), ColorRef(r.U32(8)));
             break;

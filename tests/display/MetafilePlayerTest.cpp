@@ -1083,3 +1083,69 @@ TEST_F(MetafilePlayer, Regions) {
     EXPECT_EQ(b.pixel(10, 30), blue);
     EXPECT_EQ(b.pixel(30, 30), kClear);
 }
+
+// Geometry as GDI draws it: the box's right and bottom edges are outside the shape and the
+// outline runs on its outermost pixels; ArcTo and AngleArc draw their lines; PolyDraw; path
+// widening.
+TEST_F(MetafilePlayer, GeometryAsGdiDrawsIt) {
+    const QRgb black = qRgb(0, 0, 0), red = qRgb(255, 0, 0);
+    const auto blackAround = [](const QImage& image, int x, int y) {
+        for (int dy = -2; dy <= 2; ++dy)
+            if (image.pixel(x, y + dy) == qRgb(0, 0, 0)) return true;
+        return false;
+    };
+    TEmf a;
+    a.Pen(1, 0, 0, 0);
+    a.Brush(2, 0, kRed);
+    a.Rec(43, {10, 10, 30, 30});  // Rectangle
+    const QImage rect = Play(a.Build(40, 40));
+    struct TProbe {
+        int x, y;
+        QRgb color;
+    } probes[] = {{10, 20, black},  {29, 20, black}, {30, 20, kClear}, {20, 29, black},
+                  {20, 30, kClear}, {20, 20, red},   {28, 28, red}};
+    for (const TProbe& p : probes)
+        EXPECT_EQ(rect.pixel(p.x, p.y), p.color) << p.x << "," << p.y;
+
+    TEmf b;
+    b.Rec(37, {int32_t(kNullPen)});
+    b.Brush(2, 0, kRed);
+    b.Rec(42, {10, 10, 30, 30});  // Ellipse
+    const QImage ellipse = Play(b.Build(40, 40));
+    EXPECT_EQ(ellipse.pixel(29, 20), red);
+    EXPECT_EQ(ellipse.pixel(30, 20), kClear);
+    EXPECT_EQ(ellipse.pixel(10, 20), red);
+
+    TEmf c;
+    c.Pen(1, 0, 0, 0);
+    c.Rec(27, {0, 5});                               // MoveTo
+    c.Rec(55, {20, 0, 40, 20, 40, 10, 30, 0});       // ArcTo: line to (40, 10) first
+    c.Rec(27, {0, 30});                              // MoveTo
+    c.Rec(41, {20, 30, 8, 0, int32_t(0x43340000)});  // AngleArc 0..180 degrees
+    const QImage arcs = Play(c.Build(40, 40));
+    EXPECT_TRUE(blackAround(arcs, 10, 6));   // ArcTo's line
+    EXPECT_TRUE(blackAround(arcs, 5, 30));   // AngleArc's line
+    EXPECT_TRUE(blackAround(arcs, 20, 22));  // the top of its half circle
+    EXPECT_FALSE(blackAround(arcs, 20, 36));
+
+    TEmf d;
+    d.Pen(1, 0, 0, 0);
+    // PolyDraw16: move to (0, 0), line to (39, 0), line to (39, 39) and close the figure.
+    d.Rec(92, {0, 0, 0, 0, 3, 0, 39, 39 << 16 | 39}, Bytes{6, 2, 3});
+    const QImage poly = Play(d.Build(40, 40));
+    EXPECT_TRUE(blackAround(poly, 20, 20));  // the closing diagonal
+    EXPECT_TRUE(blackAround(poly, 20, 2));
+
+    TEmf e;
+    e.Pen(1, 0, 10, 0);
+    e.Brush(2, 0, kRed);
+    e.Rec(59, {});            // BeginPath
+    e.Rec(27, {0, 20});       // MoveTo
+    e.Rec(54, {40, 20});      // LineTo
+    e.Rec(60, {});            // EndPath
+    e.Rec(66, {});            // WidenPath
+    e.Rec(62, {0, 0, 0, 0});  // FillPath
+    const QImage wide = Play(e.Build(40, 40));
+    EXPECT_EQ(wide.pixel(20, 17), red);
+    EXPECT_EQ(wide.pixel(20, 30), kClear);
+}
