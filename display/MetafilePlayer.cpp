@@ -611,6 +611,9 @@ void SetGradientStops(QGradient& g, const std::vector<double>& positions,
     QGradientStops stops;
     for (size_t i = 0; i < positions.size() && i < colors.size(); ++i)
         stops.append({std::clamp(positions[i], 0.0, 1.0), colors[i]});
+    std::stable_sort(
+        stops.begin(), stops.end(),
+        [](const QGradientStop& a, const QGradientStop& b) { return a.first < b.first; });
     if (stops.size() >= 2) g.setStops(stops);
 }
 
@@ -842,6 +845,8 @@ QPainterPath ReadRegionNode(TPlusReader& in, int depth, int& budget) {
         case 5: {
             const QPainterPath left = ReadRegionNode(in, depth + 1, budget);
             const QPainterPath right = ReadRegionNode(in, depth + 1, budget);
+            // Combining shapes costs the square of their points: very large ones keep the first.
+            if (left.elementCount() + right.elementCount() > 20000) return left;
             switch (type) {
                 case 1:
                     return left.intersected(right);
@@ -1273,7 +1278,7 @@ void TPlayer::DrawPath(const QPainterPath& path, bool fill, bool stroke) {
 void TPlayer::RopLayer(uint8_t rop3, const QRectF& deviceBounds,
                        const std::function<void(QPainter&)>& draw) {
     QPaintDevice* device = painter_.device();
-    if (device == nullptr) return;
+    if (device == nullptr || device->devType() != QInternal::Image) return;
     const QRectF fit = deviceBounds.intersected(QRectF(0, 0, device->width(), device->height()));
     if (!(fit.width() > 0) || !(fit.height() > 0)) return;
     const QRect area =
@@ -1425,7 +1430,7 @@ void TPlayer::AngleArc(const QPointF& centre, double radius, double start, doubl
     if (radius > 1e6) return;
     const QRectF r(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
     QPainterPath path(s_.Position);
-    path.arcTo(r, start, std::clamp(sweep, -3600.0, 3600.0));
+    path.arcTo(r, std::fmod(start, 360.0), std::clamp(sweep, -3600.0, 3600.0));
     s_.Position = path.currentPosition();
     if (inPath_) {
         path_.connectPath(path);
@@ -1767,6 +1772,7 @@ void TPlayer::GradientFill(const TRecordData& r) {
     const QTransform t = Transform();
     if (!t.isInvertible()) return;
     Prepare(false, false);
+    if (painter_.device() == nullptr || painter_.device()->devType() != QInternal::Image) return;
     auto* image = static_cast<QImage*>(painter_.device());
     // Triangles are shaded pixel by pixel; a budget keeps huge or many triangles affordable.
     int64_t budget = int64_t(image->width()) * image->height() * 4;
@@ -1787,12 +1793,20 @@ void TPlayer::GradientFill(const TRecordData& r) {
         const double area = (p[1].x() - p[0].x()) * (p[2].y() - p[0].y()) -
                             (p[2].x() - p[0].x()) * (p[1].y() - p[0].y());
         if (area == 0) continue;
-        const int x0 = std::max(0, int(std::floor(std::min({p[0].x(), p[1].x(), p[2].x()}))));
-        const int y0 = std::max(0, int(std::floor(std::min({p[0].y(), p[1].y(), p[2].y()}))));
-        const int x1 =
-            std::min(image->width() - 1, int(std::ceil(std::max({p[0].x(), p[1].x(), p[2].x()}))));
-        const int y1 =
-            std::min(image->height() - 1, int(std::ceil(std::max({p[0].y(), p[1].y(), p[2].y()}))));
+        // Pixel bounds of the triangle on the picture, clamped in doubles before they become
+        // integers (NaN fails every comparison and leaves the triangle out).
+        const auto span = [](double lo, double hi, int limit, int& from, int& to) {
+            if (!(lo <= hi) || !(hi >= 0) || !(lo < limit)) return false;
+            from = int(std::max(0.0, std::floor(lo)));
+            to = int(std::min(double(limit - 1), std::ceil(hi)));
+            return true;
+        };
+        int x0, x1, y0, y1;
+        if (!span(std::min({p[0].x(), p[1].x(), p[2].x()}),
+                  std::max({p[0].x(), p[1].x(), p[2].x()}), image->width(), x0, x1) ||
+            !span(std::min({p[0].y(), p[1].y(), p[2].y()}),
+                  std::max({p[0].y(), p[1].y(), p[2].y()}), image->height(), y0, y1))
+            continue;
         if (x1 < x0 || y1 < y0) continue;
         budget -= int64_t(x1 - x0 + 1) * (y1 - y0 + 1);
         if (budget < 0) return;
@@ -1953,7 +1967,8 @@ void TPlayer::RegionDraw(const QPainterPath& logical, int kind, std::optional<ui
     area.setFillRule(Qt::WindingFill);
     if (kind == 1) {  // frame
         QPainterPathStroker stroker;
-        stroker.setWidth(2 * std::max({std::abs(frameWidth), std::abs(frameHeight), 1.0}));
+        stroker.setWidth(
+            2 * std::clamp(std::max(std::abs(frameWidth), std::abs(frameHeight)), 1.0, 1e4));
         stroker.setJoinStyle(Qt::MiterJoin);
         area = stroker.createStroke(area).intersected(area);
     }
@@ -2866,6 +2881,9 @@ QTransform TPlayer::PlusPage() const {
 bool TPlayer::PlusPrepare() {
     const QTransform t = PlusTransform();
     if (!t.isInvertible()) return false;
+    // A transform that throws the drawing millions of pixels away shows nothing.
+    for (double v : {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()})
+        if (!(std::abs(v) < 1e7)) return false;
     painter_.setTransform(QTransform());
     if (plus_.HasClip)
         painter_.setClipPath(plus_.Clip);
@@ -3171,6 +3189,7 @@ void TPlayer::EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r) {
             TPlusFormat format;
             if (const auto* f = std::get_if<TPlusFormat>(PlusObject(formatId))) format = *f;
             const double k = font->second / 100;
+            if (!(k >= 1e-4 && k <= 1e4)) break;
             painter_.scale(k, k);
             painter_.setFont(font->first);
             painter_.setPen(QPen(b->Brush, 0));
@@ -3201,6 +3220,7 @@ void TPlayer::EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r) {
             const QTransform t = matrix * PlusTransform();
             if (!t.isInvertible() || !PlusPrepare()) break;
             const double k = font->second / 100;
+            if (!(k >= 1e-4 && k <= 1e4)) break;
             painter_.setTransform(t);
             painter_.setPen(QPen(b->Brush, 0));
             painter_.setFont(font->first);
