@@ -1781,11 +1781,16 @@ void TPlayer::GradientFill(const TRecordData& r) {
         const uint32_t a = r.U32(o), b = r.U32(o + 4), c = mode == 2 ? r.U32(o + 8) : 0;
         if (a >= vertices || b >= vertices || c >= vertices) continue;
         if (mode != 2) {
-            const QRectF box = QRectF(vertex(a), vertex(b)).normalized();
+            // In device pixels, cut to the picture before Qt sees it.
+            const QRectF box = t.mapRect(QRectF(vertex(a), vertex(b)).normalized());
+            const QRectF shown = box.intersected(QRectF(0, 0, image->width(), image->height()));
+            if (!(shown.width() > 0) || !(shown.height() > 0)) continue;
             QLinearGradient g(box.topLeft(), mode == 0 ? box.topRight() : box.bottomLeft());
             g.setColorAt(0, colour(a));
             g.setColorAt(1, colour(b));
-            painter_.fillRect(box, QBrush(g));
+            painter_.setTransform(QTransform());
+            painter_.fillRect(shown, QBrush(g));
+            painter_.setTransform(t);
             continue;
         }
         const QPointF p[3] = {t.map(vertex(a)), t.map(vertex(b)), t.map(vertex(c))};
