@@ -1582,6 +1582,7 @@ void TPlayer::Text(const QPointF& at, const QString& text, const std::vector<dou
     painter_.setFont(font);
     painter_.setPen(s_.TextColor);
     if (glyphIndices) {
+        if (glyphs.isEmpty()) return;  // Qt cannot draw an empty glyph run
         QList<QPointF> positions;
         double y = baseline;
         for (size_t i = 0; i < n; ++i) {

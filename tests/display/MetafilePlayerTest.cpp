@@ -609,6 +609,9 @@ TEST_F(MetafilePlayer, GlyphIndicesSpacingPairsAndJustification) {
     const QImage byChar = TextPicture(0, face, [&](TEmf& e) { EmfText(e, true, u"W"); });
     EXPECT_GT(Ink(byChar, byChar.rect()), 20);
     EXPECT_EQ(byIndex, byChar);
+    // No glyphs at all: the opaque rectangle only.
+    const QImage none = TextPicture(0, face, [&](TEmf& e) { EmfText(e, true, u"", 0x12); });
+    EXPECT_EQ(Ink(none, none.rect()), 0);
 
     // ETO_PDY: the second character 60 right and 14 up (y grows downwards).
     const QImage pairs = TextPicture(0, face, [&](TEmf& e) {
