@@ -85,6 +85,11 @@ class TForm1 : public TForm {
     TMenuItem* N2 = nullptr;
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
+    TMenuItem* N12 = nullptr;
+    TMenuItem* FindMenu = nullptr;
+    TMenuItem* EncodingMenu = nullptr;
+    TMenuItem* HexViewMenu = nullptr;
+    TMenuItem* LineNumbersMenu = nullptr;
 
     TPopupMenu* FileMenu = nullptr;
     TMenuItem* BrowseTextFiles = nullptr;
@@ -169,6 +174,12 @@ class TForm1 : public TForm {
     void BrowseMenuIClick();
     void TextAutoFocusClick();
     void WrapMenuClick();
+    void FindMenuClick();
+    void HexViewMenuClick();
+    void LineNumbersMenuClick();
+    // Fills the Encoding submenu; its items override the detected encoding of the shown file.
+    void CreateEncodingMenu();
+    void MarkEncoding();
     void FontMenuClick();
     void FolderMenuClick();
     void FontMenuBClick();
