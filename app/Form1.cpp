@@ -647,6 +647,7 @@ void TForm1::AlignRightPane() {
 void TForm1::ApplyModeMask() {
     BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
                                                     : ImageFilesMask());
+    BrowseFiles->SetSniffText(BrowseTextFiles->Checked());
 }
 
 void TForm1::FocusByTextAutoFocus() {
@@ -1072,6 +1073,7 @@ void TForm1::SwitchToImageMode() {
     BrowseTextFiles->SetChecked(false);
     PanelImage->SetVisible(true);
     BrowseImageFiles->SetChecked(true);
+    BrowseFiles->SetSniffText(false);
     BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
 }
@@ -1085,6 +1087,7 @@ void TForm1::SwitchToTextMode() {
     ClearPicture();
     BrowseImageFiles->SetChecked(false);
     ScrollImage->SetAutoScroll(false);
+    BrowseFiles->SetSniffText(true);
     BrowseFiles->SetMask(QString::fromLatin1(TextMask));
 }
 

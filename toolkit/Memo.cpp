@@ -60,7 +60,8 @@ void TMemo::ApplyWrap() {
 int TMemo::SelLength() const {
     const uint64_t bytes = SelEnd() - SelStart();
     if (bytes == 0) return 0;
-    if (bytes > MaxCopy) return int(std::min<uint64_t>(bytes, INT32_MAX));
+    // Characters are counted on selections of up to 1 MiB; beyond, bytes stand in for them.
+    if (bytes > (1u << 20)) return int(std::min<uint64_t>(bytes, INT32_MAX));
     return int(TextOf(SelStart(), SelEnd(), MaxCopy).size());
 }
 

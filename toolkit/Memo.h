@@ -48,7 +48,7 @@ class TMemo : public TControl<TTextView> {
     void SetScrollBars(TScrollStyle value);
     // Whether lines are wrapped now (WordWrap and no horizontal scroll bar).
     bool Wrapping() const;
-    // Number of selected characters (bytes for a selection beyond MaxCopy).
+    // Number of selected characters (bytes for a selection beyond 1 MiB).
     int SelLength() const;
     QString Text() const;
     void SetText(const QString& value);

@@ -1,6 +1,12 @@
 // The any-size text engine: encodings, lines across read blocks, find, follow.
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
 #include <string>
@@ -9,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "toolkit/FindBar.h"
 #include "toolkit/Memo.h"
 #include "toolkit/TextDocument.h"
 #include "toolkit/TextView.h"
@@ -222,4 +229,38 @@ TEST(TextFollow, AppendFollowsTheEndAndTruncationReloads) {
     write("short\n", QIODevice::WriteOnly | QIODevice::Truncate);
     memo.CheckFile();
     EXPECT_EQ(memo.Text(), "short\n");
+}
+
+TEST(TextFind, CtrlFOpensTheBarAndF3StepsThroughMatches) {
+    TMemo memo("ReadText");
+    memo.resize(400, 300);
+    memo.show();
+    memo.SetText("one two\ntwo three\nthree two\n");
+    QKeyEvent ctrlF(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+    QApplication::sendEvent(&memo, &ctrlF);
+    TFindBar* bar = memo.FindBar();
+    ASSERT_TRUE(bar->isVisible());
+    bar->Pattern()->setText("two");
+    auto find = [&](Qt::KeyboardModifiers modifiers) {
+        QEventLoop loop;
+        bool finished = false;
+        auto c = QObject::connect(bar, &TFindBar::Finished, [&] { finished = true, loop.quit(); });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QKeyEvent f3(QEvent::KeyPress, Qt::Key_F3, modifiers);
+        QApplication::sendEvent(&memo, &f3);
+        if (!finished) loop.exec();
+        QObject::disconnect(c);
+        EXPECT_TRUE(finished);
+        return std::make_pair(memo.SelStart(), memo.SelEnd());
+    };
+    const std::pair<uint64_t, uint64_t> first{4, 7}, second{8, 11}, third{24, 27};
+    EXPECT_EQ(find(Qt::NoModifier), first);
+    EXPECT_EQ(find(Qt::NoModifier), second);
+    EXPECT_EQ(find(Qt::NoModifier), third);
+    EXPECT_EQ(find(Qt::NoModifier), first);  // once round from the start
+    EXPECT_EQ(find(Qt::ShiftModifier), third);
+    bar->Regex()->setChecked(true);
+    bar->Pattern()->setText("(");
+    bar->Find(true);
+    EXPECT_FALSE(bar->Status().isEmpty());  // the expression's error, at once
 }
