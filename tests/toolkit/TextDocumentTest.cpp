@@ -1,6 +1,7 @@
 // The any-size text engine: encodings, lines across read blocks, find, follow.
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
@@ -263,4 +264,46 @@ TEST(TextFind, CtrlFOpensTheBarAndF3StepsThroughMatches) {
     bar->Pattern()->setText("(");
     bar->Find(true);
     EXPECT_FALSE(bar->Status().isEmpty());  // the expression's error, at once
+}
+
+TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool hex;
+    } cases[] = {
+        {"binary.dat",
+         QByteArray("\x7F"
+                    "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0",
+                    16),
+         true},
+        {"wide.txt", QByteArray("\xFF\xFEh\0i\0", 6), false},
+        {"plain.txt", "plain\n", false},
+    };
+    TMemo memo("ReadText");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile f(dir.filePath(c.name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(c.bytes);
+        f.close();
+        memo.LoadFromFile(f.fileName());
+        EXPECT_EQ(memo.HexMode(), c.hex);
+        memo.SetHexForced(true);  // the Hex View check shows any file so
+        EXPECT_TRUE(memo.HexMode());
+        memo.SetHexForced(false);
+        EXPECT_EQ(memo.HexMode(), c.hex);
+    }
+    // A chosen encoding shows a binary file as text.
+    memo.LoadFromFile(dir.filePath("binary.dat"));
+    memo.SetEncoding({TTextEncoding::Windows1252, 0, {}, false});
+    EXPECT_FALSE(memo.HexMode());
+
+    memo.SetText(QString(int(TTextView::MaxCopy) + 16, QChar('x')));
+    memo.SelectAll();
+    EXPECT_THROW(memo.CopyToClipboard(), std::runtime_error);
+    memo.Select(0, 5);
+    EXPECT_NO_THROW(memo.CopyToClipboard());
+    EXPECT_EQ(QApplication::clipboard()->text(), "xxxxx");
 }
