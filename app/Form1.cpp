@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCompleter>
@@ -12,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
@@ -64,7 +66,7 @@ QStringList TForm1::StoredProps() {
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
-            "DetailsMenu.Checked"};
+            "DetailsMenu.Checked",     "LineNumbersMenu.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -278,6 +280,12 @@ void TForm1::CreateMenus() {
     N2 = TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
     WrapMenu = TextMenu->Add(QStringLiteral("WrapMenu"), QStringLiteral("Word Wrap"));
     FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
+    N12 = TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    FindMenu = TextMenu->Add(QStringLiteral("FindMenu"), QStringLiteral("Find ..."));
+    EncodingMenu = TextMenu->Add(QStringLiteral("EncodingMenu"), QStringLiteral("Encoding"));
+    HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
+    LineNumbersMenu =
+        TextMenu->Add(QStringLiteral("LineNumbersMenu"), QStringLiteral("Line Numbers"));
     CopyMenu->SetEnabled(false);
     BrowseMenu->SetChecked(true);
     WrapMenu->SetChecked(true);
@@ -335,6 +343,10 @@ void TForm1::CreateMenus() {
     Wire(TextAutoFocus, &TMenuItem::OnClick, &TForm1::TextAutoFocusClick);
     Wire(WrapMenu, &TMenuItem::OnClick, &TForm1::WrapMenuClick);
     Wire(FontMenu, &TMenuItem::OnClick, &TForm1::FontMenuClick);
+    Wire(FindMenu, &TMenuItem::OnClick, &TForm1::FindMenuClick);
+    Wire(HexViewMenu, &TMenuItem::OnClick, &TForm1::HexViewMenuClick);
+    Wire(LineNumbersMenu, &TMenuItem::OnClick, &TForm1::LineNumbersMenuClick);
+    CreateEncodingMenu();
     Wire(BrowseTextFiles, &TMenuItem::OnClick, &TForm1::BrowseTextFilesClick);
     Wire(BrowseImageFiles, &TMenuItem::OnClick, &TForm1::BrowseImageFilesClick);
     Wire(FolderMenu, &TMenuItem::OnClick, &TForm1::FolderMenuClick);
@@ -372,6 +384,10 @@ void TForm1::CreateMenus() {
     keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
     keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
     keys(FullScreen, {QKeySequence(Qt::Key_F11)});
+    // Find belongs to the text pane: the file list keeps its own Ctrl+F.
+    keys(FindMenu, {QKeySequence(QKeySequence::Find)});
+    FindMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ReadText->addAction(FindMenu);
     for (TMenuItem* item :
          {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView, FullScreen}) {
         item->setShortcutContext(Qt::WindowShortcut);
@@ -631,6 +647,7 @@ void TForm1::AlignRightPane() {
 void TForm1::ApplyModeMask() {
     BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
                                                     : ImageFilesMask());
+    BrowseFiles->SetSniffText(BrowseTextFiles->Checked());
 }
 
 void TForm1::FocusByTextAutoFocus() {
@@ -759,6 +776,8 @@ void TForm1::BrowseFilesClick() {
     if (BrowseTextFiles->Checked() && isFile) {
         ReadText->LoadFromNativeFile(native, item);
         ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);
+        ReadText->SetLineNumbers(LineNumbersMenu->Checked());
+        MarkEncoding();
         ReadText->update();
         ClearPicture();
         ShowFileName(item);
@@ -933,6 +952,99 @@ void TForm1::WrapMenuClick() {
     ReadText->update();
 }
 
+void TForm1::FindMenuClick() {
+    if (!ReadText->Visible()) return;
+    ReadText->ShowFindBar();
+}
+
+void TForm1::HexViewMenuClick() {
+    HexViewMenu->SetChecked(!HexViewMenu->Checked());
+    ReadText->SetHexForced(HexViewMenu->Checked());
+}
+
+void TForm1::LineNumbersMenuClick() {
+    LineNumbersMenu->SetChecked(!LineNumbersMenu->Checked());
+    ReadText->SetLineNumbers(LineNumbersMenu->Checked());
+}
+
+namespace {
+
+struct TEncodingEntry {
+    const char* caption;
+    TTextEncoding encoding;
+    const char* name;  // a code page's name, for Legacy
+};
+
+// "Automatic" first: the detected encoding.
+constexpr TEncodingEntry kEncodings[] = {
+    {"Automatic", TTextEncoding::Utf8, nullptr},
+    {"UTF-8", TTextEncoding::Utf8, nullptr},
+    {"UTF-16 LE", TTextEncoding::Utf16LE, nullptr},
+    {"UTF-16 BE", TTextEncoding::Utf16BE, nullptr},
+    {"UTF-32 LE", TTextEncoding::Utf32LE, nullptr},
+    {"UTF-32 BE", TTextEncoding::Utf32BE, nullptr},
+    {"Western (Windows-1252)", TTextEncoding::Windows1252, nullptr},
+    {"Central European (Windows-1250)", TTextEncoding::Legacy, "windows-1250"},
+    {"Central European (ISO-8859-2)", TTextEncoding::Legacy, "ISO-8859-2"},
+    {"Cyrillic (Windows-1251)", TTextEncoding::Legacy, "windows-1251"},
+    {"Cyrillic (KOI8-R)", TTextEncoding::Legacy, "KOI8-R"},
+    {"Greek (Windows-1253)", TTextEncoding::Legacy, "windows-1253"},
+    {"Turkish (Windows-1254)", TTextEncoding::Legacy, "windows-1254"},
+    {"Hebrew (Windows-1255)", TTextEncoding::Legacy, "windows-1255"},
+    {"Arabic (Windows-1256)", TTextEncoding::Legacy, "windows-1256"},
+    {"Japanese (Shift_JIS)", TTextEncoding::Legacy, "Shift_JIS"},
+    {"Japanese (EUC-JP)", TTextEncoding::Legacy, "EUC-JP"},
+    {"Chinese Simplified (GB18030)", TTextEncoding::Legacy, "GB18030"},
+    {"Chinese Traditional (Big5)", TTextEncoding::Legacy, "Big5"},
+    {"Korean (EUC-KR)", TTextEncoding::Legacy, "EUC-KR"},
+};
+
+}  // namespace
+
+void TForm1::CreateEncodingMenu() {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("EncodingSubmenu"));
+    auto* group = new QActionGroup(menu);
+    for (const TEncodingEntry& entry : kEncodings) {
+        QAction* action = menu->addAction(QString::fromLatin1(entry.caption));
+        action->setCheckable(true);
+        group->addAction(action);
+        if (entry.name == nullptr && &entry == &kEncodings[0]) menu->addSeparator();
+        connect(action, &QAction::triggered, this, [this, &entry] {
+            Application::HandleEvent([this, &entry] {
+                if (&entry == &kEncodings[0]) {
+                    // Detected again from the file itself.
+                    const QByteArray native = BrowseFiles->SelectedItemNative();
+                    if (BrowseTextFiles->Checked() && !native.isEmpty())
+                        ReadText->LoadFromNativeFile(native, BrowseFiles->SelectedItem());
+                } else {
+                    TEncodingChoice choice;
+                    choice.encoding = entry.encoding;
+                    if (entry.name) choice.legacyName = entry.name;
+                    // A byte-order mark of the chosen form is still skipped.
+                    const TEncodingChoice detected = ReadText->Encoding();
+                    if (detected.encoding == entry.encoding) choice.bomSize = detected.bomSize;
+                    ReadText->SetEncoding(choice);
+                    return;
+                }
+                MarkEncoding();
+            });
+        });
+    }
+    menu->actions().first()->setChecked(true);
+    EncodingMenu->setMenu(menu);
+}
+
+// The Encoding submenu marks "Automatic" for a file shown as detected.
+void TForm1::MarkEncoding() {
+    QMenu* menu = EncodingMenu->menu();
+    if (!menu) return;
+    QList<QAction*> actions;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator()) actions << action;
+    if (!actions.isEmpty()) actions.first()->setChecked(true);
+}
+
 void TForm1::FontMenuClick() {
     if (FontText->Execute(this)) ReadText->SetFont(FontText->Font());
     SetActiveControl(ReadText);
@@ -961,6 +1073,7 @@ void TForm1::SwitchToImageMode() {
     BrowseTextFiles->SetChecked(false);
     PanelImage->SetVisible(true);
     BrowseImageFiles->SetChecked(true);
+    BrowseFiles->SetSniffText(false);
     BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
 }
@@ -974,6 +1087,7 @@ void TForm1::SwitchToTextMode() {
     ClearPicture();
     BrowseImageFiles->SetChecked(false);
     ScrollImage->SetAutoScroll(false);
+    BrowseFiles->SetSniffText(true);
     BrowseFiles->SetMask(QString::fromLatin1(TextMask));
 }
 
@@ -1049,10 +1163,14 @@ void TForm1::DefaultSettings1Click() {
     SetActiveControl(BrowseFiles);
     TextAutoFocus->SetChecked(false);
     BrowseMenu->SetChecked(true);
-    // 5. Word wrap.
+    // 5. Word wrap; no line numbers, no forced hex view.
     ReadText->SetWordWrap(true);
     ReadText->SetScrollBars(ssVertical);
     WrapMenu->SetChecked(true);
+    LineNumbersMenu->SetChecked(false);
+    ReadText->SetLineNumbers(false);
+    HexViewMenu->SetChecked(false);
+    ReadText->SetHexForced(false);
     // 6. Fonts: the browser pane's, which is the window's.
     const TFont font = PanelLeft->Font();
     BrowseDrives->SetFont(font);

@@ -29,10 +29,13 @@ class TForm1 : public TForm {
     Q_OBJECT
 
   public:
-    // The list's masks in text mode and in image mode.
+    // The list's masks in text mode and in image mode. Text mode also lists files without an
+    // extension that read as text (TKvFilelistView28::SniffText).
     static inline const char* const TextMask =
         "*.txt;*.ini;*.sys;*.bat;*.inf;*.htm;*.css;*.js;*.pas;*.dpr;*.dpk;*.inc;*.rc;*.bpr;*.bpk;"
-        "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst";
+        "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst;"
+        // Common text types after the classic list.
+        "*.md;*.json;*.xml;*.yaml;*.yml;*.toml;*.tsv;*.sh;*.py;*.ts;*.html;*.sql;*.conf;*.cfg";
     static inline const char* const ImageMask =
         "*.jpg;*.jpe;*.png;*.psd;*.tga;*.bmp;*.rle;*.dib;*.pcx;*.pcd;*.sgi;*.tif;*.ico";
 
@@ -85,6 +88,11 @@ class TForm1 : public TForm {
     TMenuItem* N2 = nullptr;
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
+    TMenuItem* N12 = nullptr;
+    TMenuItem* FindMenu = nullptr;
+    TMenuItem* EncodingMenu = nullptr;
+    TMenuItem* HexViewMenu = nullptr;
+    TMenuItem* LineNumbersMenu = nullptr;
 
     TPopupMenu* FileMenu = nullptr;
     TMenuItem* BrowseTextFiles = nullptr;
@@ -169,6 +177,12 @@ class TForm1 : public TForm {
     void BrowseMenuIClick();
     void TextAutoFocusClick();
     void WrapMenuClick();
+    void FindMenuClick();
+    void HexViewMenuClick();
+    void LineNumbersMenuClick();
+    // Fills the Encoding submenu; its items override the detected encoding of the shown file.
+    void CreateEncodingMenu();
+    void MarkEncoding();
     void FontMenuClick();
     void FolderMenuClick();
     void FontMenuBClick();
