@@ -24,6 +24,7 @@
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "display/PictureInfoDialog.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
@@ -324,7 +325,11 @@ void TForm1::CreateMenus() {
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
+    N12 = ImageMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
+                                       QStringLiteral("Picture Properties..."));
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
     BrowseMenuI->SetChecked(true);
     FullView->SetChecked(true);
 
@@ -357,6 +362,7 @@ void TForm1::CreateMenus() {
     Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
     Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
     Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
+    Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
 
     // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
     // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
@@ -379,7 +385,10 @@ void TForm1::CreateMenus() {
     }
     keys(NextPicture, {QKeySequence(Qt::Key_Space)});
     keys(PreviousPicture, {QKeySequence(Qt::SHIFT | Qt::Key_Space)});
-    for (TMenuItem* item : {NextPicture, PreviousPicture}) {
+    // Alt+Enter in the picture pane; in the file list it opens the list's own properties.
+    keys(PictureProperties,
+         {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
+    for (TMenuItem* item : {NextPicture, PreviousPicture, PictureProperties}) {
         item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         PanelImage->addAction(item);
     }
@@ -754,6 +763,7 @@ void TForm1::BrowseFilesClick() {
         ReadText->Clear();
         ClearPicture();
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         return;
     }
     if (BrowseTextFiles->Checked() && isFile) {
@@ -781,6 +791,7 @@ void TForm1::ClearPicture() {
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
     shownNative_.clear();
+    PictureProperties->SetEnabled(false);
 }
 
 TViewWish TForm1::ViewWish() const {
@@ -807,6 +818,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         ViewImage->SetMessage(
             QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         ShowFileName(picture->path);
         return;
     }
@@ -821,6 +833,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
     CopyImage->SetEnabled(true);
+    PictureProperties->SetEnabled(true);
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
     if (!picture->preview) PreloadNeighbours();
@@ -963,6 +976,7 @@ void TForm1::SwitchToImageMode() {
     BrowseImageFiles->SetChecked(true);
     BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
 }
 
 void TForm1::SwitchToTextMode() {
@@ -1165,6 +1179,11 @@ void TForm1::RotateLeftClick() {
 
 void TForm1::FlipViewClick() {
     if (BrowseImageFiles->Checked()) ViewImage->FlipView();
+}
+
+void TForm1::PicturePropertiesClick() {
+    if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
+    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic());
 }
 
 void TForm1::FullScreenClick() {

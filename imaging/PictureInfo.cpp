@@ -22,6 +22,7 @@
 #include "imaging/formats/FileTypeBox.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
+#include "imaging/formats/TIFFGraphic.h"
 
 namespace {
 
@@ -165,6 +166,147 @@ void ScanJXL(const std::vector<uint8_t>& data, TScan& scan) {
     }
 }
 
+// --- TIFF files whose directories lie beyond the first 64 KiB ----------------------------
+
+// A TIFF's directories are often written after the pixels, where an EXIF reader that takes a
+// bounded block cannot reach them. The TIFF loader reads the image's directory and the EXIF and
+// GPS directories it points at; the entries shown are copied into a small little-endian block
+// of their own.
+constexpr uint16_t kExifPointer = 34665;
+constexpr uint16_t kGPSPointer = 34853;
+constexpr uint64_t kMaxValueBytes = 1024;
+
+struct TBlockEntry {
+    uint16_t tag = 0, type = 0;
+    uint32_t count = 0;
+    std::vector<uint8_t> bytes;  // little-endian
+};
+
+unsigned ElementSize(uint16_t type) {
+    switch (type) {
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 5:  // rationals: two 32-bit halves
+        case 9:
+        case 10:
+        case 11:
+        case 13:
+            return 4;
+        case 12:
+            return 8;
+        default:
+            return 1;
+    }
+}
+
+// The entries of the directory Directory() holds now whose tag is in tags.
+std::vector<TBlockEntry> KeptEntries(const TTIFFGraphic& tiff,
+                                     std::initializer_list<uint16_t> tags) {
+    std::vector<TBlockEntry> kept;
+    for (const TTIFFGraphic::TIFDEntry& entry : tiff.Directory()) {
+        if (std::find(tags.begin(), tags.end(), entry.Tag) == tags.end()) continue;
+        TBlockEntry e{entry.Tag, entry.Type, entry.Count, {}};
+        bool bigEndian = false;
+        if (!tiff.EntryBytes(entry, kMaxValueBytes, e.bytes, bigEndian)) continue;
+        const unsigned size = ElementSize(entry.Type);
+        if (bigEndian && size > 1)
+            for (size_t i = 0; i + size <= e.bytes.size(); i += size)
+                std::reverse(e.bytes.begin() + std::ptrdiff_t(i),
+                             e.bytes.begin() + std::ptrdiff_t(i + size));
+        kept.push_back(std::move(e));
+    }
+    return kept;
+}
+
+uint32_t PointerOf(const std::vector<TBlockEntry>& entries, uint16_t tag) {
+    for (const TBlockEntry& e : entries)
+        if (e.tag == tag && (e.type == 4 || e.type == 13) && e.bytes.size() >= 4)
+            return GetU32LE(e.bytes.data());
+    return 0;
+}
+
+void PutLE(std::vector<uint8_t>& out, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// Writes the directories one after the other behind the header, their values after them;
+// the EXIF and GPS pointers of the first are set to where the others land.
+std::vector<uint8_t> WriteBlock(std::vector<std::vector<TBlockEntry>> directories) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    std::vector<size_t> starts;
+    size_t at = 8;
+    for (const auto& dir : directories) {
+        starts.push_back(at);
+        at += 2 + 12 * dir.size() + 4;
+    }
+    out.resize(at, 0);
+    for (size_t d = 0; d < directories.size(); ++d) {
+        size_t entry = starts[d];
+        PutLE(out, entry, uint32_t(directories[d].size()), 2);
+        entry += 2;
+        for (TBlockEntry& e : directories[d]) {
+            if (e.tag == kExifPointer || e.tag == kGPSPointer) {
+                const size_t target = e.tag == kExifPointer ? 1 : 2;
+                if (d != 0 || target >= starts.size() || directories[target].empty()) {
+                    e.tag = 0xFFFF;  // a pointer to nothing kept: an unknown, ignored tag
+                } else {
+                    e.type = 4;
+                    e.count = 1;
+                    e.bytes.assign(4, 0);
+                    PutLE(e.bytes, 0, uint32_t(starts[target]), 4);
+                }
+            }
+            PutLE(out, entry, e.tag, 2);
+            PutLE(out, entry + 2, e.type, 2);
+            PutLE(out, entry + 4, e.count, 4);
+            if (e.bytes.size() <= 4) {
+                std::copy(e.bytes.begin(), e.bytes.end(), out.begin() + std::ptrdiff_t(entry + 8));
+            } else {
+                PutLE(out, entry + 8, uint32_t(out.size()), 4);
+                out.insert(out.end(), e.bytes.begin(), e.bytes.end());
+                if (out.size() & 1) out.push_back(0);
+            }
+            entry += 12;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> RebuildTiffExif(TStream& stream) {
+    try {
+        TTIFFGraphic tiff;
+        stream.SetPosition(0);
+        if (!tiff.ReadProperties(stream, 0)) return {};
+        std::vector<std::vector<TBlockEntry>> dirs(3);
+        dirs[0] =
+            KeptEntries(tiff, {EXIF_TAG_MAKE, EXIF_TAG_MODEL, EXIF_TAG_ORIENTATION,
+                               EXIF_TAG_SOFTWARE, EXIF_TAG_DATE_TIME, kExifPointer, kGPSPointer});
+        const uint32_t exif = PointerOf(dirs[0], kExifPointer);
+        const uint32_t gps = PointerOf(dirs[0], kGPSPointer);
+        if (exif != 0 && tiff.ReadDirectoryAt(exif))
+            dirs[1] = KeptEntries(
+                tiff,
+                {EXIF_TAG_EXPOSURE_TIME, EXIF_TAG_FNUMBER, EXIF_TAG_ISO_SPEED_RATINGS,
+                 EXIF_TAG_DATE_TIME_ORIGINAL, EXIF_TAG_DATE_TIME_DIGITIZED, EXIF_TAG_FOCAL_LENGTH,
+                 EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM, EXIF_TAG_LENS_MAKE, EXIF_TAG_LENS_MODEL});
+        if (gps != 0 && tiff.ReadDirectoryAt(gps))
+            dirs[2] = KeptEntries(tiff, {EXIF_TAG_GPS_LATITUDE_REF, EXIF_TAG_GPS_LATITUDE,
+                                         EXIF_TAG_GPS_LONGITUDE_REF, EXIF_TAG_GPS_LONGITUDE});
+        std::vector<uint8_t> block = WriteBlock(std::move(dirs));
+        if (block.size() > kMaxExifBytes) return {};
+        return block;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+namespace {
+
 struct THeifCloser {
     void operator()(heif_context* context) const { heif_context_free(context); }
     void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
@@ -219,10 +361,15 @@ TScan Scan(TStream& stream) {
             scan.format = "JPEG";
             ScanJPEG(stream, scan);
         } else if (IsTiffHeader(head, 12)) {
-            // The file is the block; libexif reads no more than its bound of it.
+            // A small file is the block itself; a larger one may keep its directories past what
+            // libexif reads of a block.
             scan.format = "TIFF";
-            stream.SetPosition(0);
-            scan.exif = stream.ReadAvailable(int64_t(kMaxExifBytes));
+            if (size <= int64_t(kMaxExifBytes)) {
+                stream.SetPosition(0);
+                scan.exif = stream.ReadAvailable(int64_t(kMaxExifBytes));
+            } else {
+                scan.exif = RebuildTiffExif(stream);
+            }
         } else if (std::memcmp(head, kPNG, 8) == 0) {
             scan.format = "PNG";
             ScanPNG(stream, scan);
@@ -578,7 +725,9 @@ std::vector<std::pair<std::string, std::string>> TPictureInfo::Fields() const {
     add("Dimensions", Width > 0 && Height > 0
                           ? std::to_string(Width) + " x " + std::to_string(Height) + " pixels"
                           : std::string());
-    add("Bit depth", BitDepth > 0 ? std::to_string(BitDepth) + " bits per pixel" : std::string());
+    add("Bit depth", BitDepth > 0 ? std::to_string(BitDepth) +
+                                        (BitDepth == 1 ? " bit per pixel" : " bits per pixel")
+                                  : std::string());
     add("Colour space", ColorSpace);
     add("Colour profile", ProfileName);
     add("Frames", FrameCount > 0 ? std::to_string(FrameCount) : std::string());

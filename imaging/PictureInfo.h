@@ -45,6 +45,12 @@ constexpr int64_t kMaxContainerBytes = int64_t(64) << 20;
 // container is damaged. The stream's position is left anywhere.
 std::vector<uint8_t> FindExifBlock(TStream& stream);
 
+// The camera metadata of the TIFF file at the stream's start as a small EXIF block of its own:
+// the entries shown of the image's directory and of the EXIF and GPS directories it points at,
+// read through the TIFF loader wherever they lie in the file. FindExifBlock uses it for TIFF
+// files larger than kMaxExifBytes. Empty when the file is not such a TIFF.
+std::vector<uint8_t> RebuildTiffExif(TStream& stream);
+
 // Parses an EXIF block (TIFF header first, as FindExifBlock gives it, or with the "Exif\0\0"
 // prefix of a JPEG APP1 segment).
 TExifFields ParseExif(const uint8_t* data, size_t size);
