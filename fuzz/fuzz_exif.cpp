@@ -27,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TExifFields found = ParseExif(block.data(), block.size());
     const TExifFields direct = ParseExif(copy.data(), copy.size());
     for (const TExifFields* f : {&found, &direct})
-        if (f->Make.size() > 256 || f->Model.size() > 256 || f->Software.size() > 256)
-            std::abort();
+        if (f->Make.size() > 256 || f->Model.size() > 256 || f->Software.size() > 256) std::abort();
     return 0;
 }
