@@ -336,7 +336,6 @@ void ScanAVIF(const std::vector<uint8_t>& data, TScan& scan) {
                                                                  avifDecoderDestroy);
     if (!decoder) return;
     decoder->ignoreXMP = AVIF_TRUE;
-    decoder->imageCountLimit = 1;
     if (avifDecoderSetIOMemory(decoder.get(), data.data(), data.size()) != AVIF_RESULT_OK ||
         avifDecoderParse(decoder.get()) != AVIF_RESULT_OK || decoder->image == nullptr)
         return;
