@@ -26,6 +26,7 @@
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "display/PictureInfoDialog.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
@@ -332,7 +333,11 @@ void TForm1::CreateMenus() {
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
+    N12 = ImageMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
+                                       QStringLiteral("Picture Properties..."));
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
     BrowseMenuI->SetChecked(true);
     FullView->SetChecked(true);
 
@@ -369,6 +374,7 @@ void TForm1::CreateMenus() {
     Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
     Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
     Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
+    Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
 
     // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
     // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
@@ -395,7 +401,10 @@ void TForm1::CreateMenus() {
     }
     keys(NextPicture, {QKeySequence(Qt::Key_Space)});
     keys(PreviousPicture, {QKeySequence(Qt::SHIFT | Qt::Key_Space)});
-    for (TMenuItem* item : {NextPicture, PreviousPicture}) {
+    // Alt+Enter in the picture pane; in the file list it opens the list's own properties.
+    keys(PictureProperties,
+         {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
+    for (TMenuItem* item : {NextPicture, PreviousPicture, PictureProperties}) {
         item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         PanelImage->addAction(item);
     }
@@ -771,6 +780,7 @@ void TForm1::BrowseFilesClick() {
         ReadText->Clear();
         ClearPicture();
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         return;
     }
     if (BrowseTextFiles->Checked() && isFile) {
@@ -800,6 +810,7 @@ void TForm1::ClearPicture() {
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
     shownNative_.clear();
+    PictureProperties->SetEnabled(false);
 }
 
 TViewWish TForm1::ViewWish() const {
@@ -826,6 +837,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         ViewImage->SetMessage(
             QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         ShowFileName(picture->path);
         return;
     }
@@ -840,6 +852,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
     CopyImage->SetEnabled(true);
+    PictureProperties->SetEnabled(true);
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
     if (!picture->preview) PreloadNeighbours();
@@ -1076,6 +1089,7 @@ void TForm1::SwitchToImageMode() {
     BrowseFiles->SetSniffText(false);
     BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
 }
 
 void TForm1::SwitchToTextMode() {
@@ -1283,6 +1297,11 @@ void TForm1::RotateLeftClick() {
 
 void TForm1::FlipViewClick() {
     if (BrowseImageFiles->Checked()) ViewImage->FlipView();
+}
+
+void TForm1::PicturePropertiesClick() {
+    if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
+    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic());
 }
 
 void TForm1::FullScreenClick() {

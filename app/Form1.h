@@ -128,6 +128,10 @@ class TForm1 : public TForm {
     TMenuItem* FullScreen = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
+    TMenuItem* N12 = nullptr;
+    // "Picture Properties..." (Alt+Enter in the picture pane): the shown picture's file, format,
+    // size, depth and camera metadata; enabled while a picture is shown.
+    TMenuItem* PictureProperties = nullptr;
 
     TPopupMenu* NoPopup = nullptr;
 
@@ -204,6 +208,7 @@ class TForm1 : public TForm {
     void FirstPictureClick();
     void LastPictureClick();
     void FullScreenClick();
+    void PicturePropertiesClick();
     void BackgroundColour1Click();
     void DefaultSettings1Click();
     void AboutVelkaro1Click();

@@ -4,6 +4,8 @@
 //   velkaro-decode FILE -o OUT.pam     decode and write a PAM (RGB, or RGB_ALPHA when the
 //                                      picture shows through: alpha or a transparent colour)
 //   velkaro-decode --info FILE         print class, pixel format, palette and image properties
+//                                      (JSON), then the picture's properties and camera
+//                                      metadata, one "Name: value" line each
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
 //   velkaro-decode --list-formats      print every registered extension and its description
 //
@@ -21,6 +23,7 @@
 #include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/Registration.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/Icon.h"
@@ -224,6 +227,13 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
     return s.str();
 }
 
+// The picture's properties as people read them, one "Name: value" line each (absent ones left
+// out), after the JSON line of --info.
+void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic) {
+    for (const auto& [label, value] : ReadPictureInfo(fileName, &graphic).Fields())
+        std::printf("%s: %s\n", label.c_str(), value.c_str());
+}
+
 const char* const kUsage =
     "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
     "       velkaro-decode FILE --raw OUT [--no-orient]\n"
@@ -244,7 +254,9 @@ int Help() {
                 "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA with\n"
                 "                   transparency: alpha, or a transparent colour)\n"
                 "  --raw OUT        write the bitmap exactly as held\n"
-                "  --info           print class, pixel format and image properties as JSON\n"
+                "  --info           print class, pixel format and image properties as JSON,\n"
+                "                   then the picture's properties and camera metadata\n"
+                "                   (EXIF), one \"Name: value\" line each\n"
                 "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
@@ -322,7 +334,10 @@ int main(int argc, char** argv) {
         const auto* bmp = dynamic_cast<const TBitmap*>(graphic);
         // A JPEG picture decodes into a bitmap of its own; use it without a copy.
         if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) bmp = &jpeg->Bitmap();
-        if (info) std::printf("%s\n", Info(*graphic, bmp).c_str());
+        if (info) {
+            std::printf("%s\n", Info(*graphic, bmp).c_str());
+            PrintPictureInfo(input, *graphic);
+        }
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.
             std::unique_ptr<TBitmap> copy;

@@ -51,6 +51,15 @@ class TTIFFGraphic : public TFormatGraphic {
     const std::vector<TIFDEntry>& Directory() const { return directory_; }
     // The Orientation tag of the last ReadProperties (1, top left, when absent).
     uint32_t Orientation() const { return orientation_; }
+    // Reads the directory at offset (counted from the TIFF header) of the stream the last
+    // ReadProperties read into Directory(), in place of the image's: for the directories an
+    // entry points at (EXIF, GPS). False when it does not fit in the file.
+    bool ReadDirectoryAt(int64_t offset);
+    // The values of an entry as the file holds them: elements in the file's byte order
+    // (bigEndian), except values kept in the entry itself, which are little-endian. False when
+    // they cannot be read or take more than maxBytes.
+    bool EntryBytes(const TIFDEntry& entry, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                    bool& bigEndian) const;
 
   private:
     bool ReadDirectory(TStream& stream, int64_t offset);

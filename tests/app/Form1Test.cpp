@@ -266,7 +266,9 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
                                                     "N8=-",
-                                                    "BackgroundColour1=Background  ..."}));
+                                                    "BackgroundColour1=Background  ...",
+                                                    "N12=-",
+                                                    "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
     EXPECT_EQ(PopupMenuOf(form_->ReadText), form_->TextMenu);
