@@ -56,8 +56,9 @@ QImage TSvgDocument::Render(QSizeF scaled, const QRect& area) {
 void InstallSvgRenderer() {
     TSVGGraphic::SetRenderer([](const TSVGGraphic& svg, TBitmap& target) {
         TSvgDocument document(svg);
-        ImageToBitmap(document.Render(QSizeF(svg.Width(), svg.Height()),
-                                      QRect(0, 0, svg.Width(), svg.Height())),
-                      target);
+        PaintIntoBitmap(target, QSize(svg.Width(), svg.Height()), [&](QImage& image) {
+            QPainter painter(&image);
+            document.Draw(painter, QRectF(0, 0, svg.Width(), svg.Height()));
+        });
     });
 }

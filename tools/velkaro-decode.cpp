@@ -363,6 +363,10 @@ int main(int argc, char** argv) {
         const auto* bmp = dynamic_cast<const TBitmap*>(graphic);
         // A JPEG picture decodes into a bitmap of its own; use it without a copy.
         if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) bmp = &jpeg->Bitmap();
+        // So does a drawn vector picture.
+        if (const auto* svg = dynamic_cast<const TSVGGraphic*>(graphic);
+            svg && !svg->Bitmap().Empty())
+            bmp = &svg->Bitmap();
         if (info) std::printf("%s\n", Info(*graphic, bmp).c_str());
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.

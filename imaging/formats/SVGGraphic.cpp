@@ -7,6 +7,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -173,6 +175,108 @@ void BlankExternalImages(std::string& doc) {
         // A tag that is not one (a '<' in a comment or in text) is stepped over.
         pos = next < doc.size() ? std::max(next, pos + 1) : pos + 1;
     }
+}
+
+// The number of elements drawing the document draws: each element once, and each <use> once
+// more with everything its target draws (targets named by "#id", cycles counted once). Counting
+// stops above limit, which it then returns.
+uint64_t DrawnElements(const std::string& doc, uint64_t limit) {
+    struct TNode {
+        int parent = -1, firstChild = -1, nextSibling = -1, lastChild = -1;
+        int target = -1;          // the node a <use> draws
+        uint64_t targetHash = 0;  // the id it names, until resolved
+    };
+    std::vector<TNode> nodes;
+    std::unordered_map<uint64_t, int> ids;  // hashes of ids: a collision only miscounts
+    auto hash = [](const char* p, size_t n) { return std::hash<std::string_view>()({p, n}); };
+    int open = -1;  // the innermost element not closed yet
+    std::string name;
+    std::vector<TAttribute> attributes;
+    const size_t size = doc.size();
+    size_t pos = 0;
+    while ((pos = doc.find('<', pos)) != std::string::npos) {
+        const char* text = doc.data();
+        if (StartsWith(text, size, pos, "<!--")) {
+            pos = Find(text, size, pos + 4, "-->");
+        } else if (StartsWith(text, size, pos, "<![CDATA[")) {
+            pos = Find(text, size, pos + 9, "]]>");
+        } else if (StartsWith(text, size, pos, "<?") || StartsWith(text, size, pos, "<!")) {
+            ++pos;
+        } else if (StartsWith(text, size, pos, "</")) {
+            if (open >= 0) open = nodes[size_t(open)].parent;
+            ++pos;
+        } else {
+            const size_t next = ReadTag(text, size, pos, name, attributes);
+            if (next >= size || name.empty()) {
+                ++pos;
+                continue;
+            }
+            if (nodes.size() >= limit) return limit;
+            const int index = int(nodes.size());
+            TNode node;
+            node.parent = open;
+            const bool isUse = LocalName(name) == "use";
+            for (const TAttribute& a : attributes) {
+                const size_t n = a.valueEnd - a.valueStart;
+                if (a.name == "id")
+                    ids.emplace(hash(text + a.valueStart, n), index);
+                else if (isUse && LocalName(a.name) == "href" && n > 1 && text[a.valueStart] == '#')
+                    node.targetHash = hash(text + a.valueStart + 1, n - 1);
+            }
+            if (open >= 0) {
+                TNode& parent = nodes[size_t(open)];
+                if (parent.lastChild >= 0)
+                    nodes[size_t(parent.lastChild)].nextSibling = index;
+                else
+                    parent.firstChild = index;
+                parent.lastChild = index;
+            }
+            nodes.push_back(node);
+            if (text[next - 2] != '/') open = index;
+            pos = next;
+        }
+    }
+    for (TNode& node : nodes) {
+        if (node.targetHash == 0) continue;
+        const auto found = ids.find(node.targetHash);
+        if (found != ids.end()) node.target = found->second;
+    }
+    // Depth-first over children and use targets without recursion (documents nest deeply).
+    std::vector<uint64_t> cost(nodes.size(), 0);
+    std::vector<uint8_t> state(nodes.size(), 0);  // 0 not seen, 1 being counted, 2 counted
+    std::vector<std::pair<int, int>> stack;       // node, next step (-1 the target, then children)
+    uint64_t total = 0;
+    for (size_t root = 0; root < nodes.size(); ++root) {
+        if (nodes[root].parent >= 0) continue;
+        stack.push_back({int(root), -2});
+        while (!stack.empty()) {
+            auto& [v, step] = stack.back();
+            TNode& node = nodes[size_t(v)];
+            int dep = -1;
+            if (step == -2) {
+                state[size_t(v)] = 1;
+                step = -1;
+                dep = node.target;
+            } else {
+                dep = step == -1 ? node.firstChild : nodes[size_t(step)].nextSibling;
+                if (dep < 0) {
+                    uint64_t sum = 1;
+                    if (node.target >= 0 && state[size_t(node.target)] == 2)
+                        sum += cost[size_t(node.target)];
+                    for (int c = node.firstChild; c >= 0; c = nodes[size_t(c)].nextSibling)
+                        sum += cost[size_t(c)];
+                    cost[size_t(v)] = std::min(sum, limit);
+                    state[size_t(v)] = 2;
+                    stack.pop_back();
+                    continue;
+                }
+                step = dep;
+            }
+            if (dep >= 0 && state[size_t(dep)] == 0) stack.push_back({dep, -2});
+        }
+        total = std::min(total + cost[root], limit);
+    }
+    return total;
 }
 
 }  // namespace
@@ -361,14 +465,16 @@ void TSVGGraphic::LoadFromStream(TStream& stream) {
         w = w * kMaxSide / largest;
         h = h * kMaxSide / largest;
     }
+    // A document whose references multiply what it draws beyond all measure is refused.
+    if (DrawnElements(document, kMaxDrawnElements) >= kMaxDrawnElements) Fail();
     BlankExternalImages(document);
     document_ = std::move(document);
     root_ = root;
     width_ = std::max(1, int(std::lround(w)));
     height_ = std::max(1, int(std::lround(h)));
-    TBitmap picture;
-    if (const TRenderer& render = RendererSlot()) render(*this, picture);
-    bitmap_.Assign(picture);
+    // Drawn straight into the held bitmap (a large picture is not copied once more).
+    bitmap_.SetSize(0, 0);
+    if (const TRenderer& render = RendererSlot()) render(*this, bitmap_);
     Changed();
 }
 

@@ -45,6 +45,9 @@ class TSVGGraphic : public TGraphic {
     static constexpr int64_t kMaxFileSize = int64_t(64) << 20;
     // A compressed document that inflates to more than this is refused.
     static constexpr size_t kMaxDocumentSize = size_t(64) << 20;
+    // A document that draws this many elements or more, counting each <use> with all that its
+    // target draws, is refused: nested references can multiply a small file into billions.
+    static constexpr uint64_t kMaxDrawnElements = 1000000;
     // Natural sizes are limited to this many pixels a side (a larger picture is scaled down,
     // its aspect kept; the view still draws it at any zoom).
     static constexpr int kMaxSide = 8192;
