@@ -313,7 +313,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--dpi" && i + 1 < argc) {
             char* end = nullptr;
             dpi = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !(dpi > 0) || dpi > kMaxDpi) {
+            if (end == argv[i] || *end != '\0' || !(dpi >= 1) || dpi > kMaxDpi) {
                 std::fprintf(stderr, "--dpi takes a resolution from 1 to %g.\n", kMaxDpi);
                 return 2;
             }
