@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "display/ImageToBitmap.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
@@ -958,7 +959,8 @@ uint8_t Rop2ToRop3(int rop2) {
 
 class TPlayer {
   public:
-    TPlayer(const TMetafile& metafile, QImage& image);
+    // toImage maps the picture at its natural size onto the image (a scale and an offset).
+    TPlayer(const TMetafile& metafile, QImage& image, const QTransform& toImage);
     void Play();
 
   private:
@@ -1067,13 +1069,13 @@ class TPlayer {
     std::vector<uint8_t> pending_;
 };
 
-TPlayer::TPlayer(const TMetafile& metafile, QImage& image)
+TPlayer::TPlayer(const TMetafile& metafile, QImage& image, const QTransform& toImage)
     : metafile_(metafile), header_(metafile.Header()), painter_(&image) {
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
     // Bitmaps are stretched by repeating pixels, as the screen does by default.
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    const double w = image.width(), h = image.height();
+    const double w = metafile.Width(), h = metafile.Height();
     if (header_.Enhanced) {
         perMillimeter_ = double(header_.DevicePixelsX) / header_.DeviceMillimetersX;
         perMillimeterY_ = double(header_.DevicePixelsY) / header_.DeviceMillimetersY;
@@ -1104,6 +1106,7 @@ TPlayer::TPlayer(const TMetafile& metafile, QImage& image)
             QPointF(double(header_.Right) - header_.Left, double(header_.Bottom) - header_.Top);
         s_.ViewportExt = QPointF(w, h);
     }
+    outer_ *= toImage;
 }
 
 void TPlayer::Play() {
@@ -3361,21 +3364,18 @@ QImage PlayMetafile(const TMetafile& metafile) {
     QImage image(metafile.Width(), metafile.Height(), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return image;
     image.fill(Qt::transparent);
-    {
-        TPlayer player(metafile, image);
-        player.Play();
-    }
+    PlayMetafile(metafile, image, QTransform());
     return image;
+}
+
+void PlayMetafile(const TMetafile& metafile, QImage& image, const QTransform& toImage) {
+    if (metafile.Empty() || image.isNull()) return;
+    TPlayer player(metafile, image, toImage);
+    player.Play();
 }
 
 void InstallMetafilePlayer() {
     TMetafile::SetRenderer([](const TMetafile& metafile, TBitmap& target) {
-        const QImage image = PlayMetafile(metafile).convertToFormat(QImage::Format_ARGB32);
-        if (image.isNull()) return;
-        TBitmap::CheckSize(image.width(), image.height());
-        target.SetPixelFormat(pf32bit);
-        target.SetSize(image.width(), image.height());
-        for (int y = 0; y < image.height(); ++y)
-            std::memcpy(target.ScanLine(y), image.constScanLine(y), size_t(image.width()) * 4);
+        ImageToBitmap(PlayMetafile(metafile), target);
     });
 }

@@ -9,6 +9,9 @@
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
 //   velkaro-decode --list-formats      print every registered extension and its description
 //
+// velkaro-render is the same program with Qt's painting: it also draws Windows metafiles and SVG
+// documents, at their natural size (96 dpi) or, with --dpi N, at N dots per inch.
+//
 // Exit status 0 on success, 1 with the error message on standard error, 2 for bad usage.
 #include <cstdio>
 #include <cstring>
@@ -29,12 +32,17 @@
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/SVGGraphic.h"
 
 #ifdef VELKARO_RENDER_METAFILES
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include <QLoggingCategory>
+
 #include "display/MetafilePlayer.h"
+#include "display/SvgRenderer.h"
+#include "display/VectorPicture.h"
 #endif
 
 namespace {
@@ -234,11 +242,28 @@ void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic) {
         std::printf("%s: %s\n", label.c_str(), value.c_str());
 }
 
+#ifdef VELKARO_RENDER_METAFILES
+const char* const kUsage =
+    "usage: velkaro-render FILE -o OUT.pam [--raw OUT] [--no-orient] [--dpi N]\n"
+    "       velkaro-render FILE --raw OUT [--no-orient] [--dpi N]\n"
+    "       velkaro-render --info FILE\n"
+    "       velkaro-render --list-formats | --help | --version\n";
+const char* const kDpiHelp =
+    "  --dpi N          draw metafiles and SVG at N dots per inch (default 96)\n";
+#else
 const char* const kUsage =
     "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
     "       velkaro-decode FILE --raw OUT [--no-orient]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
+const char* const kDpiHelp = "";
+#endif
+
+#ifdef VELKARO_RENDER_METAFILES
+// The resolution vector pictures are drawn at, in dots per inch.
+constexpr double kNaturalDpi = 96;
+constexpr double kMaxDpi = 9600;
+#endif
 
 int Usage() {
     std::fprintf(stderr, "%s", kUsage);
@@ -247,7 +272,7 @@ int Usage() {
 }
 
 int Help() {
-    std::printf("%s\n%s", kUsage,
+    std::printf("%s\n%s%s%s", kUsage,
                 "Decodes FILE through the reader's format table (chosen by the extension, or by\n"
                 "the content when the extension is unknown or its format refuses the file).\n"
                 "\n"
@@ -257,7 +282,8 @@ int Help() {
                 "  --info           print class, pixel format and image properties as JSON,\n"
                 "                   then the picture's properties and camera metadata\n"
                 "                   (EXIF), one \"Name: value\" line each\n"
-                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
+                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n",
+                kDpiHelp,
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
@@ -286,12 +312,24 @@ int ListFormats() {
 int main(int argc, char** argv) {
     std::string input, pamOut, rawOut;
     bool info = false;
+#ifdef VELKARO_RENDER_METAFILES
+    double dpi = kNaturalDpi;
+#endif
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "-o" || arg == "--raw") && i + 1 < argc) {
             (arg == "-o" ? pamOut : rawOut) = argv[++i];
         } else if (arg == "--info") {
             info = true;
+#ifdef VELKARO_RENDER_METAFILES
+        } else if (arg == "--dpi" && i + 1 < argc) {
+            char* end = nullptr;
+            dpi = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(dpi >= 1) || dpi > kMaxDpi) {
+                std::fprintf(stderr, "--dpi takes a resolution from 1 to %g.\n", kMaxDpi);
+                return 2;
+            }
+#endif
         } else if (arg == "--no-orient") {
             TBitmap::SetAutoOrient(false);
         } else if (arg == "--help" || arg == "-h") {
@@ -318,7 +356,10 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
+    // Qt Svg's notes about features it leaves out are not errors of ours.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.svg*=false"));
     InstallMetafilePlayer();
+    InstallSvgRenderer();
 #endif
 
     // The registry is taken down before leaving main, also after a failure.
@@ -334,6 +375,10 @@ int main(int argc, char** argv) {
         const auto* bmp = dynamic_cast<const TBitmap*>(graphic);
         // A JPEG picture decodes into a bitmap of its own; use it without a copy.
         if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) bmp = &jpeg->Bitmap();
+        // So does a drawn vector picture.
+        if (const auto* svg = dynamic_cast<const TSVGGraphic*>(graphic);
+            svg && !svg->Bitmap().Empty())
+            bmp = &svg->Bitmap();
         if (info) {
             std::printf("%s\n", Info(*graphic, bmp).c_str());
             PrintPictureInfo(input, *graphic);
@@ -343,6 +388,18 @@ int main(int argc, char** argv) {
             std::unique_ptr<TBitmap> copy;
             if (dynamic_cast<const TMetafile*>(graphic) != nullptr && !TMetafile::HasRenderer())
                 throw EInvalidGraphic("Metafiles are drawn by velkaro-render.");
+            if (dynamic_cast<const TSVGGraphic*>(graphic) != nullptr && !TSVGGraphic::HasRenderer())
+                throw EInvalidGraphic("SVG pictures are drawn by velkaro-render.");
+#ifdef VELKARO_RENDER_METAFILES
+            // Vector pictures at another resolution are drawn again at that size.
+            if (dpi != kNaturalDpi) {
+                auto drawn = std::make_unique<TBitmap>();
+                if (RenderVectorBitmap(*graphic, dpi / kNaturalDpi, *drawn)) {
+                    copy = std::move(drawn);
+                    bmp = copy.get();
+                }
+            }
+#endif
             if (bmp == nullptr) {
                 copy = std::make_unique<TBitmap>();
                 copy->Assign(*graphic);
