@@ -333,7 +333,7 @@ void TForm1::CreateMenus() {
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
-    N12 = ImageMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    N13 = ImageMenu->Add(QStringLiteral("N13"), QStringLiteral("-"));
     PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
                                        QStringLiteral("Picture Properties..."));
     CopyImage->SetEnabled(false);

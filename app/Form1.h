@@ -128,7 +128,7 @@ class TForm1 : public TForm {
     TMenuItem* FullScreen = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
-    TMenuItem* N12 = nullptr;
+    TMenuItem* N13 = nullptr;
     // "Picture Properties..." (Alt+Enter in the picture pane): the shown picture's file, format,
     // size, depth and camera metadata; enabled while a picture is shown.
     TMenuItem* PictureProperties = nullptr;

@@ -267,7 +267,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "FullScreen=Full Screen",
                                                     "N8=-",
                                                     "BackgroundColour1=Background  ...",
-                                                    "N12=-",
+                                                    "N13=-",
                                                     "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
