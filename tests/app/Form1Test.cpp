@@ -264,6 +264,12 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
+                                                    "N12=-",
+                                                    "PauseAnimation=Pause Animation",
+                                                    "NextFrame=Next Frame",
+                                                    "PreviousFrame=Previous Frame",
+                                                    "NextPage=Next Page",
+                                                    "PreviousPage=Previous Page",
                                                     "N8=-",
                                                     "BackgroundColour1=Background  ..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
