@@ -44,6 +44,8 @@ a[0].save(d + '/anim.png', save_all=True, append_images=a[1:], duration=[40, 60,
           disposal=[0, 1, 2, 0, 1], blend=[0, 1, 1, 0, 1], loop=3)
 a[0].save(d + '/anim.webp', save_all=True, append_images=a[1:], duration=[40, 60, 80, 100, 120],
           lossless=True, loop=0)
+for i in range(3):
+    frame(i, 'RGBA', 24, 16).convert('RGB').save(d + '/still%d.png' % i)
 t = [frame(i, 'RGBA', 20 + 7 * i, 15 + 3 * i).convert('RGB') for i in range(3)]
 t[0].save(d + '/pages.tif', save_all=True, append_images=t[1:], compression='tiff_lzw')
 )";
@@ -169,6 +171,39 @@ TEST_F(FrameReaderTest, AnimationsAreComposedAsTheReferenceReadersShowThem) {
             }
         }
         EXPECT_THROW(reader->Frame(c.frames), EInvalidGraphic);
+    }
+}
+
+TEST_F(FrameReaderTest, AvifSequenceFramesMatchAvifdec) {
+    if (!testhelp::HaveTool("avifenc") || !testhelp::HaveTool("avifdec"))
+        GTEST_SKIP() << "libavif tools are not installed";
+    // Lossless frames of 1, 3 and 2 tenths of a second.
+    const fs::path file = dir_ / "sequence.avif";
+    const auto still = [&](int i) {
+        return testhelp::ShellQuote((dir_ / ("still" + std::to_string(i) + ".png")).string());
+    };
+    ASSERT_EQ(std::system(("avifenc -l --timescale 10 --duration 1 " + still(0) + " --duration 3 " +
+                           still(1) + " --duration 2 " + still(2) + " " +
+                           testhelp::ShellQuote(file.string()) + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    auto reader = OpenFrameReader(file.string());
+    ASSERT_NE(reader, nullptr);
+    ASSERT_EQ(reader->Count(), 3);
+    const int delays[] = {100, 300, 200};
+    for (int i : {1, 2, 0}) {
+        EXPECT_EQ(reader->DelayMs(i), delays[i]);
+        const fs::path out = dir_ / ("avifdec" + std::to_string(i) + ".png");
+        ASSERT_EQ(std::system(("avifdec --index " + std::to_string(i) + " " +
+                               testhelp::ShellQuote(file.string()) + " " +
+                               testhelp::ShellQuote(out.string()) + " >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        bool ok = false;
+        const testhelp::TPnm ref = testhelp::ParsePnm(testhelp::RunCommand(
+            "pngtopam -alphapam " + testhelp::ShellQuote(out.string()) + " 2>/dev/null", ok));
+        ASSERT_TRUE(ok && ref.valid);
+        EXPECT_EQ(testhelp::BitmapRGBA(*reader->Frame(i)), testhelp::PnmRGBA8(ref)) << i;
     }
 }
 
