@@ -223,6 +223,16 @@ void TForm1::CreateComponents() {
             [this](quint64 generation, const TDecodedPtr& picture) {
                 Application::HandleEvent([&] { PictureArrived(generation, picture); });
             });
+    frames_ = new TFramePlayer(
+        decoder_,
+        [this](std::unique_ptr<TGraphic> frame) {
+            ViewImage->ShowDecoded(std::move(frame), QSize(), QImage());
+        },
+        this);
+    connect(frames_, &TFramePlayer::Changed, this, [this] {
+        UpdateFrameItems();
+        UpdateStatus();
+    });
     connect(decoder_, &TDecodeService::Progress, this,
             [this](quint64, int percent, const QString& message) {
                 PictureProgress(psRunning, uint8_t(std::clamp(percent, 0, 100)),
@@ -330,6 +340,14 @@ void TForm1::CreateMenus() {
     PreviousPicture =
         ImageMenu->Add(QStringLiteral("PreviousPicture"), QStringLiteral("Previous Picture"));
     FullScreen = ImageMenu->Add(QStringLiteral("FullScreen"), QStringLiteral("Full Screen"));
+    N14 = ImageMenu->Add(QStringLiteral("N14"), QStringLiteral("-"));
+    PauseAnimation =
+        ImageMenu->Add(QStringLiteral("PauseAnimation"), QStringLiteral("Pause Animation"));
+    NextFrame = ImageMenu->Add(QStringLiteral("NextFrame"), QStringLiteral("Next Frame"));
+    PreviousFrame =
+        ImageMenu->Add(QStringLiteral("PreviousFrame"), QStringLiteral("Previous Frame"));
+    NextPage = ImageMenu->Add(QStringLiteral("NextPage"), QStringLiteral("Next Page"));
+    PreviousPage = ImageMenu->Add(QStringLiteral("PreviousPage"), QStringLiteral("Previous Page"));
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
@@ -375,6 +393,11 @@ void TForm1::CreateMenus() {
     Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
     Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
     Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
+    Wire(PauseAnimation, &TMenuItem::OnClick, &TForm1::PauseAnimationClick);
+    Wire(NextFrame, &TMenuItem::OnClick, &TForm1::NextFrameClick);
+    Wire(PreviousFrame, &TMenuItem::OnClick, &TForm1::PreviousFrameClick);
+    Wire(NextPage, &TMenuItem::OnClick, &TForm1::NextPageClick);
+    Wire(PreviousPage, &TMenuItem::OnClick, &TForm1::PreviousPageClick);
 
     // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
     // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
@@ -404,10 +427,18 @@ void TForm1::CreateMenus() {
     // Alt+Enter in the picture pane; in the file list it opens the list's own properties.
     keys(PictureProperties,
          {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
-    for (TMenuItem* item : {NextPicture, PreviousPicture, PictureProperties}) {
+    // Frames and pages: Page Up and Page Down alone scroll the view.
+    keys(PauseAnimation, {QKeySequence(Qt::Key_P)});
+    keys(NextFrame, {QKeySequence(Qt::Key_Period)});
+    keys(PreviousFrame, {QKeySequence(Qt::Key_Comma)});
+    keys(NextPage, {QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
+    keys(PreviousPage, {QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
+    for (TMenuItem* item : {NextPicture, PreviousPicture, PauseAnimation, NextFrame, PreviousFrame,
+                            NextPage, PreviousPage, PictureProperties}) {
         item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         PanelImage->addAction(item);
     }
+    UpdateFrameItems();
     auto paneKey = [this](QWidget* owner, QKeySequence key, Qt::ShortcutContext context,
                           void (TForm1::*handler)()) {
         auto* action = new QAction(owner);
@@ -804,6 +835,7 @@ void TForm1::BrowseFilesClick() {
 // --- Picture loading -----------------------------------------------------------------------------
 
 void TForm1::ClearPicture() {
+    frames_->Stop();
     decoder_->CancelShow();
     EndLoadProgress();
     ViewImage->SetMessage(QString());
@@ -825,6 +857,7 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
     explicitOpen_ = openingExplicitly_;
     loading_ = true;
     loadTimer_.start();
+    frames_->Stop();
     decoder_->Show(fileName, ViewWish());
 }
 
@@ -845,7 +878,8 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     // The picture shown so far stays decoded while it is a neighbour of the new one.
     QImage reduction = ViewImage->PreparedReduction();
     std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
-    if (previous && !shownIsPreview_ && shownNative_ != picture->path)
+    // A frame or page other than the plain load is not what the file shows first: not kept.
+    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != picture->path)
         decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
     previous.reset();
     shownIsPreview_ = picture->preview;
@@ -855,7 +889,10 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     PictureProperties->SetEnabled(true);
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
-    if (!picture->preview) PreloadNeighbours();
+    if (!picture->preview) {
+        frames_->Open(picture->path);
+        PreloadNeighbours();
+    }
 }
 
 void TForm1::PreloadNeighbours() {
@@ -1415,8 +1452,48 @@ QString TForm1::StatusText() const {
     const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     const QString format = QFileInfo(shownFile_).suffix().toUpper();
     return QStringLiteral("%1 x %2   %3   %4 %")
-        .arg(size.width())
-        .arg(size.height())
-        .arg(format)
-        .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0));
+               .arg(size.width())
+               .arg(size.height())
+               .arg(format)
+               .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0)) +
+           FrameStatus();
+}
+
+QString TForm1::FrameStatus() const {
+    if (!frames_->Active()) return QString();
+    const QString text =
+        frames_->Pages() ? QStringLiteral("   page %1 of %2") : QStringLiteral("   frame %1 of %2");
+    return text.arg(frames_->Index() + 1).arg(frames_->Count()) +
+           (frames_->Animation() && frames_->Paused() ? QStringLiteral(" (paused)") : QString());
+}
+
+void TForm1::UpdateFrameItems() {
+    const bool animation = frames_->Animation();
+    PauseAnimation->SetEnabled(animation);
+    PauseAnimation->SetCaption(animation && frames_->Paused() ? QStringLiteral("Resume Animation")
+                                                              : QStringLiteral("Pause Animation"));
+    NextFrame->SetEnabled(animation && frames_->Paused());
+    PreviousFrame->SetEnabled(animation && frames_->Paused());
+    NextPage->SetEnabled(frames_->Pages() && frames_->Index() + 1 < frames_->Count());
+    PreviousPage->SetEnabled(frames_->Pages() && frames_->Index() > 0);
+}
+
+void TForm1::PauseAnimationClick() {
+    frames_->SetPaused(!frames_->Paused());
+}
+
+void TForm1::NextFrameClick() {
+    frames_->Step(1);
+}
+
+void TForm1::PreviousFrameClick() {
+    frames_->Step(-1);
+}
+
+void TForm1::NextPageClick() {
+    frames_->Step(1);
+}
+
+void TForm1::PreviousPageClick() {
+    frames_->Step(-1);
 }

@@ -13,6 +13,7 @@
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
 #include "display/DecodeService.h"
+#include "display/FramePlayer.h"
 #include "display/ProImage.h"
 #include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
@@ -126,6 +127,12 @@ class TForm1 : public TForm {
     TMenuItem* NextPicture = nullptr;
     TMenuItem* PreviousPicture = nullptr;
     TMenuItem* FullScreen = nullptr;
+    TMenuItem* N14 = nullptr;
+    TMenuItem* PauseAnimation = nullptr;
+    TMenuItem* NextFrame = nullptr;
+    TMenuItem* PreviousFrame = nullptr;
+    TMenuItem* NextPage = nullptr;
+    TMenuItem* PreviousPage = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
     TMenuItem* N13 = nullptr;
@@ -209,6 +216,11 @@ class TForm1 : public TForm {
     void LastPictureClick();
     void FullScreenClick();
     void PicturePropertiesClick();
+    void PauseAnimationClick();
+    void NextFrameClick();
+    void PreviousFrameClick();
+    void NextPageClick();
+    void PreviousPageClick();
     void BackgroundColour1Click();
     void DefaultSettings1Click();
     void AboutVelkaro1Click();
@@ -282,6 +294,10 @@ class TForm1 : public TForm {
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
     void UpdateStatus();
+    // Enables the animation and page items for the shown file.
+    void UpdateFrameItems();
+    // "frame 3 of 12" or "page 2 of 5" for the status line; empty for single pictures.
+    QString FrameStatus() const;
     void LeaveFullScreen();
 
     QLabel* loadProgress_ = nullptr;
@@ -290,6 +306,7 @@ class TForm1 : public TForm {
     bool loading_ = false;
 
     TDecodeService* decoder_ = nullptr;
+    TFramePlayer* frames_ = nullptr;  // plays animations and turns pages of the shown file
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     bool explicitOpen_ = false;       // the picture decoding was opened explicitly
     bool shownIsPreview_ = false;     // the view shows a reduced first decode

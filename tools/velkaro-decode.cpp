@@ -7,6 +7,8 @@
 //                                      (JSON), then the picture's properties and camera
 //                                      metadata, one "Name: value" line each
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
+//   velkaro-decode FILE --frame N -o OUT.pam   frame or page N (from 1) of a multi-image file,
+//                                      an animation's frame as composed on screen
 //   velkaro-decode --list-formats      print every registered extension and its description
 //
 // velkaro-render is the same program with Qt's painting: it also draws Windows metafiles and SVG
@@ -25,6 +27,7 @@
 #include "imaging/Exceptions.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
+#include "imaging/FrameReader.h"
 #include "imaging/Picture.h"
 #include "imaging/PictureInfo.h"
 #include "imaging/Registration.h"
@@ -242,9 +245,31 @@ void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic) {
         std::printf("%s: %s\n", label.c_str(), value.c_str());
 }
 
+// The frames or pages of the file as JSON members: their count, and for an animation its loop
+// count and each frame's delay in milliseconds.
+std::string FramesInfo(const TFrameReader* frames) {
+    std::ostringstream s;
+    if (frames == nullptr) {
+        s << ",\"frameCount\":1";
+        return s.str();
+    }
+    const bool animation = frames->Kind() == TFrameKind::Animation;
+    s << ",\"frameCount\":" << frames->Count() << ",\"frameKind\":\""
+      << (animation ? "animation" : "pages") << '"';
+    if (animation) {
+        std::vector<int> delays;
+        for (int i = 0; i < frames->Count(); ++i)
+            delays.push_back(frames->DelayMs(i));
+        s << ",\"loopCount\":" << frames->LoopCount() << ",\"frameDelays\":" << JsonArray(delays);
+    } else {
+        s << ",\"defaultPage\":" << frames->DefaultIndex() + 1;
+    }
+    return s.str();
+}
+
 #ifdef VELKARO_RENDER_METAFILES
 const char* const kUsage =
-    "usage: velkaro-render FILE -o OUT.pam [--raw OUT] [--no-orient] [--dpi N]\n"
+    "usage: velkaro-render FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient] [--dpi N]\n"
     "       velkaro-render FILE --raw OUT [--no-orient] [--dpi N]\n"
     "       velkaro-render --info FILE\n"
     "       velkaro-render --list-formats | --help | --version\n";
@@ -252,7 +277,7 @@ const char* const kDpiHelp =
     "  --dpi N          draw metafiles and SVG at N dots per inch (default 96)\n";
 #else
 const char* const kUsage =
-    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
+    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient]\n"
     "       velkaro-decode FILE --raw OUT [--no-orient]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
@@ -279,6 +304,8 @@ int Help() {
                 "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA with\n"
                 "                   transparency: alpha, or a transparent colour)\n"
                 "  --raw OUT        write the bitmap exactly as held\n"
+                "  --frame N        take frame or page N (from 1) of an animation or a\n"
+                "                   multi-page file; animation frames as composed on screen\n"
                 "  --info           print class, pixel format and image properties as JSON,\n"
                 "                   then the picture's properties and camera metadata\n"
                 "                   (EXIF), one \"Name: value\" line each\n"
@@ -312,6 +339,7 @@ int ListFormats() {
 int main(int argc, char** argv) {
     std::string input, pamOut, rawOut;
     bool info = false;
+    long frame = 0;  // 0: the picture as a plain load gives it
 #ifdef VELKARO_RENDER_METAFILES
     double dpi = kNaturalDpi;
 #endif
@@ -319,6 +347,13 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if ((arg == "-o" || arg == "--raw") && i + 1 < argc) {
             (arg == "-o" ? pamOut : rawOut) = argv[++i];
+        } else if (arg == "--frame" && i + 1 < argc) {
+            char* end = nullptr;
+            frame = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || frame < 1) {
+                std::fprintf(stderr, "--frame takes a frame number from 1.\n");
+                return 2;
+            }
         } else if (arg == "--info") {
             info = true;
 #ifdef VELKARO_RENDER_METAFILES
@@ -379,10 +414,29 @@ int main(int argc, char** argv) {
         if (const auto* svg = dynamic_cast<const TSVGGraphic*>(graphic);
             svg && !svg->Bitmap().Empty())
             bmp = &svg->Bitmap();
+        std::unique_ptr<TFrameReader> frames;
+        if (info || frame > 0) frames = OpenFrameReader(input);
         if (info) {
-            std::printf("%s\n", Info(*graphic, bmp).c_str());
+            std::string text = Info(*graphic, bmp);
+            text.insert(text.size() - 1, FramesInfo(frames.get()));
+            std::printf("%s\n", text.c_str());
             PrintPictureInfo(input, *graphic);
         }
+        std::unique_ptr<TBitmap> chosen;
+        bool chosenTransparent = false;
+        if (frame > 0) {
+            const int count = frames ? frames->Count() : 1;
+            if (frame > count)
+                throw EInvalidGraphic("Frame " + std::to_string(frame) + " is out of range: \"" +
+                                      input + "\" has " + std::to_string(count) +
+                                      (count == 1 ? " frame." : " frames."));
+            if (frames) {
+                chosen = frames->Frame(int(frame - 1));
+                chosenTransparent = chosen->Transparent();
+                bmp = chosen.get();
+            }
+        }
+        const bool transparent = chosen ? chosenTransparent : graphic->Transparent();
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.
             std::unique_ptr<TBitmap> copy;
@@ -400,12 +454,12 @@ int main(int argc, char** argv) {
                 }
             }
 #endif
-            if (bmp == nullptr) {
+            if (bmp == nullptr && !chosen) {
                 copy = std::make_unique<TBitmap>();
                 copy->Assign(*graphic);
                 bmp = copy.get();
             }
-            if (!pamOut.empty()) WritePAM(*bmp, graphic->Transparent(), pamOut);
+            if (!pamOut.empty()) WritePAM(*bmp, transparent, pamOut);
             if (!rawOut.empty()) WriteRaw(*bmp, rawOut);
         }
     } catch (const std::exception& e) {

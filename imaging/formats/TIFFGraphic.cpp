@@ -927,7 +927,7 @@ void TTIFFGraphic::ReadWideColorMap() {
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    if (!ReadProperties(stream, pageIndex_)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
     TImageProperties& p = imageProperties_;
     const bool tiled = (p.Options & optTiled) != 0;
 
