@@ -188,6 +188,13 @@ class TPlayer {
     void IntersectClip(const QPainterPath& devicePath, int mode);
     void SetExtent(QPointF& ext, double x, double y);
 
+    // Every kCancelRecords records a raised cancel flag of the metafile ends the play (EAbort),
+    // so a huge metafile's load can be given up half-way.
+    static constexpr unsigned kCancelRecords = 256;
+    void CountRecord() {
+        if (++records_ % kCancelRecords == 0 && metafile_.Cancelled()) throw EAbort();
+    }
+
     void PlayWmf();
     void Wmf(uint16_t function, const TRecordData& r);
     void PlayEmf();
@@ -207,6 +214,7 @@ class TPlayer {
     std::vector<TObject> objects_;
     bool inPath_ = false;
     QPainterPath path_;  // logical units of the path bracket
+    unsigned records_ = 0;
 };
 
 TPlayer::TPlayer(const TMetafile& metafile, QImage& image)
@@ -769,6 +777,7 @@ void TPlayer::PlayWmf() {
         if (function == 0) break;                                 // end of file
         if (words < 3 || words > (data.size() - pos) / 2) break;  // cut short: show the rest
         const size_t bytes = size_t(words) * 2;
+        CountRecord();
         Wmf(function, TRecordData(data.data() + pos + 6, bytes - 6));
         pos += bytes;
     }
@@ -1058,6 +1067,7 @@ void TPlayer::PlayEmf() {
         const uint32_t size = GetU32LE(data.data() + pos + 4);
         if (size < 8 || size % 4 != 0 || size > data.size() - pos) break;
         if (type == 14) break;  // EMR_EOF
+        CountRecord();
         Emf(type, TRecordData(data.data() + pos + 8, size - 8));
         pos += size;
     }
