@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     }
     FILE* out = fopen(argv[2], "wb");
     if (out == NULL) return 1;
-    fprintf(out, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH %u\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n",
-            desc.width, desc.height, desc.channels, desc.channels == 4 ? "RGB_ALPHA" : "RGB");
+    fprintf(out, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH %u\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n", desc.width,
+            desc.height, desc.channels, desc.channels == 4 ? "RGB_ALPHA" : "RGB");
     fwrite(pixels, 1, (size_t)desc.width * desc.height * desc.channels, out);
     free(pixels);
     return fclose(out) == 0 ? 0 : 1;
