@@ -9,9 +9,12 @@
 #
 #   bench/compare.sh [BUILD_DIR]          (default: build; RUNS=5, WIDTH=4000, HEIGHT=3000)
 #
+# ROWS=PATTERN times only the rows whose label matches the extended regular expression
+# (ROWS='JPEG 2000|HEIF'), and skips the reader's benchmarks; the inputs are all made first.
+#
 # Inputs and peer programs are made once in $BENCH_CACHE (default /tmp/velkaro-bench-WxH).
 # Needs: cc, python3, GNU time, ImageMagick's convert, libjpeg-turbo-progs (cjpeg, djpeg),
-# netpbm, libtiff-tools, libpng-dev and libstb-dev (see scripts/setup).
+# netpbm, libtiff-tools, libpng-dev, libstb-dev and libqoi-dev with qoi (see scripts/setup).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -26,6 +29,7 @@ mkdir -p "$cache"
 # ---- peers ----
 cc -O2 -o "$cache/png_simplified" "$root/bench/peers/png_simplified.c" -lpng
 cc -O2 -o "$cache/stb_decode" "$root/bench/peers/stb_decode.c" -lm
+cc -O2 -o "$cache/qoi_decode" "$root/bench/peers/qoi_decode.c" 2>/dev/null || true
 
 # ---- inputs, made once ----
 # A photo-like picture: a plasma fractal, slightly blurred, with sensor-like noise.
@@ -63,6 +67,8 @@ make_input lossy.jxl cjxl photo.ppm lossy.jxl -d 1 -e 7
 make_input photo.heic heif-enc -q 90 rgb8.png -o photo.heic
 make_input photo.avif avifenc -s 8 rgb8.png photo.avif
 make_input drawing.svg python3 "$root/bench/make_drawing.py" drawing.svg "$width" "$height"
+make_input rgb8.qoi qoiconv rgb8.png rgb8.qoi
+make_input rgba8.qoi qoiconv rgba8.png rgba8.qoi
 
 # ---- the table ----
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
@@ -78,6 +84,9 @@ status=0
 row() {
     label=$1 file=$2 bpp=$3 peer=$4
     shift 4
+    if [ -n "${ROWS:-}" ] && ! printf '%s\n' "$label" | grep -Eq -- "$ROWS"; then
+        return
+    fi
     if [ ! -s "$cache/$file" ]; then
         echo "| $label | $peer | | | | | | skipped: no input |"
         return
@@ -140,8 +149,11 @@ if [ -x "$render" ]; then
 else
     echo "| SVG drawing | rsvg-convert PNG | | | | | | skipped: no velkaro-render |"
 fi
+row "QOI RGB" rgb8.qoi 3 "qoi.h" "$cache/qoi_decode" @ /dev/null
+row "QOI RGBA" rgba8.qoi 4 "qoi.h" "$cache/qoi_decode" @ /dev/null
 
 # ---- the reader: open to first paint, and the file list ----
+[ -z "${ROWS:-}" ] || exit $status
 echo
 paint=$build/bench/bench_gui_paint
 filelist=$build/bench/bench_gui_filelist

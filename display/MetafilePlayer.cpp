@@ -1019,6 +1019,13 @@ class TPlayer {
     }
     void SetExtent(QPointF& ext, double x, double y);
 
+    // Every kCancelRecords records a raised cancel flag of the metafile ends the play (EAbort),
+    // so a huge metafile's load can be given up half-way.
+    static constexpr unsigned kCancelRecords = 256;
+    void CountRecord() {
+        if (++records_ % kCancelRecords == 0 && metafile_.Cancelled()) throw EAbort();
+    }
+
     void PlayWmf();
     void Wmf(uint16_t function, const TRecordData& r);
     void PlayEmf();
@@ -1067,6 +1074,7 @@ class TPlayer {
     std::vector<TPlusObject> plusObjects_ = std::vector<TPlusObject>(64);
     uint32_t pendingId_ = 0xFFFFFFFF;
     std::vector<uint8_t> pending_;
+    unsigned records_ = 0;
 };
 
 TPlayer::TPlayer(const TMetafile& metafile, QImage& image, const QTransform& toImage)
@@ -2039,6 +2047,7 @@ void TPlayer::PlayWmf() {
         if (function == 0) break;                                 // end of file
         if (words < 3 || words > (data.size() - pos) / 2) break;  // cut short: show the rest
         const size_t bytes = size_t(words) * 2;
+        CountRecord();
         Wmf(function, TRecordData(data.data() + pos + 6, bytes - 6));
         pos += bytes;
     }
@@ -2354,6 +2363,7 @@ void TPlayer::PlayEmf() {
         const uint32_t size = GetU32LE(data.data() + pos + 4);
         if (size < 8 || size % 4 != 0 || size > data.size() - pos) break;
         if (type == 14) break;  // EMR_EOF
+        CountRecord();
         Emf(type, TRecordData(data.data() + pos + 8, size - 8));
         pos += size;
     }

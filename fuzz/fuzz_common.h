@@ -46,12 +46,13 @@ inline uint32_t TouchRows(const TBitmap& bmp) {
 }
 
 // The common check of a loader harness: the probe keeps the position, only imaging errors
-// escape the load, and a picture that loads has a size and readable rows.
+// escape the load, and a picture that loads has a size and readable rows. With probeAgrees,
+// a picture that loads must also have been recognised by the probe.
 template <class G>
-int LoadAndCheck(const uint8_t* data, size_t size) {
+int LoadAndCheck(const uint8_t* data, size_t size, bool probeAgrees = false) {
     LimitPixels(size);
     TMemoryStream in(data, static_cast<int64_t>(size));
-    G::ProbeStream(in);
+    const bool probe = G::ProbeStream(in);
     if (in.Position() != 0) std::abort();
     G graphic;
     try {
@@ -59,7 +60,7 @@ int LoadAndCheck(const uint8_t* data, size_t size) {
     } catch (const EImagingError&) {
         return 0;
     }
-    if (graphic.Width() <= 0 || graphic.Height() <= 0) std::abort();
+    if (graphic.Width() <= 0 || graphic.Height() <= 0 || (probeAgrees && !probe)) std::abort();
     TouchRows(graphic);
     return 0;
 }

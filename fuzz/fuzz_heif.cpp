@@ -1,29 +1,8 @@
-// Loads arbitrary bytes as a HEIF file. A picture that loads must have a consistent bitmap
+// Loads arbitrary bytes as an HEIF file. A picture that loads must have a consistent bitmap
 // (every row readable); the probe must keep the position and agree with a load that succeeds.
-#include <cstdint>
-#include <cstdlib>
-
 #include "fuzz/fuzz_common.h"
-#include "imaging/Exceptions.h"
 #include "imaging/formats/HEIFGraphic.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LimitPixels();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    TMemoryStream in(data, static_cast<int64_t>(size));
-    const bool probe = THEIFGraphic::ProbeStream(in);
-    if (in.Position() != 0) std::abort();
-
-    THEIFGraphic picture;
-    try {
-        picture.LoadFromStream(in);
-    } catch (const EImagingError&) {
-        return 0;
-    }
-    if (!probe || picture.Width() <= 0 || picture.Height() <= 0) std::abort();
-    fuzz::TouchRows(picture);
-    return 0;
+    return fuzz::LoadAndCheck<THEIFGraphic>(data, size, true);
 }

@@ -1,5 +1,9 @@
 #include "imaging/ImagingRoutines.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -148,4 +152,10 @@ void DoublePlane(int width, int height, int stride, uint8_t* buffer, size_t buff
     uint8_t* last = buffer + (2 * h - 1) * s;
     for (size_t i = 0; i < 2 * w; ++i)
         last[i] = src[i];
+}
+
+void ReleaseFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }

@@ -71,6 +71,11 @@ void UndoDifferencing4(uint8_t* row, size_t count);
 // (value x 255 / (2^bits - 1)); values above 2^bits - 1 count as that maximum.
 void ReduceSamplesTo8(const uint16_t* source, uint8_t* target, size_t count, int bits);
 
+// Hands the memory a decoding library has freed back to the system. The C library keeps freed
+// blocks below its mapping threshold for reuse, so a loader that frees a decoder's working
+// memory and then allocates its bitmap would otherwise hold both at its peak.
+void ReleaseFreedMemory();
+
 // Enlarges a plane of width x height one-byte samples to 2 width x 2 height in place. The
 // plane's rows start stride bytes apart in buffer, which holds bufferSize bytes; the result
 // needs 2 height rows with stride >= 2 width. New samples are the rounded means of their

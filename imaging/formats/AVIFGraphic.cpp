@@ -1,12 +1,14 @@
 // AVIF loader. The file is held in memory; libavif parses it with its limits set from ours and a
 // thread per core, decodes the first frame and converts it to BGR(A): 8-bit pictures straight
 // into the bitmap, deeper ones to 16-bit samples that are rounded to 8 bits row by row. libavif
-// does not apply the stored rotation and mirroring: the bitmap is turned afterwards.
+// does not apply the stored clean aperture, rotation and mirroring: the aperture's part of the
+// converted frame is kept, and the bitmap is turned afterwards.
 #include "imaging/formats/AVIFGraphic.h"
 
 #include <avif/avif.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -54,6 +56,22 @@ int Orientation(const avifImage& image) {
     return kOrientation[angle][mirror];
 }
 
+// The clean aperture (clap) as a rectangle of the stored picture: the whole picture when there
+// is none or when it is not valid (outside the picture, or at odd positions of subsampled
+// chroma), as libavif's conversion decides.
+avifCropRect Aperture(const avifImage& image) {
+    avifCropRect rect{0, 0, image.width, image.height};
+    if (!(image.transformFlags & AVIF_TRANSFORM_CLAP)) return rect;
+    avifCropRect crop;
+    avifDiagnostics diagnostics{};
+    if (!avifCropRectConvertCleanApertureBox(&crop, &image.clap, image.width, image.height,
+                                             image.yuvFormat, &diagnostics) ||
+        crop.width == 0 || crop.height == 0 || crop.x > image.width - crop.width ||
+        crop.y > image.height - crop.height)
+        return rect;
+    return crop;
+}
+
 }  // namespace
 
 const TGraphicClass& TAVIFGraphic::ClassInfo() {
@@ -77,8 +95,9 @@ bool TAVIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     if (image.width == 0 || image.height == 0 || image.depth < 8 || image.depth > 16) return false;
     TImageProperties& p = imageProperties_;
     const bool turned = Orientation(image) >= 5;
-    p.Width = turned ? image.height : image.width;
-    p.Height = turned ? image.width : image.height;
+    const avifCropRect shown = Aperture(image);
+    p.Width = turned ? shown.height : shown.width;
+    p.Height = turned ? shown.width : shown.height;
     p.HasAlpha = decoder->alphaPresent != 0;
     p.ColorScheme = p.HasAlpha ? schemeRGBA : schemeRGB;
     p.BitsPerSample = uint8_t(image.depth);
@@ -108,14 +127,20 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
             RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
         RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
     }
-    const avifImage& image = *decoder->image;
+    const avifImage& frame = *decoder->image;
     // The frame must be what the header promised; the alpha plane comes with it when present.
-    const bool deep = image.depth > 8;
-    if (image.width == 0 || image.height == 0 || image.depth != p.BitsPerSample ||
-        image.width > uint32_t(INT32_MAX) || image.height > uint32_t(INT32_MAX) ||
-        (p.HasAlpha && image.alphaPlane == nullptr))
+    const bool deep = frame.depth > 8;
+    if (frame.width == 0 || frame.height == 0 || frame.depth != p.BitsPerSample ||
+        frame.width > uint32_t(INT32_MAX) || frame.height > uint32_t(INT32_MAX) ||
+        (p.HasAlpha && frame.alphaPlane == nullptr))
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    const int width = int(image.width), height = int(image.height);
+    // With the transformations honoured, the clean aperture is what is shown, cropped before it
+    // is turned as the format orders them. The whole frame is converted all the same (chroma
+    // is upsampled from its neighbours, also those outside the aperture), then cut.
+    const avifCropRect aperture =
+        AutoOrient() ? Aperture(frame) : avifCropRect{0, 0, frame.width, frame.height};
+    const bool crop = aperture.width != frame.width || aperture.height != frame.height;
+    const int width = int(aperture.width), height = int(aperture.height);
 
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions());
@@ -133,34 +158,42 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
 
     avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, &image);
+    avifRGBImageSetDefaults(&rgb, &frame);
     rgb.format = p.HasAlpha ? AVIF_RGB_FORMAT_BGRA : AVIF_RGB_FORMAT_BGR;
     rgb.ignoreAlpha = p.HasAlpha ? AVIF_FALSE : AVIF_TRUE;
-    const size_t rowSamples = size_t(width) * p.SamplesPerPixel;
-    std::vector<uint16_t> words;
-    if (deep) {
-        // Sixteen-bit samples, held here, rounded to 8 bits below.
-        words.resize(rowSamples * size_t(height));
-        rgb.depth = 16;
-        rgb.pixels = reinterpret_cast<uint8_t*>(words.data());
-        rgb.rowBytes = uint32_t(rowSamples * 2);
+    rgb.depth = deep ? 16 : 8;
+    const size_t frameSamples = size_t(frame.width) * p.SamplesPerPixel;
+    const size_t sampleBytes = deep ? 2 : 1;
+    std::vector<uint8_t> converted;
+    if (deep || crop) {
+        // Held here: 16-bit samples rounded to 8 bits below, or the whole frame to cut.
+        converted.resize(frameSamples * sampleBytes * frame.height);
+        rgb.pixels = converted.data();
+        rgb.rowBytes = uint32_t(frameSamples * sampleBytes);
     } else {
         // The bitmap's rows are consecutive from the top: libavif writes them in place.
-        rgb.depth = 8;
         rgb.pixels = ScanLine(0);
         rgb.rowBytes = uint32_t(RowStride());
     }
     StartRowProgress(uint32_t(width), imsg::Transfering);
-    if (avifImageYUVToRGB(&image, &rgb) != AVIF_RESULT_OK)
+    if (avifImageYUVToRGB(&frame, &rgb) != AVIF_RESULT_OK)
         RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
+    const size_t rowSamples = size_t(width) * p.SamplesPerPixel;
+    std::vector<uint16_t> words(deep ? rowSamples : 0);
     std::vector<uint8_t> row(deep ? rowSamples : 0);
     for (int y = 0; y < height; ++y) {
-        if (deep) {
-            ReduceSamplesTo8(words.data() + rowSamples * size_t(y), row.data(), rowSamples, 16);
-            cm.ConvertScanline(row.data(), ScanLine(y), uint32_t(width));
+        if (!converted.empty()) {
+            const uint8_t* source = converted.data() + rgb.rowBytes * (size_t(aperture.y) + y) +
+                                    size_t(aperture.x) * p.SamplesPerPixel * sampleBytes;
+            if (deep) {
+                std::memcpy(words.data(), source, rowSamples * 2);
+                ReduceSamplesTo8(words.data(), row.data(), rowSamples, 16);
+                source = row.data();
+            }
+            cm.ConvertScanline(source, ScanLine(y), uint32_t(width));
         }
         RowProgress(uint32_t(y), uint32_t(height));
     }
-    if (AutoOrient()) Orient(Orientation(image));
+    if (AutoOrient()) Orient(Orientation(frame));
     Changed();
 }

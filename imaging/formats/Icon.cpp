@@ -172,7 +172,7 @@ void TIcon::LoadFromStream(TStream& stream) {
 
         TBitmap colour;
         const int64_t colourStart = data.Position();
-        dib::ReadPixels(data, data.Size() - colourStart, h, colour);
+        dib::ReadPixels(data, data.Size() - colourStart, h, colour, this);
         const int width = colour.Width();
         const int height = colour.Height();
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
@@ -48,12 +49,48 @@ bool IsKnownHeaderSize(uint32_t size) {
     return size == 12 || IsWindowsHeaderSize(size) || (size >= 16 && size <= 64);
 }
 
+// Progress of the rows as they arrive, reported to the graphic being loaded a band of rows at a
+// time (a report per row would cost more than copying a narrow row): the window shows the
+// percentage, and a raised cancel flag ends the load at the next band with EAbort. The ending
+// stage is reported also when the load fails. Without a graphic nothing is reported.
+class TRowBands {
+  public:
+    static constexpr int kRows = 64;
+
+    TRowBands(TGraphic* graphic, int width, int height, bool bottomUp)
+        : graphic_(graphic), width_(width), height_(height), bottomUp_(bottomUp) {
+        if (graphic_ != nullptr) graphic_->Progress(psStarting, 0, false, {}, imsg::LoadingData);
+    }
+    ~TRowBands() {
+        if (graphic_ != nullptr) graphic_->Progress(psEnding, 0, false, {}, {});
+    }
+    TRowBands(const TRowBands&) = delete;
+    TRowBands& operator=(const TRowBands&) = delete;
+
+    // The first `rows` rows in stored order have arrived; reports when a band is complete.
+    void Arrived(int rows) {
+        if (graphic_ == nullptr || (rows - reported_ < kRows && rows < height_)) return;
+        const int top = bottomUp_ ? height_ - rows : reported_;
+        const int bottom = bottomUp_ ? height_ - reported_ : rows;
+        reported_ = rows;
+        graphic_->Progress(psRunning, uint8_t(int64_t(rows) * 100 / std::max(1, height_)), false,
+                           TRect{0, top, width_, bottom}, imsg::LoadingData);
+    }
+
+  private:
+    TGraphic* graphic_;
+    int width_, height_;
+    bool bottomUp_;
+    int reported_ = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Run-length encoded data (BI_RLE8 and BI_RLE4). Rows are stored bottom-up; the decoder keeps
 // every write inside the bitmap: runs are cut at the row end, and commands that would leave
 // the bitmap otherwise raise.
 
-void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& bmp) {
+void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& bmp,
+               TRowBands& bands) {
     const bool four = h.Compression == dibRLE4;
     const int width = h.Width;
     const int height = h.Height;
@@ -102,6 +139,7 @@ void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& b
             case 0:  // end of line
                 x = 0;
                 ++y;
+                bands.Arrived(y);
                 break;
             case 1:  // end of bitmap
                 return;
@@ -114,6 +152,7 @@ void DecodeRLE(const uint8_t* data, size_t size, const TDibHeader& h, TBitmap& b
                     Fail("Run-length delta moves outside the bitmap.");
                 x += dx;
                 y += dy;
+                bands.Arrived(y);
                 break;
             }
             default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
@@ -182,6 +221,23 @@ TDirectLayout DirectLayout(const TDibHeader& h) {
             return TDirectLayout::Expand;
         default:
             return TDirectLayout::Expand;
+    }
+}
+
+// Reads rows stored as the bitmap holds them straight into it, a band at a time. Top-down
+// rows are consecutive in the bitmap, so a band is one read.
+void ReadRows(TStream& stream, int64_t srcStride, const TDibHeader& h, TBitmap& bmp,
+              TGraphic* reporter) {
+    const int height = bmp.Height();
+    TRowBands bands(reporter, bmp.Width(), height, !h.TopDown);
+    for (int i = 0; i < height;) {
+        const int n = h.TopDown ? std::min(TRowBands::kRows, height - i) : 1;
+        if (h.TopDown)
+            stream.ReadBuffer(bmp.ScanLine(i), srcStride * n);
+        else
+            stream.ReadBuffer(bmp.ScanLine(height - 1 - i), srcStride);
+        i += n;
+        bands.Arrived(i);
     }
 }
 
@@ -349,7 +405,8 @@ void SetEmbeddedDecoder(TDibCompression compression, TEmbeddedDecoder decoder) {
     if (IsEmbedded(compression)) EmbeddedDecoderSlot(compression) = std::move(decoder);
 }
 
-void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap& bmp) {
+void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap& bmp,
+                TGraphic* reporter) {
     TBitmap::CheckSize(h.Width, h.Height);
     const int width = h.Width;
     const int height = h.Height;
@@ -387,7 +444,8 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
         bmp.SetPixelFormat(h.BitCount == 8 ? pf8bit : pf4bit);
         bmp.SetSize(width, height);
         bmp.SetPalette(h.Palette);
-        DecodeRLE(data.data(), data.size(), h, bmp);
+        TRowBands bands(reporter, width, height, true);
+        DecodeRLE(data.data(), data.size(), h, bmp, bands);
         if (!IndicesInPalette(bmp, h.BitCount, h.Palette.size()))
             Fail("Pixel refers to a colour beyond the palette.");
         return;
@@ -402,12 +460,7 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
         bmp.SetPixelFormat(h.BitCount == 1 ? pf1bit : h.BitCount == 4 ? pf4bit : pf8bit);
         bmp.SetSize(width, height);
         bmp.SetPalette(h.Palette);
-        if (h.TopDown) {
-            stream.ReadBuffer(bmp.Bits(), srcStride * height);
-        } else {
-            for (int i = 0; i < height; ++i)
-                stream.ReadBuffer(bmp.ScanLine(rowOf(i)), srcStride);
-        }
+        ReadRows(stream, srcStride, h, bmp, reporter);
         if (!IndicesInPalette(bmp, h.BitCount, h.Palette.size()))
             Fail("Pixel refers to a colour beyond the palette.");
         return;
@@ -433,12 +486,7 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
         bmp.Clear();
         bmp.SetPixelFormat(format);
         bmp.SetSize(width, height);
-        if (h.TopDown) {
-            stream.ReadBuffer(bmp.Bits(), srcStride * height);
-        } else {
-            for (int i = 0; i < height; ++i)
-                stream.ReadBuffer(bmp.ScanLine(rowOf(i)), srcStride);
-        }
+        ReadRows(stream, srcStride, h, bmp, reporter);
         if (layout == TDirectLayout::Copy32Opaque) {
             for (int y = 0; y < height; ++y) {
                 uint8_t* row = bmp.ScanLine(y);
@@ -461,6 +509,7 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
     bmp.SetSize(width, height);
     const int outBytes = alpha ? 4 : 3;
     std::vector<uint8_t> row(static_cast<size_t>(srcStride));
+    TRowBands bands(reporter, width, height, !h.TopDown);
     for (int i = 0; i < height; ++i) {
         stream.ReadBuffer(row.data(), srcStride);
         uint8_t* dst = bmp.ScanLine(rowOf(i));
@@ -473,6 +522,7 @@ void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& h, TBitmap&
             d[2] = r.Scale(pixel);
             if (alpha) d[3] = a.Scale(pixel);
         }
+        bands.Arrived(i + 1);
     }
 }
 
@@ -507,7 +557,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
         TDibHeader h = dib::ReadHeader(stream, dataOffset);
         if (dataOffset >= 0) stream.SetPosition(dataOffset);
         const int64_t dataSize = end - stream.Position();
-        dib::ReadPixels(stream, dataSize, h, *this);
+        dib::ReadPixels(stream, dataSize, h, *this, this);
         SetTransparent(false);
     } catch (const EReadError&) {
         Fail("The file is truncated.");

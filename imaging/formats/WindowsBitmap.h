@@ -48,8 +48,10 @@ TDibHeader ReadHeader(TStream& stream, int64_t dataOffset);
 
 // Decodes the pixel data that starts at the stream's position and spans at most dataSize
 // bytes into the bitmap, in its natural pixel format (see the .cpp). Raises EInvalidGraphic
-// when the data is truncated or malformed; never reads beyond dataSize bytes.
-void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& header, TBitmap& target);
+// when the data is truncated or malformed; never reads beyond dataSize bytes. When reporter is
+// given, the rows' progress goes to it (every few rows), and its cancel flag is polled there.
+void ReadPixels(TStream& stream, int64_t dataSize, const TDibHeader& header, TBitmap& target,
+                TGraphic* reporter = nullptr);
 
 // Bytes of one stored row of the given width and bit count (4-byte aligned).
 int64_t RowBytes(int64_t width, int bitCount);

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRawFont>
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -423,6 +424,28 @@ TEST_F(MetafilePlayer, DamagedFilesShowWhatIsValid) {
             }
         }
     }
+}
+
+// A raised cancel flag ends the play of a long metafile of either kind with EAbort; without it
+// the same files load.
+TEST_F(MetafilePlayer, ACancelFlagEndsTheLoad) {
+    TWmf wmf;
+    TEmf emf;
+    for (int i = 0; i < 2000; ++i) {
+        wmf.Rectangle(0, 0, 5, 5);
+        emf.Rec(43, {0, 0, 5, 5});  // EMR_RECTANGLE
+    }
+    for (const Bytes& file : {wmf.Build(10, 10), emf.Build(10, 10)})
+        for (const bool cancelled : {false, true}) {
+            SCOPED_TRACE(cancelled);
+            std::atomic<bool> cancel{cancelled};
+            TMetafile metafile;
+            metafile.SetCancelFlag(&cancel);
+            if (cancelled)
+                EXPECT_THROW(testhelp::LoadBytes(metafile, file), EAbort);
+            else
+                EXPECT_NO_THROW(testhelp::LoadBytes(metafile, file));
+        }
 }
 
 TEST_F(MetafilePlayer, PictureHolderDrawsMetafilesWhenARendererIsInstalled) {

@@ -42,15 +42,15 @@ std::string WritePng(int phase, bool deep) {
 }
 
 // Our decoding of the file against avifdec's, which the transformations avifdec --info lists
-// are applied to with ImageMagick.
-void ExpectLikeAvifdec(const fs::path& file) {
+// are applied to with ImageMagick, after the clean aperture crop (ImageMagick's geometry).
+void ExpectLikeAvifdec(const fs::path& file, const std::string& crop = "") {
     TAVIFGraphic avif;
     ASSERT_NO_THROW(testhelp::LoadBytes(avif, testhelp::ReadFileBytes(file)));
     bool ok = false;
     const std::string name = ShellQuote(file.string());
     const Bytes info = testhelp::RunCommand("avifdec --info " + name, ok);
     const std::string text(info.begin(), info.end());
-    std::string turn;
+    std::string turn = crop.empty() ? "" : " -crop " + crop + " +repage";
     std::smatch m;
     if (std::regex_search(text, m, std::regex(R"(irot \(Rotation\)\s*: (\d))")))
         turn += " -rotate -" + std::to_string(90 * std::stoi(m[1]));
@@ -86,18 +86,22 @@ TEST(AVIFGraphic, MatchesAvifdec) {
     struct TCase {
         const char* options;
         bool deep;
-    } const cases[] = {{"-y 420", false},
-                       {"-y 444 --irot 1", false},
-                       {"-y 420 --irot 3 --imir 0", false},
-                       {"-y 444 --imir 1", false},
-                       {"-d 10 -y 420 --irot 2", true},
-                       {"-d 12 -y 444 --irot 1 --imir 1", true}};
+        const char* crop;
+    } const cases[] = {{"-y 420", false, ""},
+                       {"-y 444 --irot 1", false, ""},
+                       {"-y 420 --irot 3 --imir 0", false, ""},
+                       {"-y 444 --imir 1", false, ""},
+                       {"-d 10 -y 420 --irot 2", true, ""},
+                       {"-d 12 -y 444 --irot 1 --imir 1", true, ""},
+                       {"-y 444 --crop 3,5,21,11", false, "21x11+3+5"},
+                       {"-y 420 --crop 6,4,24,12 --irot 1 --imir 0", false, "24x12+6+4"},
+                       {"-d 10 -y 420 --crop 2,2,30,16", true, "30x16+2+2"}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.options);
         const Bytes file = Encode(c.options, c.deep);
         const fs::path path = kDir / "velkaro_avif_case.avif";
         testhelp::WriteFileBytes(path, file);
-        ExpectLikeAvifdec(path);
+        ExpectLikeAvifdec(path, c.crop);
     }
     // A sequence shows its first frame.
     const std::string seq = (kDir / "velkaro_avif_seq.avifs").string();

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "common/TestData.h"
 #include "imaging/DibBuilder.h"
@@ -227,6 +230,69 @@ TEST(Icon, LibraryIconsMatchReferencePixels) {
     }
     TIcon icon;
     EXPECT_THROW(icon.LoadFromFile((dir / "decompression_bomb.ico").string()), EInvalidGraphic);
+}
+
+// Bitmaps and icons report their rows a band at a time, so a cancel flag raised when the first
+// band has arrived ends the load there with EAbort, however the rows are stored; left alone,
+// the same loads report up to 100 %. Either way the ending stage is reported.
+TEST(BitmapAndIcon, ACancelFlagEndsTheLoadAtTheNextBand) {
+    constexpr int kSide = 300;  // several bands of rows
+    auto bitmap = [](uint16_t bits, uint32_t compression, int32_t height,
+                     std::vector<uint32_t> masks, std::vector<uint8_t> pixels) {
+        TDibLayout b;
+        b.width = kSide;
+        b.height = height;
+        b.bitCount = bits;
+        b.compression = compression;
+        b.masks = std::move(masks);
+        if (bits == 8) b.palette.assign(256, TRGBQuad{1, 2, 3, 0});
+        if (pixels.empty()) pixels.assign(size_t(((kSide * bits + 31) / 32) * 4) * kSide, 7);
+        b.pixels = std::move(pixels);
+        return b.Build();
+    };
+    std::vector<uint8_t> rle;
+    for (int y = 0; y < kSide; ++y)
+        rle.insert(rle.end(), {255, 1, kSide - 255, 2, 0, 0});
+    rle.insert(rle.end(), {0, 1});
+    const auto bmp = [] { return std::unique_ptr<TGraphic>(new TBitmap); };
+    const auto ico = [] { return std::unique_ptr<TGraphic>(new TIcon); };
+    struct TCase {
+        const char* name;
+        std::function<std::unique_ptr<TGraphic>()> make;
+        std::vector<uint8_t> file;
+    } const cases[] = {
+        {"24-bit bottom-up", bmp, bitmap(24, 0, kSide, {}, {})},
+        {"24-bit top-down", bmp, bitmap(24, 0, -kSide, {}, {})},
+        {"RLE8", bmp, bitmap(8, 1, kSide, {}, rle)},
+        {"16-bit fields", bmp, bitmap(16, 3, kSide, {0xF00, 0xF0, 0xF}, {})},
+        {"32-bit icon", ico, BuildIcon({Square(kSide, 32, false)})},
+        {"8-bit icon", ico, BuildIcon({Square(kSide, 8, true)})},
+    };
+    for (const TCase& c : cases)
+        for (const bool cancelled : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (cancelled ? " cancelled" : ""));
+            std::atomic<bool> cancel{false};
+            std::unique_ptr<TGraphic> graphic = c.make();
+            graphic->SetCancelFlag(&cancel);
+            int bands = 0, last = -1;
+            bool ended = false;
+            graphic->OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool,
+                                      const TRect&, const std::string&) {
+                if (stage == psRunning) ++bands, last = percent, cancel = cancelled;
+                if (stage == psEnding) ended = true;
+            };
+            TMemoryStream s(c.file.data(), int64_t(c.file.size()));
+            if (cancelled) {
+                EXPECT_THROW(graphic->LoadFromStream(s), EAbort);
+                EXPECT_EQ(bands, 1);
+                EXPECT_LT(last, 100);
+            } else {
+                EXPECT_NO_THROW(graphic->LoadFromStream(s));
+                EXPECT_GT(bands, 2);
+                EXPECT_EQ(last, 100);
+            }
+            EXPECT_TRUE(ended);
+        }
 }
 
 TEST(Metafile, WithoutARendererOnlyTheHeaderIsRead) {
