@@ -1338,7 +1338,7 @@ void TForm1::FlipViewClick() {
 
 void TForm1::PicturePropertiesClick() {
     if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
-    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic());
+    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic(), frames_->Count());
 }
 
 void TForm1::FullScreenClick() {

@@ -11,8 +11,10 @@
 
 #include "imaging/PictureInfo.h"
 
-void ShowPictureProperties(QWidget* parent, const QByteArray& nativePath, const TGraphic* graphic) {
-    const TPictureInfo info = ReadPictureInfo(nativePath.toStdString(), graphic);
+void ShowPictureProperties(QWidget* parent, const QByteArray& nativePath, const TGraphic* graphic,
+                           int frameCount) {
+    TPictureInfo info = ReadPictureInfo(nativePath.toStdString(), graphic);
+    if (frameCount > 1) info.FrameCount = frameCount;
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("PictureProperties"));
     dialog.setWindowTitle(QStringLiteral("Picture Properties"));

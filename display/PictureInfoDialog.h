@@ -10,4 +10,6 @@ class TGraphic;
 // Shows the properties of the picture file nativePath (as the file system names it) modally;
 // graphic is the picture as loaded, or null. The file is read only for its metadata, a few
 // small reads (a whole HEIF, AVIF or JPEG XL container up to a bounded size).
-void ShowPictureProperties(QWidget* parent, const QByteArray& nativePath, const TGraphic* graphic);
+// frameCount: the frames or pages the view knows the file to hold (0 when it does not know).
+void ShowPictureProperties(QWidget* parent, const QByteArray& nativePath, const TGraphic* graphic,
+                           int frameCount = 0);

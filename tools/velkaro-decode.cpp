@@ -240,8 +240,10 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
 
 // The picture's properties as people read them, one "Name: value" line each (absent ones left
 // out), after the JSON line of --info.
-void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic) {
-    for (const auto& [label, value] : ReadPictureInfo(fileName, &graphic).Fields())
+void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic, int frameCount) {
+    TPictureInfo info = ReadPictureInfo(fileName, &graphic);
+    if (frameCount > 1) info.FrameCount = frameCount;
+    for (const auto& [label, value] : info.Fields())
         std::printf("%s: %s\n", label.c_str(), value.c_str());
 }
 
@@ -420,7 +422,7 @@ int main(int argc, char** argv) {
             std::string text = Info(*graphic, bmp);
             text.insert(text.size() - 1, FramesInfo(frames.get()));
             std::printf("%s\n", text.c_str());
-            PrintPictureInfo(input, *graphic);
+            PrintPictureInfo(input, *graphic, frames ? frames->Count() : 1);
         }
         std::unique_ptr<TBitmap> chosen;
         bool chosenTransparent = false;
