@@ -10,7 +10,7 @@
 # its first paint, and the file list of a 20,000-file folder next to `ls -l`.
 #
 #   bench/compare.sh [BUILD_DIR]          (default: build; RUNS=5, WIDTH=4000, HEIGHT=3000)
-#   ONLY='PNG*' GUI=0 bench/compare.sh    (only the rows whose work matches, no reader part)
+#   ONLY='PNG*,PPM' GUI=0 bench/compare.sh   (only rows whose work matches, no reader part)
 #
 # Inputs and peer programs are made once in $BENCH_CACHE (default /tmp/velkaro-bench-WxH).
 # Needs: cc, python3, GNU time, ImageMagick's convert, libjpeg-turbo-progs (cjpeg, djpeg),
@@ -102,8 +102,15 @@ status=0
 # newlines; FILE in a peer command is written @. Peers whose program is missing are left out.
 row() {
     label=$1 file=$2 bpp=$3 peers=$4
-    # shellcheck disable=SC2254
-    case $label in $only) ;; *) return ;; esac
+    wanted=no
+    old_ifs=$IFS
+    IFS=,
+    for pattern in $only; do
+        # shellcheck disable=SC2254
+        case $label in $pattern) wanted=yes ;; esac
+    done
+    IFS=$old_ifs
+    [ $wanted = yes ] || return 0
     if [ ! -s "$cache/$file" ]; then
         echo "| $label | | | | | | | | | | | | skipped: no input |"
         return
