@@ -62,36 +62,55 @@ struct TDeferredLibrary {
 #define VELKARO_NAME(name) #name,
 #define VELKARO_INDEX(name) k_##name,
 
-#define VELKARO_JXL(X)                                                                 \
-    X(JxlDecoderCloseInput)                                                            \
-    X(JxlDecoderCreate)                                                                \
-    X(JxlDecoderDestroy) X(JxlDecoderGetBasicInfo) X(JxlDecoderImageOutBufferSize)     \
-        X(JxlDecoderProcessInput) X(JxlDecoderSetImageOutBuffer) X(JxlDecoderSetInput) \
-            X(JxlDecoderSetKeepOrientation) X(JxlDecoderSetParallelRunner)             \
-                X(JxlDecoderSubscribeEvents)
-#define VELKARO_JXL_THREADS(X)          \
-    X(JxlResizableParallelRunner)       \
+// clang-format off
+#define VELKARO_JXL(X) \
+    X(JxlDecoderCloseInput) \
+    X(JxlDecoderCreate) \
+    X(JxlDecoderDestroy) \
+    X(JxlDecoderGetBasicInfo) \
+    X(JxlDecoderImageOutBufferSize) \
+    X(JxlDecoderProcessInput) \
+    X(JxlDecoderSetImageOutBuffer) \
+    X(JxlDecoderSetInput) \
+    X(JxlDecoderSetKeepOrientation) \
+    X(JxlDecoderSetParallelRunner) \
+    X(JxlDecoderSubscribeEvents)
+#define VELKARO_JXL_THREADS(X) \
+    X(JxlResizableParallelRunner) \
     X(JxlResizableParallelRunnerCreate) \
-    X(JxlResizableParallelRunnerDestroy) X(JxlResizableParallelRunnerSetThreads)
-#define VELKARO_HEIF(X)                                                                       \
-    X(heif_context_alloc)                                                                     \
-    X(heif_context_free)                                                                      \
-    X(heif_context_get_primary_image_handle) X(heif_context_read_from_memory_without_copy)    \
-        X(heif_context_set_max_decoding_threads) X(heif_context_set_maximum_image_size_limit) \
-            X(heif_decode_image) X(heif_decoding_options_alloc) X(heif_decoding_options_free) \
-                X(heif_image_get_bits_per_pixel_range) X(heif_image_get_height)               \
-                    X(heif_image_get_plane_readonly) X(heif_image_get_width)                  \
-                        X(heif_image_handle_get_height) X(heif_image_handle_get_ispe_height)  \
-                            X(heif_image_handle_get_ispe_width)                               \
-                                X(heif_image_handle_get_luma_bits_per_pixel)                  \
-                                    X(heif_image_handle_get_width)                            \
-                                        X(heif_image_handle_has_alpha_channel)                \
-                                            X(heif_image_handle_release) X(heif_image_release)
-#define VELKARO_AVIF(X)                                                                        \
-    X(avifDecoderCreate)                                                                       \
-    X(avifDecoderDestroy)                                                                      \
-    X(avifDecoderNextImage) X(avifDecoderParse) X(avifDecoderSetIOMemory) X(avifImageYUVToRGB) \
-        X(avifRGBImageSetDefaults)
+    X(JxlResizableParallelRunnerDestroy) \
+    X(JxlResizableParallelRunnerSetThreads)
+#define VELKARO_HEIF(X) \
+    X(heif_context_alloc) \
+    X(heif_context_free) \
+    X(heif_context_get_primary_image_handle) \
+    X(heif_context_read_from_memory_without_copy) \
+    X(heif_context_set_max_decoding_threads) \
+    X(heif_context_set_maximum_image_size_limit) \
+    X(heif_decode_image) \
+    X(heif_decoding_options_alloc) \
+    X(heif_decoding_options_free) \
+    X(heif_image_get_bits_per_pixel_range) \
+    X(heif_image_get_height) \
+    X(heif_image_get_plane_readonly) \
+    X(heif_image_get_width) \
+    X(heif_image_handle_get_height) \
+    X(heif_image_handle_get_ispe_height) \
+    X(heif_image_handle_get_ispe_width) \
+    X(heif_image_handle_get_luma_bits_per_pixel) \
+    X(heif_image_handle_get_width) \
+    X(heif_image_handle_has_alpha_channel) \
+    X(heif_image_handle_release) \
+    X(heif_image_release)
+#define VELKARO_AVIF(X) \
+    X(avifDecoderCreate) \
+    X(avifDecoderDestroy) \
+    X(avifDecoderNextImage) \
+    X(avifDecoderParse) \
+    X(avifDecoderSetIOMemory) \
+    X(avifImageYUVToRGB) \
+    X(avifRGBImageSetDefaults)
+// clang-format on
 
 const char* const kJxlNames[] = {VELKARO_JXL(VELKARO_NAME)};
 const char* const kJxlThreadsNames[] = {VELKARO_JXL_THREADS(VELKARO_NAME)};

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     fclose(in);
     FILE* out = fopen(argv[2], "wb");
     if (out == NULL) return 1;
-    fprintf(out, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n",
-            ihdr.width, ihdr.height, alpha ? 4 : 3, alpha ? "RGB_ALPHA" : "RGB");
+    fprintf(out, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n", ihdr.width,
+            ihdr.height, alpha ? 4 : 3, alpha ? "RGB_ALPHA" : "RGB");
     fwrite(pixels, 1, size, out);
     free(pixels);
     return fclose(out) == 0 ? 0 : 1;

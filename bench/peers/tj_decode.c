@@ -20,9 +20,8 @@ int main(int argc, char** argv) {
     fclose(in);
     tjhandle tj = tjInitDecompress();
     int width, height, subsampling, colorspace;
-    if (tj == NULL ||
-        tjDecompressHeader3(tj, bytes, (unsigned long)size, &width, &height, &subsampling,
-                            &colorspace)) {
+    if (tj == NULL || tjDecompressHeader3(tj, bytes, (unsigned long)size, &width, &height,
+                                          &subsampling, &colorspace)) {
         fprintf(stderr, "%s\n", tjGetErrorStr2(tj));
         return 1;
     }
