@@ -4,11 +4,12 @@
 // and initialised by every process, which costs about 15 ms of processor time before main, on
 // every start of the reader and of velkaro-decode, whatever the picture.
 //
-// Each function the loaders call is defined here under its own name and forwards to the
+// Each function the imaging library calls is defined here under its own name and forwards to the
 // library's, found with dlsym. A creating function (JxlDecoderCreate, heif_context_alloc,
 // avifDecoderCreate, JxlResizableParallelRunnerCreate) returns null when the library cannot be
 // opened, which the loaders already report as a picture that cannot be read; every other
-// function is reached only through what a creating function returned.
+// function is reached only through what a creating function returned. A call of one of these
+// libraries that is not listed here fails to link: add its forwarder here.
 #include <avif/avif.h>
 #include <dlfcn.h>
 #include <jxl/decode.h>
@@ -74,7 +75,11 @@ struct TDeferredLibrary {
     X(JxlDecoderSetInput) \
     X(JxlDecoderSetKeepOrientation) \
     X(JxlDecoderSetParallelRunner) \
-    X(JxlDecoderSubscribeEvents)
+    X(JxlDecoderSubscribeEvents) \
+    X(JxlDecoderGetBoxType) \
+    X(JxlDecoderReleaseBoxBuffer) \
+    X(JxlDecoderSetBoxBuffer) \
+    X(JxlDecoderSetDecompressBoxes)
 #define VELKARO_JXL_THREADS(X) \
     X(JxlResizableParallelRunner) \
     X(JxlResizableParallelRunnerCreate) \
@@ -101,7 +106,9 @@ struct TDeferredLibrary {
     X(heif_image_handle_get_width) \
     X(heif_image_handle_has_alpha_channel) \
     X(heif_image_handle_release) \
-    X(heif_image_release)
+    X(heif_image_release) \
+    X(heif_image_handle_get_metadata) \
+    X(heif_image_handle_get_metadata_size)
 #define VELKARO_AVIF(X) \
     X(avifDecoderCreate) \
     X(avifDecoderDestroy) \
@@ -109,7 +116,9 @@ struct TDeferredLibrary {
     X(avifDecoderParse) \
     X(avifDecoderSetIOMemory) \
     X(avifImageYUVToRGB) \
-    X(avifRGBImageSetDefaults)
+    X(avifRGBImageSetDefaults) \
+    X(avifDecoderNthImage) \
+    X(avifDecoderNthImageTiming)
 // clang-format on
 
 const char* const kJxlNames[] = {VELKARO_JXL(VELKARO_NAME)};
@@ -173,6 +182,19 @@ JxlDecoderStatus JxlDecoderSetParallelRunner(JxlDecoder* dec, JxlParallelRunner 
 }
 JxlDecoderStatus JxlDecoderSubscribeEvents(JxlDecoder* dec, int events) {
     VELKARO_FORWARD(gJxl, JxlDecoderSubscribeEvents, (dec, events));
+}
+
+JxlDecoderStatus JxlDecoderGetBoxType(JxlDecoder* dec, JxlBoxType type, JXL_BOOL decompressed) {
+    VELKARO_FORWARD(gJxl, JxlDecoderGetBoxType, (dec, type, decompressed));
+}
+size_t JxlDecoderReleaseBoxBuffer(JxlDecoder* dec) {
+    VELKARO_FORWARD(gJxl, JxlDecoderReleaseBoxBuffer, (dec));
+}
+JxlDecoderStatus JxlDecoderSetBoxBuffer(JxlDecoder* dec, uint8_t* data, size_t size) {
+    VELKARO_FORWARD(gJxl, JxlDecoderSetBoxBuffer, (dec, data, size));
+}
+JxlDecoderStatus JxlDecoderSetDecompressBoxes(JxlDecoder* dec, JXL_BOOL decompress) {
+    VELKARO_FORWARD(gJxl, JxlDecoderSetDecompressBoxes, (dec, decompress));
 }
 
 JxlParallelRetCode JxlResizableParallelRunner(void* runner, void* opaque, JxlParallelRunInit init,
@@ -264,6 +286,14 @@ void heif_image_release(const heif_image* image) {
     VELKARO_FORWARD(gHeif, heif_image_release, (image));
 }
 
+heif_error heif_image_handle_get_metadata(const heif_image_handle* handle, heif_item_id id,
+                                          void* data) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_metadata, (handle, id, data));
+}
+size_t heif_image_handle_get_metadata_size(const heif_image_handle* handle, heif_item_id id) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_metadata_size, (handle, id));
+}
+
 // ---- AVIF ----
 
 avifDecoder* avifDecoderCreate(void) {
@@ -287,6 +317,13 @@ avifResult avifImageYUVToRGB(const avifImage* image, avifRGBImage* rgb) {
 }
 void avifRGBImageSetDefaults(avifRGBImage* rgb, const avifImage* image) {
     VELKARO_FORWARD(gAvif, avifRGBImageSetDefaults, (rgb, image));
+}
+avifResult avifDecoderNthImage(avifDecoder* decoder, uint32_t index) {
+    VELKARO_FORWARD(gAvif, avifDecoderNthImage, (decoder, index));
+}
+avifResult avifDecoderNthImageTiming(const avifDecoder* decoder, uint32_t index,
+                                     avifImageTiming* timing) {
+    VELKARO_FORWARD(gAvif, avifDecoderNthImageTiming, (decoder, index, timing));
 }
 
 }  // extern "C"
