@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCompleter>
@@ -12,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
@@ -24,6 +26,7 @@
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "display/PictureInfoDialog.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
@@ -64,7 +67,7 @@ QStringList TForm1::StoredProps() {
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
-            "DetailsMenu.Checked"};
+            "DetailsMenu.Checked",     "LineNumbersMenu.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -220,6 +223,16 @@ void TForm1::CreateComponents() {
             [this](quint64 generation, const TDecodedPtr& picture) {
                 Application::HandleEvent([&] { PictureArrived(generation, picture); });
             });
+    frames_ = new TFramePlayer(
+        decoder_,
+        [this](std::unique_ptr<TGraphic> frame) {
+            ViewImage->ShowDecoded(std::move(frame), QSize(), QImage());
+        },
+        this);
+    connect(frames_, &TFramePlayer::Changed, this, [this] {
+        UpdateFrameItems();
+        UpdateStatus();
+    });
     connect(decoder_, &TDecodeService::Progress, this,
             [this](quint64, int percent, const QString& message) {
                 PictureProgress(psRunning, uint8_t(std::clamp(percent, 0, 100)),
@@ -278,6 +291,12 @@ void TForm1::CreateMenus() {
     N2 = TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
     WrapMenu = TextMenu->Add(QStringLiteral("WrapMenu"), QStringLiteral("Word Wrap"));
     FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
+    N12 = TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    FindMenu = TextMenu->Add(QStringLiteral("FindMenu"), QStringLiteral("Find ..."));
+    EncodingMenu = TextMenu->Add(QStringLiteral("EncodingMenu"), QStringLiteral("Encoding"));
+    HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
+    LineNumbersMenu =
+        TextMenu->Add(QStringLiteral("LineNumbersMenu"), QStringLiteral("Line Numbers"));
     CopyMenu->SetEnabled(false);
     BrowseMenu->SetChecked(true);
     WrapMenu->SetChecked(true);
@@ -321,10 +340,22 @@ void TForm1::CreateMenus() {
     PreviousPicture =
         ImageMenu->Add(QStringLiteral("PreviousPicture"), QStringLiteral("Previous Picture"));
     FullScreen = ImageMenu->Add(QStringLiteral("FullScreen"), QStringLiteral("Full Screen"));
+    N14 = ImageMenu->Add(QStringLiteral("N14"), QStringLiteral("-"));
+    PauseAnimation =
+        ImageMenu->Add(QStringLiteral("PauseAnimation"), QStringLiteral("Pause Animation"));
+    NextFrame = ImageMenu->Add(QStringLiteral("NextFrame"), QStringLiteral("Next Frame"));
+    PreviousFrame =
+        ImageMenu->Add(QStringLiteral("PreviousFrame"), QStringLiteral("Previous Frame"));
+    NextPage = ImageMenu->Add(QStringLiteral("NextPage"), QStringLiteral("Next Page"));
+    PreviousPage = ImageMenu->Add(QStringLiteral("PreviousPage"), QStringLiteral("Previous Page"));
     N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
     BackgroundColour1 =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
+    N13 = ImageMenu->Add(QStringLiteral("N13"), QStringLiteral("-"));
+    PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
+                                       QStringLiteral("Picture Properties..."));
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
     BrowseMenuI->SetChecked(true);
     FullView->SetChecked(true);
 
@@ -335,6 +366,10 @@ void TForm1::CreateMenus() {
     Wire(TextAutoFocus, &TMenuItem::OnClick, &TForm1::TextAutoFocusClick);
     Wire(WrapMenu, &TMenuItem::OnClick, &TForm1::WrapMenuClick);
     Wire(FontMenu, &TMenuItem::OnClick, &TForm1::FontMenuClick);
+    Wire(FindMenu, &TMenuItem::OnClick, &TForm1::FindMenuClick);
+    Wire(HexViewMenu, &TMenuItem::OnClick, &TForm1::HexViewMenuClick);
+    Wire(LineNumbersMenu, &TMenuItem::OnClick, &TForm1::LineNumbersMenuClick);
+    CreateEncodingMenu();
     Wire(BrowseTextFiles, &TMenuItem::OnClick, &TForm1::BrowseTextFilesClick);
     Wire(BrowseImageFiles, &TMenuItem::OnClick, &TForm1::BrowseImageFilesClick);
     Wire(FolderMenu, &TMenuItem::OnClick, &TForm1::FolderMenuClick);
@@ -357,6 +392,12 @@ void TForm1::CreateMenus() {
     Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
     Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
     Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
+    Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
+    Wire(PauseAnimation, &TMenuItem::OnClick, &TForm1::PauseAnimationClick);
+    Wire(NextFrame, &TMenuItem::OnClick, &TForm1::NextFrameClick);
+    Wire(PreviousFrame, &TMenuItem::OnClick, &TForm1::PreviousFrameClick);
+    Wire(NextPage, &TMenuItem::OnClick, &TForm1::NextPageClick);
+    Wire(PreviousPage, &TMenuItem::OnClick, &TForm1::PreviousPageClick);
 
     // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
     // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
@@ -372,6 +413,10 @@ void TForm1::CreateMenus() {
     keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
     keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
     keys(FullScreen, {QKeySequence(Qt::Key_F11)});
+    // Find belongs to the text pane: the file list keeps its own Ctrl+F.
+    keys(FindMenu, {QKeySequence(QKeySequence::Find)});
+    FindMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ReadText->addAction(FindMenu);
     for (TMenuItem* item :
          {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView, FullScreen}) {
         item->setShortcutContext(Qt::WindowShortcut);
@@ -379,10 +424,21 @@ void TForm1::CreateMenus() {
     }
     keys(NextPicture, {QKeySequence(Qt::Key_Space)});
     keys(PreviousPicture, {QKeySequence(Qt::SHIFT | Qt::Key_Space)});
-    for (TMenuItem* item : {NextPicture, PreviousPicture}) {
+    // Alt+Enter in the picture pane; in the file list it opens the list's own properties.
+    keys(PictureProperties,
+         {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
+    // Frames and pages: Page Up and Page Down alone scroll the view.
+    keys(PauseAnimation, {QKeySequence(Qt::Key_P)});
+    keys(NextFrame, {QKeySequence(Qt::Key_Period)});
+    keys(PreviousFrame, {QKeySequence(Qt::Key_Comma)});
+    keys(NextPage, {QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
+    keys(PreviousPage, {QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
+    for (TMenuItem* item : {NextPicture, PreviousPicture, PauseAnimation, NextFrame, PreviousFrame,
+                            NextPage, PreviousPage, PictureProperties}) {
         item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         PanelImage->addAction(item);
     }
+    UpdateFrameItems();
     auto paneKey = [this](QWidget* owner, QKeySequence key, Qt::ShortcutContext context,
                           void (TForm1::*handler)()) {
         auto* action = new QAction(owner);
@@ -631,6 +687,7 @@ void TForm1::AlignRightPane() {
 void TForm1::ApplyModeMask() {
     BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
                                                     : ImageFilesMask());
+    BrowseFiles->SetSniffText(BrowseTextFiles->Checked());
 }
 
 void TForm1::FocusByTextAutoFocus() {
@@ -754,11 +811,14 @@ void TForm1::BrowseFilesClick() {
         ReadText->Clear();
         ClearPicture();
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         return;
     }
     if (BrowseTextFiles->Checked() && isFile) {
         ReadText->LoadFromNativeFile(native, item);
         ReadText->SetScrollBars(WrapMenu->Checked() ? ssVertical : ssBoth);
+        ReadText->SetLineNumbers(LineNumbersMenu->Checked());
+        MarkEncoding();
         ReadText->update();
         ClearPicture();
         ShowFileName(item);
@@ -775,12 +835,14 @@ void TForm1::BrowseFilesClick() {
 // --- Picture loading -----------------------------------------------------------------------------
 
 void TForm1::ClearPicture() {
+    frames_->Stop();
     decoder_->CancelShow();
     EndLoadProgress();
     ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
     shownNative_.clear();
+    PictureProperties->SetEnabled(false);
 }
 
 TViewWish TForm1::ViewWish() const {
@@ -795,6 +857,7 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
     explicitOpen_ = openingExplicitly_;
     loading_ = true;
     loadTimer_.start();
+    frames_->Stop();
     decoder_->Show(fileName, ViewWish());
 }
 
@@ -807,6 +870,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         ViewImage->SetMessage(
             QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
         CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
         ShowFileName(picture->path);
         return;
     }
@@ -814,16 +878,21 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     // The picture shown so far stays decoded while it is a neighbour of the new one.
     QImage reduction = ViewImage->PreparedReduction();
     std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
-    if (previous && !shownIsPreview_ && shownNative_ != picture->path)
+    // A frame or page other than the plain load is not what the file shows first: not kept.
+    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != picture->path)
         decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
     previous.reset();
     shownIsPreview_ = picture->preview;
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
     CopyImage->SetEnabled(true);
+    PictureProperties->SetEnabled(true);
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
-    if (!picture->preview) PreloadNeighbours();
+    if (!picture->preview) {
+        frames_->Open(picture->path);
+        PreloadNeighbours();
+    }
 }
 
 void TForm1::PreloadNeighbours() {
@@ -933,6 +1002,99 @@ void TForm1::WrapMenuClick() {
     ReadText->update();
 }
 
+void TForm1::FindMenuClick() {
+    if (!ReadText->Visible()) return;
+    ReadText->ShowFindBar();
+}
+
+void TForm1::HexViewMenuClick() {
+    HexViewMenu->SetChecked(!HexViewMenu->Checked());
+    ReadText->SetHexForced(HexViewMenu->Checked());
+}
+
+void TForm1::LineNumbersMenuClick() {
+    LineNumbersMenu->SetChecked(!LineNumbersMenu->Checked());
+    ReadText->SetLineNumbers(LineNumbersMenu->Checked());
+}
+
+namespace {
+
+struct TEncodingEntry {
+    const char* caption;
+    TTextEncoding encoding;
+    const char* name;  // a code page's name, for Legacy
+};
+
+// "Automatic" first: the detected encoding.
+constexpr TEncodingEntry kEncodings[] = {
+    {"Automatic", TTextEncoding::Utf8, nullptr},
+    {"UTF-8", TTextEncoding::Utf8, nullptr},
+    {"UTF-16 LE", TTextEncoding::Utf16LE, nullptr},
+    {"UTF-16 BE", TTextEncoding::Utf16BE, nullptr},
+    {"UTF-32 LE", TTextEncoding::Utf32LE, nullptr},
+    {"UTF-32 BE", TTextEncoding::Utf32BE, nullptr},
+    {"Western (Windows-1252)", TTextEncoding::Windows1252, nullptr},
+    {"Central European (Windows-1250)", TTextEncoding::Legacy, "windows-1250"},
+    {"Central European (ISO-8859-2)", TTextEncoding::Legacy, "ISO-8859-2"},
+    {"Cyrillic (Windows-1251)", TTextEncoding::Legacy, "windows-1251"},
+    {"Cyrillic (KOI8-R)", TTextEncoding::Legacy, "KOI8-R"},
+    {"Greek (Windows-1253)", TTextEncoding::Legacy, "windows-1253"},
+    {"Turkish (Windows-1254)", TTextEncoding::Legacy, "windows-1254"},
+    {"Hebrew (Windows-1255)", TTextEncoding::Legacy, "windows-1255"},
+    {"Arabic (Windows-1256)", TTextEncoding::Legacy, "windows-1256"},
+    {"Japanese (Shift_JIS)", TTextEncoding::Legacy, "Shift_JIS"},
+    {"Japanese (EUC-JP)", TTextEncoding::Legacy, "EUC-JP"},
+    {"Chinese Simplified (GB18030)", TTextEncoding::Legacy, "GB18030"},
+    {"Chinese Traditional (Big5)", TTextEncoding::Legacy, "Big5"},
+    {"Korean (EUC-KR)", TTextEncoding::Legacy, "EUC-KR"},
+};
+
+}  // namespace
+
+void TForm1::CreateEncodingMenu() {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("EncodingSubmenu"));
+    auto* group = new QActionGroup(menu);
+    for (const TEncodingEntry& entry : kEncodings) {
+        QAction* action = menu->addAction(QString::fromLatin1(entry.caption));
+        action->setCheckable(true);
+        group->addAction(action);
+        if (entry.name == nullptr && &entry == &kEncodings[0]) menu->addSeparator();
+        connect(action, &QAction::triggered, this, [this, &entry] {
+            Application::HandleEvent([this, &entry] {
+                if (&entry == &kEncodings[0]) {
+                    // Detected again from the file itself.
+                    const QByteArray native = BrowseFiles->SelectedItemNative();
+                    if (BrowseTextFiles->Checked() && !native.isEmpty())
+                        ReadText->LoadFromNativeFile(native, BrowseFiles->SelectedItem());
+                } else {
+                    TEncodingChoice choice;
+                    choice.encoding = entry.encoding;
+                    if (entry.name) choice.legacyName = entry.name;
+                    // A byte-order mark of the chosen form is still skipped.
+                    const TEncodingChoice detected = ReadText->Encoding();
+                    if (detected.encoding == entry.encoding) choice.bomSize = detected.bomSize;
+                    ReadText->SetEncoding(choice);
+                    return;
+                }
+                MarkEncoding();
+            });
+        });
+    }
+    menu->actions().first()->setChecked(true);
+    EncodingMenu->setMenu(menu);
+}
+
+// The Encoding submenu marks "Automatic" for a file shown as detected.
+void TForm1::MarkEncoding() {
+    QMenu* menu = EncodingMenu->menu();
+    if (!menu) return;
+    QList<QAction*> actions;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator()) actions << action;
+    if (!actions.isEmpty()) actions.first()->setChecked(true);
+}
+
 void TForm1::FontMenuClick() {
     if (FontText->Execute(this)) ReadText->SetFont(FontText->Font());
     SetActiveControl(ReadText);
@@ -961,8 +1123,10 @@ void TForm1::SwitchToImageMode() {
     BrowseTextFiles->SetChecked(false);
     PanelImage->SetVisible(true);
     BrowseImageFiles->SetChecked(true);
+    BrowseFiles->SetSniffText(false);
     BrowseFiles->SetMask(ImageFilesMask());
     CopyImage->SetEnabled(false);
+    PictureProperties->SetEnabled(false);
 }
 
 void TForm1::SwitchToTextMode() {
@@ -974,6 +1138,7 @@ void TForm1::SwitchToTextMode() {
     ClearPicture();
     BrowseImageFiles->SetChecked(false);
     ScrollImage->SetAutoScroll(false);
+    BrowseFiles->SetSniffText(true);
     BrowseFiles->SetMask(QString::fromLatin1(TextMask));
 }
 
@@ -1049,10 +1214,14 @@ void TForm1::DefaultSettings1Click() {
     SetActiveControl(BrowseFiles);
     TextAutoFocus->SetChecked(false);
     BrowseMenu->SetChecked(true);
-    // 5. Word wrap.
+    // 5. Word wrap; no line numbers, no forced hex view.
     ReadText->SetWordWrap(true);
     ReadText->SetScrollBars(ssVertical);
     WrapMenu->SetChecked(true);
+    LineNumbersMenu->SetChecked(false);
+    ReadText->SetLineNumbers(false);
+    HexViewMenu->SetChecked(false);
+    ReadText->SetHexForced(false);
     // 6. Fonts: the browser pane's, which is the window's.
     const TFont font = PanelLeft->Font();
     BrowseDrives->SetFont(font);
@@ -1167,6 +1336,11 @@ void TForm1::FlipViewClick() {
     if (BrowseImageFiles->Checked()) ViewImage->FlipView();
 }
 
+void TForm1::PicturePropertiesClick() {
+    if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
+    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic());
+}
+
 void TForm1::FullScreenClick() {
     if (fullScreen_) {
         LeaveFullScreen();
@@ -1278,8 +1452,48 @@ QString TForm1::StatusText() const {
     const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     const QString format = QFileInfo(shownFile_).suffix().toUpper();
     return QStringLiteral("%1 x %2   %3   %4 %")
-        .arg(size.width())
-        .arg(size.height())
-        .arg(format)
-        .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0));
+               .arg(size.width())
+               .arg(size.height())
+               .arg(format)
+               .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0)) +
+           FrameStatus();
+}
+
+QString TForm1::FrameStatus() const {
+    if (!frames_->Active()) return QString();
+    const QString text =
+        frames_->Pages() ? QStringLiteral("   page %1 of %2") : QStringLiteral("   frame %1 of %2");
+    return text.arg(frames_->Index() + 1).arg(frames_->Count()) +
+           (frames_->Animation() && frames_->Paused() ? QStringLiteral(" (paused)") : QString());
+}
+
+void TForm1::UpdateFrameItems() {
+    const bool animation = frames_->Animation();
+    PauseAnimation->SetEnabled(animation);
+    PauseAnimation->SetCaption(animation && frames_->Paused() ? QStringLiteral("Resume Animation")
+                                                              : QStringLiteral("Pause Animation"));
+    NextFrame->SetEnabled(animation && frames_->Paused());
+    PreviousFrame->SetEnabled(animation && frames_->Paused());
+    NextPage->SetEnabled(frames_->Pages() && frames_->Index() + 1 < frames_->Count());
+    PreviousPage->SetEnabled(frames_->Pages() && frames_->Index() > 0);
+}
+
+void TForm1::PauseAnimationClick() {
+    frames_->SetPaused(!frames_->Paused());
+}
+
+void TForm1::NextFrameClick() {
+    frames_->Step(1);
+}
+
+void TForm1::PreviousFrameClick() {
+    frames_->Step(-1);
+}
+
+void TForm1::NextPageClick() {
+    frames_->Step(1);
+}
+
+void TForm1::PreviousPageClick() {
+    frames_->Step(-1);
 }

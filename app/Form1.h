@@ -13,6 +13,7 @@
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
 #include "display/DecodeService.h"
+#include "display/FramePlayer.h"
 #include "display/ProImage.h"
 #include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
@@ -29,10 +30,13 @@ class TForm1 : public TForm {
     Q_OBJECT
 
   public:
-    // The list's masks in text mode and in image mode.
+    // The list's masks in text mode and in image mode. Text mode also lists files without an
+    // extension that read as text (TKvFilelistView28::SniffText).
     static inline const char* const TextMask =
         "*.txt;*.ini;*.sys;*.bat;*.inf;*.htm;*.css;*.js;*.pas;*.dpr;*.dpk;*.inc;*.rc;*.bpr;*.bpk;"
-        "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst";
+        "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst;"
+        // Common text types after the classic list.
+        "*.md;*.json;*.xml;*.yaml;*.yml;*.toml;*.tsv;*.sh;*.py;*.ts;*.html;*.sql;*.conf;*.cfg";
     static inline const char* const ImageMask =
         "*.jpg;*.jpe;*.png;*.psd;*.tga;*.bmp;*.rle;*.dib;*.pcx;*.pcd;*.sgi;*.tif;*.ico";
 
@@ -85,6 +89,11 @@ class TForm1 : public TForm {
     TMenuItem* N2 = nullptr;
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
+    TMenuItem* N12 = nullptr;
+    TMenuItem* FindMenu = nullptr;
+    TMenuItem* EncodingMenu = nullptr;
+    TMenuItem* HexViewMenu = nullptr;
+    TMenuItem* LineNumbersMenu = nullptr;
 
     TPopupMenu* FileMenu = nullptr;
     TMenuItem* BrowseTextFiles = nullptr;
@@ -118,8 +127,18 @@ class TForm1 : public TForm {
     TMenuItem* NextPicture = nullptr;
     TMenuItem* PreviousPicture = nullptr;
     TMenuItem* FullScreen = nullptr;
+    TMenuItem* N14 = nullptr;
+    TMenuItem* PauseAnimation = nullptr;
+    TMenuItem* NextFrame = nullptr;
+    TMenuItem* PreviousFrame = nullptr;
+    TMenuItem* NextPage = nullptr;
+    TMenuItem* PreviousPage = nullptr;
     TMenuItem* N8 = nullptr;
     TMenuItem* BackgroundColour1 = nullptr;
+    TMenuItem* N13 = nullptr;
+    // "Picture Properties..." (Alt+Enter in the picture pane): the shown picture's file, format,
+    // size, depth and camera metadata; enabled while a picture is shown.
+    TMenuItem* PictureProperties = nullptr;
 
     TPopupMenu* NoPopup = nullptr;
 
@@ -169,6 +188,12 @@ class TForm1 : public TForm {
     void BrowseMenuIClick();
     void TextAutoFocusClick();
     void WrapMenuClick();
+    void FindMenuClick();
+    void HexViewMenuClick();
+    void LineNumbersMenuClick();
+    // Fills the Encoding submenu; its items override the detected encoding of the shown file.
+    void CreateEncodingMenu();
+    void MarkEncoding();
     void FontMenuClick();
     void FolderMenuClick();
     void FontMenuBClick();
@@ -190,6 +215,12 @@ class TForm1 : public TForm {
     void FirstPictureClick();
     void LastPictureClick();
     void FullScreenClick();
+    void PicturePropertiesClick();
+    void PauseAnimationClick();
+    void NextFrameClick();
+    void PreviousFrameClick();
+    void NextPageClick();
+    void PreviousPageClick();
     void BackgroundColour1Click();
     void DefaultSettings1Click();
     void AboutVelkaro1Click();
@@ -263,6 +294,10 @@ class TForm1 : public TForm {
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
     void UpdateStatus();
+    // Enables the animation and page items for the shown file.
+    void UpdateFrameItems();
+    // "frame 3 of 12" or "page 2 of 5" for the status line; empty for single pictures.
+    QString FrameStatus() const;
     void LeaveFullScreen();
 
     QLabel* loadProgress_ = nullptr;
@@ -271,6 +306,7 @@ class TForm1 : public TForm {
     bool loading_ = false;
 
     TDecodeService* decoder_ = nullptr;
+    TFramePlayer* frames_ = nullptr;  // plays animations and turns pages of the shown file
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     bool explicitOpen_ = false;       // the picture decoding was opened explicitly
     bool shownIsPreview_ = false;     // the view shows a reduced first decode

@@ -6,6 +6,7 @@
 
 #include "app/Form1.h"
 #include "display/MetafilePlayer.h"
+#include "display/SvgRenderer.h"
 #include "imaging/Registration.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/formats/JPEGImage.h"
@@ -43,8 +44,9 @@ int main(int argc, char** argv) {
             return 2;
         }
         Application::SetTitle(QStringLiteral("Velkaro"));
-        // Metafiles are played through Qt's painter.
+        // Metafiles are played through Qt's painter, SVG documents drawn through Qt Svg.
         InstallMetafilePlayer();
+        InstallSvgRenderer();
         // JPEG pictures are dithered to a palette on screens of 8 bits or fewer.
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             SetJpegScreenDepth(screen->depth());

@@ -75,6 +75,7 @@ make_inputs() {  # WIDTH HEIGHT: all inputs in the current folder
     make_input lossy.jxl cjxl photo.ppm lossy.jxl -d 1 -e 7
     make_input photo.heic heif-enc -q 90 rgb8.png -o photo.heic
     make_input photo.avif avifenc -s 8 rgb8.png photo.avif
+    make_input drawing.svg python3 "$root/bench/make_drawing.py" drawing.svg "$1" "$2"
 }
 cd "$cache"
 make_inputs "$width" "$height"
@@ -207,6 +208,17 @@ row "JPEG XL lossless" lossless.jxl 3 "djxl|djxl @ $cache/out.ppm --quiet"
 # heif-convert writes only files named by type: PNG, the RGB output (y4m keeps YUV).
 row "HEIF 8-bit 4:2:0" photo.heic 3 "heif-convert PNG|heif-convert @ $cache/out.png"
 row "AVIF 8-bit 4:4:4" photo.avif 3 "avifdec PNG level 0|avifdec --png-compress 0 @ $cache/out.png"
+# Vector pictures are drawn by velkaro-render (Qt's painting); rsvg-convert writes only PNG and
+# the like, so its time includes compressing the PNG.
+render=$build/tools/velkaro-render
+if [ -x "$render" ]; then
+    plain_decode=$decode
+    decode=$render
+    row "SVG drawing, 4000 shapes" drawing.svg 4 "rsvg-convert PNG|rsvg-convert @ -o $cache/out.png"
+    decode=$plain_decode
+else
+    echo "| SVG drawing | | | | | | | | | | | | skipped: no velkaro-render |"
+fi
 
 # ---- the reader: open to first paint, and the file list ----
 [ "${GUI:-1}" = 0 ] && exit $status

@@ -1252,6 +1252,51 @@ void TKvFilelistView28::FillFolder() {
             append(e, false);
         }
     }
+
+    if (!sniffText_) return;
+    int sniffed = 0;
+    for (TDirEntry& e : entries) {
+        if (sniffed >= MaxSniffed) break;
+        // No dot after the first character: no extension (a leading dot names a hidden file).
+        if (e.name.indexOf(u'.', 1) >= 0 || e.name.startsWith(u'.') || e.type == DT_DIR) continue;
+        // Listed by a mask already.
+        const QString& key = e.folded.isNull() ? e.name : e.folded;
+        if (std::any_of(patterns.begin(), patterns.end(),
+                        [&](const TNamePattern& p) { return p.Matches(key); }))
+            continue;
+        reader.Stat(e);
+        if (!e.exists || (e.attributes & faDirectory) || !PassesFilter(e.attributes, filter))
+            continue;
+        ++sniffed;
+        const QByteArray native = nativeFolder + e.native;
+        const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat st {};
+        char head[4096];
+        ssize_t got = -1;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) got = ::pread(fd, head, sizeof head, 0);
+        ::close(fd);
+        if (got >= 0 && LooksLikeText(head, got)) append(e, false);
+    }
+}
+
+void TKvFilelistView28::SetSniffText(bool value) {
+    if (value == sniffText_) return;
+    sniffText_ = value;
+    RebuildList();
+}
+
+bool TKvFilelistView28::LooksLikeText(const char* data, qsizetype size) {
+    if (size >= 2 && ((uchar(data[0]) == 0xFF && uchar(data[1]) == 0xFE) ||
+                      (uchar(data[0]) == 0xFE && uchar(data[1]) == 0xFF)))
+        return true;
+    qsizetype control = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const uchar c = uchar(data[i]);
+        if (c == 0) return false;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1B) ++control;
+    }
+    return control * 50 <= size;
 }
 
 // --- Sorting ---------------------------------------------------------------------------------

@@ -184,6 +184,15 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool ShowFolders() const { return showFolders_; }
     void SetShowFolders(bool value);
 
+    // After the masks, files without an extension whose first 4 KiB read as text. Only the first
+    // MaxSniffed such files of a folder are read, so that a large folder lists at once.
+    static constexpr int MaxSniffed = 256;
+    bool SniffText() const { return sniffText_; }
+    void SetSniffText(bool value);
+    // Whether bytes from a file's start read as text: no NUL (unless UTF-16 by its mark) and
+    // almost no other control characters.
+    static bool LooksLikeText(const char* data, qsizetype size);
+
     bool MultiSelect() const { return multiSelect_; }
     void SetMultiSelect(bool value);
     bool ReadOnly() const { return readOnly_; }
@@ -453,6 +462,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QString selectedItem_;
     QByteArray selectedNative_;
     bool showFolders_ = true;
+    bool sniffText_ = false;
     bool multiSelect_ = true;
     bool readOnly_ = false;
     bool hideSelection_ = false;

@@ -8,6 +8,7 @@
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/SVGGraphic.h"
 #include "toolkit/Colors.h"
 
 namespace {
@@ -172,6 +173,8 @@ const TBitmap* GraphicBitmap(const TGraphic& graphic) {
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic)) return &jpeg->Bitmap();
     if (const auto* metafile = dynamic_cast<const TMetafile*>(&graphic))
         return metafile->Bitmap().Empty() ? nullptr : &metafile->Bitmap();
+    if (const auto* svg = dynamic_cast<const TSVGGraphic*>(&graphic))
+        return svg->Bitmap().Empty() ? nullptr : &svg->Bitmap();
     for (const TBitmapLookup& lookup : Lookups())
         if (const TBitmap* bitmap = lookup(graphic)) return bitmap;
     return nullptr;

@@ -8,8 +8,8 @@
 // the imaging library's ConvertScanLineToBGRA.
 //
 // Graphics that are not TBitmaps reach their pixels through GraphicBitmap: a TJPEGImage gives its
-// decoded bitmap, a TMetafile the picture its renderer drew, and other classes can register a
-// lookup (RegisterBitmapLookup) that returns the TBitmap behind them.
+// decoded bitmap, a TMetafile or a TSVGGraphic the picture its renderer drew, and other classes
+// can register a lookup (RegisterBitmapLookup) that returns the TBitmap behind them.
 #include <QImage>
 #include <functional>
 

@@ -98,7 +98,7 @@ quint64 TDecodeService::Show(const QByteArray& path, const TViewWish& wish) {
         showCancel_ = it->second;
         return generation;
     }
-    TJob job{path, wish, generation, std::make_shared<std::atomic<bool>>(false)};
+    TJob job{path, wish, generation, std::make_shared<std::atomic<bool>>(false), {}};
     showCancel_ = job.cancel;
     {
         std::lock_guard lock(mutex_);
@@ -113,6 +113,20 @@ void TDecodeService::CancelShow() {
     showCancel_.reset();
     if (busy_) preloadCancel_.erase(shownPath_);
     busy_ = false;
+}
+
+void TDecodeService::Submit(std::function<void()> task, std::shared_ptr<std::atomic<bool>> cancel) {
+    TJob job;
+    job.cancel = std::move(cancel);
+    job.task = std::move(task);
+    {
+        std::lock_guard lock(mutex_);
+        // After the shown picture's decode and other submitted work, before any preload.
+        auto at = std::find_if(queue_.begin(), queue_.end(),
+                               [](const TJob& j) { return j.generation == 0 && !j.task; });
+        queue_.insert(at, std::move(job));
+    }
+    wake_.notify_one();
 }
 
 void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wish) {
@@ -132,7 +146,7 @@ void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wi
         if (path.isEmpty() || path == shownPath_ || cache_.count(path) != 0 ||
             preloadCancel_.count(path) != 0)
             continue;
-        TJob job{path, wish, 0, std::make_shared<std::atomic<bool>>(false)};
+        TJob job{path, wish, 0, std::make_shared<std::atomic<bool>>(false), {}};
         preloadCancel_[path] = job.cancel;
         jobs.push_back(job);
     }
@@ -195,7 +209,10 @@ void TDecodeService::Work() {
             if (job.cancel->load()) continue;
             running_.push_back(job);
         }
-        Run(job);
+        if (job.task)
+            job.task();
+        else
+            Run(job);
         std::lock_guard lock(mutex_);
         running_.erase(std::find_if(running_.begin(), running_.end(),
                                     [&](const TJob& j) { return j.cancel == job.cancel; }));

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,10 @@ class TDecodeService : public QObject {
     void Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced);
     // Cancels the shown picture's decode (nothing is delivered for it).
     void CancelShow();
+    // Runs other decoding work (an animation's next frames) on the same worker threads, after
+    // the shown picture's decode and before preloads. The task polls cancel itself; one whose
+    // flag is raised before it starts is dropped.
+    void Submit(std::function<void()> task, std::shared_ptr<std::atomic<bool>> cancel);
 
     size_t CacheBound() const { return cacheBound_; }
     void SetCacheBound(size_t bytes) { cacheBound_ = bytes; }
@@ -94,6 +99,7 @@ class TDecodeService : public QObject {
         TViewWish wish;
         quint64 generation = 0;  // 0 for a preload
         std::shared_ptr<std::atomic<bool>> cancel;
+        std::function<void()> task;  // set for work given to Submit
     };
     void Work();
     void Run(const TJob& job);

@@ -10,6 +10,7 @@
 // skipped by their size; records that are cut short or that name objects that do not exist are
 // ignored, so a damaged file shows what it validly holds.
 #include <QImage>
+#include <QTransform>
 
 #include "imaging/formats/Metafile.h"
 
@@ -21,3 +22,7 @@ void InstallMetafilePlayer();
 // Draws the metafile at its natural size; a null image for an empty metafile. Raises
 // EInvalidGraphic when the size is beyond the bitmap's pixel limit.
 QImage PlayMetafile(const TMetafile& metafile);
+// Draws the metafile onto image (adding to what it holds) with the picture at its natural size
+// mapped by toImage, a scale and an offset: the view draws the part it shows at the scale it
+// shows it, and the command line at any resolution.
+void PlayMetafile(const TMetafile& metafile, QImage& image, const QTransform& toImage);

@@ -130,6 +130,9 @@ void TProImage::HolderChanged() {
     imageShared_ = false;
     image_ = QImage();
     tileImage_ = QImage();
+    vector_.reset();
+    vectorChecked_ = false;
+    vectorImage_ = QImage();
     PictureChanged();
     emit OnPictureChange();
 }
@@ -252,11 +255,26 @@ void TProImage::paintEvent(QPaintEvent* event) {
                          message_);
         return;
     }
+    if (zoomMode_ && !view_.picture.isEmpty()) {
+        const QTransform scaledToControl =
+            QTransform::fromScale(1.0 / view_.scale, 1.0 / view_.scale) * view_.ToPane();
+        painter.setClipRect(exposed);
+        if (PaintVector(painter, QSizeF(view_.picture) * view_.scale, scaledToControl, exposed))
+            return;
+    }
     const QImage& image = Image();
     if (zoomMode_) {
         painter.setClipRect(exposed);
         if (!image.isNull()) PaintZoomed(painter, image);
         return;
+    }
+    if (!tiled_ && (stretch_ || image.isNull())) {
+        // A vector picture stretched to the control is drawn at that size.
+        const QRect target = PictureRect();
+        if (!target.isEmpty() &&
+            PaintVector(painter, QSizeF(target.size()),
+                        QTransform::fromTranslate(target.left(), target.top()), exposed))
+            return;
     }
     if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
         // Marked opaque but nothing to show (the graphic failed to give pixels): do not leave
@@ -413,6 +431,46 @@ void TProImage::PaintZoomed(QPainter& painter, const QImage& image) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
                           imageScale > 1.0 + 1e-9 && view_.scale <= 2.0 + 1e-9);
     painter.drawImage(0, 0, image);
+}
+
+bool TProImage::PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
+                            const QRect& exposed) {
+    const TGraphic* graphic = picture_->Graphic();
+    if (graphic == nullptr || !TVectorPicture::IsVector(*graphic)) return false;
+    if (!vectorChecked_) {
+        vectorChecked_ = true;
+        try {
+            vector_ = TVectorPicture::For(*graphic);
+        } catch (const std::exception&) {
+            vector_.reset();  // unreadable here: its bitmap, if any, is shown instead
+        }
+    }
+    if (!vector_) return false;
+    bool invertible = false;
+    const QTransform toScaled = scaledToControl.inverted(&invertible);
+    if (!invertible || !(scaled.width() > 0) || !(scaled.height() > 0)) return false;
+    const QRect bounds(0, 0, int(std::ceil(scaled.width())), int(std::ceil(scaled.height())));
+    const QRect wanted = toScaled.mapRect(QRectF(exposed)).toAlignedRect() & bounds;
+    if (wanted.isEmpty()) return true;
+    if (vectorImage_.isNull() || vectorScaled_ != scaled || !vectorArea_.contains(wanted)) {
+        // Draw what the control shows and a margin around it, so small moves reuse it.
+        constexpr int margin = 256;
+        const QRect shown = toScaled.mapRect(QRectF(rect())).toAlignedRect();
+        const QRect area = shown.adjusted(-margin, -margin, margin, margin) & bounds;
+        try {
+            vectorImage_ = vector_->Render(scaled, area | wanted);
+        } catch (const std::exception&) {
+            vectorImage_ = QImage();
+        }
+        vectorScaled_ = scaled;
+        vectorArea_ = vectorImage_.isNull() ? QRect() : (area | wanted);
+        if (vectorImage_.isNull()) return false;
+    }
+    painter.save();
+    painter.setTransform(scaledToControl);
+    painter.drawImage(vectorArea_.topLeft(), vectorImage_);
+    painter.restore();
+    return true;
 }
 
 void TProImage::mouseMoveEvent(QMouseEvent* event) {

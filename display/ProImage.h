@@ -14,11 +14,16 @@
 // Stretch, Center and Tiled do not apply there. Reductions paint from a chain of halved copies
 // (each pixel the average of four) scaled the last step with area averaging, so fine patterns
 // do not alias; enlargements are smoothed up to 200 % and stay sharp above.
+//
+// Pictures drawn from vectors (metafiles, SVG) are drawn again at the shown scale, zoomed or
+// stretched, and only over the part of the control they show (see VectorPicture.h); the drawn
+// part, with a margin for panning, is kept until the scale or the shown part changes.
 #include <QImage>
 #include <QRect>
 #include <memory>
 #include <vector>
 
+#include "display/VectorPicture.h"
 #include "display/ViewTransform.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Graphic.h"
@@ -147,6 +152,11 @@ class TProImage : public TControl<QWidget> {
     // Refits or re-clamps the transform after the picture or the control changed size.
     void UpdateView();
     void PaintZoomed(QPainter& painter, const QImage& image);
+    // Draws a vector picture stretched to scaled, mapped onto the control by scaledToControl,
+    // over the exposed area. False when the graphic is not drawn from vectors (or cannot be
+    // drawn at that size): the caller then paints its bitmap.
+    bool PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
+                     const QRect& exposed);
     // The image reduced to size (see AreaReduced); the last result is kept.
     const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
@@ -189,4 +199,11 @@ class TProImage : public TControl<QWidget> {
     QSize sizeOverride_, nextSizeOverride_;  // the full size while a reduced decode is shown
     QImage seeded_, nextSeeded_;             // the reduction handed in with the graphic
     qint64 reducedOf_ = 0;
+
+    // The held graphic's vector drawing (made on first need) and its last drawn part.
+    std::unique_ptr<TVectorPicture> vector_;
+    bool vectorChecked_ = false;
+    QImage vectorImage_;
+    QSizeF vectorScaled_;
+    QRect vectorArea_;
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_frames.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/AVIFGraphic.h"
 
@@ -13,6 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::TouchFrames(data, size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     const bool probe = TAVIFGraphic::ProbeStream(in);
     if (in.Position() != 0) std::abort();

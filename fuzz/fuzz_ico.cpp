@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_frames.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/Icon.h"
 
@@ -12,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::LimitPixels(size);
+    fuzz::TouchFrames(data, size);
     TIcon icon;
     try {
         TMemoryStream in(data, static_cast<int64_t>(size));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_frames.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/PNGGraphic.h"
 
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::LimitPixels(size);
+    fuzz::TouchFrames(data, size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     const bool probe = TPNGGraphic::ProbeStream(in);
     if (in.Position() != 0) std::abort();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_frames.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/TIFFGraphic.h"
 
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::LimitPixels(size);
+    fuzz::TouchFrames(data, size);
     TMemoryStream in(data, static_cast<int64_t>(size));
     const bool probe = TTIFFGraphic::ProbeStream(in);
     if (in.Position() != 0) std::abort();

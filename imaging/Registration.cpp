@@ -22,6 +22,7 @@
 #include "imaging/formats/QOIGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
 #include "imaging/formats/SGIGraphic.h"
+#include "imaging/formats/SVGGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
 #include "imaging/formats/TargaGraphic.h"
 #include "imaging/formats/WebPGraphic.h"
@@ -41,6 +42,9 @@ const TGraphicClass* IconClass() {
 }
 const TGraphicClass* MetafileClass() {
     return &TMetafile::ClassInfo();
+}
+const TGraphicClass* SVGClass() {
+    return &TSVGGraphic::ClassInfo();
 }
 const TGraphicClass* JPEGClass() {
     return &TJPEGImage::ClassInfo();
@@ -181,6 +185,8 @@ const Registration kRegistrations[] = {
     {"hif", "", "HEIF images", kRaster, HEIFClass},
     {"avif", "AVIF images", "", kRaster, AVIFClass},
     {"avifs", "", "AVIF image sequences", kRaster, AVIFClass},
+    {"svg", "Scalable vector graphics", "", kVector, SVGClass},
+    {"svgz", "", "Compressed scalable vector graphics", kVector, SVGClass},
 };
 
 }  // namespace

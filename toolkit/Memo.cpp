@@ -1,43 +1,37 @@
 #include "toolkit/Memo.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStringDecoder>
-#include <QTextCursor>
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
-#include <string>
+
+#include "toolkit/FindBar.h"
 
 namespace {
 
-// Windows-1252 bytes 0x80..0x9F; the five unassigned bytes map to the C1 control of the same
-// value, as the platform's own conversion does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88..8F
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98..9F
-};
+constexpr size_t kSample = 64 * 1024;
+constexpr int kFollowInterval = 500;
 
 }  // namespace
 
-TMemo::TMemo(const QString& name, QWidget* parent) : TControl<QPlainTextEdit>(parent) {
+TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent) {
     setObjectName(name);
     color_ = clWindow;
     SetFont(TFont());
     SetColor(clWindow);
-    setReadOnly(true);
-    // A read-only memo still lets the user select with mouse and keyboard.
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    setUndoRedoEnabled(false);
     ApplyWrap();
-    connect(this, &QPlainTextEdit::textChanged, this, &TMemo::OnChange);
+    Show(std::make_shared<TMemorySource>(std::string()), {});
+    follow_.setInterval(kFollowInterval);
+    connect(&follow_, &QTimer::timeout, this, &TMemo::CheckFile);
+    findBar_ = new TFindBar(this);
+    findBar_->hide();
+    connect(findBar_, &TFindBar::VisibilityChanged, this, &TMemo::PlaceFindBar);
 }
+
+TMemo::~TMemo() = default;
 
 void TMemo::SetWordWrap(bool value) {
     if (value == wordWrap_) return;
@@ -60,68 +54,47 @@ void TMemo::ApplyWrap() {
     const bool vertical = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
     setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    setLineWrapMode(Wrapping() ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    SetLineWrapping(Wrapping());
 }
 
 int TMemo::SelLength() const {
-    const QTextCursor cursor = textCursor();
-    return cursor.selectionEnd() - cursor.selectionStart();
+    const uint64_t bytes = SelEnd() - SelStart();
+    if (bytes == 0) return 0;
+    // Characters are counted on selections of up to 1 MiB; beyond, bytes stand in for them.
+    if (bytes > (1u << 20)) return int(std::min<uint64_t>(bytes, INT32_MAX));
+    return int(TextOf(SelStart(), SelEnd(), MaxCopy).size());
+}
+
+QString TMemo::Text() const {
+    if (!Document()) return {};
+    const uint64_t start = Document()->TextStart();
+    uint64_t end = Document()->Size();
+    if (end - start > MaxText) end = Document()->LineStartAt(start + MaxText);
+    return TextOf(start, end, MaxText);
 }
 
 void TMemo::SetText(const QString& value) {
-    if (value == toPlainText()) return;
-    setPlainText(value);
+    if (value == Text()) return;
+    follow_.stop();
+    nativeName_.clear();
+    Show(std::make_shared<TMemorySource>(value.toUtf8().toStdString()), {});
 }
 
-void TMemo::SetReadOnly(bool value) {
-    setReadOnly(value);
-    // The edit control drops keyboard selection when it turns read-only; a read-only memo keeps
-    // it (and with it a visible caret), as read-only editors do.
-    if (value) setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+int TMemo::LineCount() const {
+    return Document() ? int(std::min<uint64_t>(Document()->LineCount(), INT32_MAX)) : 0;
 }
 
-QByteArray TMemo::ReadTextFile(const QByteArray& nativeName, const QString& shownName) {
-    auto fail = [&](const char* what, const std::string& reason) {
-        throw std::runtime_error(std::string(what) + " \"" + shownName.toStdString() + "\". " +
-                                 reason);
-    };
-    // Non-blocking, so that a pipe nobody writes to cannot hold the window; the type is checked
-    // on the descriptor that is read, so the name cannot be swapped in between.
-    const int fd = ::open(nativeName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat st {};
-        if (::stat(nativeName.constData(), &st) == 0 && !S_ISREG(st.st_mode))
-            fail("Cannot open file", "It is not a regular file");
-        fail("Cannot open file", std::strerror(error));
-    }
-    struct TCloser {
-        int fd;
-        ~TCloser() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) fail("Cannot read file", std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) fail("Cannot open file", "It is not a regular file");
-    if (st.st_size > MaxFileSize)
-        fail("Cannot open file", "It is larger than " + std::to_string(MaxFileSize >> 20) +
-                                     " MB, the most the reader shows");
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fail("Cannot read file", std::strerror(errno));
-        }
-        if (got == 0) break;
-        // A file that grows while it is read stops at the bound all the same.
-        if (bytes.size() + got > MaxFileSize)
-            fail("Cannot open file", "It is larger than " + std::to_string(MaxFileSize >> 20) +
-                                         " MB, the most the reader shows");
-        bytes.append(buffer, got);
-    }
-    return bytes;
+void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding) {
+    source_ = std::move(source);
+    encoding_ = encoding;
+    // A code page the conversions do not know shows as Windows-1252.
+    if (encoding_.encoding == TTextEncoding::Legacy &&
+        !QStringDecoder(encoding_.legacyName.c_str()).isValid())
+        encoding_.encoding = TTextEncoding::Windows1252;
+    SetHexMode(hexForced_ || encoding_.binary);
+    SetDocument(std::make_shared<TTextDocument>(source_, encoding_));
+    if (findBar_) findBar_->DocumentChanged();
+    emit OnChange();
 }
 
 void TMemo::LoadFromFile(const QString& fileName) {
@@ -129,26 +102,106 @@ void TMemo::LoadFromFile(const QString& fileName) {
 }
 
 void TMemo::LoadFromNativeFile(const QByteArray& nativeName, const QString& shownName) {
-    setPlainText(DecodeText(ReadTextFile(nativeName, shownName)));
+    auto source = std::make_shared<TFileSource>(nativeName.toStdString(), shownName.toStdString());
+    std::string sample(kSample, '\0');
+    const size_t n = source->Read(0, sample.data(), sample.size());
+    const bool whole = n == source->CurrentSize();
+    const TEncodingChoice encoding =
+        DetectEncoding(reinterpret_cast<const uint8_t*>(sample.data()), n, whole);
+    nativeName_ = nativeName;
+    shownName_ = shownName;
+    Show(std::move(source), encoding);
+    follow_.start();
 }
 
 void TMemo::Clear() {
-    clear();
+    follow_.stop();
+    nativeName_.clear();
+    Show(std::make_shared<TMemorySource>(std::string()), {});
 }
 
 void TMemo::CopyToClipboard() {
-    copy();
+    QString error;
+    if (!Copy(error)) throw std::runtime_error(error.toStdString());
+}
+
+void TMemo::SetEncoding(const TEncodingChoice& encoding) {
+    if (!source_) return;
+    const uint64_t top = TopOffset();
+    TEncodingChoice chosen = encoding;
+    chosen.binary = false;
+    Show(source_, chosen);
+    ScrollToOffset(std::max(top, Document()->TextStart()));
+}
+
+void TMemo::SetHexForced(bool value) {
+    if (value == hexForced_) return;
+    hexForced_ = value;
+    SetHexMode(hexForced_ || encoding_.binary);
+}
+
+void TMemo::CheckFile() {
+    auto* file = dynamic_cast<const TFileSource*>(source_.get());
+    if (!file || nativeName_.isEmpty() || !Document()) return;
+    struct stat st {};
+    const bool present = ::stat(nativeName_.constData(), &st) == 0;
+    const bool replaced =
+        present && (uint64_t(st.st_ino) != file->Inode() || uint64_t(st.st_dev) != file->Device());
+    const uint64_t now = file->CurrentSize();
+    const uint64_t shown = Document()->Size();
+    if (replaced || now < shown) {
+        const bool end = AtEnd();
+        const uint64_t top = TopOffset();
+        try {
+            LoadFromNativeFile(nativeName_, shownName_);
+        } catch (const std::exception&) {
+            return;  // gone for now: the text stays
+        }
+        if (end)
+            ScrollToEnd();
+        else
+            ScrollToOffset(std::min(top, Document()->Size()));
+    } else if (now > shown) {
+        const bool end = AtEnd();
+        Document()->Grow(now);
+        DocumentGrew();
+        if (end) ScrollToEnd();
+    }
+}
+
+void TMemo::ShowFindBar() {
+    findBar_->Open();
+}
+
+void TMemo::PlaceFindBar() {
+    const int h = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, h);
+    const QRect r = contentsRect();
+    findBar_->setGeometry(r.left(), r.bottom() + 1 - h, r.width(), h);
+}
+
+void TMemo::resizeEvent(QResizeEvent* event) {
+    TTextView::resizeEvent(event);
+    if (findBar_) PlaceFindBar();
+}
+
+void TMemo::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Find)) {
+        ShowFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_F3) {
+        findBar_->Find(!(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
+    TTextView::keyPressEvent(event);
 }
 
 QString TMemo::DecodeWindows1252(const QByteArray& bytes) {
-    QString text;
-    text.resize(bytes.size());
-    QChar* out = text.data();
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        out[i] = (b >= 0x80 && b <= 0x9F) ? QChar(kCp1252High[b - 0x80]) : QChar(b);
-    }
-    return text;
+    TEncodingChoice c;
+    c.encoding = TTextEncoding::Windows1252;
+    return DecodeTextBytes(c, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                           size_t(bytes.size()));
 }
 
 QString TMemo::DecodeText(const QByteArray& bytes) {
@@ -167,7 +220,7 @@ QString TMemo::DecodeText(const QByteArray& bytes) {
 }
 
 void TMemo::mousePressEvent(QMouseEvent* event) {
-    QPlainTextEdit::mousePressEvent(event);
+    TTextView::mousePressEvent(event);
     const QPoint pos = event->position().toPoint();
     emit OnMouseDown(event->button(), event->modifiers(), pos.x(), pos.y());
 }

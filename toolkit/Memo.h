@@ -1,15 +1,21 @@
 #pragma once
-// TMemo: a read-only multi-line text view (QPlainTextEdit) with the memo's property names.
+// TMemo: the read-only text view of a file of any size with the memo's property names. The file
+// is read in pieces as they are shown (TTextDocument); nothing is loaded whole.
 //
 // Word wrap follows the platform edit control it stands in for: a memo with a horizontal scroll
 // bar (ssHorizontal, ssBoth) does not wrap, whatever WordWrap says.
 #include <QByteArray>
-#include <QPlainTextEdit>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 #include "toolkit/Controls.h"
+#include "toolkit/TextView.h"
 
-class TMemo : public TControl<QPlainTextEdit> {
+class TFindBar;
+
+class TMemo : public TControl<TTextView> {
     Q_OBJECT
     Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
     Q_PROPERTY(int Width READ Width WRITE SetWidth)
@@ -24,40 +30,59 @@ class TMemo : public TControl<QPlainTextEdit> {
     Q_PROPERTY(QString Text READ Text WRITE SetText)
 
   public:
-    explicit TMemo(const QString& name, QWidget* parent = nullptr);
+    // Text() gives at most this many bytes of a document's start.
+    static constexpr uint64_t MaxText = uint64_t(64) << 20;
 
-    bool ReadOnly() const { return isReadOnly(); }
-    // Read-only keeps selecting with the keyboard and a visible caret.
-    void SetReadOnly(bool value);
+    explicit TMemo(const QString& name, QWidget* parent = nullptr);
+    ~TMemo() override;
+
+    // The memo only shows text; the flag is kept for the property.
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool value) { readOnly_ = value; }
+    Qt::TextInteractionFlags textInteractionFlags() const {
+        return Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    }
     bool WordWrap() const { return wordWrap_; }
     void SetWordWrap(bool value);
     TScrollStyle ScrollBars() const { return scrollBars_; }
     void SetScrollBars(TScrollStyle value);
     // Whether lines are wrapped now (WordWrap and no horizontal scroll bar).
     bool Wrapping() const;
-    // Number of selected characters.
+    // Number of selected characters (bytes for a selection beyond 1 MiB).
     int SelLength() const;
-    QString Text() const { return toPlainText(); }
+    QString Text() const;
     void SetText(const QString& value);
-    int LineCount() const { return blockCount(); }
+    // Lines indexed so far: all of them once IndexComplete().
+    int LineCount() const;
+    bool IndexComplete() const { return !Document() || Document()->IndexComplete(); }
 
-    // The largest file the memo reads (256 MiB); larger ones are refused.
-    static constexpr qint64 MaxFileSize = qint64(256) << 20;
-
-    // Replaces the text with a file's whole content, one line per line of text (CR LF, LF and CR
-    // all end a line). Throws std::runtime_error with the system's reason when the file cannot
-    // be read; the text is then left as it was. Only regular files are read: a pipe, device or
-    // socket is refused ("... It is not a regular file") without waiting for data, and so is a
-    // file larger than MaxFileSize.
+    // Shows a regular file of any size, one line per line of text (CR LF, LF and CR all end a
+    // line). Throws std::runtime_error with the system's reason when the file cannot be opened;
+    // the text is then left as it was. A pipe, device or socket is refused ("... It is not a
+    // regular file") without waiting for data. A file that grows is followed; one truncated or
+    // replaced is shown again.
     void LoadFromFile(const QString& fileName);
     // The same for a file named by its bytes as the file system holds them (a name that is not
     // valid in the locale's encoding); shownName is used in the messages.
     void LoadFromNativeFile(const QByteArray& nativeName, const QString& shownName);
-    // A regular file's whole content under the rules of LoadFromFile.
-    static QByteArray ReadTextFile(const QByteArray& nativeName, const QString& shownName);
     void Clear();
+    // Throws std::runtime_error when the selection is too large to copy.
     void CopyToClipboard();
     void SetFocus() { setFocus(Qt::OtherFocusReason); }
+
+    // The encoding shown; SetEncoding overrides the detected one for the file shown.
+    const TEncodingChoice& Encoding() const { return encoding_; }
+    void SetEncoding(const TEncodingChoice& encoding);
+    // Hex rows instead of text: chosen for binary files, or forced for every file.
+    bool HexForced() const { return hexForced_; }
+    void SetHexForced(bool value);
+    void SetShowLineNumbers(bool value) { SetLineNumbers(value); }
+    // Looks at the shown file now (the follow timer does it twice a second).
+    void CheckFile();
+
+    // Find: shows the find bar (Ctrl+F), searches forward/backward from the caret.
+    void ShowFindBar();
+    TFindBar* FindBar() const { return findBar_; }
 
     // The text of a file's bytes: valid UTF-8 (a leading byte order mark dropped) as UTF-8,
     // anything else as Windows-1252. NUL bytes become blanks.
@@ -71,10 +96,22 @@ class TMemo : public TControl<QPlainTextEdit> {
   protected:
     QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void ApplyWrap();
+    void Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding);
+    void PlaceFindBar();
 
+    bool readOnly_ = true;
     bool wordWrap_ = true;
+    bool hexForced_ = false;
     TScrollStyle scrollBars_ = ssNone;
+    TEncodingChoice encoding_;
+    std::shared_ptr<const TTextSource> source_;
+    QByteArray nativeName_;
+    QString shownName_;
+    QTimer follow_;
+    TFindBar* findBar_ = nullptr;
 };

@@ -4,8 +4,15 @@
 //   velkaro-decode FILE -o OUT.pam     decode and write a PAM (RGB, or RGB_ALPHA when the
 //                                      picture shows through: alpha or a transparent colour)
 //   velkaro-decode --info FILE         print class, pixel format, palette and image properties
+//                                      (JSON), then the picture's properties and camera
+//                                      metadata, one "Name: value" line each
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
+//   velkaro-decode FILE --frame N -o OUT.pam   frame or page N (from 1) of a multi-image file,
+//                                      an animation's frame as composed on screen
 //   velkaro-decode --list-formats      print every registered extension and its description
+//
+// velkaro-render is the same program with Qt's painting: it also draws Windows metafiles and SVG
+// documents, at their natural size (96 dpi) or, with --dpi N, at N dots per inch.
 //
 // Exit status 0 on success, 1 with the error message on standard error, 2 for bad usage.
 #include <algorithm>
@@ -22,18 +29,25 @@
 #include "imaging/Exceptions.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
+#include "imaging/FrameReader.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/Registration.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
+#include "imaging/formats/SVGGraphic.h"
 
 #ifdef VELKARO_RENDER_METAFILES
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include <QLoggingCategory>
+
 #include "display/MetafilePlayer.h"
+#include "display/SvgRenderer.h"
+#include "display/VectorPicture.h"
 #endif
 
 namespace {
@@ -243,11 +257,57 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
     return s.str();
 }
 
+// The picture's properties as people read them, one "Name: value" line each (absent ones left
+// out), after the JSON line of --info.
+void PrintPictureInfo(const std::string& fileName, const TGraphic& graphic) {
+    for (const auto& [label, value] : ReadPictureInfo(fileName, &graphic).Fields())
+        std::printf("%s: %s\n", label.c_str(), value.c_str());
+}
+
+// The frames or pages of the file as JSON members: their count, and for an animation its loop
+// count and each frame's delay in milliseconds.
+std::string FramesInfo(const TFrameReader* frames) {
+    std::ostringstream s;
+    if (frames == nullptr) {
+        s << ",\"frameCount\":1";
+        return s.str();
+    }
+    const bool animation = frames->Kind() == TFrameKind::Animation;
+    s << ",\"frameCount\":" << frames->Count() << ",\"frameKind\":\""
+      << (animation ? "animation" : "pages") << '"';
+    if (animation) {
+        std::vector<int> delays;
+        for (int i = 0; i < frames->Count(); ++i)
+            delays.push_back(frames->DelayMs(i));
+        s << ",\"loopCount\":" << frames->LoopCount() << ",\"frameDelays\":" << JsonArray(delays);
+    } else {
+        s << ",\"defaultPage\":" << frames->DefaultIndex() + 1;
+    }
+    return s.str();
+}
+
+#ifdef VELKARO_RENDER_METAFILES
 const char* const kUsage =
-    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
+    "usage: velkaro-render FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient] [--dpi N]\n"
+    "       velkaro-render FILE --raw OUT [--no-orient] [--dpi N]\n"
+    "       velkaro-render --info FILE\n"
+    "       velkaro-render --list-formats | --help | --version\n";
+const char* const kDpiHelp =
+    "  --dpi N          draw metafiles and SVG at N dots per inch (default 96)\n";
+#else
+const char* const kUsage =
+    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient]\n"
     "       velkaro-decode FILE --raw OUT [--no-orient]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
+const char* const kDpiHelp = "";
+#endif
+
+#ifdef VELKARO_RENDER_METAFILES
+// The resolution vector pictures are drawn at, in dots per inch.
+constexpr double kNaturalDpi = 96;
+constexpr double kMaxDpi = 9600;
+#endif
 
 int Usage() {
     std::fprintf(stderr, "%s", kUsage);
@@ -256,15 +316,20 @@ int Usage() {
 }
 
 int Help() {
-    std::printf("%s\n%s", kUsage,
+    std::printf("%s\n%s%s%s", kUsage,
                 "Decodes FILE through the reader's format table (chosen by the extension, or by\n"
                 "the content when the extension is unknown or its format refuses the file).\n"
                 "\n"
                 "  -o OUT.pam       write the picture as PAM (RGB, or RGB_ALPHA with\n"
                 "                   transparency: alpha, or a transparent colour)\n"
                 "  --raw OUT        write the bitmap exactly as held\n"
-                "  --info           print class, pixel format and image properties as JSON\n"
-                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
+                "  --frame N        take frame or page N (from 1) of an animation or a\n"
+                "                   multi-page file; animation frames as composed on screen\n"
+                "  --info           print class, pixel format and image properties as JSON,\n"
+                "                   then the picture's properties and camera metadata\n"
+                "                   (EXIF), one \"Name: value\" line each\n"
+                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n",
+                kDpiHelp,
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
@@ -293,12 +358,32 @@ int ListFormats() {
 int main(int argc, char** argv) {
     std::string input, pamOut, rawOut;
     bool info = false;
+    long frame = 0;  // 0: the picture as a plain load gives it
+#ifdef VELKARO_RENDER_METAFILES
+    double dpi = kNaturalDpi;
+#endif
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "-o" || arg == "--raw") && i + 1 < argc) {
             (arg == "-o" ? pamOut : rawOut) = argv[++i];
+        } else if (arg == "--frame" && i + 1 < argc) {
+            char* end = nullptr;
+            frame = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || frame < 1) {
+                std::fprintf(stderr, "--frame takes a frame number from 1.\n");
+                return 2;
+            }
         } else if (arg == "--info") {
             info = true;
+#ifdef VELKARO_RENDER_METAFILES
+        } else if (arg == "--dpi" && i + 1 < argc) {
+            char* end = nullptr;
+            dpi = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(dpi >= 1) || dpi > kMaxDpi) {
+                std::fprintf(stderr, "--dpi takes a resolution from 1 to %g.\n", kMaxDpi);
+                return 2;
+            }
+#endif
         } else if (arg == "--no-orient") {
             TBitmap::SetAutoOrient(false);
         } else if (arg == "--help" || arg == "-h") {
@@ -325,7 +410,10 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
+    // Qt Svg's notes about features it leaves out are not errors of ours.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.svg*=false"));
     InstallMetafilePlayer();
+    InstallSvgRenderer();
 #endif
 
     // The registry is taken down before leaving main, also after a failure.
@@ -341,18 +429,56 @@ int main(int argc, char** argv) {
         const auto* bmp = dynamic_cast<const TBitmap*>(graphic);
         // A JPEG picture decodes into a bitmap of its own; use it without a copy.
         if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) bmp = &jpeg->Bitmap();
-        if (info) std::printf("%s\n", Info(*graphic, bmp).c_str());
+        // So does a drawn vector picture.
+        if (const auto* svg = dynamic_cast<const TSVGGraphic*>(graphic);
+            svg && !svg->Bitmap().Empty())
+            bmp = &svg->Bitmap();
+        std::unique_ptr<TFrameReader> frames;
+        if (info || frame > 0) frames = OpenFrameReader(input);
+        if (info) {
+            std::string text = Info(*graphic, bmp);
+            text.insert(text.size() - 1, FramesInfo(frames.get()));
+            std::printf("%s\n", text.c_str());
+            PrintPictureInfo(input, *graphic);
+        }
+        std::unique_ptr<TBitmap> chosen;
+        bool chosenTransparent = false;
+        if (frame > 0) {
+            const int count = frames ? frames->Count() : 1;
+            if (frame > count)
+                throw EInvalidGraphic("Frame " + std::to_string(frame) + " is out of range: \"" +
+                                      input + "\" has " + std::to_string(count) +
+                                      (count == 1 ? " frame." : " frames."));
+            if (frames) {
+                chosen = frames->Frame(int(frame - 1));
+                chosenTransparent = chosen->Transparent();
+                bmp = chosen.get();
+            }
+        }
+        const bool transparent = chosen ? chosenTransparent : graphic->Transparent();
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.
             std::unique_ptr<TBitmap> copy;
             if (dynamic_cast<const TMetafile*>(graphic) != nullptr && !TMetafile::HasRenderer())
                 throw EInvalidGraphic("Metafiles are drawn by velkaro-render.");
-            if (bmp == nullptr) {
+            if (dynamic_cast<const TSVGGraphic*>(graphic) != nullptr && !TSVGGraphic::HasRenderer())
+                throw EInvalidGraphic("SVG pictures are drawn by velkaro-render.");
+#ifdef VELKARO_RENDER_METAFILES
+            // Vector pictures at another resolution are drawn again at that size.
+            if (dpi != kNaturalDpi) {
+                auto drawn = std::make_unique<TBitmap>();
+                if (RenderVectorBitmap(*graphic, dpi / kNaturalDpi, *drawn)) {
+                    copy = std::move(drawn);
+                    bmp = copy.get();
+                }
+            }
+#endif
+            if (bmp == nullptr && !chosen) {
                 copy = std::make_unique<TBitmap>();
                 copy->Assign(*graphic);
                 bmp = copy.get();
             }
-            if (!pamOut.empty()) WritePAM(*bmp, graphic->Transparent(), pamOut);
+            if (!pamOut.empty()) WritePAM(*bmp, transparent, pamOut);
             if (!rawOut.empty()) WriteRaw(*bmp, rawOut);
         }
     } catch (const std::exception& e) {

@@ -128,6 +128,12 @@ void TIcon::LoadFromStream(TStream& stream) {
             e.size = std::min<int64_t>(e.size, end - e.offset);
             if (!Inspect(stream, e)) continue;
             if (e.depth == 0) e.depth = GetU16LE(d + 6);
+            if (requestedEntry_ >= 0) {
+                if (i != requestedEntry_) continue;
+                best = i;
+                chosen = e;
+                break;
+            }
             const int64_t area = e.width * e.height;
             const int64_t bestArea = chosen.width * chosen.height;
             if (best < 0 || area > bestArea || (area == bestArea && e.depth > chosen.depth)) {
@@ -135,6 +141,8 @@ void TIcon::LoadFromStream(TStream& stream) {
                 chosen = e;
             }
         }
+        if (best < 0 && requestedEntry_ >= 0)
+            Fail("Image " + std::to_string(requestedEntry_ + 1) + " of the icon is not readable.");
         if (best < 0) Fail("No image of the icon directory is readable.");
 
         entryCount_ = count;

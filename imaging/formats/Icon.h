@@ -24,6 +24,9 @@ class TIcon : public TBitmap {
     // that was decoded.
     int EntryCount() const { return entryCount_; }
     int EntryIndex() const { return entryIndex_; }
+    // The entry the next load decodes (in directory order); -1, the default, picks the largest
+    // and deepest. A chosen entry that cannot be read fails the load.
+    void SetEntry(int index) { requestedEntry_ = index; }
 
     // Decoder for PNG-compressed entries (Windows Vista icons): reads the PNG image of the
     // given byte count at the stream's position into the bitmap. Not set by default; while it
@@ -35,4 +38,5 @@ class TIcon : public TBitmap {
   private:
     int entryCount_ = 0;
     int entryIndex_ = -1;
+    int requestedEntry_ = -1;
 };

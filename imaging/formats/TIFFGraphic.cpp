@@ -405,6 +405,21 @@ bool TTIFFGraphic::ReadValues(const TIFDEntry& entry, TValues& values) const {
     return true;
 }
 
+bool TTIFFGraphic::ReadDirectoryAt(int64_t offset) {
+    return tagStream_ != nullptr && ReadDirectory(*tagStream_, offset);
+}
+
+bool TTIFFGraphic::EntryBytes(const TIFDEntry& entry, uint64_t maxBytes,
+                              std::vector<uint8_t>& bytes, bool& bigEndian) const {
+    TValues values;
+    if (uint64_t(TypeSize(entry.Type)) * entry.Count > maxBytes || !ReadValues(entry, values))
+        return false;
+    bytes = std::move(values.Bytes);
+    bytes.resize(std::min<uint64_t>(bytes.size(), uint64_t(TypeSize(entry.Type)) * entry.Count));
+    bigEndian = values.BigEndian;
+    return true;
+}
+
 uint32_t TTIFFGraphic::ReadInteger(uint16_t tag, uint32_t fallback) const {
     // The first value when there are several (an offset is never taken for a value).
     const TIFDEntry* entry = FindTag(tag);
@@ -912,7 +927,7 @@ void TTIFFGraphic::ReadWideColorMap() {
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    if (!ReadProperties(stream, pageIndex_)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
     TImageProperties& p = imageProperties_;
     const bool tiled = (p.Options & optTiled) != 0;
 

@@ -36,8 +36,11 @@ class TTIFFGraphic : public TFormatGraphic {
     // Reads the header at the stream's position and the directory of image imageIndex (0 the
     // first) into ImageProperties; false when the stream holds no such TIFF image.
     bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
-    // Replaces the bitmap by the first image of the TIFF file that starts at the position.
+    // Replaces the bitmap by the image of the TIFF file that starts at the position: the first,
+    // or the one SetPageIndex chose.
     void LoadFromStream(TStream& stream) override;
+    // Which image (directory, 0 the first) LoadFromStream loads.
+    void SetPageIndex(uint32_t index) { pageIndex_ = index; }
 
     // One directory entry with its value field in host order: inline values each stored least
     // significant byte first in their place, an offset as one 32-bit value.
@@ -51,6 +54,15 @@ class TTIFFGraphic : public TFormatGraphic {
     const std::vector<TIFDEntry>& Directory() const { return directory_; }
     // The Orientation tag of the last ReadProperties (1, top left, when absent).
     uint32_t Orientation() const { return orientation_; }
+    // Reads the directory at offset (counted from the TIFF header) of the stream the last
+    // ReadProperties read into Directory(), in place of the image's: for the directories an
+    // entry points at (EXIF, GPS). False when it does not fit in the file.
+    bool ReadDirectoryAt(int64_t offset);
+    // The values of an entry as the file holds them: elements in the file's byte order
+    // (bigEndian), except values kept in the entry itself, which are little-endian. False when
+    // they cannot be read or take more than maxBytes.
+    bool EntryBytes(const TIFDEntry& entry, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                    bool& bigEndian) const;
 
   private:
     bool ReadDirectory(TStream& stream, int64_t offset);
@@ -105,6 +117,7 @@ class TTIFFGraphic : public TFormatGraphic {
     uint32_t yCbCrPositioning_ = 1;
     uint32_t t4Options_ = 0;
     uint32_t orientation_ = 1;
+    uint32_t pageIndex_ = 0;
 
     // Layout of the load in progress.
     std::vector<uint32_t> blockOffsets_;     // strip or tile offsets

@@ -97,8 +97,9 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "FitView_Checked"
              << "PanelImage_Color"
              << "ImageBk_Color"
-             << "DetailsMenu_Checked";
-    ASSERT_EQ(expected.size(), 64);
+             << "DetailsMenu_Checked"
+             << "LineNumbersMenu_Checked";
+    ASSERT_EQ(expected.size(), 65);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -148,6 +149,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
         f.BrowseImageFiles->Click();
         f.TileView->Click();
         f.DetailsMenu->Click();
+        f.LineNumbersMenu->Click();
         TColorDialog::ExecuteHook = [&](TColorDialog& dialog) {
             dialog.SetColor(background);
             return true;
@@ -170,6 +172,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_EQ(f.FontBrowse->Font(), browser);
     EXPECT_FALSE(f.WrapMenu->Checked());
     EXPECT_TRUE(f.ReadText->WordWrap());  // the memo's own setting is not stored
+    EXPECT_TRUE(f.LineNumbersMenu->Checked());
     EXPECT_FALSE(f.FolderMenu->Checked());
     EXPECT_FALSE(f.BrowseFiles->ShowFolders());
     EXPECT_TRUE(f.TextAutoFocus->Checked());

@@ -142,11 +142,10 @@ class Form1Test : public testing::Test {
         return names;
     }
 
+    // Selects characters [from, to) of the text shown (the view selects bytes of the file).
     void SelectText(int from, int to) {
-        QTextCursor c = form_->ReadText->textCursor();
-        c.setPosition(from);
-        c.setPosition(to, QTextCursor::KeepAnchor);
-        form_->ReadText->setTextCursor(c);
+        const QString text = form_->ReadText->Text();
+        form_->ReadText->Select(text.left(from).toUtf8().size(), text.left(to).toUtf8().size());
     }
 
     void RightMouseDownOnMemo() {
@@ -234,7 +233,9 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
     EXPECT_EQ(items(form_->TextMenu),
               QStringList({"CopyMenu=Copy To Clipboard", "N1=-", "BrowseMenu=View Browser",
                            "TextAutoFocus=Text AutoFocus", "N2=-", "WrapMenu=Word Wrap",
-                           "FontMenu=Reader Font  ..."}));
+                           "FontMenu=Reader Font  ...", "N12=-", "FindMenu=Find ...",
+                           "EncodingMenu=Encoding", "HexViewMenu=Hex View",
+                           "LineNumbersMenu=Line Numbers"}));
     EXPECT_EQ(
         items(form_->FileMenu),
         QStringList({"FileOpen=Open", "FileCut=Cut", "FileCopy=Copy", "FilePaste=Paste",
@@ -264,8 +265,16 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
+                                                    "N14=-",
+                                                    "PauseAnimation=Pause Animation",
+                                                    "NextFrame=Next Frame",
+                                                    "PreviousFrame=Previous Frame",
+                                                    "NextPage=Next Page",
+                                                    "PreviousPage=Previous Page",
                                                     "N8=-",
-                                                    "BackgroundColour1=Background  ..."}));
+                                                    "BackgroundColour1=Background  ...",
+                                                    "N13=-",
+                                                    "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
     EXPECT_EQ(PopupMenuOf(form_->ReadText), form_->TextMenu);
@@ -278,7 +287,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 25);
+    ASSERT_EQ(props.size(), 26);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);

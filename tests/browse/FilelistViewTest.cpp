@@ -154,6 +154,40 @@ class FilelistViewTest : public ::testing::Test {
 
 // --- Filling ---------------------------------------------------------------------------------
 
+TEST_F(FilelistViewTest, SniffingListsFilesWithoutExtensionThatReadAsText) {
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool listed;
+    } cases[] = {
+        {"README", "plain words\n", true},
+        {"Makefile", "all:\n\tcc -o x x.c\n", true},
+        {"wide", QByteArray("\xFF\xFEh\0i\0", 6), true},
+        {"program",
+         QByteArray("\x7F"
+                    "ELF\x02\x01\0\0",
+                    8),
+         false},
+        {"noisy", QByteArray(64, '\x01'), false},
+        {"notes.md", "# listed by its mask\n", true},
+        {".hidden", "text\n", false},
+    };
+    for (const auto& c : cases) {
+        QFile f(root_ + c.name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(c.bytes);
+    }
+    auto list = MakeList();
+    list->SetMask("*.md");
+    list->SetSniffText(true);
+    list->SetDirectory(root_);
+    const QStringList shown = Captions(*list);
+    for (const auto& c : cases)
+        EXPECT_EQ(shown.count(c.name), c.listed ? 1 : 0) << c.name;
+    list->SetSniffText(false);
+    EXPECT_FALSE(Captions(*list).contains("README"));
+}
+
 TEST_F(FilelistViewTest, MasksAreCutAtSemicolonsOnlyTrimmedAtTheEnds) {
     for (const char* name : {"a.txt", "b.TXT", "c.ini", " d.txt", "noext", "e.jpg"})
         MakeFile(name);

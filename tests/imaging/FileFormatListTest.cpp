@@ -178,10 +178,11 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
         "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
         "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
-        "webp", "qoi", "jp2", "j2k", "jpf", "jxl", "heic", "heif", "hif", "avif", "avifs"};
+        "webp", "qoi", "jp2", "j2k", "jpf", "jxl", "heic", "heif", "hif", "avif", "avifs",
+        "svg", "svgz"};
     // clang-format on
     EXPECT_EQ(Extensions(*list), expected);
-    EXPECT_EQ(list->ClassCount(), 24);
+    EXPECT_EQ(list->ClassCount(), 25);
 
     // What the picture holder was told.
     EXPECT_EQ(PictureDescription("bmp"), "Windows bitmaps");

@@ -154,6 +154,7 @@ std::vector<TClaim> Claims() {
         {"TMetafile", 0, 0, 0,
          Cat({L32({0x9AC6CDD7}), L16({0, 0, 0, 32767, 32767, 1440, 0, 0, 0, 1, 9, 0x300}), Z(12)})},
         {"TJPEGImage", s, s, 24, Jpeg()},
+        {"TSVGGraphic", s, s, 32, T("<svg width='8192' height='8192'/>")},
         {"TTargaGraphic", s, s, 24, Cat({Z(2), {2}, Z(9), L16({s, s}), {24, 0x20, 1, 2, 3}})},
         {"TTIFFGraphic", s, s, 24, Tiff(1, false)},
         {"TTIFFGraphic", s, s, 24, Tiff(5, true)},

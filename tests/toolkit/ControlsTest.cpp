@@ -201,19 +201,20 @@ TEST(Memo, HorizontalScrollBarTurnsWrappingOff) {
     EXPECT_EQ(memo.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     memo.SetScrollBars(ssBoth);
     EXPECT_FALSE(memo.Wrapping());
-    EXPECT_EQ(memo.lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_FALSE(memo.LineWrapping());
     memo.SetScrollBars(ssVertical);
+    EXPECT_TRUE(memo.LineWrapping());
     memo.SetWordWrap(false);
-    EXPECT_EQ(memo.lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_FALSE(memo.LineWrapping());
 }
 
 TEST(Memo, SelectionLength) {
     TMemo memo("ReadText");
     memo.SetText("hello world");
     EXPECT_EQ(memo.SelLength(), 0);
-    QTextCursor c = memo.textCursor();
-    c.setPosition(0);
-    c.setPosition(5, QTextCursor::KeepAnchor);
-    memo.setTextCursor(c);
+    memo.Select(0, 5);
     EXPECT_EQ(memo.SelLength(), 5);
+    memo.SetText(QString::fromUtf8("\xC3\xA9t\xC3\xA9"));  // characters, not bytes
+    memo.Select(0, 5);
+    EXPECT_EQ(memo.SelLength(), 3);
 }

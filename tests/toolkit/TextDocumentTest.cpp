@@ -1,0 +1,309 @@
+// The any-size text engine: encodings, lines across read blocks, find, follow.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "toolkit/FindBar.h"
+#include "toolkit/Memo.h"
+#include "toolkit/TextDocument.h"
+#include "toolkit/TextView.h"
+
+namespace {
+
+std::shared_ptr<TTextDocument> Doc(const std::string& bytes, TEncodingChoice encoding = {}) {
+    auto document =
+        std::make_shared<TTextDocument>(std::make_shared<TMemorySource>(bytes), encoding);
+    for (int i = 0; i < 2000 && !document->IndexComplete(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return document;
+}
+
+QString LineText(const TTextDocument& d, uint64_t start) {
+    const TTextLine line = d.LineAt(start);
+    std::string bytes(line.contentEnd - line.start, '\0');
+    d.Source().Read(line.start, bytes.data(), bytes.size());
+    return DecodeTextBytes(d.Encoding(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                           bytes.size());
+}
+
+std::string Utf16LE(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s)
+        out += char(c & 0xFF), out += char(c >> 8);
+    return out;
+}
+
+}  // namespace
+
+TEST(TextEncoding, EachDecision) {
+    std::string cyrillic;  // Windows-1251 Russian text, enough for a guess
+    for (int i = 0; i < 20; ++i)
+        cyrillic += "\xcf\xf0\xe8\xe2\xe5\xf2, \xea\xe0\xea \xe4\xe5\xeb\xe0? ";
+    std::string cut(64 * 1024 - 1, 'a');
+    cut += "\xc3";  // the first byte of a two-byte character at the sample's end
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool whole;
+        TTextEncoding encoding;
+        int bom;
+        bool binary;
+    } cases[] = {
+        {"utf-8 mark", "\xEF\xBB\xBFhi", true, TTextEncoding::Utf8, 3, false},
+        {"utf-16le mark", std::string("\xFF\xFEh\0i\0", 6), true, TTextEncoding::Utf16LE, 2, false},
+        {"utf-16be mark", std::string("\xFE\xFF\0h\0i", 6), true, TTextEncoding::Utf16BE, 2, false},
+        {"utf-32le mark", std::string("\xFF\xFE\0\0h\0\0\0", 8), true, TTextEncoding::Utf32LE, 4,
+         false},
+        {"utf-32be mark", std::string("\0\0\xFE\xFF\0\0\0h", 8), true, TTextEncoding::Utf32BE, 4,
+         false},
+        {"utf-16le zeros", Utf16LE(u"plain text\r\n"), true, TTextEncoding::Utf16LE, 0, false},
+        {"utf-16be zeros", std::string("\0p\0l\0a\0i\0n", 10), true, TTextEncoding::Utf16BE, 0,
+         false},
+        {"valid utf-8", "caf\xC3\xA9", true, TTextEncoding::Utf8, 0, false},
+        {"cut at the sample's end", cut, false, TTextEncoding::Utf8, 0, false},
+        {"cut at the file's end", "ab\xC3", true, TTextEncoding::Windows1252, 0, false},
+        {"few accents", "caf\xE9", true, TTextEncoding::Windows1252, 0, false},
+        {"guessed code page", cyrillic, true, TTextEncoding::Legacy, 0, false},
+        {"binary",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
+                     20),
+         true, TTextEncoding::Utf8, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TEncodingChoice e = DetectEncoding(reinterpret_cast<const uint8_t*>(c.bytes.data()),
+                                                 c.bytes.size(), c.whole);
+        EXPECT_EQ(e.encoding, c.encoding);
+        EXPECT_EQ(e.bomSize, c.bom);
+        EXPECT_EQ(e.binary, c.binary);
+    }
+    EXPECT_EQ(
+        DetectEncoding(reinterpret_cast<const uint8_t*>(cyrillic.data()), cyrillic.size(), true)
+            .legacyName,
+        "WINDOWS-1251");
+}
+
+// Lines split between read blocks (the index reads 4 MiB at a time, the view 4 KiB then 16 KiB):
+// a CR LF and a multi-byte character straddle each boundary, and a line without an end is broken
+// before a character, never inside one.
+TEST(TextDocument, LinesAcrossBlockBoundaries) {
+    const size_t block = 4 << 20;
+    struct TCase {
+        const char* name;
+        std::string filler, end;  // the line body's unit and the line end
+        TEncodingChoice encoding;
+    };
+    const TCase cases[] = {
+        {"crlf", "x", "\r\n", {}},
+        {"lf", "\xC3\xA9", "\n", {}},
+        {"cr", "y", "\r", {}},
+        {"utf-16 crlf",
+         Utf16LE(u"\u00e9"),
+         Utf16LE(u"\r\n"),
+         {TTextEncoding::Utf16LE, 0, {}, false}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes;
+        std::vector<uint64_t> starts;
+        // Lines of varying length until past two blocks; one ends right across each boundary.
+        for (size_t n = 1; bytes.size() < 2 * block + 100; n = n % 97 + 1) {
+            starts.push_back(bytes.size());
+            const size_t boundary = (bytes.size() / block + 1) * block;
+            std::string line;
+            for (size_t i = 0; i < n; ++i)
+                line += c.filler;
+            if (bytes.size() + line.size() + c.end.size() > boundary &&
+                bytes.size() + line.size() < boundary) {
+                // Stretch the line so that its end straddles the boundary.
+                while (bytes.size() + line.size() + 1 < boundary)
+                    line += c.filler.substr(0, 1) == "\xC3" ? "a" : c.filler;
+            }
+            bytes += line + c.end;
+        }
+        auto d = Doc(bytes, c.encoding);
+        ASSERT_TRUE(d->IndexComplete());
+        ASSERT_EQ(d->LineCount(), starts.size() + 1);
+        for (size_t i = 0; i < starts.size(); i += 997)
+            EXPECT_EQ(d->LineStart(i), starts[i]) << i;
+        for (size_t i = 1; i < starts.size(); ++i) {
+            if (starts[i] / block == starts[i - 1] / block) continue;
+            EXPECT_EQ(d->LineStart(i), starts[i]);
+            EXPECT_EQ(d->LineNumberAt(starts[i]), int64_t(i));
+            EXPECT_EQ(d->LineAt(starts[i - 1]).next, starts[i]);
+            EXPECT_EQ(d->PreviousLineStart(starts[i]), starts[i - 1]);
+            EXPECT_FALSE(LineText(*d, starts[i - 1]).contains(QChar('\r')));
+            EXPECT_FALSE(LineText(*d, starts[i - 1]).contains(QChar(0xFFFD)));
+        }
+    }
+    // A line longer than the bound breaks before the character that would not fit.
+    std::string longLine(TTextDocument::MaxLine - 1, 'a');
+    longLine += "\xC3\xA9tail\n";
+    auto d = Doc(longLine);
+    EXPECT_EQ(d->LineAt(0).next, TTextDocument::MaxLine - 1);
+    EXPECT_EQ(LineText(*d, TTextDocument::MaxLine - 1), QString::fromUtf8("\xC3\xA9tail"));
+    EXPECT_EQ(d->LineCount(), 3u);
+}
+
+TEST(TextSearch, FindsAcrossChunksWithEveryOption) {
+    const size_t chunk = 4 << 20;
+    std::string bytes(2 * chunk + 64, '.');
+    auto put = [&](size_t at, const std::string& s) { bytes.replace(at, s.size(), s); };
+    put(100, " Needle ");
+    put(chunk - 3, " needle ");  // straddles the first chunk's end
+    put(chunk + 500, "needles");
+    put(2 * chunk - 2, "NEEDLE\n");
+    auto d = Doc(bytes);
+    const struct {
+        const char* name;
+        TSearchQuery query;
+        std::vector<uint64_t> hits;
+    } cases[] = {
+        {"case", {"needle", true, false, false}, {chunk - 2, chunk + 500}},
+        {"any case", {"needle", false, false, false}, {101, chunk - 2, chunk + 500, 2 * chunk - 2}},
+        {"whole words", {"needle", false, true, false}, {101, chunk - 2, 2 * chunk - 2}},
+        {"expression", {"[Nn]eedle ", true, false, true}, {101, chunk - 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTextSearch search(d, c.query);
+        ASSERT_EQ(search.Error(), "");
+        std::vector<uint64_t> found;
+        for (const TSearchHit& h : search.FindAll(0, d->Size(), 100))
+            found.push_back(h.offset);
+        EXPECT_EQ(found, c.hits);
+        // The worker finds the last one before the end, going backwards.
+        bool ok = false;
+        TSearchHit last;
+        search.Start(d->Size(), false, [&](bool f, TSearchHit h) { ok = f, last = h; });
+        search.Wait();
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(last.offset, c.hits.back());
+    }
+    EXPECT_NE(TTextSearch(d, {"(", true, false, true}).Error(), "");
+}
+
+TEST(TextFollow, AppendFollowsTheEndAndTruncationReloads) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("grow.log");
+    auto write = [&](const QByteArray& bytes, QIODevice::OpenMode mode) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(mode));
+        f.write(bytes);
+    };
+    QByteArray lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line " + QByteArray::number(i) + "\n";
+    write(lines, QIODevice::WriteOnly);
+    TMemo memo("ReadText");
+    memo.resize(300, 200);
+    memo.LoadFromFile(path);
+    memo.ScrollToEnd();
+    ASSERT_TRUE(memo.AtEnd());
+    const uint64_t top = memo.TopOffset();
+    write("appended\n", QIODevice::Append);
+    memo.CheckFile();
+    EXPECT_EQ(memo.LineCount(), 202);
+    EXPECT_GT(memo.TopOffset(), top);  // followed
+    EXPECT_TRUE(memo.AtEnd());
+    // Not at the end: the view stays where it is.
+    memo.ScrollToOffset(0);
+    write("more\n", QIODevice::Append);
+    memo.CheckFile();
+    EXPECT_EQ(memo.TopOffset(), 0u);
+    EXPECT_EQ(memo.LineCount(), 203);
+    // Truncated: shown again from the new content.
+    write("short\n", QIODevice::WriteOnly | QIODevice::Truncate);
+    memo.CheckFile();
+    EXPECT_EQ(memo.Text(), "short\n");
+}
+
+TEST(TextFind, CtrlFOpensTheBarAndF3StepsThroughMatches) {
+    TMemo memo("ReadText");
+    memo.resize(400, 300);
+    memo.show();
+    memo.SetText("one two\ntwo three\nthree two\n");
+    QKeyEvent ctrlF(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+    QApplication::sendEvent(&memo, &ctrlF);
+    TFindBar* bar = memo.FindBar();
+    ASSERT_TRUE(bar->isVisible());
+    bar->Pattern()->setText("two");
+    auto find = [&](Qt::KeyboardModifiers modifiers) {
+        QEventLoop loop;
+        bool finished = false;
+        auto c = QObject::connect(bar, &TFindBar::Finished, [&] { finished = true, loop.quit(); });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QKeyEvent f3(QEvent::KeyPress, Qt::Key_F3, modifiers);
+        QApplication::sendEvent(&memo, &f3);
+        if (!finished) loop.exec();
+        QObject::disconnect(c);
+        EXPECT_TRUE(finished);
+        return std::make_pair(memo.SelStart(), memo.SelEnd());
+    };
+    const std::pair<uint64_t, uint64_t> first{4, 7}, second{8, 11}, third{24, 27};
+    EXPECT_EQ(find(Qt::NoModifier), first);
+    EXPECT_EQ(find(Qt::NoModifier), second);
+    EXPECT_EQ(find(Qt::NoModifier), third);
+    EXPECT_EQ(find(Qt::NoModifier), first);  // once round from the start
+    EXPECT_EQ(find(Qt::ShiftModifier), third);
+    bar->Regex()->setChecked(true);
+    bar->Pattern()->setText("(");
+    bar->Find(true);
+    EXPECT_FALSE(bar->Status().isEmpty());  // the expression's error, at once
+}
+
+TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool hex;
+    } cases[] = {
+        {"binary.dat",
+         QByteArray("\x7F"
+                    "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0",
+                    16),
+         true},
+        {"wide.txt", QByteArray("\xFF\xFEh\0i\0", 6), false},
+        {"plain.txt", "plain\n", false},
+    };
+    TMemo memo("ReadText");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile f(dir.filePath(c.name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(c.bytes);
+        f.close();
+        memo.LoadFromFile(f.fileName());
+        EXPECT_EQ(memo.HexMode(), c.hex);
+        memo.SetHexForced(true);  // the Hex View check shows any file so
+        EXPECT_TRUE(memo.HexMode());
+        memo.SetHexForced(false);
+        EXPECT_EQ(memo.HexMode(), c.hex);
+    }
+    // A chosen encoding shows a binary file as text.
+    memo.LoadFromFile(dir.filePath("binary.dat"));
+    memo.SetEncoding({TTextEncoding::Windows1252, 0, {}, false});
+    EXPECT_FALSE(memo.HexMode());
+
+    memo.SetText(QString(int(TTextView::MaxCopy) + 16, QChar('x')));
+    memo.SelectAll();
+    EXPECT_THROW(memo.CopyToClipboard(), std::runtime_error);
+    memo.Select(0, 5);
+    EXPECT_NO_THROW(memo.CopyToClipboard());
+    EXPECT_EQ(QApplication::clipboard()->text(), "xxxxx");
+}
