@@ -108,7 +108,8 @@ struct TDeferredLibrary {
     X(heif_image_handle_release) \
     X(heif_image_release) \
     X(heif_image_handle_get_metadata) \
-    X(heif_image_handle_get_metadata_size)
+    X(heif_image_handle_get_metadata_size) \
+    X(heif_image_handle_get_list_of_metadata_block_IDs)
 #define VELKARO_AVIF(X) \
     X(avifDecoderCreate) \
     X(avifDecoderDestroy) \
@@ -292,6 +293,12 @@ heif_error heif_image_handle_get_metadata(const heif_image_handle* handle, heif_
 }
 size_t heif_image_handle_get_metadata_size(const heif_image_handle* handle, heif_item_id id) {
     VELKARO_FORWARD(gHeif, heif_image_handle_get_metadata_size, (handle, id));
+}
+int heif_image_handle_get_list_of_metadata_block_IDs(const heif_image_handle* handle,
+                                                     const char* type, heif_item_id* ids,
+                                                     int count) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_list_of_metadata_block_IDs,
+                    (handle, type, ids, count));
 }
 
 // ---- AVIF ----
