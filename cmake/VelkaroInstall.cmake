@@ -34,4 +34,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt platform plugin for X11 and Wayland sessions is a separate package.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Libraries opened on first use are not linked, so shlibdeps does not see them: the packages
+# that hold their files on this machine are named here.
+get_property(deferred GLOBAL PROPERTY VELKARO_DEFERRED_LIBRARIES)
+foreach(file ${deferred})
+    execute_process(COMMAND dpkg-query -S ${file} OUTPUT_VARIABLE owner ERROR_QUIET)
+    if(owner MATCHES "^([^:, ]+)")
+        string(FIND "${CPACK_DEBIAN_PACKAGE_DEPENDS}" ", ${CMAKE_MATCH_1}" seen)
+        if(seen EQUAL -1)
+            string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${CMAKE_MATCH_1}")
+        endif()
+    endif()
+endforeach()
 include(CPack)

@@ -15,6 +15,8 @@
 // documents, at their natural size (96 dpi) or, with --dpi N, at N dots per inch.
 //
 // Exit status 0 on success, 1 with the error message on standard error, 2 for bad usage.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -143,8 +145,18 @@ void WritePAM(const TBitmap& bmp, bool transparent, const std::string& fileName)
     // Rows are gathered in blocks so the file sees few large writes.
     const size_t rowBytes = static_cast<size_t>(width) * depth;
     const int rowsPerBlock = static_cast<int>(std::max<size_t>(1, (1u << 16) / (rowBytes + 1)));
-    std::vector<uint8_t> block(rowBytes * static_cast<size_t>(rowsPerBlock));
+    // Four bytes of slack: 8-bit rows are written four bytes per pixel.
+    std::vector<uint8_t> block(rowBytes * static_cast<size_t>(rowsPerBlock) + 4);
     std::vector<uint8_t> bgra(static_cast<size_t>(width) * 4);
+    // 8-bit rows go through a table of the palette's red, green and blue (entries past the
+    // palette are black, as everywhere a palette is looked up).
+    std::array<std::array<uint8_t, 4>, 256> rgb{};
+    const bool indexed = bmp.PixelFormat() == pf8bit && !alpha;
+    if (indexed) {
+        const std::vector<TRGBQuad>& palette = bmp.Palette();
+        for (size_t i = 0; i < std::min<size_t>(palette.size(), 256); ++i)
+            rgb[i] = {palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue, 0};
+    }
     for (int y0 = 0; y0 < height; y0 += rowsPerBlock) {
         const int rows = std::min(rowsPerBlock, height - y0);
         for (int r = 0; r < rows; ++r) {
@@ -153,6 +165,13 @@ void WritePAM(const TBitmap& bmp, bool transparent, const std::string& fileName)
             const uint8_t* s = bmp.ScanLine(y);
             if (bmp.PixelFormat() == pf24bit && !alpha) {
                 SwapRedBlue24(s, d, static_cast<size_t>(width));
+                continue;
+            }
+            if (indexed) {
+                // Four bytes a pixel: the fourth is overwritten by the next pixel (or lands in
+                // the next row's first byte, or in the slack).
+                for (int x = 0; x < width; ++x)
+                    std::memcpy(d + 3 * size_t(x), rgb[s[x]].data(), 4);
                 continue;
             }
             if (alpha) {

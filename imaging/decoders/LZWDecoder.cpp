@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/ImagingRoutines.h"
 #include "imaging/decoders/Decoder.h"
 
@@ -56,6 +60,9 @@ void TTIFFLZWDecoder::Decode(const uint8_t* in, uint32_t packed, uint8_t* out, u
     bool previous = false;
     uint32_t prevPos = 0, prevLen = 0;
     uint32_t pos = 0;
+#if defined(__SSE2__)
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+#endif
 
     for (;;) {
         if (have < width) {
@@ -125,6 +132,18 @@ void TTIFFLZWDecoder::Decode(const uint8_t* in, uint32_t packed, uint8_t* out, u
             // The code just defined (its last byte is its own first byte): byte by byte.
             for (uint32_t i = 0; i < n; ++i)
                 to[i] = from[i];
+#if defined(__SSE2__)
+        } else if (n <= 16 && size - pos >= 16) {
+            // Most strings are short: one 16-byte load and store instead of a loop whose length
+            // the processor mispredicts. The bytes behind the string keep what the output held
+            // there, so nothing past the string changes.
+            const __m128i string = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            const __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to));
+            const __m128i inside = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), lanes);
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(to),
+                _mm_or_si128(_mm_and_si128(inside, string), _mm_andnot_si128(inside, held)));
+#endif
         } else if (n <= 16) {
             for (uint32_t i = 0; i < n; ++i)
                 to[i] = from[i];

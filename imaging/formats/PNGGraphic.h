@@ -34,8 +34,8 @@ class TPNGGraphic : public TFormatGraphic {
 
     // Image data that inflates to at most this many bytes (and to not much more than the
     // bitmap holds) is inflated in one piece; larger data is inflated row by row, so memory
-    // stays near the bitmap's size. The pixels are the same either way. 0 (the default) keeps
-    // every image to rows, the faster way where fresh memory is slow to come by.
+    // stays near the bitmap's size. The pixels are the same either way. 0 keeps every image to
+    // rows; the default is 256 MiB.
     static uint64_t WholeInflateLimit();
     static void SetWholeInflateLimit(uint64_t bytes);
 

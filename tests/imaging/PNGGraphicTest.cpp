@@ -815,7 +815,8 @@ TEST(PNGGraphic, FiltersGiveTheSamePixelsInflatedWholeOrByRow) {
 
 // Damaged image data is taken row by row, so what shows and what is reported stay as they
 // were: a stream cut short, a bad CRC in a later chunk, data after the stream's end, a stream
-// longer than the image, a bad checksum, a small window, a truncated file.
+// longer than the image, a bad checksum, a small window, a truncated file, megabytes of data
+// after a small image's stream.
 TEST(PNGGraphic, DamagedImageDataLoadsAsRowByRow) {
     const TImage img = Pattern(16, 12, 2, 8);
     const Bytes raw = Scanlines(img, false, [](int row) { return uint8_t(row % 5); });
@@ -862,6 +863,8 @@ TEST(PNGGraphic, DamagedImageDataLoadsAsRowByRow) {
         {"small window", file({Chunk("IDAT", small), iend})},
         {"file cut in the data", truncatedFile},
         {"no chunk after the data", file({Chunk("IDAT", z)})},
+        {"far more data than the rows",
+         file({Chunk("IDAT", z), Chunk("IDAT", Bytes(size_t(3) << 20, 0)), iend})},
     };
     const TOutcome reference = LoadOutcome(good);
     EXPECT_EQ(reference.error, "no error");
