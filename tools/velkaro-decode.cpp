@@ -6,6 +6,7 @@
 //   velkaro-decode --info FILE         print class, pixel format, palette and image properties
 //   velkaro-decode FILE --raw OUT      write the bitmap as held (format, palette, rows)
 //   velkaro-decode --list-formats      print every registered extension and its description
+//   --no-color-management              keep the stored colours of profiled pictures
 //
 // Exit status 0 on success, 1 with the error message on standard error, 2 for bad usage.
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
@@ -183,7 +185,8 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
     std::ostringstream s;
     s << "{\"class\":" << JsonString(g.ClassType().ClassName) << ",\"width\":" << g.Width()
       << ",\"height\":" << g.Height()
-      << ",\"transparent\":" << (g.Transparent() ? "true" : "false");
+      << ",\"transparent\":" << (g.Transparent() ? "true" : "false")
+      << ",\"colorProfile\":" << JsonString(IccProfileDescription(g.IccProfile()));
     if (bmp != nullptr) {
         s << ",\"pixelFormat\":" << JsonString(PixelFormatName(bmp->PixelFormat()))
           << ",\"bitsPerPixel\":" << bmp->BitsPerPixel()
@@ -225,8 +228,8 @@ std::string Info(const TGraphic& g, const TBitmap* bmp) {
 }
 
 const char* const kUsage =
-    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient]\n"
-    "       velkaro-decode FILE --raw OUT [--no-orient]\n"
+    "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--no-orient] [--no-color-management]\n"
+    "       velkaro-decode FILE --raw OUT [--no-orient] [--no-color-management]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
 
@@ -246,6 +249,9 @@ int Help() {
                 "  --raw OUT        write the bitmap exactly as held\n"
                 "  --info           print class, pixel format and image properties as JSON\n"
                 "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
+                "  --no-color-management\n"
+                "                   keep the stored colours of pictures with an embedded\n"
+                "                   colour profile (by default they are converted to sRGB)\n"
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
@@ -282,6 +288,8 @@ int main(int argc, char** argv) {
             info = true;
         } else if (arg == "--no-orient") {
             TBitmap::SetAutoOrient(false);
+        } else if (arg == "--no-color-management") {
+            SetColorManagementEnabled(false);
         } else if (arg == "--help" || arg == "-h") {
             return Help();
         } else if (arg == "--version") {
