@@ -42,7 +42,8 @@ TProfile OpenProfile(const uint8_t* data, size_t size) {
 
 uint64_t Fnv1a(const uint8_t* data, size_t size) {
     uint64_t h = 1469598103934665603ull;
-    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+    for (size_t i = 0; i < size; ++i)
+        h = (h ^ data[i]) * 1099511628211ull;
     return h;
 }
 
@@ -104,9 +105,11 @@ std::shared_ptr<const TConversion> BuildConversion(const uint8_t* data, size_t s
         if (!t) return nullptr;
         std::array<uint8_t, 256> in{};
         std::array<uint8_t, 3 * 256> out{};
-        for (int i = 0; i < 256; ++i) in[i] = uint8_t(i);
+        for (int i = 0; i < 256; ++i)
+            in[i] = uint8_t(i);
         cmsDoTransform(t.get(), in.data(), out.data(), 256);
-        for (int i = 0; i < 256; ++i) conversion->curve[i] = out[3 * i + 1];
+        for (int i = 0; i < 256; ++i)
+            conversion->curve[i] = out[3 * i + 1];
         conversion->gray = true;
         return conversion;
     }
@@ -163,11 +166,11 @@ void ForRows(int height, int64_t pixels, const Body& body) {
     std::vector<std::thread> threads;
     const int step = (height + parts - 1) / parts;
     for (int first = step; first < height; first += step)
-        threads.emplace_back([&body, first, last = std::min(height, first + step)] {
-            body(first, last);
-        });
+        threads.emplace_back(
+            [&body, first, last = std::min(height, first + step)] { body(first, last); });
     body(0, std::min(height, step));
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
 }
 
 }  // namespace

@@ -184,8 +184,7 @@ void WriteRaw(const TBitmap& bmp, const std::string& fileName) {
 std::string Info(const TGraphic& g, const TBitmap* bmp) {
     std::ostringstream s;
     s << "{\"class\":" << JsonString(g.ClassType().ClassName) << ",\"width\":" << g.Width()
-      << ",\"height\":" << g.Height()
-      << ",\"transparent\":" << (g.Transparent() ? "true" : "false")
+      << ",\"height\":" << g.Height() << ",\"transparent\":" << (g.Transparent() ? "true" : "false")
       << ",\"colorProfile\":" << JsonString(IccProfileDescription(g.IccProfile()));
     if (bmp != nullptr) {
         s << ",\"pixelFormat\":" << JsonString(PixelFormatName(bmp->PixelFormat()))

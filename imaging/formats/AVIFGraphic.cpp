@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/FileTypeBox.h"
@@ -116,6 +117,11 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
         (p.HasAlpha && image.alphaPlane == nullptr))
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     const int width = int(image.width), height = int(image.height);
+    // An ICC profile takes precedence over the colour description the AV1 data carries.
+    if (image.icc.size > 0 && image.icc.size <= kMaxIccProfileBytes)
+        SetIccProfile({image.icc.data, image.icc.data + image.icc.size});
+    else
+        SetIccProfile(IccProfileForCicp(image.colorPrimaries, image.transferCharacteristics));
 
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions());
