@@ -115,6 +115,14 @@ void TDecodeService::CancelShow() {
     busy_ = false;
 }
 
+void TDecodeService::DropCache() {
+    for (auto& entry : preloadCancel_)
+        entry.second->store(true);
+    preloadCancel_.clear();
+    cache_.clear();
+    cacheBytes_ = 0;
+}
+
 void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wish) {
     wanted_ = paths;
     Trim(true);

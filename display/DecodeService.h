@@ -72,6 +72,9 @@ class TDecodeService : public QObject {
     void Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced);
     // Cancels the shown picture's decode (nothing is delivered for it).
     void CancelShow();
+    // Forgets every cached picture and stops the preloads, so that pictures decode afresh after
+    // a change to how they are decoded (colour management switched).
+    void DropCache();
 
     size_t CacheBound() const { return cacheBound_; }
     void SetCacheBound(size_t bytes) { cacheBound_ = bytes; }

@@ -264,6 +264,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
+                                                    "ColorManagement=Colour Management",
                                                     "N8=-",
                                                     "BackgroundColour1=Background  ..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
@@ -278,7 +279,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 25);
+    ASSERT_EQ(props.size(), 26);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
