@@ -166,9 +166,20 @@ void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
                 format.align = size_t(RowStride());
                 break;
             }
-            case JXL_DEC_COLOR_ENCODING:
+            case JXL_DEC_COLOR_ENCODING: {
+                // Lossy pictures are stored in libjxl's own colour space and come out in any
+                // space asked for: sRGB, rather than the linear light it gives otherwise (which
+                // eight bits hold badly). Other pictures refuse the wish and keep their profile.
+                JxlColorEncoding srgb{};
+                srgb.color_space = JXL_COLOR_SPACE_RGB;
+                srgb.white_point = JXL_WHITE_POINT_D65;
+                srgb.primaries = JXL_PRIMARIES_SRGB;
+                srgb.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+                srgb.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+                JxlDecoderSetPreferredColorProfile(decoder.get(), &srgb);
                 SetIccProfile(OutputProfile(decoder.get()));
                 break;
+            }
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
                 const size_t size = size_t(RowStride()) * p.Height;
                 size_t needed = 0;

@@ -250,3 +250,52 @@ TEST(ColorProfile, CicpProfiles) {
         EXPECT_LT(px[2], 64);
     }
 }
+
+// The library-backed formats hand over the profile their encoders embedded from a ProPhoto PNG
+// (lossless, so the stored samples are the PNG's): decoding converts exactly as the profile
+// applied to the stored samples does, and the picture names the profile.
+TEST(ColorProfile, EncodersKeepTheProfile) {
+    const fs::path prophoto = kColord / "ProPhotoRGB.icc";
+    if (!fs::exists(prophoto) || !HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no colord/Pillow";
+    const fs::path dir = fs::temp_directory_path() / "velkaro_icc_encoders";
+    fs::create_directories(dir);
+    const fs::path png = dir / "source.png";
+    bool ok = false;
+    RunCommand(
+        "/usr/bin/python3 -c \"from PIL import Image; im = Image.new('RGB', (32, 16)); "
+        "im.putdata([(x * 8, y * 16, 200 - x * 4) for y in range(16) for x in range(32)]); "
+        "im.save('" +
+            png.string() + "', icc_profile=open('" + prophoto.string() +
+            "', 'rb').read())\" && echo ok",
+        ok);
+    ASSERT_TRUE(ok);
+    const Bytes profile = ReadFileBytes(prophoto);
+    const struct Case {
+        const char* tool;
+        const char* file;
+        const char* command;  // %in, %out
+    } cases[] = {
+        {"avifenc", "a.avif", "avifenc -l -s 10 %in %out"},
+        {"heif-enc", "b.heic", "heif-enc -L %in -o %out"},
+        {"cjxl", "c.jxl", "cjxl -d 0 -e 1 %in %out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (!HaveTool(c.tool)) continue;
+        std::string command = c.command;
+        command.replace(command.find("%in"), 3, ShellQuote(png.string()));
+        command.replace(command.find("%out"), 4, ShellQuote((dir / c.file).string()));
+        ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+        RegisterImageFormats();
+        SetColorManagementEnabled(false);
+        std::unique_ptr<TGraphic> stored = TPicture::LoadGraphic((dir / c.file).string());
+        SetColorManagementEnabled(true);
+        auto& bitmap = dynamic_cast<TBitmap&>(*stored);
+        EXPECT_EQ(IccProfileDescription(stored->IccProfile()), "ProPhoto RGB");
+        const Bytes raw = BitmapRGBA(bitmap);
+        ASSERT_TRUE(ConvertBitmapFromProfile(bitmap, profile.data(), profile.size()));
+        const Bytes converted = DecodeFile(dir / c.file, true);
+        EXPECT_EQ(converted, BitmapRGBA(bitmap));
+        EXPECT_GT(MaxDifference(converted, raw), 8);
+    }
+}
