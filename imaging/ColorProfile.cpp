@@ -81,7 +81,7 @@ constexpr size_t kCachedTransforms = 16;
 TProfile OutputProfile(const std::vector<uint8_t>& display) {
     if (!display.empty()) {
         TProfile p = OpenProfile(display.data(), display.size());
-        if (p && cmsGetColorSpace(p.get()) == cmsSigRgbData &&
+        if (p && uint32_t(cmsGetColorSpace(p.get())) == cmsSigRgbData &&
             cmsIsIntentSupported(p.get(), INTENT_PERCEPTUAL, LCMS_USED_AS_OUTPUT))
             return p;
     }
@@ -92,7 +92,8 @@ std::shared_ptr<const TConversion> BuildConversion(const uint8_t* data, size_t s
                                                    const std::vector<uint8_t>& display) {
     TProfile input = OpenProfile(data, size);
     if (!input) return nullptr;
-    const cmsColorSpaceSignature space = cmsGetColorSpace(input.get());
+    // Held as a number: a damaged header gives values outside the enumeration.
+    const uint32_t space = cmsGetColorSpace(input.get());
     if (space != cmsSigRgbData && space != cmsSigGrayData) return nullptr;
     TProfile output = OutputProfile(display);
     if (!output) return nullptr;

@@ -141,6 +141,7 @@ TEST(ColorProfile, UnusableProfilesLeavePixels) {
         {"garbage", Bytes(600, 0x5A)},
         {"truncated", damaged(300, 9999, 0)},
         {"tag count huge", damaged(100000, 128, 0xFF)},
+        {"colour space unknown", damaged(100000, 16, 0xB7)},
         {"Lab profile", lab()},
     };
     for (const Case& c : cases) {
