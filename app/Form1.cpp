@@ -27,6 +27,8 @@
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
 #include "display/PictureInfoDialog.h"
+#include "display/DisplayProfile.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
@@ -67,7 +69,7 @@ QStringList TForm1::StoredProps() {
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
-            "DetailsMenu.Checked",     "LineNumbersMenu.Checked"};
+            "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -218,6 +220,8 @@ void TForm1::CreateComponents() {
     loadProgress_->move(6, 6);
     loadProgress_->hide();
 
+    // Pictures are converted into the screen's colours when the desktop publishes its profile.
+    SetDisplayProfile(ReadDisplayProfile());
     decoder_ = new TDecodeService(this);
     connect(decoder_, &TDecodeService::Decoded, this,
             [this](quint64 generation, const TDecodedPtr& picture) {
@@ -464,6 +468,7 @@ void TForm1::CreateMenus() {
 
     CreateFileCommands();
     CreateDetailsItem();
+    CreateColorManagementItem();
     CreateAboutKey();
     CreateLocationEntry();
 
@@ -695,6 +700,32 @@ void TForm1::FocusByTextAutoFocus() {
                                               : static_cast<QWidget*>(BrowseFiles));
 }
 
+void TForm1::CreateColorManagementItem() {
+    ColorManagement =
+        ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(N8)),
+                          QStringLiteral("ColorManagement"), QStringLiteral("Colour Management"));
+    ColorManagement->SetChecked(true);
+    Wire(ColorManagement, &TMenuItem::OnClick, &TForm1::ColorManagementClick);
+}
+
+void TForm1::ColorManagementClick() {
+    ColorManagement->SetChecked(!ColorManagement->Checked());
+    ApplyColorManagement();
+}
+
+void TForm1::ApplyColorManagement() {
+    const bool on = ColorManagement->Checked();
+    if (on == ColorManagementEnabled()) return;
+    SetColorManagementEnabled(on);
+    // Decoded pictures hold the old colours: the shown one is decoded again, the cached and
+    // preloaded ones are forgotten.
+    decoder_->DropCache();
+    const QByteArray shown = shownNative_;
+    if (shown.isEmpty() || !BrowseImageFiles->Checked()) return;
+    ClearPicture();
+    LoadPicture(shown);
+}
+
 void TForm1::FormCreate() {
     AlignRightPane();
     BrowseFiles->SetDirectory(QDir::currentPath());
@@ -772,6 +803,7 @@ void TForm1::CheckRestoredSettings() {
         // Zoomed in the full view when the window closed: the full view scrolls again.
         ViewImage->SetAlign(alNone);
     }
+    ApplyColorManagement();
 }
 
 void TForm1::FormShow() {
@@ -1251,6 +1283,9 @@ void TForm1::DefaultSettings1Click() {
     // The list style.
     DetailsMenu->SetChecked(false);
     ApplyDetails();
+    // Pictures in the screen's colours.
+    ColorManagement->SetChecked(true);
+    ApplyColorManagement();
 }
 
 void TForm1::AboutVelkaro1Click() {

@@ -173,6 +173,10 @@ class TForm1 : public TForm {
     // Modified columns and their header, instead of the list style. Stored.
     TMenuItem* DetailsMenu = nullptr;
     void DetailsMenuClick();
+    // Image menu check: pictures with an embedded colour profile are converted to the screen's
+    // colours (stored, on by default).
+    TMenuItem* ColorManagement = nullptr;
+    void ColorManagementClick();
 
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
@@ -247,6 +251,9 @@ class TForm1 : public TForm {
     void CreateMenus();
     void CreateFileCommands();
     void CreateDetailsItem();
+    void CreateColorManagementItem();
+    // Makes the imaging library follow the check; a change decodes the shown picture again.
+    void ApplyColorManagement();
     // F1 opens the About box from anywhere in the window; the menu item shows the key.
     void CreateAboutKey();
     void CreateLocationEntry();

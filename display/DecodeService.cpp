@@ -129,6 +129,14 @@ void TDecodeService::Submit(std::function<void()> task, std::shared_ptr<std::ato
     wake_.notify_one();
 }
 
+void TDecodeService::DropCache() {
+    for (auto& entry : preloadCancel_)
+        entry.second->store(true);
+    preloadCancel_.clear();
+    cache_.clear();
+    cacheBytes_ = 0;
+}
+
 void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wish) {
     wanted_ = paths;
     Trim(true);

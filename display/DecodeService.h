@@ -77,6 +77,9 @@ class TDecodeService : public QObject {
     // the shown picture's decode and before preloads. The task polls cancel itself; one whose
     // flag is raised before it starts is dropped.
     void Submit(std::function<void()> task, std::shared_ptr<std::atomic<bool>> cancel);
+    // Forgets every cached picture and stops the preloads, so that pictures decode afresh after
+    // a change to how they are decoded (colour management switched).
+    void DropCache();
 
     size_t CacheBound() const { return cacheBound_; }
     void SetCacheBound(size_t bytes) { cacheBound_ = bytes; }

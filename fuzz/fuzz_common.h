@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
@@ -43,6 +44,13 @@ inline uint32_t TouchRows(const TBitmap& bmp) {
             sum += b;
     }
     return sum;
+}
+
+// A loaded bitmap goes through the colour conversion first, as every load in the reader does,
+// so an embedded profile the loader found reaches Little CMS.
+inline uint32_t TouchRows(TBitmap& bmp) {
+    ApplyEmbeddedProfile(bmp);
+    return TouchRows(static_cast<const TBitmap&>(bmp));
 }
 
 // The common check of a loader harness: the probe keeps the position, only imaging errors

@@ -42,6 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const EImagingError&) {
         return 0;
     }
-    if (const auto* bmp = dynamic_cast<const TBitmap*>(graphic.get())) fuzz::TouchRows(*bmp);
+    if (auto* bmp = dynamic_cast<TBitmap*>(graphic.get())) fuzz::TouchRows(*bmp);
     return 0;
 }

@@ -218,6 +218,8 @@ void TBitmap::Assign(const TGraphic& source) {
     palette_ = bmp->palette_;
     transparentColor_ = bmp->transparentColor_;
     transparent_ = bmp->transparent_;
+    iccProfile_ = bmp->iccProfile_;
+    profileApplied_ = bmp->profileApplied_;
     Changed();
 }
 

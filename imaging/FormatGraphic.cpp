@@ -65,6 +65,8 @@ TFormatGraphic::TLoadScope::TLoadScope(TFormatGraphic& graphic, TStream& stream)
     : graphic_(graphic) {
     graphic_.startPosition_ = stream.Position();
     graphic_.stream_ = &stream;
+    // A profile of an earlier load does not belong to this one.
+    graphic_.SetIccProfile({});
 }
 
 TFormatGraphic::TLoadScope::~TLoadScope() {

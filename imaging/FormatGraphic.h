@@ -144,7 +144,7 @@ class TFormatGraphic : public TBitmap {
   protected:
     // Binds the stream for the length of a load: remembers its position in StartPosition and
     // the stream in Stream, and clears Stream again when the load ends (also on failure), so
-    // it never points at a stream that is gone.
+    // it never points at a stream that is gone. The colour profile of an earlier load is dropped.
     class TLoadScope {
       public:
         TLoadScope(TFormatGraphic& graphic, TStream& stream);

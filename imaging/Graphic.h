@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "imaging/Stream.h"
 
@@ -99,7 +101,21 @@ class TGraphic {
         return cancel_ != nullptr && cancel_->load(std::memory_order_relaxed);
     }
 
+    // The ICC colour profile the file embeds (empty when it has none), kept by the loader for
+    // the colour conversion and for showing the profile's name. Setting it marks it as not yet
+    // applied to the pixels.
+    const std::vector<uint8_t>& IccProfile() const { return iccProfile_; }
+    void SetIccProfile(std::vector<uint8_t> profile) {
+        iccProfile_ = std::move(profile);
+        profileApplied_ = false;
+    }
+    // Whether the pixels have been converted from IccProfile() already.
+    bool ProfileApplied() const { return profileApplied_; }
+    void SetProfileApplied(bool value) { profileApplied_ = value; }
+
   protected:
     bool transparent_ = false;
     const std::atomic<bool>* cancel_ = nullptr;
+    std::vector<uint8_t> iccProfile_;
+    bool profileApplied_ = false;
 };

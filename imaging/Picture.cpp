@@ -4,6 +4,7 @@
 #include <exception>
 #include <mutex>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
@@ -156,6 +157,8 @@ std::unique_ptr<TGraphic> TPicture::LoadGraphic(const std::string& fileName,
         if (prepare) prepare(*graphic);
         try {
             graphic->LoadFromFile(fileName);
+            // Every file load ends here, so an embedded colour profile is applied in one place.
+            ApplyEmbeddedProfile(*graphic);
             return graphic;
         } catch (const EAbort&) {
             throw;

@@ -54,6 +54,7 @@ class TPicture {
     // the extension and none recognises the content; otherwise passes on the error of the first
     // class tried. A cancelled load (EAbort) and a file that cannot be opened end the search.
     // prepare, when set, is called on each new graphic before it loads (callbacks, cancel flag).
+    // A loaded bitmap's embedded colour profile is applied (see ApplyEmbeddedProfile).
     static std::unique_ptr<TGraphic> LoadGraphic(
         const std::string& fileName, const std::function<void(TGraphic&)>& prepare = nullptr);
     // Saves the held graphic through its own writer (nothing happens for an empty picture).

@@ -10,6 +10,7 @@
 //   velkaro-decode FILE --frame N -o OUT.pam   frame or page N (from 1) of a multi-image file,
 //                                      an animation's frame as composed on screen
 //   velkaro-decode --list-formats      print every registered extension and its description
+//   --no-color-management              keep the stored colours of profiled pictures
 //
 // velkaro-render is the same program with Qt's painting: it also draws Windows metafiles and SVG
 // documents, at their natural size (96 dpi) or, with --dpi N, at N dots per inch.
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/FormatGraphic.h"
@@ -215,8 +217,8 @@ void WriteRaw(const TBitmap& bmp, const std::string& fileName) {
 std::string Info(const TGraphic& g, const TBitmap* bmp) {
     std::ostringstream s;
     s << "{\"class\":" << JsonString(g.ClassType().ClassName) << ",\"width\":" << g.Width()
-      << ",\"height\":" << g.Height()
-      << ",\"transparent\":" << (g.Transparent() ? "true" : "false");
+      << ",\"height\":" << g.Height() << ",\"transparent\":" << (g.Transparent() ? "true" : "false")
+      << ",\"colorProfile\":" << JsonString(IccProfileDescription(g.IccProfile()));
     if (bmp != nullptr) {
         s << ",\"pixelFormat\":" << JsonString(PixelFormatName(bmp->PixelFormat()))
           << ",\"bitsPerPixel\":" << bmp->BitsPerPixel()
@@ -291,7 +293,8 @@ std::string FramesInfo(const TFrameReader* frames) {
 #ifdef VELKARO_RENDER_METAFILES
 const char* const kUsage =
     "usage: velkaro-render FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient] [--dpi N]\n"
-    "       velkaro-render FILE --raw OUT [--no-orient] [--dpi N]\n"
+    "                     [--no-color-management]\n"
+    "       velkaro-render FILE --raw OUT [--no-orient] [--no-color-management] [--dpi N]\n"
     "       velkaro-render --info FILE\n"
     "       velkaro-render --list-formats | --help | --version\n";
 const char* const kDpiHelp =
@@ -299,7 +302,8 @@ const char* const kDpiHelp =
 #else
 const char* const kUsage =
     "usage: velkaro-decode FILE -o OUT.pam [--raw OUT] [--frame N] [--no-orient]\n"
-    "       velkaro-decode FILE --raw OUT [--no-orient]\n"
+    "                      [--no-color-management]\n"
+    "       velkaro-decode FILE --raw OUT [--no-orient] [--no-color-management]\n"
     "       velkaro-decode --info FILE\n"
     "       velkaro-decode --list-formats | --help | --version\n";
 const char* const kDpiHelp = "";
@@ -330,7 +334,10 @@ int Help() {
                 "  --info           print class, pixel format and image properties as JSON,\n"
                 "                   then the picture's properties and camera metadata\n"
                 "                   (EXIF), one \"Name: value\" line each\n"
-                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n",
+                "  --no-orient      keep the stored orientation of JPEG and TIFF pictures\n"
+                "  --no-color-management\n"
+                "                   keep the stored colours of pictures with an embedded\n"
+                "                   colour profile (by default they are converted to sRGB)\n",
                 kDpiHelp,
                 "  --list-formats   print every registered extension and its description\n"
                 "  --help           print this help and exit\n"
@@ -388,6 +395,8 @@ int main(int argc, char** argv) {
 #endif
         } else if (arg == "--no-orient") {
             TBitmap::SetAutoOrient(false);
+        } else if (arg == "--no-color-management") {
+            SetColorManagementEnabled(false);
         } else if (arg == "--help" || arg == "-h") {
             return Help();
         } else if (arg == "--version") {

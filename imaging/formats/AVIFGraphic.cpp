@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/FileTypeBox.h"
@@ -141,6 +142,11 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
         AutoOrient() ? Aperture(frame) : avifCropRect{0, 0, frame.width, frame.height};
     const bool crop = aperture.width != frame.width || aperture.height != frame.height;
     const int width = int(aperture.width), height = int(aperture.height);
+    // An ICC profile takes precedence over the colour description the AV1 data carries.
+    if (frame.icc.size > 0 && frame.icc.size <= kMaxIccProfileBytes)
+        SetIccProfile({frame.icc.data, frame.icc.data + frame.icc.size});
+    else
+        SetIccProfile(IccProfileForCicp(frame.colorPrimaries, frame.transferCharacteristics));
 
     TColorManager& cm = ColorManager();
     cm.SetSourceFlags(TConversionOptions());

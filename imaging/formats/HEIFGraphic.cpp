@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Stream.h"
@@ -56,6 +57,25 @@ THeifPtr<heif_context> OpenContext(const std::vector<uint8_t>& data) {
                                                                         data.size(), nullptr);
     if (error.code != heif_error_Ok) return nullptr;
     return context;
+}
+
+// The picture's ICC profile, or one made from its nclx colour description; empty for sRGB and
+// for descriptions that are not known.
+std::vector<uint8_t> ColorProfileOf(const heif_image_handle* handle) {
+    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size > 0 && size <= kMaxIccProfileBytes) {
+        std::vector<uint8_t> icc(size);
+        if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+            return icc;
+    }
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok ||
+        nclx == nullptr)
+        return {};
+    std::vector<uint8_t> made =
+        IccProfileForCicp(int(nclx->color_primaries), int(nclx->transfer_characteristics));
+    heif_nclx_color_profile_free(nclx);
+    return made;
 }
 
 THeifPtr<heif_image_handle> PrimaryHandle(heif_context* context) {
@@ -116,6 +136,7 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
     if (!context) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
     if (!handle) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    SetIccProfile(ColorProfileOf(handle.get()));
     // The decoder allocates the stored size before it turns or crops the picture.
     CheckSize(p.Width, p.Height);
     CheckSize(heif_image_handle_get_ispe_width(handle.get()),

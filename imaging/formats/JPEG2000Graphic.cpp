@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Stream.h"
@@ -278,6 +279,11 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
          opj_end_decompress(decoder.codec, decoder.stream);
     if (source.error) std::rethrow_exception(source.error);
     if (!ok) RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+    // A colour box with a restricted or any ICC profile (the Lab parameters that the library
+    // keeps in the same place come with a length of 0).
+    if (image.icc_profile_buf != nullptr && image.icc_profile_len > 0 &&
+        image.icc_profile_len <= kMaxIccProfileBytes)
+        SetIccProfile({image.icc_profile_buf, image.icc_profile_buf + image.icc_profile_len});
 
     // Each bitmap pixel takes the sample of every component that covers it.
     std::vector<TPlane> planes(count);

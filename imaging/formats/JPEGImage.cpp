@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "imaging/ColorManager.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
 #include "imaging/ScanLineConversion.h"
@@ -541,6 +542,7 @@ void TJPEGImage::ReadStream(int64_t size, TStream& stream) {
     data_ = data;
     scaledWidth_ = scaledHeight_ = -1;
     DropBitmap();
+    SetIccProfile({});
     // Compressed bytes far beyond what the pixel limit can use are refused before reading.
     const int64_t limit =
         std::max<int64_t>(int64_t(64) << 20, static_cast<int64_t>(TBitmap::MaxPixels()) * 8);
@@ -556,9 +558,11 @@ void TJPEGImage::ReadStream(int64_t size, TStream& stream) {
         decoder.created = true;
         AttachSource(decoder.source, data->bytes);
         decoder.cinfo.src = &decoder.source.pub;
-        // APP1 segments are kept for the EXIF orientation; decoding later skips them.
+        // APP1 segments are kept for the EXIF orientation and APP2 ones for the colour profile;
+        // decoding later skips them.
         decoder.Call([&] {
             jpeg_save_markers(&decoder.cinfo, JPEG_APP0 + 1, kMaxMarkerData);
+            jpeg_save_markers(&decoder.cinfo, JPEG_APP0 + 2, kMaxMarkerData);
             jpeg_read_header(&decoder.cinfo, TRUE);
         });
         data->width = static_cast<int>(decoder.cinfo.image_width);
@@ -572,6 +576,11 @@ void TJPEGImage::ReadStream(int64_t size, TStream& stream) {
             data->orientation = ExifOrientation(m->data, m->data_length);
             break;
         }
+        std::vector<std::vector<uint8_t>> iccSegments;
+        for (jpeg_saved_marker_ptr m = decoder.cinfo.marker_list; m != nullptr; m = m->next)
+            if (m->marker == JPEG_APP0 + 2)
+                iccSegments.emplace_back(m->data, m->data + m->data_length);
+        SetIccProfile(AssembleJpegIccProfile(iccSegments));
         options_.ProgressiveSave = jpeg_has_multiple_scans(&decoder.cinfo) != FALSE;
         TBitmap::CheckSize(data->width, data->height);
     }
@@ -839,13 +848,19 @@ void TJPEGImage::Decode() {
         failure = std::current_exception();
     }
 
-    // What was decoded is shown the right way up, also after a failure.
+    // What was decoded is shown the right way up, also after a failure, and in the colours of
+    // the screen when the file carries a profile.
     if (orientation != 1) {
         try {
             bmp.Orient(orientation);
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }
+    }
+    if (!IccProfile().empty()) {
+        bmp.SetIccProfile(IccProfile());
+        bmp.SetProfileApplied(!ColorManagementEnabled());
+        ApplyEmbeddedProfile(bmp);
     }
     decoding_ = false;
 
@@ -1000,6 +1015,7 @@ void TJPEGImage::Assign(const TGraphic& source) {
     if (&source == this) return;
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&source)) {
         data_ = jpeg->data_;
+        iccProfile_ = jpeg->iccProfile_;
         scaledWidth_ = scaledHeight_ = -1;
         DropBitmap();
         if (jpeg->bitmap_) {
@@ -1011,6 +1027,7 @@ void TJPEGImage::Assign(const TGraphic& source) {
     }
     if (const auto* bmp = dynamic_cast<const TBitmap*>(&source)) {
         NewData();
+        SetIccProfile({});
         auto copy = std::make_unique<TBitmap>();
         copy->Assign(*bmp);
         bitmap_ = std::move(copy);

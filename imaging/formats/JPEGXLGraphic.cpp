@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 
@@ -36,10 +37,32 @@ using TDecoderPtr = std::unique_ptr<JxlDecoder, TDecoderCloser>;
 
 // A decoder over the whole file that reports the basic information first (and the picture
 // when full is set); null when libjxl cannot be set up.
+// The profile of the samples libjxl hands out; empty when they are sRGB already.
+std::vector<uint8_t> OutputProfile(const JxlDecoder* decoder) {
+    JxlColorEncoding encoding;
+    if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                           &encoding) == JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB &&
+        encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
+        encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return {};
+    size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        size == 0 || size > kMaxIccProfileBytes)
+        return {};
+    std::vector<uint8_t> icc(size);
+    if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(),
+                                       size) != JXL_DEC_SUCCESS)
+        return {};
+    return icc;
+}
+
 TDecoderPtr OpenDecoder(const std::vector<uint8_t>& data, bool full) {
     TDecoderPtr decoder(JxlDecoderCreate(nullptr));
     if (!decoder) return decoder;
-    const int events = JXL_DEC_BASIC_INFO | (full ? JXL_DEC_FULL_IMAGE : 0);
+    const int events =
+        JXL_DEC_BASIC_INFO | (full ? JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE : 0);
     if (JxlDecoderSubscribeEvents(decoder.get(), events) != JXL_DEC_SUCCESS ||
         JxlDecoderSetKeepOrientation(decoder.get(), JXL_FALSE) != JXL_DEC_SUCCESS ||
         JxlDecoderSetInput(decoder.get(), data.data(), data.size()) != JXL_DEC_SUCCESS)
@@ -141,6 +164,20 @@ void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
                 if (uint64_t(p.Width) * bytes > uint64_t(RowStride()))
                     RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
                 format.align = size_t(RowStride());
+                break;
+            }
+            case JXL_DEC_COLOR_ENCODING: {
+                // Lossy pictures are stored in libjxl's own colour space and come out in any
+                // space asked for: sRGB, rather than the linear light it gives otherwise (which
+                // eight bits hold badly). Other pictures refuse the wish and keep their profile.
+                JxlColorEncoding srgb{};
+                srgb.color_space = JXL_COLOR_SPACE_RGB;
+                srgb.white_point = JXL_WHITE_POINT_D65;
+                srgb.primaries = JXL_PRIMARIES_SRGB;
+                srgb.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+                srgb.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+                JxlDecoderSetPreferredColorProfile(decoder.get(), &srgb);
+                SetIccProfile(OutputProfile(decoder.get()));
                 break;
             }
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {

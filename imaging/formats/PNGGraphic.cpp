@@ -17,6 +17,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
@@ -38,6 +39,7 @@ constexpr uint32_t kIEND = ChunkType("IEND");
 constexpr uint32_t kgAMA = ChunkType("GAMA");  // compared with bit 5 cleared
 constexpr uint32_t kbKGD = ChunkType("BKGD");
 constexpr uint32_t ktRNS = ChunkType("TRNS");
+constexpr uint32_t kiCCP = ChunkType("ICCP");
 // Chunk types are compared without regard to letter case.
 constexpr uint32_t kCaseMask = 0xDFDFDFDF;
 
@@ -998,7 +1000,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                 cm.BuildGammaTable(gamma_, 2.2f);
                 cm.SetSourceSampleBits(sourceBits);
                 cm.SetTargetSampleBits(targetBits);
-                cm.SetTargetFlags(cm.TargetFlags() | TConversionOptions(convApplyGamma));
+                if (IccProfile().empty() || !ColorManagementEnabled())
+                    cm.SetTargetFlags(cm.TargetFlags() | TConversionOptions(convApplyGamma));
                 imageProperties_.Options |= optGammaGiven;
                 ReadChunkHeader(stream);
                 continue;
@@ -1010,6 +1013,15 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
             } else if (ChunkIs(ktRNS) && !imageDone_) {
                 ReadChunkData(stream);
                 ReadTransparency();
+                ReadChunkHeader(stream);
+                continue;
+            } else if (ChunkIs(kiCCP) && !imageDone_ && IccProfile().empty()) {
+                ReadChunkData(stream);
+                SetIccProfile(IccProfileFromPngChunk(chunkBuffer_.data(), chunkLength_));
+                // A profile describes the samples fully; a gAMA beside it is only for readers
+                // without colour management.
+                if (!IccProfile().empty() && ColorManagementEnabled())
+                    cm.SetTargetFlags(cm.TargetFlags() - TConversionOptions(convApplyGamma));
                 ReadChunkHeader(stream);
                 continue;
             }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
@@ -67,6 +68,42 @@ void TPSDGraphic::SkipSection(TStream& stream) {
     // A section that claims more than the file holds cannot be skipped to a valid position.
     if (int64_t(length) > stream.Remaining()) throw EReadError();
     stream.Seek(length, TSeekOrigin::soCurrent);
+}
+
+namespace {
+// The data of resource 1039 (the ICC profile) among the image resources, or empty. Each
+// resource: "8BIM", id (u16), a name as a length byte and text padded to an even size, the
+// data size (u32) and the data padded to an even size.
+std::vector<uint8_t> PsdIccProfile(const std::vector<uint8_t>& section) {
+    size_t at = 0;
+    const size_t n = section.size();
+    while (n - at >= 12 && std::memcmp(&section[at], "8BIM", 4) == 0) {
+        const uint16_t id = GetU16BE(&section[at + 4]);
+        const size_t nameSize = (size_t(section[at + 6]) + 2) & ~size_t(1);
+        if (nameSize + 4 > n - at - 6) break;
+        at += 6 + nameSize;
+        const uint32_t size = GetU32BE(&section[at]);
+        at += 4;
+        if (size > n - at) break;
+        if (id == 1039) {
+            if (size > kMaxIccProfileBytes) break;
+            return {section.begin() + int64_t(at), section.begin() + int64_t(at + size)};
+        }
+        at += std::min<size_t>(n - at, (size_t(size) + 1) & ~size_t(1));
+    }
+    return {};
+}
+}  // namespace
+
+void TPSDGraphic::ReadImageResources(TStream& stream) {
+    const uint32_t length = stream.ReadU32BE();
+    if (int64_t(length) > stream.Remaining()) throw EReadError();
+    // The resources are read only for the profile, and only while they are of a sane size.
+    if (length > kMaxIccProfileBytes * 2) {
+        stream.Seek(length, TSeekOrigin::soCurrent);
+        return;
+    }
+    SetIccProfile(PsdIccProfile(stream.ReadBytes(length)));
 }
 
 bool TPSDGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
@@ -318,7 +355,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     SetupColorManager();
     CheckSize(p.Width, p.Height);
     ReadColorModeData();
-    SkipSection(stream);  // image resources
+    ReadImageResources(stream);
     SkipSection(stream);  // layer and mask information
     stream.ReadU16BE();   // compression, known from ReadProperties
 

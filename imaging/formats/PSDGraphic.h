@@ -29,6 +29,8 @@ class TPSDGraphic : public TFormatGraphic {
     void SetupColorManager();
     void ReadColorModeData();
     void SkipSection(TStream& stream);
+    // Reads the image resources section, keeping the embedded colour profile.
+    void ReadImageResources(TStream& stream);
     void LoadSingleChannel(const std::vector<uint16_t>& byteCounts);
     void LoadColorChannels(const std::vector<uint16_t>& byteCounts, unsigned planes);
 };

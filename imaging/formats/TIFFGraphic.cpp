@@ -11,6 +11,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
@@ -924,12 +925,24 @@ void TTIFFGraphic::ReadWideColorMap() {
                 uint8_t((values.Integer(c * (map->Count / 3) + i) & 0xFFFF) / 257);
 }
 
+void TTIFFGraphic::ReadIccProfile() {
+    // Tag 34675 holds the profile as bytes (type BYTE or UNDEFINED); anything else is ignored.
+    const TIFDEntry* entry = FindTag(34675);
+    TValues values;
+    if (entry == nullptr || (entry->Type != 1 && entry->Type != 7) ||
+        entry->Count > kMaxIccProfileBytes || !ReadValues(*entry, values))
+        return;
+    values.Bytes.resize(entry->Count);
+    SetIccProfile(std::move(values.Bytes));
+}
+
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
     if (!ReadProperties(stream, pageIndex_)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
     TImageProperties& p = imageProperties_;
     const bool tiled = (p.Options & optTiled) != 0;
+    ReadIccProfile();
 
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progressGuard(*this);

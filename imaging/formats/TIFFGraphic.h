@@ -67,6 +67,8 @@ class TTIFFGraphic : public TFormatGraphic {
   private:
     bool ReadDirectory(TStream& stream, int64_t offset);
     const TIFDEntry* FindTag(uint16_t tag) const;
+    // Keeps the directory's embedded colour profile, if it has a usable one.
+    void ReadIccProfile();
     // The values of an entry as bytes in a known byte order; false when they cannot be read
     // (unknown type, outside the file, too many).
     struct TValues;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 
@@ -126,11 +127,28 @@ void TWebPGraphic::DecodeStill(const uint8_t* data, size_t size, int left, int t
     RaiseInvalidGraphicFmt(imsg::CompressionError, kShortName);
 }
 
+namespace {
+// The ICCP chunk of an extended file, when the file says it has one; empty otherwise.
+std::vector<uint8_t> WebPIccProfile(const uint8_t* data, size_t size) {
+    WebPData whole{data, size};
+    std::unique_ptr<WebPDemuxer, TDemuxCloser> demux(WebPDemuxPartial(&whole, nullptr));
+    if (!demux || (WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG) == 0) return {};
+    WebPChunkIterator chunk;
+    if (!WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) return {};
+    std::vector<uint8_t> profile;
+    if (chunk.chunk.size <= kMaxIccProfileBytes)
+        profile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+    WebPDemuxReleaseChunkIterator(&chunk);
+    return profile;
+}
+}  // namespace
+
 void TWebPGraphic::LoadFromStream(TStream& stream) {
     Clear();
     TLoadScope scope(*this, stream);
     TReleaseBytes release(data_);
     if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    SetIccProfile(WebPIccProfile(data_.data(), data_.size()));
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progress(*this);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Form1.h"
+#include "imaging/ColorProfile.h"
 #include "settings/IniFile.h"
 #include "toolkit/Application.h"
 
@@ -98,8 +99,9 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "PanelImage_Color"
              << "ImageBk_Color"
              << "DetailsMenu_Checked"
-             << "LineNumbersMenu_Checked";
-    ASSERT_EQ(expected.size(), 65);
+             << "LineNumbersMenu_Checked"
+             << "ColorManagement_Checked";
+    ASSERT_EQ(expected.size(), 66);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -126,6 +128,7 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("PanelImage_Color"), "-2147483633");
     EXPECT_EQ(value("ImageBk_Color"), "-2147483633");
     EXPECT_EQ(value("DetailsMenu_Checked"), "False");
+    EXPECT_EQ(value("ColorManagement_Checked"), "True");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -226,5 +229,26 @@ TEST_F(Form1SettingsTest, FitViewRoundTrips) {
     EXPECT_FALSE(f.FitView->Checked());
     EXPECT_FALSE(f.ViewImage->ZoomMode());
     EXPECT_EQ(f.ViewImage->Align(), alNone);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+// Colour management switched off survives a restart and reaches the imaging library; the
+// default settings switch it on again.
+TEST_F(Form1SettingsTest, ColorManagementRoundTrips) {
+    {
+        auto form = Start();
+        EXPECT_TRUE(form->ColorManagement->Checked());
+        form->ColorManagement->Click();
+        EXPECT_FALSE(ColorManagementEnabled());
+        form->close();
+    }
+    SetColorManagementEnabled(true);
+    auto form = Start();
+    TForm1& f = *form;
+    EXPECT_FALSE(f.ColorManagement->Checked());
+    EXPECT_FALSE(ColorManagementEnabled());
+    f.DefaultSettings1->Click();
+    EXPECT_TRUE(f.ColorManagement->Checked());
+    EXPECT_TRUE(ColorManagementEnabled());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }

@@ -271,6 +271,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "PreviousFrame=Previous Frame",
                                                     "NextPage=Next Page",
                                                     "PreviousPage=Previous Page",
+                                                    "ColorManagement=Colour Management",
                                                     "N8=-",
                                                     "BackgroundColour1=Background  ...",
                                                     "N13=-",
@@ -287,7 +288,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 26);
+    ASSERT_EQ(props.size(), 27);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
