@@ -79,7 +79,11 @@ struct TDeferredLibrary {
     X(JxlDecoderGetBoxType) \
     X(JxlDecoderReleaseBoxBuffer) \
     X(JxlDecoderSetBoxBuffer) \
-    X(JxlDecoderSetDecompressBoxes)
+    X(JxlDecoderSetDecompressBoxes) \
+    X(JxlDecoderGetColorAsEncodedProfile) \
+    X(JxlDecoderGetColorAsICCProfile) \
+    X(JxlDecoderGetICCProfileSize) \
+    X(JxlDecoderSetPreferredColorProfile)
 #define VELKARO_JXL_THREADS(X) \
     X(JxlResizableParallelRunner) \
     X(JxlResizableParallelRunnerCreate) \
@@ -109,7 +113,11 @@ struct TDeferredLibrary {
     X(heif_image_release) \
     X(heif_image_handle_get_metadata) \
     X(heif_image_handle_get_metadata_size) \
-    X(heif_image_handle_get_list_of_metadata_block_IDs)
+    X(heif_image_handle_get_list_of_metadata_block_IDs) \
+    X(heif_image_handle_get_nclx_color_profile) \
+    X(heif_image_handle_get_raw_color_profile) \
+    X(heif_image_handle_get_raw_color_profile_size) \
+    X(heif_nclx_color_profile_free)
 #define VELKARO_AVIF(X) \
     X(avifDecoderCreate) \
     X(avifDecoderDestroy) \
@@ -119,7 +127,8 @@ struct TDeferredLibrary {
     X(avifImageYUVToRGB) \
     X(avifRGBImageSetDefaults) \
     X(avifDecoderNthImage) \
-    X(avifDecoderNthImageTiming)
+    X(avifDecoderNthImageTiming) \
+    X(avifCropRectConvertCleanApertureBox)
 // clang-format on
 
 const char* const kJxlNames[] = {VELKARO_JXL(VELKARO_NAME)};
@@ -196,6 +205,25 @@ JxlDecoderStatus JxlDecoderSetBoxBuffer(JxlDecoder* dec, uint8_t* data, size_t s
 }
 JxlDecoderStatus JxlDecoderSetDecompressBoxes(JxlDecoder* dec, JXL_BOOL decompress) {
     VELKARO_FORWARD(gJxl, JxlDecoderSetDecompressBoxes, (dec, decompress));
+}
+JxlDecoderStatus JxlDecoderGetColorAsEncodedProfile(const JxlDecoder* dec,
+                                                    const JxlPixelFormat* format,
+                                                    JxlColorProfileTarget target,
+                                                    JxlColorEncoding* encoding) {
+    VELKARO_FORWARD(gJxl, JxlDecoderGetColorAsEncodedProfile, (dec, format, target, encoding));
+}
+JxlDecoderStatus JxlDecoderGetColorAsICCProfile(const JxlDecoder* dec, const JxlPixelFormat* format,
+                                                JxlColorProfileTarget target, uint8_t* profile,
+                                                size_t size) {
+    VELKARO_FORWARD(gJxl, JxlDecoderGetColorAsICCProfile, (dec, format, target, profile, size));
+}
+JxlDecoderStatus JxlDecoderGetICCProfileSize(const JxlDecoder* dec, const JxlPixelFormat* format,
+                                             JxlColorProfileTarget target, size_t* size) {
+    VELKARO_FORWARD(gJxl, JxlDecoderGetICCProfileSize, (dec, format, target, size));
+}
+JxlDecoderStatus JxlDecoderSetPreferredColorProfile(JxlDecoder* dec,
+                                                    const JxlColorEncoding* encoding) {
+    VELKARO_FORWARD(gJxl, JxlDecoderSetPreferredColorProfile, (dec, encoding));
 }
 
 JxlParallelRetCode JxlResizableParallelRunner(void* runner, void* opaque, JxlParallelRunInit init,
@@ -294,6 +322,19 @@ heif_error heif_image_handle_get_metadata(const heif_image_handle* handle, heif_
 size_t heif_image_handle_get_metadata_size(const heif_image_handle* handle, heif_item_id id) {
     VELKARO_FORWARD(gHeif, heif_image_handle_get_metadata_size, (handle, id));
 }
+heif_error heif_image_handle_get_nclx_color_profile(const heif_image_handle* handle,
+                                                    heif_color_profile_nclx** profile) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_nclx_color_profile, (handle, profile));
+}
+heif_error heif_image_handle_get_raw_color_profile(const heif_image_handle* handle, void* data) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_raw_color_profile, (handle, data));
+}
+size_t heif_image_handle_get_raw_color_profile_size(const heif_image_handle* handle) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_raw_color_profile_size, (handle));
+}
+void heif_nclx_color_profile_free(heif_color_profile_nclx* profile) {
+    VELKARO_FORWARD(gHeif, heif_nclx_color_profile_free, (profile));
+}
 int heif_image_handle_get_list_of_metadata_block_IDs(const heif_image_handle* handle,
                                                      const char* type, heif_item_id* ids,
                                                      int count) {
@@ -331,6 +372,12 @@ avifResult avifDecoderNthImage(avifDecoder* decoder, uint32_t index) {
 avifResult avifDecoderNthImageTiming(const avifDecoder* decoder, uint32_t index,
                                      avifImageTiming* timing) {
     VELKARO_FORWARD(gAvif, avifDecoderNthImageTiming, (decoder, index, timing));
+}
+avifBool avifCropRectConvertCleanApertureBox(avifCropRect* rect, const avifCleanApertureBox* clap,
+                                             uint32_t width, uint32_t height,
+                                             avifPixelFormat format, avifDiagnostics* diag) {
+    VELKARO_FORWARD(gAvif, avifCropRectConvertCleanApertureBox,
+                    (rect, clap, width, height, format, diag));
 }
 
 }  // extern "C"
