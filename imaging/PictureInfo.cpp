@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/FormatGraphic.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Stream.h"
@@ -645,9 +646,9 @@ int FrameCountOf(const TGraphic& graphic) {
     return 1;
 }
 
-// The embedded colour profile's description; none is read yet.
-std::string ProfileNameOf(const TGraphic&) {
-    return {};
+// The embedded colour profile's description (empty without a profile).
+std::string ProfileNameOf(const TGraphic& graphic) {
+    return IccProfileDescription(graphic.IccProfile());
 }
 
 void DescribeGraphic(const TGraphic& graphic, const TScan& scan, TPictureInfo& info) {
