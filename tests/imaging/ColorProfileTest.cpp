@@ -61,7 +61,17 @@ void Ramp(TBitmap& b) {
 // tolerance of 1 covers a different rounding of Little CMS's 8-bit optimised transforms between
 // builds; a missed conversion is off by far more (SwappedRedAndGreen swaps whole channels,
 // ProPhoto moves mid-tones by over 40).
-TEST(ColorProfile, PillowFilesMatchImageCms) {
+// Every test decodes through the registry, and leaves it as other suites expect to find it.
+class ColorProfile : public ::testing::Test {
+  protected:
+    void SetUp() override { RegisterImageFormats(); }
+    void TearDown() override {
+        UnregisterImageFormats();
+        SetColorManagementEnabled(true);
+    }
+};
+
+TEST_F(ColorProfile, PillowFilesMatchImageCms) {
     if (!fs::exists(kColord) || !HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no colord/Pillow";
     const std::string script =
         "import sys, io\n"
@@ -113,7 +123,7 @@ TEST(ColorProfile, PillowFilesMatchImageCms) {
 }
 
 // Profiles that cannot convert RGB pixels leave every byte, including a palette, as it was.
-TEST(ColorProfile, UnusableProfilesLeavePixels) {
+TEST_F(ColorProfile, UnusableProfilesLeavePixels) {
     Bytes good;
     if (fs::exists(kColord / "AdobeRGB1998.icc"))
         good = ReadFileBytes(kColord / "AdobeRGB1998.icc");
@@ -162,7 +172,7 @@ TEST(ColorProfile, UnusableProfilesLeavePixels) {
 
 // A profile split over APP2 segments is put together by sequence number; a chain with a gap, a
 // repeat or disagreeing counts is ignored and the picture decodes as stored.
-TEST(ColorProfile, JpegSegmentsReassembled) {
+TEST_F(ColorProfile, JpegSegmentsReassembled) {
     const fs::path swapped = kColord / "SwappedRedAndGreen.icc";
     if (!fs::exists(swapped)) GTEST_SKIP() << "colord profiles absent";
     const Bytes profile = ReadFileBytes(swapped);
@@ -230,7 +240,7 @@ TEST(ColorProfile, JpegSegmentsReassembled) {
 
 // Video colour descriptions: sRGB's own needs no profile, HDR transfers are left alone, wide
 // primaries give a profile under which a stored green means a more saturated one.
-TEST(ColorProfile, CicpProfiles) {
+TEST_F(ColorProfile, CicpProfiles) {
     const struct Case {
         int primaries, transfer;
         bool profile;
@@ -255,7 +265,7 @@ TEST(ColorProfile, CicpProfiles) {
 // The library-backed formats hand over the profile their encoders embedded from a ProPhoto PNG
 // (lossless, so the stored samples are the PNG's): decoding converts exactly as the profile
 // applied to the stored samples does, and the picture names the profile.
-TEST(ColorProfile, EncodersKeepTheProfile) {
+TEST_F(ColorProfile, EncodersKeepTheProfile) {
     const fs::path prophoto = kColord / "ProPhotoRGB.icc";
     if (!fs::exists(prophoto) || !HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no colord/Pillow";
     const fs::path dir = fs::temp_directory_path() / "velkaro_icc_encoders";
