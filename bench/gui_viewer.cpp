@@ -15,7 +15,8 @@
 //
 // PHOTO is a 4000 x 3000 baseline JPEG (bench/compare.sh passes its baseline444.jpg, made by
 // bench/make_photo.py and cjpeg -quality 90); the folders of pictures are made of copies and
-// hard links of it in a temporary folder.
+// hard links of it in a temporary folder. A second copy carries a camera-like 160 x 120 EXIF
+// thumbnail (made here from the photo), and the first paints are timed for both.
 //
 // Usage: bench_gui_viewer PHOTO [runs]
 #include <time.h>
@@ -40,7 +41,10 @@
 #include <vector>
 
 #include "app/Form1.h"
+#include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/JPEGImage.h"
 
 namespace {
 
@@ -55,6 +59,55 @@ double CpuMs(clockid_t clock) {
     timespec t{};
     clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Writes the JPEG file from to to, with an APP1 EXIF block as cameras write it: IFD0 (the
+// orientation, 1) and IFD1 pointing at a 160 x 120 JPEG thumbnail of the picture.
+bool WriteWithThumbnail(const QString& from, const QString& to) {
+    try {
+        TFileStream in(QFile::encodeName(from).toStdString());
+        std::vector<uint8_t> file = in.ReadBytes(in.Size());
+        TMemoryStream source(file.data(), int64_t(file.size()));
+        TJPEGImage picture;
+        picture.LoadFromStream(source);
+        picture.SetScalePower(3);
+        const TBitmap& small = picture.Bitmap();
+        TBitmap thumb;
+        thumb.SetPixelFormat(pf24bit);
+        thumb.SetSize(160, 120);
+        const int bytes = small.BitsPerPixel() / 8;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 160; ++x)
+                std::copy_n(
+                    small.ScanLine(y * small.Height() / 120) + x * small.Width() / 160 * bytes, 3,
+                    thumb.ScanLine(y) + x * 3);
+        TJPEGImage thumbJpeg;
+        thumbJpeg.Assign(thumb);
+        TMemoryStream thumbOut;
+        thumbJpeg.SaveToStream(thumbOut);
+        thumbOut.SetPosition(0);
+        const std::vector<uint8_t> t = thumbOut.ReadBytes(thumbOut.Size());
+
+        std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        auto u16 = [&tiff](uint32_t v) { tiff.insert(tiff.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+        auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+        u16(1), u16(0x0112), u16(3), u32(1), u16(1), u16(0), u32(26);  // IFD0: orientation
+        u16(2), u16(0x0201), u16(4), u32(1), u32(56);                  // IFD1: the thumbnail
+        u16(0x0202), u16(4), u32(1), u32(uint32_t(t.size())), u32(0);
+        tiff.insert(tiff.end(), t.begin(), t.end());
+        const size_t length = tiff.size() + 8;
+        if (length > 0xFFFF) return false;
+        std::vector<uint8_t> app1 = {
+            0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+        app1.insert(app1.end(), tiff.begin(), tiff.end());
+        file.insert(file.begin() + 2, app1.begin(), app1.end());
+        QFile out(to);
+        return out.open(QIODevice::WriteOnly) &&
+               out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) ==
+                   qint64(file.size());
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 double Median(std::vector<double> v) {
@@ -147,6 +200,15 @@ int main(int argc, char** argv) {
     }
     for (int i = 1; i < 6; ++i)
         QFile::copy(photo, one + QStringLiteral("/p%1.jpg").arg(i, 3, 10, QChar('0')));
+    const QString thumbs = dir.path() + "/thumbs";
+    QDir().mkpath(thumbs);
+    const QString thumbPhoto = thumbs + "/p000.jpg";
+    if (!WriteWithThumbnail(photo, thumbPhoto)) {
+        std::fprintf(stderr, "cannot add a thumbnail to %s\n", argv[1]);
+        return 2;
+    }
+    for (int i = 1; i < 6; ++i)
+        QFile::copy(thumbPhoto, thumbs + QStringLiteral("/p%1.jpg").arg(i, 3, 10, QChar('0')));
     for (int i = 0; i < 100; ++i)
         std::filesystem::create_hard_link(
             QFile::encodeName(photo).toStdString(),
@@ -154,35 +216,47 @@ int main(int argc, char** argv) {
                 .toStdString());
 
     // 1. Open to first paint in Fit View.
-    std::vector<double> oldOpen, open, openCpu;
-    for (int run = 0; run < runs; ++run) {
-        auto form = Window(one);
-        form->FullView->Click();
-        oldOpen.push_back(OldOpen(*form, photo));
-        form->ViewImage->SetPicture(nullptr);
-        form->FitView->Click();
-        form->Decoder()->SetCacheBound(0);
-        QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
-        const int row = RowOf(*form, photo);
-        const double cpu0 = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
-        const auto start = Clock::now();
-        Select(*form, row);
-        Spin([&] { return form->ViewImage->Picture()->Graphic() != nullptr; });
-        form->ScrollImage->render(&screen);
-        open.push_back(Ms(start));
-        openCpu.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0);
-        Spin([&] { return !form->PictureLoading(); });
-    }
+    std::vector<double> oldOpen;
+    auto firstPaint = [&](const QString& folder, const QString& file, bool withOld) {
+        std::vector<double> open, openCpu;
+        for (int run = 0; run < runs; ++run) {
+            auto form = Window(folder);
+            if (withOld) {
+                form->FullView->Click();
+                oldOpen.push_back(OldOpen(*form, file));
+                form->ViewImage->SetPicture(nullptr);
+            }
+            form->FitView->Click();
+            form->Decoder()->SetCacheBound(0);
+            QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+            const int row = RowOf(*form, file);
+            const double cpu0 = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+            const auto start = Clock::now();
+            Select(*form, row);
+            Spin([&] { return form->ViewImage->Picture()->Graphic() != nullptr; });
+            form->ScrollImage->render(&screen);
+            open.push_back(Ms(start));
+            openCpu.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0);
+            Spin([&] { return !form->PictureLoading(); });
+        }
+        return std::make_pair(Median(open), Median(openCpu));
+    };
+    const auto open = firstPaint(one, photo, true);
+    const auto openThumb = firstPaint(thumbs, thumbPhoto, false);
     std::printf("open to first paint, 4000 x 3000 JPEG, pane 1000 x 700:\n");
     std::printf("  before (full view, decoded on the window's thread): %8.2f ms\n",
                 Median(oldOpen));
     std::printf(
-        "  Fit View (reduced decode first):                   %8.2f ms  (target 20; "
+        "  Fit View, no EXIF thumbnail (reduced decode first): %7.2f ms  (target 20; "
         "processor %.2f ms)\n",
-        Median(open), Median(openCpu));
+        open.first, open.second);
+    std::printf(
+        "  Fit View, 160 x 120 EXIF thumbnail (it first):     %8.2f ms  (target 20; "
+        "processor %.2f ms)\n",
+        openThumb.first, openThumb.second);
 
     // 2. The next picture, preloaded and not.
-    std::vector<double> preloaded, preloadedCpu, cold, oldNext;
+    std::vector<double> preloaded, preloadedCpu, cold, coldThumb, oldNext;
     {
         auto form = Window(one);
         Select(*form, RowOf(*form, photo));
@@ -201,17 +275,26 @@ int main(int argc, char** argv) {
             Spin([&] { return !form->PictureLoading(); });
         }
         // Not preloaded: jumping between the first and the last picture, never neighbours.
-        for (int i = 0; i < 4; ++i) {
-            Spin([&] { return form->Decoder()->PendingPreloads() == 0; });
-            QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
-            const QString before = form->Caption();
-            const QString target = one + (i % 2 == 0 ? "/p000.jpg" : "/p005.jpg");
-            const auto start = Clock::now();
-            Select(*form, RowOf(*form, target));
-            Spin([&] { return form->Caption() != before; });
-            form->ScrollImage->render(&screen);
-            cold.push_back(Ms(start));
-            Spin([&] { return !form->PictureLoading(); });
+        auto jump = [&](TForm1& window, const QString& folder, std::vector<double>& times) {
+            for (int i = 0; i < 4; ++i) {
+                Spin([&] { return window.Decoder()->PendingPreloads() == 0; });
+                QImage screen(window.ScrollImage->size(), QImage::Format_RGB32);
+                const QString before = window.Caption();
+                const QString target = folder + (i % 2 == 0 ? "/p000.jpg" : "/p005.jpg");
+                const auto start = Clock::now();
+                Select(window, RowOf(window, target));
+                Spin([&] { return window.Caption() != before; });
+                window.ScrollImage->render(&screen);
+                times.push_back(Ms(start));
+                Spin([&] { return !window.PictureLoading(); });
+            }
+        };
+        jump(*form, one, cold);
+        {
+            auto thumbForm = Window(thumbs);
+            Select(*thumbForm, RowOf(*thumbForm, thumbPhoto));
+            Spin([&] { return !thumbForm->PictureLoading(); });
+            jump(*thumbForm, thumbs, coldThumb);
         }
         form->FullView->Click();
         for (int i = 1; i < 5; ++i)
@@ -225,8 +308,10 @@ int main(int argc, char** argv) {
         "  preloaded:                                         %8.2f ms  (target 16; "
         "window's thread %.2f ms)\n",
         Median(preloaded), Median(preloadedCpu));
-    std::printf("  not preloaded, first reduced paint:                %8.2f ms  (target 40)\n",
+    std::printf("  not preloaded, no EXIF thumbnail, first paint:     %8.2f ms  (target 40)\n",
                 Median(cold));
+    std::printf("  not preloaded, 160 x 120 EXIF thumbnail, first paint: %6.2f ms  (target 40)\n",
+                Median(coldThumb));
 
     // 3. Holding the arrow key through 100 twelve-megapixel pictures.
     auto holdKey = [&](bool old, bool& shownIsSelected) {

@@ -11,6 +11,8 @@
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
+#include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -37,6 +39,46 @@ size_t PixelBytes(const TGraphic& graphic) {
         return extra +
                size_t(std::max(0, graphic.Width())) * size_t(std::max(0, graphic.Height())) * 4;
     return extra + size_t(std::max(0, bitmap->RowStride())) * size_t(std::max(0, bitmap->Height()));
+}
+
+// The EXIF thumbnail of a JPEG picture, decoded and turned like the picture, when it is large
+// enough to stand in for it (at least 120 pixels on its long side, the picture's aspect within
+// 3 %); null otherwise. A damaged thumbnail is no error: the decodes that follow show the picture.
+// Colour management is skipped here, as the reduced decode replaces this in milliseconds.
+std::unique_ptr<TBitmap> ExifThumbnailBitmap(const TJPEGImage& jpeg, QSize fullSize,
+                                             const std::atomic<bool>& cancel) {
+    constexpr int kMinSide = 120;
+    constexpr int kMaxSide = 1024;  // bounds what a thumbnail's header may ask for
+    if (!jpeg.HasData() || fullSize.isEmpty()) return nullptr;
+    try {
+        TMemoryStream file(jpeg.Data().data(), int64_t(jpeg.Data().size()));
+        const std::vector<uint8_t> block = FindExifBlock(file);
+        const std::vector<uint8_t> bytes = ExifThumbnail(block.data(), block.size());
+        if (bytes.empty() || cancel) return nullptr;
+        TMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+        TJPEGImage thumb;
+        thumb.LoadFromStream(stream);
+        // A thumbnail turned by EXIF of its own would be turned twice.
+        if (thumb.Orientation() > 1) return nullptr;
+        const int side = std::max(thumb.Width(), thumb.Height());
+        if (side < kMinSide || side > kMaxSide || std::min(thumb.Width(), thumb.Height()) < 1)
+            return nullptr;
+        thumb.SetCancelFlag(&cancel);
+        thumb.SetFastDecode(true);
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->Assign(thumb);
+        const int orientation = jpeg.Orientation();
+        if (TBitmap::AutoOrient() && orientation >= 2 && orientation <= 8)
+            bitmap->Orient(orientation);
+        const double aspect = double(bitmap->Width()) / std::max(1, bitmap->Height());
+        const double wanted = double(fullSize.width()) / fullSize.height();
+        if (std::abs(aspect / wanted - 1.0) > 0.03) return nullptr;
+        return bitmap;
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 }  // namespace
@@ -265,6 +307,17 @@ void TDecodeService::Run(const TJob& job) {
         // A JPEG picture shown at half size or less: a reduced decode first.
         auto* jpeg = dynamic_cast<TJPEGImage*>(graphic.get());
         if (jpeg != nullptr && job.generation != 0 && scale <= 0.5 && !jpeg->HasBitmap()) {
+            // The camera's thumbnail paints first, at once.
+            if (auto thumb = ExifThumbnailBitmap(*jpeg, picture->fullSize, cancel)) {
+                if (cancel) return;
+                auto first = std::make_shared<TDecodedPicture>();
+                first->path = job.path;
+                first->fullSize = picture->fullSize;
+                first->preview = true;
+                first->bytes = PixelBytes(*thumb);
+                first->graphic = std::move(thumb);
+                deliver(first);
+            }
             const int power = std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, 3);
             auto preview = std::make_unique<TJPEGImage>();
             preview->Assign(*jpeg);

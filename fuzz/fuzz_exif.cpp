@@ -3,7 +3,7 @@
 // exactly their size, so the sanitizer sees any overrun). The same bytes go through the
 // picture properties' reader: as a whole file (JPEG, TIFF, PNG, WebP, HEIF, AVIF or JPEG XL,
 // found by the signature), as a TIFF file whose metadata is rebuilt into a block, and as an
-// EXIF block for libexif.
+// EXIF block for libexif, whose JPEG thumbnail must lie inside the block.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -34,5 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TExifFields fromTiff = ParseExif(rebuilt.data(), rebuilt.size());
     for (const TExifFields* f : {&found, &direct, &fromTiff})
         if (f->Make.size() > 256 || f->Model.size() > 256 || f->Software.size() > 256) std::abort();
+    for (const std::vector<uint8_t>* b : {&block, &copy}) {
+        const std::vector<uint8_t> thumb = ExifThumbnail(b->data(), b->size());
+        if (thumb.size() > b->size() || (!thumb.empty() && (thumb.size() < 4 || thumb[0] != 0xFF)))
+            std::abort();
+    }
     return 0;
 }

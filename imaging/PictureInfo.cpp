@@ -694,8 +694,11 @@ std::vector<uint8_t> FindExifBlock(TStream& stream) {
     return Scan(stream).exif;
 }
 
-TExifFields ParseExif(const uint8_t* data, size_t size) {
-    if (data == nullptr || size < 8) return {};
+namespace {
+
+// The block read by libexif; null when it holds no TIFF header.
+std::unique_ptr<ExifData, TExifDataCloser> LoadExif(const uint8_t* data, size_t size) {
+    if (data == nullptr || size < 8) return nullptr;
     // libexif wants the APP1 prefix before the TIFF header.
     std::vector<uint8_t> block;
     if (size >= sizeof kExifHeader && std::memcmp(data, kExifHeader, sizeof kExifHeader) == 0) {
@@ -705,13 +708,29 @@ TExifFields ParseExif(const uint8_t* data, size_t size) {
         block.insert(block.end(), data, data + std::min(size, kMaxExifBytes));
     }
     if (!IsTiffHeader(block.data() + sizeof kExifHeader, block.size() - sizeof kExifHeader))
-        return {};
+        return nullptr;
     std::unique_ptr<ExifData, TExifDataCloser> exif(exif_data_new());
-    if (!exif) return {};
+    if (!exif) return nullptr;
     // Read what the file holds: no entries made up to complete the standard's list.
     exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     exif_data_load_data(exif.get(), block.data(), unsigned(block.size()));
-    return FieldsOf(TEntries(exif.get()));
+    return exif;
+}
+
+}  // namespace
+
+TExifFields ParseExif(const uint8_t* data, size_t size) {
+    const auto exif = LoadExif(data, size);
+    return exif ? FieldsOf(TEntries(exif.get())) : TExifFields{};
+}
+
+std::vector<uint8_t> ExifThumbnail(const uint8_t* data, size_t size) {
+    const auto exif = LoadExif(data, size);
+    // libexif keeps the thumbnail only when its offset and length lie inside the block.
+    if (!exif || exif->data == nullptr || exif->size < 4) return {};
+    const uint8_t* thumb = exif->data;
+    if (thumb[0] != 0xFF || thumb[1] != 0xD8) return {};  // only JPEG thumbnails
+    return std::vector<uint8_t>(thumb, thumb + exif->size);
 }
 
 std::vector<std::pair<std::string, std::string>> TPictureInfo::Fields() const {

@@ -55,6 +55,10 @@ std::vector<uint8_t> RebuildTiffExif(TStream& stream);
 // prefix of a JPEG APP1 segment).
 TExifFields ParseExif(const uint8_t* data, size_t size);
 
+// The JPEG thumbnail an EXIF block carries (IFD1's JPEGInterchangeFormat and its length), as
+// its own JPEG file; empty when there is none or its offset or length lies outside the block.
+std::vector<uint8_t> ExifThumbnail(const uint8_t* data, size_t size);
+
 // Everything the properties of a picture show.
 struct TPictureInfo {
     std::string FileName;   // the name without its folder

@@ -1,15 +1,19 @@
 // The decode service: the cache stays within its bound, a cached picture is delivered at once,
-// and a JPEG picture shown reduced arrives first as a reduced decode.
+// and a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
+// one), then as a reduced decode.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "display/BitmapToImage.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
+#include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -43,6 +47,89 @@ class DecodeServiceTest : public testing::Test {
 
     QTemporaryDir dir_;
 };
+
+std::vector<uint8_t> Jpeg(int width, int height) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(width, height);
+    // The top-left quarter white, to tell how the picture was turned.
+    for (int y = 0; y < height / 2; ++y)
+        std::fill_n(bitmap.ScanLine(y), width / 2 * 3, uint8_t(255));
+    TJPEGImage jpeg;
+    jpeg.Assign(bitmap);
+    TMemoryStream out;
+    jpeg.SaveToStream(out);
+    out.SetPosition(0);
+    return out.ReadBytes(out.Size());
+}
+
+// A JPEG file with an APP1 EXIF block after its start marker: IFD0 with the orientation, IFD1
+// pointing at the thumbnail (its offset moved by thumbShift from where the bytes lie).
+std::vector<uint8_t> WithThumbnail(std::vector<uint8_t> jpeg, uint16_t orientation,
+                                   const std::vector<uint8_t>& thumb, uint32_t thumbShift) {
+    std::vector<uint8_t> t = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto u16 = [&t](uint32_t v) { t.insert(t.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+        u16(tag), u16(type), u32(1), type == 3 ? (u16(value), u16(0)) : u32(value);
+    };
+    u16(1), entry(0x0112, 3, orientation), u32(26);  // IFD0 at 8, IFD1 at 26
+    u16(2), entry(0x0201, 4, 56 + thumbShift), entry(0x0202, 4, uint32_t(thumb.size())), u32(0);
+    t.insert(t.end(), thumb.begin(), thumb.end());  // at 56
+    std::vector<uint8_t> app1 = {
+        0xFF, 0xE1, uint8_t((t.size() + 8) >> 8), uint8_t(t.size() + 8), 'E', 'x', 'i', 'f', 0, 0};
+    app1.insert(app1.end(), t.begin(), t.end());
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    return jpeg;
+}
+
+TEST_F(DecodeServiceTest, AnExifThumbnailArrivesFirstTurnedLikeThePicture) {
+    struct TCase {
+        uint16_t orientation;
+        uint32_t thumbShift;  // a damaged offset when not 0
+        QSize pane;
+        std::vector<QSize> previews;  // sizes of the previews before the full picture
+        bool whiteTopRight;           // of the first preview
+    };
+    const TCase cases[] = {
+        {1, 0, QSize(200, 150), {QSize(160, 120), QSize(200, 150)}, false},
+        {6, 0, QSize(150, 200), {QSize(120, 160), QSize(150, 200)}, true},
+        {1, 40000, QSize(200, 150), {QSize(200, 150)}, false},
+    };
+    const std::vector<uint8_t> thumb = Jpeg(160, 120);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.thumbShift);
+        const std::vector<uint8_t> file =
+            WithThumbnail(Jpeg(800, 600), c.orientation, thumb, c.thumbShift);
+        const QByteArray path = (dir_.path() + "/thumb.jpg").toUtf8();
+        QFile out(QString::fromUtf8(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size()));
+        out.close();
+
+        TDecodeService service;
+        std::vector<QSize> previews;
+        QSize full;
+        bool whiteTopRight = false;
+        QObject::connect(&service, &TDecodeService::Decoded, [&](quint64, const TDecodedPtr& p) {
+            ASSERT_TRUE(p->graphic) << p->error.toStdString();
+            const QSize size(p->graphic->Width(), p->graphic->Height());
+            if (!p->preview) return void(full = size);
+            if (previews.empty()) {
+                const TBitmap* bitmap = GraphicBitmap(*p->graphic);
+                ASSERT_NE(bitmap, nullptr);
+                const int x = bitmap->Width() - 1;
+                whiteTopRight = bitmap->ScanLine(0)[x * bitmap->BitsPerPixel() / 8] > 128;
+            }
+            previews.push_back(size);
+        });
+        service.Show(path, TViewWish{c.pane, true, 1.0});
+        Wait([&] { return !service.Busy(); });
+        EXPECT_EQ(previews, c.previews);
+        EXPECT_EQ(whiteTopRight, c.whiteTopRight);
+        EXPECT_EQ(full, c.orientation == 6 ? QSize(600, 800) : QSize(800, 600));
+    }
+}
 
 TEST_F(DecodeServiceTest, TheCacheStaysWithinItsBound) {
     // 100 x 100 at 24 bits: 30,000 bytes of rows each; the bound holds two.
