@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 #include "imaging/Exceptions.h"
+#include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 
 namespace {
@@ -218,17 +218,20 @@ void TPPMGraphic::ReadBinaryRow(uint8_t* row, const std::vector<uint8_t>& scale,
                     const uint32_t v = uint32_t(s[0]) << 8 | s[1];
                     row[i] = v >= maxval ? 255 : scale[v];
                 }
+            } else if (type_ == 6 && scale.empty()) {
+                // Red, green, blue in the file; blue, green, red in the bitmap: the samples
+                // are read into a row of their own and turned on their way to the bitmap (a
+                // turn in place would reload every block it has just stored).
+                ReadRaw(wideRow.data(), samples);
+                SwapRedBlue24(wideRow.data(), row, width);
+                break;
             } else {
                 ReadRaw(row, samples);
                 if (!scale.empty())
                     for (size_t i = 0; i < samples; ++i)
                         row[i] = row[i] >= maxval ? 255 : scale[row[i]];
             }
-            if (type_ == 6) {
-                // Red, green, blue in the file; blue, green, red in the bitmap.
-                for (size_t x = 0; x < samples; x += 3)
-                    std::swap(row[x], row[x + 2]);
-            }
+            if (type_ == 6) SwapRedBlue24(row, row, width);
             break;
         }
         default:
@@ -305,6 +308,8 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
         for (uint32_t v = 0; v < maxval_; ++v)
             scale[v] = uint8_t((uint64_t(v) * 255 + maxval_ / 2) / maxval_);
         if (!text && maxval_ > 255) wideRow.resize(size_t(samplesPerRow * 2));
+    } else if (!text && kind == 3) {
+        wideRow.resize(size_t(samplesPerRow));
     }
 
     SetSize(int(width_), int(height_));
