@@ -650,12 +650,26 @@ void TColorManager::RowCMYKToRGB(std::span<const void* const> source, uint8_t* t
     const TargetOrder o = OrderOf(targetScheme_);
     const size_t targetStep = ColorTargetStep(targetScheme_, bt);
     const bool swap = sourceOptions_.Contains(convSwapBytes);
+    const bool interleaved =
+        s.step == 4 && s.p[1] == s.p[0] + 1 && s.p[2] == s.p[0] + 2 && s.p[3] == s.p[0] + 3;
+
+    if (inkProfile_ && bs == 8 && bt == 8 && mask == 0xFF && targetStep == 3 && o.r == 2) {
+        const uint8_t* inks = s.p[0];
+        if (!interleaved) {
+            inkRow_.resize(size_t(count) * 4);
+            for (uint32_t i = 0; i < count; ++i)
+                for (unsigned c = 0; c < 4; ++c)
+                    inkRow_[size_t(i) * 4 + c] = s.p[c][size_t(i) * s.step];
+            inks = inkRow_.data();
+        }
+        inkProfile_(inks, target, count);
+        return;
+    }
 
     // The common row (interleaved bytes into three-byte pixels, every pixel) in one tight loop.
     // MulDiv(C, K, 255) - C - K + 255 is (255 - C)(255 - K) / 255 truncated, always 0..255; the
     // division by 255 is exact as (x + 1 + (x >> 8)) >> 8 for every product up to 255 * 255.
-    if (bs == 8 && bt == 8 && mask == 0xFF && targetStep == 3 && s.step == 4 &&
-        s.p[1] == s.p[0] + 1 && s.p[2] == s.p[0] + 2 && s.p[3] == s.p[0] + 3) {
+    if (bs == 8 && bt == 8 && mask == 0xFF && targetStep == 3 && interleaved) {
         auto fast = [&]<unsigned R, unsigned B>() {
             const uint8_t* p = s.p[0];
             uint8_t* d = target;

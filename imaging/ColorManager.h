@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 
 // Colour scheme of one side; the stored order of the samples is given for each.
 enum TColorSchemeKind : uint8_t {
@@ -139,6 +140,10 @@ class TColorManager {
     TConversionOptions TargetFlags() const { return targetOptions_; }
     void SetTargetFlags(TConversionOptions value) { targetOptions_ = value; }
 
+    // The picture's own ink profile: 8-bit CMYK rows into 8-bit blue-green-red rows (every pixel)
+    // go through it instead of the plain ink formula. Empty (the default) for none.
+    void SetInkProfile(TCmykConverter converter) { inkProfile_ = std::move(converter); }
+
     // Whether the description changed since the last routine selection.
     bool Changed() const { return changed_; }
 
@@ -229,6 +234,8 @@ class TColorManager {
                        uint8_t mask);
 
     bool changed_ = true;
+    TCmykConverter inkProfile_;
+    std::vector<uint8_t> inkRow_;  // planar CMYK samples gathered for the ink profile
     uint8_t sourceBPS_ = 8;
     uint8_t targetBPS_ = 8;
     uint8_t sourceSPP_ = 3;

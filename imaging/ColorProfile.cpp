@@ -49,12 +49,14 @@ uint64_t Fnv1a(const uint8_t* data, size_t size) {
 
 // What a cached transform turns pixels into. Gray profiles give a tone curve applied to each
 // channel (a gray picture's samples and palette are R = G = B); RGB profiles give a transform of
-// blue-green-red triples, with or without a fourth byte that is copied.
+// blue-green-red triples, with or without a fourth byte that is copied; CMYK profiles give a
+// transform of ink amounts into blue-green-red, used while a CMYK picture is decoded.
 struct TConversion {
     bool gray = false;
     std::array<uint8_t, 256> curve{};
     TTransformPtr bgr;   // TYPE_BGR_8 in place
     TTransformPtr bgra;  // TYPE_BGRA_8 in place, alpha copied
+    TTransformPtr cmyk;  // TYPE_CMYK_8 to TYPE_BGR_8
 };
 
 struct TCacheEntry {
@@ -94,12 +96,19 @@ std::shared_ptr<const TConversion> BuildConversion(const uint8_t* data, size_t s
     if (!input) return nullptr;
     // Held as a number: a damaged header gives values outside the enumeration.
     const uint32_t space = cmsGetColorSpace(input.get());
-    if (space != cmsSigRgbData && space != cmsSigGrayData) return nullptr;
+    if (space != cmsSigRgbData && space != cmsSigGrayData && space != cmsSigCmykData)
+        return nullptr;
     TProfile output = OutputProfile(display);
     if (!output) return nullptr;
     // One pixel cache per transform would be shared between decoding threads: switched off.
     const cmsUInt32Number flags = cmsFLAGS_NOCACHE;
     auto conversion = std::make_shared<TConversion>();
+    if (space == cmsSigCmykData) {
+        conversion->cmyk.reset(cmsCreateTransform(input.get(), TYPE_CMYK_8, output.get(),
+                                                  TYPE_BGR_8, INTENT_PERCEPTUAL, flags));
+        if (!conversion->cmyk) return nullptr;
+        return conversion;
+    }
     if (space == cmsSigGrayData) {
         TTransformPtr t(cmsCreateTransform(input.get(), TYPE_GRAY_8, output.get(), TYPE_RGB_8,
                                            INTENT_PERCEPTUAL, flags));
@@ -217,7 +226,7 @@ bool ConvertBitmapFromProfile(TBitmap& bitmap, const uint8_t* profile, size_t si
     if (!indexed && format != pf24bit && format != pf32bit) return false;
     if (bitmap.Empty() && !indexed) return false;
     std::shared_ptr<const TConversion> c = ConversionFor(profile, size);
-    if (!c) return false;
+    if (!c || c->cmyk) return false;  // ink profiles do not describe RGB samples
 
     if (indexed) {
         std::vector<TRGBQuad> palette = bitmap.Palette();
@@ -256,6 +265,21 @@ bool ConvertBitmapFromProfile(TBitmap& bitmap, const uint8_t* profile, size_t si
         }
     });
     return true;
+}
+
+TCmykConverter CmykConverterFromProfile(const std::vector<uint8_t>& profile) {
+    std::shared_ptr<const TConversion> c = ConversionFor(profile.data(), profile.size());
+    if (!c || !c->cmyk) return {};
+    return [c](const uint8_t* cmyk, uint8_t* bgr, size_t count) {
+        // In pieces that the library's pixel count holds.
+        while (count > 0) {
+            const size_t n = std::min<size_t>(count, size_t(1) << 30);
+            cmsDoTransform(c->cmyk.get(), cmyk, bgr, static_cast<cmsUInt32Number>(n));
+            cmyk += 4 * n;
+            bgr += 3 * n;
+            count -= n;
+        }
+    };
 }
 
 void ApplyEmbeddedProfile(TGraphic& graphic) {

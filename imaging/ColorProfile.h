@@ -7,9 +7,10 @@
 // runs once per decode, where every load goes through (TPicture::LoadGraphic for the bitmap
 // loaders, the JPEG picture's own decode for JPEG). A profile Little CMS cannot read, or one whose
 // colour space does not fit the pixels (a CMYK or Lab profile on RGB samples), leaves the pixels
-// as they are.
+// as they are; CMYK pictures are converted through their profile while they are decoded.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,13 @@ inline std::string IccProfileDescription(const std::vector<uint8_t>& profile) {
 // changed anything; false for an empty, unreadable or unsuitable profile and for other pixel
 // formats. Does not look at ColorManagementEnabled().
 bool ConvertBitmapFromProfile(TBitmap& bitmap, const uint8_t* profile, size_t size);
+
+// Turns ink amounts (four bytes a pixel: cyan, magenta, yellow, black, 0 no ink to 255 full ink)
+// into the display's blue, green and red through a CMYK profile. Empty when the profile is no
+// usable CMYK profile. Loaders of CMYK pictures use it in place of their own ink formula when
+// colour management is on; the returned function may be called from any thread.
+using TCmykConverter = std::function<void(const uint8_t* cmyk, uint8_t* bgr, size_t count)>;
+TCmykConverter CmykConverterFromProfile(const std::vector<uint8_t>& profile);
 
 // Applies the graphic's embedded profile to its pixels once, when colour management is on and
 // the graphic is a bitmap: the step every load path ends with. Graphics that decode later (the

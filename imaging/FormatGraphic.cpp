@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "imaging/ColorManager.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
 
@@ -47,6 +49,12 @@ bool TFormatGraphic::ProbeStream(TStream&) {
 bool TFormatGraphic::ReadProperties(TStream&, uint32_t) {
     imageProperties_ = TImageProperties{};
     return false;
+}
+
+void TFormatGraphic::UseInkProfile() {
+    ColorManager().SetInkProfile(ColorManagementEnabled() && !IccProfile().empty()
+                                     ? CmykConverterFromProfile(IccProfile())
+                                     : TCmykConverter{});
 }
 
 void TFormatGraphic::StartRowProgress(uint32_t width, const std::string& msg) {

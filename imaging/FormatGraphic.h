@@ -129,6 +129,9 @@ class TFormatGraphic : public TBitmap {
     virtual bool ReadProperties(TStream& stream, uint32_t imageIndex);
 
     TColorManager& ColorManager() const { return *colorManager_; }
+    // Hands the picture's ink profile (when it has one and colour management is on) to the colour
+    // manager, for CMYK pictures: called once the profile is read.
+    void UseInkProfile();
     const TImageProperties& ImageProperties() const { return imageProperties_; }
     TImageProperties& ImageProperties() { return imageProperties_; }
     // Stream position at which the image begins; loaders seek relative to it.

@@ -666,6 +666,7 @@ void TJPEGImage::Decode() {
     bool paletteBuilt = false;
     std::exception_ptr failure;
     bool started = false;
+    TCmykConverter inkProfile;  // set when a CMYK file's own profile turns its inks into colours
     // The EXIF orientation turns the finished bitmap once; rows are decoded as stored.
     const int orientation = ShownOrientation();
     decoding_ = true;
@@ -742,6 +743,11 @@ void TJPEGImage::Decode() {
         std::vector<uint8_t> cmykRows, rgbRow;
         std::unique_ptr<TColorManager> colors;
         size_t cmykRowBytes = 0;
+        if (decoder.cmyk && ColorManagementEnabled() && !IccProfile().empty()) {
+            // The file's own ink profile says what its inks look like; the plain formula is for
+            // files without one.
+            inkProfile = CmykConverterFromProfile(IccProfile());
+        }
         if (decoder.cmyk) {
             cmykRowBytes = size_t(c.output_width) * 4;
             cmykRows.resize(cmykRowBytes *
@@ -755,6 +761,7 @@ void TJPEGImage::Decode() {
             colors->SetTargetSampleBits(8);
             colors->SetTargetSampleCount(3);
             colors->SetTargetFlags({});
+            colors->SetInkProfile(inkProfile);
             if (decoder.cmykGray) {
                 rgbRow.resize(size_t(c.output_width) * 3);
                 bmp.SetPalette(GrayPalette());
@@ -859,7 +866,7 @@ void TJPEGImage::Decode() {
     }
     if (!IccProfile().empty()) {
         bmp.SetIccProfile(IccProfile());
-        bmp.SetProfileApplied(!ColorManagementEnabled());
+        bmp.SetProfileApplied(!ColorManagementEnabled() || inkProfile != nullptr);
         ApplyEmbeddedProfile(bmp);
     }
     decoding_ = false;

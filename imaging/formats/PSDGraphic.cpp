@@ -356,6 +356,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     CheckSize(p.Width, p.Height);
     ReadColorModeData();
     ReadImageResources(stream);
+    UseInkProfile();
     SkipSection(stream);  // layer and mask information
     stream.ReadU16BE();   // compression, known from ReadProperties
 

@@ -962,6 +962,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (blockOffsets_.empty()) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
 
     SetupColorManager();
+    UseInkProfile();
     TColorManager& cm = ColorManager();
     planar_ = p.PlanarConfiguration == 2 && p.SamplesPerPixel > 1;
     hSub_ = vSub_ = 1;

@@ -122,6 +122,88 @@ TEST_F(ColorProfile, PillowFilesMatchImageCms) {
     }
 }
 
+// CMYK JPEG, TIFF and PSD pictures are turned into colours through their own ink profile, as
+// ImageCms turns them (the PSD is ImageMagick's copy of the TIFF, profile included). The
+// profile is made here: a table from inks to Lab in which cyan and magenta trade places, so that
+// the plain ink formula (used without a profile) comes out far from it.
+TEST_F(ColorProfile, CmykPicturesThroughTheirProfile) {
+    if (!HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no Pillow";
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+    cmsHPROFILE ink = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(ink, 4.3);
+    cmsSetDeviceClass(ink, cmsSigOutputClass);
+    cmsSetColorSpace(ink, cmsSigCmykData);
+    cmsSetPCS(ink, cmsSigLabData);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    auto sampler = [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> int {
+        const double k = 1 - in[3] / 65535.0;
+        const double rgb[3] = {(1 - in[1] / 65535.0) * k, (1 - in[0] / 65535.0) * k,
+                               (1 - in[2] / 65535.0) * k};
+        cmsCIELab l;
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &l, 1);
+        cmsFloat2LabEncoded(out, &l);
+        return 1;
+    };
+    ASSERT_TRUE(cmsStageSampleCLut16bit(table, sampler, toLab, 0));
+    // Identity curves around the table: the shape of table a profile can store.
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(lut, cmsAT_END, table);
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(ink, cmsSigAToB0Tag, lut);
+    cmsUInt32Number n = 0;
+    ASSERT_TRUE(cmsSaveProfileToMem(ink, nullptr, &n));
+    Bytes profile(n);
+    ASSERT_TRUE(cmsSaveProfileToMem(ink, profile.data(), &n));
+    cmsPipelineFree(lut);
+    cmsCloseProfile(ink);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+
+    const fs::path dir = fs::temp_directory_path() / "velkaro_icc_test";
+    fs::create_directories(dir);
+    const fs::path icc = dir / "ink.icc";
+    WriteFileBytes(icc, profile);
+    const std::string script =
+        "import sys, io\n"
+        "from PIL import Image, ImageCms\n"
+        "icc = open(sys.argv[1], 'rb').read()\n"
+        "im = Image.new('CMYK', (48, 32))\n"
+        "im.putdata([(x * 5, 255 - y * 8, (x * 7 + y * 3) % 256, (x + y) % 96) for y in "
+        "range(32) for x in range(48)])\n"
+        "im.save(sys.argv[2], icc_profile=icc, **({'quality': 95} if sys.argv[2].endswith('jpg') "
+        "else {}))\n"
+        "im = Image.open(sys.argv[2])\n"
+        "ref = ImageCms.profileToProfile(im, ImageCms.ImageCmsProfile(io.BytesIO(icc)),\n"
+        "    ImageCms.createProfile('sRGB'), outputMode='RGB').convert('RGBA')\n"
+        "sys.stdout.buffer.write(b'P7\\nWIDTH %d\\nHEIGHT %d\\nDEPTH 4\\nMAXVAL 255\\nENDHDR\\n'"
+        " % ref.size + ref.tobytes())\n";
+    for (const char* name : {"cmyk.jpg", "cmyk.tif"}) {
+        SCOPED_TRACE(name);
+        const fs::path file = dir / name;
+        bool ok = false;
+        const TPnm ref = ParsePnm(RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " +
+                                                 ShellQuote(icc.string()) + " " +
+                                                 ShellQuote(file.string()) + " 2>/dev/null",
+                                             ok));
+        ASSERT_TRUE(ok && ref.valid);
+        const Bytes ours = DecodeFile(file, true);
+        EXPECT_LE(MaxDifference(ours, ref.raster), 1);
+        EXPECT_GT(MaxDifference(ours, DecodeFile(file, false)), 64);
+        if (file.extension() != ".tif" || !HaveTool("/usr/bin/convert")) continue;
+        const fs::path psd = dir / "cmyk.psd";
+        WriteFileBytes(
+            psd,
+            RunCommand("/usr/bin/convert " + ShellQuote(file.string()) + " psd:- 2>/dev/null", ok));
+        ASSERT_TRUE(ok);
+        EXPECT_LE(MaxDifference(DecodeFile(psd, true), ref.raster), 1);
+    }
+}
+
 // Profiles that cannot convert RGB pixels leave every byte, including a palette, as it was.
 TEST_F(ColorProfile, UnusableProfilesLeavePixels) {
     Bytes good;
