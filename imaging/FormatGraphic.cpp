@@ -57,6 +57,27 @@ void TFormatGraphic::UseInkProfile() {
                                      : TCmykConverter{});
 }
 
+void TFormatGraphic::PrepareEightBitColorRows(bool alpha, bool blueFirst, uint32_t width,
+                                              uint32_t height, const char* formatName) {
+    TColorManager& cm = ColorManager();
+    cm.SetSourceFlags(TConversionOptions());
+    cm.SetTargetFlags(TConversionOptions());
+    cm.SetSourceScheme(alpha ? (blueFirst ? schemeBGRA : schemeRGBA)
+                             : (blueFirst ? schemeBGR : schemeRGB));
+    cm.SetTargetScheme(alpha ? schemeBGRA : schemeBGR);
+    cm.SetSourceSampleBits(8);
+    cm.SetTargetSampleBits(8);
+    cm.SetSourceSampleCount(alpha ? 4 : 3);
+    cm.SetTargetSampleCount(alpha ? 4 : 3);
+    SetPixelFormat(alpha ? pf32bit : pf24bit);
+    CheckSize(width, height);
+    if (width > uint32_t(INT32_MAX) || height > uint32_t(INT32_MAX))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, formatName);
+    SetSize(int(width), int(height));
+    if (cm.TargetRowBytes(width) > uint64_t(RowStride()))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, formatName);
+}
+
 void TFormatGraphic::StartRowProgress(uint32_t width, const std::string& msg) {
     progressArea_ = TRect{0, 0, int32_t(std::min<uint32_t>(width, INT32_MAX)), 1};
     ProgressInArea(psStarting, 0, false, msg);

@@ -132,6 +132,12 @@ class TFormatGraphic : public TBitmap {
     // Hands the picture's ink profile (when it has one and colour management is on) to the colour
     // manager, for CMYK pictures: called once the profile is read.
     void UseInkProfile();
+    // The shape of pictures that a library decodes to 8-bit samples: readies the colour manager
+    // for rows of red, green, blue (blue, green, red when blueFirst), with alpha when alpha, into
+    // the bitmap's blue-green-red(-alpha) rows, and makes the 24- or 32-bit bitmap of that size.
+    // A size no bitmap holds raises the invalid-picture error with the format's name.
+    void PrepareEightBitColorRows(bool alpha, bool blueFirst, uint32_t width, uint32_t height,
+                                  const char* formatName);
     const TImageProperties& ImageProperties() const { return imageProperties_; }
     TImageProperties& ImageProperties() { return imageProperties_; }
     // Stream position at which the image begins; loaders seek relative to it.

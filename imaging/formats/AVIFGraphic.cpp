@@ -148,20 +148,7 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
     else
         SetIccProfile(IccProfileForCicp(frame.colorPrimaries, frame.transferCharacteristics));
 
-    TColorManager& cm = ColorManager();
-    cm.SetSourceFlags(TConversionOptions());
-    cm.SetTargetFlags(TConversionOptions());
-    cm.SetSourceScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
-    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
-    cm.SetSourceSampleBits(8);
-    cm.SetTargetSampleBits(8);
-    cm.SetSourceSampleCount(p.SamplesPerPixel);
-    cm.SetTargetSampleCount(p.SamplesPerPixel);
-    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
-    CheckSize(width, height);
-    SetSize(width, height);
-    if (cm.TargetRowBytes(uint32_t(width)) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    PrepareEightBitColorRows(p.HasAlpha, true, uint32_t(width), uint32_t(height), kFormatName);
 
     avifRGBImage rgb;
     avifRGBImageSetDefaults(&rgb, &frame);
@@ -196,7 +183,7 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
                 ReduceSamplesTo8(words.data(), row.data(), rowSamples, 16);
                 source = row.data();
             }
-            cm.ConvertScanline(source, ScanLine(y), uint32_t(width));
+            ColorManager().ConvertScanline(source, ScanLine(y), uint32_t(width));
         }
         RowProgress(uint32_t(y), uint32_t(height));
     }

@@ -197,20 +197,7 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
     if (width <= 0 || height <= 0 || bits < 1 || bits > 16 || (bits > 8) != deep)
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
 
-    TColorManager& cm = ColorManager();
-    cm.SetSourceFlags(TConversionOptions());
-    cm.SetTargetFlags(TConversionOptions());
-    cm.SetSourceScheme(p.HasAlpha ? schemeRGBA : schemeRGB);
-    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
-    cm.SetSourceSampleBits(8);
-    cm.SetTargetSampleBits(8);
-    cm.SetSourceSampleCount(uint8_t(samples));
-    cm.SetTargetSampleCount(uint8_t(samples));
-    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
-    CheckSize(width, height);
-    SetSize(width, height);
-    if (cm.TargetRowBytes(uint32_t(width)) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    PrepareEightBitColorRows(p.HasAlpha, false, uint32_t(width), uint32_t(height), kFormatName);
 
     const size_t rowSamples = size_t(width) * samples;
     std::vector<uint16_t> words(deep ? rowSamples : 0);
@@ -222,7 +209,7 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
             for (size_t i = 0; i < rowSamples; ++i)
                 words[i] = GetU16LE(source + 2 * i);
             ReduceSamplesTo8(words.data(), row.data(), rowSamples, bits);
-            cm.ConvertScanline(row.data(), ScanLine(y), uint32_t(width));
+            ColorManager().ConvertScanline(row.data(), ScanLine(y), uint32_t(width));
         } else {
             // Blue, green, red (and alpha) from their planes.
             uint8_t* out = ScanLine(y);

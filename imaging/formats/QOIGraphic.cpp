@@ -104,25 +104,10 @@ void TQOIGraphic::LoadFromStream(TStream& stream) {
     StartRowProgress(p.Width, imsg::Transfering);
     TProgressGuard guard(*this);
 
-    TColorManager& cm = ColorManager();
-    cm.SetSourceFlags(TConversionOptions());
-    cm.SetTargetFlags(TConversionOptions());
-    cm.SetSourceScheme(p.HasAlpha ? schemeRGBA : schemeRGB);
-    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
-    cm.SetSourceSampleBits(8);
-    cm.SetTargetSampleBits(8);
-    cm.SetSourceSampleCount(p.SamplesPerPixel);
-    cm.SetTargetSampleCount(p.SamplesPerPixel);
-    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
-    CheckSize(p.Width, p.Height);
-    if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     if (uint64_t(p.Width) * p.Height > uint64_t(stream.Remaining()) * kMaxPixelsPerByte)
         RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    SetSize(int(p.Width), int(p.Height));
+    PrepareEightBitColorRows(p.HasAlpha, false, p.Width, p.Height, kFormatName);
     const int bytes = p.HasAlpha ? 4 : 3;
-    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
 
     TChunkReader in(stream);
     uint8_t table[64][4] = {};

@@ -153,22 +153,7 @@ void TWebPGraphic::LoadFromStream(TStream& stream) {
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progress(*this);
 
-    TColorManager& cm = ColorManager();
-    cm.SetSourceFlags(TConversionOptions());
-    cm.SetTargetFlags(TConversionOptions());
-    cm.SetSourceScheme(p.HasAlpha ? schemeRGBA : schemeRGB);
-    cm.SetTargetScheme(p.HasAlpha ? schemeBGRA : schemeBGR);
-    cm.SetSourceSampleBits(8);
-    cm.SetTargetSampleBits(8);
-    cm.SetSourceSampleCount(p.SamplesPerPixel);
-    cm.SetTargetSampleCount(p.SamplesPerPixel);
-    SetPixelFormat(p.HasAlpha ? pf32bit : pf24bit);
-    CheckSize(p.Width, p.Height);
-    if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
-    SetSize(int(p.Width), int(p.Height));
-    if (cm.TargetRowBytes(p.Width) > uint64_t(RowStride()))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    PrepareEightBitColorRows(p.HasAlpha, false, p.Width, p.Height, kShortName);
 
     if (!animated_) {
         DecodeStill(data_.data(), data_.size(), 0, 0, int(p.Width), int(p.Height));
