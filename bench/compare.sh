@@ -72,7 +72,10 @@ make_inputs() {  # WIDTH HEIGHT: all inputs in the current folder
     make_input photo.gif convert photo.ppm +dither -colors 256 GIF:photo.gif
     make_input lossy.webp convert photo.ppm -quality 90 WEBP:lossy.webp
     make_input lossless.webp convert photo.ppm -define webp:lossless=true WEBP:lossless.webp
-    make_input lossy.jp2 opj_compress -i photo.ppm -o lossy.jp2 -r 20
+    # A 16 x 16 picture holds three resolution levels at most (OpenJPEG's default is six).
+    levels=6
+    [ "$1" -ge 64 ] && [ "$2" -ge 64 ] || levels=3
+    make_input lossy.jp2 opj_compress -i photo.ppm -o lossy.jp2 -r 20 -n $levels
     make_input lossless.jxl cjxl photo.ppm lossless.jxl -d 0 -e 3
     make_input lossy.jxl cjxl photo.ppm lossy.jxl -d 1 -e 7
     make_input photo.heic heif-enc -q 90 rgb8.png -o photo.heic
