@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -183,6 +184,34 @@ void ForRows(int height, int64_t pixels, const Body& body) {
         t.join();
 }
 
+// Light in units of the reference white (203 cd/m2, where graphics white sits in both HDR
+// systems) for a PQ (16) or HLG (18) signal, rolled off above 0.75 so that highlights up to the
+// format's peak keep some of their gradation instead of clipping, then held within 0..1 as a
+// profile's curve must be.
+float HighDynamicRangeToShown(int transfer, float signal) {
+    constexpr double kReferenceWhite = 203.0;
+    const double e = std::clamp(double(signal), 0.0, 1.0);
+    double nits = 0;
+    if (transfer == 16) {
+        // SMPTE ST 2084: the signal to absolute luminance, 10,000 cd/m2 at full signal.
+        constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128;
+        constexpr double c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
+        const double p = std::pow(e, 1 / m2);
+        nits = 10000.0 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1 / m1);
+    } else {
+        // ARIB STD-B67 / BT.2100 HLG: the inverse of the camera curve, then the display's
+        // system gamma 1.2 of a 1,000 cd/m2 display (applied per channel, which keeps gray gray).
+        constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073;
+        const double scene = e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
+        nits = 1000.0 * std::pow(scene, 1.2);
+    }
+    const double light = nits / kReferenceWhite;
+    constexpr double knee = 0.75;
+    if (light <= knee) return float(light);
+    const double over = light - knee;
+    return float(knee + (1 - knee) * over / (over + (1 - knee)));
+}
+
 }  // namespace
 
 bool ColorManagementEnabled() {
@@ -338,6 +367,9 @@ std::vector<uint8_t> IccProfileForCicp(int primaries, int transfer) {
         case 8:
             curve = {1, 1, 0, 0, 0};
             break;
+        case 16:
+        case 18:
+            break;  // a table, below
         default:
             return {};
     }
@@ -346,8 +378,16 @@ std::vector<uint8_t> IccProfileForCicp(int primaries, int transfer) {
     SilenceLittleCms();
     const cmsCIExyY white{p->wx, p->wy, 1.0};
     const cmsCIExyYTRIPLE rgb{{p->rx, p->ry, 1.0}, {p->gx, p->gy, 1.0}, {p->bx, p->by, 1.0}};
-    std::unique_ptr<cmsToneCurve, decltype(&cmsFreeToneCurve)> tone(
-        cmsBuildParametricToneCurve(nullptr, 4, curve.data()), &cmsFreeToneCurve);
+    std::unique_ptr<cmsToneCurve, decltype(&cmsFreeToneCurve)> tone(nullptr, &cmsFreeToneCurve);
+    if (transfer == 16 || transfer == 18) {
+        std::vector<float> table(4096);
+        for (size_t i = 0; i < table.size(); ++i)
+            table[i] = HighDynamicRangeToShown(transfer, float(i) / float(table.size() - 1));
+        tone.reset(cmsBuildTabulatedToneCurveFloat(
+            nullptr, static_cast<cmsUInt32Number>(table.size()), table.data()));
+    } else {
+        tone.reset(cmsBuildParametricToneCurve(nullptr, 4, curve.data()));
+    }
     if (!tone) return {};
     cmsToneCurve* curves[3] = {tone.get(), tone.get(), tone.get()};
     TProfile profile(cmsCreateRGBProfile(&white, &rgb, curves));

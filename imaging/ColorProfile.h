@@ -58,9 +58,10 @@ void ApplyEmbeddedProfile(TGraphic& graphic);
 // An RGB profile for the colour primaries and transfer characteristics of the codes that video
 // formats use (ITU-T H.273, as in HEIF's nclx box and AV1): primaries 1 (BT.709/sRGB), 4, 5, 6, 7
 // (BT.470/BT.601), 9 (BT.2020), 10 (XYZ), 11 (DCI-P3), 12 (Display P3); transfer 1, 6, 14, 15
-// (BT.709), 4 (gamma 2.2), 5 (gamma 2.8), 8 (linear), 13 (sRGB); unspecified values count as
-// sRGB's. Empty when the pair means sRGB already (nothing to convert) or is not known (the HDR
-// transfers among them: their pixels are left as decoded).
+// (BT.709), 4 (gamma 2.2), 5 (gamma 2.8), 8 (linear), 13 (sRGB), and the HDR transfers 16 (PQ)
+// and 18 (HLG), whose reference white (203 cd/m2) shows a little below the screen's white and
+// brighter light is rolled off into the room left above it; unspecified values count as sRGB's.
+// Empty when the pair means sRGB already (nothing to convert) or is not known.
 std::vector<uint8_t> IccProfileForCicp(int primaries, int transfer);
 
 // Reassembles a profile split over JPEG APP2 "ICC_PROFILE" segments. Each segment's payload

@@ -326,8 +326,8 @@ TEST_F(ColorProfile, CicpProfiles) {
     const struct Case {
         int primaries, transfer;
         bool profile;
-    } cases[] = {{1, 13, false}, {2, 2, false},  {1, 16, false}, {3, 13, false},
-                 {9, 13, true},  {12, 13, true}, {1, 8, true}};
+    } cases[] = {{1, 13, false}, {2, 2, false}, {3, 13, false}, {9, 13, true},
+                 {12, 13, true}, {1, 8, true},  {9, 16, true},  {9, 18, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.primaries << "/" << c.transfer);
         const Bytes p = IccProfileForCicp(c.primaries, c.transfer);
@@ -341,6 +341,26 @@ TEST_F(ColorProfile, CicpProfiles) {
         ASSERT_TRUE(ConvertBitmapFromProfile(b, p.data(), p.size()));
         EXPECT_GT(px[1], 160);
         EXPECT_LT(px[2], 64);
+    }
+    // HDR grays: black stays black, the reference white (PQ 148, HLG 191 of 255) shows near
+    // white, and the format's peak at white; a plain reading of the codes gives 148 and 191.
+    for (const auto& [transfer, white] : {std::pair{16, 148}, std::pair{18, 191}}) {
+        SCOPED_TRACE(transfer);
+        const Bytes p = IccProfileForCicp(9, transfer);
+        TBitmap b;
+        b.SetPixelFormat(pf24bit);
+        b.SetSize(3, 1);
+        uint8_t* px = b.ScanLine(0);
+        std::memset(px, 0, 3);
+        std::memset(px + 3, white, 3);
+        std::memset(px + 6, 255, 3);
+        ASSERT_TRUE(ConvertBitmapFromProfile(b, p.data(), p.size()));
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_LE(px[i], 1);
+            EXPECT_GE(px[3 + i], 225);
+            EXPECT_LE(px[3 + i], 250);
+            EXPECT_GE(px[6 + i], 253);
+        }
     }
 }
 
