@@ -209,7 +209,10 @@ row "PPM" photo.ppm 3 "$stb${nl}pamtopnm|pamtopnm @"
 row "GIF 256 colours" photo.gif 1 "giftopnm|giftopnm @"
 row "WebP lossy" lossy.webp 3 "dwebp -pam|dwebp -quiet -pam @ -o /dev/null"
 row "WebP lossless" lossless.webp 3 "dwebp -pam|dwebp -quiet -pam @ -o /dev/null"
-row "JPEG 2000 lossy" lossy.jp2 3 "opj_decompress|opj_decompress -quiet -i @ -o $cache/out.pnm"
+# Both uses of OpenJPEG's reader: one thread (its default) and two, as ours decodes.
+j2k="opj_decompress|opj_decompress -quiet -i @ -o $cache/out.pnm"
+j2k="$j2k${nl}opj_decompress -threads 2|opj_decompress -quiet -threads 2 -i @ -o $cache/out.pnm"
+row "JPEG 2000 lossy" lossy.jp2 3 "$j2k"
 row "JPEG XL lossy" lossy.jxl 3 "djxl|djxl @ $cache/out.ppm --quiet"
 row "JPEG XL lossless" lossless.jxl 3 "djxl|djxl @ $cache/out.ppm --quiet"
 # heif-convert writes only files named by type: PNG, the RGB output (y4m keeps YUV).
