@@ -222,6 +222,17 @@ bool TJPEG2000Graphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.ColorScheme = image.numcomps <= 2 ? (p.HasAlpha ? schemeGrayAlpha : schemeGray)
                                         : (p.HasAlpha ? schemeRGBA : schemeRGB);
     p.Version = layout == OPJ_CODEC_JP2 ? 2 : 1;
+    // The resolution levels of the main header's coding style that every component has.
+    levels_ = 0;
+    if (opj_codestream_info_v2_t* info = opj_get_cstr_info(decoder.codec)) {
+        if (info->m_default_tile_info.tccp_info != nullptr && info->nbcomps > 0) {
+            uint32_t levels = 255;
+            for (uint32_t c = 0; c < std::min(image.numcomps, info->nbcomps); ++c)
+                levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+            levels_ = uint8_t(levels);
+        }
+        opj_destroy_cstr_info(&info);
+    }
     stream.SetPosition(source.start);
     return true;
 }
@@ -254,19 +265,9 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     }
 
     // The reduction goes no further than the coarsest resolution every component has.
-    uint32_t reduce = reducePower_;
-    if (reduce > 0) {
-        opj_codestream_info_v2_t* info = opj_get_cstr_info(decoder.codec);
-        if (info == nullptr || info->m_default_tile_info.tccp_info == nullptr)
-            reduce = 0;
-        else
-            for (uint32_t c = 0; c < std::min(count, info->nbcomps); ++c)
-                reduce =
-                    std::min(reduce, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
-        opj_destroy_cstr_info(&info);
-        if (reduce > 0 && !opj_set_decoded_resolution_factor(decoder.codec, reduce))
-            RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    }
+    const uint32_t reduce = std::min<uint32_t>(reducePower_, levels_ == 0 ? 0 : levels_ - 1u);
+    if (reduce > 0 && !opj_set_decoded_resolution_factor(decoder.codec, reduce))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     const uint32_t left = CeilDivPow2(image.x0, reduce), top = CeilDivPow2(image.y0, reduce);
     const uint32_t width = CeilDivPow2(image.x1, reduce) - left;
     const uint32_t height = CeilDivPow2(image.y1, reduce) - top;

@@ -1,6 +1,7 @@
 // The decode service: the cache stays within its bound, a cached picture is delivered at once,
-// and a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
-// one), then as a reduced decode.
+// a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
+// one), then as a reduced decode, and a JPEG 2000 picture shown reduced arrives first at a lower
+// resolution level.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ImagingTestHelpers.h"
 #include "display/BitmapToImage.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
 #include "imaging/Stream.h"
+#include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -23,8 +26,10 @@ class DecodeServiceTest : public testing::Test {
     void SetUp() override {
         TPicture::RegisterFileFormat("bmp", "Bitmap", &TBitmap::ClassInfo());
         RegisterJPEGImage();
+        TPicture::RegisterFileFormat("jp2", "JPEG 2000", &TJPEG2000Graphic::ClassInfo());
     }
     void TearDown() override {
+        TPicture::UnregisterGraphicClass(&TJPEG2000Graphic::ClassInfo());
         TPicture::UnregisterGraphicClass(&TBitmap::ClassInfo());
         UnregisterJPEGImage();
     }
@@ -178,6 +183,72 @@ TEST_F(DecodeServiceTest, AJpegShownReducedArrivesReducedFirst) {
     ASSERT_EQ(arrived.size(), 2u);
     EXPECT_EQ(arrived[0], std::make_pair(true, QSize(200, 150)));
     EXPECT_EQ(arrived[1], std::make_pair(false, QSize(800, 600)));
+}
+
+// An 800 x 600 JPEG 2000 file with levels resolutions, made by opj_compress; empty without it.
+QByteArray Jpeg2000(const QTemporaryDir& dir, int levels) {
+    if (!testhelp::HaveTool("opj_compress")) return {};
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(800, 600);
+    const std::string bmp = (dir.path() + "/source.bmp").toStdString();
+    bitmap.SaveToFile(bmp);
+    const QByteArray path = (dir.path() + "/photo" + QString::number(levels) + ".jp2").toUtf8();
+    const std::string command = "opj_compress -i " + bmp + " -o " + path.toStdString() + " -n " +
+                                std::to_string(levels) + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? path : QByteArray();
+}
+
+TEST_F(DecodeServiceTest, AJpeg2000ShownReducedArrivesAtALowerLevelFirst) {
+    struct TCase {
+        int levels;
+        QSize pane;
+        std::vector<QSize> previews;
+    } const cases[] = {
+        {4, QSize(200, 150), {QSize(200, 150)}},  // a quarter: two levels down
+        {4, QSize(300, 225), {QSize(400, 300)}},  // 0.375: one level, not below the view
+        {3, QSize(100, 75), {QSize(200, 150)}},   // an eighth, but the file has two levels less
+        {4, QSize(600, 450), {}},                 // above half size
+        {1, QSize(200, 150), {}},                 // a single level
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.pane.width());
+        const QByteArray path = Jpeg2000(dir_, c.levels);
+        if (path.isEmpty()) GTEST_SKIP() << "opj_compress absent";
+        TDecodeService service;
+        std::vector<QSize> previews;
+        QSize full;
+        QObject::connect(&service, &TDecodeService::Decoded, [&](quint64, const TDecodedPtr& p) {
+            ASSERT_TRUE(p->graphic) << p->error.toStdString();
+            EXPECT_EQ(p->fullSize, QSize(800, 600));
+            const QSize size(p->graphic->Width(), p->graphic->Height());
+            EXPECT_TRUE(full.isEmpty()) << "after the full picture";
+            if (p->preview)
+                previews.push_back(size);
+            else
+                full = size;
+        });
+        service.Show(path, TViewWish{c.pane, true, 1.0});
+        Wait([&] { return !service.Busy(); });
+        EXPECT_EQ(previews, c.previews);
+        EXPECT_EQ(full, QSize(800, 600));
+    }
+}
+
+// Another picture shown once the preview is there: nothing more of the first arrives.
+TEST_F(DecodeServiceTest, AJpeg2000ReplacedAfterItsPreviewDeliversNothingStale) {
+    const QByteArray path = Jpeg2000(dir_, 4);
+    if (path.isEmpty()) GTEST_SKIP() << "opj_compress absent";
+    const QByteArray other = Bitmap("other.bmp", 10, 10);
+    TDecodeService service(nullptr, 1);  // the bitmap's decode waits for the first one's end
+    std::vector<std::pair<quint64, bool>> arrived;  // generation, preview
+    QObject::connect(&service, &TDecodeService::Decoded, [&](quint64 g, const TDecodedPtr& p) {
+        arrived.emplace_back(g, p->preview);
+        if (p->preview) service.Show(other, TViewWish{});
+    });
+    const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
+    Wait([&] { return arrived.size() >= 2 && !service.Busy(); });
+    EXPECT_EQ(arrived, (std::vector<std::pair<quint64, bool>>{{first, true}, {first + 1, false}}));
 }
 
 }  // namespace
