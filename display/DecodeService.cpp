@@ -82,6 +82,12 @@ std::unique_ptr<TBitmap> ExifThumbnailBitmap(const TJPEGImage& jpeg, QSize fullS
     }
 }
 
+// The power of two a picture shown at scale (half size or less) is first decoded reduced by:
+// the largest whose picture is not smaller than the view, from 1 to most.
+int FirstPower(double scale, int most) {
+    return std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, std::max(1, most));
+}
+
 // A reduced first picture for the view to scale to the pane until the full decode follows.
 TDecodedPtr PreviewPicture(const QByteArray& path, QSize fullSize,
                            std::unique_ptr<TGraphic> graphic) {
@@ -96,9 +102,9 @@ TDecodedPtr PreviewPicture(const QByteArray& path, QSize fullSize,
     return first;
 }
 
-// The reduction a JPEG 2000 picture shown at wish is decoded at first: the largest power of two
-// whose picture is not smaller than the view, within the codestream's levels; 0 for none (shown
-// above half size, or a single level). Reads the file's header; fullSize is the picture's size.
+// The reduction a JPEG 2000 picture shown at wish is decoded at first (FirstPower within the
+// codestream's levels); 0 for none (shown above half size, or a single level). Reads the file's
+// header; fullSize is the picture's size.
 uint8_t FirstReducePower(TJPEG2000Graphic& j2k, const std::string& file, const TViewWish& wish,
                          QSize& fullSize) {
     try {
@@ -112,8 +118,7 @@ uint8_t FirstReducePower(TJPEG2000Graphic& j2k, const std::string& file, const T
                      int(std::min<uint32_t>(p.Height, INT32_MAX)));
     const double scale = WantedScale(wish, fullSize);
     if (!(scale > 0.0) || scale > 0.5 || j2k.ResolutionLevels() < 2) return 0;
-    const int power = int(std::floor(std::log2(1.0 / scale)));
-    return uint8_t(std::clamp(power, 1, std::min(7, j2k.ResolutionLevels() - 1)));
+    return uint8_t(FirstPower(scale, std::min(7, j2k.ResolutionLevels() - 1)));
 }
 
 }  // namespace
@@ -361,7 +366,7 @@ void TDecodeService::Run(const TJob& job) {
                 if (cancel) return;
                 deliver(PreviewPicture(job.path, picture->fullSize, std::move(thumb)));
             }
-            const int power = std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, 3);
+            const int power = FirstPower(scale, 3);  // libjpeg scales down to 1/8
             auto preview = std::make_unique<TJPEGImage>();
             preview->Assign(*jpeg);
             preview->SetCancelFlag(&cancel);
