@@ -235,20 +235,28 @@ TEST_F(DecodeServiceTest, AJpeg2000ShownReducedArrivesAtALowerLevelFirst) {
     }
 }
 
-// Another picture shown once the preview is there: nothing more of the first arrives.
-TEST_F(DecodeServiceTest, AJpeg2000ReplacedAfterItsPreviewDeliversNothingStale) {
+// Another picture shown at once, or once the preview is there: nothing more of the first
+// arrives.
+TEST_F(DecodeServiceTest, AJpeg2000ReplacedHalfWayDeliversNothingStale) {
     const QByteArray path = Jpeg2000(dir_, 4);
     if (path.isEmpty()) GTEST_SKIP() << "opj_compress absent";
     const QByteArray other = Bitmap("other.bmp", 10, 10);
-    TDecodeService service(nullptr, 1);  // the bitmap's decode waits for the first one's end
-    std::vector<std::pair<quint64, bool>> arrived;  // generation, preview
-    QObject::connect(&service, &TDecodeService::Decoded, [&](quint64 g, const TDecodedPtr& p) {
-        arrived.emplace_back(g, p->preview);
-        if (p->preview) service.Show(other, TViewWish{});
-    });
-    const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
-    Wait([&] { return arrived.size() >= 2 && !service.Busy(); });
-    EXPECT_EQ(arrived, (std::vector<std::pair<quint64, bool>>{{first, true}, {first + 1, false}}));
+    using TArrivals = std::vector<std::pair<quint64, bool>>;  // generation, preview
+    for (const bool atOnce : {true, false}) {
+        SCOPED_TRACE(atOnce);
+        TDecodeService service(nullptr, 1);  // the bitmap's decode waits for the first one's end
+        TArrivals arrived;
+        QObject::connect(&service, &TDecodeService::Decoded, [&](quint64 g, const TDecodedPtr& p) {
+            arrived.emplace_back(g, p->preview);
+            if (p->preview) service.Show(other, TViewWish{});
+        });
+        const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
+        if (atOnce) service.Show(other, TViewWish{});
+        Wait([&] { return !arrived.empty() && !arrived.back().second && !service.Busy(); });
+        const TArrivals expected =
+            atOnce ? TArrivals{{first + 1, false}} : TArrivals{{first, true}, {first + 1, false}};
+        EXPECT_EQ(arrived, expected);
+    }
 }
 
 }  // namespace
