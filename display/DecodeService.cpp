@@ -13,6 +13,7 @@
 #include "imaging/Picture.h"
 #include "imaging/PictureInfo.h"
 #include "imaging/Stream.h"
+#include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -79,6 +80,45 @@ std::unique_ptr<TBitmap> ExifThumbnailBitmap(const TJPEGImage& jpeg, QSize fullS
     } catch (const std::exception&) {
         return nullptr;
     }
+}
+
+// The power of two a picture shown at scale (half size or less) is first decoded reduced by:
+// the largest whose picture is not smaller than the view, from 1 to most.
+int FirstPower(double scale, int most) {
+    return std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, std::max(1, most));
+}
+
+// A reduced first picture for the view to scale to the pane until the full decode follows.
+TDecodedPtr PreviewPicture(const QByteArray& path, QSize fullSize,
+                           std::unique_ptr<TGraphic> graphic) {
+    auto first = std::make_shared<TDecodedPicture>();
+    first->path = path;
+    first->fullSize = fullSize;
+    first->preview = true;
+    graphic->SetCancelFlag(nullptr);
+    graphic->OnProgress = nullptr;
+    first->bytes = PixelBytes(*graphic);
+    first->graphic = std::move(graphic);
+    return first;
+}
+
+// The reduction a JPEG 2000 picture shown at wish is decoded at first (FirstPower within the
+// codestream's levels); 0 for none (shown above half size, or a single level). Reads the file's
+// header; fullSize is the picture's size.
+uint8_t FirstReducePower(TJPEG2000Graphic& j2k, const std::string& file, const TViewWish& wish,
+                         QSize& fullSize) {
+    try {
+        TFileStream stream(file);
+        if (!j2k.ReadProperties(stream, 0)) return 0;
+    } catch (const std::exception&) {
+        return 0;  // the load that follows reports it
+    }
+    const TImageProperties& p = j2k.ImageProperties();
+    fullSize = QSize(int(std::min<uint32_t>(p.Width, INT32_MAX)),
+                     int(std::min<uint32_t>(p.Height, INT32_MAX)));
+    const double scale = WantedScale(wish, fullSize);
+    if (!(scale > 0.0) || scale > 0.5 || j2k.ResolutionLevels() < 2) return 0;
+    return uint8_t(FirstPower(scale, std::min(7, j2k.ResolutionLevels() - 1)));
 }
 
 }  // namespace
@@ -281,8 +321,14 @@ void TDecodeService::Run(const TJob& job) {
         const std::string file = job.path.toStdString();
         // Progress reaches the window only when the percentage changes.
         auto lastPercent = std::make_shared<int>(-1);
-        std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(file, [&](TGraphic& g) {
+        // A JPEG 2000 picture shown at half size or less loads reduced first (the decoder
+        // takes the reduction before it reads): the preview, with the full decode after it.
+        bool reduceFirst = job.generation != 0;
+        QSize j2kFullSize;
+        auto prepare = [&](TGraphic& g) {
             g.SetCancelFlag(&cancel);
+            if (auto* j2k = dynamic_cast<TJPEG2000Graphic*>(&g); j2k != nullptr && reduceFirst)
+                j2k->SetReducePower(FirstReducePower(*j2k, file, job.wish, j2kFullSize));
             g.OnProgress = [this, job, lastPercent](TGraphic*, TProgressStage stage,
                                                     uint8_t percent, bool, const TRect&,
                                                     const std::string& message) {
@@ -299,8 +345,16 @@ void TDecodeService::Run(const TJob& job) {
                     },
                     Qt::QueuedConnection);
             };
-        });
+        };
+        std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(file, prepare);
         if (cancel) return;
+        if (auto* j2k = dynamic_cast<TJPEG2000Graphic*>(graphic.get());
+            j2k != nullptr && j2k->ReducePower() > 0) {
+            deliver(PreviewPicture(job.path, j2kFullSize, std::move(graphic)));
+            reduceFirst = false;
+            graphic = TPicture::LoadGraphic(file, prepare);
+            if (cancel) return;
+        }
         picture->fullSize = QSize(graphic->Width(), graphic->Height());
         const double scale = WantedScale(job.wish, picture->fullSize);
 
@@ -310,15 +364,9 @@ void TDecodeService::Run(const TJob& job) {
             // The camera's thumbnail paints first, at once.
             if (auto thumb = ExifThumbnailBitmap(*jpeg, picture->fullSize, cancel)) {
                 if (cancel) return;
-                auto first = std::make_shared<TDecodedPicture>();
-                first->path = job.path;
-                first->fullSize = picture->fullSize;
-                first->preview = true;
-                first->bytes = PixelBytes(*thumb);
-                first->graphic = std::move(thumb);
-                deliver(first);
+                deliver(PreviewPicture(job.path, picture->fullSize, std::move(thumb)));
             }
-            const int power = std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, 3);
+            const int power = FirstPower(scale, 3);  // libjpeg scales down to 1/8
             auto preview = std::make_unique<TJPEGImage>();
             preview->Assign(*jpeg);
             preview->SetCancelFlag(&cancel);
@@ -326,14 +374,7 @@ void TDecodeService::Run(const TJob& job) {
             preview->SetFastDecode(true);  // replaced by the full decode in a moment
             preview->DIBNeeded();
             if (cancel) return;
-            auto first = std::make_shared<TDecodedPicture>();
-            first->path = job.path;
-            first->fullSize = picture->fullSize;
-            first->preview = true;
-            first->bytes = PixelBytes(*preview);
-            preview->SetCancelFlag(nullptr);
-            first->graphic = std::move(preview);
-            deliver(first);
+            deliver(PreviewPicture(job.path, picture->fullSize, std::move(preview)));
         }
 
         const TBitmap* bitmap = GraphicBitmap(*graphic);  // decodes a JPEG picture now

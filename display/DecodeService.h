@@ -11,7 +11,8 @@
 // the pictures Preload named last; a picture that would not fit is not kept.
 //
 // A JPEG picture that will be shown at half size or less is first decoded at libjpeg's reduced
-// scale (1/2, 1/4 or 1/8) and delivered as a preview, then decoded at full size.
+// scale (1/2, 1/4 or 1/8) and delivered as a preview, then decoded at full size; a JPEG 2000
+// picture likewise at a lower resolution level (1/2 to 1/128, as far as its levels go).
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -91,7 +92,8 @@ class TDecodeService : public QObject {
     int PendingPreloads() const { return int(preloadCancel_.size()); }
 
   signals:
-    // The picture of a Show (generation as returned), a preview first for reduced JPEG decodes.
+    // The picture of a Show (generation as returned), a preview first for reduced JPEG and
+    // JPEG 2000 decodes.
     void Decoded(quint64 generation, TDecodedPtr picture);
     // Progress of the shown picture's decode.
     void Progress(quint64 generation, int percent, QString message);

@@ -1,11 +1,14 @@
 // JPEG 2000 loader. OpenJPEG reads straight from our stream through its callback interface and
-// decodes the whole picture into one plane of 32-bit samples per component; the rows are then
-// built from the planes: every component reduced to 8 bits, sYCC turned into RGB, subsampled
-// components repeated over the pixels they cover. Progress runs over that row pass, as the
+// decodes the whole picture into one plane of 32-bit samples per component; each plane is then
+// narrowed in place to 8 or 16 bits (its spare pages released) and the rows are built from the
+// planes: every component reduced to 8 bits, sYCC turned into RGB, subsampled components
+// repeated over the pixels they cover. Progress runs over that row pass, as the
 // library reports none of its own.
 #include "imaging/formats/JPEG2000Graphic.h"
 
 #include <openjpeg.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -92,16 +95,19 @@ bool SaneTiling(const TGrid& grid) {
 }
 
 // Our stream seen by OpenJPEG: from where the picture starts to the stream's end. A read error
-// of the stream is kept and raised again once the library has returned.
+// of the stream is kept and raised again once the library has returned; so is the cancelling of
+// the load, seen when the library reads (before each tile).
 struct TSource {
     TStream* stream;
     int64_t start, end;
     std::exception_ptr error;
+    const TGraphic* graphic = nullptr;  // whose cancel flag ends the reading
 };
 
 OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user) {
     auto& source = *static_cast<TSource*>(user);
     try {
+        if (source.graphic != nullptr && source.graphic->Cancelled()) throw EAbort();
         const int64_t left = source.end - source.stream->Position();
         const int64_t n = std::min<int64_t>(left, int64_t(std::min<OPJ_SIZE_T>(count, INT32_MAX)));
         const int64_t got = n > 0 ? source.stream->Read(buffer, n) : 0;
@@ -170,16 +176,63 @@ uint32_t CeilDivPow2(uint32_t value, uint32_t power) {
     return uint32_t((uint64_t(value) + (uint64_t(1) << power) - 1) >> power);
 }
 
-// A component's sample as an unsigned value of its precision (clamped to its range).
+// Hands whole pages inside [begin, begin + bytes) back to the system; reading them later gives
+// zeros. The range must lie inside one allocation whose contents there are no longer needed.
+void ReleasePages(void* begin, size_t bytes) {
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pageSize <= 0) return;
+    const uintptr_t page = uintptr_t(pageSize);
+    const uintptr_t first = (uintptr_t(begin) + page - 1) & ~(page - 1);
+    const uintptr_t last = (uintptr_t(begin) + bytes) & ~(page - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+// A component's decoded plane holds a 32-bit sample per pixel, four times our 8-bit rows. Once
+// decoded, each plane is narrowed in place to its samples' unsigned values (offset and clamped
+// to the precision) of 8 or 16 bits at the start of the buffer, and the rest of the buffer's
+// pages are released, so that the planes are not held at full size beside the bitmap. Returns
+// the bytes a sample now takes: 4 for precisions over 16 bits, left as they are.
+unsigned NarrowPlane(opj_image_comp_t& comp) {
+    const unsigned size = comp.prec <= 8 ? 1 : comp.prec <= 16 ? 2 : 4;
+    if (size == 4) return size;
+    const size_t n = size_t(comp.w) * comp.h;
+    const int64_t offset = comp.sgnd ? int64_t(1) << (comp.prec - 1) : 0;
+    const int64_t maximum = (int64_t(1) << comp.prec) - 1;
+    const int32_t* in = comp.data;
+    auto* out = reinterpret_cast<uint8_t*>(comp.data);
+    // Sample i is written below byte 4 i, where sample i was read, so nothing is overwritten
+    // before it is read.
+    for (size_t i = 0; i < n; ++i) {
+        const uint16_t v = uint16_t(std::clamp(in[i] + offset, int64_t(0), maximum));
+        if (size == 1)
+            out[i] = uint8_t(v);
+        else
+            std::memcpy(out + 2 * i, &v, 2);
+    }
+    ReleasePages(out + n * size, n * (4 - size));
+    return size;
+}
+
+// A component's sample as an unsigned value of its precision (clamped to its range), from its
+// plane as NarrowPlane left it.
 struct TPlane {
-    const int32_t* data;
+    const uint8_t* data;
+    unsigned size;  // bytes a sample
     uint32_t width, height, prec, offset;
     int32_t maximum;
     std::vector<uint32_t> column;  // sample column of each bitmap column
 
     int32_t At(uint32_t row, uint32_t x) const {
-        const int32_t v = data[size_t(row) * width + column[x]] + int32_t(offset);
-        return std::clamp(v, 0, maximum);
+        const size_t i = size_t(row) * width + column[x];
+        if (size == 1) return data[i];
+        if (size == 2) {
+            uint16_t v;
+            std::memcpy(&v, data + 2 * i, 2);
+            return v;
+        }
+        int32_t v;
+        std::memcpy(&v, data + 4 * i, 4);
+        return int32_t(std::clamp<int64_t>(int64_t(v) + offset, 0, maximum));
     }
     uint8_t To8(int32_t v) const {
         return prec == 8 ? uint8_t(v) : uint8_t((int64_t(v) * 255 + maximum / 2) / maximum);
@@ -222,6 +275,17 @@ bool TJPEG2000Graphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.ColorScheme = image.numcomps <= 2 ? (p.HasAlpha ? schemeGrayAlpha : schemeGray)
                                         : (p.HasAlpha ? schemeRGBA : schemeRGB);
     p.Version = layout == OPJ_CODEC_JP2 ? 2 : 1;
+    // The resolution levels of the main header's coding style that every component has.
+    levels_ = 0;
+    if (opj_codestream_info_v2_t* info = opj_get_cstr_info(decoder.codec)) {
+        if (info->m_default_tile_info.tccp_info != nullptr && info->nbcomps > 0) {
+            uint32_t levels = 255;
+            for (uint32_t c = 0; c < std::min(image.numcomps, info->nbcomps); ++c)
+                levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+            levels_ = uint8_t(levels);
+        }
+        opj_destroy_cstr_info(&info);
+    }
     stream.SetPosition(source.start);
     return true;
 }
@@ -239,7 +303,7 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     TProgressGuard guard(*this);
 
     const int threads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
-    TSource source{&stream, StartPosition(), stream.Size(), nullptr};
+    TSource source{&stream, StartPosition(), stream.Size(), nullptr, this};
     TDecoder decoder;
     bool ok = decoder.Open(source, Layout(stream), threads);
     if (source.error) std::rethrow_exception(source.error);
@@ -254,19 +318,9 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     }
 
     // The reduction goes no further than the coarsest resolution every component has.
-    uint32_t reduce = reducePower_;
-    if (reduce > 0) {
-        opj_codestream_info_v2_t* info = opj_get_cstr_info(decoder.codec);
-        if (info == nullptr || info->m_default_tile_info.tccp_info == nullptr)
-            reduce = 0;
-        else
-            for (uint32_t c = 0; c < std::min(count, info->nbcomps); ++c)
-                reduce =
-                    std::min(reduce, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
-        opj_destroy_cstr_info(&info);
-        if (reduce > 0 && !opj_set_decoded_resolution_factor(decoder.codec, reduce))
-            RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    }
+    const uint32_t reduce = std::min<uint32_t>(reducePower_, levels_ == 0 ? 0 : levels_ - 1u);
+    if (reduce > 0 && !opj_set_decoded_resolution_factor(decoder.codec, reduce))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     const uint32_t left = CeilDivPow2(image.x0, reduce), top = CeilDivPow2(image.y0, reduce);
     const uint32_t width = CeilDivPow2(image.x1, reduce) - left;
     const uint32_t height = CeilDivPow2(image.y1, reduce) - top;
@@ -288,11 +342,12 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     // Each bitmap pixel takes the sample of every component that covers it.
     std::vector<TPlane> planes(count);
     for (uint32_t c = 0; c < count; ++c) {
-        const opj_image_comp_t& comp = image.comps[c];
-        if (comp.data == nullptr || comp.w == 0 || comp.h == 0)
+        opj_image_comp_t& comp = image.comps[c];
+        if (comp.data == nullptr || comp.w == 0 || comp.h == 0 || comp.prec < 1 || comp.prec > 30)
             RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
         TPlane& plane = planes[c];
-        plane.data = comp.data;
+        plane.size = NarrowPlane(comp);
+        plane.data = reinterpret_cast<const uint8_t*>(comp.data);
         plane.width = comp.w;
         plane.height = comp.h;
         plane.prec = comp.prec;

@@ -28,6 +28,11 @@ class TJPEG2000Graphic : public TFormatGraphic {
     uint8_t ReducePower() const { return reducePower_; }
     void SetReducePower(uint8_t value) { reducePower_ = value > 7 ? 7 : value; }
 
+    // The resolution levels every component has (the smallest picture is reduced by one less),
+    // read with the properties; 0 before.
+    uint8_t ResolutionLevels() const { return levels_; }
+
   private:
     uint8_t reducePower_ = 0;
+    uint8_t levels_ = 0;
 };

@@ -1,6 +1,7 @@
 // The decode service: the cache stays within its bound, a cached picture is delivered at once,
-// and a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
-// one), then as a reduced decode.
+// a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
+// one), then as a reduced decode, and a JPEG 2000 picture shown reduced arrives first at a lower
+// resolution level.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ImagingTestHelpers.h"
 #include "display/BitmapToImage.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
 #include "imaging/Stream.h"
+#include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -23,8 +26,10 @@ class DecodeServiceTest : public testing::Test {
     void SetUp() override {
         TPicture::RegisterFileFormat("bmp", "Bitmap", &TBitmap::ClassInfo());
         RegisterJPEGImage();
+        TPicture::RegisterFileFormat("jp2", "JPEG 2000", &TJPEG2000Graphic::ClassInfo());
     }
     void TearDown() override {
+        TPicture::UnregisterGraphicClass(&TJPEG2000Graphic::ClassInfo());
         TPicture::UnregisterGraphicClass(&TBitmap::ClassInfo());
         UnregisterJPEGImage();
     }
@@ -178,6 +183,69 @@ TEST_F(DecodeServiceTest, AJpegShownReducedArrivesReducedFirst) {
     ASSERT_EQ(arrived.size(), 2u);
     EXPECT_EQ(arrived[0], std::make_pair(true, QSize(200, 150)));
     EXPECT_EQ(arrived[1], std::make_pair(false, QSize(800, 600)));
+}
+
+// A JPEG 2000 file with levels resolutions made by opj_compress from bmp; empty without it.
+QByteArray Jpeg2000(const QByteArray& bmp, int levels) {
+    const QByteArray path = bmp + QByteArray::number(levels) + ".jp2";
+    const std::string command = "opj_compress -i " + bmp.toStdString() + " -o " +
+                                path.toStdString() + " -n " + std::to_string(levels) +
+                                " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? path : QByteArray();
+}
+
+TEST_F(DecodeServiceTest, AJpeg2000ShownReducedArrivesAtALowerLevelFirst) {
+    struct TCase {
+        int levels;
+        QSize pane;
+        std::vector<QSize> arrivals;  // previews, then the full picture
+    } const cases[] = {
+        {4, QSize(200, 150), {QSize(200, 150), QSize(800, 600)}},  // a quarter: two levels down
+        {4, QSize(300, 225), {QSize(400, 300), QSize(800, 600)}},  // not below the view
+        {3, QSize(100, 75), {QSize(200, 150), QSize(800, 600)}},   // as far as the levels go
+        {4, QSize(600, 450), {QSize(800, 600)}},                   // above half size
+        {1, QSize(200, 150), {QSize(800, 600)}},                   // a single level
+    };
+    if (!testhelp::HaveTool("opj_compress")) GTEST_SKIP() << "opj_compress absent";
+    const QByteArray bmp = Bitmap("photo.bmp", 800, 600);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.pane.width());
+        TDecodeService service;
+        std::vector<QSize> arrivals;
+        QObject::connect(&service, &TDecodeService::Decoded, [&](quint64, const TDecodedPtr& p) {
+            ASSERT_TRUE(p->graphic) << p->error.toStdString();
+            EXPECT_EQ(p->fullSize, QSize(800, 600));
+            EXPECT_EQ(p->preview, arrivals.size() + 1 < c.arrivals.size());
+            arrivals.emplace_back(p->graphic->Width(), p->graphic->Height());
+        });
+        service.Show(Jpeg2000(bmp, c.levels), TViewWish{c.pane, true, 1.0});
+        Wait([&] { return !service.Busy(); });
+        EXPECT_EQ(arrivals, c.arrivals);
+    }
+}
+
+// Another picture shown at once, or once the preview is there: nothing more of the first
+// arrives.
+TEST_F(DecodeServiceTest, AJpeg2000ReplacedHalfWayDeliversNothingStale) {
+    if (!testhelp::HaveTool("opj_compress")) GTEST_SKIP() << "opj_compress absent";
+    const QByteArray path = Jpeg2000(Bitmap("photo.bmp", 800, 600), 4);
+    const QByteArray other = Bitmap("other.bmp", 10, 10);
+    using TArrivals = std::vector<std::pair<quint64, bool>>;  // generation, preview
+    for (const bool atOnce : {true, false}) {
+        SCOPED_TRACE(atOnce);
+        TDecodeService service(nullptr, 1);  // the bitmap's decode waits for the first one's end
+        TArrivals arrived;
+        QObject::connect(&service, &TDecodeService::Decoded, [&](quint64 g, const TDecodedPtr& p) {
+            arrived.emplace_back(g, p->preview);
+            if (p->preview) service.Show(other, TViewWish{});
+        });
+        const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
+        if (atOnce) service.Show(other, TViewWish{});
+        Wait([&] { return !arrived.empty() && !arrived.back().second && !service.Busy(); });
+        const TArrivals expected =
+            atOnce ? TArrivals{{first + 1, false}} : TArrivals{{first, true}, {first + 1, false}};
+        EXPECT_EQ(arrived, expected);
+    }
 }
 
 }  // namespace

@@ -33,10 +33,11 @@ Bytes Reference(const fs::path& file, unsigned reduce, int& width, int& height) 
     return pnm.valid ? testhelp::PnmRGBA8(pnm) : Bytes();
 }
 
-void ExpectMatchesReference(const fs::path& file, uint8_t reduce) {
+// A reduction past the file's levels decodes its smallest picture: levels - 1.
+void ExpectMatchesReference(const fs::path& file, uint8_t reduce, unsigned levels = 8) {
     SCOPED_TRACE(file.filename().string() + " reduced " + std::to_string(reduce));
     int width = 0, height = 0;
-    const Bytes ref = Reference(file, reduce, width, height);
+    const Bytes ref = Reference(file, std::min<unsigned>(reduce, levels - 1), width, height);
     ASSERT_FALSE(ref.empty());
     TJPEG2000Graphic j2k;
     j2k.SetReducePower(reduce);
@@ -46,7 +47,8 @@ void ExpectMatchesReference(const fs::path& file, uint8_t reduce) {
     EXPECT_EQ(testhelp::BitmapRGBA(j2k), ref);
 }
 
-// Encoder-made pictures: each layout, depth over 8 bits, subsampled YCC, tiles, reductions.
+// Encoder-made pictures: each layout, depth over 8 bits, subsampled YCC, tiles, the picture's
+// origin off the grid's, reductions at every level and past the last.
 TEST(JPEG2000Graphic, EncodedFilesMatchOpjDecompress) {
     if (!testhelp::HaveTool("opj_compress") || !testhelp::HaveTool("opj_decompress"))
         GTEST_SKIP() << "opj_compress or opj_decompress absent";
@@ -66,25 +68,30 @@ TEST(JPEG2000Graphic, EncodedFilesMatchOpjDecompress) {
     // Planar Y, Cb, Cr with chroma at half size both ways (4:2:0) and half width (4:2:2).
     WriteFileBytes(kDir / "y420.raw", "", RampSamples(w * h + 2 * 23 * 15, 1, 1, 1));
     WriteFileBytes(kDir / "y422.raw", "", RampSamples(w * h + 2 * 23 * h, 1, 1, 1));
+    WriteFileBytes(kDir / "m.ppm", "P6\n300 200\n255\n", RampSamples(300, 200, 3, 1));
     struct TCase {
         const char *name, *input, *options;
         std::vector<uint8_t> reductions;
     } const cases[] = {
-        {"g.j2k", "g.pgm", "-n 4", {0, 1}},
+        {"g.j2k", "g.pgm", "-n 4", {0, 1, 2, 3, 4}},
         {"g16.jp2", "g16.pgm", "-n 4", {0}},
-        {"c.jp2", "c.ppm", "-n 3", {0, 1, 2}},
+        {"c.jp2", "c.ppm", "-n 3", {0, 1, 2, 7}},
         {"c_lossy_tiled.jp2", "c.ppm", "-r 20 -t 16,16 -n 2", {0, 1}},
         {"a.jp2", "a.pam", "-n 4", {0}},
         {"y420.j2k", "y420.raw", "-n 3 -mct 0 -F 45,29,3,8,u@1x1:2x2:2x2", {0, 1}},
         {"y422.j2k", "y422.raw", "-n 3 -mct 0 -F 45,29,3,8,u@1x1:2x1:2x1", {0}},
+        {"m_lossy.jp2", "m.ppm", "-n 5 -r 20", {0, 1, 4, 5}},
+        {"m_tiled_offset.j2k", "m.ppm", "-n 3 -t 64,64 -d 3,5", {0, 1}},
     };
     for (const TCase& c : cases) {
         const fs::path out = kDir / c.name;
         const std::string command = "opj_compress -i " + (kDir / c.input).string() + " -o " +
                                     out.string() + " " + c.options + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string options = c.options;
+        const unsigned levels = unsigned(std::stoi(options.substr(options.find("-n ") + 3)));
         for (uint8_t r : c.reductions)
-            ExpectMatchesReference(out, r);
+            ExpectMatchesReference(out, r, levels);
     }
 }
 
