@@ -968,6 +968,7 @@ class TPlayer {
     QTransform PageTransform() const;
     QTransform Transform() const { return s_.World * PageTransform() * outer_; }
     double DeviceScale() const;
+    bool GlyphsFit() const;
     QPointF Device(const QPointF& logical) const { return Transform().map(logical); }
 
     // Painting with the state's pen, brush and clip.
@@ -1170,6 +1171,17 @@ QTransform TPlayer::PageTransform() const {
 }
 
 // Device pixels of one logical unit (the mean of both axes), for pen widths and font sizes.
+// EMF+ text is drawn from a 100-pixel font scaled by the painter. A glyph far larger than the
+// picture shows nothing more, and rasterising it can fail inside the font engine (FreeType's
+// bitmap is refused and Qt copies from nothing), so such text is left out.
+bool TPlayer::GlyphsFit() const {
+    const QTransform& m = painter_.worldTransform();
+    const double axis = std::max(std::hypot(m.m11(), m.m12()), std::hypot(m.m21(), m.m22()));
+    const QPaintDevice* device = painter_.device();
+    const double largest = device != nullptr ? std::max(device->width(), device->height()) : 4000;
+    return 100 * axis <= std::max(4000.0, 2 * largest);
+}
+
 double TPlayer::DeviceScale() const {
     const QTransform t = Transform();
     return std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
@@ -3210,6 +3222,7 @@ void TPlayer::EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r) {
             const double k = font->second / 100;
             if (!(k >= 1e-4 && k <= 1e4)) break;
             painter_.scale(k, k);
+            if (!GlyphsFit()) break;
             painter_.setFont(font->first);
             painter_.setPen(QPen(b->Brush, 0));
             const Qt::Alignment h = format.Align == 1   ? Qt::AlignHCenter
@@ -3268,6 +3281,7 @@ void TPlayer::EmfPlus(uint16_t type, uint16_t flags, const TRecordData& r) {
             run.setGlyphIndexes(indexes);
             run.setPositions(at);
             painter_.scale(k, k);
+            if (!GlyphsFit()) break;
             painter_.drawGlyphRun(QPointF(0, 0), run);
             break;
         }
