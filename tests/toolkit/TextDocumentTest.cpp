@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -46,7 +47,32 @@ std::string Utf16LE(const std::u16string& s) {
     return out;
 }
 
+// `text` in a Unicode encoding (no byte-order mark).
+std::string Encode(const QString& text, TTextEncoding encoding) {
+    const QStringEncoder::Encoding target[] = {QStringEncoder::Utf8, QStringEncoder::Utf16LE,
+                                               QStringEncoder::Utf16BE, QStringEncoder::Utf32LE,
+                                               QStringEncoder::Utf32BE};
+    QStringEncoder encoder(target[static_cast<int>(encoding)]);
+    return QByteArray(encoder.encode(text)).toStdString();
+}
+
+// Every hit of `query` forwards, and the last one found backwards from the end.
+std::vector<TSearchHit> HitsBothWays(const std::shared_ptr<TTextDocument>& d,
+                                     const TSearchQuery& query, TSearchHit& last) {
+    TTextSearch search(d, query);
+    EXPECT_EQ(search.Error(), "");
+    bool found = false;
+    search.Start(d->Size(), false, [&](bool f, TSearchHit h) { found = f, last = h; });
+    search.Wait();
+    EXPECT_TRUE(found);
+    return search.FindAll(0, d->Size(), 100);
+}
+
 }  // namespace
+
+void PrintTo(const TSearchHit& h, std::ostream* out) {
+    *out << "{" << h.offset << ", " << h.length << "}";
+}
 
 TEST(TextEncoding, EachDecision) {
     std::string cyrillic;  // Windows-1251 Russian text, enough for a guess
@@ -195,6 +221,74 @@ TEST(TextSearch, FindsAcrossChunksWithEveryOption) {
         EXPECT_EQ(last.offset, c.hits.back());
     }
     EXPECT_NE(TTextSearch(d, {"(", true, false, true}).Error(), "");
+}
+
+TEST(TextSearch, EveryOptionInEveryUnicodeEncoding) {
+    const QString text = QString::fromUtf8("Größe größe GRÖSSE größer 😀x Größe_\nab Größe\n");
+    const struct {
+        const char* name;
+        TSearchQuery query;
+        std::vector<std::pair<int, int>> hits;  // position and length in UTF-16 code units
+    } cases[] = {
+        {"non-ASCII literal", {"Größe", true, false, false}, {{0, 5}, {30, 5}, {40, 5}}},
+        {"any case", {"GRÖßE", false, false, false}, {{0, 5}, {6, 5}, {19, 5}, {30, 5}, {40, 5}}},
+        {"whole words", {"größe", false, true, false}, {{0, 5}, {6, 5}, {40, 5}}},
+        {"word characters", {"gr\\w+", true, false, true}, {{6, 5}, {19, 6}}},
+        {"astral character", {"😀.", true, false, true}, {{26, 3}}},
+        {"line start", {"^ab", true, false, true}, {{37, 2}}},
+        {"look-behind", {"(?<=ab )G\\S+", true, false, true}, {{40, 5}}},
+    };
+    const TTextEncoding encodings[] = {TTextEncoding::Utf8, TTextEncoding::Utf16LE,
+                                       TTextEncoding::Utf16BE, TTextEncoding::Utf32LE,
+                                       TTextEncoding::Utf32BE};
+    for (const TTextEncoding encoding : encodings) {
+        for (const bool bom : {false, true}) {
+            const std::string mark = bom ? Encode(QString(QChar(0xFEFF)), encoding) : "";
+            auto d = Doc(mark + Encode(text, encoding),
+                         {encoding, static_cast<int>(mark.size()), {}, false});
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.name) + " in encoding " +
+                             std::to_string(static_cast<int>(encoding)) + (bom ? " with BOM" : ""));
+                std::vector<TSearchHit> want;
+                for (const auto& [at, length] : c.hits)
+                    want.push_back({mark.size() + Encode(text.left(at), encoding).size(),
+                                    Encode(text.mid(at, length), encoding).size()});
+                TSearchHit last;
+                EXPECT_EQ(HitsBothWays(d, c.query, last), want);
+                EXPECT_EQ(last, want.back());
+            }
+        }
+    }
+}
+
+TEST(TextSearch, LongMatchesAcrossChunksAreFoundWhole) {
+    const size_t chunk = 4 << 20;
+    for (const TTextEncoding encoding :
+         {TTextEncoding::Utf8, TTextEncoding::Utf16BE, TTextEncoding::Utf32LE}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        const size_t u = static_cast<size_t>(UnitSize(encoding));
+        std::string bytes;
+        const std::string dot = Encode(".", encoding);
+        while (bytes.size() < 5 * chunk)
+            bytes += dot;
+        auto put = [&](size_t at, const QString& s) {
+            const std::string b = Encode(s, encoding);
+            bytes.replace(at, b.size(), b);
+            return TSearchHit{at, b.size()};
+        };
+        const TSearchHit straddling = put(chunk - 2 * u, "Größe");
+        // Longer than what was read past a chunk before, and longer than a chunk.
+        const TSearchHit medium = put(2 * chunk - 100 * u, "BEGIN" + QString(20000, 'x') + "END");
+        const TSearchHit huge =
+            put(3 * chunk - 1000 * u, "BEGIN" + QString(int(6 * chunk / 4 / u), 'y') + "END");
+        auto d = Doc(bytes, {encoding, 0, {}, false});
+        TSearchHit last;
+        EXPECT_EQ(HitsBothWays(d, {"größe", false, false, false}, last),
+                  std::vector<TSearchHit>{straddling});
+        EXPECT_EQ(HitsBothWays(d, {"BEGIN[^#]*?END", true, false, true}, last),
+                  (std::vector<TSearchHit>{medium, huge}));
+        EXPECT_EQ(last, huge);
+    }
 }
 
 TEST(TextFollow, AppendFollowsTheEndAndTruncationReloads) {
