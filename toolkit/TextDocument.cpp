@@ -622,6 +622,11 @@ class TPcreExpression final : public TSearchExpression {
         }
         void Load(const uint8_t* bytes, size_t size) override {
             units_ = size / sizeof(Unit);
+            static const Unit none = 0;
+            if (units_ == 0) {
+                subject_ = &none;  // a part of a code unit at the end: nothing to match
+                return;
+            }
             const bool aligned = reinterpret_cast<uintptr_t>(bytes) % alignof(Unit) == 0;
             if (!e_.swap_ && aligned) {
                 subject_ = reinterpret_cast<const Unit*>(bytes);
@@ -778,6 +783,7 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
         static_cast<size_t>(std::min<uint64_t>(kSearchChunk, to - from) + overlap));
     const uint64_t size = document_->Size();
     const size_t u = static_cast<size_t>(document_->Unit());
+    uint64_t resume = from;
     while (from < to && from < size) {
         if (cancel && *cancel) return false;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - from));
@@ -787,7 +793,9 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
         limit = std::min<uint64_t>(limit, to - from);
         limit -= limit % u;
         if (limit == 0) limit = std::min<uint64_t>(n, to - from);
-        size_t start = 0;
+        // Past a hit that ran into this chunk: hits do not overlap.
+        size_t start =
+            static_cast<size_t>(resume > from ? std::min<uint64_t>(resume - from, limit) : 0);
         while (start < limit) {
             const void* found = memmem(buffer.data() + start, n - start, p.data(), p.size());
             if (!found) break;
@@ -802,6 +810,7 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
                 if (!onHit({from + at, p.size()})) return true;
             start = at + std::max(p.size(), u);
             start += (u - start % u) % u;
+            resume = from + start;
         }
         from += limit;
         if (progress) progress(double(from - begin) / double(std::max<uint64_t>(to - begin, 1)));
