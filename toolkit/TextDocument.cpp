@@ -468,9 +468,6 @@ namespace {
 // Bytes read before a buffer's first possible hit, for look-behind, \b and ^ at its start.
 constexpr size_t kMinContext = 64;
 constexpr size_t kMaxContext = 64 * 1024;
-// A match running past its buffer is read again with a larger one, up to this size; beyond it
-// the match is cut at the buffer's end.
-constexpr size_t kMaxMatch = 16 << 20;
 
 enum class TMatchResult { None, Full, Partial };
 
@@ -761,14 +758,15 @@ bool TTextSearch::IsWordAt(const uint8_t* data, size_t size, size_t at, size_t l
 // Hits count on the code unit grid that starts after the byte-order mark.
 bool TTextSearch::Scan(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
                        const std::function<void(double)>& progress,
-                       const std::function<bool(const TSearchHit&)>& onHit) const {
+                       const std::function<bool(const TSearchHit&)>& onHit,
+                       uint64_t maxMatch) const {
     if (!error_.empty()) return false;
     const uint64_t u = static_cast<uint64_t>(document_->Unit());
     const uint64_t textStart = document_->TextStart();
     from = std::max(from, textStart);
     from += (u - (from - textStart) % u) % u;
     if (from >= to) return false;
-    return expression_ ? ScanExpression(from, to, cancel, progress, onHit)
+    return expression_ ? ScanExpression(from, to, cancel, progress, onHit, maxMatch)
                        : ScanLiteral(from, to, cancel, progress, onHit);
 }
 
@@ -820,10 +818,12 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
 
 // Each buffer holds some context before its first possible hit and reaches a little past `to`.
 // A match that runs into the buffer's end (a partial match) is read again from its start, in a
-// buffer twice as long each time it still does not fit, up to kMaxMatch.
+// buffer twice as long each time it still does not fit, up to `maxMatch`; beyond it the match is
+// cut at the buffer's end.
 bool TTextSearch::ScanExpression(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
                                  const std::function<void(double)>& progress,
-                                 const std::function<bool(const TSearchHit&)>& onHit) const {
+                                 const std::function<bool(const TSearchHit&)>& onHit,
+                                 uint64_t maxMatch) const {
     const uint64_t u = static_cast<uint64_t>(document_->Unit());
     const uint64_t base = document_->TextStart();
     const uint64_t maxContext = expression_->Context() / u * u;
@@ -868,11 +868,11 @@ bool TTextSearch::ScanExpression(uint64_t from, uint64_t to, const std::atomic<b
             if (result == TMatchResult::Partial) {
                 if (hitStart > bufferPos) {
                     pos = hitStart;
-                } else if (window < kMaxMatch) {
-                    window = std::min<uint64_t>(window * 2, kMaxMatch);
+                } else if (window < maxMatch) {
+                    window = std::min<uint64_t>(window * 2, maxMatch);
                 } else {
                     partial = false;
-                    cutoff = std::max(bufferPos + u, end > kSearchChunk ? end - kSearchChunk : 0);
+                    cutoff = std::max(bufferPos + u, end - std::min(end, window / 4));
                     continue;
                 }
                 again = true;
@@ -904,13 +904,17 @@ bool TTextSearch::FindFirst(uint64_t from, uint64_t to, TSearchHit& hit,
     });
 }
 
-std::vector<TSearchHit> TTextSearch::FindAll(uint64_t from, uint64_t to, size_t limit) const {
+std::vector<TSearchHit> TTextSearch::FindAll(uint64_t from, uint64_t to, size_t limit,
+                                             uint64_t maxMatch) const {
     std::vector<TSearchHit> hits;
     if (limit == 0) return hits;
-    Scan(from, to, nullptr, {}, [&](const TSearchHit& h) {
-        hits.push_back(h);
-        return hits.size() < limit;
-    });
+    Scan(
+        from, to, nullptr, {},
+        [&](const TSearchHit& h) {
+            hits.push_back(h);
+            return hits.size() < limit;
+        },
+        maxMatch);
     return hits;
 }
 

@@ -180,8 +180,13 @@ class TTextSearch {
     void Cancel();
     void Wait();
 
-    // The same search synchronously over [from, to): every hit, at most `limit`.
-    std::vector<TSearchHit> FindAll(uint64_t from, uint64_t to, size_t limit) const;
+    // Expression matches are found whole up to this length; longer ones are cut.
+    static constexpr uint64_t MaxMatch = 16 << 20;
+
+    // The same search synchronously over [from, to): every hit, at most `limit`; matches longer
+    // than `maxMatch` are cut (so that a caller on the window's thread reads little).
+    std::vector<TSearchHit> FindAll(uint64_t from, uint64_t to, size_t limit,
+                                    uint64_t maxMatch = MaxMatch) const;
     // The first hit in [from, to), or none; `cancel` is polled between chunks.
     bool FindFirst(uint64_t from, uint64_t to, TSearchHit& hit, const std::atomic<bool>* cancel,
                    const std::function<void(double)>& progress) const;
@@ -190,7 +195,8 @@ class TTextSearch {
     // false when cancelled or the data ends.
     bool Scan(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
               const std::function<void(double)>& progress,
-              const std::function<bool(const TSearchHit&)>& onHit) const;
+              const std::function<bool(const TSearchHit&)>& onHit,
+              uint64_t maxMatch = MaxMatch) const;
 
   private:
     bool ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
@@ -198,7 +204,8 @@ class TTextSearch {
                      const std::function<bool(const TSearchHit&)>& onHit) const;
     bool ScanExpression(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
                         const std::function<void(double)>& progress,
-                        const std::function<bool(const TSearchHit&)>& onHit) const;
+                        const std::function<bool(const TSearchHit&)>& onHit,
+                        uint64_t maxMatch) const;
     bool IsWordAt(const uint8_t* data, size_t size, size_t at, size_t length) const;
 
     std::shared_ptr<const TTextDocument> document_;

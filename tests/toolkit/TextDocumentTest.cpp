@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QEventLoop>
 #include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QStringEncoder>
@@ -54,6 +55,13 @@ std::string Encode(const QString& text, TTextEncoding encoding) {
                                                QStringEncoder::Utf32BE};
     QStringEncoder encoder(target[static_cast<int>(encoding)]);
     return QByteArray(encoder.encode(text)).toStdString();
+}
+
+// The byte-order mark of a Unicode encoding.
+std::string Bom(TTextEncoding encoding) {
+    const std::string marks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF",
+                                 std::string("\xFF\xFE\0\0", 4), std::string("\0\0\xFE\xFF", 4)};
+    return marks[static_cast<int>(encoding)];
 }
 
 // Every hit of `query` forwards, and the last one found backwards from the end.
@@ -243,7 +251,7 @@ TEST(TextSearch, EveryOptionInEveryUnicodeEncoding) {
                                        TTextEncoding::Utf32BE};
     for (const TTextEncoding encoding : encodings) {
         for (const bool bom : {false, true}) {
-            const std::string mark = bom ? Encode(QString(QChar(0xFEFF)), encoding) : "";
+            const std::string mark = bom ? Bom(encoding) : "";
             auto d = Doc(mark + Encode(text, encoding),
                          {encoding, static_cast<int>(mark.size()), {}, false});
             for (const auto& c : cases) {
@@ -358,6 +366,44 @@ TEST(TextFind, CtrlFOpensTheBarAndF3StepsThroughMatches) {
     bar->Pattern()->setText("(");
     bar->Find(true);
     EXPECT_FALSE(bar->Status().isEmpty());  // the expression's error, at once
+}
+
+TEST(TextFind, WideTextsFindAnyCaseAndTheHexViewMarksHits) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("wide.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray::fromStdString(
+        Bom(TTextEncoding::Utf16BE) +
+        Encode(QString::fromUtf8("Maß und MASS, maß\n"), TTextEncoding::Utf16BE)));
+    f.close();
+    TMemo memo("ReadText");
+    memo.resize(700, 300);
+    memo.show();
+    memo.LoadFromFile(f.fileName());
+    TFindBar* bar = memo.FindBar();
+    bar->Open();
+    bar->Pattern()->setText("MAß");
+    bar->MatchCase()->setChecked(false);
+    auto find = [&] {
+        QEventLoop loop;
+        bool finished = false;
+        auto c = QObject::connect(bar, &TFindBar::Finished, [&] { finished = true, loop.quit(); });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        bar->Find(true);
+        if (!finished) loop.exec();
+        QObject::disconnect(c);
+        return std::make_pair(memo.SelStart(), memo.SelEnd());
+    };
+    EXPECT_EQ(find(), (std::pair<uint64_t, uint64_t>{2, 8}));
+    EXPECT_EQ(find(), (std::pair<uint64_t, uint64_t>{30, 36}));
+    // The hex view marks the hits in the colour the text view uses.
+    memo.SetHexForced(true);
+    const QImage shot = memo.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int marked = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            marked += shot.pixel(x, y) == qRgb(255, 220, 80);
+    EXPECT_GT(marked, 0);
 }
 
 TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
