@@ -469,6 +469,12 @@ namespace {
 constexpr size_t kMinContext = 64;
 constexpr size_t kMaxContext = 64 * 1024;
 
+// The most stack a compiled expression may use on one match (PCRE2's own is 32 KiB, which long
+// matches of repeated groups outgrow).
+constexpr size_t kJitStack = 8 << 20;
+// A match that outgrows it runs again in the interpreter, on at most this much memory.
+constexpr size_t kInterpreterHeap = 64 << 20;
+
 enum class TMatchResult { None, Full, Partial };
 
 // Unicode scalar values of UTF-8 text; malformed bytes become U+FFFD each.
@@ -526,43 +532,55 @@ bool LittleEndian(TTextEncoding encoding) {
 }
 
 // One set of PCRE2 entry points per code unit width.
-#define VELKARO_PCRE2_WIDTH(W)                                                        \
-    struct TPcre##W {                                                                 \
-        using Unit = uint##W##_t;                                                     \
-        using Code = pcre2_code_##W;                                                  \
-        using Data = pcre2_match_data_##W;                                            \
-        static Code* Compile(const Unit* p, size_t n, uint32_t options, int* error,   \
-                             PCRE2_SIZE* at) {                                        \
-            return pcre2_compile_##W(p, n, options, error, at, nullptr);              \
-        }                                                                             \
-        static void Jit(Code* code) {                                                 \
-            pcre2_jit_compile_##W(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD); \
-        }                                                                             \
-        static void Free(Code* code) { pcre2_code_free_##W(code); }                   \
-        static Data* NewData(const Code* code) {                                      \
-            return pcre2_match_data_create_from_pattern_##W(code, nullptr);           \
-        }                                                                             \
-        static void FreeData(Data* data) { pcre2_match_data_free_##W(data); }         \
-        static int Match(const Code* code, const Unit* s, size_t n, size_t start,     \
-                         uint32_t options, Data* data) {                              \
-            return pcre2_match_##W(code, s, n, start, options, data, nullptr);        \
-        }                                                                             \
-        static const PCRE2_SIZE* Ovector(Data* data) {                                \
-            return pcre2_get_ovector_pointer_##W(data);                               \
-        }                                                                             \
-        static std::string Message(int error) {                                       \
-            PCRE2_UCHAR##W text[256];                                                 \
-            const int n = pcre2_get_error_message_##W(error, text, 256);              \
-            std::string out;                                                          \
-            for (int i = 0; i < n; ++i)                                               \
-                out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');             \
-            return out;                                                               \
-        }                                                                             \
-        static uint32_t MaxLookbehind(const Code* code) {                             \
-            uint32_t v = 0;                                                           \
-            pcre2_pattern_info_##W(code, PCRE2_INFO_MAXLOOKBEHIND, &v);               \
-            return v;                                                                 \
-        }                                                                             \
+#define VELKARO_PCRE2_WIDTH(W)                                                             \
+    struct TPcre##W {                                                                      \
+        using Unit = uint##W##_t;                                                          \
+        using Code = pcre2_code_##W;                                                       \
+        using Data = pcre2_match_data_##W;                                                 \
+        static Code* Compile(const Unit* p, size_t n, uint32_t options, int* error,        \
+                             PCRE2_SIZE* at) {                                             \
+            return pcre2_compile_##W(p, n, options, error, at, nullptr);                   \
+        }                                                                                  \
+        static void Jit(Code* code) {                                                      \
+            pcre2_jit_compile_##W(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);      \
+        }                                                                                  \
+        static void Free(Code* code) { pcre2_code_free_##W(code); }                        \
+        static Data* NewData(const Code* code) {                                           \
+            return pcre2_match_data_create_from_pattern_##W(code, nullptr);                \
+        }                                                                                  \
+        static void FreeData(Data* data) { pcre2_match_data_free_##W(data); }              \
+        static int Match(const Code* code, const Unit* s, size_t n, size_t start,          \
+                         uint32_t options, Data* data, pcre2_match_context_##W* context) { \
+            return pcre2_match_##W(code, s, n, start, options, data, context);             \
+        }                                                                                  \
+        using Context = pcre2_match_context_##W;                                           \
+        using Stack = pcre2_jit_stack_##W;                                                 \
+        static Context* NewContext() { return pcre2_match_context_create_##W(nullptr); }   \
+        static void FreeContext(Context* c) { pcre2_match_context_free_##W(c); }           \
+        static Stack* NewStack(size_t max) {                                               \
+            return pcre2_jit_stack_create_##W(32 * 1024, max, nullptr);                    \
+        }                                                                                  \
+        static void FreeStack(Stack* stack) { pcre2_jit_stack_free_##W(stack); }           \
+        static void Assign(Context* c, Stack* stack) {                                     \
+            pcre2_jit_stack_assign_##W(c, nullptr, stack);                                 \
+            pcre2_set_heap_limit_##W(c, kInterpreterHeap >> 10);                           \
+        }                                                                                  \
+        static const PCRE2_SIZE* Ovector(Data* data) {                                     \
+            return pcre2_get_ovector_pointer_##W(data);                                    \
+        }                                                                                  \
+        static std::string Message(int error) {                                            \
+            PCRE2_UCHAR##W text[256];                                                      \
+            const int n = pcre2_get_error_message_##W(error, text, 256);                   \
+            std::string out;                                                               \
+            for (int i = 0; i < n; ++i)                                                    \
+                out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');                  \
+            return out;                                                                    \
+        }                                                                                  \
+        static uint32_t MaxLookbehind(const Code* code) {                                  \
+            uint32_t v = 0;                                                                \
+            pcre2_pattern_info_##W(code, PCRE2_INFO_MAXLOOKBEHIND, &v);                    \
+            return v;                                                                      \
+        }                                                                                  \
     };
 VELKARO_PCRE2_WIDTH(8)
 VELKARO_PCRE2_WIDTH(16)
@@ -613,8 +631,16 @@ class TPcreExpression final : public TSearchExpression {
 
     class TRun final : public TExpressionRun {
       public:
-        explicit TRun(const TPcreExpression& e) : e_(e), data_(P::NewData(e.code_)) {}
+        explicit TRun(const TPcreExpression& e)
+            : e_(e),
+              data_(P::NewData(e.code_)),
+              context_(P::NewContext()),
+              stack_(P::NewStack(kJitStack)) {
+            if (context_ && stack_) P::Assign(context_, stack_);
+        }
         ~TRun() override {
+            if (stack_) P::FreeStack(stack_);
+            if (context_) P::FreeContext(context_);
             if (data_) P::FreeData(data_);
         }
         void Load(const uint8_t* bytes, size_t size) override {
@@ -639,7 +665,10 @@ class TPcreExpression final : public TSearchExpression {
         TMatchResult Match(size_t start, bool partial, size_t& at, size_t& end) override {
             if (!data_ || start > units_) return TMatchResult::None;
             const uint32_t options = partial ? PCRE2_PARTIAL_HARD : 0;
-            const int rc = P::Match(e_.code_, subject_, units_, start, options, data_);
+            int rc = P::Match(e_.code_, subject_, units_, start, options, data_, context_);
+            if (rc == PCRE2_ERROR_JIT_STACKLIMIT)
+                rc = P::Match(e_.code_, subject_, units_, start, options | PCRE2_NO_JIT, data_,
+                              context_);
             if (rc != PCRE2_ERROR_PARTIAL && rc <= 0) return TMatchResult::None;
             const PCRE2_SIZE* v = P::Ovector(data_);
             at = v[0];
@@ -666,6 +695,8 @@ class TPcreExpression final : public TSearchExpression {
         }
         const TPcreExpression& e_;
         typename P::Data* data_;
+        typename P::Context* context_;
+        typename P::Stack* stack_;
         const Unit* subject_ = nullptr;
         size_t units_ = 0;
         std::vector<Unit> scratch_;

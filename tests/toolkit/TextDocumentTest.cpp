@@ -296,6 +296,9 @@ TEST(TextSearch, LongMatchesAcrossChunksAreFoundWhole) {
         EXPECT_EQ(HitsBothWays(d, {"BEGIN[^#]*?END", true, false, true}, last),
                   (std::vector<TSearchHit>{medium, huge}));
         EXPECT_EQ(last, huge);
+        // A repeated group over a long match needs more than the expression engine's own stack.
+        EXPECT_EQ(HitsBothWays(d, {"BEGIN(?:x|yz)+END", true, false, true}, last),
+                  std::vector<TSearchHit>{medium});
     }
 }
 
