@@ -871,15 +871,16 @@ bool TTextSearch::ScanExpression(uint64_t from, uint64_t to, const std::atomic<b
             window = std::min<uint64_t>(to - pos, kSearchChunk - kRegexOverlap) + kRegexOverlap;
         const uint64_t context = std::min(maxContext, pos - base);
         const uint64_t start = pos - context;
-        const size_t want = static_cast<size_t>(std::min(context + window, size - start));
-        buffer.resize(want);
-        const size_t n = document_->Source().Read(start, buffer.data(), want);
+        uint64_t want = std::min(context + window, size - start);
+        if (start + want < size) want -= want % u;  // the next buffer starts on the grid
+        buffer.resize(static_cast<size_t>(want));
+        const size_t n = document_->Source().Read(start, buffer.data(), buffer.size());
         if (n <= context) return false;
         const uint64_t end = start + n;
-        const bool more = end < size;
+        const bool more = n == want && end < size;  // a short read: the file shrank
         run->Load(buffer.data(), n);
         bool partial = more;
-        // Without partial matching (a match longer than kMaxMatch), hits from here on are left to
+        // Without partial matching (a match longer than `maxMatch`), hits from here on are left to
         // the next buffer, where the text after them is seen.
         uint64_t cutoff = to;
         size_t s = static_cast<size_t>(context / u);
