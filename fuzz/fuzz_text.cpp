@@ -1,8 +1,10 @@
 // The text engine on hostile bytes: encoding detection, then the line index and line walking in
-// every encoding, and a search, over the input held in memory.
+// every encoding, and a search in each of its modes (8, 16 and 32-bit code units), over the input
+// held in memory.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "toolkit/TextDocument.h"
 
@@ -38,9 +40,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint64_t offset = 0; offset <= size; offset += 1 + size / 64)
         if (document->LineStartAt(offset) > offset && offset >= document->TextStart())
             __builtin_trap();
-    const std::string pattern(reinterpret_cast<const char*>(data), size < 3 ? size : 3);
+    // The pattern is the file's first bytes (UTF-8, or code page bytes), as many as the last byte
+    // says; wide encodings compile it at 16 or 32 bits.
+    const size_t length = 1 + (size ? data[size - 1] % 6 : 0);
+    const std::string pattern(reinterpret_cast<const char*>(data), size < length ? size : length);
     TTextSearch search(document,
                        {pattern, (pick & 0x10) != 0, (pick & 0x20) != 0, (pick & 0x40) != 0});
-    search.FindAll(0, document->Size(), 64);
+    const uint64_t end = document->Size();
+    const uint64_t unit = static_cast<uint64_t>(document->Unit());
+    auto check = [&](const TSearchHit& hit, uint64_t from, uint64_t to) {
+        if (hit.offset < from || hit.offset >= to || hit.offset + hit.length > end ||
+            hit.offset < document->TextStart() || (hit.offset - document->TextStart()) % unit)
+            __builtin_trap();
+    };
+    // The whole text, and a short range whose matches run past it (read again from their start).
+    for (const auto& [from, to] :
+         {std::pair<uint64_t, uint64_t>{0, end}, {end / 3, end / 3 + 64}}) {
+        uint64_t previous = from;
+        for (const TSearchHit& hit : search.FindAll(from, to, 64)) {
+            check(hit, std::max(from, previous), to);
+            previous = hit.offset + hit.length;
+        }
+    }
+    if (pick & 0x08) {
+        search.Start(end, false, [&](bool found, TSearchHit hit) {
+            if (found) check(hit, 0, end);
+        });
+        search.Wait();
+    }
     return 0;
 }

@@ -114,23 +114,9 @@ std::string TFindBar::EncodedPattern() const {
     const QString text = pattern_->text();
     const std::shared_ptr<TTextDocument>& document = view_->Document();
     const TEncodingChoice& encoding = document->Encoding();
-    // Expressions run on UTF-8 or on the bytes of an 8-bit code page.
-    QStringEncoder::Encoding target = QStringEncoder::Utf8;
+    // UTF-8 (the search converts it for UTF-16 and UTF-32 texts), or the bytes of an 8-bit code
+    // page.
     switch (encoding.encoding) {
-        case TTextEncoding::Utf8:
-            break;
-        case TTextEncoding::Utf16LE:
-            target = QStringEncoder::Utf16LE;
-            break;
-        case TTextEncoding::Utf16BE:
-            target = QStringEncoder::Utf16BE;
-            break;
-        case TTextEncoding::Utf32LE:
-            target = QStringEncoder::Utf32LE;
-            break;
-        case TTextEncoding::Utf32BE:
-            target = QStringEncoder::Utf32BE;
-            break;
         case TTextEncoding::Windows1252:
         case TTextEncoding::Legacy: {
             QStringEncoder encoder(encoding.encoding == TTextEncoding::Legacy
@@ -139,9 +125,9 @@ std::string TFindBar::EncodedPattern() const {
             if (encoder.isValid()) return QByteArray(encoder.encode(text)).toStdString();
             return text.toLatin1().toStdString();
         }
+        default:
+            return text.toUtf8().toStdString();
     }
-    QStringEncoder encoder(target);
-    return QByteArray(encoder.encode(text)).toStdString();
 }
 
 void TFindBar::Find(bool forward) {

@@ -1,6 +1,6 @@
 #include "toolkit/TextDocument.h"
 
-#define PCRE2_CODE_UNIT_WIDTH 8
+#define PCRE2_CODE_UNIT_WIDTH 0
 #include <fcntl.h>
 #include <pcre2.h>
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -18,7 +19,8 @@ constexpr size_t kSample = 64 * 1024;
 constexpr size_t kBinarySample = 4096;
 constexpr size_t kIndexChunk = 4 << 20;
 constexpr size_t kSearchChunk = 4 << 20;
-// Bytes a match may reach past a chunk without being missed (the expression overlap).
+// Bytes an expression search reads past its range, so that most matches starting in it are seen
+// whole at the first reading.
 constexpr size_t kRegexOverlap = 4096;
 // uchardet is asked only when the sample has this many non-ASCII bytes: on a handful of accented
 // letters its guesses are noise, and Windows-1252 is the better default.
@@ -461,49 +463,318 @@ void TTextDocument::Grow(uint64_t newSize) {
 
 // --- Search --------------------------------------------------------------------------------------
 
+namespace {
+
+// Bytes read before a buffer's first possible hit, for look-behind, \b and ^ at its start.
+constexpr size_t kMinContext = 64;
+constexpr size_t kMaxContext = 64 * 1024;
+
+// The most stack a compiled expression may use on one match (PCRE2's own is 32 KiB, which long
+// matches of repeated groups outgrow).
+constexpr size_t kJitStack = 8 << 20;
+// A match that outgrows it runs again in the interpreter, on at most this much memory.
+constexpr size_t kInterpreterHeap = 64 << 20;
+
+enum class TMatchResult { None, Full, Partial };
+
+// Unicode scalar values of UTF-8 text; malformed bytes become U+FFFD each.
+std::u32string DecodeUtf8(const std::string& text) {
+    std::u32string out;
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const uint8_t c = p[i];
+        size_t len = 1;
+        uint32_t cp = c, min = 0;
+        if (c >= 0xF0 && c < 0xF8) {
+            len = 4, min = 0x10000, cp = c & 0x07;
+        } else if (c >= 0xE0 && c < 0xF0) {
+            len = 3, min = 0x800, cp = c & 0x0F;
+        } else if (c >= 0xC0 && c < 0xE0) {
+            len = 2, min = 0x80, cp = c & 0x1F;
+        } else if (c >= 0x80) {
+            len = 0;
+        }
+        for (size_t k = 1; k < len; ++k) {
+            if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
+                len = 0;
+                break;
+            }
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (len == 0 || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        out.push_back(cp);
+        i += len;
+    }
+    return out;
+}
+
+// The pattern as code units of `unit` bytes (UTF-16 with surrogate pairs, or UTF-32).
+std::vector<uint32_t> WideUnits(const std::string& utf8, int unit) {
+    std::vector<uint32_t> units;
+    for (const char32_t cp : DecodeUtf8(utf8)) {
+        if (unit == 2 && cp >= 0x10000) {
+            units.push_back(0xD800 + ((cp - 0x10000) >> 10));
+            units.push_back(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units.push_back(cp);
+        }
+    }
+    return units;
+}
+
+bool LittleEndian(TTextEncoding encoding) {
+    return encoding != TTextEncoding::Utf16BE && encoding != TTextEncoding::Utf32BE;
+}
+
+// One set of PCRE2 entry points per code unit width.
+#define VELKARO_PCRE2_WIDTH(W)                                                             \
+    struct TPcre##W {                                                                      \
+        using Unit = uint##W##_t;                                                          \
+        using Code = pcre2_code_##W;                                                       \
+        using Data = pcre2_match_data_##W;                                                 \
+        static Code* Compile(const Unit* p, size_t n, uint32_t options, int* error,        \
+                             PCRE2_SIZE* at) {                                             \
+            return pcre2_compile_##W(p, n, options, error, at, nullptr);                   \
+        }                                                                                  \
+        static void Jit(Code* code) {                                                      \
+            pcre2_jit_compile_##W(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);      \
+        }                                                                                  \
+        static void Free(Code* code) { pcre2_code_free_##W(code); }                        \
+        static Data* NewData(const Code* code) {                                           \
+            return pcre2_match_data_create_from_pattern_##W(code, nullptr);                \
+        }                                                                                  \
+        static void FreeData(Data* data) { pcre2_match_data_free_##W(data); }              \
+        static int Match(const Code* code, const Unit* s, size_t n, size_t start,          \
+                         uint32_t options, Data* data, pcre2_match_context_##W* context) { \
+            return pcre2_match_##W(code, s, n, start, options, data, context);             \
+        }                                                                                  \
+        using Context = pcre2_match_context_##W;                                           \
+        using Stack = pcre2_jit_stack_##W;                                                 \
+        static Context* NewContext() { return pcre2_match_context_create_##W(nullptr); }   \
+        static void FreeContext(Context* c) { pcre2_match_context_free_##W(c); }           \
+        static Stack* NewStack(size_t max) {                                               \
+            return pcre2_jit_stack_create_##W(32 * 1024, max, nullptr);                    \
+        }                                                                                  \
+        static void FreeStack(Stack* stack) { pcre2_jit_stack_free_##W(stack); }           \
+        static void Assign(Context* c, Stack* stack) {                                     \
+            pcre2_jit_stack_assign_##W(c, nullptr, stack);                                 \
+            pcre2_set_heap_limit_##W(c, kInterpreterHeap >> 10);                           \
+        }                                                                                  \
+        static const PCRE2_SIZE* Ovector(Data* data) {                                     \
+            return pcre2_get_ovector_pointer_##W(data);                                    \
+        }                                                                                  \
+        static std::string Message(int error) {                                            \
+            PCRE2_UCHAR##W text[256];                                                      \
+            const int n = pcre2_get_error_message_##W(error, text, 256);                   \
+            std::string out;                                                               \
+            for (int i = 0; i < n; ++i)                                                    \
+                out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');                  \
+            return out;                                                                    \
+        }                                                                                  \
+        static uint32_t MaxLookbehind(const Code* code) {                                  \
+            uint32_t v = 0;                                                                \
+            pcre2_pattern_info_##W(code, PCRE2_INFO_MAXLOOKBEHIND, &v);                    \
+            return v;                                                                      \
+        }                                                                                  \
+    };
+VELKARO_PCRE2_WIDTH(8)
+VELKARO_PCRE2_WIDTH(16)
+VELKARO_PCRE2_WIDTH(32)
+#undef VELKARO_PCRE2_WIDTH
+
+}  // namespace
+
+// One search's matching state: the match data and the buffer's code units in native order.
+class TExpressionRun {
+  public:
+    virtual ~TExpressionRun() = default;
+    // Takes the bytes of a buffer whose start is on the code unit grid.
+    virtual void Load(const uint8_t* bytes, size_t size) = 0;
+    // The leftmost match from code unit `start`; with `partial`, one that runs into the buffer's
+    // end is reported as Partial (its start in `at`). `at` and `end` count code units.
+    virtual TMatchResult Match(size_t start, bool partial, size_t& at, size_t& end) = 0;
+    // The first character start after `at`.
+    virtual size_t NextCharacter(size_t at) const = 0;
+};
+
+class TSearchExpression {
+  public:
+    virtual ~TSearchExpression() = default;
+    virtual std::unique_ptr<TExpressionRun> Run() const = 0;
+    // Bytes before a buffer that a match may look back on.
+    virtual size_t Context() const = 0;
+};
+
+namespace {
+
+template <typename P>
+class TPcreExpression final : public TSearchExpression {
+  public:
+    using Unit = typename P::Unit;
+
+    TPcreExpression(typename P::Code* code, bool swap, bool utf)
+        : code_(code), swap_(swap), utf_(utf) {
+        P::Jit(code_);  // falls back to the interpreter
+    }
+    ~TPcreExpression() override { P::Free(code_); }
+
+    size_t Context() const override {
+        const size_t characters = P::MaxLookbehind(code_) + 1;
+        const size_t bytes = characters * (utf_ ? 4 : sizeof(Unit));
+        return std::clamp(bytes, kMinContext, kMaxContext);
+    }
+
+    class TRun final : public TExpressionRun {
+      public:
+        explicit TRun(const TPcreExpression& e)
+            : e_(e),
+              data_(P::NewData(e.code_)),
+              context_(P::NewContext()),
+              stack_(P::NewStack(kJitStack)) {
+            if (context_ && stack_) P::Assign(context_, stack_);
+        }
+        ~TRun() override {
+            if (stack_) P::FreeStack(stack_);
+            if (context_) P::FreeContext(context_);
+            if (data_) P::FreeData(data_);
+        }
+        void Load(const uint8_t* bytes, size_t size) override {
+            units_ = size / sizeof(Unit);
+            static const Unit none = 0;
+            if (units_ == 0) {
+                subject_ = &none;  // a part of a code unit at the end: nothing to match
+                return;
+            }
+            const bool aligned = reinterpret_cast<uintptr_t>(bytes) % alignof(Unit) == 0;
+            if (!e_.swap_ && aligned) {
+                subject_ = reinterpret_cast<const Unit*>(bytes);
+                return;
+            }
+            scratch_.resize(units_);
+            std::memcpy(scratch_.data(), bytes, units_ * sizeof(Unit));
+            if (e_.swap_)
+                for (Unit& v : scratch_)
+                    v = Swap(v);
+            subject_ = scratch_.data();
+        }
+        TMatchResult Match(size_t start, bool partial, size_t& at, size_t& end) override {
+            if (!data_ || start > units_) return TMatchResult::None;
+            const uint32_t options = partial ? PCRE2_PARTIAL_HARD : 0;
+            int rc = P::Match(e_.code_, subject_, units_, start, options, data_, context_);
+            if (rc == PCRE2_ERROR_JIT_STACKLIMIT)
+                rc = P::Match(e_.code_, subject_, units_, start, options | PCRE2_NO_JIT, data_,
+                              context_);
+            if (rc != PCRE2_ERROR_PARTIAL && rc <= 0) return TMatchResult::None;
+            const PCRE2_SIZE* v = P::Ovector(data_);
+            at = v[0];
+            end = std::max(v[0], v[1]);
+            if (at < start || end > units_) return TMatchResult::None;
+            return rc == PCRE2_ERROR_PARTIAL ? TMatchResult::Partial : TMatchResult::Full;
+        }
+        size_t NextCharacter(size_t at) const override {
+            ++at;
+            if (!e_.utf_) return at;
+            // Past UTF-8 continuation bytes or the low half of a surrogate pair.
+            while (at < units_ && (sizeof(Unit) == 1   ? (subject_[at] & 0xC0) == 0x80
+                                   : sizeof(Unit) == 2 ? (subject_[at] & 0xFC00) == 0xDC00
+                                                       : false))
+                ++at;
+            return at;
+        }
+
+      private:
+        static Unit Swap(Unit v) {
+            if constexpr (sizeof(Unit) == 2) return static_cast<Unit>(__builtin_bswap16(v));
+            if constexpr (sizeof(Unit) == 4) return static_cast<Unit>(__builtin_bswap32(v));
+            return v;
+        }
+        const TPcreExpression& e_;
+        typename P::Data* data_;
+        typename P::Context* context_;
+        typename P::Stack* stack_;
+        const Unit* subject_ = nullptr;
+        size_t units_ = 0;
+        std::vector<Unit> scratch_;
+    };
+
+    std::unique_ptr<TExpressionRun> Run() const override { return std::make_unique<TRun>(*this); }
+
+  private:
+    typename P::Code* code_;
+    bool swap_;  // the document's code units are in the other byte order
+    bool utf_;
+};
+
+// Compiles `units` (the pattern in code units of P) or sets `error`.
+template <typename P>
+std::unique_ptr<const TSearchExpression> CompileExpression(const std::vector<uint32_t>& units,
+                                                           uint32_t options, bool swap, bool utf,
+                                                           std::string& error) {
+    std::vector<typename P::Unit> pattern(units.begin(), units.end());
+    int code = 0;
+    PCRE2_SIZE where = 0;
+    typename P::Code* compiled = P::Compile(pattern.data(), pattern.size(), options, &code, &where);
+    if (!compiled) {
+        error = P::Message(code) + " at " + std::to_string(where);
+        return nullptr;
+    }
+    return std::make_unique<TPcreExpression<P>>(compiled, swap, utf);
+}
+
+}  // namespace
+
 TTextSearch::TTextSearch(std::shared_ptr<const TTextDocument> document, const TSearchQuery& query)
     : document_(std::move(document)), query_(query) {
     if (query_.pattern.empty()) {
         error_ = "Nothing to find";
         return;
     }
-    const bool wide = document_->Unit() > 1;
-    literal_ = !query_.regex && query_.matchCase;
-    if (literal_) return;
-    if (wide) {
-        error_ = "Case-insensitive and expression search need an 8-bit or UTF-8 text";
+    const int unit = document_->Unit();
+    const TTextEncoding encoding = document_->Encoding().encoding;
+    // Wide documents are searched in their own code units: the pattern is converted from UTF-8.
+    std::vector<uint32_t> units;
+    if (unit > 1)
+        units = WideUnits(query_.pattern, unit);
+    else
+        units.assign(query_.pattern.begin(), query_.pattern.end());
+    for (uint32_t& v : units)
+        v &= unit == 1 ? 0xFFu : 0xFFFFFFFFu;
+    if (!query_.regex && query_.matchCase) {
+        const bool little = LittleEndian(encoding);
+        for (const uint32_t v : units)
+            for (int k = 0; k < unit; ++k)
+                needle_ += static_cast<char>(v >> (8 * (little ? k : unit - 1 - k)));
         return;
     }
     uint32_t options = query_.regex ? PCRE2_MULTILINE : PCRE2_LITERAL;
     if (!query_.matchCase) options |= PCRE2_CASELESS;
-    if (document_->Encoding().encoding == TTextEncoding::Utf8) {
+    const bool utf = unit > 1 || encoding == TTextEncoding::Utf8;
+    if (utf) {
         options |= PCRE2_UTF | PCRE2_MATCH_INVALID_UTF;
         if (query_.regex) options |= PCRE2_UCP;
     }
-    int code = 0;
-    PCRE2_SIZE where = 0;
-    pcre2_code* compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(query_.pattern.data()),
-                                         query_.pattern.size(), options, &code, &where, nullptr);
-    if (!compiled) {
-        PCRE2_UCHAR message[256];
-        pcre2_get_error_message(code, message, sizeof message);
-        error_ =
-            std::string(reinterpret_cast<const char*>(message)) + " at " + std::to_string(where);
-        return;
-    }
-    pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);  // falls back to the interpreter
-    code_ = compiled;
+    const bool swap =
+        unit > 1 && LittleEndian(encoding) != (std::endian::native == std::endian::little);
+    if (unit == 1)
+        expression_ = CompileExpression<TPcre8>(units, options, false, utf, error_);
+    else if (unit == 2)
+        expression_ = CompileExpression<TPcre16>(units, options, swap, utf, error_);
+    else
+        expression_ = CompileExpression<TPcre32>(units, options, swap, utf, error_);
 }
 
 TTextSearch::~TTextSearch() {
     Cancel();
-    if (code_) pcre2_code_free(static_cast<pcre2_code*>(code_));
 }
 
 bool TTextSearch::IsWordAt(const uint8_t* data, size_t size, size_t at, size_t length) const {
     const size_t u = static_cast<size_t>(document_->Unit());
-    const bool little = document_->Encoding().encoding != TTextEncoding::Utf16BE &&
-                        document_->Encoding().encoding != TTextEncoding::Utf32BE;
+    const bool little = LittleEndian(document_->Encoding().encoding);
     auto wordUnit = [&](size_t p) {
         uint32_t v = 0;
         for (size_t k = 0; k < u; ++k)
@@ -515,50 +786,33 @@ bool TTextSearch::IsWordAt(const uint8_t* data, size_t size, size_t at, size_t l
     return true;
 }
 
-bool TTextSearch::MatchIn(const uint8_t* data, size_t size, size_t from, size_t& at, size_t& length,
-                          void* match) const {
-    const size_t u = static_cast<size_t>(document_->Unit());
-    if (literal_) {
-        const std::string& p = query_.pattern;
-        while (from < size) {
-            const void* hit = memmem(data + from, size - from, p.data(), p.size());
-            if (!hit) return false;
-            at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-            length = p.size();
-            if (at % u == 0) return true;
-            from = at + 1;
-        }
-        return false;
-    }
-    if (!code_ || !match) return false;
-    auto* data8 = static_cast<pcre2_match_data*>(match);
-    const int rc =
-        pcre2_match(static_cast<pcre2_code*>(code_), data, size, from, 0, data8, nullptr);
-    if (rc <= 0) return false;
-    const PCRE2_SIZE* v = pcre2_get_ovector_pointer(data8);
-    at = v[0];
-    length = v[1] > v[0] ? v[1] - v[0] : 0;
-    return true;
-}
-
-// Chunks overlap by what a hit may span; a hit counts in the chunk it starts in.
+// Hits count on the code unit grid that starts after the byte-order mark.
 bool TTextSearch::Scan(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
                        const std::function<void(double)>& progress,
-                       const std::function<bool(const TSearchHit&)>& onHit) const {
-    if (!error_.empty() || from >= to) return false;
-    const size_t overlap = literal_ ? query_.pattern.size() : kRegexOverlap;
+                       const std::function<bool(const TSearchHit&)>& onHit,
+                       uint64_t maxMatch) const {
+    if (!error_.empty()) return false;
+    const uint64_t u = static_cast<uint64_t>(document_->Unit());
+    const uint64_t textStart = document_->TextStart();
+    from = std::max(from, textStart);
+    from += (u - (from - textStart) % u) % u;
+    if (from >= to) return false;
+    return expression_ ? ScanExpression(from, to, cancel, progress, onHit, maxMatch)
+                       : ScanLiteral(from, to, cancel, progress, onHit);
+}
+
+// Chunks overlap by the needle's length; a hit counts in the chunk it starts in.
+bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                              const std::function<void(double)>& progress,
+                              const std::function<bool(const TSearchHit&)>& onHit) const {
+    const std::string& p = needle_;
+    const size_t overlap = p.size();
     const uint64_t begin = from;
     std::vector<uint8_t> buffer(
         static_cast<size_t>(std::min<uint64_t>(kSearchChunk, to - from) + overlap));
-    struct TMatch {
-        pcre2_match_data* data;
-        ~TMatch() {
-            if (data) pcre2_match_data_free(data);
-        }
-    } match{code_ ? pcre2_match_data_create_from_pattern(static_cast<pcre2_code*>(code_), nullptr)
-                  : nullptr};
     const uint64_t size = document_->Size();
     const size_t u = static_cast<size_t>(document_->Unit());
+    uint64_t resume = from;
     while (from < to && from < size) {
         if (cancel && *cancel) return false;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - from));
@@ -568,16 +822,107 @@ bool TTextSearch::Scan(uint64_t from, uint64_t to, const std::atomic<bool>* canc
         limit = std::min<uint64_t>(limit, to - from);
         limit -= limit % u;
         if (limit == 0) limit = std::min<uint64_t>(n, to - from);
-        size_t at = 0, length = 0, start = 0;
-        while (start < limit && MatchIn(buffer.data(), n, start, at, length, match.data) &&
-               at < limit) {
-            if (!query_.wholeWords || IsWordAt(buffer.data(), n, at, length))
-                if (!onHit({from + at, length})) return true;
-            start = at + std::max<size_t>(length, u);
+        // Past a hit that ran into this chunk: hits do not overlap.
+        size_t start =
+            static_cast<size_t>(resume > from ? std::min<uint64_t>(resume - from, limit) : 0);
+        while (start < limit) {
+            const void* found = memmem(buffer.data() + start, n - start, p.data(), p.size());
+            if (!found) break;
+            const size_t at =
+                static_cast<size_t>(static_cast<const uint8_t*>(found) - buffer.data());
+            if (at >= limit) break;
+            if (at % u != 0) {
+                start = at + 1;
+                continue;
+            }
+            if (!query_.wholeWords || IsWordAt(buffer.data(), n, at, p.size()))
+                if (!onHit({from + at, p.size()})) return true;
+            start = at + std::max(p.size(), u);
             start += (u - start % u) % u;
+            resume = from + start;
         }
         from += limit;
         if (progress) progress(double(from - begin) / double(std::max<uint64_t>(to - begin, 1)));
+    }
+    return false;
+}
+
+// Each buffer holds some context before its first possible hit and reaches a little past `to`.
+// A match that runs into the buffer's end (a partial match) is read again from its start, in a
+// buffer twice as long each time it still does not fit, up to `maxMatch`; beyond it the match is
+// cut at the buffer's end.
+bool TTextSearch::ScanExpression(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                                 const std::function<void(double)>& progress,
+                                 const std::function<bool(const TSearchHit&)>& onHit,
+                                 uint64_t maxMatch) const {
+    const uint64_t u = static_cast<uint64_t>(document_->Unit());
+    const uint64_t base = document_->TextStart();
+    const uint64_t maxContext = expression_->Context() / u * u;
+    const std::unique_ptr<TExpressionRun> run = expression_->Run();
+    std::vector<uint8_t> buffer;
+    const uint64_t begin = from;
+    uint64_t pos = from;  // the first offset a hit may start at
+    uint64_t window = 0;  // bytes read from `pos` on; 0 for the usual size
+    while (pos < to) {
+        if (cancel && *cancel) return false;
+        const uint64_t size = document_->Size();
+        if (pos >= size) return false;
+        if (window == 0)
+            window = std::min<uint64_t>(to - pos, kSearchChunk - kRegexOverlap) + kRegexOverlap;
+        const uint64_t context = std::min(maxContext, pos - base);
+        const uint64_t start = pos - context;
+        uint64_t want = std::min(context + window, size - start);
+        if (start + want < size) want -= want % u;  // the next buffer starts on the grid
+        buffer.resize(static_cast<size_t>(want));
+        const size_t n = document_->Source().Read(start, buffer.data(), buffer.size());
+        if (n <= context) return false;
+        const uint64_t end = start + n;
+        const bool more = n == want && end < size;  // a short read: the file shrank
+        run->Load(buffer.data(), n);
+        bool partial = more;
+        // Without partial matching (a match longer than `maxMatch`), hits from here on are left to
+        // the next buffer, where the text after them is seen.
+        uint64_t cutoff = to;
+        size_t s = static_cast<size_t>(context / u);
+        const uint64_t bufferPos = pos;
+        bool again = false;  // read again from `pos` with `window`
+        while (!again) {
+            size_t at = 0, stop = 0;
+            const TMatchResult result = run->Match(s, partial, at, stop);
+            if (result == TMatchResult::None) {
+                if (!more) return false;
+                pos = partial ? end : std::max(cutoff, start + s * u);
+                window = 0;
+                break;
+            }
+            const uint64_t hitStart = start + at * u;
+            if (hitStart >= to) return false;
+            if (result == TMatchResult::Partial) {
+                if (hitStart > bufferPos) {
+                    pos = hitStart;
+                } else if (window < maxMatch) {
+                    window = std::min<uint64_t>(window * 2, maxMatch);
+                } else {
+                    partial = false;
+                    cutoff = std::max(bufferPos + u, end - std::min(end, window / 4));
+                    continue;
+                }
+                again = true;
+                continue;
+            }
+            if (!partial && more && hitStart >= cutoff) {
+                pos = hitStart;
+                window = 0;
+                break;
+            }
+            const uint64_t length = (stop - at) * u;
+            if (!query_.wholeWords || IsWordAt(buffer.data(), n, at * u, length))
+                if (!onHit({hitStart, length})) return true;
+            s = stop > at ? stop : run->NextCharacter(at);
+            if (start + s * u >= to) return false;
+        }
+        if (progress)
+            progress(double(std::min(pos, to) - begin) / double(std::max<uint64_t>(to - begin, 1)));
     }
     return false;
 }
@@ -591,13 +936,17 @@ bool TTextSearch::FindFirst(uint64_t from, uint64_t to, TSearchHit& hit,
     });
 }
 
-std::vector<TSearchHit> TTextSearch::FindAll(uint64_t from, uint64_t to, size_t limit) const {
+std::vector<TSearchHit> TTextSearch::FindAll(uint64_t from, uint64_t to, size_t limit,
+                                             uint64_t maxMatch) const {
     std::vector<TSearchHit> hits;
     if (limit == 0) return hits;
-    Scan(from, to, nullptr, {}, [&](const TSearchHit& h) {
-        hits.push_back(h);
-        return hits.size() < limit;
-    });
+    Scan(
+        from, to, nullptr, {},
+        [&](const TSearchHit& h) {
+            hits.push_back(h);
+            return hits.size() < limit;
+        },
+        maxMatch);
     return hits;
 }
 

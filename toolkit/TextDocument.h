@@ -150,7 +150,8 @@ class TTextDocument {
 
 // A search over a document's bytes on a thread of its own.
 struct TSearchQuery {
-    std::string pattern;  // in the document's encoding for a literal, UTF-8 for an expression
+    // UTF-8, except in a document of an 8-bit code page, where it holds that code page's bytes.
+    std::string pattern;
     bool matchCase = true;
     bool wholeWords = false;
     bool regex = false;
@@ -159,7 +160,10 @@ struct TSearchQuery {
 struct TSearchHit {
     uint64_t offset = 0;
     uint64_t length = 0;
+    bool operator==(const TSearchHit&) const = default;
 };
+
+class TSearchExpression;
 
 class TTextSearch {
   public:
@@ -176,8 +180,13 @@ class TTextSearch {
     void Cancel();
     void Wait();
 
-    // The same search synchronously over [from, to): every hit, at most `limit`.
-    std::vector<TSearchHit> FindAll(uint64_t from, uint64_t to, size_t limit) const;
+    // Expression matches are found whole up to this length; longer ones are cut.
+    static constexpr uint64_t MaxMatch = 16 << 20;
+
+    // The same search synchronously over [from, to): every hit, at most `limit`; matches longer
+    // than `maxMatch` are cut (so that a caller on the window's thread reads little).
+    std::vector<TSearchHit> FindAll(uint64_t from, uint64_t to, size_t limit,
+                                    uint64_t maxMatch = MaxMatch) const;
     // The first hit in [from, to), or none; `cancel` is polled between chunks.
     bool FindFirst(uint64_t from, uint64_t to, TSearchHit& hit, const std::atomic<bool>* cancel,
                    const std::function<void(double)>& progress) const;
@@ -186,18 +195,25 @@ class TTextSearch {
     // false when cancelled or the data ends.
     bool Scan(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
               const std::function<void(double)>& progress,
-              const std::function<bool(const TSearchHit&)>& onHit) const;
+              const std::function<bool(const TSearchHit&)>& onHit,
+              uint64_t maxMatch = MaxMatch) const;
 
   private:
-    bool MatchIn(const uint8_t* data, size_t size, size_t from, size_t& at, size_t& length,
-                 void* match) const;
+    bool ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                     const std::function<void(double)>& progress,
+                     const std::function<bool(const TSearchHit&)>& onHit) const;
+    bool ScanExpression(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                        const std::function<void(double)>& progress,
+                        const std::function<bool(const TSearchHit&)>& onHit,
+                        uint64_t maxMatch) const;
     bool IsWordAt(const uint8_t* data, size_t size, size_t at, size_t length) const;
 
     std::shared_ptr<const TTextDocument> document_;
     TSearchQuery query_;
     std::string error_;
-    void* code_ = nullptr;  // pcre2_code_8
-    bool literal_ = true;
+    std::string needle_;  // a case-sensitive literal in the document's bytes
+    // Case-insensitive literals and expressions, through PCRE2 at the document's code unit width.
+    std::unique_ptr<const TSearchExpression> expression_;
     std::atomic<bool> cancel_{false};
     std::thread worker_;
 };

@@ -18,6 +18,9 @@ constexpr int kApproxSteps = 1 << 20;
 constexpr int kMargin = 3;
 // Matches highlighted on one screen at most.
 constexpr size_t kMaxHighlights = 2000;
+// Highlighting runs on the window's thread: longer expression matches are shown cut.
+constexpr uint64_t kHighlightMatch = 1 << 20;
+const QColor kFoundColor(255, 220, 80);
 
 // Windows-1252 bytes 0x80..0x9F; the five unassigned bytes map to the C1 control of the same
 // value, as the platform's own conversion does.
@@ -830,13 +833,14 @@ void TTextView::paintEvent(QPaintEvent*) {
     std::vector<TSearchHit> hits;
     if (highlight_) {
         const TVisibleLine& last = visible_.back();
-        hits = highlight_->FindAll(visible_.front().line.start, last.line.next + 1, kMaxHighlights);
+        hits = highlight_->FindAll(visible_.front().line.start, last.line.next + 1, kMaxHighlights,
+                                   kHighlightMatch);
     }
     QTextCharFormat selected;
     selected.setBackground(pal.brush(QPalette::Highlight));
     selected.setForeground(pal.brush(QPalette::HighlightedText));
     QTextCharFormat found;
-    found.setBackground(QColor(255, 220, 80));
+    found.setBackground(kFoundColor);
     found.setForeground(Qt::black);
     auto indexOf = [](const TVisibleLine& v, uint64_t offset) {
         const uint32_t rel =
@@ -903,6 +907,20 @@ void TTextView::PaintHex(QPainter& painter) {
     const size_t n = document_->Source().Read(top_, bytes.data(), bytes.size());
     const int digits = size > 0xFFFFFFFFull ? 10 : 8;
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
+    std::vector<TSearchHit> hits;
+    if (highlight_)
+        hits = highlight_->FindAll(top_, top_ + bytes.size(), kMaxHighlights, kHighlightMatch);
+    // Marks bytes [a, b) of the row at `y` in the hex digits and in the characters.
+    auto mark = [&](int y, uint64_t offset, uint64_t a0, uint64_t b0, const QBrush& brush) {
+        if (b0 <= a0 || a0 >= offset + 16 || b0 <= offset) return;
+        const int a = int(std::max(a0, offset) - offset),
+                  b = int(std::min(b0, offset + 16) - offset);
+        auto hexX = [&](int i) { return kMargin + charWidth * (digits + 2 + i * 3 + (i > 7)); };
+        painter.fillRect(QRect(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight), brush);
+        const int charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
+        painter.fillRect(
+            QRect(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight), brush);
+    };
     for (int r = 0; r < rows && size_t(r) * 16 < std::max<size_t>(n, 1); ++r) {
         const uint64_t offset = top_ + uint64_t(r) * 16;
         QString line = QStringLiteral("%1  ").arg(offset, digits, 16, QLatin1Char('0')).toUpper();
@@ -920,17 +938,9 @@ void TTextView::PaintHex(QPainter& painter) {
         }
         line += QStringLiteral(" ") + chars;
         const int y = r * lineHeight;
-        if (selB > selA && selA < offset + 16 && selB > offset) {
-            const int a = int(std::max(selA, offset) - offset),
-                      b = int(std::min(selB, offset + 16) - offset);
-            auto hexX = [&](int i) { return kMargin + charWidth * (digits + 2 + i * 3 + (i > 7)); };
-            painter.fillRect(QRect(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight),
-                             palette().brush(QPalette::Highlight));
-            const int charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
-            painter.fillRect(
-                QRect(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight),
-                palette().brush(QPalette::Highlight));
-        }
+        for (const TSearchHit& h : hits)
+            mark(y, offset, h.offset, h.offset + h.length, QBrush(kFoundColor));
+        mark(y, offset, selA, selB, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::Text));
         painter.drawText(QPoint(kMargin - hscroll_, y + fm.ascent()), line);
     }

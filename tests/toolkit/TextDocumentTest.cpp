@@ -4,8 +4,10 @@
 #include <QClipboard>
 #include <QEventLoop>
 #include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -46,7 +48,39 @@ std::string Utf16LE(const std::u16string& s) {
     return out;
 }
 
+// `text` in a Unicode encoding (no byte-order mark).
+std::string Encode(const QString& text, TTextEncoding encoding) {
+    const QStringEncoder::Encoding target[] = {QStringEncoder::Utf8, QStringEncoder::Utf16LE,
+                                               QStringEncoder::Utf16BE, QStringEncoder::Utf32LE,
+                                               QStringEncoder::Utf32BE};
+    QStringEncoder encoder(target[static_cast<int>(encoding)]);
+    return QByteArray(encoder.encode(text)).toStdString();
+}
+
+// The byte-order mark of a Unicode encoding.
+std::string Bom(TTextEncoding encoding) {
+    const std::string marks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF",
+                                 std::string("\xFF\xFE\0\0", 4), std::string("\0\0\xFE\xFF", 4)};
+    return marks[static_cast<int>(encoding)];
+}
+
+// Every hit of `query` forwards, and the last one found backwards from the end.
+std::vector<TSearchHit> HitsBothWays(const std::shared_ptr<TTextDocument>& d,
+                                     const TSearchQuery& query, TSearchHit& last) {
+    TTextSearch search(d, query);
+    EXPECT_EQ(search.Error(), "");
+    bool found = false;
+    search.Start(d->Size(), false, [&](bool f, TSearchHit h) { found = f, last = h; });
+    search.Wait();
+    EXPECT_TRUE(found);
+    return search.FindAll(0, d->Size(), 100);
+}
+
 }  // namespace
+
+void PrintTo(const TSearchHit& h, std::ostream* out) {
+    *out << "{" << h.offset << ", " << h.length << "}";
+}
 
 TEST(TextEncoding, EachDecision) {
     std::string cyrillic;  // Windows-1251 Russian text, enough for a guess
@@ -197,6 +231,77 @@ TEST(TextSearch, FindsAcrossChunksWithEveryOption) {
     EXPECT_NE(TTextSearch(d, {"(", true, false, true}).Error(), "");
 }
 
+TEST(TextSearch, EveryOptionInEveryUnicodeEncoding) {
+    const QString text = QString::fromUtf8("Größe größe GRÖSSE größer 😀x Größe_\nab Größe\n");
+    const struct {
+        const char* name;
+        TSearchQuery query;
+        std::vector<std::pair<int, int>> hits;  // position and length in UTF-16 code units
+    } cases[] = {
+        {"non-ASCII literal", {"Größe", true, false, false}, {{0, 5}, {30, 5}, {40, 5}}},
+        {"any case", {"GRÖßE", false, false, false}, {{0, 5}, {6, 5}, {19, 5}, {30, 5}, {40, 5}}},
+        {"whole words", {"größe", false, true, false}, {{0, 5}, {6, 5}, {40, 5}}},
+        {"word characters", {"gr\\w+", true, false, true}, {{6, 5}, {19, 6}}},
+        {"astral character", {"😀.", true, false, true}, {{26, 3}}},
+        {"line start", {"^ab", true, false, true}, {{37, 2}}},
+        {"look-behind", {"(?<=ab )G\\S+", true, false, true}, {{40, 5}}},
+    };
+    const TTextEncoding encodings[] = {TTextEncoding::Utf8, TTextEncoding::Utf16LE,
+                                       TTextEncoding::Utf16BE, TTextEncoding::Utf32LE,
+                                       TTextEncoding::Utf32BE};
+    for (const TTextEncoding encoding : encodings) {
+        for (const bool bom : {false, true}) {
+            const std::string mark = bom ? Bom(encoding) : "";
+            auto d = Doc(mark + Encode(text, encoding),
+                         {encoding, static_cast<int>(mark.size()), {}, false});
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.name) + " in encoding " +
+                             std::to_string(static_cast<int>(encoding)) + (bom ? " with BOM" : ""));
+                std::vector<TSearchHit> want;
+                for (const auto& [at, length] : c.hits)
+                    want.push_back({mark.size() + Encode(text.left(at), encoding).size(),
+                                    Encode(text.mid(at, length), encoding).size()});
+                TSearchHit last;
+                EXPECT_EQ(HitsBothWays(d, c.query, last), want);
+                EXPECT_EQ(last, want.back());
+            }
+        }
+    }
+}
+
+TEST(TextSearch, LongMatchesAcrossChunksAreFoundWhole) {
+    const size_t chunk = 4 << 20;
+    for (const TTextEncoding encoding :
+         {TTextEncoding::Utf8, TTextEncoding::Utf16BE, TTextEncoding::Utf32LE}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        const size_t u = static_cast<size_t>(UnitSize(encoding));
+        std::string bytes;
+        const std::string dot = Encode(".", encoding);
+        while (bytes.size() < 5 * chunk)
+            bytes += dot;
+        auto put = [&](size_t at, const QString& s) {
+            const std::string b = Encode(s, encoding);
+            bytes.replace(at, b.size(), b);
+            return TSearchHit{at, b.size()};
+        };
+        const TSearchHit straddling = put(chunk - 2 * u, "Größe");
+        // Longer than what was read past a chunk before, and longer than a chunk.
+        const TSearchHit medium = put(2 * chunk - 100 * u, "BEGIN" + QString(20000, 'x') + "END");
+        const TSearchHit huge =
+            put(3 * chunk - 1000 * u, "BEGIN" + QString(int(6 * chunk / 4 / u), 'y') + "END");
+        auto d = Doc(bytes, {encoding, 0, {}, false});
+        TSearchHit last;
+        EXPECT_EQ(HitsBothWays(d, {"größe", false, false, false}, last),
+                  std::vector<TSearchHit>{straddling});
+        EXPECT_EQ(HitsBothWays(d, {"BEGIN[^#]*?END", true, false, true}, last),
+                  (std::vector<TSearchHit>{medium, huge}));
+        EXPECT_EQ(last, huge);
+        // A repeated group over a long match needs more than the expression engine's own stack.
+        EXPECT_EQ(HitsBothWays(d, {"BEGIN(?:x|yz)+END", true, false, true}, last),
+                  std::vector<TSearchHit>{medium});
+    }
+}
+
 TEST(TextFollow, AppendFollowsTheEndAndTruncationReloads) {
     QTemporaryDir dir;
     const QString path = dir.filePath("grow.log");
@@ -264,6 +369,44 @@ TEST(TextFind, CtrlFOpensTheBarAndF3StepsThroughMatches) {
     bar->Pattern()->setText("(");
     bar->Find(true);
     EXPECT_FALSE(bar->Status().isEmpty());  // the expression's error, at once
+}
+
+TEST(TextFind, WideTextsFindAnyCaseAndTheHexViewMarksHits) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("wide.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray::fromStdString(
+        Bom(TTextEncoding::Utf16BE) +
+        Encode(QString::fromUtf8("Maß und MASS, maß\n"), TTextEncoding::Utf16BE)));
+    f.close();
+    TMemo memo("ReadText");
+    memo.resize(700, 300);
+    memo.show();
+    memo.LoadFromFile(f.fileName());
+    TFindBar* bar = memo.FindBar();
+    bar->Open();
+    bar->Pattern()->setText("MAß");
+    bar->MatchCase()->setChecked(false);
+    auto find = [&] {
+        QEventLoop loop;
+        bool finished = false;
+        auto c = QObject::connect(bar, &TFindBar::Finished, [&] { finished = true, loop.quit(); });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        bar->Find(true);
+        if (!finished) loop.exec();
+        QObject::disconnect(c);
+        return std::make_pair(memo.SelStart(), memo.SelEnd());
+    };
+    EXPECT_EQ(find(), (std::pair<uint64_t, uint64_t>{2, 8}));
+    EXPECT_EQ(find(), (std::pair<uint64_t, uint64_t>{30, 36}));
+    // The hex view marks the hits in the colour the text view uses.
+    memo.SetHexForced(true);
+    const QImage shot = memo.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int marked = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            marked += shot.pixel(x, y) == qRgb(255, 220, 80);
+    EXPECT_GT(marked, 0);
 }
 
 TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
