@@ -1598,7 +1598,7 @@ void TPlayer::Text(const QPointF& at, const QString& text, const std::vector<dou
         if (options & 0x4) painter_.setClipRect(deviceRect, Qt::IntersectClip);  // ETO_CLIPPED
     }
     painter_.translate(origin);
-    painter_.rotate(-s_.Font.Escapement / 10.0);
+    painter_.rotate(-double(s_.Font.Escapement) / 10.0);
     if (s_.BkMode == 2)
         painter_.fillRect(QRectF(x, baseline - metrics.ascent(), total, metrics.height()),
                           s_.BkColor);
