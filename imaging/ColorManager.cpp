@@ -653,9 +653,20 @@ void TColorManager::RowCMYKToRGB(std::span<const void* const> source, uint8_t* t
     const bool interleaved =
         s.step == 4 && s.p[1] == s.p[0] + 1 && s.p[2] == s.p[0] + 2 && s.p[3] == s.p[0] + 3;
 
-    if (inkProfile_ && bs == 8 && bt == 8 && mask == 0xFF && targetStep == 3 && o.r == 2) {
+    // A profile of the file's own turns 8-bit inks into colours; 16-bit inks are rounded to 8
+    // bits on the way, as the bitmap keeps 8 bits a colour.
+    if (inkProfile_ && bt == 8 && mask == 0xFF && targetStep == 3 && o.r == 2) {
         const uint8_t* inks = s.p[0];
-        if (!interleaved) {
+        if (bs == 16) {
+            inkRow_.resize(size_t(count) * 4);
+            for (uint32_t i = 0; i < count; ++i)
+                for (unsigned c = 0; c < 4; ++c) {
+                    uint16_t v = Load<uint16_t>(s.p[c] + size_t(i) * s.step);
+                    if (swap) v = Swap16(v);
+                    inkRow_[size_t(i) * 4 + c] = static_cast<uint8_t>((uint32_t(v) + 128) / 257);
+                }
+            inks = inkRow_.data();
+        } else if (!interleaved) {
             inkRow_.resize(size_t(count) * 4);
             for (uint32_t i = 0; i < count; ++i)
                 for (unsigned c = 0; c < 4; ++c)
