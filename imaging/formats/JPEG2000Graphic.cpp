@@ -363,10 +363,12 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     }
     // Chroma subsampled against a full luma plane means YCC even without a colour box, as
     // RGB is never subsampled.
-    const bool ycc =
-        count >= 3 && (image.color_space == OPJ_CLRSPC_SYCC ||
-                       (image.comps[0].dx == image.comps[0].dy && image.comps[1].dx != 1));
-    const bool colour = count >= 3, alpha = count == 2 || count == 4;
+    // Four inks (cyan, magenta, yellow, black) turn into colours by the plain ink formula.
+    const bool cmyk = count == 4 && image.color_space == OPJ_CLRSPC_CMYK;
+    const bool ycc = count >= 3 && !cmyk &&
+                     (image.color_space == OPJ_CLRSPC_SYCC ||
+                      (image.comps[0].dx == image.comps[0].dy && image.comps[1].dx != 1));
+    const bool colour = count >= 3, alpha = (count == 2 || count == 4) && !cmyk;
 
     SetPixelFormat(alpha ? pf32bit : colour ? pf24bit : pf8bit);
     if (!colour && !alpha) {
@@ -407,7 +409,19 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
             const TPlane &p0 = planes[0], &p1 = planes[1], &p2 = planes[2];
             for (uint32_t x = 0; x < width; ++x, out += bytes) {
                 int32_t r = p0.At(rows[0], x), g = p1.At(rows[1], x), b = p2.At(rows[2], x);
-                if (ycc) {
+                if (cmyk) {
+                    // In single precision, as OpenJPEG's own reader turns inks into colours.
+                    auto left = [](const TPlane& p, int32_t v) {
+                        return 1.0F - float(v) * (1.0F / float(p.maximum));
+                    };
+                    const float white = left(planes[3], planes[3].At(rows[3], x));
+                    auto ink = [&](const TPlane& p, int32_t v) {
+                        return uint8_t(std::clamp(int(255.0F * left(p, v) * white), 0, 255));
+                    };
+                    out[0] = ink(p2, b);
+                    out[1] = ink(p1, g);
+                    out[2] = ink(p0, r);
+                } else if (ycc) {
                     // sYCC to RGB at the luma's precision (ITU-R BT.601 full range).
                     const int32_t half = int32_t(1u << (p0.prec - 1));
                     const double cb = double(g - half), cr = double(b - half);

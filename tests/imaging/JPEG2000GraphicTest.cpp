@@ -93,6 +93,15 @@ TEST(JPEG2000Graphic, EncodedFilesMatchOpjDecompress) {
         for (uint8_t r : c.reductions)
             ExpectMatchesReference(out, r, levels);
     }
+    // Four components the colour box calls inks (enumeration 12), without an alpha channel.
+    Bytes inks = testhelp::ReadFileBytes(kDir / "a.jp2");
+    const std::string text(inks.begin(), inks.end());
+    const size_t colr = text.find("colr"), cdef = text.find("cdef");
+    ASSERT_NE(colr, std::string::npos);
+    inks[colr + 10] = 12;
+    if (cdef != std::string::npos) inks[cdef] = 'x';  // channel definitions nobody reads
+    WriteFileBytes(kDir / "cmyk.jp2", "", inks);
+    ExpectMatchesReference(kDir / "cmyk.jp2", 0);
 }
 
 // The corpus: readable files equal opj_decompress; damaged ones fail with an imaging error.
