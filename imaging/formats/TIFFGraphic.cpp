@@ -982,7 +982,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     CheckSize(p.Width, p.Height);
     wideColorMap_ = {};
     if (cm.TargetScheme() == schemeIndexed && p.BitsPerSample > 8) {
-        // More colours than a palette holds: every index is looked up in the whole map.
+        // More colours than a palette holds: every index is looked up in the whole map. A colour
+        // map of 3 x 2^bits entries exists up to 16 bits.
+        if (p.BitsPerSample > 16) RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kTIFF);
         ReadWideColorMap();
         SetPixelFormat(pf24bit);
     } else {

@@ -1147,7 +1147,8 @@ TEST(TIFFGraphic, ThirtyTwoBitSamplesScaleByTheirRange) {
 TEST(TIFFGraphic, OldStyleJPEGWithoutStripsReadsTheInterchangeStream) {
     if (!HaveTool("convert") || !HaveTool("djpeg")) GTEST_SKIP();
     bool ok = false;
-    const Bytes jpeg = RunCommand("convert -size 24x16 gradient:red-blue -sampling-factor 2x2 jpeg:-", ok);
+    const Bytes jpeg =
+        RunCommand("convert -size 24x16 gradient:red-blue -sampling-factor 2x2 jpeg:-", ok);
     ASSERT_TRUE(ok);
     TTiffLayout s = Layout(24, 16, 8, 3, 6, 6);
     s.strips = {jpeg};  // written right after the 8-byte header
@@ -1269,6 +1270,8 @@ TEST(TIFFGraphic, HostileCountsAndOffsets) {
          ""},
         {"gray, samples per pixel 300", with(gray, {{277, 3, {300}}}), ""},  // gray kept
         {"RGB, samples per pixel 5", with(Layout(4, 3, 8, 5, 2), {}), ""},   // RGBA kept
+        {"palette of 32-bit indices", with(Layout(4, 3, 32, 1, 3), {}),
+         "Invalid color format in TIF/TIFF file."},
         {"bits per sample 0", with(gray, {{258, 3, {0}}}),
          "other: Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16."},
         {"subsampling 3", with(YCbCr(6, 4, 2, 2, 1), {{530, 3, {3, 1}}}),
