@@ -365,7 +365,9 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
     // RGB is never subsampled.
     // Four inks (cyan, magenta, yellow, black) turn into colours by the plain ink formula.
     const bool cmyk = count == 4 && image.color_space == OPJ_CLRSPC_CMYK;
-    const bool ycc = count >= 3 && !cmyk &&
+    // Extended-gamut YCC: chroma that may reach beyond the sRGB primaries, one matrix for all.
+    const bool eycc = count >= 3 && image.color_space == OPJ_CLRSPC_EYCC;
+    const bool ycc = count >= 3 && !cmyk && !eycc &&
                      (image.color_space == OPJ_CLRSPC_SYCC ||
                       (image.comps[0].dx == image.comps[0].dy && image.comps[1].dx != 1));
     const bool colour = count >= 3, alpha = (count == 2 || count == 4) && !cmyk;
@@ -421,6 +423,16 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
                     out[0] = ink(p2, b);
                     out[1] = ink(p1, g);
                     out[2] = ink(p0, r);
+                } else if (eycc) {
+                    // The inverse of the sYCC matrix in full: luma, then chroma about its middle.
+                    const double half = double(1u << (p0.prec - 1));
+                    const double luma = r, cb = g - half, cr = b - half;
+                    auto level = [&](double v) {
+                        return int32_t(std::clamp(v + 0.5, 0.0, double(p0.maximum)));
+                    };
+                    out[0] = p0.To8(level(0.9998228 * luma + 1.7720391 * cb - 0.0000080 * cr));
+                    out[1] = p0.To8(level(1.0000344 * luma - 0.3441251 * cb - 0.7141284 * cr));
+                    out[2] = p0.To8(level(luma - 0.0000368 * cb + 1.4019876 * cr));
                 } else if (ycc) {
                     // sYCC to RGB at the luma's precision (ITU-R BT.601 full range).
                     const int32_t half = int32_t(1u << (p0.prec - 1));

@@ -299,4 +299,13 @@ inline Bytes BitmapRGBA(const TBitmap& bitmap) {
     return rgba;
 }
 
+// The largest difference of two byte strings of one length; 256 when the lengths differ.
+inline int MaxDifference(const Bytes& a, const Bytes& b) {
+    if (a.size() != b.size()) return 256;
+    int most = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        most = std::max(most, std::abs(int(a[i]) - int(b[i])));
+    return most;
+}
+
 }  // namespace testhelp

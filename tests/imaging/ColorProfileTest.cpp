@@ -35,14 +35,6 @@ Bytes DecodeFile(const fs::path& file, bool manage) {
     return rgba;
 }
 
-int MaxDifference(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size()) return 256;
-    int most = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        most = std::max(most, std::abs(int(a[i]) - int(b[i])));
-    return most;
-}
-
 // A 24-bit ramp.
 void Ramp(TBitmap& b) {
     b.SetPixelFormat(pf24bit);
