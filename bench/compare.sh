@@ -113,10 +113,12 @@ row() {
     wanted=no
     old_ifs=$IFS
     IFS=,
+    set -f  # the patterns are matched against labels, not expanded to file names here
     for pattern in $only; do
         # shellcheck disable=SC2254
         case $label in $pattern) wanted=yes ;; esac
     done
+    set +f
     IFS=$old_ifs
     [ $wanted = yes ] || return 0
     if [ ! -s "$cache/$file" ]; then
