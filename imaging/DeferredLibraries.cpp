@@ -2,19 +2,32 @@
 // not when the program starts. Linked directly, they and the codecs they pull in (about thirty
 // libraries: x265, libde265, dav1d, aom, rav1e, SVT-AV1, abseil, highway) are mapped, relocated
 // and initialised by every process, which costs about 15 ms of processor time before main, on
-// every start of the reader and of velkaro-decode, whatever the picture.
+// every start of the reader and of velkaro-decode, whatever the picture. The GIF, WebP, JPEG 2000,
+// EXIF and Little CMS libraries are opened the same way: each costs a tenth of a millisecond or
+// so at start-up, together more than the whole decode of a small picture, and most pictures need
+// none of them.
 //
 // Each function the imaging library calls is defined here under its own name and forwards to the
 // library's, found with dlsym. A creating function (JxlDecoderCreate, heif_context_alloc,
 // avifDecoderCreate, JxlResizableParallelRunnerCreate) returns null when the library cannot be
 // opened, which the loaders already report as a picture that cannot be read; every other
-// function is reached only through what a creating function returned. A call of one of these
+// function is reached only through what a creating function returned, except the few that
+// stand alone (a version number, a default setting, an error handler), which do nothing or
+// answer "none" then. A call of one of these
 // libraries that is not listed here fails to link: add its forwarder here.
 #include <avif/avif.h>
 #include <dlfcn.h>
+#include <gif_lib.h>
 #include <jxl/decode.h>
 #include <jxl/resizable_parallel_runner.h>
+#include <lcms2.h>
+#include <libexif/exif-content.h>
+#include <libexif/exif-data.h>
+#include <libexif/exif-utils.h>
 #include <libheif/heif.h>
+#include <openjpeg.h>
+#include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -129,6 +142,87 @@ struct TDeferredLibrary {
     X(avifDecoderNthImage) \
     X(avifDecoderNthImageTiming) \
     X(avifCropRectConvertCleanApertureBox)
+#define VELKARO_GIF(X) \
+    X(DGifCloseFile) \
+    X(DGifGetExtension) \
+    X(DGifGetExtensionNext) \
+    X(DGifGetImageDesc) \
+    X(DGifGetLine) \
+    X(DGifGetRecordType) \
+    X(DGifOpen)
+#define VELKARO_WEBP(X) \
+    X(WebPGetDecoderVersion) \
+    X(WebPGetFeaturesInternal) \
+    X(WebPIDecode) \
+    X(WebPIDecodedArea) \
+    X(WebPIDelete) \
+    X(WebPIUpdate) \
+    X(WebPInitDecoderConfigInternal)
+#define VELKARO_WEBP_DEMUX(X) \
+    X(WebPAnimDecoderDelete) \
+    X(WebPAnimDecoderGetNext) \
+    X(WebPAnimDecoderNewInternal) \
+    X(WebPAnimDecoderOptionsInitInternal) \
+    X(WebPAnimDecoderReset) \
+    X(WebPDemuxDelete) \
+    X(WebPDemuxGetChunk) \
+    X(WebPDemuxGetFrame) \
+    X(WebPDemuxGetI) \
+    X(WebPDemuxInternal) \
+    X(WebPDemuxNextFrame) \
+    X(WebPDemuxReleaseChunkIterator) \
+    X(WebPDemuxReleaseIterator)
+#define VELKARO_OPENJPEG(X) \
+    X(opj_codec_set_threads) \
+    X(opj_create_decompress) \
+    X(opj_decode) \
+    X(opj_destroy_codec) \
+    X(opj_destroy_cstr_info) \
+    X(opj_end_decompress) \
+    X(opj_get_cstr_info) \
+    X(opj_has_thread_support) \
+    X(opj_image_destroy) \
+    X(opj_read_header) \
+    X(opj_set_decoded_resolution_factor) \
+    X(opj_set_default_decoder_parameters) \
+    X(opj_set_error_handler) \
+    X(opj_set_info_handler) \
+    X(opj_set_warning_handler) \
+    X(opj_setup_decoder) \
+    X(opj_stream_create) \
+    X(opj_stream_destroy) \
+    X(opj_stream_set_read_function) \
+    X(opj_stream_set_seek_function) \
+    X(opj_stream_set_skip_function) \
+    X(opj_stream_set_user_data) \
+    X(opj_stream_set_user_data_length)
+#define VELKARO_EXIF(X) \
+    X(exif_content_get_entry) \
+    X(exif_data_get_byte_order) \
+    X(exif_data_load_data) \
+    X(exif_data_new) \
+    X(exif_data_unref) \
+    X(exif_data_unset_option) \
+    X(exif_get_long) \
+    X(exif_get_rational) \
+    X(exif_get_short) \
+    X(exif_get_srational)
+#define VELKARO_LCMS(X) \
+    X(cmsBuildParametricToneCurve) \
+    X(cmsBuildTabulatedToneCurveFloat) \
+    X(cmsCloseProfile) \
+    X(cmsCreateRGBProfile) \
+    X(cmsCreateTransform) \
+    X(cmsCreate_sRGBProfile) \
+    X(cmsDeleteTransform) \
+    X(cmsDoTransform) \
+    X(cmsFreeToneCurve) \
+    X(cmsGetColorSpace) \
+    X(cmsGetProfileInfoASCII) \
+    X(cmsIsIntentSupported) \
+    X(cmsOpenProfileFromMem) \
+    X(cmsSaveProfileToMem) \
+    X(cmsSetLogErrorHandler)
 // clang-format on
 
 const char* const kJxlNames[] = {VELKARO_JXL(VELKARO_NAME)};
@@ -139,12 +233,30 @@ enum : size_t { VELKARO_JXL(VELKARO_INDEX) };
 enum : size_t { VELKARO_JXL_THREADS(VELKARO_INDEX) };
 enum : size_t { VELKARO_HEIF(VELKARO_INDEX) };
 enum : size_t { VELKARO_AVIF(VELKARO_INDEX) };
+const char* const kGifNames[] = {VELKARO_GIF(VELKARO_NAME)};
+const char* const kWebPNames[] = {VELKARO_WEBP(VELKARO_NAME)};
+const char* const kWebPDemuxNames[] = {VELKARO_WEBP_DEMUX(VELKARO_NAME)};
+const char* const kOpenJpegNames[] = {VELKARO_OPENJPEG(VELKARO_NAME)};
+const char* const kExifNames[] = {VELKARO_EXIF(VELKARO_NAME)};
+const char* const kLcmsNames[] = {VELKARO_LCMS(VELKARO_NAME)};
+enum : size_t { VELKARO_GIF(VELKARO_INDEX) };
+enum : size_t { VELKARO_WEBP(VELKARO_INDEX) };
+enum : size_t { VELKARO_WEBP_DEMUX(VELKARO_INDEX) };
+enum : size_t { VELKARO_OPENJPEG(VELKARO_INDEX) };
+enum : size_t { VELKARO_EXIF(VELKARO_INDEX) };
+enum : size_t { VELKARO_LCMS(VELKARO_INDEX) };
 
 TDeferredLibrary<std::size(kJxlNames)> gJxl{VELKARO_SONAME_JXL, kJxlNames};
 TDeferredLibrary<std::size(kJxlThreadsNames)> gJxlThreads{VELKARO_SONAME_JXL_THREADS,
                                                           kJxlThreadsNames};
 TDeferredLibrary<std::size(kHeifNames)> gHeif{VELKARO_SONAME_HEIF, kHeifNames};
 TDeferredLibrary<std::size(kAvifNames)> gAvif{VELKARO_SONAME_AVIF, kAvifNames};
+TDeferredLibrary<std::size(kGifNames)> gGif{VELKARO_SONAME_GIF, kGifNames};
+TDeferredLibrary<std::size(kWebPNames)> gWebP{VELKARO_SONAME_WEBP, kWebPNames};
+TDeferredLibrary<std::size(kWebPDemuxNames)> gWebPDemux{VELKARO_SONAME_WEBP_DEMUX, kWebPDemuxNames};
+TDeferredLibrary<std::size(kOpenJpegNames)> gOpenJpeg{VELKARO_SONAME_OPENJPEG, kOpenJpegNames};
+TDeferredLibrary<std::size(kExifNames)> gExif{VELKARO_SONAME_EXIF, kExifNames};
+TDeferredLibrary<std::size(kLcmsNames)> gLcms{VELKARO_SONAME_LCMS, kLcmsNames};
 
 }  // namespace
 
@@ -378,6 +490,289 @@ avifBool avifCropRectConvertCleanApertureBox(avifCropRect* rect, const avifClean
                                              avifPixelFormat format, avifDiagnostics* diag) {
     VELKARO_FORWARD(gAvif, avifCropRectConvertCleanApertureBox,
                     (rect, clap, width, height, format, diag));
+}
+
+// ---- GIF ----
+
+GifFileType* DGifOpen(void* userPtr, InputFunc readFunc, int* error) {
+    if (!gGif.Open()) {
+        if (error != nullptr) *error = D_GIF_ERR_OPEN_FAILED;
+        return nullptr;
+    }
+    VELKARO_FORWARD(gGif, DGifOpen, (userPtr, readFunc, error));
+}
+int DGifCloseFile(GifFileType* gif, int* error) {
+    VELKARO_FORWARD(gGif, DGifCloseFile, (gif, error));
+}
+int DGifGetExtension(GifFileType* gif, int* code, GifByteType** extension) {
+    VELKARO_FORWARD(gGif, DGifGetExtension, (gif, code, extension));
+}
+int DGifGetExtensionNext(GifFileType* gif, GifByteType** extension) {
+    VELKARO_FORWARD(gGif, DGifGetExtensionNext, (gif, extension));
+}
+int DGifGetImageDesc(GifFileType* gif) {
+    VELKARO_FORWARD(gGif, DGifGetImageDesc, (gif));
+}
+int DGifGetLine(GifFileType* gif, GifPixelType* line, int length) {
+    VELKARO_FORWARD(gGif, DGifGetLine, (gif, line, length));
+}
+int DGifGetRecordType(GifFileType* gif, GifRecordType* type) {
+    VELKARO_FORWARD(gGif, DGifGetRecordType, (gif, type));
+}
+
+// ---- WebP ----
+
+int WebPGetDecoderVersion(void) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPGetDecoderVersion, ());
+}
+VP8StatusCode WebPGetFeaturesInternal(const uint8_t* data, size_t size,
+                                      WebPBitstreamFeatures* features, int version) {
+    if (!gWebP.Open()) return VP8_STATUS_UNSUPPORTED_FEATURE;
+    VELKARO_FORWARD(gWebP, WebPGetFeaturesInternal, (data, size, features, version));
+}
+int WebPInitDecoderConfigInternal(WebPDecoderConfig* config, int version) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPInitDecoderConfigInternal, (config, version));
+}
+WebPIDecoder* WebPIDecode(const uint8_t* data, size_t size, WebPDecoderConfig* config) {
+    if (!gWebP.Open()) return nullptr;
+    VELKARO_FORWARD(gWebP, WebPIDecode, (data, size, config));
+}
+const WebPDecBuffer* WebPIDecodedArea(const WebPIDecoder* decoder, int* left, int* top, int* width,
+                                      int* height) {
+    VELKARO_FORWARD(gWebP, WebPIDecodedArea, (decoder, left, top, width, height));
+}
+void WebPIDelete(WebPIDecoder* decoder) {
+    VELKARO_FORWARD(gWebP, WebPIDelete, (decoder));
+}
+VP8StatusCode WebPIUpdate(WebPIDecoder* decoder, const uint8_t* data, size_t size) {
+    VELKARO_FORWARD(gWebP, WebPIUpdate, (decoder, data, size));
+}
+
+WebPDemuxer* WebPDemuxInternal(const WebPData* data, int partial, WebPDemuxState* state,
+                               int version) {
+    if (!gWebPDemux.Open()) {
+        if (state != nullptr) *state = WEBP_DEMUX_PARSE_ERROR;
+        return nullptr;
+    }
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxInternal, (data, partial, state, version));
+}
+void WebPDemuxDelete(WebPDemuxer* demux) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxDelete, (demux));
+}
+int WebPDemuxGetChunk(const WebPDemuxer* demux, const char fourcc[4], int number,
+                      WebPChunkIterator* iterator) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxGetChunk, (demux, fourcc, number, iterator));
+}
+int WebPDemuxGetFrame(const WebPDemuxer* demux, int number, WebPIterator* iterator) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxGetFrame, (demux, number, iterator));
+}
+uint32_t WebPDemuxGetI(const WebPDemuxer* demux, WebPFormatFeature feature) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxGetI, (demux, feature));
+}
+int WebPDemuxNextFrame(WebPIterator* iterator) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxNextFrame, (iterator));
+}
+void WebPDemuxReleaseChunkIterator(WebPChunkIterator* iterator) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxReleaseChunkIterator, (iterator));
+}
+void WebPDemuxReleaseIterator(WebPIterator* iterator) {
+    VELKARO_FORWARD(gWebPDemux, WebPDemuxReleaseIterator, (iterator));
+}
+int WebPAnimDecoderOptionsInitInternal(WebPAnimDecoderOptions* options, int version) {
+    if (!gWebPDemux.Open()) return 0;
+    VELKARO_FORWARD(gWebPDemux, WebPAnimDecoderOptionsInitInternal, (options, version));
+}
+WebPAnimDecoder* WebPAnimDecoderNewInternal(const WebPData* data,
+                                            const WebPAnimDecoderOptions* options, int version) {
+    if (!gWebPDemux.Open()) return nullptr;
+    VELKARO_FORWARD(gWebPDemux, WebPAnimDecoderNewInternal, (data, options, version));
+}
+void WebPAnimDecoderDelete(WebPAnimDecoder* decoder) {
+    VELKARO_FORWARD(gWebPDemux, WebPAnimDecoderDelete, (decoder));
+}
+int WebPAnimDecoderGetNext(WebPAnimDecoder* decoder, uint8_t** buffer, int* timestamp) {
+    VELKARO_FORWARD(gWebPDemux, WebPAnimDecoderGetNext, (decoder, buffer, timestamp));
+}
+void WebPAnimDecoderReset(WebPAnimDecoder* decoder) {
+    VELKARO_FORWARD(gWebPDemux, WebPAnimDecoderReset, (decoder));
+}
+
+// ---- JPEG 2000 ----
+
+opj_codec_t* opj_create_decompress(OPJ_CODEC_FORMAT format) {
+    if (!gOpenJpeg.Open()) return nullptr;
+    VELKARO_FORWARD(gOpenJpeg, opj_create_decompress, (format));
+}
+opj_stream_t* opj_stream_create(OPJ_SIZE_T size, OPJ_BOOL input) {
+    if (!gOpenJpeg.Open()) return nullptr;
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_create, (size, input));
+}
+OPJ_BOOL opj_has_thread_support(void) {
+    if (!gOpenJpeg.Open()) return OPJ_FALSE;
+    VELKARO_FORWARD(gOpenJpeg, opj_has_thread_support, ());
+}
+void opj_set_default_decoder_parameters(opj_dparameters_t* parameters) {
+    if (!gOpenJpeg.Open()) return;
+    VELKARO_FORWARD(gOpenJpeg, opj_set_default_decoder_parameters, (parameters));
+}
+OPJ_BOOL opj_codec_set_threads(opj_codec_t* codec, int threads) {
+    VELKARO_FORWARD(gOpenJpeg, opj_codec_set_threads, (codec, threads));
+}
+OPJ_BOOL opj_decode(opj_codec_t* codec, opj_stream_t* stream, opj_image_t* image) {
+    VELKARO_FORWARD(gOpenJpeg, opj_decode, (codec, stream, image));
+}
+void opj_destroy_codec(opj_codec_t* codec) {
+    VELKARO_FORWARD(gOpenJpeg, opj_destroy_codec, (codec));
+}
+void opj_destroy_cstr_info(opj_codestream_info_v2_t** info) {
+    VELKARO_FORWARD(gOpenJpeg, opj_destroy_cstr_info, (info));
+}
+OPJ_BOOL opj_end_decompress(opj_codec_t* codec, opj_stream_t* stream) {
+    VELKARO_FORWARD(gOpenJpeg, opj_end_decompress, (codec, stream));
+}
+opj_codestream_info_v2_t* opj_get_cstr_info(opj_codec_t* codec) {
+    VELKARO_FORWARD(gOpenJpeg, opj_get_cstr_info, (codec));
+}
+void opj_image_destroy(opj_image_t* image) {
+    VELKARO_FORWARD(gOpenJpeg, opj_image_destroy, (image));
+}
+OPJ_BOOL opj_read_header(opj_stream_t* stream, opj_codec_t* codec, opj_image_t** image) {
+    VELKARO_FORWARD(gOpenJpeg, opj_read_header, (stream, codec, image));
+}
+OPJ_BOOL opj_set_decoded_resolution_factor(opj_codec_t* codec, OPJ_UINT32 factor) {
+    VELKARO_FORWARD(gOpenJpeg, opj_set_decoded_resolution_factor, (codec, factor));
+}
+OPJ_BOOL opj_set_error_handler(opj_codec_t* codec, opj_msg_callback callback, void* user) {
+    VELKARO_FORWARD(gOpenJpeg, opj_set_error_handler, (codec, callback, user));
+}
+OPJ_BOOL opj_set_info_handler(opj_codec_t* codec, opj_msg_callback callback, void* user) {
+    VELKARO_FORWARD(gOpenJpeg, opj_set_info_handler, (codec, callback, user));
+}
+OPJ_BOOL opj_set_warning_handler(opj_codec_t* codec, opj_msg_callback callback, void* user) {
+    VELKARO_FORWARD(gOpenJpeg, opj_set_warning_handler, (codec, callback, user));
+}
+OPJ_BOOL opj_setup_decoder(opj_codec_t* codec, opj_dparameters_t* parameters) {
+    VELKARO_FORWARD(gOpenJpeg, opj_setup_decoder, (codec, parameters));
+}
+void opj_stream_destroy(opj_stream_t* stream) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_destroy, (stream));
+}
+void opj_stream_set_read_function(opj_stream_t* stream, opj_stream_read_fn function) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_set_read_function, (stream, function));
+}
+void opj_stream_set_seek_function(opj_stream_t* stream, opj_stream_seek_fn function) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_set_seek_function, (stream, function));
+}
+void opj_stream_set_skip_function(opj_stream_t* stream, opj_stream_skip_fn function) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_set_skip_function, (stream, function));
+}
+void opj_stream_set_user_data(opj_stream_t* stream, void* data,
+                              opj_stream_free_user_data_fn function) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_set_user_data, (stream, data, function));
+}
+void opj_stream_set_user_data_length(opj_stream_t* stream, OPJ_UINT64 length) {
+    VELKARO_FORWARD(gOpenJpeg, opj_stream_set_user_data_length, (stream, length));
+}
+
+// ---- EXIF ----
+
+ExifData* exif_data_new(void) {
+    if (!gExif.Open()) return nullptr;
+    VELKARO_FORWARD(gExif, exif_data_new, ());
+}
+ExifEntry* exif_content_get_entry(ExifContent* content, ExifTag tag) {
+    VELKARO_FORWARD(gExif, exif_content_get_entry, (content, tag));
+}
+ExifByteOrder exif_data_get_byte_order(ExifData* data) {
+    VELKARO_FORWARD(gExif, exif_data_get_byte_order, (data));
+}
+void exif_data_load_data(ExifData* data, const unsigned char* bytes, unsigned int size) {
+    VELKARO_FORWARD(gExif, exif_data_load_data, (data, bytes, size));
+}
+void exif_data_unref(ExifData* data) {
+    VELKARO_FORWARD(gExif, exif_data_unref, (data));
+}
+void exif_data_unset_option(ExifData* data, ExifDataOption option) {
+    VELKARO_FORWARD(gExif, exif_data_unset_option, (data, option));
+}
+ExifLong exif_get_long(const unsigned char* bytes, ExifByteOrder order) {
+    VELKARO_FORWARD(gExif, exif_get_long, (bytes, order));
+}
+ExifRational exif_get_rational(const unsigned char* bytes, ExifByteOrder order) {
+    VELKARO_FORWARD(gExif, exif_get_rational, (bytes, order));
+}
+ExifShort exif_get_short(const unsigned char* bytes, ExifByteOrder order) {
+    VELKARO_FORWARD(gExif, exif_get_short, (bytes, order));
+}
+ExifSRational exif_get_srational(const unsigned char* bytes, ExifByteOrder order) {
+    VELKARO_FORWARD(gExif, exif_get_srational, (bytes, order));
+}
+
+// ---- Little CMS ----
+
+void cmsSetLogErrorHandler(cmsLogErrorHandlerFunction handler) {
+    if (!gLcms.Open()) return;
+    VELKARO_FORWARD(gLcms, cmsSetLogErrorHandler, (handler));
+}
+cmsHPROFILE cmsOpenProfileFromMem(const void* data, cmsUInt32Number size) {
+    if (!gLcms.Open()) return nullptr;
+    VELKARO_FORWARD(gLcms, cmsOpenProfileFromMem, (data, size));
+}
+cmsHPROFILE cmsCreate_sRGBProfile(void) {
+    if (!gLcms.Open()) return nullptr;
+    VELKARO_FORWARD(gLcms, cmsCreate_sRGBProfile, ());
+}
+cmsHPROFILE cmsCreateRGBProfile(const cmsCIExyY* white, const cmsCIExyYTRIPLE* primaries,
+                                cmsToneCurve* const curves[3]) {
+    if (!gLcms.Open()) return nullptr;
+    VELKARO_FORWARD(gLcms, cmsCreateRGBProfile, (white, primaries, curves));
+}
+cmsToneCurve* cmsBuildParametricToneCurve(cmsContext context, cmsInt32Number type,
+                                          const cmsFloat64Number parameters[]) {
+    if (!gLcms.Open()) return nullptr;
+    VELKARO_FORWARD(gLcms, cmsBuildParametricToneCurve, (context, type, parameters));
+}
+cmsToneCurve* cmsBuildTabulatedToneCurveFloat(cmsContext context, cmsUInt32Number count,
+                                              const cmsFloat32Number values[]) {
+    if (!gLcms.Open()) return nullptr;
+    VELKARO_FORWARD(gLcms, cmsBuildTabulatedToneCurveFloat, (context, count, values));
+}
+cmsBool cmsCloseProfile(cmsHPROFILE profile) {
+    VELKARO_FORWARD(gLcms, cmsCloseProfile, (profile));
+}
+cmsHTRANSFORM cmsCreateTransform(cmsHPROFILE input, cmsUInt32Number inputFormat, cmsHPROFILE output,
+                                 cmsUInt32Number outputFormat, cmsUInt32Number intent,
+                                 cmsUInt32Number flags) {
+    VELKARO_FORWARD(gLcms, cmsCreateTransform,
+                    (input, inputFormat, output, outputFormat, intent, flags));
+}
+void cmsDeleteTransform(cmsHTRANSFORM transform) {
+    VELKARO_FORWARD(gLcms, cmsDeleteTransform, (transform));
+}
+void cmsDoTransform(cmsHTRANSFORM transform, const void* input, void* output,
+                    cmsUInt32Number size) {
+    VELKARO_FORWARD(gLcms, cmsDoTransform, (transform, input, output, size));
+}
+void cmsFreeToneCurve(cmsToneCurve* curve) {
+    VELKARO_FORWARD(gLcms, cmsFreeToneCurve, (curve));
+}
+cmsColorSpaceSignature cmsGetColorSpace(cmsHPROFILE profile) {
+    VELKARO_FORWARD(gLcms, cmsGetColorSpace, (profile));
+}
+cmsUInt32Number cmsGetProfileInfoASCII(cmsHPROFILE profile, cmsInfoType info,
+                                       const char language[3], const char country[3], char* buffer,
+                                       cmsUInt32Number size) {
+    VELKARO_FORWARD(gLcms, cmsGetProfileInfoASCII,
+                    (profile, info, language, country, buffer, size));
+}
+cmsBool cmsIsIntentSupported(cmsHPROFILE profile, cmsUInt32Number intent,
+                             cmsUInt32Number direction) {
+    VELKARO_FORWARD(gLcms, cmsIsIntentSupported, (profile, intent, direction));
+}
+cmsBool cmsSaveProfileToMem(cmsHPROFILE profile, void* data, cmsUInt32Number* size) {
+    VELKARO_FORWARD(gLcms, cmsSaveProfileToMem, (profile, data, size));
 }
 
 }  // extern "C"
