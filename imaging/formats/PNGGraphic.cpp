@@ -45,11 +45,12 @@ constexpr uint32_t kCaseMask = 0xDFDFDFDF;
 
 // Whole inflation: the largest inflated size, and how far it may exceed the bitmap's size (so
 // that a 16-bit image, whose data is twice its bitmap, keeps to rows unless it is small).
-// libdeflate inflates in one piece about twice as fast as zlib does row by row; both the
-// compressed bytes and the inflated rows live in pixel memory, whose large pages keep the cost
-// of fresh memory small (with 4 KiB pages, faulting in a 36 MB buffer costs more than the
-// faster inflation saves on a virtual machine). The limit also bounds the time one uncancellable
-// call takes: 256 MiB inflate in about a quarter of a second.
+// libdeflate inflates in one piece about twice as fast as zlib does row by row; the inflated
+// rows live in pixel memory and the compressed bytes in the bitmap (or pixel memory when they do
+// not fit there), whose large pages keep the cost of fresh memory small (with 4 KiB pages, faulting
+// in a 36 MB buffer costs more than the faster inflation saves on a virtual machine). The limit
+// also bounds the time one uncancellable call takes: 256 MiB inflate in about a quarter of a
+// second.
 std::atomic<uint64_t> gWholeInflateLimit{uint64_t(256) << 20};
 constexpr uint64_t kWholeInflateSlack = uint64_t(16) << 20;
 
@@ -687,15 +688,35 @@ bool TPNGGraphic::InflateWhole(uint64_t size, TInflated& out) {
     chunkLength_ = firstLength;
     chunkType_ = firstType;
     crc_ = firstCrc;
+    // The compressed bytes wait in the bitmap's own memory when they fit there: its rows are
+    // written only after inflation. Another block of fresh memory costs the system's zeroing,
+    // and on a virtual machine often the host's first touch of every page, which is more than
+    // putting the bytes back to zero does. They are cleared on every way out, so that no row
+    // shows them.
     TInflated packed;
-    try {
-        packed.Allocate(packedSize);
-    } catch (const std::bad_alloc&) {
-        return restore();
-    }
+    uint8_t* packedData = nullptr;
+    struct TClearOnExit {
+        uint8_t* data = nullptr;
+        size_t bytes = 0;
+        ~TClearOnExit() {
+            if (data != nullptr) std::memset(data, 0, bytes);
+        }
+    } clear;
     uint64_t used = 0;
+    if (height_ > 0 && packedSize <= uint64_t(RowStride()) * height_) {
+        packedData = ScanLine(0);
+        clear.data = packedData;
+        clear.bytes = size_t(packedSize);
+    } else {
+        try {
+            packed.Allocate(packedSize);
+        } catch (const std::bad_alloc&) {
+            return restore();
+        }
+        packedData = packed.data;
+    }
     while (ChunkIs(kIDAT)) {
-        uint8_t* data = packed.data + used;
+        uint8_t* data = packedData + used;
         uint8_t stored[4];
         if (stream.Read(data, chunkLength_) != int64_t(chunkLength_) || stream.Read(stored, 4) != 4)
             return restore();
@@ -707,7 +728,7 @@ bool TPNGGraphic::InflateWhole(uint64_t size, TInflated& out) {
         chunkType_ = GetU32BE(header + 4);
         crc_ = Crc32(0, header + 4, 4);
     }
-    const uint8_t* p = packed.data;
+    const uint8_t* p = packedData;
     if (used != packedSize || (p[0] & 0x0F) != 8 || (p[0] >> 4) != 7 || (p[1] & 0x20) != 0)
         return restore();
 

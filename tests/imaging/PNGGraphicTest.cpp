@@ -874,6 +874,45 @@ TEST(PNGGraphic, DamagedImageDataLoadsAsRowByRow) {
     }
 }
 
+// While a picture loads, the rows not yet decoded are blank, whether the image data was
+// inflated in one piece or (damaged) row by row: the compressed bytes may wait in the bitmap.
+TEST(PNGGraphic, RowsNotYetDecodedStayBlankWhileLoading) {
+    const TImage img = Pattern(32, 24);
+    const Bytes z = Deflate(Scanlines(img, false, [](int) { return uint8_t(1); }));
+    Bytes head = MakePng(img);
+    head.resize(33);  // signature and IHDR
+    const Bytes iend = Chunk("IEND", {});
+    const std::vector<std::pair<const char*, std::vector<Bytes>>> files = {
+        {"whole", {Chunk("IDAT", z), iend}},
+        {"bad CRC later",
+         {Chunk("IDAT", Bytes(z.begin(), z.begin() + 40)),
+          Chunk("IDAT", Bytes(z.begin() + 40, z.end()), true), iend}},
+    };
+    for (const auto& [name, chunks] : files) {
+        SCOPED_TRACE(name);
+        Bytes png = head;
+        for (const Bytes& c : chunks)
+            png.insert(png.end(), c.begin(), c.end());
+        TWholeInflateLimit whole(uint64_t(1) << 30);
+        TPNGGraphic g;
+        int checked = 0;
+        g.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t, bool, const TRect& r,
+                           const std::string&) {
+            if (stage != psRunning || r.Top != 0 || checked++ > 0) return;
+            for (int y = 1; y < g.Height(); ++y) {
+                const uint8_t* row = g.ScanLine(y);
+                ASSERT_TRUE(std::all_of(row, row + g.RowStride(), [](uint8_t b) { return b == 0; }))
+                    << "row " << y;
+            }
+        };
+        try {
+            Load(g, png);
+        } catch (const EImagingError&) {
+        }
+        EXPECT_EQ(checked, 1);
+    }
+}
+
 // Rows of 3- and 4-byte pixels with red and blue exchanged, in place or into another row, for
 // lengths around the widths the fast paths work in.
 TEST(ScanLineConversion, SwapRedBlueMatchesBytewiseSwap) {
