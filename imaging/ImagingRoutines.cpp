@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -66,19 +67,38 @@ void SwapDWords(void* values, size_t count) {
     }
 }
 
+// Each sample adds the one a pixel before it. The running sums stay in registers: a loop that
+// reads back the byte it has just stored waits for the store on every byte.
 void UndoDifferencing1(uint8_t* row, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        row[i + 1] = uint8_t(row[i + 1] + row[i]);
+    uint8_t sum = row[0];
+    for (size_t i = 1; i <= count; ++i)
+        row[i] = sum = uint8_t(sum + row[i]);
 }
 
 void UndoDifferencing3(uint8_t* row, size_t count) {
-    for (size_t i = 0; i < 3 * count; ++i)
-        row[i + 3] = uint8_t(row[i + 3] + row[i]);
+    uint8_t a = row[0], b = row[1], c = row[2];
+    uint8_t* p = row + 3;
+    for (size_t i = 0; i < count; ++i, p += 3) {
+        a = uint8_t(a + p[0]);
+        b = uint8_t(b + p[1]);
+        c = uint8_t(c + p[2]);
+        p[0] = a;
+        p[1] = b;
+        p[2] = c;
+    }
 }
 
+// Four samples at once, added byte by byte inside one 32-bit word (no carry between bytes).
 void UndoDifferencing4(uint8_t* row, size_t count) {
-    for (size_t i = 0; i < 4 * count; ++i)
-        row[i + 4] = uint8_t(row[i + 4] + row[i]);
+    uint32_t sum;
+    std::memcpy(&sum, row, 4);
+    uint8_t* p = row + 4;
+    for (size_t i = 0; i < count; ++i, p += 4) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        sum = ((sum & 0x7F7F7F7Fu) + (v & 0x7F7F7F7Fu)) ^ ((sum ^ v) & 0x80808080u);
+        std::memcpy(p, &sum, 4);
+    }
 }
 
 namespace {

@@ -271,9 +271,10 @@ TEST(ImagingRoutines, UndoDifferencing) {
     UndoDifferencing3(rgb.data(), 2);
     EXPECT_EQ(rgb, (std::vector<uint8_t>{10, 20, 30, 11, 22, 33, 5, 16, 27, 7, 7, 7}));
 
-    std::vector<uint8_t> rgba = {1, 2, 3, 4, 1, 1, 1, 1, 9};
+    // Sums that wrap must not carry into the next sample.
+    std::vector<uint8_t> rgba = {1, 2, 255, 128, 1, 255, 1, 128, 9};
     UndoDifferencing4(rgba.data(), 1);
-    EXPECT_EQ(rgba, (std::vector<uint8_t>{1, 2, 3, 4, 2, 3, 4, 5, 9}));
+    EXPECT_EQ(rgba, (std::vector<uint8_t>{1, 2, 255, 128, 2, 1, 0, 0, 9}));
 
     UndoDifferencing1(gray.data(), 0);  // one pixel: nothing to undo
     EXPECT_EQ(gray[1], 2);
