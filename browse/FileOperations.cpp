@@ -1,27 +1,37 @@
 // Copy, move, rename and delete-to-trash for the file-browsing components, with our own
 // confirmation, conflict and progress dialogs.
+//
+// Nothing the user has may be lost on the way:
+// - a folder is never replaced by a file or a link, nor a file by a folder, and nothing is
+//   copied or moved onto itself (a link onto what it points to);
+// - a copy is written under a hidden name and read back; it takes its own name without
+//   replacing whatever appeared there meanwhile (that is asked about again);
+// - a move to another file system removes only the entries it copied and read back, each only
+//   while it is as it was when copied, and keeps folders that gained entries;
+// - one operation runs at a time.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "browse/NativePath.h"
 #include "browse/ShellHelpers.h"
+#include "browse/Trash.h"
+
+using namespace native;
 
 namespace {
 
@@ -39,14 +49,12 @@ TFileOpPrompts defaultPrompts() {
                       .arg(items.size());
         return ShowBrowseMessage(mkConfirmation, text);
     };
-    p.Conflict = [](const QString& source, const QString& target) {
+    p.Conflict = [](const QString& source, const QString& target, bool merge) {
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(tr("Confirm Replace"));
         box.setIcon(QMessageBox::Question);
-        const bool folder = QFileInfo(target).isDir();
-        const bool merge = folder && QFileInfo(source).isDir();
-        box.setText((folder ? tr("This folder already contains a folder named \"%1\".")
-                            : tr("This folder already contains a file named \"%1\"."))
+        box.setText((merge ? tr("This folder already contains a folder named \"%1\".")
+                           : tr("This folder already contains a file named \"%1\"."))
                         .arg(LastName(target)) +
                     QStringLiteral("\n\n") +
                     (merge ? tr("Do you want to merge \"%1\" into it?")
@@ -57,7 +65,9 @@ TFileOpPrompts defaultPrompts() {
         QPushButton* no = box.addButton(QMessageBox::No);
         QPushButton* noAll = box.addButton(QMessageBox::NoToAll);
         box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(yes);
+        // A replace cannot be undone, so Enter keeps the file; a merge only asks again for each
+        // file it would replace.
+        box.setDefaultButton(merge ? yes : no);
         box.exec();
         if (box.clickedButton() == yes) return caReplace;
         if (box.clickedButton() == yesAll) return caReplaceAll;
@@ -65,12 +75,12 @@ TFileOpPrompts defaultPrompts() {
         if (box.clickedButton() == noAll) return caSkipAll;
         return caCancel;
     };
-    p.ConfirmPermanentDelete = [](const QString& path) {
-        return ShowBrowseMessage(
-            mkConfirmation,
-            tr("\"%1\" can't be moved to the Trash.\n\nDo you want to delete it permanently?")
-                .arg(LastName(path)),
-            nullptr, true);
+    p.ConfirmPermanentDelete = [](const QString& path, const QString& reason) {
+        return ShowBrowseMessage(mkConfirmation,
+                                 tr("\"%1\" can't be moved to the Trash: %2\n\nDo you want to "
+                                    "delete it permanently?")
+                                     .arg(LastName(path), reason),
+                                 nullptr, true);
     };
     p.Error = [](const QString& message) { ShowBrowseMessage(mkError, message); };
     return p;
@@ -81,88 +91,28 @@ TFileOpPrompts& prompts() {
     return instance;
 }
 
-// Paths here are the bytes the file system names entries by: a name that is not valid in the
-// locale's encoding loses bytes in a QString, and the lossy text may name another entry.
-QString shown(const QByteArray& path) {
-    return QFile::decodeName(path);
-}
+// ---------------------------------------------------------------------------------------------
+// Placing entries
 
-QByteArray AddSlash(const QByteArray& path) {
-    return path.isEmpty() || path.endsWith('/') ? path : path + '/';
-}
-QByteArray DropSlash(const QByteArray& path) {
-    return path.endsWith('/') ? path.chopped(1) : path;
-}
-QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) {
-    return folder.isEmpty() || name.isEmpty() ? QByteArray() : AddSlash(folder) + name;
-}
-QByteArray LastName(const QByteArray& path) {
-    const QByteArray bare = DropSlash(path);
-    return bare.mid(bare.lastIndexOf('/') + 1);
-}
-QByteArray FolderOf(const QByteArray& path) {
-    return path.left(path.lastIndexOf('/') + 1);
-}
-
-// The names in a folder without "." and "..", in no particular order.
-QList<QByteArray> folderNames(const QByteArray& path) {
-    QList<QByteArray> names;
-    DIR* dir = ::opendir(path.constData());
-    if (dir == nullptr) return names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name != "." && name != "..") names.append(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-bool lstatPath(const QByteArray& path, struct stat& st) {
-    return ::lstat(path.constData(), &st) == 0;
-}
-
-bool existsNoFollow(const QByteArray& path) {
+// Renames without replacing: fails with EEXIST when anything is at the target.
+bool renameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    // A file system without the flag: a hard link cannot replace either.
     struct stat st {};
-    return lstatPath(path, st);
-}
-
-bool isRealDir(const QByteArray& path) {
-    struct stat st {};
-    return lstatPath(path, st) && S_ISDIR(st.st_mode);
-}
-
-// Moves an entry to the user's freedesktop trash: the entry goes to Trash/files under a free
-// name and Trash/info records where it came from. Used for names that Qt's own trash cannot
-// reach; fails (so the caller may offer to delete for good) when the trash is on another file
-// system.
-bool moveToTrashNative(const QByteArray& path) {
-    const QByteArray trash =
-        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) +
-        "/Trash/";
-    if (!QDir().mkpath(QFile::decodeName(trash + "files")) ||
-        !QDir().mkpath(QFile::decodeName(trash + "info")))
-        return false;
-    const QByteArray name = LastName(path);
-    const QByteArray date = QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1();
-    for (int n = 1; n < 10000; ++n) {
-        const QByteArray free = n == 1 ? name : name + '.' + QByteArray::number(n);
-        const QByteArray info = trash + "info/" + free + ".trashinfo";
-        if (existsNoFollow(trash + "files/" + free)) continue;  // never replaced
-        const int fd = ::open(info.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return false;
-        }
-        const QByteArray text =
-            "[Trash Info]\nPath=" + path.toPercentEncoding("/") + "\nDeletionDate=" + date + '\n';
-        const bool written = ::write(fd, text.constData(), text.size()) == text.size();
-        ::close(fd);
-        if (written && ::rename(path.constData(), (trash + "files/" + free).constData()) == 0)
+    if (lstatPath(from, st) && !S_ISDIR(st.st_mode)) {
+        if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0) {
+            ::unlink(from.constData());
             return true;
-        ::unlink(info.constData());
+        }
+        if (errno == EEXIST) return false;
+    }
+    if (existsNoFollow(to)) {
+        errno = EEXIST;
         return false;
     }
-    return false;
+    return ::rename(from.constData(), to.constData()) == 0;
 }
 
 constexpr qint64 kCopyBlock = 1 << 20;
@@ -179,29 +129,11 @@ int injectedFault(const QByteArray& source, const QByteArray& target, qint64 ste
     return faultHook() ? faultHook()(shown(source), shown(target), step) : 0;
 }
 
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// Removes a file, a link or a whole folder tree (links are removed, never followed).
-bool removeTree(const QByteArray& path) {
-    if (!existsNoFollow(path)) return true;  // gone already
-    if (!isRealDir(path)) return ::unlink(path.constData()) == 0 || errno == ENOENT;
-    bool ok = true;
-    for (const QByteArray& name : folderNames(path))
-        ok = removeTree(JoinPath(path, name)) && ok;
-    return ok && ::rmdir(path.constData()) == 0;
-}
-
-// Total bytes below a path, for the progress dialog.
-qint64 treeSize(const QByteArray& path) {
-    struct stat st {};
-    if (!lstatPath(path, st)) return 0;
-    if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? st.st_size : 0;
-    qint64 total = 0;
-    for (const QByteArray& name : folderNames(path))
-        total += treeSize(JoinPath(path, name));
-    return total;
+// One file operation runs at a time: a paste started while another runs (from its progress
+// box's event loop) would work inside the first one's half-made targets.
+bool& operationRunning() {
+    static bool running = false;
+    return running;
 }
 
 // "name (copy).ext", "name (copy 2).ext", ... in the target's folder.
@@ -219,6 +151,41 @@ QByteArray copyName(const QByteArray& target) {
     }
 }
 
+// Copies the extended attributes of one entry to another (a move keeps them, as mv does).
+// Empty on success, else why not.
+QString copyAttributes(const QByteArray& source, const QByteArray& target, int sourceFd,
+                       int targetFd) {
+    auto list = [&](char* buffer, size_t size) {
+        return sourceFd >= 0 ? ::flistxattr(sourceFd, buffer, size)
+                             : ::llistxattr(source.constData(), buffer, size);
+    };
+    const ssize_t listSize = list(nullptr, 0);
+    if (listSize < 0) return errno == ENOTSUP ? QString() : errnoText();
+    if (listSize == 0) return QString();
+    QByteArray names(listSize, '\0');
+    const ssize_t got = list(names.data(), names.size());
+    if (got < 0) return errnoText();
+    for (const QByteArray& name : names.left(got).split('\0')) {
+        if (name.isEmpty()) continue;
+        const ssize_t size = sourceFd >= 0
+                                 ? ::fgetxattr(sourceFd, name.constData(), nullptr, 0)
+                                 : ::lgetxattr(source.constData(), name.constData(), nullptr, 0);
+        if (size < 0) return errnoText();
+        QByteArray value(size, '\0');
+        const ssize_t read =
+            sourceFd >= 0
+                ? ::fgetxattr(sourceFd, name.constData(), value.data(), value.size())
+                : ::lgetxattr(source.constData(), name.constData(), value.data(), value.size());
+        if (read < 0) return errnoText();
+        const int set =
+            targetFd >= 0
+                ? ::fsetxattr(targetFd, name.constData(), value.constData(), read, 0)
+                : ::lsetxattr(target.constData(), name.constData(), value.constData(), read, 0);
+        if (set != 0) return errnoText();
+    }
+    return QString();
+}
+
 class FileOperation {
   public:
     FileOperation(TFileOp op, TFileOpPrompts& p) : op_(op), p_(p) {}
@@ -229,6 +196,12 @@ class FileOperation {
     bool run(const QList<QByteArray>& sources, const QList<QByteArray>& targets);
 
   private:
+    // How an entry meets what already is at its target.
+    enum Clash { Refused, Merge, Replace };
+    // The outcome of putting a complete entry in place: Error leaves errno set and says nothing;
+    // Merging, a folder arrived at the target of a folder meanwhile and the user agreed to merge.
+    enum Placed { Done, Declined, Merging, Error };
+
     bool cancelled() {
         if (progress_) {
             QCoreApplication::processEvents();
@@ -238,8 +211,16 @@ class FileOperation {
     }
     void fail(const QString& message) {
         failed_ = true;
+        tell(message);
+    }
+    void tell(const QString& message) {
         pauseProgress();
         if (p_.Error) p_.Error(message);
+    }
+    // An entry is left where it is on purpose (skipped, refused, changed meanwhile).
+    void keep(const QByteArray& source) {
+        declined_ = true;
+        kept_.append(source);
     }
     // The progress box is there only while entries are copied, moved or deleted: it is closed
     // before every question and message (a modal box above them would take their keys and
@@ -257,19 +238,38 @@ class FileOperation {
             progress_->setValue(static_cast<int>(qMin<qint64>(1000, done_ * 1000 / total_)));
     }
     void startProgress(const QList<QByteArray>& sources);
-    // Answer for an existing target; true to go on and overwrite/merge.
-    bool resolveConflict(const QByteArray& source, const QByteArray& target);
+
+    // The name the user knows a path by: a hidden temporary name shows as the target it
+    // stands for.
+    QByteArray userPath(const QByteArray& path) const;
+    // "Cannot <verb> "target": <errno>", or that the target's folder is gone.
+    void failAt(const QString& format, const QByteArray& target, int error);
+    Clash clash(const QByteArray& source, const QByteArray& target, const struct stat& st);
+    // Answer for an existing target; true to go on and replace or merge.
+    bool resolveConflict(const QByteArray& source, const QByteArray& target, bool merge);
+    // Gives the complete entry at `from` the target's name without replacing anything but
+    // what the user agreed to replace (`agreed`, the target as it was when asked about).
+    Placed place(const QByteArray& from, const QByteArray& target, const QByteArray& source,
+                 const struct stat& st, std::optional<Stamp> agreed);
 
     bool copyEntry(const QByteArray& source, const QByteArray& target);
+    bool copyOver(const QByteArray& source, const QByteArray& target, const struct stat& st);
     // Copies to a path where nothing exists yet.
     bool copyFresh(const QByteArray& source, const QByteArray& target, const struct stat& st);
     bool copyChildren(const QByteArray& source, const QByteArray& target);
-    bool copyFile(const QByteArray& source, const QByteArray& target);
+    bool copyFile(const QByteArray& source, const QByteArray& target, const struct stat& st);
     bool moveEntry(const QByteArray& source, const QByteArray& target);
+    bool moveChildren(const QByteArray& source, const QByteArray& target);
+    bool moveAcross(const QByteArray& source, const QByteArray& target, const struct stat& st,
+                    std::optional<Stamp> agreed);
+    // After a move's copy: removes the sources that are as they were copied.
+    void removeCopiedSources(qsizetype from);
+    void keepFolder(const QByteArray& folder, int error);
+    void recordCopied(const QByteArray& source, const Stamp& stamp, bool folder);
+    void keepAttributes(const QByteArray& source, const QByteArray& target, int sourceFd,
+                        int targetFd);
     // A free hidden name beside target.
     QByteArray tempSibling(const QByteArray& target);
-    // Puts the complete entry at temp in place of the one at target.
-    bool placeOver(const QByteArray& temp, const QByteArray& target);
     // Removes what this operation created since the mark.
     void rollback(qsizetype mark);
     void forgetCreated(const QByteArray& path);
@@ -286,12 +286,21 @@ class FileOperation {
     qint64 done_ = 0;
     bool replaceAll_ = false;
     bool skipAll_ = false;
-    bool skipped_ = false;
+    bool declined_ = false;  // something was skipped or refused
     bool cancelled_ = false;
     bool failed_ = false;
-    bool verify_ = false;  // read every copied file back (before a move removes its source)
+    bool moving_ = false;  // copying for a move: read back, record, keep attributes
     quint64 tempCounter_ = 0;
-    QList<QByteArray> created_;  // entries this operation created, oldest first
+    QList<QByteArray> created_;                     // entries this operation created, oldest first
+    QList<QByteArray> kept_;                        // sources left in place on purpose
+    QList<QPair<QByteArray, QByteArray>> aliases_;  // hidden name, the target it stands for
+    struct Copied {
+        QByteArray Source;
+        Stamp State;
+        bool Folder;
+    };
+    QList<Copied> copied_;  // a move's copied sources, parents before their children
+    QStringList attributeLosses_;
 };
 
 void FileOperation::startProgress(const QList<QByteArray>& sources) {
@@ -320,16 +329,56 @@ void FileOperation::showProgress() {
     progress_->setValue(0);
 }
 
-bool FileOperation::resolveConflict(const QByteArray& source, const QByteArray& target) {
+QByteArray FileOperation::userPath(const QByteArray& path) const {
+    for (const auto& [temp, target] : aliases_)
+        if (path == temp || path.startsWith(temp + '/'))
+            return userPath(target + path.mid(temp.size()));
+    return path;
+}
+
+void FileOperation::failAt(const QString& format, const QByteArray& target, int error) {
+    const QByteArray name = userPath(target);
+    if (error == ENOENT && !isRealDir(FolderOf(name)))
+        fail(tr("Cannot copy to \"%1\": the target folder disappeared.").arg(shown(name)));
+    else
+        fail(format.arg(shown(name), errorText(error)));
+}
+
+FileOperation::Clash FileOperation::clash(const QByteArray& source, const QByteArray& target,
+                                          const struct stat& st) {
+    const QString name = shown(LastName(target));
+    if (sameFile(source, target)) {
+        tell(tr("\"%1\" is the same file as its target.").arg(shown(userPath(source))));
+        keep(source);
+        return Refused;
+    }
+    if (S_ISDIR(st.st_mode) && isRealDir(target)) return Merge;
+    // Links count as what they point to, as the question shows them.
+    if (showsAsFolder(target)) {
+        tell(tr("A folder named \"%1\" already exists here.").arg(name));
+        keep(source);
+        return Refused;
+    }
+    if (S_ISDIR(st.st_mode) || showsAsFolder(source)) {
+        tell(tr("A file named \"%1\" already exists here.").arg(name));
+        keep(source);
+        return Refused;
+    }
+    return Replace;
+}
+
+bool FileOperation::resolveConflict(const QByteArray& source, const QByteArray& target,
+                                    bool merge) {
     if (replaceAll_) return true;
     if (skipAll_) {
-        skipped_ = true;
+        keep(source);
         return false;
     }
     pauseProgress();
     if (cancelled_) return false;
     const TConflictAnswer answer =
-        p_.Conflict ? p_.Conflict(shown(source), shown(target)) : caCancel;
+        p_.Conflict ? p_.Conflict(shown(userPath(source)), shown(userPath(target)), merge)
+                    : caCancel;
     switch (answer) {
         case caReplaceAll:
             replaceAll_ = true;
@@ -338,16 +387,44 @@ bool FileOperation::resolveConflict(const QByteArray& source, const QByteArray& 
             return true;
         case caSkipAll:
             skipAll_ = true;
-            skipped_ = true;
+            keep(source);
             return false;
         case caSkip:
-            skipped_ = true;
+            keep(source);
             return false;
         case caCancel:
             cancelled_ = true;
             return false;
     }
     return false;
+}
+
+FileOperation::Placed FileOperation::place(const QByteArray& from, const QByteArray& target,
+                                           const QByteArray& source, const struct stat& st,
+                                           std::optional<Stamp> agreed) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::optional<Stamp> now = stampAt(target);
+        if (!now) {
+            if (renameNoReplace(from, target)) return Done;
+            if (errno != EEXIST) return Error;
+            continue;  // something arrived just now
+        }
+        if (agreed && *now == *agreed)
+            return ::rename(from.constData(), target.constData()) == 0 ? Done : Error;
+        // Something else took the target's place while the entry was made: ask again.
+        switch (clash(source, target, st)) {
+            case Refused:
+                return Declined;
+            case Merge:
+                return resolveConflict(source, target, true) ? Merging : Declined;
+            case Replace:
+                if (!resolveConflict(source, target, false)) return Declined;
+                break;
+        }
+        agreed = now;
+    }
+    errno = EBUSY;
+    return Error;
 }
 
 QByteArray FileOperation::tempSibling(const QByteArray& target) {
@@ -358,24 +435,6 @@ QByteArray FileOperation::tempSibling(const QByteArray& target) {
         const QByteArray candidate = base + QByteArray::number(++tempCounter_);
         if (!existsNoFollow(candidate)) return candidate;
     }
-}
-
-bool FileOperation::placeOver(const QByteArray& temp, const QByteArray& target) {
-    if (!existsNoFollow(target)) return ::rename(temp.constData(), target.constData()) == 0;
-    // A file, link or empty folder over a file or link: one atomic rename.
-    if (!isRealDir(target) && ::rename(temp.constData(), target.constData()) == 0) return true;
-    // Otherwise the old entry steps aside first and comes back if the new one cannot take its
-    // place; it is removed only once the new one is there.
-    const QByteArray backup = tempSibling(target);
-    if (::rename(target.constData(), backup.constData()) != 0) return false;
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int saved = errno;
-        ::rename(backup.constData(), target.constData());
-        errno = saved;
-        return false;
-    }
-    removeTree(backup);
-    return true;
 }
 
 void FileOperation::forgetCreated(const QByteArray& path) {
@@ -390,27 +449,44 @@ void FileOperation::rollback(qsizetype mark) {
     // Newest first: children before the folders that hold them.
     while (created_.size() > mark) {
         const QByteArray path = created_.takeLast();
+        // A folder made here may carry its source's mode already (a locked one, say).
+        if (isRealDir(path)) ::chmod(path.constData(), S_IRWXU);
         if (existsNoFollow(path)) removeTree(path);
     }
 }
 
-bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target) {
+void FileOperation::recordCopied(const QByteArray& source, const Stamp& stamp, bool folder) {
+    if (moving_) copied_.append({source, stamp, folder});
+}
+
+void FileOperation::keepAttributes(const QByteArray& source, const QByteArray& target, int sourceFd,
+                                   int targetFd) {
+    if (!moving_) return;
+    const QString why = copyAttributes(source, target, sourceFd, targetFd);
+    if (!why.isEmpty())
+        attributeLosses_.append(
+            tr("The extended attributes of \"%1\" were not kept: %2").arg(shown(source), why));
+}
+
+bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target,
+                             const struct stat& st) {
     QFile in;
     if (!OpenNativeFile(in, source, O_RDONLY, QIODevice::ReadOnly)) {
         fail(tr("Cannot read \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
+    struct stat before {};
+    if (::fstat(in.handle(), &before) != 0) before = st;
     if (const int e = injectedFault(source, target, kFaultCreate)) {
-        fail(tr("Cannot create \"%1\": %2")
-                 .arg(shown(target), QString::fromLocal8Bit(std::strerror(e))));
+        failAt(tr("Cannot create \"%1\": %2"), target, e);
         return false;
     }
     // The bytes go to a hidden name beside the target, which gets its own name only once the
     // copy is complete and checked, so a partial copy is never seen under the real name.
     const QByteArray temp = tempSibling(target);
-    QFile out;
-    if (!OpenNativeFile(out, temp, O_WRONLY | O_CREAT | O_EXCL, QIODevice::WriteOnly)) {
-        fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
+    const int out = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        failAt(tr("Cannot create \"%1\": %2"), target, errno);
         return false;
     }
     QCryptographicHash written(QCryptographicHash::Md5);
@@ -428,61 +504,74 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target)
             break;
         }
         if (const int e = injectedFault(source, target, count)) {
-            fail(tr("Cannot write \"%1\": %2")
-                     .arg(shown(target), QString::fromLocal8Bit(std::strerror(e))));
+            failAt(tr("Cannot write \"%1\": %2"), target, e);
             break;
         }
-        if (out.write(buffer.constData(), n) != n) {
-            fail(tr("Cannot write \"%1\": %2").arg(shown(target), out.errorString()));
+        if (!writeAll(out, buffer.constData(), n)) {
+            failAt(tr("Cannot write \"%1\": %2"), target, errno);
             break;
         }
-        if (verify_) written.addData(QByteArrayView(buffer.constData(), n));
+        if (moving_) written.addData(QByteArrayView(buffer.constData(), n));
         count += n;
         advance(n);
         if (cancelled()) break;
     }
-    if (ok) {
-        ok = out.flush() && ::fsync(out.handle()) == 0 && out.size() == count;
-        if (!ok) fail(tr("Cannot write \"%1\": %2").arg(shown(target), out.errorString()));
+    if (ok && ::fsync(out) != 0) {
+        ok = false;
+        failAt(tr("Cannot write \"%1\": %2"), target, errno);
     }
     if (ok) {
+        ::fchmod(out, before.st_mode & 07777);
+        keepAttributes(source, target, in.handle(), out);
         // Times are set after the last write, which would otherwise update them.
-        struct stat st {};
-        if (::fstat(in.handle(), &st) == 0) {
-            ::fchmod(out.handle(), st.st_mode & 07777);
-            const struct timespec times[2] = {st.st_atim, st.st_mtim};
-            ::futimens(out.handle(), times);
-        }
-        out.close();
-        if (verify_) {
-            // Read back what landed on the disk before the source may go.
-            QFile check;
-            QCryptographicHash landed(QCryptographicHash::Md5);
-            ok = OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly) &&
-                 landed.addData(&check) && landed.result() == written.result();
-            if (!ok) fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ::futimens(out, times);
+    }
+    ::close(out);
+    if (ok && moving_) {
+        // Read back what landed on the disk before the source may go.
+        QFile check;
+        QCryptographicHash landed(QCryptographicHash::Md5);
+        if (!OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly)) {
+            ok = false;
+            failAt(tr("Cannot read back \"%1\": %2"), target, errno);
+        } else if (!landed.addData(&check) || landed.result() != written.result()) {
+            ok = false;
+            fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
         }
     }
     if (ok) {
-        ok = ::rename(temp.constData(), target.constData()) == 0;
-        if (!ok) fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
+        switch (place(temp, target, source, st, std::nullopt)) {
+            case Done:
+                created_.append(target);
+                recordCopied(source, Stamp::of(before), false);
+                return true;
+            case Declined:
+            case Merging:  // a file never merges
+                ok = false;
+                break;
+            case Error:
+                ok = false;
+                failAt(tr("Cannot create \"%1\": %2"), target, errno);
+                break;
+        }
     }
-    if (!ok) {
-        out.close();
-        ::unlink(temp.constData());
-        return false;
-    }
-    created_.append(target);
-    return true;
+    ::unlink(temp.constData());
+    return false;
 }
 
 bool FileOperation::copyChildren(const QByteArray& source, const QByteArray& target) {
+    QList<QByteArray> names;
+    if (!readFolder(source, names)) {
+        fail(tr("Cannot read folder \"%1\": %2").arg(shown(source), errnoText()));
+        return false;
+    }
     bool ok = true;
-    for (const QByteArray& name : folderNames(source)) {
+    for (const QByteArray& name : names) {
         ok = copyEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
         if (cancelled_) return false;
     }
-    return ok && !skipped_;
+    return ok;
 }
 
 bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target,
@@ -490,19 +579,28 @@ bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target
     if (S_ISLNK(st.st_mode)) {
         QByteArray raw(4096, '\0');
         const ssize_t n = ::readlink(source.constData(), raw.data(), raw.size() - 1);
-        if (n <= 0 || ::symlink(raw.left(n).constData(), target.constData()) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
+        if (n <= 0) {
+            fail(tr("Cannot read \"%1\": %2").arg(shown(source), errnoText()));
+            return false;
+        }
+        if (::symlink(raw.left(n).constData(), target.constData()) != 0) {
+            if (errno == EEXIST) return copyOver(source, target, st);  // arrived meanwhile
+            failAt(tr("Cannot create \"%1\": %2"), target, errno);
             return false;
         }
         created_.append(target);
+        recordCopied(source, Stamp::of(st), false);
         return true;
     }
     if (S_ISDIR(st.st_mode)) {
         if (::mkdir(target.constData(), (st.st_mode & 07777) | 0700) != 0) {
-            fail(tr("Cannot create \"%1\": %2").arg(shown(target), errnoText()));
+            if (errno == EEXIST) return copyOver(source, target, st);  // arrived meanwhile
+            failAt(tr("Cannot create \"%1\": %2"), target, errno);
             return false;
         }
         created_.append(target);
+        recordCopied(source, Stamp::of(st), true);
+        keepAttributes(source, target, -1, -1);
         const bool ok = copyChildren(source, target);
         ::chmod(target.constData(), st.st_mode & 07777);
         return ok;
@@ -511,7 +609,7 @@ bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target
         fail(tr("\"%1\" is a device, socket or pipe and cannot be copied.").arg(shown(source)));
         return false;
     }
-    return copyFile(source, target);
+    return copyFile(source, target, st);
 }
 
 bool FileOperation::copyEntry(const QByteArray& source, const QByteArray& target) {
@@ -522,23 +620,55 @@ bool FileOperation::copyEntry(const QByteArray& source, const QByteArray& target
         return false;
     }
     if (!existsNoFollow(target)) return copyFresh(source, target, st);
-    const bool merge = S_ISDIR(st.st_mode) && isRealDir(target);
-    if (!resolveConflict(source, target)) return false;
-    if (merge) return copyChildren(source, target);
+    return copyOver(source, target, st);
+}
+
+bool FileOperation::copyOver(const QByteArray& source, const QByteArray& target,
+                             const struct stat& st) {
+    switch (clash(source, target, st)) {
+        case Refused:
+            return false;
+        case Merge:
+            if (!resolveConflict(source, target, true)) return false;
+            recordCopied(source, Stamp::of(st), true);
+            return copyChildren(source, target);
+        case Replace:
+            break;
+    }
+    const std::optional<Stamp> agreed = stampAt(target);
+    if (!resolveConflict(source, target, false)) return false;
     // A replaced entry stays until its replacement is complete beside it.
     const QByteArray temp = tempSibling(target);
     const qsizetype mark = created_.size();
-    if (!copyFresh(source, temp, st)) {
-        rollback(mark);
-        return false;
+    aliases_.append({temp, target});
+    bool ok = copyFresh(source, temp, st);
+    aliases_.removeLast();
+    if (ok) {
+        switch (place(temp, target, source, st, agreed)) {
+            case Done:
+                // The replaced entry is not this operation's to take back.
+                forgetCreated(temp);
+                return true;
+            case Declined:
+            case Merging:
+                break;
+            case Error:
+                failAt(tr("Cannot replace \"%1\": %2"), target, errno);
+                break;
+        }
+        ok = false;
     }
-    if (!placeOver(temp, target)) {
-        fail(tr("Cannot replace \"%1\": %2").arg(shown(target), errnoText()));
-        rollback(mark);
-        return false;
-    }
-    forgetCreated(temp);
-    return true;
+    // The temporary entry goes whatever the outcome, and no record of it stays behind.
+    rollback(mark);
+    removeTree(temp);
+    if (moving_)
+        copied_.erase(std::remove_if(copied_.begin(), copied_.end(),
+                                     [&](const Copied& c) {
+                                         return c.Source == source ||
+                                                c.Source.startsWith(AddSlash(source));
+                                     }),
+                      copied_.end());
+    return ok;
 }
 
 bool FileOperation::moveEntry(const QByteArray& source, const QByteArray& target) {
@@ -548,55 +678,149 @@ bool FileOperation::moveEntry(const QByteArray& source, const QByteArray& target
         fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return false;
     }
-    const bool exists = existsNoFollow(target);
-    if (exists) {
-        const bool merge = S_ISDIR(st.st_mode) && isRealDir(target);
-        if (!resolveConflict(source, target)) return false;
-        if (merge) {
-            bool ok = true;
-            for (const QByteArray& name : folderNames(source)) {
-                ok = moveEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
-                if (cancelled_) return false;
-            }
-            // The source folder goes only when everything in it has moved.
-            if (ok && !skipped_ && ::rmdir(source.constData()) != 0) ok = false;
-            return ok;
+    std::optional<Stamp> agreed;
+    if (existsNoFollow(target)) {
+        switch (clash(source, target, st)) {
+            case Refused:
+                return false;
+            case Merge:
+                return resolveConflict(source, target, true) && moveChildren(source, target);
+            case Replace:
+                agreed = stampAt(target);
+                if (!resolveConflict(source, target, false)) return false;
+                break;
         }
     }
     const qint64 size = progress_ ? treeSize(source) : 0;
     int error = injectedFault(source, target, kFaultRename);
     if (error == 0) {
-        if (exists ? placeOver(source, target)
-                   : ::rename(source.constData(), target.constData()) == 0) {
-            advance(size);
-            return true;
+        switch (place(source, target, source, st, agreed)) {
+            case Done:
+                advance(size);
+                return true;
+            case Declined:
+                return false;
+            case Merging:
+                return moveChildren(source, target);
+            case Error:
+                error = errno;
+                break;
         }
-        error = errno;
     }
     if (error != EXDEV) {
-        fail(tr("Cannot move \"%1\": %2")
-                 .arg(shown(source), QString::fromLocal8Bit(std::strerror(error))));
+        fail(tr("Cannot move \"%1\": %2").arg(shown(source), errorText(error)));
         return false;
     }
-    // Another file system: a complete, checked copy first; the source goes only after it.
-    const bool savedReplace = replaceAll_;
-    const bool savedVerify = verify_;
-    replaceAll_ = true;  // the conflict has been answered above
-    verify_ = true;
+    return moveAcross(source, target, st, agreed);
+}
+
+bool FileOperation::moveChildren(const QByteArray& source, const QByteArray& target) {
+    QList<QByteArray> names;
+    if (!readFolder(source, names)) {
+        fail(tr("Cannot read folder \"%1\": %2").arg(shown(source), errnoText()));
+        return false;
+    }
+    bool ok = true;
+    for (const QByteArray& name : names) {
+        ok = moveEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
+        if (cancelled_) return false;
+    }
+    // The source folder goes only once it is empty: what is left in it stays with it.
+    if (!ok) return false;
+    if (::rmdir(source.constData()) == 0) return true;
+    keepFolder(source, errno);
+    return false;
+}
+
+void FileOperation::keepFolder(const QByteArray& folder, int error) {
+    keep(folder);
+    if (error != ENOTEMPTY && error != EEXIST) {
+        fail(tr("Cannot remove \"%1\": %2").arg(shown(folder), errorText(error)));
+        return;
+    }
+    // Entries left on purpose (skipped, refused, changed) have been spoken of already; any
+    // other entry arrived while the folder was moved.
+    QList<QByteArray> names;
+    readFolder(folder, names);
+    if (std::any_of(names.begin(), names.end(), [&](const QByteArray& name) {
+            return !kept_.contains(JoinPath(folder, name));
+        }))
+        fail(tr("The folder \"%1\" was kept: entries were added to it while it was moved.")
+                 .arg(shown(folder)));
+}
+
+bool FileOperation::moveAcross(const QByteArray& source, const QByteArray& target,
+                               const struct stat& st, std::optional<Stamp> agreed) {
+    // Another file system: a complete copy, read back, comes first; then the source entries go
+    // one by one, each only while it is as it was copied.
+    const bool wasMoving = moving_;
+    moving_ = true;
     const qsizetype mark = created_.size();
-    const bool copied = copyEntry(source, target);
-    replaceAll_ = savedReplace;
-    verify_ = savedVerify;
-    if (!copied) {
+    const qsizetype firstCopied = copied_.size();
+    const bool failedBefore = failed_;
+    bool copied;
+    if (agreed) {
+        const QByteArray temp = tempSibling(target);
+        aliases_.append({temp, target});
+        copied = copyFresh(source, temp, st);
+        aliases_.removeLast();
+        if (copied) {
+            switch (place(temp, target, source, st, agreed)) {
+                case Done:
+                    forgetCreated(temp);
+                    break;
+                case Declined:
+                case Merging:
+                    copied = false;
+                    copied_.resize(firstCopied);
+                    break;
+                case Error:
+                    copied = false;
+                    failAt(tr("Cannot replace \"%1\": %2"), target, errno);
+                    break;
+            }
+        }
+        if (!copied) {
+            rollback(mark);
+            removeTree(temp);
+        }
+    } else {
+        copied = copyFresh(source, target, st);
+    }
+    moving_ = wasMoving;
+    if (failed_ != failedBefore || cancelled_) {
+        // Nothing of this source is removed after a failure: the copy is taken back.
         rollback(mark);
+        copied_.resize(firstCopied);
         return false;
     }
     forgetCreated(target);
-    if (!removeTree(source)) {
-        fail(tr("Cannot remove \"%1\": %2").arg(shown(source), errnoText()));
-        return false;
+    removeCopiedSources(firstCopied);
+    return copied && failed_ == failedBefore;
+}
+
+void FileOperation::removeCopiedSources(qsizetype from) {
+    // Children before the folders that hold them.
+    while (copied_.size() > from) {
+        const Copied entry = copied_.takeLast();
+        if (entry.Folder) {
+            if (::rmdir(entry.Source.constData()) != 0) keepFolder(entry.Source, errno);
+            continue;
+        }
+        const std::optional<Stamp> now = stampAt(entry.Source);
+        if (!now) continue;  // gone already
+        if (!(*now == entry.State)) {
+            keep(entry.Source);
+            fail(tr("\"%1\" was changed while it was moved: it stays where it was, and the "
+                    "copy holds it as it was before the change.")
+                     .arg(shown(entry.Source)));
+            continue;
+        }
+        if (::unlink(entry.Source.constData()) != 0 && errno != ENOENT) {
+            keep(entry.Source);
+            fail(tr("Cannot remove \"%1\": %2").arg(shown(entry.Source), errnoText()));
+        }
     }
-    return true;
 }
 
 void FileOperation::transfer(const QByteArray& source, QByteArray target) {
@@ -615,17 +839,16 @@ void FileOperation::transfer(const QByteArray& source, QByteArray target) {
                  .arg(shown(source)));
         return;
     }
+    created_.clear();
     if (op_ == foCopy) {
         // A copy that fails or is cancelled takes back what it made of this source.
         const bool failedBefore = failed_;
-        created_.clear();
         if (!copyEntry(source, target) && ((failed_ && !failedBefore) || cancelled_)) rollback(0);
-        created_.clear();
     } else {
-        created_.clear();
         moveEntry(source, target);
-        created_.clear();
     }
+    created_.clear();
+    copied_.clear();
 }
 
 void FileOperation::removeToTrash(const QByteArray& source) {
@@ -633,20 +856,19 @@ void FileOperation::removeToTrash(const QByteArray& source) {
         fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return;
     }
-    // Qt's trash takes text paths; a name that text cannot carry goes to the trash by its bytes.
-    const bool lossless = QFile::encodeName(shown(source)) == source;
-    if (lossless ? QFile::moveToTrash(shown(source)) : moveToTrashNative(source)) {
+    const QString why = MoveToTrash(source);
+    if (why.isEmpty()) {
         advance(1);
         return;
     }
     pauseProgress();
     if (cancelled_) return;
-    if (p_.ConfirmPermanentDelete && p_.ConfirmPermanentDelete(shown(source))) {
+    if (p_.ConfirmPermanentDelete && p_.ConfirmPermanentDelete(shown(source), why)) {
         if (!removeTree(source))
             fail(tr("Cannot delete \"%1\": %2").arg(shown(source), errnoText()));
         advance(1);
     } else {
-        skipped_ = true;
+        keep(source);
     }
 }
 
@@ -657,12 +879,11 @@ void FileOperation::rename(const QByteArray& source, QByteArray target) {
         fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
         return;
     }
-    if (existsNoFollow(target)) {
+    if (renameNoReplace(source, target)) return;
+    if (errno == EEXIST)
         fail(tr("Cannot rename \"%1\": \"%2\" already exists.")
                  .arg(shown(source), shown(LastName(target))));
-        return;
-    }
-    if (::rename(source.constData(), target.constData()) != 0)
+    else
         fail(tr("Cannot rename \"%1\": %2").arg(shown(source), errnoText()));
 }
 
@@ -685,7 +906,7 @@ bool FileOperation::run(const QList<QByteArray>& sources, const QList<QByteArray
             if (cancelled()) break;
             removeToTrash(s);
         }
-        return !(failed_ || skipped_ || cancelled_);
+        return !(failed_ || declined_ || cancelled_);
     }
     if (op_ != foCopy && op_ != foMove) return false;
     if (targets.isEmpty()) {
@@ -714,7 +935,10 @@ bool FileOperation::run(const QList<QByteArray>& sources, const QList<QByteArray
         if (target.size() > 1) target = DropSlash(target);
         transfer(source, target);
     }
-    return !(failed_ || skipped_ || cancelled_);
+    // Lost attributes do not undo a move; they are said once at the end.
+    for (const QString& loss : attributeLosses_)
+        tell(loss);
+    return !(failed_ || declined_ || cancelled_);
 }
 
 }  // namespace
@@ -724,6 +948,32 @@ bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::O
     if (fd < 0) return false;
     if (file.open(fd, mode, QFileDevice::AutoCloseHandle)) return true;
     ::close(fd);
+    return false;
+}
+
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    return renameNoReplace(from, to);
+}
+
+bool WriteNewFile(const QByteArray& path, const QByteArray& data, unsigned int mode) {
+    // Written under a hidden name beside it, read back, then given its name without replacing.
+    const QByteArray temp = FolderOf(path) + '.' + LastName(path).left(64) + ".velkaro-" +
+                            QByteArray::number(::getpid()) + "-new";
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok =
+        writeAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
+    int error = errno;
+    ::close(fd);
+    if (ok) {
+        QFile check;
+        ok = OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly) && check.readAll() == data;
+        if (!ok) error = EIO;
+    }
+    if (ok && renameNoReplace(temp, path)) return true;
+    if (ok) error = errno;
+    ::unlink(temp.constData());
+    errno = error;
     return false;
 }
 
@@ -739,14 +989,28 @@ void ResetFileOpPrompts() {
     prompts() = defaultPrompts();
 }
 
+bool FileOperationRunning() {
+    return operationRunning();
+}
+
 bool ShellFileOp(TFileOp operation, const QList<QByteArray>& sources,
                  const QList<QByteArray>& targets) {
     QList<QByteArray> bare;
     for (const QByteArray& s : sources)
         if (!s.isEmpty()) bare.append(s.size() > 1 ? DropSlash(s) : s);
     if (bare.isEmpty()) return false;
+    if (operationRunning()) {
+        if (prompts().Error)
+            prompts().Error(
+                tr("Another file operation is still running. Try again when it has "
+                   "finished."));
+        return false;
+    }
+    operationRunning() = true;
     FileOperation op(operation, prompts());
-    return op.run(bare, targets);
+    const bool ok = op.run(bare, targets);
+    operationRunning() = false;
+    return ok;
 }
 
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList) {

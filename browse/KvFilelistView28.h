@@ -430,6 +430,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QList<QByteArray> TakeSelectedPaths();
     // Copies or moves the paths into Directory and refills the list.
     void TransferInto(const QList<QByteArray>& paths, bool move);
+    // Whether the list shows a folder that pastes, drops and deletes can work in.
+    bool CanTransferHere() const;
     // After a delete: when the entry last reported by a click is gone, reports an empty
     // selection (OnItemChange, OnClick) so that nothing goes on showing it.
     void ForgetDeletedItem();

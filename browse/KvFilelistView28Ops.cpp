@@ -22,12 +22,13 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "browse/DirTreeComboLink.h"
@@ -299,7 +300,7 @@ void TKvFilelistView28::CutSelected() {
 
 void TKvFilelistView28::PasteFiles() {
     THourglass hourglass;
-    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    if (!CanTransferHere()) return;
     // The clipboard decides what is pasted and how: whatever this program copied or cut before
     // counts only while the clipboard still holds it, and only a list that says "cut" is moved
     // (a plain URL list, as many programs write it, is a copy).
@@ -310,14 +311,13 @@ void TKvFilelistView28::PasteFiles() {
         ShowBrowseMessage(mkWarning, MessageText(msgNoFilesSelected), this);
         return;
     }
-    // The moved files are gone from where the clipboard names them.
-    if (move) ClearClipboardFileList();
     TransferInto(clip.Native, move);
 }
 
 void TKvFilelistView28::TransferInto(const QList<QByteArray>& paths, bool move) {
     transfer_ = paths;
     const QByteArray target = QFile::encodeName(AddSlash(directory_));
+    QList<QByteArray> sources;
     for (const QByteArray& entry : transfer_) {
         const QByteArray source =
             entry.size() > 1 && entry.endsWith('/') ? entry.chopped(1) : entry;
@@ -331,10 +331,30 @@ void TKvFilelistView28::TransferInto(const QList<QByteArray>& paths, bool move) 
                 this);
             continue;
         }
-        ShellFileOp(move ? foMove : foCopy, QList<QByteArray>{source}, QList<QByteArray>{target});
+        sources.append(source);
+    }
+    // One operation for all entries, so that "No to All" and "Cancel" answer for the whole
+    // paste or drop.
+    if (!sources.isEmpty()) ShellFileOp(move ? foMove : foCopy, sources, QList<QByteArray>{target});
+    if (move) {
+        // The cut stays on the clipboard for whatever did not move (refused, skipped, failed).
+        QList<QByteArray> left;
+        struct stat st {};
+        for (const QByteArray& entry : transfer_)
+            if (::lstat(entry.constData(), &st) == 0) left.append(entry);
+        if (left.isEmpty())
+            ClearClipboardFileList();
+        else
+            PutFileListOnClipboard(left, true);
     }
     transfer_.clear();
     RefreshAfterChange(directory_);
+}
+
+bool TKvFilelistView28::CanTransferHere() const {
+    struct stat st {};
+    return !IsDrivesDirectory(directory_) &&
+           ::stat(QFile::encodeName(directory_).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void TKvFilelistView28::DropFiles(const QStringList& paths) {
@@ -347,7 +367,7 @@ void TKvFilelistView28::DropFiles(const QStringList& paths) {
 void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
     if (paths.isEmpty()) return;
     THourglass hourglass;
-    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    if (!CanTransferHere()) return;
     FileTransferMode() = tmCopy;
     TransferInto(paths, false);
 }
@@ -357,7 +377,7 @@ void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
 void TKvFilelistView28::DeleteSelected() {
     if (FirstSelectedRow() < 0) return;
     THourglass hourglass;
-    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    if (!CanTransferHere()) return;
     transfer_.clear();
     const QList<QByteArray> paths = TakeSelectedPaths();
     if (!paths.isEmpty()) ShellFileOp(foDelete, paths, {});
@@ -380,8 +400,13 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
             QStringLiteral("Are you sure you want to permanently delete file\n  \"") +
             ItemCaption(row) + QStringLiteral("\"?");
         // No is the default: Enter must not destroy a file for good.
-        if (ShowBrowseMessage(mkConfirmation, text, this, true))
-            ::unlink(ItemNativePath(row).constData());
+        if (ShowBrowseMessage(mkConfirmation, text, this, true) &&
+            ::unlink(ItemNativePath(row).constData()) != 0 && errno != ENOENT)
+            ShowBrowseMessage(
+                mkError,
+                QCoreApplication::translate("ShellFileOp", "Cannot delete \"%1\": %2")
+                    .arg(ItemCaption(row), QString::fromLocal8Bit(std::strerror(errno))),
+                this);
         SetItemSelected(row, false);
     }
     RebuildList();
@@ -535,12 +560,11 @@ void TKvFilelistView28::SendToAnyFolder() {
 }
 
 void TKvFilelistView28::CopyToFolder(const QString& folder) {
-    if (IsDrivesDirectory(directory_) || !QDir::setCurrent(directory_)) return;
+    if (!CanTransferHere()) return;
     THourglass hourglass;
     transfer_ = TakeSelectedPaths();
     const QByteArray target = QFile::encodeName(AddSlash(folder));
-    for (const QByteArray& entry : transfer_)
-        ShellFileOp(foCopy, QList<QByteArray>{entry}, QList<QByteArray>{target});
+    if (!transfer_.isEmpty()) ShellFileOp(foCopy, transfer_, QList<QByteArray>{target});
     transfer_.clear();
 }
 
@@ -594,24 +618,22 @@ void TKvFilelistView28::CreateDesktopShortcut() {
     const QString desktop = SpecialFolder(sfDesktop);
     bool ok = !desktop.isEmpty() && !description.isEmpty() && QDir().mkpath(desktop);
     if (ok) {
-        // A freedesktop link entry; an existing one of that name is replaced.
-        QSaveFile file(desktop + description + QStringLiteral(".desktop"));
-        ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
-            QByteArray text = "[Desktop Entry]\nVersion=1.0\nType=Link\n";
-            text += "Name=" + description.toUtf8() + '\n';
-            text += "Comment=" + description.toUtf8() + '\n';
-            text += "URL=" + QUrl::fromLocalFile(target).toEncoded() + '\n';
-            text += "Path=" + FolderOf(target).toUtf8() + '\n';
-            text += QByteArray("Icon=") +
-                    (QFileInfo(target).isDir() ? "folder" : "text-x-generic") + '\n';
-            ok = file.write(text) == text.size() && file.commit();
+        // A freedesktop link entry under a free name: an existing entry is never replaced.
+        QByteArray text = "[Desktop Entry]\nVersion=1.0\nType=Link\n";
+        text += "Name=" + description.toUtf8() + '\n';
+        text += "Comment=" + description.toUtf8() + '\n';
+        text += "URL=" + QUrl::fromLocalFile(target).toEncoded() + '\n';
+        text += "Path=" + FolderOf(target).toUtf8() + '\n';
+        text +=
+            QByteArray("Icon=") + (QFileInfo(target).isDir() ? "folder" : "text-x-generic") + '\n';
+        ok = false;
+        for (int n = 1; n < 1000 && !ok; ++n) {
+            const QString name =
+                n == 1 ? description : description + QStringLiteral(" (%1)").arg(n);
+            ok = WriteNewFile(QFile::encodeName(desktop + name + QStringLiteral(".desktop")), text,
+                              0744);
+            if (!ok && errno != EEXIST) break;
         }
-        if (ok)
-            QFile::setPermissions(desktop + description + QStringLiteral(".desktop"),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                      QFileDevice::ReadOther);
     }
     if (!ok) ShowBrowseMessage(mkError, MessageText(msgSaveFailed), this);
 }

@@ -107,11 +107,13 @@ enum TConflictAnswer { caReplace, caReplaceAll, caSkip, caSkipAll, caCancel };
 struct TFileOpPrompts {
     // Confirm moving the items to the trash.
     std::function<bool(const QStringList& items)> ConfirmDelete;
-    // Something already exists at the target.
-    std::function<TConflictAnswer(const QString& source, const QString& target)> Conflict;
-    // The item cannot go to the trash; delete it permanently?
-    std::function<bool(const QString& path)> ConfirmPermanentDelete;
-    // An individual file error.
+    // Something already exists at the target: a file to replace, or a folder to merge into
+    // (only ever asked for two folders; a file never replaces a folder nor a folder a file).
+    std::function<TConflictAnswer(const QString& source, const QString& target, bool merge)>
+        Conflict;
+    // The item cannot go to the trash, for the reason given; delete it permanently?
+    std::function<bool(const QString& path, const QString& reason)> ConfirmPermanentDelete;
+    // An individual file error, or an entry refused or kept (the operation goes on).
     std::function<void(const QString& message)> Error;
     // Show a progress dialog for longer operations.
     bool ShowProgress = true;
@@ -134,16 +136,29 @@ void SetCopyFaultHook(TCopyFaultHook hook);
 // name); flags as for open(2), O_CLOEXEC added. False, with errno set, when it cannot be opened.
 bool OpenNativeFile(QFile& file, const QByteArray& path, int flags, QIODevice::OpenMode mode);
 
+// Renames without replacing anything at the target (fails with EEXIST then).
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to);
+// Writes a new file: under a hidden name beside it, flushed and read back, then given its name
+// without replacing anything there. False with errno set (EEXIST when the name is taken).
+bool WriteNewFile(const QByteArray& path, const QByteArray& data, unsigned int mode = 0644);
+
+// Whether a file operation is running (only one runs at a time; ShellFileOp refuses another).
+bool FileOperationRunning();
+
 // One batch file operation. fromList and toList are NUL-separated path lists (TerminateList
 // is applied to both). Copy and move put the sources into the target folder when the target
 // is an existing folder (or the list holds several sources), else the target is the new path;
 // copying onto itself makes "name (copy)". A copied file is written under a hidden name and
-// takes its own name only when complete; a replaced entry is replaced only then; a failed or
-// cancelled copy removes what it made of that source. A move across file systems copies,
-// reads the copy back, and only then removes the source. Rename changes one path into another and
-// fails if the target exists. Delete moves to the freedesktop trash after a confirmation.
-// Conflicts, errors and progress are handled with our own dialogs. Returns true only if everything
-// succeeded and nothing was cancelled or skipped by the user.
+// takes its own name only when complete, without replacing what appeared there meanwhile; a
+// replaced file is replaced only then; a failed or cancelled copy removes what it made of that
+// source. A folder is never replaced by a file or link nor a file by a folder, and an entry
+// is never copied or moved onto itself: such entries are refused with a message and the others
+// go on. A move across file systems copies, reads the copy back, and then removes each source
+// entry that is still as it was copied (folders that gained entries stay). Rename changes one
+// path into another and fails if the target exists. Delete moves to the freedesktop trash after
+// a confirmation. Conflicts, errors and progress are handled with our own dialogs. Only one
+// operation runs at a time. Returns true only if everything succeeded and nothing was
+// cancelled, refused or skipped.
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList);
 // The same on paths as the file system names them (the bytes of a listed entry's name, which
 // the text of a name that is not valid in the locale's encoding does not keep). Every file-system

@@ -1,18 +1,37 @@
-// Copy and move under injected failures: an unwritable target, a disk that fills up, a source
-// that vanishes mid-copy, a cancelled or refused replace, a move across file systems. After
-// each, every source byte must still exist somewhere and no partial target may be left.
+// Copy, move and delete under injected faults: an unwritable target, a disk that fills up (a
+// real small tmpfs where it can be mounted), a source that vanishes or changes mid-copy, links,
+// same-named entries of another kind, another program writing the target, a second operation
+// started during the first, unreadable folders, a move across file systems. After each, every
+// file that existed before is unchanged or present where the user asked, and no partial target
+// is left.
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
+#include <map>
 
 #include <gtest/gtest.h>
 
 #include "browse/ShellHelpers.h"
 
 namespace {
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 class FileOpSafetyTest : public testing::Test {
   protected:
@@ -21,7 +40,7 @@ class FileOpSafetyTest : public testing::Test {
         root_ = AddSlash(tmp_.path());
         TFileOpPrompts& p = FileOpPrompts();
         p.ShowProgress = false;
-        p.Conflict = [this](const QString&, const QString&) {
+        p.Conflict = [this](const QString&, const QString&, bool) {
             return answers_.isEmpty() ? caCancel : answers_.takeFirst();
         };
         p.Error = [this](const QString& message) { errors_ << message; };
@@ -56,6 +75,41 @@ class FileOpSafetyTest : public testing::Test {
             if (p.contains(QLatin1String(".velkaro-"))) found << p;
         }
         return found;
+    }
+
+    // Every file below the root (links not followed) and a hash of its bytes.
+    std::map<QString, QByteArray> snapshot() const {
+        std::map<QString, QByteArray> files;
+        QDirIterator it(root_, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString p = it.next();
+            QFile f(p);
+            if (f.open(QIODevice::ReadOnly))
+                files[p.mid(root_.size())] =
+                    QCryptographicHash::hash(f.readAll(), QCryptographicHash::Md5);
+        }
+        return files;
+    }
+    // Every file of `before` is still at its place with its bytes, or at the place the user
+    // sent it (a prefix of `from` replaced by `to`), and nothing is left half-made.
+    void expectNothingLost(const std::map<QString, QByteArray>& before, const QString& from,
+                           const QString& to) const {
+        const std::map<QString, QByteArray> after = snapshot();
+        for (const auto& [file, hash] : before) {
+            const auto here = after.find(file);
+            QString sent = file;
+            if (!from.isEmpty() && file.startsWith(from)) sent = to + file.mid(from.size());
+            const auto there = after.find(sent);
+            EXPECT_TRUE((here != after.end() && here->second == hash) ||
+                        (there != after.end() && there->second == hash))
+                << "lost or changed: " << file.toStdString();
+        }
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+    }
+    bool errorsMention(const QString& text) const {
+        return std::any_of(errors_.begin(), errors_.end(),
+                           [&](const QString& e) { return e.contains(text); });
     }
 
     // Three megabytes: the copy writes it in several blocks.
@@ -205,25 +259,6 @@ TEST_F(FileOpSafetyTest, CancelledCopyTakesBackWhatItMade) {
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
-TEST_F(FileOpSafetyTest, MoveReplacingAFolderWithAFileKeepsTheFolderOnFailure) {
-    write("src/x", "file x");
-    write("dst/x/inside.txt", "inside");
-    answers_ = {caReplace};
-    SetCopyFaultHook([](const QString&, const QString&, qint64 step) {
-        return step == -2 ? EXDEV : step >= 0 ? ENOSPC : 0;
-    });
-    EXPECT_FALSE(ShellFileOp(foMove, path("src/x"), path("dst/")));
-    EXPECT_EQ(read("dst/x/inside.txt"), "inside");
-    EXPECT_EQ(read("src/x"), "file x");
-    // Same file system, no fault: the folder gives way only once the file is in place.
-    SetCopyFaultHook(nullptr);
-    answers_ = {caReplace};
-    EXPECT_TRUE(ShellFileOp(foMove, path("src/x"), path("dst/")));
-    EXPECT_EQ(read("dst/x"), "file x");
-    EXPECT_FALSE(exists("src/x"));
-    EXPECT_TRUE(leftovers().isEmpty());
-}
-
 TEST_F(FileOpSafetyTest, NamesAtTheLengthLimitCopy) {
     const QString name = QString(250, u'n') + ".txt";  // 254 bytes, the limit is 255
     write("src/" + name, "long");
@@ -232,4 +267,397 @@ TEST_F(FileOpSafetyTest, NamesAtTheLengthLimitCopy) {
     EXPECT_EQ(read("dst/" + name), "long");
     EXPECT_TRUE(errors_.isEmpty());
     EXPECT_TRUE(leftovers().isEmpty());
+}
+
+namespace {
+
+// File access as an ordinary user for the calling thread: root reads and writes past every
+// permission, so unreadable folders and unwritable trashes are tried under uid 65534 (which
+// drops root's file capabilities too). Does nothing for an ordinary user.
+class AsOrdinaryUser {
+  public:
+    AsOrdinaryUser() {
+        if (::geteuid() != 0) return;
+        ::setfsgid(65534);
+        ::setfsuid(65534);
+        active_ = true;
+    }
+    ~AsOrdinaryUser() {
+        if (!active_) return;
+        ::setfsuid(0);
+        ::setfsgid(0);
+    }
+
+  private:
+    bool active_ = false;
+};
+
+// A tmpfs of a given size at a folder, for a disk that fills up and a real move across file
+// systems; unmounted when done. Mounting needs privileges: mounted() says whether it worked.
+class SmallDisk {
+  public:
+    SmallDisk(const QString& folder, const char* size) : folder_(QFile::encodeName(folder)) {
+        QDir().mkpath(folder);
+        const QByteArray options = QByteArray("size=") + size + ",mode=0777";
+        mounted_ = ::mount("tmpfs", folder_.constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(folder_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    QByteArray folder_;
+    bool mounted_ = false;
+};
+
+}  // namespace
+
+// Entries never replace one of another kind, nor themselves: each such entry is refused with a
+// message that names it, without a question, and the rest of the paste goes on.
+TEST_F(FileOpSafetyTest, RefusesToReplaceAcrossKindsOrOntoItself) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        TFileOp op;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"file onto a same-named folder",
+         [&] {
+             write("src/x", "file x");
+             write("dst/x/inside.txt", "inside");
+         },
+         foCopy, "A folder named \"x\" already exists here."},
+        {"file moved onto a same-named folder",
+         [&] {
+             write("src/x", "file x");
+             write("dst/x/inside.txt", "inside");
+         },
+         foMove, "A folder named \"x\" already exists here."},
+        {"link onto a same-named folder",
+         [&] {
+             write("elsewhere.txt", "e");
+             QFile::link(path("elsewhere.txt"), path("src/x"));
+             write("dst/x/inside.txt", "inside");
+         },
+         foCopy, "A folder named \"x\" already exists here."},
+        {"folder onto a same-named file",
+         [&] {
+             write("src/x/inside.txt", "inside");
+             write("dst/x", "file x");
+         },
+         foMove, "A file named \"x\" already exists here."},
+        {"folder onto a link to a folder",
+         [&] {
+             write("src/x/inside.txt", "inside");
+             write("real/kept.txt", "kept");
+             QFile::link(path("real"), path("dst/x"));
+         },
+         foCopy, "A folder named \"x\" already exists here."},
+        {"link onto the file it points to",
+         [&] {
+             write("dst/x", "the only copy");
+             QFile::link(path("dst/x"), path("src/x"));
+         },
+         foCopy, "is the same file as its target."},
+        {"link moved onto the folder it points to",
+         [&] {
+             write("dst/x/inside.txt", "inside");
+             QFile::link(path("dst/x"), path("src/x"));
+         },
+         foMove, "is the same file as its target."},
+        {"hard link moved onto its twin",
+         [&] {
+             write("dst/x", "one file, two names");
+             ASSERT_EQ(::link(QFile::encodeName(path("dst/x")).constData(),
+                              QFile::encodeName(path("src/x")).constData()),
+                       0);
+         },
+         foMove, "is the same file as its target."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* folder : {"src", "dst", "real"})
+            QDir(path(folder)).removeRecursively();
+        QFile::remove(path("elsewhere.txt"));
+        QDir().mkpath(path("src"));
+        QDir().mkpath(path("dst"));
+        errors_.clear();
+        c.arrange();
+        write("src/other.txt", "other");
+        const auto before = snapshot();
+        int asked = 0;
+        FileOpPrompts().Conflict = [&](const QString&, const QString&, bool) {
+            ++asked;
+            return caReplaceAll;  // what one Enter used to answer
+        };
+        EXPECT_FALSE(
+            ShellFileOp(c.op, MakePathList({path("src/x"), path("src/other.txt")}), path("dst/")));
+        EXPECT_EQ(asked, 0);
+        ASSERT_EQ(errors_.size(), 1) << errors_.join('|').toStdString();
+        EXPECT_TRUE(errors_[0].contains(QLatin1String(c.message))) << errors_[0].toStdString();
+        // The other entry of the same paste went through.
+        EXPECT_EQ(read("dst/other.txt"), "other");
+        expectNothingLost(before, "src/other.txt", "dst/other.txt");
+        EXPECT_TRUE(exists("src/x"));
+        EXPECT_TRUE(exists("dst/x"));
+    }
+}
+
+// Another program writes the target while the copy runs: the copy never replaces it unasked.
+TEST_F(FileOpSafetyTest, TargetsThatAppearDuringACopyAreAskedAboutAgain) {
+    struct Case {
+        const char* name;
+        TConflictAnswer answer;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {"kept when the user says no", caSkip, "theirs"},
+        {"replaced when the user says yes", caReplace, big('c')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(path("src")).removeRecursively();
+        QDir(path("dst")).removeRecursively();
+        write("src/big.bin", big('c'));
+        QDir().mkpath(path("dst"));
+        // Another program writes the target half way through the copy.
+        SetCopyFaultHook([&](const QString&, const QString& target, qint64 step) {
+            if (step == 1024 * 1024) {
+                QFile theirs(target);
+                if (theirs.open(QIODevice::WriteOnly)) theirs.write("theirs");
+            }
+            return 0;
+        });
+        QStringList asked;
+        FileOpPrompts().Conflict = [&](const QString&, const QString& target, bool merge) {
+            asked << LastName(target) + (merge ? " merge" : " replace");
+            return c.answer;
+        };
+        ShellFileOp(foCopy, path("src/big.bin"), path("dst/"));
+        EXPECT_EQ(asked, QStringList({"big.bin replace"}));
+        EXPECT_EQ(read("dst/big.bin"), c.expected);
+        EXPECT_EQ(read("src/big.bin"), big('c'));
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+    }
+}
+
+// A second paste started from the first one's progress box is refused, not run inside it.
+TEST_F(FileOpSafetyTest, ASecondOperationWaitsForTheFirst) {
+    write("src/a.bin", big('a'));
+    write("other/a.bin", "the second paste's a.bin");
+    QDir().mkpath(path("dst"));
+    const auto before = snapshot();
+    bool secondResult = true;
+    SetCopyFaultHook([&](const QString&, const QString&, qint64 step) {
+        if (step == 1024 * 1024)
+            secondResult = ShellFileOp(foCopy, path("other/a.bin"), path("dst/"));
+        return 0;
+    });
+    EXPECT_TRUE(ShellFileOp(foCopy, path("src/a.bin"), path("dst/")));
+    EXPECT_FALSE(secondResult);
+    EXPECT_TRUE(errorsMention("Another file operation is still running"));
+    EXPECT_EQ(read("dst/a.bin"), big('a'));
+    expectNothingLost(before, "src/", "dst/");
+    // Once the first is done, the next one runs (and asks about the clash it meets).
+    errors_.clear();
+    answers_ = {caSkip};
+    SetCopyFaultHook(nullptr);
+    EXPECT_FALSE(ShellFileOp(foCopy, path("other/a.bin"), path("dst/")));
+    EXPECT_TRUE(errors_.isEmpty());
+}
+
+// A folder that cannot be read is reported, and neither a copy nor a move (also to another
+// file system) leaves a part of it behind as if it were complete.
+TEST_F(FileOpSafetyTest, UnreadableFoldersAreReportedAndMovesKeepTheirSource) {
+    SmallDisk other(path("other"), "16m");
+    struct Case {
+        const char* name;
+        TFileOp op;
+        QString target;
+        bool needsMount;
+    };
+    // (A move on one file system renames the folder whole and reads nothing.)
+    const Case cases[] = {
+        {"copy", foCopy, "dst/", false},
+        {"move to another file system", foMove, "other/", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsMount && !other.mounted()) continue;
+        QDir(path("src")).removeRecursively();
+        QDir(path("dst")).removeRecursively();
+        write("src/tree/a.txt", "alpha");
+        write("src/tree/locked/b.txt", "beta");
+        QDir().mkpath(path("dst"));
+        for (const char* folder : {"", "src", "src/tree", "dst", "other"})
+            ::chmod(QFile::encodeName(path(folder)).constData(), 0777);
+        ::chmod(QFile::encodeName(path("src/tree/locked")).constData(), 0);
+        const auto before = snapshot();
+        errors_.clear();
+        bool ok;
+        {
+            AsOrdinaryUser user;
+            if (::faccessat(AT_FDCWD, QFile::encodeName(path("src/tree/locked")).constData(), R_OK,
+                            AT_EACCESS) == 0)
+                GTEST_SKIP() << "folder permissions are not enforced here";
+            ok = ShellFileOp(c.op, path("src/tree"), path(c.target));
+        }
+        ::chmod(QFile::encodeName(path("src/tree/locked")).constData(), 0755);
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(errorsMention("Cannot read folder")) << errors_.join('|').toStdString();
+        EXPECT_TRUE(errorsMention("locked"));
+        if (c.op == foMove && c.needsMount) {
+            // The whole source stays and the target has no part of it.
+            EXPECT_EQ(read("src/tree/a.txt"), "alpha");
+            EXPECT_FALSE(exists(c.target + "tree"));
+        }
+        if (c.op == foCopy) {
+            EXPECT_FALSE(exists("dst/tree"));
+        }
+        expectNothingLost(before, "src/tree/", c.target + "tree/");
+        QDir(path(c.target + "tree")).removeRecursively();
+    }
+}
+
+// A real small disk: the error names the user's file and the system's reason, the target keeps
+// its old contents and no hidden temporary file is left.
+TEST_F(FileOpSafetyTest, AFullDiskIsReportedByNameAndReason) {
+    SmallDisk disk(path("small"), "1m");
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    write("src/a.txt", "alpha");
+    write("src/big.bin", big('f'));
+    write("small/old.bin", "old");
+    write("src/old.bin", big('o'));
+    const auto before = snapshot();
+    answers_ = {caReplace};
+    EXPECT_FALSE(ShellFileOp(
+        foCopy, MakePathList({path("src/a.txt"), path("src/big.bin"), path("src/old.bin")}),
+        path("small/")));
+    EXPECT_EQ(read("small/a.txt"), "alpha");
+    EXPECT_FALSE(exists("small/big.bin"));
+    EXPECT_EQ(read("small/old.bin"), "old");
+    ASSERT_EQ(errors_.size(), 2) << errors_.join('|').toStdString();
+    for (const QString& error : errors_) {
+        EXPECT_TRUE(error.contains(errorText(ENOSPC))) << error.toStdString();
+        EXPECT_FALSE(error.contains(QLatin1String(".velkaro-"))) << error.toStdString();
+    }
+    EXPECT_TRUE(errors_[0].contains(QLatin1String("small/big.bin")));
+    EXPECT_TRUE(errors_[1].contains(QLatin1String("small/old.bin")));
+    expectNothingLost(before, "src/a.txt", "small/a.txt");
+}
+
+// A move to another file system removes only what it copied and read back, each entry only
+// while it is as it was copied; a folder that gained entries stays with them; extended
+// attributes travel with the files.
+TEST_F(FileOpSafetyTest, MoveAcrossFileSystemsLeavesWhatChangedMeanwhile) {
+    SmallDisk other(path("other"), "64m");
+    if (!other.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    write("src/tree/a.txt", "alpha");
+    write("src/tree/b.txt", "beta");
+    write("src/tree/sub/c.bin", big('c'));
+    const bool withAttributes = ::setxattr(QFile::encodeName(path("src/tree/b.txt")).constData(),
+                                           "user.note", "kept", 4, 0) == 0;
+    const auto before = snapshot();
+    QString firstCopied;
+    SetCopyFaultHook([&](const QString& source, const QString&, qint64 step) {
+        if (step != -1) return 0;
+        if (firstCopied.isEmpty()) {
+            firstCopied = source;
+        } else if (!exists("src/tree/new.txt")) {
+            // Another program changes a file already copied and adds one to the folder.
+            QFile changed(firstCopied);
+            if (changed.open(QIODevice::Append)) changed.write(" and more");
+            QFile added(path("src/tree/new.txt"));
+            if (added.open(QIODevice::WriteOnly)) added.write("new");
+        }
+        return 0;
+    });
+    EXPECT_FALSE(ShellFileOp(foMove, path("src/tree"), path("other/")));
+    SetCopyFaultHook(nullptr);
+    ASSERT_FALSE(firstCopied.isEmpty());
+    const QString changed = firstCopied.mid(root_.size());
+    // The changed file stays with its change; the copy holds it as it was.
+    QFile original(firstCopied);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(original.readAll().endsWith(" and more"));
+    EXPECT_TRUE(exists("other/tree/" + changed.mid(QStringLiteral("src/tree/").size())));
+    EXPECT_EQ(read("src/tree/new.txt"), "new");
+    EXPECT_TRUE(errorsMention("was changed while it was moved")) << errors_.join('|').toStdString();
+    EXPECT_TRUE(errorsMention("entries were added to it while it was moved"));
+    // Whatever did not change moved.
+    for (const char* file : {"src/tree/a.txt", "src/tree/b.txt", "src/tree/sub/c.bin"})
+        if (path(file) != firstCopied) {
+            EXPECT_FALSE(exists(file)) << file;
+        }
+    if (!changed.startsWith(QLatin1String("src/tree/sub/"))) {
+        EXPECT_FALSE(exists("src/tree/sub"));
+    }
+    expectNothingLost(before, "src/tree/", "other/tree/");
+    if (withAttributes) {
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(QFile::encodeName(path("other/tree/b.txt")).constData(), "user.note",
+                             value, sizeof value),
+                  4);
+        EXPECT_STREQ(value, "kept");
+    }
+}
+
+// The trash writer takes every name: names at the length limit, with spaces, "%" and
+// non-ASCII letters (escaped in the record); when the trash cannot be written the question
+// to delete for good says why, and No keeps the file.
+TEST_F(FileOpSafetyTest, DeleteUsesTheTrashForEveryNameAndSaysWhyNot) {
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+    QDir().mkpath(path("data"));
+    QStringList reasons;
+    FileOpPrompts().ConfirmDelete = [](const QStringList&) { return true; };
+    FileOpPrompts().ConfirmPermanentDelete = [&](const QString&, const QString& reason) {
+        reasons << reason;
+        return false;
+    };
+    const QString longName = QString(246, u'l') + ".txt";  // 250 bytes
+    const QString spaced = QStringLiteral("Grüße 100% fertig.txt");
+    write("work/" + longName, "long");
+    write("work/" + spaced, "spaced");
+    EXPECT_TRUE(ShellFileOp(foDelete,
+                            MakePathList({path("work/" + longName), path("work/" + spaced)}), {}));
+    EXPECT_TRUE(reasons.isEmpty()) << reasons.join('|').toStdString();
+    EXPECT_FALSE(exists("work/" + longName));
+    const QStringList info = QDir(path("data/Trash/info")).entryList(QDir::Files);
+    ASSERT_EQ(info.size(), 2);
+    QByteArray records;
+    for (const QString& name : info) {
+        EXPECT_LE(QFile::encodeName(name).size(), 255);
+        QFile record(path("data/Trash/info/" + name));
+        ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+        records += record.readAll();
+        EXPECT_TRUE(exists("data/Trash/files/" + name.chopped(10)));
+    }
+    EXPECT_TRUE(records.contains("Gr%C3%BC%C3%9Fe%20100%25%20fertig.txt")) << records.data();
+    EXPECT_TRUE(records.contains(QFile::encodeName(longName)));
+
+    // A trash whose records cannot be written: asked, with the reason, and the file stays.
+    write("work/keep.txt", "keep");
+    for (const char* folder : {"", "work", "data", "data/Trash", "data/Trash/files"})
+        ::chmod(QFile::encodeName(path(folder)).constData(), 0777);
+    ::chmod(QFile::encodeName(path("data/Trash/info")).constData(), 0555);
+    bool ok;
+    {
+        AsOrdinaryUser user;
+        if (::faccessat(AT_FDCWD, QFile::encodeName(path("data/Trash/info")).constData(), W_OK,
+                        AT_EACCESS) == 0)
+            GTEST_SKIP() << "folder permissions are not enforced here";
+        ok = ShellFileOp(foDelete, path("work/keep.txt"), {});
+    }
+    ::chmod(QFile::encodeName(path("data/Trash/info")).constData(), 0755);
+    EXPECT_FALSE(ok);
+    ASSERT_EQ(reasons.size(), 1);
+    EXPECT_TRUE(reasons[0].contains(errorText(EACCES))) << reasons[0].toStdString();
+    EXPECT_EQ(read("work/keep.txt"), "keep");
+    if (savedData.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", savedData);
 }

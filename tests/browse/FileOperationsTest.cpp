@@ -24,11 +24,11 @@ class FileOpTest : public testing::Test {
             deleteAsked_ += items.size();
             return confirmDelete_;
         };
-        p.Conflict = [this](const QString&, const QString& target) {
+        p.Conflict = [this](const QString&, const QString& target, bool) {
             conflicts_ << LastName(target);
             return conflictAnswer_;
         };
-        p.ConfirmPermanentDelete = [this](const QString&) {
+        p.ConfirmPermanentDelete = [this](const QString&, const QString&) {
             ++permanentAsked_;
             return true;
         };
@@ -231,7 +231,7 @@ TEST_F(FileOpTest, ReplaceIsAskedWithoutProgressAndCancelLeavesNoPartialFile) {
         return nullptr;
     };
     bool boxWhileAsked = true;
-    FileOpPrompts().Conflict = [&](const QString&, const QString&) {
+    FileOpPrompts().Conflict = [&](const QString&, const QString&, bool) {
         boxWhileAsked = progressBox() != nullptr;
         return caReplace;
     };

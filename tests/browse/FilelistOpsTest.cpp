@@ -3,6 +3,7 @@
 // menu's enabling rules.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QAbstractItemView>
@@ -71,7 +72,7 @@ class FilelistOpsTest : public ::testing::Test {
         TFileOpPrompts& p = FileOpPrompts();
         p.ShowProgress = false;
         p.ConfirmDelete = [](const QStringList&) { return true; };
-        p.Conflict = [](const QString&, const QString&) { return caSkip; };
+        p.Conflict = [](const QString&, const QString&, bool) { return caSkip; };
         p.Error = [this](const QString& message) { errors_ << message; };
         SetLaunchHook([this](const QString& verb, const QString& file, const QString& params,
                              const QString& work) {
@@ -818,4 +819,98 @@ TEST_F(FilelistOpsTest, PermanentDeleteDefaultsToNo) {
     });
     Key(*list, Qt::Key_Delete, Qt::ShiftModifier);
     EXPECT_TRUE(Exists("work/keep.txt"));
+}
+
+// A paste, a drop or a send of several entries is one operation: "No to All" and "Cancel"
+// answer for all of them. A cut whose move was refused stays on the clipboard for what did not
+// move.
+TEST_F(FilelistOpsTest, OneAnswerHoldsForTheWholePaste) {
+    struct Case {
+        const char* name;
+        TConflictAnswer answer;
+        bool cut;
+        int asked;
+    };
+    const Case cases[] = {
+        {"No to All", caSkipAll, false, 1},
+        {"Cancel", caCancel, false, 1},
+        {"No to All on a cut", caSkipAll, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(root_ + "src").removeRecursively();
+        QDir(root_ + "dst").removeRecursively();
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            Write(QStringLiteral("src/") + name, "new");
+            Write(QStringLiteral("dst/") + name, "old");
+        }
+        auto list = MakeList("src");
+        Select(*list, {"a.txt", "b.txt", "c.txt"});
+        if (c.cut)
+            list->CutSelected();
+        else
+            list->CopySelected();
+        int asked = 0;
+        FileOpPrompts().Conflict = [&](const QString&, const QString&, bool) {
+            ++asked;
+            return c.answer;
+        };
+        list->SetDirectory(root_ + "dst");
+        list->PasteFiles();
+        EXPECT_EQ(asked, c.asked);
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            EXPECT_EQ(Read(QStringLiteral("dst/") + name), "old");
+            EXPECT_EQ(Read(QStringLiteral("src/") + name), "new");
+        }
+        if (c.cut) {
+            const TFileList clip = ClipboardFileList();
+            EXPECT_TRUE(clip.Cut);
+            EXPECT_EQ(clip.Paths.size(), 3);
+        }
+    }
+    // A refused move (a file onto a folder of its name) keeps the cut, and the next paste
+    // elsewhere moves it.
+    Write("src/x", "file x");
+    Write("dst/x/inside.txt", "inside");
+    auto list = MakeList("src");
+    Select(*list, {"x"});
+    list->CutSelected();
+    list->SetDirectory(root_ + "dst");
+    list->PasteFiles();
+    EXPECT_EQ(Read("dst/x/inside.txt"), "inside");
+    EXPECT_EQ(ClipboardFileList().Native, QList<QByteArray>({QFile::encodeName(root_ + "src/x")}));
+    QDir().mkpath(root_ + "other");
+    list->SetDirectory(root_ + "other");
+    list->PasteFiles();
+    EXPECT_EQ(Read("other/x"), "file x");
+    EXPECT_FALSE(Exists("src/x"));
+}
+
+// A desktop shortcut never replaces an entry already on the desktop; a permanent delete that
+// fails says so.
+TEST_F(FilelistOpsTest, ShortcutsTakeAFreeNameAndFailedDeletesSaySo) {
+    Write("work/b.txt", "beta");
+    Write("home/Desktop/b.desktop", "the user's own entry");
+    auto list = MakeList("work");
+    Select(*list, {"b.txt"});
+    list->CreateDesktopShortcut();
+    EXPECT_EQ(Read("home/Desktop/b.desktop"), "the user's own entry");
+    EXPECT_TRUE(Read("home/Desktop/b (2).desktop").contains("Type=Link\n"));
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join('|').toStdString();
+
+    // A file that is a mount point cannot be removed (EBUSY).
+    const QString busy = Write("work/busy.txt", "busy");
+    const QString other = Write("elsewhere.txt", "e");
+    if (::mount(QFile::encodeName(other).constData(), QFile::encodeName(busy).constData(), nullptr,
+                MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mount can be made here";
+    list->RebuildList();
+    Select(*list, {"busy.txt"});
+    confirm_ = true;
+    messages_.clear();
+    list->DeleteSelectedPermanently();
+    ::umount2(QFile::encodeName(busy).constData(), MNT_DETACH);
+    ASSERT_EQ(messages_.size(), 2) << messages_.join('|').toStdString();
+    EXPECT_TRUE(messages_[1].contains("Cannot delete \"busy.txt\"")) << messages_[1].toStdString();
+    EXPECT_EQ(Read("work/busy.txt"), "busy");
 }
