@@ -661,3 +661,58 @@ TEST_F(FileOpSafetyTest, DeleteUsesTheTrashForEveryNameAndSaysWhyNot) {
     else
         qputenv("XDG_DATA_HOME", savedData);
 }
+
+// Messages say what happened: a target folder removed during the copy is named as such, not
+// as a copy that does not match.
+TEST_F(FileOpSafetyTest, ATargetFolderThatDisappearsIsSaidSo) {
+    write("src/big.bin", big('d'));
+    QDir().mkpath(path("dst"));
+    SetCopyFaultHook([&](const QString&, const QString&, qint64 step) {
+        if (step == 1024 * 1024) QDir(path("dst")).removeRecursively();
+        return 0;
+    });
+    EXPECT_FALSE(ShellFileOp(foCopy, path("src/big.bin"), path("dst/")));
+    ASSERT_EQ(errors_.size(), 1) << errors_.join('|').toStdString();
+    EXPECT_TRUE(errors_[0].contains("the target folder disappeared")) << errors_[0].toStdString();
+    EXPECT_EQ(read("src/big.bin"), big('d'));
+}
+
+// Entries on another drive go to that drive's own trash (.Trash-<uid> at its top), not to a
+// copy in the home trash.
+TEST_F(FileOpSafetyTest, EntriesOnAnotherDriveGoToItsOwnTrash) {
+    SmallDisk drive(path("drive"), "4m");
+    if (!drive.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+    FileOpPrompts().ConfirmDelete = [](const QStringList&) { return true; };
+    write("drive/photos/a.jpg", "a");
+    EXPECT_TRUE(ShellFileOp(foDelete, path("drive/photos/a.jpg"), {}));
+    const QString trash = path("drive/.Trash-" + QString::number(::getuid()));
+    EXPECT_EQ(read("drive/.Trash-" + QString::number(::getuid()) + "/files/a.jpg"), "a");
+    QFile record(trash + "/info/a.jpg.trashinfo");
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(record.readAll().contains("\nPath=photos/a.jpg\n"));
+    EXPECT_FALSE(exists("data/Trash/files/a.jpg"));
+    if (savedData.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", savedData);
+}
+
+// "No" answers for its own entry only: a later folder of the same move across file systems
+// still moves, instead of being taken back without a word.
+TEST_F(FileOpSafetyTest, ASkipAnswersOnlyItsOwnEntry) {
+    write("src/a.txt", "new a");
+    write("dst/a.txt", "old a");
+    write("src/tree/x.txt", "x");
+    answers_ = {caSkip};
+    SetCopyFaultHook(
+        [](const QString&, const QString&, qint64 step) { return step == -2 ? EXDEV : 0; });
+    EXPECT_FALSE(
+        ShellFileOp(foMove, MakePathList({path("src/a.txt"), path("src/tree")}), path("dst/")));
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('|').toStdString();
+    EXPECT_EQ(read("dst/a.txt"), "old a");
+    EXPECT_EQ(read("src/a.txt"), "new a");
+    EXPECT_EQ(read("dst/tree/x.txt"), "x");
+    EXPECT_FALSE(exists("src/tree"));
+}
