@@ -256,6 +256,10 @@ class FileOperation {
     bool copyOver(const QByteArray& source, const QByteArray& target, const struct stat& st);
     // Copies to a path where nothing exists yet.
     bool copyFresh(const QByteArray& source, const QByteArray& target, const struct stat& st);
+    // Runs a step (copy or move) for every entry of a source folder; false when the folder
+    // cannot be read or any step was not done whole.
+    bool eachChild(const QByteArray& source, const QByteArray& target,
+                   bool (FileOperation::*step)(const QByteArray&, const QByteArray&));
     bool copyChildren(const QByteArray& source, const QByteArray& target);
     bool copyFile(const QByteArray& source, const QByteArray& target, const struct stat& st);
     bool moveEntry(const QByteArray& source, const QByteArray& target);
@@ -484,7 +488,7 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target,
     // The bytes go to a hidden name beside the target, which gets its own name only once the
     // copy is complete and checked, so a partial copy is never seen under the real name.
     const QByteArray temp = tempSibling(target);
-    const int out = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int out = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         failAt(tr("Cannot create \"%1\": %2"), target, errno);
         return false;
@@ -520,6 +524,27 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target,
         ok = false;
         failAt(tr("Cannot write \"%1\": %2"), target, errno);
     }
+    if (ok && moving_) {
+        // Read back what landed before the source may go (before the source's mode is given
+        // to the copy, which may not let its owner read it).
+        QCryptographicHash landed(QCryptographicHash::Md5);
+        for (qint64 at = 0;;) {
+            const ssize_t n = ::pread(out, buffer.data(), buffer.size(), at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                ok = false;
+                failAt(tr("Cannot read back \"%1\": %2"), target, errno);
+                break;
+            }
+            if (n == 0) break;
+            landed.addData(QByteArrayView(buffer.constData(), n));
+            at += n;
+        }
+        if (ok && landed.result() != written.result()) {
+            ok = false;
+            fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
+        }
+    }
     if (ok) {
         ::fchmod(out, before.st_mode & 07777);
         keepAttributes(source, target, in.handle(), out);
@@ -528,18 +553,6 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target,
         ::futimens(out, times);
     }
     ::close(out);
-    if (ok && moving_) {
-        // Read back what landed on the disk before the source may go.
-        QFile check;
-        QCryptographicHash landed(QCryptographicHash::Md5);
-        if (!OpenNativeFile(check, temp, O_RDONLY, QIODevice::ReadOnly)) {
-            ok = false;
-            failAt(tr("Cannot read back \"%1\": %2"), target, errno);
-        } else if (!landed.addData(&check) || landed.result() != written.result()) {
-            ok = false;
-            fail(tr("The copy of \"%1\" does not match the original.").arg(shown(source)));
-        }
-    }
     if (ok) {
         switch (place(temp, target, source, st, std::nullopt)) {
             case Done:
@@ -560,7 +573,8 @@ bool FileOperation::copyFile(const QByteArray& source, const QByteArray& target,
     return false;
 }
 
-bool FileOperation::copyChildren(const QByteArray& source, const QByteArray& target) {
+bool FileOperation::eachChild(const QByteArray& source, const QByteArray& target,
+                              bool (FileOperation::*step)(const QByteArray&, const QByteArray&)) {
     QList<QByteArray> names;
     if (!readFolder(source, names)) {
         fail(tr("Cannot read folder \"%1\": %2").arg(shown(source), errnoText()));
@@ -568,10 +582,14 @@ bool FileOperation::copyChildren(const QByteArray& source, const QByteArray& tar
     }
     bool ok = true;
     for (const QByteArray& name : names) {
-        ok = copyEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
+        ok = (this->*step)(JoinPath(source, name), JoinPath(target, name)) && ok;
         if (cancelled_) return false;
     }
     return ok;
+}
+
+bool FileOperation::copyChildren(const QByteArray& source, const QByteArray& target) {
+    return eachChild(source, target, &FileOperation::copyEntry);
 }
 
 bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target,
@@ -715,18 +733,8 @@ bool FileOperation::moveEntry(const QByteArray& source, const QByteArray& target
 }
 
 bool FileOperation::moveChildren(const QByteArray& source, const QByteArray& target) {
-    QList<QByteArray> names;
-    if (!readFolder(source, names)) {
-        fail(tr("Cannot read folder \"%1\": %2").arg(shown(source), errnoText()));
-        return false;
-    }
-    bool ok = true;
-    for (const QByteArray& name : names) {
-        ok = moveEntry(JoinPath(source, name), JoinPath(target, name)) && ok;
-        if (cancelled_) return false;
-    }
     // The source folder goes only once it is empty: what is left in it stays with it.
-    if (!ok) return false;
+    if (!eachChild(source, target, &FileOperation::moveEntry)) return false;
     if (::rmdir(source.constData()) == 0) return true;
     keepFolder(source, errno);
     return false;
@@ -1006,11 +1014,12 @@ bool ShellFileOp(TFileOp operation, const QList<QByteArray>& sources,
                    "finished."));
         return false;
     }
-    operationRunning() = true;
+    struct Running {
+        Running() { operationRunning() = true; }
+        ~Running() { operationRunning() = false; }
+    } running;
     FileOperation op(operation, prompts());
-    const bool ok = op.run(bare, targets);
-    operationRunning() = false;
-    return ok;
+    return op.run(bare, targets);
 }
 
 bool ShellFileOp(TFileOp operation, const QString& fromList, const QString& toList) {
