@@ -23,11 +23,13 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
-#include "display/PictureInfoDialog.h"
+#include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
+#include "display/PictureInfoDialog.h"
 #include "imaging/ColorProfile.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
@@ -873,6 +875,7 @@ void TForm1::ClearPicture() {
     ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
+    copyWhenFull_ = false;
     shownNative_.clear();
     PictureProperties->SetEnabled(false);
 }
@@ -890,6 +893,7 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
     loading_ = true;
     loadTimer_.start();
     frames_->Stop();
+    copyWhenFull_ = false;
     decoder_->Show(fileName, ViewWish());
 }
 
@@ -903,6 +907,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
             QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
+        copyWhenFull_ = false;
         ShowFileName(picture->path);
         return;
     }
@@ -922,6 +927,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
     if (!picture->preview) {
+        if (std::exchange(copyWhenFull_, false)) CopyShownPicture();
         frames_->Open(picture->path);
         PreloadNeighbours();
     }
@@ -1295,10 +1301,25 @@ void TForm1::AboutVelkaro1Click() {
 // --- Image menu ----------------------------------------------------------------------------------
 
 void TForm1::CopyImageClick() {
+    // A reduced first decode or the camera's thumbnail is not the picture: the copy is made when
+    // the full decode arrives.
+    if (shownIsPreview_) {
+        copyWhenFull_ = true;
+        return;
+    }
+    CopyShownPicture();
+}
+
+void TForm1::CopyShownPicture() {
     const TGraphic* graphic = ViewImage->Picture()->Graphic();
     if (graphic == nullptr) return;  // nothing shown (the text mode cleared the picture)
-    const QImage image = GraphicToImage(*graphic);
-    if (!image.isNull()) QApplication::clipboard()->setImage(image);
+    QImage image = GraphicToImage(*graphic);
+    if (image.isNull()) return;
+    auto run = [decoder = decoder_](std::function<void()> task,
+                                    std::shared_ptr<std::atomic<bool>> cancel) {
+        decoder->Submit(std::move(task), std::move(cancel));
+    };
+    QApplication::clipboard()->setMimeData(new TClipboardPicture(std::move(image), run));
 }
 
 void TForm1::FullViewClick() {

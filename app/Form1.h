@@ -279,6 +279,8 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
+    // Puts the shown picture on the clipboard (see TClipboardPicture).
+    void CopyShownPicture();
     // Asks the decode service for a picture file; the view shows it when it arrives
     // (PictureArrived). A picture that cannot be read is reported in the picture pane while
     // browsing, and in the error box when it was opened explicitly (the previous picture then
@@ -317,6 +319,7 @@ class TForm1 : public TForm {
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     bool explicitOpen_ = false;       // the picture decoding was opened explicitly
     bool shownIsPreview_ = false;     // the view shows a reduced first decode
+    bool copyWhenFull_ = false;       // a copy asked while the preview shows waits for the picture
     QLabel* status_ = nullptr;
     QString shownFile_;
     QByteArray shownNative_;  // the shown picture's file, as the file system names it
