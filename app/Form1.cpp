@@ -882,7 +882,9 @@ void TForm1::ClearPicture() {
 
 TViewWish TForm1::ViewWish() const {
     TViewWish wish;
-    wish.pane = ScrollImage->viewport()->size();
+    // The view counts device pixels: on a scaled screen the picture is decoded for all of them.
+    const double ratio = ScrollImage->viewport()->devicePixelRatioF();
+    wish.pane = ScrollImage->viewport()->size() * ratio;
     wish.fit = ViewImage->FitMode();
     wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     return wish;

@@ -79,7 +79,8 @@ class TProImage : public TControl<QWidget> {
 
     // The destination of an untiled paint: the client rectangle when stretched; else the
     // picture's size, at (0, 0) or centred (a picture larger than the control gets a negative
-    // offset, the halves truncated toward zero).
+    // offset, the halves truncated toward zero). The size is in control pixels: one picture
+    // pixel per device pixel, so on a scaled screen it is the picture's divided by the ratio.
     QRect PictureRect() const;
 
     // The graphic's palette; empty when there is no graphic or it has none.
@@ -111,7 +112,7 @@ class TProImage : public TControl<QWidget> {
     // The picture scaled for the view, when it was handed in with the graphic.
     const QImage& PreparedReduction() const { return seeded_; }
 
-    // The transform in use (meaningful in zoom mode).
+    // The transform in use (meaningful in zoom mode); its pane and scale count device pixels.
     const TViewTransform& View() const { return view_; }
 
     // A message shown in the middle of the control instead of the picture (a picture that
@@ -151,7 +152,14 @@ class TProImage : public TControl<QWidget> {
   private:
     // Refits or re-clamps the transform after the picture or the control changed size.
     void UpdateView();
-    void PaintZoomed(QPainter& painter, const QImage& image);
+    void PaintZoomed(QPainter& painter, const QImage& image, const QTransform& deviceToControl);
+    // Device pixels per control pixel (2 on a screen scaled to 200 %), and the control's size in
+    // device pixels: pictures are shown one picture pixel per device pixel at 100 %, and the
+    // view's transform counts device pixels.
+    double PixelRatio() const;
+    QSize DevicePane() const;
+    // The picture's size in control pixels when shown unscaled.
+    QSize ShownPictureSize() const;
     // Draws a vector picture stretched to scaled, mapped onto the control by scaledToControl,
     // over the exposed area. False when the graphic is not drawn from vectors (or cannot be
     // drawn at that size): the caller then paints its bitmap.
