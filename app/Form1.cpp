@@ -71,7 +71,8 @@ QStringList TForm1::StoredProps() {
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
-            "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked"};
+            "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
+            "Checkerboard.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -471,6 +472,7 @@ void TForm1::CreateMenus() {
     CreateFileCommands();
     CreateDetailsItem();
     CreateColorManagementItem();
+    CreateCheckerboardItem();
     CreateAboutKey();
     CreateLocationEntry();
 
@@ -710,6 +712,18 @@ void TForm1::CreateColorManagementItem() {
     Wire(ColorManagement, &TMenuItem::OnClick, &TForm1::ColorManagementClick);
 }
 
+void TForm1::CreateCheckerboardItem() {
+    Checkerboard = ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(N13)),
+                                     QStringLiteral("Checkerboard"),
+                                     QStringLiteral("Transparency Checkerboard"));
+    Wire(Checkerboard, &TMenuItem::OnClick, &TForm1::CheckerboardClick);
+}
+
+void TForm1::CheckerboardClick() {
+    Checkerboard->SetChecked(!Checkerboard->Checked());
+    ViewImage->SetCheckerboard(Checkerboard->Checked());
+}
+
 void TForm1::ColorManagementClick() {
     ColorManagement->SetChecked(!ColorManagement->Checked());
     ApplyColorManagement();
@@ -805,6 +819,7 @@ void TForm1::CheckRestoredSettings() {
         // Zoomed in the full view when the window closed: the full view scrolls again.
         ViewImage->SetAlign(alNone);
     }
+    ViewImage->SetCheckerboard(Checkerboard->Checked());
     ApplyColorManagement();
 }
 
@@ -1294,6 +1309,9 @@ void TForm1::DefaultSettings1Click() {
     // Pictures in the screen's colours.
     ColorManagement->SetChecked(true);
     ApplyColorManagement();
+    // Transparent parts over the background colour.
+    Checkerboard->SetChecked(false);
+    ViewImage->SetCheckerboard(false);
 }
 
 void TForm1::AboutVelkaro1Click() {

@@ -177,6 +177,10 @@ class TForm1 : public TForm {
     // colours (stored, on by default).
     TMenuItem* ColorManagement = nullptr;
     void ColorManagementClick();
+    // Image menu check (after "Background ..."): transparent parts of pictures are shown over a
+    // checkerboard (stored, off by default).
+    TMenuItem* Checkerboard = nullptr;
+    void CheckerboardClick();
 
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
@@ -252,6 +256,7 @@ class TForm1 : public TForm {
     void CreateFileCommands();
     void CreateDetailsItem();
     void CreateColorManagementItem();
+    void CreateCheckerboardItem();
     // Makes the imaging library follow the check; a change decodes the shown picture again.
     void ApplyColorManagement();
     // F1 opens the About box from anywhere in the window; the menu item shows the key.

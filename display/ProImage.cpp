@@ -93,6 +93,12 @@ void TProImage::SetTransparent(bool value) {
     PictureChanged();
 }
 
+void TProImage::SetCheckerboard(bool value) {
+    if (value == checkerboard_) return;
+    checkerboard_ = value;
+    update();
+}
+
 void TProImage::SetAlign(TAlign value) {
     if (value == Align()) return;
     TControl<QWidget>::SetAlign(value);
@@ -280,6 +286,7 @@ void TProImage::paintEvent(QPaintEvent* event) {
     // The view's transform and the picture's pixels are in device pixels.
     const double ratio = PixelRatio();
     const QTransform deviceToControl = QTransform::fromScale(1.0 / ratio, 1.0 / ratio);
+    PaintCheckerboard(painter, exposed, deviceToControl);
     if (zoomMode_ && !view_.picture.isEmpty()) {
         const QTransform scaledToControl =
             QTransform::fromScale(1.0 / view_.scale, 1.0 / view_.scale) * view_.ToPane() *
@@ -353,6 +360,36 @@ void TProImage::paintEvent(QPaintEvent* event) {
     painter.setTransform(deviceToControl);
     painter.setBrushOrigin(0, 0);
     painter.fillRect(deviceToControl.inverted().mapRect(QRectF(exposed)), QBrush(tileImage_));
+}
+
+QRectF TProImage::PictureArea(const QTransform& deviceToControl) const {
+    if (zoomMode_)
+        return (view_.ToPane() * deviceToControl).mapRect(QRectF(QPointF(), QSizeF(view_.picture)));
+    if (tiled_) return rect();
+    return PictureRect();
+}
+
+void TProImage::PaintCheckerboard(QPainter& painter, const QRect& exposed,
+                                  const QTransform& deviceToControl) {
+    const TGraphic* graphic = picture_->Graphic();
+    if (!checkerboard_ || graphic == nullptr || !MayShowThrough(*graphic)) return;
+    const QRectF area = PictureArea(deviceToControl) & QRectF(exposed);
+    if (area.isEmpty()) return;
+    // Light and lighter grey squares of 8 pixels, starting at the picture's corner.
+    constexpr int kSquare = 8;
+    static const QImage tile = [] {
+        QImage image(2 * kSquare, 2 * kSquare, QImage::Format_RGB32);
+        image.fill(QColor(0xFF, 0xFF, 0xFF));
+        for (int y = 0; y < 2 * kSquare; ++y)
+            for (int x = 0; x < 2 * kSquare; ++x)
+                if ((x / kSquare + y / kSquare) % 2 != 0)
+                    image.setPixel(x, y, qRgb(0xCC, 0xCC, 0xCC));
+        return image;
+    }();
+    painter.save();
+    painter.setBrushOrigin(PictureArea(deviceToControl).topLeft());
+    painter.fillRect(area, QBrush(tile));
+    painter.restore();
 }
 
 void TProImage::resizeEvent(QResizeEvent* event) {

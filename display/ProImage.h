@@ -115,6 +115,11 @@ class TProImage : public TControl<QWidget> {
     // The transform in use (meaningful in zoom mode); its pane and scale count device pixels.
     const TViewTransform& View() const { return view_; }
 
+    // Whether the transparent parts of the picture are painted over a checkerboard (the
+    // background colour still shows around the picture).
+    bool Checkerboard() const { return checkerboard_; }
+    void SetCheckerboard(bool value);
+
     // A message shown in the middle of the control instead of the picture (a picture that
     // could not be read); empty shows the picture again.
     void SetMessage(const QString& text);
@@ -165,6 +170,12 @@ class TProImage : public TControl<QWidget> {
     // drawn at that size): the caller then paints its bitmap.
     bool PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
                      const QRect& exposed);
+    // The part of the control the picture covers (all of it when tiled).
+    QRectF PictureArea(const QTransform& deviceToControl) const;
+    // Fills the part of area the picture covers with a checkerboard, when the picture may let
+    // the background show through and the checkerboard is on.
+    void PaintCheckerboard(QPainter& painter, const QRect& exposed,
+                           const QTransform& deviceToControl);
     // The image reduced to size (see AreaReduced); the last result is kept.
     const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
@@ -190,6 +201,7 @@ class TProImage : public TControl<QWidget> {
     bool incrementalDisplay_ = false;
     bool transparent_ = false;
     bool drawing_ = false;
+    bool checkerboard_ = false;
 
     QImage image_;
     QImage tileImage_;  // image_ in a 32-bit format for texture fills, made on first tiled paint
