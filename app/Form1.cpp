@@ -210,6 +210,7 @@ void TForm1::CreateComponents() {
     ViewImage->SetTiled(false);
     ViewImage->SetCenter(false);
     ViewImage->SetTransparent(false);
+    ViewImage->SetDevicePixels(true);
     ViewImage->OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool,
                                    const TRect&, const std::string& message) {
         PictureProgress(stage, percent, message);
@@ -898,7 +899,7 @@ void TForm1::ClearPicture() {
 TViewWish TForm1::ViewWish() const {
     TViewWish wish;
     // The view counts device pixels: on a scaled screen the picture is decoded for all of them.
-    const double ratio = ScrollImage->viewport()->devicePixelRatioF();
+    const double ratio = ViewImage->DevicePixels() ? ViewImage->devicePixelRatioF() : 1.0;
     wish.pane = ScrollImage->viewport()->size() * ratio;
     wish.fit = ViewImage->FitMode();
     wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;

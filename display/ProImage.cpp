@@ -115,7 +115,14 @@ QRect TProImage::PictureRect() const {
     return QRect(0, 0, pw, ph);
 }
 
+void TProImage::SetDevicePixels(bool value) {
+    if (value == devicePixels_) return;
+    devicePixels_ = value;
+    PictureChanged();
+}
+
 double TProImage::PixelRatio() const {
+    if (!devicePixels_) return 1.0;
     const double ratio = devicePixelRatioF();
     return ratio > 0 ? ratio : 1.0;
 }

@@ -115,6 +115,12 @@ class TProImage : public TControl<QWidget> {
     // The transform in use (meaningful in zoom mode); its pane and scale count device pixels.
     const TViewTransform& View() const { return view_; }
 
+    // Whether pictures are shown one picture pixel per device pixel at 100 % on a scaled screen
+    // (a picture viewer), rather than one per control pixel like the rest of the interface (off;
+    // a dialog's picture keeps its size beside the dialog's text).
+    bool DevicePixels() const { return devicePixels_; }
+    void SetDevicePixels(bool value);
+
     // Whether the transparent parts of the picture are painted over a checkerboard (the
     // background colour still shows around the picture).
     bool Checkerboard() const { return checkerboard_; }
@@ -158,9 +164,9 @@ class TProImage : public TControl<QWidget> {
     // Refits or re-clamps the transform after the picture or the control changed size.
     void UpdateView();
     void PaintZoomed(QPainter& painter, const QImage& image, const QTransform& deviceToControl);
-    // Device pixels per control pixel (2 on a screen scaled to 200 %), and the control's size in
-    // device pixels: pictures are shown one picture pixel per device pixel at 100 %, and the
-    // view's transform counts device pixels.
+    // Device pixels per control pixel (2 on a screen scaled to 200 %; 1 unless DevicePixels),
+    // and the control's size in device pixels: pictures are shown one picture pixel per device
+    // pixel at 100 %, and the view's transform counts device pixels.
     double PixelRatio() const;
     QSize DevicePane() const;
     // The picture's size in control pixels when shown unscaled.
@@ -202,6 +208,7 @@ class TProImage : public TControl<QWidget> {
     bool transparent_ = false;
     bool drawing_ = false;
     bool checkerboard_ = false;
+    bool devicePixels_ = false;
 
     QImage image_;
     QImage tileImage_;  // image_ in a 32-bit format for texture fills, made on first tiled paint

@@ -1,6 +1,7 @@
-// The picture view on a screen scaled to 200 %: 100 % shows one picture pixel per device pixel
-// in Full View and when zoomed, and Fit View fits the picture to the pane's device pixels. The
-// test runs itself again with QT_SCALE_FACTOR=2, where it paints at device-pixel ratio 2.
+// The picture view on a screen scaled to 200 %: with DevicePixels on, 100 % shows one picture
+// pixel per device pixel in Full View and when zoomed, and Fit View fits the picture to the
+// pane's device pixels; off, the picture keeps its size in control pixels. The test runs itself
+// again with QT_SCALE_FACTOR=2, where it paints at device-pixel ratio 2.
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
@@ -56,10 +57,13 @@ TEST(ProImageScaledScreen, ShowsOnePicturePixelPerDevicePixel) {
     }
     TProImage view;
     ASSERT_EQ(view.devicePixelRatioF(), 2.0);
-
-    // Full View: the control takes the picture's size in device pixels.
+    // Off, the picture takes its size in control pixels, as a dialog's picture does.
     view.SetAutoSize(true);
     view.Picture()->AdoptGraphic(Checkerboard(40, 30));
+    EXPECT_EQ(view.size(), QSize(40, 30));
+    view.SetDevicePixels(true);
+
+    // Full View: the control takes the picture's size in device pixels.
     EXPECT_EQ(view.size(), QSize(20, 15));
     QImage shown = view.grab().toImage();
     ASSERT_EQ(shown.size(), QSize(40, 30));
