@@ -26,11 +26,12 @@
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
-#include "display/PictureInfoDialog.h"
 #include "display/DisplayProfile.h"
+#include "display/PictureInfoDialog.h"
 #include "imaging/ColorProfile.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -249,6 +250,7 @@ void TForm1::CreateComponents() {
     status_->setContentsMargins(4, 1, 4, 1);
     TAlignLayout::SetAlign(status_, alBottom);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
+    connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::SyncViewMarks);
     connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
 
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
@@ -896,24 +898,31 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
 void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     if (generation != decoder_->Generation()) return;  // an older request
     if (!picture->preview) EndLoadProgress();
+    // The picture shown so far stays decoded while it is a neighbour of the new one.
+    KeepShownPicture(picture->path);
     if (!picture->graphic) {
-        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
-        // While browsing the message goes in the pane, so the next key press still works.
-        ViewImage->SetMessage(
-            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        // Nothing of the previous picture stays on screen under the new name.
+        frames_->Stop();
+        ViewImage->SetPicture(nullptr);
+        shownIsPreview_ = false;
+        shownNative_.clear();
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
         ShowFileName(picture->path);
+        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
+        // While browsing the message goes in the pane, so the next key press still works; it
+        // fills the visible part of the pane, whatever size the last picture had.
+        ViewImage->SetMessage(
+            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        if (!ViewImage->ZoomMode() && ViewImage->Align() == alNone) {
+            ScrollImage->SetHorzPosition(0);
+            ScrollImage->SetVertPosition(0);
+            ViewImage->setGeometry(QRect(QPoint(0, 0), ScrollImage->viewport()->size()));
+        }
+        UpdateStatus();
         return;
     }
     ViewImage->SetMessage(QString());
-    // The picture shown so far stays decoded while it is a neighbour of the new one.
-    QImage reduction = ViewImage->PreparedReduction();
-    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
-    // A frame or page other than the plain load is not what the file shows first: not kept.
-    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != picture->path)
-        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
-    previous.reset();
     shownIsPreview_ = picture->preview;
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
@@ -925,6 +934,14 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         frames_->Open(picture->path);
         PreloadNeighbours();
     }
+}
+
+void TForm1::KeepShownPicture(const QByteArray& next) {
+    QImage reduction = ViewImage->PreparedReduction();
+    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
+    // A frame or page other than the plain load is not what the file shows first: not kept.
+    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != next)
+        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
 }
 
 void TForm1::PreloadNeighbours() {
@@ -1323,7 +1340,10 @@ void TForm1::TileViewClick() {
 }
 
 void TForm1::BackgroundColour1Click() {
-    if (ImageBk->Execute(this)) PanelImage->SetColor(ImageBk->Color());
+    if (!ImageBk->Execute(this)) return;
+    PanelImage->SetColor(ImageBk->Color());
+    // Chosen in full screen: the colour the window comes back with.
+    if (fullScreen_) colorBeforeFullScreen_ = ImageBk->Color();
 }
 
 void TForm1::FormCloseQuery(bool& canClose) {
@@ -1352,7 +1372,8 @@ void TForm1::ZoomOutClick() {
 }
 
 void TForm1::ZoomFitClick() {
-    if (BrowseImageFiles->Checked()) ViewImage->ZoomToFit();
+    // The same as choosing Fit View: ticked, and stored with the settings.
+    if (BrowseImageFiles->Checked()) FitViewClick();
 }
 
 void TForm1::ZoomActualClick() {
@@ -1383,6 +1404,7 @@ void TForm1::FullScreenClick() {
     }
     if (!BrowseImageFiles->Checked()) return;
     fullScreen_ = true;
+    browserBeforeFullScreen_ = PanelLeft->isVisibleTo(this);
     // The picture alone on black: the browser, the top strip, the frame and the status line
     // go; the picture fits the screen unless it was already zoomed.
     colorBeforeFullScreen_ = PanelImage->Color();
@@ -1408,7 +1430,7 @@ void TForm1::LeaveFullScreen() {
     showNormal();
     PanelImage->SetColor(colorBeforeFullScreen_);
     PanelTop->setVisible(true);
-    PanelLeft->setVisible(BrowseMenuI->Checked() || BrowseMenu->Checked());
+    PanelLeft->setVisible(browserBeforeFullScreen_);
     SplitterV->setVisible(PanelLeft->isVisibleTo(this));
     status_->setVisible(true);
     ScrollImage->setFrameShape(QFrame::StyledPanel);
@@ -1417,6 +1439,7 @@ void TForm1::LeaveFullScreen() {
         if (FullView->Checked()) FullViewClick();
         if (TileView->Checked()) TileViewClick();
     }
+    SyncViewMarks();
     TAlignLayout::Realign(this);
 }
 
@@ -1475,6 +1498,16 @@ void TForm1::ShowFileName(const QString& path) {
     UpdateStatus();
 }
 
+void TForm1::SyncViewMarks() {
+    // Full and Tile View are the menu's own choices; a zoomed, turned or flipped picture is
+    // neither, and Fit View is ticked only while the picture is fitted. Full screen keeps the
+    // window's marks, which it comes back to.
+    if (fullScreen_ || !ViewImage->ZoomMode()) return;
+    FitView->SetChecked(ViewImage->FitMode());
+    FullView->SetChecked(false);
+    TileView->SetChecked(false);
+}
+
 void TForm1::UpdateStatus() {
     if (status_ == nullptr) return;
     status_->setText(StatusText());
@@ -1483,9 +1516,12 @@ void TForm1::UpdateStatus() {
 QString TForm1::StatusText() const {
     const TPicture* picture = ViewImage->Picture();
     const QSize size = ViewImage->PictureSize();
+    if (picture->Graphic() == nullptr && !ViewImage->Message().isEmpty())
+        return QStringLiteral("No picture");
     if (picture->Graphic() == nullptr || size.isEmpty()) return QString();
     const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
-    const QString format = QFileInfo(shownFile_).suffix().toUpper();
+    // What the content was read as, whatever the name says.
+    const QString format = QString::fromStdString(GraphicFormatName(*picture->Graphic()));
     return QStringLiteral("%1 x %2   %3   %4 %")
                .arg(size.width())
                .arg(size.height())

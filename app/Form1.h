@@ -238,6 +238,11 @@ class TForm1 : public TForm {
     TDecodeService* Decoder() const { return decoder_; }
     // The picture pane's status line: size, format and zoom of the shown picture.
     QString StatusText() const;
+    // Ticks Full, Tile or Fit View as what the view shows (none while zoomed, turned or
+    // flipped).
+    void SyncViewMarks();
+    // Hands the shown picture to the decode cache before another file takes its place.
+    void KeepShownPicture(const QByteArray& next);
     // Whether the picture is shown alone on the whole screen.
     bool InFullScreen() const { return fullScreen_; }
 
@@ -322,6 +327,7 @@ class TForm1 : public TForm {
     QByteArray shownNative_;  // the shown picture's file, as the file system names it
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
+    bool browserBeforeFullScreen_ = true;
     bool zoomBeforeFullScreen_ = false;
     QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };

@@ -430,6 +430,12 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QList<QByteArray> TakeSelectedPaths();
     // Copies or moves the paths into Directory and refills the list.
     void TransferInto(const QList<QByteArray>& paths, bool move);
+    // The path of the row that takes the selected rows' place when they are deleted: the next
+    // row not selected, else the one before them.
+    QString SuccessorOfSelection() const;
+    // After a delete: when the shown entry is gone, shows the successor row (as a click
+    // would), or reports an empty selection when there is none.
+    void ShowSuccessorIfDeleted(const QString& successor);
     // Whether the list shows a folder that pastes, drops and deletes can work in.
     bool CanTransferHere() const;
     // After a delete: when the entry last reported by a click is gone, reports an empty

@@ -374,22 +374,50 @@ void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
 
 // --- Delete ------------------------------------------------------------------------------------
 
+QString TKvFilelistView28::SuccessorOfSelection() const {
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty()) return QString();
+    for (int row = rows.last() + 1; row < ItemCount(); ++row)
+        if (!rows.contains(row)) return ItemSubItem(row, 4);
+    for (int row = rows.first() - 1; row >= 0; --row)
+        if (!rows.contains(row) && !RowIsParent(row)) return ItemSubItem(row, 4);
+    return QString();
+}
+
+void TKvFilelistView28::ShowSuccessorIfDeleted(const QString& successor) {
+    struct stat st {};
+    if (!selectedItem_.isEmpty() && ::lstat(SelectedItemNative().constData(), &st) != 0) {
+        // The shown entry went: the row that took its place is shown next, as viewers do.
+        for (int row = 0; row < ItemCount() && !successor.isEmpty(); ++row) {
+            if (ItemSubItem(row, 4) != successor) continue;
+            selection_->clearSelection();
+            SetItemSelected(row, true);
+            SetItemFocused(row);
+            Click();
+            return;
+        }
+    }
+    ForgetDeletedItem();
+}
+
 void TKvFilelistView28::DeleteSelected() {
     if (FirstSelectedRow() < 0) return;
     THourglass hourglass;
     if (!CanTransferHere()) return;
     transfer_.clear();
+    const QString successor = SuccessorOfSelection();
     const QList<QByteArray> paths = TakeSelectedPaths();
     if (!paths.isEmpty()) ShellFileOp(foDelete, paths, {});
     RefreshAfterChange(directory_);
     transfer_.clear();
-    ForgetDeletedItem();
+    ShowSuccessorIfDeleted(successor);
 }
 
 bool TKvFilelistView28::DeleteSelectedPermanently() {
     const QList<int> rows = SelectedRows();
     if (rows.isEmpty()) return false;
     THourglass hourglass;
+    const QString successor = SuccessorOfSelection();
     bool all = true;
     for (int row : rows) {
         if (ItemSubItem(row, 5).compare(QLatin1String(KindDir), Qt::CaseInsensitive) == 0) {
@@ -410,7 +438,7 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
         SetItemSelected(row, false);
     }
     RebuildList();
-    ForgetDeletedItem();
+    ShowSuccessorIfDeleted(successor);
     return all;
 }
 
