@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolkit/Application.h"
+
 namespace {
 
 constexpr int kApproxSteps = 1 << 20;
@@ -672,8 +674,10 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (event->matches(QKeySequence::Copy)) {
+        // A selection too large to copy is said so: the clipboard keeps what it held, and a
+        // paste would otherwise paste something else without a word.
         QString error;
-        Copy(error);
+        if (!Copy(error)) Application::ShowException(error);
         return;
     }
     if (event->matches(QKeySequence::SelectAll)) {

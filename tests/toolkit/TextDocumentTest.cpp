@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "toolkit/Application.h"
 #include "toolkit/FindBar.h"
 #include "toolkit/Memo.h"
 #include "toolkit/TextDocument.h"
@@ -74,6 +76,14 @@ std::vector<TSearchHit> HitsBothWays(const std::shared_ptr<TTextDocument>& d,
     search.Wait();
     EXPECT_TRUE(found);
     return search.FindAll(0, d->Size(), 100);
+}
+
+// Writes a file into `dir` and returns its path.
+QString WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return f.fileName();
 }
 
 }  // namespace
@@ -507,6 +517,49 @@ TEST(TextFind, WideTextsFindAnyCaseAndTheHexViewMarksHits) {
     EXPECT_GT(marked, 0);
 }
 
+// Under the text: the encoding in use and the caret's line and column (of the file's lines).
+TEST(TextView, StatusLineShowsTheEncodingAndTheCaret) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QByteArray caretBefore;  // the caret is put before the first of these bytes
+        const char* status;
+    } cases[] = {
+        {"latin.txt", "one\r\ntwo caf\xE9 \xE9t\xE9", "t\xE9", "Windows-1252   Line 2, Column 11"},
+        {"utf8.txt", "a\rb\n\xC3\xA9t\xC3\xA9", "t", "UTF-8   Line 3, Column 2"},
+        {"wide.txt", QByteArray("\xFF\xFEh\0\n\0i\0", 8), QByteArray("i", 1),
+         "UTF-16 LE   Line 2, Column 1"},
+    };
+    TMemo memo("ReadText");
+    memo.resize(400, 300);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        memo.LoadFromFile(WriteFile(dir, c.name, c.bytes));
+        const qsizetype at = c.bytes.lastIndexOf(c.caretBefore);
+        memo.Select(uint64_t(at), uint64_t(at));
+        const auto* status = memo.findChild<QLabel*>("StatusText");
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(status->text(), c.status);
+    }
+}
+
+// Ctrl+C of a selection larger than the clipboard takes says so (the clipboard keeps its text).
+TEST(TextView, CopyingTooLargeASelectionSaysSo) {
+    QStringList errors;
+    Application::SetErrorBoxHook([&](const QString& text) { errors << text; });
+    QApplication::clipboard()->setText("before");
+    TMemo memo("ReadText");
+    memo.SetText(QString(int(TTextView::MaxCopy) + 16, QChar('x')));
+    memo.SelectAll();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(&memo, &copy);
+    Application::SetErrorBoxHook(nullptr);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("larger than")) << errors[0].toStdString();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+}
+
 TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
     QTemporaryDir dir;
     const struct {
@@ -525,11 +578,7 @@ TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
     TMemo memo("ReadText");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile f(dir.filePath(c.name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(c.bytes);
-        f.close();
-        memo.LoadFromFile(f.fileName());
+        memo.LoadFromFile(WriteFile(dir, c.name, c.bytes));
         EXPECT_EQ(memo.HexMode(), c.hex);
         memo.SetHexForced(true);  // the Hex View check shows any file so
         EXPECT_TRUE(memo.HexMode());
