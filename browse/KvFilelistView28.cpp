@@ -759,9 +759,9 @@ void TKvFilelistView28::SetDirectory(const QString& value) {
     if (value.isEmpty()) return;
     const QFileInfo info(value);
     if (!info.isDir()) return;
-    // Rows keep full paths and the working folder follows the list, so keep absolute paths.
+    // Rows keep full paths. The process's working folder stays where the program started: paths
+    // named relative to it (the command line's) must not change their meaning as the list moves.
     const QString folder = AddSlash(QDir::cleanPath(info.absoluteFilePath()));
-    QDir::setCurrent(folder);
     directory_ = folder;
     RebuildList();
 }
