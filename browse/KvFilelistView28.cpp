@@ -1320,7 +1320,69 @@ QCollator TKvFilelistView28::NameCollator() {
     return collator;
 }
 
+namespace {
+
+// The C and POSIX locales (LANG=C.UTF-8 on minimal systems and in containers) have no
+// collation: Qt's collator then compares code points, without numbers by value, and puts "Ä"
+// after "z". Names are then ordered by FallbackNameKey instead.
+bool LocaleHasCollation() {
+    return QLocale().language() != QLocale::C;
+}
+
+// A name as the fallback order reads it: letters without their accents, case folded ("Äpfel"
+// reads as "apfel").
+QString FallbackNameKey(const QString& name) {
+    const QString decomposed = name.normalized(QString::NormalizationForm_D);
+    QString key;
+    key.reserve(decomposed.size());
+    for (const QChar c : decomposed)
+        if (c.category() != QChar::Mark_NonSpacing) key.append(c);
+    return key.toCaseFolded();
+}
+
+// Compares two names with runs of digits by their value ("9" before "10"), everything else by
+// code point.
+int CompareNatural(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    const qsizetype n = a.size(), m = b.size();
+    while (i < n && j < m) {
+        if (a[i].isDigit() && b[j].isDigit() && a[i].unicode() < 0x80 && b[j].unicode() < 0x80) {
+            qsizetype ei = i, ej = j;
+            while (ei < n && a[ei].unicode() >= u'0' && a[ei].unicode() <= u'9')
+                ++ei;
+            while (ej < m && b[ej].unicode() >= u'0' && b[ej].unicode() <= u'9')
+                ++ej;
+            qsizetype si = i, sj = j;
+            while (si + 1 < ei && a[si] == u'0')
+                ++si;
+            while (sj + 1 < ej && b[sj] == u'0')
+                ++sj;
+            // More significant digits is the larger number; else digit by digit.
+            if (ei - si != ej - sj) return ei - si < ej - sj ? -1 : 1;
+            for (qsizetype k = 0; k < ei - si; ++k)
+                if (a[si + k] != b[sj + k]) return a[si + k] < b[sj + k] ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return i < n ? 1 : j < m ? -1 : 0;
+}
+
+// The fallback order on keys made once per name: letters alike, then accents, then case.
+int CompareFallback(const QString& keyA, const QString& a, const QString& keyB, const QString& b) {
+    if (const int c = CompareNatural(keyA, keyB)) return c;
+    if (const int c = CompareNatural(a.toCaseFolded(), b.toCaseFolded())) return c;
+    return Sign(QString::compare(a, b, Qt::CaseSensitive));
+}
+
+}  // namespace
+
 int TKvFilelistView28::CompareNames(const QString& a, const QString& b) {
+    if (!LocaleHasCollation()) return CompareFallback(FallbackNameKey(a), a, FallbackNameKey(b), b);
     if (const int c = NameCollator().compare(a, b)) return Sign(c);
     return Sign(QString::compare(a, b, Qt::CaseSensitive));
 }
@@ -1335,7 +1397,15 @@ void TKvFilelistView28::SortRows() {
     // by the user's locale ("Ärger" before "Z"), letter case aside; names equal that way keep a
     // fixed order by their characters.
     const QCollator collator = NameCollator();
-    auto compare = [model, column, &rows, &collator](int i, int j) -> int {
+    // Without a collation in the locale, every name's key is made once for the whole sort.
+    const bool collates = LocaleHasCollation();
+    std::vector<QString> keys;
+    if (!collates && column == 0) {
+        keys.reserve(rows.size());
+        for (const TListRow& row : rows)
+            keys.push_back(FallbackNameKey(row.caption));
+    }
+    auto compare = [model, column, &rows, &collator, &keys](int i, int j) -> int {
         const TListRow& a = rows[i];
         const TListRow& b = rows[j];
         const bool aDir = a.kind == rkDir, bDir = b.kind == rkDir;
@@ -1343,6 +1413,8 @@ void TKvFilelistView28::SortRows() {
         if (bDir && !aDir) return 1;
         switch (column) {
             case 0:
+                if (!keys.empty())
+                    return CompareFallback(keys[size_t(i)], a.caption, keys[size_t(j)], b.caption);
                 if (const int c = collator.compare(a.caption, b.caption)) return Sign(c);
                 return Sign(QString::compare(a.caption, b.caption, Qt::CaseSensitive));
             case 1:

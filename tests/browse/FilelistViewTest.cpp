@@ -474,22 +474,31 @@ TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
 
 // Names in the order people read them: numbers by value, letters by the locale, letter case
 // aside; folders still first.
-TEST_F(FilelistViewTest, NamesSortNaturallyByTheLocale) {
+// Numbers by value and letters beside their accented forms in every locale, also in the C and
+// POSIX locales of minimal systems and containers, which have no collation of their own.
+TEST_F(FilelistViewTest, NamesSortNaturallyInEveryLocale) {
     const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const QString folder = MakeFolder("natural");
     MakeFolder("natural/dir10");
     MakeFolder("natural/Dir9");
-    const QStringList files = {"1.txt",     "9.txt", "10.txt", "100.txt", "a.txt",
-                               "Ärger.txt", "b.txt", "file2",  "File10",  "Z.txt"};
+    const QStringList files = {"1.txt",     "9.txt",     "10.txt", "100.txt", "a.txt",  "apfel.txt",
+                               "Äpfel.txt", "Ärger.txt", "b.txt",  "file2",   "File10", "Z.txt"};
     for (const QString& name : files)
         MakeFile("natural/" + name);
     auto list = MakeList();
-    list->SetDirectory(folder);
-    EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
-    // Names equal but for letter case keep one order.
-    EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
-    EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+    for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale::c(),
+                                  QLocale(QStringLiteral("C.UTF-8"))}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        list->SetDirectory(root_);
+        list->SetDirectory(folder);
+        EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
+        // Names equal but for letter case keep one order.
+        EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
+        EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+        EXPECT_LT(List::CompareNames("9.txt", "10.txt"), 0);
+        EXPECT_LT(List::CompareNames("Äpfel", "b"), 0);
+    }
     QLocale::setDefault(saved);
 }
 
