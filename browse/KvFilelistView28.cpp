@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListView>
 #include <QLocale>
 #include <QMouseEvent>
@@ -32,6 +33,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -271,7 +274,10 @@ class TFileListViewT : public Base {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
-        if (!owner_->HandleKeyDown(event)) Base::keyPressEvent(event);
+        if (owner_->HandleKeyDown(event)) return;
+        const QPersistentModelIndex before = this->currentIndex();
+        Base::keyPressEvent(event);
+        if (QModelIndex(before) != this->currentIndex()) owner_->NoteKeyMove();
     }
     void keyReleaseEvent(QKeyEvent* event) override {
         Base::keyReleaseEvent(event);
@@ -468,12 +474,18 @@ class TDirectoryReader {
     explicit TDirectoryReader(const QString& folder) {
         const QByteArray native = QFile::encodeName(folder);
         fd_ = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
         access_ = std::make_unique<TWriteAccess>(fd_);
         const int dupFd = ::dup(fd_);
         DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
         if (dir == nullptr) {
+            error_ = errno;
             if (dupFd >= 0) ::close(dupFd);
+            ::close(fd_);
+            fd_ = -1;
             return;
         }
         while (const dirent* e = ::readdir(dir)) {
@@ -495,6 +507,8 @@ class TDirectoryReader {
     TDirectoryReader& operator=(const TDirectoryReader&) = delete;
 
     bool Ok() const { return fd_ >= 0; }
+    // Why the folder could not be read (an errno value).
+    int Error() const { return error_; }
     std::vector<TDirEntry>& Entries() { return entries_; }
 
     // Whether the entry is a folder, without a stat() when the listing already says so.
@@ -531,6 +545,7 @@ class TDirectoryReader {
 
   private:
     int fd_ = -1;
+    int error_ = 0;
     std::unique_ptr<TWriteAccess> access_;
     std::vector<TDirEntry> entries_;
 };
@@ -639,6 +654,14 @@ TKvFilelistView28::TKvFilelistView28(QWidget* parent)
     delete own;
     stack_->addWidget(tree_);
     stack_->addWidget(list_);
+    // Why a folder shows no entries; clicks go through it to the parent row.
+    messageLabel_ = new QLabel(this);
+    messageLabel_->setObjectName(QStringLiteral("ListMessage"));
+    messageLabel_->setAlignment(Qt::AlignCenter);
+    messageLabel_->setWordWrap(true);
+    messageLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    messageLabel_->setForegroundRole(QPalette::PlaceholderText);
+    messageLabel_->hide();
 
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TKvFilelistView28::ColumnClick);
     // Cut entries are dimmed while the clipboard holds them as cut.
@@ -915,6 +938,25 @@ void TKvFilelistView28::showEvent(QShowEvent* event) {
     TControl<QFrame>::showEvent(event);
 }
 
+void TKvFilelistView28::resizeEvent(QResizeEvent* event) {
+    TControl<QFrame>::resizeEvent(event);
+    PlaceListMessage();
+}
+
+void TKvFilelistView28::PlaceListMessage() {
+    messageLabel_->setText(listMessage_);
+    messageLabel_->setVisible(!listMessage_.isEmpty());
+    if (listMessage_.isEmpty()) return;
+    // Below the first row (the parent row), across the list.
+    View()->doItemsLayout();
+    const QRect area = contentsRect();
+    const int top = View()->viewport()->mapTo(this, QPoint(0, 0)).y() +
+                    (ItemCount() > 0 ? View()->visualRect(model_->index(0, 0)).bottom() + 1 : 0);
+    messageLabel_->setGeometry(area.left() + 4, top + 4, std::max(0, area.width() - 8),
+                               messageLabel_->heightForWidth(std::max(1, area.width() - 8)));
+    messageLabel_->raise();
+}
+
 void TKvFilelistView28::InstallFolderColumns() {
     const QString captions[kColumnCount] = {
         CatalogueText(language_, crName), CatalogueText(language_, crSize),
@@ -992,6 +1034,7 @@ void TKvFilelistView28::Refill(bool keepOrder) {
     TKeptView kept;
     if (directory_ == filledDirectory_) kept = KeepView();
 
+    listMessage_.clear();
     model_->BeginFill();
     filling_ = true;
     model_->format = {fileSize_ == fsKB, datePattern_, timePattern_};
@@ -1031,6 +1074,7 @@ void TKvFilelistView28::Refill(bool keepOrder) {
     filledDirectory_ = directory_;
     RestoreView(kept);
     WatchDirectory();
+    PlaceListMessage();
 
     if (ItemCount() > 0 && !selection_->hasSelection() && !selection_->currentIndex().isValid())
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
@@ -1181,8 +1225,6 @@ void TKvFilelistView28::FillDrives() {
 void TKvFilelistView28::FillFolder() {
     const QString folder = AddSlash(directory_);
     TDirectoryReader reader(folder);
-    if (!reader.Ok()) return;
-    std::vector<TDirEntry>& entries = reader.Entries();
     const quint32 filter = static_cast<quint32>(fileType_.toInt());
     const bool isRoot = folder == QLatin1String("/");
     const QByteArray nativeFolder = QFile::encodeName(folder);
@@ -1206,6 +1248,25 @@ void TKvFilelistView28::FillFolder() {
         row.attributes = e.attributes;
         model_->rows.push_back(std::move(row));
     };
+
+    if (!reader.Ok()) {
+        // The list says why it is empty and keeps the way back to the containing folder.
+        listMessage_ = QString::fromLocal8Bit(std::strerror(reader.Error()));
+        if (!showFolders_ || !parentDirEnabled_ || isRoot) return;
+        TDirEntry up;
+        up.native = QByteArrayLiteral("..");
+        up.name = QStringLiteral("..");
+        up.attributes = faDirectory;
+        const QString trimmed = DropSlash(folder);
+        struct stat st {};
+        if (::stat(QFile::encodeName(trimmed.left(trimmed.lastIndexOf(u'/') + 1)).constData(),
+                   &st) == 0)
+            up.fileTime = static_cast<qint64>(st.st_mtim.tv_sec) * 10000000LL +
+                          static_cast<qint64>(st.st_mtim.tv_nsec) / 100 + kFileTimeUnixEpoch;
+        append(up, true);
+        return;
+    }
+    std::vector<TDirEntry>& entries = reader.Entries();
 
     // One pass over the folder's listing per pattern, on the listing read once.
     if (showFolders_) {
@@ -1584,6 +1645,10 @@ void TKvFilelistView28::Click() {
     if (row < 0) return;
     selectedItem_ = model_->rows[row].path;
     selectedNative_ = model_->rows[row].native;
+    struct stat st {};
+    const bool known = ::stat(SelectedItemNative().constData(), &st) == 0;
+    selectedDevice_ = known ? quint64(st.st_dev) : 0;
+    selectedInode_ = known ? quint64(st.st_ino) : 0;
     emit OnItemChange(this, selectedItem_);
     emit OnClick(this);
 }
@@ -1696,7 +1761,9 @@ bool TKvFilelistView28::HandleKeyDown(QKeyEvent* event) {
 
 void TKvFilelistView28::HandleKeyUp(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;
-    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) Click();
+    const bool moved = keyMoved_;
+    keyMoved_ = false;
+    if (moved || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) Click();
 }
 
 // --- Parent icon -----------------------------------------------------------------------------
