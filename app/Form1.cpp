@@ -283,6 +283,10 @@ void TForm1::CreateComponents() {
 
     Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
     Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
+    connect(BrowseFiles, &TKvFilelistView28::OnItemRenamed, this,
+            [this](QObject*, const QString& oldPath, const QString& newPath) {
+                ShownFileRenamed(oldPath, newPath);
+            });
     Wire(ReadText, &TMemo::OnChange, &TForm1::ReadTextChange);
     Wire(ReadText, &TMemo::OnMouseDown, &TForm1::ReadTextMouseDown);
 }
@@ -844,6 +848,7 @@ void TForm1::BrowseFilesClick() {
     if (item.isEmpty()) {
         ReadText->Clear();
         ClearPicture();
+        ShowFileName(QString());
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
         return;
@@ -1111,11 +1116,10 @@ void TForm1::CreateEncodingMenu() {
         if (entry.name == nullptr && &entry == &kEncodings[0]) menu->addSeparator();
         connect(action, &QAction::triggered, this, [this, &entry] {
             Application::HandleEvent([this, &entry] {
+                // Each item reads the file shown again, whatever row the list has selected since.
                 if (&entry == &kEncodings[0]) {
                     // Detected again from the file itself.
-                    const QByteArray native = BrowseFiles->SelectedItemNative();
-                    if (BrowseTextFiles->Checked() && !native.isEmpty())
-                        ReadText->LoadFromNativeFile(native, BrowseFiles->SelectedItem());
+                    ReadText->DetectEncodingAgain();
                 } else {
                     TEncodingChoice choice;
                     choice.encoding = entry.encoding;
@@ -1490,6 +1494,15 @@ void TForm1::LastPictureClick() {
 }
 
 // --- Title and status line ----------------------------------------------------------------------
+
+void TForm1::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
+    if (oldPath != shownFile_) return;
+    const QByteArray native = BrowseFiles->SelectedItemNative();
+    if (ReadText->NativeFileName() == QFile::encodeName(oldPath))
+        ReadText->FileRenamed(native, newPath);
+    if (shownNative_ == QFile::encodeName(oldPath)) shownNative_ = native;
+    ShowFileName(newPath);
+}
 
 void TForm1::ShowFileName(const QString& path) {
     shownFile_ = path;

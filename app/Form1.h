@@ -305,6 +305,8 @@ class TForm1 : public TForm {
     bool IsFileRow(int row) const;
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
+    // Another program renamed the file shown: the title and the views follow the new name.
+    void ShownFileRenamed(const QString& oldPath, const QString& newPath);
     void UpdateStatus();
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();

@@ -25,6 +25,7 @@ class QCollator;
 class QHeaderView;
 class QItemSelectionModel;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QStackedLayout;
 class DirTreeComboLink;
@@ -172,6 +173,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void SetSelectedItem(const QString& value) {
         selectedItem_ = value;
         selectedNative_.clear();
+        selectedDevice_ = selectedInode_ = 0;
     }
     // SelectedItem as the file system names it: the clicked row's original bytes, which differ
     // from the encoded text when the name is not valid in the locale's encoding.
@@ -233,6 +235,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The click action: reports the first selected row's path through SelectedItem,
     // OnItemChange and OnClick. Does nothing when no row is selected.
     void Click();
+    // A key moved the current row (Home, End, Page Up, Page Down, type-ahead, ...): the click
+    // action follows when the key is released, as it does for Up and Down, so that the row the
+    // keys act on is the one shown.
+    void NoteKeyMove() { keyMoved_ = true; }
+    // What the list says in place of rows it could not read ("Permission denied"); empty when
+    // the folder was read.
+    QString ListMessage() const { return listMessage_; }
     // The column-click rule: toggles the order on the sort column, or sorts by a new column in
     // reversed order; then sorts. Nothing while the drives are shown.
     void ColumnClick(int column);
@@ -381,10 +390,14 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void OnClick(QObject* Sender);
     void OnDblClick(QObject* Sender);
     void OnKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+    // The entry last reported by a click was renamed by another program: SelectedItem names it
+    // by its new path now.
+    void OnItemRenamed(QObject* Sender, const QString& OldItem, const QString& NewItem);
 
   protected:
     QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     // What a refill of the same folder keeps: the selected and focused rows (by path) and the
@@ -417,6 +430,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void UpdateDatePattern();
     void UpdateTimePattern();
     void UpdateListGrid();
+    // Shows listMessage_ over the rows (hidden when empty).
+    void PlaceListMessage();
     void EnsureParentIcon();
     int FirstSelectedRow() const;
     QList<int> SelectedRows() const;
@@ -469,6 +484,11 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool popUpMenuEnabled_ = true;
     QString selectedItem_;
     QByteArray selectedNative_;
+    // Device and inode of the entry last reported by a click, to find it again after a rename.
+    quint64 selectedDevice_ = 0, selectedInode_ = 0;
+    bool keyMoved_ = false;
+    QString listMessage_;
+    QLabel* messageLabel_ = nullptr;
     bool showFolders_ = true;
     bool sniffText_ = false;
     bool multiSelect_ = true;

@@ -257,6 +257,25 @@ void TKvFilelistView28::ForgetDeletedItem() {
     if (selectedItem_.isEmpty()) return;
     struct stat st {};
     if (::lstat(SelectedItemNative().constData(), &st) == 0) return;
+    // Renamed by another program: the same file under a new name in the rows.
+    if (selectedInode_ != 0) {
+        for (int row = 0; row < ItemCount(); ++row) {
+            if (ItemSubItem(row, 5) != QLatin1String(KindFile)) continue;
+            if (::stat(ItemNativePath(row).constData(), &st) != 0 ||
+                quint64(st.st_dev) != selectedDevice_ || quint64(st.st_ino) != selectedInode_)
+                continue;
+            const QString old = selectedItem_;
+            const quint64 device = selectedDevice_, inode = selectedInode_;
+            SetSelectedItem(ItemSubItem(row, 4));
+            selectedNative_ = ItemNativePath(row);
+            selectedDevice_ = device;
+            selectedInode_ = inode;
+            SetItemSelected(row, true);
+            SetItemFocused(row);
+            emit OnItemRenamed(this, old, selectedItem_);
+            return;
+        }
+    }
     SetSelectedItem(QString());
     emit OnItemChange(this, selectedItem_);
     emit OnClick(this);

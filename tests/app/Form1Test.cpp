@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -1081,4 +1082,73 @@ TEST_F(Form1Test, DeletingTheShownFileShowsTheNextOne) {
     SetMessageHook(nullptr);
     ResetFileOpPrompts();
     qputenv("XDG_DATA_HOME", savedData);
+}
+
+namespace {
+
+// Runs the event loop until done() holds or five seconds passed.
+bool WaitUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+QAction* EncodingItem(TForm1& f, const QString& caption) {
+    for (QAction* action : f.EncodingMenu->menu()->actions())
+        if (action->text() == caption) return action;
+    return nullptr;
+}
+
+}  // namespace
+
+// A relative path names a file of the folder the program started in, wherever the list has
+// been since: the list never moves the process's working folder.
+TEST_F(Form1Test, ARelativePathNamesAFileOfTheStartFolder) {
+    TForm1& f = *form_;
+    WriteFile(Path("sub/utf8.txt"), "the other one\n");
+    // The settings restored another folder.
+    f.BrowseFiles->SetDirectory(Path("sub"));
+    f.show();
+    EXPECT_EQ(QDir::currentPath(), folder_);
+    f.OpenPath(QFileInfo("utf8.txt").absoluteFilePath());
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+    EXPECT_EQ(QDir::currentPath(), folder_);
+}
+
+// Every item of the Encoding submenu reads the file shown, also after the list's selection
+// moved to a folder.
+TEST_F(Form1Test, EncodingItemsReadTheShownFileNotTheSelectedRow) {
+    TForm1& f = *form_;
+    ASSERT_TRUE(ClickFile(Path("latin.txt")));
+    const QString shown = f.ReadText->Text();
+    ASSERT_TRUE(shown.startsWith(QString::fromUtf8("café")));
+    ASSERT_TRUE(ClickFile(Path("sub")));
+    for (const char* caption : {"UTF-8", "Automatic", "Western (Windows-1252)", "Automatic"}) {
+        SCOPED_TRACE(caption);
+        QAction* item = EncodingItem(f, caption);
+        ASSERT_NE(item, nullptr);
+        item->trigger();
+        EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+        EXPECT_EQ(f.ReadText->FileName(), Path("latin.txt"));
+    }
+    EXPECT_EQ(f.ReadText->Text(), shown);
+}
+
+// The title names the file shown: it follows a rename by another program and goes with the
+// file's deletion.
+TEST_F(Form1Test, TheTitleFollowsTheShownFilesRenameAndDeletion) {
+    TForm1& f = *form_;
+    f.show();
+    ASSERT_TRUE(ClickFile(Path("utf8.txt")));
+    EXPECT_EQ(f.Caption(), "utf8.txt - Velkaro");
+    ASSERT_TRUE(QFile::rename(Path("utf8.txt"), Path("renamed.txt")));
+    EXPECT_TRUE(WaitUntil([&] { return f.Caption() == "renamed.txt - Velkaro"; }))
+        << f.Caption().toStdString();
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("renamed.txt"));
+    ASSERT_TRUE(QFile::remove(Path("renamed.txt")));
+    EXPECT_TRUE(WaitUntil([&] { return f.Caption() == "Velkaro"; })) << f.Caption().toStdString();
+    EXPECT_TRUE(f.ReadText->Text().isEmpty());
 }
