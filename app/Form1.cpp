@@ -472,6 +472,26 @@ void TForm1::CreateMenus() {
     for (QAction* action : fullScreenKeys_)
         action->setEnabled(false);
 
+    // In the list, the picture keys agree with the picture pane: Space and Shift+Space move to the
+    // next and previous picture in image mode, and Ctrl+Page Down / Up turn the shown picture's
+    // pages (never moving the list's highlight away from the shown file).
+    BrowseFiles->KeyDownFilter = [this](int key, Qt::KeyboardModifiers mods) {
+        const bool image = BrowseImageFiles->Checked();
+        if (key == Qt::Key_Space && image &&
+            (mods == Qt::NoModifier || mods == Qt::ShiftModifier)) {
+            Application::HandleEvent([this, mods] {
+                mods == Qt::NoModifier ? NextPictureClick() : PreviousPictureClick();
+            });
+            return true;
+        }
+        if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) && mods == Qt::ControlModifier) {
+            TMenuItem* item = key == Qt::Key_PageDown ? NextPage : PreviousPage;
+            if (image && item->Enabled()) item->Click();
+            return true;
+        }
+        return false;
+    };
+
     CreateFileCommands();
     CreateDetailsItem();
     CreateColorManagementItem();

@@ -1726,6 +1726,7 @@ bool TKvFilelistView28::HandleKeyDown(QKeyEvent* event) {
     const bool hasSelection = FirstSelectedRow() >= 0;
     const int key = event->key();
     bool action = true;
+    if (KeyDownFilter && KeyDownFilter(key, mods)) return true;
 
     if (ctrl && key == Qt::Key_A) {
         if (ItemCount() > 0) SelectAll();

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "browse/Language.h"
@@ -374,6 +375,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // Key handling shared by both views; returns true when the key must not reach the view's
     // ordinary handling.
     bool HandleKeyDown(QKeyEvent* event);
+    // Asked first for every key pressed in the list; true when the owner handled it (the main
+    // window's picture keys), so that the list does nothing more with it.
+    std::function<bool(int key, Qt::KeyboardModifiers modifiers)> KeyDownFilter;
     void HandleKeyUp(QKeyEvent* event);
     void HandleDblClick();
     // The file-operation keys; returns 0 when the key is none of them, 1 when handled, 2 when

@@ -1152,3 +1152,41 @@ TEST_F(Form1Test, TheTitleFollowsTheShownFilesRenameAndDeletion) {
     EXPECT_TRUE(WaitUntil([&] { return f.Caption() == "Velkaro"; })) << f.Caption().toStdString();
     EXPECT_TRUE(f.ReadText->Text().isEmpty());
 }
+
+// In image mode the list's Space and Shift+Space move between pictures as in the picture pane,
+// and Ctrl+Page Down / Up never move the list's highlight away from the shown file.
+TEST_F(Form1Test, PictureKeysInTheListAgreeWithThePane) {
+    TForm1& f = *form_;
+    WriteBmp(Path("p1.bmp"), 4, 3, 1, 1, 1);
+    WriteBmp(Path("p2.bmp"), 4, 3, 2, 2, 2);
+    f.show();
+    f.BrowseTextFiles->Click();
+    ASSERT_TRUE(ClickFile(Path("p1.bmp")));
+    f.BrowseFiles->View()->setFocus();
+    auto press = [&](int key, Qt::KeyboardModifiers mods) {
+        QKeyEvent event(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(f.BrowseFiles->View(), &event);
+        QKeyEvent release(QEvent::KeyRelease, key, mods);
+        QApplication::sendEvent(f.BrowseFiles->View(), &release);
+        WaitForPicture();
+    };
+    const struct {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers mods;
+        const char* shown;
+    } steps[] = {
+        {"Space", Qt::Key_Space, Qt::NoModifier, "p2.bmp"},
+        {"Ctrl+Page Up", Qt::Key_PageUp, Qt::ControlModifier, "p2.bmp"},
+        {"Shift+Space", Qt::Key_Space, Qt::ShiftModifier, "p1.bmp"},
+        {"Ctrl+Page Down", Qt::Key_PageDown, Qt::ControlModifier, "p1.bmp"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        press(step.key, step.mods);
+        EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path(step.shown));
+        EXPECT_EQ(f.Caption(), QString(step.shown) + " - Velkaro");
+        const int current = f.BrowseFiles->View()->currentIndex().row();
+        EXPECT_EQ(f.BrowseFiles->ItemSubItem(current, 4), Path(step.shown));
+    }
+}
