@@ -33,6 +33,7 @@
 #include "imaging/ColorProfile.h"
 #include "imaging/Libraries.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
@@ -253,6 +254,7 @@ void TForm1::CreateComponents() {
     status_->setContentsMargins(4, 1, 4, 1);
     TAlignLayout::SetAlign(status_, alBottom);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
+    connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::SyncViewMarks);
     connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
 
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
@@ -285,6 +287,10 @@ void TForm1::CreateComponents() {
 
     Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
     Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
+    connect(BrowseFiles, &TKvFilelistView28::OnItemRenamed, this,
+            [this](QObject*, const QString& oldPath, const QString& newPath) {
+                ShownFileRenamed(oldPath, newPath);
+            });
     Wire(ReadText, &TMemo::OnChange, &TForm1::ReadTextChange);
     Wire(ReadText, &TMemo::OnMouseDown, &TForm1::ReadTextMouseDown);
 }
@@ -469,6 +475,26 @@ void TForm1::CreateMenus() {
         paneKey(this, QKeySequence(Qt::Key_Escape), Qt::WindowShortcut, &TForm1::LeaveFullScreen)};
     for (QAction* action : fullScreenKeys_)
         action->setEnabled(false);
+
+    // In the list, the picture keys agree with the picture pane: Space and Shift+Space move to the
+    // next and previous picture in image mode, and Ctrl+Page Down / Up turn the shown picture's
+    // pages (never moving the list's highlight away from the shown file).
+    BrowseFiles->KeyDownFilter = [this](int key, Qt::KeyboardModifiers mods) {
+        const bool image = BrowseImageFiles->Checked();
+        if (key == Qt::Key_Space && image &&
+            (mods == Qt::NoModifier || mods == Qt::ShiftModifier)) {
+            Application::HandleEvent([this, mods] {
+                mods == Qt::NoModifier ? NextPictureClick() : PreviousPictureClick();
+            });
+            return true;
+        }
+        if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) && mods == Qt::ControlModifier) {
+            TMenuItem* item = key == Qt::Key_PageDown ? NextPage : PreviousPage;
+            if (image && item->Enabled()) item->Click();
+            return true;
+        }
+        return false;
+    };
 
     CreateFileCommands();
     CreateDetailsItem();
@@ -860,6 +886,7 @@ void TForm1::BrowseFilesClick() {
     if (item.isEmpty()) {
         ReadText->Clear();
         ClearPicture();
+        ShowFileName(QString());
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
         return;
@@ -918,25 +945,32 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
 void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     if (generation != decoder_->Generation()) return;  // an older request
     if (!picture->preview) EndLoadProgress();
+    // The picture shown so far stays decoded while it is a neighbour of the new one.
+    KeepShownPicture(picture->path);
     if (!picture->graphic) {
-        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
-        // While browsing the message goes in the pane, so the next key press still works.
-        ViewImage->SetMessage(
-            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        // Nothing of the previous picture stays on screen under the new name.
+        frames_->Stop();
+        ViewImage->SetPicture(nullptr);
+        shownIsPreview_ = false;
+        shownNative_.clear();
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
         copyWhenFull_ = false;
         ShowFileName(picture->path);
+        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
+        // While browsing the message goes in the pane, so the next key press still works; it
+        // fills the visible part of the pane, whatever size the last picture had.
+        ViewImage->SetMessage(
+            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
+        if (!ViewImage->ZoomMode() && ViewImage->Align() == alNone) {
+            ScrollImage->SetHorzPosition(0);
+            ScrollImage->SetVertPosition(0);
+            ViewImage->setGeometry(QRect(QPoint(0, 0), ScrollImage->viewport()->size()));
+        }
+        UpdateStatus();
         return;
     }
     ViewImage->SetMessage(QString());
-    // The picture shown so far stays decoded while it is a neighbour of the new one.
-    QImage reduction = ViewImage->PreparedReduction();
-    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
-    // A frame or page other than the plain load is not what the file shows first: not kept.
-    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != picture->path)
-        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
-    previous.reset();
     shownIsPreview_ = picture->preview;
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
@@ -949,6 +983,14 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         frames_->Open(picture->path);
         PreloadNeighbours();
     }
+}
+
+void TForm1::KeepShownPicture(const QByteArray& next) {
+    QImage reduction = ViewImage->PreparedReduction();
+    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
+    // A frame or page other than the plain load is not what the file shows first: not kept.
+    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != next)
+        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
 }
 
 void TForm1::PreloadNeighbours() {
@@ -1118,11 +1160,10 @@ void TForm1::CreateEncodingMenu() {
         if (entry.name == nullptr && &entry == &kEncodings[0]) menu->addSeparator();
         connect(action, &QAction::triggered, this, [this, &entry] {
             Application::HandleEvent([this, &entry] {
+                // Each item reads the file shown again, whatever row the list has selected since.
                 if (&entry == &kEncodings[0]) {
                     // Detected again from the file itself.
-                    const QByteArray native = BrowseFiles->SelectedItemNative();
-                    if (BrowseTextFiles->Checked() && !native.isEmpty())
-                        ReadText->LoadFromNativeFile(native, BrowseFiles->SelectedItem());
+                    ReadText->DetectEncodingAgain();
                 } else {
                     TEncodingChoice choice;
                     choice.encoding = entry.encoding;
@@ -1365,7 +1406,10 @@ void TForm1::TileViewClick() {
 }
 
 void TForm1::BackgroundColour1Click() {
-    if (ImageBk->Execute(this)) PanelImage->SetColor(ImageBk->Color());
+    if (!ImageBk->Execute(this)) return;
+    PanelImage->SetColor(ImageBk->Color());
+    // Chosen in full screen: the colour the window comes back with.
+    if (fullScreen_) colorBeforeFullScreen_ = ImageBk->Color();
 }
 
 void TForm1::FormCloseQuery(bool& canClose) {
@@ -1394,7 +1438,8 @@ void TForm1::ZoomOutClick() {
 }
 
 void TForm1::ZoomFitClick() {
-    if (BrowseImageFiles->Checked()) ViewImage->ZoomToFit();
+    // The same as choosing Fit View: ticked, and stored with the settings.
+    if (BrowseImageFiles->Checked()) FitViewClick();
 }
 
 void TForm1::ZoomActualClick() {
@@ -1425,6 +1470,7 @@ void TForm1::FullScreenClick() {
     }
     if (!BrowseImageFiles->Checked()) return;
     fullScreen_ = true;
+    browserBeforeFullScreen_ = PanelLeft->isVisibleTo(this);
     // The picture alone on black: the browser, the top strip, the frame and the status line
     // go; the picture fits the screen unless it was already zoomed.
     colorBeforeFullScreen_ = PanelImage->Color();
@@ -1450,7 +1496,7 @@ void TForm1::LeaveFullScreen() {
     showNormal();
     PanelImage->SetColor(colorBeforeFullScreen_);
     PanelTop->setVisible(true);
-    PanelLeft->setVisible(BrowseMenuI->Checked() || BrowseMenu->Checked());
+    PanelLeft->setVisible(browserBeforeFullScreen_);
     SplitterV->setVisible(PanelLeft->isVisibleTo(this));
     status_->setVisible(true);
     ScrollImage->setFrameShape(QFrame::StyledPanel);
@@ -1459,6 +1505,7 @@ void TForm1::LeaveFullScreen() {
         if (FullView->Checked()) FullViewClick();
         if (TileView->Checked()) TileViewClick();
     }
+    SyncViewMarks();
     TAlignLayout::Realign(this);
 }
 
@@ -1510,11 +1557,30 @@ void TForm1::LastPictureClick() {
 
 // --- Title and status line ----------------------------------------------------------------------
 
+void TForm1::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
+    if (oldPath != shownFile_) return;
+    const QByteArray native = BrowseFiles->SelectedItemNative();
+    if (ReadText->NativeFileName() == QFile::encodeName(oldPath))
+        ReadText->FileRenamed(native, newPath);
+    if (shownNative_ == QFile::encodeName(oldPath)) shownNative_ = native;
+    ShowFileName(newPath);
+}
+
 void TForm1::ShowFileName(const QString& path) {
     shownFile_ = path;
     const QString name = QFileInfo(path).fileName();
     SetCaption(name.isEmpty() ? QStringLiteral("Velkaro") : name + QStringLiteral(" - Velkaro"));
     UpdateStatus();
+}
+
+void TForm1::SyncViewMarks() {
+    // Full and Tile View are the menu's own choices; a zoomed, turned or flipped picture is
+    // neither, and Fit View is ticked only while the picture is fitted. Full screen keeps the
+    // window's marks, which it comes back to.
+    if (fullScreen_ || !ViewImage->ZoomMode()) return;
+    FitView->SetChecked(ViewImage->FitMode());
+    FullView->SetChecked(false);
+    TileView->SetChecked(false);
 }
 
 void TForm1::UpdateStatus() {
@@ -1525,9 +1591,12 @@ void TForm1::UpdateStatus() {
 QString TForm1::StatusText() const {
     const TPicture* picture = ViewImage->Picture();
     const QSize size = ViewImage->PictureSize();
+    if (picture->Graphic() == nullptr && !ViewImage->Message().isEmpty())
+        return QStringLiteral("No picture");
     if (picture->Graphic() == nullptr || size.isEmpty()) return QString();
     const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
-    const QString format = QFileInfo(shownFile_).suffix().toUpper();
+    // What the content was read as, whatever the name says.
+    const QString format = QString::fromStdString(GraphicFormatName(*picture->Graphic()));
     return QStringLiteral("%1 x %2   %3   %4 %")
                .arg(size.width())
                .arg(size.height())

@@ -242,6 +242,11 @@ class TForm1 : public TForm {
     TDecodeService* Decoder() const { return decoder_; }
     // The picture pane's status line: size, format and zoom of the shown picture.
     QString StatusText() const;
+    // Ticks Full, Tile or Fit View as what the view shows (none while zoomed, turned or
+    // flipped).
+    void SyncViewMarks();
+    // Hands the shown picture to the decode cache before another file takes its place.
+    void KeepShownPicture(const QByteArray& next);
     // Whether the picture is shown alone on the whole screen.
     bool InFullScreen() const { return fullScreen_; }
 
@@ -307,6 +312,8 @@ class TForm1 : public TForm {
     bool IsFileRow(int row) const;
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
+    // Another program renamed the file shown: the title and the views follow the new name.
+    void ShownFileRenamed(const QString& oldPath, const QString& newPath);
     void UpdateStatus();
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();
@@ -330,6 +337,7 @@ class TForm1 : public TForm {
     QByteArray shownNative_;  // the shown picture's file, as the file system names it
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
+    bool browserBeforeFullScreen_ = true;
     bool zoomBeforeFullScreen_ = false;
     QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };

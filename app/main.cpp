@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QScreen>
 #include <QStringList>
 #include <cstdio>
@@ -26,6 +27,9 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A relative path on the command line names a file of the folder the program was started
+    // in; it is resolved against that folder, taken before anything else runs.
+    const QString startFolder = QDir::currentPath();
     // Every picture format is known before the window exists.
     RegisterImageFormats();
     int result = 0;
@@ -70,8 +74,12 @@ int main(int argc, char** argv) {
             form->show();
             // A path from the command line wins over the folder and mode the settings restored;
             // one that does not exist is reported and the reader starts as usual.
-            if (!arguments.isEmpty())
-                Application::HandleEvent([&] { form->OpenPath(arguments[0]); });
+            if (!arguments.isEmpty()) {
+                const QString path = arguments[0].isEmpty()
+                                         ? arguments[0]
+                                         : QDir(startFolder).absoluteFilePath(arguments[0]);
+                Application::HandleEvent([&] { form->OpenPath(path); });
+            }
             result = app.exec();
         }
     }

@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListView>
 #include <QLocale>
 #include <QMouseEvent>
@@ -32,6 +33,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -271,7 +274,10 @@ class TFileListViewT : public Base {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
-        if (!owner_->HandleKeyDown(event)) Base::keyPressEvent(event);
+        if (owner_->HandleKeyDown(event)) return;
+        const QPersistentModelIndex before = this->currentIndex();
+        Base::keyPressEvent(event);
+        if (QModelIndex(before) != this->currentIndex()) owner_->NoteKeyMove();
     }
     void keyReleaseEvent(QKeyEvent* event) override {
         Base::keyReleaseEvent(event);
@@ -468,12 +474,18 @@ class TDirectoryReader {
     explicit TDirectoryReader(const QString& folder) {
         const QByteArray native = QFile::encodeName(folder);
         fd_ = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
         access_ = std::make_unique<TWriteAccess>(fd_);
         const int dupFd = ::dup(fd_);
         DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
         if (dir == nullptr) {
+            error_ = errno;
             if (dupFd >= 0) ::close(dupFd);
+            ::close(fd_);
+            fd_ = -1;
             return;
         }
         while (const dirent* e = ::readdir(dir)) {
@@ -495,6 +507,8 @@ class TDirectoryReader {
     TDirectoryReader& operator=(const TDirectoryReader&) = delete;
 
     bool Ok() const { return fd_ >= 0; }
+    // Why the folder could not be read (an errno value).
+    int Error() const { return error_; }
     std::vector<TDirEntry>& Entries() { return entries_; }
 
     // Whether the entry is a folder, without a stat() when the listing already says so.
@@ -531,6 +545,7 @@ class TDirectoryReader {
 
   private:
     int fd_ = -1;
+    int error_ = 0;
     std::unique_ptr<TWriteAccess> access_;
     std::vector<TDirEntry> entries_;
 };
@@ -639,6 +654,14 @@ TKvFilelistView28::TKvFilelistView28(QWidget* parent)
     delete own;
     stack_->addWidget(tree_);
     stack_->addWidget(list_);
+    // Why a folder shows no entries; clicks go through it to the parent row.
+    messageLabel_ = new QLabel(this);
+    messageLabel_->setObjectName(QStringLiteral("ListMessage"));
+    messageLabel_->setAlignment(Qt::AlignCenter);
+    messageLabel_->setWordWrap(true);
+    messageLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    messageLabel_->setForegroundRole(QPalette::PlaceholderText);
+    messageLabel_->hide();
 
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TKvFilelistView28::ColumnClick);
     // Cut entries are dimmed while the clipboard holds them as cut.
@@ -759,9 +782,9 @@ void TKvFilelistView28::SetDirectory(const QString& value) {
     if (value.isEmpty()) return;
     const QFileInfo info(value);
     if (!info.isDir()) return;
-    // Rows keep full paths and the working folder follows the list, so keep absolute paths.
+    // Rows keep full paths. The process's working folder stays where the program started: paths
+    // named relative to it (the command line's) must not change their meaning as the list moves.
     const QString folder = AddSlash(QDir::cleanPath(info.absoluteFilePath()));
-    QDir::setCurrent(folder);
     directory_ = folder;
     RebuildList();
 }
@@ -915,6 +938,25 @@ void TKvFilelistView28::showEvent(QShowEvent* event) {
     TControl<QFrame>::showEvent(event);
 }
 
+void TKvFilelistView28::resizeEvent(QResizeEvent* event) {
+    TControl<QFrame>::resizeEvent(event);
+    PlaceListMessage();
+}
+
+void TKvFilelistView28::PlaceListMessage() {
+    messageLabel_->setText(listMessage_);
+    messageLabel_->setVisible(!listMessage_.isEmpty());
+    if (listMessage_.isEmpty()) return;
+    // Below the first row (the parent row), across the list.
+    View()->doItemsLayout();
+    const QRect area = contentsRect();
+    const int top = View()->viewport()->mapTo(this, QPoint(0, 0)).y() +
+                    (ItemCount() > 0 ? View()->visualRect(model_->index(0, 0)).bottom() + 1 : 0);
+    messageLabel_->setGeometry(area.left() + 4, top + 4, std::max(0, area.width() - 8),
+                               messageLabel_->heightForWidth(std::max(1, area.width() - 8)));
+    messageLabel_->raise();
+}
+
 void TKvFilelistView28::InstallFolderColumns() {
     const QString captions[kColumnCount] = {
         CatalogueText(language_, crName), CatalogueText(language_, crSize),
@@ -992,6 +1034,7 @@ void TKvFilelistView28::Refill(bool keepOrder) {
     TKeptView kept;
     if (directory_ == filledDirectory_) kept = KeepView();
 
+    listMessage_.clear();
     model_->BeginFill();
     filling_ = true;
     model_->format = {fileSize_ == fsKB, datePattern_, timePattern_};
@@ -1031,6 +1074,7 @@ void TKvFilelistView28::Refill(bool keepOrder) {
     filledDirectory_ = directory_;
     RestoreView(kept);
     WatchDirectory();
+    PlaceListMessage();
 
     if (ItemCount() > 0 && !selection_->hasSelection() && !selection_->currentIndex().isValid())
         selection_->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
@@ -1181,8 +1225,6 @@ void TKvFilelistView28::FillDrives() {
 void TKvFilelistView28::FillFolder() {
     const QString folder = AddSlash(directory_);
     TDirectoryReader reader(folder);
-    if (!reader.Ok()) return;
-    std::vector<TDirEntry>& entries = reader.Entries();
     const quint32 filter = static_cast<quint32>(fileType_.toInt());
     const bool isRoot = folder == QLatin1String("/");
     const QByteArray nativeFolder = QFile::encodeName(folder);
@@ -1206,6 +1248,25 @@ void TKvFilelistView28::FillFolder() {
         row.attributes = e.attributes;
         model_->rows.push_back(std::move(row));
     };
+
+    if (!reader.Ok()) {
+        // The list says why it is empty and keeps the way back to the containing folder.
+        listMessage_ = QString::fromLocal8Bit(std::strerror(reader.Error()));
+        if (!showFolders_ || !parentDirEnabled_ || isRoot) return;
+        TDirEntry up;
+        up.native = QByteArrayLiteral("..");
+        up.name = QStringLiteral("..");
+        up.attributes = faDirectory;
+        const QString trimmed = DropSlash(folder);
+        struct stat st {};
+        if (::stat(QFile::encodeName(trimmed.left(trimmed.lastIndexOf(u'/') + 1)).constData(),
+                   &st) == 0)
+            up.fileTime = static_cast<qint64>(st.st_mtim.tv_sec) * 10000000LL +
+                          static_cast<qint64>(st.st_mtim.tv_nsec) / 100 + kFileTimeUnixEpoch;
+        append(up, true);
+        return;
+    }
+    std::vector<TDirEntry>& entries = reader.Entries();
 
     // One pass over the folder's listing per pattern, on the listing read once.
     if (showFolders_) {
@@ -1320,7 +1381,69 @@ QCollator TKvFilelistView28::NameCollator() {
     return collator;
 }
 
+namespace {
+
+// The C and POSIX locales (LANG=C.UTF-8 on minimal systems and in containers) have no
+// collation: Qt's collator then compares code points, without numbers by value, and puts "Ä"
+// after "z". Names are then ordered by FallbackNameKey instead.
+bool LocaleHasCollation() {
+    return QLocale().language() != QLocale::C;
+}
+
+// A name as the fallback order reads it: letters without their accents, case folded ("Äpfel"
+// reads as "apfel").
+QString FallbackNameKey(const QString& name) {
+    const QString decomposed = name.normalized(QString::NormalizationForm_D);
+    QString key;
+    key.reserve(decomposed.size());
+    for (const QChar c : decomposed)
+        if (c.category() != QChar::Mark_NonSpacing) key.append(c);
+    return key.toCaseFolded();
+}
+
+// Compares two names with runs of digits by their value ("9" before "10"), everything else by
+// code point.
+int CompareNatural(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    const qsizetype n = a.size(), m = b.size();
+    while (i < n && j < m) {
+        if (a[i].isDigit() && b[j].isDigit() && a[i].unicode() < 0x80 && b[j].unicode() < 0x80) {
+            qsizetype ei = i, ej = j;
+            while (ei < n && a[ei].unicode() >= u'0' && a[ei].unicode() <= u'9')
+                ++ei;
+            while (ej < m && b[ej].unicode() >= u'0' && b[ej].unicode() <= u'9')
+                ++ej;
+            qsizetype si = i, sj = j;
+            while (si + 1 < ei && a[si] == u'0')
+                ++si;
+            while (sj + 1 < ej && b[sj] == u'0')
+                ++sj;
+            // More significant digits is the larger number; else digit by digit.
+            if (ei - si != ej - sj) return ei - si < ej - sj ? -1 : 1;
+            for (qsizetype k = 0; k < ei - si; ++k)
+                if (a[si + k] != b[sj + k]) return a[si + k] < b[sj + k] ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return i < n ? 1 : j < m ? -1 : 0;
+}
+
+// The fallback order on keys made once per name: letters alike, then accents, then case.
+int CompareFallback(const QString& keyA, const QString& a, const QString& keyB, const QString& b) {
+    if (const int c = CompareNatural(keyA, keyB)) return c;
+    if (const int c = CompareNatural(a.toCaseFolded(), b.toCaseFolded())) return c;
+    return Sign(QString::compare(a, b, Qt::CaseSensitive));
+}
+
+}  // namespace
+
 int TKvFilelistView28::CompareNames(const QString& a, const QString& b) {
+    if (!LocaleHasCollation()) return CompareFallback(FallbackNameKey(a), a, FallbackNameKey(b), b);
     if (const int c = NameCollator().compare(a, b)) return Sign(c);
     return Sign(QString::compare(a, b, Qt::CaseSensitive));
 }
@@ -1335,7 +1458,15 @@ void TKvFilelistView28::SortRows() {
     // by the user's locale ("Ärger" before "Z"), letter case aside; names equal that way keep a
     // fixed order by their characters.
     const QCollator collator = NameCollator();
-    auto compare = [model, column, &rows, &collator](int i, int j) -> int {
+    // Without a collation in the locale, every name's key is made once for the whole sort.
+    const bool collates = LocaleHasCollation();
+    std::vector<QString> keys;
+    if (!collates && column == 0) {
+        keys.reserve(rows.size());
+        for (const TListRow& row : rows)
+            keys.push_back(FallbackNameKey(row.caption));
+    }
+    auto compare = [model, column, &rows, &collator, &keys](int i, int j) -> int {
         const TListRow& a = rows[i];
         const TListRow& b = rows[j];
         const bool aDir = a.kind == rkDir, bDir = b.kind == rkDir;
@@ -1343,6 +1474,8 @@ void TKvFilelistView28::SortRows() {
         if (bDir && !aDir) return 1;
         switch (column) {
             case 0:
+                if (!keys.empty())
+                    return CompareFallback(keys[size_t(i)], a.caption, keys[size_t(j)], b.caption);
                 if (const int c = collator.compare(a.caption, b.caption)) return Sign(c);
                 return Sign(QString::compare(a.caption, b.caption, Qt::CaseSensitive));
             case 1:
@@ -1512,6 +1645,10 @@ void TKvFilelistView28::Click() {
     if (row < 0) return;
     selectedItem_ = model_->rows[row].path;
     selectedNative_ = model_->rows[row].native;
+    struct stat st {};
+    const bool known = ::stat(SelectedItemNative().constData(), &st) == 0;
+    selectedDevice_ = known ? quint64(st.st_dev) : 0;
+    selectedInode_ = known ? quint64(st.st_ino) : 0;
     emit OnItemChange(this, selectedItem_);
     emit OnClick(this);
 }
@@ -1589,6 +1726,7 @@ bool TKvFilelistView28::HandleKeyDown(QKeyEvent* event) {
     const bool hasSelection = FirstSelectedRow() >= 0;
     const int key = event->key();
     bool action = true;
+    if (KeyDownFilter && KeyDownFilter(key, mods)) return true;
 
     if (ctrl && key == Qt::Key_A) {
         if (ItemCount() > 0) SelectAll();
@@ -1624,7 +1762,9 @@ bool TKvFilelistView28::HandleKeyDown(QKeyEvent* event) {
 
 void TKvFilelistView28::HandleKeyUp(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;
-    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) Click();
+    const bool moved = keyMoved_;
+    keyMoved_ = false;
+    if (moved || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) Click();
 }
 
 // --- Parent icon -----------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "browse/Language.h"
@@ -25,6 +26,7 @@ class QCollator;
 class QHeaderView;
 class QItemSelectionModel;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QStackedLayout;
 class DirTreeComboLink;
@@ -172,6 +174,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void SetSelectedItem(const QString& value) {
         selectedItem_ = value;
         selectedNative_.clear();
+        selectedDevice_ = selectedInode_ = 0;
     }
     // SelectedItem as the file system names it: the clicked row's original bytes, which differ
     // from the encoded text when the name is not valid in the locale's encoding.
@@ -233,6 +236,13 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The click action: reports the first selected row's path through SelectedItem,
     // OnItemChange and OnClick. Does nothing when no row is selected.
     void Click();
+    // A key moved the current row (Home, End, Page Up, Page Down, type-ahead, ...): the click
+    // action follows when the key is released, as it does for Up and Down, so that the row the
+    // keys act on is the one shown.
+    void NoteKeyMove() { keyMoved_ = true; }
+    // What the list says in place of rows it could not read ("Permission denied"); empty when
+    // the folder was read.
+    QString ListMessage() const { return listMessage_; }
     // The column-click rule: toggles the order on the sort column, or sorts by a new column in
     // reversed order; then sorts. Nothing while the drives are shown.
     void ColumnClick(int column);
@@ -365,6 +375,9 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // Key handling shared by both views; returns true when the key must not reach the view's
     // ordinary handling.
     bool HandleKeyDown(QKeyEvent* event);
+    // Asked first for every key pressed in the list; true when the owner handled it (the main
+    // window's picture keys), so that the list does nothing more with it.
+    std::function<bool(int key, Qt::KeyboardModifiers modifiers)> KeyDownFilter;
     void HandleKeyUp(QKeyEvent* event);
     void HandleDblClick();
     // The file-operation keys; returns 0 when the key is none of them, 1 when handled, 2 when
@@ -381,10 +394,14 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void OnClick(QObject* Sender);
     void OnDblClick(QObject* Sender);
     void OnKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+    // The entry last reported by a click was renamed by another program: SelectedItem names it
+    // by its new path now.
+    void OnItemRenamed(QObject* Sender, const QString& OldItem, const QString& NewItem);
 
   protected:
     QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     // What a refill of the same folder keeps: the selected and focused rows (by path) and the
@@ -417,6 +434,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void UpdateDatePattern();
     void UpdateTimePattern();
     void UpdateListGrid();
+    // Shows listMessage_ over the rows (hidden when empty).
+    void PlaceListMessage();
     void EnsureParentIcon();
     int FirstSelectedRow() const;
     QList<int> SelectedRows() const;
@@ -430,6 +449,12 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QList<QByteArray> TakeSelectedPaths();
     // Copies or moves the paths into Directory and refills the list.
     void TransferInto(const QList<QByteArray>& paths, bool move);
+    // The path of the row that takes the selected rows' place when they are deleted: the next
+    // row not selected, else the one before them.
+    QString SuccessorOfSelection() const;
+    // After a delete: when the shown entry is gone, shows the successor row (as a click
+    // would), or reports an empty selection when there is none.
+    void ShowSuccessorIfDeleted(const QString& successor);
     // Whether the list shows a folder that pastes, drops and deletes can work in.
     bool CanTransferHere() const;
     // After a delete: when the entry last reported by a click is gone, reports an empty
@@ -463,6 +488,11 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool popUpMenuEnabled_ = true;
     QString selectedItem_;
     QByteArray selectedNative_;
+    // Device and inode of the entry last reported by a click, to find it again after a rename.
+    quint64 selectedDevice_ = 0, selectedInode_ = 0;
+    bool keyMoved_ = false;
+    QString listMessage_;
+    QLabel* messageLabel_ = nullptr;
     bool showFolders_ = true;
     bool sniffText_ = false;
     bool multiSelect_ = true;

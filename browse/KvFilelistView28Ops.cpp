@@ -257,6 +257,25 @@ void TKvFilelistView28::ForgetDeletedItem() {
     if (selectedItem_.isEmpty()) return;
     struct stat st {};
     if (::lstat(SelectedItemNative().constData(), &st) == 0) return;
+    // Renamed by another program: the same file under a new name in the rows.
+    if (selectedInode_ != 0) {
+        for (int row = 0; row < ItemCount(); ++row) {
+            if (ItemSubItem(row, 5) != QLatin1String(KindFile)) continue;
+            if (::stat(ItemNativePath(row).constData(), &st) != 0 ||
+                quint64(st.st_dev) != selectedDevice_ || quint64(st.st_ino) != selectedInode_)
+                continue;
+            const QString old = selectedItem_;
+            const quint64 device = selectedDevice_, inode = selectedInode_;
+            SetSelectedItem(ItemSubItem(row, 4));
+            selectedNative_ = ItemNativePath(row);
+            selectedDevice_ = device;
+            selectedInode_ = inode;
+            SetItemSelected(row, true);
+            SetItemFocused(row);
+            emit OnItemRenamed(this, old, selectedItem_);
+            return;
+        }
+    }
     SetSelectedItem(QString());
     emit OnItemChange(this, selectedItem_);
     emit OnClick(this);
@@ -374,22 +393,50 @@ void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
 
 // --- Delete ------------------------------------------------------------------------------------
 
+QString TKvFilelistView28::SuccessorOfSelection() const {
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty()) return QString();
+    for (int row = rows.last() + 1; row < ItemCount(); ++row)
+        if (!rows.contains(row)) return ItemSubItem(row, 4);
+    for (int row = rows.first() - 1; row >= 0; --row)
+        if (!rows.contains(row) && !RowIsParent(row)) return ItemSubItem(row, 4);
+    return QString();
+}
+
+void TKvFilelistView28::ShowSuccessorIfDeleted(const QString& successor) {
+    struct stat st {};
+    if (!selectedItem_.isEmpty() && ::lstat(SelectedItemNative().constData(), &st) != 0) {
+        // The shown entry went: the row that took its place is shown next, as viewers do.
+        for (int row = 0; row < ItemCount() && !successor.isEmpty(); ++row) {
+            if (ItemSubItem(row, 4) != successor) continue;
+            selection_->clearSelection();
+            SetItemSelected(row, true);
+            SetItemFocused(row);
+            Click();
+            return;
+        }
+    }
+    ForgetDeletedItem();
+}
+
 void TKvFilelistView28::DeleteSelected() {
     if (FirstSelectedRow() < 0) return;
     THourglass hourglass;
     if (!CanTransferHere()) return;
     transfer_.clear();
+    const QString successor = SuccessorOfSelection();
     const QList<QByteArray> paths = TakeSelectedPaths();
     if (!paths.isEmpty()) ShellFileOp(foDelete, paths, {});
     RefreshAfterChange(directory_);
     transfer_.clear();
-    ForgetDeletedItem();
+    ShowSuccessorIfDeleted(successor);
 }
 
 bool TKvFilelistView28::DeleteSelectedPermanently() {
     const QList<int> rows = SelectedRows();
     if (rows.isEmpty()) return false;
     THourglass hourglass;
+    const QString successor = SuccessorOfSelection();
     bool all = true;
     for (int row : rows) {
         if (ItemSubItem(row, 5).compare(QLatin1String(KindDir), Qt::CaseInsensitive) == 0) {
@@ -410,7 +457,7 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
         SetItemSelected(row, false);
     }
     RebuildList();
-    ForgetDeletedItem();
+    ShowSuccessorIfDeleted(successor);
     return all;
 }
 

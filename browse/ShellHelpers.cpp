@@ -148,6 +148,9 @@ constexpr int kPathNotFound = 3;
 constexpr int kBadFormat = 11;
 constexpr int kNoAssociation = 31;
 
+// The file-search programs F3 opens on a folder, the first one installed.
+const char* const kFindTools[] = {"catfish", "kfind", "gnome-search-tool", "searchmonkey"};
+
 bool isProgram(const QFileInfo& info) {
     if (!info.isFile() || !info.isExecutable()) return false;
     if (info.suffix().isEmpty()) return true;
@@ -216,10 +219,10 @@ int launch(const QString& verb, const QString& file, const QString& parameters,
             const char* name;
             QStringList args;
         };
-        const Tool tools[] = {{"catfish", {"--path=" + dir}},
-                              {"kfind", {dir}},
-                              {"gnome-search-tool", {"--path=" + dir}},
-                              {"searchmonkey", {dir}}};
+        const Tool tools[] = {{kFindTools[0], {"--path=" + dir}},
+                              {kFindTools[1], {dir}},
+                              {kFindTools[2], {"--path=" + dir}},
+                              {kFindTools[3], {dir}}};
         for (const Tool& tool : tools) {
             const QString exe = QStandardPaths::findExecutable(QString::fromLatin1(tool.name));
             if (!exe.isEmpty() && QProcess::startDetached(exe, tool.args, dir)) return kLaunchOk;
@@ -319,6 +322,19 @@ int ShellLaunch(const QString& verb, const QString& file, const QString& paramet
                                   : launch(verb, file, parameters, workFolder);
     if (code <= 32) {
         QString text = MessageText(msgErrorCant) + verb + MessageText(msgFile) + file;
+        // Find runs a file-search program of the desktop: say which ones when none is there.
+        if (code == kNoAssociation &&
+            verb.compare(QLatin1String("find"), Qt::CaseInsensitive) == 0 &&
+            QFileInfo(file).isDir()) {
+            QStringList tools;
+            for (const char* tool : kFindTools)
+                tools << QLatin1String(tool);
+            text = QCoreApplication::translate(
+                       "ShellLaunch",
+                       "No file-search program is installed. F3 searches the folder with %1; "
+                       "install one of them.")
+                       .arg(tools.join(QStringLiteral(", ")));
+        }
         // Say why when the reason is known: nothing on this desktop opens the file's type.
         if (code == kNoAssociation &&
             verb.compare(QLatin1String("open"), Qt::CaseInsensitive) == 0 &&

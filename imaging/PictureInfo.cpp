@@ -638,6 +638,14 @@ std::string FormatOf(const TGraphic& graphic) {
     return name;
 }
 
+}  // namespace
+
+std::string GraphicFormatName(const TGraphic& graphic) {
+    return FormatOf(graphic);
+}
+
+namespace {
+
 // Frames or pages the graphic exposes; 1 for a single picture. Graphics that learn to hold
 // several frames or pages report their count here.
 int FrameCountOf(const TGraphic& graphic) {

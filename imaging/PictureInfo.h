@@ -83,3 +83,7 @@ struct TPictureInfo {
 // (its dimensions, depth and colour space are taken from it rather than read again). Never
 // throws for a damaged or unreadable file: what could not be read stays empty.
 TPictureInfo ReadPictureInfo(const std::string& fileName, const TGraphic* graphic);
+
+// The format a graphic was read as ("JPEG", "PNG", "Windows bitmap", ...): what its content
+// is, whatever the file's name says.
+std::string GraphicFormatName(const TGraphic& graphic);

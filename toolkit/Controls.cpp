@@ -462,13 +462,35 @@ void TForm::SetHeight(int value) {
 }
 
 QRect TForm::FitToDesktop(const QRect& bounds) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr) return bounds;
-    const QRect desktop = screen->availableVirtualGeometry();
-    if (desktop.isEmpty()) return bounds;
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    return FitToScreens(bounds, screens);
+}
+
+QRect TForm::FitToScreens(const QRect& bounds, const QList<QRect>& screens) {
+    // The screen the window lies on most, else the one nearest to it; a window wholly on one
+    // stays where it is.
+    const QRect* best = nullptr;
+    qint64 bestArea = -1, bestDistance = 0;
+    for (const QRect& screen : screens) {
+        if (screen.isEmpty()) continue;
+        if (screen.contains(bounds)) return bounds;
+        const QRect common = screen.intersected(bounds);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        const QPoint d = screen.center() - bounds.center();
+        const qint64 distance = qint64(d.x()) * d.x() + qint64(d.y()) * d.y();
+        if (area > bestArea || (area == bestArea && distance < bestDistance)) {
+            best = &screen;
+            bestArea = area;
+            bestDistance = distance;
+        }
+    }
+    if (best == nullptr) return bounds;
+    const QRect desktop = *best;
     QRect fitted(bounds.topLeft(), bounds.size().boundedTo(desktop.size()));
-    // The whole frame on the desktop: a window partly off it (restored from another screen
-    // layout) comes back wholly visible, moved as little as that takes.
+    // The whole frame on that screen: a window partly or wholly off the screens (restored from
+    // another screen layout) comes back wholly visible, moved as little as that takes.
     fitted.moveLeft(
         std::clamp(fitted.left(), desktop.left(), desktop.right() + 1 - fitted.width()));
     fitted.moveTop(std::clamp(fitted.top(), desktop.top(), desktop.bottom() + 1 - fitted.height()));

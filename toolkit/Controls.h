@@ -279,8 +279,10 @@ class TForm : public TControl<QWidget> {
     static void SetOuterBoundsOf(QWidget* window, const QRect& bounds);
     // The frame's widths around the client area (all 0 while the window system reports none).
     static QMargins FrameMarginsOf(const QWidget* window);
-    // Outer bounds moved and shrunk as little as needed to lie wholly on the available desktop.
+    // Outer bounds moved and shrunk as little as needed to lie wholly on one screen's available
+    // area: the screen they lie on most, or the nearest one (FitToScreens over the screens).
     static QRect FitToDesktop(const QRect& bounds);
+    static QRect FitToScreens(const QRect& bounds, const QList<QRect>& screens);
     // Puts the window's outer bounds through FitToDesktop.
     void KeepOnDesktop();
 

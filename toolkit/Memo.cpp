@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QStringDecoder>
 
@@ -29,6 +30,15 @@ TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent)
     findBar_ = new TFindBar(this);
     findBar_->hide();
     connect(findBar_, &TFindBar::VisibilityChanged, this, &TMemo::PlaceFindBar);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("StatusText"));
+    status_->setContentsMargins(4, 1, 4, 1);
+    status_->setAutoFillBackground(true);
+    status_->setBackgroundRole(QPalette::Window);
+    status_->setForegroundRole(QPalette::WindowText);
+    connect(this, &TTextView::SelectionChanged, this, &TMemo::UpdateStatus);
+    PlaceFindBar();
+    UpdateStatus();
 }
 
 TMemo::~TMemo() = default;
@@ -94,6 +104,7 @@ void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoic
     SetHexMode(hexForced_ || encoding_.binary);
     SetDocument(std::make_shared<TTextDocument>(source_, encoding_));
     if (findBar_) findBar_->DocumentChanged();
+    if (status_) UpdateStatus();
     emit OnChange();
 }
 
@@ -101,13 +112,20 @@ void TMemo::LoadFromFile(const QString& fileName) {
     LoadFromNativeFile(QFile::encodeName(fileName), fileName);
 }
 
+namespace {
+
+TEncodingChoice DetectSourceEncoding(const TTextSource& source) {
+    std::string sample(kSample, '\0');
+    const size_t n = source.Read(0, sample.data(), sample.size());
+    const bool whole = n == source.CurrentSize();
+    return DetectEncoding(reinterpret_cast<const uint8_t*>(sample.data()), n, whole);
+}
+
+}  // namespace
+
 void TMemo::LoadFromNativeFile(const QByteArray& nativeName, const QString& shownName) {
     auto source = std::make_shared<TFileSource>(nativeName.toStdString(), shownName.toStdString());
-    std::string sample(kSample, '\0');
-    const size_t n = source->Read(0, sample.data(), sample.size());
-    const bool whole = n == source->CurrentSize();
-    const TEncodingChoice encoding =
-        DetectEncoding(reinterpret_cast<const uint8_t*>(sample.data()), n, whole);
+    const TEncodingChoice encoding = DetectSourceEncoding(*source);
     nativeName_ = nativeName;
     shownName_ = shownName;
     Show(std::move(source), encoding);
@@ -134,10 +152,74 @@ void TMemo::SetEncoding(const TEncodingChoice& encoding) {
     ScrollToOffset(std::max(top, Document()->TextStart()));
 }
 
+void TMemo::DetectEncodingAgain() {
+    if (!source_) return;
+    const uint64_t top = TopOffset();
+    Show(source_, DetectSourceEncoding(*source_));
+    ScrollToOffset(std::max(top, Document()->TextStart()));
+}
+
+void TMemo::FileRenamed(const QByteArray& nativeName, const QString& shownName) {
+    if (nativeName_.isEmpty()) return;
+    nativeName_ = nativeName;
+    shownName_ = shownName;
+}
+
+QString TMemo::EncodingName(const TEncodingChoice& encoding) {
+    switch (encoding.encoding) {
+        case TTextEncoding::Utf8:
+            return QStringLiteral("UTF-8");
+        case TTextEncoding::Utf16LE:
+            return QStringLiteral("UTF-16 LE");
+        case TTextEncoding::Utf16BE:
+            return QStringLiteral("UTF-16 BE");
+        case TTextEncoding::Utf32LE:
+            return QStringLiteral("UTF-32 LE");
+        case TTextEncoding::Utf32BE:
+            return QStringLiteral("UTF-32 BE");
+        case TTextEncoding::Windows1252:
+            return QStringLiteral("Windows-1252");
+        case TTextEncoding::Legacy: {
+            const QString name = QString::fromStdString(encoding.legacyName);
+            return name.startsWith(QLatin1String("WINDOWS-"), Qt::CaseInsensitive)
+                       ? QStringLiteral("Windows-") + name.mid(8)
+                       : name;
+        }
+    }
+    return {};
+}
+
+QString TMemo::StatusText() const {
+    if (!Document() || (nativeName_.isEmpty() && Document()->Size() == 0)) return {};
+    QString text = EncodingName(encoding_);
+    if (HexMode()) return text + QStringLiteral("   Offset %1").arg(Caret());
+    const TTextDocument& document = *Document();
+    const int64_t line = document.FileLineAt(Caret());
+    if (line < 0) return text;
+    // The column counts characters from the start of the file's line, over the pieces of a
+    // long line (up to a bound, past which it is left out).
+    uint64_t start = document.LineStartAt(Caret());
+    bool continues = false;
+    for (int pieces = 0; document.FileLineAt(start, &continues) >= 0 && continues; ++pieces) {
+        if (pieces >= 64) return text + QStringLiteral("   Line %1").arg(line + 1);
+        start = document.PreviousLineStart(start);
+    }
+    const QString before = TextOf(start, Caret(), MaxCopy);
+    qsizetype column = 0;
+    for (const QChar c : before)
+        column += !c.isLowSurrogate();
+    return text + QStringLiteral("   Line %1, Column %2").arg(line + 1).arg(column + 1);
+}
+
+void TMemo::UpdateStatus() {
+    status_->setText(StatusText());
+}
+
 void TMemo::SetHexForced(bool value) {
     if (value == hexForced_) return;
     hexForced_ = value;
     SetHexMode(hexForced_ || encoding_.binary);
+    UpdateStatus();
 }
 
 void TMemo::CheckFile() {
@@ -174,10 +256,13 @@ void TMemo::ShowFindBar() {
 }
 
 void TMemo::PlaceFindBar() {
+    // The find bar above the status line, both under the text.
     const int h = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
-    setViewportMargins(0, 0, 0, h);
+    const int s = status_ ? status_->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, h + s);
     const QRect r = contentsRect();
-    findBar_->setGeometry(r.left(), r.bottom() + 1 - h, r.width(), h);
+    findBar_->setGeometry(r.left(), r.bottom() + 1 - h - s, r.width(), h);
+    if (status_) status_->setGeometry(r.left(), r.bottom() + 1 - s, r.width(), s);
 }
 
 void TMemo::resizeEvent(QResizeEvent* event) {

@@ -13,6 +13,7 @@
 #include "toolkit/Controls.h"
 #include "toolkit/TextView.h"
 
+class QLabel;
 class TFindBar;
 
 class TMemo : public TControl<TTextView> {
@@ -73,6 +74,17 @@ class TMemo : public TControl<TTextView> {
     // The encoding shown; SetEncoding overrides the detected one for the file shown.
     const TEncodingChoice& Encoding() const { return encoding_; }
     void SetEncoding(const TEncodingChoice& encoding);
+    // Shows the file in the encoding detected from its bytes again.
+    void DetectEncodingAgain();
+    // The encoding's name as the status line shows it ("UTF-8", "Windows-1252", "KOI8-R").
+    static QString EncodingName(const TEncodingChoice& encoding);
+    // The file shown (empty for text that is no file).
+    QByteArray NativeFileName() const { return nativeName_; }
+    QString FileName() const { return shownName_; }
+    // The file shown was renamed: it goes on being shown (and followed) under its new name.
+    void FileRenamed(const QByteArray& nativeName, const QString& shownName);
+    // The small status line under the text: the encoding, and the caret's line and column.
+    QString StatusText() const;
     // Hex rows instead of text: chosen for binary files, or forced for every file.
     bool HexForced() const { return hexForced_; }
     void SetHexForced(bool value);
@@ -103,6 +115,7 @@ class TMemo : public TControl<TTextView> {
     void ApplyWrap();
     void Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding);
     void PlaceFindBar();
+    void UpdateStatus();
 
     bool readOnly_ = true;
     bool wordWrap_ = true;
@@ -114,4 +127,5 @@ class TMemo : public TControl<TTextView> {
     QString shownName_;
     QTimer follow_;
     TFindBar* findBar_ = nullptr;
+    QLabel* status_ = nullptr;
 };

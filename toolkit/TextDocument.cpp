@@ -127,15 +127,31 @@ TEncodingChoice DetectEncoding(const uint8_t* p, size_t size, bool wholeFile) {
     for (size_t i = 0; i < n; ++i)
         high += p[i] >= 0x80;
     if (high < kGuessMinimum) return c;
-    std::string name = GuessCodePage(p, n);
-    for (char& ch : name)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    if (name.empty() || name == "ASCII" || name == "UTF-8" || name == "WINDOWS-1252" ||
-        name == "ISO-8859-1")
-        return c;
+    const std::string name = PreferredCodePage(GuessCodePage(p, n), p, n);
+    if (name.empty()) return c;
     c.encoding = TTextEncoding::Legacy;
     c.legacyName = name;
     return c;
+}
+
+std::string PreferredCodePage(std::string guess, const uint8_t* data, size_t size) {
+    for (char& ch : guess)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (guess.empty() || guess == "ASCII" || guess == "UTF-8" || guess == "WINDOWS-1252" ||
+        guess == "ISO-8859-1")
+        return {};
+    // A DOS code page (IBM437, IBM850, CP852, ...) is rarely what a file of today holds: West
+    // European prose in Latin-1 or Windows-1252 is often taken for one. Windows-1252 wins
+    // whenever it can read every byte (it leaves five of them undefined).
+    const bool dos = guess.rfind("IBM", 0) == 0 ||
+                     (guess.rfind("CP", 0) == 0 && guess.size() <= 5 && guess.size() > 2 &&
+                      std::all_of(guess.begin() + 2, guess.end(),
+                                  [](char ch) { return ch >= '0' && ch <= '9'; }));
+    if (dos && std::none_of(data, data + size, [](uint8_t b) {
+            return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+        }))
+        return {};
+    return guess;
 }
 
 // --- Sources -------------------------------------------------------------------------------------
@@ -203,14 +219,6 @@ TTextDocument::TTextDocument(std::shared_ptr<const TTextSource> source,
     if (static_cast<uint64_t>(encoding_.bomSize) > size_) encoding_.bomSize = 0;
     lastStart_ = TextStart();
     indexedEnd_ = lastStart_;
-    // A file with CR but no LF in its first part ends its lines with CR.
-    std::vector<uint8_t> sample(kSample);
-    const size_t n = source_->Read(TextStart(), sample.data(), sample.size());
-    newline_ = '\n';
-    if (FindLineEnd(sample.data(), 0, n) == SIZE_MAX) {
-        newline_ = '\r';
-        if (FindLineEnd(sample.data(), 0, n) == SIZE_MAX) newline_ = '\n';
-    }
     if (size_ <= SyncIndexSize)
         IndexFrom(TextStart());
     else
@@ -222,18 +230,44 @@ TTextDocument::~TTextDocument() {
 }
 
 uint64_t TTextDocument::FindLineEnd(const uint8_t* data, size_t from, size_t to) const {
+    const uint64_t lf = FindUnit(data, from, to, '\n');
+    const uint64_t cr = FindUnit(data, from, lf == SIZE_MAX ? to : static_cast<size_t>(lf), '\r');
+    return std::min(lf, cr);
+}
+
+bool TTextDocument::UnitIs(const uint8_t* data, size_t at, uint8_t value) const {
+    const size_t u = static_cast<size_t>(unit_);
+    const size_t lead = LittleEndianUnits() ? 0 : u - 1;
+    for (size_t k = 0; k < u; ++k)
+        if (data[at + k] != (k == lead ? value : 0)) return false;
+    return true;
+}
+
+size_t TTextDocument::LineEndSize(const uint8_t* data, size_t at, size_t size, bool atEof) const {
+    const size_t u = static_cast<size_t>(unit_);
+    if (!UnitIs(data, at, '\r')) return u;  // LF
+    if (at + 2 * u <= size) return UnitIs(data, at + u, '\n') ? 2 * u : u;
+    // A CR at the end of the data: CR LF or a lone CR, as the next bytes say.
+    return atEof ? u : 0;
+}
+
+bool TTextDocument::LittleEndianUnits() const {
+    return encoding_.encoding != TTextEncoding::Utf16BE &&
+           encoding_.encoding != TTextEncoding::Utf32BE;
+}
+
+uint64_t TTextDocument::FindUnit(const uint8_t* data, size_t from, size_t to, uint8_t value) const {
     if (unit_ == 1) {
         if (from >= to) return SIZE_MAX;
-        const void* hit = std::memchr(data + from, newline_, to - from);
+        const void* hit = std::memchr(data + from, value, to - from);
         return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) : SIZE_MAX;
     }
-    const bool little = encoding_.encoding == TTextEncoding::Utf16LE ||
-                        encoding_.encoding == TTextEncoding::Utf32LE;
     const size_t u = static_cast<size_t>(unit_);
-    const size_t lead = little ? 0 : u - 1;  // where the significant byte sits in a unit
+    // Where the significant byte sits in a unit.
+    const size_t lead = LittleEndianUnits() ? 0 : u - 1;
     size_t at = from;
     while (at + u <= to) {
-        const void* hit = std::memchr(data + at + lead, newline_, to - at - lead);
+        const void* hit = std::memchr(data + at + lead, value, to - at - lead);
         if (!hit) return SIZE_MAX;
         const size_t p = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) - lead;
         if ((p - from) % u == 0 && p + u <= to) {
@@ -267,22 +301,35 @@ size_t TTextDocument::CharBoundary(const uint8_t* data, size_t begin, size_t end
 uint64_t TTextDocument::ScanLines(const uint8_t* data, size_t size, uint64_t bufferOffset,
                                   bool atEof, std::vector<uint16_t>& lengths) const {
     size_t pos = 0;
+    // The next LF and the next CR at or after pos, each searched once per occurrence, so that
+    // the buffer is read twice at most whatever mix of line ends it holds.
+    uint64_t nextLf = 0, nextCr = 0;
+    bool lfKnown = false, crKnown = false;
     for (;;) {
         const size_t limit = std::min<size_t>(size, pos + MaxLine);
-        const size_t end = FindLineEnd(data, pos, limit);
-        if (end != SIZE_MAX) {
-            lengths.push_back(static_cast<uint16_t>(end + unit_ - pos));
-            pos = end + unit_;
+        if (!lfKnown || (nextLf != SIZE_MAX && nextLf < pos)) {
+            nextLf = FindUnit(data, pos, size, '\n');
+            lfKnown = true;
+        }
+        if (!crKnown || (nextCr != SIZE_MAX && nextCr < pos)) {
+            nextCr = FindUnit(data, pos, size, '\r');
+            crKnown = true;
+        }
+        const uint64_t end = std::min(nextLf, nextCr);
+        if (end < limit) {
+            const size_t endSize = LineEndSize(data, static_cast<size_t>(end), size, atEof);
+            if (endSize == 0) return bufferOffset + pos;  // read on from this line
+            lengths.push_back(static_cast<uint16_t>(end + endSize - pos));
+            pos = static_cast<size_t>(end) + endSize;
             continue;
         }
         if (pos + MaxLine <= size) {
             // A readable character needs data past the cut; a line this long has no end here.
             const size_t cut = CharBoundary(data, pos, pos + MaxLine);
-            lengths.push_back(static_cast<uint16_t>(cut - pos));
+            lengths.push_back(static_cast<uint16_t>((cut - pos) | kContinues));
             pos = cut;
             continue;
         }
-        (void)atEof;
         return bufferOffset + pos;
     }
 }
@@ -294,30 +341,21 @@ TTextLine TTextDocument::LineAt(uint64_t start) const {
         line.start = line.contentEnd = line.next = size;
         return line;
     }
-    uint8_t buffer[MaxLine + 8];
+    uint8_t buffer[MaxLine + 16];
     size_t want = std::min<uint64_t>(4096, size - start);
     size_t n = source_->Read(start, buffer, want);
     size_t end = FindLineEnd(buffer, 0, std::min<size_t>(n, MaxLine));
-    if (end == SIZE_MAX && n == want && start + n < size) {
-        want = std::min<uint64_t>(MaxLine + 4, size - start);
+    size_t endSize = end == SIZE_MAX ? 0 : LineEndSize(buffer, end, n, start + n >= size);
+    if (endSize == 0 && n == want && start + n < size) {
+        want = std::min<uint64_t>(MaxLine + 8, size - start);
         n = source_->Read(start, buffer, want);
         end = FindLineEnd(buffer, 0, std::min<size_t>(n, MaxLine));
+        endSize = end == SIZE_MAX ? 0 : LineEndSize(buffer, end, n, start + n >= size);
     }
     n -= n % static_cast<size_t>(unit_);
     if (end != SIZE_MAX) {
-        size_t content = end;
-        if (newline_ == '\n' && end >= static_cast<size_t>(unit_)) {
-            // CR LF: the CR belongs to the line end.
-            const bool little = encoding_.encoding != TTextEncoding::Utf16BE &&
-                                encoding_.encoding != TTextEncoding::Utf32BE;
-            const size_t u = static_cast<size_t>(unit_);
-            const size_t c = end - u;
-            bool cr = buffer[c + (little ? 0 : u - 1)] == '\r';
-            for (size_t k = 0; k < u && cr; ++k)
-                if (k != (little ? 0 : u - 1) && buffer[c + k] != 0) cr = false;
-            if (cr) content = c;
-        }
-        return {start, start + content, start + end + unit_, false};
+        if (endSize == 0) endSize = static_cast<size_t>(unit_);  // the file ends in between
+        return {start, start + end, start + end + endSize, false};
     }
     if (n >= MaxLine) {
         const size_t cut = CharBoundary(buffer, 0, MaxLine);
@@ -344,15 +382,19 @@ uint64_t TTextDocument::LineStartAt(uint64_t offset) const {
         if (again >= 0) return LineStart(static_cast<uint64_t>(again));
     }
     if (from < lastIndexed) from = std::min(lastIndexed, offset);
-    uint8_t buffer[MaxLine + 16];
-    const size_t n = source_->Read(
-        from, buffer, static_cast<size_t>(std::min<uint64_t>(offset - from, sizeof buffer)));
+    uint8_t buffer[MaxLine + 32];
+    // A unit past `offset` tells a CR LF from a lone CR just before it.
+    const size_t before = static_cast<size_t>(std::min<uint64_t>(offset - from, MaxLine + 16));
+    const size_t n = source_->Read(from, buffer, before + static_cast<size_t>(u));
+    const bool atEof = from + n >= size;
     uint64_t candidate = from;
     for (size_t at = 0;;) {
-        const size_t end = FindLineEnd(buffer, at, n);
+        const size_t end = FindLineEnd(buffer, at, std::min(n, before));
         if (end == SIZE_MAX) break;
-        candidate = from + end + u;
-        at = end + static_cast<size_t>(u);
+        size_t endSize = LineEndSize(buffer, end, n, atEof);
+        if (endSize == 0) endSize = static_cast<size_t>(u);
+        if (from + end + endSize <= offset) candidate = from + end + endSize;
+        at = end + endSize;
     }
     for (int guard = 0; guard < 1 << 16; ++guard) {
         const TTextLine line = LineAt(candidate);
@@ -377,12 +419,33 @@ uint64_t TTextDocument::LineStart(uint64_t n) const {
     if (n >= lengths_.size()) return lastStart_;
     uint64_t s = checkpoints_[n / 64];
     for (uint64_t i = n / 64 * 64; i < n; ++i)
-        s += lengths_[i];
+        s += lengths_[i] & kLengthMask;
     return s;
 }
 
 int64_t TTextDocument::LineNumberAt(uint64_t offset) const {
     std::lock_guard lock(mutex_);
+    return LineIndex(offset);
+}
+
+int64_t TTextDocument::FileLineAt(uint64_t offset, bool* continues) const {
+    std::lock_guard lock(mutex_);
+    const int64_t line = LineIndex(offset);
+    if (continues) *continues = false;
+    if (line < 0) return -1;
+    const size_t n = static_cast<size_t>(line);
+    if (continues && n > 0) *continues = (lengths_[n - 1] & kContinues) != 0;
+    // Display lines less the pieces of long lines before line n.
+    uint64_t pieces = splitsTotal_;
+    if (n < lengths_.size()) {
+        pieces = splitCheckpoints_[n / 64];
+        for (size_t i = n / 64 * 64; i < n; ++i)
+            pieces += (lengths_[i] & kContinues) != 0;
+    }
+    return line - static_cast<int64_t>(pieces);
+}
+
+int64_t TTextDocument::LineIndex(uint64_t offset) const {
     if (offset >= lastStart_) {
         if (offset == lastStart_ || indexComplete_) return static_cast<int64_t>(lengths_.size());
         return -1;
@@ -392,17 +455,21 @@ int64_t TTextDocument::LineNumberAt(uint64_t offset) const {
     const size_t c = static_cast<size_t>(it - checkpoints_.begin()) - 1;
     uint64_t s = checkpoints_[c];
     size_t i = c * 64;
-    while (i < lengths_.size() && s + lengths_[i] <= offset)
-        s += lengths_[i++];
+    while (i < lengths_.size() && s + (lengths_[i] & kLengthMask) <= offset)
+        s += lengths_[i++] & kLengthMask;
     return static_cast<int64_t>(i);
 }
 
 void TTextDocument::Append(const std::vector<uint16_t>& lengths) {
     std::lock_guard lock(mutex_);
     for (uint16_t length : lengths) {
-        if (lengths_.size() % 64 == 0) checkpoints_.push_back(lastStart_);
+        if (lengths_.size() % 64 == 0) {
+            checkpoints_.push_back(lastStart_);
+            splitCheckpoints_.push_back(splitsTotal_);
+        }
         lengths_.push_back(length);
-        lastStart_ += length;
+        lastStart_ += length & kLengthMask;
+        splitsTotal_ += (length & kContinues) != 0;
     }
     indexedEnd_ = lastStart_;
 }
@@ -532,55 +599,60 @@ bool LittleEndian(TTextEncoding encoding) {
 }
 
 // One set of PCRE2 entry points per code unit width.
-#define VELKARO_PCRE2_WIDTH(W)                                                             \
-    struct TPcre##W {                                                                      \
-        using Unit = uint##W##_t;                                                          \
-        using Code = pcre2_code_##W;                                                       \
-        using Data = pcre2_match_data_##W;                                                 \
-        static Code* Compile(const Unit* p, size_t n, uint32_t options, int* error,        \
-                             PCRE2_SIZE* at) {                                             \
-            return pcre2_compile_##W(p, n, options, error, at, nullptr);                   \
-        }                                                                                  \
-        static void Jit(Code* code) {                                                      \
-            pcre2_jit_compile_##W(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);      \
-        }                                                                                  \
-        static void Free(Code* code) { pcre2_code_free_##W(code); }                        \
-        static Data* NewData(const Code* code) {                                           \
-            return pcre2_match_data_create_from_pattern_##W(code, nullptr);                \
-        }                                                                                  \
-        static void FreeData(Data* data) { pcre2_match_data_free_##W(data); }              \
-        static int Match(const Code* code, const Unit* s, size_t n, size_t start,          \
-                         uint32_t options, Data* data, pcre2_match_context_##W* context) { \
-            return pcre2_match_##W(code, s, n, start, options, data, context);             \
-        }                                                                                  \
-        using Context = pcre2_match_context_##W;                                           \
-        using Stack = pcre2_jit_stack_##W;                                                 \
-        static Context* NewContext() { return pcre2_match_context_create_##W(nullptr); }   \
-        static void FreeContext(Context* c) { pcre2_match_context_free_##W(c); }           \
-        static Stack* NewStack(size_t max) {                                               \
-            return pcre2_jit_stack_create_##W(32 * 1024, max, nullptr);                    \
-        }                                                                                  \
-        static void FreeStack(Stack* stack) { pcre2_jit_stack_free_##W(stack); }           \
-        static void Assign(Context* c, Stack* stack) {                                     \
-            pcre2_jit_stack_assign_##W(c, nullptr, stack);                                 \
-            pcre2_set_heap_limit_##W(c, kInterpreterHeap >> 10);                           \
-        }                                                                                  \
-        static const PCRE2_SIZE* Ovector(Data* data) {                                     \
-            return pcre2_get_ovector_pointer_##W(data);                                    \
-        }                                                                                  \
-        static std::string Message(int error) {                                            \
-            PCRE2_UCHAR##W text[256];                                                      \
-            const int n = pcre2_get_error_message_##W(error, text, 256);                   \
-            std::string out;                                                               \
-            for (int i = 0; i < n; ++i)                                                    \
-                out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');                  \
-            return out;                                                                    \
-        }                                                                                  \
-        static uint32_t MaxLookbehind(const Code* code) {                                  \
-            uint32_t v = 0;                                                                \
-            pcre2_pattern_info_##W(code, PCRE2_INFO_MAXLOOKBEHIND, &v);                    \
-            return v;                                                                      \
-        }                                                                                  \
+#define VELKARO_PCRE2_WIDTH(W)                                                              \
+    struct TPcre##W {                                                                       \
+        using Unit = uint##W##_t;                                                           \
+        using Code = pcre2_code_##W;                                                        \
+        using Data = pcre2_match_data_##W;                                                  \
+        static Code* Compile(const Unit* p, size_t n, uint32_t options, int* error,         \
+                             PCRE2_SIZE* at) {                                              \
+            /* "^" and "$" at the line ends the document knows: LF, CR LF and CR. */        \
+            pcre2_compile_context_##W* context = pcre2_compile_context_create_##W(nullptr); \
+            if (context) pcre2_set_newline_##W(context, PCRE2_NEWLINE_ANYCRLF);             \
+            Code* code = pcre2_compile_##W(p, n, options, error, at, context);              \
+            pcre2_compile_context_free_##W(context);                                        \
+            return code;                                                                    \
+        }                                                                                   \
+        static void Jit(Code* code) {                                                       \
+            pcre2_jit_compile_##W(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);       \
+        }                                                                                   \
+        static void Free(Code* code) { pcre2_code_free_##W(code); }                         \
+        static Data* NewData(const Code* code) {                                            \
+            return pcre2_match_data_create_from_pattern_##W(code, nullptr);                 \
+        }                                                                                   \
+        static void FreeData(Data* data) { pcre2_match_data_free_##W(data); }               \
+        static int Match(const Code* code, const Unit* s, size_t n, size_t start,           \
+                         uint32_t options, Data* data, pcre2_match_context_##W* context) {  \
+            return pcre2_match_##W(code, s, n, start, options, data, context);              \
+        }                                                                                   \
+        using Context = pcre2_match_context_##W;                                            \
+        using Stack = pcre2_jit_stack_##W;                                                  \
+        static Context* NewContext() { return pcre2_match_context_create_##W(nullptr); }    \
+        static void FreeContext(Context* c) { pcre2_match_context_free_##W(c); }            \
+        static Stack* NewStack(size_t max) {                                                \
+            return pcre2_jit_stack_create_##W(32 * 1024, max, nullptr);                     \
+        }                                                                                   \
+        static void FreeStack(Stack* stack) { pcre2_jit_stack_free_##W(stack); }            \
+        static void Assign(Context* c, Stack* stack) {                                      \
+            pcre2_jit_stack_assign_##W(c, nullptr, stack);                                  \
+            pcre2_set_heap_limit_##W(c, kInterpreterHeap >> 10);                            \
+        }                                                                                   \
+        static const PCRE2_SIZE* Ovector(Data* data) {                                      \
+            return pcre2_get_ovector_pointer_##W(data);                                     \
+        }                                                                                   \
+        static std::string Message(int error) {                                             \
+            PCRE2_UCHAR##W text[256];                                                       \
+            const int n = pcre2_get_error_message_##W(error, text, 256);                    \
+            std::string out;                                                                \
+            for (int i = 0; i < n; ++i)                                                     \
+                out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');                   \
+            return out;                                                                     \
+        }                                                                                   \
+        static uint32_t MaxLookbehind(const Code* code) {                                   \
+            uint32_t v = 0;                                                                 \
+            pcre2_pattern_info_##W(code, PCRE2_INFO_MAXLOOKBEHIND, &v);                     \
+            return v;                                                                       \
+        }                                                                                   \
     };
 VELKARO_PCRE2_WIDTH(8)
 VELKARO_PCRE2_WIDTH(16)

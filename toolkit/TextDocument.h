@@ -3,9 +3,9 @@
 // indexed by a background thread and a search that runs off the caller's thread. Free of Qt, so
 // that the text view, the benchmarks and the fuzzer share one engine.
 //
-// Lines end at LF, CR LF or, in a file without any LF, at CR. A line longer than MaxLine bytes is
-// broken there (on a character boundary), so that every line the view lays out is bounded
-// whatever the file holds.
+// Lines end at LF, CR LF or CR, in any mix. A line longer than MaxLine bytes is broken there (on
+// a character boundary), so that every line the view lays out is bounded whatever the file
+// holds; the pieces are lines of the index, while FileLineAt counts the file's own lines.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -34,6 +34,11 @@ int UnitSize(TTextEncoding encoding);
 // else Windows-1252. `binary` is set for NUL bytes in the first 4 KiB of a file that is not UTF-16
 // or UTF-32.
 TEncodingChoice DetectEncoding(const uint8_t* data, size_t size, bool wholeFile);
+
+// The code page to read bytes in from the detector's guess: empty for Windows-1252 (the guess
+// names it, Latin-1 or plain ASCII, or a DOS code page where Windows-1252 reads every byte just
+// as well), else the guess in upper case.
+std::string PreferredCodePage(std::string guess, const uint8_t* data, size_t size);
 
 // Where the bytes come from: an open regular file read with pread, or bytes held in memory.
 class TTextSource {
@@ -114,12 +119,24 @@ class TTextDocument {
     uint64_t LineStart(uint64_t n) const;
     // Number of the line holding `offset` if that part is indexed, else -1.
     int64_t LineNumberAt(uint64_t offset) const;
+    // The file's own line number (from 0, as grep -n counts from 1) of the line holding
+    // `offset`, where the pieces of a line broken at MaxLine count once; -1 when that part is
+    // not indexed. `continues` tells whether the indexed line there goes on a longer one.
+    int64_t FileLineAt(uint64_t offset, bool* continues = nullptr) const;
 
     // The file grew to `newSize`: the index goes on from its last line.
     void Grow(uint64_t newSize);
 
   private:
+    // The first CR or LF in [from, to), or SIZE_MAX.
     uint64_t FindLineEnd(const uint8_t* data, size_t from, size_t to) const;
+    uint64_t FindUnit(const uint8_t* data, size_t from, size_t to, uint8_t value) const;
+    bool UnitIs(const uint8_t* data, size_t at, uint8_t value) const;
+    bool LittleEndianUnits() const;
+    // Bytes of the line end at `at` (LF, CR LF or CR) in data of `size` bytes; 0 for a CR at
+    // the end of the data when more may follow.
+    size_t LineEndSize(const uint8_t* data, size_t at, size_t size, bool atEof) const;
+    int64_t LineIndex(uint64_t offset) const;  // LineNumberAt with the lock held
     // Splits a buffer read at `bufferOffset` (a line start) into lines; returns the offset of the
     // first line not complete in the buffer.
     uint64_t ScanLines(const uint8_t* data, size_t size, uint64_t bufferOffset, bool atEof,
@@ -133,14 +150,18 @@ class TTextDocument {
     std::shared_ptr<const TTextSource> source_;
     TEncodingChoice encoding_;
     int unit_ = 1;
-    uint8_t newline_ = '\n';  // LF, or CR in a file without LF
     std::atomic<uint64_t> size_{0};
 
-    // Index: the length of every complete line (at most MaxLine + 4, so 16 bits) and the start of
-    // every 64th line.
+    // Index: the length of every complete line (at most MaxLine + 8, so 15 bits; the top bit
+    // marks a piece of a longer line) and the start of every 64th line, with the pieces before
+    // it.
+    static constexpr uint16_t kContinues = 0x8000;
+    static constexpr uint16_t kLengthMask = 0x7FFF;
     mutable std::mutex mutex_;
     std::vector<uint16_t> lengths_;
     std::vector<uint64_t> checkpoints_;
+    std::vector<uint64_t> splitCheckpoints_;
+    uint64_t splitsTotal_ = 0;
     uint64_t lastStart_ = 0;  // start of the line after the last complete one
     std::atomic<uint64_t> indexedEnd_{0};
     std::atomic<bool> indexComplete_{false};

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolkit/Application.h"
+
 namespace {
 
 constexpr int kApproxSteps = 1 << 20;
@@ -672,8 +674,10 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (event->matches(QKeySequence::Copy)) {
+        // A selection too large to copy is said so: the clipboard keeps what it held, and a
+        // paste would otherwise paste something else without a word.
         QString error;
-        Copy(error);
+        if (!Copy(error)) Application::ShowException(error);
         return;
     }
     if (event->matches(QKeySequence::SelectAll)) {
@@ -878,8 +882,10 @@ void TTextView::paintEvent(QPaintEvent*) {
         painter.fillRect(QRect(0, 0, gutter, viewport()->height()), pal.color(QPalette::Window));
         painter.setPen(pal.color(QPalette::PlaceholderText));
         for (const TVisibleLine& v : visible_) {
-            const int64_t number = document_->LineNumberAt(v.line.start);
-            if (number < 0) continue;
+            // The file's own line numbers: the further pieces of a long line carry none.
+            bool continues = false;
+            const int64_t number = document_->FileLineAt(v.line.start, &continues);
+            if (number < 0 || continues) continue;
             painter.drawText(QRect(0, v.y, gutter - kMargin, LineHeight()),
                              Qt::AlignRight | Qt::AlignVCenter, QString::number(number + 1));
         }

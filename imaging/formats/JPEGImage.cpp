@@ -99,6 +99,17 @@ std::string ErrorText(int code) {
     return text;
 }
 
+// The error of a decode. Bytes that are no JPEG file at all are said in words with the bytes
+// they start with (libjpeg's own text), so that a file named .jpg that is no picture is not
+// reported by a number; errors inside JPEG data keep their number.
+std::string DecodeErrorText(j_common_ptr cinfo) {
+    const int code = cinfo->err->msg_code;
+    if (code != JERR_NO_SOI && code != JERR_INPUT_EMPTY) return ErrorText(code);
+    char text[JMSG_LENGTH_MAX] = {};
+    cinfo->err->format_message(cinfo, text);
+    return text;
+}
+
 // ---- data source: the held bytes in pieces of up to 4,096 bytes ----
 
 struct TSource {
@@ -398,7 +409,7 @@ struct TJPEGImage::TDecoder {
     }
     [[noreturn]] void Fail() {
         if (progress.failure) std::rethrow_exception(std::exchange(progress.failure, nullptr));
-        throw EJPEG(ErrorText(error.pub.msg_code));
+        throw EJPEG(DecodeErrorText(reinterpret_cast<j_common_ptr>(&cinfo)));
     }
 };
 

@@ -9,13 +9,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -613,7 +617,8 @@ TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
     EXPECT_NEAR(f.ViewImage->View().scale, std::min(pane.width() / 1600.0, pane.height() / 1200.0),
                 1e-9);
     EXPECT_EQ(f.Caption(), "a1.bmp - Velkaro");
-    EXPECT_TRUE(f.StatusText().startsWith("1600 x 1200   BMP")) << f.StatusText().toStdString();
+    EXPECT_TRUE(f.StatusText().startsWith("1600 x 1200   Windows bitmap"))
+        << f.StatusText().toStdString();
 
     f.ZoomActual->Click();
     EXPECT_DOUBLE_EQ(f.ViewImage->View().scale, 1.0);
@@ -638,7 +643,10 @@ TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
-TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
+// A picture that cannot be read never leaves the previous one on screen under its name: the
+// pane shows the message whole in its visible part and the status line says there is no
+// picture.
+TEST_F(Form1Test, DamagedPictureReplacesThePreviousOneByItsMessage) {
     TForm1& f = *form_;
     WriteBmp(Path("good.bmp"), 640, 480, 0, 255, 0);
     WriteFile(Path("bad.bmp"), QByteArray("BM") + QByteArray(60, '\xFF'));
@@ -654,8 +662,12 @@ TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
     EXPECT_TRUE(ClickFile(Path("bad.bmp")));  // browsing: the message goes in the pane
     EXPECT_TRUE(errors_.isEmpty());
     EXPECT_TRUE(f.ViewImage->Message().startsWith("bad.bmp\n\n"));
-    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), shown);
-    EXPECT_EQ(f.ViewImage->size(), QSize(640, 480));
+    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
+    EXPECT_EQ(f.ViewImage->pos(), QPoint(0, 0));
+    EXPECT_TRUE(f.ScrollImage->viewport()->rect().contains(f.ViewImage->geometry()));
+    EXPECT_GT(f.ViewImage->width(), 100);
+    EXPECT_EQ(f.Caption(), "bad.bmp - Velkaro");
+    EXPECT_EQ(f.StatusText(), "No picture");
     EXPECT_FALSE(f.CopyImage->Enabled());
     EXPECT_EQ(f.ReadText->Text(), "kept");
     EXPECT_EQ(f.ScrollImage->HorzPosition(), 0);  // reset before the load failed
@@ -667,7 +679,93 @@ TEST_F(Form1Test, DamagedPictureKeepsThePreviousOne) {
     WaitForPicture();
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].endsWith('.')) << errors_[0].toStdString();
-    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), shown);
+    EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
+
+    // The next good picture shows as usual.
+    ASSERT_TRUE(ClickFile(Path("good.bmp")));
+    EXPECT_TRUE(f.ViewImage->Message().isEmpty());
+    EXPECT_TRUE(f.StatusText().startsWith("640 x 480")) << f.StatusText().toStdString();
+}
+
+// The status line names the format the content was read as, not the name's extension.
+TEST_F(Form1Test, StatusNamesTheFormatOfTheContent) {
+    TForm1& f = *form_;
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(Path("photo.png"), "JPEG"));
+    WriteBmp(Path("plain.bmp"), 4, 3, 1, 2, 3);
+    f.show();
+    f.BrowseTextFiles->Click();
+    f.BrowseFiles->RebuildList();
+    ASSERT_TRUE(ClickFile(Path("photo.png")));
+    EXPECT_TRUE(f.StatusText().startsWith("8 x 6   JPEG ")) << f.StatusText().toStdString();
+    ASSERT_TRUE(ClickFile(Path("plain.bmp")));
+    EXPECT_TRUE(f.StatusText().startsWith("4 x 3   Windows bitmap "))
+        << f.StatusText().toStdString();
+}
+
+// Ctrl+0 is Fit View (ticked and stored); zooming, 1:1, turning and flipping leave the marks
+// saying what is shown; full screen gives back the pane, the marks and a colour chosen in it.
+TEST_F(Form1Test, ViewMarksSayWhatIsShown) {
+    TForm1& f = *form_;
+    WriteBmp(Path("big.bmp"), 1600, 1200, 0, 0, 255);
+    f.show();
+    f.resize(800, 600);
+    f.BrowseTextFiles->Click();
+    ASSERT_TRUE(ClickFile(Path("big.bmp")));
+    auto marks = [&] {
+        return QString("%1%2%3")
+            .arg(f.FullView->Checked() ? "F" : "-")
+            .arg(f.TileView->Checked() ? "T" : "-")
+            .arg(f.FitView->Checked() ? "Z" : "-");
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        const char* marks;
+    };
+    const Step steps[] = {
+        {"Ctrl+0", [&] { f.ZoomFit->Click(); }, "--Z"},
+        {"turned while fitted", [&] { f.RotateRight->Click(); }, "--Z"},
+        {"Ctrl+1", [&] { f.ZoomActual->Click(); }, "---"},
+        {"Tile View", [&] { f.TileView->Click(); }, "-T-"},
+        {"zoomed over the tiles", [&] { f.ZoomIn->Click(); }, "---"},
+        {"Full View", [&] { f.FullView->Click(); }, "F--"},
+        {"flipped", [&] { f.FlipView->Click(); }, "---"},
+        {"Ctrl+0 again", [&] { f.ZoomFit->Click(); }, "--Z"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        EXPECT_EQ(marks(), step.marks);
+    }
+    // Full screen: the browser pane comes back as it was (hidden here by the picture menu's
+    // item while the text menu's stays ticked), with a colour chosen in it and marks that say
+    // what is shown (zoomed there, so none).
+    f.BrowseMenuI->Click();
+    ASSERT_FALSE(f.PanelLeft->isVisibleTo(&f));
+    f.FullScreen->Click();
+    ASSERT_TRUE(f.InFullScreen());
+    TColorDialog::ExecuteHook = [](TColorDialog& dialog) {
+        dialog.SetColor(0x00336699);
+        return true;
+    };
+    f.BackgroundColour1->Click();
+    f.ZoomIn->Click();
+    f.FullScreen->Click();
+    EXPECT_FALSE(f.InFullScreen());
+    EXPECT_FALSE(f.PanelLeft->isVisibleTo(&f));
+    EXPECT_EQ(f.PanelImage->Color(), 0x00336699);
+    EXPECT_EQ(marks(), "---");
+
+    // Fit View from Ctrl+0 is what the settings keep for the next start.
+    f.FullView->Click();
+    f.ZoomFit->Click();
+    f.close();
+    form_ = std::make_unique<TForm1>();
+    form_->show();  // which restores the settings
+    EXPECT_TRUE(form_->FitView->Checked());
+    EXPECT_FALSE(form_->FullView->Checked());
 }
 
 TEST_F(Form1Test, FullAndTileViewSetTheViewAndTheirMarks) {
@@ -947,7 +1045,7 @@ TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
 
 // Deleting the file on show, to the trash or for good, in either mode, leaves nothing of it on
 // the right.
-TEST_F(Form1Test, DeletingTheShownFileClearsTheView) {
+TEST_F(Form1Test, DeletingTheShownFileShowsTheNextOne) {
     TForm1& f = *form_;
     const QByteArray savedData = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(Path("share")));
@@ -972,11 +1070,124 @@ TEST_F(Form1Test, DeletingTheShownFileClearsTheView) {
                             : !f.ReadText->Text().isEmpty());
         QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, c.mods);
         QApplication::sendEvent(f.BrowseFiles->View(), &del);
+        WaitForPicture();
         EXPECT_FALSE(QFile::exists(gone));
-        EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
-        EXPECT_TRUE(f.ReadText->Text().isEmpty());
+        // Delete and Shift+Delete move on to the row that took the file's place.
+        const QString next = f.BrowseFiles->SelectedItem();
+        EXPECT_NE(next, gone);
+        EXPECT_FALSE(f.Caption().contains("gone")) << f.Caption().toStdString();
+        if (QFileInfo(next).isFile()) {
+            EXPECT_EQ(f.Caption(), QFileInfo(next).fileName() + " - Velkaro");
+        }
     }
     SetMessageHook(nullptr);
     ResetFileOpPrompts();
     qputenv("XDG_DATA_HOME", savedData);
+}
+
+namespace {
+
+// Runs the event loop until done() holds or five seconds passed.
+bool WaitUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+QAction* EncodingItem(TForm1& f, const QString& caption) {
+    for (QAction* action : f.EncodingMenu->menu()->actions())
+        if (action->text() == caption) return action;
+    return nullptr;
+}
+
+}  // namespace
+
+// A relative path names a file of the folder the program started in, wherever the list has
+// been since: the list never moves the process's working folder.
+TEST_F(Form1Test, ARelativePathNamesAFileOfTheStartFolder) {
+    TForm1& f = *form_;
+    WriteFile(Path("sub/utf8.txt"), "the other one\n");
+    // The settings restored another folder.
+    f.BrowseFiles->SetDirectory(Path("sub"));
+    f.show();
+    EXPECT_EQ(QDir::currentPath(), folder_);
+    f.OpenPath(QFileInfo("utf8.txt").absoluteFilePath());
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+    EXPECT_EQ(QDir::currentPath(), folder_);
+}
+
+// Every item of the Encoding submenu reads the file shown, also after the list's selection
+// moved to a folder.
+TEST_F(Form1Test, EncodingItemsReadTheShownFileNotTheSelectedRow) {
+    TForm1& f = *form_;
+    ASSERT_TRUE(ClickFile(Path("latin.txt")));
+    const QString shown = f.ReadText->Text();
+    ASSERT_TRUE(shown.startsWith(QString::fromUtf8("café")));
+    ASSERT_TRUE(ClickFile(Path("sub")));
+    for (const char* caption : {"UTF-8", "Automatic", "Western (Windows-1252)", "Automatic"}) {
+        SCOPED_TRACE(caption);
+        QAction* item = EncodingItem(f, caption);
+        ASSERT_NE(item, nullptr);
+        item->trigger();
+        EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+        EXPECT_EQ(f.ReadText->FileName(), Path("latin.txt"));
+    }
+    EXPECT_EQ(f.ReadText->Text(), shown);
+}
+
+// The title names the file shown: it follows a rename by another program and goes with the
+// file's deletion.
+TEST_F(Form1Test, TheTitleFollowsTheShownFilesRenameAndDeletion) {
+    TForm1& f = *form_;
+    f.show();
+    ASSERT_TRUE(ClickFile(Path("utf8.txt")));
+    EXPECT_EQ(f.Caption(), "utf8.txt - Velkaro");
+    ASSERT_TRUE(QFile::rename(Path("utf8.txt"), Path("renamed.txt")));
+    EXPECT_TRUE(WaitUntil([&] { return f.Caption() == "renamed.txt - Velkaro"; }))
+        << f.Caption().toStdString();
+    EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
+    EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path("renamed.txt"));
+    ASSERT_TRUE(QFile::remove(Path("renamed.txt")));
+    EXPECT_TRUE(WaitUntil([&] { return f.Caption() == "Velkaro"; })) << f.Caption().toStdString();
+    EXPECT_TRUE(f.ReadText->Text().isEmpty());
+}
+
+// In image mode the list's Space and Shift+Space move between pictures as in the picture pane,
+// and Ctrl+Page Down / Up never move the list's highlight away from the shown file.
+TEST_F(Form1Test, PictureKeysInTheListAgreeWithThePane) {
+    TForm1& f = *form_;
+    WriteBmp(Path("p1.bmp"), 4, 3, 1, 1, 1);
+    WriteBmp(Path("p2.bmp"), 4, 3, 2, 2, 2);
+    f.show();
+    f.BrowseTextFiles->Click();
+    ASSERT_TRUE(ClickFile(Path("p1.bmp")));
+    f.BrowseFiles->View()->setFocus();
+    auto press = [&](int key, Qt::KeyboardModifiers mods) {
+        QKeyEvent event(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(f.BrowseFiles->View(), &event);
+        QKeyEvent release(QEvent::KeyRelease, key, mods);
+        QApplication::sendEvent(f.BrowseFiles->View(), &release);
+        WaitForPicture();
+    };
+    const struct {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers mods;
+        const char* shown;
+    } steps[] = {
+        {"Space", Qt::Key_Space, Qt::NoModifier, "p2.bmp"},
+        {"Ctrl+Page Up", Qt::Key_PageUp, Qt::ControlModifier, "p2.bmp"},
+        {"Shift+Space", Qt::Key_Space, Qt::ShiftModifier, "p1.bmp"},
+        {"Ctrl+Page Down", Qt::Key_PageDown, Qt::ControlModifier, "p1.bmp"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        press(step.key, step.mods);
+        EXPECT_EQ(f.BrowseFiles->SelectedItem(), Path(step.shown));
+        EXPECT_EQ(f.Caption(), QString(step.shown) + " - Velkaro");
+        const int current = f.BrowseFiles->View()->currentIndex().row();
+        EXPECT_EQ(f.BrowseFiles->ItemSubItem(current, 4), Path(step.shown));
+    }
 }

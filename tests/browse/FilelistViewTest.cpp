@@ -1,5 +1,6 @@
 // The file list: filling by masks and attributes, sorting, navigation, clicks and keys.
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -352,7 +354,8 @@ TEST_F(FilelistViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
     EXPECT_EQ(list->Directory(), "Drives");
     list->SetDirectory(DropSlash(root_));
     EXPECT_EQ(list->Directory(), root_);
-    EXPECT_EQ(AddSlash(QDir::currentPath()), root_);
+    // The process's working folder stays: relative paths keep naming what they named.
+    EXPECT_EQ(QDir::currentPath(), oldCurrent_);
     EXPECT_FALSE(list->DriveColumnsInstalled());
     const int rows = list->ItemCount();
 
@@ -372,28 +375,55 @@ TEST_F(FilelistViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
     EXPECT_EQ(list->Directory(), "drives");
 }
 
-TEST_F(FilelistViewTest, UnreadableFolderGivesEmptyListWithFolderColumns) {
+// A folder that cannot be read says why in the list and keeps the parent row, the way back.
+TEST_F(FilelistViewTest, UnreadableFolderSaysWhyAndKeepsTheParentRow) {
     const QString gone = MakeFolder("gone");
     MakeFile("gone/file.txt");
-    auto list = MakeList();
-    list->SetDirectory("Drives");
-    list->SetDirectory(gone);
-    ASSERT_GT(list->ItemCount(), 0);
-    ASSERT_TRUE(QDir(gone).removeRecursively());
-    list->RebuildList();
-    EXPECT_EQ(list->ItemCount(), 0);
-    EXPECT_FALSE(list->DriveColumnsInstalled());
-    EXPECT_EQ(list->ColumnCaption(1), "Size");
-
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
     const QString locked = MakeFolder("locked");
     MakeFile("locked/file.txt");
-    ::chmod(QFile::encodeName(locked).constData(), 0);
-    list->SetDirectory("Drives");
-    list->SetDirectory(locked);
-    EXPECT_EQ(list->ItemCount(), 0);
-    EXPECT_EQ(list->ColumnCaption(1), "Size");
-    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    auto list = MakeList();
+    auto message = [&] {
+        const auto* label = list->findChild<QLabel*>("ListMessage");
+        return label != nullptr && label->isVisible() ? label->text() : QString();
+    };
+    const struct {
+        const char* name;
+        QString folder;
+        bool locked;
+        const char* reason;
+    } cases[] = {{"removed", gone, false, "No such file or directory"},
+                 {"no permission", locked, true, "Permission denied"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        list->SetDirectory("Drives");
+        list->SetDirectory(c.folder);
+        ASSERT_GT(list->ItemCount(), 1);
+        EXPECT_TRUE(message().isEmpty());
+        if (c.locked) {
+            // The super-user reads every folder: the fill runs as nobody, which also drops the
+            // capabilities that override file permissions (for this thread only).
+            ASSERT_EQ(::chmod(QFile::encodeName(c.folder).constData(), 0), 0);
+            if (::geteuid() == 0) ::setfsuid(65534);
+            const int probe =
+                ::open(QFile::encodeName(c.folder).constData(), O_RDONLY | O_DIRECTORY);
+            const bool deniedAsUser = probe < 0;
+            if (probe >= 0) ::close(probe);
+            list->RebuildList();
+            if (::geteuid() == 0) ::setfsuid(0);
+            ::chmod(QFile::encodeName(c.folder).constData(), 0755);
+            if (!deniedAsUser) GTEST_SKIP() << "the folder stays readable";
+        } else {
+            ASSERT_TRUE(QDir(c.folder).removeRecursively());
+            list->RebuildList();
+        }
+        EXPECT_EQ(Captions(*list), QStringList({" Parent"}));
+        EXPECT_EQ(message(), c.reason);
+        EXPECT_EQ(list->ColumnCaption(1), "Size");
+        // The parent row leads back; the message goes with the unreadable folder.
+        ClickRow(*list, 0, true);
+        EXPECT_EQ(list->Directory(), root_);
+        EXPECT_TRUE(message().isEmpty());
+    }
 }
 
 TEST_F(FilelistViewTest, DriveListShowsMountPointsWithDriveColumns) {
@@ -473,22 +503,31 @@ TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
 
 // Names in the order people read them: numbers by value, letters by the locale, letter case
 // aside; folders still first.
-TEST_F(FilelistViewTest, NamesSortNaturallyByTheLocale) {
+// Numbers by value and letters beside their accented forms in every locale, also in the C and
+// POSIX locales of minimal systems and containers, which have no collation of their own.
+TEST_F(FilelistViewTest, NamesSortNaturallyInEveryLocale) {
     const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const QString folder = MakeFolder("natural");
     MakeFolder("natural/dir10");
     MakeFolder("natural/Dir9");
-    const QStringList files = {"1.txt",     "9.txt", "10.txt", "100.txt", "a.txt",
-                               "Ärger.txt", "b.txt", "file2",  "File10",  "Z.txt"};
+    const QStringList files = {"1.txt",     "9.txt",     "10.txt", "100.txt", "a.txt",  "apfel.txt",
+                               "Äpfel.txt", "Ärger.txt", "b.txt",  "file2",   "File10", "Z.txt"};
     for (const QString& name : files)
         MakeFile("natural/" + name);
     auto list = MakeList();
-    list->SetDirectory(folder);
-    EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
-    // Names equal but for letter case keep one order.
-    EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
-    EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+    for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale::c(),
+                                  QLocale(QStringLiteral("C.UTF-8"))}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        list->SetDirectory(root_);
+        list->SetDirectory(folder);
+        EXPECT_EQ(Captions(*list), QStringList({" Parent", "Dir9", "dir10"}) + files);
+        // Names equal but for letter case keep one order.
+        EXPECT_LT(List::CompareNames("A.txt", "a.txt"), 0);
+        EXPECT_GT(List::CompareNames("a.txt", "A.txt"), 0);
+        EXPECT_LT(List::CompareNames("9.txt", "10.txt"), 0);
+        EXPECT_LT(List::CompareNames("Äpfel", "b"), 0);
+    }
     QLocale::setDefault(saved);
 }
 
@@ -623,7 +662,6 @@ TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
     events.clear();
     QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(list->View(), &repeat);
-    Key(*list, Qt::Key_End);
     EXPECT_TRUE(events.isEmpty());
 
     // The parent row reports the folder followed by "..".
@@ -642,6 +680,64 @@ TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
     list->SetSelectedItem("anything");
     EXPECT_EQ(list->SelectedItem(), "anything");
     EXPECT_EQ(list->SelectedNumber(), list->ItemCount());
+}
+
+// Every key that moves the current row reports the row when released, as Up and Down do, so
+// that what is shown is what Delete and the other keys act on.
+TEST_F(FilelistViewTest, KeysThatMoveTheCurrentRowReportIt) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        MakeFile(name);
+    auto list = MakeList();
+    list->SetDirectory(root_);
+    const struct {
+        int key;
+        const char* text;
+        const char* reported;  // the row reported on release
+    } cases[] = {{Qt::Key_End, "", "d.txt"},
+                 {Qt::Key_Home, "", " Parent"},
+                 {Qt::Key_PageDown, "", "d.txt"},
+                 {Qt::Key_PageUp, "", " Parent"},
+                 {Qt::Key_C, "c", "c.txt"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reported);
+        QStringList clicked;
+        const auto connection = QObject::connect(list.get(), &List::OnClick, [&](QObject*) {
+            clicked << list->ItemCaption(RowOf(*list, LastName(list->SelectedItem())));
+        });
+        QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier, QString::fromLatin1(c.text));
+        QApplication::sendEvent(list->View(), &press);
+        QKeyEvent release(QEvent::KeyRelease, c.key, Qt::NoModifier, QString::fromLatin1(c.text));
+        QApplication::sendEvent(list->View(), &release);
+        QObject::disconnect(connection);
+        const int row = RowOf(*list, c.reported);
+        EXPECT_TRUE(list->ItemSelected(row));
+        EXPECT_EQ(list->SelectedItem(), list->ItemSubItem(row, 4));
+        EXPECT_EQ(clicked.size(), 1);
+    }
+    // A key that moves nothing reports nothing.
+    Key(*list, Qt::Key_Home);
+    QStringList clicked;
+    QObject::connect(list.get(), &List::OnClick, [&](QObject*) { clicked << "click"; });
+    Key(*list, Qt::Key_Home);
+    EXPECT_TRUE(clicked.isEmpty());
+}
+
+// F3 searches the folder with the desktop's file-search program; without one the message names
+// the programs it looks for.
+TEST_F(FilelistViewTest, F3WithoutASearchProgramNamesTheProgramsItLooksFor) {
+    auto list = MakeList();
+    list->SetDirectory(root_);
+    QStringList verbs;
+    SetLaunchHook([&](const QString& verb, const QString&, const QString&, const QString&) {
+        verbs << verb;
+        return 31;  // nothing to run
+    });
+    Key(*list, Qt::Key_F3);
+    SetLaunchHook(nullptr);
+    EXPECT_EQ(verbs, QStringList({"Find"}));
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].contains("catfish")) << messages_[0].toStdString();
+    EXPECT_FALSE(messages_[0].contains("Can't")) << messages_[0].toStdString();
 }
 
 TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {

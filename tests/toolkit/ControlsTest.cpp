@@ -218,3 +218,24 @@ TEST(Memo, SelectionLength) {
     memo.Select(0, 5);
     EXPECT_EQ(memo.SelLength(), 3);
 }
+
+// A window placed off the screens (stored under another screen layout) comes back whole on the
+// screen it overlaps most, or the nearest one, never into a gap between screens of unequal size.
+TEST(Form, BoundsOffTheScreensComeBackWholeOnOne) {
+    const QList<QRect> screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    const struct {
+        const char* name;
+        QRect bounds, expected;
+    } cases[] = {
+        {"on the first screen", {100, 100, 600, 400}, {100, 100, 600, 400}},
+        {"on the second screen", {2000, 100, 600, 400}, {2000, 100, 600, 400}},
+        {"below the smaller screen", {2400, 1040, 600, 400}, {2400, 624, 600, 400}},
+        {"across both, mostly the first", {1500, 100, 600, 400}, {1320, 100, 600, 400}},
+        {"far away", {9000, 9000, 600, 400}, {2600, 624, 600, 400}},
+        {"larger than any screen", {-50, -50, 4000, 2000}, {0, 0, 1920, 1080}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(TForm::FitToScreens(c.bounds, screens), c.expected);
+    }
+}

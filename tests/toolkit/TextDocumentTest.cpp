@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "toolkit/Application.h"
 #include "toolkit/FindBar.h"
 #include "toolkit/Memo.h"
 #include "toolkit/TextDocument.h"
@@ -76,6 +78,14 @@ std::vector<TSearchHit> HitsBothWays(const std::shared_ptr<TTextDocument>& d,
     return search.FindAll(0, d->Size(), 100);
 }
 
+// Writes a file into `dir` and returns its path.
+QString WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return f.fileName();
+}
+
 }  // namespace
 
 void PrintTo(const TSearchHit& h, std::ostream* out) {
@@ -86,6 +96,18 @@ TEST(TextEncoding, EachDecision) {
     std::string cyrillic;  // Windows-1251 Russian text, enough for a guess
     for (int i = 0; i < 20; ++i)
         cyrillic += "\xcf\xf0\xe8\xe2\xe5\xf2, \xea\xe0\xea \xe4\xe5\xeb\xe0? ";
+    // West European prose in Latin-1 and Windows-1252, with enough accents for a guess.
+    std::string german, french;
+    for (int i = 0; i < 4; ++i) {
+        german +=
+            "Gr\xF6\xDF"
+            "ere \xC4pfel schmecken s\xFC\xDF, w\xE4hrend die B\xE4ume im "
+            "Fr\xFChling bl\xFChen. \xDC"
+            "ber den Fl\xFCssen liegt Nebel. ";
+        french +=
+            "L\x92\xE9t\xE9 dernier, nous sommes all\xE9s \xE0 la mer. Le gar\xE7on a "
+            "mang\xE9 des cr\xEApes pr\xE8s de l\x92h\xF4tel. ";
+    }
     std::string cut(64 * 1024 - 1, 'a');
     cut += "\xc3";  // the first byte of a two-byte character at the sample's end
     const struct {
@@ -111,6 +133,8 @@ TEST(TextEncoding, EachDecision) {
         {"cut at the file's end", "ab\xC3", true, TTextEncoding::Windows1252, 0, false},
         {"few accents", "caf\xE9", true, TTextEncoding::Windows1252, 0, false},
         {"guessed code page", cyrillic, true, TTextEncoding::Legacy, 0, false},
+        {"german latin-1 prose", german, true, TTextEncoding::Windows1252, 0, false},
+        {"french windows-1252 prose", french, true, TTextEncoding::Windows1252, 0, false},
         {"binary",
          std::string("\x7F"
                      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
@@ -131,6 +155,84 @@ TEST(TextEncoding, EachDecision) {
         "WINDOWS-1251");
 }
 
+// A DOS code page guessed for bytes that Windows-1252 reads as well gives way to it.
+TEST(TextEncoding, WindowsCodePageBeforeADosGuess) {
+    const std::string prose =
+        "Gr\xFC\xDF"
+        "e aus K\xF6ln, sch\xF6ne Gr\xFC\xDF"
+        "e";
+    const std::string undefined = prose + "\x81";  // no character in Windows-1252
+    const struct {
+        const char* guess;
+        std::string bytes;
+        const char* chosen;  // "" for Windows-1252
+    } cases[] = {
+        {"IBM850", prose, ""},
+        {"ibm852", prose, ""},
+        {"CP437", prose, ""},
+        {"IBM850", undefined, "IBM850"},
+        {"ISO-8859-1", prose, ""},
+        {"WINDOWS-1252", prose, ""},
+        {"windows-1251", prose, "WINDOWS-1251"},
+        {"KOI8-R", prose, "KOI8-R"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.guess);
+        EXPECT_EQ(PreferredCodePage(c.guess, reinterpret_cast<const uint8_t*>(c.bytes.data()),
+                                    c.bytes.size()),
+                  c.chosen);
+    }
+}
+
+// Lines end at LF, CR LF and CR in any mix; the file's line numbers are those of grep -n, also
+// after a line longer than the bound the index breaks lines at.
+TEST(TextDocument, EveryLineEndCountsAndLineNumbersAreTheFilesOwn) {
+    const std::string longLine(2 * TTextDocument::MaxLine + 10, 'x');
+    const struct {
+        const char* name;
+        std::string bytes;
+        TEncodingChoice encoding;
+        std::vector<std::pair<QString, int64_t>> lines;  // text and file line (from 0)
+    } cases[] = {
+        {"lone cr among lf", "a\rb\nc\r\nd", {}, {{"a", 0}, {"b", 1}, {"c", 2}, {"d", 3}}},
+        {"cr at the end", "a\nb\r", {}, {{"a", 0}, {"b", 1}, {"", 2}}},
+        {"empty lines", "\r\r\n\n\r", {}, {{"", 0}, {"", 1}, {"", 2}, {"", 3}, {"", 4}}},
+        {"utf-16",
+         Utf16LE(u"a\rb\nc\r\nd"),
+         {TTextEncoding::Utf16LE, 0, {}, false},
+         {{"a", 0}, {"b", 1}, {"c", 2}, {"d", 3}}},
+        {"long line",
+         "a\n" + longLine + "\nb\n",
+         {},
+         {{"a", 0},
+          {QString(int(TTextDocument::MaxLine), 'x'), 1},
+          {QString(int(TTextDocument::MaxLine), 'x'), 1},
+          {"xxxxxxxxxx", 1},
+          {"b", 2},
+          {"", 3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = Doc(c.bytes, c.encoding);
+        ASSERT_EQ(d->LineCount(), c.lines.size());
+        uint64_t start = d->TextStart();
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(d->LineStart(i), start);
+            EXPECT_EQ(LineText(*d, start), c.lines[i].first);
+            EXPECT_EQ(d->FileLineAt(start), c.lines[i].second);
+            if (i > 0) {
+                EXPECT_EQ(d->PreviousLineStart(start), d->LineStart(i - 1));
+            }
+            start = d->LineAt(start).next;
+        }
+    }
+    // An expression's "^" and "$" know the same line ends.
+    auto d = Doc("a\rb\nc\r\nd");
+    TTextSearch search(d, {"^[bc]$", true, false, true});
+    EXPECT_EQ(search.FindAll(0, d->Size(), 10), (std::vector<TSearchHit>{{2, 1}, {4, 1}}));
+}
+
 // Lines split between read blocks (the index reads 4 MiB at a time, the view 4 KiB then 16 KiB):
 // a CR LF and a multi-byte character straddle each boundary, and a line without an end is broken
 // before a character, never inside one.
@@ -145,6 +247,7 @@ TEST(TextDocument, LinesAcrossBlockBoundaries) {
         {"crlf", "x", "\r\n", {}},
         {"lf", "\xC3\xA9", "\n", {}},
         {"cr", "y", "\r", {}},
+        {"cr between lf", "z", "\r", {}},
         {"utf-16 crlf",
          Utf16LE(u"\u00e9"),
          Utf16LE(u"\r\n"),
@@ -154,6 +257,11 @@ TEST(TextDocument, LinesAcrossBlockBoundaries) {
         SCOPED_TRACE(c.name);
         std::string bytes;
         std::vector<uint64_t> starts;
+        // A file that also holds LF still ends lines at a lone CR.
+        if (c.name == std::string("cr between lf")) {
+            starts.push_back(0);
+            bytes = "first\n";
+        }
         // Lines of varying length until past two blocks; one ends right across each boundary.
         for (size_t n = 1; bytes.size() < 2 * block + 100; n = n % 97 + 1) {
             starts.push_back(bytes.size());
@@ -409,6 +517,49 @@ TEST(TextFind, WideTextsFindAnyCaseAndTheHexViewMarksHits) {
     EXPECT_GT(marked, 0);
 }
 
+// Under the text: the encoding in use and the caret's line and column (of the file's lines).
+TEST(TextView, StatusLineShowsTheEncodingAndTheCaret) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QByteArray caretBefore;  // the caret is put before the first of these bytes
+        const char* status;
+    } cases[] = {
+        {"latin.txt", "one\r\ntwo caf\xE9 \xE9t\xE9", "t\xE9", "Windows-1252   Line 2, Column 11"},
+        {"utf8.txt", "a\rb\n\xC3\xA9t\xC3\xA9", "t", "UTF-8   Line 3, Column 2"},
+        {"wide.txt", QByteArray("\xFF\xFEh\0\n\0i\0", 8), QByteArray("i", 1),
+         "UTF-16 LE   Line 2, Column 1"},
+    };
+    TMemo memo("ReadText");
+    memo.resize(400, 300);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        memo.LoadFromFile(WriteFile(dir, c.name, c.bytes));
+        const qsizetype at = c.bytes.lastIndexOf(c.caretBefore);
+        memo.Select(uint64_t(at), uint64_t(at));
+        const auto* status = memo.findChild<QLabel*>("StatusText");
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(status->text(), c.status);
+    }
+}
+
+// Ctrl+C of a selection larger than the clipboard takes says so (the clipboard keeps its text).
+TEST(TextView, CopyingTooLargeASelectionSaysSo) {
+    QStringList errors;
+    Application::SetErrorBoxHook([&](const QString& text) { errors << text; });
+    QApplication::clipboard()->setText("before");
+    TMemo memo("ReadText");
+    memo.SetText(QString(int(TTextView::MaxCopy) + 16, QChar('x')));
+    memo.SelectAll();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(&memo, &copy);
+    Application::SetErrorBoxHook(nullptr);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("larger than")) << errors[0].toStdString();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+}
+
 TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
     QTemporaryDir dir;
     const struct {
@@ -427,11 +578,7 @@ TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
     TMemo memo("ReadText");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile f(dir.filePath(c.name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(c.bytes);
-        f.close();
-        memo.LoadFromFile(f.fileName());
+        memo.LoadFromFile(WriteFile(dir, c.name, c.bytes));
         EXPECT_EQ(memo.HexMode(), c.hex);
         memo.SetHexForced(true);  // the Hex View check shows any file so
         EXPECT_TRUE(memo.HexMode());
