@@ -23,9 +23,11 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "browse/FileClipboard.h"
 #include "display/BitmapToImage.h"
+#include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
 #include "display/PictureInfoDialog.h"
 #include "imaging/ColorProfile.h"
@@ -70,7 +72,8 @@ QStringList TForm1::StoredProps() {
             "ViewImage.Align",         "ViewImage.AutoSize",      "ViewImage.Stretch",
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
-            "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked"};
+            "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
+            "Checkerboard.Checked"};
 }
 
 QString TForm1::ImageFilesMask() {
@@ -208,6 +211,7 @@ void TForm1::CreateComponents() {
     ViewImage->SetTiled(false);
     ViewImage->SetCenter(false);
     ViewImage->SetTransparent(false);
+    ViewImage->SetDevicePixels(true);
     ViewImage->OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool,
                                    const TRect&, const std::string& message) {
         PictureProgress(stage, percent, message);
@@ -495,6 +499,7 @@ void TForm1::CreateMenus() {
     CreateFileCommands();
     CreateDetailsItem();
     CreateColorManagementItem();
+    CreateCheckerboardItem();
     CreateAboutKey();
     CreateLocationEntry();
 
@@ -734,6 +739,18 @@ void TForm1::CreateColorManagementItem() {
     Wire(ColorManagement, &TMenuItem::OnClick, &TForm1::ColorManagementClick);
 }
 
+void TForm1::CreateCheckerboardItem() {
+    Checkerboard = ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(N13)),
+                                     QStringLiteral("Checkerboard"),
+                                     QStringLiteral("Transparency Checkerboard"));
+    Wire(Checkerboard, &TMenuItem::OnClick, &TForm1::CheckerboardClick);
+}
+
+void TForm1::CheckerboardClick() {
+    Checkerboard->SetChecked(!Checkerboard->Checked());
+    ViewImage->SetCheckerboard(Checkerboard->Checked());
+}
+
 void TForm1::ColorManagementClick() {
     ColorManagement->SetChecked(!ColorManagement->Checked());
     ApplyColorManagement();
@@ -829,6 +846,7 @@ void TForm1::CheckRestoredSettings() {
         // Zoomed in the full view when the window closed: the full view scrolls again.
         ViewImage->SetAlign(alNone);
     }
+    ViewImage->SetCheckerboard(Checkerboard->Checked());
     ApplyColorManagement();
 }
 
@@ -900,13 +918,16 @@ void TForm1::ClearPicture() {
     ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
+    copyWhenFull_ = false;
     shownNative_.clear();
     PictureProperties->SetEnabled(false);
 }
 
 TViewWish TForm1::ViewWish() const {
     TViewWish wish;
-    wish.pane = ScrollImage->viewport()->size();
+    // The view counts device pixels: on a scaled screen the picture is decoded for all of them.
+    const double ratio = ViewImage->DevicePixels() ? ViewImage->devicePixelRatioF() : 1.0;
+    wish.pane = ScrollImage->viewport()->size() * ratio;
     wish.fit = ViewImage->FitMode();
     wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     return wish;
@@ -917,6 +938,7 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
     loading_ = true;
     loadTimer_.start();
     frames_->Stop();
+    copyWhenFull_ = false;
     decoder_->Show(fileName, ViewWish());
 }
 
@@ -933,6 +955,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         shownNative_.clear();
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
+        copyWhenFull_ = false;
         ShowFileName(picture->path);
         if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
         // While browsing the message goes in the pane, so the next key press still works; it
@@ -956,6 +979,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
     if (!picture->preview) {
+        if (std::exchange(copyWhenFull_, false)) CopyShownPicture();
         frames_->Open(picture->path);
         PreloadNeighbours();
     }
@@ -1327,6 +1351,9 @@ void TForm1::DefaultSettings1Click() {
     // Pictures in the screen's colours.
     ColorManagement->SetChecked(true);
     ApplyColorManagement();
+    // Transparent parts over the background colour.
+    Checkerboard->SetChecked(false);
+    ViewImage->SetCheckerboard(false);
 }
 
 void TForm1::AboutVelkaro1Click() {
@@ -1336,10 +1363,25 @@ void TForm1::AboutVelkaro1Click() {
 // --- Image menu ----------------------------------------------------------------------------------
 
 void TForm1::CopyImageClick() {
+    // A reduced first decode or the camera's thumbnail is not the picture: the copy is made when
+    // the full decode arrives.
+    if (shownIsPreview_) {
+        copyWhenFull_ = true;
+        return;
+    }
+    CopyShownPicture();
+}
+
+void TForm1::CopyShownPicture() {
     const TGraphic* graphic = ViewImage->Picture()->Graphic();
     if (graphic == nullptr) return;  // nothing shown (the text mode cleared the picture)
-    const QImage image = GraphicToImage(*graphic);
-    if (!image.isNull()) QApplication::clipboard()->setImage(image);
+    QImage image = GraphicToImage(*graphic);
+    if (image.isNull()) return;
+    auto run = [decoder = decoder_](std::function<void()> task,
+                                    std::shared_ptr<std::atomic<bool>> cancel) {
+        decoder->Submit(std::move(task), std::move(cancel));
+    };
+    QApplication::clipboard()->setMimeData(new TClipboardPicture(std::move(image), run));
 }
 
 void TForm1::FullViewClick() {

@@ -177,6 +177,10 @@ class TForm1 : public TForm {
     // colours (stored, on by default).
     TMenuItem* ColorManagement = nullptr;
     void ColorManagementClick();
+    // Image menu check (after "Background ..."): transparent parts of pictures are shown over a
+    // checkerboard (stored, off by default).
+    TMenuItem* Checkerboard = nullptr;
+    void CheckerboardClick();
 
     // Event handlers. Each may throw; the connections run them through the application's
     // standard error box.
@@ -257,6 +261,7 @@ class TForm1 : public TForm {
     void CreateFileCommands();
     void CreateDetailsItem();
     void CreateColorManagementItem();
+    void CreateCheckerboardItem();
     // Makes the imaging library follow the check; a change decodes the shown picture again.
     void ApplyColorManagement();
     // F1 opens the About box from anywhere in the window; the menu item shows the key.
@@ -284,6 +289,8 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
+    // Puts the shown picture on the clipboard (see TClipboardPicture).
+    void CopyShownPicture();
     // Asks the decode service for a picture file; the view shows it when it arrives
     // (PictureArrived). A picture that cannot be read is reported in the picture pane while
     // browsing, and in the error box when it was opened explicitly (the previous picture then
@@ -324,6 +331,7 @@ class TForm1 : public TForm {
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     bool explicitOpen_ = false;       // the picture decoding was opened explicitly
     bool shownIsPreview_ = false;     // the view shows a reduced first decode
+    bool copyWhenFull_ = false;       // a copy asked while the preview shows waits for the picture
     QLabel* status_ = nullptr;
     QString shownFile_;
     QByteArray shownNative_;  // the shown picture's file, as the file system names it

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <unistd.h>
+
 #include "app/Form1.h"
+#include "display/DecodeService.h"
 #include "display/MetafilePlayer.h"
 #include "display/SvgRenderer.h"
 #include "imaging/Registration.h"
@@ -79,6 +82,12 @@ int main(int argc, char** argv) {
             }
             result = app.exec();
         }
+    }
+    // A decode worker still inside a call that cannot be cancelled would meet the formats and
+    // libraries as they are torn down: the process ends now, without waiting for it.
+    if (TDecodeService::DetachedWorkers() > 0) {
+        std::fflush(nullptr);
+        ::_exit(result);
     }
     SetDecoderWarningHandler(nullptr);
     UnregisterImageFormats();

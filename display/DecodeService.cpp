@@ -130,25 +130,77 @@ size_t TDecodeService::DefaultCacheBound() {
     return quarter == 0 ? 512 * kMiB : std::min(512 * kMiB, quarter);
 }
 
+struct TDecodeService::TPool {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<TJob> queue;
+    std::vector<TJob> running;
+    bool stopping = false;
+    TDecodeService* owner = nullptr;  // null once the service has gone
+    std::vector<bool> ended;          // per worker: returned from Work
+    std::condition_variable endedWake;
+    std::vector<bool> detached;  // per worker: left running by the destroyed service
+
+    // Runs fn on the service's thread, unless the service has gone. The lock keeps the service
+    // from going while the call is queued; Qt drops what is queued for a destroyed object.
+    void Post(std::function<void(TDecodeService&)> fn) {
+        std::lock_guard lock(mutex);
+        if (owner == nullptr) return;
+        TDecodeService* service = owner;
+        QMetaObject::invokeMethod(
+            service, [service, fn = std::move(fn)] { fn(*service); }, Qt::QueuedConnection);
+    }
+};
+
+namespace {
+std::atomic<int> detachedWorkers{0};
+}  // namespace
+
+int TDecodeService::DetachedWorkers() {
+    return detachedWorkers.load();
+}
+
 TDecodeService::TDecodeService(QObject* parent, int threads)
-    : QObject(parent), cacheBound_(DefaultCacheBound()) {
-    for (int i = 0; i < std::max(1, threads); ++i)
-        threads_.emplace_back([this] { Work(); });
+    : QObject(parent), pool_(std::make_shared<TPool>()), cacheBound_(DefaultCacheBound()) {
+    const int count = std::max(1, threads);
+    pool_->owner = this;
+    pool_->ended.assign(size_t(count), false);
+    pool_->detached.assign(size_t(count), false);
+    for (int i = 0; i < count; ++i)
+        threads_.emplace_back([pool = pool_, i] { Work(pool, i); });
 }
 
 TDecodeService::~TDecodeService() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        for (TJob& job : queue_)
-            job.cancel->store(true);
-        for (TJob& job : running_)
-            job.cancel->store(true);
-        queue_.clear();
+    std::unique_lock lock(pool_->mutex);
+    pool_->stopping = true;
+    pool_->owner = nullptr;
+    for (TJob& job : pool_->queue)
+        job.cancel->store(true);
+    for (TJob& job : pool_->running)
+        job.cancel->store(true);
+    pool_->queue.clear();
+    pool_->wake.notify_all();
+    // Decoders poll their cancel flag often; one that does not notice in time is inside a library
+    // call that cannot be cancelled, and the window does not wait for it.
+    const auto allEnded = [this] {
+        return std::all_of(pool_->ended.begin(), pool_->ended.end(), [](bool e) { return e; });
+    };
+    pool_->endedWake.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), allEnded);
+    for (size_t i = 0; i < threads_.size(); ++i) {
+        if (pool_->ended[i]) continue;
+        pool_->detached[i] = true;
+        ++detachedWorkers;
+        threads_[i].detach();
     }
-    wake_.notify_all();
+    lock.unlock();
     for (std::thread& thread : threads_)
-        thread.join();
+        if (thread.joinable()) thread.join();
+}
+
+std::function<void(std::function<void()>)> TDecodeService::Poster() const {
+    return [pool = pool_](std::function<void()> fn) {
+        pool->Post([fn = std::move(fn)](TDecodeService&) { fn(); });
+    };
 }
 
 quint64 TDecodeService::Show(const QByteArray& path, const TViewWish& wish) {
@@ -183,10 +235,10 @@ quint64 TDecodeService::Show(const QByteArray& path, const TViewWish& wish) {
     TJob job{path, wish, generation, std::make_shared<std::atomic<bool>>(false), {}};
     showCancel_ = job.cancel;
     {
-        std::lock_guard lock(mutex_);
-        queue_.push_front(job);  // before any preload
+        std::lock_guard lock(pool_->mutex);
+        pool_->queue.push_front(job);  // before any preload
     }
-    wake_.notify_one();
+    pool_->wake.notify_one();
     return generation;
 }
 
@@ -202,13 +254,13 @@ void TDecodeService::Submit(std::function<void()> task, std::shared_ptr<std::ato
     job.cancel = std::move(cancel);
     job.task = std::move(task);
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(pool_->mutex);
         // After the shown picture's decode and other submitted work, before any preload.
-        auto at = std::find_if(queue_.begin(), queue_.end(),
+        auto at = std::find_if(pool_->queue.begin(), pool_->queue.end(),
                                [](const TJob& j) { return j.generation == 0 && !j.task; });
-        queue_.insert(at, std::move(job));
+        pool_->queue.insert(at, std::move(job));
     }
-    wake_.notify_one();
+    pool_->wake.notify_one();
 }
 
 void TDecodeService::DropCache() {
@@ -242,11 +294,11 @@ void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wi
     }
     if (jobs.empty()) return;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(pool_->mutex);
         for (TJob& job : jobs)
-            queue_.push_back(job);
+            pool_->queue.push_back(job);
     }
-    wake_.notify_all();
+    pool_->wake.notify_all();
 }
 
 void TDecodeService::Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic,
@@ -287,33 +339,36 @@ void TDecodeService::Trim(bool dropUnwanted) {
     }
 }
 
-void TDecodeService::Work() {
+void TDecodeService::Work(std::shared_ptr<TPool> pool, int index) {
     for (;;) {
         TJob job;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_) return;
-            job = queue_.front();
-            queue_.pop_front();
+            std::unique_lock lock(pool->mutex);
+            pool->wake.wait(lock, [&pool] { return pool->stopping || !pool->queue.empty(); });
+            if (pool->stopping) break;
+            job = pool->queue.front();
+            pool->queue.pop_front();
             if (job.cancel->load()) continue;
-            running_.push_back(job);
+            pool->running.push_back(job);
         }
         if (job.task)
             job.task();
         else
-            Run(job);
-        std::lock_guard lock(mutex_);
-        running_.erase(std::find_if(running_.begin(), running_.end(),
-                                    [&](const TJob& j) { return j.cancel == job.cancel; }));
+            Run(*pool, job);
+        std::lock_guard lock(pool->mutex);
+        pool->running.erase(std::find_if(pool->running.begin(), pool->running.end(),
+                                         [&](const TJob& j) { return j.cancel == job.cancel; }));
     }
+    std::lock_guard lock(pool->mutex);
+    pool->ended[size_t(index)] = true;
+    if (pool->detached[size_t(index)]) --detachedWorkers;
+    pool->endedWake.notify_all();
 }
 
-void TDecodeService::Run(const TJob& job) {
+void TDecodeService::Run(TPool& pool, const TJob& job) {
     const std::atomic<bool>& cancel = *job.cancel;
-    auto deliver = [this, job](TDecodedPtr picture) {
-        QMetaObject::invokeMethod(
-            this, [this, job, picture] { Arrived(job, picture); }, Qt::QueuedConnection);
+    auto deliver = [&pool, job](TDecodedPtr picture) {
+        pool.Post([job, picture](TDecodeService& service) { service.Arrived(job, picture); });
     };
     auto picture = std::make_shared<TDecodedPicture>();
     picture->path = job.path;
@@ -329,21 +384,17 @@ void TDecodeService::Run(const TJob& job) {
             g.SetCancelFlag(&cancel);
             if (auto* j2k = dynamic_cast<TJPEG2000Graphic*>(&g); j2k != nullptr && reduceFirst)
                 j2k->SetReducePower(FirstReducePower(*j2k, file, job.wish, j2kFullSize));
-            g.OnProgress = [this, job, lastPercent](TGraphic*, TProgressStage stage,
-                                                    uint8_t percent, bool, const TRect&,
-                                                    const std::string& message) {
+            g.OnProgress = [&pool, job, lastPercent](TGraphic*, TProgressStage stage,
+                                                     uint8_t percent, bool, const TRect&,
+                                                     const std::string& message) {
                 if (stage == psEnding || percent == *lastPercent) return;
                 *lastPercent = percent;
                 const QString text = QString::fromStdString(message);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, cancel = job.cancel, percent, text] {
-                        // Only the shown picture's decode (its own or a preload taken over)
-                        // reports.
-                        if (busy_ && cancel == showCancel_)
-                            emit Progress(generation_, percent, text);
-                    },
-                    Qt::QueuedConnection);
+                pool.Post([cancel = job.cancel, percent, text](TDecodeService& service) {
+                    // Only the shown picture's decode (its own or a preload taken over) reports.
+                    if (service.busy_ && cancel == service.showCancel_)
+                        emit service.Progress(service.generation_, percent, text);
+                });
             };
         };
         std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(file, prepare);

@@ -5,7 +5,8 @@
 // generation number Show returned, and a result of an older generation is never delivered as
 // shown. A new Show cancels the decode it replaces at once (the graphic's cancel flag, polled
 // where the decoders report progress), and destroying the service cancels everything and waits
-// only for the decoders to notice.
+// only briefly for the decoders to notice: a worker still inside a library call that cannot be
+// cancelled is left to finish it on its own (detached), and what it delivers then is dropped.
 //
 // Decoded neighbours are kept in a cache bounded in bytes (CacheBound): the shown picture and
 // the pictures Preload named last; a picture that would not fit is not kept.
@@ -78,6 +79,16 @@ class TDecodeService : public QObject {
     // the shown picture's decode and before preloads. The task polls cancel itself; one whose
     // flag is raised before it starts is dropped.
     void Submit(std::function<void()> task, std::shared_ptr<std::atomic<bool>> cancel);
+    // Hands a function to the window's thread from any thread; dropped once the service has
+    // gone. The poster may outlive the service (work that delivers through it may be detached).
+    std::function<void(std::function<void()>)> Poster() const;
+    // Workers left running by destroyed services (still inside a call that could not be
+    // cancelled); a program ending with some skips its static teardown, which they may still use.
+    static int DetachedWorkers();
+    // How long a destroyed service waits for its workers to notice the cancel before it detaches
+    // the ones that do not.
+    static constexpr int kStopWaitMs = 100;
+
     // Forgets every cached picture and stops the preloads, so that pictures decode afresh after
     // a change to how they are decoded (colour management switched).
     void DropCache();
@@ -106,19 +117,18 @@ class TDecodeService : public QObject {
         std::shared_ptr<std::atomic<bool>> cancel;
         std::function<void()> task;  // set for work given to Submit
     };
-    void Work();
-    void Run(const TJob& job);
+    // What the workers share with the service; it outlives the service while a detached worker
+    // still runs.
+    struct TPool;
+    static void Work(std::shared_ptr<TPool> pool, int index);
+    static void Run(TPool& pool, const TJob& job);
     // Takes a finished result on the window's thread.
     void Arrived(const TJob& job, TDecodedPtr picture);
     void Store(TDecodedPtr picture);
     void Trim(bool dropUnwanted);
 
+    std::shared_ptr<TPool> pool_;
     std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<TJob> queue_;
-    std::vector<TJob> running_;
-    bool stopping_ = false;
 
     // Window thread only.
     quint64 generation_ = 0;

@@ -47,20 +47,17 @@ void TFramePlayer::Open(const QByteArray& path) {
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     const quint64 session = session_;
     QPointer<TFramePlayer> self(this);
-    TDecodeService* service = service_;
+    auto post = service_->Poster();
     auto cancel = cancel_;
     service_->Submit(
-        [self, service, session, path, cancel] {
+        [self, post, session, path, cancel] {
             std::unique_ptr<TFrameReader> reader = OpenFrameReader(path.toStdString());
             if (!reader || cancel->load()) return;
             auto holder = std::make_shared<std::unique_ptr<TFrameReader>>(std::move(reader));
-            // Delivered through the service, which outlives its workers.
-            QMetaObject::invokeMethod(
-                service,
-                [self, session, holder] {
-                    if (self) self->Opened(session, std::move(*holder));
-                },
-                Qt::QueuedConnection);
+            // Delivered through the service, and dropped once it has gone.
+            post([self, session, holder] {
+                if (self) self->Opened(session, std::move(*holder));
+            });
         },
         cancel_);
 }
@@ -95,11 +92,11 @@ void TFramePlayer::Request(int index) {
     inFlight_ = index;
     const quint64 session = session_;
     QPointer<TFramePlayer> self(this);
-    TDecodeService* service = service_;
+    auto post = service_->Poster();
     auto shared = shared_;
     auto cancel = cancel_;
     service_->Submit(
-        [self, service, session, shared, cancel, index] {
+        [self, post, session, shared, cancel, index] {
             std::unique_ptr<TBitmap> frame;
             {
                 std::lock_guard lock(shared->mutex);
@@ -115,16 +112,13 @@ void TFramePlayer::Request(int index) {
                 shared->reader->SetCancelFlag(nullptr);
             }
             auto holder = std::make_shared<std::unique_ptr<TBitmap>>(std::move(frame));
-            QMetaObject::invokeMethod(
-                service,
-                [self, session, index, holder] {
-                    if (!self) return;
-                    if (*holder)
-                        self->Arrived(session, index, std::move(*holder));
-                    else
-                        self->Failed(session, index);
-                },
-                Qt::QueuedConnection);
+            post([self, session, index, holder] {
+                if (!self) return;
+                if (*holder)
+                    self->Arrived(session, index, std::move(*holder));
+                else
+                    self->Failed(session, index);
+            });
         },
         cancel_);
 }

@@ -93,6 +93,12 @@ void TProImage::SetTransparent(bool value) {
     PictureChanged();
 }
 
+void TProImage::SetCheckerboard(bool value) {
+    if (value == checkerboard_) return;
+    checkerboard_ = value;
+    update();
+}
+
 void TProImage::SetAlign(TAlign value) {
     if (value == Align()) return;
     TControl<QWidget>::SetAlign(value);
@@ -103,9 +109,36 @@ void TProImage::SetAlign(TAlign value) {
 
 QRect TProImage::PictureRect() const {
     if (stretch_) return rect();
-    const int pw = picture_->Width(), ph = picture_->Height();
+    const QSize shown = ShownPictureSize();
+    const int pw = shown.width(), ph = shown.height();
     if (center_) return QRect((width() - pw) / 2, (height() - ph) / 2, pw, ph);
     return QRect(0, 0, pw, ph);
+}
+
+void TProImage::SetDevicePixels(bool value) {
+    if (value == devicePixels_) return;
+    devicePixels_ = value;
+    PictureChanged();
+}
+
+double TProImage::PixelRatio() const {
+    if (!devicePixels_) return 1.0;
+    const double ratio = devicePixelRatioF();
+    return ratio > 0 ? ratio : 1.0;
+}
+
+QSize TProImage::DevicePane() const {
+    const double ratio = PixelRatio();
+    return QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+}
+
+QSize TProImage::ShownPictureSize() const {
+    // One picture pixel per screen pixel: on a scaled screen the picture takes fewer of the
+    // control's (logical) pixels.
+    const int pw = picture_->Width(), ph = picture_->Height();
+    const double ratio = PixelRatio();
+    if (ratio == 1.0) return QSize(pw, ph);
+    return QSize(int(std::ceil(pw / ratio - 1e-9)), int(std::ceil(ph / ratio - 1e-9)));
 }
 
 std::vector<TRGBQuad> TProImage::GetPalette() const {
@@ -138,7 +171,8 @@ void TProImage::HolderChanged() {
 }
 
 void TProImage::PictureChanged() {
-    const int pw = picture_->Width(), ph = picture_->Height();
+    const QSize shown = ShownPictureSize();
+    const int pw = shown.width(), ph = shown.height();
     if (zoomMode_) UpdateView();
     if (autoSize_ && !zoomMode_ && pw > 0 && ph > 0 && (pw != width() || ph != height())) {
         setGeometry(x(), y(), pw, ph);
@@ -159,7 +193,8 @@ void TProImage::UpdateOpaque() {
     const TGraphic* graphic = picture_->Graphic();
     bool opaque = false;
     if (graphic != nullptr && !zoomMode_ && !MayShowThrough(*graphic)) {
-        const int pw = picture_->Width(), ph = picture_->Height();
+        const QSize shown = ShownPictureSize();
+        const int pw = shown.width(), ph = shown.height();
         opaque = (stretch_ && pw > 0 && ph > 0) || (pw >= width() && ph >= height());
     }
     setAttribute(Qt::WA_OpaquePaintEvent, opaque);
@@ -255,9 +290,14 @@ void TProImage::paintEvent(QPaintEvent* event) {
                          message_);
         return;
     }
+    // The view's transform and the picture's pixels are in device pixels.
+    const double ratio = PixelRatio();
+    const QTransform deviceToControl = QTransform::fromScale(1.0 / ratio, 1.0 / ratio);
+    PaintCheckerboard(painter, exposed, deviceToControl);
     if (zoomMode_ && !view_.picture.isEmpty()) {
         const QTransform scaledToControl =
-            QTransform::fromScale(1.0 / view_.scale, 1.0 / view_.scale) * view_.ToPane();
+            QTransform::fromScale(1.0 / view_.scale, 1.0 / view_.scale) * view_.ToPane() *
+            deviceToControl;
         painter.setClipRect(exposed);
         if (PaintVector(painter, QSizeF(view_.picture) * view_.scale, scaledToControl, exposed))
             return;
@@ -265,15 +305,16 @@ void TProImage::paintEvent(QPaintEvent* event) {
     const QImage& image = Image();
     if (zoomMode_) {
         painter.setClipRect(exposed);
-        if (!image.isNull()) PaintZoomed(painter, image);
+        if (!image.isNull()) PaintZoomed(painter, image, deviceToControl);
         return;
     }
     if (!tiled_ && (stretch_ || image.isNull())) {
         // A vector picture stretched to the control is drawn at that size.
         const QRect target = PictureRect();
         if (!target.isEmpty() &&
-            PaintVector(painter, QSizeF(target.size()),
-                        QTransform::fromTranslate(target.left(), target.top()), exposed))
+            PaintVector(painter, QSizeF(target.size()) * ratio,
+                        deviceToControl * QTransform::fromTranslate(target.left(), target.top()),
+                        exposed))
             return;
     }
     if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
@@ -285,11 +326,22 @@ void TProImage::paintEvent(QPaintEvent* event) {
 
     if (!tiled_) {
         const QRect target = PictureRect();
-        if (target.size() == image.size()) {
-            // Unscaled: copy just the exposed part.
-            const QRect part = target & exposed;
-            if (!part.isEmpty())
-                painter.drawImage(part.topLeft(), image, part.translated(-target.topLeft()));
+        if (!stretch_ && picture_->Width() == image.width() &&
+            picture_->Height() == image.height()) {
+            // Unscaled, one picture pixel per device pixel: copy just the exposed part.
+            const QSize pane = DevicePane();
+            const QPoint origin = center_ ? QPoint((pane.width() - image.width()) / 2,
+                                                   (pane.height() - image.height()) / 2)
+                                          : QPoint();
+            const QRect device(origin, image.size());
+            const QRect part =
+                device & deviceToControl.inverted().mapRect(QRectF(exposed)).toAlignedRect();
+            if (!part.isEmpty()) {
+                painter.save();
+                painter.setTransform(deviceToControl);
+                painter.drawImage(part.topLeft(), image, part.translated(-origin));
+                painter.restore();
+            }
         } else if (!target.isEmpty()) {
             painter.setClipRect(exposed);
             painter.drawImage(target, image);
@@ -312,8 +364,39 @@ void TProImage::paintEvent(QPaintEvent* event) {
             image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     }
     if (tileImage_.isNull()) return;
+    painter.setTransform(deviceToControl);
     painter.setBrushOrigin(0, 0);
-    painter.fillRect(exposed, QBrush(tileImage_));
+    painter.fillRect(deviceToControl.inverted().mapRect(QRectF(exposed)), QBrush(tileImage_));
+}
+
+QRectF TProImage::PictureArea(const QTransform& deviceToControl) const {
+    if (zoomMode_)
+        return (view_.ToPane() * deviceToControl).mapRect(QRectF(QPointF(), QSizeF(view_.picture)));
+    if (tiled_) return rect();
+    return PictureRect();
+}
+
+void TProImage::PaintCheckerboard(QPainter& painter, const QRect& exposed,
+                                  const QTransform& deviceToControl) {
+    const TGraphic* graphic = picture_->Graphic();
+    if (!checkerboard_ || graphic == nullptr || !MayShowThrough(*graphic)) return;
+    const QRectF area = PictureArea(deviceToControl) & QRectF(exposed);
+    if (area.isEmpty()) return;
+    // Light and lighter grey squares of 8 pixels, starting at the picture's corner.
+    constexpr int kSquare = 8;
+    static const QImage tile = [] {
+        QImage image(2 * kSquare, 2 * kSquare, QImage::Format_RGB32);
+        image.fill(QColor(0xFF, 0xFF, 0xFF));
+        for (int y = 0; y < 2 * kSquare; ++y)
+            for (int x = 0; x < 2 * kSquare; ++x)
+                if ((x / kSquare + y / kSquare) % 2 != 0)
+                    image.setPixel(x, y, qRgb(0xCC, 0xCC, 0xCC));
+        return image;
+    }();
+    painter.save();
+    painter.setBrushOrigin(PictureArea(deviceToControl).topLeft());
+    painter.fillRect(area, QBrush(tile));
+    painter.restore();
 }
 
 void TProImage::resizeEvent(QResizeEvent* event) {
@@ -344,9 +427,9 @@ void TProImage::SetZoomMode(bool value) {
 void TProImage::UpdateView() {
     view_.picture = PictureSize();
     if (fit_)
-        view_.Fit(size());
+        view_.Fit(DevicePane());
     else
-        view_.Clamp(size());
+        view_.Clamp(DevicePane());
 }
 
 void TProImage::ZoomToFit() {
@@ -361,7 +444,9 @@ void TProImage::ZoomTo(double scale, const QPointF* anchor) {
     SetZoomMode(true);
     fit_ = false;
     view_.picture = PictureSize();
-    view_.ZoomAround(scale, anchor != nullptr ? *anchor : QRectF(rect()).center(), size());
+    const QSize pane = DevicePane();
+    view_.ZoomAround(
+        scale, anchor != nullptr ? *anchor * PixelRatio() : QRectF(QPoint(), pane).center(), pane);
     update();
     emit OnViewChange();
 }
@@ -372,15 +457,15 @@ void TProImage::ZoomStep(int direction, const QPointF* anchor) {
 
 void TProImage::TurnView(int quarters) {
     SetZoomMode(true);
-    view_.Turn(quarters, size());
-    if (fit_) view_.Fit(size());
+    view_.Turn(quarters, DevicePane());
+    if (fit_) view_.Fit(DevicePane());
     update();
     emit OnViewChange();
 }
 
 void TProImage::FlipView() {
     SetZoomMode(true);
-    view_.Flip(size());
+    view_.Flip(DevicePane());
     update();
     emit OnViewChange();
 }
@@ -411,7 +496,8 @@ QSize TProImage::PictureSize() const {
     return QSize(picture_->Width(), picture_->Height());
 }
 
-void TProImage::PaintZoomed(QPainter& painter, const QImage& image) {
+void TProImage::PaintZoomed(QPainter& painter, const QImage& image,
+                            const QTransform& deviceToControl) {
     if (view_.picture.isEmpty()) return;
     // The image may be smaller than the picture (a reduced decode shown first).
     const double imageScale = view_.scale * view_.picture.width() / image.width();
@@ -421,13 +507,13 @@ void TProImage::PaintZoomed(QPainter& painter, const QImage& image) {
         TViewTransform reduced = view_;
         reduced.picture = size;
         reduced.scale = 1.0;
-        painter.setTransform(reduced.ToPane());
+        painter.setTransform(reduced.ToPane() * deviceToControl);
         painter.drawImage(0, 0, Reduced(image, size));
         return;
     }
     painter.setTransform(QTransform::fromScale(double(view_.picture.width()) / image.width(),
                                                double(view_.picture.height()) / image.height()) *
-                         view_.ToPane());
+                         view_.ToPane() * deviceToControl);
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
                           imageScale > 1.0 + 1e-9 && view_.scale <= 2.0 + 1e-9);
     painter.drawImage(0, 0, image);
@@ -480,7 +566,7 @@ void TProImage::mouseMoveEvent(QMouseEvent* event) {
     if (!dragged_ && (at - dragFrom_).manhattanLength() < 3) return;
     dragged_ = true;
     setCursor(Qt::ClosedHandCursor);
-    view_.PanBy(at - dragFrom_, size());
+    view_.PanBy((at - dragFrom_) * PixelRatio(), DevicePane());
     dragFrom_ = at;
     update();
 }
@@ -501,7 +587,7 @@ void TProImage::wheelEvent(QWheelEvent* event) {
     // A wheel notch moves the picture by a fifth of the control's height.
     QPointF move(delta.x(), delta.y());
     if (event->modifiers() & Qt::ShiftModifier) move = QPointF(move.y(), move.x());
-    view_.PanBy(move / 120.0 * (height() / 5.0), size());
+    view_.PanBy(move / 120.0 * (DevicePane().height() / 5.0), DevicePane());
     update();
     event->accept();
 }

@@ -79,7 +79,8 @@ class TProImage : public TControl<QWidget> {
 
     // The destination of an untiled paint: the client rectangle when stretched; else the
     // picture's size, at (0, 0) or centred (a picture larger than the control gets a negative
-    // offset, the halves truncated toward zero).
+    // offset, the halves truncated toward zero). The size is in control pixels: one picture
+    // pixel per device pixel, so on a scaled screen it is the picture's divided by the ratio.
     QRect PictureRect() const;
 
     // The graphic's palette; empty when there is no graphic or it has none.
@@ -111,8 +112,19 @@ class TProImage : public TControl<QWidget> {
     // The picture scaled for the view, when it was handed in with the graphic.
     const QImage& PreparedReduction() const { return seeded_; }
 
-    // The transform in use (meaningful in zoom mode).
+    // The transform in use (meaningful in zoom mode); its pane and scale count device pixels.
     const TViewTransform& View() const { return view_; }
+
+    // Whether pictures are shown one picture pixel per device pixel at 100 % on a scaled screen
+    // (a picture viewer), rather than one per control pixel like the rest of the interface (off;
+    // a dialog's picture keeps its size beside the dialog's text).
+    bool DevicePixels() const { return devicePixels_; }
+    void SetDevicePixels(bool value);
+
+    // Whether the transparent parts of the picture are painted over a checkerboard (the
+    // background colour still shows around the picture).
+    bool Checkerboard() const { return checkerboard_; }
+    void SetCheckerboard(bool value);
 
     // A message shown in the middle of the control instead of the picture (a picture that
     // could not be read); empty shows the picture again.
@@ -151,12 +163,25 @@ class TProImage : public TControl<QWidget> {
   private:
     // Refits or re-clamps the transform after the picture or the control changed size.
     void UpdateView();
-    void PaintZoomed(QPainter& painter, const QImage& image);
+    void PaintZoomed(QPainter& painter, const QImage& image, const QTransform& deviceToControl);
+    // Device pixels per control pixel (2 on a screen scaled to 200 %; 1 unless DevicePixels),
+    // and the control's size in device pixels: pictures are shown one picture pixel per device
+    // pixel at 100 %, and the view's transform counts device pixels.
+    double PixelRatio() const;
+    QSize DevicePane() const;
+    // The picture's size in control pixels when shown unscaled.
+    QSize ShownPictureSize() const;
     // Draws a vector picture stretched to scaled, mapped onto the control by scaledToControl,
     // over the exposed area. False when the graphic is not drawn from vectors (or cannot be
     // drawn at that size): the caller then paints its bitmap.
     bool PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
                      const QRect& exposed);
+    // The part of the control the picture covers (all of it when tiled).
+    QRectF PictureArea(const QTransform& deviceToControl) const;
+    // Fills the part of area the picture covers with a checkerboard, when the picture may let
+    // the background show through and the checkerboard is on.
+    void PaintCheckerboard(QPainter& painter, const QRect& exposed,
+                           const QTransform& deviceToControl);
     // The image reduced to size (see AreaReduced); the last result is kept.
     const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
@@ -182,6 +207,8 @@ class TProImage : public TControl<QWidget> {
     bool incrementalDisplay_ = false;
     bool transparent_ = false;
     bool drawing_ = false;
+    bool checkerboard_ = false;
+    bool devicePixels_ = false;
 
     QImage image_;
     QImage tileImage_;  // image_ in a 32-bit format for texture fills, made on first tiled paint

@@ -100,8 +100,9 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "ImageBk_Color"
              << "DetailsMenu_Checked"
              << "LineNumbersMenu_Checked"
-             << "ColorManagement_Checked";
-    ASSERT_EQ(expected.size(), 66);
+             << "ColorManagement_Checked"
+             << "Checkerboard_Checked";
+    ASSERT_EQ(expected.size(), 67);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -129,6 +130,7 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("ImageBk_Color"), "-2147483633");
     EXPECT_EQ(value("DetailsMenu_Checked"), "False");
     EXPECT_EQ(value("ColorManagement_Checked"), "True");
+    EXPECT_EQ(value("Checkerboard_Checked"), "False");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -250,5 +252,25 @@ TEST_F(Form1SettingsTest, ColorManagementRoundTrips) {
     f.DefaultSettings1->Click();
     EXPECT_TRUE(f.ColorManagement->Checked());
     EXPECT_TRUE(ColorManagementEnabled());
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+// The checkerboard under transparent parts: off at first, kept over a restart, off again after
+// Default Settings; the picture view follows the item.
+TEST_F(Form1SettingsTest, CheckerboardRoundTrips) {
+    {
+        auto form = Start();
+        EXPECT_FALSE(form->Checkerboard->Checked());
+        EXPECT_FALSE(form->ViewImage->Checkerboard());
+        form->Checkerboard->Click();
+        EXPECT_TRUE(form->ViewImage->Checkerboard());
+        form->close();
+    }
+    auto form = Start();
+    EXPECT_TRUE(form->Checkerboard->Checked());
+    EXPECT_TRUE(form->ViewImage->Checkerboard());
+    form->DefaultSettings1->Click();
+    EXPECT_FALSE(form->Checkerboard->Checked());
+    EXPECT_FALSE(form->ViewImage->Checkerboard());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }

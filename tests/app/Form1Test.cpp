@@ -278,6 +278,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
                                                     "ColorManagement=Colour Management",
                                                     "N8=-",
                                                     "BackgroundColour1=Background  ...",
+                                                    "Checkerboard=Transparency Checkerboard",
                                                     "N13=-",
                                                     "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
@@ -292,7 +293,7 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TForm1::StoredProps();
-    ASSERT_EQ(props.size(), 27);
+    ASSERT_EQ(props.size(), 28);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);

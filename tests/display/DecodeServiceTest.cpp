@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
+#include <future>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -246,6 +248,39 @@ TEST_F(DecodeServiceTest, AJpeg2000ReplacedHalfWayDeliversNothingStale) {
             atOnce ? TArrivals{{first + 1, false}} : TArrivals{{first, true}, {first + 1, false}};
         EXPECT_EQ(arrived, expected);
     }
+}
+
+// A task stuck in a call that cannot be cancelled does not hold up the service's end: the
+// destructor returns while the task still runs (detached), the task ends later on its own, and
+// what it posts to the window after the service has gone is dropped.
+TEST_F(DecodeServiceTest, EndingDoesNotWaitForAnUncancellableCall) {
+    auto release = std::make_shared<std::promise<void>>();
+    auto started = std::make_shared<std::promise<void>>();
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::function<void(std::function<void()>)> post;
+    {
+        TDecodeService service(nullptr, 1);
+        post = service.Poster();
+        std::shared_future<void> go = release->get_future().share();
+        service.Submit(
+            [go, started, finished] {
+                started->set_value();
+                go.wait_for(std::chrono::seconds(5));  // ignores the cancel flag
+                finished->store(true);
+            },
+            std::make_shared<std::atomic<bool>>(false));
+        started->get_future().wait();
+    }
+    EXPECT_FALSE(finished->load());
+    EXPECT_EQ(TDecodeService::DetachedWorkers(), 1);
+    bool ran = false;
+    post([&ran] { ran = true; });
+    release->set_value();
+    Wait([] { return TDecodeService::DetachedWorkers() == 0; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(finished->load());
+    EXPECT_EQ(TDecodeService::DetachedWorkers(), 0);
+    EXPECT_FALSE(ran);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // sizing, setter rules, opaque marking and the once-per-change conversion.
 #include <QImage>
 #include <QPainter>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -359,4 +361,39 @@ TEST(ProImage, TurnedJpegSizesAndPaintsAsShown) {
     EXPECT_GT(qBlue(out.pixel(4, 12)), 200);
     EXPECT_LT(qRed(out.pixel(4, 12)), 60);
     EXPECT_EQ(view.size(), QSize(8, 16));
+}
+
+// With the checkerboard on, transparent parts of the picture show light and lighter grey
+// squares while the background stays around the picture: unscaled, tiled and zoomed.
+TEST(ProImage, CheckerboardUnderTransparentPartsOnly) {
+    struct TCase {
+        const char* name;
+        std::function<void(TProImage&)> set;
+        QPoint inside, outside;
+    };
+    const std::vector<TCase> cases = {
+        {"unscaled", [](TProImage&) {}, QPoint(3, 3), QPoint(30, 30)},
+        {"tiled", [](TProImage& v) { v.SetTiled(true); }, QPoint(23, 23), QPoint(-1, -1)},
+        {"zoomed", [](TProImage& v) { v.ZoomTo(1.0); }, QPoint(13, 13), QPoint(2, 2)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TProImage view;
+        view.resize(40, 40);
+        view.setAutoFillBackground(false);
+        auto picture = MakePicture(20, 20, pf32bit);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 10; ++x)
+                picture->ScanLine(y)[4 * x + 3] = 0;  // the left half transparent
+        Show(view, std::move(picture));
+        c.set(view);
+        EXPECT_EQ(Render(view).pixel(c.inside), kBackground);
+        view.SetCheckerboard(true);
+        const QImage shown = Render(view);
+        const QRgb square = shown.pixel(c.inside);
+        EXPECT_TRUE(square == qRgb(0xFF, 0xFF, 0xFF) || square == qRgb(0xCC, 0xCC, 0xCC));
+        if (c.outside.x() >= 0) {
+            EXPECT_EQ(shown.pixel(c.outside), kBackground);
+        }
+    }
 }
