@@ -1,5 +1,5 @@
 #pragma once
-// The freedesktop trash (the Trash specification): the home trash for entries on its file
+// The freedesktop trash: the home trash for entries on its file
 // system, the top folder's own trash for entries on other drives.
 #include <QByteArray>
 #include <QString>
