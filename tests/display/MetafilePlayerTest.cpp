@@ -472,7 +472,7 @@ TEST_F(MetafilePlayer, PictureHolderDrawsMetafilesWhenARendererIsInstalled) {
 // libwmf (Debian's wmf2gd) draws the same filled shapes: pixels agree but for the edges, where
 // the two rasterisers round diagonals differently. Each row sets up the file's own mapping first;
 // a placeable file shows its window on the whole picture whatever viewport or fixed mapping mode
-// its records ask for.
+// its records ask for, and the whole drawing when that leaves the window.
 TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
     if (!testhelp::HaveTool("wmf2gd")) GTEST_SKIP() << "wmf2gd (libwmf-bin) not installed";
     struct TRow {
@@ -491,6 +491,14 @@ TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
          80,
          96},
         {"fixed mapping mode", {{0x0103, {1}}}, 2, 0, 160, 192},
+        // Drawings that leave their window are shown whole, their bounding box on the picture.
+        {"drawing beyond its window", {{0x0103, {8}}, {0x020C, {60, 60}}}, 1, 0, 80, 96},
+        {"drawing past the window's far side",
+         {{0x0103, {8}}, {0x020C, {1369, 1369}}},
+         16,
+         263,
+         1360,
+         1632},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
