@@ -833,6 +833,15 @@ TEST_F(MetafilePlayer, EmfPlusRecords) {
                         P::U({'W' | ('W' << 16)})}));
          },
          {{3, 30, clear}, {-1, -1, ink}}},
+        {"string squeezed flat by a nearly singular transform: nothing, and no crash",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0604, font);
+             p.Rec(0x402A, 0, P::F({133, 0, -76.8f, 0.01f, 20, 20}));
+             p.Rec(0x401C, 0x8004,
+                   Cat({P::U({0xFF000000, 0xFFFFFFFF, 3}), P::F({2, 2, 0, 0}),
+                        P::U({'W' | ('W' << 16), 'W'})}));
+         },
+         {{20, 20, clear}, {2, 2, clear}}},
         {"driver string at glyph positions",
          [&](P& p, TEmf&) {
              p.Rec(0x4008, 0x0604, font);
