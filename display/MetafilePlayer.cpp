@@ -1178,21 +1178,23 @@ QTransform TPlayer::PageTransform() const {
 // Device pixels of one logical unit (the mean of both axes), for pen widths and font sizes.
 // EMF+ text is drawn from a 100-pixel font scaled by the painter. A glyph far larger than the
 // picture shows nothing more, and rasterising it can fail inside the font engine (FreeType's
-// bitmap is refused and Qt copies from nothing), so such text is left out. So is a glyph
-// squeezed flat by a transform that is nearly singular (thinner than a pixel across, it shows
-// nothing either), whose empty bitmap the font engine fails on the same way.
+// bitmap is refused and Qt copies from nothing), so such text is left out. So is a glyph that a
+// nearly singular transform squeezes to a sliver (under 4 pixels across, or 64 times longer than
+// it is wide): it shows nothing legible, and FreeType's rasteriser overflows on it the same way.
 bool TPlayer::GlyphsFit() const {
     const QTransform& m = painter_.worldTransform();
-    const double axis = std::max(std::hypot(m.m11(), m.m12()), std::hypot(m.m21(), m.m22()));
-    const QPaintDevice* device = painter_.device();
-    const double largest = device != nullptr ? std::max(device->width(), device->height()) : 4000;
-    if (!(100 * axis <= std::max(4000.0, 2 * largest))) return false;
-    // The smallest stretch of the transform is at least its determinant over the largest, which
-    // the root of the squared entries bounds from above.
-    const double entries =
-        std::sqrt(m.m11() * m.m11() + m.m12() * m.m12() + m.m21() * m.m21() + m.m22() * m.m22());
+    // The largest and smallest stretch of the transform's linear part.
+    const double squares =
+        m.m11() * m.m11() + m.m12() * m.m12() + m.m21() * m.m21() + m.m22() * m.m22();
     const double determinant = std::abs(m.m11() * m.m22() - m.m12() * m.m21());
-    return entries > 0 && 100 * determinant / entries >= 1;
+    const double spread =
+        std::sqrt(std::max(0.0, squares * squares - 4 * determinant * determinant));
+    const double largest = std::sqrt((squares + spread) / 2);
+    const double smallest = largest > 0 ? determinant / largest : 0;
+    const QPaintDevice* device = painter_.device();
+    const double side = device != nullptr ? std::max(device->width(), device->height()) : 4000;
+    return std::isfinite(largest) && 100 * largest <= std::max(4000.0, 2 * side) &&
+           100 * smallest >= 4 && largest <= 64 * smallest;
 }
 
 double TPlayer::DeviceScale() const {
