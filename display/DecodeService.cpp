@@ -434,7 +434,7 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
             const QSize size(std::max(1, int(std::lround(picture->fullSize.width() * scale))),
                              std::max(1, int(std::lround(picture->fullSize.height() * scale))));
             picture->reduced =
-                AreaReduced(BitmapToSharedImage(*bitmap, graphic->Transparent()), size);
+                ReducedImage(BitmapToSharedImage(*bitmap, graphic->Transparent()), size);
         }
         if (cancel) return;
         graphic->SetCancelFlag(nullptr);

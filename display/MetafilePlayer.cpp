@@ -962,8 +962,13 @@ class TPlayer {
     // toImage maps the picture at its natural size onto the image (a scale and an offset).
     TPlayer(const TMetafile& metafile, QImage& image, const QTransform& toImage);
     void Play();
+    // While the records play, the device rectangle that what they draw reaches (as far as their
+    // clip lets it show) is added to reach.
+    void MeasureInto(QRectF* reach) { reach_ = reach; }
 
   private:
+    void Reach(const QRectF& device);
+    QRectF* reach_ = nullptr;
     // Transforms.
     QTransform PageTransform() const;
     QTransform Transform() const { return s_.World * PageTransform() * outer_; }
@@ -1173,13 +1178,23 @@ QTransform TPlayer::PageTransform() const {
 // Device pixels of one logical unit (the mean of both axes), for pen widths and font sizes.
 // EMF+ text is drawn from a 100-pixel font scaled by the painter. A glyph far larger than the
 // picture shows nothing more, and rasterising it can fail inside the font engine (FreeType's
-// bitmap is refused and Qt copies from nothing), so such text is left out.
+// bitmap is refused and Qt copies from nothing), so such text is left out. So is a glyph that a
+// nearly singular transform squeezes to a sliver (under 4 pixels across, or 64 times longer than
+// it is wide): it shows nothing legible, and FreeType's rasteriser overflows on it the same way.
 bool TPlayer::GlyphsFit() const {
     const QTransform& m = painter_.worldTransform();
-    const double axis = std::max(std::hypot(m.m11(), m.m12()), std::hypot(m.m21(), m.m22()));
+    // The largest and smallest stretch of the transform's linear part.
+    const double squares =
+        m.m11() * m.m11() + m.m12() * m.m12() + m.m21() * m.m21() + m.m22() * m.m22();
+    const double determinant = std::abs(m.m11() * m.m22() - m.m12() * m.m21());
+    const double spread =
+        std::sqrt(std::max(0.0, squares * squares - 4 * determinant * determinant));
+    const double largest = std::sqrt((squares + spread) / 2);
+    const double smallest = largest > 0 ? determinant / largest : 0;
     const QPaintDevice* device = painter_.device();
-    const double largest = device != nullptr ? std::max(device->width(), device->height()) : 4000;
-    return 100 * axis <= std::max(4000.0, 2 * largest);
+    const double side = device != nullptr ? std::max(device->width(), device->height()) : 4000;
+    return std::isfinite(largest) && 100 * largest <= std::max(4000.0, 2 * side) &&
+           100 * smallest >= 4 && largest <= 64 * smallest;
 }
 
 double TPlayer::DeviceScale() const {
@@ -1278,9 +1293,26 @@ void TPlayer::Prepare(bool fill, bool stroke) {
     painter_.setBackground(QBrush(s_.BkColor));
 }
 
+void TPlayer::Reach(const QRectF& device) {
+    if (reach_ == nullptr) return;
+    QRectF r = device.normalized();
+    if (s_.HasClip) r = r.intersected(s_.Clip.boundingRect());
+    if (!(r.width() > 0) && !(r.height() > 0)) return;
+    if (!std::isfinite(r.left()) || !std::isfinite(r.top()) || !std::isfinite(r.right()) ||
+        !std::isfinite(r.bottom()))
+        return;
+    *reach_ = reach_->isNull() ? r : reach_->united(r);
+}
+
 void TPlayer::DrawPath(const QPainterPath& path, bool fill, bool stroke) {
     if (!Transform().isInvertible()) return;
     Prepare(fill, stroke);
+    if (reach_ != nullptr) {
+        const double pen = painter_.pen().style() == Qt::NoPen
+                               ? 0
+                               : std::max(0.5, painter_.pen().widthF() * DeviceScale() / 2);
+        Reach(Transform().mapRect(path.controlPointRect()).adjusted(-pen, -pen, pen, pen));
+    }
     if (s_.Rop2 == 13) {
         painter_.drawPath(path);
         return;
@@ -1372,6 +1404,7 @@ void TPlayer::Line(const QPointF& from, const QPointF& to) {
 void TPlayer::FillRect(const QRectF& logical, const QBrush& brush) {
     if (!Transform().isInvertible()) return;
     Prepare(false, false);
+    Reach(Transform().mapRect(logical));
     painter_.fillRect(logical, brush);
 }
 
@@ -1599,6 +1632,8 @@ void TPlayer::Text(const QPointF& at, const QString& text, const std::vector<dou
     }
     painter_.translate(origin);
     painter_.rotate(-double(s_.Font.Escapement) / 10.0);
+    Reach(painter_.worldTransform().mapRect(
+        QRectF(x, baseline - metrics.ascent(), total, metrics.height())));
     if (s_.BkMode == 2)
         painter_.fillRect(QRectF(x, baseline - metrics.ascent(), total, metrics.height()),
                           s_.BkColor);
@@ -1703,6 +1738,7 @@ void TPlayer::BlitImage(QImage image, const QRectF& dest, const QRectF& source, 
                         bool sourceFromBottom) {
     if (image.isNull() || !Transform().isInvertible()) return;
     Prepare(false, false);
+    Reach(Transform().mapRect(dest.normalized()));
     QRectF src = source.normalized();
     if (src.isEmpty()) src = QRectF(0, 0, image.width(), image.height());
     // The device-independent bitmap calls count the source rectangle from the bottom row.
@@ -1873,6 +1909,7 @@ void TPlayer::PatternBlit(const QRectF& dest, uint32_t rop) {
             const uint8_t rop3 = uint8_t(rop >> 16);
             if (rop3 == 0xAA || !Transform().isInvertible()) break;
             Prepare(false, false);
+            Reach(Transform().mapRect(dest.normalized()));
             RopLayer(rop3, Transform().mapRect(dest.normalized()),
                      [&](QPainter& p) { p.fillRect(dest.normalized(), Qt::white); });
             break;
@@ -2002,6 +2039,7 @@ void TPlayer::RegionDraw(const QPainterPath& logical, int kind, std::optional<ui
         area = stroker.createStroke(area).intersected(area);
     }
     Prepare(kind != 2, false);
+    Reach(t.mapRect(area.boundingRect()));
     if (kind == 2) {  // invert
         RopLayer(0x55, t.mapRect(area.boundingRect()).adjusted(-1, -1, 1, 1),
                  [&](QPainter& p) { p.fillPath(area, Qt::white); });
@@ -3392,9 +3430,33 @@ QImage PlayMetafile(const TMetafile& metafile) {
     return image;
 }
 
+namespace {
+
+// A Windows metafile names the window its picture shows, but what it draws may leave that
+// window. Then the picture shows the whole drawing, its bounding box stretched over the picture,
+// as libwmf and the system's own conversion to an enhanced metafile show it; a drawing inside
+// its window keeps it. The result maps the picture's own frame onto the one to show.
+QTransform DrawingFrame(const TMetafile& metafile) {
+    if (metafile.Header().Enhanced) return {};
+    QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+    if (scratch.isNull()) return {};
+    QRectF reach;
+    TPlayer measure(metafile, scratch, QTransform());
+    measure.MeasureInto(&reach);
+    measure.Play();
+    const double w = metafile.Width(), h = metafile.Height();
+    // A pixel's slack for strokes along the edges and rounding.
+    if (reach.isNull() || QRectF(-1, -1, w + 2, h + 2).contains(reach)) return {};
+    if (!(reach.width() > 1e-6) || !(reach.height() > 1e-6)) return {};
+    return QTransform::fromTranslate(-reach.left(), -reach.top()) *
+           QTransform::fromScale(w / reach.width(), h / reach.height());
+}
+
+}  // namespace
+
 void PlayMetafile(const TMetafile& metafile, QImage& image, const QTransform& toImage) {
     if (metafile.Empty() || image.isNull()) return;
-    TPlayer player(metafile, image, toImage);
+    TPlayer player(metafile, image, DrawingFrame(metafile) * toImage);
     player.Play();
 }
 

@@ -479,7 +479,7 @@ void TProImage::SetMessage(const QString& text) {
 const QImage& TProImage::Reduced(const QImage& image, QSize size) {
     if (!seeded_.isNull() && seeded_.size() == size) return seeded_;
     if (reducedOf_ == image.cacheKey() && reduced_.size() == size) return reduced_;
-    reduced_ = AreaReduced(image, size);
+    reduced_ = ReducedImage(image, size);
     reducedOf_ = image.cacheKey();
     return reduced_;
 }

@@ -11,8 +11,8 @@
 // Zoom mode: the control fills its scroll box and shows the picture through a TViewTransform
 // (zoomed, turned, flipped, panned by dragging and by the wheel, Ctrl+wheel zooming around the
 // pointer); fit mode refits the picture to the control whenever either changes size. AutoSize,
-// Stretch, Center and Tiled do not apply there. Reductions paint from a chain of halved copies
-// (each pixel the average of four) scaled the last step with area averaging, so fine patterns
+// Stretch, Center and Tiled do not apply there. Reductions paint from a copy resampled with a
+// three-lobe Lanczos filter (see ReducedImage), made once per scale and kept, so fine patterns
 // do not alias; enlargements are smoothed up to 200 % and stay sharp above.
 //
 // Pictures drawn from vectors (metafiles, SVG) are drawn again at the shown scale, zoomed or
@@ -182,7 +182,7 @@ class TProImage : public TControl<QWidget> {
     // the background show through and the checkerboard is on.
     void PaintCheckerboard(QPainter& painter, const QRect& exposed,
                            const QTransform& deviceToControl);
-    // The image reduced to size (see AreaReduced); the last result is kept.
+    // The image reduced to size (see ReducedImage); the last result is kept.
     const QImage& Reduced(const QImage& image, QSize size);
     // Reacts to a change of the held picture: drops the cached image, then PictureChanged.
     void HolderChanged();

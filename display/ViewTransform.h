@@ -52,6 +52,8 @@ struct TViewTransform {
     void Clamp(QSize pane);
 };
 
-// The image reduced to size without aliasing: halved (each pixel the average of 2 x 2) while
-// that stays at least as large as size, then scaled the rest of the way by area averaging.
-QImage AreaReduced(const QImage& image, QSize size);
+// The image reduced to size without aliasing: resampled with a three-lobe Lanczos filter
+// stretched over the source pixels each output pixel covers (one pass along the rows, one along
+// the columns), so fine patterns neither turn into ghost patterns nor blur more than they must.
+// The result is 32-bit (premultiplied when the image has alpha).
+QImage ReducedImage(const QImage& image, QSize size);

@@ -94,8 +94,9 @@ TFormatGraphic::TLoadScope::TLoadScope(TFormatGraphic& graphic, TStream& stream)
     : graphic_(graphic) {
     graphic_.startPosition_ = stream.Position();
     graphic_.stream_ = &stream;
-    // A profile of an earlier load does not belong to this one.
+    // A profile or a warning of an earlier load does not belong to this one.
     graphic_.SetIccProfile({});
+    graphic_.SetLoadWarning({});
 }
 
 TFormatGraphic::TLoadScope::~TLoadScope() {

@@ -21,6 +21,7 @@
 #include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/FileTypeBox.h"
+#include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/Icon.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
@@ -221,6 +222,9 @@ class TGIFFrames : public TFrameReader {
                 break;  // the trailer, or bytes that are no block
             }
         }
+        // The walk stops at the trailer, or earlier when the file is cut or holds bytes that are
+        // no block.
+        fileCut_ = p >= b.size() || b[p] != 0x3B;
         if (!looping) loopCount_ = 1;
         if (frames_.size() < 2 || maxRight == 0 || maxBottom == 0) return false;
         // The canvas is the logical screen, grown to the first frame as a plain load shows it.
@@ -233,13 +237,19 @@ class TGIFFrames : public TFrameReader {
   protected:
     std::unique_ptr<TBitmap> Decode(int index) override {
         if (index + 1 < drawn_ || drawn_ == 0) Restart();
-        if (index + 1 == drawn_) return canvas_.Snapshot();
         while (drawn_ <= index) {
             CheckCancel();
             Draw(drawn_);
             ++drawn_;
         }
-        return canvas_.Snapshot();
+        std::unique_ptr<TBitmap> frame = canvas_.Snapshot();
+        // A damaged frame is shown as far as it was read, and says so.
+        std::string warning = warning_;
+        if (warning.empty() && fileCut_ && index + 1 == Count())
+            warning = "The GIF file ends after frame " + std::to_string(Count()) + ".";
+        if (!warning.empty())
+            frame->SetLoadWarning("Frame " + std::to_string(index + 1) + ": " + warning);
+        return frame;
     }
 
   private:
@@ -264,10 +274,14 @@ class TGIFFrames : public TFrameReader {
         const TGifFrame& f = frames_[size_t(index)];
         if (f.disposal == 3) canvas_.Save();
         memory_.position = f.offset;
+        warning_.clear();
         GifRecordType type = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif_.get(), &type) == GIF_ERROR || type != IMAGE_DESC_RECORD_TYPE ||
-            DGifGetImageDesc(gif_.get()) == GIF_ERROR)
-            return;  // a frame that cannot be read leaves the canvas as it is
+            DGifGetImageDesc(gif_.get()) == GIF_ERROR) {
+            // A frame that cannot be read leaves the canvas as it is.
+            warning_ = "The GIF frame cannot be read.";
+            return;
+        }
         const GifImageDesc& desc = gif_->Image;
         const ColorMapObject* map = desc.ColorMap != nullptr ? desc.ColorMap : gif_->SColorMap;
         uint8_t colours[256][4] = {};
@@ -281,7 +295,12 @@ class TGIFFrames : public TFrameReader {
         }
         std::vector<uint8_t> line(size_t(desc.Width));
         for (int n = 0; n < desc.Height; ++n) {
-            if (DGifGetLine(gif_.get(), line.data(), desc.Width) == GIF_ERROR) break;
+            // The rows before damaged or missing data are shown; the rest of the frame leaves the
+            // canvas as it was.
+            if (!ReadGifRow(gif_.get(), line.data(), desc.Width, n + 1 == desc.Height)) {
+                warning_ = DamagedGifWarning(gif_->Error, n, desc.Height);
+                break;
+            }
             const int64_t y =
                 int64_t(desc.Top) + (desc.Interlace ? InterlacedRow(n, desc.Height) : n);
             if (y < 0 || y >= canvas_.height) continue;
@@ -301,7 +320,9 @@ class TGIFFrames : public TFrameReader {
     TCanvas canvas_;
     TGifMemory memory_;
     std::unique_ptr<GifFileType, TGifCloser> gif_;
-    int drawn_ = 0;  // frames drawn on the canvas since the start
+    int drawn_ = 0;         // frames drawn on the canvas since the start
+    std::string warning_;   // what went wrong in the frame drawn last
+    bool fileCut_ = false;  // the file ends before its trailer
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -113,7 +113,14 @@ class TGraphic {
     bool ProfileApplied() const { return profileApplied_; }
     void SetProfileApplied(bool value) { profileApplied_ = value; }
 
+    // What a load that succeeded has to say about the file: empty when it read the whole
+    // picture, else one sentence for the status line (a damaged file shown as far as it could
+    // be read). Every load replaces it.
+    const std::string& LoadWarning() const { return loadWarning_; }
+    void SetLoadWarning(std::string text) { loadWarning_ = std::move(text); }
+
   protected:
+    std::string loadWarning_;
     bool transparent_ = false;
     const std::atomic<bool>* cancel_ = nullptr;
     std::vector<uint8_t> iccProfile_;

@@ -187,6 +187,7 @@ const Registration kRegistrations[] = {
     {"avifs", "", "AVIF image sequences", kRaster, AVIFClass},
     {"svg", "Scalable vector graphics", "", kVector, SVGClass},
     {"svgz", "", "Compressed scalable vector graphics", kVector, SVGClass},
+    {"cur", "Windows cursors", "", kRaster, IconClass},
 };
 
 }  // namespace

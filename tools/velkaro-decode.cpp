@@ -466,6 +466,9 @@ int main(int argc, char** argv) {
                 bmp = chosen.get();
             }
         }
+        // A damaged file read in part: what the viewer's status line says, on standard error.
+        const std::string& warning = chosen ? chosen->LoadWarning() : graphic->LoadWarning();
+        if (!warning.empty()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
         const bool transparent = chosen ? chosenTransparent : graphic->Transparent();
         if (!pamOut.empty() || !rawOut.empty()) {
             // Graphics that are not bitmaps are copied into one when they can be.

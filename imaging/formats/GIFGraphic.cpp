@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -66,6 +67,29 @@ using TGifFile = std::unique_ptr<GifFileType, TGifCloser>;
             RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     }
 }
+
+}  // namespace
+
+bool ReadGifRow(GifFileType* gif, uint8_t* line, int width, bool lastRow) {
+    // giflib reads the rest of the frame's data blocks after the frame's last pixel within the
+    // same call, and fails when the file ends there: that last pixel is read on its own, so
+    // that a file without the blocks' end still gives its whole last row.
+    if (!lastRow || width < 2) {
+        if (DGifGetLine(gif, line, width) != GIF_ERROR) return true;
+        return lastRow && (gif->Error == D_GIF_ERR_READ_FAILED);
+    }
+    if (DGifGetLine(gif, line, width - 1) == GIF_ERROR) return false;
+    return DGifGetLine(gif, line + width - 1, 1) != GIF_ERROR ||
+           gif->Error == D_GIF_ERR_READ_FAILED;
+}
+
+std::string DamagedGifWarning(int error, int rows, int height) {
+    const bool ended = error == D_GIF_ERR_READ_FAILED || error == D_GIF_ERR_EOF_TOO_SOON;
+    return std::string(ended ? "The GIF data ends" : "The GIF data is damaged") + " after " +
+           std::to_string(rows) + " of " + std::to_string(height) + " rows; the rest is not shown.";
+}
+
+namespace {
 
 // Row of the bitmap for the n-th row of an interlaced frame of the given height: first every
 // eighth row from 0, then every eighth from 4, every fourth from 2, every second from 1.
@@ -229,14 +253,18 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     for (int n = 0; n < frame.Height; ++n) {
         const int y = frame.Interlace ? InterlacedRow(n, frame.Height) : n;
         std::memset(line.data(), fill, size_t(frame.Width));
-        const bool decoded = DGifGetLine(gif.get(), line.data(), frame.Width) != GIF_ERROR;
+        const bool decoded = ReadGifRow(gif.get(), line.data(), frame.Width, n + 1 == frame.Height);
         // Damaged or missing data: the picture keeps what was decoded before it (the pixels
-        // of this row that giflib reached too); only a frame without any data fails.
+        // of this row that giflib reached too) and says so; only a frame without any data
+        // fails.
         if (!decoded && n == 0 && source.dataBytes == 0) RaiseGifError(gif->Error);
         for (int x = 0; x < frame.Width; ++x)
             largest = std::max(largest, line[size_t(x)]);
         store(frame.Top + y, frame.Left, line.data(), frame.Width);
-        if (!decoded) break;
+        if (!decoded) {
+            SetLoadWarning(DamagedGifWarning(gif->Error, n, frame.Height));
+            break;
+        }
         RowProgress(uint32_t(n), uint32_t(frame.Height));
     }
 

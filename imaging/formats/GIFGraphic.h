@@ -5,11 +5,23 @@
 // transparent index when the frame has one, else the background index. Interlaced images are
 // put back into row order. A frame with a transparent index (graphic control extension) is
 // held as 32 bits with alpha, its transparent pixels (and the screen around it) with alpha 0.
-// Damaged or missing data keeps the pixels decoded before it; only a frame without any data
-// fails. It does not save.
+// Damaged or missing data keeps the pixels decoded before it, with a load warning that says
+// where the data ended; only a frame without any data fails. It does not save.
 #include <cstdint>
+#include <string>
 
 #include "imaging/FormatGraphic.h"
+
+struct GifFileType;
+
+// Reads the next row of width pixels of the frame giflib is decoding into line; lastRow for the
+// frame's last row. False when the data ended or broke inside the row (giflib's Error says
+// which); the pixels it reached are in line. A file that ends after the last row's pixels,
+// without the data blocks' terminator, still gives the whole row.
+bool ReadGifRow(GifFileType* gif, uint8_t* line, int width, bool lastRow);
+// The load warning for a frame whose data ended (or turned bad, after giflib's error code)
+// after rows of its height rows.
+std::string DamagedGifWarning(int error, int rows, int height);
 
 class TGIFGraphic : public TFormatGraphic {
   public:

@@ -122,10 +122,13 @@ void TIcon::LoadFromStream(TStream& stream) {
         for (int i = 0; i < count; ++i) {
             const uint8_t* d = dir.data() + 16 * i;
             TEntry e;
-            e.size = GetU32LE(d + 8);
             e.offset = start + GetU32LE(d + 12);
             if (e.offset < start + 6 + 16 * int64_t(count) || e.offset >= end) continue;
-            e.size = std::min<int64_t>(e.size, end - e.offset);
+            // The entry's own header says how much it holds; the directory's byte count is often
+            // wrong in cursors (smaller than the header and palette alone), and ImageMagick and
+            // Windows read the entry from its offset whatever it says. So the bytes up to the end
+            // of the file are the entry's, of which its header takes what it needs.
+            e.size = end - e.offset;
             if (!Inspect(stream, e)) continue;
             if (e.depth == 0) e.depth = GetU16LE(d + 6);
             if (requestedEntry_ >= 0) {

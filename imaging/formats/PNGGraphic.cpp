@@ -769,8 +769,10 @@ bool TPNGGraphic::FillBuffer(TLZ77Decoder& decoder, uint8_t* buffer, uint32_t co
         produced = uint32_t(dest - buffer);
         const int result = decoder.ZLibResult();
         if (result == Z_STREAM_END) {
-            if (produced < count || chunkDataRemaining_ > 0)
-                RaiseInvalidGraphicFmt(imsg::ExtraCompressedData, kShortName);
+            if (produced < count) RaiseInvalidGraphicFmt(imsg::ExtraCompressedData, kShortName);
+            // Bytes after the end of the stream hold nothing of the image: libpng only warns
+            // about them and every common reader shows the picture, so they are passed over.
+            chunkDataRemaining_ = 0;
             return true;
         }
         // Z_BUF_ERROR only says that this call could not go on; with the chunk used up, the

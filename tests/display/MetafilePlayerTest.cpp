@@ -472,7 +472,7 @@ TEST_F(MetafilePlayer, PictureHolderDrawsMetafilesWhenARendererIsInstalled) {
 // libwmf (Debian's wmf2gd) draws the same filled shapes: pixels agree but for the edges, where
 // the two rasterisers round diagonals differently. Each row sets up the file's own mapping first;
 // a placeable file shows its window on the whole picture whatever viewport or fixed mapping mode
-// its records ask for.
+// its records ask for, and the whole drawing when that leaves the window.
 TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
     if (!testhelp::HaveTool("wmf2gd")) GTEST_SKIP() << "wmf2gd (libwmf-bin) not installed";
     struct TRow {
@@ -491,6 +491,14 @@ TEST_F(MetafilePlayer, FilledShapesAgreeWithLibwmf) {
          80,
          96},
         {"fixed mapping mode", {{0x0103, {1}}}, 2, 0, 160, 192},
+        // Drawings that leave their window are shown whole, their bounding box on the picture.
+        {"drawing beyond its window", {{0x0103, {8}}, {0x020C, {60, 60}}}, 1, 0, 80, 96},
+        {"drawing past the window's far side",
+         {{0x0103, {8}}, {0x020C, {1369, 1369}}},
+         16,
+         263,
+         1360,
+         1632},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -825,6 +833,15 @@ TEST_F(MetafilePlayer, EmfPlusRecords) {
                         P::U({'W' | ('W' << 16)})}));
          },
          {{3, 30, clear}, {-1, -1, ink}}},
+        {"string squeezed flat by a nearly singular transform: nothing, and no crash",
+         [&](P& p, TEmf&) {
+             p.Rec(0x4008, 0x0604, font);
+             p.Rec(0x402A, 0, P::F({133, 0, -76.8f, 0.01f, 20, 20}));
+             p.Rec(0x401C, 0x8004,
+                   Cat({P::U({0xFF000000, 0xFFFFFFFF, 3}), P::F({2, 2, 0, 0}),
+                        P::U({'W' | ('W' << 16), 'W'})}));
+         },
+         {{20, 20, clear}, {2, 2, clear}}},
         {"driver string at glyph positions",
          [&](P& p, TEmf&) {
              p.Rec(0x4008, 0x0604, font);

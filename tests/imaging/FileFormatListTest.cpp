@@ -179,7 +179,7 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
         "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
         "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png", "gif",
         "webp", "qoi", "jp2", "j2k", "jpf", "jxl", "heic", "heif", "hif", "avif", "avifs",
-        "svg", "svgz"};
+        "svg", "svgz", "cur"};
     // clang-format on
     EXPECT_EQ(Extensions(*list), expected);
     EXPECT_EQ(list->ClassCount(), 25);
@@ -197,6 +197,8 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_EQ(PictureDescription("png"), "Portable network graphic images");
     EXPECT_EQ(PictureDescription("gif"), "CompuServe GIF images");
     EXPECT_EQ(PictureDescription("webp"), "WebP images");
+    EXPECT_EQ(PictureDescription("cur"), "Windows cursors");
+    EXPECT_EQ(TPicture::FindGraphicClass("cur"), TPicture::FindGraphicClass("ico"));
     EXPECT_STREQ(TPicture::FindGraphicClass("gif")->ClassName, "TGIFGraphic");
     EXPECT_STREQ(TPicture::FindGraphicClass("webp")->ClassName, "TWebPGraphic");
     EXPECT_EQ(PictureDescription("j2k"), "JPEG 2000 codestreams");

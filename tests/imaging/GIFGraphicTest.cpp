@@ -11,6 +11,7 @@
 #include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/Exceptions.h"
+#include "imaging/FrameReader.h"
 #include "imaging/formats/GIFGraphic.h"
 
 namespace {
@@ -202,8 +203,15 @@ TEST(GIFGraphic, ProbeAndDamagedFiles) {
                 right += gif.ScanLine(y)[x] == IndexAt(x, y);
         EXPECT_GE(right, previous) << "cut at " << n;
         previous = right;
+        // A picture shown only in part says so; one that lacks only the end of the data
+        // blocks (or at most its last pixel's code) is whole.
         if (n >= good.size() - 2) {
             EXPECT_EQ(right, 23u * 17u) << "cut at " << n;
+            EXPECT_EQ(gif.LoadWarning(), "") << "cut at " << n;
+        }
+        if (right < 23u * 17u - 1) {
+            EXPECT_TRUE(gif.LoadWarning().starts_with("The GIF data ends after "))
+                << "cut at " << n << ": " << gif.LoadWarning();
         }
     }
     EXPECT_GT(previous, 23u * 17u / 2);
@@ -214,6 +222,56 @@ TEST(GIFGraphic, ProbeAndDamagedFiles) {
               "Cannot load image. Invalid or unexpected GIF image format.");
     testhelp::TPixelLimit limit(23 * 17 - 1);
     EXPECT_NE(testhelp::LoadError<TGIFGraphic>(good), "no error");
+}
+
+// Data that turns bad after some rows, and animations cut inside or between frames: the rows
+// and frames before the damage are shown, and the load warning (the graphic's, or the frame's)
+// says where it stopped, for the status line.
+TEST(GIFGraphic, DamagedDataIsShownAsFarAsItGoesWithAWarning) {
+    const Bytes good = MakeGif({"damaged"});
+    TGIFGraphic whole;
+    testhelp::LoadBytes(whole, good);
+    EXPECT_EQ(whole.LoadWarning(), "");
+    // An LZW code beyond the table in the middle of the data.
+    Bytes bad = good;
+    const size_t middle = 13 + 48 + 10 + 2 + 60;
+    for (size_t i = middle; i < middle + 8; ++i)
+        bad[i] = 0xFF;
+    TGIFGraphic gif;
+    testhelp::LoadBytes(gif, bad);
+    EXPECT_TRUE(gif.LoadWarning().starts_with("The GIF data is damaged after "))
+        << gif.LoadWarning();
+    EXPECT_TRUE(gif.LoadWarning().ends_with(" of 17 rows; the rest is not shown."));
+    for (int x = 0; x < 23; ++x)
+        EXPECT_EQ(gif.ScanLine(0)[x], IndexAt(x, 0));
+    // A later load of a whole file has nothing to say.
+    testhelp::LoadBytes(gif, good);
+    EXPECT_EQ(gif.LoadWarning(), "");
+
+    // Three frames: the screen with its map, the frame three times, the trailer.
+    const size_t frameStart = 13 + 48;
+    const Bytes frame(good.begin() + std::ptrdiff_t(frameStart), good.end() - 1);
+    Bytes three(good.begin(), good.begin() + std::ptrdiff_t(frameStart));
+    for (int i = 0; i < 3; ++i)
+        three.insert(three.end(), frame.begin(), frame.end());
+    three.push_back(0x3B);
+    auto warnings = [](const Bytes& file) {
+        std::vector<std::string> out;
+        auto reader = OpenFrameReader(std::make_shared<const std::vector<uint8_t>>(file));
+        if (!reader) return out;
+        for (int i = 0; i < reader->Count(); ++i)
+            out.push_back(reader->Frame(i)->LoadWarning());
+        return out;
+    };
+    EXPECT_EQ(warnings(three), std::vector<std::string>(3, ""));
+    const Bytes cutInThird(three.begin(), three.end() - 1 - std::ptrdiff_t(frame.size() / 2));
+    const std::vector<std::string> third = warnings(cutInThird);
+    ASSERT_EQ(third.size(), 3u);
+    EXPECT_EQ(third[0], "");
+    EXPECT_TRUE(third[2].starts_with("Frame 3: The GIF data ends after ")) << third[2];
+    const Bytes cutBeforeThird(three.begin(), three.end() - 1 - std::ptrdiff_t(frame.size()) + 4);
+    EXPECT_EQ(warnings(cutBeforeThird),
+              (std::vector<std::string>{"", "Frame 2: The GIF file ends after frame 2."}));
 }
 
 TEST(GIFGraphic, ProgressRunsOverTheFrameRows) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/DibBuilder.h"
 #include "imaging/Exceptions.h"
@@ -210,6 +211,77 @@ TEST(Icon, ProbeAndClass) {
     EXPECT_NE(dynamic_cast<TBitmap*>(TIcon::ClassInfo().Create().get()), nullptr);
 }
 
+// Cursors of 1-bit colour with their AND mask, narrow and flat, with the directory's byte count
+// right or far too small (as cursor writers leave it): read as ImageMagick reads them, every
+// pixel's colour and alpha equal (compared with `convert` itself when it is installed).
+TEST(Icon, CursorsReadAsImageMagickReadsThem) {
+    struct TCase {
+        int width, height;
+        uint32_t directoryBytes;  // 0: the entry's real size
+    };
+    const TCase cases[] = {{1, 1, 0},  {1, 5, 0}, {5, 1, 0}, {1, 32, 0},
+                           {33, 2, 0}, {1, 4, 8}, {7, 3, 8}, {2, 33, 40}};
+    const bool haveConvert = testhelp::HaveTool("convert");
+    const TRGBQuad palette[2] = {{30, 10, 200, 0}, {250, 100, 20, 0}};  // blue, green, red
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " directory " +
+                     std::to_string(c.directoryBytes));
+        auto colourBit = [](int x, int y) { return (x * 7 + y * 3) % 5 < 2; };
+        auto maskBit = [](int x, int y) { return (x + 2 * y) % 3 == 0; };
+        TDibLayout s;
+        s.fileHeader = false;
+        s.width = c.width;
+        s.height = 2 * c.height;
+        s.bitCount = 1;
+        s.palette.assign(palette, palette + 2);
+        const size_t stride = size_t((c.width + 31) / 32) * 4;
+        for (int pass = 0; pass < 2; ++pass)  // colour rows, then mask rows, bottom-up
+            for (int y = c.height - 1; y >= 0; --y)
+                for (size_t i = 0; i < stride; ++i) {
+                    uint8_t byte = 0;
+                    for (int b = 0; b < 8; ++b) {
+                        const int x = int(i) * 8 + b;
+                        if (x < c.width && (pass == 0 ? colourBit(x, y) : maskBit(x, y)))
+                            byte |= uint8_t(0x80 >> b);
+                    }
+                    s.pixels.push_back(byte);
+                }
+        const std::vector<uint8_t> dib = s.Dib();
+        std::vector<uint8_t> file;
+        for (uint32_t v : {0u, 2u, 1u})
+            Put16(file, v);
+        file.push_back(uint8_t(c.width));
+        file.push_back(uint8_t(c.height));
+        file.push_back(2);
+        file.push_back(0);
+        Put16(file, 0);  // hot spot
+        Put16(file, 0);
+        Put32(file, c.directoryBytes != 0 ? c.directoryBytes : uint32_t(dib.size()));
+        Put32(file, 22);
+        file.insert(file.end(), dib.begin(), dib.end());
+
+        std::vector<uint8_t> expected;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const TRGBQuad& q = palette[colourBit(x, y) ? 1 : 0];
+                expected.insert(expected.end(), {q.rgbRed, q.rgbGreen, q.rgbBlue,
+                                                 uint8_t(maskBit(x, y) ? 0 : 255)});
+            }
+        TIcon icon;
+        ASSERT_NO_THROW(LoadIconBytes(file, icon));
+        EXPECT_EQ(RGBA(icon), expected);
+        if (!haveConvert) continue;
+        const fs::path path = fs::temp_directory_path() / "velkaro_cursor.cur";
+        testhelp::WriteFileBytes(path, file);
+        bool ok = false;
+        const testhelp::TPnm ref = testhelp::ParsePnm(testhelp::RunCommand(
+            "convert " + testhelp::ShellQuote(path.string()) + " -depth 8 PAM:- 2>/dev/null", ok));
+        fs::remove(path);
+        ASSERT_TRUE(ok && ref.valid);
+        EXPECT_EQ(testhelp::PnmRGBA8(ref), expected);
+    }
+}
+
 TEST(Icon, LibraryIconsMatchReferencePixels) {
     const fs::path dir = testdata::corpus("pillow");
     if (dir.empty()) GTEST_SKIP() << "conformance corpus not present";
@@ -220,7 +292,8 @@ TEST(Icon, LibraryIconsMatchReferencePixels) {
         {"hopper.ico", 0xbbb2f497},
         {"hopper_256x256.ico", 0xe94f8341},
         {"hopper_mask.ico", 0xd5e39435},
-        {"hopper_unexpected.ico", 0xbbb2f497}};
+        {"hopper_unexpected.ico", 0xbbb2f497},
+        {"mask_L.cur", 0xa6c6310d}};  // 1 x 4, the directory's byte count far too small
     for (const auto& [name, crc] : expected) {
         SCOPED_TRACE(name);
         TIcon icon;
