@@ -424,9 +424,17 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
             }
             jpeg->SetScalePower(uint8_t(FirstPower(scale, 3)));  // libjpeg scales down to 1/8
             picture->reducedOnly = true;
+            // A progressive file paints its first scan while the others are read (unless the
+            // view shows a finished smaller decode already).
+            if (job.generation != 0 && !job.wish.larger)
+                jpeg->OnFirstScan = [&](std::unique_ptr<TBitmap> first) {
+                    if (!cancel)
+                        deliver(PreviewPicture(job.path, picture->fullSize, std::move(first)));
+                };
         }
 
         const TBitmap* bitmap = GraphicBitmap(*graphic);  // decodes a JPEG picture now
+        if (jpeg != nullptr) jpeg->OnFirstScan = nullptr;
         if (cancel) return;
         if (bitmap != nullptr && scale < 1.0) {
             const QSize size(std::max(1, int(std::lround(picture->fullSize.width() * scale))),

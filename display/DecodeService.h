@@ -14,7 +14,8 @@
 // A JPEG picture that will be shown at half size or less is decoded at libjpeg's reduced scale
 // (1/2, 1/4 or 1/8) that still covers the view, and nothing more: a larger decode is made only
 // when the window asks for one (Show again with the scale it now needs), so a large photo in a
-// small pane never holds its full-size pixels. A JPEG 2000 picture shown at half size or less is
+// small pane never holds its full-size pixels. A progressive file's first scan is delivered as
+// a preview while its other scans are read. A JPEG 2000 picture shown at half size or less is
 // first decoded at a lower resolution level (1/2 to 1/128, as far as its levels go) and delivered
 // as a preview, then at full size.
 #include <QByteArray>

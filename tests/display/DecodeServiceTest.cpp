@@ -178,20 +178,31 @@ TEST_F(DecodeServiceTest, AJpegIsDecodedNoLargerThanTheViewNeeds) {
     jpeg.Assign(bitmap);
     const QByteArray path = (dir_.path() + "/photo.jpg").toUtf8();
     jpeg.SaveToFile(path.toStdString());
+    TJPEGImage progressiveJpeg;
+    progressiveJpeg.Assign(bitmap);
+    progressiveJpeg.SetProgressiveSave(true);
+    const QByteArray progressive = (dir_.path() + "/progressive.jpg").toUtf8();
+    progressiveJpeg.SaveToFile(progressive.toStdString());
 
     struct TCase {
         TViewWish wish;
-        QSize decoded;  // the only decode delivered
+        bool progressive;
+        QSize decoded;  // the decode delivered last
         bool reducedOnly;
-        QSize reduced;  // the prepared reduction (empty: none)
+        QSize reduced;      // the prepared reduction (empty: none)
+        size_t firstScans;  // previews of the first scan before it, at its size
     };
     const TCase cases[] = {
-        {{QSize(200, 150), true, 1.0, false}, QSize(200, 150), true, QSize()},
-        {{QSize(50, 40), true, 1.0, false}, QSize(100, 75), true, QSize(50, 38)},
-        {{QSize(), false, 0.3, true}, QSize(400, 300), true, QSize(240, 180)},
-        {{QSize(), false, 0.5, true}, QSize(400, 300), true, QSize()},
-        {{QSize(), false, 0.6, true}, QSize(800, 600), false, QSize(480, 360)},
-        {{QSize(), false, 1.0, false}, QSize(800, 600), false, QSize()},
+        {{QSize(200, 150), true, 1.0, false}, false, QSize(200, 150), true, QSize(), 0},
+        {{QSize(50, 40), true, 1.0, false}, false, QSize(100, 75), true, QSize(50, 38), 0},
+        {{QSize(), false, 0.3, true}, false, QSize(400, 300), true, QSize(240, 180), 0},
+        {{QSize(), false, 0.5, true}, false, QSize(400, 300), true, QSize(), 0},
+        {{QSize(), false, 0.6, true}, false, QSize(800, 600), false, QSize(480, 360), 0},
+        {{QSize(), false, 1.0, false}, false, QSize(800, 600), false, QSize(), 0},
+        {{QSize(200, 150), true, 1.0, false}, true, QSize(200, 150), true, QSize(), 1},
+        // Asked for a larger decode, or at full size: no first scan.
+        {{QSize(), false, 0.5, true}, true, QSize(400, 300), true, QSize(), 0},
+        {{QSize(), false, 1.0, false}, true, QSize(800, 600), false, QSize(), 0},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.wish.scale);
@@ -199,10 +210,16 @@ TEST_F(DecodeServiceTest, AJpegIsDecodedNoLargerThanTheViewNeeds) {
         std::vector<TDecodedPtr> arrived;
         QObject::connect(&service, &TDecodeService::Decoded,
                          [&](quint64, const TDecodedPtr& p) { arrived.push_back(p); });
-        service.Show(path, c.wish);
+        service.Show(c.progressive ? progressive : path, c.wish);
         Wait([&] { return !service.Busy(); });
-        ASSERT_EQ(arrived.size(), 1u);
-        const TDecodedPicture& p = *arrived[0];
+        ASSERT_EQ(arrived.size(), c.firstScans + 1);
+        for (size_t i = 0; i < c.firstScans; ++i) {
+            EXPECT_TRUE(arrived[i]->preview);
+            ASSERT_TRUE(arrived[i]->graphic);
+            EXPECT_EQ(QSize(arrived[i]->graphic->Width(), arrived[i]->graphic->Height()),
+                      c.decoded);
+        }
+        const TDecodedPicture& p = *arrived.back();
         ASSERT_TRUE(p.graphic) << p.error.toStdString();
         EXPECT_FALSE(p.preview);
         EXPECT_EQ(p.fullSize, QSize(800, 600));
