@@ -2,12 +2,12 @@
 // waits until the picture is zoomed past what the reduced decode covers.
 #include <QApplication>
 #include <QDialog>
-#include <QLabel>
-#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
