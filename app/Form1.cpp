@@ -255,6 +255,7 @@ void TForm1::CreateComponents() {
     TAlignLayout::SetAlign(status_, alBottom);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::SyncViewMarks);
+    connect(ViewImage, &TProImage::OnViewChange, this, [this] { DecodeWhatViewNeeds(); });
     connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
 
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
@@ -918,6 +919,7 @@ void TForm1::ClearPicture() {
     ViewImage->SetMessage(QString());
     ViewImage->SetPicture(nullptr);
     shownIsPreview_ = false;
+    shownReducedOnly_ = false;
     copyWhenFull_ = false;
     shownNative_.clear();
     PictureProperties->SetEnabled(false);
@@ -931,6 +933,28 @@ TViewWish TForm1::ViewWish() const {
     wish.fit = ViewImage->FitMode();
     wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
     return wish;
+}
+
+void TForm1::DecodeWhatViewNeeds(bool full) {
+    if (!shownReducedOnly_ || shownNative_.isEmpty()) return;
+    const TGraphic* graphic = ViewImage->Picture()->Graphic();
+    if (graphic == nullptr) return;
+    const double scale = full ? 1.0 : ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
+    // A decode under way is looked at again when it arrives.
+    if (!full && decoder_->Busy()) return;
+    const QSize size = ViewImage->PictureSize();
+    // Within a pixel of the view is enough (the reduced scales round their sizes up).
+    if (!full && graphic->Width() + 1 >= size.width() * scale &&
+        graphic->Height() + 1 >= size.height() * scale)
+        return;
+    TViewWish wish = ViewWish();
+    wish.fit = false;
+    wish.scale = scale;
+    wish.larger = true;
+    explicitOpen_ = false;
+    loading_ = true;
+    loadTimer_.start();
+    decoder_->Show(shownNative_, wish);
 }
 
 void TForm1::LoadPicture(const QByteArray& fileName) {
@@ -952,6 +976,7 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         frames_->Stop();
         ViewImage->SetPicture(nullptr);
         shownIsPreview_ = false;
+        shownReducedOnly_ = false;
         shownNative_.clear();
         CopyImage->SetEnabled(false);
         PictureProperties->SetEnabled(false);
@@ -971,7 +996,9 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
         return;
     }
     ViewImage->SetMessage(QString());
+    const bool larger = shownReducedOnly_ && picture->path == shownNative_;
     shownIsPreview_ = picture->preview;
+    shownReducedOnly_ = picture->reducedOnly;
     ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
     shownNative_ = picture->path;
     CopyImage->SetEnabled(true);
@@ -979,8 +1006,14 @@ void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
     ReadText->Clear();
     ShowFileName(QFile::decodeName(picture->path));
     if (!picture->preview) {
-        if (std::exchange(copyWhenFull_, false)) CopyShownPicture();
-        frames_->Open(picture->path);
+        // A copy waits for the full picture, which a reduced decode is not.
+        if (copyWhenFull_ && shownReducedOnly_)
+            DecodeWhatViewNeeds(true);
+        else if (std::exchange(copyWhenFull_, false))
+            CopyShownPicture();
+        // The view may have been zoomed past what this decode covers while it ran.
+        DecodeWhatViewNeeds();
+        if (!larger) frames_->Open(picture->path);  // the same picture again, only larger
         PreloadNeighbours();
     }
 }
@@ -990,7 +1023,8 @@ void TForm1::KeepShownPicture(const QByteArray& next) {
     std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
     // A frame or page other than the plain load is not what the file shows first: not kept.
     if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != next)
-        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction));
+        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction),
+                       shownReducedOnly_ ? ViewImage->PictureSize() : QSize());
 }
 
 void TForm1::PreloadNeighbours() {
@@ -1369,6 +1403,12 @@ void TForm1::CopyImageClick() {
         copyWhenFull_ = true;
         return;
     }
+    // A reduced decode that covers the view: the full one is made for the copy.
+    if (shownReducedOnly_) {
+        copyWhenFull_ = true;
+        DecodeWhatViewNeeds(true);
+        return;
+    }
     CopyShownPicture();
 }
 
@@ -1460,7 +1500,9 @@ void TForm1::FlipViewClick() {
 
 void TForm1::PicturePropertiesClick() {
     if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
-    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic(), frames_->Count());
+    // A reduced decode holds fewer pixels than the picture: its size is the picture's.
+    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic(), frames_->Count(),
+                          ViewImage->PictureSize());
 }
 
 void TForm1::FullScreenClick() {

@@ -299,6 +299,9 @@ class TForm1 : public TForm {
     void PictureArrived(quint64 generation, const TDecodedPtr& picture);
     // How the view will show the next picture (for reduced decodes and prepared reductions).
     TViewWish ViewWish() const;
+    // Asks for a larger decode of the shown picture when the view now shows it larger than its
+    // reduced decode covers (a zoom, a larger pane), or at full size (full: a copy waits for it).
+    void DecodeWhatViewNeeds(bool full = false);
     // Has the picture rows next to the selected one decoded in the background.
     void PreloadNeighbours();
     // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
@@ -331,6 +334,7 @@ class TForm1 : public TForm {
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     bool explicitOpen_ = false;       // the picture decoding was opened explicitly
     bool shownIsPreview_ = false;     // the view shows a reduced first decode
+    bool shownReducedOnly_ = false;   // the view shows a reduced decode that nothing follows
     bool copyWhenFull_ = false;       // a copy asked while the preview shows waits for the picture
     QLabel* status_ = nullptr;
     QString shownFile_;

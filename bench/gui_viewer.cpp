@@ -19,12 +19,22 @@
 // thumbnail (made here from the photo), and the first paints are timed for both.
 //
 // Usage: bench_gui_viewer PHOTO [runs]
+//
+// With --large, a very large picture (bench/large_jpeg.sh passes a 16000 x 12000 progressive
+// JPEG) is opened alone in Fit View with the pane 957 x 700: the time to its first paint and to
+// the end of its decoding, the processor time, the size of the largest decode the window was
+// given, and the process's peak memory during the open (reset before each run) against the
+// bound of twice the shown picture, the file and 64 MiB. Each run is a new window; a last run
+// in Full View (100 %) shows what the full-size decode costs.
+//
+// Usage: bench_gui_viewer --large PICTURE.jpg [runs]
 #include <time.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -33,6 +43,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -138,8 +149,8 @@ void Select(TForm1& form, int row) {
     form.BrowseFiles->Click();
 }
 
-// The window in image mode with Fit View, its picture pane 1000 x 700, showing folder.
-std::unique_ptr<TForm1> Window(const QString& folder) {
+// The window in image mode with Fit View, its picture pane paneSize, showing folder.
+std::unique_ptr<TForm1> Window(const QString& folder, QSize paneSize = QSize(1000, 700)) {
     auto form = std::make_unique<TForm1>();
     form->show();
     QCoreApplication::processEvents();
@@ -148,11 +159,12 @@ std::unique_ptr<TForm1> Window(const QString& folder) {
     form->OpenPath(folder);
     for (int i = 0; i < 3; ++i) {
         const QSize pane = form->ScrollImage->viewport()->size();
-        form->resize(form->width() + 1000 - pane.width(), form->height() + 700 - pane.height());
+        form->resize(form->width() + paneSize.width() - pane.width(),
+                     form->height() + paneSize.height() - pane.height());
         TAlignLayout::Realign(form.get());
         QCoreApplication::processEvents();
     }
-    if (form->ScrollImage->viewport()->size() != QSize(1000, 700))
+    if (form->ScrollImage->viewport()->size() != paneSize)
         std::fprintf(stderr, "pane %d x %d\n", form->ScrollImage->viewport()->width(),
                      form->ScrollImage->viewport()->height());
     return form;
@@ -167,11 +179,84 @@ double OldOpen(TForm1& form, const QString& file) {
     return Ms(start);
 }
 
-long PeakRssKiB() {
+long StatusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return 0;
+}
+
+long PeakRssKiB() {
+    return StatusKiB("VmHWM:");
+}
+
+// Starts the process's peak memory afresh from what it holds now.
+void ResetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Opens picture alone in a window (Fit View, the pane 957 x 700, or Full View), runs times.
+int LargePicture(const QString& picture, int runs) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/large";
+    QDir().mkpath(folder);
+    const QString file = folder + "/" + QFileInfo(picture).fileName();
+    std::error_code linked;
+    std::filesystem::create_hard_link(QFile::encodeName(picture).toStdString(),
+                                      QFile::encodeName(file).toStdString(), linked);
+    if (linked && !QFile::copy(picture, file)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(picture));
+        return 2;
+    }
+    const double fileMiB = double(QFileInfo(file).size()) / (1 << 20);
+    const QSize pane(957, 700);
+    auto open = [&](bool fit) {
+        auto form = Window(folder, pane);
+        if (!fit) form->FullView->Click();
+        form->Decoder()->SetCacheBound(0);
+        QCoreApplication::processEvents();
+        QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+        const int row = RowOf(*form, file);
+        const long before = StatusKiB("VmRSS:");
+        ResetPeakRss();
+        const double cpu0 = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+        const auto start = Clock::now();
+        Select(*form, row);
+        Spin([&] { return form->ViewImage->Picture()->Graphic() != nullptr; }, 120000);
+        form->ScrollImage->render(&screen);
+        const double first = Ms(start);
+        int largest = form->ViewImage->Picture()->Width();
+        Spin(
+            [&] {
+                largest = std::max(largest, form->ViewImage->Picture()->Width());
+                return !form->PictureLoading();
+            },
+            120000);
+        largest = std::max(largest, form->ViewImage->Picture()->Width());
+        const double done = Ms(start);
+        const double cpu = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+        const QSize full = form->ViewImage->PictureSize();
+        const double scale = fit ? form->ViewImage->View().scale : 1.0;
+        const QSize shown(int(std::lround(full.width() * scale)),
+                          int(std::lround(full.height() * scale)));
+        const double shownMiB = double(shown.width()) * shown.height() * 4 / (1 << 20);
+        const double peakMiB = double(PeakRssKiB() - before) / 1024;
+        std::printf(
+            "  %s: first paint %8.1f ms, decoded %8.1f ms (processor %.1f ms), largest decode "
+            "%d x %d, shown %d x %d\n"
+            "    peak memory over the idle window %.1f MiB (target %.1f: 2 x %.1f shown + %.1f "
+            "file + 64); process peak %.1f MiB\n",
+            fit ? "Fit View" : "Full View (100 %)", first, done, cpu, largest,
+            largest * full.height() / std::max(1, full.width()), shown.width(), shown.height(),
+            peakMiB, 2 * shownMiB + fileMiB + 64, shownMiB, fileMiB, double(PeakRssKiB()) / 1024);
+        std::fflush(stdout);
+    };
+    std::printf("%s (%.1f MiB), pane %d x %d:\n", qPrintable(QFileInfo(picture).fileName()),
+                fileMiB, pane.width(), pane.height());
+    for (int run = 0; run < runs; ++run)
+        open(true);
+    open(false);
     return 0;
 }
 
@@ -182,10 +267,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);  // keep the user's settings out of it
     RegisterImageFormats();
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_gui_viewer PHOTO.jpg [runs]\n");
+    if (argc < 2 || (std::strcmp(argv[1], "--large") == 0 && argc < 3)) {
+        std::fprintf(stderr,
+                     "usage: bench_gui_viewer PHOTO.jpg [runs]\n"
+                     "       bench_gui_viewer --large PICTURE.jpg [runs]\n");
         return 2;
     }
+    if (std::strcmp(argv[1], "--large") == 0)
+        return LargePicture(QString::fromLocal8Bit(argv[2]),
+                            argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
     QTemporaryDir dir;

@@ -301,12 +301,14 @@ void TDecodeService::Preload(const QList<QByteArray>& paths, const TViewWish& wi
     pool_->wake.notify_all();
 }
 
-void TDecodeService::Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic,
-                          QImage reduced) {
+void TDecodeService::Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced,
+                          QSize fullSize) {
     if (!graphic || path.isEmpty() || cache_.count(path) != 0) return;
     auto picture = std::make_shared<TDecodedPicture>();
     picture->path = path;
-    picture->fullSize = QSize(graphic->Width(), graphic->Height());
+    const QSize size(graphic->Width(), graphic->Height());
+    picture->fullSize = fullSize.isEmpty() ? size : fullSize;
+    picture->reducedOnly = picture->fullSize != size;
     picture->bytes = PixelBytes(*graphic) + size_t(reduced.sizeInBytes());
     picture->graphic = std::move(graphic);
     picture->reduced = std::move(reduced);
@@ -409,32 +411,37 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
         picture->fullSize = QSize(graphic->Width(), graphic->Height());
         const double scale = WantedScale(job.wish, picture->fullSize);
 
-        // A JPEG picture shown at half size or less: a reduced decode first.
+        // A JPEG picture shown at half size or less: libjpeg's reduced scale that covers the
+        // view is all that is decoded.
         auto* jpeg = dynamic_cast<TJPEGImage*>(graphic.get());
-        if (jpeg != nullptr && job.generation != 0 && scale <= 0.5 && !jpeg->HasBitmap()) {
-            // The camera's thumbnail paints first, at once.
-            if (auto thumb = ExifThumbnailBitmap(*jpeg, picture->fullSize, cancel)) {
-                if (cancel) return;
-                deliver(PreviewPicture(job.path, picture->fullSize, std::move(thumb)));
+        if (jpeg != nullptr && scale <= 0.5 && !jpeg->HasBitmap()) {
+            // The camera's thumbnail paints first, at once, unless the view shows more already.
+            if (job.generation != 0 && !job.wish.larger) {
+                if (auto thumb = ExifThumbnailBitmap(*jpeg, picture->fullSize, cancel)) {
+                    if (cancel) return;
+                    deliver(PreviewPicture(job.path, picture->fullSize, std::move(thumb)));
+                }
             }
-            const int power = FirstPower(scale, 3);  // libjpeg scales down to 1/8
-            auto preview = std::make_unique<TJPEGImage>();
-            preview->Assign(*jpeg);
-            preview->SetCancelFlag(&cancel);
-            preview->SetScalePower(uint8_t(power));
-            preview->SetFastDecode(true);  // replaced by the full decode in a moment
-            preview->DIBNeeded();
-            if (cancel) return;
-            deliver(PreviewPicture(job.path, picture->fullSize, std::move(preview)));
+            jpeg->SetScalePower(uint8_t(FirstPower(scale, 3)));  // libjpeg scales down to 1/8
+            picture->reducedOnly = true;
+            // A progressive file paints its first scan while the others are read (unless the
+            // view shows a finished smaller decode already).
+            if (job.generation != 0 && !job.wish.larger)
+                jpeg->OnFirstScan = [&](std::unique_ptr<TBitmap> first) {
+                    if (!cancel)
+                        deliver(PreviewPicture(job.path, picture->fullSize, std::move(first)));
+                };
         }
 
         const TBitmap* bitmap = GraphicBitmap(*graphic);  // decodes a JPEG picture now
+        if (jpeg != nullptr) jpeg->OnFirstScan = nullptr;
         if (cancel) return;
         if (bitmap != nullptr && scale < 1.0) {
             const QSize size(std::max(1, int(std::lround(picture->fullSize.width() * scale))),
                              std::max(1, int(std::lround(picture->fullSize.height() * scale))));
-            picture->reduced =
-                ReducedImage(BitmapToSharedImage(*bitmap, graphic->Transparent()), size);
+            if (size.width() < bitmap->Width() && size.height() < bitmap->Height())
+                picture->reduced =
+                    ReducedImage(BitmapToSharedImage(*bitmap, graphic->Transparent()), size);
         }
         if (cancel) return;
         graphic->SetCancelFlag(nullptr);

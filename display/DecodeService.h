@@ -11,9 +11,13 @@
 // Decoded neighbours are kept in a cache bounded in bytes (CacheBound): the shown picture and
 // the pictures Preload named last; a picture that would not fit is not kept.
 //
-// A JPEG picture that will be shown at half size or less is first decoded at libjpeg's reduced
-// scale (1/2, 1/4 or 1/8) and delivered as a preview, then decoded at full size; a JPEG 2000
-// picture likewise at a lower resolution level (1/2 to 1/128, as far as its levels go).
+// A JPEG picture that will be shown at half size or less is decoded at libjpeg's reduced scale
+// (1/2, 1/4 or 1/8) that still covers the view, and nothing more: a larger decode is made only
+// when the window asks for one (Show again with the scale it now needs), so a large photo in a
+// small pane never holds its full-size pixels. A progressive file's first scan is delivered as
+// a preview while its other scans are read. A JPEG 2000 picture shown at half size or less is
+// first decoded at a lower resolution level (1/2 to 1/128, as far as its levels go) and delivered
+// as a preview, then at full size.
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -38,9 +42,11 @@ struct TDecodedPicture {
     std::unique_ptr<TGraphic> graphic;  // decoded: its pixels are ready to paint
     QSize fullSize;                     // the picture's size (a preview's graphic is smaller)
     bool preview = false;               // a reduced first decode; the full one follows
-    QImage reduced;                     // the picture scaled to the wanted view, when smaller
-    QString error;                      // set when the file could not be read
-    size_t bytes = 0;                   // memory held by graphic and reduced
+    // A reduced decode that covers the wished view; nothing follows it (a larger view asks again).
+    bool reducedOnly = false;
+    QImage reduced;    // the picture scaled to the wanted view, when smaller
+    QString error;     // set when the file could not be read
+    size_t bytes = 0;  // memory held by graphic and reduced
 };
 using TDecodedPtr = std::shared_ptr<TDecodedPicture>;
 
@@ -49,6 +55,9 @@ struct TViewWish {
     QSize pane;
     bool fit = false;
     double scale = 1.0;
+    // The view already shows a smaller decode of the picture: no thumbnail or reduced preview
+    // is delivered before the decode the wish needs.
+    bool larger = false;
 };
 
 class TDecodeService : public QObject {
@@ -71,8 +80,9 @@ class TDecodeService : public QObject {
     // Decodes these pictures in the background into the cache; cancels preloads of others.
     void Preload(const QList<QByteArray>& paths, const TViewWish& wish);
     // Hands back a picture that is no longer shown; kept (within the bound) until the next
-    // Preload leaves it out.
-    void Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced);
+    // Preload leaves it out. fullSize is the picture's size when the graphic is a reduced decode.
+    void Keep(const QByteArray& path, std::unique_ptr<TGraphic> graphic, QImage reduced,
+              QSize fullSize = QSize());
     // Cancels the shown picture's decode (nothing is delivered for it).
     void CancelShow();
     // Runs other decoding work (an animation's next frames) on the same worker threads, after

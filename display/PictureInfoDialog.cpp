@@ -12,9 +12,13 @@
 #include "imaging/PictureInfo.h"
 
 void ShowPictureProperties(QWidget* parent, const QByteArray& nativePath, const TGraphic* graphic,
-                           int frameCount) {
+                           int frameCount, QSize size) {
     TPictureInfo info = ReadPictureInfo(nativePath.toStdString(), graphic);
     if (frameCount > 1) info.FrameCount = frameCount;
+    if (graphic != nullptr && !size.isEmpty()) {
+        info.Width = size.width();
+        info.Height = size.height();
+    }
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("PictureProperties"));
     dialog.setWindowTitle(QStringLiteral("Picture Properties"));

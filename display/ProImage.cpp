@@ -401,7 +401,12 @@ void TProImage::PaintCheckerboard(QPainter& painter, const QRect& exposed,
 
 void TProImage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (zoomMode_) UpdateView();
+    if (zoomMode_) {
+        // A fitted picture is shown at another scale in a pane of another size.
+        const double scale = view_.scale;
+        UpdateView();
+        if (view_.scale != scale) emit OnViewChange();
+    }
     if (picture_->Graphic() != nullptr) UpdateOpaque();
 }
 

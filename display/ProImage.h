@@ -146,7 +146,8 @@ class TProImage : public TControl<QWidget> {
     void OnDblClick();
     void OnMouseEnter();
     void OnMouseLeave();
-    // The zoom, turn or fit of the view changed.
+    // The zoom, turn or fit of the view changed (also the scale of a fitted picture whose
+    // control was resized).
     void OnViewChange();
 
   protected:

@@ -650,7 +650,10 @@ void TJPEGImage::SetupDecoder(TDecoder& decoder, bool withProgress) {
     decoder.finalDct = c.dct_method;
     decoder.finalTwoPass = c.two_pass_quantize;
     decoder.finalDither = c.dither_mode;
-    if (options_.ShowScans && jpeg_has_multiple_scans(&c)) {
+    // The first scan is shown alone only in 24-bit colour (no palette to build before it).
+    const bool firstScan = OnFirstScan && !options_.ShowScans && !decoder.cmyk &&
+                           c.out_color_space == JCS_EXT_BGR && !c.quantize_colors;
+    if ((options_.ShowScans || firstScan) && jpeg_has_multiple_scans(&c)) {
         c.buffered_image = TRUE;
         c.enable_2pass_quant = c.two_pass_quantize;
         // Early scans are previews: quick and one-pass.
@@ -829,7 +832,41 @@ void TJPEGImage::Decode() {
             });
         };
 
-        if (c.buffered_image) {
+        // Takes in the file's data up to the end of a scan (until JPEG_SCAN_COMPLETED) or of
+        // the file (JPEG_REACHED_EOI), polling for a cancel and a hostile count of scans.
+        auto consume = [&](int until) {
+            int status = JPEG_SUSPENDED;
+            do {
+                decoder.Call([&] {
+                    if (c.progress != nullptr)
+                        c.progress->progress_monitor(reinterpret_cast<j_common_ptr>(&c));
+                    status = jpeg_consume_input(&c);
+                });
+            } while (status != until && status != JPEG_REACHED_EOI && status != JPEG_SUSPENDED);
+        };
+
+        if (c.buffered_image && !options_.ShowScans) {
+            // The first scan is decoded and handed out, then the picture is finished from all.
+            consume(JPEG_SCAN_COMPLETED);
+            decoder.Call([&] { jpeg_start_output(&c, c.input_scan_number); });
+            readRows();
+            decoder.Call([&] { jpeg_finish_output(&c); });
+            auto first = std::make_unique<TBitmap>();
+            first->Assign(bmp);
+            if (orientation != 1) first->Orient(orientation);
+            if (!IccProfile().empty()) {
+                first->SetIccProfile(IccProfile());
+                first->SetProfileApplied(!ColorManagementEnabled());
+                ApplyEmbeddedProfile(*first);
+            }
+            OnFirstScan(std::move(first));
+            consume(JPEG_REACHED_EOI);
+            c.dct_method = decoder.finalDct;
+            c.dither_mode = decoder.finalDither;
+            decoder.Call([&] { jpeg_start_output(&c, c.input_scan_number); });
+            readRows();
+            decoder.Call([&] { jpeg_finish_output(&c); });
+        } else if (c.buffered_image) {
             bool firstPass = true;
             for (int passes = 0;; ++passes) {
                 boolean complete = FALSE;

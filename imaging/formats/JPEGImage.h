@@ -5,6 +5,7 @@
 // encoded when it is saved. CMYK and YCCK files are converted by the colour manager; the EXIF
 // orientation of a photo turns the decoded bitmap.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -122,6 +123,12 @@ class TJPEGImage : public TGraphic {
     void SetPalette(const std::vector<TRGBQuad>& palette);
     bool PaletteModified() const { return paletteModified_; }
     void SetPaletteModified(bool value) { paletteModified_ = value; }
+
+    // Called once while a multi-scan (progressive) file decodes, with the picture as its first
+    // scan shows it (turned and in the screen's colours as the finished one will be), before the
+    // other scans are read; for 24-bit colour output only. Null (the default): not called, and
+    // the file decodes in one pass.
+    std::function<void(std::unique_ptr<TBitmap> firstScan)> OnFirstScan;
 
     // The millisecond clock used to pace progress reports (tests replace it; null restores the
     // steady clock).

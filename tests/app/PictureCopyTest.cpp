@@ -85,7 +85,7 @@ TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
     bool clicked = false;
     QObject::connect(f.Decoder(), &TDecodeService::Decoded,
                      [&](quint64, const TDecodedPtr& picture) {
-                         if (!picture->preview || clicked) return;
+                         if (!(picture->preview || picture->reducedOnly) || clicked) return;
                          clicked = true;  // the window shows the preview now
                          f.CopyImage->Click();
                      });

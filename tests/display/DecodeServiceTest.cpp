@@ -1,7 +1,7 @@
 // The decode service: the cache stays within its bound, a cached picture is delivered at once,
 // a JPEG picture shown reduced arrives first as its EXIF thumbnail (when it carries a usable
-// one), then as a reduced decode, and a JPEG 2000 picture shown reduced arrives first at a lower
-// resolution level.
+// one), then as a reduced decode no larger than the view needs, and a JPEG 2000 picture shown
+// reduced arrives first at a lower resolution level.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -95,13 +95,13 @@ TEST_F(DecodeServiceTest, AnExifThumbnailArrivesFirstTurnedLikeThePicture) {
         uint16_t orientation;
         uint32_t thumbShift;  // a damaged offset when not 0
         QSize pane;
-        std::vector<QSize> previews;  // sizes of the previews before the full picture
+        std::vector<QSize> previews;  // sizes of the previews before the reduced decode
         bool whiteTopRight;           // of the first preview
     };
     const TCase cases[] = {
-        {1, 0, QSize(200, 150), {QSize(160, 120), QSize(200, 150)}, false},
-        {6, 0, QSize(150, 200), {QSize(120, 160), QSize(150, 200)}, true},
-        {1, 40000, QSize(200, 150), {QSize(200, 150)}, false},
+        {1, 0, QSize(200, 150), {QSize(160, 120)}, false},
+        {6, 0, QSize(150, 200), {QSize(120, 160)}, true},
+        {1, 40000, QSize(200, 150), {}, false},
     };
     const std::vector<uint8_t> thumb = Jpeg(160, 120);
     for (const TCase& c : cases) {
@@ -116,12 +116,16 @@ TEST_F(DecodeServiceTest, AnExifThumbnailArrivesFirstTurnedLikeThePicture) {
 
         TDecodeService service;
         std::vector<QSize> previews;
-        QSize full;
+        QSize last, full;
         bool whiteTopRight = false;
         QObject::connect(&service, &TDecodeService::Decoded, [&](quint64, const TDecodedPtr& p) {
             ASSERT_TRUE(p->graphic) << p->error.toStdString();
             const QSize size(p->graphic->Width(), p->graphic->Height());
-            if (!p->preview) return void(full = size);
+            if (!p->preview) {
+                last = size;
+                full = p->fullSize;
+                return;
+            }
             if (previews.empty()) {
                 const TBitmap* bitmap = GraphicBitmap(*p->graphic);
                 ASSERT_NE(bitmap, nullptr);
@@ -130,10 +134,11 @@ TEST_F(DecodeServiceTest, AnExifThumbnailArrivesFirstTurnedLikeThePicture) {
             }
             previews.push_back(size);
         });
-        service.Show(path, TViewWish{c.pane, true, 1.0});
+        service.Show(path, TViewWish{c.pane, true, 1.0, false});
         Wait([&] { return !service.Busy(); });
         EXPECT_EQ(previews, c.previews);
         EXPECT_EQ(whiteTopRight, c.whiteTopRight);
+        EXPECT_EQ(last, c.pane);  // a quarter of the picture covers the pane: nothing more
         EXPECT_EQ(full, c.orientation == 6 ? QSize(600, 800) : QSize(800, 600));
     }
 }
@@ -163,7 +168,9 @@ TEST_F(DecodeServiceTest, TheCacheStaysWithinItsBound) {
     EXPECT_FALSE(service.Busy());
 }
 
-TEST_F(DecodeServiceTest, AJpegShownReducedArrivesReducedFirst) {
+// A JPEG picture is decoded at the smallest of libjpeg's scales that covers the view, and no
+// larger; the view's reduction comes with it when the decode is larger than the view.
+TEST_F(DecodeServiceTest, AJpegIsDecodedNoLargerThanTheViewNeeds) {
     TBitmap bitmap;
     bitmap.SetPixelFormat(pf24bit);
     bitmap.SetSize(800, 600);
@@ -171,20 +178,69 @@ TEST_F(DecodeServiceTest, AJpegShownReducedArrivesReducedFirst) {
     jpeg.Assign(bitmap);
     const QByteArray path = (dir_.path() + "/photo.jpg").toUtf8();
     jpeg.SaveToFile(path.toStdString());
+    TJPEGImage progressiveJpeg;
+    progressiveJpeg.Assign(bitmap);
+    progressiveJpeg.SetProgressiveSave(true);
+    const QByteArray progressive = (dir_.path() + "/progressive.jpg").toUtf8();
+    progressiveJpeg.SaveToFile(progressive.toStdString());
 
+    struct TCase {
+        TViewWish wish;
+        bool progressive;
+        QSize decoded;  // the decode delivered last
+        bool reducedOnly;
+        QSize reduced;      // the prepared reduction (empty: none)
+        size_t firstScans;  // previews of the first scan before it, at its size
+    };
+    const TCase cases[] = {
+        {{QSize(200, 150), true, 1.0, false}, false, QSize(200, 150), true, QSize(), 0},
+        {{QSize(50, 40), true, 1.0, false}, false, QSize(100, 75), true, QSize(50, 38), 0},
+        {{QSize(), false, 0.3, true}, false, QSize(400, 300), true, QSize(240, 180), 0},
+        {{QSize(), false, 0.5, true}, false, QSize(400, 300), true, QSize(), 0},
+        {{QSize(), false, 0.6, true}, false, QSize(800, 600), false, QSize(480, 360), 0},
+        {{QSize(), false, 1.0, false}, false, QSize(800, 600), false, QSize(), 0},
+        {{QSize(200, 150), true, 1.0, false}, true, QSize(200, 150), true, QSize(), 1},
+        // Asked for a larger decode, or at full size: no first scan.
+        {{QSize(), false, 0.5, true}, true, QSize(400, 300), true, QSize(), 0},
+        {{QSize(), false, 1.0, false}, true, QSize(800, 600), false, QSize(), 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.wish.scale);
+        TDecodeService service;
+        std::vector<TDecodedPtr> arrived;
+        QObject::connect(&service, &TDecodeService::Decoded,
+                         [&](quint64, const TDecodedPtr& p) { arrived.push_back(p); });
+        service.Show(c.progressive ? progressive : path, c.wish);
+        Wait([&] { return !service.Busy(); });
+        ASSERT_EQ(arrived.size(), c.firstScans + 1);
+        for (size_t i = 0; i < c.firstScans; ++i) {
+            EXPECT_TRUE(arrived[i]->preview);
+            ASSERT_TRUE(arrived[i]->graphic);
+            EXPECT_EQ(QSize(arrived[i]->graphic->Width(), arrived[i]->graphic->Height()),
+                      c.decoded);
+        }
+        const TDecodedPicture& p = *arrived.back();
+        ASSERT_TRUE(p.graphic) << p.error.toStdString();
+        EXPECT_FALSE(p.preview);
+        EXPECT_EQ(p.fullSize, QSize(800, 600));
+        EXPECT_EQ(QSize(p.graphic->Width(), p.graphic->Height()), c.decoded);
+        EXPECT_EQ(p.reducedOnly, c.reducedOnly);
+        EXPECT_EQ(p.reduced.isNull() ? QSize() : p.reduced.size(), c.reduced);
+    }
+
+    // A neighbour is preloaded as small, and keeps its full size in the cache.
     TDecodeService service;
-    std::vector<std::pair<bool, QSize>> arrived;  // preview, graphic size
-    QObject::connect(&service, &TDecodeService::Decoded, [&](quint64, const TDecodedPtr& p) {
-        ASSERT_TRUE(p->graphic) << p->error.toStdString();
-        EXPECT_EQ(p->fullSize, QSize(800, 600));
-        arrived.emplace_back(p->preview, QSize(p->graphic->Width(), p->graphic->Height()));
-    });
-    // Fitted into 200 x 150: a quarter of the picture's size.
-    service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
-    Wait([&] { return !service.Busy(); });
-    ASSERT_EQ(arrived.size(), 2u);
-    EXPECT_EQ(arrived[0], std::make_pair(true, QSize(200, 150)));
-    EXPECT_EQ(arrived[1], std::make_pair(false, QSize(800, 600)));
+    service.Preload({path}, TViewWish{QSize(200, 150), true, 1.0, false});
+    Wait([&] { return service.PendingPreloads() == 0; });
+    EXPECT_LT(service.CacheBytes(), 800u * 600u * 3u);
+    TDecodedPtr shown;
+    QObject::connect(&service, &TDecodeService::Decoded,
+                     [&](quint64, const TDecodedPtr& p) { shown = p; });
+    service.Show(path, TViewWish{QSize(200, 150), true, 1.0, false});
+    ASSERT_TRUE(shown && shown->graphic);
+    EXPECT_TRUE(shown->reducedOnly);
+    EXPECT_EQ(shown->fullSize, QSize(800, 600));
+    EXPECT_EQ(shown->graphic->Width(), 200);
 }
 
 // A JPEG 2000 file with levels resolutions made by opj_compress from bmp; empty without it.
@@ -220,7 +276,7 @@ TEST_F(DecodeServiceTest, AJpeg2000ShownReducedArrivesAtALowerLevelFirst) {
             EXPECT_EQ(p->preview, arrivals.size() + 1 < c.arrivals.size());
             arrivals.emplace_back(p->graphic->Width(), p->graphic->Height());
         });
-        service.Show(Jpeg2000(bmp, c.levels), TViewWish{c.pane, true, 1.0});
+        service.Show(Jpeg2000(bmp, c.levels), TViewWish{c.pane, true, 1.0, false});
         Wait([&] { return !service.Busy(); });
         EXPECT_EQ(arrivals, c.arrivals);
     }
@@ -241,7 +297,7 @@ TEST_F(DecodeServiceTest, AJpeg2000ReplacedHalfWayDeliversNothingStale) {
             arrived.emplace_back(g, p->preview);
             if (p->preview) service.Show(other, TViewWish{});
         });
-        const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0});
+        const quint64 first = service.Show(path, TViewWish{QSize(200, 150), true, 1.0, false});
         if (atOnce) service.Show(other, TViewWish{});
         Wait([&] { return !arrived.empty() && !arrived.back().second && !service.Busy(); });
         const TArrivals expected =

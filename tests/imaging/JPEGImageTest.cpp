@@ -181,6 +181,59 @@ TEST(JPEGImage, ShowScansEndsWithTheFinalPicture) {
     ExpectPixels(jpeg.Bitmap(), "progressive_236.ppm");
 }
 
+// A progressive file hands out its first scan once, at the size of the finished picture, and
+// finishes with the same pixels as without it; a baseline file and 8-bit output hand out none.
+// A cancel raised when the first scan arrives stops the reading of the other scans.
+TEST(JPEGImage, AFirstScanIsHandedOutBeforeTheFinalPicture) {
+    struct TCase {
+        const char* file;
+        uint8_t scalePower;
+        bool eightBit;
+        bool cancel;
+        int firstScans;
+        const char* expected;  // the finished picture, as djpeg made it (null: not compared)
+    };
+    const TCase cases[] = {
+        {"progressive.jpg", 0, false, false, 1, "progressive.ppm"},
+        {"progressive.jpg", 3, false, false, 1, nullptr},
+        {"progressive.jpg", 0, true, false, 0, "progressive_236.ppm"},
+        {"colour.jpg", 0, false, false, 0, "colour.ppm"},
+        {"progressive.jpg", 0, false, true, 1, nullptr},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " 1/" + std::to_string(1 << c.scalePower));
+        std::atomic<bool> cancel{false};
+        TJPEGImage plain;
+        Load(plain, c.file);
+        plain.SetScalePower(c.scalePower);
+        TJPEGImage jpeg;
+        jpeg.SetCancelFlag(&cancel);
+        Load(jpeg, c.file);
+        jpeg.SetScalePower(c.scalePower);
+        jpeg.SetEightBitOutput(c.eightBit);
+        int firstScans = 0;
+        jpeg.OnFirstScan = [&](std::unique_ptr<TBitmap> first) {
+            ++firstScans;
+            ASSERT_NE(first, nullptr);
+            EXPECT_EQ(first->Width(), plain.Width());
+            EXPECT_EQ(first->Height(), plain.Height());
+            cancel = c.cancel;
+        };
+        int endPercent = -1;
+        jpeg.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                              const std::string&) {
+            if (stage == psEnding) endPercent = percent;
+        };
+        jpeg.DIBNeeded();
+        EXPECT_EQ(firstScans, c.firstScans);
+        EXPECT_EQ(endPercent, c.cancel ? 0 : 100);
+        if (c.expected != nullptr) ExpectPixels(jpeg.Bitmap(), c.expected);
+        if (!c.cancel && !c.eightBit) {
+            EXPECT_TRUE(BitmapRGB(jpeg.Bitmap()) == BitmapRGB(plain.Bitmap()));
+        }
+    }
+}
+
 TEST(JPEGImage, EightBitOutputQuantizesTo236ColoursOrToAGivenPalette) {
     TJPEGImage jpeg;
     jpeg.SetEightBitOutput(true);

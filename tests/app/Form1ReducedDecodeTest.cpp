@@ -1,0 +1,129 @@
+// A large JPEG picture in Fit View is decoded no larger than the pane needs: the full-size decode
+// waits until the picture is zoomed past what the reduced decode covers.
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "display/DecodeService.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Registration.h"
+#include "imaging/Stream.h"
+#include "imaging/formats/JPEGImage.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+class Form1ReducedDecodeTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(config_.isValid());
+        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+        Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
+        RegisterImageFormats();
+        form_ = std::make_unique<TForm1>();
+        form_->resize(900, 700);
+        form_->show();
+    }
+    void TearDown() override {
+        form_.reset();
+        UnregisterImageFormats();
+        Application::SetErrorBoxHook(nullptr);
+        qputenv("XDG_CONFIG_HOME", previousConfig_);
+    }
+
+    QString Jpeg(const char* name, int width, int height) {
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(pf24bit);
+        bitmap.SetSize(width, height);
+        TJPEGImage jpeg;
+        jpeg.Assign(bitmap);
+        const QString path = QDir(dir_.path()).filePath(name);
+        TFileStream stream(QFile::encodeName(path).toStdString(), TFileStream::fmCreate);
+        jpeg.SaveToStream(stream);
+        return path;
+    }
+
+    static void Wait(const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+
+    QTemporaryDir dir_;
+    QTemporaryDir config_;
+    QByteArray previousConfig_;
+    QStringList errors_;
+    std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(Form1ReducedDecodeTest, TheFullDecodeWaitsForAZoomPastTheReducedOne) {
+    TForm1& f = *form_;
+    if (!f.BrowseImageFiles->Checked()) f.BrowseTextFiles->Click();  // switches to image mode
+    f.FitView->Click();
+    // The pane 500 x 400: the 2400 x 1600 picture fits at 0.21, which a quarter
+    // of it covers.
+    for (int i = 0; i < 3; ++i) {  // the layout follows the window's size in a step or two
+        const QSize pane = f.ScrollImage->viewport()->size();
+        f.resize(f.width() + 500 - pane.width(), f.height() + 400 - pane.height());
+        TAlignLayout::Realign(&f);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(f.ScrollImage->viewport()->size(), QSize(500, 400));
+    // The widths of the decodes the window shows (it has taken each when this runs).
+    std::vector<int> decodedWidths;
+    QObject::connect(f.Decoder(), &TDecodeService::Decoded,
+                     [&] { decodedWidths.push_back(f.ViewImage->Picture()->Width()); });
+    f.OpenPath(Jpeg("large.jpg", 2400, 1600));
+    Wait([&] { return f.CopyImage->Enabled() && !f.PictureLoading(); });
+    EXPECT_EQ(decodedWidths, std::vector<int>({600}));
+    EXPECT_EQ(f.ViewImage->PictureSize(), QSize(2400, 1600));
+
+    // The properties give the picture's size, not the reduced decode's.
+    QString dimensions;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            if (label->text().contains(QStringLiteral(" x "))) dimensions = label->text();
+        dialog->reject();
+    });
+    f.PictureProperties->Click();
+    EXPECT_EQ(dimensions.toStdString(), "2400 x 1600 pixels");
+
+    struct TStep {
+        double zoom;
+        std::vector<int> decodedWidths;  // the decodes the zoom asked for
+    };
+    const TStep steps[] = {
+        {0.24, {}},     // still covered by the quarter
+        {0.4, {1200}},  // a half covers it
+        {0.3, {}},      // zooming out keeps the larger decode
+        {1.0, {2400}},  // full size at last
+        {0.1, {}},      // and it stays
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.zoom);
+        decodedWidths.clear();
+        f.ViewImage->ZoomTo(step.zoom);
+        Wait([&] { return !f.PictureLoading(); });
+        EXPECT_EQ(decodedWidths, step.decodedWidths);
+        EXPECT_EQ(f.ViewImage->PictureSize(), QSize(2400, 1600));
+        EXPECT_EQ(f.ViewImage->View().scale, step.zoom);  // the view is kept across decodes
+    }
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
+}  // namespace
