@@ -1644,7 +1644,13 @@ QString TForm1::StatusText() const {
                .arg(size.height())
                .arg(format)
                .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0)) +
-           FrameStatus();
+           FrameStatus() + LoadWarningStatus(*picture->Graphic());
+}
+
+QString TForm1::LoadWarningStatus(const TGraphic& graphic) {
+    // A picture shown only in part (a damaged or cut file, or frame) says why.
+    const std::string& warning = graphic.LoadWarning();
+    return warning.empty() ? QString() : QStringLiteral("   ") + QString::fromStdString(warning);
 }
 
 QString TForm1::FrameStatus() const {

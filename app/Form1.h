@@ -321,6 +321,7 @@ class TForm1 : public TForm {
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();
     // "frame 3 of 12" or "page 2 of 5" for the status line; empty for single pictures.
+    static QString LoadWarningStatus(const TGraphic& graphic);
     QString FrameStatus() const;
     void LeaveFullScreen();
 

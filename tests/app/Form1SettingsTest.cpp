@@ -274,3 +274,51 @@ TEST_F(Form1SettingsTest, CheckerboardRoundTrips) {
     EXPECT_FALSE(form->ViewImage->Checkerboard());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
+
+// A settings file written before a change of the program's code is read back and written out
+// unchanged to the byte: every key, its order and its spelling are part of the stored format.
+// The folder the list shows is machine-specific and stands as @FOLDER@ in the stored file.
+TEST_F(Form1SettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
+    QFile stored(QStringLiteral(VELKARO_FIXTURES_DIR "/settings/Velkaro.ini"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    const QByteArray before = stored.readAll().replace("@FOLDER@", QFile::encodeName(folder_));
+    auto readIni = [&] {
+        QFile file(IniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    // The same choices made by hand write the same file.
+    {
+        auto form = Start();
+        TForm1& f = *form;
+        f.move(40, 30);
+        f.resize(720, 520);
+        f.ReadText->SetFont(TFont("DejaVu Serif", 12, fsBold));
+        f.BrowseFiles->SetFont(TFont("DejaVu Sans Mono", 10, fsItalic));
+        f.WrapMenu->Click();
+        f.FolderMenu->Click();
+        f.BrowseImageFiles->Click();
+        f.FitView->Click();
+        f.DetailsMenu->Click();
+        f.LineNumbersMenu->Click();
+        f.ColorManagement->Click();
+        f.Checkerboard->Click();
+        f.PanelLeft->SetWidth(310);
+        f.BrowseFiles->SetDirectory(folder_ + "/pictures");
+        f.close();
+    }
+    SetColorManagementEnabled(true);
+    EXPECT_EQ(readIni(), before) << readIni().toStdString();
+
+    // The stored file is read and written back as it was.
+    ASSERT_TRUE(QFile::remove(IniPath()));
+    {
+        QFile file(IniPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    Start()->close();
+    SetColorManagementEnabled(true);
+    EXPECT_EQ(readIni(), before);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}

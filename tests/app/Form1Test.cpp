@@ -687,13 +687,18 @@ TEST_F(Form1Test, DamagedPictureReplacesThePreviousOneByItsMessage) {
     EXPECT_TRUE(f.StatusText().startsWith("640 x 480")) << f.StatusText().toStdString();
 }
 
-// The status line names the format the content was read as, not the name's extension.
+// The status line names the format the content was read as, not the name's extension, and
+// says why a picture read in part is cut short.
 TEST_F(Form1Test, StatusNamesTheFormatOfTheContent) {
     TForm1& f = *form_;
     QImage image(8, 6, QImage::Format_RGB32);
     image.fill(Qt::red);
     ASSERT_TRUE(image.save(Path("photo.png"), "JPEG"));
     WriteBmp(Path("plain.bmp"), 4, 3, 1, 2, 3);
+    // An 8 x 8 four-colour GIF whose image data stops after 8 of its 19 bytes.
+    WriteFile(Path("cut.gif"),
+              QByteArray::fromHex("47494638396108000800f10300000000555555aaaaaaffffff2c00000000"
+                                  "08000800000213c42612016ca8943b"));
     f.show();
     f.BrowseTextFiles->Click();
     f.BrowseFiles->RebuildList();
@@ -701,6 +706,11 @@ TEST_F(Form1Test, StatusNamesTheFormatOfTheContent) {
     EXPECT_TRUE(f.StatusText().startsWith("8 x 6   JPEG ")) << f.StatusText().toStdString();
     ASSERT_TRUE(ClickFile(Path("plain.bmp")));
     EXPECT_TRUE(f.StatusText().startsWith("4 x 3   Windows bitmap "))
+        << f.StatusText().toStdString();
+    EXPECT_FALSE(f.StatusText().contains("GIF"));
+    ASSERT_TRUE(ClickFile(Path("cut.gif")));
+    EXPECT_TRUE(
+        f.StatusText().endsWith(" %   The GIF data ends after 2 of 8 rows; the rest is not shown."))
         << f.StatusText().toStdString();
 }
 
