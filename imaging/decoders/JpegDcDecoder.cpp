@@ -156,30 +156,48 @@ uint8_t Limit(int64_t value) {
     return static_cast<uint8_t>(std::clamp(wrapped, 0, 255));
 }
 
-// libjpeg's 2 x 2 inverse DCT (columns and rows 0, 1, 3, 5 and 7 of the block).
-void InverseDct2x2(const int16_t* block, const int16_t* quant, uint8_t* out0, uint8_t* out1) {
+// libjpeg's 2 x 2 inverse DCT (columns and rows 0, 1, 3, 5 and 7 of the block). The library
+// has it in C and in SIMD code, which agree unless a value leaves 16 bits (dequantized
+// coefficients, odd terms between the passes), a sum leaves 32 bits or a sample lies far outside
+// 0..255 (C wraps it, SIMD saturates): false then, for such damaged blocks are left to the library.
+bool InverseDct2x2(const int16_t* block, const int16_t* quant, uint8_t* out0, uint8_t* out1) {
     constexpr int64_t k0720959822 = 5906, k0850430095 = 6967, k1272758580 = 10426,
                       k3624509785 = 29692;
-    constexpr int kColumns[5] = {0, 1, 3, 5, 7};
+    constexpr int kUsed[5] = {0, 1, 3, 5, 7};
+    auto fits = [](int64_t value, int bits) {
+        return value >= -(int64_t(1) << (bits - 1)) && value < (int64_t(1) << (bits - 1));
+    };
     int64_t work[2][8] = {};
-    for (int col : kColumns) {
-        auto coef = [&](int row) { return int64_t(block[row * 8 + col]) * quant[row * 8 + col]; };
-        const int64_t even = coef(0) * (int64_t(1) << 15);
-        const int64_t odd = coef(7) * -k0720959822 + coef(5) * k0850430095 +
-                            coef(3) * -k1272758580 + coef(1) * k3624509785;
-        // (the library's shortcut for an all-zero odd part gives the same values)
-        work[0][col] = static_cast<int>((even + odd + (int64_t(1) << 12)) >> 13);
-        work[1][col] = static_cast<int>((even - odd + (int64_t(1) << 12)) >> 13);
+    for (int col : kUsed) {
+        int64_t coef[8] = {};
+        for (int row : kUsed) {
+            coef[row] = int64_t(block[row * 8 + col]) * quant[row * 8 + col];
+            if (!fits(coef[row], 16)) return false;
+        }
+        const int64_t even = coef[0] * (int64_t(1) << 15);
+        const int64_t odd = coef[7] * -k0720959822 + coef[5] * k0850430095 +
+                            coef[3] * -k1272758580 + coef[1] * k3624509785;
+        if (!fits(even + odd, 32) || !fits(even - odd, 32)) return false;
+        work[0][col] = (even + odd + (int64_t(1) << 12)) >> 13;
+        work[1][col] = (even - odd + (int64_t(1) << 12)) >> 13;
     }
     uint8_t* outs[2] = {out0, out1};
     for (int row = 0; row < 2; ++row) {
         const int64_t* w = work[row];
+        if (!fits(w[0], 17) || !fits(w[1], 16) || !fits(w[3], 16) || !fits(w[5], 16) ||
+            !fits(w[7], 16))
+            return false;
         const int64_t even = w[0] * (int64_t(1) << 15);
         const int64_t odd =
             w[7] * -k0720959822 + w[5] * k0850430095 + w[3] * -k1272758580 + w[1] * k3624509785;
-        outs[row][0] = Limit((even + odd + (int64_t(1) << 19)) >> 20);
-        outs[row][1] = Limit((even - odd + (int64_t(1) << 19)) >> 20);
+        for (int i = 0; i < 2; ++i) {
+            const int64_t sum = i == 0 ? even + odd : even - odd;
+            const int64_t value = (sum + (int64_t(1) << 19)) >> 20;
+            if (!fits(sum, 32) || !fits(value, 10)) return false;
+            outs[row][i] = Limit(value);
+        }
     }
+    return true;
 }
 
 // libjpeg's fixed-point YCbCr to RGB tables.
@@ -259,7 +277,7 @@ struct TJpegDcDecoder::TState {
     bool StartMcu(TScan& scan);
     bool DecodeBlock(TScan& scan, int index, int16_t* block);
     bool DecodeBand(TScan& scan, int band);
-    void Output(int band, const std::function<uint8_t*(int)>& rowAt);
+    bool Output(int band, const std::function<uint8_t*(int)>& rowAt);
 };
 
 // Finds the next marker from pos as libjpeg does (bytes before it are skipped); pos ends behind
@@ -345,7 +363,7 @@ bool TJpegDcDecoder::TState::ReadScan(size_t pos, int length, size_t& dataEnd, i
                                       std::vector<TTableDefinition>& definitions,
                                       const std::array<std::array<int16_t, 64>, 4>& quant,
                                       const std::array<bool, 4>& quantDefined) {
-    if (components.empty() || length < 1 || scans.size() >= size_t(kMaxScans)) return false;
+    if (components.empty() || length < 1) return false;
     TScan scan;
     scan.count = data[pos];
     if (scan.count < 1 || scan.count > 4 || length != 4 + 2 * scan.count) return false;
@@ -474,10 +492,10 @@ bool TJpegDcDecoder::TState::ReadMarkers() {
             restartInterval = ReadU16(data + body);
         } else if (marker == 0xDA) {
             size_t end = 0;
+            if (++scanCount > kMaxScans) return false;
             if (!ReadScan(body, bodyLength, end, restartInterval, defined, definitions, quant,
                           quantDefined))
                 return false;
-            ++scanCount;
             pos = end;
         } else if (marker >= 0xE0 && marker <= 0xEF) {
             // Adobe's marker may say RGB or YCCK: libjpeg decides those.
@@ -650,18 +668,20 @@ bool TJpegDcDecoder::TState::DecodeBand(TScan& scan, int band) {
     return true;
 }
 
-void TJpegDcDecoder::TState::Output(int band, const std::function<uint8_t*(int)>& rowAt) {
+bool TJpegDcDecoder::TState::Output(int band, const std::function<uint8_t*(int)>& rowAt) {
     for (TComponent& c : components) {
         const size_t across = size_t(c.bandColumns) * size_t(c.scale);
-        for (int row = 0; row < c.v; ++row)
-            for (int x = 0; x < c.bandColumns; ++x) {
+        // Only the picture's blocks, as the library (not those that pad the last MCUs).
+        const int rows = std::min(c.v, c.heightBlocks - band * c.v);
+        for (int row = 0; row < rows; ++row)
+            for (int x = 0; x < c.widthBlocks; ++x) {
                 const int16_t* block = c.Block(row, x);
                 uint8_t* out = c.samples.data() + size_t(row) * size_t(c.scale) * across +
                                size_t(x) * size_t(c.scale);
                 if (c.scale == 1)
                     out[0] = Limit((int(block[0]) * c.quant[0] + 4) >> 3);
-                else
-                    InverseDct2x2(block, c.quant.data(), out, out + across);
+                else if (!InverseDct2x2(block, c.quant.data(), out, out + across))
+                    return false;
             }
     }
     static const TColorTables colors;
@@ -693,6 +713,7 @@ void TJpegDcDecoder::TState::Output(int band, const std::function<uint8_t*(int)>
             dest[3 * x + 2] = static_cast<uint8_t>(std::clamp(luma + colors.crR[cr], 0, 255));
         }
     }
+    return true;
 }
 
 TJpegDcDecoder::TJpegDcDecoder() = default;
@@ -731,7 +752,7 @@ TJpegDcDecoder::TResult TJpegDcDecoder::Decode(const std::function<uint8_t*(int)
             std::fill(c.band.begin(), c.band.end(), int16_t(0));
         for (TState::TScan& scan : s.scans)
             if (!s.DecodeBand(scan, band)) return TResult::NotHandled;
-        s.Output(band, rowAt);
+        if (!s.Output(band, rowAt)) return TResult::NotHandled;
     }
     return TResult::Decoded;
 }
