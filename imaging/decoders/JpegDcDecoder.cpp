@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/ImagingRoutines.h"
+
 namespace {
 
 constexpr int kMaxScans = 1000;            // the JPEG loader refuses more
@@ -216,10 +218,6 @@ struct TColorTables {
     }
 };
 
-uint16_t ReadU16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
 }  // namespace
 
 struct TJpegDcDecoder::TState {
@@ -237,6 +235,7 @@ struct TJpegDcDecoder::TState {
         int coefficients = 1;
         std::vector<int16_t> band;
         std::vector<uint8_t> samples;
+        std::vector<uint32_t> columns;  // the sample of each output column
         int16_t* Block(int row, int column) {
             return band.data() +
                    (size_t(row) * size_t(bandColumns) + size_t(column)) * size_t(coefficients);
@@ -319,8 +318,8 @@ bool TJpegDcDecoder::TState::ReadFrame(size_t pos, int length) {
     if (!components.empty() || length < 6) return false;
     const int count = data[pos + 5];
     if (data[pos] != 8 || length != 6 + 3 * count || (count != 1 && count != 3)) return false;
-    height = ReadU16(data + pos + 1);
-    width = ReadU16(data + pos + 3);
+    height = GetU16BE(data + pos + 1);
+    width = GetU16BE(data + pos + 3);
     if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) return false;
     components.resize(size_t(count));
     for (int i = 0; i < count; ++i) {
@@ -373,7 +372,9 @@ bool TJpegDcDecoder::TState::ReadScan(size_t pos, int length, size_t& dataEnd, i
         const auto found = std::find_if(components.begin(), components.end(),
                                         [&](const TComponent& c) { return c.id == id; });
         if (found == components.end()) return false;
+        // libjpeg takes a component for the i-th place only from index i on.
         const int index = static_cast<int>(found - components.begin());
+        if (index < i) return false;
         for (int j = 0; j < i; ++j)
             if (scan.components[size_t(j)] == index) return false;
         scan.components[size_t(i)] = index;
@@ -449,7 +450,7 @@ bool TJpegDcDecoder::TState::ReadMarkers() {
         if (!NextMarker(pos, marker) || marker == 0xD9) break;               // end of image
         if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no parameters
         if (pos + 2 > size) return false;
-        const int length = ReadU16(data + pos);
+        const int length = GetU16BE(data + pos);
         if (length < 2 || pos + size_t(length) > size) return false;
         const size_t body = pos + 2;
         const int bodyLength = length - 2;
@@ -479,7 +480,8 @@ bool TJpegDcDecoder::TState::ReadMarkers() {
                 const size_t bytes = precision ? 128 : 64;
                 if (index > 3 || precision > 1 || stop - at - 1 < bytes) return false;
                 for (size_t i = 0; i < 64; ++i) {
-                    const int value = precision ? ReadU16(data + at + 1 + 2 * i) : data[at + 1 + i];
+                    const int value =
+                        precision ? GetU16BE(data + at + 1 + 2 * i) : data[at + 1 + i];
                     // (the library's arithmetic holds quantizers in 16 signed bits)
                     if (value > 32767) return false;
                     quant[size_t(index)][kNaturalOrder[i]] = static_cast<int16_t>(value);
@@ -489,7 +491,7 @@ bool TJpegDcDecoder::TState::ReadMarkers() {
             }
         } else if (marker == 0xDD) {
             if (bodyLength != 2) return false;
-            restartInterval = ReadU16(data + body);
+            restartInterval = GetU16BE(data + body);
         } else if (marker == 0xDA) {
             size_t end = 0;
             if (++scanCount > kMaxScans) return false;
@@ -696,17 +698,16 @@ bool TJpegDcDecoder::TState::Output(int band, const std::function<uint8_t*(int)>
             planes[i] =
                 c.samples.data() + size_t(sampleRow) * size_t(c.bandColumns) * size_t(c.scale);
         }
+        const uint32_t* c0 = components[0].columns.data();
         if (components.size() == 1) {
-            const int repeat = components[0].hRepeat;
             for (int x = 0; x < outWidth; ++x)
-                dest[x] = planes[0][x / repeat];
+                dest[x] = planes[0][c0[x]];
             continue;
         }
-        const int r0 = components[0].hRepeat, r1 = components[1].hRepeat,
-                  r2 = components[2].hRepeat;
+        const uint32_t *c1 = components[1].columns.data(), *c2 = components[2].columns.data();
         for (int x = 0; x < outWidth; ++x) {
-            const int luma = planes[0][x / r0];
-            const size_t cb = planes[1][x / r1], cr = planes[2][x / r2];
+            const int luma = planes[0][c0[x]];
+            const size_t cb = planes[1][c1[x]], cr = planes[2][c2[x]];
             dest[3 * x] = static_cast<uint8_t>(std::clamp(luma + colors.cbB[cb], 0, 255));
             dest[3 * x + 1] = static_cast<uint8_t>(
                 std::clamp(luma + ((colors.cbG[cb] + colors.crG[cr]) >> 16), 0, 255));
@@ -745,6 +746,9 @@ TJpegDcDecoder::TResult TJpegDcDecoder::Decode(const std::function<uint8_t*(int)
     for (TState::TComponent& c : s.components) {
         c.band.assign(size_t(c.bandColumns) * size_t(c.v) * size_t(c.coefficients), 0);
         c.samples.assign(size_t(c.bandColumns) * size_t(c.v) * size_t(c.scale * c.scale), 0);
+        c.columns.resize(size_t((s.width + 7) / 8));
+        for (size_t x = 0; x < c.columns.size(); ++x)
+            c.columns[x] = uint32_t(x) / uint32_t(c.hRepeat);
     }
     for (int band = 0; band < s.mcuRows; ++band) {
         if (cancelled && cancelled()) return TResult::Cancelled;
