@@ -1,6 +1,7 @@
 // Decodes arbitrary bytes with the DC-scan reader of progressive JPEG files and, when it
 // decodes them, with libjpeg at scale 1/8 too: the two pictures must be the same, and a file
-// the library cannot decode must not be decoded by the reader either. Seeds: the JPEG harness's.
+// the library cannot decode must not be decoded by the reader either. Seeds: made by
+// fuzz/make_jpeg_dc_seeds.py.
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
