@@ -31,6 +31,7 @@
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
 #include "imaging/ScanLineConversion.h"
+#include "imaging/decoders/JpegDcDecoder.h"
 #include "imaging/formats/ExifOrientation.h"
 
 TJPEGOptions DefaultJpegOptions;
@@ -673,6 +674,7 @@ void TJPEGImage::DIBNeeded() {
 }
 
 void TJPEGImage::Decode() {
+    if (DecodeFromDcScans()) return;
     // The bitmap stays attached when decoding fails, so the failure is reported once and later
     // draws show what was decoded.
     bitmap_ = std::make_unique<TBitmap>();
@@ -903,6 +905,11 @@ void TJPEGImage::Decode() {
         failure = std::current_exception();
     }
 
+    EndDecode(bmp, orientation, inkProfile != nullptr, started, paletteBuilt, failure);
+}
+
+void TJPEGImage::EndDecode(TBitmap& bmp, int orientation, bool inksConverted, bool started,
+                           bool paletteBuilt, std::exception_ptr failure) {
     // What was decoded is shown the right way up, also after a failure, and in the colours of
     // the screen when the file carries a profile.
     if (orientation != 1) {
@@ -914,7 +921,7 @@ void TJPEGImage::Decode() {
     }
     if (!IccProfile().empty()) {
         bmp.SetIccProfile(IccProfile());
-        bmp.SetProfileApplied(!ColorManagementEnabled() || inkProfile != nullptr);
+        bmp.SetProfileApplied(!ColorManagementEnabled() || inksConverted);
         ApplyEmbeddedProfile(bmp);
     }
     decoding_ = false;
@@ -931,6 +938,42 @@ void TJPEGImage::Decode() {
             // The user stopped decoding; what was decoded stays.
         }
     }
+}
+
+// A progressive colour file shown at 1/8 is made from its DC scans (TJpegDcDecoder), pixel for
+// pixel as the library makes it but without the library's memory for every coefficient of the
+// picture. False: the library decodes the file (also when a scan turns out damaged).
+bool TJPEGImage::DecodeFromDcScans() {
+    if (options_.ScalePower != 3 || options_.ShowScans || options_.GrayOutput ||
+        options_.EightBitOutput || data_->grayscale || data_->bytes.empty())
+        return false;
+    TJpegDcDecoder dc;
+    if (!dc.Open(data_->bytes.data(), data_->bytes.size()) || dc.Channels() != 3) return false;
+    bitmap_ = std::make_unique<TBitmap>();
+    TBitmap& bmp = *bitmap_;
+    std::exception_ptr failure;
+    bool started = false;
+    TJpegDcDecoder::TResult result = TJpegDcDecoder::TResult::NotHandled;
+    decoding_ = true;
+    try {
+        TBitmap::CheckSize(data_->width, data_->height);
+        bmp.SetPixelFormat(pf24bit);
+        bmp.SetSize(dc.Width(), dc.Height());
+        palette_.reset();
+        Progress(psStarting, 0, false, TRect{}, std::string());
+        started = true;
+        result = dc.Decode([&](int y) { return bmp.ScanLine(y); }, [&] { return Cancelled(); });
+        if (result == TJpegDcDecoder::TResult::Cancelled)
+            failure = std::make_exception_ptr(EAbort());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (result == TJpegDcDecoder::TResult::NotHandled && !failure) {
+        decoding_ = false;
+        return false;
+    }
+    EndDecode(bmp, ShownOrientation(), false, started, false, failure);
+    return true;
 }
 
 // ---- encoding ----

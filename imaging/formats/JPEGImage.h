@@ -5,6 +5,7 @@
 // encoded when it is saved. CMYK and YCCK files are converted by the colour manager; the EXIF
 // orientation of a photo turns the decoded bitmap.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -144,6 +145,11 @@ class TJPEGImage : public TGraphic {
     void NewData();
     void DropBitmap();
     void Decode();
+    bool DecodeFromDcScans();
+    // Turns the decoded bitmap, applies the colour profile, reports the end and raises a
+    // failure (not a cancel).
+    void EndDecode(TBitmap& bmp, int orientation, bool inksConverted, bool started,
+                   bool paletteBuilt, std::exception_ptr failure);
     void SetupDecoder(TDecoder& decoder, bool withProgress);
     void ComputeScaledSize() const;
     // The output size in the stored layout (the header's, or the reduced scale's).
