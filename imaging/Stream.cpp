@@ -49,6 +49,15 @@ std::vector<uint8_t> TStream::ReadAvailable(int64_t count) {
     return bytes;
 }
 
+std::vector<uint8_t> TStream::PeekBytes(int64_t count, int64_t minRemaining) {
+    if (count <= 0 || Remaining() < std::max(count, minRemaining)) return {};
+    const int64_t position = Position();
+    std::vector<uint8_t> head = ReadAvailable(count);
+    SetPosition(position);
+    if (int64_t(head.size()) != count) head.clear();
+    return head;
+}
+
 std::vector<uint16_t> TStream::ReadU16Table(int64_t count, bool bigEndian) {
     if (count < 0 || count > Remaining() / 2) throw EReadError();
     const std::vector<uint8_t> bytes = ReadBytes(count * 2);

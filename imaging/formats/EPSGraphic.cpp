@@ -18,21 +18,14 @@ const TGraphicClass& TEPSGraphic::ClassInfo() {
 }
 
 bool TEPSGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kEPSHeaderSize) {
-        uint8_t head[kEPSHeaderSize];
-        // The preview's offset counts from the start of the header; it may follow the header
-        // right away.
-        const int64_t size = stream.Size() - position;
-        if (stream.Read(head, kEPSHeaderSize) == kEPSHeaderSize) {
-            const int64_t offset = GetU32LE(head + 20);
-            result = GetU32LE(head) == kEPSMagic && offset >= kEPSHeaderSize && offset < size &&
-                     GetU32LE(head + 24) > 0;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    // The preview's offset counts from the start of the header; it may follow the header right
+    // away.
+    const int64_t size = stream.Remaining();
+    const std::vector<uint8_t> head = stream.PeekBytes(kEPSHeaderSize, kEPSHeaderSize + 1);
+    if (head.empty()) return false;
+    const int64_t offset = GetU32LE(head.data() + 20);
+    return GetU32LE(head.data()) == kEPSMagic && offset >= kEPSHeaderSize && offset < size &&
+           GetU32LE(head.data() + 24) > 0;
 }
 
 bool TEPSGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

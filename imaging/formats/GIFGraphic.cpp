@@ -114,15 +114,9 @@ const TGraphicClass& TGIFGraphic::ClassInfo() {
 }
 
 bool TGIFGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= kHeaderSize) {
-        uint8_t head[6];
-        if (stream.Read(head, 6) == 6)
-            result = std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(6, kHeaderSize);
+    return !head.empty() && (std::memcmp(head.data(), "GIF87a", 6) == 0 ||
+                             std::memcmp(head.data(), "GIF89a", 6) == 0);
 }
 
 bool TGIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

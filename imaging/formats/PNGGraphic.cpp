@@ -298,14 +298,8 @@ TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 
 bool TPNGGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= 9) {
-        uint8_t head[8];
-        result = stream.Read(head, 8) == 8 && std::memcmp(head, kSignature, 8) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(8, 9);
+    return !head.empty() && std::memcmp(head.data(), kSignature, 8) == 0;
 }
 
 void TPNGGraphic::DecodeIconEntry(TStream& stream, int64_t, TBitmap& target) {

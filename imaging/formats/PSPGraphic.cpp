@@ -69,15 +69,8 @@ const TGraphicClass& TPSPGraphic::ClassInfo() {
 }
 
 bool TPSPGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kFileHeaderSize) {
-        uint8_t head[kFileHeaderSize];
-        result = stream.Read(head, kFileHeaderSize) == kFileHeaderSize && SignatureMatches(head) &&
-                 GetU16LE(head + 32) >= 3;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(kFileHeaderSize, kFileHeaderSize + 1);
+    return !head.empty() && SignatureMatches(head.data()) && GetU16LE(head.data() + 32) >= 3;
 }
 
 bool TPSPGraphic::ReadBlockHeader(TStream& stream, int64_t limit, TBlock& block) const {

@@ -232,18 +232,12 @@ TTIFFGraphic::TTIFFGraphic() = default;
 TTIFFGraphic::~TTIFFGraphic() = default;
 
 bool TTIFFGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > 8) {
-        const int64_t size = stream.Size() - position;
-        uint8_t head[8];
-        if (stream.Read(head, 8) == 8 && (GetU16LE(head) == 0x4949 || GetU16LE(head) == 0x4D4D)) {
-            const bool big = head[0] == 'M';
-            result = GetU16(head + 2, big) == 42 && int64_t(GetU32(head + 4, big)) < size;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    const int64_t size = stream.Remaining();
+    const std::vector<uint8_t> head = stream.PeekBytes(8, 9);
+    if (head.empty() || (GetU16LE(head.data()) != 0x4949 && GetU16LE(head.data()) != 0x4D4D))
+        return false;
+    const bool big = head[0] == 'M';
+    return GetU16(head.data() + 2, big) == 42 && int64_t(GetU32(head.data() + 4, big)) < size;
 }
 
 bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
