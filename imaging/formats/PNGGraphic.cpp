@@ -354,32 +354,18 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Height = height;
     p.Compression = d[10] == 0 ? compLZ77 : compUnknown;
     p.BitsPerSample = d[8];
-    switch (d[9]) {
-        case 0:
-            p.ColorScheme = schemeGray;
-            p.SamplesPerPixel = 1;
-            break;
-        case 2:
-            p.ColorScheme = schemeRGB;
-            p.SamplesPerPixel = 3;
-            break;
-        case 3:
-            p.ColorScheme = schemeIndexed;
-            p.SamplesPerPixel = 1;
-            break;
-        case 4:
-            p.ColorScheme = schemeGrayAlpha;
-            p.SamplesPerPixel = 1;
-            break;
-        case 6:
-            p.ColorScheme = schemeRGBA;
-            p.SamplesPerPixel = 4;
-            break;
-        default:
-            p.ColorScheme = schemeUnknown;
-            p.SamplesPerPixel = 1;
-            break;
-    }
+    // Colour types 0 (gray), 2 (RGB), 3 (palette), 4 (gray with alpha, counted as one sample
+    // here) and 6 (RGBA); any other is unknown.
+    struct TLayout {
+        TColorSchemeKind scheme;
+        uint8_t samples;
+    };
+    static constexpr TLayout kLayouts[7] = {
+        {schemeGray, 1},      {schemeUnknown, 1}, {schemeRGB, 3}, {schemeIndexed, 1},
+        {schemeGrayAlpha, 1}, {schemeUnknown, 1}, {schemeRGBA, 4}};
+    const TLayout layout = d[9] < 7 ? kLayouts[d[9]] : TLayout{schemeUnknown, 1};
+    p.ColorScheme = layout.scheme;
+    p.SamplesPerPixel = layout.samples;
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
     p.PNGFilterMode = d[11];
     p.Interlaced = d[12] != 0;

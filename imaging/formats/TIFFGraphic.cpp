@@ -110,23 +110,6 @@ TCompressionKind CompressionKind(uint32_t value) {
     }
 }
 
-// Samples of a pixel that the colour manager reads for a scheme.
-uint32_t SchemeSampleCount(TColorSchemeKind scheme) {
-    switch (scheme) {
-        case schemeIndexed:
-        case schemeGray:
-            return 1;
-        case schemeGrayAlpha:
-            return 2;
-        case schemeRGBA:
-        case schemeBGRA:
-        case schemeCMYK:
-            return 4;
-        default:
-            return 3;
-    }
-}
-
 // Keeps the first keep samples of every pixel of spp samples of bits bits each, in place.
 void CompactSamples(uint8_t* row, uint32_t width, uint32_t spp, uint32_t keep, uint32_t bits) {
     if ((bits & 7) == 0) {
@@ -418,7 +401,8 @@ void TTIFFGraphic::SetupColorManager() {
     // Samples of a pixel that reach the manager: extra samples that it would not read are
     // dropped from each row first (an alpha sample of gray or palette images, anything past
     // the scheme's samples).
-    const uint32_t needed = SchemeSampleCount(source);
+    const uint32_t stored = SchemeSamples(source);
+    const uint32_t needed = stored != 0 ? stored : 3;
     if (!indexed && p.SamplesPerPixel < needed)
         throw EColorConversionError(imsg::InvalidPixelDepth);
     sourceSamples_ = std::clamp<uint32_t>(p.SamplesPerPixel, 1, needed);
