@@ -284,6 +284,15 @@ uint8_t RoundedPercent(uint64_t part, uint64_t whole) {
     return static_cast<uint8_t>(std::min<uint64_t>((part * 100 + whole / 2) / whole, 100));
 }
 
+// The 8-bit gray level a gray sample value of a chunk (bKGD, tRNS) stands for at the picture's
+// bit depth: for 1, 2 and 4 bits the level of the ramp entry it is shown with.
+uint32_t GrayLevel(uint32_t v, int bitDepth) {
+    if (bitDepth == 16) return MulDiv16(v, 255, 65535);
+    if (bitDepth >= 1 && bitDepth < 8)
+        return (v & ((1u << bitDepth) - 1)) * 255 / ((1u << bitDepth) - 1);
+    return v & 0xFF;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -472,15 +481,7 @@ void TPNGGraphic::ReadBackground() {
         case 4:
             if (n >= 2) {
                 // The gray level the value is shown as, in all three components.
-                const uint32_t v = GetU16BE(d);
-                uint32_t level;
-                if (bitDepth_ == 16)
-                    level = MulDiv16(v, 255, 65535);
-                else if (bitDepth_ >= 1 && bitDepth_ < 8)
-                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
-                else
-                    level = v & 0xFF;
-                backgroundColor_ = TColor(level * 0x010101);
+                backgroundColor_ = TColor(GrayLevel(GetU16BE(d), bitDepth_) * 0x010101);
             }
             break;
         case 3:
@@ -515,17 +516,7 @@ void TPNGGraphic::ReadTransparency() {
     switch (colorType_) {
         case 0:
             if (n >= 2) {
-                // The displayed gray level of the sample value (for 1, 2 and 4 bits the level
-                // of the ramp entry it is shown with).
-                const uint32_t v = GetU16BE(d);
-                uint32_t level;
-                if (bitDepth_ == 16)
-                    level = MulDiv16(v, 255, 65535);
-                else if (bitDepth_ >= 1 && bitDepth_ < 8)
-                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
-                else
-                    level = v & 0xFF;
-                transparentColor_ = TColor(shown(level) * 0x010101);
+                transparentColor_ = TColor(shown(GrayLevel(GetU16BE(d), bitDepth_)) * 0x010101);
             }
             break;
         case 2:
