@@ -145,22 +145,9 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
         case pf4bit:
             Indexed(bitmap, src, dst, 4);
             return;
-        case pf8bit: {
-            const auto& pal = bitmap.Palette();
-            for (int x = 0; x < width; ++x) {
-                const unsigned index = src[x];
-                uint8_t* d = dst + 4 * x;
-                if (index < pal.size()) {
-                    d[0] = pal[index].rgbBlue;
-                    d[1] = pal[index].rgbGreen;
-                    d[2] = pal[index].rgbRed;
-                } else {
-                    d[0] = d[1] = d[2] = 0;
-                }
-                d[3] = 255;
-            }
+        case pf8bit:
+            Indexed(bitmap, src, dst, 8);
             return;
-        }
         case pf15bit:
             WordPixels(src, dst, width, 5);
             return;
