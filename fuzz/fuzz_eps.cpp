@@ -5,7 +5,7 @@
 
 #include "fuzz/fuzz_common.h"
 #include "imaging/Exceptions.h"
-#include "imaging/formats/TIFFGraphic.h"
+#include "imaging/formats/EPSGraphic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::LimitPixels();

@@ -96,30 +96,6 @@ inline void WriteBits(uint8_t* row, uint64_t bitPos, unsigned width, uint32_t va
     }
 }
 
-// Samples per pixel that a scheme stores (0 when the scheme does not say).
-unsigned SchemeSamples(TColorSchemeKind scheme) {
-    switch (scheme) {
-        case schemeIndexed:
-        case schemeGray:
-            return 1;
-        case schemeGrayAlpha:
-            return 2;
-        case schemeRGB:
-        case schemeBGR:
-        case schemeCMY:
-        case schemeCIELab:
-        case schemeYCbCr:
-        case schemePhotoYCC:
-            return 3;
-        case schemeRGBA:
-        case schemeBGRA:
-        case schemeCMYK:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
 bool HasAlpha(TColorSchemeKind scheme) {
     return scheme == schemeGrayAlpha || scheme == schemeRGBA || scheme == schemeBGRA;
 }
@@ -219,6 +195,29 @@ float LabCube(float v) {
 }
 
 }  // namespace
+
+unsigned SchemeSamples(TColorSchemeKind scheme) {
+    switch (scheme) {
+        case schemeIndexed:
+        case schemeGray:
+            return 1;
+        case schemeGrayAlpha:
+            return 2;
+        case schemeRGB:
+        case schemeBGR:
+        case schemeCMY:
+        case schemeCIELab:
+        case schemeYCbCr:
+        case schemePhotoYCC:
+            return 3;
+        case schemeRGBA:
+        case schemeBGRA:
+        case schemeCMYK:
+            return 4;
+        default:
+            return 0;
+    }
+}
 
 TColorManager::TColorManager() {
     BuildGammaTable(1.0f, 2.2f);

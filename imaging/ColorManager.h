@@ -51,6 +51,9 @@ enum TColorSchemeKind : uint8_t {
     schemePhotoYCC = 12   // Y, C1 (blue difference), C2 (red difference), Photo-CD encoding
 };
 
+// Samples per pixel that a scheme stores (0 for schemeUnknown).
+unsigned SchemeSamples(TColorSchemeKind scheme);
+
 enum TConversionOption : uint8_t {
     // The side's scheme carries alpha; set or cleared by the manager when it selects a routine.
     convAlpha = 1,

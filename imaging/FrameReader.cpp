@@ -147,18 +147,6 @@ bool SkipSubBlocks(const std::vector<uint8_t>& b, size_t& position) {
     return false;
 }
 
-int InterlacedRow(int n, int height) {
-    static const int kStart[4] = {0, 4, 2, 1};
-    static const int kStep[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass) {
-        const int rows =
-            height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
-        if (n < rows) return kStart[pass] + n * kStep[pass];
-        n -= rows;
-    }
-    return height - 1;
-}
-
 class TGIFFrames : public TFrameReader {
   public:
     explicit TGIFFrames(TBytes bytes) : TFrameReader(TFrameKind::Animation, "GIF"), bytes_(bytes) {}
@@ -302,7 +290,7 @@ class TGIFFrames : public TFrameReader {
                 break;
             }
             const int64_t y =
-                int64_t(desc.Top) + (desc.Interlace ? InterlacedRow(n, desc.Height) : n);
+                int64_t(desc.Top) + (desc.Interlace ? GifInterlacedRow(n, desc.Height) : n);
             if (y < 0 || y >= canvas_.height) continue;
             uint8_t* row = canvas_.Row(int(y));
             for (int x = 0; x < desc.Width; ++x) {

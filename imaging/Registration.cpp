@@ -6,6 +6,7 @@
 #include "imaging/formats/AVIFGraphic.h"
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
+#include "imaging/formats/EPSGraphic.h"
 #include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/HEIFGraphic.h"
 #include "imaging/formats/Icon.h"

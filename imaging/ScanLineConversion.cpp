@@ -61,6 +61,21 @@ void Indexed(const TBitmap& bitmap, const uint8_t* src, uint8_t* dst, int bits) 
     }
 }
 
+// 16-bit little-endian pixels (blue in the low five bits, then green of greenBits bits, then
+// red of five) to blue, green, red, 255.
+void WordPixels(const uint8_t* src, uint8_t* dst, int width, unsigned greenBits) {
+    const auto& t = Tables();
+    const uint8_t* green = greenBits == 6 ? t.six.data() : t.five.data();
+    const unsigned greenMask = (1u << greenBits) - 1;
+    for (int x = 0; x < width; ++x) {
+        const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
+        dst[4 * x] = t.five[v & 31];
+        dst[4 * x + 1] = green[(v >> 5) & greenMask];
+        dst[4 * x + 2] = t.five[(v >> (5 + greenBits)) & 31];
+        dst[4 * x + 3] = 255;
+    }
+}
+
 }  // namespace
 
 bool BitmapHasAlpha(const TBitmap& bitmap) {
@@ -123,7 +138,6 @@ void ComposeScanLine(const TBitmap& bitmap, int y, const TComposition& compositi
 void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
     const uint8_t* src = bitmap.ScanLine(y);
     const int width = bitmap.Width();
-    const auto& t = Tables();
     switch (bitmap.PixelFormat()) {
         case pf1bit:
             Indexed(bitmap, src, dst, 1);
@@ -131,39 +145,14 @@ void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
         case pf4bit:
             Indexed(bitmap, src, dst, 4);
             return;
-        case pf8bit: {
-            const auto& pal = bitmap.Palette();
-            for (int x = 0; x < width; ++x) {
-                const unsigned index = src[x];
-                uint8_t* d = dst + 4 * x;
-                if (index < pal.size()) {
-                    d[0] = pal[index].rgbBlue;
-                    d[1] = pal[index].rgbGreen;
-                    d[2] = pal[index].rgbRed;
-                } else {
-                    d[0] = d[1] = d[2] = 0;
-                }
-                d[3] = 255;
-            }
+        case pf8bit:
+            Indexed(bitmap, src, dst, 8);
             return;
-        }
         case pf15bit:
-            for (int x = 0; x < width; ++x) {
-                const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-                dst[4 * x] = t.five[v & 31];
-                dst[4 * x + 1] = t.five[(v >> 5) & 31];
-                dst[4 * x + 2] = t.five[(v >> 10) & 31];
-                dst[4 * x + 3] = 255;
-            }
+            WordPixels(src, dst, width, 5);
             return;
         case pf16bit:
-            for (int x = 0; x < width; ++x) {
-                const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-                dst[4 * x] = t.five[v & 31];
-                dst[4 * x + 1] = t.six[(v >> 5) & 63];
-                dst[4 * x + 2] = t.five[(v >> 11) & 31];
-                dst[4 * x + 3] = 255;
-            }
+            WordPixels(src, dst, width, 6);
             return;
         case pfDevice:
         case pf24bit:

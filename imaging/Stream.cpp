@@ -49,22 +49,39 @@ std::vector<uint8_t> TStream::ReadAvailable(int64_t count) {
     return bytes;
 }
 
-std::vector<uint16_t> TStream::ReadU16Table(int64_t count, bool bigEndian) {
-    if (count < 0 || count > Remaining() / 2) throw EReadError();
-    const std::vector<uint8_t> bytes = ReadBytes(count * 2);
-    std::vector<uint16_t> values(static_cast<size_t>(count));
+std::vector<uint8_t> TStream::PeekBytes(int64_t count, int64_t minRemaining) {
+    if (count <= 0 || Remaining() < std::max(count, minRemaining)) return {};
+    const int64_t position = Position();
+    std::vector<uint8_t> head = ReadAvailable(count);
+    SetPosition(position);
+    if (int64_t(head.size()) != count) head.clear();
+    return head;
+}
+
+namespace {
+
+// count values of sizeof(T) bytes each, read by get from the stream's next bytes; fails like
+// ReadBytes before allocating when the stream cannot hold them.
+template <typename T, typename Get>
+std::vector<T> ReadTable(TStream& stream, int64_t count, Get get) {
+    if (count < 0 || count > stream.Remaining() / int64_t(sizeof(T))) throw EReadError();
+    const std::vector<uint8_t> bytes = stream.ReadBytes(count * int64_t(sizeof(T)));
+    std::vector<T> values(static_cast<size_t>(count));
     for (size_t i = 0; i < values.size(); ++i)
-        values[i] = GetU16(bytes.data() + 2 * i, bigEndian);
+        values[i] = get(bytes.data() + sizeof(T) * i);
     return values;
 }
 
+}  // namespace
+
+std::vector<uint16_t> TStream::ReadU16Table(int64_t count, bool bigEndian) {
+    return ReadTable<uint16_t>(*this, count,
+                               [bigEndian](const uint8_t* p) { return GetU16(p, bigEndian); });
+}
+
 std::vector<uint32_t> TStream::ReadU32Table(int64_t count, bool bigEndian) {
-    if (count < 0 || count > Remaining() / 4) throw EReadError();
-    const std::vector<uint8_t> bytes = ReadBytes(count * 4);
-    std::vector<uint32_t> values(static_cast<size_t>(count));
-    for (size_t i = 0; i < values.size(); ++i)
-        values[i] = GetU32(bytes.data() + 4 * i, bigEndian);
-    return values;
+    return ReadTable<uint32_t>(*this, count,
+                               [bigEndian](const uint8_t* p) { return GetU32(p, bigEndian); });
 }
 
 uint8_t TStream::ReadU8() {

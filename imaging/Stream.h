@@ -39,6 +39,9 @@ class TStream {
     // Reads up to count bytes and returns what arrived: the vector is sized to what the stream
     // still holds (at most Remaining() bytes are allocated), never padded with stale bytes.
     std::vector<uint8_t> ReadAvailable(int64_t count);
+    // For signature probes: the count bytes at the position, with the position restored; empty
+    // when fewer than count (or than minRemaining, when larger) bytes remain or arrive.
+    std::vector<uint8_t> PeekBytes(int64_t count, int64_t minRemaining = 0);
     // Reads count 16-bit (32-bit) values in the byte order given by bigEndian; fails like
     // ReadBytes before allocating when the stream cannot hold them.
     std::vector<uint16_t> ReadU16Table(int64_t count, bool bigEndian);

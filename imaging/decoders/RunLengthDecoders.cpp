@@ -54,6 +54,47 @@ void FillPixels(uint8_t* dest, const uint8_t* pixel, uint32_t p, uint32_t count)
     }
 }
 
+// What one control byte of a byte-oriented run-length scheme asks for: copy the next count
+// bytes of the source (a literal run), write the next source byte count times (a repeat run),
+// nothing, or the end of the data.
+struct TRunPacket {
+    enum TKind : uint8_t { Literal, Repeat, Skip, Stop };
+    TKind kind;
+    uint32_t count;
+};
+
+// The run-length loop that PackBits, SGI (8-bit), Paint Shop Pro and RLA share: classify maps
+// each control byte to a TRunPacket. Runs stop when the source or the destination is used up; a
+// literal run is cut to what is left of both, a repeat run to the destination, and a repeat run
+// whose value byte is missing ends the data.
+template <typename Classify>
+void ExpandByteRuns(const uint8_t* src, int32_t packedSize, uint8_t* dst, int32_t unpackedSize,
+                    Classify classify) {
+    uint32_t packed = Clamp(packedSize);
+    uint32_t unpacked = Clamp(unpackedSize);
+    while (packed > 0 && unpacked > 0) {
+        const TRunPacket run = classify(*src++);
+        --packed;
+        if (run.kind == TRunPacket::Literal) {
+            const uint32_t todo = std::min({run.count, packed, unpacked});
+            std::memcpy(dst, src, todo);
+            src += todo;
+            packed -= todo;
+            dst += todo;
+            unpacked -= todo;
+        } else if (run.kind == TRunPacket::Repeat) {
+            if (packed == 0) break;
+            const uint32_t todo = std::min(run.count, unpacked);
+            std::memset(dst, *src++, todo);
+            --packed;
+            dst += todo;
+            unpacked -= todo;
+        } else if (run.kind == TRunPacket::Stop) {
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 // ---- Targa ----
@@ -160,29 +201,14 @@ void TTargaRLEDecoder::EncodeBlock(const uint8_t* Source, uint8_t* Dest, uint32_
 
 void TPackbitsRLEDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                                       int32_t UnpackedSize) {
-    const uint8_t* src = Source;
-    uint8_t* dst = Dest;
-    uint32_t packed = Clamp(PackedSize);
-    uint32_t unpacked = Clamp(UnpackedSize);
-    while (unpacked > 0 && packed > 0) {
-        const int header = static_cast<int8_t>(*src++);
-        --packed;
-        if (header >= 0) {
-            const uint32_t n = std::min({uint32_t(header) + 1, unpacked, packed});
-            std::memcpy(dst, src, n);
-            src += n;
-            dst += n;
-            packed -= n;
-            unpacked -= n;
-        } else if (header != -128) {
-            if (packed == 0) break;
-            const uint32_t n = std::min(uint32_t(1 - header), unpacked);
-            std::memset(dst, *src++, n);
-            --packed;
-            dst += n;
-            unpacked -= n;
-        }
-    }
+    // 0 to 127: that many plus one literal bytes; -1 to -127: the next byte 1 - n times; -128
+    // is no operation.
+    ExpandByteRuns(Source, PackedSize, Dest, UnpackedSize, [](uint8_t control) {
+        const int n = static_cast<int8_t>(control);
+        if (n >= 0) return TRunPacket{TRunPacket::Literal, uint32_t(n) + 1};
+        if (n == -128) return TRunPacket{TRunPacket::Skip, 0};
+        return TRunPacket{TRunPacket::Repeat, uint32_t(1 - n)};
+    });
 }
 
 // ---- PCX ----
@@ -233,56 +259,42 @@ TSGIRLEDecoder::TSGIRLEDecoder(int SampleSize) : sampleSize_(SampleSize) {}
 
 void TSGIRLEDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                                  int32_t UnpackedSize) {
+    if (sampleSize_ != 16) {
+        // The low seven bits count, the top bit marks a literal run; a zero count ends the row.
+        ExpandByteRuns(Source, PackedSize, Dest, UnpackedSize, [](uint8_t control) {
+            const uint32_t n = control & 127u;
+            if (n == 0) return TRunPacket{TRunPacket::Stop, 0};
+            return TRunPacket{control & 128 ? TRunPacket::Literal : TRunPacket::Repeat, n};
+        });
+        return;
+    }
+    // The same with 16-bit control words and samples.
     const uint8_t* src = Source;
     uint8_t* dst = Dest;
     uint32_t packed = Clamp(PackedSize);
     uint32_t unpacked = Clamp(UnpackedSize);
-    if (sampleSize_ == 16) {
-        while (packed >= 2 && unpacked >= 2) {
-            const uint32_t header = (uint32_t{src[0]} << 8) | src[1];
+    while (packed >= 2 && unpacked >= 2) {
+        const uint32_t header = (uint32_t{src[0]} << 8) | src[1];
+        src += 2;
+        packed -= 2;
+        const uint32_t n = header & 127;
+        if (n == 0) break;
+        const uint32_t room = unpacked / 2;
+        if (header & 128) {
+            const uint32_t todo = std::min({n, room, packed / 2});
+            std::memcpy(dst, src, size_t{todo} * 2);
+            src += size_t{todo} * 2;
+            packed -= todo * 2;
+            dst += size_t{todo} * 2;
+            unpacked -= todo * 2;
+            if (todo < n) break;
+        } else {
+            if (packed < 2) break;
+            FillPixels(dst, src, 2, std::min(n, room));
+            dst += size_t{std::min(n, room)} * 2;
+            unpacked -= std::min(n, room) * 2;
             src += 2;
             packed -= 2;
-            const uint32_t n = header & 127;
-            if (n == 0) break;
-            const uint32_t room = unpacked / 2;
-            if (header & 128) {
-                const uint32_t todo = std::min({n, room, packed / 2});
-                std::memcpy(dst, src, size_t{todo} * 2);
-                src += size_t{todo} * 2;
-                packed -= todo * 2;
-                dst += size_t{todo} * 2;
-                unpacked -= todo * 2;
-                if (todo < n) break;
-            } else {
-                if (packed < 2) break;
-                FillPixels(dst, src, 2, std::min(n, room));
-                dst += size_t{std::min(n, room)} * 2;
-                unpacked -= std::min(n, room) * 2;
-                src += 2;
-                packed -= 2;
-            }
-        }
-        return;
-    }
-    while (packed > 0 && unpacked > 0) {
-        const uint8_t header = *src++;
-        --packed;
-        const uint32_t n = header & 127u;
-        if (n == 0) break;
-        if (header & 128) {
-            const uint32_t todo = std::min({n, unpacked, packed});
-            std::memcpy(dst, src, todo);
-            src += todo;
-            packed -= todo;
-            dst += todo;
-            unpacked -= todo;
-        } else {
-            if (packed == 0) break;
-            const uint32_t todo = std::min(n, unpacked);
-            std::memset(dst, *src++, todo);
-            --packed;
-            dst += todo;
-            unpacked -= todo;
         }
     }
 }
@@ -330,56 +342,21 @@ void TCUTRLEDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t Packe
 
 void TPSPRLEDecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                                  int32_t UnpackedSize) {
-    const uint8_t* src = Source;
-    uint8_t* dst = Dest;
-    uint32_t packed = Clamp(PackedSize);
-    uint32_t unpacked = Clamp(UnpackedSize);
-    while (packed > 0 && unpacked > 0) {
-        const uint8_t header = *src++;
-        --packed;
-        if (header < 128) {
-            const uint32_t todo = std::min({uint32_t{header}, packed, unpacked});
-            std::memcpy(dst, src, todo);
-            src += todo;
-            packed -= todo;
-            dst += todo;
-            unpacked -= todo;
-        } else {
-            if (packed == 0) break;
-            const uint32_t todo = std::min(uint32_t(header - 128u), unpacked);
-            std::memset(dst, *src++, todo);
-            --packed;
-            dst += todo;
-            unpacked -= todo;
-        }
-    }
+    // Below 128: that many literal bytes; from 128: the next byte n - 128 times.
+    ExpandByteRuns(Source, PackedSize, Dest, UnpackedSize, [](uint8_t control) {
+        if (control < 128) return TRunPacket{TRunPacket::Literal, control};
+        return TRunPacket{TRunPacket::Repeat, uint32_t(control - 128u)};
+    });
 }
 
 // ---- Alias/Wavefront RLA ----
 
 void TRLADecoder::DecodeBlock(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
                               int32_t UnpackedSize) {
-    const uint8_t* src = Source;
-    uint8_t* dst = Dest;
-    uint32_t packed = Clamp(PackedSize);
-    uint32_t unpacked = Clamp(UnpackedSize);
-    while (packed > 0 && unpacked > 0) {
-        const int header = static_cast<int8_t>(*src++);
-        --packed;
-        if (header >= 0) {
-            if (packed == 0) break;
-            const uint32_t todo = std::min(uint32_t(header) + 1, unpacked);
-            std::memset(dst, *src++, todo);
-            --packed;
-            dst += todo;
-            unpacked -= todo;
-        } else {
-            const uint32_t todo = std::min({uint32_t(-header), packed, unpacked});
-            std::memcpy(dst, src, todo);
-            src += todo;
-            packed -= todo;
-            dst += todo;
-            unpacked -= todo;
-        }
-    }
+    // 0 to 127: the next byte n + 1 times; -1 to -128: -n literal bytes.
+    ExpandByteRuns(Source, PackedSize, Dest, UnpackedSize, [](uint8_t control) {
+        const int n = static_cast<int8_t>(control);
+        if (n >= 0) return TRunPacket{TRunPacket::Repeat, uint32_t(n) + 1};
+        return TRunPacket{TRunPacket::Literal, uint32_t(-n)};
+    });
 }

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr const char* kFormatName = "AVIF";
-
 struct TAvifCloser {
     void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
 };
@@ -85,11 +83,7 @@ bool TAVIFGraphic::ProbeStream(TStream& stream) {
     return IsAVIF(ReadFileTypeBrands(stream));
 }
 
-bool TAVIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
-    TFormatGraphic::ReadProperties(stream, imageIndex);
-    data_.clear();
-    if (!IsAVIF(ReadFileTypeBrands(stream))) return false;
-    std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
+bool TAVIFGraphic::ReadFileProperties(const std::vector<uint8_t>& data) {
     const TDecoderPtr decoder = Parse(data);
     if (!decoder) return false;
     const avifImage& image = *decoder->image;
@@ -105,36 +99,32 @@ bool TAVIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.SamplesPerPixel = p.HasAlpha ? 4 : 3;
     p.BitsPerPixel = uint8_t(image.depth * p.SamplesPerPixel);
     p.Version = uint32_t(std::max(decoder->imageCount, 1));
-    // A load decodes the bytes next; a look at the header alone does not keep them.
-    if (stream_ == &stream) data_ = std::move(data);
     return true;
 }
 
-void TAVIFGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    TReleaseBytes release(data_);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+void TAVIFGraphic::Decode() {
     const TImageProperties& p = imageProperties_;
-    StartRowProgress(p.Width, imsg::Preparing);
-    TProgressGuard guard(*this);
 
     const TDecoderPtr decoder = Parse(data_);
-    if (!decoder) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!decoder) Fail(imsg::InvalidImage);
     CheckSize(p.Width, p.Height);
+    // libavif reports nothing while it parses, decodes the frame and converts it: the cancel
+    // flag is looked at between these steps.
+    CheckCancelled();
     const avifResult result = avifDecoderNextImage(decoder.get());
     if (result != AVIF_RESULT_OK) {
         if (result == AVIF_RESULT_NO_CODEC_AVAILABLE || result == AVIF_RESULT_NOT_IMPLEMENTED)
-            RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
-        RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+            Fail(imsg::InvalidColorFormat);
+        Fail(imsg::CompressionError);
     }
+    CheckCancelled();
     const avifImage& frame = *decoder->image;
     // The frame must be what the header promised; the alpha plane comes with it when present.
     const bool deep = frame.depth > 8;
     if (frame.width == 0 || frame.height == 0 || frame.depth != p.BitsPerSample ||
         frame.width > uint32_t(INT32_MAX) || frame.height > uint32_t(INT32_MAX) ||
         (p.HasAlpha && frame.alphaPlane == nullptr))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+        Fail(imsg::InvalidImage);
     // With the transformations honoured, the clean aperture is what is shown, cropped before it
     // is turned as the format orders them. The whole frame is converted all the same (chroma
     // is upsampled from its neighbours, also those outside the aperture), then cut.
@@ -148,7 +138,7 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
     else
         SetIccProfile(IccProfileForCicp(frame.colorPrimaries, frame.transferCharacteristics));
 
-    PrepareEightBitColorRows(p.HasAlpha, true, uint32_t(width), uint32_t(height), kFormatName);
+    PrepareEightBitColorRows(p.HasAlpha, true, uint32_t(width), uint32_t(height), formatName_);
 
     avifRGBImage rgb;
     avifRGBImageSetDefaults(&rgb, &frame);
@@ -169,8 +159,8 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
         rgb.rowBytes = uint32_t(RowStride());
     }
     StartRowProgress(uint32_t(width), imsg::Transfering);
-    if (avifImageYUVToRGB(&frame, &rgb) != AVIF_RESULT_OK)
-        RaiseInvalidGraphicFmt(imsg::InvalidColorFormat, kFormatName);
+    if (avifImageYUVToRGB(&frame, &rgb) != AVIF_RESULT_OK) Fail(imsg::InvalidColorFormat);
+    CheckCancelled();
     const size_t rowSamples = size_t(width) * p.SamplesPerPixel;
     std::vector<uint16_t> words(deep ? rowSamples : 0);
     std::vector<uint8_t> row(deep ? rowSamples : 0);
@@ -188,5 +178,4 @@ void TAVIFGraphic::LoadFromStream(TStream& stream) {
         RowProgress(uint32_t(y), uint32_t(height));
     }
     if (AutoOrient()) Orient(Orientation(frame));
-    Changed();
 }

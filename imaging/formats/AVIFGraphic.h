@@ -7,24 +7,22 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/formats/LibraryGraphic.h"
 
-class TAVIFGraphic : public TFormatGraphic {
+class TAVIFGraphic : public TLibraryGraphic {
   public:
+    TAVIFGraphic() : TLibraryGraphic("AVIF") {}
     static const TGraphicClass& ClassInfo();
     const TGraphicClass& ClassType() const override { return ClassInfo(); }
 
     // True when the stream starts with a file-type box naming the avif or avis brand; the
     // position is restored either way.
     static bool ProbeStream(TStream& stream);
-    // Reads the file (all of the stream from its position) and the picture's size, alpha, sample
-    // depth and frame count (Version). False when libavif does not read it as AVIF. imageIndex
-    // is not used: the first frame is the one shown.
-    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
-    // Replaces the bitmap by the picture (or first frame) of the file that starts at the
-    // stream's position.
-    void LoadFromStream(TStream& stream) override;
 
-  private:
-    std::vector<uint8_t> data_;  // the file's bytes during a load (read by ReadProperties)
+  protected:
+    // The picture's size, alpha, sample depth and frame count (Version); false when libavif
+    // does not read the file as AVIF.
+    bool ReadFileProperties(const std::vector<uint8_t>& data) override;
+    // Decodes the picture, or the first frame of a sequence, into the bitmap.
+    void Decode() override;
 };

@@ -24,12 +24,8 @@ const TGraphicClass& TAutodeskGraphic::ClassInfo() {
 }
 
 bool TAutodeskGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    if (stream.Remaining() <= kHeaderSize) return false;
-    uint8_t header[12] = {};
-    const int64_t got = stream.Read(header, sizeof header);
-    stream.SetPosition(position);
-    return got == int64_t(sizeof header) && GetU16LE(header) == kMagic && header[10] == 8 &&
+    const std::vector<uint8_t> header = stream.PeekBytes(12, kHeaderSize + 1);
+    return !header.empty() && GetU16LE(header.data()) == kMagic && header[10] == 8 &&
            header[11] == 0;
 }
 

@@ -89,11 +89,9 @@ std::string DamagedGifWarning(int error, int rows, int height) {
            std::to_string(rows) + " of " + std::to_string(height) + " rows; the rest is not shown.";
 }
 
-namespace {
+namespace {}  // namespace
 
-// Row of the bitmap for the n-th row of an interlaced frame of the given height: first every
-// eighth row from 0, then every eighth from 4, every fourth from 2, every second from 1.
-int InterlacedRow(int n, int height) {
+int GifInterlacedRow(int n, int height) {
     static const int kStart[4] = {0, 4, 2, 1};
     static const int kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass) {
@@ -105,8 +103,6 @@ int InterlacedRow(int n, int height) {
     return height - 1;  // not reached for n < height
 }
 
-}  // namespace
-
 const TGraphicClass& TGIFGraphic::ClassInfo() {
     static const TGraphicClass info{"TGIFGraphic", [] { return std::make_unique<TGIFGraphic>(); },
                                     &TGIFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
@@ -114,15 +110,9 @@ const TGraphicClass& TGIFGraphic::ClassInfo() {
 }
 
 bool TGIFGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= kHeaderSize) {
-        uint8_t head[6];
-        if (stream.Read(head, 6) == 6)
-            result = std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(6, kHeaderSize);
+    return !head.empty() && (std::memcmp(head.data(), "GIF87a", 6) == 0 ||
+                             std::memcmp(head.data(), "GIF89a", 6) == 0);
 }
 
 bool TGIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
@@ -251,7 +241,7 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     StartRowProgress(uint32_t(frame.Width), imsg::Transfering);
     uint8_t largest = uint8_t(fill);
     for (int n = 0; n < frame.Height; ++n) {
-        const int y = frame.Interlace ? InterlacedRow(n, frame.Height) : n;
+        const int y = frame.Interlace ? GifInterlacedRow(n, frame.Height) : n;
         std::memset(line.data(), fill, size_t(frame.Width));
         const bool decoded = ReadGifRow(gif.get(), line.data(), frame.Width, n + 1 == frame.Height);
         // Damaged or missing data: the picture keeps what was decoded before it (the pixels

@@ -22,6 +22,9 @@ bool ReadGifRow(GifFileType* gif, uint8_t* line, int width, bool lastRow);
 // The load warning for a frame whose data ended (or turned bad, after giflib's error code)
 // after rows of its height rows.
 std::string DamagedGifWarning(int error, int rows, int height);
+// Row of the bitmap for the n-th row of an interlaced frame of the given height: first every
+// eighth row from 0, then every eighth from 4, every fourth from 2, every second from 1.
+int GifInterlacedRow(int n, int height);
 
 class TGIFGraphic : public TFormatGraphic {
   public:

@@ -97,11 +97,7 @@ bool THEIFGraphic::ProbeStream(TStream& stream) {
     return IsHEIF(ReadFileTypeBrands(stream));
 }
 
-bool THEIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
-    TFormatGraphic::ReadProperties(stream, imageIndex);
-    data_.clear();
-    if (!IsHEIF(ReadFileTypeBrands(stream))) return false;
-    std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
+bool THEIFGraphic::ReadFileProperties(const std::vector<uint8_t>& data) {
     const THeifPtr<heif_context> context = OpenContext(data);
     if (!context) return false;
     const THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
@@ -118,19 +114,11 @@ bool THEIFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.BitsPerSample = uint8_t(bits);
     p.SamplesPerPixel = p.HasAlpha ? 4 : 3;
     p.BitsPerPixel = uint8_t(std::min(255, bits * p.SamplesPerPixel));
-    // A load decodes the bytes next; a look at the header alone does not keep them.
-    if (stream_ == &stream) data_ = std::move(data);
     return true;
 }
 
-void THEIFGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    TReleaseBytes release(data_);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+void THEIFGraphic::Decode() {
     const TImageProperties& p = imageProperties_;
-    StartRowProgress(p.Width, imsg::Preparing);
-    TProgressGuard guard(*this);
 
     THeifPtr<heif_context> context = OpenContext(data_);
     if (!context) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
@@ -155,6 +143,8 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
     // Turning, mirroring and cropping are libheif's; without automatic orientation the stored
     // picture is shown.
     options->ignore_transformations = AutoOrient() ? 0 : 1;
+    // libheif 1.15 has no way to stop a decode: the cancel flag is looked at before it.
+    CheckCancelled();
     heif_image* decoded = nullptr;
     const heif_error error =
         heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
@@ -227,5 +217,4 @@ void THEIFGraphic::LoadFromStream(TStream& stream) {
         }
         RowProgress(uint32_t(y), uint32_t(height));
     }
-    Changed();
 }

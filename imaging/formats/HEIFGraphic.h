@@ -6,24 +6,22 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/formats/LibraryGraphic.h"
 
-class THEIFGraphic : public TFormatGraphic {
+class THEIFGraphic : public TLibraryGraphic {
   public:
+    THEIFGraphic() : TLibraryGraphic("HEIF") {}
     static const TGraphicClass& ClassInfo();
     const TGraphicClass& ClassType() const override { return ClassInfo(); }
 
     // True when the stream starts with a file-type box naming a HEIF brand (heic, heix, mif1
     // and their relatives) and no AVIF brand; the position is restored either way.
     static bool ProbeStream(TStream& stream);
-    // Reads the file (all of the stream from its position) and the primary picture's size,
-    // alpha and sample depth. False when libheif does not read it as HEIF. imageIndex is not
-    // used: the primary picture is the one shown.
-    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
-    // Replaces the bitmap by the primary picture of the file that starts at the stream's
-    // position.
-    void LoadFromStream(TStream& stream) override;
 
-  private:
-    std::vector<uint8_t> data_;  // the file's bytes during a load (read by ReadProperties)
+  protected:
+    // The primary picture's size, alpha and sample depth; false when libheif does not read the
+    // file as HEIF.
+    bool ReadFileProperties(const std::vector<uint8_t>& data) override;
+    // Decodes the primary picture into the bitmap.
+    void Decode() override;
 };

@@ -89,12 +89,10 @@ const TIcon::TPNGEntryDecoder& TIcon::PNGEntryDecoder() {
 }
 
 bool TIcon::ProbeStream(TStream& stream) {
-    const int64_t pos = stream.Position();
-    uint8_t head[6];
-    const bool ok = stream.Read(head, 6) == 6 && GetU16LE(head) == 0 &&
-                    (GetU16LE(head + 2) == 1 || GetU16LE(head + 2) == 2) && GetU16LE(head + 4) != 0;
-    stream.SetPosition(pos);
-    return ok;
+    const std::vector<uint8_t> head = stream.PeekBytes(6);
+    return !head.empty() && GetU16LE(head.data()) == 0 &&
+           (GetU16LE(head.data() + 2) == 1 || GetU16LE(head.data() + 2) == 2) &&
+           GetU16LE(head.data() + 4) != 0;
 }
 
 void TIcon::SaveToStream(TStream& stream) {

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr const char* kFormatName = "JPEG XL";
 constexpr uint8_t kCodestream[2] = {0xFF, 0x0A};
 constexpr uint8_t kContainer[12] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 
@@ -95,11 +94,7 @@ bool TJPEGXLGraphic::ProbeStream(TStream& stream) {
     return HasSignature(head, n);
 }
 
-bool TJPEGXLGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
-    TFormatGraphic::ReadProperties(stream, imageIndex);
-    data_.clear();
-    if (!ProbeStream(stream)) return false;
-    std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
+bool TJPEGXLGraphic::ReadFileProperties(const std::vector<uint8_t>& data) {
     TDecoderPtr decoder = OpenDecoder(data, false);
     if (!decoder || JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO) return false;
     JxlBasicInfo info;
@@ -115,54 +110,47 @@ bool TJPEGXLGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
         uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
     // Bare codestream (1) or container (2).
     p.Version = data[0] == 0 ? 2 : 1;
-    // A load decodes the bytes next; a look at the header alone does not keep them.
-    if (stream_ == &stream) data_ = std::move(data);
     return true;
 }
 
-void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    TReleaseBytes release(data_);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+void TJPEGXLGraphic::Decode() {
     const TImageProperties& p = imageProperties_;
-    StartRowProgress(p.Width, imsg::Preparing);
-    TProgressGuard guard(*this);
     const bool alpha = p.HasAlpha;
     const unsigned bytes = alpha ? 4 : 3;
     SetPixelFormat(alpha ? pf32bit : pf24bit);
     CheckSize(p.Width, p.Height);
-    if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX))
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (p.Width > uint32_t(INT32_MAX) || p.Height > uint32_t(INT32_MAX)) Fail(imsg::InvalidImage);
 
     TDecoderPtr decoder = OpenDecoder(data_, true);
-    if (!decoder) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    if (!decoder) Fail(imsg::InvalidImage);
     std::unique_ptr<void, TRunnerCloser> runner(JxlResizableParallelRunnerCreate(nullptr));
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
     if (runner && threads > 1) {
         JxlResizableParallelRunnerSetThreads(runner.get(), threads);
         if (JxlDecoderSetParallelRunner(decoder.get(), JxlResizableParallelRunner, runner.get()) !=
             JXL_DEC_SUCCESS)
-            RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+            Fail(imsg::InvalidImage);
     }
     JxlPixelFormat format{bytes, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     bool done = false, haveBuffer = false;
     while (!done) {
+        // The cancel flag between libjxl's events (the basic information, the colour encoding,
+        // the output buffer, the picture).
+        CheckCancelled();
         switch (JxlDecoderProcessInput(decoder.get())) {
             case JXL_DEC_BASIC_INFO: {
                 // The same file as ReadProperties read: the same size, checked again all the same.
                 JxlBasicInfo info;
                 uint32_t width = 0, height = 0;
                 if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
-                    RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+                    Fail(imsg::InvalidImage);
                 ShownSize(info, width, height);
                 if (width != p.Width || height != p.Height || (info.alpha_bits > 0) != alpha)
-                    RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+                    Fail(imsg::InvalidImage);
                 SetSize(int(p.Width), int(p.Height));
                 // The rows are contiguous and RowStride apart: that stride as the alignment makes
                 // libjxl write them in place.
-                if (uint64_t(p.Width) * bytes > uint64_t(RowStride()))
-                    RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+                if (uint64_t(p.Width) * bytes > uint64_t(RowStride())) Fail(imsg::InvalidImage);
                 format.align = size_t(RowStride());
                 break;
             }
@@ -189,7 +177,7 @@ void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
                     needed > size ||
                     JxlDecoderSetImageOutBuffer(decoder.get(), &format, ScanLine(0), size) !=
                         JXL_DEC_SUCCESS)
-                    RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+                    Fail(imsg::InvalidImage);
                 haveBuffer = true;
                 break;
             }
@@ -197,11 +185,11 @@ void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
                 done = haveBuffer;
                 break;
             case JXL_DEC_SUCCESS:
-                if (!haveBuffer) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+                if (!haveBuffer) Fail(imsg::InvalidImage);
                 done = true;
                 break;
             default:  // an error, or the file ending early
-                RaiseInvalidGraphicFmt(imsg::CompressionError, kFormatName);
+                Fail(imsg::CompressionError);
         }
     }
 
@@ -212,5 +200,4 @@ void TJPEGXLGraphic::LoadFromStream(TStream& stream) {
             std::swap(row[0], row[2]);
         RowProgress(y, p.Height);
     }
-    Changed();
 }

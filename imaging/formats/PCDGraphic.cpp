@@ -42,15 +42,8 @@ const TGraphicClass& TPCDGraphic::ClassInfo() {
 }
 
 bool TPCDGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= kHeaderBytes + 1) {
-        uint8_t head[kSectorSize + 3];
-        result = stream.Read(head, sizeof head) == int64_t(sizeof head) &&
-                 (IsOverview(head) || IsImage(head));
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(kSectorSize + 3, kHeaderBytes + 1);
+    return !head.empty() && (IsOverview(head.data()) || IsImage(head.data()));
 }
 
 bool TPCDGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

@@ -93,17 +93,9 @@ const TGraphicClass& TPCXGraphic::ClassInfo() {
 }
 
 bool TPCXGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t h[kHeaderSize];
-        if (stream.Read(h, kHeaderSize) == kHeaderSize) {
-            result = (h[0] == 10 || h[0] == 12 || h[0] == 205) &&
-                     (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> h = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
+    return !h.empty() && (h[0] == 10 || h[0] == 12 || h[0] == 205) &&
+           (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
 }
 
 bool TPCXGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

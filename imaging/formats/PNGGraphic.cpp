@@ -284,6 +284,15 @@ uint8_t RoundedPercent(uint64_t part, uint64_t whole) {
     return static_cast<uint8_t>(std::min<uint64_t>((part * 100 + whole / 2) / whole, 100));
 }
 
+// The 8-bit gray level a gray sample value of a chunk (bKGD, tRNS) stands for at the picture's
+// bit depth: for 1, 2 and 4 bits the level of the ramp entry it is shown with.
+uint32_t GrayLevel(uint32_t v, int bitDepth) {
+    if (bitDepth == 16) return MulDiv16(v, 255, 65535);
+    if (bitDepth >= 1 && bitDepth < 8)
+        return (v & ((1u << bitDepth) - 1)) * 255 / ((1u << bitDepth) - 1);
+    return v & 0xFF;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -298,14 +307,8 @@ TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 
 bool TPNGGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= 9) {
-        uint8_t head[8];
-        result = stream.Read(head, 8) == 8 && std::memcmp(head, kSignature, 8) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(8, 9);
+    return !head.empty() && std::memcmp(head.data(), kSignature, 8) == 0;
 }
 
 void TPNGGraphic::DecodeIconEntry(TStream& stream, int64_t, TBitmap& target) {
@@ -360,32 +363,18 @@ bool TPNGGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Height = height;
     p.Compression = d[10] == 0 ? compLZ77 : compUnknown;
     p.BitsPerSample = d[8];
-    switch (d[9]) {
-        case 0:
-            p.ColorScheme = schemeGray;
-            p.SamplesPerPixel = 1;
-            break;
-        case 2:
-            p.ColorScheme = schemeRGB;
-            p.SamplesPerPixel = 3;
-            break;
-        case 3:
-            p.ColorScheme = schemeIndexed;
-            p.SamplesPerPixel = 1;
-            break;
-        case 4:
-            p.ColorScheme = schemeGrayAlpha;
-            p.SamplesPerPixel = 1;
-            break;
-        case 6:
-            p.ColorScheme = schemeRGBA;
-            p.SamplesPerPixel = 4;
-            break;
-        default:
-            p.ColorScheme = schemeUnknown;
-            p.SamplesPerPixel = 1;
-            break;
-    }
+    // Colour types 0 (gray), 2 (RGB), 3 (palette), 4 (gray with alpha, counted as one sample
+    // here) and 6 (RGBA); any other is unknown.
+    struct TLayout {
+        TColorSchemeKind scheme;
+        uint8_t samples;
+    };
+    static constexpr TLayout kLayouts[7] = {
+        {schemeGray, 1},      {schemeUnknown, 1}, {schemeRGB, 3}, {schemeIndexed, 1},
+        {schemeGrayAlpha, 1}, {schemeUnknown, 1}, {schemeRGBA, 4}};
+    const TLayout layout = d[9] < 7 ? kLayouts[d[9]] : TLayout{schemeUnknown, 1};
+    p.ColorScheme = layout.scheme;
+    p.SamplesPerPixel = layout.samples;
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
     p.PNGFilterMode = d[11];
     p.Interlaced = d[12] != 0;
@@ -492,15 +481,7 @@ void TPNGGraphic::ReadBackground() {
         case 4:
             if (n >= 2) {
                 // The gray level the value is shown as, in all three components.
-                const uint32_t v = GetU16BE(d);
-                uint32_t level;
-                if (bitDepth_ == 16)
-                    level = MulDiv16(v, 255, 65535);
-                else if (bitDepth_ >= 1 && bitDepth_ < 8)
-                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
-                else
-                    level = v & 0xFF;
-                backgroundColor_ = TColor(level * 0x010101);
+                backgroundColor_ = TColor(GrayLevel(GetU16BE(d), bitDepth_) * 0x010101);
             }
             break;
         case 3:
@@ -535,17 +516,7 @@ void TPNGGraphic::ReadTransparency() {
     switch (colorType_) {
         case 0:
             if (n >= 2) {
-                // The displayed gray level of the sample value (for 1, 2 and 4 bits the level
-                // of the ramp entry it is shown with).
-                const uint32_t v = GetU16BE(d);
-                uint32_t level;
-                if (bitDepth_ == 16)
-                    level = MulDiv16(v, 255, 65535);
-                else if (bitDepth_ >= 1 && bitDepth_ < 8)
-                    level = (v & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1);
-                else
-                    level = v & 0xFF;
-                transparentColor_ = TColor(shown(level) * 0x010101);
+                transparentColor_ = TColor(shown(GrayLevel(GetU16BE(d), bitDepth_)) * 0x010101);
             }
             break;
         case 2:

@@ -26,12 +26,8 @@ const TGraphicClass& TPPMGraphic::ClassInfo() {
 }
 
 bool TPPMGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    if (stream.Remaining() <= 10) return false;
-    uint8_t magic[2] = {};
-    const int64_t got = stream.Read(magic, 2);
-    stream.SetPosition(position);
-    return got == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';
+    const std::vector<uint8_t> magic = stream.PeekBytes(2, 11);
+    return !magic.empty() && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';
 }
 
 // ---- buffered reading ----

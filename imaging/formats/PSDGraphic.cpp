@@ -49,18 +49,11 @@ const TGraphicClass& TPSDGraphic::ClassInfo() {
 }
 
 bool TPSDGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t head[6];
-        if (stream.Read(head, 6) == 6) {
-            result = GetU16BE(head + 4) == 1;
-            for (int i = 0; i < 4; ++i)
-                result = result && std::toupper(head[i]) == "8BPS"[i];
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(6, kHeaderSize + 1);
+    if (head.empty() || GetU16BE(head.data() + 4) != 1) return false;
+    for (int i = 0; i < 4; ++i)
+        if (std::toupper(head[i]) != "8BPS"[i]) return false;
+    return true;
 }
 
 void TPSDGraphic::SkipSection(TStream& stream) {

@@ -45,6 +45,22 @@ void Need(TStream& stream, int64_t count, int64_t end) {
     if (stream.Position() + count > end) Invalid();
 }
 
+// Leaves the stream at the fieldBytes bytes of fields that open the block from start to end and
+// returns where the block's data starts. Files of version 4 and later (chunked) put a chunk
+// length before the fields, counting itself and them, and the data after the chunk; older files
+// put the data right after the fields.
+int64_t ChunkFields(TStream& stream, int64_t start, int64_t end, int64_t fieldBytes, bool chunked) {
+    stream.SetPosition(start);
+    if (!chunked) {
+        Need(stream, fieldBytes, end);
+        return start + fieldBytes;
+    }
+    Need(stream, fieldBytes + 4, end);
+    const uint32_t chunkLength = stream.ReadU32LE();
+    if (chunkLength < fieldBytes + 4 || start + int64_t(chunkLength) > end) Invalid();
+    return start + chunkLength;
+}
+
 bool SignatureMatches(const uint8_t* head) {
     for (int i = 0; i < kSignatureLength; ++i)
         if (std::tolower(head[i]) != std::tolower(uint8_t(kSignature[i]))) return false;
@@ -69,15 +85,8 @@ const TGraphicClass& TPSPGraphic::ClassInfo() {
 }
 
 bool TPSPGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kFileHeaderSize) {
-        uint8_t head[kFileHeaderSize];
-        result = stream.Read(head, kFileHeaderSize) == kFileHeaderSize && SignatureMatches(head) &&
-                 GetU16LE(head + 32) >= 3;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(kFileHeaderSize, kFileHeaderSize + 1);
+    return !head.empty() && SignatureMatches(head.data()) && GetU16LE(head.data() + 32) >= 3;
 }
 
 bool TPSPGraphic::ReadBlockHeader(TStream& stream, int64_t limit, TBlock& block) const {
@@ -154,17 +163,8 @@ bool TPSPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 }
 
 void TPSPGraphic::ReadPalette(TStream& stream, const TBlock& block) {
-    stream.SetPosition(block.Start);
-    int64_t data = block.Start + 4;
-    if (major_ >= 4) {
-        // The palette chunk: its length (counting itself), the entry count; entries follow it.
-        Need(stream, 8, block.End);
-        const uint32_t chunkLength = stream.ReadU32LE();
-        if (chunkLength < 8 || block.Start + int64_t(chunkLength) > block.End) Invalid();
-        data = block.Start + chunkLength;
-    } else {
-        Need(stream, 4, block.End);
-    }
+    // The entry count; the entries follow.
+    const int64_t data = ChunkFields(stream, block.Start, block.End, 4, major_ >= 4);
     const uint32_t entries = stream.ReadU32LE();
     // At most 256 colours, and only those that the block holds.
     const int64_t held = std::max<int64_t>(block.End - data, 0) / 4;
@@ -195,17 +195,8 @@ void TPSPGraphic::DecodeChannel(const std::vector<uint8_t>& packed, std::vector<
 }
 
 void TPSPGraphic::ReadChannel(TStream& stream, const TBlock& block) {
-    stream.SetPosition(block.Start);
-    int64_t data = block.Start + 12;
-    if (major_ >= 4) {
-        // The channel chunk: its length (counting itself) and the four fields; data follows it.
-        Need(stream, 16, block.End);
-        const uint32_t chunkLength = stream.ReadU32LE();
-        if (chunkLength < 16 || block.Start + int64_t(chunkLength) > block.End) Invalid();
-        data = block.Start + chunkLength;
-    } else {
-        Need(stream, 12, block.End);
-    }
+    // The packed and unpacked lengths, the bitmap and channel kinds; the data follows.
+    const int64_t data = ChunkFields(stream, block.Start, block.End, 12, major_ >= 4);
     uint8_t fields[12];
     stream.ReadBuffer(fields, 12);
     const uint32_t compressedLength = GetU32LE(fields);

@@ -64,14 +64,8 @@ const TGraphicClass& TQOIGraphic::ClassInfo() {
 }
 
 bool TQOIGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t head[4];
-        result = stream.Read(head, 4) == 4 && std::memcmp(head, "qoif", 4) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(4, kHeaderSize + 1);
+    return !head.empty() && std::memcmp(head.data(), "qoif", 4) == 0;
 }
 
 bool TQOIGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

@@ -85,15 +85,9 @@ const TGraphicClass& TRLAGraphic::ClassInfo() {
 }
 
 bool TRLAGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t header[kHeaderSize];
-        result = stream.Read(header, kHeaderSize) == kHeaderSize &&
-                 GetU16BE(header + kRevisionField) == kRevision && !ChannelKind(header).empty();
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> header = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
+    return !header.empty() && GetU16BE(header.data() + kRevisionField) == kRevision &&
+           !ChannelKind(header.data()).empty();
 }
 
 bool TRLAGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

@@ -27,18 +27,11 @@ TSGIGraphic::TSGIGraphic() = default;
 TSGIGraphic::~TSGIGraphic() = default;
 
 bool TSGIGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t h[6];
-        if (stream.Read(h, 6) == 6) {
-            const uint16_t dimension = GetU16BE(h + 4);
-            result = GetU16BE(h) == kMagic && (h[3] == 1 || h[3] == 2) && dimension >= 1 &&
-                     dimension <= 3;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> h = stream.PeekBytes(6, kHeaderSize + 1);
+    if (h.empty()) return false;
+    const uint16_t dimension = GetU16BE(h.data() + 4);
+    return GetU16BE(h.data()) == kMagic && (h[3] == 1 || h[3] == 2) && dimension >= 1 &&
+           dimension <= 3;
 }
 
 bool TSGIGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

@@ -1,5 +1,6 @@
-// TIFF loader and the EPS preview. Every offset, count and size taken from the file is checked
-// against the stream before it is used; sizes are computed in 64 bits.
+// TIFF loader: the header, the tags of a directory, and the pixels of its strips or tiles
+// (the directory itself is read in TIFFDirectory.cpp). Every offset, count and size taken from the
+// file is checked against the stream before it is used; sizes are computed in 64 bits.
 #include "imaging/formats/TIFFGraphic.h"
 
 #include <zlib.h>
@@ -16,6 +17,7 @@
 #include "imaging/Stream.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/decoders/TIFFJPEGDecoder.h"
+#include "imaging/formats/TIFFDirectory.h"
 
 namespace {
 
@@ -57,36 +59,6 @@ enum : uint16_t {
     tagYCbCrPositioning = 531
 };
 
-// Field types: 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL, 6 SBYTE, 7 UNDEFINED, 8 SSHORT,
-// 9 SLONG, 10 SRATIONAL, 11 FLOAT, 12 DOUBLE, 13 IFD. Other types have no size and are
-// treated as absent.
-unsigned TypeSize(uint16_t type) {
-    switch (type) {
-        case 1:
-        case 2:
-        case 6:
-        case 7:
-            return 1;
-        case 3:
-        case 8:
-            return 2;
-        case 4:
-        case 9:
-        case 11:
-        case 13:
-            return 4;
-        case 5:
-        case 10:
-        case 12:
-            return 8;
-        default:
-            return 0;
-    }
-}
-
-// A directory holds at most this many entries and a list at most this many values; more is
-// not a sensible file (a strip per row of the largest bitmap stays far below).
-constexpr uint32_t kMaxListValues = 1u << 26;
 // The longest chain of directories walked to reach an image.
 constexpr uint32_t kMaxChain = 65536;
 
@@ -135,23 +107,6 @@ TCompressionKind CompressionKind(uint32_t value) {
             return compJBIG;
         default:
             return compUnknown;
-    }
-}
-
-// Samples of a pixel that the colour manager reads for a scheme.
-uint32_t SchemeSampleCount(TColorSchemeKind scheme) {
-    switch (scheme) {
-        case schemeIndexed:
-        case schemeGray:
-            return 1;
-        case schemeGrayAlpha:
-            return 2;
-        case schemeRGBA:
-        case schemeBGRA:
-        case schemeCMYK:
-            return 4;
-        default:
-            return 3;
     }
 }
 
@@ -248,73 +203,6 @@ void ReverseBits(uint8_t* data, size_t count) {
 
 }  // namespace
 
-// Values of one entry: their bytes, whether multi-byte values are big-endian, type and count.
-struct TTIFFGraphic::TValues {
-    std::vector<uint8_t> Bytes;
-    bool BigEndian = false;
-    uint16_t Type = 0;
-    uint32_t Count = 0;
-
-    uint32_t Integer(size_t i) const {
-        const uint8_t* p = Bytes.data() + i * TypeSize(Type);
-        switch (Type) {
-            case 1:
-            case 2:
-            case 7:
-                return p[0];
-            case 6:
-                return uint32_t(int32_t(int8_t(p[0])));
-            case 3:
-                return GetU16(p, BigEndian);
-            case 8:
-                return uint32_t(int32_t(int16_t(GetU16(p, BigEndian))));
-            case 4:
-            case 9:
-            case 13:
-                return GetU32(p, BigEndian);
-            default: {
-                const double f = Float(i);
-                return f <= 0 ? 0 : f >= 4294967295.0 ? UINT32_MAX : uint32_t(f);
-            }
-        }
-    }
-    double Float(size_t i) const {
-        const uint8_t* p = Bytes.data() + i * TypeSize(Type);
-        switch (Type) {
-            case 5: {
-                const uint32_t n = GetU32(p, BigEndian), d = GetU32(p + 4, BigEndian);
-                return d == 0 ? 0.0 : double(n) / double(d);
-            }
-            case 10: {
-                const int32_t n = int32_t(GetU32(p, BigEndian));
-                const int32_t d = int32_t(GetU32(p + 4, BigEndian));
-                return d == 0 ? 0.0 : double(n) / double(d);
-            }
-            case 11: {
-                const uint32_t bits = GetU32(p, BigEndian);
-                float f;
-                std::memcpy(&f, &bits, 4);
-                return std::isfinite(f) ? double(f) : 0.0;
-            }
-            case 12: {
-                const uint64_t bits = (uint64_t(GetU32(p, BigEndian)) << (BigEndian ? 32 : 0)) |
-                                      (uint64_t(GetU32(p + 4, BigEndian)) << (BigEndian ? 0 : 32));
-                double f;
-                std::memcpy(&f, &bits, 8);
-                return std::isfinite(f) ? f : 0.0;
-            }
-            case 6:
-                return double(int8_t(p[0]));
-            case 8:
-                return double(int16_t(GetU16(p, BigEndian)));
-            case 9:
-                return double(int32_t(GetU32(p, BigEndian)));
-            default:
-                return double(Integer(i));
-        }
-    }
-};
-
 // ---------------------------------------------------------------------------------------------
 
 const TGraphicClass& TTIFFGraphic::ClassInfo() {
@@ -327,146 +215,12 @@ TTIFFGraphic::TTIFFGraphic() = default;
 TTIFFGraphic::~TTIFFGraphic() = default;
 
 bool TTIFFGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > 8) {
-        const int64_t size = stream.Size() - position;
-        uint8_t head[8];
-        if (stream.Read(head, 8) == 8 && (GetU16LE(head) == 0x4949 || GetU16LE(head) == 0x4D4D)) {
-            const bool big = head[0] == 'M';
-            result = GetU16(head + 2, big) == 42 && int64_t(GetU32(head + 4, big)) < size;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
-}
-
-bool TTIFFGraphic::ReadDirectory(TStream& stream, int64_t offset) {
-    directory_.clear();
-    if (offset < 8 || offset + 2 > fileSize_) return false;
-    stream.SetPosition(base_ + offset);
-    uint8_t countBytes[2];
-    stream.ReadBuffer(countBytes, 2);
-    const uint32_t count = GetU16(countBytes, bigEndian_);
-    if (offset + 2 + int64_t(count) * 12 > fileSize_) return false;
-    const std::vector<uint8_t> raw = stream.ReadBytes(int64_t(count) * 12);
-    directory_.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* e = raw.data() + 12 * size_t(i);
-        TIFDEntry& entry = directory_[i];
-        entry.Tag = GetU16(e, bigEndian_);
-        entry.Type = GetU16(e + 2, bigEndian_);
-        entry.Count = GetU32(e + 4, bigEndian_);
-        const unsigned size = TypeSize(entry.Type);
-        const uint64_t total = uint64_t(size) * entry.Count;
-        if (!bigEndian_ || size == 0) {
-            std::memcpy(entry.Value, e + 8, 4);
-        } else if (total > 4 || size >= 4) {
-            // An offset, or one 32-bit value.
-            const uint32_t v = GetU32BE(e + 8);
-            for (int k = 0; k < 4; ++k)
-                entry.Value[k] = uint8_t(v >> (8 * k));
-        } else if (size == 2) {
-            for (uint32_t k = 0; k < entry.Count; ++k) {
-                const uint16_t v = GetU16BE(e + 8 + 2 * k);
-                entry.Value[2 * k] = uint8_t(v);
-                entry.Value[2 * k + 1] = uint8_t(v >> 8);
-            }
-        } else {
-            std::memcpy(entry.Value, e + 8, 4);
-        }
-    }
-    std::stable_sort(directory_.begin(), directory_.end(),
-                     [](const TIFDEntry& a, const TIFDEntry& b) { return a.Tag < b.Tag; });
-    return true;
-}
-
-const TTIFFGraphic::TIFDEntry* TTIFFGraphic::FindTag(uint16_t tag) const {
-    const auto it = std::lower_bound(directory_.begin(), directory_.end(), tag,
-                                     [](const TIFDEntry& e, uint16_t t) { return e.Tag < t; });
-    return it != directory_.end() && it->Tag == tag ? &*it : nullptr;
-}
-
-bool TTIFFGraphic::ReadValues(const TIFDEntry& entry, TValues& values) const {
-    const unsigned size = TypeSize(entry.Type);
-    if (size == 0 || entry.Count == 0 || entry.Count > kMaxListValues) return false;
-    const uint64_t total = uint64_t(size) * entry.Count;
-    values.Type = entry.Type;
-    values.Count = entry.Count;
-    if (total <= 4) {
-        values.Bytes.assign(entry.Value, entry.Value + 4);
-        values.BigEndian = false;
-        return true;
-    }
-    const uint32_t offset = GetU32LE(entry.Value);
-    if (tagStream_ == nullptr || int64_t(offset) + int64_t(total) > fileSize_) return false;
-    tagStream_->SetPosition(base_ + offset);
-    values.Bytes = tagStream_->ReadBytes(int64_t(total));
-    values.BigEndian = bigEndian_;
-    return true;
-}
-
-bool TTIFFGraphic::ReadDirectoryAt(int64_t offset) {
-    return tagStream_ != nullptr && ReadDirectory(*tagStream_, offset);
-}
-
-bool TTIFFGraphic::EntryBytes(const TIFDEntry& entry, uint64_t maxBytes,
-                              std::vector<uint8_t>& bytes, bool& bigEndian) const {
-    TValues values;
-    if (uint64_t(TypeSize(entry.Type)) * entry.Count > maxBytes || !ReadValues(entry, values))
+    const int64_t size = stream.Remaining();
+    const std::vector<uint8_t> head = stream.PeekBytes(8, 9);
+    if (head.empty() || (GetU16LE(head.data()) != 0x4949 && GetU16LE(head.data()) != 0x4D4D))
         return false;
-    bytes = std::move(values.Bytes);
-    bytes.resize(std::min<uint64_t>(bytes.size(), uint64_t(TypeSize(entry.Type)) * entry.Count));
-    bigEndian = values.BigEndian;
-    return true;
-}
-
-uint32_t TTIFFGraphic::ReadInteger(uint16_t tag, uint32_t fallback) const {
-    // The first value when there are several (an offset is never taken for a value).
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    if (entry == nullptr || !ReadValues(*entry, values)) return fallback;
-    return values.Integer(0);
-}
-
-float TTIFFGraphic::ReadFloat(uint16_t tag, float fallback) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    if (entry == nullptr || entry->Count != 1 || !ReadValues(*entry, values)) return fallback;
-    return float(values.Float(0));
-}
-
-std::vector<uint32_t> TTIFFGraphic::ReadIntegerList(uint16_t tag) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    std::vector<uint32_t> list;
-    if (entry == nullptr || !ReadValues(*entry, values)) return list;
-    list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = values.Integer(i);
-    return list;
-}
-
-std::vector<float> TTIFFGraphic::ReadFloatList(uint16_t tag) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    std::vector<float> list;
-    if (entry == nullptr || !ReadValues(*entry, values)) return list;
-    list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = float(values.Float(i));
-    return list;
-}
-
-std::vector<uint8_t> TTIFFGraphic::ReadByteList(uint16_t tag) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    std::vector<uint8_t> list;
-    if (entry == nullptr || !ReadValues(*entry, values)) return list;
-    list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = uint8_t(values.Integer(i));
-    return list;
+    const bool big = head[0] == 'M';
+    return GetU16(head.data() + 2, big) == 42 && int64_t(GetU32(head.data() + 4, big)) < size;
 }
 
 bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
@@ -647,7 +401,8 @@ void TTIFFGraphic::SetupColorManager() {
     // Samples of a pixel that reach the manager: extra samples that it would not read are
     // dropped from each row first (an alpha sample of gray or palette images, anything past
     // the scheme's samples).
-    const uint32_t needed = SchemeSampleCount(source);
+    const uint32_t stored = SchemeSamples(source);
+    const uint32_t needed = stored != 0 ? stored : 3;
     if (!indexed && p.SamplesPerPixel < needed)
         throw EColorConversionError(imsg::InvalidPixelDepth);
     sourceSamples_ = std::clamp<uint32_t>(p.SamplesPerPixel, 1, needed);
@@ -1241,63 +996,4 @@ void TTIFFGraphic::ConvertRows(std::vector<std::vector<uint8_t>>& band, uint64_t
                               int32_t(p.CurrentRow)});
         ProgressInArea(psRunning, uint8_t(uint64_t(top) * 100 / height), true, {});
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// EPS preview
-
-namespace {
-constexpr uint32_t kEPSMagic = 0xC6D3D0C5;
-constexpr int64_t kEPSHeaderSize = 30;
-constexpr const char* kEPS = "EPS";
-}  // namespace
-
-const TGraphicClass& TEPSGraphic::ClassInfo() {
-    static const TGraphicClass info{"TEPSGraphic", [] { return std::make_unique<TEPSGraphic>(); },
-                                    &TEPSGraphic::ProbeStream, &TTIFFGraphic::ClassInfo()};
-    return info;
-}
-
-bool TEPSGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kEPSHeaderSize) {
-        uint8_t head[kEPSHeaderSize];
-        // The preview's offset counts from the start of the header; it may follow the header
-        // right away.
-        const int64_t size = stream.Size() - position;
-        if (stream.Read(head, kEPSHeaderSize) == kEPSHeaderSize) {
-            const int64_t offset = GetU32LE(head + 20);
-            result = GetU32LE(head) == kEPSMagic && offset >= kEPSHeaderSize && offset < size &&
-                     GetU32LE(head + 24) > 0;
-        }
-    }
-    stream.SetPosition(position);
-    return result;
-}
-
-bool TEPSGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
-    const int64_t start = stream.Position();
-    uint8_t head[kEPSHeaderSize];
-    if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic ||
-        int64_t(GetU32LE(head + 20)) > stream.Size() - start) {
-        TFormatGraphic::ReadProperties(stream, imageIndex);
-        return false;
-    }
-    // The preview's offsets count from its own start.
-    stream.SetPosition(start + int64_t(GetU32LE(head + 20)));
-    return TTIFFGraphic::ReadProperties(stream, imageIndex);
-}
-
-void TEPSGraphic::LoadFromStream(TStream& stream) {
-    // A file with the binary header is loaded as its preview; a preview that is no TIFF image
-    // gets the TIFF loader's message.
-    const int64_t start = stream.Position();
-    uint8_t head[kEPSHeaderSize];
-    if (stream.Read(head, kEPSHeaderSize) != kEPSHeaderSize || GetU32LE(head) != kEPSMagic) {
-        Clear();
-        RaiseInvalidGraphicFmt(imsg::InvalidImage, kEPS);
-    }
-    stream.SetPosition(start);
-    TTIFFGraphic::LoadFromStream(stream);
 }

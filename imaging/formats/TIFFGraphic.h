@@ -10,9 +10,8 @@
 // band is converted row by row through the colour manager. When TBitmap::AutoOrient() is on,
 // the Orientation tag (2-8) turns the loaded bitmap into the way it is meant to be seen; the
 // image properties keep the stored width and height (the bitmap's Width() and Height() are
-// the shown ones). It does not save.
-//
-// TEPSGraphic shows the TIFF preview of a binary Encapsulated PostScript file.
+// the shown ones). It does not save. (TEPSGraphic, EPSGraphic.h, shows the TIFF preview of a
+// binary Encapsulated PostScript file.)
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -142,20 +141,4 @@ class TTIFFGraphic : public TFormatGraphic {
     bool wideSamples_ = false;
     uint32_t sampleFormat_ = 1;
     double wideMin_ = 0, wideMax_ = 1;
-};
-
-class TEPSGraphic : public TTIFFGraphic {
-  public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
-
-    // True when more than 30 bytes remain, the binary EPS magic matches, the TIFF preview
-    // starts after the 30-byte header (right after it, or later) inside the stream and is not
-    // empty. The position is restored.
-    static bool ProbeStream(TStream& stream);
-    // Reads the 30-byte header at the stream's position and the properties of the TIFF
-    // preview it points at; false when either is missing.
-    bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
-    // Loads the TIFF preview that the 30-byte header points at.
-    void LoadFromStream(TStream& stream) override;
 };

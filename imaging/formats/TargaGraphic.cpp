@@ -117,20 +117,13 @@ const TGraphicClass& TTargaGraphic::ClassInfo() {
 }
 
 bool TTargaGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > kHeaderSize) {
-        uint8_t h[kHeaderSize];
-        if (stream.Read(h, kHeaderSize) == kHeaderSize) {
-            const THeader r = ParseHeader(h);
-            const uint8_t e = r.ColorMapEntrySize, p = r.PixelSize;
-            result = (r.ImageType <= 3 || IsRunLengthType(r.ImageType)) && r.ColorMapType <= 1 &&
-                     (e == 15 || e == 16 || e == 24 || e == 32) &&
-                     (p == 8 || p == 15 || p == 16 || p == 24 || p == 32);
-        }
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> h = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
+    if (h.empty()) return false;
+    const THeader r = ParseHeader(h.data());
+    const uint8_t e = r.ColorMapEntrySize, p = r.PixelSize;
+    return (r.ImageType <= 3 || IsRunLengthType(r.ImageType)) && r.ColorMapType <= 1 &&
+           (e == 15 || e == 16 || e == 24 || e == 32) &&
+           (p == 8 || p == 15 || p == 16 || p == 24 || p == 32);
 }
 
 bool TTargaGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

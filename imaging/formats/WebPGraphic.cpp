@@ -38,15 +38,9 @@ const TGraphicClass& TWebPGraphic::ClassInfo() {
 }
 
 bool TWebPGraphic::ProbeStream(TStream& stream) {
-    const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() >= kHeaderSize) {
-        uint8_t head[12];
-        if (stream.Read(head, 12) == 12)
-            result = std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
-    }
-    stream.SetPosition(position);
-    return result;
+    const std::vector<uint8_t> head = stream.PeekBytes(12, kHeaderSize);
+    return !head.empty() && std::memcmp(head.data(), "RIFF", 4) == 0 &&
+           std::memcmp(head.data() + 8, "WEBP", 4) == 0;
 }
 
 bool TWebPGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {

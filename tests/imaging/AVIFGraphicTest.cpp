@@ -12,6 +12,7 @@
 #include "common/ImagingTestHelpers.h"
 #include "common/TestData.h"
 #include "imaging/Exceptions.h"
+#include "imaging/LibraryGraphicChecks.h"
 #include "imaging/formats/AVIFGraphic.h"
 
 namespace {
@@ -143,37 +144,8 @@ TEST(AVIFGraphic, ProbeDamageLimitAndProgress) {
     EXPECT_EQ(testhelp::LoadError<TAVIFGraphic>(heic),
               "Cannot load image. Invalid or unexpected AVIF image format.");
 
-    for (size_t n = 0; n < good.size(); ++n) {
-        TAVIFGraphic avif;
-        try {
-            testhelp::LoadBytes(avif, Bytes(good.begin(), good.begin() + std::ptrdiff_t(n)));
-        } catch (const EImagingError&) {
-        }
-        Bytes broken = good;
-        broken[n] ^= 0x5A;
-        try {
-            testhelp::LoadBytes(avif, broken);
-        } catch (const EImagingError&) {
-        }
-    }
-    {
-        testhelp::TPixelLimit limit(37 * 21 - 1);
-        EXPECT_NE(testhelp::LoadError<TAVIFGraphic>(good), "no error");
-    }
-    for (const bool damaged : {false, true}) {
-        TAVIFGraphic avif;
-        std::vector<TProgressStage> stages;
-        avif.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t, bool, const TRect&,
-                              const std::string&) { stages.push_back(stage); };
-        try {
-            testhelp::LoadBytes(avif, damaged ? testhelp::ZeroTail(good, 200) : good);
-        } catch (const EImagingError&) {
-        }
-        ASSERT_FALSE(stages.empty());
-        EXPECT_EQ(stages.front(), psStarting);
-        EXPECT_EQ(stages.back(), psEnding);
-        EXPECT_EQ(stages.size() > 10, !damaged);  // a row each when it decodes
-    }
+    testhelp::ExpectLibraryLoaderBasics<TAVIFGraphic>(good, testhelp::ZeroTail(good, 200), 37, 21,
+                                                      true);
 }
 
 }  // namespace

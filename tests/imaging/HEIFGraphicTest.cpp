@@ -11,6 +11,7 @@
 
 #include "common/ImagingTestHelpers.h"
 #include "imaging/Exceptions.h"
+#include "imaging/LibraryGraphicChecks.h"
 #include "imaging/formats/HEIFGraphic.h"
 
 namespace {
@@ -123,39 +124,8 @@ TEST(HEIFGraphic, ProbeDamageLimitAndProgress) {
     EXPECT_EQ(testhelp::LoadError<THEIFGraphic>(avif),
               "Cannot load image. Invalid or unexpected HEIF image format.");
 
-    // Cut anywhere or overwritten after the header: a picture or a clean error.
-    for (size_t n = 0; n < good.size(); ++n) {
-        THEIFGraphic heif;
-        try {
-            testhelp::LoadBytes(heif, Bytes(good.begin(), good.begin() + std::ptrdiff_t(n)));
-        } catch (const EImagingError&) {
-        }
-        Bytes broken = good;
-        broken[n] ^= 0x5A;
-        try {
-            testhelp::LoadBytes(heif, broken);
-        } catch (const EImagingError&) {
-        }
-    }
-    {
-        testhelp::TPixelLimit limit(24 * 16 - 1);
-        EXPECT_NE(testhelp::LoadError<THEIFGraphic>(good), "no error");
-    }
-
-    for (const bool damaged : {false, true}) {
-        THEIFGraphic heif;
-        std::vector<TProgressStage> stages;
-        heif.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t, bool, const TRect&,
-                              const std::string&) { stages.push_back(stage); };
-        try {
-            testhelp::LoadBytes(heif, damaged ? testhelp::ZeroTail(good, 200) : good);
-        } catch (const EImagingError&) {
-        }
-        ASSERT_FALSE(stages.empty());
-        EXPECT_EQ(stages.front(), psStarting);
-        EXPECT_EQ(stages.back(), psEnding);
-        EXPECT_EQ(stages.size() > 10, !damaged);  // a row each when it decodes
-    }
+    testhelp::ExpectLibraryLoaderBasics<THEIFGraphic>(good, testhelp::ZeroTail(good, 200), 24, 16,
+                                                      true);
 }
 
 }  // namespace

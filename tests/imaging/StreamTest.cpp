@@ -38,6 +38,21 @@ TEST(Stream, BoundedReadsNeverAllocateBeyondTheStream) {
     EXPECT_TRUE(s.ReadAvailable(4).empty());
 }
 
+TEST(Stream, PeekBytesRestoresThePosition) {
+    const uint8_t data[] = {1, 2, 3, 4, 5};
+    TMemoryStream s(data, sizeof data);
+    const struct {
+        int64_t position, count, minRemaining;
+        std::vector<uint8_t> expected;
+    } cases[] = {{1, 2, 0, {2, 3}}, {1, 4, 4, {2, 3, 4, 5}}, {1, 2, 5, {}},
+                 {4, 2, 0, {}},     {9, 1, 0, {}},           {0, 0, 0, {}}};
+    for (const auto& c : cases) {
+        s.SetPosition(c.position);
+        EXPECT_EQ(s.PeekBytes(c.count, c.minRemaining), c.expected) << c.position << " " << c.count;
+        EXPECT_EQ(s.Position(), c.position);
+    }
+}
+
 TEST(Stream, MemoryWriteGrows) {
     TMemoryStream s;
     s.WriteBuffer("abc", 3);

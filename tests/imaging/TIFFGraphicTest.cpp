@@ -20,6 +20,7 @@
 #include "imaging/CodeWriters.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Stream.h"
+#include "imaging/formats/EPSGraphic.h"
 #include "imaging/formats/TIFFGraphic.h"
 
 using namespace testhelp;
