@@ -78,8 +78,19 @@ uint64_t TTextDocument::FindUnit(const uint8_t* data, size_t from, size_t to, ui
     return SIZE_MAX;
 }
 
-size_t TTextDocument::CharBoundary(const uint8_t* data, size_t begin, size_t end) const {
+size_t TTextDocument::CharBoundary(const uint8_t* data, size_t begin, size_t end,
+                                   size_t size) const {
     if (unit_ == 1 && encoding_.encoding == TTextEncoding::Utf8) {
+        if (end >= size && end > begin + 1) {
+            // Nothing is known past the data: a character whose lead byte asks for more bytes
+            // than are left before `end` goes whole to the next piece.
+            size_t lead = end - 1;
+            for (int k = 0; k < 3 && lead > begin + 1 && (data[lead] & 0xC0) == 0x80; ++k)
+                --lead;
+            const uint8_t c = data[lead];
+            const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            return lead + length > end ? lead : end;
+        }
         size_t cut = end;
         for (int k = 0; k < 3 && cut > begin + 1 && (data[cut] & 0xC0) == 0x80; ++k)
             --cut;
@@ -121,7 +132,7 @@ uint64_t TTextDocument::ScanLines(const uint8_t* data, size_t size, uint64_t buf
         }
         if (pos + MaxLine <= size) {
             // A readable character needs data past the cut; a line this long has no end here.
-            const size_t cut = CharBoundary(data, pos, pos + MaxLine);
+            const size_t cut = CharBoundary(data, pos, pos + MaxLine, size);
             lengths.push_back(static_cast<uint16_t>((cut - pos) | kContinues));
             pos = cut;
             continue;
@@ -154,7 +165,7 @@ TTextLine TTextDocument::LineAt(uint64_t start) const {
         return {start, start + end, start + end + endSize, false};
     }
     if (n >= MaxLine) {
-        const size_t cut = CharBoundary(buffer, 0, MaxLine);
+        const size_t cut = CharBoundary(buffer, 0, MaxLine, n);
         return {start, start + cut, start + cut, false};
     }
     return {start, start + n, start + n, true};

@@ -80,7 +80,9 @@ class TTextDocument {
     // first line not complete in the buffer.
     uint64_t ScanLines(const uint8_t* data, size_t size, uint64_t bufferOffset, bool atEof,
                        std::vector<uint16_t>& lengths) const;
-    size_t CharBoundary(const uint8_t* data, size_t begin, size_t end) const;
+    // Where a piece of a line in data of `size` bytes ends at `end` or just before, so that no
+    // character is cut.
+    size_t CharBoundary(const uint8_t* data, size_t begin, size_t end, size_t size) const;
     void IndexFrom(uint64_t start);
     void StartIndexer();
     void StopIndexer();

@@ -140,4 +140,12 @@ TEST(TextDocument, LinesAcrossBlockBoundaries) {
     EXPECT_EQ(d->LineAt(0).next, TTextDocument::MaxLine - 1);
     EXPECT_EQ(LineText(*d, TTextDocument::MaxLine - 1), u"\u00e9tail");
     EXPECT_EQ(d->LineCount(), 3u);
+    // So does one that reaches the end of a block the index reads.
+    std::string atBlockEnd;
+    while (atBlockEnd.size() < block - TTextDocument::MaxLine)
+        atBlockEnd += "x\n";
+    atBlockEnd.resize(block - TTextDocument::MaxLine, 'x');
+    atBlockEnd += std::string(TTextDocument::MaxLine - 1, 'a') + "\xC3\xA9tail\n";
+    d = Doc(atBlockEnd);
+    EXPECT_EQ(LineText(*d, d->LineStart(d->LineNumberAt(block - 1))), u"\u00e9tail");
 }
