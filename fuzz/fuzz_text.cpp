@@ -6,7 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "toolkit/TextDocument.h"
+#include "text/TextDocument.h"
+#include "text/TextEncoding.h"
+#include "text/TextSearch.h"
+#include "text/TextSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

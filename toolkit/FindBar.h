@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "toolkit/TextDocument.h"
+#include "text/TextSearch.h"
 
 class QCheckBox;
 class QLabel;

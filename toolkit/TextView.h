@@ -13,7 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "toolkit/TextDocument.h"
+#include "text/TextDocument.h"
+#include "text/TextSearch.h"
 
 class QTextLayout;
 
