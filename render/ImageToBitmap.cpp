@@ -1,4 +1,4 @@
-#include "display/ImageToBitmap.h"
+#include "render/ImageToBitmap.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "display/MetafilePlayer.h"
+#include "render/MetafilePlayer.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>
@@ -18,7 +18,6 @@
 #include <variant>
 #include <vector>
 
-#include "display/ImageToBitmap.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/ScanLineConversion.h"
@@ -27,6 +26,7 @@
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "imaging/formats/WindowsBitmap.h"
+#include "render/ImageToBitmap.h"
 
 namespace {
 
