@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "imaging/ImagingRoutines.h"
-#include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
+#include "render/ImageToBitmap.h"
 
 namespace metafile {
 
@@ -104,14 +104,6 @@ QPainterPath ReadPlusPath(TPlusReader& in) {
     return path;
 }
 
-QImage BitmapToImage(const TBitmap& bitmap) {
-    QImage image(bitmap.Width(), bitmap.Height(),
-                 BitmapHasAlpha(bitmap) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (int y = 0; y < bitmap.Height() && !image.isNull(); ++y)
-        ConvertScanLineToBGRA(bitmap, y, image.scanLine(y));
-    return image;
-}
-
 // A compressed picture embedded in the file, read by the imaging library's own loaders.
 QImage DecodeEmbeddedPicture(const uint8_t* p, size_t n) {
     std::unique_ptr<TGraphic> graphic;
@@ -128,7 +120,7 @@ QImage DecodeEmbeddedPicture(const uint8_t* p, size_t n) {
         TBitmap bitmap;
         bitmap.Assign(*graphic);
         TBitmap::CheckSize(bitmap.Width(), bitmap.Height());
-        return BitmapToImage(bitmap);
+        return BitmapToQImage(bitmap);
     } catch (const std::exception&) {
         return QImage();  // a damaged picture is left out
     }

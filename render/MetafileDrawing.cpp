@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "imaging/Exceptions.h"
-#include "imaging/ScanLineConversion.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/WindowsBitmap.h"
+#include "render/ImageToBitmap.h"
 #include "render/MetafileRecordPlayer.h"
 
 namespace metafile {
@@ -373,11 +373,7 @@ QImage TRecordPlayer::DibImage(const uint8_t* data, size_t size, size_t bitsOffs
         TBitmap bitmap;
         TBitmap::CheckSize(header.Width, header.Height);
         dib::ReadPixels(stream, stream.Remaining(), header, bitmap);
-        QImage image(bitmap.Width(), bitmap.Height(),
-                     BitmapHasAlpha(bitmap) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        for (int y = 0; y < bitmap.Height() && !image.isNull(); ++y)
-            ConvertScanLineToBGRA(bitmap, y, image.scanLine(y));
-        return image;
+        return BitmapToQImage(bitmap);
     } catch (const EImagingError&) {
         return QImage();  // a damaged bitmap is left out of the picture
     }
