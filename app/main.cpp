@@ -9,11 +9,11 @@
 
 #include "app/Form1.h"
 #include "display/DecodeService.h"
-#include "display/MetafilePlayer.h"
-#include "display/SvgRenderer.h"
 #include "imaging/Registration.h"
 #include "imaging/decoders/Decoder.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/MetafilePlayer.h"
+#include "render/SvgRenderer.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
 

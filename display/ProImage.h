@@ -23,11 +23,11 @@
 #include <memory>
 #include <vector>
 
-#include "display/VectorPicture.h"
 #include "display/ViewTransform.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Graphic.h"
 #include "imaging/Picture.h"
+#include "render/VectorPicture.h"
 #include "toolkit/Controls.h"
 
 class TProImage : public TControl<QWidget> {

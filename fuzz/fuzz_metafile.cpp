@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "display/MetafilePlayer.h"
 #include "fuzz/fuzz_common.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/Metafile.h"
+#include "render/MetafilePlayer.h"
 
 namespace {
 // Lives until the process ends: destroying it from an exit handler, after Qt's own clean-up,
 // would crash.
 QGuiApplication* gApp = nullptr;
-}
+}  // namespace
 
 // Font look-ups keep caches inside fontconfig for the life of the process: not our leaks.
 extern "C" const char* __lsan_default_suppressions() {

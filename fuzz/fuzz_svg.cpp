@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "display/SvgRenderer.h"
 #include "fuzz/fuzz_common.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/SVGGraphic.h"
+#include "render/SvgRenderer.h"
 
 namespace {
 // Lives until the process ends: destroying it from an exit handler, after Qt's own clean-up,

@@ -47,9 +47,9 @@
 
 #include <QLoggingCategory>
 
-#include "display/MetafilePlayer.h"
-#include "display/SvgRenderer.h"
-#include "display/VectorPicture.h"
+#include "render/MetafilePlayer.h"
+#include "render/SvgRenderer.h"
+#include "render/VectorPicture.h"
 #endif
 
 namespace {

@@ -1,6 +1,8 @@
-#include "display/ImageToBitmap.h"
+#include "render/ImageToBitmap.h"
 
 #include <cstring>
+
+#include "imaging/ScanLineConversion.h"
 
 void ImageToBitmap(const QImage& image, TBitmap& target) {
     if (image.isNull()) return;
@@ -29,4 +31,12 @@ void PaintIntoBitmap(TBitmap& target, QSize size, const std::function<void(QImag
         for (int x = 0; x < target.Width(); ++x)
             if (qAlpha(row[x]) != 255) row[x] = qUnpremultiply(row[x]);
     }
+}
+
+QImage BitmapToQImage(const TBitmap& bitmap) {
+    QImage image(bitmap.Width(), bitmap.Height(),
+                 BitmapHasAlpha(bitmap) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < bitmap.Height() && !image.isNull(); ++y)
+        ConvertScanLineToBGRA(bitmap, y, image.scanLine(y));
+    return image;
 }

@@ -17,11 +17,11 @@
 #include <gtest/gtest.h>
 
 #include "common/ImagingTestHelpers.h"
-#include "display/MetafilePlayer.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
 #include "imaging/formats/Metafile.h"
+#include "render/MetafilePlayer.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "display/VectorPicture.h"
+#include "render/VectorPicture.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "display/ImageToBitmap.h"
-#include "display/MetafilePlayer.h"
-#include "display/SvgRenderer.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/SVGGraphic.h"
+#include "render/ImageToBitmap.h"
+#include "render/MetafilePlayer.h"
+#include "render/SvgRenderer.h"
 
 namespace {
 

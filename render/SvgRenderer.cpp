@@ -1,11 +1,11 @@
-#include "display/SvgRenderer.h"
+#include "render/SvgRenderer.h"
 
 #include <QPainter>
 #include <algorithm>
 
-#include "display/ImageToBitmap.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
+#include "render/ImageToBitmap.h"
 
 TSvgDocument::TSvgDocument(const TSVGGraphic& svg) : root_(svg.Root()) {
     const std::string& text = svg.Document();
