@@ -88,16 +88,10 @@ class FileListCommandsTest : public filelisttest::TUserSettingsTest {
     }
 
     QString Write(const QString& rel, const QByteArray& data = "x") {
-        QDir().mkpath(QFileInfo(root_ + rel).absolutePath());
-        QFile f(root_ + rel);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
+        EXPECT_TRUE(filelisttest::WriteFile(root_ + rel, data)) << rel.toStdString();
         return root_ + rel;
     }
-    QByteArray Read(const QString& rel) const {
-        QFile f(root_ + rel);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray Read(const QString& rel) const { return filelisttest::ReadFile(root_ + rel); }
     bool Exists(const QString& rel) const { return QFileInfo::exists(root_ + rel); }
 
     std::unique_ptr<List> MakeList(const QString& folder) {

@@ -1,9 +1,13 @@
 #pragma once
 // What the tests of the file list and of the folder combo share: a fixture that keeps the
-// per-user settings (the parent icon index) out of the real configuration folder, and helpers
-// that find rows by caption and press keys in the list.
+// per-user settings (the parent icon index) out of the real configuration folder, helpers that
+// find rows by caption and press keys in the list, and the file writing and reading of the
+// file-operation tests.
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QStringList>
@@ -51,6 +55,21 @@ inline void PressKey(TFileListView& list, int key, Qt::KeyboardModifiers mods = 
     if (!release) return;
     QKeyEvent up(QEvent::KeyRelease, key, mods);
     QApplication::sendEvent(list.View(), &up);
+}
+
+// Writes a file, making its folders; false when it cannot be opened.
+inline bool WriteFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    f.write(data);
+    return true;
+}
+
+// A file's bytes, "<missing>" when it cannot be read.
+inline QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 }  // namespace filelisttest
