@@ -153,7 +153,7 @@ void TForm1::CreateComponents() {
     SplitterV->setCursor(Qt::SplitHCursor);
     SplitterV->SetAlign(alLeft);
 
-    BrowseDrives = new TKvDirTreeCombo28(QStringLiteral("BrowseDrives"), PanelLeft);
+    BrowseDrives = new TFolderCombo(QStringLiteral("BrowseDrives"), PanelLeft);
     BrowseDrives->SetHeight(21);
     BrowseDrives->SetAlign(alTop);
     BrowseDrives->setReadOnly(true);
@@ -170,9 +170,9 @@ void TForm1::CreateComponents() {
     PanelDiv->SetHeight(2);
     PanelDiv->SetAlign(alTop);
 
-    BrowseFiles = new TKvFilelistView28(PanelLeft);
+    BrowseFiles = new TFileListView(PanelLeft);
     BrowseFiles->setObjectName(QStringLiteral("BrowseFiles"));
-    BrowseFiles->SetViewStyle(TKvFilelistView28::vsList);
+    BrowseFiles->SetViewStyle(TFileListView::vsList);
     BrowseFiles->SetShowColumnHeaders(false);
     BrowseFiles->SetMultiSelect(false);
     BrowseFiles->SetReadOnly(true);
@@ -181,11 +181,11 @@ void TForm1::CreateComponents() {
     BrowseFiles->SetFont(TFont());
     BrowseFiles->SetMask(QStringLiteral("*.*"));
     BrowseFiles->SetFileType(
-        TKvFilelistView28::TFileType(TKvFilelistView28::ftReadOnly | TKvFilelistView28::ftHidden |
-                                     TKvFilelistView28::ftSystem | TKvFilelistView28::ftArchive));
+        TFileListView::TFileType(TFileListView::ftReadOnly | TFileListView::ftHidden |
+                                 TFileListView::ftSystem | TFileListView::ftArchive));
     BrowseFiles->SetParentDirCaption(QStringLiteral(" Parent"));
     BrowseFiles->SetPopUpMenuEnabled(false);
-    BrowseFiles->SetTimeFormat(TKvFilelistView28::tfShortFormat);
+    BrowseFiles->SetTimeFormat(TFileListView::tfShortFormat);
     BrowseFiles->SetColWidth_Name(150);
     BrowseFiles->SetColWidth_Size(0);
     BrowseFiles->SetColWidth_Type(0);
@@ -286,9 +286,9 @@ void TForm1::CreateComponents() {
     FormStorage1->SetStoredProps(StoredProps());
     Wire(FormStorage1, &TFormPlacement::OnRestorePlacement, &TForm1::CheckRestoredSettings);
 
-    Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
-    Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
-    connect(BrowseFiles, &TKvFilelistView28::OnItemRenamed, this,
+    Wire(BrowseDrives, &TFolderCombo::OnClick, &TForm1::BrowseDrivesClick);
+    Wire(BrowseFiles, &TFileListView::OnClick, &TForm1::BrowseFilesClick);
+    connect(BrowseFiles, &TFileListView::OnItemRenamed, this,
             [this](QObject*, const QString& oldPath, const QString& newPath) {
                 ShownFileRenamed(oldPath, newPath);
             });
@@ -516,18 +516,18 @@ void TForm1::CreateFileCommands() {
         TMenuItem** item;
         const char* name;
         const char* caption;
-        TKvFilelistView28::TListAction action;
+        TFileListView::TListAction action;
     };
     const TCommand commands[] = {
-        {&FileOpen, "FileOpen", "Open", TKvFilelistView28::laOpen},
-        {&FileCut, "FileCut", "Cut", TKvFilelistView28::laCut},
-        {&FileCopy, "FileCopy", "Copy", TKvFilelistView28::laCopy},
-        {&FilePaste, "FilePaste", "Paste", TKvFilelistView28::laPaste},
-        {&FileDelete, "FileDelete", "Delete", TKvFilelistView28::laDelete},
+        {&FileOpen, "FileOpen", "Open", TFileListView::laOpen},
+        {&FileCut, "FileCut", "Cut", TFileListView::laCut},
+        {&FileCopy, "FileCopy", "Copy", TFileListView::laCopy},
+        {&FilePaste, "FilePaste", "Paste", TFileListView::laPaste},
+        {&FileDelete, "FileDelete", "Delete", TFileListView::laDelete},
         {&FileDeletePermanently, "FileDeletePermanently", "Delete Permanently",
-         TKvFilelistView28::laDeletePermanently},
-        {&FileNewFolder, "FileNewFolder", "New Folder", TKvFilelistView28::laNewFolder},
-        {&FileProperties, "FileProperties", "Properties", TKvFilelistView28::laProperties},
+         TFileListView::laDeletePermanently},
+        {&FileNewFolder, "FileNewFolder", "New Folder", TFileListView::laNewFolder},
+        {&FileProperties, "FileProperties", "Properties", TFileListView::laProperties},
     };
     int at = 0;
     for (const TCommand& c : commands) {
@@ -535,9 +535,9 @@ void TForm1::CreateFileCommands() {
         // The key is shown beside the caption, not bound: the list answers to it itself while
         // it has the focus, and a bound Enter would fire Open from any highlighted item.
         item->setText(item->Caption() + u'\t' +
-                      TKvFilelistView28::ActionKey(c.action).toString(QKeySequence::NativeText));
+                      TFileListView::ActionKey(c.action).toString(QKeySequence::NativeText));
         item->setProperty("listAction", static_cast<int>(c.action));
-        const TKvFilelistView28::TListAction action = c.action;
+        const TFileListView::TListAction action = c.action;
         connect(item, &TMenuItem::OnClick, this, [this, action] {
             Application::HandleEvent([this, action] { BrowseFiles->RunAction(action); });
         });
@@ -551,7 +551,7 @@ void TForm1::UpdateFileCommands() {
     for (TMenuItem* item : {FileOpen, FileCut, FileCopy, FilePaste, FileDelete,
                             FileDeletePermanently, FileNewFolder, FileProperties})
         item->SetEnabled(BrowseFiles->ActionEnabled(
-            static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
+            static_cast<TFileListView::TListAction>(item->property("listAction").toInt())));
 }
 
 QString TForm1::AboutText() {
@@ -635,7 +635,7 @@ QString TForm1::LocationPath(const QString& typed) const {
     const QString path = ExpandHome(typed.trimmed());
     if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
     const QString base =
-        BrowseFiles->Directory().compare(QLatin1String(TKvFilelistView28::DrivesDirectory),
+        BrowseFiles->Directory().compare(QLatin1String(TFileListView::DrivesDirectory),
                                          Qt::CaseInsensitive) == 0
             ? QDir::homePath()
             : BrowseFiles->Directory();
@@ -671,7 +671,7 @@ void TForm1::LocationShow() {
     if (!PanelLeft->isVisible() && !paneItem->Checked()) ToggleBrowser(paneItem);
     const QString folder = BrowseFiles->Directory();
     Location->setText(
-        folder.compare(QLatin1String(TKvFilelistView28::DrivesDirectory), Qt::CaseInsensitive) == 0
+        folder.compare(QLatin1String(TFileListView::DrivesDirectory), Qt::CaseInsensitive) == 0
             ? QStringLiteral("/")
             : folder);
     Location->setGeometry(BrowseDrives->geometry());
@@ -710,7 +710,7 @@ void TForm1::ApplyDetails() {
     BrowseFiles->SetColWidth_Attr(0);
     BrowseFiles->ResetColumnWidths();
     BrowseFiles->SetShowColumnHeaders(details);
-    BrowseFiles->SetViewStyle(details ? TKvFilelistView28::vsReport : TKvFilelistView28::vsList);
+    BrowseFiles->SetViewStyle(details ? TFileListView::vsReport : TFileListView::vsList);
 }
 
 // --- Creation and showing ----------------------------------------------------------------------
@@ -1554,7 +1554,7 @@ void TForm1::LeaveFullScreen() {
 // --- Moving between pictures --------------------------------------------------------------------
 
 bool TForm1::IsFileRow(int row) const {
-    return BrowseFiles->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindFile);
+    return BrowseFiles->ItemSubItem(row, 5) == QLatin1String(TFileListView::KindFile);
 }
 
 void TForm1::MoveToPicture(int from, int direction) {
@@ -1572,7 +1572,7 @@ void TForm1::MoveToPicture(int from, int direction) {
 namespace {
 
 // The first selected row of the list, or -1.
-int SelectedRow(const TKvFilelistView28& list) {
+int SelectedRow(const TFileListView& list) {
     for (int row = 0; row < list.ItemCount(); ++row)
         if (list.ItemSelected(row)) return row;
     return -1;

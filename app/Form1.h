@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "browse/KvDirTreeCombo28.h"
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
+#include "browse/FolderCombo.h"
 #include "display/DecodeService.h"
 #include "display/FramePlayer.h"
 #include "display/ProImage.h"
@@ -31,7 +31,7 @@ class TForm1 : public TForm {
 
   public:
     // The list's masks in text mode and in image mode. Text mode also lists files without an
-    // extension that read as text (TKvFilelistView28::SniffText).
+    // extension that read as text (TFileListView::SniffText).
     static inline const char* const TextMask =
         "*.txt;*.ini;*.sys;*.bat;*.inf;*.htm;*.css;*.js;*.pas;*.dpr;*.dpk;*.inc;*.rc;*.bpr;*.bpk;"
         "*.hpp;*.cpp;*.h;*.c;*.nfo;*.diz;*.upl;*.log;*.csv;*.1st;*.lst;"
@@ -68,9 +68,9 @@ class TForm1 : public TForm {
     TPanel* PanelTop = nullptr;
     TPanel* PanelLeft = nullptr;
     TSplitter* SplitterV = nullptr;
-    TKvDirTreeCombo28* BrowseDrives = nullptr;
+    TFolderCombo* BrowseDrives = nullptr;
     TPanel* PanelDiv = nullptr;
-    TKvFilelistView28* BrowseFiles = nullptr;
+    TFileListView* BrowseFiles = nullptr;
     TPanel* PanelImage = nullptr;
     TScrollBox* ScrollImage = nullptr;
     TProImage* ViewImage = nullptr;
@@ -143,7 +143,7 @@ class TForm1 : public TForm {
     TPopupMenu* NoPopup = nullptr;
 
     // The file commands at the top of FileMenu, each showing the list's key for it; enabled
-    // each time the menu opens (see TKvFilelistView28::ActionEnabled).
+    // each time the menu opens (see TFileListView::ActionEnabled).
     TMenuItem* FileOpen = nullptr;
     TMenuItem* FileCut = nullptr;
     TMenuItem* FileCopy = nullptr;

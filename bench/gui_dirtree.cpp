@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "browse/KvDirTreeCombo28.h"
+#include "browse/FolderCombo.h"
 
 namespace {
 
@@ -89,13 +89,13 @@ int main(int argc, char** argv) {
 
     QWidget host;
     host.resize(300, 40);
-    auto* combo = new TKvDirTreeCombo28(&host);
+    auto* combo = new TFolderCombo(&host);
     combo->setGeometry(0, 0, 260, 21);
     combo->SetTreeHeight(500);
     host.show();
     Settle();
     combo->ToggleDropDown();  // painted while open
-    TKvDirTreeView* tree = combo->Tree();
+    TFolderTree* tree = combo->Tree();
 
     // Expanding the node of the big folder, fresh each time.
     std::vector<double> expand;
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         bool done = false;
         QMetaObject::Connection c =
-            QObject::connect(combo, &TKvDirTreeCombo28::TreeRebuilt, [&done] { done = true; });
+            QObject::connect(combo, &TFolderCombo::TreeRebuilt, [&done] { done = true; });
         const auto start = Clock::now();
         QDir(big).mkdir(QString("zz-new%1").arg(i));
         QElapsedTimer guard;
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
                 e / ls);
     std::printf("  rebuild (reload + reselect) %8.1f ms  %.2fx ls -l\n", r, r / ls);
     std::printf("  change to rebuilt tree      %8.1f ms  (includes the %d ms coalescing delay)\n",
-                Median(notified), TKvDirTreeCombo28::ChangeDelayMs);
+                Median(notified), TFolderCombo::ChangeDelayMs);
     const bool ok = e <= 3 * ls && r <= 3 * ls;
     std::printf("%s: expand and rebuild %s three times the time of ls -l\n", ok ? "PASS" : "FAIL",
                 ok ? "within" : "beyond");

@@ -15,7 +15,7 @@
 
 #include <QAbstractItemView>
 
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ double TimeLs(const QString& dir, int runs) {
 
 // One fill as the program sees it: re-read the folder, refill the rows, lay out and paint the
 // visible part.
-double TimeFill(TKvFilelistView28& list, int runs) {
+double TimeFill(TFileListView& list, int runs) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
     const double ls = TimeLs(dir, runs);
 
     // Configured as the main window configures its list.
-    TKvFilelistView28 list;
-    list.SetViewStyle(TKvFilelistView28::vsList);
+    TFileListView list;
+    list.SetViewStyle(TFileListView::vsList);
     list.SetShowColumnHeaders(false);
     list.SetMultiSelect(false);
     list.SetReadOnly(true);
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     list.SetMask(QString::fromLatin1(kImageMask));
     const double image = TimeFill(list, runs);
     const int imageRows = list.ItemCount();
-    list.SetViewStyle(TKvFilelistView28::vsReport);
+    list.SetViewStyle(TFileListView::vsReport);
     list.SetMask(QStringLiteral("*.*"));
     const double all = TimeFill(list, runs);
     const int allRows = list.ItemCount();

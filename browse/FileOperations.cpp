@@ -252,6 +252,10 @@ class FileOperation {
     Placed place(const QByteArray& from, const QByteArray& target, const QByteArray& source,
                  const struct stat& st, std::optional<Stamp> agreed);
 
+    // Says that a source is gone, with the system's reason.
+    void failMissing(const QByteArray& source);
+    // lstat()s a source; says that it is gone and returns false when it is.
+    bool statSource(const QByteArray& source, struct stat& st);
     bool copyEntry(const QByteArray& source, const QByteArray& target);
     bool copyOver(const QByteArray& source, const QByteArray& target, const struct stat& st);
     // Copies to a path where nothing exists yet.
@@ -630,13 +634,20 @@ bool FileOperation::copyFresh(const QByteArray& source, const QByteArray& target
     return copyFile(source, target, st);
 }
 
+void FileOperation::failMissing(const QByteArray& source) {
+    fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
+}
+
+bool FileOperation::statSource(const QByteArray& source, struct stat& st) {
+    if (lstatPath(source, st)) return true;
+    failMissing(source);
+    return false;
+}
+
 bool FileOperation::copyEntry(const QByteArray& source, const QByteArray& target) {
     if (cancelled()) return false;
     struct stat st {};
-    if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
-        return false;
-    }
+    if (!statSource(source, st)) return false;
     if (!existsNoFollow(target)) return copyFresh(source, target, st);
     return copyOver(source, target, st);
 }
@@ -692,10 +703,7 @@ bool FileOperation::copyOver(const QByteArray& source, const QByteArray& target,
 bool FileOperation::moveEntry(const QByteArray& source, const QByteArray& target) {
     if (cancelled()) return false;
     struct stat st {};
-    if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
-        return false;
-    }
+    if (!statSource(source, st)) return false;
     std::optional<Stamp> agreed;
     if (existsNoFollow(target)) {
         switch (clash(source, target, st)) {
@@ -833,10 +841,7 @@ void FileOperation::removeCopiedSources(qsizetype from) {
 
 void FileOperation::transfer(const QByteArray& source, QByteArray target) {
     struct stat st {};
-    if (!lstatPath(source, st)) {
-        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
-        return;
-    }
+    if (!statSource(source, st)) return;
     if (target == source) {
         if (op_ == foMove) return;  // moving onto itself changes nothing
         target = copyName(source);
@@ -861,7 +866,7 @@ void FileOperation::transfer(const QByteArray& source, QByteArray target) {
 
 void FileOperation::removeToTrash(const QByteArray& source) {
     if (!existsNoFollow(source)) {
-        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
+        failMissing(source);
         return;
     }
     const QString why = MoveToTrash(source);
@@ -884,7 +889,7 @@ void FileOperation::rename(const QByteArray& source, QByteArray target) {
     if (!target.startsWith('/')) target = FolderOf(source) + target;
     if (target == source) return;
     if (!existsNoFollow(source)) {
-        fail(tr("Cannot find \"%1\": %2").arg(shown(source), errnoText()));
+        failMissing(source);
         return;
     }
     if (renameNoReplace(source, target)) return;

@@ -412,16 +412,20 @@ quint32 FileAttributesNative(const QByteArray& path) {
     const QByteArray native = path.size() > 1 && path.endsWith('/') ? path.chopped(1) : path;
     struct stat st {};
     if (::stat(native.constData(), &st) != 0 && ::lstat(native.constData(), &st) != 0) return 0;
+    quint32 attributes = EntryAttributes(st.st_mode, native.mid(native.lastIndexOf('/') + 1));
+    if (userMayNotWrite(st, native)) attributes |= faReadOnly;
+    return attributes;
+}
+
+quint32 EntryAttributes(quint32 mode, const QByteArray& name) {
     quint32 attributes = 0;
-    if (S_ISDIR(st.st_mode))
+    if (S_ISDIR(mode))
         attributes |= faDirectory;
-    else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+    else if (S_ISREG(mode) || S_ISLNK(mode))
         attributes |= faArchive;
     else
         attributes |= faSysFile;
-    const QByteArray name = native.mid(native.lastIndexOf('/') + 1);
     if (name.startsWith('.') && name != "." && name != "..") attributes |= faHidden;
-    if (userMayNotWrite(st, native)) attributes |= faReadOnly;
     return attributes;
 }
 
@@ -647,6 +651,10 @@ constexpr qint64 kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 10
 
 qint64 FileTimeFromDateTime(const QDateTime& time) {
     return time.toMSecsSinceEpoch() * 10000 + kFileTimeUnixEpoch;
+}
+
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
+    return seconds * 10000000LL + nanoseconds / 100 + kFileTimeUnixEpoch;
 }
 
 QDateTime DateTimeFromFileTime(qint64 fileTime) {

@@ -251,6 +251,10 @@ quint32 FileAttributes(const QString& path);
 quint32 FileAttributes(const QFileInfo& info);
 // The same for a path as the file system names it.
 quint32 FileAttributesNative(const QByteArray& path);
+// The attributes a stat() result and a name give (st_mode, and the last name as the file system
+// names it), all but faReadOnly: folder, regular file or link, else system; hidden for a name
+// that begins with ".".
+quint32 EntryAttributes(quint32 mode, const QByteArray& name);
 // Attribute letters in the fixed order "A", "R", "H", "S".
 QString AttributeLetters(quint32 attributes);
 
@@ -322,6 +326,8 @@ void SetPropertiesHook(std::function<void(const QByteArray& path)> hook);
 
 // File times as the 64-bit count of 100-nanosecond units since 1601-01-01 UTC.
 qint64 FileTimeFromDateTime(const QDateTime& time);
+// From a time since 1970 as stat() gives it (seconds and nanoseconds).
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 QDateTime DateTimeFromFileTime(qint64 fileTime);
 
 // Formats a local time with a date/time pattern: d dd ddd dddd, M MM MMM MMMM, yy yyyy, h hh

@@ -49,7 +49,7 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
         auto form = std::make_unique<TForm1>();
         form->show();
         QApplication::processEvents();
-        TKvFilelistView28* list = form->BrowseFiles;
+        TFileListView* list = form->BrowseFiles;
         ASSERT_EQ(list->Directory(), root + "shown/");
         EXPECT_FALSE(list->PopUpMenuEnabled());
         EXPECT_TRUE(form->acceptDrops());

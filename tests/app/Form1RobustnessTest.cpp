@@ -82,7 +82,7 @@ class Form1RobustnessTest : public testing::Test {
 
     // Clicks the list row whose full path is the given one; false when it is not listed.
     static bool ClickRow(TForm1& f, const QByteArray& nativePath) {
-        TKvFilelistView28* list = f.BrowseFiles;
+        TFileListView* list = f.BrowseFiles;
         for (int row = 0; row < list->ItemCount(); ++row) {
             if (list->ItemNativePath(row) != nativePath) continue;
             list->SetItemSelected(row, true);

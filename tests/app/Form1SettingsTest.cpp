@@ -196,12 +196,12 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_EQ(f.PanelLeft->Width(), 300);
     // Details: the report style with the Name, Size, Type and Modified columns.
     EXPECT_TRUE(f.DetailsMenu->Checked());
-    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TKvFilelistView28::vsReport);
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsReport);
     EXPECT_TRUE(f.BrowseFiles->ShowColumnHeaders());
     for (int column = 0; column < 5; ++column)
         EXPECT_EQ(f.BrowseFiles->ColumnWidth(column) > 0, column < 4) << column;
     f.DetailsMenu->Click();
-    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TKvFilelistView28::vsList);
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsList);
     EXPECT_EQ(f.BrowseFiles->ColumnWidth(1), 0);
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_ + "/pictures");
     // The show handler brought the combo to the restored folder.

@@ -115,7 +115,7 @@ class Form1Test : public testing::Test {
     // Clicks a row of the file list by its full path, as the user would; returns whether the
     // row was listed.
     bool ClickFile(const QString& path) {
-        TKvFilelistView28* list = form_->BrowseFiles;
+        TFileListView* list = form_->BrowseFiles;
         for (int row = 0; row < list->ItemCount(); ++row) {
             if (QDir::cleanPath(list->ItemSubItem(row, 4)) == QDir::cleanPath(path)) {
                 list->SetItemSelected(row, true);

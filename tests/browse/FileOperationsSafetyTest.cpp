@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "browse/ShellHelpers.h"
+#include "common/FileListTestHelpers.h"
 
 namespace {
 
@@ -52,15 +53,9 @@ class FileOpSafetyTest : public testing::Test {
 
     QString path(const QString& rel) const { return root_ + rel; }
     void write(const QString& rel, const QByteArray& data) {
-        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
-        QFile f(path(rel));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
+        ASSERT_TRUE(filelisttest::WriteFile(path(rel), data)) << rel.toStdString();
     }
-    QByteArray read(const QString& rel) const {
-        QFile f(path(rel));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray read(const QString& rel) const { return filelisttest::ReadFile(path(rel)); }
     bool exists(const QString& rel) const {
         return QFileInfo::exists(path(rel)) || QFileInfo(path(rel)).isSymLink();
     }

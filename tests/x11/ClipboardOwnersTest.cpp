@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "browse/FileClipboard.h"
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
 #include "browse/ShellHelpers.h"
 
 TEST(ClipboardOwners, OnlyTheClipboardSaysCut) {
@@ -42,7 +42,7 @@ TEST(ClipboardOwners, OnlyTheClipboardSaysCut) {
             QFile f(root + file);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
-        TKvFilelistView28 list;
+        TFileListView list;
         list.SetDirectory(root + "src");
         list.SetItemSelected(list.ItemCount() - 1, true);  // a.txt, after the parent row
         list.CutSelected();

@@ -27,18 +27,22 @@
 
 #include <gtest/gtest.h>
 
-#include "browse/DirTreeComboLink.h"
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
+#include "browse/FolderComboLink.h"
 #include "browse/ShellHelpers.h"
+#include "common/FileListTestHelpers.h"
 
 namespace {
 
-using List = TKvFilelistView28;
+using List = TFileListView;
+using filelisttest::Captions;
+using filelisttest::PressKey;
+using filelisttest::RowOf;
 
-class FakeCombo : public QObject, public DirTreeComboLink {
+class FakeCombo : public QObject, public TFolderComboLink {
   public:
     QObject* LinkObject() override { return this; }
-    void SetFileList(TKvFilelistView28* list) override { fileList = list; }
+    void SetFileList(TFileListView* list) override { fileList = list; }
     void SelectFolder(const QString& path) override { calls << "SelectFolder " + path; }
     void ReloadTree() override { calls << "ReloadTree"; }
     QString SelectedPath() const override { return selected; }
@@ -52,24 +56,14 @@ class FakeCombo : public QObject, public DirTreeComboLink {
         calls << "Close";
     }
 
-    TKvFilelistView28* fileList = nullptr;
+    TFileListView* fileList = nullptr;
     QStringList calls;
     QString selected = "/sel/";
     bool open = false;
 };
 
-class FilelistViewTest : public ::testing::Test {
+class FileListViewTest : public filelisttest::TUserSettingsTest {
   protected:
-    static void SetUpTestSuite() {
-        // Keep the per-user parent icon setting out of the real configuration folder.
-        settingsDir_ = new QTemporaryDir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_->path());
-    }
-    static void TearDownTestSuite() {
-        delete settingsDir_;
-        settingsDir_ = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(tmp_.isValid());
         root_ = AddSlash(tmp_.path());
@@ -104,17 +98,6 @@ class FilelistViewTest : public ::testing::Test {
         return list;
     }
 
-    static QStringList Captions(const List& list) {
-        QStringList captions;
-        for (int i = 0; i < list.ItemCount(); ++i)
-            captions << list.ItemCaption(i);
-        return captions;
-    }
-    static int RowOf(const List& list, const QString& caption) {
-        for (int i = 0; i < list.ItemCount(); ++i)
-            if (list.ItemCaption(i) == caption) return i;
-        return -1;
-    }
     static QModelIndex IndexOf(List& list, int row) { return list.View()->model()->index(row, 0); }
 
     static void Mouse(QWidget* target, QEvent::Type type, QPoint pos) {
@@ -134,20 +117,11 @@ class FilelistViewTest : public ::testing::Test {
         Mouse(view->viewport(), QEvent::MouseButtonDblClick, pos);
         Mouse(view->viewport(), QEvent::MouseButtonRelease, pos);
     }
-    static void Key(List& list, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
-                    bool release = true) {
-        QKeyEvent press(QEvent::KeyPress, key, mods);
-        QApplication::sendEvent(list.View(), &press);
-        if (!release) return;
-        QKeyEvent up(QEvent::KeyRelease, key, mods);
-        QApplication::sendEvent(list.View(), &up);
-    }
     static void SelectRow(List& list, int row) {
         list.View()->selectionModel()->setCurrentIndex(
             IndexOf(list, row), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 
-    static inline QTemporaryDir* settingsDir_ = nullptr;
     QTemporaryDir tmp_;
     QString root_;
     QString oldCurrent_;
@@ -156,7 +130,7 @@ class FilelistViewTest : public ::testing::Test {
 
 // --- Filling ---------------------------------------------------------------------------------
 
-TEST_F(FilelistViewTest, SniffingListsFilesWithoutExtensionThatReadAsText) {
+TEST_F(FileListViewTest, SniffingListsFilesWithoutExtensionThatReadAsText) {
     const struct {
         const char* name;
         QByteArray bytes;
@@ -190,7 +164,7 @@ TEST_F(FilelistViewTest, SniffingListsFilesWithoutExtensionThatReadAsText) {
     EXPECT_FALSE(Captions(*list).contains("README"));
 }
 
-TEST_F(FilelistViewTest, MasksAreCutAtSemicolonsOnlyTrimmedAtTheEnds) {
+TEST_F(FileListViewTest, MasksAreCutAtSemicolonsOnlyTrimmedAtTheEnds) {
     for (const char* name : {"a.txt", "b.TXT", "c.ini", " d.txt", "noext", "e.jpg"})
         MakeFile(name);
     MakeFolder("sub");
@@ -234,7 +208,7 @@ TEST_F(FilelistViewTest, MasksAreCutAtSemicolonsOnlyTrimmedAtTheEnds) {
     EXPECT_EQ(Captions(*list), QStringList({"c.ini", "f.ini"}));
 }
 
-TEST_F(FilelistViewTest, AttributeFilterHidesHiddenSystemAndReadOnlyEntries) {
+TEST_F(FileListViewTest, AttributeFilterHidesHiddenSystemAndReadOnlyEntries) {
     MakeFile("plain.txt", 10);
     MakeFile(".hid");
     MakeFolder(".hdir");
@@ -274,7 +248,7 @@ TEST_F(FilelistViewTest, AttributeFilterHidesHiddenSystemAndReadOnlyEntries) {
     EXPECT_EQ(RowOf(*list, "plain.txt"), -1);
 }
 
-TEST_F(FilelistViewTest, RowsCarrySizesPathsKindsAndTimes) {
+TEST_F(FileListViewTest, RowsCarrySizesPathsKindsAndTimes) {
     for (qint64 size : {0, 1, 1023, 2047})
         MakeFile(QString("s%1").arg(size), size);
     MakeFolder("dir");
@@ -332,7 +306,7 @@ TEST_F(FilelistViewTest, RowsCarrySizesPathsKindsAndTimes) {
     EXPECT_EQ(list->SelectedSize(), 3221225472LL + 1 + 1023 + 2047);
 }
 
-TEST_F(FilelistViewTest, HideFileExtShortensCaptionsAndEmptyCaptionsDoNotOpen) {
+TEST_F(FileListViewTest, HideFileExtShortensCaptionsAndEmptyCaptionsDoNotOpen) {
     MakeFile("a.b.txt");
     MakeFolder(".cfg");
     auto list = MakeList();
@@ -348,7 +322,7 @@ TEST_F(FilelistViewTest, HideFileExtShortensCaptionsAndEmptyCaptionsDoNotOpen) {
 
 // --- Directory -------------------------------------------------------------------------------
 
-TEST_F(FilelistViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
+TEST_F(FileListViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
     MakeFile("x.txt");
     auto list = MakeList();
     EXPECT_EQ(list->Directory(), "Drives");
@@ -376,7 +350,7 @@ TEST_F(FilelistViewTest, DirectorySetterIgnoresNonFoldersAndRepeats) {
 }
 
 // A folder that cannot be read says why in the list and keeps the parent row, the way back.
-TEST_F(FilelistViewTest, UnreadableFolderSaysWhyAndKeepsTheParentRow) {
+TEST_F(FileListViewTest, UnreadableFolderSaysWhyAndKeepsTheParentRow) {
     const QString gone = MakeFolder("gone");
     MakeFile("gone/file.txt");
     const QString locked = MakeFolder("locked");
@@ -426,7 +400,7 @@ TEST_F(FilelistViewTest, UnreadableFolderSaysWhyAndKeepsTheParentRow) {
     }
 }
 
-TEST_F(FilelistViewTest, DriveListShowsMountPointsWithDriveColumns) {
+TEST_F(FileListViewTest, DriveListShowsMountPointsWithDriveColumns) {
     auto list = MakeList();
     list->RebuildList();  // Directory is "Drives" from the start
     ASSERT_TRUE(list->DriveColumnsInstalled());
@@ -446,21 +420,21 @@ TEST_F(FilelistViewTest, DriveListShowsMountPointsWithDriveColumns) {
 
     // Opening the root row shows "/" without a parent row; Backspace returns to the drives.
     SelectRow(*list, rootRow);
-    Key(*list, Qt::Key_Return);
+    PressKey(*list, Qt::Key_Return);
     EXPECT_EQ(list->Directory(), "/");
     EXPECT_FALSE(list->DriveColumnsInstalled());
     EXPECT_EQ(RowOf(*list, " Parent"), -1);
-    Key(*list, Qt::Key_Backspace);
+    PressKey(*list, Qt::Key_Backspace);
     EXPECT_EQ(list->Directory(), "Drives");
     const int rows = list->ItemCount();
-    Key(*list, Qt::Key_Backspace);
+    PressKey(*list, Qt::Key_Backspace);
     EXPECT_EQ(list->Directory(), "Drives");
     EXPECT_EQ(list->ItemCount(), rows);
 }
 
 // --- Sorting ---------------------------------------------------------------------------------
 
-TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
+TEST_F(FileListViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
     const QString one = MakeFolder("one");
     MakeFolder("one/Bdir");
     MakeFolder("one/adir");
@@ -505,7 +479,7 @@ TEST_F(FilelistViewTest, FillSortsByNameAndReverseKeepsParentFirst) {
 // aside; folders still first.
 // Numbers by value and letters beside their accented forms in every locale, also in the C and
 // POSIX locales of minimal systems and containers, which have no collation of their own.
-TEST_F(FilelistViewTest, NamesSortNaturallyInEveryLocale) {
+TEST_F(FileListViewTest, NamesSortNaturallyInEveryLocale) {
     const QLocale saved;
     const QString folder = MakeFolder("natural");
     MakeFolder("natural/dir10");
@@ -550,7 +524,7 @@ bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
 
 // Entries that another program creates, removes or renames appear and disappear by
 // themselves; the selection, the focused row, the scroll position and the order stay.
-TEST_F(FilelistViewTest, LiveListFollowsOtherProgramsChanges) {
+TEST_F(FileListViewTest, LiveListFollowsOtherProgramsChanges) {
     const QString folder = MakeFolder("live");
     for (int i = 0; i < 200; ++i)
         MakeFile(QStringLiteral("live/f%1.txt").arg(i, 3, 10, QChar(u'0')), i);
@@ -599,7 +573,7 @@ TEST_F(FilelistViewTest, LiveListFollowsOtherProgramsChanges) {
     EXPECT_EQ(list->WatchedFolder(), QString());
 }
 
-TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
+TEST_F(FileListViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
     const QString base = MakeFolder("m");
     int day = 1;
     for (const char* name : {"old", "mid", "new"}) {
@@ -634,7 +608,7 @@ TEST_F(FilelistViewTest, HeaderClicksSortAndShowTheArrowOnTheSortColumn) {
 
 // --- Clicks, keys and navigation -------------------------------------------------------------
 
-TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
+TEST_F(FileListViewTest, ClicksReportTheSelectedPath) {
     MakeFile("a.txt");
     MakeFile("b.txt");
     MakeFile("c.txt");
@@ -657,7 +631,7 @@ TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
 
     // Releasing Down reports the next row; an auto-repeat release does not.
     events.clear();
-    Key(*list, Qt::Key_Down);
+    PressKey(*list, Qt::Key_Down);
     EXPECT_EQ(events, QStringList({"change " + root_ + "c.txt", "click"}));
     events.clear();
     QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier, QString(), true);
@@ -672,7 +646,7 @@ TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
     list->View()->selectionModel()->clearSelection();
     events.clear();
     list->Click();
-    Key(*list, Qt::Key_Up, Qt::NoModifier, false);
+    PressKey(*list, Qt::Key_Up, Qt::NoModifier, false);
     list->View()->selectionModel()->clearSelection();
     QKeyEvent up(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier);
     QApplication::sendEvent(list->View(), &up);
@@ -684,7 +658,7 @@ TEST_F(FilelistViewTest, ClicksReportTheSelectedPath) {
 
 // Every key that moves the current row reports the row when released, as Up and Down do, so
 // that what is shown is what Delete and the other keys act on.
-TEST_F(FilelistViewTest, KeysThatMoveTheCurrentRowReportIt) {
+TEST_F(FileListViewTest, KeysThatMoveTheCurrentRowReportIt) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
         MakeFile(name);
     auto list = MakeList();
@@ -715,16 +689,16 @@ TEST_F(FilelistViewTest, KeysThatMoveTheCurrentRowReportIt) {
         EXPECT_EQ(clicked.size(), 1);
     }
     // A key that moves nothing reports nothing.
-    Key(*list, Qt::Key_Home);
+    PressKey(*list, Qt::Key_Home);
     QStringList clicked;
     QObject::connect(list.get(), &List::OnClick, [&](QObject*) { clicked << "click"; });
-    Key(*list, Qt::Key_Home);
+    PressKey(*list, Qt::Key_Home);
     EXPECT_TRUE(clicked.isEmpty());
 }
 
 // F3 searches the folder with the desktop's file-search program; without one the message names
 // the programs it looks for.
-TEST_F(FilelistViewTest, F3WithoutASearchProgramNamesTheProgramsItLooksFor) {
+TEST_F(FileListViewTest, F3WithoutASearchProgramNamesTheProgramsItLooksFor) {
     auto list = MakeList();
     list->SetDirectory(root_);
     QStringList verbs;
@@ -732,7 +706,7 @@ TEST_F(FilelistViewTest, F3WithoutASearchProgramNamesTheProgramsItLooksFor) {
         verbs << verb;
         return 31;  // nothing to run
     });
-    Key(*list, Qt::Key_F3);
+    PressKey(*list, Qt::Key_F3);
     SetLaunchHook(nullptr);
     EXPECT_EQ(verbs, QStringList({"Find"}));
     ASSERT_EQ(messages_.size(), 1);
@@ -740,7 +714,7 @@ TEST_F(FilelistViewTest, F3WithoutASearchProgramNamesTheProgramsItLooksFor) {
     EXPECT_FALSE(messages_[0].contains("Can't")) << messages_[0].toStdString();
 }
 
-TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {
+TEST_F(FileListViewTest, EnterBackspaceAndDoubleClickNavigate) {
     const QString sub = MakeFolder("sub");
     const QString inner = MakeFolder("sub/inner");
     MakeFile("sub/inner/f.txt");
@@ -750,7 +724,7 @@ TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {
     list->SetDirectory(sub);
 
     SelectRow(*list, RowOf(*list, "inner"));
-    Key(*list, Qt::Key_Return);
+    PressKey(*list, Qt::Key_Return);
     EXPECT_EQ(list->Directory(), inner);
     EXPECT_EQ(combo.calls.last(), "SelectFolder " + inner);
 
@@ -758,7 +732,7 @@ TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {
     QStringList changes;
     QObject::connect(list.get(), &List::OnItemChange,
                      [&](QObject*, const QString& path) { changes << path; });
-    Key(*list, Qt::Key_Backspace);
+    PressKey(*list, Qt::Key_Backspace);
     EXPECT_EQ(list->Directory(), sub);
     EXPECT_EQ(combo.calls.last(), "SelectFolder " + sub);
     const int innerRow = RowOf(*list, "inner");
@@ -786,11 +760,11 @@ TEST_F(FilelistViewTest, EnterBackspaceAndDoubleClickNavigate) {
 
     // Ctrl+O opens like Enter.
     SelectRow(*list, RowOf(*list, "sub"));
-    Key(*list, Qt::Key_O, Qt::ControlModifier);
+    PressKey(*list, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(list->Directory(), sub);
 }
 
-TEST_F(FilelistViewTest, ComboLinkKeysAndUnlinking) {
+TEST_F(FileListViewTest, ComboLinkKeysAndUnlinking) {
     MakeFile("a.txt");
     auto list = MakeList();
     list->SetDirectory(root_);
@@ -799,28 +773,28 @@ TEST_F(FilelistViewTest, ComboLinkKeysAndUnlinking) {
                      [&](QObject*, int key, Qt::KeyboardModifiers) { keys << key; });
 
     // Without a combo Esc and F4 are swallowed.
-    Key(*list, Qt::Key_Escape);
-    Key(*list, Qt::Key_F4);
+    PressKey(*list, Qt::Key_Escape);
+    PressKey(*list, Qt::Key_F4);
     EXPECT_TRUE(keys.isEmpty());
 
     auto combo = std::make_unique<FakeCombo>();
     list->SetDirTreeCombo(combo.get());
     EXPECT_EQ(combo->fileList, list.get());
-    Key(*list, Qt::Key_F4);
+    PressKey(*list, Qt::Key_F4);
     EXPECT_TRUE(combo->open);
-    Key(*list, Qt::Key_Escape);
+    PressKey(*list, Qt::Key_Escape);
     EXPECT_FALSE(combo->open);
     EXPECT_EQ(keys, QList<int>({Qt::Key_F4, Qt::Key_Escape}));
 
     combo->calls.clear();
     MakeFile("b.txt");
     const int before = list->ItemCount();
-    Key(*list, Qt::Key_F5);
+    PressKey(*list, Qt::Key_F5);
     EXPECT_EQ(list->ItemCount(), before + 1);
     EXPECT_EQ(combo->calls, QStringList({"ReloadTree", "SelectFolder /sel/"}));
 
     // Ctrl+A selects every row of a multi-selection list.
-    Key(*list, Qt::Key_A, Qt::ControlModifier);
+    PressKey(*list, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(list->SelectedNumber(), list->ItemCount());
     EXPECT_TRUE(list->ItemSelected(0));
 
@@ -832,12 +806,12 @@ TEST_F(FilelistViewTest, ComboLinkKeysAndUnlinking) {
     list->SetDirTreeCombo(combo.get());
     combo.reset();
     EXPECT_EQ(list->DirTreeCombo(), nullptr);
-    Key(*list, Qt::Key_F5);  // no dangling combo
+    PressKey(*list, Qt::Key_F5);  // no dangling combo
 }
 
 // --- Properties ------------------------------------------------------------------------------
 
-TEST_F(FilelistViewTest, PropertiesAndParentIcon) {
+TEST_F(FileListViewTest, PropertiesAndParentIcon) {
     auto list = MakeList();
     EXPECT_EQ(list->property("About").toString(), "Version 2.8.7.9");
     list->setProperty("About", "other");
@@ -889,7 +863,7 @@ TEST_F(FilelistViewTest, PropertiesAndParentIcon) {
     EXPECT_EQ(TSystemImageList::Instance().Count(), icons);
 }
 
-TEST_F(FilelistViewTest, ListStyleLaysOutNameColumnWideItems) {
+TEST_F(FileListViewTest, ListStyleLaysOutNameColumnWideItems) {
     for (int i = 0; i < 50; ++i)
         MakeFile(QString("file%1.txt").arg(i));
     auto list = std::make_unique<List>();
@@ -919,7 +893,7 @@ TEST_F(FilelistViewTest, ListStyleLaysOutNameColumnWideItems) {
 
 // --- Refills and names -----------------------------------------------------------------------
 
-TEST_F(FilelistViewTest, ARefillOfTheSameFolderKeepsSelectionFocusAndScrollPosition) {
+TEST_F(FileListViewTest, ARefillOfTheSameFolderKeepsSelectionFocusAndScrollPosition) {
     for (int i = 0; i < 300; ++i)
         MakeFile(QString("f%1.txt").arg(i, 3, 10, QChar('0')));
     for (List::TViewStyle style : {List::vsList, List::vsReport}) {
@@ -946,7 +920,7 @@ TEST_F(FilelistViewTest, ARefillOfTheSameFolderKeepsSelectionFocusAndScrollPosit
         EXPECT_TRUE(list->ItemFocused(moved));
         EXPECT_EQ(bar->value(), scrolled);
         // The next Down goes on from the kept row, not from the top.
-        Key(*list, Qt::Key_Down);
+        PressKey(*list, Qt::Key_Down);
         EXPECT_EQ(list->SelectedItem(), root_ + "f251.txt");
 
         // The selected entry gone: nothing selected, the first row focused as after any fill.
@@ -963,7 +937,7 @@ TEST_F(FilelistViewTest, ARefillOfTheSameFolderKeepsSelectionFocusAndScrollPosit
     }
 }
 
-TEST_F(FilelistViewTest, ANameThatIsNotValidUtf8KeepsItsBytes) {
+TEST_F(FileListViewTest, ANameThatIsNotValidUtf8KeepsItsBytes) {
     const QByteArray native = QFile::encodeName(root_) + "latin1_\xe9.txt";
     const int fd = ::open(native.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);

@@ -1,5 +1,5 @@
 #pragma once
-// TKvFilelistView28PopUp: the file list's own context menu. Open, view, a send-to submenu,
+// TFileListMenu: the file list's own context menu. Open, view, a send-to submenu,
 // cut, copy, paste, rename, delete, properties and new folder, acting on the selected rows of
 // the owning list. Each item's Tag names its action; the enabled states are set each time the
 // menu opens.
@@ -16,13 +16,13 @@
 #include "browse/Language.h"
 #include "toolkit/Menus.h"
 
-class TKvFilelistView28;
+class TFileListView;
 
-class TKvFilelistView28PopUp : public TPopupMenu {
+class TFileListMenu : public TPopupMenu {
     Q_OBJECT
 
   public:
-    TKvFilelistView28PopUp(TKvFilelistView28* list, TLanguage language);
+    TFileListMenu(TFileListView* list, TLanguage language);
 
     TMenuItem* ItemOpen = nullptr;
     TMenuItem* ItemView = nullptr;
@@ -58,7 +58,7 @@ class TKvFilelistView28PopUp : public TPopupMenu {
   private:
     TMenuItem* AddItem(TPopupMenu* menu, const QString& name, int row, const char* icon, int tag);
 
-    TKvFilelistView28* list_;
+    TFileListView* list_;
     TLanguage language_;
     QStringList shortcutPaths_;
 };

@@ -33,27 +33,20 @@
 #include <gtest/gtest.h>
 
 #include "browse/FileClipboard.h"
-#include "browse/KvFilelistView28.h"
-#include "browse/KvFilelistView28PopUp.h"
+#include "browse/FileListMenu.h"
+#include "browse/FileListView.h"
 #include "browse/MessageCatalogue.h"
 #include "browse/SendToDialog.h"
 #include "browse/ShellHelpers.h"
+#include "common/FileListTestHelpers.h"
 
 namespace {
 
-using List = TKvFilelistView28;
+using List = TFileListView;
+using filelisttest::RowOf;
 
-class FilelistOpsTest : public ::testing::Test {
+class FileListCommandsTest : public filelisttest::TUserSettingsTest {
   protected:
-    static void SetUpTestSuite() {
-        settingsDir_ = new QTemporaryDir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_->path());
-    }
-    static void TearDownTestSuite() {
-        delete settingsDir_;
-        settingsDir_ = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(tmp_.isValid());
         root_ = AddSlash(tmp_.path());
@@ -95,16 +88,10 @@ class FilelistOpsTest : public ::testing::Test {
     }
 
     QString Write(const QString& rel, const QByteArray& data = "x") {
-        QDir().mkpath(QFileInfo(root_ + rel).absolutePath());
-        QFile f(root_ + rel);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
+        EXPECT_TRUE(filelisttest::WriteFile(root_ + rel, data)) << rel.toStdString();
         return root_ + rel;
     }
-    QByteArray Read(const QString& rel) const {
-        QFile f(root_ + rel);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray Read(const QString& rel) const { return filelisttest::ReadFile(root_ + rel); }
     bool Exists(const QString& rel) const { return QFileInfo::exists(root_ + rel); }
 
     std::unique_ptr<List> MakeList(const QString& folder) {
@@ -115,11 +102,6 @@ class FilelistOpsTest : public ::testing::Test {
         list->SetDirectory(root_ + folder);
         return list;
     }
-    static int RowOf(const List& list, const QString& caption) {
-        for (int i = 0; i < list.ItemCount(); ++i)
-            if (list.ItemCaption(i) == caption) return i;
-        return -1;
-    }
     static void Select(List& list, const QStringList& captions) {
         list.View()->selectionModel()->clearSelection();
         for (const QString& c : captions) {
@@ -127,12 +109,11 @@ class FilelistOpsTest : public ::testing::Test {
             list.SetItemSelected(RowOf(list, c), true);
         }
     }
+    // A key press without its release.
     static void Key(List& list, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QKeyEvent press(QEvent::KeyPress, key, mods);
-        QApplication::sendEvent(list.View(), &press);
+        filelisttest::PressKey(list, key, mods, false);
     }
 
-    static inline QTemporaryDir* settingsDir_ = nullptr;
     QTemporaryDir tmp_;
     QString root_;
     QString oldCurrent_;
@@ -145,7 +126,7 @@ class FilelistOpsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(FilelistOpsTest, ClipboardFormatsRoundTrip) {
+TEST_F(FileListCommandsTest, ClipboardFormatsRoundTrip) {
     const QStringList paths = {"/tmp/a b.txt", "/tmp/ünï/c#d.txt"};
     std::unique_ptr<QMimeData> cut(MakeFileListMimeData(paths, true));
     EXPECT_EQ(cut->data(GnomeCopiedFilesMime),
@@ -178,7 +159,7 @@ TEST_F(FilelistOpsTest, ClipboardFormatsRoundTrip) {
     EXPECT_TRUE(ReadFileList(nullptr).Paths.isEmpty());
 }
 
-TEST_F(FilelistOpsTest, CopyAndPasteThroughTheClipboard) {
+TEST_F(FileListCommandsTest, CopyAndPasteThroughTheClipboard) {
     Write("src/a.txt", "alpha");
     Write("src/sub/inner.txt", "inner");
     QDir().mkpath(root_ + "dst");
@@ -221,7 +202,7 @@ TEST_F(FilelistOpsTest, CopyAndPasteThroughTheClipboard) {
     EXPECT_FALSE(Exists("src/sub/sub"));
 }
 
-TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
+TEST_F(FileListCommandsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
     Write("src/a.txt", "alpha");
     Write("src/b.txt", "beta");
     QDir().mkpath(root_ + "dst");
@@ -256,7 +237,7 @@ TEST_F(FilelistOpsTest, CutPastesAsAMoveAndTheSecondPasteLosesNothing) {
     EXPECT_FALSE(Exists("a.txt"));
 }
 
-TEST_F(FilelistOpsTest, FilesFromAFileManagerPasteWithTheirMode) {
+TEST_F(FileListCommandsTest, FilesFromAFileManagerPasteWithTheirMode) {
     Write("outside/copied.txt", "c");
     Write("outside/cut.txt", "m");
     QDir().mkpath(root_ + "dst");
@@ -286,7 +267,7 @@ TEST_F(FilelistOpsTest, FilesFromAFileManagerPasteWithTheirMode) {
     EXPECT_EQ(messages_, QStringList({"No file(s) selected"}));
 }
 
-TEST_F(FilelistOpsTest, DroppedFilesAreCopiedIntoTheShownFolder) {
+TEST_F(FileListCommandsTest, DroppedFilesAreCopiedIntoTheShownFolder) {
     Write("outside/dropped.txt", "d");
     QDir().mkpath(root_ + "dst");
     QWidget window;
@@ -315,7 +296,7 @@ TEST_F(FilelistOpsTest, DroppedFilesAreCopiedIntoTheShownFolder) {
     EXPECT_GE(RowOf(*list, "dropped.txt"), 0);
 }
 
-TEST_F(FilelistOpsTest, DeleteToTheTrashAndForGood) {
+TEST_F(FileListCommandsTest, DeleteToTheTrashAndForGood) {
     Write("work/a.txt");
     Write("work/b.txt");
     Write("work/c.txt");
@@ -354,7 +335,7 @@ TEST_F(FilelistOpsTest, DeleteToTheTrashAndForGood) {
     EXPECT_TRUE(Exists("work/dir/inner.txt"));
 }
 
-TEST_F(FilelistOpsTest, RenameInPlace) {
+TEST_F(FileListCommandsTest, RenameInPlace) {
     Write("work/a.txt", "a");
     Write("work/b.txt", "b");
     auto list = MakeList("work");
@@ -402,7 +383,7 @@ TEST_F(FilelistOpsTest, RenameInPlace) {
     EXPECT_EQ(messages_, QStringList({"Files cannot be renamed in this list: it is read-only."}));
 }
 
-TEST_F(FilelistOpsTest, NewFoldersAreNumberedAndEditedAtOnce) {
+TEST_F(FileListCommandsTest, NewFoldersAreNumberedAndEditedAtOnce) {
     QDir().mkpath(root_ + "work/New Folder");
     QDir().mkpath(root_ + "work/New Folder(2)");
     auto list = MakeList("work");
@@ -420,12 +401,12 @@ TEST_F(FilelistOpsTest, NewFoldersAreNumberedAndEditedAtOnce) {
     EXPECT_FALSE(list->EditingCaption());
 }
 
-TEST_F(FilelistOpsTest, MenuEnablingRules) {
+TEST_F(FileListCommandsTest, MenuEnablingRules) {
     Write("work/a.txt");
     Write("work/b.xyz");
     Write("work/c.bmp");
     auto list = MakeList("work");
-    TKvFilelistView28PopUp* menu = list->PopUp();
+    TFileListMenu* menu = list->PopUp();
     ASSERT_NE(menu, nullptr);
     auto state = [&] {
         QString s;
@@ -476,7 +457,7 @@ TEST_F(FilelistOpsTest, MenuEnablingRules) {
 
 // The commands a window's menu offers (Open, Cut, Copy, Paste, Delete, Delete Permanently, New
 // Folder, Properties), as "1" enabled and "0" disabled.
-TEST_F(FilelistOpsTest, WindowMenuCommandRules) {
+TEST_F(FileListCommandsTest, WindowMenuCommandRules) {
     Write("work/a.txt");
     QDir().mkpath(root_ + "work/sub");
     QDir().mkpath(root_ + "locked");
@@ -520,7 +501,7 @@ TEST_F(FilelistOpsTest, WindowMenuCommandRules) {
     EXPECT_EQ(List::ActionKey(List::laProperties), QKeySequence(Qt::ALT | Qt::Key_Return));
 }
 
-TEST_F(FilelistOpsTest, RightClickOpensTheOwnMenuOnlyInAFolder) {
+TEST_F(FileListCommandsTest, RightClickOpensTheOwnMenuOnlyInAFolder) {
     auto list = MakeList("");
     EXPECT_TRUE(list->PopUpMenuEnabled());
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(100, 100));
@@ -534,7 +515,7 @@ TEST_F(FilelistOpsTest, RightClickOpensTheOwnMenuOnlyInAFolder) {
     EXPECT_FALSE(list->PopUp()->isVisible());
 }
 
-TEST_F(FilelistOpsTest, SendToActions) {
+TEST_F(FileListCommandsTest, SendToActions) {
     Write("work/a.txt", "alpha");
     Write("work/b.txt", "beta");
     Write("work/c.txt", "gamma");
@@ -594,7 +575,7 @@ TEST_F(FilelistOpsTest, SendToActions) {
     program.write("[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true %F\n");
     program.close();
     list->SetLanguage(lnGerman);  // rebuilds the menu, which reads the send-to folder
-    TKvFilelistView28PopUp* menu = list->PopUp();
+    TFileListMenu* menu = list->PopUp();
     ASSERT_EQ(menu->ShortcutPaths().size(), 2);
     EXPECT_EQ(menu->SendMenu->FindItem("Send_To4")->Caption(), "Backup folder");
     EXPECT_EQ(menu->SendMenu->FindItem("Send_To5")->Tag(), 35);
@@ -614,7 +595,7 @@ TEST_F(FilelistOpsTest, SendToActions) {
     EXPECT_EQ(launches_, QStringList({"Open|" + root_ + "work/a.txt||" + root_ + "work/"}));
 }
 
-TEST_F(FilelistOpsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
+TEST_F(FileListCommandsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
     Write("work/a.txt");
     auto list = MakeList("work");
     const int row = RowOf(*list, "a.txt");
@@ -657,7 +638,7 @@ TEST_F(FilelistOpsTest, ASlowSecondClickOnTheSelectedRowEditsItsCaption) {
     EXPECT_FALSE(list->EditingCaption());
 }
 
-TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
+TEST_F(FileListCommandsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
     Write("work/p.bmp", "not read by Qt");
     Write("work/bad.wmf", "damaged");
     auto list = MakeList("work");
@@ -678,7 +659,7 @@ TEST_F(FilelistOpsTest, PicturesGoToTheClipboardThroughTheProgramsDecoders) {
 
 // Every operation acts on the selected row's own bytes. "x_\xe9.txt" is no UTF-8: as text it
 // reads "x_\ufffd.txt", whose bytes name the sibling "x_\xef\xbf\xbd.txt".
-TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+TEST_F(FileListCommandsTest, NamesThatAreNotUtf8KeepTheirBytes) {
     const QByteArray raw = "x_\xe9.txt", sibling = "x_\xef\xbf\xbd.txt";
     // The names in a folder, their bytes percent-encoded, sorted.
     auto listing = [this](const QString& rel) {
@@ -805,7 +786,7 @@ TEST_F(FilelistOpsTest, NamesThatAreNotUtf8KeepTheirBytes) {
 }
 
 // Enter in the question of Shift+Delete keeps the file: No is the default button.
-TEST_F(FilelistOpsTest, PermanentDeleteDefaultsToNo) {
+TEST_F(FileListCommandsTest, PermanentDeleteDefaultsToNo) {
     Write("work/keep.txt");
     auto list = MakeList("work");
     Select(*list, {"keep.txt"});
@@ -824,7 +805,7 @@ TEST_F(FilelistOpsTest, PermanentDeleteDefaultsToNo) {
 // A paste, a drop or a send of several entries is one operation: "No to All" and "Cancel"
 // answer for all of them. A cut whose move was refused stays on the clipboard for what did not
 // move.
-TEST_F(FilelistOpsTest, OneAnswerHoldsForTheWholePaste) {
+TEST_F(FileListCommandsTest, OneAnswerHoldsForTheWholePaste) {
     struct Case {
         const char* name;
         TConflictAnswer answer;
@@ -888,7 +869,7 @@ TEST_F(FilelistOpsTest, OneAnswerHoldsForTheWholePaste) {
 
 // A desktop shortcut never replaces an entry already on the desktop; a permanent delete that
 // fails says so.
-TEST_F(FilelistOpsTest, ShortcutsTakeAFreeNameAndFailedDeletesSaySo) {
+TEST_F(FileListCommandsTest, ShortcutsTakeAFreeNameAndFailedDeletesSaySo) {
     Write("work/b.txt", "beta");
     Write("home/Desktop/b.desktop", "the user's own entry");
     auto list = MakeList("work");

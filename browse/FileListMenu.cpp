@@ -1,4 +1,4 @@
-#include "browse/KvFilelistView28PopUp.h"
+#include "browse/FileListMenu.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,7 +7,7 @@
 #include <QSettings>
 #include <QStyle>
 
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
 #include "browse/MessageCatalogue.h"
 #include "browse/ShellHelpers.h"
 
@@ -61,7 +61,7 @@ QString DesktopValue(const QString& path, const char* key) {
 
 }  // namespace
 
-TKvFilelistView28PopUp::TKvFilelistView28PopUp(TKvFilelistView28* list, TLanguage language)
+TFileListMenu::TFileListMenu(TFileListView* list, TLanguage language)
     : TPopupMenu(QStringLiteral("FilelistPopUp"), list), list_(list), language_(language) {
     ItemOpen = AddItem(this, QStringLiteral("ItemOpen"), crMenuOpen, "Open28", 1);
     ItemView = AddItem(this, QStringLiteral("ItemView"), crMenuView, "View28", 2);
@@ -102,8 +102,8 @@ TKvFilelistView28PopUp::TKvFilelistView28PopUp(TKvFilelistView28* list, TLanguag
     }
 }
 
-TMenuItem* TKvFilelistView28PopUp::AddItem(TPopupMenu* menu, const QString& name, int row,
-                                           const char* icon, int tag) {
+TMenuItem* TFileListMenu::AddItem(TPopupMenu* menu, const QString& name, int row, const char* icon,
+                                  int tag) {
     TMenuItem* item = menu->Add(name, CatalogueText(language_, row));
     item->SetTag(tag);
     item->setIcon(MenuIcon(icon));
@@ -111,7 +111,7 @@ TMenuItem* TKvFilelistView28PopUp::AddItem(TPopupMenu* menu, const QString& name
     return item;
 }
 
-QStringList TKvFilelistView28PopUp::SendToEntries(const QString& folder) {
+QStringList TFileListMenu::SendToEntries(const QString& folder) {
     QStringList entries;
     const QDir dir(folder);
     for (const QFileInfo& info :
@@ -122,7 +122,7 @@ QStringList TKvFilelistView28PopUp::SendToEntries(const QString& folder) {
     return entries;
 }
 
-QString TKvFilelistView28PopUp::SendToCaption(const QString& path) {
+QString TFileListMenu::SendToCaption(const QString& path) {
     if (IsDesktopFile(path)) {
         const QString name = DesktopValue(path, "Name");
         if (!name.isEmpty()) return name;
@@ -131,7 +131,7 @@ QString TKvFilelistView28PopUp::SendToCaption(const QString& path) {
     return LastName(path);
 }
 
-bool TKvFilelistView28PopUp::HasContentsExtension(const QString& path) {
+bool TFileListMenu::HasContentsExtension(const QString& path) {
     static const QStringList extensions = {".C",   ".CPP", ".DPK", ".DPR", ".H",
                                            ".INF", ".INI", ".PAS", ".PRG", ".TXT",
                                            ".DOC", ".RTF", ".WRI", ".BMP", ".WMF"};
@@ -140,7 +140,7 @@ bool TKvFilelistView28PopUp::HasContentsExtension(const QString& path) {
     return dot >= 0 && extensions.contains(name.mid(dot).toUpper());
 }
 
-void TKvFilelistView28PopUp::UpdateEnabled() {
+void TFileListMenu::UpdateEnabled() {
     int selected = 0;
     QString first;
     for (int row = 0; row < list_->ItemCount(); ++row) {
@@ -149,7 +149,7 @@ void TKvFilelistView28PopUp::UpdateEnabled() {
     }
     const bool any = selected > 0;
     ItemOpen->SetEnabled(any);
-    ItemView->SetEnabled(any && TKvFilelistView28::HasViewer(first));
+    ItemView->SetEnabled(any && TFileListView::HasViewer(first));
     SubMenuSend->SetEnabled(any);
     ItemOpCut->SetEnabled(any);
     ItemOpCopy->SetEnabled(any);
@@ -171,12 +171,12 @@ void TKvFilelistView28PopUp::UpdateEnabled() {
     }
 }
 
-void TKvFilelistView28PopUp::Popup(const QPoint& globalPos) {
+void TFileListMenu::Popup(const QPoint& globalPos) {
     UpdateEnabled();
     TPopupMenu::Popup(globalPos + QPoint(10, 10));
 }
 
-void TKvFilelistView28PopUp::ItemClick(TMenuItem* item) {
+void TFileListMenu::ItemClick(TMenuItem* item) {
     if (item == nullptr || item->objectName().isEmpty() || item->Tag() == 0) return;
     const QString name = item->objectName();
     if (name.startsWith(QLatin1String("Send_To"))) {

@@ -1,12 +1,15 @@
 #pragma once
-// TKvFilelistView28: the file list of the browser pane. It shows either the mounted file systems
+// TFileListView: the file list of the browser pane. It shows either the mounted file systems
 // ("Drives") or the entries of one folder: sub-folders, a parent-folder row and the files that
 // match a ";"-separated list of wildcard masks and an attribute filter. Every row keeps its full
 // path and kind, so a click reports the full path (SelectedItem), a double-click or Enter opens
 // it, and the rows can be sorted by any column.
 //
 // The control is a frame holding two views on one model and one selection: a tree view for the
-// report style (columns with a header) and a list view for the list and icon styles.
+// report style (columns with a header) and a list view for the list and icon styles
+// (FileListItemViews.h). The rows are TFileListModel's (FileListModel.*), read by
+// DirectoryReader.*; the file commands are in FileListCommands.cpp, the live list in
+// FileListLiveRefresh.cpp and the context menu is TFileListMenu.
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QKeySequence>
@@ -29,13 +32,13 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QStackedLayout;
-class DirTreeComboLink;
-class TKvFilelistView28PopUp;
+class TFolderComboLink;
+class TFileListMenu;
 class TFileListModel;
 class TFileListTreeView;
 class TFileListListView;
 
-class TKvFilelistView28 : public TControl<QFrame> {
+class TFileListView : public TControl<QFrame> {
     Q_OBJECT
 
   public:
@@ -114,8 +117,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     static inline const char* const AboutText = "Version 2.8.7.9";
     static inline const char* const DrivesDirectory = "Drives";
 
-    explicit TKvFilelistView28(QWidget* parent = nullptr);
-    ~TKvFilelistView28() override;
+    explicit TFileListView(QWidget* parent = nullptr);
+    ~TFileListView() override;
 
     // --- Published properties --------------------------------------------------------------
     QString About() const { return QString::fromLatin1(AboutText); }
@@ -213,8 +216,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
 
     // The linked drive-and-folder combo (not owned). Linking unlinks the previous combo and
     // sets the new combo's FileList to this list; a destroyed combo unlinks itself.
-    DirTreeComboLink* DirTreeCombo() const { return dirTreeCombo_; }
-    void SetDirTreeCombo(DirTreeComboLink* combo);
+    TFolderComboLink* DirTreeCombo() const { return dirTreeCombo_; }
+    void SetDirTreeCombo(TFolderComboLink* combo);
 
     // --- Operations ------------------------------------------------------------------------
     // Re-reads Directory and refills the rows.
@@ -312,7 +315,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The last copied or cut paths (full paths; emptied by paste, delete and copy to folder).
     QStringList TransferList() const;
     // The list's own context menu (rebuilt on every language change).
-    TKvFilelistView28PopUp* PopUp() const { return popUp_; }
+    TFileListMenu* PopUp() const { return popUp_; }
     // Whether the viewer table holds the extension of the path.
     static bool HasViewer(const QString& path);
     // Whether a paste has something to paste.
@@ -381,8 +384,8 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void HandleKeyUp(QKeyEvent* event);
     void HandleDblClick();
     // The file-operation keys; returns 0 when the key is none of them, 1 when handled, 2 when
-    // handled and not to be passed on.
-    int HandleFileKey(QKeyEvent* event);
+    // handled and not to be passed on. mods: Shift, Ctrl, Alt and Meta of the key.
+    int HandleFileKey(int key, Qt::KeyboardModifiers mods);
 
     // The per-user settings location of the parent icon index.
     static inline const char* const ParentIconOrganization = "Morvath";
@@ -404,6 +407,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // The live list (FileListLiveRefresh.cpp).
     // What a refill of the same folder keeps: the selected and focused rows (by path) and the
     // scroll position.
     struct TKeptView {
@@ -420,6 +424,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     // The fill behind RebuildList; keepOrder keeps the sort column and direction (a live
     // refresh) instead of going back to the name order.
     void Refill(bool keepOrder);
+    // Watches the folder shown (none in the drive list).
     void WatchDirectory();
     void DirectoryChanged();
     void LiveRefresh();
@@ -440,7 +445,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     int FirstSelectedRow() const;
     QList<int> SelectedRows() const;
     bool IsDrivesDirectory(const QString& path) const;
-    // File operations (KvFilelistView28Ops.cpp).
+    // File operations (FileListCommands.cpp).
     // Rebuilds the own context menu in the list's language.
     void RebuildPopUp();
     // Watches the owner window for dropped files.
@@ -506,7 +511,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QList<QByteArray> transfer_;
     QString oldPath_;
     QByteArray oldNative_;  // the same as the file system names it
-    TKvFilelistView28PopUp* popUp_ = nullptr;
+    TFileListMenu* popUp_ = nullptr;
     QPointer<QLineEdit> editor_;
     int editRow_ = -1;
     QObject* dropHook_ = nullptr;
@@ -515,7 +520,7 @@ class TKvFilelistView28 : public TControl<QFrame> {
     QTimer* liveTimer_ = nullptr;
     QElapsedTimer lastLive_;  // when the last live refresh ran
 
-    DirTreeComboLink* dirTreeCombo_ = nullptr;
+    TFolderComboLink* dirTreeCombo_ = nullptr;
     QMetaObject::Connection comboDestroyed_;
 
     int sortColumn_ = 0;
@@ -529,4 +534,4 @@ class TKvFilelistView28 : public TControl<QFrame> {
     bool constructed_ = false;
 };
 
-Q_DECLARE_OPERATORS_FOR_FLAGS(TKvFilelistView28::TFileType)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TFileListView::TFileType)

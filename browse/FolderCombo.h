@@ -1,5 +1,5 @@
 #pragma once
-// TKvDirTreeCombo28: the one-line drive-and-folder chooser above the file list. A read-only edit
+// TFolderCombo: the one-line drive-and-folder chooser above the file list. A read-only edit
 // shows the chosen folder's name and small icon; its button (or F4, or Down) drops down a folder
 // tree rooted at the computer folder ("Drives") with one node per mounted file system. Folder
 // nodes are loaded on first expansion. A choice in the tree points the linked file list at the
@@ -13,120 +13,22 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QToolButton>
-#include <QTreeWidget>
 #include <memory>
 #include <vector>
 
-#include "browse/DirTreeComboLink.h"
-#include "browse/KvFilelistView28.h"
+#include "browse/ComboButton.h"
+#include "browse/FileListView.h"
+#include "browse/FolderComboLink.h"
+#include "browse/FolderTree.h"
 #include "browse/Language.h"
 #include "toolkit/Controls.h"
 
 class QFileSystemWatcher;
 class QSocketNotifier;
 class QTimer;
-class TKvDirTreeCombo28;
+class TFolderCombo;
 
-// One sub-folder as the tree lists it.
-struct TSubFolder {
-    QString Name;
-    bool HasChildren = false;
-};
-
-// The sub-folders of a folder (hidden ones included, "." and ".." left out, symbolic links to
-// folders counted as folders), in no particular order. With checkChildren each entry also tells
-// whether it holds at least one sub-folder (the check stops at the first one). An unreadable or
-// missing folder gives an empty list.
-std::vector<TSubFolder> ReadSubFolders(const QString& folder, bool checkChildren);
-// Sorts sub-folders by name in case-insensitive order (ties broken by exact order).
-void SortSubFolders(std::vector<TSubFolder>& folders);
-
-// The combo's button: an ordinary tool button that swallows right-button releases.
-class TKvSpeedButton : public QToolButton {
-    Q_OBJECT
-
-  public:
-    explicit TKvSpeedButton(QWidget* parent = nullptr);
-
-  protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-};
-
-// The drop-down folder tree: a top-level, top-most tool window with a single border, owned by
-// the combo, hidden and disabled while closed.
-class TKvDirTreeView : public QTreeWidget {
-    Q_OBJECT
-
-  public:
-    enum TNodeKind { nkRoot, nkDrive, nkFolder };
-    // Item data roles.
-    enum {
-        PathRole = Qt::UserRole,  // "Drives", a drive root with "/", a folder without "/"
-        KindRole,
-        SmallIconRole,
-        OpenIconRole,
-        LoadedRole,
-        DriveKindRole
-    };
-
-    explicit TKvDirTreeView(TKvDirTreeCombo28* combo);
-
-    // Removes every node (and the selection).
-    void ClearNodes();
-    // Adds the root and one node per mounted file system, each marked as having children. The
-    // root is left collapsed.
-    void BuildRoot();
-    QTreeWidgetItem* Root() const;
-
-    static TNodeKind NodeKind(const QTreeWidgetItem* node);
-    // "Drives" for the root, the mount point with "/" for a drive, else the folder path
-    // without a trailing "/".
-    static QString NodePath(const QTreeWidgetItem* node);
-    static bool IsLoaded(const QTreeWidgetItem* node);
-
-    // Lazy loading: adds the node's sub-folders, sorted by caption, unless it was loaded.
-    void LoadChildren(QTreeWidgetItem* node);
-    // Finds the node of an absolute path ending in "/": collapses the tree, then walks from the
-    // root (drive first, then one folder name at a time), selecting and expanding each node it
-    // matches. Stops where no child matches. Returns the last node matched (or null).
-    QTreeWidgetItem* SelectPath(const QString& path);
-    QString ChosenPath() const { return chosenPath_; }
-    void SetChosenPath(const QString& value) { chosenPath_ = value; }
-
-    bool ExpandRoot() const { return expandRoot_; }
-    void SetExpandRoot(bool value);
-    // Whether the selected node shows only while the tree has the focus.
-    bool HideSelection() const { return hideSelection_; }
-    void SetHideSelection(bool value);
-
-    // Paths of the folders whose children are loaded, and the sub-folder names loaded there.
-    const QHash<QString, QSet<QString>>& LoadedFolders() const { return loaded_; }
-
-  signals:
-    // A folder's children were loaded.
-    void FolderLoaded(const QString& folder);
-
-  protected:
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-  private:
-    void UpdateNodeIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous);
-    bool OnNodeCaption(const QPoint& viewportPos) const;
-
-    TKvDirTreeCombo28* combo_;
-    QString chosenPath_;
-    bool expandRoot_ = true;
-    bool hideSelection_ = false;
-    QHash<QString, QSet<QString>> loaded_;
-    int folderIcon_ = -1;
-    int folderOpenIcon_ = -1;
-};
-
-class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
+class TFolderCombo : public TControl<QLineEdit>, public TFolderComboLink {
     Q_OBJECT
     Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
     Q_PROPERTY(int Width READ Width WRITE SetWidth)
@@ -150,10 +52,10 @@ class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
 
     // Throws std::runtime_error("Unable to register SHChangeNotify") when change notification
     // cannot be set up.
-    explicit TKvDirTreeCombo28(QWidget* parent = nullptr);
+    explicit TFolderCombo(QWidget* parent = nullptr);
     // The same with the instance name (the object name the settings store finds it by).
-    TKvDirTreeCombo28(const QString& name, QWidget* parent);
-    ~TKvDirTreeCombo28() override;
+    TFolderCombo(const QString& name, QWidget* parent);
+    ~TFolderCombo() override;
 
     // Tests point the mount-table watch at another file (an unreadable one makes construction
     // fail). An empty path restores /proc/self/mountinfo.
@@ -166,8 +68,8 @@ class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
     QString SelectedPath() const override;
     void SetSelectedPath(const QString& value);
 
-    TKvFilelistView28* FileList() const { return fileList_; }
-    void SetFileList(TKvFilelistView28* list) override;
+    TFileListView* FileList() const { return fileList_; }
+    void SetFileList(TFileListView* list) override;
 
     bool ExpandRoot() const;
     void SetExpandRoot(bool value);
@@ -204,8 +106,8 @@ class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
     // A choice by mouse in the tree: choose the selected node, point the list there, close.
     void ChooseByMouse();
 
-    TKvDirTreeView* Tree() const { return tree_; }
-    TKvSpeedButton* Button() const { return button_; }
+    TFolderTree* Tree() const { return tree_; }
+    TComboButton* Button() const { return button_; }
     // Icon index shown in the edit (negative: none).
     int IconIndex() const { return iconIndex_; }
     // Folders watched for changes (tree folders and the list's folder).
@@ -248,9 +150,9 @@ class TKvDirTreeCombo28 : public TControl<QLineEdit>, public DirTreeComboLink {
     void ForgetTreeWatches();
     QString ReadMountSignature() const;
 
-    TKvDirTreeView* tree_ = nullptr;
-    TKvSpeedButton* button_ = nullptr;
-    QPointer<TKvFilelistView28> fileList_;
+    TFolderTree* tree_ = nullptr;
+    TComboButton* button_ = nullptr;
+    QPointer<TFileListView> fileList_;
     QMetaObject::Connection listDestroyed_;
     QMetaObject::Connection focusChanged_;
     QMetaObject::Connection appState_;

@@ -5,18 +5,18 @@
 #include <QString>
 
 class QObject;
-class TKvFilelistView28;
+class TFileListView;
 
-class DirTreeComboLink {
+class TFolderComboLink {
   public:
-    virtual ~DirTreeComboLink() = default;
+    virtual ~TFolderComboLink() = default;
 
     // The combo as a Qt object; the list watches its destroyed() signal to clear the link.
     virtual QObject* LinkObject() = 0;
 
     // The combo's FileList property: store the list (nullptr unlinks). Linking a list points it
     // at the combo's chosen path.
-    virtual void SetFileList(TKvFilelistView28* list) = 0;
+    virtual void SetFileList(TFileListView* list) = 0;
 
     // Shows a folder in the combo without touching the list.
     virtual void SelectFolder(const QString& path) = 0;

@@ -1,6 +1,6 @@
 // The file list's file operations: copy, cut and paste through the transfer list and the
 // clipboard, dropped files, delete to the trash and for good, rename in place, new folder,
-// viewing, properties, and the send-to actions. The menu (KvFilelistView28PopUp) and the keys
+// viewing, properties, and the send-to actions. The menu (TFileListMenu) and the keys
 // call them.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,10 +31,10 @@
 #include <cstring>
 #include <exception>
 
-#include "browse/DirTreeComboLink.h"
 #include "browse/FileClipboard.h"
-#include "browse/KvFilelistView28.h"
-#include "browse/KvFilelistView28PopUp.h"
+#include "browse/FileListMenu.h"
+#include "browse/FileListView.h"
+#include "browse/FolderComboLink.h"
 #include "browse/MessageCatalogue.h"
 #include "browse/SendToDialog.h"
 #include "browse/ShellHelpers.h"
@@ -53,7 +53,7 @@ QString UpperExtension(const QString& path) {
 // does leaving it (as the list's own edits do).
 class TCaptionEditor : public QLineEdit {
   public:
-    TCaptionEditor(TKvFilelistView28* list, QWidget* parent) : QLineEdit(parent), list_(list) {
+    TCaptionEditor(TFileListView* list, QWidget* parent) : QLineEdit(parent), list_(list) {
         setObjectName(QStringLiteral("CaptionEditor"));
     }
 
@@ -75,14 +75,14 @@ class TCaptionEditor : public QLineEdit {
     }
 
   private:
-    TKvFilelistView28* list_;
+    TFileListView* list_;
 };
 
 // Watches the list for a changed owner window and for right clicks (the own menu), and every
 // widget of the owner window for dropped files.
 class TListEventHook : public QObject {
   public:
-    explicit TListEventHook(TKvFilelistView28* list) : QObject(list), list_(list) {
+    explicit TListEventHook(TFileListView* list) : QObject(list), list_(list) {
         list->installEventFilter(this);
         editTimer_.setSingleShot(true);
         connect(&editTimer_, &QTimer::timeout, this, [this] { SlowClickElapsed(); });
@@ -121,7 +121,7 @@ class TListEventHook : public QObject {
                 if (watched != list_ || !list_->PopUpMenuEnabled() || list_->PopUp() == nullptr ||
                     list_->contextMenuPolicy() == Qt::CustomContextMenu)
                     return false;
-                if (list_->Directory().compare(QLatin1String(TKvFilelistView28::DrivesDirectory),
+                if (list_->Directory().compare(QLatin1String(TFileListView::DrivesDirectory),
                                                Qt::CaseInsensitive) == 0)
                     return false;
                 auto* menuEvent = static_cast<QContextMenuEvent*>(event);
@@ -198,7 +198,7 @@ class TListEventHook : public QObject {
         if (row < 0 || row >= list_->ItemCount() || !list_->ItemSelected(row) || list_->ReadOnly())
             return;
         if (list_->ItemSubItem(row, 4).endsWith(QLatin1String("/..")) ||
-            list_->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindDrive))
+            list_->ItemSubItem(row, 5) == QLatin1String(TFileListView::KindDrive))
             return;
         list_->BeginEditCaption(row);
     }
@@ -208,7 +208,7 @@ class TListEventHook : public QObject {
         return widget != nullptr && window_ != nullptr && widget->window() == window_;
     }
 
-    TKvFilelistView28* list_;
+    TFileListView* list_;
     QPointer<QWidget> window_;
     bool appFilter_ = false;
     QTimer editTimer_;
@@ -219,22 +219,22 @@ class TListEventHook : public QObject {
 
 // --- Set-up ------------------------------------------------------------------------------------
 
-void TKvFilelistView28::RebuildPopUp() {
+void TFileListView::RebuildPopUp() {
     delete popUp_;
-    popUp_ = new TKvFilelistView28PopUp(this, language_);
+    popUp_ = new TFileListMenu(this, language_);
 }
 
-void TKvFilelistView28::HookOwnerForDrops() {
+void TFileListView::HookOwnerForDrops() {
     if (dropHook_ == nullptr) dropHook_ = new TListEventHook(this);
 }
 
 // --- Helpers -----------------------------------------------------------------------------------
 
-bool TKvFilelistView28::RowIsParent(int row) const {
+bool TFileListView::RowIsParent(int row) const {
     return ItemSubItem(row, 4).endsWith(QLatin1String("/.."));
 }
 
-QList<QByteArray> TKvFilelistView28::TakeSelectedPaths() {
+QList<QByteArray> TFileListView::TakeSelectedPaths() {
     QList<QByteArray> paths;
     for (int row : SelectedRows()) {
         if (RowIsParent(row)) {
@@ -246,14 +246,14 @@ QList<QByteArray> TKvFilelistView28::TakeSelectedPaths() {
     return paths;
 }
 
-QStringList TKvFilelistView28::TransferList() const {
+QStringList TFileListView::TransferList() const {
     QStringList paths;
     for (const QByteArray& path : transfer_)
         paths.append(QFile::decodeName(path));
     return paths;
 }
 
-void TKvFilelistView28::ForgetDeletedItem() {
+void TFileListView::ForgetDeletedItem() {
     if (selectedItem_.isEmpty()) return;
     struct stat st {};
     if (::lstat(SelectedItemNative().constData(), &st) == 0) return;
@@ -281,7 +281,7 @@ void TKvFilelistView28::ForgetDeletedItem() {
     emit OnClick(this);
 }
 
-void TKvFilelistView28::RefreshAfterChange(const QString& comboFolder) {
+void TFileListView::RefreshAfterChange(const QString& comboFolder) {
     RebuildList();
     if (dirTreeCombo_ != nullptr) {
         dirTreeCombo_->ReloadTree();
@@ -289,7 +289,7 @@ void TKvFilelistView28::RefreshAfterChange(const QString& comboFolder) {
     }
 }
 
-bool TKvFilelistView28::HasViewer(const QString& path) {
+bool TFileListView::HasViewer(const QString& path) {
     static const QStringList extensions = {".C",   ".CPP", ".DPK", ".DPR", ".H",   ".INF",
                                            ".INI", ".PAS", ".PRG", ".TXT", ".DOC", ".RTF",
                                            ".WRI", ".BMP", ".GIF", ".JPG"};
@@ -297,27 +297,27 @@ bool TKvFilelistView28::HasViewer(const QString& path) {
     return !ext.isEmpty() && extensions.contains(ext);
 }
 
-bool TKvFilelistView28::CanPaste() const {
+bool TFileListView::CanPaste() const {
     return ClipboardHasFileList();
 }
 
 // --- Copy, cut, paste, drop --------------------------------------------------------------------
 
-void TKvFilelistView28::CopySelected() {
+void TFileListView::CopySelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, false);
     UpdateCutMarks();
 }
 
-void TKvFilelistView28::CutSelected() {
+void TFileListView::CutSelected() {
     if (FirstSelectedRow() < 0) return;
     transfer_ = TakeSelectedPaths();
     PutFileListOnClipboard(transfer_, true);
     UpdateCutMarks();
 }
 
-void TKvFilelistView28::PasteFiles() {
+void TFileListView::PasteFiles() {
     THourglass hourglass;
     if (!CanTransferHere()) return;
     // The clipboard decides what is pasted and how: whatever this program copied or cut before
@@ -333,7 +333,7 @@ void TKvFilelistView28::PasteFiles() {
     TransferInto(clip.Native, move);
 }
 
-void TKvFilelistView28::TransferInto(const QList<QByteArray>& paths, bool move) {
+void TFileListView::TransferInto(const QList<QByteArray>& paths, bool move) {
     transfer_ = paths;
     const QByteArray target = QFile::encodeName(AddSlash(directory_));
     QList<QByteArray> sources;
@@ -370,20 +370,20 @@ void TKvFilelistView28::TransferInto(const QList<QByteArray>& paths, bool move) 
     RefreshAfterChange(directory_);
 }
 
-bool TKvFilelistView28::CanTransferHere() const {
+bool TFileListView::CanTransferHere() const {
     struct stat st {};
     return !IsDrivesDirectory(directory_) &&
            ::stat(QFile::encodeName(directory_).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void TKvFilelistView28::DropFiles(const QStringList& paths) {
+void TFileListView::DropFiles(const QStringList& paths) {
     QList<QByteArray> native;
     for (const QString& path : paths)
         native.append(QFile::encodeName(path));
     DropFiles(native);
 }
 
-void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
+void TFileListView::DropFiles(const QList<QByteArray>& paths) {
     if (paths.isEmpty()) return;
     THourglass hourglass;
     if (!CanTransferHere()) return;
@@ -393,7 +393,7 @@ void TKvFilelistView28::DropFiles(const QList<QByteArray>& paths) {
 
 // --- Delete ------------------------------------------------------------------------------------
 
-QString TKvFilelistView28::SuccessorOfSelection() const {
+QString TFileListView::SuccessorOfSelection() const {
     const QList<int> rows = SelectedRows();
     if (rows.isEmpty()) return QString();
     for (int row = rows.last() + 1; row < ItemCount(); ++row)
@@ -403,7 +403,7 @@ QString TKvFilelistView28::SuccessorOfSelection() const {
     return QString();
 }
 
-void TKvFilelistView28::ShowSuccessorIfDeleted(const QString& successor) {
+void TFileListView::ShowSuccessorIfDeleted(const QString& successor) {
     struct stat st {};
     if (!selectedItem_.isEmpty() && ::lstat(SelectedItemNative().constData(), &st) != 0) {
         // The shown entry went: the row that took its place is shown next, as viewers do.
@@ -419,7 +419,7 @@ void TKvFilelistView28::ShowSuccessorIfDeleted(const QString& successor) {
     ForgetDeletedItem();
 }
 
-void TKvFilelistView28::DeleteSelected() {
+void TFileListView::DeleteSelected() {
     if (FirstSelectedRow() < 0) return;
     THourglass hourglass;
     if (!CanTransferHere()) return;
@@ -432,7 +432,7 @@ void TKvFilelistView28::DeleteSelected() {
     ShowSuccessorIfDeleted(successor);
 }
 
-bool TKvFilelistView28::DeleteSelectedPermanently() {
+bool TFileListView::DeleteSelectedPermanently() {
     const QList<int> rows = SelectedRows();
     if (rows.isEmpty()) return false;
     THourglass hourglass;
@@ -463,12 +463,12 @@ bool TKvFilelistView28::DeleteSelectedPermanently() {
 
 // --- Rename and new folder ---------------------------------------------------------------------
 
-void TKvFilelistView28::RenameSelected() {
+void TFileListView::RenameSelected() {
     if (readOnly_) {
         // The list itself does not rename: say so, not that some file were read-only.
         ShowBrowseMessage(
             mkWarning,
-            QCoreApplication::translate("TKvFilelistView28",
+            QCoreApplication::translate("TFileListView",
                                         "Files cannot be renamed in this list: it is read-only."),
             this);
         return;
@@ -483,7 +483,7 @@ void TKvFilelistView28::RenameSelected() {
     BeginEditCaption(row);
 }
 
-void TKvFilelistView28::BeginEditCaption(int row) {
+void TFileListView::BeginEditCaption(int row) {
     if (readOnly_ || row < 0 || row >= ItemCount()) return;
     if (editor_ != nullptr) EndEditCaption(false);
     oldPath_ = ItemSubItem(row, 4);
@@ -511,15 +511,15 @@ void TKvFilelistView28::BeginEditCaption(int row) {
     editor_ = editor;
 }
 
-bool TKvFilelistView28::EditingCaption() const {
+bool TFileListView::EditingCaption() const {
     return editor_ != nullptr;
 }
 
-QLineEdit* TKvFilelistView28::CaptionEditor() const {
+QLineEdit* TFileListView::CaptionEditor() const {
     return editor_;
 }
 
-void TKvFilelistView28::EndEditCaption(bool accept) {
+void TFileListView::EndEditCaption(bool accept) {
     if (editor_ == nullptr) return;
     QLineEdit* editor = editor_;
     editor_ = nullptr;
@@ -558,7 +558,7 @@ void TKvFilelistView28::EndEditCaption(bool accept) {
     }
 }
 
-void TKvFilelistView28::CreateFolder() {
+void TFileListView::CreateFolder() {
     if (IsDrivesDirectory(directory_)) return;
     const QString base = JoinPath(directory_, MessageText(msgNewFolder));
     QString path = base;
@@ -583,7 +583,7 @@ void TKvFilelistView28::CreateFolder() {
 
 // --- View and properties -----------------------------------------------------------------------
 
-void TKvFilelistView28::ViewSelected() {
+void TFileListView::ViewSelected() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
     const QString path = ItemSubItem(row, 4);
@@ -592,7 +592,7 @@ void TKvFilelistView28::ViewSelected() {
     ShellLaunch(QStringLiteral("Open"), path, QString(), swShowNormal, FolderOf(path));
 }
 
-void TKvFilelistView28::ShowSelectedProperties() {
+void TFileListView::ShowSelectedProperties() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
     if (!ItemSubItem(row, 4).isEmpty()) ShowProperties(ItemNativePath(row));
@@ -600,13 +600,13 @@ void TKvFilelistView28::ShowSelectedProperties() {
 
 // --- Send to -----------------------------------------------------------------------------------
 
-void TKvFilelistView28::SendToAnyFolder() {
+void TFileListView::SendToAnyFolder() {
     if (FirstSelectedRow() < 0) return;
     QString path;
     if (TSendToDialog::Execute(path, this)) CopyToFolder(path);
 }
 
-void TKvFilelistView28::CopyToFolder(const QString& folder) {
+void TFileListView::CopyToFolder(const QString& folder) {
     if (!CanTransferHere()) return;
     THourglass hourglass;
     transfer_ = TakeSelectedPaths();
@@ -615,7 +615,7 @@ void TKvFilelistView28::CopyToFolder(const QString& folder) {
     transfer_.clear();
 }
 
-void TKvFilelistView28::CopyContentsToClipboard() {
+void TFileListView::CopyContentsToClipboard() {
     const int row = FirstSelectedRow();
     if (row < 0) return;
     const QByteArray path = ItemNativePath(row);
@@ -646,7 +646,7 @@ void TKvFilelistView28::CopyContentsToClipboard() {
     clipboard->setMimeData(data);
 }
 
-void TKvFilelistView28::CopyNamesToClipboard() {
+void TFileListView::CopyNamesToClipboard() {
     QStringList paths;
     for (int row : SelectedRows())
         paths.append(ItemSubItem(row, 4));
@@ -654,7 +654,7 @@ void TKvFilelistView28::CopyNamesToClipboard() {
     QApplication::clipboard()->setText(paths.join(QStringLiteral("\r\n")));
 }
 
-void TKvFilelistView28::CreateDesktopShortcut() {
+void TFileListView::CreateDesktopShortcut() {
     const int row = FirstSelectedRow();
     if (row < 0) {
         ShowBrowseMessage(mkError, MessageText(msgNoFilesSelected), this);
@@ -685,7 +685,7 @@ void TKvFilelistView28::CreateDesktopShortcut() {
     if (!ok) ShowBrowseMessage(mkError, MessageText(msgSaveFailed), this);
 }
 
-void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
+void TFileListView::SendToShortcut(const QString& shortcutPath) {
     const int row = FirstSelectedRow();
     if (row < 0) return;
     QString target;
@@ -730,7 +730,7 @@ void TKvFilelistView28::SendToShortcut(const QString& shortcutPath) {
 
 // --- Commands of a window's menu --------------------------------------------------------------
 
-bool TKvFilelistView28::ActionEnabled(TListAction action) const {
+bool TFileListView::ActionEnabled(TListAction action) const {
     const QList<int> rows = SelectedRows();
     const bool inFolder = !IsDrivesDirectory(directory_);
     bool transferable = false;  // a selected row other than the parent row
@@ -760,7 +760,7 @@ bool TKvFilelistView28::ActionEnabled(TListAction action) const {
     return false;
 }
 
-void TKvFilelistView28::RunAction(TListAction action) {
+void TFileListView::RunAction(TListAction action) {
     if (!ActionEnabled(action)) return;
     switch (action) {
         case laOpen:
@@ -790,7 +790,7 @@ void TKvFilelistView28::RunAction(TListAction action) {
     }
 }
 
-QKeySequence TKvFilelistView28::ActionKey(TListAction action) {
+QKeySequence TFileListView::ActionKey(TListAction action) {
     switch (action) {
         case laOpen:
             return QKeySequence(Qt::Key_Return);
@@ -814,15 +814,12 @@ QKeySequence TKvFilelistView28::ActionKey(TListAction action) {
 
 // --- Keys --------------------------------------------------------------------------------------
 
-int TKvFilelistView28::HandleFileKey(QKeyEvent* event) {
-    const Qt::KeyboardModifiers mods =
-        event->modifiers() &
-        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+int TFileListView::HandleFileKey(int key, Qt::KeyboardModifiers mods) {
     const bool none = mods == Qt::NoModifier;
     const bool ctrl = mods == Qt::ControlModifier;
     const bool shift = mods == Qt::ShiftModifier;
     const bool hasSelection = FirstSelectedRow() >= 0;
-    switch (event->key()) {
+    switch (key) {
         case Qt::Key_C:
             if (!ctrl) return 0;
             if (hasSelection) CopySelected();

@@ -19,15 +19,16 @@
 
 #include <gtest/gtest.h>
 
-#include "browse/KvDirTreeCombo28.h"
-#include "browse/KvFilelistView28.h"
+#include "browse/FileListView.h"
+#include "browse/FolderCombo.h"
 #include "browse/ShellHelpers.h"
+#include "common/FileListTestHelpers.h"
 #include "toolkit/Application.h"
 
 namespace {
 
-using Combo = TKvDirTreeCombo28;
-using Tree = TKvDirTreeView;
+using Combo = TFolderCombo;
+using Tree = TFolderTree;
 
 // Records the arguments of every emission of a signal.
 template <class Sender, class... Args>
@@ -78,17 +79,8 @@ void Click(QWidget* widget, QPoint pos = QPoint(-1, -1)) {
     QApplication::sendEvent(widget, &release);
 }
 
-class DirTreeComboTest : public ::testing::Test {
+class FolderComboTest : public filelisttest::TUserSettingsTest {
   protected:
-    static void SetUpTestSuite() {
-        settingsDir_ = new QTemporaryDir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_->path());
-    }
-    static void TearDownTestSuite() {
-        delete settingsDir_;
-        settingsDir_ = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         root_ = AddSlash(QDir(dir_.path()).canonicalPath());
@@ -101,7 +93,7 @@ class DirTreeComboTest : public ::testing::Test {
         combo_ = new Combo(host_.get());
         // Wide, so that the deep nodes of a temporary folder stay inside the drop-down tree.
         combo_->setGeometry(0, 0, 900, 21);
-        list_ = new TKvFilelistView28(host_.get());
+        list_ = new TFileListView(host_.get());
         list_->setGeometry(0, 30, 400, 260);
         host_->show();
     }
@@ -126,18 +118,15 @@ class DirTreeComboTest : public ::testing::Test {
         QApplication::sendEvent(target, &press);
     }
 
-    static QTemporaryDir* settingsDir_;
     QTemporaryDir dir_;
     QString root_;
     QStringList messages_;
     std::unique_ptr<QWidget> host_;
     Combo* combo_ = nullptr;
-    TKvFilelistView28* list_ = nullptr;
+    TFileListView* list_ = nullptr;
 };
 
-QTemporaryDir* DirTreeComboTest::settingsDir_ = nullptr;
-
-TEST_F(DirTreeComboTest, StartsAtTheComputerFolderWithOneNodePerMountedFileSystem) {
+TEST_F(FolderComboTest, StartsAtTheComputerFolderWithOneNodePerMountedFileSystem) {
     Tree* tree = combo_->Tree();
     QTreeWidgetItem* root = tree->Root();
     ASSERT_NE(root, nullptr);
@@ -160,7 +149,7 @@ TEST_F(DirTreeComboTest, StartsAtTheComputerFolderWithOneNodePerMountedFileSyste
     }
 }
 
-TEST_F(DirTreeComboTest, FolderNodesLoadLazilySortedWithHiddenFoldersAndChildMarks) {
+TEST_F(FolderComboTest, FolderNodesLoadLazilySortedWithHiddenFoldersAndChildMarks) {
     MakeDir("top/b");
     MakeDir("top/A/inner");
     MakeDir("top/.hidden");
@@ -180,7 +169,7 @@ TEST_F(DirTreeComboTest, FolderNodesLoadLazilySortedWithHiddenFoldersAndChildMar
     EXPECT_EQ(Tree::NodePath(top->child(1)->child(0)), root_ + "top/A/inner");
 }
 
-TEST_F(DirTreeComboTest, ChoosingTheRootGivesDrivesAndPointsTheListThere) {
+TEST_F(FolderComboTest, ChoosingTheRootGivesDrivesAndPointsTheListThere) {
     MakeDir("x");
     combo_->SetFileList(list_);
     combo_->GoToFolder(root_ + "x");
@@ -202,7 +191,7 @@ TEST_F(DirTreeComboTest, ChoosingTheRootGivesDrivesAndPointsTheListThere) {
     EXPECT_EQ(changes[0][1].toString(), "Drives");
 }
 
-TEST_F(DirTreeComboTest, ChoosingAFolderGivesItsPathWithoutSlashAndExpandButtonsKeepTheTreeOpen) {
+TEST_F(FolderComboTest, ChoosingAFolderGivesItsPathWithoutSlashAndExpandButtonsKeepTheTreeOpen) {
     MakeDir("p/q/r");
     combo_->SetFileList(list_);
     combo_->SelectFolder(root_ + "p/");
@@ -224,7 +213,7 @@ TEST_F(DirTreeComboTest, ChoosingAFolderGivesItsPathWithoutSlashAndExpandButtons
     EXPECT_EQ(combo_->text(), "q");
 }
 
-TEST_F(DirTreeComboTest, GoToFolderIgnoresRepeatsNonFoldersAndKeepsLetterCase) {
+TEST_F(FolderComboTest, GoToFolderIgnoresRepeatsNonFoldersAndKeepsLetterCase) {
     MakeDir("abc");
     MakeDir("ABC");
     combo_->SetFileList(list_);
@@ -251,7 +240,7 @@ TEST_F(DirTreeComboTest, GoToFolderIgnoresRepeatsNonFoldersAndKeepsLetterCase) {
     EXPECT_EQ(list_->Directory(), root_ + "ABC/");
 }
 
-TEST_F(DirTreeComboTest, AFolderThatVanishesBeforeExpandingGetsNoChildren) {
+TEST_F(FolderComboTest, AFolderThatVanishesBeforeExpandingGetsNoChildren) {
     MakeDir("v/gone/sub");
     combo_->SelectFolder(root_ + "v/");
     QTreeWidgetItem* gone = Current()->child(0);
@@ -263,7 +252,7 @@ TEST_F(DirTreeComboTest, AFolderThatVanishesBeforeExpandingGetsNoChildren) {
     EXPECT_TRUE(ReadSubFolders(QString(), true).empty());
 }
 
-TEST_F(DirTreeComboTest, CreatingOrRenamingAFolderRebuildsButCreatingAFileDoesNot) {
+TEST_F(FolderComboTest, CreatingOrRenamingAFolderRebuildsButCreatingAFileDoesNot) {
     MakeDir("w");
     combo_->SetFileList(list_);
     combo_->GoToFolder(root_ + "w/");
@@ -299,7 +288,7 @@ TEST_F(DirTreeComboTest, CreatingOrRenamingAFolderRebuildsButCreatingAFileDoesNo
     EXPECT_TRUE(rebuilt.wait(3000));
 }
 
-TEST_F(DirTreeComboTest, AFloodOfChangesRebuildsOnlyAFewTimesASecond) {
+TEST_F(FolderComboTest, AFloodOfChangesRebuildsOnlyAFewTimesASecond) {
     MakeDir("flood");
     combo_->GoToFolder(root_ + "flood/");
     Recorder rebuilt(combo_, &Combo::TreeRebuilt);
@@ -318,7 +307,7 @@ TEST_F(DirTreeComboTest, AFloodOfChangesRebuildsOnlyAFewTimesASecond) {
     EXPECT_EQ(Current()->childCount(), made);
 }
 
-TEST_F(DirTreeComboTest, TheTreeOpensUpwardsNearTheBottomOfTheScreen) {
+TEST_F(FolderComboTest, TheTreeOpensUpwardsNearTheBottomOfTheScreen) {
     const QRect screen = host_->screen()->geometry();
     combo_->SetTreeHeight(200);
     host_->move(screen.x() + 10, screen.y() + 10);
@@ -338,7 +327,7 @@ TEST_F(DirTreeComboTest, TheTreeOpensUpwardsNearTheBottomOfTheScreen) {
     EXPECT_EQ(combo_->Tree()->height(), 200);
 }
 
-TEST_F(DirTreeComboTest, KeysFollowTheKeyTable) {
+TEST_F(FolderComboTest, KeysFollowTheKeyTable) {
     Recorder keys(combo_, &Combo::OnKeyDown);
     combo_->ReloadTree();  // nothing selected
     ASSERT_EQ(Current(), nullptr);
@@ -373,7 +362,7 @@ TEST_F(DirTreeComboTest, KeysFollowTheKeyTable) {
     EXPECT_EQ(changes[0][0].value<QObject*>(), combo_);
 }
 
-TEST_F(DirTreeComboTest, WheelTurnsAreUpAndDownKeysAndF5KeepsTheFolder) {
+TEST_F(FolderComboTest, WheelTurnsAreUpAndDownKeysAndF5KeepsTheFolder) {
     MakeDir("k/a");
     MakeDir("k/b");
     combo_->SelectFolder(root_ + "k/b/");
@@ -396,7 +385,7 @@ TEST_F(DirTreeComboTest, WheelTurnsAreUpAndDownKeysAndF5KeepsTheFolder) {
     EXPECT_EQ(ChildCaptions(Current()), QStringList({"late"}));
 }
 
-TEST_F(DirTreeComboTest, AClickOutsideClosesTheTreeWithoutAChoice) {
+TEST_F(FolderComboTest, AClickOutsideClosesTheTreeWithoutAChoice) {
     combo_->ToggleDropDown();
     ASSERT_TRUE(combo_->IsDropDownOpen());
     const QString before = combo_->SelectedPath();
@@ -411,7 +400,7 @@ TEST_F(DirTreeComboTest, AClickOutsideClosesTheTreeWithoutAChoice) {
     EXPECT_FALSE(combo_->IsDropDownOpen());
 }
 
-TEST_F(DirTreeComboTest, HintShowsTheChosenPathOnTwoLines) {
+TEST_F(FolderComboTest, HintShowsTheChosenPathOnTwoLines) {
     MakeDir("h");
     combo_->SelectFolder(root_ + "h");
     QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), combo_->mapToGlobal(QPointF(2, 2)));
@@ -422,10 +411,10 @@ TEST_F(DirTreeComboTest, HintShowsTheChosenPathOnTwoLines) {
     EXPECT_TRUE(combo_->toolTip().isEmpty());
 }
 
-TEST_F(DirTreeComboTest, LinkWorksBothWaysAndSurvivesTheDestructionOfEitherSide) {
+TEST_F(FolderComboTest, LinkWorksBothWaysAndSurvivesTheDestructionOfEitherSide) {
     MakeDir("l/sub");
     combo_->SetFileList(list_);
-    EXPECT_EQ(list_->DirTreeCombo(), static_cast<DirTreeComboLink*>(combo_));
+    EXPECT_EQ(list_->DirTreeCombo(), static_cast<TFolderComboLink*>(combo_));
     // The list moving on its own has the combo show its folder.
     list_->SetDirectory(root_ + "l/sub/");
     list_->GoToParent();
@@ -450,7 +439,7 @@ TEST_F(DirTreeComboTest, LinkWorksBothWaysAndSurvivesTheDestructionOfEitherSide)
     EXPECT_EQ(combo_->SelectedPath(), root_ + "l/");
 }
 
-TEST_F(DirTreeComboTest, ARemovableDriveThatIsNotReadyKeepsThePreviousChoice) {
+TEST_F(FolderComboTest, ARemovableDriveThatIsNotReadyKeepsThePreviousChoice) {
     // No removable drive is needed: an unreadable choice is simulated through the tree's data.
     MakeDir("prev");
     combo_->SelectFolder(root_ + "prev/");
@@ -470,7 +459,7 @@ TEST_F(DirTreeComboTest, ARemovableDriveThatIsNotReadyKeepsThePreviousChoice) {
     EXPECT_EQ(Tree::NodePath(Current()), root_ + "prev");
 }
 
-TEST_F(DirTreeComboTest, RightButtonReleasesAreSwallowedAndLanguageFillsTheComboRows) {
+TEST_F(FolderComboTest, RightButtonReleasesAreSwallowedAndLanguageFillsTheComboRows) {
     Recorder clicks(combo_, &Combo::OnClick);
     const QPointF at(20, 10);
     QMouseEvent right(QEvent::MouseButtonRelease, at, combo_->mapToGlobal(at), Qt::RightButton,
@@ -488,7 +477,7 @@ TEST_F(DirTreeComboTest, RightButtonReleasesAreSwallowedAndLanguageFillsTheCombo
     EXPECT_EQ(MessageText(msgDriveNotReady), "There is no disk in Drive or Drive is not ready");
 }
 
-TEST_F(DirTreeComboTest, ConstructionFailsWhenChangesCannotBeWatched) {
+TEST_F(FolderComboTest, ConstructionFailsWhenChangesCannotBeWatched) {
     Combo::SetMountTablePath(root_ + "no-mount-table");
     try {
         Combo broken;
@@ -499,7 +488,7 @@ TEST_F(DirTreeComboTest, ConstructionFailsWhenChangesCannotBeWatched) {
     Combo::SetMountTablePath(QString());
 }
 
-TEST_F(DirTreeComboTest, MountingAFileSystemRebuildsTheDriveNodes) {
+TEST_F(FolderComboTest, MountingAFileSystemRebuildsTheDriveNodes) {
     MakeDir("mnt");
     const QByteArray target = QFile::encodeName(root_ + "mnt");
     if (::mount("velkaro-test", target.constData(), "tmpfs", 0, "size=1m") != 0)
@@ -519,7 +508,7 @@ TEST_F(DirTreeComboTest, MountingAFileSystemRebuildsTheDriveNodes) {
 
 }  // namespace
 
-TEST_F(DirTreeComboTest, AShownFolderThatIsDeletedGivesWayToItsNearestParent) {
+TEST_F(FolderComboTest, AShownFolderThatIsDeletedGivesWayToItsNearestParent) {
     MakeDir("keep/gone/deeper");
     combo_->SetFileList(list_);
     combo_->GoToFolder(root_ + "keep/gone/deeper/");
@@ -537,14 +526,14 @@ TEST_F(DirTreeComboTest, AShownFolderThatIsDeletedGivesWayToItsNearestParent) {
     EXPECT_EQ(Tree::NodePath(Current()), root_ + "keep");
 }
 
-TEST_F(DirTreeComboTest, SetsTheProgramsHintsAndPassesHideSelectionToTheTree) {
+TEST_F(FolderComboTest, SetsTheProgramsHintsAndPassesHideSelectionToTheTree) {
     const Application::THintSettings hints = Application::HintSettings();
     EXPECT_EQ(hints.Color, clInfoBk);
     EXPECT_EQ(hints.ShortPause, 25);
     EXPECT_EQ(hints.Pause, 500);
     EXPECT_EQ(hints.HidePause, 10000);
 
-    TKvDirTreeView* tree = combo_->Tree();
+    TFolderTree* tree = combo_->Tree();
     EXPECT_TRUE(combo_->HideSelection());
     EXPECT_TRUE(tree->HideSelection());
     const QPalette defaults = QApplication::palette(tree);
