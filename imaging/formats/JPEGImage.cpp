@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -30,6 +31,7 @@
 #include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/ScanLineConversion.h"
 #include "imaging/formats/ExifOrientation.h"
 
@@ -1180,4 +1182,81 @@ void TJPEGImage::SetPalette(const std::vector<TRGBQuad>& palette) {
     palette_ = std::move(value);
     paletteModified_ = true;
     Changed();
+}
+
+size_t TJPEGImage::EncodedBytes() const {
+    return HasData() ? Data().size() : 0;
+}
+
+namespace {
+
+// The EXIF thumbnail of a JPEG picture, decoded and turned like the picture, when it is large
+// enough to stand in for it (at least 120 pixels on its long side, the picture's aspect within
+// 3 %); null otherwise. A damaged thumbnail is no error: the decodes that follow show the picture.
+// Colour management is skipped here, as the reduced decode replaces this in milliseconds.
+std::unique_ptr<TBitmap> ExifThumbnailBitmap(const TJPEGImage& jpeg, int fullWidth, int fullHeight,
+                                             const std::atomic<bool>* cancel) {
+    constexpr int kMinSide = 120;
+    constexpr int kMaxSide = 1024;  // bounds what a thumbnail's header may ask for
+    if (!jpeg.HasData() || fullWidth < 1 || fullHeight < 1) return nullptr;
+    const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
+    try {
+        TMemoryStream file(jpeg.Data().data(), int64_t(jpeg.Data().size()));
+        const std::vector<uint8_t> block = FindExifBlock(file);
+        const std::vector<uint8_t> bytes = ExifThumbnail(block.data(), block.size());
+        if (bytes.empty() || cancelled()) return nullptr;
+        TMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+        TJPEGImage thumb;
+        thumb.LoadFromStream(stream);
+        // A thumbnail turned by EXIF of its own would be turned twice.
+        if (thumb.Orientation() > 1) return nullptr;
+        const int side = std::max(thumb.Width(), thumb.Height());
+        if (side < kMinSide || side > kMaxSide || std::min(thumb.Width(), thumb.Height()) < 1)
+            return nullptr;
+        thumb.SetCancelFlag(cancel);
+        thumb.SetFastDecode(true);
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->Assign(thumb);
+        const int orientation = jpeg.Orientation();
+        if (TBitmap::AutoOrient() && orientation >= 2 && orientation <= 8)
+            bitmap->Orient(orientation);
+        const double aspect = double(bitmap->Width()) / std::max(1, bitmap->Height());
+        const double wanted = double(fullWidth) / fullHeight;
+        if (std::abs(aspect / wanted - 1.0) > 0.03) return nullptr;
+        return bitmap;
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+bool TJPEGImage::DecodeReduced(const TReducedDecode& wish) {
+    const int fullWidth = Width();
+    const int fullHeight = Height();
+    const double scale = wish.Scale ? wish.Scale(fullWidth, fullHeight) : 1.0;
+    if (!(scale <= 0.5) || HasBitmap()) return false;
+    // The camera's thumbnail paints first, at once.
+    if (wish.OnPreview) {
+        if (auto thumb = ExifThumbnailBitmap(*this, fullWidth, fullHeight, cancel_)) {
+            if (Cancelled()) throw EAbort();
+            wish.OnPreview(std::move(thumb));
+        }
+    }
+    SetScalePower(uint8_t(ReducedDecodePower(scale, 3)));  // libjpeg scales down to 1/8
+    // A progressive file paints its first scan while the others are read.
+    auto firstScan = std::move(OnFirstScan);
+    if (wish.OnPreview)
+        OnFirstScan = [this, &wish](std::unique_ptr<TBitmap> first) {
+            if (!Cancelled()) wish.OnPreview(std::move(first));
+        };
+    struct TRestore {
+        TJPEGImage& image;
+        std::function<void(std::unique_ptr<TBitmap>)> firstScan;
+        ~TRestore() { image.OnFirstScan = std::move(firstScan); }
+    } restore{*this, std::move(firstScan)};
+    DIBNeeded();
+    return true;
 }

@@ -130,6 +130,13 @@ class TJPEGImage : public TGraphic {
     // the file decodes in one pass.
     std::function<void(std::unique_ptr<TBitmap> firstScan)> OnFirstScan;
 
+    // A picture shown at half size or less decodes at libjpeg's reduced scale (1/2, 1/4 or 1/8)
+    // that still covers the view, and nothing more. Previews, when wanted: the camera's EXIF
+    // thumbnail (when it is large enough to stand in for the picture), then a progressive file's
+    // first scan.
+    bool DecodeReduced(const TReducedDecode& wish) override;
+    size_t EncodedBytes() const override;
+
     // The millisecond clock used to pace progress reports (tests replace it; null restores the
     // steady clock).
     using TTickSource = uint64_t (*)();
