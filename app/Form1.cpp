@@ -131,12 +131,6 @@ TForm1::~TForm1() {
     RunDestroyHandlers();
 }
 
-template <class Sender, class Signal>
-void TForm1::Wire(Sender* sender, Signal signal, void (TForm1::*handler)()) {
-    connect(sender, signal, this,
-            [this, handler] { Application::HandleEvent([this, handler] { (this->*handler)(); }); });
-}
-
 void TForm1::CreateComponents() {
     PanelTop = new TPanel(QStringLiteral("PanelTop"), this);
     PanelTop->SetHeight(2);
@@ -212,41 +206,26 @@ void TForm1::CreateComponents() {
     ViewImage->SetCenter(false);
     ViewImage->SetTransparent(false);
     ViewImage->SetDevicePixels(true);
-    ViewImage->OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool,
-                                   const TRect&, const std::string& message) {
-        PictureProgress(stage, percent, message);
-    };
-
-    // Shown over the picture pane while a slow picture decodes.
-    loadProgress_ = new QLabel(PanelImage);
-    loadProgress_->setAutoFillBackground(true);
-    loadProgress_->setFrameShape(QFrame::Box);
-    loadProgress_->setMargin(3);
-    loadProgress_->move(6, 6);
-    loadProgress_->hide();
 
     // Pictures are converted into the screen's colours when the desktop publishes its profile.
     SetDisplayProfile(ReadDisplayProfile());
-    decoder_ = new TDecodeService(this);
-    connect(decoder_, &TDecodeService::Decoded, this,
-            [this](quint64 generation, const TDecodedPtr& picture) {
-                Application::HandleEvent([&] { PictureArrived(generation, picture); });
-            });
-    frames_ = new TFramePlayer(
-        decoder_,
-        [this](std::unique_ptr<TGraphic> frame) {
-            ViewImage->ShowDecoded(std::move(frame), QSize(), QImage());
-        },
-        this);
-    connect(frames_, &TFramePlayer::Changed, this, [this] {
+    presenter_ = new TPicturePresenter(ViewImage, ScrollImage, PanelImage, this);
+    connect(presenter_, &TPicturePresenter::Shown, this, [this](const QByteArray& path) {
+        CopyImage->SetEnabled(true);
+        PictureProperties->SetEnabled(true);
+        ReadText->Clear();
+        ShowFileName(QFile::decodeName(path));
+    });
+    connect(presenter_, &TPicturePresenter::Failed, this, [this](const QByteArray& path) {
+        CopyImage->SetEnabled(false);
+        PictureProperties->SetEnabled(false);
+        ShowFileName(QString::fromUtf8(path));
+    });
+    connect(presenter_, &TPicturePresenter::StatusChanged, this, &TForm1::UpdateStatus);
+    connect(presenter_, &TPicturePresenter::FramesChanged, this, [this] {
         UpdateFrameItems();
         UpdateStatus();
     });
-    connect(decoder_, &TDecodeService::Progress, this,
-            [this](quint64, int percent, const QString& message) {
-                PictureProgress(psRunning, uint8_t(std::clamp(percent, 0, 100)),
-                                message.toStdString());
-            });
 
     // The picture pane's status line: size, format and zoom.
     status_ = new QLabel(PanelImage);
@@ -255,7 +234,6 @@ void TForm1::CreateComponents() {
     TAlignLayout::SetAlign(status_, alBottom);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
     connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::SyncViewMarks);
-    connect(ViewImage, &TProImage::OnViewChange, this, [this] { DecodeWhatViewNeeds(); });
     connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
 
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
@@ -275,11 +253,7 @@ void TForm1::CreateComponents() {
     AboutImage->SetText(AboutText());
     LoadAboutPicture(*AboutImage->Picture());
     // "Clipboard as Contents" of pictures reads them with the program's own decoders.
-    SetPictureLoader([](const QByteArray& path) {
-        TPicture picture;
-        picture.LoadFromFile(path.toStdString());
-        return picture.Graphic() != nullptr ? GraphicToImage(*picture.Graphic()) : QImage();
-    });
+    SetPictureLoader(&TPicturePresenter::DecodeFile);
     FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
     FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
     FormStorage1->SetIniSection(QStringLiteral("User"));
@@ -294,264 +268,6 @@ void TForm1::CreateComponents() {
             });
     Wire(ReadText, &TMemo::OnChange, &TForm1::ReadTextChange);
     Wire(ReadText, &TMemo::OnMouseDown, &TForm1::ReadTextMouseDown);
-}
-
-void TForm1::CreateMenus() {
-    TextMenu = new TPopupMenu(QStringLiteral("TextMenu"), this);
-    CopyMenu = TextMenu->Add(QStringLiteral("CopyMenu"), QStringLiteral("Copy To Clipboard"));
-    N1 = TextMenu->Add(QStringLiteral("N1"), QStringLiteral("-"));
-    BrowseMenu = TextMenu->Add(QStringLiteral("BrowseMenu"), QStringLiteral("View Browser"));
-    TextAutoFocus =
-        TextMenu->Add(QStringLiteral("TextAutoFocus"), QStringLiteral("Text AutoFocus"));
-    N2 = TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
-    WrapMenu = TextMenu->Add(QStringLiteral("WrapMenu"), QStringLiteral("Word Wrap"));
-    FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
-    N12 = TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
-    FindMenu = TextMenu->Add(QStringLiteral("FindMenu"), QStringLiteral("Find ..."));
-    EncodingMenu = TextMenu->Add(QStringLiteral("EncodingMenu"), QStringLiteral("Encoding"));
-    HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
-    LineNumbersMenu =
-        TextMenu->Add(QStringLiteral("LineNumbersMenu"), QStringLiteral("Line Numbers"));
-    CopyMenu->SetEnabled(false);
-    BrowseMenu->SetChecked(true);
-    WrapMenu->SetChecked(true);
-
-    FileMenu = new TPopupMenu(QStringLiteral("FileMenu"), this);
-    BrowseTextFiles =
-        FileMenu->Add(QStringLiteral("BrowseTextFiles"), QStringLiteral("Browse Text Files"));
-    BrowseImageFiles =
-        FileMenu->Add(QStringLiteral("BrowseImageFiles"), QStringLiteral("Browse Image Files"));
-    N4 = FileMenu->Add(QStringLiteral("N4"), QStringLiteral("-"));
-    FolderMenu = FileMenu->Add(QStringLiteral("FolderMenu"), QStringLiteral("Show Folders"));
-    FontMenuB = FileMenu->Add(QStringLiteral("FontMenuB"), QStringLiteral("Browser Font ..."));
-    N3 = FileMenu->Add(QStringLiteral("N3"), QStringLiteral("-"));
-    DefaultSettings1 =
-        FileMenu->Add(QStringLiteral("DefaultSettings1"), QStringLiteral("Default Settings"));
-    N5 = FileMenu->Add(QStringLiteral("N5"), QStringLiteral("-"));
-    AboutVelkaro1 =
-        FileMenu->Add(QStringLiteral("AboutVelkaro1"), QStringLiteral("About Velkaro ..."));
-    BrowseTextFiles->SetChecked(true);
-    FolderMenu->SetChecked(true);
-
-    ImageMenu = new TPopupMenu(QStringLiteral("ImageMenu"), this);
-    CopyImage = ImageMenu->Add(QStringLiteral("CopyImage"), QStringLiteral("Copy To Clipboard"));
-    N6 = ImageMenu->Add(QStringLiteral("N6"), QStringLiteral("-"));
-    BrowseMenuI = ImageMenu->Add(QStringLiteral("BrowseMenuI"), QStringLiteral("View Browser"));
-    N7 = ImageMenu->Add(QStringLiteral("N7"), QStringLiteral("-"));
-    FullView = ImageMenu->Add(QStringLiteral("FullView"), QStringLiteral("Full View"));
-    TileView = ImageMenu->Add(QStringLiteral("TileView"), QStringLiteral("Tile View"));
-    FitView = ImageMenu->Add(QStringLiteral("FitView"), QStringLiteral("Fit View"));
-    N9 = ImageMenu->Add(QStringLiteral("N9"), QStringLiteral("-"));
-    ZoomIn = ImageMenu->Add(QStringLiteral("ZoomIn"), QStringLiteral("Zoom In"));
-    ZoomOut = ImageMenu->Add(QStringLiteral("ZoomOut"), QStringLiteral("Zoom Out"));
-    ZoomFit = ImageMenu->Add(QStringLiteral("ZoomFit"), QStringLiteral("Zoom To Fit"));
-    ZoomActual = ImageMenu->Add(QStringLiteral("ZoomActual"), QStringLiteral("Actual Size"));
-    N10 = ImageMenu->Add(QStringLiteral("N10"), QStringLiteral("-"));
-    RotateRight = ImageMenu->Add(QStringLiteral("RotateRight"), QStringLiteral("Rotate Right"));
-    RotateLeft = ImageMenu->Add(QStringLiteral("RotateLeft"), QStringLiteral("Rotate Left"));
-    FlipView = ImageMenu->Add(QStringLiteral("FlipView"), QStringLiteral("Flip Horizontally"));
-    N11 = ImageMenu->Add(QStringLiteral("N11"), QStringLiteral("-"));
-    NextPicture = ImageMenu->Add(QStringLiteral("NextPicture"), QStringLiteral("Next Picture"));
-    PreviousPicture =
-        ImageMenu->Add(QStringLiteral("PreviousPicture"), QStringLiteral("Previous Picture"));
-    FullScreen = ImageMenu->Add(QStringLiteral("FullScreen"), QStringLiteral("Full Screen"));
-    N14 = ImageMenu->Add(QStringLiteral("N14"), QStringLiteral("-"));
-    PauseAnimation =
-        ImageMenu->Add(QStringLiteral("PauseAnimation"), QStringLiteral("Pause Animation"));
-    NextFrame = ImageMenu->Add(QStringLiteral("NextFrame"), QStringLiteral("Next Frame"));
-    PreviousFrame =
-        ImageMenu->Add(QStringLiteral("PreviousFrame"), QStringLiteral("Previous Frame"));
-    NextPage = ImageMenu->Add(QStringLiteral("NextPage"), QStringLiteral("Next Page"));
-    PreviousPage = ImageMenu->Add(QStringLiteral("PreviousPage"), QStringLiteral("Previous Page"));
-    N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
-    BackgroundColour1 =
-        ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
-    N13 = ImageMenu->Add(QStringLiteral("N13"), QStringLiteral("-"));
-    PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
-                                       QStringLiteral("Picture Properties..."));
-    CopyImage->SetEnabled(false);
-    PictureProperties->SetEnabled(false);
-    BrowseMenuI->SetChecked(true);
-    FullView->SetChecked(true);
-
-    NoPopup = new TPopupMenu(QStringLiteral("NoPopup"), this);
-
-    Wire(CopyMenu, &TMenuItem::OnClick, &TForm1::CopyMenuClick);
-    Wire(BrowseMenu, &TMenuItem::OnClick, &TForm1::BrowseMenuClick);
-    Wire(TextAutoFocus, &TMenuItem::OnClick, &TForm1::TextAutoFocusClick);
-    Wire(WrapMenu, &TMenuItem::OnClick, &TForm1::WrapMenuClick);
-    Wire(FontMenu, &TMenuItem::OnClick, &TForm1::FontMenuClick);
-    Wire(FindMenu, &TMenuItem::OnClick, &TForm1::FindMenuClick);
-    Wire(HexViewMenu, &TMenuItem::OnClick, &TForm1::HexViewMenuClick);
-    Wire(LineNumbersMenu, &TMenuItem::OnClick, &TForm1::LineNumbersMenuClick);
-    CreateEncodingMenu();
-    Wire(BrowseTextFiles, &TMenuItem::OnClick, &TForm1::BrowseTextFilesClick);
-    Wire(BrowseImageFiles, &TMenuItem::OnClick, &TForm1::BrowseImageFilesClick);
-    Wire(FolderMenu, &TMenuItem::OnClick, &TForm1::FolderMenuClick);
-    Wire(FontMenuB, &TMenuItem::OnClick, &TForm1::FontMenuBClick);
-    Wire(DefaultSettings1, &TMenuItem::OnClick, &TForm1::DefaultSettings1Click);
-    Wire(AboutVelkaro1, &TMenuItem::OnClick, &TForm1::AboutVelkaro1Click);
-    Wire(CopyImage, &TMenuItem::OnClick, &TForm1::CopyImageClick);
-    Wire(BrowseMenuI, &TMenuItem::OnClick, &TForm1::BrowseMenuIClick);
-    Wire(FullView, &TMenuItem::OnClick, &TForm1::FullViewClick);
-    Wire(TileView, &TMenuItem::OnClick, &TForm1::TileViewClick);
-    Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
-    Wire(FitView, &TMenuItem::OnClick, &TForm1::FitViewClick);
-    Wire(ZoomIn, &TMenuItem::OnClick, &TForm1::ZoomInClick);
-    Wire(ZoomOut, &TMenuItem::OnClick, &TForm1::ZoomOutClick);
-    Wire(ZoomFit, &TMenuItem::OnClick, &TForm1::ZoomFitClick);
-    Wire(ZoomActual, &TMenuItem::OnClick, &TForm1::ZoomActualClick);
-    Wire(RotateRight, &TMenuItem::OnClick, &TForm1::RotateRightClick);
-    Wire(RotateLeft, &TMenuItem::OnClick, &TForm1::RotateLeftClick);
-    Wire(FlipView, &TMenuItem::OnClick, &TForm1::FlipViewClick);
-    Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
-    Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
-    Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
-    Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
-    Wire(PauseAnimation, &TMenuItem::OnClick, &TForm1::PauseAnimationClick);
-    Wire(NextFrame, &TMenuItem::OnClick, &TForm1::NextFrameClick);
-    Wire(PreviousFrame, &TMenuItem::OnClick, &TForm1::PreviousFrameClick);
-    Wire(NextPage, &TMenuItem::OnClick, &TForm1::NextPageClick);
-    Wire(PreviousPage, &TMenuItem::OnClick, &TForm1::PreviousPageClick);
-
-    // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
-    // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
-    // End. The menu items show their keys.
-    auto keys = [](TMenuItem* item, std::initializer_list<QKeySequence> sequences) {
-        item->setShortcuts(QList<QKeySequence>(sequences));
-    };
-    keys(ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    keys(ZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
-    keys(ZoomFit, {QKeySequence(Qt::CTRL | Qt::Key_0)});
-    keys(ZoomActual, {QKeySequence(Qt::CTRL | Qt::Key_1)});
-    keys(RotateRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
-    keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
-    keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
-    keys(FullScreen, {QKeySequence(Qt::Key_F11)});
-    // Find belongs to the text pane: the file list keeps its own Ctrl+F.
-    keys(FindMenu, {QKeySequence(QKeySequence::Find)});
-    FindMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    ReadText->addAction(FindMenu);
-    for (TMenuItem* item :
-         {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView, FullScreen}) {
-        item->setShortcutContext(Qt::WindowShortcut);
-        addAction(item);
-    }
-    keys(NextPicture, {QKeySequence(Qt::Key_Space)});
-    keys(PreviousPicture, {QKeySequence(Qt::SHIFT | Qt::Key_Space)});
-    // Alt+Enter in the picture pane; in the file list it opens the list's own properties.
-    keys(PictureProperties,
-         {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
-    // Frames and pages: Page Up and Page Down alone scroll the view.
-    keys(PauseAnimation, {QKeySequence(Qt::Key_P)});
-    keys(NextFrame, {QKeySequence(Qt::Key_Period)});
-    keys(PreviousFrame, {QKeySequence(Qt::Key_Comma)});
-    keys(NextPage, {QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
-    keys(PreviousPage, {QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
-    for (TMenuItem* item : {NextPicture, PreviousPicture, PauseAnimation, NextFrame, PreviousFrame,
-                            NextPage, PreviousPage, PictureProperties}) {
-        item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        PanelImage->addAction(item);
-    }
-    UpdateFrameItems();
-    auto paneKey = [this](QWidget* owner, QKeySequence key, Qt::ShortcutContext context,
-                          void (TForm1::*handler)()) {
-        auto* action = new QAction(owner);
-        action->setShortcut(key);
-        action->setShortcutContext(context);
-        owner->addAction(action);
-        connect(action, &QAction::triggered, this, [this, handler] {
-            Application::HandleEvent([this, handler] { (this->*handler)(); });
-        });
-        return action;
-    };
-    paneKey(PanelImage, QKeySequence(Qt::Key_Home), Qt::WidgetWithChildrenShortcut,
-            &TForm1::FirstPictureClick);
-    paneKey(PanelImage, QKeySequence(Qt::Key_End), Qt::WidgetWithChildrenShortcut,
-            &TForm1::LastPictureClick);
-    fullScreenKeys_ = {
-        paneKey(this, QKeySequence(Qt::Key_Right), Qt::WindowShortcut, &TForm1::NextPictureClick),
-        paneKey(this, QKeySequence(Qt::Key_Left), Qt::WindowShortcut,
-                &TForm1::PreviousPictureClick),
-        paneKey(this, QKeySequence(Qt::Key_Escape), Qt::WindowShortcut, &TForm1::LeaveFullScreen)};
-    for (QAction* action : fullScreenKeys_)
-        action->setEnabled(false);
-
-    // In the list, the picture keys agree with the picture pane: Space and Shift+Space move to the
-    // next and previous picture in image mode, and Ctrl+Page Down / Up turn the shown picture's
-    // pages (never moving the list's highlight away from the shown file).
-    BrowseFiles->KeyDownFilter = [this](int key, Qt::KeyboardModifiers mods) {
-        const bool image = BrowseImageFiles->Checked();
-        if (key == Qt::Key_Space && image &&
-            (mods == Qt::NoModifier || mods == Qt::ShiftModifier)) {
-            Application::HandleEvent([this, mods] {
-                mods == Qt::NoModifier ? NextPictureClick() : PreviousPictureClick();
-            });
-            return true;
-        }
-        if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) && mods == Qt::ControlModifier) {
-            TMenuItem* item = key == Qt::Key_PageDown ? NextPage : PreviousPage;
-            if (image && item->Enabled()) item->Click();
-            return true;
-        }
-        return false;
-    };
-
-    CreateFileCommands();
-    CreateDetailsItem();
-    CreateColorManagementItem();
-    CreateCheckerboardItem();
-    CreateAboutKey();
-    CreateLocationEntry();
-
-    ::SetPopupMenu(ReadText, TextMenu);
-    ::SetPopupMenu(BrowseFiles, FileMenu);
-    ::SetPopupMenu(ViewImage, ImageMenu);
-    ::SetPopupMenu(BrowseDrives, NoPopup);
-}
-
-// The list's file commands, put before the menu's own items.
-void TForm1::CreateFileCommands() {
-    struct TCommand {
-        TMenuItem** item;
-        const char* name;
-        const char* caption;
-        TKvFilelistView28::TListAction action;
-    };
-    const TCommand commands[] = {
-        {&FileOpen, "FileOpen", "Open", TKvFilelistView28::laOpen},
-        {&FileCut, "FileCut", "Cut", TKvFilelistView28::laCut},
-        {&FileCopy, "FileCopy", "Copy", TKvFilelistView28::laCopy},
-        {&FilePaste, "FilePaste", "Paste", TKvFilelistView28::laPaste},
-        {&FileDelete, "FileDelete", "Delete", TKvFilelistView28::laDelete},
-        {&FileDeletePermanently, "FileDeletePermanently", "Delete Permanently",
-         TKvFilelistView28::laDeletePermanently},
-        {&FileNewFolder, "FileNewFolder", "New Folder", TKvFilelistView28::laNewFolder},
-        {&FileProperties, "FileProperties", "Properties", TKvFilelistView28::laProperties},
-    };
-    int at = 0;
-    for (const TCommand& c : commands) {
-        TMenuItem* item = FileMenu->Insert(at++, QLatin1String(c.name), QLatin1String(c.caption));
-        // The key is shown beside the caption, not bound: the list answers to it itself while
-        // it has the focus, and a bound Enter would fire Open from any highlighted item.
-        item->setText(item->Caption() + u'\t' +
-                      TKvFilelistView28::ActionKey(c.action).toString(QKeySequence::NativeText));
-        item->setProperty("listAction", static_cast<int>(c.action));
-        const TKvFilelistView28::TListAction action = c.action;
-        connect(item, &TMenuItem::OnClick, this, [this, action] {
-            Application::HandleEvent([this, action] { BrowseFiles->RunAction(action); });
-        });
-        *c.item = item;
-    }
-    NFileCommands = FileMenu->Insert(at, QStringLiteral("NFileCommands"), QStringLiteral("-"));
-    connect(FileMenu, &QMenu::aboutToShow, this, &TForm1::UpdateFileCommands);
-}
-
-void TForm1::UpdateFileCommands() {
-    for (TMenuItem* item : {FileOpen, FileCut, FileCopy, FilePaste, FileDelete,
-                            FileDeletePermanently, FileNewFolder, FileProperties})
-        item->SetEnabled(BrowseFiles->ActionEnabled(
-            static_cast<TKvFilelistView28::TListAction>(item->property("listAction").toInt())));
 }
 
 QString TForm1::AboutText() {
@@ -763,8 +479,8 @@ void TForm1::ApplyColorManagement() {
     SetColorManagementEnabled(on);
     // Decoded pictures hold the old colours: the shown one is decoded again, the cached and
     // preloaded ones are forgotten.
-    decoder_->DropCache();
-    const QByteArray shown = shownNative_;
+    presenter_->DropCache();
+    const QByteArray shown = presenter_->ShownPath();
     if (shown.isEmpty() || !BrowseImageFiles->Checked()) return;
     ClearPicture();
     LoadPicture(shown);
@@ -912,169 +628,27 @@ void TForm1::BrowseFilesClick() {
 
 // --- Picture loading -----------------------------------------------------------------------------
 
+namespace {
+
+// The first selected row of the list, or -1.
+int SelectedRow(const TKvFilelistView28& list) {
+    for (int row = 0; row < list.ItemCount(); ++row)
+        if (list.ItemSelected(row)) return row;
+    return -1;
+}
+
+}  // namespace
+
 void TForm1::ClearPicture() {
-    frames_->Stop();
-    decoder_->CancelShow();
-    EndLoadProgress();
-    ViewImage->SetMessage(QString());
-    ViewImage->SetPicture(nullptr);
-    shownIsPreview_ = false;
-    shownReducedOnly_ = false;
-    copyWhenFull_ = false;
-    shownNative_.clear();
+    presenter_->Clear();
     PictureProperties->SetEnabled(false);
 }
 
-TViewWish TForm1::ViewWish() const {
-    TViewWish wish;
-    // The view counts device pixels: on a scaled screen the picture is decoded for all of them.
-    const double ratio = ViewImage->DevicePixels() ? ViewImage->devicePixelRatioF() : 1.0;
-    wish.pane = ScrollImage->viewport()->size() * ratio;
-    wish.fit = ViewImage->FitMode();
-    wish.scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
-    return wish;
-}
-
-void TForm1::DecodeWhatViewNeeds(bool full) {
-    if (!shownReducedOnly_ || shownNative_.isEmpty()) return;
-    const TGraphic* graphic = ViewImage->Picture()->Graphic();
-    if (graphic == nullptr) return;
-    const double scale = full ? 1.0 : ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
-    // A decode under way is looked at again when it arrives.
-    if (!full && decoder_->Busy()) return;
-    const QSize size = ViewImage->PictureSize();
-    // Within a pixel of the view is enough (the reduced scales round their sizes up).
-    if (!full && graphic->Width() + 1 >= size.width() * scale &&
-        graphic->Height() + 1 >= size.height() * scale)
-        return;
-    TViewWish wish = ViewWish();
-    wish.fit = false;
-    wish.scale = scale;
-    wish.larger = true;
-    explicitOpen_ = false;
-    loading_ = true;
-    loadTimer_.start();
-    decoder_->Show(shownNative_, wish);
-}
-
 void TForm1::LoadPicture(const QByteArray& fileName) {
-    explicitOpen_ = openingExplicitly_;
-    loading_ = true;
-    loadTimer_.start();
-    frames_->Stop();
-    copyWhenFull_ = false;
-    decoder_->Show(fileName, ViewWish());
-}
-
-void TForm1::PictureArrived(quint64 generation, const TDecodedPtr& picture) {
-    if (generation != decoder_->Generation()) return;  // an older request
-    if (!picture->preview) EndLoadProgress();
-    // The picture shown so far stays decoded while it is a neighbour of the new one.
-    KeepShownPicture(picture->path);
-    if (!picture->graphic) {
-        // Nothing of the previous picture stays on screen under the new name.
-        frames_->Stop();
-        ViewImage->SetPicture(nullptr);
-        shownIsPreview_ = false;
-        shownReducedOnly_ = false;
-        shownNative_.clear();
-        CopyImage->SetEnabled(false);
-        PictureProperties->SetEnabled(false);
-        copyWhenFull_ = false;
-        ShowFileName(picture->path);
-        if (explicitOpen_) throw std::runtime_error(picture->error.toStdString());
-        // While browsing the message goes in the pane, so the next key press still works; it
-        // fills the visible part of the pane, whatever size the last picture had.
-        ViewImage->SetMessage(
-            QStringLiteral("%1\n\n%2").arg(QFileInfo(picture->path).fileName(), picture->error));
-        if (!ViewImage->ZoomMode() && ViewImage->Align() == alNone) {
-            ScrollImage->SetHorzPosition(0);
-            ScrollImage->SetVertPosition(0);
-            ViewImage->setGeometry(QRect(QPoint(0, 0), ScrollImage->viewport()->size()));
-        }
-        UpdateStatus();
-        return;
-    }
-    ViewImage->SetMessage(QString());
-    const bool larger = shownReducedOnly_ && picture->path == shownNative_;
-    shownIsPreview_ = picture->preview;
-    shownReducedOnly_ = picture->reducedOnly;
-    ViewImage->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);
-    shownNative_ = picture->path;
-    CopyImage->SetEnabled(true);
-    PictureProperties->SetEnabled(true);
-    ReadText->Clear();
-    ShowFileName(QFile::decodeName(picture->path));
-    if (!picture->preview) {
-        // A copy waits for the full picture, which a reduced decode is not.
-        if (copyWhenFull_ && shownReducedOnly_)
-            DecodeWhatViewNeeds(true);
-        else if (std::exchange(copyWhenFull_, false))
-            CopyShownPicture();
-        // The view may have been zoomed past what this decode covers while it ran.
-        DecodeWhatViewNeeds();
-        if (!larger) frames_->Open(picture->path);  // the same picture again, only larger
-        PreloadNeighbours();
-    }
-}
-
-void TForm1::KeepShownPicture(const QByteArray& next) {
-    QImage reduction = ViewImage->PreparedReduction();
-    std::unique_ptr<TGraphic> previous = ViewImage->Picture()->ReleaseGraphic();
-    // A frame or page other than the plain load is not what the file shows first: not kept.
-    if (previous && !shownIsPreview_ && !frames_->ShowingFrame() && shownNative_ != next)
-        decoder_->Keep(shownNative_, std::move(previous), std::move(reduction),
-                       shownReducedOnly_ ? ViewImage->PictureSize() : QSize());
-}
-
-void TForm1::PreloadNeighbours() {
-    int selected = -1;
-    for (int row = 0; row < BrowseFiles->ItemCount() && selected < 0; ++row)
-        if (BrowseFiles->ItemSelected(row)) selected = row;
-    if (selected < 0) return;
-    QList<QByteArray> paths;
-    for (int direction : {1, -1}) {
-        for (int row = selected + direction; row >= 0 && row < BrowseFiles->ItemCount();
-             row += direction) {
-            if (!IsFileRow(row)) continue;
-            paths << BrowseFiles->ItemNativePath(row);
-            break;
-        }
-    }
-    decoder_->Preload(paths, ViewWish());
-}
-
-void TForm1::PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message) {
-    // Decodes also run outside a load: a JPEG picture decodes when it is first painted. Such a
-    // decode is timed from its own start and its display ends with it.
-    if (!loading_) {
-        if (stage == psStarting) loadTimer_.start();
-        if (stage == psEnding) EndLoadProgress();
-    }
-    if (stage == psEnding || !loadTimer_.isValid() || loadTimer_.elapsed() < ProgressDelayMs)
-        return;
-    if (!loadHourglass_) loadHourglass_ = std::make_unique<THourglass>();
-    QString text = QString::fromStdString(message).trimmed();
-    if (text.isEmpty()) text = QStringLiteral("Loading...");
-    loadProgress_->setText(QStringLiteral("%1 %2%").arg(text).arg(qMin<int>(percent, 100)));
-    loadProgress_->adjustSize();
-    loadProgress_->raise();
-    loadProgress_->show();
-    // The decode runs on this thread: paint the label now rather than at the next event loop
-    // (not while the picture view itself is painting, which is where a first-draw decode runs).
-    if (loadProgress_->isVisible() && loading_) loadProgress_->repaint();
-}
-
-void TForm1::EndLoadProgress() {
-    loading_ = false;
-    loadTimer_.invalidate();
-    loadProgress_->hide();
-    loadProgress_->clear();
-    loadHourglass_.reset();
-}
-
-QString TForm1::LoadProgressText() const {
-    return loadProgress_->isHidden() ? QString() : loadProgress_->text();
+    const int selected = SelectedRow(*BrowseFiles);
+    presenter_->SetNeighbours(selected < 0 ? QList<QByteArray>()
+                                           : BrowseFiles->NeighbourPictures(selected));
+    presenter_->Show(fileName, openingExplicitly_);
 }
 
 // --- Text menu -----------------------------------------------------------------------------------
@@ -1147,83 +721,6 @@ void TForm1::HexViewMenuClick() {
 void TForm1::LineNumbersMenuClick() {
     LineNumbersMenu->SetChecked(!LineNumbersMenu->Checked());
     ReadText->SetLineNumbers(LineNumbersMenu->Checked());
-}
-
-namespace {
-
-struct TEncodingEntry {
-    const char* caption;
-    TTextEncoding encoding;
-    const char* name;  // a code page's name, for Legacy
-};
-
-// "Automatic" first: the detected encoding.
-constexpr TEncodingEntry kEncodings[] = {
-    {"Automatic", TTextEncoding::Utf8, nullptr},
-    {"UTF-8", TTextEncoding::Utf8, nullptr},
-    {"UTF-16 LE", TTextEncoding::Utf16LE, nullptr},
-    {"UTF-16 BE", TTextEncoding::Utf16BE, nullptr},
-    {"UTF-32 LE", TTextEncoding::Utf32LE, nullptr},
-    {"UTF-32 BE", TTextEncoding::Utf32BE, nullptr},
-    {"Western (Windows-1252)", TTextEncoding::Windows1252, nullptr},
-    {"Central European (Windows-1250)", TTextEncoding::Legacy, "windows-1250"},
-    {"Central European (ISO-8859-2)", TTextEncoding::Legacy, "ISO-8859-2"},
-    {"Cyrillic (Windows-1251)", TTextEncoding::Legacy, "windows-1251"},
-    {"Cyrillic (KOI8-R)", TTextEncoding::Legacy, "KOI8-R"},
-    {"Greek (Windows-1253)", TTextEncoding::Legacy, "windows-1253"},
-    {"Turkish (Windows-1254)", TTextEncoding::Legacy, "windows-1254"},
-    {"Hebrew (Windows-1255)", TTextEncoding::Legacy, "windows-1255"},
-    {"Arabic (Windows-1256)", TTextEncoding::Legacy, "windows-1256"},
-    {"Japanese (Shift_JIS)", TTextEncoding::Legacy, "Shift_JIS"},
-    {"Japanese (EUC-JP)", TTextEncoding::Legacy, "EUC-JP"},
-    {"Chinese Simplified (GB18030)", TTextEncoding::Legacy, "GB18030"},
-    {"Chinese Traditional (Big5)", TTextEncoding::Legacy, "Big5"},
-    {"Korean (EUC-KR)", TTextEncoding::Legacy, "EUC-KR"},
-};
-
-}  // namespace
-
-void TForm1::CreateEncodingMenu() {
-    auto* menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("EncodingSubmenu"));
-    auto* group = new QActionGroup(menu);
-    for (const TEncodingEntry& entry : kEncodings) {
-        QAction* action = menu->addAction(QString::fromLatin1(entry.caption));
-        action->setCheckable(true);
-        group->addAction(action);
-        if (entry.name == nullptr && &entry == &kEncodings[0]) menu->addSeparator();
-        connect(action, &QAction::triggered, this, [this, &entry] {
-            Application::HandleEvent([this, &entry] {
-                // Each item reads the file shown again, whatever row the list has selected since.
-                if (&entry == &kEncodings[0]) {
-                    // Detected again from the file itself.
-                    ReadText->DetectEncodingAgain();
-                } else {
-                    TEncodingChoice choice;
-                    choice.encoding = entry.encoding;
-                    if (entry.name) choice.legacyName = entry.name;
-                    // A byte-order mark of the chosen form is still skipped.
-                    const TEncodingChoice detected = ReadText->Encoding();
-                    if (detected.encoding == entry.encoding) choice.bomSize = detected.bomSize;
-                    ReadText->SetEncoding(choice);
-                    return;
-                }
-                MarkEncoding();
-            });
-        });
-    }
-    menu->actions().first()->setChecked(true);
-    EncodingMenu->setMenu(menu);
-}
-
-// The Encoding submenu marks "Automatic" for a file shown as detected.
-void TForm1::MarkEncoding() {
-    QMenu* menu = EncodingMenu->menu();
-    if (!menu) return;
-    QList<QAction*> actions;
-    for (QAction* action : menu->actions())
-        if (!action->isSeparator()) actions << action;
-    if (!actions.isEmpty()) actions.first()->setChecked(true);
 }
 
 void TForm1::FontMenuClick() {
@@ -1397,31 +894,7 @@ void TForm1::AboutVelkaro1Click() {
 // --- Image menu ----------------------------------------------------------------------------------
 
 void TForm1::CopyImageClick() {
-    // A reduced first decode or the camera's thumbnail is not the picture: the copy is made when
-    // the full decode arrives.
-    if (shownIsPreview_) {
-        copyWhenFull_ = true;
-        return;
-    }
-    // A reduced decode that covers the view: the full one is made for the copy.
-    if (shownReducedOnly_) {
-        copyWhenFull_ = true;
-        DecodeWhatViewNeeds(true);
-        return;
-    }
-    CopyShownPicture();
-}
-
-void TForm1::CopyShownPicture() {
-    const TGraphic* graphic = ViewImage->Picture()->Graphic();
-    if (graphic == nullptr) return;  // nothing shown (the text mode cleared the picture)
-    QImage image = GraphicToImage(*graphic);
-    if (image.isNull()) return;
-    auto run = [decoder = decoder_](std::function<void()> task,
-                                    std::shared_ptr<std::atomic<bool>> cancel) {
-        decoder->Submit(std::move(task), std::move(cancel));
-    };
-    QApplication::clipboard()->setMimeData(new TClipboardPicture(std::move(image), run));
+    presenter_->Copy();
 }
 
 void TForm1::FullViewClick() {
@@ -1499,10 +972,11 @@ void TForm1::FlipViewClick() {
 }
 
 void TForm1::PicturePropertiesClick() {
-    if (shownNative_.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
+    const QByteArray& shown = presenter_->ShownPath();
+    if (shown.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
     // A reduced decode holds fewer pixels than the picture: its size is the picture's.
-    ShowPictureProperties(this, shownNative_, ViewImage->Picture()->Graphic(), frames_->Count(),
-                          ViewImage->PictureSize());
+    ShowPictureProperties(this, shown, ViewImage->Picture()->Graphic(),
+                          presenter_->Frames()->Count(), ViewImage->PictureSize());
 }
 
 void TForm1::FullScreenClick() {
@@ -1553,32 +1027,18 @@ void TForm1::LeaveFullScreen() {
 
 // --- Moving between pictures --------------------------------------------------------------------
 
-bool TForm1::IsFileRow(int row) const {
-    return BrowseFiles->ItemSubItem(row, 5) == QLatin1String(TKvFilelistView28::KindFile);
-}
-
 void TForm1::MoveToPicture(int from, int direction) {
     if (!BrowseImageFiles->Checked()) return;
     const int count = BrowseFiles->ItemCount();
     for (int row = from + direction; row >= 0 && row < count; row += direction) {
-        if (!IsFileRow(row)) continue;
+        if (BrowseFiles->ItemSubItem(row, 5) != QLatin1String(TKvFilelistView28::KindFile))
+            continue;
         BrowseFiles->SetItemSelected(row, true);
         BrowseFiles->SetItemFocused(row);
         BrowseFiles->Click();
         return;
     }
 }
-
-namespace {
-
-// The first selected row of the list, or -1.
-int SelectedRow(const TKvFilelistView28& list) {
-    for (int row = 0; row < list.ItemCount(); ++row)
-        if (list.ItemSelected(row)) return row;
-    return -1;
-}
-
-}  // namespace
 
 void TForm1::NextPictureClick() {
     MoveToPicture(SelectedRow(*BrowseFiles), 1);
@@ -1604,7 +1064,7 @@ void TForm1::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
     const QByteArray native = BrowseFiles->SelectedItemNative();
     if (ReadText->NativeFileName() == QFile::encodeName(oldPath))
         ReadText->FileRenamed(native, newPath);
-    if (shownNative_ == QFile::encodeName(oldPath)) shownNative_ = native;
+    presenter_->Renamed(QFile::encodeName(oldPath), native);
     ShowFileName(newPath);
 }
 
@@ -1626,62 +1086,38 @@ void TForm1::SyncViewMarks() {
 }
 
 void TForm1::UpdateStatus() {
-    if (status_ == nullptr) return;
+    if (status_ == nullptr || presenter_ == nullptr) return;
     status_->setText(StatusText());
 }
 
-QString TForm1::StatusText() const {
-    const TPicture* picture = ViewImage->Picture();
-    const QSize size = ViewImage->PictureSize();
-    if (picture->Graphic() == nullptr && !ViewImage->Message().isEmpty())
-        return QStringLiteral("No picture");
-    if (picture->Graphic() == nullptr || size.isEmpty()) return QString();
-    const double scale = ViewImage->ZoomMode() ? ViewImage->View().scale : 1.0;
-    // What the content was read as, whatever the name says.
-    const QString format = QString::fromStdString(GraphicFormatName(*picture->Graphic()));
-    return QStringLiteral("%1 x %2   %3   %4 %")
-               .arg(size.width())
-               .arg(size.height())
-               .arg(format)
-               .arg(QString::number(scale * 100, 'f', scale < 0.1 ? 1 : 0)) +
-           FrameStatus();
-}
-
-QString TForm1::FrameStatus() const {
-    if (!frames_->Active()) return QString();
-    const QString text =
-        frames_->Pages() ? QStringLiteral("   page %1 of %2") : QStringLiteral("   frame %1 of %2");
-    return text.arg(frames_->Index() + 1).arg(frames_->Count()) +
-           (frames_->Animation() && frames_->Paused() ? QStringLiteral(" (paused)") : QString());
-}
-
 void TForm1::UpdateFrameItems() {
-    const bool animation = frames_->Animation();
+    const TFramePlayer* frames = presenter_->Frames();
+    const bool animation = frames->Animation();
     PauseAnimation->SetEnabled(animation);
-    PauseAnimation->SetCaption(animation && frames_->Paused() ? QStringLiteral("Resume Animation")
-                                                              : QStringLiteral("Pause Animation"));
-    NextFrame->SetEnabled(animation && frames_->Paused());
-    PreviousFrame->SetEnabled(animation && frames_->Paused());
-    NextPage->SetEnabled(frames_->Pages() && frames_->Index() + 1 < frames_->Count());
-    PreviousPage->SetEnabled(frames_->Pages() && frames_->Index() > 0);
+    PauseAnimation->SetCaption(animation && frames->Paused() ? QStringLiteral("Resume Animation")
+                                                             : QStringLiteral("Pause Animation"));
+    NextFrame->SetEnabled(animation && frames->Paused());
+    PreviousFrame->SetEnabled(animation && frames->Paused());
+    NextPage->SetEnabled(frames->Pages() && frames->Index() + 1 < frames->Count());
+    PreviousPage->SetEnabled(frames->Pages() && frames->Index() > 0);
 }
 
 void TForm1::PauseAnimationClick() {
-    frames_->SetPaused(!frames_->Paused());
+    presenter_->Frames()->SetPaused(!presenter_->Frames()->Paused());
 }
 
 void TForm1::NextFrameClick() {
-    frames_->Step(1);
+    presenter_->Frames()->Step(1);
 }
 
 void TForm1::PreviousFrameClick() {
-    frames_->Step(-1);
+    presenter_->Frames()->Step(-1);
 }
 
 void TForm1::NextPageClick() {
-    frames_->Step(1);
+    presenter_->Frames()->Step(1);
 }
 
 void TForm1::PreviousPageClick() {
-    frames_->Step(-1);
+    presenter_->Frames()->Step(-1);
 }

@@ -5,18 +5,17 @@
 // menus TextMenu (memo), FileMenu (file list) and ImageMenu (picture and the rest of the window).
 //
 // Every component carries its name as objectName, so the settings store finds it by name.
-#include <QElapsedTimer>
 #include <QStringList>
 #include <memory>
 #include <string>
 
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
-#include "display/DecodeService.h"
-#include "display/FramePlayer.h"
+#include "display/PicturePresenter.h"
 #include "display/ProImage.h"
 #include "display/ProImageViewDialog.h"
 #include "settings/FormStorage.h"
+#include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
@@ -24,7 +23,6 @@
 
 class QLabel;
 class QLineEdit;
-class THourglass;
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -54,9 +52,6 @@ class TForm1 : public TForm {
     // The font sizes a stored font may have, in points.
     static constexpr int MinFontSize = 1;
     static constexpr int MaxFontSize = 400;
-
-    // How long a picture may decode before the window shows the hourglass and the progress.
-    static inline int ProgressDelayMs = 500;
 
     // The properties the settings store keeps between runs, in the order it reads them.
     static QStringList StoredProps();
@@ -233,20 +228,16 @@ class TForm1 : public TForm {
     void DefaultSettings1Click();
     void AboutVelkaro1Click();
 
-    // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
-    // when none is shown.
-    QString LoadProgressText() const;
-    // Whether the picture asked for last is still decoding.
-    bool PictureLoading() const { return decoder_->Busy(); }
-    // The service that decodes the pictures off the window's thread.
-    TDecodeService* Decoder() const { return decoder_; }
+    // What the picture pane shows: the presenter decides (see TPicturePresenter).
+    TPicturePresenter* Presenter() const { return presenter_; }
+    QString LoadProgressText() const { return presenter_->ProgressText(); }
+    bool PictureLoading() const { return presenter_->Loading(); }
+    TDecodeService* Decoder() const { return presenter_->Decoder(); }
     // The picture pane's status line: size, format and zoom of the shown picture.
-    QString StatusText() const;
+    QString StatusText() const { return presenter_->StatusText(); }
     // Ticks Full, Tile or Fit View as what the view shows (none while zoomed, turned or
     // flipped).
     void SyncViewMarks();
-    // Hands the shown picture to the decode cache before another file takes its place.
-    void KeepShownPicture(const QByteArray& next);
     // Whether the picture is shown alone on the whole screen.
     bool InFullScreen() const { return fullScreen_; }
 
@@ -289,30 +280,14 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
-    // Puts the shown picture on the clipboard (see TClipboardPicture).
-    void CopyShownPicture();
-    // Asks the decode service for a picture file; the view shows it when it arrives
-    // (PictureArrived). A picture that cannot be read is reported in the picture pane while
+    // Has the presenter show a picture file, with the list's pictures next to the selected
+    // row as its neighbours. A picture that cannot be read is reported in the picture pane while
     // browsing, and in the error box when it was opened explicitly (the previous picture then
     // stays).
     void LoadPicture(const QByteArray& fileName);
-    void PictureArrived(quint64 generation, const TDecodedPtr& picture);
-    // How the view will show the next picture (for reduced decodes and prepared reductions).
-    TViewWish ViewWish() const;
-    // Asks for a larger decode of the shown picture when the view now shows it larger than its
-    // reduced decode covers (a zoom, a larger pane), or at full size (full: a copy waits for it).
-    void DecodeWhatViewNeeds(bool full = false);
-    // Has the picture rows next to the selected one decoded in the background.
-    void PreloadNeighbours();
-    // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
-    // percentage.
-    void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
-    void EndLoadProgress();
     // Moves the list's selection to the picture row next to the selected one in the direction
     // (+1, -1), or to the first (direction 0 from the top) or last picture row, and shows it.
     void MoveToPicture(int from, int direction);
-    // Whether the list's row names a file (not a folder, drive or the parent entry).
-    bool IsFileRow(int row) const;
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
     // Another program renamed the file shown: the title and the views follow the new name.
@@ -320,28 +295,22 @@ class TForm1 : public TForm {
     void UpdateStatus();
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();
-    // "frame 3 of 12" or "page 2 of 5" for the status line; empty for single pictures.
-    QString FrameStatus() const;
     void LeaveFullScreen();
 
-    QLabel* loadProgress_ = nullptr;
-    std::unique_ptr<THourglass> loadHourglass_;
-    QElapsedTimer loadTimer_;
-    bool loading_ = false;
-
-    TDecodeService* decoder_ = nullptr;
-    TFramePlayer* frames_ = nullptr;  // plays animations and turns pages of the shown file
+    TPicturePresenter* presenter_ = nullptr;
     bool openingExplicitly_ = false;  // while OpenPath shows a file
-    bool explicitOpen_ = false;       // the picture decoding was opened explicitly
-    bool shownIsPreview_ = false;     // the view shows a reduced first decode
-    bool shownReducedOnly_ = false;   // the view shows a reduced decode that nothing follows
-    bool copyWhenFull_ = false;       // a copy asked while the preview shows waits for the picture
     QLabel* status_ = nullptr;
     QString shownFile_;
-    QByteArray shownNative_;  // the shown picture's file, as the file system names it
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
     bool browserBeforeFullScreen_ = true;
     bool zoomBeforeFullScreen_ = false;
     QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };
+
+// Runs a handler when the signal fires, showing any exception in the error box.
+template <class Sender, class Signal>
+void TForm1::Wire(Sender* sender, Signal signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { Application::HandleEvent([this, handler] { (this->*handler)(); }); });
+}

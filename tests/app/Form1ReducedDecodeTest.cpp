@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Form1.h"
+#include "common/DecodeTestHelpers.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -55,12 +55,7 @@ class Form1ReducedDecodeTest : public testing::Test {
         return path;
     }
 
-    static void Wait(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
 
     QTemporaryDir dir_;
     QTemporaryDir config_;

@@ -921,8 +921,8 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     f.BrowseTextFiles->Click();
     f.BrowseFiles->RebuildList();
 
-    const int saved = TForm1::ProgressDelayMs;
-    TForm1::ProgressDelayMs = 0;
+    const int saved = TPicturePresenter::ProgressDelayMs;
+    TPicturePresenter::ProgressDelayMs = 0;
     TSlowGate::open = false;
     auto select = [&](const QString& path) {
         for (int row = 0; row < f.BrowseFiles->ItemCount(); ++row)
@@ -937,7 +937,7 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     timer.start();
     while (f.LoadProgressText() != "Loading data... 40%" && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    TForm1::ProgressDelayMs = saved;
+    TPicturePresenter::ProgressDelayMs = saved;
     EXPECT_EQ(f.LoadProgressText(), "Loading data... 40%");
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
@@ -961,10 +961,10 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     // its own start, and clears them when it ends.
     TGraphic* held = f.ViewImage->Picture()->Graphic();
     ASSERT_NE(held, nullptr);
-    TForm1::ProgressDelayMs = 0;
+    TPicturePresenter::ProgressDelayMs = 0;
     held->Progress(psStarting, 0, false, TRect{}, "Loading data...");
     held->Progress(psRunning, 60, false, TRect{}, "Loading data...");
-    TForm1::ProgressDelayMs = saved;
+    TPicturePresenter::ProgressDelayMs = saved;
     EXPECT_EQ(f.LoadProgressText(), "Loading data... 60%");
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);

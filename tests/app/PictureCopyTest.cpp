@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -13,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Form1.h"
+#include "common/DecodeTestHelpers.h"
 #include "display/ClipboardPicture.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
@@ -62,12 +62,7 @@ class PictureCopyTest : public testing::Test {
         return path;
     }
 
-    static void Wait(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
 
     QTemporaryDir dir_;
     QTemporaryDir config_;
