@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "display/ClipboardPicture.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     const QString photo = QDir(dir.path()).filePath("photo.jpg");
     WritePhoto(photo, 4000, 3000);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-    TForm1 form;
+    TMainWindow form;
     form.resize(1000, 700);
     form.show();
     form.OpenPath(photo);

@@ -51,7 +51,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
@@ -137,21 +137,21 @@ void Spin(const std::function<bool()>& done, int timeoutMs = 20000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-int RowOf(TForm1& form, const QString& path) {
+int RowOf(TMainWindow& form, const QString& path) {
     for (int row = 0; row < form.BrowseFiles->ItemCount(); ++row)
         if (QDir::cleanPath(form.BrowseFiles->ItemSubItem(row, 4)) == QDir::cleanPath(path))
             return row;
     return -1;
 }
 
-void Select(TForm1& form, int row) {
+void Select(TMainWindow& form, int row) {
     form.BrowseFiles->SetItemSelected(row, true);
     form.BrowseFiles->Click();
 }
 
 // The window in image mode with Fit View, its picture pane paneSize, showing folder.
-std::unique_ptr<TForm1> Window(const QString& folder, QSize paneSize = QSize(1000, 700)) {
-    auto form = std::make_unique<TForm1>();
+std::unique_ptr<TMainWindow> Window(const QString& folder, QSize paneSize = QSize(1000, 700)) {
+    auto form = std::make_unique<TMainWindow>();
     form->show();
     QCoreApplication::processEvents();
     if (!form->BrowseImageFiles->Checked()) form->BrowseTextFiles->Click();
@@ -171,7 +171,7 @@ std::unique_ptr<TForm1> Window(const QString& folder, QSize paneSize = QSize(100
 }
 
 // The window as it was: decoding on its own thread, then painting the full-size view.
-double OldOpen(TForm1& form, const QString& file) {
+double OldOpen(TMainWindow& form, const QString& file) {
     QImage screen(form.ScrollImage->size(), QImage::Format_RGB32);
     const auto start = Clock::now();
     form.ViewImage->Picture()->LoadFromFile(QFile::encodeName(file).toStdString());
@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
             Spin([&] { return !form->PictureLoading(); });
         }
         // Not preloaded: jumping between the first and the last picture, never neighbours.
-        auto jump = [&](TForm1& window, const QString& folder, std::vector<double>& times) {
+        auto jump = [&](TMainWindow& window, const QString& folder, std::vector<double>& times) {
             for (int i = 0; i < 4; ++i) {
                 Spin([&] { return window.Decoder()->PendingPreloads() == 0; });
                 QImage screen(window.ScrollImage->size(), QImage::Format_RGB32);

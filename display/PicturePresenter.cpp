@@ -11,13 +11,13 @@
 
 #include "display/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/Picture.h"
 #include "imaging/PictureInfo.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 
-TPicturePresenter::TPicturePresenter(TProImage* view, TScrollBox* scroll, QWidget* pane,
+TPicturePresenter::TPicturePresenter(TPictureView* view, TScrollBox* scroll, QWidget* pane,
                                      QObject* parent)
     : QObject(parent), view_(view), scroll_(scroll) {
     // A JPEG picture also decodes when it is first painted; its progress is shown the same way.
@@ -47,7 +47,7 @@ TPicturePresenter::TPicturePresenter(TProImage* view, TScrollBox* scroll, QWidge
         },
         this);
     connect(frames_, &TFramePlayer::Changed, this, &TPicturePresenter::FramesChanged);
-    connect(view_, &TProImage::OnViewChange, this, [this] { DecodeWhatViewNeeds(); });
+    connect(view_, &TPictureView::OnViewChange, this, [this] { DecodeWhatViewNeeds(); });
 }
 
 TPicturePresenter::~TPicturePresenter() = default;

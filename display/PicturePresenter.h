@@ -19,7 +19,7 @@
 class QLabel;
 class QWidget;
 class THourglass;
-class TProImage;
+class TPictureView;
 class TScrollBox;
 
 class TPicturePresenter : public QObject {
@@ -30,7 +30,7 @@ class TPicturePresenter : public QObject {
     static inline int ProgressDelayMs = 500;
 
     // Presents pictures in view, which the scroll box holds; the progress is shown over pane.
-    TPicturePresenter(TProImage* view, TScrollBox* scroll, QWidget* pane,
+    TPicturePresenter(TPictureView* view, TScrollBox* scroll, QWidget* pane,
                       QObject* parent = nullptr);
     ~TPicturePresenter() override;
 
@@ -90,7 +90,7 @@ class TPicturePresenter : public QObject {
     void EndProgress();
     QString FrameStatus() const;
 
-    TProImage* view_;
+    TPictureView* view_;
     TScrollBox* scroll_;
     TDecodeService* decoder_ = nullptr;
     TFramePlayer* frames_ = nullptr;  // plays animations and turns pages of the shown file

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "common/DecodeTestHelpers.h"
 #include "display/ClipboardPicture.h"
 #include "display/DecodeService.h"
@@ -32,7 +32,7 @@ class PictureCopyTest : public testing::Test {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
         Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
         RegisterImageFormats();
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<TMainWindow>();
         form_->resize(700, 500);
         form_->show();
     }
@@ -68,12 +68,12 @@ class PictureCopyTest : public testing::Test {
     QTemporaryDir config_;
     QByteArray previousConfig_;
     QStringList errors_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TMainWindow> form_;
 };
 
 // Clicked while the reduced first decode is shown, the copy waits for the full picture.
 TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
-    TForm1& f = *form_;
+    TMainWindow& f = *form_;
     const QString path = Jpeg("large.jpg", 2400, 1600);
     f.FitView->Click();
     QApplication::clipboard()->clear();
@@ -95,7 +95,7 @@ TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
 
 // Other programs find PNG and BMP files of the picture, encoded once and handed out as they are.
 TEST_F(PictureCopyTest, OtherProgramsAreOfferedEncodedFiles) {
-    TForm1& f = *form_;
+    TMainWindow& f = *form_;
     f.OpenPath(Jpeg("small.jpg", 64, 48));
     Wait([&] { return f.CopyImage->Enabled() && !f.PictureLoading(); });
     f.CopyImage->Click();

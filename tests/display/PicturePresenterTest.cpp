@@ -7,7 +7,7 @@
 
 #include "common/DecodeTestHelpers.h"
 #include "display/PicturePresenter.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
 #include "toolkit/Controls.h"
@@ -27,7 +27,7 @@ class PicturePresenterTest : public testing::Test {
     QTemporaryDir dir_;
     QWidget pane_;
     TScrollBox* scroll_ = new TScrollBox(QStringLiteral("ScrollImage"), &pane_);
-    TProImage* view_ = new TProImage(QStringLiteral("ViewImage"), scroll_->Contents());
+    TPictureView* view_ = new TPictureView(QStringLiteral("ViewImage"), scroll_->Contents());
     TPicturePresenter presenter_{view_, scroll_, &pane_};
 };
 

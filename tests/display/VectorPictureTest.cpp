@@ -14,7 +14,7 @@
 #include "common/ImagingTestHelpers.h"
 #include "display/BitmapToImage.h"
 #include "display/MetafilePlayer.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "display/SvgRenderer.h"
 #include "display/VectorPicture.h"
 #include "imaging/formats/Metafile.h"
@@ -199,7 +199,7 @@ TEST_F(VectorPictureTest, TheZoomedViewPaintsTheRedrawnVectors) {
         " width='20' height='10'><ellipse cx='10' cy='5' rx='9' ry='4' fill='#06c'/></svg>");
     std::unique_ptr<TVectorPicture> picture = TVectorPicture::For(*svg);
     const QImage expected = picture->Render(QSizeF(80, 40), QRect(0, 0, 80, 40));
-    TProImage view;
+    TPictureView view;
     view.resize(200, 150);
     view.Picture()->AdoptGraphic(std::move(svg));
     view.ZoomTo(4.0);

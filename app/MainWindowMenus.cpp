@@ -3,20 +3,20 @@
 #include <QKeySequence>
 #include <QMenu>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "toolkit/Application.h"
 
-void TForm1::CreateMenus() {
+void TMainWindow::CreateMenus() {
     TextMenu = new TPopupMenu(QStringLiteral("TextMenu"), this);
     CopyMenu = TextMenu->Add(QStringLiteral("CopyMenu"), QStringLiteral("Copy To Clipboard"));
-    N1 = TextMenu->Add(QStringLiteral("N1"), QStringLiteral("-"));
+    TextMenu->Add(QStringLiteral("N1"), QStringLiteral("-"));
     BrowseMenu = TextMenu->Add(QStringLiteral("BrowseMenu"), QStringLiteral("View Browser"));
     TextAutoFocus =
         TextMenu->Add(QStringLiteral("TextAutoFocus"), QStringLiteral("Text AutoFocus"));
-    N2 = TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
+    TextMenu->Add(QStringLiteral("N2"), QStringLiteral("-"));
     WrapMenu = TextMenu->Add(QStringLiteral("WrapMenu"), QStringLiteral("Word Wrap"));
     FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
-    N12 = TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
+    TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
     FindMenu = TextMenu->Add(QStringLiteral("FindMenu"), QStringLiteral("Find ..."));
     EncodingMenu = TextMenu->Add(QStringLiteral("EncodingMenu"), QStringLiteral("Encoding"));
     HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
@@ -31,41 +31,40 @@ void TForm1::CreateMenus() {
         FileMenu->Add(QStringLiteral("BrowseTextFiles"), QStringLiteral("Browse Text Files"));
     BrowseImageFiles =
         FileMenu->Add(QStringLiteral("BrowseImageFiles"), QStringLiteral("Browse Image Files"));
-    N4 = FileMenu->Add(QStringLiteral("N4"), QStringLiteral("-"));
+    FileMenu->Add(QStringLiteral("N4"), QStringLiteral("-"));
     FolderMenu = FileMenu->Add(QStringLiteral("FolderMenu"), QStringLiteral("Show Folders"));
     FontMenuB = FileMenu->Add(QStringLiteral("FontMenuB"), QStringLiteral("Browser Font ..."));
-    N3 = FileMenu->Add(QStringLiteral("N3"), QStringLiteral("-"));
-    DefaultSettings1 =
+    FileMenu->Add(QStringLiteral("N3"), QStringLiteral("-"));
+    DefaultSettingsItem =
         FileMenu->Add(QStringLiteral("DefaultSettings1"), QStringLiteral("Default Settings"));
-    N5 = FileMenu->Add(QStringLiteral("N5"), QStringLiteral("-"));
-    AboutVelkaro1 =
-        FileMenu->Add(QStringLiteral("AboutVelkaro1"), QStringLiteral("About Velkaro ..."));
+    FileMenu->Add(QStringLiteral("N5"), QStringLiteral("-"));
+    AboutItem = FileMenu->Add(QStringLiteral("AboutVelkaro1"), QStringLiteral("About Velkaro ..."));
     BrowseTextFiles->SetChecked(true);
     FolderMenu->SetChecked(true);
 
     ImageMenu = new TPopupMenu(QStringLiteral("ImageMenu"), this);
     CopyImage = ImageMenu->Add(QStringLiteral("CopyImage"), QStringLiteral("Copy To Clipboard"));
-    N6 = ImageMenu->Add(QStringLiteral("N6"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N6"), QStringLiteral("-"));
     BrowseMenuI = ImageMenu->Add(QStringLiteral("BrowseMenuI"), QStringLiteral("View Browser"));
-    N7 = ImageMenu->Add(QStringLiteral("N7"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N7"), QStringLiteral("-"));
     FullView = ImageMenu->Add(QStringLiteral("FullView"), QStringLiteral("Full View"));
     TileView = ImageMenu->Add(QStringLiteral("TileView"), QStringLiteral("Tile View"));
     FitView = ImageMenu->Add(QStringLiteral("FitView"), QStringLiteral("Fit View"));
-    N9 = ImageMenu->Add(QStringLiteral("N9"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N9"), QStringLiteral("-"));
     ZoomIn = ImageMenu->Add(QStringLiteral("ZoomIn"), QStringLiteral("Zoom In"));
     ZoomOut = ImageMenu->Add(QStringLiteral("ZoomOut"), QStringLiteral("Zoom Out"));
     ZoomFit = ImageMenu->Add(QStringLiteral("ZoomFit"), QStringLiteral("Zoom To Fit"));
     ZoomActual = ImageMenu->Add(QStringLiteral("ZoomActual"), QStringLiteral("Actual Size"));
-    N10 = ImageMenu->Add(QStringLiteral("N10"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N10"), QStringLiteral("-"));
     RotateRight = ImageMenu->Add(QStringLiteral("RotateRight"), QStringLiteral("Rotate Right"));
     RotateLeft = ImageMenu->Add(QStringLiteral("RotateLeft"), QStringLiteral("Rotate Left"));
     FlipView = ImageMenu->Add(QStringLiteral("FlipView"), QStringLiteral("Flip Horizontally"));
-    N11 = ImageMenu->Add(QStringLiteral("N11"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N11"), QStringLiteral("-"));
     NextPicture = ImageMenu->Add(QStringLiteral("NextPicture"), QStringLiteral("Next Picture"));
     PreviousPicture =
         ImageMenu->Add(QStringLiteral("PreviousPicture"), QStringLiteral("Previous Picture"));
     FullScreen = ImageMenu->Add(QStringLiteral("FullScreen"), QStringLiteral("Full Screen"));
-    N14 = ImageMenu->Add(QStringLiteral("N14"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N14"), QStringLiteral("-"));
     PauseAnimation =
         ImageMenu->Add(QStringLiteral("PauseAnimation"), QStringLiteral("Pause Animation"));
     NextFrame = ImageMenu->Add(QStringLiteral("NextFrame"), QStringLiteral("Next Frame"));
@@ -73,10 +72,10 @@ void TForm1::CreateMenus() {
         ImageMenu->Add(QStringLiteral("PreviousFrame"), QStringLiteral("Previous Frame"));
     NextPage = ImageMenu->Add(QStringLiteral("NextPage"), QStringLiteral("Next Page"));
     PreviousPage = ImageMenu->Add(QStringLiteral("PreviousPage"), QStringLiteral("Previous Page"));
-    N8 = ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
-    BackgroundColour1 =
+    ImageMenu->Add(QStringLiteral("N8"), QStringLiteral("-"));
+    BackgroundColourItem =
         ImageMenu->Add(QStringLiteral("BackgroundColour1"), QStringLiteral("Background  ..."));
-    N13 = ImageMenu->Add(QStringLiteral("N13"), QStringLiteral("-"));
+    ImageMenu->Add(QStringLiteral("N13"), QStringLiteral("-"));
     PictureProperties = ImageMenu->Add(QStringLiteral("PictureProperties"),
                                        QStringLiteral("Picture Properties..."));
     CopyImage->SetEnabled(false);
@@ -86,43 +85,43 @@ void TForm1::CreateMenus() {
 
     NoPopup = new TPopupMenu(QStringLiteral("NoPopup"), this);
 
-    Wire(CopyMenu, &TMenuItem::OnClick, &TForm1::CopyMenuClick);
-    Wire(BrowseMenu, &TMenuItem::OnClick, &TForm1::BrowseMenuClick);
-    Wire(TextAutoFocus, &TMenuItem::OnClick, &TForm1::TextAutoFocusClick);
-    Wire(WrapMenu, &TMenuItem::OnClick, &TForm1::WrapMenuClick);
-    Wire(FontMenu, &TMenuItem::OnClick, &TForm1::FontMenuClick);
-    Wire(FindMenu, &TMenuItem::OnClick, &TForm1::FindMenuClick);
-    Wire(HexViewMenu, &TMenuItem::OnClick, &TForm1::HexViewMenuClick);
-    Wire(LineNumbersMenu, &TMenuItem::OnClick, &TForm1::LineNumbersMenuClick);
+    Wire(CopyMenu, &TMenuItem::OnClick, &TMainWindow::CopyMenuClick);
+    Wire(BrowseMenu, &TMenuItem::OnClick, &TMainWindow::BrowseMenuClick);
+    Wire(TextAutoFocus, &TMenuItem::OnClick, &TMainWindow::TextAutoFocusClick);
+    Wire(WrapMenu, &TMenuItem::OnClick, &TMainWindow::WrapMenuClick);
+    Wire(FontMenu, &TMenuItem::OnClick, &TMainWindow::FontMenuClick);
+    Wire(FindMenu, &TMenuItem::OnClick, &TMainWindow::FindMenuClick);
+    Wire(HexViewMenu, &TMenuItem::OnClick, &TMainWindow::HexViewMenuClick);
+    Wire(LineNumbersMenu, &TMenuItem::OnClick, &TMainWindow::LineNumbersMenuClick);
     CreateEncodingMenu();
-    Wire(BrowseTextFiles, &TMenuItem::OnClick, &TForm1::BrowseTextFilesClick);
-    Wire(BrowseImageFiles, &TMenuItem::OnClick, &TForm1::BrowseImageFilesClick);
-    Wire(FolderMenu, &TMenuItem::OnClick, &TForm1::FolderMenuClick);
-    Wire(FontMenuB, &TMenuItem::OnClick, &TForm1::FontMenuBClick);
-    Wire(DefaultSettings1, &TMenuItem::OnClick, &TForm1::DefaultSettings1Click);
-    Wire(AboutVelkaro1, &TMenuItem::OnClick, &TForm1::AboutVelkaro1Click);
-    Wire(CopyImage, &TMenuItem::OnClick, &TForm1::CopyImageClick);
-    Wire(BrowseMenuI, &TMenuItem::OnClick, &TForm1::BrowseMenuIClick);
-    Wire(FullView, &TMenuItem::OnClick, &TForm1::FullViewClick);
-    Wire(TileView, &TMenuItem::OnClick, &TForm1::TileViewClick);
-    Wire(BackgroundColour1, &TMenuItem::OnClick, &TForm1::BackgroundColour1Click);
-    Wire(FitView, &TMenuItem::OnClick, &TForm1::FitViewClick);
-    Wire(ZoomIn, &TMenuItem::OnClick, &TForm1::ZoomInClick);
-    Wire(ZoomOut, &TMenuItem::OnClick, &TForm1::ZoomOutClick);
-    Wire(ZoomFit, &TMenuItem::OnClick, &TForm1::ZoomFitClick);
-    Wire(ZoomActual, &TMenuItem::OnClick, &TForm1::ZoomActualClick);
-    Wire(RotateRight, &TMenuItem::OnClick, &TForm1::RotateRightClick);
-    Wire(RotateLeft, &TMenuItem::OnClick, &TForm1::RotateLeftClick);
-    Wire(FlipView, &TMenuItem::OnClick, &TForm1::FlipViewClick);
-    Wire(NextPicture, &TMenuItem::OnClick, &TForm1::NextPictureClick);
-    Wire(PreviousPicture, &TMenuItem::OnClick, &TForm1::PreviousPictureClick);
-    Wire(FullScreen, &TMenuItem::OnClick, &TForm1::FullScreenClick);
-    Wire(PictureProperties, &TMenuItem::OnClick, &TForm1::PicturePropertiesClick);
-    Wire(PauseAnimation, &TMenuItem::OnClick, &TForm1::PauseAnimationClick);
-    Wire(NextFrame, &TMenuItem::OnClick, &TForm1::NextFrameClick);
-    Wire(PreviousFrame, &TMenuItem::OnClick, &TForm1::PreviousFrameClick);
-    Wire(NextPage, &TMenuItem::OnClick, &TForm1::NextPageClick);
-    Wire(PreviousPage, &TMenuItem::OnClick, &TForm1::PreviousPageClick);
+    Wire(BrowseTextFiles, &TMenuItem::OnClick, &TMainWindow::BrowseTextFilesClick);
+    Wire(BrowseImageFiles, &TMenuItem::OnClick, &TMainWindow::BrowseImageFilesClick);
+    Wire(FolderMenu, &TMenuItem::OnClick, &TMainWindow::FolderMenuClick);
+    Wire(FontMenuB, &TMenuItem::OnClick, &TMainWindow::FontMenuBClick);
+    Wire(DefaultSettingsItem, &TMenuItem::OnClick, &TMainWindow::DefaultSettingsClick);
+    Wire(AboutItem, &TMenuItem::OnClick, &TMainWindow::AboutClick);
+    Wire(CopyImage, &TMenuItem::OnClick, &TMainWindow::CopyImageClick);
+    Wire(BrowseMenuI, &TMenuItem::OnClick, &TMainWindow::BrowseMenuIClick);
+    Wire(FullView, &TMenuItem::OnClick, &TMainWindow::FullViewClick);
+    Wire(TileView, &TMenuItem::OnClick, &TMainWindow::TileViewClick);
+    Wire(BackgroundColourItem, &TMenuItem::OnClick, &TMainWindow::BackgroundColourClick);
+    Wire(FitView, &TMenuItem::OnClick, &TMainWindow::FitViewClick);
+    Wire(ZoomIn, &TMenuItem::OnClick, &TMainWindow::ZoomInClick);
+    Wire(ZoomOut, &TMenuItem::OnClick, &TMainWindow::ZoomOutClick);
+    Wire(ZoomFit, &TMenuItem::OnClick, &TMainWindow::ZoomFitClick);
+    Wire(ZoomActual, &TMenuItem::OnClick, &TMainWindow::ZoomActualClick);
+    Wire(RotateRight, &TMenuItem::OnClick, &TMainWindow::RotateRightClick);
+    Wire(RotateLeft, &TMenuItem::OnClick, &TMainWindow::RotateLeftClick);
+    Wire(FlipView, &TMenuItem::OnClick, &TMainWindow::FlipViewClick);
+    Wire(NextPicture, &TMenuItem::OnClick, &TMainWindow::NextPictureClick);
+    Wire(PreviousPicture, &TMenuItem::OnClick, &TMainWindow::PreviousPictureClick);
+    Wire(FullScreen, &TMenuItem::OnClick, &TMainWindow::FullScreenClick);
+    Wire(PictureProperties, &TMenuItem::OnClick, &TMainWindow::PicturePropertiesClick);
+    Wire(PauseAnimation, &TMenuItem::OnClick, &TMainWindow::PauseAnimationClick);
+    Wire(NextFrame, &TMenuItem::OnClick, &TMainWindow::NextFrameClick);
+    Wire(PreviousFrame, &TMenuItem::OnClick, &TMainWindow::PreviousFrameClick);
+    Wire(NextPage, &TMenuItem::OnClick, &TMainWindow::NextPageClick);
+    Wire(PreviousPage, &TMenuItem::OnClick, &TMainWindow::PreviousPageClick);
 
     // Keys. Zoom, turn and full screen work anywhere in the window (in image mode); moving
     // between pictures belongs to the picture pane, so the list keeps its own Space, Home and
@@ -165,7 +164,7 @@ void TForm1::CreateMenus() {
     }
     UpdateFrameItems();
     auto paneKey = [this](QWidget* owner, QKeySequence key, Qt::ShortcutContext context,
-                          void (TForm1::*handler)()) {
+                          void (TMainWindow::*handler)()) {
         auto* action = new QAction(owner);
         action->setShortcut(key);
         action->setShortcutContext(context);
@@ -176,14 +175,15 @@ void TForm1::CreateMenus() {
         return action;
     };
     paneKey(PanelImage, QKeySequence(Qt::Key_Home), Qt::WidgetWithChildrenShortcut,
-            &TForm1::FirstPictureClick);
+            &TMainWindow::FirstPictureClick);
     paneKey(PanelImage, QKeySequence(Qt::Key_End), Qt::WidgetWithChildrenShortcut,
-            &TForm1::LastPictureClick);
-    fullScreenKeys_ = {
-        paneKey(this, QKeySequence(Qt::Key_Right), Qt::WindowShortcut, &TForm1::NextPictureClick),
-        paneKey(this, QKeySequence(Qt::Key_Left), Qt::WindowShortcut,
-                &TForm1::PreviousPictureClick),
-        paneKey(this, QKeySequence(Qt::Key_Escape), Qt::WindowShortcut, &TForm1::LeaveFullScreen)};
+            &TMainWindow::LastPictureClick);
+    fullScreenKeys_ = {paneKey(this, QKeySequence(Qt::Key_Right), Qt::WindowShortcut,
+                               &TMainWindow::NextPictureClick),
+                       paneKey(this, QKeySequence(Qt::Key_Left), Qt::WindowShortcut,
+                               &TMainWindow::PreviousPictureClick),
+                       paneKey(this, QKeySequence(Qt::Key_Escape), Qt::WindowShortcut,
+                               &TMainWindow::LeaveFullScreen)};
     for (QAction* action : fullScreenKeys_)
         action->setEnabled(false);
 
@@ -221,7 +221,7 @@ void TForm1::CreateMenus() {
 }
 
 // The list's file commands, put before the menu's own items.
-void TForm1::CreateFileCommands() {
+void TMainWindow::CreateFileCommands() {
     struct TCommand {
         TMenuItem** item;
         const char* name;
@@ -253,11 +253,11 @@ void TForm1::CreateFileCommands() {
         });
         *c.item = item;
     }
-    NFileCommands = FileMenu->Insert(at, QStringLiteral("NFileCommands"), QStringLiteral("-"));
-    connect(FileMenu, &QMenu::aboutToShow, this, &TForm1::UpdateFileCommands);
+    FileMenu->Insert(at, QStringLiteral("NFileCommands"), QStringLiteral("-"));
+    connect(FileMenu, &QMenu::aboutToShow, this, &TMainWindow::UpdateFileCommands);
 }
 
-void TForm1::UpdateFileCommands() {
+void TMainWindow::UpdateFileCommands() {
     for (TMenuItem* item : {FileOpen, FileCut, FileCopy, FilePaste, FileDelete,
                             FileDeletePermanently, FileNewFolder, FileProperties})
         item->SetEnabled(BrowseFiles->ActionEnabled(
@@ -298,7 +298,7 @@ constexpr TEncodingEntry kEncodings[] = {
 
 }  // namespace
 
-void TForm1::CreateEncodingMenu() {
+void TMainWindow::CreateEncodingMenu() {
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("EncodingSubmenu"));
     auto* group = new QActionGroup(menu);
@@ -332,7 +332,7 @@ void TForm1::CreateEncodingMenu() {
 }
 
 // The Encoding submenu marks "Automatic" for a file shown as detected.
-void TForm1::MarkEncoding() {
+void TMainWindow::MarkEncoding() {
     QMenu* menu = EncodingMenu->menu();
     if (!menu) return;
     QList<QAction*> actions;

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 
 #include <sys/stat.h>
 
@@ -63,7 +63,7 @@ QPixmap ComboGlyph() {
 
 }  // namespace
 
-QStringList TForm1::StoredProps() {
+QStringList TMainWindow::StoredProps() {
     return {"ReadText.Visible",        "PanelImage.Visible",      "BrowseFiles.Directory",
             "PanelLeft.Width",         "ReadText.Font",           "BrowseDrives.Font",
             "BrowseFiles.Font",        "FontText.Font",           "FontBrowse.Font",
@@ -76,7 +76,7 @@ QStringList TForm1::StoredProps() {
             "Checkerboard.Checked"};
 }
 
-QString TForm1::ImageFilesMask() {
+QString TMainWindow::ImageFilesMask() {
     QString mask = QString::fromLatin1(ImageMask);
     const TFileFormatList* formats = FileFormatList();
     if (formats == nullptr) return mask;
@@ -109,7 +109,7 @@ void LoadAboutPicture(TPicture& picture) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
+TMainWindow::TMainWindow(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
     // The resources live in a static library; registering them here keeps the linker from
     // dropping them.
     Q_INIT_RESOURCE(resources);
@@ -123,15 +123,15 @@ TForm1::TForm1(QWidget* parent) : TForm(QStringLiteral("Form1"), parent) {
     TForm::SetPopupMenu(ImageMenu);
     // Every component exists: the settings store resolves its property list and hooks the
     // window's show, close and destroy handling before the window's own creation handler runs.
-    FormStorage1->Loaded();
+    Storage->Loaded();
     FormCreate();
 }
 
-TForm1::~TForm1() {
+TMainWindow::~TMainWindow() {
     RunDestroyHandlers();
 }
 
-void TForm1::CreateComponents() {
+void TMainWindow::CreateComponents() {
     PanelTop = new TPanel(QStringLiteral("PanelTop"), this);
     PanelTop->SetHeight(2);
     PanelTop->SetAlign(alTop);
@@ -197,7 +197,7 @@ void TForm1::CreateComponents() {
     ScrollImage = new TScrollBox(QStringLiteral("ScrollImage"), PanelImage);
     ScrollImage->SetAlign(alClient);
 
-    ViewImage = new TProImage(QStringLiteral("ViewImage"), ScrollImage->Contents());
+    ViewImage = new TPictureView(QStringLiteral("ViewImage"), ScrollImage->Contents());
     ViewImage->move(0, 0);
     ViewImage->SetAutoSize(true);
     ViewImage->SetAlign(alNone);
@@ -221,7 +221,7 @@ void TForm1::CreateComponents() {
         PictureProperties->SetEnabled(false);
         ShowFileName(QString::fromUtf8(path));
     });
-    connect(presenter_, &TPicturePresenter::StatusChanged, this, &TForm1::UpdateStatus);
+    connect(presenter_, &TPicturePresenter::StatusChanged, this, &TMainWindow::UpdateStatus);
     connect(presenter_, &TPicturePresenter::FramesChanged, this, [this] {
         UpdateFrameItems();
         UpdateStatus();
@@ -232,9 +232,9 @@ void TForm1::CreateComponents() {
     status_->setObjectName(QStringLiteral("StatusImage"));
     status_->setContentsMargins(4, 1, 4, 1);
     TAlignLayout::SetAlign(status_, alBottom);
-    connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::UpdateStatus);
-    connect(ViewImage, &TProImage::OnViewChange, this, &TForm1::SyncViewMarks);
-    connect(ViewImage, &TProImage::OnPictureChange, this, &TForm1::UpdateStatus);
+    connect(ViewImage, &TPictureView::OnViewChange, this, &TMainWindow::UpdateStatus);
+    connect(ViewImage, &TPictureView::OnViewChange, this, &TMainWindow::SyncViewMarks);
+    connect(ViewImage, &TPictureView::OnPictureChange, this, &TMainWindow::UpdateStatus);
 
     ReadText = new TMemo(QStringLiteral("ReadText"), this);
     ReadText->SetReadOnly(true);
@@ -247,30 +247,30 @@ void TForm1::CreateComponents() {
     FontBrowse = new TFontDialog(QStringLiteral("FontBrowse"), this);
     FontBrowse->SetFont(Font());
     ImageBk = new TColorDialog(QStringLiteral("ImageBk"), this);
-    AboutImage = new TProImageViewDialog(QStringLiteral("AboutImage"), this);
+    AboutImage = new TPictureDialog(QStringLiteral("AboutImage"), this);
     AboutImage->SetBorderStyle(bsSingle);
     AboutImage->SetCaption(QStringLiteral("About ..."));
     AboutImage->SetText(AboutText());
     LoadAboutPicture(*AboutImage->Picture());
     // "Clipboard as Contents" of pictures reads them with the program's own decoders.
     SetPictureLoader(&TPicturePresenter::DecodeFile);
-    FormStorage1 = new TFormStorage(QStringLiteral("FormStorage1"), this);
-    FormStorage1->SetIniFileName(QStringLiteral("Velkaro.ini"));
-    FormStorage1->SetIniSection(QStringLiteral("User"));
-    FormStorage1->SetStoredProps(StoredProps());
-    Wire(FormStorage1, &TFormPlacement::OnRestorePlacement, &TForm1::CheckRestoredSettings);
+    Storage = new TFormStorage(QStringLiteral("FormStorage1"), this);
+    Storage->SetIniFileName(QStringLiteral("Velkaro.ini"));
+    Storage->SetIniSection(QStringLiteral("User"));
+    Storage->SetStoredProps(StoredProps());
+    Wire(Storage, &TFormPlacement::OnRestorePlacement, &TMainWindow::CheckRestoredSettings);
 
-    Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TForm1::BrowseDrivesClick);
-    Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TForm1::BrowseFilesClick);
+    Wire(BrowseDrives, &TKvDirTreeCombo28::OnClick, &TMainWindow::BrowseDrivesClick);
+    Wire(BrowseFiles, &TKvFilelistView28::OnClick, &TMainWindow::BrowseFilesClick);
     connect(BrowseFiles, &TKvFilelistView28::OnItemRenamed, this,
             [this](QObject*, const QString& oldPath, const QString& newPath) {
                 ShownFileRenamed(oldPath, newPath);
             });
-    Wire(ReadText, &TMemo::OnChange, &TForm1::ReadTextChange);
-    Wire(ReadText, &TMemo::OnMouseDown, &TForm1::ReadTextMouseDown);
+    Wire(ReadText, &TMemo::OnChange, &TMainWindow::ReadTextChange);
+    Wire(ReadText, &TMemo::OnMouseDown, &TMainWindow::ReadTextMouseDown);
 }
 
-QString TForm1::AboutText() {
+QString TMainWindow::AboutText() {
     QString libraries = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
     for (const auto& [name, version] : ImagingLibraryVersions())
         libraries += QStringLiteral(", %1 %2").arg(QString::fromStdString(name),
@@ -282,12 +282,12 @@ QString TForm1::AboutText() {
              libraries.toHtmlEscaped());
 }
 
-void TForm1::CreateAboutKey() {
-    AboutVelkaro1->setText(AboutVelkaro1->Caption() + QStringLiteral("\tF1"));
+void TMainWindow::CreateAboutKey() {
+    AboutItem->setText(AboutItem->Caption() + QStringLiteral("\tF1"));
     auto* key = new QShortcut(QKeySequence(Qt::Key_F1), this);
     key->setContext(Qt::WindowShortcut);
     connect(key, &QShortcut::activated, this,
-            [this] { Application::HandleEvent([this] { AboutVelkaro1Click(); }); });
+            [this] { Application::HandleEvent([this] { AboutClick(); }); });
 }
 
 namespace {
@@ -323,7 +323,7 @@ QString ExpandHome(const QString& typed) {
 
 }  // namespace
 
-void TForm1::CreateLocationEntry() {
+void TMainWindow::CreateLocationEntry() {
     auto* edit = new TLocationEdit(PanelLeft, [this] {
         Location->hide();
         SetActiveControl(BrowseFiles);
@@ -344,10 +344,10 @@ void TForm1::CreateLocationEntry() {
             [this] { Application::HandleEvent([this] { LocationEnter(); }); });
     auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
     key->setContext(Qt::WindowShortcut);
-    connect(key, &QShortcut::activated, this, &TForm1::LocationShow);
+    connect(key, &QShortcut::activated, this, &TMainWindow::LocationShow);
 }
 
-QString TForm1::LocationPath(const QString& typed) const {
+QString TMainWindow::LocationPath(const QString& typed) const {
     const QString path = ExpandHome(typed.trimmed());
     if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
     const QString base =
@@ -358,7 +358,7 @@ QString TForm1::LocationPath(const QString& typed) const {
     return QDir(base).absoluteFilePath(path);
 }
 
-QStringList TForm1::LocationCompletions(const QString& typed, const QString& base) {
+QStringList TMainWindow::LocationCompletions(const QString& typed, const QString& base) {
     QString path = ExpandHome(typed);
     if (!QDir::isAbsolutePath(path)) path = QDir(base).absoluteFilePath(path);
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -381,7 +381,7 @@ QStringList TForm1::LocationCompletions(const QString& typed, const QString& bas
     return result;
 }
 
-void TForm1::LocationShow() {
+void TMainWindow::LocationShow() {
     // The entry sits in the browser pane: a hidden pane is shown as "View Browser" would.
     TMenuItem* paneItem = !BrowseMenu->Checked() ? BrowseMenu : BrowseMenuI;
     if (!PanelLeft->isVisible() && !paneItem->Checked()) ToggleBrowser(paneItem);
@@ -397,7 +397,7 @@ void TForm1::LocationShow() {
     Location->selectAll();
 }
 
-void TForm1::LocationEnter() {
+void TMainWindow::LocationEnter() {
     const QString path = LocationPath(Location->text());
     if (path.isEmpty()) return;
     // A path that does not exist leaves the entry open to be corrected (OpenPath says why).
@@ -406,18 +406,18 @@ void TForm1::LocationEnter() {
     if (QFileInfo(path).isDir()) SetActiveControl(BrowseFiles);
 }
 
-void TForm1::CreateDetailsItem() {
+void TMainWindow::CreateDetailsItem() {
     DetailsMenu = FileMenu->Insert(static_cast<int>(FileMenu->Items().indexOf(FolderMenu)) + 1,
                                    QStringLiteral("DetailsMenu"), QStringLiteral("Details"));
-    Wire(DetailsMenu, &TMenuItem::OnClick, &TForm1::DetailsMenuClick);
+    Wire(DetailsMenu, &TMenuItem::OnClick, &TMainWindow::DetailsMenuClick);
 }
 
-void TForm1::DetailsMenuClick() {
+void TMainWindow::DetailsMenuClick() {
     DetailsMenu->SetChecked(!DetailsMenu->Checked());
     ApplyDetails();
 }
 
-void TForm1::ApplyDetails() {
+void TMainWindow::ApplyDetails() {
     const bool details = DetailsMenu->Checked();
     BrowseFiles->SetColWidth_Name(details ? 200 : 150);
     BrowseFiles->SetColWidth_Size(details ? 75 : 0);
@@ -431,49 +431,49 @@ void TForm1::ApplyDetails() {
 
 // --- Creation and showing ----------------------------------------------------------------------
 
-void TForm1::AlignRightPane() {
+void TMainWindow::AlignRightPane() {
     ReadText->SetAlign(alClient);
     PanelImage->SetAlign(alClient);
     TAlignLayout::Realign(this);
 }
 
-void TForm1::ApplyModeMask() {
+void TMainWindow::ApplyModeMask() {
     BrowseFiles->SetMask(BrowseTextFiles->Checked() ? QString::fromLatin1(TextMask)
                                                     : ImageFilesMask());
     BrowseFiles->SetSniffText(BrowseTextFiles->Checked());
 }
 
-void TForm1::FocusByTextAutoFocus() {
+void TMainWindow::FocusByTextAutoFocus() {
     SetActiveControl(TextAutoFocus->Checked() ? static_cast<QWidget*>(ReadText)
                                               : static_cast<QWidget*>(BrowseFiles));
 }
 
-void TForm1::CreateColorManagementItem() {
+void TMainWindow::CreateColorManagementItem() {
     ColorManagement =
-        ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(N8)),
+        ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(BackgroundColourItem) - 1),
                           QStringLiteral("ColorManagement"), QStringLiteral("Colour Management"));
     ColorManagement->SetChecked(true);
-    Wire(ColorManagement, &TMenuItem::OnClick, &TForm1::ColorManagementClick);
+    Wire(ColorManagement, &TMenuItem::OnClick, &TMainWindow::ColorManagementClick);
 }
 
-void TForm1::CreateCheckerboardItem() {
-    Checkerboard = ImageMenu->Insert(static_cast<int>(ImageMenu->Items().indexOf(N13)),
-                                     QStringLiteral("Checkerboard"),
-                                     QStringLiteral("Transparency Checkerboard"));
-    Wire(Checkerboard, &TMenuItem::OnClick, &TForm1::CheckerboardClick);
+void TMainWindow::CreateCheckerboardItem() {
+    Checkerboard = ImageMenu->Insert(
+        static_cast<int>(ImageMenu->Items().indexOf(BackgroundColourItem) + 1),
+        QStringLiteral("Checkerboard"), QStringLiteral("Transparency Checkerboard"));
+    Wire(Checkerboard, &TMenuItem::OnClick, &TMainWindow::CheckerboardClick);
 }
 
-void TForm1::CheckerboardClick() {
+void TMainWindow::CheckerboardClick() {
     Checkerboard->SetChecked(!Checkerboard->Checked());
     ViewImage->SetCheckerboard(Checkerboard->Checked());
 }
 
-void TForm1::ColorManagementClick() {
+void TMainWindow::ColorManagementClick() {
     ColorManagement->SetChecked(!ColorManagement->Checked());
     ApplyColorManagement();
 }
 
-void TForm1::ApplyColorManagement() {
+void TMainWindow::ApplyColorManagement() {
     const bool on = ColorManagement->Checked();
     if (on == ColorManagementEnabled()) return;
     SetColorManagementEnabled(on);
@@ -486,7 +486,7 @@ void TForm1::ApplyColorManagement() {
     LoadPicture(shown);
 }
 
-void TForm1::FormCreate() {
+void TMainWindow::FormCreate() {
     AlignRightPane();
     BrowseFiles->SetDirectory(QDir::currentPath());
     BrowseFiles->RebuildList();
@@ -503,7 +503,8 @@ namespace {
 // The font with every sub-value that cannot paint put back to the default's.
 TFont SaneFont(TFont font, const TFont& defaults) {
     const int points = std::abs(font.Size());
-    if (font.Height() == 0 || points < TForm1::MinFontSize || points > TForm1::MaxFontSize)
+    if (font.Height() == 0 || points < TMainWindow::MinFontSize ||
+        points > TMainWindow::MaxFontSize)
         font.SetHeight(defaults.Height());
     if (font.Name().trimmed().isEmpty()) font.SetName(defaults.Name());
     if (!IsValidColor(font.Color())) font.SetColor(defaults.Color());
@@ -513,7 +514,7 @@ TFont SaneFont(TFont font, const TFont& defaults) {
 
 }  // namespace
 
-void TForm1::CheckRestoredSettings() {
+void TMainWindow::CheckRestoredSettings() {
     // A settings file may hold anything; each value that would leave the window unusable goes
     // back to its default, the others stay as stored.
     // Fonts: a size from MinFontSize to MaxFontSize points, a name, a colour.
@@ -567,31 +568,31 @@ void TForm1::CheckRestoredSettings() {
     ApplyColorManagement();
 }
 
-void TForm1::FormShow() {
+void TMainWindow::FormShow() {
     BrowseDrives->GoToFolder(BrowseFiles->Directory());
     AlignRightPane();
     ApplyModeMask();
     ApplyDetails();
 }
 
-void TForm1::resizeEvent(QResizeEvent* event) {
+void TMainWindow::resizeEvent(QResizeEvent* event) {
     TForm::resizeEvent(event);
     Application::HandleEvent([this] { FormResize(); });
 }
 
 // The drop-down tree is as tall as the file list.
-void TForm1::FormResize() {
+void TMainWindow::FormResize() {
     if (BrowseDrives == nullptr || BrowseFiles == nullptr) return;  // still being created
     BrowseDrives->SetTreeHeight(BrowseFiles->Height());
 }
 
-void TForm1::BrowseDrivesClick() {
+void TMainWindow::BrowseDrivesClick() {
     BrowseDrives->SetTreeHeight(BrowseFiles->Height());
 }
 
 // --- File list -----------------------------------------------------------------------------------
 
-void TForm1::BrowseFilesClick() {
+void TMainWindow::BrowseFilesClick() {
     const QString item = BrowseFiles->SelectedItem();
     // The file is reached by the bytes its name has on disk, which a name that is not valid in
     // the locale's encoding does not keep in its text.
@@ -639,12 +640,12 @@ int SelectedRow(const TKvFilelistView28& list) {
 
 }  // namespace
 
-void TForm1::ClearPicture() {
+void TMainWindow::ClearPicture() {
     presenter_->Clear();
     PictureProperties->SetEnabled(false);
 }
 
-void TForm1::LoadPicture(const QByteArray& fileName) {
+void TMainWindow::LoadPicture(const QByteArray& fileName) {
     const int selected = SelectedRow(*BrowseFiles);
     presenter_->SetNeighbours(selected < 0 ? QList<QByteArray>()
                                            : BrowseFiles->NeighbourPictures(selected));
@@ -653,19 +654,19 @@ void TForm1::LoadPicture(const QByteArray& fileName) {
 
 // --- Text menu -----------------------------------------------------------------------------------
 
-void TForm1::ReadTextChange() {
+void TMainWindow::ReadTextChange() {
     CopyMenu->SetEnabled(ReadText->SelLength() > 0);
 }
 
-void TForm1::ReadTextMouseDown() {
+void TMainWindow::ReadTextMouseDown() {
     CopyMenu->SetEnabled(ReadText->SelLength() > 0);
 }
 
-void TForm1::CopyMenuClick() {
+void TMainWindow::CopyMenuClick() {
     ReadText->CopyToClipboard();
 }
 
-void TForm1::ToggleBrowser(TMenuItem* item) {
+void TMainWindow::ToggleBrowser(TMenuItem* item) {
     if (item->Checked()) {
         SplitterV->SetAlign(alNone);
         SplitterV->SetVisible(false);
@@ -680,15 +681,15 @@ void TForm1::ToggleBrowser(TMenuItem* item) {
     }
 }
 
-void TForm1::BrowseMenuClick() {
+void TMainWindow::BrowseMenuClick() {
     ToggleBrowser(BrowseMenu);
 }
 
-void TForm1::BrowseMenuIClick() {
+void TMainWindow::BrowseMenuIClick() {
     ToggleBrowser(BrowseMenuI);
 }
 
-void TForm1::TextAutoFocusClick() {
+void TMainWindow::TextAutoFocusClick() {
     if (TextAutoFocus->Checked()) {
         SetActiveControl(BrowseFiles);
         TextAutoFocus->SetChecked(false);
@@ -698,7 +699,7 @@ void TForm1::TextAutoFocusClick() {
     }
 }
 
-void TForm1::WrapMenuClick() {
+void TMainWindow::WrapMenuClick() {
     const bool wrap = !WrapMenu->Checked();
     ReadText->SetWordWrap(wrap);
     ReadText->SetScrollBars(wrap ? ssVertical : ssBoth);
@@ -708,43 +709,43 @@ void TForm1::WrapMenuClick() {
     ReadText->update();
 }
 
-void TForm1::FindMenuClick() {
+void TMainWindow::FindMenuClick() {
     if (!ReadText->Visible()) return;
     ReadText->ShowFindBar();
 }
 
-void TForm1::HexViewMenuClick() {
+void TMainWindow::HexViewMenuClick() {
     HexViewMenu->SetChecked(!HexViewMenu->Checked());
     ReadText->SetHexForced(HexViewMenu->Checked());
 }
 
-void TForm1::LineNumbersMenuClick() {
+void TMainWindow::LineNumbersMenuClick() {
     LineNumbersMenu->SetChecked(!LineNumbersMenu->Checked());
     ReadText->SetLineNumbers(LineNumbersMenu->Checked());
 }
 
-void TForm1::FontMenuClick() {
+void TMainWindow::FontMenuClick() {
     if (FontText->Execute(this)) ReadText->SetFont(FontText->Font());
     SetActiveControl(ReadText);
 }
 
 // --- File menu -----------------------------------------------------------------------------------
 
-void TForm1::FolderMenuClick() {
+void TMainWindow::FolderMenuClick() {
     const bool show = !FolderMenu->Checked();
     BrowseFiles->SetShowFolders(show);
     FolderMenu->SetChecked(show);
     BrowseFiles->update();
 }
 
-void TForm1::FontMenuBClick() {
+void TMainWindow::FontMenuBClick() {
     if (FontBrowse->Execute(this)) BrowseDrives->SetFont(FontBrowse->Font());
     // The combo's font may have changed the list's height; the tree follows either way.
     BrowseDrives->SetTreeHeight(BrowseFiles->Height());
     BrowseFiles->SetFont(FontBrowse->Font());
 }
 
-void TForm1::SwitchToImageMode() {
+void TMainWindow::SwitchToImageMode() {
     ShowFileName(QString());
     ReadText->SetVisible(false);
     ReadText->Clear();
@@ -757,7 +758,7 @@ void TForm1::SwitchToImageMode() {
     PictureProperties->SetEnabled(false);
 }
 
-void TForm1::SwitchToTextMode() {
+void TMainWindow::SwitchToTextMode() {
     LeaveFullScreen();
     ShowFileName(QString());
     ReadText->SetVisible(true);
@@ -772,7 +773,7 @@ void TForm1::SwitchToTextMode() {
 
 // Each mode item flips the mode: the checked one switches to the other mode, the unchecked one
 // to its own.
-void TForm1::OpenPath(const QString& path) {
+void TMainWindow::OpenPath(const QString& path) {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
         throw std::runtime_error(
@@ -810,21 +811,21 @@ void TForm1::OpenPath(const QString& path) {
     BrowseFilesClick();
 }
 
-void TForm1::BrowseTextFilesClick() {
+void TMainWindow::BrowseTextFilesClick() {
     if (BrowseTextFiles->Checked())
         SwitchToImageMode();
     else
         SwitchToTextMode();
 }
 
-void TForm1::BrowseImageFilesClick() {
+void TMainWindow::BrowseImageFilesClick() {
     if (BrowseImageFiles->Checked())
         SwitchToTextMode();
     else
         SwitchToImageMode();
 }
 
-void TForm1::DefaultSettings1Click() {
+void TMainWindow::DefaultSettingsClick() {
     // 1. Window size and state; the position stays.
     setWindowState(windowState() &
                    ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
@@ -887,17 +888,17 @@ void TForm1::DefaultSettings1Click() {
     ViewImage->SetCheckerboard(false);
 }
 
-void TForm1::AboutVelkaro1Click() {
+void TMainWindow::AboutClick() {
     AboutImage->ShowPicture();
 }
 
 // --- Image menu ----------------------------------------------------------------------------------
 
-void TForm1::CopyImageClick() {
+void TMainWindow::CopyImageClick() {
     presenter_->Copy();
 }
 
-void TForm1::FullViewClick() {
+void TMainWindow::FullViewClick() {
     ViewImage->SetZoomMode(false);
     FitView->SetChecked(false);
     ViewImage->SetAlign(alNone);
@@ -908,7 +909,7 @@ void TForm1::FullViewClick() {
     TileView->SetChecked(false);
 }
 
-void TForm1::TileViewClick() {
+void TMainWindow::TileViewClick() {
     ViewImage->SetZoomMode(false);
     FitView->SetChecked(false);
     ViewImage->SetAlign(alClient);
@@ -918,19 +919,19 @@ void TForm1::TileViewClick() {
     TileView->SetChecked(true);
 }
 
-void TForm1::BackgroundColour1Click() {
+void TMainWindow::BackgroundColourClick() {
     if (!ImageBk->Execute(this)) return;
     PanelImage->SetColor(ImageBk->Color());
     // Chosen in full screen: the colour the window comes back with.
     if (fullScreen_) colorBeforeFullScreen_ = ImageBk->Color();
 }
 
-void TForm1::FormCloseQuery(bool& canClose) {
+void TMainWindow::FormCloseQuery(bool& canClose) {
     (void)canClose;
     LeaveFullScreen();
 }
 
-void TForm1::FitViewClick() {
+void TMainWindow::FitViewClick() {
     ViewImage->SetStretch(false);
     ViewImage->SetTiled(false);
     ViewImage->ZoomToFit();
@@ -942,36 +943,36 @@ void TForm1::FitViewClick() {
 // --- Zoom, turn, full screen
 // ----------------------------------------------------------------------
 
-void TForm1::ZoomInClick() {
+void TMainWindow::ZoomInClick() {
     if (BrowseImageFiles->Checked()) ViewImage->ZoomStep(1);
 }
 
-void TForm1::ZoomOutClick() {
+void TMainWindow::ZoomOutClick() {
     if (BrowseImageFiles->Checked()) ViewImage->ZoomStep(-1);
 }
 
-void TForm1::ZoomFitClick() {
+void TMainWindow::ZoomFitClick() {
     // The same as choosing Fit View: ticked, and stored with the settings.
     if (BrowseImageFiles->Checked()) FitViewClick();
 }
 
-void TForm1::ZoomActualClick() {
+void TMainWindow::ZoomActualClick() {
     if (BrowseImageFiles->Checked()) ViewImage->ZoomTo(1.0);
 }
 
-void TForm1::RotateRightClick() {
+void TMainWindow::RotateRightClick() {
     if (BrowseImageFiles->Checked()) ViewImage->TurnView(1);
 }
 
-void TForm1::RotateLeftClick() {
+void TMainWindow::RotateLeftClick() {
     if (BrowseImageFiles->Checked()) ViewImage->TurnView(-1);
 }
 
-void TForm1::FlipViewClick() {
+void TMainWindow::FlipViewClick() {
     if (BrowseImageFiles->Checked()) ViewImage->FlipView();
 }
 
-void TForm1::PicturePropertiesClick() {
+void TMainWindow::PicturePropertiesClick() {
     const QByteArray& shown = presenter_->ShownPath();
     if (shown.isEmpty() || ViewImage->Picture()->Graphic() == nullptr) return;
     // A reduced decode holds fewer pixels than the picture: its size is the picture's.
@@ -979,7 +980,7 @@ void TForm1::PicturePropertiesClick() {
                           presenter_->Frames()->Count(), ViewImage->PictureSize());
 }
 
-void TForm1::FullScreenClick() {
+void TMainWindow::FullScreenClick() {
     if (fullScreen_) {
         LeaveFullScreen();
         return;
@@ -1004,7 +1005,7 @@ void TForm1::FullScreenClick() {
     ScrollImage->setFocus();
 }
 
-void TForm1::LeaveFullScreen() {
+void TMainWindow::LeaveFullScreen() {
     if (!fullScreen_) return;
     fullScreen_ = false;
     for (QAction* action : fullScreenKeys_)
@@ -1027,7 +1028,7 @@ void TForm1::LeaveFullScreen() {
 
 // --- Moving between pictures --------------------------------------------------------------------
 
-void TForm1::MoveToPicture(int from, int direction) {
+void TMainWindow::MoveToPicture(int from, int direction) {
     if (!BrowseImageFiles->Checked()) return;
     const int count = BrowseFiles->ItemCount();
     for (int row = from + direction; row >= 0 && row < count; row += direction) {
@@ -1040,26 +1041,26 @@ void TForm1::MoveToPicture(int from, int direction) {
     }
 }
 
-void TForm1::NextPictureClick() {
+void TMainWindow::NextPictureClick() {
     MoveToPicture(SelectedRow(*BrowseFiles), 1);
 }
 
-void TForm1::PreviousPictureClick() {
+void TMainWindow::PreviousPictureClick() {
     const int row = SelectedRow(*BrowseFiles);
     MoveToPicture(row < 0 ? BrowseFiles->ItemCount() : row, -1);
 }
 
-void TForm1::FirstPictureClick() {
+void TMainWindow::FirstPictureClick() {
     MoveToPicture(-1, 1);
 }
 
-void TForm1::LastPictureClick() {
+void TMainWindow::LastPictureClick() {
     MoveToPicture(BrowseFiles->ItemCount(), -1);
 }
 
 // --- Title and status line ----------------------------------------------------------------------
 
-void TForm1::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
+void TMainWindow::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
     if (oldPath != shownFile_) return;
     const QByteArray native = BrowseFiles->SelectedItemNative();
     if (ReadText->NativeFileName() == QFile::encodeName(oldPath))
@@ -1068,14 +1069,14 @@ void TForm1::ShownFileRenamed(const QString& oldPath, const QString& newPath) {
     ShowFileName(newPath);
 }
 
-void TForm1::ShowFileName(const QString& path) {
+void TMainWindow::ShowFileName(const QString& path) {
     shownFile_ = path;
     const QString name = QFileInfo(path).fileName();
     SetCaption(name.isEmpty() ? QStringLiteral("Velkaro") : name + QStringLiteral(" - Velkaro"));
     UpdateStatus();
 }
 
-void TForm1::SyncViewMarks() {
+void TMainWindow::SyncViewMarks() {
     // Full and Tile View are the menu's own choices; a zoomed, turned or flipped picture is
     // neither, and Fit View is ticked only while the picture is fitted. Full screen keeps the
     // window's marks, which it comes back to.
@@ -1085,12 +1086,12 @@ void TForm1::SyncViewMarks() {
     TileView->SetChecked(false);
 }
 
-void TForm1::UpdateStatus() {
+void TMainWindow::UpdateStatus() {
     if (status_ == nullptr || presenter_ == nullptr) return;
     status_->setText(StatusText());
 }
 
-void TForm1::UpdateFrameItems() {
+void TMainWindow::UpdateFrameItems() {
     const TFramePlayer* frames = presenter_->Frames();
     const bool animation = frames->Animation();
     PauseAnimation->SetEnabled(animation);
@@ -1102,22 +1103,22 @@ void TForm1::UpdateFrameItems() {
     PreviousPage->SetEnabled(frames->Pages() && frames->Index() > 0);
 }
 
-void TForm1::PauseAnimationClick() {
+void TMainWindow::PauseAnimationClick() {
     presenter_->Frames()->SetPaused(!presenter_->Frames()->Paused());
 }
 
-void TForm1::NextFrameClick() {
+void TMainWindow::NextFrameClick() {
     presenter_->Frames()->Step(1);
 }
 
-void TForm1::PreviousFrameClick() {
+void TMainWindow::PreviousFrameClick() {
     presenter_->Frames()->Step(-1);
 }
 
-void TForm1::NextPageClick() {
+void TMainWindow::NextPageClick() {
     presenter_->Frames()->Step(1);
 }
 
-void TForm1::PreviousPageClick() {
+void TMainWindow::PreviousPageClick() {
     presenter_->Frames()->Step(-1);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TForm1: the reader's main window. The left pane holds the drive-and-folder combo above the
+// TMainWindow: the reader's main window. The left pane holds the drive-and-folder combo above the
 // file list; the right pane shows the clicked text file in a read-only memo (text mode) or the
 // clicked picture in a scroll box (image mode). Every command is reached through the popup
 // menus TextMenu (memo), FileMenu (file list) and ImageMenu (picture and the rest of the window).
@@ -11,9 +11,9 @@
 
 #include "browse/KvDirTreeCombo28.h"
 #include "browse/KvFilelistView28.h"
+#include "display/PictureDialog.h"
 #include "display/PicturePresenter.h"
-#include "display/ProImage.h"
-#include "display/ProImageViewDialog.h"
+#include "display/PictureView.h"
 #include "settings/FormStorage.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
@@ -24,7 +24,7 @@
 class QLabel;
 class QLineEdit;
 
-class TForm1 : public TForm {
+class TMainWindow : public TForm {
     Q_OBJECT
 
   public:
@@ -56,8 +56,8 @@ class TForm1 : public TForm {
     // The properties the settings store keeps between runs, in the order it reads them.
     static QStringList StoredProps();
 
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit TMainWindow(QWidget* parent = nullptr);
+    ~TMainWindow() override;
 
     // Components.
     TPanel* PanelTop = nullptr;
@@ -68,23 +68,20 @@ class TForm1 : public TForm {
     TKvFilelistView28* BrowseFiles = nullptr;
     TPanel* PanelImage = nullptr;
     TScrollBox* ScrollImage = nullptr;
-    TProImage* ViewImage = nullptr;
+    TPictureView* ViewImage = nullptr;
     TMemo* ReadText = nullptr;
     TFontDialog* FontText = nullptr;
     TFontDialog* FontBrowse = nullptr;
     TColorDialog* ImageBk = nullptr;
-    TProImageViewDialog* AboutImage = nullptr;
-    TFormStorage* FormStorage1 = nullptr;
+    TPictureDialog* AboutImage = nullptr;
+    TFormStorage* Storage = nullptr;
 
     TPopupMenu* TextMenu = nullptr;
     TMenuItem* CopyMenu = nullptr;
-    TMenuItem* N1 = nullptr;
     TMenuItem* BrowseMenu = nullptr;
     TMenuItem* TextAutoFocus = nullptr;
-    TMenuItem* N2 = nullptr;
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
-    TMenuItem* N12 = nullptr;
     TMenuItem* FindMenu = nullptr;
     TMenuItem* EncodingMenu = nullptr;
     TMenuItem* HexViewMenu = nullptr;
@@ -93,44 +90,33 @@ class TForm1 : public TForm {
     TPopupMenu* FileMenu = nullptr;
     TMenuItem* BrowseTextFiles = nullptr;
     TMenuItem* BrowseImageFiles = nullptr;
-    TMenuItem* N4 = nullptr;
     TMenuItem* FolderMenu = nullptr;
     TMenuItem* FontMenuB = nullptr;
-    TMenuItem* N3 = nullptr;
-    TMenuItem* DefaultSettings1 = nullptr;
-    TMenuItem* N5 = nullptr;
-    TMenuItem* AboutVelkaro1 = nullptr;
+    TMenuItem* DefaultSettingsItem = nullptr;
+    TMenuItem* AboutItem = nullptr;
 
     TPopupMenu* ImageMenu = nullptr;
     TMenuItem* CopyImage = nullptr;
-    TMenuItem* N6 = nullptr;
     TMenuItem* BrowseMenuI = nullptr;
-    TMenuItem* N7 = nullptr;
     TMenuItem* FullView = nullptr;
     TMenuItem* TileView = nullptr;
     TMenuItem* FitView = nullptr;
-    TMenuItem* N9 = nullptr;
     TMenuItem* ZoomIn = nullptr;
     TMenuItem* ZoomOut = nullptr;
     TMenuItem* ZoomFit = nullptr;
     TMenuItem* ZoomActual = nullptr;
-    TMenuItem* N10 = nullptr;
     TMenuItem* RotateRight = nullptr;
     TMenuItem* RotateLeft = nullptr;
     TMenuItem* FlipView = nullptr;
-    TMenuItem* N11 = nullptr;
     TMenuItem* NextPicture = nullptr;
     TMenuItem* PreviousPicture = nullptr;
     TMenuItem* FullScreen = nullptr;
-    TMenuItem* N14 = nullptr;
     TMenuItem* PauseAnimation = nullptr;
     TMenuItem* NextFrame = nullptr;
     TMenuItem* PreviousFrame = nullptr;
     TMenuItem* NextPage = nullptr;
     TMenuItem* PreviousPage = nullptr;
-    TMenuItem* N8 = nullptr;
-    TMenuItem* BackgroundColour1 = nullptr;
-    TMenuItem* N13 = nullptr;
+    TMenuItem* BackgroundColourItem = nullptr;
     // "Picture Properties..." (Alt+Enter in the picture pane): the shown picture's file, format,
     // size, depth and camera metadata; enabled while a picture is shown.
     TMenuItem* PictureProperties = nullptr;
@@ -147,7 +133,6 @@ class TForm1 : public TForm {
     TMenuItem* FileDeletePermanently = nullptr;
     TMenuItem* FileNewFolder = nullptr;
     TMenuItem* FileProperties = nullptr;
-    TMenuItem* NFileCommands = nullptr;
     // Sets the file commands' enabled states from the list.
     void UpdateFileCommands();
     // The About box's text: the version, the licence line, and the libraries with their
@@ -224,9 +209,9 @@ class TForm1 : public TForm {
     void PreviousFrameClick();
     void NextPageClick();
     void PreviousPageClick();
-    void BackgroundColour1Click();
-    void DefaultSettings1Click();
-    void AboutVelkaro1Click();
+    void BackgroundColourClick();
+    void DefaultSettingsClick();
+    void AboutClick();
 
     // What the picture pane shows: the presenter decides (see TPicturePresenter).
     TPicturePresenter* Presenter() const { return presenter_; }
@@ -264,7 +249,7 @@ class TForm1 : public TForm {
     void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
-    void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());
+    void Wire(Sender* sender, Signal signal, void (TMainWindow::*handler)());
     // Hides or shows the browser pane as a "View Browser" item asks; toggles the item.
     void ToggleBrowser(TMenuItem* item);
     // Makes the memo or the file list the active control, as "Text AutoFocus" says.
@@ -310,7 +295,7 @@ class TForm1 : public TForm {
 
 // Runs a handler when the signal fires, showing any exception in the error box.
 template <class Sender, class Signal>
-void TForm1::Wire(Sender* sender, Signal signal, void (TForm1::*handler)()) {
+void TMainWindow::Wire(Sender* sender, Signal signal, void (TMainWindow::*handler)()) {
     connect(sender, signal, this,
             [this, handler] { Application::HandleEvent([this, handler] { (this->*handler)(); }); });
 }
