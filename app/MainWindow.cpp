@@ -545,15 +545,8 @@ void TMainWindow::CheckRestoredSettings() {
     PanelLeft->SetVisible(true);
     SplitterV->SetVisible(true);
     // Exactly one picture view, in one of the alignments the views use.
-    if (int(FullView->Checked()) + int(TileView->Checked()) + int(FitView->Checked()) != 1) {
-        ViewImage->SetAlign(alNone);
-        ViewImage->SetAutoSize(true);
-        ViewImage->SetStretch(false);
-        ViewImage->SetTiled(false);
-        FullView->SetChecked(true);
-        TileView->SetChecked(false);
-        FitView->SetChecked(false);
-    }
+    if (int(FullView->Checked()) + int(TileView->Checked()) + int(FitView->Checked()) != 1)
+        FullViewClick();
     if (FitView->Checked()) {
         ViewImage->SetStretch(false);
         ViewImage->SetTiled(false);
