@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "display/DecodeService.h"
 #include "imaging/Registration.h"
 #include "imaging/decoders/Decoder.h"
@@ -67,8 +67,8 @@ int main(int argc, char** argv) {
         });
         // Creating the window can fail (the folder combo cannot watch for changes); say why
         // in the error box rather than ending without a word.
-        std::unique_ptr<TForm1> form;
-        if (!Application::HandleEvent([&] { form = std::make_unique<TForm1>(); })) {
+        std::unique_ptr<TMainWindow> form;
+        if (!Application::HandleEvent([&] { form = std::make_unique<TMainWindow>(); })) {
             result = 1;
         } else {
             form->show();

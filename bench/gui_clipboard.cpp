@@ -32,7 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
+#include "bench/BenchClock.h"
 #include "display/ClipboardPicture.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -41,24 +42,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double CpuMs(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
-std::string CpuModel() {
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
+using namespace bench;
 
 // Smooth gradients with fine noise, as a photo has: PNG gets no easy runs.
 void WritePhoto(const QString& path, int width, int height) {
@@ -133,7 +117,7 @@ int main(int argc, char** argv) {
     const QString photo = QDir(dir.path()).filePath("photo.jpg");
     WritePhoto(photo, 4000, 3000);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-    TForm1 form;
+    TMainWindow form;
     form.resize(1000, 700);
     form.show();
     form.OpenPath(photo);

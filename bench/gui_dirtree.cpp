@@ -19,20 +19,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "browse/FolderCombo.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using namespace bench;
 
 // count sub-folders; every tenth holds a folder of its own and every third a file.
 bool MakeFolder(const QString& dir, int count) {

@@ -15,9 +15,12 @@
 
 #include <QAbstractItemView>
 
+#include "bench/BenchClock.h"
 #include "browse/FileListView.h"
 
 namespace {
+
+using namespace bench;
 
 const char* const kTextMask =
     "*.txt;*.ini;*.sys;*.bat;*.inf;*.htm;*.css;*.js;*.pas;*.dpr;*.dpk;*.inc;*.rc;*.bpr;*.bpk;"
@@ -29,17 +32,6 @@ const char* const kImageMask =
 const char* const kExtensions[] = {"txt", "ini", "cpp", "h",   "log", "csv", "htm",  "pas",
                                    "jpg", "png", "bmp", "tif", "psd", "ico", "pcx",  "tga",
                                    "dat", "bin", "o",   "zip", "pdf", "md",  "json", "xml"};
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 bool MakeFolder(const QString& dir, int count) {
     const int kinds = static_cast<int>(sizeof(kExtensions) / sizeof(kExtensions[0]));

@@ -19,23 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "display/BitmapToImage.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/Registration.h"
 #include "toolkit/Controls.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using namespace bench;
 
 std::unique_ptr<TBitmap> MakePicture(int w, int h) {
     auto b = std::make_unique<TBitmap>();
@@ -60,7 +52,7 @@ int OpenAndPaint(const char* file, int runs) {
     for (int run = 0; run < runs; ++run) {
         TScrollBox box(QStringLiteral("ScrollImage"));
         box.resize(1000, 700);
-        auto* view = new TProImage(QStringLiteral("ViewImage"), box.Contents());
+        auto* view = new TPictureView(QStringLiteral("ViewImage"), box.Contents());
         view->SetAutoSize(true);
         QImage screen(box.size(), QImage::Format_RGB32);
         const auto start = Clock::now();
@@ -96,7 +88,7 @@ int main(int argc, char** argv) {
         picture->Assign(*source);  // untimed: the picture is already decoded
         TScrollBox box(QStringLiteral("ScrollImage"));
         box.resize(1000, 700);
-        auto* view = new TProImage(QStringLiteral("ViewImage"), box.Contents());
+        auto* view = new TPictureView(QStringLiteral("ViewImage"), box.Contents());
         view->SetAutoSize(true);
         QImage screen(box.size(), QImage::Format_RGB32);
 
@@ -125,7 +117,7 @@ int main(int argc, char** argv) {
         picture->Assign(*source);
         TScrollBox box(QStringLiteral("ScrollImage"));
         box.resize(1000, 700);
-        auto* view = new TProImage(QStringLiteral("ViewImage"), box.Contents());
+        auto* view = new TPictureView(QStringLiteral("ViewImage"), box.Contents());
         view->SetAutoSize(true);
         const auto adopt0 = Clock::now();
         view->Picture()->AdoptGraphic(std::move(picture));
@@ -143,7 +135,7 @@ int main(int argc, char** argv) {
     // Tiled paint over a whole 4000 x 3000 control.
     std::vector<double> tiled;
     {
-        TProImage view(QStringLiteral("ViewImage"));
+        TPictureView view(QStringLiteral("ViewImage"));
         view.resize(4000, 3000);
         view.SetTiled(true);
         view.Picture()->AdoptGraphic(MakePicture(30, 20));

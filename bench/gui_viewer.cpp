@@ -51,7 +51,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
+#include "bench/BenchClock.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
@@ -59,18 +60,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Processor time of the whole process and of the calling (window's) thread, in milliseconds.
-double CpuMs(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+using namespace bench;
 
 // Writes the JPEG file from to to, with an APP1 EXIF block as cameras write it: IFD0 (the
 // orientation, 1) and IFD1 pointing at a 160 x 120 JPEG thumbnail of the picture.
@@ -121,11 +111,6 @@ bool WriteWithThumbnail(const QString& from, const QString& to) {
     }
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 // Runs the event loop until done, sleeping between events (a busy loop would take a core from
 // the decoders); a 2 ms timer wakes it to look at the clock.
 void Spin(const std::function<bool()>& done, int timeoutMs = 20000) {
@@ -137,21 +122,21 @@ void Spin(const std::function<bool()>& done, int timeoutMs = 20000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-int RowOf(TForm1& form, const QString& path) {
+int RowOf(TMainWindow& form, const QString& path) {
     for (int row = 0; row < form.BrowseFiles->ItemCount(); ++row)
         if (QDir::cleanPath(form.BrowseFiles->ItemSubItem(row, 4)) == QDir::cleanPath(path))
             return row;
     return -1;
 }
 
-void Select(TForm1& form, int row) {
+void Select(TMainWindow& form, int row) {
     form.BrowseFiles->SetItemSelected(row, true);
     form.BrowseFiles->Click();
 }
 
 // The window in image mode with Fit View, its picture pane paneSize, showing folder.
-std::unique_ptr<TForm1> Window(const QString& folder, QSize paneSize = QSize(1000, 700)) {
-    auto form = std::make_unique<TForm1>();
+std::unique_ptr<TMainWindow> Window(const QString& folder, QSize paneSize = QSize(1000, 700)) {
+    auto form = std::make_unique<TMainWindow>();
     form->show();
     QCoreApplication::processEvents();
     if (!form->BrowseImageFiles->Checked()) form->BrowseTextFiles->Click();
@@ -171,7 +156,7 @@ std::unique_ptr<TForm1> Window(const QString& folder, QSize paneSize = QSize(100
 }
 
 // The window as it was: decoding on its own thread, then painting the full-size view.
-double OldOpen(TForm1& form, const QString& file) {
+double OldOpen(TMainWindow& form, const QString& file) {
     QImage screen(form.ScrollImage->size(), QImage::Format_RGB32);
     const auto start = Clock::now();
     form.ViewImage->Picture()->LoadFromFile(QFile::encodeName(file).toStdString());
@@ -365,7 +350,7 @@ int main(int argc, char** argv) {
             Spin([&] { return !form->PictureLoading(); });
         }
         // Not preloaded: jumping between the first and the last picture, never neighbours.
-        auto jump = [&](TForm1& window, const QString& folder, std::vector<double>& times) {
+        auto jump = [&](TMainWindow& window, const QString& folder, std::vector<double>& times) {
             for (int i = 0; i < 4; ++i) {
                 Spin([&] { return window.Decoder()->PendingPreloads() == 0; });
                 QImage screen(window.ScrollImage->size(), QImage::Format_RGB32);

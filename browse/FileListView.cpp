@@ -640,6 +640,18 @@ QByteArray TFileListView::ItemNativePath(int row) const {
     return r.native.isEmpty() ? QFile::encodeName(r.path) : r.native;
 }
 
+QList<QByteArray> TFileListView::NeighbourPictures(int row) const {
+    QList<QByteArray> paths;
+    for (int direction : {1, -1}) {
+        for (int r = row + direction; r >= 0 && r < ItemCount(); r += direction) {
+            if (ItemSubItem(r, 5) != QLatin1String(KindFile)) continue;
+            paths << ItemNativePath(r);
+            break;
+        }
+    }
+    return paths;
+}
+
 QByteArray TFileListView::SelectedItemNative() const {
     return selectedNative_.isEmpty() ? QFile::encodeName(selectedItem_) : selectedNative_;
 }

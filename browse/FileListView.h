@@ -345,6 +345,9 @@ class TFileListView : public TControl<QFrame> {
     QString ItemSubItem(int row, int index) const;
     // The row's full path as the file system names it (see SelectedItemNative).
     QByteArray ItemNativePath(int row) const;
+    // The pictures next to the row in image mode: the native paths of the nearest file rows
+    // after it and before it (folders, drives and the parent entry skipped), the next first.
+    QList<QByteArray> NeighbourPictures(int row) const;
     // Whether the row is shown dimmed: its entry is on the clipboard as cut, not yet pasted.
     bool ItemDimmed(int row) const;
     // Reads which entries the clipboard holds as cut (on every clipboard change).

@@ -11,10 +11,6 @@
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Picture.h"
-#include "imaging/PictureInfo.h"
-#include "imaging/Stream.h"
-#include "imaging/formats/JPEG2000Graphic.h"
-#include "imaging/formats/JPEGImage.h"
 
 namespace {
 
@@ -25,11 +21,10 @@ double WantedScale(const TViewWish& wish, QSize picture) {
     return wish.fit ? TViewTransform::FitScale(picture, 0, wish.pane) : wish.scale;
 }
 
-// Memory a decoded graphic holds: its bitmap's rows, and a JPEG picture's compressed bytes.
+// Memory a decoded graphic holds: its bitmap's rows, and what it keeps besides (a JPEG picture's
+// compressed bytes).
 size_t PixelBytes(const TGraphic& graphic) {
-    size_t extra = 0;
-    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic); jpeg && jpeg->HasData())
-        extra = jpeg->Data().size();
+    const size_t extra = graphic.EncodedBytes();
     const TBitmap* bitmap = nullptr;
     try {
         bitmap = GraphicBitmap(graphic);
@@ -40,52 +35,6 @@ size_t PixelBytes(const TGraphic& graphic) {
         return extra +
                size_t(std::max(0, graphic.Width())) * size_t(std::max(0, graphic.Height())) * 4;
     return extra + size_t(std::max(0, bitmap->RowStride())) * size_t(std::max(0, bitmap->Height()));
-}
-
-// The EXIF thumbnail of a JPEG picture, decoded and turned like the picture, when it is large
-// enough to stand in for it (at least 120 pixels on its long side, the picture's aspect within
-// 3 %); null otherwise. A damaged thumbnail is no error: the decodes that follow show the picture.
-// Colour management is skipped here, as the reduced decode replaces this in milliseconds.
-std::unique_ptr<TBitmap> ExifThumbnailBitmap(const TJPEGImage& jpeg, QSize fullSize,
-                                             const std::atomic<bool>& cancel) {
-    constexpr int kMinSide = 120;
-    constexpr int kMaxSide = 1024;  // bounds what a thumbnail's header may ask for
-    if (!jpeg.HasData() || fullSize.isEmpty()) return nullptr;
-    try {
-        TMemoryStream file(jpeg.Data().data(), int64_t(jpeg.Data().size()));
-        const std::vector<uint8_t> block = FindExifBlock(file);
-        const std::vector<uint8_t> bytes = ExifThumbnail(block.data(), block.size());
-        if (bytes.empty() || cancel) return nullptr;
-        TMemoryStream stream(bytes.data(), int64_t(bytes.size()));
-        TJPEGImage thumb;
-        thumb.LoadFromStream(stream);
-        // A thumbnail turned by EXIF of its own would be turned twice.
-        if (thumb.Orientation() > 1) return nullptr;
-        const int side = std::max(thumb.Width(), thumb.Height());
-        if (side < kMinSide || side > kMaxSide || std::min(thumb.Width(), thumb.Height()) < 1)
-            return nullptr;
-        thumb.SetCancelFlag(&cancel);
-        thumb.SetFastDecode(true);
-        auto bitmap = std::make_unique<TBitmap>();
-        bitmap->Assign(thumb);
-        const int orientation = jpeg.Orientation();
-        if (TBitmap::AutoOrient() && orientation >= 2 && orientation <= 8)
-            bitmap->Orient(orientation);
-        const double aspect = double(bitmap->Width()) / std::max(1, bitmap->Height());
-        const double wanted = double(fullSize.width()) / fullSize.height();
-        if (std::abs(aspect / wanted - 1.0) > 0.03) return nullptr;
-        return bitmap;
-    } catch (const EAbort&) {
-        throw;
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-}
-
-// The power of two a picture shown at scale (half size or less) is first decoded reduced by:
-// the largest whose picture is not smaller than the view, from 1 to most.
-int FirstPower(double scale, int most) {
-    return std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, std::max(1, most));
 }
 
 // A reduced first picture for the view to scale to the pane until the full decode follows.
@@ -100,25 +49,6 @@ TDecodedPtr PreviewPicture(const QByteArray& path, QSize fullSize,
     first->bytes = PixelBytes(*graphic);
     first->graphic = std::move(graphic);
     return first;
-}
-
-// The reduction a JPEG 2000 picture shown at wish is decoded at first (FirstPower within the
-// codestream's levels); 0 for none (shown above half size, or a single level). Reads the file's
-// header; fullSize is the picture's size.
-uint8_t FirstReducePower(TJPEG2000Graphic& j2k, const std::string& file, const TViewWish& wish,
-                         QSize& fullSize) {
-    try {
-        TFileStream stream(file);
-        if (!j2k.ReadProperties(stream, 0)) return 0;
-    } catch (const std::exception&) {
-        return 0;  // the load that follows reports it
-    }
-    const TImageProperties& p = j2k.ImageProperties();
-    fullSize = QSize(int(std::min<uint32_t>(p.Width, INT32_MAX)),
-                     int(std::min<uint32_t>(p.Height, INT32_MAX)));
-    const double scale = WantedScale(wish, fullSize);
-    if (!(scale > 0.0) || scale > 0.5 || j2k.ResolutionLevels() < 2) return 0;
-    return uint8_t(FirstPower(scale, std::min(7, j2k.ResolutionLevels() - 1)));
 }
 
 }  // namespace
@@ -378,14 +308,21 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
         const std::string file = job.path.toStdString();
         // Progress reaches the window only when the percentage changes.
         auto lastPercent = std::make_shared<int>(-1);
-        // A JPEG 2000 picture shown at half size or less loads reduced first (the decoder
-        // takes the reduction before it reads): the preview, with the full decode after it.
+        // The graphic decodes as small as the view allows (its class knows how): a quick reduced
+        // load first (the preview, with the full load after it), and previews on the way.
+        TReducedDecode reduce;
+        reduce.Scale = [&job](int width, int height) {
+            return WantedScale(job.wish, QSize(width, height));
+        };
         bool reduceFirst = job.generation != 0;
-        QSize j2kFullSize;
+        bool reducedLoad = false;
+        QSize loadFullSize;
         auto prepare = [&](TGraphic& g) {
             g.SetCancelFlag(&cancel);
-            if (auto* j2k = dynamic_cast<TJPEG2000Graphic*>(&g); j2k != nullptr && reduceFirst)
-                j2k->SetReducePower(FirstReducePower(*j2k, file, job.wish, j2kFullSize));
+            int width = 0;
+            int height = 0;
+            reducedLoad = reduceFirst && g.PrepareReducedLoad(file, reduce, width, height);
+            if (reducedLoad) loadFullSize = QSize(width, height);
             g.OnProgress = [&pool, job, lastPercent](TGraphic*, TProgressStage stage,
                                                      uint8_t percent, bool, const TRect&,
                                                      const std::string& message) {
@@ -401,9 +338,8 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
         };
         std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(file, prepare);
         if (cancel) return;
-        if (auto* j2k = dynamic_cast<TJPEG2000Graphic*>(graphic.get());
-            j2k != nullptr && j2k->ReducePower() > 0) {
-            deliver(PreviewPicture(job.path, j2kFullSize, std::move(graphic)));
+        if (reducedLoad) {
+            deliver(PreviewPicture(job.path, loadFullSize, std::move(graphic)));
             reduceFirst = false;
             graphic = TPicture::LoadGraphic(file, prepare);
             if (cancel) return;
@@ -411,30 +347,15 @@ void TDecodeService::Run(TPool& pool, const TJob& job) {
         picture->fullSize = QSize(graphic->Width(), graphic->Height());
         const double scale = WantedScale(job.wish, picture->fullSize);
 
-        // A JPEG picture shown at half size or less: libjpeg's reduced scale that covers the
-        // view is all that is decoded.
-        auto* jpeg = dynamic_cast<TJPEGImage*>(graphic.get());
-        if (jpeg != nullptr && scale <= 0.5 && !jpeg->HasBitmap()) {
-            // The camera's thumbnail paints first, at once, unless the view shows more already.
-            if (job.generation != 0 && !job.wish.larger) {
-                if (auto thumb = ExifThumbnailBitmap(*jpeg, picture->fullSize, cancel)) {
-                    if (cancel) return;
-                    deliver(PreviewPicture(job.path, picture->fullSize, std::move(thumb)));
-                }
-            }
-            jpeg->SetScalePower(uint8_t(FirstPower(scale, 3)));  // libjpeg scales down to 1/8
-            picture->reducedOnly = true;
-            // A progressive file paints its first scan while the others are read (unless the
-            // view shows a finished smaller decode already).
-            if (job.generation != 0 && !job.wish.larger)
-                jpeg->OnFirstScan = [&](std::unique_ptr<TBitmap> first) {
-                    if (!cancel)
-                        deliver(PreviewPicture(job.path, picture->fullSize, std::move(first)));
-                };
-        }
+        // Previews paint at once, unless the view shows a smaller decode already.
+        if (job.generation != 0 && !job.wish.larger)
+            reduce.OnPreview = [&](std::unique_ptr<TGraphic> preview) {
+                deliver(PreviewPicture(job.path, picture->fullSize, std::move(preview)));
+            };
+        picture->reducedOnly = graphic->DecodeReduced(reduce);
+        if (cancel) return;
 
         const TBitmap* bitmap = GraphicBitmap(*graphic);  // decodes a JPEG picture now
-        if (jpeg != nullptr) jpeg->OnFirstScan = nullptr;
         if (cancel) return;
         if (bitmap != nullptr && scale < 1.0) {
             const QSize size(std::max(1, int(std::lround(picture->fullSize.width() * scale))),

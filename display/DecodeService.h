@@ -11,13 +11,13 @@
 // Decoded neighbours are kept in a cache bounded in bytes (CacheBound): the shown picture and
 // the pictures Preload named last; a picture that would not fit is not kept.
 //
-// A JPEG picture that will be shown at half size or less is decoded at libjpeg's reduced scale
-// (1/2, 1/4 or 1/8) that still covers the view, and nothing more: a larger decode is made only
-// when the window asks for one (Show again with the scale it now needs), so a large photo in a
-// small pane never holds its full-size pixels. A progressive file's first scan is delivered as
-// a preview while its other scans are read. A JPEG 2000 picture shown at half size or less is
-// first decoded at a lower resolution level (1/2 to 1/128, as far as its levels go) and delivered
-// as a preview, then at full size.
+// A picture shown at half size or less is decoded as small as its graphic class allows
+// (TGraphic::PrepareReducedLoad and DecodeReduced: a JPEG picture at libjpeg's reduced scale that
+// still covers the view, with its EXIF thumbnail and a progressive file's first scan as previews;
+// a JPEG 2000 picture first at a lower resolution level, then at full size). A reduced decode
+// that covers the view is all that is made: a larger one only when the window asks for it (Show
+// again with the scale it now needs), so a large photo in a small pane never holds its full-size
+// pixels.
 #include <QByteArray>
 #include <QImage>
 #include <QList>

@@ -1,8 +1,9 @@
 // Loads arbitrary bytes as a JPEG picture and decodes it with the default options, then again
 // with the options that take the other paths of the decoder (reduced scale, gray and 8-bit
 // output, fast decoding, scan-by-scan display or the first scan handed out alone, the stored
-// orientation kept). Every decoded row is read back, and a picture that decodes has the size it
-// reported before decoding, as has a first scan handed out.
+// orientation kept), and as a viewer asks for it reduced (the EXIF thumbnail and the first scan
+// as previews, then the picture at a reduced scale). Every decoded row is read back, and a
+// picture that decodes has the size it reported before decoding, as has a first scan handed out.
 #include <cstdint>
 #include <cstdlib>
 
@@ -47,6 +48,31 @@ void Decode(const uint8_t* data, size_t size, const TJPEGOptions& options, bool 
     if (jpeg.HasBitmap()) fuzz::TouchRows(jpeg.Bitmap());
 }
 
+// The reduced decode a viewer asks for at scale, with previews.
+void DecodeReduced(const uint8_t* data, size_t size, double scale) {
+    TBitmap::SetAutoOrient(true);
+    TJPEGImage jpeg;
+    try {
+        TMemoryStream in(data, static_cast<int64_t>(size));
+        jpeg.LoadFromStream(in);
+    } catch (const EImagingError&) {
+        return;
+    }
+    TReducedDecode wish;
+    wish.Scale = [scale](int, int) { return scale; };
+    wish.OnPreview = [](std::unique_ptr<TGraphic> preview) {
+        const auto* bitmap = dynamic_cast<const TBitmap*>(preview.get());
+        if (bitmap == nullptr) std::abort();  // previews are bitmaps
+        fuzz::TouchRows(*bitmap);
+    };
+    try {
+        jpeg.DecodeReduced(wish);
+    } catch (const EImagingError&) {
+        // As above: what was decoded stays.
+    }
+    if (jpeg.HasBitmap()) fuzz::TouchRows(jpeg.Bitmap());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -64,5 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.BlockSmoothing = (pick & 64) == 0;
     // Without scan-by-scan display, the first scan alone (only 24-bit colour output hands it out).
     Decode(data, size, options, (pick & 128) == 0, !options.ShowScans);
+    DecodeReduced(data, size, 1.0 / (2 << (pick & 3)));
     return 0;
 }

@@ -1,5 +1,8 @@
 #include "imaging/Graphic.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "imaging/Exceptions.h"
 
 void TGraphic::SetTransparent(bool value) {
@@ -40,4 +43,8 @@ void TGraphic::Progress(TProgressStage stage, uint8_t percent, bool redrawNow, c
                         const std::string& msg) {
     if (stage != psEnding && Cancelled()) throw EAbort();
     if (OnProgress) OnProgress(this, stage, percent, redrawNow, rect, msg);
+}
+
+int ReducedDecodePower(double scale, int most) {
+    return std::clamp(int(std::floor(std::log2(1.0 / scale))), 1, std::max(1, most));
 }

@@ -33,6 +33,19 @@ using TProgressEvent =
                        const TRect& rect, const std::string& msg)>;
 using TNotifyEvent = std::function<void(TGraphic* sender)>;
 
+// What a viewer wants of a reduced decode (see TGraphic::PrepareReducedLoad and DecodeReduced).
+struct TReducedDecode {
+    // The scale the picture will be shown at, for its full size (a fitted view depends on it).
+    std::function<double(int width, int height)> Scale;
+    // Receives smaller pictures to show until the decode ends (an embedded thumbnail, a
+    // progressive file's first scan), on the decoding thread. Null: none are wanted.
+    std::function<void(std::unique_ptr<TGraphic> preview)> OnPreview;
+};
+
+// The power of two a picture shown at scale (half size or less) is reduced by: the largest whose
+// picture is not smaller than the view, from 1 to most.
+int ReducedDecodePower(double scale, int most);
+
 // Describes one graphic class: its name, how to create an instance and how to recognise its
 // files. Classes are identified by the address of their descriptor.
 struct TGraphicClass {
@@ -82,6 +95,27 @@ class TGraphic {
         (void)dest;
         return false;
     }
+
+    // Reduced decoding: a class that can decode its picture smaller than full size for less
+    // work (DCT scaling, resolution levels, an embedded thumbnail) overrides these two; the
+    // defaults decode the whole picture.
+    // Called before LoadFromStream with the file about to be loaded: true when the load will
+    // read a quick reduced picture only (the caller shows it, then loads the file again at full
+    // size), with the picture's full size.
+    virtual bool PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish,
+                                    int& fullWidth, int& fullHeight) {
+        (void)fileName, (void)wish, (void)fullWidth, (void)fullHeight;
+        return false;
+    }
+    // Called after the load: decodes the pixels now, as small as the view allows, offering
+    // previews on the way. True when the result is smaller than the picture and nothing larger
+    // follows (a larger view asks for a new decode).
+    virtual bool DecodeReduced(const TReducedDecode& wish) {
+        (void)wish;
+        return false;
+    }
+    // Memory held besides the pixels (a compressed picture's bytes kept for its decode).
+    virtual size_t EncodedBytes() const { return 0; }
 
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;

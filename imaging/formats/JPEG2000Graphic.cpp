@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -455,4 +456,22 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream) {
         RowProgress(y, height);
     }
     Changed();
+}
+
+bool TJPEG2000Graphic::PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish,
+                                          int& fullWidth, int& fullHeight) {
+    SetReducePower(0);
+    try {
+        TFileStream stream(fileName);
+        if (!ReadProperties(stream, 0)) return false;
+    } catch (const std::exception&) {
+        return false;  // the load that follows reports it
+    }
+    const TImageProperties& p = ImageProperties();
+    fullWidth = int(std::min<uint32_t>(p.Width, INT32_MAX));
+    fullHeight = int(std::min<uint32_t>(p.Height, INT32_MAX));
+    const double scale = wish.Scale ? wish.Scale(fullWidth, fullHeight) : 1.0;
+    if (!(scale > 0.0) || scale > 0.5 || ResolutionLevels() < 2) return false;
+    SetReducePower(uint8_t(ReducedDecodePower(scale, std::min(7, ResolutionLevels() - 1))));
+    return true;
 }

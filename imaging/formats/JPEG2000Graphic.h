@@ -28,6 +28,11 @@ class TJPEG2000Graphic : public TFormatGraphic {
     uint8_t ReducePower() const { return reducePower_; }
     void SetReducePower(uint8_t value) { reducePower_ = value > 7 ? 7 : value; }
 
+    // A picture shown at half size or less loads first at the lowest resolution level that
+    // still covers the view (1/2 to 1/128, as far as its levels go), read from the file's header.
+    bool PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish, int& fullWidth,
+                            int& fullHeight) override;
+
     // The resolution levels every component has (the smallest picture is reduced by one less),
     // read with the properties; 0 before.
     uint8_t ResolutionLevels() const { return levels_; }

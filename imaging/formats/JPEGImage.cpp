@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -30,8 +31,8 @@
 #include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
 #include "imaging/ScanLineConversion.h"
-#include "imaging/decoders/JpegDcDecoder.h"
 #include "imaging/formats/ExifOrientation.h"
 
 TJPEGOptions DefaultJpegOptions;
@@ -370,15 +371,6 @@ struct TJPEGProgress {
 };
 
 // ---- shared data ----
-
-struct TJPEGImage::TData {
-    bool hasBytes = false;
-    TJPEGBytes bytes;
-    int width = 0;
-    int height = 0;
-    bool grayscale = false;
-    int orientation = 0;  // EXIF orientation 1-8, 0 for none
-};
 
 // One libjpeg decompressor with its error manager, data source and progress monitor; the
 // settings that the last output pass of buffered-image mode returns to.
@@ -940,42 +932,6 @@ void TJPEGImage::EndDecode(TBitmap& bmp, int orientation, bool inksConverted, bo
     }
 }
 
-// A progressive colour file shown at 1/8 is made from its DC scans (TJpegDcDecoder), pixel for
-// pixel as the library makes it but without the library's memory for every coefficient of the
-// picture. False: the library decodes the file (also when a scan turns out damaged).
-bool TJPEGImage::DecodeFromDcScans() {
-    if (options_.ScalePower != 3 || options_.ShowScans || options_.GrayOutput ||
-        options_.EightBitOutput || data_->grayscale || data_->bytes.empty())
-        return false;
-    TJpegDcDecoder dc;
-    if (!dc.Open(data_->bytes.data(), data_->bytes.size()) || dc.Channels() != 3) return false;
-    bitmap_ = std::make_unique<TBitmap>();
-    TBitmap& bmp = *bitmap_;
-    std::exception_ptr failure;
-    bool started = false;
-    TJpegDcDecoder::TResult result = TJpegDcDecoder::TResult::NotHandled;
-    decoding_ = true;
-    try {
-        TBitmap::CheckSize(data_->width, data_->height);
-        bmp.SetPixelFormat(pf24bit);
-        bmp.SetSize(dc.Width(), dc.Height());
-        palette_.reset();
-        Progress(psStarting, 0, false, TRect{}, std::string());
-        started = true;
-        result = dc.Decode([&](int y) { return bmp.ScanLine(y); }, [&] { return Cancelled(); });
-        if (result == TJpegDcDecoder::TResult::Cancelled)
-            failure = std::make_exception_ptr(EAbort());
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (result == TJpegDcDecoder::TResult::NotHandled && !failure) {
-        decoding_ = false;
-        return false;
-    }
-    EndDecode(bmp, ShownOrientation(), false, started, false, failure);
-    return true;
-}
-
 // ---- encoding ----
 
 void TJPEGImage::Compress() {
@@ -1223,4 +1179,8 @@ void TJPEGImage::SetPalette(const std::vector<TRGBQuad>& palette) {
     palette_ = std::move(value);
     paletteModified_ = true;
     Changed();
+}
+
+size_t TJPEGImage::EncodedBytes() const {
+    return HasData() ? Data().size() : 0;
 }

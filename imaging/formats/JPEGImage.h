@@ -131,13 +131,28 @@ class TJPEGImage : public TGraphic {
     // the file decodes in one pass.
     std::function<void(std::unique_ptr<TBitmap> firstScan)> OnFirstScan;
 
+    // A picture shown at half size or less decodes at libjpeg's reduced scale (1/2, 1/4 or 1/8)
+    // that still covers the view, and nothing more. Previews, when wanted: the camera's EXIF
+    // thumbnail (when it is large enough to stand in for the picture), then a progressive file's
+    // first scan.
+    bool DecodeReduced(const TReducedDecode& wish) override;
+    size_t EncodedBytes() const override;
+
     // The millisecond clock used to pace progress reports (tests replace it; null restores the
     // steady clock).
     using TTickSource = uint64_t (*)();
     static void SetTickSource(TTickSource source);
 
   private:
-    struct TData;
+    // The file's bytes and what its header says, shared between copies of the picture.
+    struct TData {
+        bool hasBytes = false;
+        TJPEGBytes bytes;
+        int width = 0;
+        int height = 0;
+        bool grayscale = false;
+        int orientation = 0;  // EXIF orientation 1-8, 0 for none
+    };
     struct TDecoder;
     friend struct TJPEGProgress;
 

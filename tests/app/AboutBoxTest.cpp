@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "imaging/formats/JPEGImage.h"
 #include "toolkit/Application.h"
 
@@ -25,8 +25,8 @@ TEST(AboutBox, ShowsTheResourcePictureFramedAndModal) {
     QStringList errors;
     Application::SetErrorBoxHook([&](const QString& text) { errors << text; });
     {
-        auto form = std::make_unique<TForm1>();
-        TProImageViewDialog* about = form->AboutImage;
+        auto form = std::make_unique<TMainWindow>();
+        TPictureDialog* about = form->AboutImage;
         EXPECT_EQ(about->objectName(), "AboutImage");
         EXPECT_EQ(about->BorderStyle(), bsSingle);
         EXPECT_EQ(about->Caption(), "About ...");
@@ -52,7 +52,7 @@ TEST(AboutBox, ShowsTheResourcePictureFramedAndModal) {
             std::function<void()> open;
             TClose close;
         } rounds[] = {
-            {[&] { form->AboutVelkaro1->Click(); }, byCloseButton},
+            {[&] { form->AboutItem->Click(); }, byCloseButton},
             {[&] {
                  for (QShortcut* key : form->findChildren<QShortcut*>())
                      if (key->key() == QKeySequence(Qt::Key_F1)) emit key->activated();
@@ -64,7 +64,7 @@ TEST(AboutBox, ShowsTheResourcePictureFramedAndModal) {
             QString title, text;
             bool modal = false, hasClose = false, closed = false;
             QTimer::singleShot(0, [&] {
-                TImageViewForm* window = about->Form();
+                TPictureDialogWindow* window = about->Form();
                 if (window == nullptr) return;
                 picture = window->Panel->size();
                 title = window->windowTitle();

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -12,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
+#include "common/DecodeTestHelpers.h"
 #include "display/ClipboardPicture.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
@@ -32,7 +32,7 @@ class PictureCopyTest : public testing::Test {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
         Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
         RegisterImageFormats();
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<TMainWindow>();
         form_->resize(700, 500);
         form_->show();
     }
@@ -62,23 +62,18 @@ class PictureCopyTest : public testing::Test {
         return path;
     }
 
-    static void Wait(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
 
     QTemporaryDir dir_;
     QTemporaryDir config_;
     QByteArray previousConfig_;
     QStringList errors_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TMainWindow> form_;
 };
 
 // Clicked while the reduced first decode is shown, the copy waits for the full picture.
 TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
-    TForm1& f = *form_;
+    TMainWindow& f = *form_;
     const QString path = Jpeg("large.jpg", 2400, 1600);
     f.FitView->Click();
     QApplication::clipboard()->clear();
@@ -100,7 +95,7 @@ TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
 
 // Other programs find PNG and BMP files of the picture, encoded once and handed out as they are.
 TEST_F(PictureCopyTest, OtherProgramsAreOfferedEncodedFiles) {
-    TForm1& f = *form_;
+    TMainWindow& f = *form_;
     f.OpenPath(Jpeg("small.jpg", 64, 48));
     Wait([&] { return f.CopyImage->Enabled() && !f.PictureLoading(); });
     f.CopyImage->Click();

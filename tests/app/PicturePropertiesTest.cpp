@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "browse/ShellHelpers.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -77,7 +77,7 @@ TEST(PictureProperties, AltEnterOpensEachDialog) {
     QByteArray listShown;
     SetPropertiesHook([&](const QByteArray& path) { listShown = path; });
     {
-        auto form = std::make_unique<TForm1>();
+        auto form = std::make_unique<TMainWindow>();
         form->show();
         form->activateWindow();
         QApplication::processEvents();

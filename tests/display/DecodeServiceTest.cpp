@@ -3,7 +3,6 @@
 // one), then as a reduced decode no larger than the view needs, and a JPEG 2000 picture shown
 // reduced arrives first at a lower resolution level.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
@@ -12,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/DecodeTestHelpers.h"
 #include "common/ImagingTestHelpers.h"
 #include "display/BitmapToImage.h"
 #include "display/DecodeService.h"
@@ -37,20 +37,9 @@ class DecodeServiceTest : public testing::Test {
     }
 
     QByteArray Bitmap(const char* name, int width, int height) {
-        TBitmap bitmap;
-        bitmap.SetPixelFormat(pf24bit);
-        bitmap.SetSize(width, height);
-        const QByteArray path = (dir_.path() + "/" + name).toUtf8();
-        bitmap.SaveToFile(path.toStdString());
-        return path;
+        return testhelp::SaveBlankBitmap(dir_.path(), name, width, height);
     }
-
-    static void Wait(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done); }
 
     QTemporaryDir dir_;
 };

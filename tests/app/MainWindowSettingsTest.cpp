@@ -7,14 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "imaging/ColorProfile.h"
 #include "settings/IniFile.h"
 #include "toolkit/Application.h"
 
 namespace {
 
-class Form1SettingsTest : public testing::Test {
+class MainWindowSettingsTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
@@ -42,8 +42,8 @@ class Form1SettingsTest : public testing::Test {
     QString IniPath() const { return config_.path() + "/Velkaro.ini"; }
 
     // Starts the program's window as main() does and shows it (which restores the settings).
-    static std::unique_ptr<TForm1> Start() {
-        auto form = std::make_unique<TForm1>();
+    static std::unique_ptr<TMainWindow> Start() {
+        auto form = std::make_unique<TMainWindow>();
         form->show();
         return form;
     }
@@ -59,7 +59,7 @@ class Form1SettingsTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
+TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
     auto form = Start();
     EXPECT_FALSE(QFile::exists(IniPath()));
     form->close();
@@ -134,13 +134,13 @@ TEST_F(Form1SettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
-TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
+TEST_F(MainWindowSettingsTest, RestartRestoresWhatTheUserChose) {
     const TFont reader("DejaVu Serif", 12, fsBold);
     const TFont browser("DejaVu Sans Mono", 10, fsItalic);
     const TColor background = 0x00336699;
     {
         auto form = Start();
-        TForm1& f = *form;
+        TMainWindow& f = *form;
         f.move(50, 60);
         f.resize(700, 500);
         f.ReadText->SetFont(reader);
@@ -159,7 +159,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
             dialog.SetColor(background);
             return true;
         };
-        f.BackgroundColour1->Click();
+        f.BackgroundColourItem->Click();
         f.PanelLeft->SetWidth(300);
         f.BrowseFiles->SetDirectory(folder_ + "/pictures");
         f.close();
@@ -167,7 +167,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
 
     // The new window starts in the working folder, then the stored settings take over.
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     EXPECT_EQ(f.pos(), QPoint(50, 60));
     EXPECT_EQ(f.size(), QSize(700, 500));
     EXPECT_EQ(f.ReadText->Font(), reader);
@@ -186,7 +186,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     EXPECT_FALSE(f.ReadText->Visible());
     EXPECT_TRUE(f.PanelImage->Visible());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     EXPECT_EQ(f.ViewImage->Align(), alClient);
     EXPECT_TRUE(f.ViewImage->Tiled());
     EXPECT_FALSE(f.FullView->Checked());
@@ -211,7 +211,7 @@ TEST_F(Form1SettingsTest, RestartRestoresWhatTheUserChose) {
 
 // The fit view's check mark survives a restart and puts the view back in fit mode; the
 // default settings return to the full view.
-TEST_F(Form1SettingsTest, FitViewRoundTrips) {
+TEST_F(MainWindowSettingsTest, FitViewRoundTrips) {
     {
         auto form = Start();
         form->BrowseImageFiles->Click();
@@ -219,14 +219,14 @@ TEST_F(Form1SettingsTest, FitViewRoundTrips) {
         form->close();
     }
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     EXPECT_TRUE(f.FitView->Checked());
     EXPECT_FALSE(f.FullView->Checked());
     EXPECT_FALSE(f.TileView->Checked());
     EXPECT_TRUE(f.ViewImage->FitMode());
     EXPECT_EQ(f.ViewImage->Align(), alClient);
 
-    f.DefaultSettings1->Click();
+    f.DefaultSettingsItem->Click();
     EXPECT_TRUE(f.FullView->Checked());
     EXPECT_FALSE(f.FitView->Checked());
     EXPECT_FALSE(f.ViewImage->ZoomMode());
@@ -236,7 +236,7 @@ TEST_F(Form1SettingsTest, FitViewRoundTrips) {
 
 // Colour management switched off survives a restart and reaches the imaging library; the
 // default settings switch it on again.
-TEST_F(Form1SettingsTest, ColorManagementRoundTrips) {
+TEST_F(MainWindowSettingsTest, ColorManagementRoundTrips) {
     {
         auto form = Start();
         EXPECT_TRUE(form->ColorManagement->Checked());
@@ -246,10 +246,10 @@ TEST_F(Form1SettingsTest, ColorManagementRoundTrips) {
     }
     SetColorManagementEnabled(true);
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     EXPECT_FALSE(f.ColorManagement->Checked());
     EXPECT_FALSE(ColorManagementEnabled());
-    f.DefaultSettings1->Click();
+    f.DefaultSettingsItem->Click();
     EXPECT_TRUE(f.ColorManagement->Checked());
     EXPECT_TRUE(ColorManagementEnabled());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
@@ -257,7 +257,7 @@ TEST_F(Form1SettingsTest, ColorManagementRoundTrips) {
 
 // The checkerboard under transparent parts: off at first, kept over a restart, off again after
 // Default Settings; the picture view follows the item.
-TEST_F(Form1SettingsTest, CheckerboardRoundTrips) {
+TEST_F(MainWindowSettingsTest, CheckerboardRoundTrips) {
     {
         auto form = Start();
         EXPECT_FALSE(form->Checkerboard->Checked());
@@ -269,7 +269,7 @@ TEST_F(Form1SettingsTest, CheckerboardRoundTrips) {
     auto form = Start();
     EXPECT_TRUE(form->Checkerboard->Checked());
     EXPECT_TRUE(form->ViewImage->Checkerboard());
-    form->DefaultSettings1->Click();
+    form->DefaultSettingsItem->Click();
     EXPECT_FALSE(form->Checkerboard->Checked());
     EXPECT_FALSE(form->ViewImage->Checkerboard());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
@@ -278,7 +278,7 @@ TEST_F(Form1SettingsTest, CheckerboardRoundTrips) {
 // A settings file written before a change of the program's code is read back and written out
 // unchanged to the byte: every key, its order and its spelling are part of the stored format.
 // The folder the list shows is machine-specific and stands as @FOLDER@ in the stored file.
-TEST_F(Form1SettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
+TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
     QFile stored(QStringLiteral(VELKARO_FIXTURES_DIR "/settings/Velkaro.ini"));
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     const QByteArray before = stored.readAll().replace("@FOLDER@", QFile::encodeName(folder_));
@@ -290,7 +290,7 @@ TEST_F(Form1SettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
     // The same choices made by hand write the same file.
     {
         auto form = Start();
-        TForm1& f = *form;
+        TMainWindow& f = *form;
         f.move(40, 30);
         f.resize(720, 520);
         f.ReadText->SetFont(TFont("DejaVu Serif", 12, fsBold));

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "browse/FileClipboard.h"
 #include "browse/ShellHelpers.h"
 #include "imaging/Bitmap.h"
@@ -24,7 +24,7 @@
 #include "imaging/Stream.h"
 #include "toolkit/Application.h"
 
-TEST(Form1FileOps, DropsAndKeysReachTheList) {
+TEST(MainWindowFileOps, DropsAndKeysReachTheList) {
     QTemporaryDir dir, config;
     ASSERT_TRUE(dir.isValid() && config.isValid());
     const QString root = AddSlash(QDir(dir.path()).canonicalPath());
@@ -46,7 +46,7 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
     });
     FileOpPrompts().ShowProgress = false;
     {
-        auto form = std::make_unique<TForm1>();
+        auto form = std::make_unique<TMainWindow>();
         form->show();
         QApplication::processEvents();
         TFileListView* list = form->BrowseFiles;
@@ -113,7 +113,7 @@ TEST(Form1FileOps, DropsAndKeysReachTheList) {
 }
 
 // Ctrl+L: a path entry with completion; Enter shows a folder or opens a file.
-TEST(Form1FileOps, LocationEntryShowsFoldersAndOpensFiles) {
+TEST(MainWindowFileOps, LocationEntryShowsFoldersAndOpensFiles) {
     QTemporaryDir dir, config;
     ASSERT_TRUE(dir.isValid() && config.isValid());
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
@@ -131,11 +131,11 @@ TEST(Form1FileOps, LocationEntryShowsFoldersAndOpensFiles) {
         {"nothing", {}},
     };
     for (const auto& [typed, expected] : cases)
-        EXPECT_EQ(TForm1::LocationCompletions(typed, root), expected) << typed;
+        EXPECT_EQ(TMainWindow::LocationCompletions(typed, root), expected) << typed;
 
     const QString previous = QDir::currentPath();
     QDir::setCurrent(root);
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<TMainWindow>();
     form->show();
     for (QShortcut* key : form->findChildren<QShortcut*>())
         if (key->key() == QKeySequence(Qt::CTRL | Qt::Key_L)) emit key->activated();

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -13,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
+#include "common/DecodeTestHelpers.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -23,7 +23,7 @@
 
 namespace {
 
-class Form1ReducedDecodeTest : public testing::Test {
+class MainWindowReducedDecodeTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
@@ -32,7 +32,7 @@ class Form1ReducedDecodeTest : public testing::Test {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
         Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
         RegisterImageFormats();
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<TMainWindow>();
         form_->resize(900, 700);
         form_->show();
     }
@@ -55,22 +55,17 @@ class Form1ReducedDecodeTest : public testing::Test {
         return path;
     }
 
-    static void Wait(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
 
     QTemporaryDir dir_;
     QTemporaryDir config_;
     QByteArray previousConfig_;
     QStringList errors_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TMainWindow> form_;
 };
 
-TEST_F(Form1ReducedDecodeTest, TheFullDecodeWaitsForAZoomPastTheReducedOne) {
-    TForm1& f = *form_;
+TEST_F(MainWindowReducedDecodeTest, TheFullDecodeWaitsForAZoomPastTheReducedOne) {
+    TMainWindow& f = *form_;
     if (!f.BrowseImageFiles->Checked()) f.BrowseTextFiles->Click();  // switches to image mode
     f.FitView->Click();
     // The pane 500 x 400: the 2400 x 1600 picture fits at 0.21, which a quarter

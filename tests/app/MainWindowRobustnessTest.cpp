@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
@@ -38,7 +38,7 @@ QRect Desktop() {
     return QGuiApplication::primaryScreen()->availableVirtualGeometry();
 }
 
-class Form1RobustnessTest : public testing::Test {
+class MainWindowRobustnessTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
@@ -73,15 +73,15 @@ class Form1RobustnessTest : public testing::Test {
         ::close(fd);
     }
 
-    static std::unique_ptr<TForm1> Start() {
-        auto form = std::make_unique<TForm1>();
+    static std::unique_ptr<TMainWindow> Start() {
+        auto form = std::make_unique<TMainWindow>();
         form->show();
         Settle();
         return form;
     }
 
     // Clicks the list row whose full path is the given one; false when it is not listed.
-    static bool ClickRow(TForm1& f, const QByteArray& nativePath) {
+    static bool ClickRow(TMainWindow& f, const QByteArray& nativePath) {
         TFileListView* list = f.BrowseFiles;
         for (int row = 0; row < list->ItemCount(); ++row) {
             if (list->ItemNativePath(row) != nativePath) continue;
@@ -108,7 +108,7 @@ class Form1RobustnessTest : public testing::Test {
 
 // --- Files that are not regular files ------------------------------------------------------------
 
-TEST_F(Form1RobustnessTest, OnlyRegularFilesAreReadAtAnySizeAndNothingBlocks) {
+TEST_F(MainWindowRobustnessTest, OnlyRegularFilesAreReadAtAnySizeAndNothingBlocks) {
     Write(QFile::encodeName(Path("shown.txt")), "kept text");
     ASSERT_EQ(::mkfifo(QFile::encodeName(Path("pipe.txt")).constData(), 0644), 0);
     ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(Path("zero.txt")).constData()), 0);
@@ -132,7 +132,7 @@ TEST_F(Form1RobustnessTest, OnlyRegularFilesAreReadAtAnySizeAndNothingBlocks) {
     });
 
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     ASSERT_TRUE(ClickRow(f, QFile::encodeName(Path("shown.txt"))));
     ASSERT_EQ(f.ReadText->Text(), "kept text");
     const struct {
@@ -167,7 +167,7 @@ TEST_F(Form1RobustnessTest, OnlyRegularFilesAreReadAtAnySizeAndNothingBlocks) {
     unblock.join();
 }
 
-TEST_F(Form1RobustnessTest, NamesThatAreNotValidUtf8OpenByTheirBytes) {
+TEST_F(MainWindowRobustnessTest, NamesThatAreNotValidUtf8OpenByTheirBytes) {
     const QByteArray text = QFile::encodeName(folder_) + "/latin1_\xe9.txt";
     const QByteArray picture = QFile::encodeName(folder_) + "/bild_\xe9.bmp";
     Write(text, "caf\xc3\xa9");
@@ -179,7 +179,7 @@ TEST_F(Form1RobustnessTest, NamesThatAreNotValidUtf8OpenByTheirBytes) {
         bitmap.SaveToStream(stream);
     }
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     ASSERT_TRUE(ClickRow(f, text));
     EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café"));
     f.BrowseImageFiles->Click();
@@ -192,10 +192,10 @@ TEST_F(Form1RobustnessTest, NamesThatAreNotValidUtf8OpenByTheirBytes) {
 // --- Keyboard
 // --------------------------------------------------------------------------------------
 
-TEST_F(Form1RobustnessTest, TheReaderSelectsByKeyboardAndShiftF10OpensTheMenus) {
+TEST_F(MainWindowRobustnessTest, TheReaderSelectsByKeyboardAndShiftF10OpensTheMenus) {
     Write(QFile::encodeName(Path("a.txt")), "abcdef");
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     f.activateWindow();
     ASSERT_TRUE(ClickRow(f, QFile::encodeName(Path("a.txt"))));
     EXPECT_TRUE(f.ReadText->textInteractionFlags() & Qt::TextSelectableByKeyboard);
@@ -225,19 +225,19 @@ TEST_F(Form1RobustnessTest, TheReaderSelectsByKeyboardAndShiftF10OpensTheMenus) 
 // --- Hostile settings
 // ------------------------------------------------------------------------------
 
-TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
+TEST_F(MainWindowRobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
     const QString ppi =
         QString::number(qRound(QGuiApplication::primaryScreen()->logicalDotsPerInch()));
     const TFont defaults;
     struct Case {
         const char* name;
         QList<QPair<QString, QString>> keys;
-        std::function<void(TForm1&)> check;
+        std::function<void(TMainWindow&)> check;
     };
     const Case cases[] = {
         {"a huge window far off the desktop",
          {{"PixelsPerInch", ppi}, {"NormPos", "-1994,-2339,30773,30428"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_TRUE(Desktop().contains(f.frameGeometry())) << f.frameGeometry().x();
              EXPECT_LE(f.Width(), Desktop().width());
          }},
@@ -248,13 +248,13 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
                           .arg(Desktop().bottom() + 1 - 400 + 15)
                           .arg(Desktop().left() + 640)
                           .arg(Desktop().bottom() + 1 + 15)}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_TRUE(Desktop().contains(f.frameGeometry())) << f.frameGeometry().y();
              EXPECT_EQ(f.Left(), Desktop().left() + 40);
          }},
         {"a window too small to use",
          {{"PixelsPerInch", ppi}, {"NormPos", "30,40,35,42"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_EQ(QPoint(f.Left(), f.Top()), QPoint(30, 40));
              EXPECT_EQ(QSize(f.Width(), f.Height()), QSize(600, 400));
          }},
@@ -264,19 +264,19 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
           {"BrowseImageFiles_Checked", "True"},
           {"ReadText_Visible", "False"},
           {"PanelImage_Visible", "False"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_EQ(f.PanelLeft->Width(), 240);
              EXPECT_TRUE(f.BrowseTextFiles->Checked());
              EXPECT_FALSE(f.BrowseImageFiles->Checked());
              EXPECT_TRUE(f.ReadText->Visible());
              EXPECT_FALSE(f.PanelImage->Visible());
-             EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::TextMask);
+             EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::TextMask);
          }},
         {"no mode and the picture pane shown",
          {{"BrowseTextFiles_Checked", "False"},
           {"BrowseImageFiles_Checked", "False"},
           {"PanelImage_Visible", "True"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_TRUE(f.BrowseTextFiles->Checked());
              EXPECT_TRUE(f.ReadText->Visible());
              EXPECT_FALSE(f.PanelImage->Visible());
@@ -287,16 +287,16 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
           {"ReadText_Visible", "True"},
           {"PanelImage_Visible", "False"},
           {"PanelLeft_Width", "300"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_TRUE(f.BrowseImageFiles->Checked());
              EXPECT_FALSE(f.ReadText->Visible());
              EXPECT_TRUE(f.PanelImage->Visible());
-             EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+             EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
              EXPECT_EQ(f.PanelLeft->Width(), 300);  // a sound value stays
          }},
         {"a pane wider than the window",
          {{"PanelLeft_Width", "5000"}},
-         [](TForm1& f) { EXPECT_EQ(f.PanelLeft->Width(), 240); }},
+         [](TMainWindow& f) { EXPECT_EQ(f.PanelLeft->Width(), 240); }},
         {"fonts out of range",
          {{"ReadText_FontSize", "5000"},
           {"ReadText_FontName", "DejaVu Serif"},
@@ -306,7 +306,7 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
           {"BrowseDrives_FontSize", "12"},
           {"FontText_FontName", ""},
           {"FontBrowse_FontCharset", "70000"}},
-         [&](TForm1& f) {
+         [&](TMainWindow& f) {
              EXPECT_EQ(f.ReadText->Font().Height(), defaults.Height());
              EXPECT_EQ(f.ReadText->Font().Name(), "DejaVu Serif");  // the sound part stays
              EXPECT_EQ(f.BrowseFiles->Font().Height(), defaults.Height());
@@ -317,7 +317,7 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
          }},
         {"colours that are none",
          {{"PanelImage_Color", "-1"}, {"ImageBk_Color", "268435456"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_EQ(f.PanelImage->Color(), clBtnFace);
              EXPECT_EQ(f.ImageBk->Color(), clBtnFace);
          }},
@@ -326,7 +326,7 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
           {"TileView_Checked", "True"},
           {"ViewImage_Align", "alTop"},
           {"ViewImage_Tiled", "True"}},
-         [](TForm1& f) {
+         [](TMainWindow& f) {
              EXPECT_TRUE(f.FullView->Checked());
              EXPECT_FALSE(f.TileView->Checked());
              EXPECT_EQ(f.ViewImage->Align(), alNone);
@@ -355,10 +355,10 @@ TEST_F(Form1RobustnessTest, AbsurdStoredValuesFallBackToTheirDefaultsOneByOne) {
 // --- Placement
 // -------------------------------------------------------------------------------------
 
-TEST_F(Form1RobustnessTest, OuterBoundsAreStoredAndRestoredAsTheyWere) {
+TEST_F(MainWindowRobustnessTest, OuterBoundsAreStoredAndRestoredAsTheyWere) {
     {
         auto form = Start();
-        TForm1& f = *form;
+        TMainWindow& f = *form;
         // The first run's window is 600 x 400 outside, at 20, 20.
         EXPECT_EQ(f.frameGeometry(), QRect(20, 20, 600, 400));
         f.move(100, 120);
@@ -369,11 +369,11 @@ TEST_F(Form1RobustnessTest, OuterBoundsAreStoredAndRestoredAsTheyWere) {
     EXPECT_EQ(form->frameGeometry(), QRect(100, 120, 600, 400));
 }
 
-TEST_F(Form1RobustnessTest, AMaximizedWindowComesBackMaximizedWithItsNormalSize) {
+TEST_F(MainWindowRobustnessTest, AMaximizedWindowComesBackMaximizedWithItsNormalSize) {
     QRect normal;
     {
         auto form = Start();
-        TForm1& f = *form;
+        TMainWindow& f = *form;
         f.SetOuterBounds(QRect(40, 50, 700, 500));
         Settle();
         normal = f.geometry();
@@ -388,7 +388,7 @@ TEST_F(Form1RobustnessTest, AMaximizedWindowComesBackMaximizedWithItsNormalSize)
         EXPECT_EQ(ini.ReadString("User", "NormPos", ""), "40,50,740,550");
     }
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     EXPECT_TRUE(f.isMaximized());
     f.showNormal();
     Settle();
@@ -396,12 +396,12 @@ TEST_F(Form1RobustnessTest, AMaximizedWindowComesBackMaximizedWithItsNormalSize)
     EXPECT_EQ(QRect(f.Left(), f.Top(), f.Width(), f.Height()), QRect(40, 50, 700, 500));
 }
 
-TEST_F(Form1RobustnessTest, DefaultSettingsBringTheWindowBackOnTheDesktop) {
+TEST_F(MainWindowRobustnessTest, DefaultSettingsBringTheWindowBackOnTheDesktop) {
     auto form = Start();
-    TForm1& f = *form;
+    TMainWindow& f = *form;
     f.setGeometry(-5000, -4000, 2000, 1500);
     Settle();
-    f.DefaultSettings1Click();
+    f.DefaultSettingsClick();
     Settle();
     EXPECT_EQ(f.frameGeometry().size(), QSize(600, 400));
     EXPECT_TRUE(Desktop().contains(f.frameGeometry()));

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ImagingTestHelpers.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/formats/SVGGraphic.h"
 #include "render/SvgRenderer.h"
 #include "render/VectorPicture.h"
@@ -17,13 +17,13 @@ using namespace testhelp;
 
 namespace {
 
-class ProImageVectorTest : public testing::Test {
+class PictureViewVectorTest : public testing::Test {
   protected:
     void SetUp() override { InstallSvgRenderer(); }
     void TearDown() override { TSVGGraphic::SetRenderer(nullptr); }
 };
 
-TEST_F(ProImageVectorTest, TheZoomedViewPaintsTheRedrawnVectors) {
+TEST_F(PictureViewVectorTest, TheZoomedViewPaintsTheRedrawnVectors) {
     const std::string text =
         "<svg xmlns='http://www.w3.org/2000/svg' width='20' height='10'><ellipse cx='10' cy='5' "
         "rx='9' ry='4' fill='#06c'/></svg>";
@@ -31,7 +31,7 @@ TEST_F(ProImageVectorTest, TheZoomedViewPaintsTheRedrawnVectors) {
     LoadBytes(*svg, Bytes(text.begin(), text.end()));
     std::unique_ptr<TVectorPicture> picture = TVectorPicture::For(*svg);
     const QImage expected = picture->Render(QSizeF(80, 40), QRect(0, 0, 80, 40));
-    TProImage view;
+    TPictureView view;
     view.resize(200, 150);
     view.Picture()->AdoptGraphic(std::move(svg));
     view.ZoomTo(4.0);

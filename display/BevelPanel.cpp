@@ -1,15 +1,15 @@
-#include "display/ProPanel.h"
+#include "display/BevelPanel.h"
 
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 
-TProCustomPanel::TProCustomPanel(const QString& name, QWidget* parent) : TPanel(name, parent) {
+TCustomBevelPanel::TCustomBevelPanel(const QString& name, QWidget* parent) : TPanel(name, parent) {
     UpdateMargins();
 }
 
-void TProCustomPanel::SetBevelCtl3D(bool value) {
+void TCustomBevelPanel::SetBevelCtl3D(bool value) {
     if (value == bevelCtl3D_) return;
     bevelCtl3D_ = value;
     bevelWidth_ = value ? 2 : 1;
@@ -17,45 +17,45 @@ void TProCustomPanel::SetBevelCtl3D(bool value) {
     update();
 }
 
-void TProCustomPanel::SetBevelSides(TSides value) {
+void TCustomBevelPanel::SetBevelSides(TSides value) {
     if (value == bevelSides_) return;
     bevelSides_ = value;
     update();
 }
 
-void TProCustomPanel::SetBorderColor(TColor value) {
+void TCustomBevelPanel::SetBorderColor(TColor value) {
     if (value == borderColor_) return;
     borderColor_ = value;
     update();
 }
 
-void TProCustomPanel::SetVerticalAlignment(TVerticalAlignment value) {
+void TCustomBevelPanel::SetVerticalAlignment(TVerticalAlignment value) {
     if (value == verticalAlignment_) return;
     verticalAlignment_ = value;
     update();
 }
 
-void TProCustomPanel::SetAlignment(TAlignment value) {
+void TCustomBevelPanel::SetAlignment(TAlignment value) {
     if (value == alignment_) return;
     alignment_ = value;
     update();
 }
 
-void TProCustomPanel::SetBevelInner(TPanelBevel value) {
+void TCustomBevelPanel::SetBevelInner(TPanelBevel value) {
     if (value == bevelInner_) return;
     bevelInner_ = value;
     UpdateMargins();
     update();
 }
 
-void TProCustomPanel::SetBevelOuter(TPanelBevel value) {
+void TCustomBevelPanel::SetBevelOuter(TPanelBevel value) {
     if (value == bevelOuter_) return;
     bevelOuter_ = value;
     UpdateMargins();
     update();
 }
 
-void TProCustomPanel::SetBevelWidth(int value) {
+void TCustomBevelPanel::SetBevelWidth(int value) {
     if (value < 1) value = 1;
     if (value == bevelWidth_) return;
     bevelWidth_ = value;
@@ -63,7 +63,7 @@ void TProCustomPanel::SetBevelWidth(int value) {
     update();
 }
 
-void TProCustomPanel::SetBorderWidth(int value) {
+void TCustomBevelPanel::SetBorderWidth(int value) {
     if (value < 0) value = 0;
     if (value == borderWidth_) return;
     borderWidth_ = value;
@@ -71,7 +71,7 @@ void TProCustomPanel::SetBorderWidth(int value) {
     update();
 }
 
-void TProCustomPanel::SetBorderStyle(TBorderStyle value) {
+void TCustomBevelPanel::SetBorderStyle(TBorderStyle value) {
     if (value == borderStyle_) return;
     borderStyle_ = value;
     if (value == bsSingle) {
@@ -84,13 +84,13 @@ void TProCustomPanel::SetBorderStyle(TBorderStyle value) {
     update();
 }
 
-void TProCustomPanel::SetCaption(const QString& value) {
+void TCustomBevelPanel::SetCaption(const QString& value) {
     if (value == caption_) return;
     caption_ = value;
     update();
 }
 
-void TProCustomPanel::UpdateMargins() {
+void TCustomBevelPanel::UpdateMargins() {
     // Children are laid out inside both 1-pixel rings of the 3-D look.
     if (bevelCtl3D_) bevelWidth_ = 2;
     int inset = borderWidth_;
@@ -100,8 +100,8 @@ void TProCustomPanel::UpdateMargins() {
     TAlignLayout::Realign(this);
 }
 
-QRect TProCustomPanel::DrawRing(QPainter& painter, QRect rect, int width, const QColor& top,
-                                const QColor& bottom, TSides sides) {
+QRect TCustomBevelPanel::DrawRing(QPainter& painter, QRect rect, int width, const QColor& top,
+                                  const QColor& bottom, TSides sides) {
     // Edges as left/top inclusive, right/bottom exclusive.
     int left = rect.x(), topEdge = rect.y();
     int right = rect.x() + rect.width(), bottomEdge = rect.y() + rect.height();
@@ -121,7 +121,7 @@ QRect TProCustomPanel::DrawRing(QPainter& painter, QRect rect, int width, const 
     return QRect(left, topEdge, std::max(right - left, 0), std::max(bottomEdge - topEdge, 0));
 }
 
-QRect TProCustomPanel::DrawBevel(QPainter& painter, QRect rect, TPanelBevel bevel) {
+QRect TCustomBevelPanel::DrawBevel(QPainter& painter, QRect rect, TPanelBevel bevel) {
     if (bevel == bvNone) return rect;
     const QPalette& pal = palette();
     QColor c1, c2, c3, c4;
@@ -150,7 +150,7 @@ QRect TProCustomPanel::DrawBevel(QPainter& painter, QRect rect, TPanelBevel beve
     return DrawRing(painter, rect, bevelWidth_, c1, c2, bevelSides_);
 }
 
-void TProCustomPanel::paintEvent(QPaintEvent*) {
+void TCustomBevelPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (borderStyle_ == bsSingle) drawFrame(&painter);
     const int frame = frameWidth();
@@ -186,12 +186,12 @@ void TProCustomPanel::paintEvent(QPaintEvent*) {
     painter.drawText(r, flags, caption_);
 }
 
-void TProCustomPanel::enterEvent(QEnterEvent* event) {
+void TCustomBevelPanel::enterEvent(QEnterEvent* event) {
     TPanel::enterEvent(event);
     emit OnMouseEnter();
 }
 
-void TProCustomPanel::leaveEvent(QEvent* event) {
+void TCustomBevelPanel::leaveEvent(QEvent* event) {
     TPanel::leaveEvent(event);
     emit OnMouseLeave();
 }

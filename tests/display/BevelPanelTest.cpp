@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "display/ProPanel.h"
+#include "display/BevelPanel.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ QImage Render(QWidget& w) {
 
 }  // namespace
 
-TEST(ProPanel, Defaults) {
-    TProPanel panel(QStringLiteral("Frame"));
+TEST(BevelPanel, Defaults) {
+    TBevelPanel panel(QStringLiteral("Frame"));
     EXPECT_TRUE(panel.Caption().isEmpty());
     EXPECT_EQ(panel.BevelSides(), TSides(sdLeft | sdTop | sdRight | sdBottom));
     EXPECT_EQ(panel.BorderColor(), clBtnFace);
@@ -43,8 +43,8 @@ TEST(ProPanel, Defaults) {
     EXPECT_EQ(panel.VerticalAlignment(), vaBottom);
 }
 
-TEST(ProPanel, RaisedRingOnAllSides) {
-    TProPanel panel;
+TEST(BevelPanel, RaisedRingOnAllSides) {
+    TBevelPanel panel;
     panel.resize(20, 10);
     panel.SetColor(kFace);
     const QImage out = Render(panel);
@@ -60,8 +60,8 @@ TEST(ProPanel, RaisedRingOnAllSides) {
     EXPECT_EQ(out.pixel(18, 8), face);
 }
 
-TEST(ProPanel, TopSideOnlyDrawsOneLineAndShrinksOnlyThere) {
-    TProPanel panel;
+TEST(BevelPanel, TopSideOnlyDrawsOneLineAndShrinksOnlyThere) {
+    TBevelPanel panel;
     panel.resize(20, 10);
     panel.SetColor(kFace);
     panel.SetBevelSides(TSides(sdTop));
@@ -80,23 +80,23 @@ TEST(ProPanel, TopSideOnlyDrawsOneLineAndShrinksOnlyThere) {
     }
 }
 
-TEST(ProPanel, DrawRingReturnsTheRectangleLeftInside) {
+TEST(BevelPanel, DrawRingReturnsTheRectangleLeftInside) {
     QImage image(10, 10, QImage::Format_RGB32);
     QPainter painter(&image);
-    EXPECT_EQ(TProCustomPanel::DrawRing(painter, QRect(0, 0, 10, 10), 2, Qt::white, Qt::black,
-                                        TSides(sdTop)),
+    EXPECT_EQ(TCustomBevelPanel::DrawRing(painter, QRect(0, 0, 10, 10), 2, Qt::white, Qt::black,
+                                          TSides(sdTop)),
               QRect(0, 2, 10, 8));
-    EXPECT_EQ(TProCustomPanel::DrawRing(painter, QRect(0, 0, 10, 10), 3, Qt::white, Qt::black,
-                                        TSides(sdLeft | sdRight | sdBottom)),
+    EXPECT_EQ(TCustomBevelPanel::DrawRing(painter, QRect(0, 0, 10, 10), 3, Qt::white, Qt::black,
+                                          TSides(sdLeft | sdRight | sdBottom)),
               QRect(3, 0, 4, 7));
     // A ring wider than the rectangle stops when nothing is left.
-    EXPECT_EQ(TProCustomPanel::DrawRing(painter, QRect(0, 0, 4, 10), 9, Qt::white, Qt::black,
-                                        TSides(sdLeft | sdTop | sdRight | sdBottom)),
+    EXPECT_EQ(TCustomBevelPanel::DrawRing(painter, QRect(0, 0, 4, 10), 9, Qt::white, Qt::black,
+                                          TSides(sdLeft | sdTop | sdRight | sdBottom)),
               QRect(2, 2, 0, 6));
 }
 
-TEST(ProPanel, Ctl3DDrawsTwoRingsAndLaysChildrenOutInsideThem) {
-    TProPanel panel;
+TEST(BevelPanel, Ctl3DDrawsTwoRingsAndLaysChildrenOutInsideThem) {
+    TBevelPanel panel;
     panel.resize(20, 10);
     panel.SetColor(kFace);
     panel.SetBevelCtl3D(true);
@@ -117,8 +117,8 @@ TEST(ProPanel, Ctl3DDrawsTwoRingsAndLaysChildrenOutInsideThem) {
     EXPECT_EQ(child->geometry(), QRect(2, 2, 16, 6));
 }
 
-TEST(ProPanel, BorderRingInItsOwnColourBetweenTheBevels) {
-    TProPanel panel;
+TEST(BevelPanel, BorderRingInItsOwnColourBetweenTheBevels) {
+    TBevelPanel panel;
     panel.resize(20, 12);
     panel.SetColor(kFace);
     panel.SetBevelOuter(bvNone);
@@ -133,8 +133,8 @@ TEST(ProPanel, BorderRingInItsOwnColourBetweenTheBevels) {
     EXPECT_EQ(out.pixel(3, 5), Rgb(kFace, panel));
 }
 
-TEST(ProPanel, CaptionFollowsTheVerticalAlignment) {
-    TProPanel panel;
+TEST(BevelPanel, CaptionFollowsTheVerticalAlignment) {
+    TBevelPanel panel;
     panel.resize(120, 90);
     panel.SetColor(clWhite);
     panel.SetBevelOuter(bvNone);

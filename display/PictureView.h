@@ -1,5 +1,5 @@
 #pragma once
-// TProImage: shows one picture inside a rectangle of its parent, at its natural size (optionally
+// TPictureView: shows one picture inside a rectangle of its parent, at its natural size (optionally
 // centred), stretched to the control, or tiled over it.
 //
 // The control owns a TPicture and listens to its change and progress notifications. The held
@@ -30,7 +30,7 @@
 #include "render/VectorPicture.h"
 #include "toolkit/Controls.h"
 
-class TProImage : public TControl<QWidget> {
+class TPictureView : public TControl<QWidget> {
     Q_OBJECT
     Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
     Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
@@ -48,8 +48,8 @@ class TProImage : public TControl<QWidget> {
 
   public:
     // A new control is 105 x 105 pixels and holds an empty picture.
-    explicit TProImage(const QString& name = QString(), QWidget* parent = nullptr);
-    ~TProImage() override;
+    explicit TPictureView(const QString& name = QString(), QWidget* parent = nullptr);
+    ~TPictureView() override;
 
     // The owned picture holder; files are loaded through it (Picture()->LoadFromFile(...)).
     TPicture* Picture() const { return picture_.get(); }

@@ -1,12 +1,12 @@
 #pragma once
-// TProImageViewDialog: a non-visual dialog component that shows one picture in a small window
-// sized exactly to the picture (the About box). TProCommonDialog is the base of the program's
+// TPictureDialog: a non-visual dialog component that shows one picture in a small window
+// sized exactly to the picture (the About box). TDialogBase is the base of the program's
 // own dialogs: a language for the window captions, a sound played on showing, a help context
 // and a font (both held, not used here).
 //
-// The window, TImageViewForm, is built in code: a fixed dialog frame holding a TProPanel that
-// holds a TProImage. With BorderStyle bsSingle the panel draws a two-pixel sunken edge around
-// the picture and the client area is the picture's size plus 4 in each direction.
+// The window, TPictureDialogWindow, is built in code: a fixed dialog frame holding a TBevelPanel
+// that holds a TPictureView. With BorderStyle bsSingle the panel draws a two-pixel sunken edge
+// around the picture and the client area is the picture's size plus 4 in each direction.
 #include <QDialog>
 #include <QObject>
 #include <QPointer>
@@ -14,14 +14,14 @@
 #include <functional>
 #include <memory>
 
-#include "display/ProPanel.h"
+#include "display/BevelPanel.h"
 #include "imaging/Picture.h"
 #include "toolkit/Font.h"
 
 class QLabel;
 class QPushButton;
-class TProImage;
-class TImageViewForm;
+class TPictureView;
+class TPictureDialogWindow;
 
 namespace ProDlgs {
 Q_NAMESPACE
@@ -70,15 +70,15 @@ int DialogCaptionId(TDialogLanguage language);
 // The text of a string-table identifier; empty for an unknown one.
 QString DialogString(int id);
 
-class TProCommonDialog : public QObject {
+class TDialogBase : public QObject {
     Q_OBJECT
     Q_PROPERTY(ProDlgs::TDialogLanguage Language READ Language WRITE SetLanguage)
     Q_PROPERTY(ProDlgs::TSoundType SoundType READ SoundType WRITE SetSoundType)
     Q_PROPERTY(int HelpContext READ HelpContext WRITE SetHelpContext)
 
   public:
-    explicit TProCommonDialog(const QString& name = QString(), QObject* parent = nullptr);
-    ~TProCommonDialog() override;
+    explicit TDialogBase(const QString& name = QString(), QObject* parent = nullptr);
+    ~TDialogBase() override;
 
     TDialogLanguage Language() const { return language_; }
     void SetLanguage(TDialogLanguage value) { language_ = value; }
@@ -100,7 +100,7 @@ class TProCommonDialog : public QObject {
     std::unique_ptr<TFont> font_;
 };
 
-class TProImageViewDialog : public TProCommonDialog {
+class TPictureDialog : public TDialogBase {
     Q_OBJECT
     Q_PROPERTY(ProCtrls::TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -108,8 +108,8 @@ class TProImageViewDialog : public TProCommonDialog {
     Q_PROPERTY(QString Text READ Text WRITE SetText)
 
   public:
-    explicit TProImageViewDialog(const QString& name = QString(), QObject* parent = nullptr);
-    ~TProImageViewDialog() override;
+    explicit TPictureDialog(const QString& name = QString(), QObject* parent = nullptr);
+    ~TPictureDialog() override;
 
     TBorderStyle BorderStyle() const { return borderStyle_; }
     void SetBorderStyle(TBorderStyle value) { borderStyle_ = value; }
@@ -133,16 +133,16 @@ class TProImageViewDialog : public TProCommonDialog {
     void ShowPicture();
 
     // The open window, if any.
-    TImageViewForm* Form() const { return form_; }
+    TPictureDialogWindow* Form() const { return form_; }
 
   private:
-    friend class TImageViewForm;
+    friend class TPictureDialogWindow;
     TBorderStyle borderStyle_ = bsNone;
     QString caption_;
     bool modal_ = true;
     QString text_;
     std::unique_ptr<TPicture> picture_;
-    QPointer<TImageViewForm> form_;
+    QPointer<TPictureDialogWindow> form_;
 };
 
 // The toolkit's form as the dialog library uses it (adds nothing).
@@ -153,17 +153,17 @@ class TCommonDialogForm : public QDialog {
     using QDialog::QDialog;
 };
 
-class TImageViewForm : public TCommonDialogForm {
+class TPictureDialogWindow : public TCommonDialogForm {
     Q_OBJECT
 
   public:
     // An empty dialog-framed window centred on the screen, captioned "Image View", with the
     // panel and the picture control inside.
-    explicit TImageViewForm(QWidget* owner = nullptr);
-    ~TImageViewForm() override;
+    explicit TPictureDialogWindow(QWidget* owner = nullptr);
+    ~TPictureDialogWindow() override;
 
-    TProPanel* Panel = nullptr;
-    TProImage* Image = nullptr;
+    TBevelPanel* Panel = nullptr;
+    TPictureView* Image = nullptr;
 
     // Puts a text and a Close button under the picture.
     void SetFooter(const QString& text);
@@ -183,8 +183,8 @@ class TImageViewForm : public TCommonDialogForm {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    friend class TProImageViewDialog;
-    TProImageViewDialog* dialog_ = nullptr;
+    friend class TPictureDialog;
+    TPictureDialog* dialog_ = nullptr;
     bool freeOnClose_ = false;
     QWidget* footer_ = nullptr;
     QLabel* footerText_ = nullptr;

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "display/BitmapToImage.h"
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/formats/JPEGImage.h"
 
 namespace {
@@ -36,12 +36,12 @@ std::unique_ptr<TBitmap> MakePicture(int w, int h, TPixelFormat format = pf24bit
     return b;
 }
 
-void Show(TProImage& view, std::unique_ptr<TGraphic> graphic) {
+void Show(TPictureView& view, std::unique_ptr<TGraphic> graphic) {
     view.Picture()->AdoptGraphic(std::move(graphic));
 }
 
 // What the control paints over a background of kBackground.
-QImage Render(TProImage& view) {
+QImage Render(TPictureView& view) {
     QImage image(view.size(), QImage::Format_ARGB32);
     image.fill(kBackground);
     view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
@@ -68,8 +68,8 @@ class TCountedGraphic : public TGraphic {
 
 }  // namespace
 
-TEST(ProImage, NewControlDefaults) {
-    TProImage view(QStringLiteral("ViewImage"));
+TEST(PictureView, NewControlDefaults) {
+    TPictureView view(QStringLiteral("ViewImage"));
     EXPECT_EQ(view.size(), QSize(105, 105));
     EXPECT_EQ(view.objectName(), QStringLiteral("ViewImage"));
     EXPECT_EQ(view.Picture()->Graphic(), nullptr);
@@ -78,8 +78,8 @@ TEST(ProImage, NewControlDefaults) {
     EXPECT_FALSE(view.Opaque());
 }
 
-TEST(ProImage, PictureRectNaturalCentredAndStretched) {
-    TProImage view;
+TEST(PictureView, PictureRectNaturalCentredAndStretched) {
+    TPictureView view;
     view.resize(100, 50);
     Show(view, MakePicture(105, 55));
     EXPECT_EQ(view.PictureRect(), QRect(0, 0, 105, 55));
@@ -91,8 +91,8 @@ TEST(ProImage, PictureRectNaturalCentredAndStretched) {
     EXPECT_EQ(view.PictureRect(), QRect(0, 0, 100, 50));
 }
 
-TEST(ProImage, PaintsUnscaledCentredAndStretched) {
-    TProImage view;
+TEST(PictureView, PaintsUnscaledCentredAndStretched) {
+    TPictureView view;
     view.resize(40, 30);
     Show(view, MakePicture(20, 10));
     QImage out = Render(view);
@@ -114,8 +114,8 @@ TEST(ProImage, PaintsUnscaledCentredAndStretched) {
     EXPECT_EQ(out.pixel(20, 15), TileColor(10, 5));
 }
 
-TEST(ProImage, TilesRepeatFromTheTopLeftAndClipAtTheEdges) {
-    TProImage view;
+TEST(PictureView, TilesRepeatFromTheTopLeftAndClipAtTheEdges) {
+    TPictureView view;
     view.resize(100, 50);
     view.SetCenter(true);  // no effect on tiling
     Show(view, MakePicture(30, 20));
@@ -129,8 +129,8 @@ TEST(ProImage, TilesRepeatFromTheTopLeftAndClipAtTheEdges) {
     EXPECT_EQ(wrong, 0);
 }
 
-TEST(ProImage, TiledTransparentPictureShowsTheBackgroundThroughIt) {
-    TProImage view;
+TEST(PictureView, TiledTransparentPictureShowsTheBackgroundThroughIt) {
+    TPictureView view;
     view.resize(20, 10);
     auto picture = MakePicture(10, 5, pf32bit);
     picture->ScanLine(0)[3] = 0;  // pixel (0, 0) fully see-through
@@ -143,8 +143,8 @@ TEST(ProImage, TiledTransparentPictureShowsTheBackgroundThroughIt) {
     EXPECT_EQ(out.pixel(11, 5), TileColor(1, 0));
 }
 
-TEST(ProImage, ZeroSizedPictureTiledDrawsNothingAndReturns) {
-    TProImage view;
+TEST(PictureView, ZeroSizedPictureTiledDrawsNothingAndReturns) {
+    TPictureView view;
     view.resize(50, 50);
     view.SetTiled(true);
     Show(view, MakePicture(0, 20));
@@ -157,8 +157,8 @@ TEST(ProImage, ZeroSizedPictureTiledDrawsNothingAndReturns) {
     EXPECT_EQ(Render(view).pixel(25, 25), kBackground);
 }
 
-TEST(ProImage, AutoSizeTakesThePictureSizeButNotAnEmptyOne) {
-    TProImage view;
+TEST(PictureView, AutoSizeTakesThePictureSizeButNotAnEmptyOne) {
+    TPictureView view;
     view.move(7, 9);
     view.SetAutoSize(true);
     EXPECT_EQ(view.size(), QSize(105, 105));  // empty picture: unchanged
@@ -171,8 +171,8 @@ TEST(ProImage, AutoSizeTakesThePictureSizeButNotAnEmptyOne) {
     EXPECT_EQ(view.geometry(), QRect(7, 9, 30, 20));
 }
 
-TEST(ProImage, SettersRunTheChangeHandlingOnlyOnChangeExceptAutoSize) {
-    TProImage view;
+TEST(PictureView, SettersRunTheChangeHandlingOnlyOnChangeExceptAutoSize) {
+    TPictureView view;
     Show(view, MakePicture(30, 20));
     view.SetAutoSize(true);
     ASSERT_EQ(view.size(), QSize(30, 20));
@@ -187,8 +187,8 @@ TEST(ProImage, SettersRunTheChangeHandlingOnlyOnChangeExceptAutoSize) {
     view.SetAutoSize(true);  // always runs
     EXPECT_EQ(view.size(), QSize(30, 20));
 
-    for (auto set : {&TProImage::SetStretch, &TProImage::SetCenter, &TProImage::SetTiled,
-                     &TProImage::SetTransparent}) {
+    for (auto set : {&TPictureView::SetStretch, &TPictureView::SetCenter, &TPictureView::SetTiled,
+                     &TPictureView::SetTransparent}) {
         view.resize(50, 50);
         (view.*set)(true);
         EXPECT_EQ(view.size(), QSize(30, 20));
@@ -196,8 +196,8 @@ TEST(ProImage, SettersRunTheChangeHandlingOnlyOnChangeExceptAutoSize) {
     EXPECT_TRUE(view.Picture()->Graphic()->Transparent());  // passed on to the graphic
 }
 
-TEST(ProImage, OpaqueOnlyWhenASolidPictureCoversTheControl) {
-    TProImage view;
+TEST(PictureView, OpaqueOnlyWhenASolidPictureCoversTheControl) {
+    TPictureView view;
     view.resize(100, 100);
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();  // a hidden widget learns of its new size only when shown
@@ -222,12 +222,12 @@ TEST(ProImage, OpaqueOnlyWhenASolidPictureCoversTheControl) {
     EXPECT_FALSE(view.Opaque());
 }
 
-TEST(ProImage, ConvertsOncePerPictureChangeOrReadsTheRowsInPlace) {
+TEST(PictureView, ConvertsOncePerPictureChangeOrReadsTheRowsInPlace) {
     RegisterBitmapLookup([](const TGraphic& g) -> const TBitmap* {
         const auto* counted = dynamic_cast<const TCountedGraphic*>(&g);
         return counted ? counted->pixels.get() : nullptr;
     });
-    TProImage view;
+    TPictureView view;
     view.resize(20, 20);
     // 15-bit pixels are converted: the copy is kept until the graphic reports a change.
     auto graphic = std::make_unique<TCountedGraphic>();
@@ -260,8 +260,8 @@ TEST(ProImage, ConvertsOncePerPictureChangeOrReadsTheRowsInPlace) {
     EXPECT_EQ(Render(view).pixel(5, 5), qRgb(0, 0, 0));
 }
 
-TEST(ProImage, ProgressIsForwardedUnchanged) {
-    TProImage view;
+TEST(PictureView, ProgressIsForwardedUnchanged) {
+    TPictureView view;
     Show(view, MakePicture(4, 4));
     TGraphic* seenSender = nullptr;
     int seenPercent = -1;
@@ -283,10 +283,10 @@ TEST(ProImage, ProgressIsForwardedUnchanged) {
     EXPECT_EQ(seenMessage, "Loading data...");
 }
 
-TEST(ProImage, SetPictureCopiesAndPropertiesWorkByName) {
+TEST(PictureView, SetPictureCopiesAndPropertiesWorkByName) {
     TPicture source;
     source.AdoptGraphic(MakePicture(8, 6));
-    TProImage view;
+    TPictureView view;
     view.SetPicture(&source);
     ASSERT_NE(view.Picture()->Graphic(), nullptr);
     EXPECT_NE(view.Picture()->Graphic(), source.Graphic());
@@ -302,8 +302,8 @@ TEST(ProImage, SetPictureCopiesAndPropertiesWorkByName) {
     EXPECT_EQ(view.property("Align").value<TAlign>(), alClient);
 }
 
-TEST(ProImage, PaintsIndexedAndKeyedPictures) {
-    TProImage view;
+TEST(PictureView, PaintsIndexedAndKeyedPictures) {
+    TPictureView view;
     view.resize(10, 2);
     auto mono = std::make_unique<TBitmap>();
     mono->SetPixelFormat(pf1bit);
@@ -324,7 +324,7 @@ TEST(ProImage, PaintsIndexedAndKeyedPictures) {
 
 // A photo whose EXIF orientation turns it a quarter: the view sizes itself to the turned
 // picture before anything is decoded and paints the decoded picture the right way up.
-TEST(ProImage, TurnedJpegSizesAndPaintsAsShown) {
+TEST(PictureView, TurnedJpegSizesAndPaintsAsShown) {
     // 16 x 8 stored: a red left half and a blue right half, written by the JPEG encoder.
     auto stored = std::make_unique<TBitmap>();
     stored->SetPixelFormat(pf24bit);
@@ -350,7 +350,7 @@ TEST(ProImage, TurnedJpegSizesAndPaintsAsShown) {
     TMemoryStream in(file.data(), static_cast<int64_t>(file.size()));
     jpeg->LoadFromStream(in);
 
-    TProImage view;
+    TPictureView view;
     view.SetAutoSize(true);
     Show(view, std::move(jpeg));
     EXPECT_EQ(view.size(), QSize(8, 16));
@@ -365,20 +365,20 @@ TEST(ProImage, TurnedJpegSizesAndPaintsAsShown) {
 
 // With the checkerboard on, transparent parts of the picture show light and lighter grey
 // squares while the background stays around the picture: unscaled, tiled and zoomed.
-TEST(ProImage, CheckerboardUnderTransparentPartsOnly) {
+TEST(PictureView, CheckerboardUnderTransparentPartsOnly) {
     struct TCase {
         const char* name;
-        std::function<void(TProImage&)> set;
+        std::function<void(TPictureView&)> set;
         QPoint inside, outside;
     };
     const std::vector<TCase> cases = {
-        {"unscaled", [](TProImage&) {}, QPoint(3, 3), QPoint(30, 30)},
-        {"tiled", [](TProImage& v) { v.SetTiled(true); }, QPoint(23, 23), QPoint(-1, -1)},
-        {"zoomed", [](TProImage& v) { v.ZoomTo(1.0); }, QPoint(13, 13), QPoint(2, 2)},
+        {"unscaled", [](TPictureView&) {}, QPoint(3, 3), QPoint(30, 30)},
+        {"tiled", [](TPictureView& v) { v.SetTiled(true); }, QPoint(23, 23), QPoint(-1, -1)},
+        {"zoomed", [](TPictureView& v) { v.ZoomTo(1.0); }, QPoint(13, 13), QPoint(2, 2)},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TProImage view;
+        TPictureView view;
         view.resize(40, 40);
         view.setAutoFillBackground(false);
         auto picture = MakePicture(20, 20, pf32bit);

@@ -1,4 +1,4 @@
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 
 #include <QCoreApplication>
 #include <QDynamicPropertyChangeEvent>
@@ -41,7 +41,7 @@ class TFlagRestore {
 
 }  // namespace
 
-TProImage::TProImage(const QString& name, QWidget* parent)
+TPictureView::TPictureView(const QString& name, QWidget* parent)
     : TControl<QWidget>(parent), picture_(std::make_unique<TPicture>()) {
     setObjectName(name);
     resize(105, 105);
@@ -52,54 +52,54 @@ TProImage::TProImage(const QString& name, QWidget* parent)
     };
 }
 
-TProImage::~TProImage() {
+TPictureView::~TPictureView() {
     picture_->OnChange = nullptr;
     picture_->OnProgress = nullptr;
 }
 
-void TProImage::SetPicture(const TPicture* value) {
+void TPictureView::SetPicture(const TPicture* value) {
     if (value == nullptr)
         picture_->SetGraphic(nullptr);
     else
         picture_->Assign(*value);
 }
 
-void TProImage::SetAutoSize(bool value) {
+void TPictureView::SetAutoSize(bool value) {
     autoSize_ = value;
     PictureChanged();
 }
 
-void TProImage::SetStretch(bool value) {
+void TPictureView::SetStretch(bool value) {
     if (value == stretch_) return;
     stretch_ = value;
     PictureChanged();
 }
 
-void TProImage::SetCenter(bool value) {
+void TPictureView::SetCenter(bool value) {
     if (value == center_) return;
     center_ = value;
     PictureChanged();
 }
 
-void TProImage::SetTiled(bool value) {
+void TPictureView::SetTiled(bool value) {
     if (value == tiled_) return;
     tiled_ = value;
     PictureChanged();
 }
 
-void TProImage::SetTransparent(bool value) {
+void TPictureView::SetTransparent(bool value) {
     if (value == transparent_) return;
     transparent_ = value;
     PictureChanged();
 }
 
-void TProImage::SetCheckerboard(bool value) {
+void TPictureView::SetCheckerboard(bool value) {
     if (value == checkerboard_) return;
     checkerboard_ = value;
     update();
 }
 
-void TProImage::SetAlign(TAlign value) {
+void TPictureView::SetAlign(TAlign value) {
     if (value == Align()) return;
     TControl<QWidget>::SetAlign(value);
     // A scroll box keeps aligned children in step when they report a property change.
@@ -107,7 +107,7 @@ void TProImage::SetAlign(TAlign value) {
     QCoreApplication::sendEvent(this, &changed);
 }
 
-QRect TProImage::PictureRect() const {
+QRect TPictureView::PictureRect() const {
     if (stretch_) return rect();
     const QSize shown = ShownPictureSize();
     const int pw = shown.width(), ph = shown.height();
@@ -115,24 +115,24 @@ QRect TProImage::PictureRect() const {
     return QRect(0, 0, pw, ph);
 }
 
-void TProImage::SetDevicePixels(bool value) {
+void TPictureView::SetDevicePixels(bool value) {
     if (value == devicePixels_) return;
     devicePixels_ = value;
     PictureChanged();
 }
 
-double TProImage::PixelRatio() const {
+double TPictureView::PixelRatio() const {
     if (!devicePixels_) return 1.0;
     const double ratio = devicePixelRatioF();
     return ratio > 0 ? ratio : 1.0;
 }
 
-QSize TProImage::DevicePane() const {
+QSize TPictureView::DevicePane() const {
     const double ratio = PixelRatio();
     return QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
 }
 
-QSize TProImage::ShownPictureSize() const {
+QSize TPictureView::ShownPictureSize() const {
     // One picture pixel per screen pixel: on a scaled screen the picture takes fewer of the
     // control's (logical) pixels.
     const int pw = picture_->Width(), ph = picture_->Height();
@@ -141,7 +141,7 @@ QSize TProImage::ShownPictureSize() const {
     return QSize(int(std::ceil(pw / ratio - 1e-9)), int(std::ceil(ph / ratio - 1e-9)));
 }
 
-std::vector<TRGBQuad> TProImage::GetPalette() const {
+std::vector<TRGBQuad> TPictureView::GetPalette() const {
     const TGraphic* graphic = picture_->Graphic();
     if (graphic == nullptr) return {};
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic)) return bitmap->Palette();
@@ -149,7 +149,7 @@ std::vector<TRGBQuad> TProImage::GetPalette() const {
     return {};
 }
 
-void TProImage::HolderChanged() {
+void TPictureView::HolderChanged() {
     // Another picture starts unturned; a changed one keeps the view.
     sizeOverride_ = std::exchange(nextSizeOverride_, QSize());
     seeded_ = std::exchange(nextSeeded_, QImage());
@@ -170,7 +170,7 @@ void TProImage::HolderChanged() {
     emit OnPictureChange();
 }
 
-void TProImage::PictureChanged() {
+void TPictureView::PictureChanged() {
     const QSize shown = ShownPictureSize();
     const int pw = shown.width(), ph = shown.height();
     if (zoomMode_) UpdateView();
@@ -189,7 +189,7 @@ void TProImage::PictureChanged() {
     if (!drawing_) update();
 }
 
-void TProImage::UpdateOpaque() {
+void TPictureView::UpdateOpaque() {
     const TGraphic* graphic = picture_->Graphic();
     bool opaque = false;
     if (graphic != nullptr && !zoomMode_ && !MayShowThrough(*graphic)) {
@@ -200,7 +200,7 @@ void TProImage::UpdateOpaque() {
     setAttribute(Qt::WA_OpaquePaintEvent, opaque);
 }
 
-bool TProImage::DoPaletteChange() {
+bool TPictureView::DoPaletteChange() {
     if (!Visible()) return false;
     auto* jpeg = dynamic_cast<TJPEGImage*>(picture_->Graphic());
     // Only JPEG pictures keep a palette-modified flag; bitmaps paint in their own colours.
@@ -216,8 +216,8 @@ bool TProImage::DoPaletteChange() {
     return true;
 }
 
-void TProImage::Progress(TGraphic* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
-                         const TRect& rect, const std::string& msg) {
+void TPictureView::Progress(TGraphic* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                            const TRect& rect, const std::string& msg) {
     // A held graphic that re-decodes writes its rows in place.
     if (sender != nullptr && sender == picture_->Graphic() && (redrawNow || stage == psEnding))
         imageValid_ = false;
@@ -239,7 +239,7 @@ QImage SharedImage(const TGraphic& graphic) {
 
 }  // namespace
 
-const QImage& TProImage::Image() {
+const QImage& TPictureView::Image() {
     const TGraphic* graphic = picture_->Graphic();
     if (imageValid_ && imageShared_) {
         // The image reads the bitmap's rows: make sure the bitmap still has that buffer.
@@ -280,7 +280,7 @@ const QImage& TProImage::Image() {
     return image_;
 }
 
-void TProImage::paintEvent(QPaintEvent* event) {
+void TPictureView::paintEvent(QPaintEvent* event) {
     TFlagRestore drawing(drawing_, true);
     QPainter painter(this);
     const QRect exposed = event->rect() & rect();
@@ -369,15 +369,15 @@ void TProImage::paintEvent(QPaintEvent* event) {
     painter.fillRect(deviceToControl.inverted().mapRect(QRectF(exposed)), QBrush(tileImage_));
 }
 
-QRectF TProImage::PictureArea(const QTransform& deviceToControl) const {
+QRectF TPictureView::PictureArea(const QTransform& deviceToControl) const {
     if (zoomMode_)
         return (view_.ToPane() * deviceToControl).mapRect(QRectF(QPointF(), QSizeF(view_.picture)));
     if (tiled_) return rect();
     return PictureRect();
 }
 
-void TProImage::PaintCheckerboard(QPainter& painter, const QRect& exposed,
-                                  const QTransform& deviceToControl) {
+void TPictureView::PaintCheckerboard(QPainter& painter, const QRect& exposed,
+                                     const QTransform& deviceToControl) {
     const TGraphic* graphic = picture_->Graphic();
     if (!checkerboard_ || graphic == nullptr || !MayShowThrough(*graphic)) return;
     const QRectF area = PictureArea(deviceToControl) & QRectF(exposed);
@@ -399,7 +399,7 @@ void TProImage::PaintCheckerboard(QPainter& painter, const QRect& exposed,
     painter.restore();
 }
 
-void TProImage::resizeEvent(QResizeEvent* event) {
+void TPictureView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (zoomMode_) {
         // A fitted picture is shown at another scale in a pane of another size.
@@ -412,7 +412,7 @@ void TProImage::resizeEvent(QResizeEvent* event) {
 
 // ---- Zoom mode ----
 
-void TProImage::SetZoomMode(bool value) {
+void TPictureView::SetZoomMode(bool value) {
     if (value == zoomMode_) return;
     zoomMode_ = value;
     fit_ = false;
@@ -429,7 +429,7 @@ void TProImage::SetZoomMode(bool value) {
     emit OnViewChange();
 }
 
-void TProImage::UpdateView() {
+void TPictureView::UpdateView() {
     view_.picture = PictureSize();
     if (fit_)
         view_.Fit(DevicePane());
@@ -437,7 +437,7 @@ void TProImage::UpdateView() {
         view_.Clamp(DevicePane());
 }
 
-void TProImage::ZoomToFit() {
+void TPictureView::ZoomToFit() {
     SetZoomMode(true);
     fit_ = true;
     UpdateView();
@@ -445,7 +445,7 @@ void TProImage::ZoomToFit() {
     emit OnViewChange();
 }
 
-void TProImage::ZoomTo(double scale, const QPointF* anchor) {
+void TPictureView::ZoomTo(double scale, const QPointF* anchor) {
     SetZoomMode(true);
     fit_ = false;
     view_.picture = PictureSize();
@@ -456,11 +456,11 @@ void TProImage::ZoomTo(double scale, const QPointF* anchor) {
     emit OnViewChange();
 }
 
-void TProImage::ZoomStep(int direction, const QPointF* anchor) {
+void TPictureView::ZoomStep(int direction, const QPointF* anchor) {
     ZoomTo(TViewTransform::Step(view_.scale, direction), anchor);
 }
 
-void TProImage::TurnView(int quarters) {
+void TPictureView::TurnView(int quarters) {
     SetZoomMode(true);
     view_.Turn(quarters, DevicePane());
     if (fit_) view_.Fit(DevicePane());
@@ -468,20 +468,20 @@ void TProImage::TurnView(int quarters) {
     emit OnViewChange();
 }
 
-void TProImage::FlipView() {
+void TPictureView::FlipView() {
     SetZoomMode(true);
     view_.Flip(DevicePane());
     update();
     emit OnViewChange();
 }
 
-void TProImage::SetMessage(const QString& text) {
+void TPictureView::SetMessage(const QString& text) {
     if (text == message_) return;
     message_ = text;
     update();
 }
 
-const QImage& TProImage::Reduced(const QImage& image, QSize size) {
+const QImage& TPictureView::Reduced(const QImage& image, QSize size) {
     if (!seeded_.isNull() && seeded_.size() == size) return seeded_;
     if (reducedOf_ == image.cacheKey() && reduced_.size() == size) return reduced_;
     reduced_ = ReducedImage(image, size);
@@ -489,20 +489,20 @@ const QImage& TProImage::Reduced(const QImage& image, QSize size) {
     return reduced_;
 }
 
-void TProImage::ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced) {
+void TPictureView::ShowDecoded(std::unique_ptr<TGraphic> graphic, QSize size, QImage reduced) {
     nextSizeOverride_ =
         graphic && size != QSize(graphic->Width(), graphic->Height()) ? size : QSize();
     nextSeeded_ = std::move(reduced);
     picture_->AdoptGraphic(std::move(graphic));
 }
 
-QSize TProImage::PictureSize() const {
+QSize TPictureView::PictureSize() const {
     if (!sizeOverride_.isEmpty()) return sizeOverride_;
     return QSize(picture_->Width(), picture_->Height());
 }
 
-void TProImage::PaintZoomed(QPainter& painter, const QImage& image,
-                            const QTransform& deviceToControl) {
+void TPictureView::PaintZoomed(QPainter& painter, const QImage& image,
+                               const QTransform& deviceToControl) {
     if (view_.picture.isEmpty()) return;
     // The image may be smaller than the picture (a reduced decode shown first).
     const double imageScale = view_.scale * view_.picture.width() / image.width();
@@ -524,8 +524,8 @@ void TProImage::PaintZoomed(QPainter& painter, const QImage& image,
     painter.drawImage(0, 0, image);
 }
 
-bool TProImage::PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
-                            const QRect& exposed) {
+bool TPictureView::PaintVector(QPainter& painter, QSizeF scaled, const QTransform& scaledToControl,
+                               const QRect& exposed) {
     const TGraphic* graphic = picture_->Graphic();
     if (graphic == nullptr || !TVectorPicture::IsVector(*graphic)) return false;
     if (!vectorChecked_) {
@@ -564,7 +564,7 @@ bool TProImage::PaintVector(QPainter& painter, QSizeF scaled, const QTransform& 
     return true;
 }
 
-void TProImage::mouseMoveEvent(QMouseEvent* event) {
+void TPictureView::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
     if (!zoomMode_ || !pressed_ || !(event->buttons() & Qt::LeftButton)) return;
     const QPointF at = event->position();
@@ -576,7 +576,7 @@ void TProImage::mouseMoveEvent(QMouseEvent* event) {
     update();
 }
 
-void TProImage::wheelEvent(QWheelEvent* event) {
+void TPictureView::wheelEvent(QWheelEvent* event) {
     const QPoint delta = event->angleDelta();
     if (event->modifiers() & Qt::ControlModifier) {
         if (delta.y() == 0) return;
@@ -597,17 +597,17 @@ void TProImage::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-void TProImage::enterEvent(QEnterEvent* event) {
+void TPictureView::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
     emit OnMouseEnter();
 }
 
-void TProImage::leaveEvent(QEvent* event) {
+void TPictureView::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
     emit OnMouseLeave();
 }
 
-void TProImage::mousePressEvent(QMouseEvent* event) {
+void TPictureView::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
     if (event->button() != Qt::LeftButton) return;
     pressed_ = true;
@@ -615,7 +615,7 @@ void TProImage::mousePressEvent(QMouseEvent* event) {
     dragFrom_ = event->position();
 }
 
-void TProImage::mouseReleaseEvent(QMouseEvent* event) {
+void TPictureView::mouseReleaseEvent(QMouseEvent* event) {
     QWidget::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton || !pressed_) return;
     pressed_ = false;
@@ -624,7 +624,7 @@ void TProImage::mouseReleaseEvent(QMouseEvent* event) {
     if (rect().contains(event->position().toPoint())) emit OnClick();
 }
 
-void TProImage::mouseDoubleClickEvent(QMouseEvent* event) {
+void TPictureView::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton) emit OnDblClick();
 }

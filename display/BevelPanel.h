@@ -1,7 +1,7 @@
 #pragma once
-// TProCustomPanel / TProPanel: a panel whose bevels can be drawn on chosen sides only, in a flat
-// or a two-tone 3-D style, with a coloured border ring between the outer and the inner bevel, and
-// a word-wrapped caption aligned horizontally and vertically.
+// TCustomBevelPanel / TBevelPanel: a panel whose bevels can be drawn on chosen sides only, in a
+// flat or a two-tone 3-D style, with a coloured border ring between the outer and the inner bevel,
+// and a word-wrapped caption aligned horizontally and vertically.
 //
 // Painting from the outside in: the outer bevel ring (BevelWidth pixels, or two 1-pixel rings of
 // two colours each with BevelCtl3D), the border ring (BorderWidth pixels of BorderColor), the
@@ -51,12 +51,12 @@ using enum ProCtrls::TPanelBevel;
 using enum ProCtrls::TAlignment;
 using enum ProCtrls::TBorderStyle;
 
-class TProCustomPanel : public TPanel {
+class TCustomBevelPanel : public TPanel {
     Q_OBJECT
 
   public:
     // Caption empty, all four sides, flat bevels, button-face border, caption centred.
-    explicit TProCustomPanel(const QString& name = QString(), QWidget* parent = nullptr);
+    explicit TCustomBevelPanel(const QString& name = QString(), QWidget* parent = nullptr);
 
     bool BevelCtl3D() const { return bevelCtl3D_; }
     // Also sets BevelWidth: 2 when switched on, 1 when switched off.
@@ -123,7 +123,7 @@ class TProCustomPanel : public TPanel {
 };
 
 // The published panel: the properties above under their names for the settings store.
-class TProPanel : public TProCustomPanel {
+class TBevelPanel : public TCustomBevelPanel {
     Q_OBJECT
     Q_PROPERTY(ProCtrls::TAlignment Alignment READ Alignment WRITE SetAlignment)
     Q_PROPERTY(bool BevelCtl3D READ BevelCtl3D WRITE SetBevelCtl3D)
@@ -141,5 +141,5 @@ class TProPanel : public TProCustomPanel {
                    SetVerticalAlignment)
 
   public:
-    using TProCustomPanel::TProCustomPanel;
+    using TCustomBevelPanel::TCustomBevelPanel;
 };

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/Bitmap.h"
 
 namespace {
@@ -39,7 +39,7 @@ int Changes(const QImage& image, int y, int from, int to) {
 
 }  // namespace
 
-TEST(ProImageScaledScreen, ShowsOnePicturePixelPerDevicePixel) {
+TEST(PictureViewScaledScreen, ShowsOnePicturePixelPerDevicePixel) {
     if (qgetenv(kChild).isEmpty()) {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -48,14 +48,14 @@ TEST(ProImageScaledScreen, ShowsOnePicturePixelPerDevicePixel) {
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=ProImageScaledScreen.*"});
+                    {"--gtest_filter=PictureViewScaledScreen.*"});
         ASSERT_TRUE(child.waitForFinished(60000));
         const QByteArray output = child.readAll();
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
         EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
         return;
     }
-    TProImage view;
+    TPictureView view;
     ASSERT_EQ(view.devicePixelRatioF(), 2.0);
     // Off, the picture takes its size in control pixels, as a dialog's picture does.
     view.SetAutoSize(true);

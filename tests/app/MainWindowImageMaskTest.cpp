@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "imaging/Registration.h"
 #include "toolkit/Application.h"
 
 namespace {
 
-class Form1ImageMaskTest : public testing::Test {
+class MainWindowImageMaskTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
@@ -51,9 +51,9 @@ class Form1ImageMaskTest : public testing::Test {
     QStringList errors_;
 };
 
-TEST_F(Form1ImageMaskTest, TheMaskHoldsEveryRegisteredExtensionOnceAfterTheFixedList) {
-    const QStringList fixed = QString::fromLatin1(TForm1::ImageMask).split(';');
-    const QStringList mask = TForm1::ImageFilesMask().split(';');
+TEST_F(MainWindowImageMaskTest, TheMaskHoldsEveryRegisteredExtensionOnceAfterTheFixedList) {
+    const QStringList fixed = QString::fromLatin1(TMainWindow::ImageMask).split(';');
+    const QStringList mask = TMainWindow::ImageFilesMask().split(';');
     ASSERT_GE(mask.size(), fixed.size());
     EXPECT_EQ(mask.mid(0, fixed.size()), fixed);
     // Each piece once, and nothing but registered extensions beyond the fixed list.
@@ -72,10 +72,10 @@ TEST_F(Form1ImageMaskTest, TheMaskHoldsEveryRegisteredExtensionOnceAfterTheFixed
         EXPECT_TRUE(mask.contains(wanted)) << wanted;
     // Without a registry only the fixed list is left.
     UnregisterImageFormats();
-    EXPECT_EQ(TForm1::ImageFilesMask(), TForm1::ImageMask);
+    EXPECT_EQ(TMainWindow::ImageFilesMask(), TMainWindow::ImageMask);
 }
 
-TEST_F(Form1ImageMaskTest, ImageModeListsAFileOfEveryRegisteredExtension) {
+TEST_F(MainWindowImageMaskTest, ImageModeListsAFileOfEveryRegisteredExtension) {
     QStringList names;
     for (const QString& extension : Registered()) {
         // Upper-case names are listed as well.
@@ -85,8 +85,8 @@ TEST_F(Form1ImageMaskTest, ImageModeListsAFileOfEveryRegisteredExtension) {
         names << name;
     }
     QFile(folder_ + "/notes.txt").open(QIODevice::WriteOnly);
-    auto form = std::make_unique<TForm1>();
-    TForm1& f = *form;
+    auto form = std::make_unique<TMainWindow>();
+    TMainWindow& f = *form;
     f.show();
     auto captions = [&] {
         QStringList list;
@@ -99,12 +99,12 @@ TEST_F(Form1ImageMaskTest, ImageModeListsAFileOfEveryRegisteredExtension) {
         EXPECT_TRUE(captions().contains(name)) << name.toStdString();
     EXPECT_FALSE(captions().contains("notes.txt"));
     // The default settings and a restart in image mode keep the same mask.
-    f.DefaultSettings1->Click();
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    f.DefaultSettingsItem->Click();
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     f.close();
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TMainWindow>();
     form->show();
-    EXPECT_EQ(form->BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    EXPECT_EQ(form->BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 

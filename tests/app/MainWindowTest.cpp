@@ -25,7 +25,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "browse/ShellHelpers.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -60,7 +60,7 @@ void WriteBmp(const QString& path, int width, int height, uint8_t b, uint8_t g, 
 // A folder with text files, a picture name, a sub-folder and an entry that exists but cannot
 // be opened (a socket, which not even the super-user can read), set as the working folder
 // while the window is created.
-class Form1Test : public testing::Test {
+class MainWindowTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
@@ -82,7 +82,7 @@ class Form1Test : public testing::Test {
         errors_.clear();
         Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
         RegisterImageFormats();  // as the program does before creating the window
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<TMainWindow>();
     }
 
     void TearDown() override {
@@ -167,20 +167,20 @@ class Form1Test : public testing::Test {
     QString folder_;
     QString previous_;
     QStringList errors_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TMainWindow> form_;
 };
 
 }  // namespace
 
-TEST_F(Form1Test, FirstRunStartsInTextModeInTheCurrentFolder) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, FirstRunStartsInTextModeInTheCurrentFolder) {
+    TMainWindow& f = *form_;
     EXPECT_EQ(f.objectName(), "Form1");
     EXPECT_EQ(f.Caption(), "Velkaro");
     EXPECT_TRUE(f.ReadText->Visible());
     EXPECT_FALSE(f.PanelImage->Visible());
     EXPECT_TRUE(f.BrowseTextFiles->Checked());
     EXPECT_FALSE(f.BrowseImageFiles->Checked());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::TextMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::TextMask);
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), folder_);
     EXPECT_TRUE(f.WrapMenu->Checked());
     EXPECT_TRUE(f.ReadText->WordWrap());
@@ -210,8 +210,8 @@ TEST_F(Form1Test, FirstRunStartsInTextModeInTheCurrentFolder) {
     EXPECT_FALSE(rows.contains("picture.png"));
 }
 
-TEST_F(Form1Test, WindowLayoutFollowsTheAlignments) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, WindowLayoutFollowsTheAlignments) {
+    TMainWindow& f = *form_;
     f.show();
     f.resize(600, 400);
     TAlignLayout::Realign(&f);
@@ -227,7 +227,7 @@ TEST_F(Form1Test, WindowLayoutFollowsTheAlignments) {
     EXPECT_EQ(f.ViewImage->pos(), QPoint(0, 0));
 }
 
-TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
+TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
     auto items = [](TPopupMenu* menu) {
         QStringList list;
         for (TMenuItem* item : menu->Items())
@@ -291,8 +291,8 @@ TEST_F(Form1Test, MenusHoldEveryItemWithItsExactCaption) {
     EXPECT_EQ(PopupMenuOf(form_->PanelImage), nullptr);  // passes right clicks to the window
 }
 
-TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
-    const QStringList props = TForm1::StoredProps();
+TEST_F(MainWindowTest, EveryStoredPropertyNamesAComponentProperty) {
+    const QStringList props = TMainWindow::StoredProps();
     ASSERT_EQ(props.size(), 28);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
@@ -305,12 +305,12 @@ TEST_F(Form1Test, EveryStoredPropertyNamesAComponentProperty) {
     for (const char* name : {"FormStorage1", "AboutImage", "NoPopup", "ScrollImage", "PanelDiv",
                              "PanelTop", "SplitterV", "FontMenuB", "N8"})
         EXPECT_NE(form_->findChild<QObject*>(name), nullptr) << name;
-    EXPECT_EQ(form_->FormStorage1->IniFileName(), "Velkaro.ini");
-    EXPECT_EQ(form_->FormStorage1->IniSection(), "User");
+    EXPECT_EQ(form_->Storage->IniFileName(), "Velkaro.ini");
+    EXPECT_EQ(form_->Storage->IniSection(), "User");
 }
 
-TEST_F(Form1Test, ViewBrowserItemsKeepTheirOwnCheckMarks) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ViewBrowserItemsKeepTheirOwnCheckMarks) {
+    TMainWindow& f = *form_;
     f.resize(600, 400);
     TAlignLayout::Realign(&f);
 
@@ -335,8 +335,8 @@ TEST_F(Form1Test, ViewBrowserItemsKeepTheirOwnCheckMarks) {
     EXPECT_EQ(f.ReadText->geometry(), QRect(242, 2, 358, 398));
 }
 
-TEST_F(Form1Test, WordWrapTogglesWrappingAndScrollBars) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, WordWrapTogglesWrappingAndScrollBars) {
+    TMainWindow& f = *form_;
     f.WrapMenu->Click();
     EXPECT_FALSE(f.WrapMenu->Checked());
     EXPECT_FALSE(f.ReadText->WordWrap());
@@ -349,8 +349,8 @@ TEST_F(Form1Test, WordWrapTogglesWrappingAndScrollBars) {
     EXPECT_TRUE(f.ReadText->Wrapping());
 }
 
-TEST_F(Form1Test, RestoredWordWrapOffMeetsAWrappingMemo) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, RestoredWordWrapOffMeetsAWrappingMemo) {
+    TMainWindow& f = *form_;
     f.WrapMenu->SetChecked(false);  // as the settings store restores it; the memo is not stored
     EXPECT_TRUE(f.ReadText->WordWrap());
     ClickFile(Path("long.log"));
@@ -362,8 +362,8 @@ TEST_F(Form1Test, RestoredWordWrapOffMeetsAWrappingMemo) {
     EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
 }
 
-TEST_F(Form1Test, ShowFoldersTogglesTheListsFolders) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ShowFoldersTogglesTheListsFolders) {
+    TMainWindow& f = *form_;
     f.FolderMenu->Click();
     EXPECT_FALSE(f.FolderMenu->Checked());
     EXPECT_FALSE(f.BrowseFiles->ShowFolders());
@@ -375,8 +375,8 @@ TEST_F(Form1Test, ShowFoldersTogglesTheListsFolders) {
     EXPECT_TRUE(Captions().contains("sub"));
 }
 
-TEST_F(Form1Test, TextAutoFocusChoosesWhereFocusGoes) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, TextAutoFocusChoosesWhereFocusGoes) {
+    TMainWindow& f = *form_;
     f.TextAutoFocus->Click();
     EXPECT_TRUE(f.TextAutoFocus->Checked());
     EXPECT_EQ(f.ActiveControl(), f.ReadText);
@@ -390,8 +390,8 @@ TEST_F(Form1Test, TextAutoFocusChoosesWhereFocusGoes) {
     EXPECT_EQ(f.ActiveControl(), f.BrowseFiles);
 }
 
-TEST_F(Form1Test, LoadsUtf8AndWindows1252Text) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, LoadsUtf8AndWindows1252Text) {
+    TMainWindow& f = *form_;
     EXPECT_TRUE(ClickFile(Path("utf8.txt")));
     EXPECT_EQ(f.ReadText->Text(), QString::fromUtf8("café\nline two\n"));
     EXPECT_EQ(f.ReadText->ScrollBars(), ssVertical);
@@ -401,8 +401,8 @@ TEST_F(Form1Test, LoadsUtf8AndWindows1252Text) {
     EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(Form1Test, EntriesThatAreNotFilesAreIgnored) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, EntriesThatAreNotFilesAreIgnored) {
+    TMainWindow& f = *form_;
     ClickFile(Path("utf8.txt"));
     const QString shown = f.ReadText->Text();
     ClickFile(Path("folder.txt"));
@@ -413,8 +413,8 @@ TEST_F(Form1Test, EntriesThatAreNotFilesAreIgnored) {
     EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(Form1Test, UnreadableFileShowsTheErrorBoxAndKeepsTheText) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, UnreadableFileShowsTheErrorBoxAndKeepsTheText) {
+    TMainWindow& f = *form_;
     ClickFile(Path("utf8.txt"));
     const QString shown = f.ReadText->Text();
     EXPECT_TRUE(ClickFile(Path("socket.txt")));  // through the list's click signal
@@ -425,8 +425,8 @@ TEST_F(Form1Test, UnreadableFileShowsTheErrorBoxAndKeepsTheText) {
     EXPECT_EQ(f.ReadText->Text(), shown);
 }
 
-TEST_F(Form1Test, ImageModeReadsTextFilesAsPictures) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ImageModeReadsTextFilesAsPictures) {
+    TMainWindow& f = *form_;
     f.BrowseTextFiles->SetChecked(false);
     f.BrowseImageFiles->SetChecked(true);
     f.BrowseFiles->SetSelectedItem(Path("utf8.txt"));
@@ -439,8 +439,8 @@ TEST_F(Form1Test, ImageModeReadsTextFilesAsPictures) {
     EXPECT_FALSE(f.CopyImage->Enabled());
 }
 
-TEST_F(Form1Test, CopyIsEnabledOnlyWithASelection) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, CopyIsEnabledOnlyWithASelection) {
+    TMainWindow& f = *form_;
     ClickFile(Path("utf8.txt"));
     EXPECT_FALSE(f.CopyMenu->Enabled());
     SelectText(0, 4);
@@ -453,8 +453,8 @@ TEST_F(Form1Test, CopyIsEnabledOnlyWithASelection) {
     EXPECT_FALSE(f.CopyMenu->Enabled());
 }
 
-TEST_F(Form1Test, ReaderFontAppliesOnlyWhenConfirmed) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ReaderFontAppliesOnlyWhenConfirmed) {
+    TMainWindow& f = *form_;
     TFont chosen("DejaVu Serif", 12, fsBold);
     bool confirm = false;
     TFontDialog::ExecuteHook = [&](TFontDialog& dialog) {
@@ -470,8 +470,8 @@ TEST_F(Form1Test, ReaderFontAppliesOnlyWhenConfirmed) {
     EXPECT_TRUE(f.ReadText->font().bold());
 }
 
-TEST_F(Form1Test, BrowserFontReachesTheListEvenWhenCancelled) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, BrowserFontReachesTheListEvenWhenCancelled) {
+    TMainWindow& f = *form_;
     TFont chosen("DejaVu Sans Mono", 10);
     // A font left in the dialog from before is applied to the list even on cancel.
     f.FontBrowse->SetFont(chosen);
@@ -490,21 +490,21 @@ TEST_F(Form1Test, BrowserFontReachesTheListEvenWhenCancelled) {
     EXPECT_EQ(f.BrowseDrives->Font(), other);
 }
 
-TEST_F(Form1Test, ShowReappliesTheStoredModesMask) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ShowReappliesTheStoredModesMask) {
+    TMainWindow& f = *form_;
     // As if the settings store restored image mode before the window is shown.
     f.BrowseTextFiles->SetChecked(false);
     f.BrowseImageFiles->SetChecked(true);
     f.show();
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     EXPECT_EQ(f.ReadText->Align(), alClient);
     EXPECT_EQ(f.PanelImage->Align(), alClient);
     EXPECT_TRUE(Captions().contains("picture.png"));
     EXPECT_FALSE(Captions().contains("utf8.txt"));
 }
 
-TEST_F(Form1Test, RightClicksOpenTheMenuOfTheClickedPlace) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, RightClicksOpenTheMenuOfTheClickedPlace) {
+    TMainWindow& f = *form_;
     f.show();
     auto rightClick = [](QWidget* target) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(1, 1),
@@ -533,8 +533,8 @@ TEST_F(Form1Test, RightClicksOpenTheMenuOfTheClickedPlace) {
 
 // --- Image mode ----------------------------------------------------------------------------------
 
-TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ModeItemsFlipBetweenTextAndImageMode) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("small.bmp"), 4, 3, 0, 0, 255);
     f.BrowseFiles->RebuildList();
     ClickFile(Path("utf8.txt"));
@@ -546,7 +546,7 @@ TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
     EXPECT_TRUE(f.PanelImage->Visible());
     EXPECT_FALSE(f.BrowseTextFiles->Checked());
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     EXPECT_TRUE(Captions().contains("small.bmp"));
     EXPECT_FALSE(Captions().contains("utf8.txt"));
     EXPECT_TRUE(ClickFile(Path("small.bmp")));
@@ -560,7 +560,7 @@ TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
     EXPECT_FALSE(f.BrowseImageFiles->Checked());
     EXPECT_EQ(f.ViewImage->Picture()->Graphic(), nullptr);
     EXPECT_FALSE(f.ScrollImage->AutoScroll());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::TextMask);
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::TextMask);
 
     f.BrowseImageFiles->Click();  // unchecked: to its own mode
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
@@ -571,8 +571,8 @@ TEST_F(Form1Test, ModeItemsFlipBetweenTextAndImageMode) {
     EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(Form1Test, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("big.bmp"), 900, 700, 0x20, 0x40, 0x80);
     f.show();
     f.BrowseTextFiles->Click();
@@ -602,8 +602,8 @@ TEST_F(Form1Test, PictureClickLoadsResetsScrollingAndClearsTheMemo) {
 }
 
 // Fit view, zoom keys, moving between pictures, the title and the status line.
-TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, FitViewZoomsAndMovesBetweenPictures) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("a1.bmp"), 1600, 1200, 0, 0, 255);
     WriteBmp(Path("a2.bmp"), 40, 30, 0, 255, 0);
     f.BrowseFiles->RebuildList();
@@ -646,8 +646,8 @@ TEST_F(Form1Test, FitViewZoomsAndMovesBetweenPictures) {
 // A picture that cannot be read never leaves the previous one on screen under its name: the
 // pane shows the message whole in its visible part and the status line says there is no
 // picture.
-TEST_F(Form1Test, DamagedPictureReplacesThePreviousOneByItsMessage) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, DamagedPictureReplacesThePreviousOneByItsMessage) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("good.bmp"), 640, 480, 0, 255, 0);
     WriteFile(Path("bad.bmp"), QByteArray("BM") + QByteArray(60, '\xFF'));
     f.show();
@@ -689,8 +689,8 @@ TEST_F(Form1Test, DamagedPictureReplacesThePreviousOneByItsMessage) {
 
 // The status line names the format the content was read as, not the name's extension, and
 // says why a picture read in part is cut short.
-TEST_F(Form1Test, StatusNamesTheFormatOfTheContent) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, StatusNamesTheFormatOfTheContent) {
+    TMainWindow& f = *form_;
     QImage image(8, 6, QImage::Format_RGB32);
     image.fill(Qt::red);
     ASSERT_TRUE(image.save(Path("photo.png"), "JPEG"));
@@ -716,8 +716,8 @@ TEST_F(Form1Test, StatusNamesTheFormatOfTheContent) {
 
 // Ctrl+0 is Fit View (ticked and stored); zooming, 1:1, turning and flipping leave the marks
 // saying what is shown; full screen gives back the pane, the marks and a colour chosen in it.
-TEST_F(Form1Test, ViewMarksSayWhatIsShown) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ViewMarksSayWhatIsShown) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("big.bmp"), 1600, 1200, 0, 0, 255);
     f.show();
     f.resize(800, 600);
@@ -760,7 +760,7 @@ TEST_F(Form1Test, ViewMarksSayWhatIsShown) {
         dialog.SetColor(0x00336699);
         return true;
     };
-    f.BackgroundColour1->Click();
+    f.BackgroundColourItem->Click();
     f.ZoomIn->Click();
     f.FullScreen->Click();
     EXPECT_FALSE(f.InFullScreen());
@@ -772,14 +772,14 @@ TEST_F(Form1Test, ViewMarksSayWhatIsShown) {
     f.FullView->Click();
     f.ZoomFit->Click();
     f.close();
-    form_ = std::make_unique<TForm1>();
+    form_ = std::make_unique<TMainWindow>();
     form_->show();  // which restores the settings
     EXPECT_TRUE(form_->FitView->Checked());
     EXPECT_FALSE(form_->FullView->Checked());
 }
 
-TEST_F(Form1Test, FullAndTileViewSetTheViewAndTheirMarks) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, FullAndTileViewSetTheViewAndTheirMarks) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("tile.bmp"), 16, 16, 9, 9, 9);
     f.show();
     f.BrowseTextFiles->Click();
@@ -805,26 +805,26 @@ TEST_F(Form1Test, FullAndTileViewSetTheViewAndTheirMarks) {
     EXPECT_EQ(f.ViewImage->size(), QSize(16, 16));
 }
 
-TEST_F(Form1Test, BackgroundChangesOnlyWhenConfirmed) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, BackgroundChangesOnlyWhenConfirmed) {
+    TMainWindow& f = *form_;
     TColorDialog::ExecuteHook = [](TColorDialog& dialog) {
         dialog.SetColor(0x000000FF);
         return false;
     };
-    f.BackgroundColour1->Click();
+    f.BackgroundColourItem->Click();
     EXPECT_EQ(f.PanelImage->Color(), clBtnFace);
     TColorDialog::ExecuteHook = [](TColorDialog& dialog) {
         EXPECT_EQ(dialog.Color(), 0x000000FF);  // the dialog keeps its last colour
         dialog.SetColor(0x00112233);
         return true;
     };
-    f.BackgroundColour1->Click();
+    f.BackgroundColourItem->Click();
     EXPECT_EQ(f.PanelImage->Color(), 0x00112233);
     EXPECT_EQ(f.ScrollImage->Color(), 0x00112233);  // the scroll box takes its parent's colour
 }
 
-TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, DefaultSettingsResetBothSidesButKeepTheMode) {
+    TMainWindow& f = *form_;
     f.show();
     f.BrowseTextFiles->Click();  // image mode
     const QString folder = f.BrowseFiles->Directory();
@@ -847,7 +847,7 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
     f.PanelImage->SetColor(0x00445566);
     f.ImageBk->SetColor(0x00445566);
 
-    f.DefaultSettings1->Click();
+    f.DefaultSettingsItem->Click();
     TAlignLayout::Realign(&f);
     // 600 x 400 are the outer bounds; the frame around the client area is the window system's.
     EXPECT_EQ(f.frameGeometry().size(), QSize(600, 400));
@@ -882,7 +882,7 @@ TEST_F(Form1Test, DefaultSettingsResetBothSidesButKeepTheMode) {
     // Left alone: the mode, its mask and the folder.
     EXPECT_TRUE(f.BrowseImageFiles->Checked());
     EXPECT_TRUE(f.PanelImage->Visible());
-    EXPECT_EQ(f.BrowseFiles->Mask(), TForm1::ImageFilesMask());
+    EXPECT_EQ(f.BrowseFiles->Mask(), TMainWindow::ImageFilesMask());
     EXPECT_EQ(f.BrowseFiles->Directory(), folder);
 }
 
@@ -922,8 +922,8 @@ class TSlowGraphic : public TBitmap {
 // The decode runs on a worker: the window shows the hourglass and the percentage while it
 // takes longer than the delay; a new selection cancels it half-way, and the cancelled
 // picture is neither shown nor kept.
-TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, SlowDecodeShowsHourglassAndPercentage) {
+    TMainWindow& f = *form_;
     TPicture::RegisterFileFormat("slowpic", "Slow picture", &TSlowGraphic::Info());
     WriteFile(Path("a.slowpic"), "x");
     WriteBmp(Path("b.bmp"), 5, 4, 1, 2, 3);
@@ -931,8 +931,8 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     f.BrowseTextFiles->Click();
     f.BrowseFiles->RebuildList();
 
-    const int saved = TForm1::ProgressDelayMs;
-    TForm1::ProgressDelayMs = 0;
+    const int saved = TPicturePresenter::ProgressDelayMs;
+    TPicturePresenter::ProgressDelayMs = 0;
     TSlowGate::open = false;
     auto select = [&](const QString& path) {
         for (int row = 0; row < f.BrowseFiles->ItemCount(); ++row)
@@ -947,7 +947,7 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     timer.start();
     while (f.LoadProgressText() != "Loading data... 40%" && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    TForm1::ProgressDelayMs = saved;
+    TPicturePresenter::ProgressDelayMs = saved;
     EXPECT_EQ(f.LoadProgressText(), "Loading data... 40%");
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
@@ -971,10 +971,10 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
     // its own start, and clears them when it ends.
     TGraphic* held = f.ViewImage->Picture()->Graphic();
     ASSERT_NE(held, nullptr);
-    TForm1::ProgressDelayMs = 0;
+    TPicturePresenter::ProgressDelayMs = 0;
     held->Progress(psStarting, 0, false, TRect{}, "Loading data...");
     held->Progress(psRunning, 60, false, TRect{}, "Loading data...");
-    TForm1::ProgressDelayMs = saved;
+    TPicturePresenter::ProgressDelayMs = saved;
     EXPECT_EQ(f.LoadProgressText(), "Loading data... 60%");
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
@@ -986,8 +986,8 @@ TEST_F(Form1Test, SlowDecodeShowsHourglassAndPercentage) {
 // --- The drive-and-folder combo
 // --------------------------------------------------------------------
 
-TEST_F(Form1Test, ComboFollowsTheListAndMeasuresItsTree) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ComboFollowsTheListAndMeasuresItsTree) {
+    TMainWindow& f = *form_;
     EXPECT_EQ(f.BrowseDrives->FileList(), f.BrowseFiles);
     EXPECT_EQ(f.BrowseFiles->DirTreeCombo(), f.BrowseDrives);
     // Creation showed the working folder in the combo and sized the tree to the list.
@@ -1025,8 +1025,8 @@ TEST_F(Form1Test, ComboFollowsTheListAndMeasuresItsTree) {
 }
 
 // The path given on the command line: a folder, a picture, a text file, a missing path.
-TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, APathFromTheCommandLineIsShownInItsMode) {
+    TMainWindow& f = *form_;
     f.show();
     f.OpenPath(Path("sub"));
     EXPECT_EQ(QDir::cleanPath(f.BrowseFiles->Directory()), Path("sub"));
@@ -1055,8 +1055,8 @@ TEST_F(Form1Test, APathFromTheCommandLineIsShownInItsMode) {
 
 // Deleting the file on show, to the trash or for good, in either mode, leaves nothing of it on
 // the right.
-TEST_F(Form1Test, DeletingTheShownFileShowsTheNextOne) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, DeletingTheShownFileShowsTheNextOne) {
+    TMainWindow& f = *form_;
     const QByteArray savedData = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(Path("share")));
     SetMessageHook([](TMsgKind, const QString&) { return true; });
@@ -1106,7 +1106,7 @@ bool WaitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-QAction* EncodingItem(TForm1& f, const QString& caption) {
+QAction* EncodingItem(TMainWindow& f, const QString& caption) {
     for (QAction* action : f.EncodingMenu->menu()->actions())
         if (action->text() == caption) return action;
     return nullptr;
@@ -1116,8 +1116,8 @@ QAction* EncodingItem(TForm1& f, const QString& caption) {
 
 // A relative path names a file of the folder the program started in, wherever the list has
 // been since: the list never moves the process's working folder.
-TEST_F(Form1Test, ARelativePathNamesAFileOfTheStartFolder) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, ARelativePathNamesAFileOfTheStartFolder) {
+    TMainWindow& f = *form_;
     WriteFile(Path("sub/utf8.txt"), "the other one\n");
     // The settings restored another folder.
     f.BrowseFiles->SetDirectory(Path("sub"));
@@ -1130,8 +1130,8 @@ TEST_F(Form1Test, ARelativePathNamesAFileOfTheStartFolder) {
 
 // Every item of the Encoding submenu reads the file shown, also after the list's selection
 // moved to a folder.
-TEST_F(Form1Test, EncodingItemsReadTheShownFileNotTheSelectedRow) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, EncodingItemsReadTheShownFileNotTheSelectedRow) {
+    TMainWindow& f = *form_;
     ASSERT_TRUE(ClickFile(Path("latin.txt")));
     const QString shown = f.ReadText->Text();
     ASSERT_TRUE(shown.startsWith(QString::fromUtf8("café")));
@@ -1149,8 +1149,8 @@ TEST_F(Form1Test, EncodingItemsReadTheShownFileNotTheSelectedRow) {
 
 // The title names the file shown: it follows a rename by another program and goes with the
 // file's deletion.
-TEST_F(Form1Test, TheTitleFollowsTheShownFilesRenameAndDeletion) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, TheTitleFollowsTheShownFilesRenameAndDeletion) {
+    TMainWindow& f = *form_;
     f.show();
     ASSERT_TRUE(ClickFile(Path("utf8.txt")));
     EXPECT_EQ(f.Caption(), "utf8.txt - Velkaro");
@@ -1166,8 +1166,8 @@ TEST_F(Form1Test, TheTitleFollowsTheShownFilesRenameAndDeletion) {
 
 // In image mode the list's Space and Shift+Space move between pictures as in the picture pane,
 // and Ctrl+Page Down / Up never move the list's highlight away from the shown file.
-TEST_F(Form1Test, PictureKeysInTheListAgreeWithThePane) {
-    TForm1& f = *form_;
+TEST_F(MainWindowTest, PictureKeysInTheListAgreeWithThePane) {
+    TMainWindow& f = *form_;
     WriteBmp(Path("p1.bmp"), 4, 3, 1, 1, 1);
     WriteBmp(Path("p2.bmp"), 4, 3, 2, 2, 2);
     f.show();

@@ -1,22 +1,21 @@
 #pragma once
-// TForm1: the reader's main window. The left pane holds the drive-and-folder combo above the
+// TMainWindow: the reader's main window. The left pane holds the drive-and-folder combo above the
 // file list; the right pane shows the clicked text file in a read-only memo (text mode) or the
 // clicked picture in a scroll box (image mode). Every command is reached through the popup
 // menus TextMenu (memo), FileMenu (file list) and ImageMenu (picture and the rest of the window).
 //
 // Every component carries its name as objectName, so the settings store finds it by name.
-#include <QElapsedTimer>
 #include <QStringList>
 #include <memory>
 #include <string>
 
 #include "browse/FileListView.h"
 #include "browse/FolderCombo.h"
-#include "display/DecodeService.h"
-#include "display/FramePlayer.h"
-#include "display/ProImage.h"
-#include "display/ProImageViewDialog.h"
+#include "display/PictureDialog.h"
+#include "display/PicturePresenter.h"
+#include "display/PictureView.h"
 #include "settings/FormStorage.h"
+#include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
@@ -24,9 +23,8 @@
 
 class QLabel;
 class QLineEdit;
-class THourglass;
 
-class TForm1 : public TForm {
+class TMainWindow : public TForm {
     Q_OBJECT
 
   public:
@@ -55,14 +53,11 @@ class TForm1 : public TForm {
     static constexpr int MinFontSize = 1;
     static constexpr int MaxFontSize = 400;
 
-    // How long a picture may decode before the window shows the hourglass and the progress.
-    static inline int ProgressDelayMs = 500;
-
     // The properties the settings store keeps between runs, in the order it reads them.
     static QStringList StoredProps();
 
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit TMainWindow(QWidget* parent = nullptr);
+    ~TMainWindow() override;
 
     // Components.
     TPanel* PanelTop = nullptr;
@@ -73,23 +68,20 @@ class TForm1 : public TForm {
     TFileListView* BrowseFiles = nullptr;
     TPanel* PanelImage = nullptr;
     TScrollBox* ScrollImage = nullptr;
-    TProImage* ViewImage = nullptr;
+    TPictureView* ViewImage = nullptr;
     TMemo* ReadText = nullptr;
     TFontDialog* FontText = nullptr;
     TFontDialog* FontBrowse = nullptr;
     TColorDialog* ImageBk = nullptr;
-    TProImageViewDialog* AboutImage = nullptr;
-    TFormStorage* FormStorage1 = nullptr;
+    TPictureDialog* AboutImage = nullptr;
+    TFormStorage* Storage = nullptr;
 
     TPopupMenu* TextMenu = nullptr;
     TMenuItem* CopyMenu = nullptr;
-    TMenuItem* N1 = nullptr;
     TMenuItem* BrowseMenu = nullptr;
     TMenuItem* TextAutoFocus = nullptr;
-    TMenuItem* N2 = nullptr;
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
-    TMenuItem* N12 = nullptr;
     TMenuItem* FindMenu = nullptr;
     TMenuItem* EncodingMenu = nullptr;
     TMenuItem* HexViewMenu = nullptr;
@@ -98,44 +90,33 @@ class TForm1 : public TForm {
     TPopupMenu* FileMenu = nullptr;
     TMenuItem* BrowseTextFiles = nullptr;
     TMenuItem* BrowseImageFiles = nullptr;
-    TMenuItem* N4 = nullptr;
     TMenuItem* FolderMenu = nullptr;
     TMenuItem* FontMenuB = nullptr;
-    TMenuItem* N3 = nullptr;
-    TMenuItem* DefaultSettings1 = nullptr;
-    TMenuItem* N5 = nullptr;
-    TMenuItem* AboutVelkaro1 = nullptr;
+    TMenuItem* DefaultSettingsItem = nullptr;
+    TMenuItem* AboutItem = nullptr;
 
     TPopupMenu* ImageMenu = nullptr;
     TMenuItem* CopyImage = nullptr;
-    TMenuItem* N6 = nullptr;
     TMenuItem* BrowseMenuI = nullptr;
-    TMenuItem* N7 = nullptr;
     TMenuItem* FullView = nullptr;
     TMenuItem* TileView = nullptr;
     TMenuItem* FitView = nullptr;
-    TMenuItem* N9 = nullptr;
     TMenuItem* ZoomIn = nullptr;
     TMenuItem* ZoomOut = nullptr;
     TMenuItem* ZoomFit = nullptr;
     TMenuItem* ZoomActual = nullptr;
-    TMenuItem* N10 = nullptr;
     TMenuItem* RotateRight = nullptr;
     TMenuItem* RotateLeft = nullptr;
     TMenuItem* FlipView = nullptr;
-    TMenuItem* N11 = nullptr;
     TMenuItem* NextPicture = nullptr;
     TMenuItem* PreviousPicture = nullptr;
     TMenuItem* FullScreen = nullptr;
-    TMenuItem* N14 = nullptr;
     TMenuItem* PauseAnimation = nullptr;
     TMenuItem* NextFrame = nullptr;
     TMenuItem* PreviousFrame = nullptr;
     TMenuItem* NextPage = nullptr;
     TMenuItem* PreviousPage = nullptr;
-    TMenuItem* N8 = nullptr;
-    TMenuItem* BackgroundColour1 = nullptr;
-    TMenuItem* N13 = nullptr;
+    TMenuItem* BackgroundColourItem = nullptr;
     // "Picture Properties..." (Alt+Enter in the picture pane): the shown picture's file, format,
     // size, depth and camera metadata; enabled while a picture is shown.
     TMenuItem* PictureProperties = nullptr;
@@ -152,7 +133,6 @@ class TForm1 : public TForm {
     TMenuItem* FileDeletePermanently = nullptr;
     TMenuItem* FileNewFolder = nullptr;
     TMenuItem* FileProperties = nullptr;
-    TMenuItem* NFileCommands = nullptr;
     // Sets the file commands' enabled states from the list.
     void UpdateFileCommands();
     // The About box's text: the version, the licence line, and the libraries with their
@@ -229,24 +209,20 @@ class TForm1 : public TForm {
     void PreviousFrameClick();
     void NextPageClick();
     void PreviousPageClick();
-    void BackgroundColour1Click();
-    void DefaultSettings1Click();
-    void AboutVelkaro1Click();
+    void BackgroundColourClick();
+    void DefaultSettingsClick();
+    void AboutClick();
 
-    // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
-    // when none is shown.
-    QString LoadProgressText() const;
-    // Whether the picture asked for last is still decoding.
-    bool PictureLoading() const { return decoder_->Busy(); }
-    // The service that decodes the pictures off the window's thread.
-    TDecodeService* Decoder() const { return decoder_; }
+    // What the picture pane shows: the presenter decides (see TPicturePresenter).
+    TPicturePresenter* Presenter() const { return presenter_; }
+    QString LoadProgressText() const { return presenter_->ProgressText(); }
+    bool PictureLoading() const { return presenter_->Loading(); }
+    TDecodeService* Decoder() const { return presenter_->Decoder(); }
     // The picture pane's status line: size, format and zoom of the shown picture.
-    QString StatusText() const;
+    QString StatusText() const { return presenter_->StatusText(); }
     // Ticks Full, Tile or Fit View as what the view shows (none while zoomed, turned or
     // flipped).
     void SyncViewMarks();
-    // Hands the shown picture to the decode cache before another file takes its place.
-    void KeepShownPicture(const QByteArray& next);
     // Whether the picture is shown alone on the whole screen.
     bool InFullScreen() const { return fullScreen_; }
 
@@ -273,7 +249,7 @@ class TForm1 : public TForm {
     void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
-    void Wire(Sender* sender, Signal signal, void (TForm1::*handler)());
+    void Wire(Sender* sender, Signal signal, void (TMainWindow::*handler)());
     // Hides or shows the browser pane as a "View Browser" item asks; toggles the item.
     void ToggleBrowser(TMenuItem* item);
     // Makes the memo or the file list the active control, as "Text AutoFocus" says.
@@ -289,30 +265,14 @@ class TForm1 : public TForm {
     void SwitchToTextMode();
     // Empties the picture view.
     void ClearPicture();
-    // Puts the shown picture on the clipboard (see TClipboardPicture).
-    void CopyShownPicture();
-    // Asks the decode service for a picture file; the view shows it when it arrives
-    // (PictureArrived). A picture that cannot be read is reported in the picture pane while
+    // Has the presenter show a picture file, with the list's pictures next to the selected
+    // row as its neighbours. A picture that cannot be read is reported in the picture pane while
     // browsing, and in the error box when it was opened explicitly (the previous picture then
     // stays).
     void LoadPicture(const QByteArray& fileName);
-    void PictureArrived(quint64 generation, const TDecodedPtr& picture);
-    // How the view will show the next picture (for reduced decodes and prepared reductions).
-    TViewWish ViewWish() const;
-    // Asks for a larger decode of the shown picture when the view now shows it larger than its
-    // reduced decode covers (a zoom, a larger pane), or at full size (full: a copy waits for it).
-    void DecodeWhatViewNeeds(bool full = false);
-    // Has the picture rows next to the selected one decoded in the background.
-    void PreloadNeighbours();
-    // Progress of the picture being loaded: past ProgressDelayMs, the hourglass and the
-    // percentage.
-    void PictureProgress(TProgressStage stage, uint8_t percent, const std::string& message);
-    void EndLoadProgress();
     // Moves the list's selection to the picture row next to the selected one in the direction
     // (+1, -1), or to the first (direction 0 from the top) or last picture row, and shows it.
     void MoveToPicture(int from, int direction);
-    // Whether the list's row names a file (not a folder, drive or the parent entry).
-    bool IsFileRow(int row) const;
     // Puts the shown file's name in the title and refreshes the status line.
     void ShowFileName(const QString& path);
     // Another program renamed the file shown: the title and the views follow the new name.
@@ -320,29 +280,22 @@ class TForm1 : public TForm {
     void UpdateStatus();
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();
-    // "frame 3 of 12" or "page 2 of 5" for the status line; empty for single pictures.
-    static QString LoadWarningStatus(const TGraphic& graphic);
-    QString FrameStatus() const;
     void LeaveFullScreen();
 
-    QLabel* loadProgress_ = nullptr;
-    std::unique_ptr<THourglass> loadHourglass_;
-    QElapsedTimer loadTimer_;
-    bool loading_ = false;
-
-    TDecodeService* decoder_ = nullptr;
-    TFramePlayer* frames_ = nullptr;  // plays animations and turns pages of the shown file
+    TPicturePresenter* presenter_ = nullptr;
     bool openingExplicitly_ = false;  // while OpenPath shows a file
-    bool explicitOpen_ = false;       // the picture decoding was opened explicitly
-    bool shownIsPreview_ = false;     // the view shows a reduced first decode
-    bool shownReducedOnly_ = false;   // the view shows a reduced decode that nothing follows
-    bool copyWhenFull_ = false;       // a copy asked while the preview shows waits for the picture
     QLabel* status_ = nullptr;
     QString shownFile_;
-    QByteArray shownNative_;  // the shown picture's file, as the file system names it
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
     bool browserBeforeFullScreen_ = true;
     bool zoomBeforeFullScreen_ = false;
     QList<QAction*> fullScreenKeys_;  // Right, Left and Esc, active only in full screen
 };
+
+// Runs a handler when the signal fires, showing any exception in the error box.
+template <class Sender, class Signal>
+void TMainWindow::Wire(Sender* sender, Signal signal, void (TMainWindow::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { Application::HandleEvent([this, handler] { (this->*handler)(); }); });
+}

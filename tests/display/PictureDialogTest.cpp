@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "display/ProImage.h"
-#include "display/ProImageViewDialog.h"
+#include "display/PictureDialog.h"
+#include "display/PictureView.h"
 #include "imaging/Bitmap.h"
 
 namespace {
@@ -25,14 +25,14 @@ struct Seen {
     QSize client;
     bool modal = false;
     bool framed = false;
-    TImageViewForm* form = nullptr;
+    TPictureDialogWindow* form = nullptr;
 };
 
 // Shows the dialog modally; while it is open, records the window and closes it.
-Seen ShowModal(TProImageViewDialog& dialog) {
+Seen ShowModal(TPictureDialog& dialog) {
     Seen seen;
     QTimer::singleShot(0, [&] {
-        auto* form = qobject_cast<TImageViewForm*>(QApplication::activeModalWidget());
+        auto* form = qobject_cast<TPictureDialogWindow*>(QApplication::activeModalWidget());
         if (form == nullptr) form = dialog.Form();
         if (form == nullptr) return;
         seen.form = form;
@@ -48,8 +48,8 @@ Seen ShowModal(TProImageViewDialog& dialog) {
 
 }  // namespace
 
-TEST(ProImageViewDialog, Defaults) {
-    TProImageViewDialog dialog(QStringLiteral("AboutImage"));
+TEST(PictureDialog, Defaults) {
+    TPictureDialog dialog(QStringLiteral("AboutImage"));
     EXPECT_EQ(dialog.Language(), dlEnglish);
     EXPECT_EQ(dialog.SoundType(), stNoSound);
     EXPECT_EQ(dialog.HelpContext(), 0);
@@ -59,7 +59,7 @@ TEST(ProImageViewDialog, Defaults) {
     EXPECT_EQ(dialog.Form(), nullptr);
 }
 
-TEST(ProImageViewDialog, CaptionTableByLanguage) {
+TEST(PictureDialog, CaptionTableByLanguage) {
     EXPECT_EQ(DialogCaptionId(dlEnglish), 30516);
     EXPECT_EQ(DialogCaptionId(dlRussian), 30546);
     EXPECT_EQ(DialogCaptionId(dlKorean), 30966);
@@ -71,7 +71,7 @@ TEST(ProImageViewDialog, CaptionTableByLanguage) {
     EXPECT_TRUE(DialogString(30546 + 30 * 15).isEmpty());
 }
 
-TEST(ProImageViewDialog, ModalWindowSizesToThePictureAndIsFreedEachTime) {
+TEST(PictureDialog, ModalWindowSizesToThePictureAndIsFreedEachTime) {
     struct Case {
         TBorderStyle border;
         QString caption;
@@ -86,7 +86,7 @@ TEST(ProImageViewDialog, ModalWindowSizesToThePictureAndIsFreedEachTime) {
         {bsNone, QStringLiteral("Titel"), dlGerman, {30, 20}, QStringLiteral("Titel")},
     };
     for (const Case& c : cases) {
-        TProImageViewDialog dialog;
+        TPictureDialog dialog;
         FillPicture(*dialog.Picture());
         dialog.SetBorderStyle(c.border);
         dialog.SetCaption(c.caption);
@@ -104,12 +104,12 @@ TEST(ProImageViewDialog, ModalWindowSizesToThePictureAndIsFreedEachTime) {
     }
 }
 
-TEST(ProImageViewDialog, NonModalWindowFreesItselfAndIsFocusedWhenShownAgain) {
-    TProImageViewDialog dialog;
+TEST(PictureDialog, NonModalWindowFreesItselfAndIsFocusedWhenShownAgain) {
+    TPictureDialog dialog;
     FillPicture(*dialog.Picture(), 10, 12);
     dialog.SetModal(false);
     dialog.ShowPicture();
-    QPointer<TImageViewForm> form = dialog.Form();
+    QPointer<TPictureDialogWindow> form = dialog.Form();
     ASSERT_NE(form, nullptr);
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isModal());
@@ -122,22 +122,22 @@ TEST(ProImageViewDialog, NonModalWindowFreesItselfAndIsFocusedWhenShownAgain) {
     EXPECT_EQ(dialog.Form(), nullptr);
 }
 
-TEST(ProImageViewDialog, SoundFollowsSoundType) {
+TEST(PictureDialog, SoundFollowsSoundType) {
     std::vector<TSoundType> heard;
-    TProCommonDialog::SoundHook = [&](TSoundType t) { heard.push_back(t); };
-    TProImageViewDialog dialog;
+    TDialogBase::SoundHook = [&](TSoundType t) { heard.push_back(t); };
+    TPictureDialog dialog;
     FillPicture(*dialog.Picture());
     ShowModal(dialog);  // stNoSound
     dialog.SetSoundType(stExclamation);
     ShowModal(dialog);
-    TProCommonDialog::SoundHook = nullptr;
+    TDialogBase::SoundHook = nullptr;
     EXPECT_EQ(heard, std::vector<TSoundType>{stExclamation});
 }
 
-TEST(ProImageViewDialog, AssigningAPictureCopiesIt) {
+TEST(PictureDialog, AssigningAPictureCopiesIt) {
     TPicture source;
     FillPicture(source, 7, 9);
-    TProImageViewDialog dialog;
+    TPictureDialog dialog;
     dialog.SetPicture(&source);
     source.SetGraphic(nullptr);
     EXPECT_EQ(dialog.Picture()->Width(), 7);

@@ -1,4 +1,4 @@
-#include "display/ProImageViewDialog.h"
+#include "display/PictureDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "display/ProImage.h"
+#include "display/PictureView.h"
 #include "imaging/formats/JPEGImage.h"
 #include "toolkit/Controls.h"
 
@@ -47,16 +47,16 @@ QString DialogString(int id) {
     return QString::fromUtf16(kImageViewCaptions[language]);
 }
 
-// --- TProCommonDialog --------------------------------------------------------------------------
+// --- TDialogBase --------------------------------------------------------------------------
 
-TProCommonDialog::TProCommonDialog(const QString& name, QObject* parent)
+TDialogBase::TDialogBase(const QString& name, QObject* parent)
     : QObject(parent), font_(std::make_unique<TFont>()) {
     setObjectName(name);
 }
 
-TProCommonDialog::~TProCommonDialog() = default;
+TDialogBase::~TDialogBase() = default;
 
-void TProCommonDialog::PlaySound() const {
+void TDialogBase::PlaySound() const {
     if (soundType_ == stNoSound) return;
     if (SoundHook) {
         SoundHook(soundType_);
@@ -67,33 +67,33 @@ void TProCommonDialog::PlaySound() const {
     QApplication::beep();
 }
 
-// --- TProImageViewDialog ---------------------------------------------------------------------
+// --- TPictureDialog ---------------------------------------------------------------------
 
-TProImageViewDialog::TProImageViewDialog(const QString& name, QObject* parent)
-    : TProCommonDialog(name, parent), picture_(std::make_unique<TPicture>()) {}
+TPictureDialog::TPictureDialog(const QString& name, QObject* parent)
+    : TDialogBase(name, parent), picture_(std::make_unique<TPicture>()) {}
 
-TProImageViewDialog::~TProImageViewDialog() {
+TPictureDialog::~TPictureDialog() {
     if (form_ != nullptr) {
         form_->dialog_ = nullptr;
         delete form_.data();
     }
 }
 
-void TProImageViewDialog::SetPicture(const TPicture* value) {
+void TPictureDialog::SetPicture(const TPicture* value) {
     if (value == nullptr)
         picture_->SetGraphic(nullptr);
     else
         picture_->Assign(*value);
 }
 
-void TProImageViewDialog::ShowPicture() {
+void TPictureDialog::ShowPicture() {
     if (form_ != nullptr) {
         form_->raise();
         form_->activateWindow();
         form_->setFocus();
         return;
     }
-    auto* form = new TImageViewForm(nullptr);
+    auto* form = new TPictureDialogWindow(nullptr);
     form->dialog_ = this;
     form_ = form;
     try {
@@ -129,28 +129,29 @@ void TProImageViewDialog::ShowPicture() {
     }
 }
 
-// --- TImageViewForm --------------------------------------------------------------------------
+// --- TPictureDialogWindow
+// --------------------------------------------------------------------------
 
-TImageViewForm::TImageViewForm(QWidget* owner)
+TPictureDialogWindow::TPictureDialogWindow(QWidget* owner)
     : TCommonDialogForm(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("ImageViewForm"));
     setWindowTitle(DialogString(DialogCaptionId(dlEnglish)));
     setSizeGripEnabled(false);
     TAlignLayout::Install(this);
-    Panel = new TProPanel(QStringLiteral("Panel"), this);
+    Panel = new TBevelPanel(QStringLiteral("Panel"), this);
     Panel->SetBevelOuter(bvNone);
     Panel->SetAlign(alClient);
-    Image = new TProImage(QStringLiteral("Image"), Panel);
+    Image = new TPictureView(QStringLiteral("Image"), Panel);
     Image->SetAlign(alClient);
-    connect(Image, &TProImage::OnPictureChange, this, &TImageViewForm::PictureChanged);
+    connect(Image, &TPictureView::OnPictureChange, this, &TPictureDialogWindow::PictureChanged);
 }
 
-TImageViewForm::~TImageViewForm() {
+TPictureDialogWindow::~TPictureDialogWindow() {
     FormDestroy();
 }
 
-void TImageViewForm::SetFooter(const QString& text) {
+void TPictureDialogWindow::SetFooter(const QString& text) {
     if (footer_ == nullptr) {
         footer_ = new QWidget(this);
         footer_->setObjectName(QStringLiteral("Footer"));
@@ -175,7 +176,7 @@ void TImageViewForm::SetFooter(const QString& text) {
     PictureChanged();
 }
 
-void TImageViewForm::PictureChanged() {
+void TPictureDialogWindow::PictureChanged() {
     int w = std::max(Image->Picture()->Width(), 0);
     int h = std::max(Image->Picture()->Height(), 0);
     if (Panel->BevelCtl3D()) {
@@ -193,16 +194,16 @@ void TImageViewForm::PictureChanged() {
     TAlignLayout::Realign(this);
 }
 
-void TImageViewForm::FormClose() {
+void TPictureDialogWindow::FormClose() {
     if (freeOnClose_) deleteLater();
 }
 
-void TImageViewForm::FormDestroy() {
+void TPictureDialogWindow::FormDestroy() {
     if (dialog_ != nullptr && dialog_->form_ == this) dialog_->form_ = nullptr;
     dialog_ = nullptr;
 }
 
-void TImageViewForm::closeEvent(QCloseEvent* event) {
+void TPictureDialogWindow::closeEvent(QCloseEvent* event) {
     TCommonDialogForm::closeEvent(event);
     if (event->isAccepted()) FormClose();
 }

@@ -1,0 +1,71 @@
+// The picture presenter: what an older request delivers is never shown, and the neighbours of
+// the shown picture are decoded ahead, so that moving to one shows it at once.
+#include <QTemporaryDir>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "common/DecodeTestHelpers.h"
+#include "display/PicturePresenter.h"
+#include "display/PictureView.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Picture.h"
+#include "toolkit/Controls.h"
+
+namespace {
+
+class PicturePresenterTest : public testing::Test {
+  protected:
+    void SetUp() override { TPicture::RegisterFileFormat("bmp", "Bitmap", &TBitmap::ClassInfo()); }
+    void TearDown() override { TPicture::UnregisterGraphicClass(&TBitmap::ClassInfo()); }
+
+    QByteArray Bitmap(const char* name, int width, int height) {
+        return testhelp::SaveBlankBitmap(dir_.path(), name, width, height);
+    }
+    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done); }
+
+    QTemporaryDir dir_;
+    QWidget pane_;
+    TScrollBox* scroll_ = new TScrollBox(QStringLiteral("ScrollImage"), &pane_);
+    TPictureView* view_ = new TPictureView(QStringLiteral("ViewImage"), scroll_->Contents());
+    TPicturePresenter presenter_{view_, scroll_, &pane_};
+};
+
+TEST_F(PicturePresenterTest, AResultOfAnOlderRequestIsNotShown) {
+    const QByteArray first = Bitmap("first.bmp", 30, 20);
+    const QByteArray last = Bitmap("last.bmp", 40, 30);
+    presenter_.Show(first);
+    const quint64 older = presenter_.Decoder()->Generation();
+    presenter_.Show(last);
+    Wait([&] { return !presenter_.Loading(); });
+    ASSERT_EQ(presenter_.ShownPath(), last);
+
+    // The older request's picture arrives late.
+    auto stale = std::make_shared<TDecodedPicture>();
+    stale->path = first;
+    stale->graphic = std::make_unique<TBitmap>();
+    stale->graphic->LoadFromFile(first.toStdString());
+    stale->fullSize = QSize(30, 20);
+    emit presenter_.Decoder()->Decoded(older, stale);
+    EXPECT_EQ(presenter_.ShownPath(), last);
+    EXPECT_EQ(view_->PictureSize(), QSize(40, 30));
+}
+
+TEST_F(PicturePresenterTest, TheNeighboursDecodeAheadOnceThePictureIsShown) {
+    const QByteArray shown = Bitmap("b.bmp", 30, 20);
+    const QByteArray next = Bitmap("c.bmp", 40, 30);
+    const QByteArray previous = Bitmap("a.bmp", 50, 40);
+    presenter_.SetNeighbours({next, previous});
+    presenter_.Show(shown);
+    TDecodeService* decoder = presenter_.Decoder();
+    Wait([&] { return decoder->Cached(next) && decoder->Cached(previous); });
+    EXPECT_TRUE(decoder->Cached(next));
+    EXPECT_TRUE(decoder->Cached(previous));
+
+    // Moving to a neighbour shows it before Show returns.
+    presenter_.Show(next);
+    EXPECT_EQ(presenter_.ShownPath(), next);
+    EXPECT_FALSE(presenter_.Loading());
+}
+
+}  // namespace
