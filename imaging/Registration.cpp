@@ -33,8 +33,7 @@ namespace {
 
 std::unique_ptr<TFileFormatList> gRegistry;
 
-// The graphic class behind each format. (A format whose loader is not written yet can be bound
-// to a TPendingGraphic class, which says so when a file is opened.)
+// The graphic class behind each format.
 const TGraphicClass* BitmapClass() {
     return &TBitmap::ClassInfo();
 }

@@ -10,7 +10,6 @@
 #include "imaging/FileFormatList.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
-#include "imaging/formats/PendingGraphic.h"
 
 #include "common/ImagingTestHelpers.h"
 
@@ -219,22 +218,6 @@ TEST(Registration, RegistersEveryFormatInOrderAndCleansUp) {
     EXPECT_EQ(list->ExtensionRecord(list->FindExtension("pdd")).Types, 10);
     EXPECT_EQ(list->ExtensionRecord(list->FindExtension("psp")).Types, 24);
     EXPECT_EQ(list->ExtensionRecord(list->FindExtension("emf")).Types, 16);
-
-    // A format whose loader is pending refuses with its description. The test binds a
-    // pending class of its own, so this holds whichever real formats exist.
-    const TGraphicClass& pending = TPendingGraphic::PendingClass("TTestGraphic", "Test images");
-    TPicture::RegisterFileFormat("vtst", "Test images", &pending);
-    const auto file = std::filesystem::temp_directory_path() / "velkaro_pending_test.vtst";
-    std::ofstream(file) << "not really an image";
-    TPicture picture;
-    try {
-        picture.LoadFromFile(file.string());
-        FAIL() << "no exception";
-    } catch (const EInvalidGraphic& e) {
-        EXPECT_STREQ(e.what(), "Test images are not supported yet.");
-    }
-    std::filesystem::remove(file);
-    TPicture::UnregisterGraphicClass(&pending);
 
     UnregisterImageFormats();
     EXPECT_EQ(FileFormatList(), nullptr);
