@@ -73,12 +73,6 @@ avifCropRect Aperture(const avifImage& image) {
 
 }  // namespace
 
-const TGraphicClass& TAVIFGraphic::ClassInfo() {
-    static const TGraphicClass info{"TAVIFGraphic", [] { return std::make_unique<TAVIFGraphic>(); },
-                                    &TAVIFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TAVIFGraphic::ProbeStream(TStream& stream) {
     return IsAVIF(ReadFileTypeBrands(stream));
 }

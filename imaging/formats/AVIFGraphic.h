@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/FormatGraphicOf.h"
 #include "imaging/formats/LibraryGraphic.h"
 
-class TAVIFGraphic : public TLibraryGraphic {
+class TAVIFGraphic : public TFormatGraphicOf<TAVIFGraphic, TLibraryGraphic> {
   public:
-    TAVIFGraphic() : TLibraryGraphic("AVIF") {}
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    TAVIFGraphic() : TFormatGraphicOf("AVIF") {}
+    static constexpr const char* kClassName = "TAVIFGraphic";
 
     // True when the stream starts with a file-type box naming the avif or avis brand; the
     // position is restored either way.

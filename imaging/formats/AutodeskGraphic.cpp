@@ -16,13 +16,6 @@ constexpr int64_t kPaletteSize = 768;
 
 }  // namespace
 
-const TGraphicClass& TAutodeskGraphic::ClassInfo() {
-    static const TGraphicClass info{"TAutodeskGraphic",
-                                    [] { return std::make_unique<TAutodeskGraphic>(); },
-                                    &TAutodeskGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TAutodeskGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> header = stream.PeekBytes(12, kHeaderSize + 1);
     return !header.empty() && GetU16LE(header.data()) == kMagic && header[10] == 8 &&

@@ -4,12 +4,11 @@
 // row from the top, uncompressed. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TAutodeskGraphic : public TFormatGraphic {
+class TAutodeskGraphic : public TFormatGraphicOf<TAutodeskGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TAutodeskGraphic";
 
     // True when more than 32 bytes remain, the magic number is 9119h, the bits per pixel are
     // 8 and the compression is 0; the position is restored either way.

@@ -24,12 +24,6 @@ constexpr size_t kPaletteEntry = 6;
 
 }  // namespace
 
-const TGraphicClass& TCUTGraphic::ClassInfo() {
-    static const TGraphicClass info{"TCUTGraphic", [] { return std::make_unique<TCUTGraphic>(); },
-                                    &TCUTGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TCUTGraphic::ProbeStream(TStream&) {
     return false;
 }

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TCUTGraphic : public TFormatGraphic {
+class TCUTGraphic : public TFormatGraphicOf<TCUTGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TCUTGraphic";
 
     // CUT files have no signature: always false.
     static bool ProbeStream(TStream& stream);

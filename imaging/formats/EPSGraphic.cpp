@@ -11,12 +11,6 @@ constexpr int64_t kEPSHeaderSize = 30;
 constexpr const char* kEPS = "EPS";
 }  // namespace
 
-const TGraphicClass& TEPSGraphic::ClassInfo() {
-    static const TGraphicClass info{"TEPSGraphic", [] { return std::make_unique<TEPSGraphic>(); },
-                                    &TEPSGraphic::ProbeStream, &TTIFFGraphic::ClassInfo()};
-    return info;
-}
-
 bool TEPSGraphic::ProbeStream(TStream& stream) {
     // The preview's offset counts from the start of the header; it may follow the header right
     // away.

@@ -1,12 +1,12 @@
 #pragma once
 // TEPSGraphic: shows the TIFF preview of a binary Encapsulated PostScript file (the PostScript
 // itself is not drawn).
+#include "imaging/FormatGraphicOf.h"
 #include "imaging/formats/TIFFGraphic.h"
 
-class TEPSGraphic : public TTIFFGraphic {
+class TEPSGraphic : public TFormatGraphicOf<TEPSGraphic, TTIFFGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TEPSGraphic";
 
     // True when more than 30 bytes remain, the binary EPS magic matches, the TIFF preview
     // starts after the 30-byte header (right after it, or later) inside the stream and is not

@@ -103,12 +103,6 @@ int GifInterlacedRow(int n, int height) {
     return height - 1;  // not reached for n < height
 }
 
-const TGraphicClass& TGIFGraphic::ClassInfo() {
-    static const TGraphicClass info{"TGIFGraphic", [] { return std::make_unique<TGIFGraphic>(); },
-                                    &TGIFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TGIFGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(6, kHeaderSize);
     return !head.empty() && (std::memcmp(head.data(), "GIF87a", 6) == 0 ||

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
 struct GifFileType;
 
@@ -26,10 +26,9 @@ std::string DamagedGifWarning(int error, int rows, int height);
 // eighth row from 0, then every eighth from 4, every fourth from 2, every second from 1.
 int GifInterlacedRow(int n, int height);
 
-class TGIFGraphic : public TFormatGraphic {
+class TGIFGraphic : public TFormatGraphicOf<TGIFGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TGIFGraphic";
 
     // True when at least 13 bytes remain and the next six read "GIF87a" or "GIF89a"; the
     // position is restored either way.

@@ -87,12 +87,6 @@ THeifPtr<heif_image_handle> PrimaryHandle(heif_context* context) {
 
 }  // namespace
 
-const TGraphicClass& THEIFGraphic::ClassInfo() {
-    static const TGraphicClass info{"THEIFGraphic", [] { return std::make_unique<THEIFGraphic>(); },
-                                    &THEIFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool THEIFGraphic::ProbeStream(TStream& stream) {
     return IsHEIF(ReadFileTypeBrands(stream));
 }

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/FormatGraphicOf.h"
 #include "imaging/formats/LibraryGraphic.h"
 
-class THEIFGraphic : public TLibraryGraphic {
+class THEIFGraphic : public TFormatGraphicOf<THEIFGraphic, TLibraryGraphic> {
   public:
-    THEIFGraphic() : TLibraryGraphic("HEIF") {}
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    THEIFGraphic() : TFormatGraphicOf("HEIF") {}
+    static constexpr const char* kClassName = "THEIFGraphic";
 
     // True when the stream starts with a file-type box naming a HEIF brand (heic, heix, mif1
     // and their relatives) and no AVIF brand; the position is restored either way.

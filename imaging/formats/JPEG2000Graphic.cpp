@@ -242,13 +242,6 @@ struct TPlane {
 
 }  // namespace
 
-const TGraphicClass& TJPEG2000Graphic::ClassInfo() {
-    static const TGraphicClass info{"TJPEG2000Graphic",
-                                    [] { return std::make_unique<TJPEG2000Graphic>(); },
-                                    &TJPEG2000Graphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TJPEG2000Graphic::ProbeStream(TStream& stream) {
     return Layout(stream) != OPJ_CODEC_UNKNOWN;
 }

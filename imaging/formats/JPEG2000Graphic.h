@@ -6,12 +6,11 @@
 // the whole picture. A reduced view decodes at a lower resolution level. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TJPEG2000Graphic : public TFormatGraphic {
+class TJPEG2000Graphic : public TFormatGraphicOf<TJPEG2000Graphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TJPEG2000Graphic";
 
     // True when the stream, at its position, starts with the JP2 signature box or a codestream's
     // SOC and SIZ markers; the position is restored either way.

@@ -79,13 +79,6 @@ void ShownSize(const JxlBasicInfo& info, uint32_t& width, uint32_t& height) {
 
 }  // namespace
 
-const TGraphicClass& TJPEGXLGraphic::ClassInfo() {
-    static const TGraphicClass info{"TJPEGXLGraphic",
-                                    [] { return std::make_unique<TJPEGXLGraphic>(); },
-                                    &TJPEGXLGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TJPEGXLGraphic::ProbeStream(TStream& stream) {
     const int64_t position = stream.Position();
     uint8_t head[12];

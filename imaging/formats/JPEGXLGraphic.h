@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/FormatGraphicOf.h"
 #include "imaging/formats/LibraryGraphic.h"
 
-class TJPEGXLGraphic : public TLibraryGraphic {
+class TJPEGXLGraphic : public TFormatGraphicOf<TJPEGXLGraphic, TLibraryGraphic> {
   public:
-    TJPEGXLGraphic() : TLibraryGraphic("JPEG XL") {}
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    TJPEGXLGraphic() : TFormatGraphicOf("JPEG XL") {}
+    static constexpr const char* kClassName = "TJPEGXLGraphic";
 
     // True when the stream, at its position, starts with the codestream's two signature bytes
     // or the container's signature box; the position is restored either way.

@@ -35,12 +35,6 @@ bool IsImage(const uint8_t* head) {
 
 }  // namespace
 
-const TGraphicClass& TPCDGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPCDGraphic", [] { return std::make_unique<TPCDGraphic>(); },
-                                    &TPCDGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TPCDGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(kSectorSize + 3, kHeaderBytes + 1);
     return !head.empty() && (IsOverview(head.data()) || IsImage(head.data()));

@@ -5,12 +5,11 @@
 // rotation recorded in the file is applied. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TPCDGraphic : public TFormatGraphic {
+class TPCDGraphic : public TFormatGraphicOf<TPCDGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPCDGraphic";
 
     // True when at least 6145 bytes remain and the file begins with "PCD_OPA" (an overview
     // file) or has "PCD" at offset 2048 (an image file); the position is restored either way.

@@ -86,12 +86,6 @@ void MergePlanes(const uint8_t* row, uint32_t planeBytes, uint32_t planes, uint8
 
 }  // namespace
 
-const TGraphicClass& TPCXGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPCXGraphic", [] { return std::make_unique<TPCXGraphic>(); },
-                                    &TPCXGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TPCXGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> h = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
     return !h.empty() && (h[0] == 10 || h[0] == 12 || h[0] == 205) &&

@@ -7,12 +7,11 @@
 // the file or from the default 16 colours. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TPCXGraphic : public TFormatGraphic {
+class TPCXGraphic : public TFormatGraphicOf<TPCXGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPCXGraphic";
 
     // True when more than 128 bytes remain and the header has manufacturer 10, 12 or 205,
     // version 0, 2, 3 or 5 and encoding 0 or 1. The position is restored.

@@ -297,12 +297,6 @@ uint32_t GrayLevel(uint32_t v, int bitDepth) {
 
 // ---------------------------------------------------------------------------------------------
 
-const TGraphicClass& TPNGGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPNGGraphic", [] { return std::make_unique<TPNGGraphic>(); },
-                                    &TPNGGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 

@@ -7,14 +7,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
 class TLZ77Decoder;
 
-class TPNGGraphic : public TFormatGraphic {
+class TPNGGraphic : public TFormatGraphicOf<TPNGGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPNGGraphic";
 
     TPNGGraphic();
     ~TPNGGraphic() override;

@@ -19,12 +19,6 @@ bool IsDigit(int c) {
 
 }  // namespace
 
-const TGraphicClass& TPPMGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPPMGraphic", [] { return std::make_unique<TPPMGraphic>(); },
-                                    &TPPMGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TPPMGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> magic = stream.PeekBytes(2, 11);
     return !magic.empty() && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';

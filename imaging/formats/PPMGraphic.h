@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TPPMGraphic : public TFormatGraphic {
+class TPPMGraphic : public TFormatGraphicOf<TPPMGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPPMGraphic";
 
     // True when more than 10 bytes remain and they start with "P" and a digit 1..6; the
     // position is restored either way.

@@ -42,12 +42,6 @@ enum : uint16_t {
 
 }  // namespace
 
-const TGraphicClass& TPSDGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPSDGraphic", [] { return std::make_unique<TPSDGraphic>(); },
-                                    &TPSDGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TPSDGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(6, kHeaderSize + 1);
     if (head.empty() || GetU16BE(head.data() + 4) != 1) return false;

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TPSDGraphic : public TFormatGraphic {
+class TPSDGraphic : public TFormatGraphicOf<TPSDGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPSDGraphic";
 
     // True when more than 26 bytes remain, the first four read "8BPS" in any letter case and
     // the version is 1; the position is restored either way.

@@ -78,12 +78,6 @@ double GetDoubleLE(const uint8_t* p) {
 
 }  // namespace
 
-const TGraphicClass& TPSPGraphic::ClassInfo() {
-    static const TGraphicClass info{"TPSPGraphic", [] { return std::make_unique<TPSPGraphic>(); },
-                                    &TPSPGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TPSPGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(kFileHeaderSize, kFileHeaderSize + 1);
     return !head.empty() && SignatureMatches(head.data()) && GetU16LE(head.data() + 32) >= 3;

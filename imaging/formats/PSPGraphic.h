@@ -8,12 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TPSPGraphic : public TFormatGraphic {
+class TPSPGraphic : public TFormatGraphicOf<TPSPGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TPSPGraphic";
 
     // True when more than 36 bytes remain, the header text matches and the major version is at
     // least 3; the position is restored either way.

@@ -57,12 +57,6 @@ class TChunkReader {
 
 }  // namespace
 
-const TGraphicClass& TQOIGraphic::ClassInfo() {
-    static const TGraphicClass info{"TQOIGraphic", [] { return std::make_unique<TQOIGraphic>(); },
-                                    &TQOIGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TQOIGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(4, kHeaderSize + 1);
     return !head.empty() && std::memcmp(head.data(), "qoif", 4) == 0;

@@ -4,12 +4,11 @@
 // 24-bit. A file that ends early keeps the rows decoded before. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TQOIGraphic : public TFormatGraphic {
+class TQOIGraphic : public TFormatGraphicOf<TQOIGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TQOIGraphic";
 
     // True when more than the 14-byte header remains and it starts with "qoif"; the position
     // is restored either way.

@@ -78,12 +78,6 @@ float ParseGamma(const uint8_t* p, float fallback) {
 
 }  // namespace
 
-const TGraphicClass& TRLAGraphic::ClassInfo() {
-    static const TGraphicClass info{"TRLAGraphic", [] { return std::make_unique<TRLAGraphic>(); },
-                                    &TRLAGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TRLAGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> header = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
     return !header.empty() && GetU16BE(header.data() + kRevisionField) == kRevision &&

@@ -5,12 +5,11 @@
 // converted into one bitmap row; the file gamma is applied when it is not 1. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TRLAGraphic : public TFormatGraphic {
+class TRLAGraphic : public TFormatGraphicOf<TRLAGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TRLAGraphic";
 
     // True when more than 740 bytes remain, the revision is FFFEh and the channel kind is "rgb"
     // or "xyz" (in any letter case); the position is restored either way.

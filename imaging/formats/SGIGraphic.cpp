@@ -17,12 +17,6 @@ constexpr const char* kShortName = "SGI";
 
 }  // namespace
 
-const TGraphicClass& TSGIGraphic::ClassInfo() {
-    static const TGraphicClass info{"TSGIGraphic", [] { return std::make_unique<TSGIGraphic>(); },
-                                    &TSGIGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 TSGIGraphic::TSGIGraphic() = default;
 TSGIGraphic::~TSGIGraphic() = default;
 

@@ -6,12 +6,11 @@
 // a grey palette. It does not save.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TSGIGraphic : public TFormatGraphic {
+class TSGIGraphic : public TFormatGraphicOf<TSGIGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TSGIGraphic";
 
     TSGIGraphic();
     ~TSGIGraphic() override;

@@ -205,12 +205,6 @@ void ReverseBits(uint8_t* data, size_t count) {
 
 // ---------------------------------------------------------------------------------------------
 
-const TGraphicClass& TTIFFGraphic::ClassInfo() {
-    static const TGraphicClass info{"TTIFFGraphic", [] { return std::make_unique<TTIFFGraphic>(); },
-                                    &TTIFFGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 TTIFFGraphic::TTIFFGraphic() = default;
 TTIFFGraphic::~TTIFFGraphic() = default;
 

@@ -17,14 +17,13 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
 class TDecoder;
 
-class TTIFFGraphic : public TFormatGraphic {
+class TTIFFGraphic : public TFormatGraphicOf<TTIFFGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TTIFFGraphic";
 
     TTIFFGraphic();
     ~TTIFFGraphic() override;

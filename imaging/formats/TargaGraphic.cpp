@@ -109,13 +109,6 @@ void TargaRow(const TBitmap& bitmap, int y, uint32_t pixelBytes, std::vector<uin
 
 }  // namespace
 
-const TGraphicClass& TTargaGraphic::ClassInfo() {
-    static const TGraphicClass info{"TTargaGraphic",
-                                    [] { return std::make_unique<TTargaGraphic>(); },
-                                    &TTargaGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TTargaGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> h = stream.PeekBytes(kHeaderSize, kHeaderSize + 1);
     if (h.empty()) return false;

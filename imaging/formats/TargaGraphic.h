@@ -7,12 +7,11 @@
 // that also saves.
 #include <cstdint>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TTargaGraphic : public TFormatGraphic {
+class TTargaGraphic : public TFormatGraphicOf<TTargaGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TTargaGraphic";
 
     // True when more than 18 bytes remain and the header has a known image type (0 to 3,
     // 9 to 11), colour map type 0 or 1, a colour map entry size of 15, 16, 24 or 32 bits and

@@ -31,12 +31,6 @@ struct TDemuxCloser {
 
 }  // namespace
 
-const TGraphicClass& TWebPGraphic::ClassInfo() {
-    static const TGraphicClass info{"TWebPGraphic", [] { return std::make_unique<TWebPGraphic>(); },
-                                    &TWebPGraphic::ProbeStream, &TFormatGraphic::ClassInfo()};
-    return info;
-}
-
 bool TWebPGraphic::ProbeStream(TStream& stream) {
     const std::vector<uint8_t> head = stream.PeekBytes(12, kHeaderSize);
     return !head.empty() && std::memcmp(head.data(), "RIFF", 4) == 0 &&

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/FormatGraphic.h"
+#include "imaging/FormatGraphicOf.h"
 
-class TWebPGraphic : public TFormatGraphic {
+class TWebPGraphic : public TFormatGraphicOf<TWebPGraphic> {
   public:
-    static const TGraphicClass& ClassInfo();
-    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+    static constexpr const char* kClassName = "TWebPGraphic";
 
     // True when at least 20 bytes remain and they start with "RIFF", a size and "WEBP"; the
     // position is restored either way.
