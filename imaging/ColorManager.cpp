@@ -225,48 +225,30 @@ TColorManager::TColorManager() {
 
 void TColorManager::SetSourceSampleBits(uint8_t value) {
     if (value == 0 || value > 16) throw EColorConversionError(imsg::InvalidSampleDepth);
-    if (value != sourceBPS_) {
-        sourceBPS_ = value;
-        SetChanged();
-    }
+    Update(sourceBPS_, value);
 }
 
 void TColorManager::SetTargetSampleBits(uint8_t value) {
     if (value == 0 || value > 16) throw EColorConversionError(imsg::InvalidSampleDepth);
-    if (value != targetBPS_) {
-        targetBPS_ = value;
-        SetChanged();
-    }
+    Update(targetBPS_, value);
 }
 
 void TColorManager::SetSourceSampleCount(uint8_t value) {
     if (value == 0 || value > 4) throw EColorConversionError(imsg::InvalidPixelDepth);
-    if (value != sourceSPP_) {
-        sourceSPP_ = value;
-        SetChanged();
-    }
+    Update(sourceSPP_, value);
 }
 
 void TColorManager::SetTargetSampleCount(uint8_t value) {
     if (value == 0 || value > 4) throw EColorConversionError(imsg::InvalidPixelDepth);
-    if (value != targetSPP_) {
-        targetSPP_ = value;
-        SetChanged();
-    }
+    Update(targetSPP_, value);
 }
 
 void TColorManager::SetSourceScheme(TColorSchemeKind value) {
-    if (value != sourceScheme_) {
-        sourceScheme_ = value;
-        SetChanged();
-    }
+    Update(sourceScheme_, value);
 }
 
 void TColorManager::SetTargetScheme(TColorSchemeKind value) {
-    if (value != targetScheme_) {
-        targetScheme_ = value;
-        SetChanged();
-    }
+    Update(targetScheme_, value);
 }
 
 // The routines step by the scheme's samples; a scheme without a fixed count uses the

@@ -214,6 +214,14 @@ class TColorManager {
                                                 uint8_t* target, uint32_t count, uint8_t mask);
 
     void SetChanged() { changed_ = true; }
+    // Stores value in field and marks the routine for reselection when it differs.
+    template <class T>
+    void Update(T& field, T value) {
+        if (value != field) {
+            field = value;
+            SetChanged();
+        }
+    }
     void SelectRoutine();
     void BuildYCbCrLookup(int crOffset, int cbOffset);
 

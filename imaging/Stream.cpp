@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "imaging/Exceptions.h"
@@ -84,6 +85,18 @@ std::vector<uint32_t> TStream::ReadU32Table(int64_t count, bool bigEndian) {
                                [bigEndian](const uint8_t* p) { return GetU32(p, bigEndian); });
 }
 
+namespace {
+
+// Reads the Size bytes of a number and decodes them with get (the byte order of the caller).
+template <size_t Size, class TValue>
+TValue ReadWord(TStream& stream, TValue (*get)(const uint8_t*)) {
+    uint8_t bytes[Size];
+    stream.ReadBuffer(bytes, Size);
+    return get(bytes);
+}
+
+}  // namespace
+
 uint8_t TStream::ReadU8() {
     uint8_t v;
     ReadBuffer(&v, 1);
@@ -91,27 +104,19 @@ uint8_t TStream::ReadU8() {
 }
 
 uint16_t TStream::ReadU16LE() {
-    uint8_t b[2];
-    ReadBuffer(b, 2);
-    return GetU16LE(b);
+    return ReadWord<2>(*this, GetU16LE);
 }
 
 uint16_t TStream::ReadU16BE() {
-    uint8_t b[2];
-    ReadBuffer(b, 2);
-    return GetU16BE(b);
+    return ReadWord<2>(*this, GetU16BE);
 }
 
 uint32_t TStream::ReadU32LE() {
-    uint8_t b[4];
-    ReadBuffer(b, 4);
-    return GetU32LE(b);
+    return ReadWord<4>(*this, GetU32LE);
 }
 
 uint32_t TStream::ReadU32BE() {
-    uint8_t b[4];
-    ReadBuffer(b, 4);
-    return GetU32BE(b);
+    return ReadWord<4>(*this, GetU32BE);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1123,35 +1123,30 @@ void TJPEGImage::SetOptions(const TJPEGOptions& options) {
     }
 }
 
-void TJPEGImage::SetScalePower(uint8_t value) {
+template <class T>
+void TJPEGImage::SetOption(T TJPEGOptions::*field, T value) {
     TJPEGOptions o = options_;
-    o.ScalePower = value;
+    o.*field = value;
     SetOptions(o);
+}
+
+void TJPEGImage::SetScalePower(uint8_t value) {
+    SetOption(&TJPEGOptions::ScalePower, value);
 }
 void TJPEGImage::SetGrayOutput(bool value) {
-    TJPEGOptions o = options_;
-    o.GrayOutput = value;
-    SetOptions(o);
+    SetOption(&TJPEGOptions::GrayOutput, value);
 }
 void TJPEGImage::SetFastDecode(bool value) {
-    TJPEGOptions o = options_;
-    o.FastDecode = value;
-    SetOptions(o);
+    SetOption(&TJPEGOptions::FastDecode, value);
 }
 void TJPEGImage::SetEightBitOutput(bool value) {
-    TJPEGOptions o = options_;
-    o.EightBitOutput = value;
-    SetOptions(o);
+    SetOption(&TJPEGOptions::EightBitOutput, value);
 }
 void TJPEGImage::SetShowScans(bool value) {
-    TJPEGOptions o = options_;
-    o.ShowScans = value;
-    SetOptions(o);
+    SetOption(&TJPEGOptions::ShowScans, value);
 }
 void TJPEGImage::SetBlockSmoothing(bool value) {
-    TJPEGOptions o = options_;
-    o.BlockSmoothing = value;
-    SetOptions(o);
+    SetOption(&TJPEGOptions::BlockSmoothing, value);
 }
 void TJPEGImage::SetSaveQuality(uint8_t value) {
     options_.SaveQuality = value;

@@ -144,6 +144,10 @@ class TJPEGImage : public TGraphic {
     static void SetTickSource(TTickSource source);
 
   private:
+    // Sets one field of the options through SetOptions (which drops a decoded bitmap it affects).
+    template <class T>
+    void SetOption(T TJPEGOptions::*field, T value);
+
     // The file's bytes and what its header says, shared between copies of the picture.
     struct TData {
         bool hasBytes = false;

@@ -1,6 +1,7 @@
 // Reading a TIFF directory: its entries, sorted by tag, and the values of an entry, wherever
 // the file keeps them. Every offset and count is checked against the file before it is read.
 #include <algorithm>
+#include <type_traits>
 
 #include "imaging/Stream.h"
 #include "imaging/formats/TIFFDirectory.h"
@@ -109,35 +110,23 @@ float TTIFFGraphic::ReadFloat(uint16_t tag, float fallback) const {
     return float(values.Float(0));
 }
 
-std::vector<uint32_t> TTIFFGraphic::ReadIntegerList(uint16_t tag) const {
+template <class T>
+std::vector<T> TTIFFGraphic::ReadList(uint16_t tag) const {
     const TIFDEntry* entry = FindTag(tag);
     TValues values;
-    std::vector<uint32_t> list;
+    std::vector<T> list;
     if (entry == nullptr || !ReadValues(*entry, values)) return list;
     list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = values.Integer(i);
+    for (uint32_t i = 0; i < values.Count; ++i) {
+        if constexpr (std::is_floating_point_v<T>)
+            list[i] = T(values.Float(i));
+        else
+            list[i] = T(values.Integer(i));
+    }
     return list;
 }
 
-std::vector<float> TTIFFGraphic::ReadFloatList(uint16_t tag) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    std::vector<float> list;
-    if (entry == nullptr || !ReadValues(*entry, values)) return list;
-    list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = float(values.Float(i));
-    return list;
-}
-
-std::vector<uint8_t> TTIFFGraphic::ReadByteList(uint16_t tag) const {
-    const TIFDEntry* entry = FindTag(tag);
-    TValues values;
-    std::vector<uint8_t> list;
-    if (entry == nullptr || !ReadValues(*entry, values)) return list;
-    list.resize(values.Count);
-    for (uint32_t i = 0; i < values.Count; ++i)
-        list[i] = uint8_t(values.Integer(i));
-    return list;
-}
+// The lists TIFFGraphic.cpp reads.
+template std::vector<uint32_t> TTIFFGraphic::ReadList<uint32_t>(uint16_t tag) const;
+template std::vector<float> TTIFFGraphic::ReadList<float>(uint16_t tag) const;
+template std::vector<uint8_t> TTIFFGraphic::ReadList<uint8_t>(uint16_t tag) const;

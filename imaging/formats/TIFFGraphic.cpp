@@ -260,7 +260,7 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.Height = ReadInteger(tagImageLength, 0);
     if (p.Width == 0 || p.Height == 0) return false;
 
-    const std::vector<uint32_t> bits = ReadIntegerList(tagBitsPerSample);
+    const std::vector<uint32_t> bits = ReadList<uint32_t>(tagBitsPerSample);
     p.BitsPerSample = uint8_t(std::min<uint32_t>(bits.empty() ? 1 : bits[0], 255));
     p.Compression = CompressionKind(ReadInteger(tagCompression, 1));
     p.SamplesPerPixel = uint8_t(std::min<uint32_t>(ReadInteger(tagSamplesPerPixel, 1), 255));
@@ -299,8 +299,8 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
         wideMax_ = sampleFormat_ == 1   ? double(UINT32_MAX)
                    : sampleFormat_ == 2 ? double(INT32_MAX)
                                         : 1.0;
-        const std::vector<float> low = ReadFloatList(tagSMinSampleValue);
-        const std::vector<float> high = ReadFloatList(tagSMaxSampleValue);
+        const std::vector<float> low = ReadList<float>(tagSMinSampleValue);
+        const std::vector<float> high = ReadList<float>(tagSMaxSampleValue);
         if (!low.empty() && !high.empty() && std::isfinite(low[0]) && std::isfinite(high[0]) &&
             high[0] > low[0]) {
             wideMin_ = low[0];
@@ -310,7 +310,7 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     orientation_ = ReadInteger(tagOrientation, 1);
     p.BitsPerPixel =
         uint8_t(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
-    p.RowsPerStrip = ReadIntegerList(tagRowsPerStrip);
+    p.RowsPerStrip = ReadList<uint32_t>(tagRowsPerStrip);
     if (p.RowsPerStrip.empty() || p.RowsPerStrip[0] == UINT32_MAX) p.RowsPerStrip = {p.Height};
     p.XResolution = ReadFloat(tagXResolution, 0);
     p.YResolution = ReadFloat(tagYResolution, 0);
@@ -325,21 +325,21 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.TileWidth = ReadInteger(tagTileWidth, 0);
     p.TileLength = ReadInteger(tagTileLength, 0);
     if (p.TileWidth != 0 && p.TileLength != 0) p.Options |= optTiled;
-    const std::vector<uint32_t> extra = ReadIntegerList(tagExtraSamples);
+    const std::vector<uint32_t> extra = ReadList<uint32_t>(tagExtraSamples);
     p.HasAlpha = !extra.empty() &&
                  std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
     // The first extra sample is the one shown as alpha; 1 means associated (premultiplied).
     associatedAlpha_ = !extra.empty() && extra[0] == 1;
-    if (p.Compression == compJPEG) p.JPEGTables = ReadByteList(tagJPEGTables);
+    if (p.Compression == compJPEG) p.JPEGTables = ReadList<uint8_t>(tagJPEGTables);
     p.JPEGColorMode = 0;
     p.JPEGTablesMode = 3;
     yCbCrCoefficients_ = {0.299f, 0.587f, 0.114f};
     yCbCrPositioning_ = 1;
     if (p.ColorScheme == schemeYCbCr) {
-        const std::vector<float> c = ReadFloatList(tagYCbCrCoefficients);
+        const std::vector<float> c = ReadList<float>(tagYCbCrCoefficients);
         for (size_t i = 0; i < std::min<size_t>(c.size(), 3); ++i)
             yCbCrCoefficients_[i] = c[i];
-        p.YCbCrSubsampling = ReadByteList(tagYCbCrSubsampling);
+        p.YCbCrSubsampling = ReadList<uint8_t>(tagYCbCrSubsampling);
         if (p.YCbCrSubsampling.size() < 2) p.YCbCrSubsampling = {2, 2};
         p.YCbCrSubsampling.resize(2);
         yCbCrPositioning_ = ReadInteger(tagYCbCrPositioning, 1);
@@ -695,8 +695,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progressGuard(*this);
-    blockOffsets_ = ReadIntegerList(tiled ? tagTileOffsets : tagStripOffsets);
-    blockByteCounts_ = ReadIntegerList(tiled ? tagTileByteCounts : tagStripByteCounts);
+    blockOffsets_ = ReadList<uint32_t>(tiled ? tagTileOffsets : tagStripOffsets);
+    blockByteCounts_ = ReadList<uint32_t>(tiled ? tagTileByteCounts : tagStripByteCounts);
     if (blockOffsets_.empty() && p.Compression == compOldJPEG &&
         FindTag(tagJPEGInterchangeFormat)) {
         // An old-style JPEG picture without strips: the one JPEG stream is the strip.

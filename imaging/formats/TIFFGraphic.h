@@ -73,9 +73,9 @@ class TTIFFGraphic : public TFormatGraphicOf<TTIFFGraphic> {
     bool ReadValues(const TIFDEntry& entry, TValues& values) const;
     uint32_t ReadInteger(uint16_t tag, uint32_t fallback) const;
     float ReadFloat(uint16_t tag, float fallback) const;
-    std::vector<uint32_t> ReadIntegerList(uint16_t tag) const;
-    std::vector<float> ReadFloatList(uint16_t tag) const;
-    std::vector<uint8_t> ReadByteList(uint16_t tag) const;
+    // All values of the tag (none when it is missing or unreadable), as integers or floats.
+    template <class T>
+    std::vector<T> ReadList(uint16_t tag) const;
 
     void SetupColorManager();
     // Checks the tile geometry and the tile lists; raises the invalid-format message.
