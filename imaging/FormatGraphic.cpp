@@ -99,6 +99,19 @@ TFormatGraphic::TLoadScope::TLoadScope(TFormatGraphic& graphic, TStream& stream)
     graphic_.SetLoadWarning({});
 }
 
+// Delegating keeps the destructor's unbinding also when reading the properties fails.
+TFormatGraphic::TLoadScope::TLoadScope(TFormatGraphic& graphic, TStream& stream,
+                                       const char* formatName, uint32_t imageIndex)
+    : TLoadScope(Cleared(graphic), stream) {
+    if (!graphic_.ReadProperties(stream, imageIndex))
+        RaiseInvalidGraphicFmt(imsg::InvalidImage, formatName);
+}
+
+TFormatGraphic& TFormatGraphic::TLoadScope::Cleared(TFormatGraphic& graphic) {
+    graphic.Clear();
+    return graphic;
+}
+
 TFormatGraphic::TLoadScope::~TLoadScope() {
     graphic_.stream_ = nullptr;
 }

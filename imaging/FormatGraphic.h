@@ -157,11 +157,18 @@ class TFormatGraphic : public TBitmap {
     class TLoadScope {
       public:
         TLoadScope(TFormatGraphic& graphic, TStream& stream);
+        // The start of most loads: clears the bitmap, binds the stream as above and reads the
+        // properties of image imageIndex, raising the invalid-format error with formatName when
+        // the stream holds no such image.
+        TLoadScope(TFormatGraphic& graphic, TStream& stream, const char* formatName,
+                   uint32_t imageIndex = 0);
         ~TLoadScope();
         TLoadScope(const TLoadScope&) = delete;
         TLoadScope& operator=(const TLoadScope&) = delete;
 
       private:
+        static TFormatGraphic& Cleared(TFormatGraphic& graphic);
+
         TFormatGraphic& graphic_;
     };
 

@@ -43,9 +43,7 @@ bool TAutodeskGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 }
 
 void TAutodeskGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    TLoadScope scope(*this, stream, kShortName);
     const uint32_t width = imageProperties_.Width;
     const uint32_t height = imageProperties_.Height;
 

@@ -95,9 +95,7 @@ TPaletteEntries TCUTGraphic::ReadPaletteFile(const std::string& fileName) const 
 }
 
 void TCUTGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    TLoadScope scope(*this, stream, kShortName);
     const uint32_t width = imageProperties_.Width;
     const uint32_t height = imageProperties_.Height;
 

@@ -163,9 +163,7 @@ void TPCXGraphic::SetupPalette(TStream& stream, const uint8_t* header) {
 }
 
 void TPCXGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    TLoadScope scope(*this, stream, kFormatName);
     stream.SetPosition(startPosition_);
     TProgressGuard progressGuard(*this);
     StartRowProgress(imageProperties_.Width, imsg::Preparing);

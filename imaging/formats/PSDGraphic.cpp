@@ -329,9 +329,7 @@ void TPSDGraphic::LoadColorChannels(const std::vector<uint16_t>& byteCounts, uns
 }
 
 void TPSDGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    TLoadScope scope(*this, stream, kShortName);
     const TImageProperties& p = imageProperties_;
 
     stream.SetPosition(startPosition_);

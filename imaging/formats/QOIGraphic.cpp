@@ -85,9 +85,7 @@ bool TQOIGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 }
 
 void TQOIGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    TLoadScope scope(*this, stream, kFormatName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Transfering);
     TProgressGuard guard(*this);

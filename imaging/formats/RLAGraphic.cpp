@@ -110,10 +110,8 @@ bool TRLAGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
 }
 
 void TRLAGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
     // A file of another channel kind holds nothing this loader can show.
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    TLoadScope scope(*this, stream, kShortName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Transfering);
     TProgressGuard progress(*this);

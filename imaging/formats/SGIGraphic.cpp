@@ -111,9 +111,7 @@ class TChannelReader {
 }  // namespace
 
 void TSGIGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kShortName);
+    TLoadScope scope(*this, stream, kShortName);
     const TImageProperties& p = imageProperties_;
     StartRowProgress(p.Width, imsg::Preparing);
     TProgressGuard progress(*this);

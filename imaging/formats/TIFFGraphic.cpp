@@ -686,9 +686,7 @@ void TTIFFGraphic::ReadIccProfile() {
 }
 
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, pageIndex_)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kTIFF);
+    TLoadScope scope(*this, stream, kTIFF, pageIndex_);
     TImageProperties& p = imageProperties_;
     const bool tiled = (p.Options & optTiled) != 0;
     ReadIccProfile();

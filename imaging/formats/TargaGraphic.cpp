@@ -245,9 +245,7 @@ void TTargaGraphic::ReadRows(TStream& stream, uint8_t imageType, uint8_t pixelBi
 }
 
 void TTargaGraphic::LoadFromStream(TStream& stream) {
-    Clear();
-    TLoadScope scope(*this, stream);
-    if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
+    TLoadScope scope(*this, stream, kFormatName);
     stream.SetPosition(startPosition_);
     TProgressGuard progressGuard(*this);
     StartRowProgress(imageProperties_.Width, imsg::Preparing);
