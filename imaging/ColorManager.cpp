@@ -573,6 +573,20 @@ void InterleavePlanes(const uint8_t* __restrict r, const uint8_t* __restrict g,
     }
 }
 
+// Calls run.operator()<Source16, Target16>() for the source and target sample widths (8 or 16
+// bits), so that a row routine is compiled once per pair of widths.
+template <class Run>
+void ForSampleWidths(unsigned sourceBits, unsigned targetBits, const Run& run) {
+    if (sourceBits == 8 && targetBits == 8)
+        run.template operator()<false, false>();
+    else if (sourceBits == 8)
+        run.template operator()<false, true>();
+    else if (targetBits == 8)
+        run.template operator()<true, false>();
+    else
+        run.template operator()<true, true>();
+}
+
 }  // namespace
 
 void TColorManager::RowColorCopy(std::span<const void* const> source, uint8_t* target,
@@ -707,14 +721,7 @@ void TColorManager::RowCMYKToRGB(std::span<const void* const> source, uint8_t* t
             StoreRGB<Target16>(d, o, rgb[0], rgb[1], rgb[2]);
         });
     };
-    if (bs == 8 && bt == 8)
-        run.operator()<false, false>();
-    else if (bs == 8)
-        run.operator()<false, true>();
-    else if (bt == 8)
-        run.operator()<true, false>();
-    else
-        run.operator()<true, true>();
+    ForSampleWidths(bs, bt, run);
 }
 
 void TColorManager::RowLabToRGB(std::span<const void* const> source, uint8_t* target,
@@ -755,14 +762,7 @@ void TColorManager::RowLabToRGB(std::span<const void* const> source, uint8_t* ta
                                component(0.099f * x - 0.198f * y + 1.099f * z));
         });
     };
-    if (bs == 8 && bt == 8)
-        run.operator()<false, false>();
-    else if (bs == 8)
-        run.operator()<false, true>();
-    else if (bt == 8)
-        run.operator()<true, false>();
-    else
-        run.operator()<true, true>();
+    ForSampleWidths(bs, bt, run);
 }
 
 void TColorManager::RowYCbCrToRGB(std::span<const void* const> source, uint8_t* target,
@@ -791,14 +791,7 @@ void TColorManager::RowYCbCrToRGB(std::span<const void* const> source, uint8_t* 
                                Clamp255(y + cbToBlue[cb]));
         });
     };
-    if (bs == 8 && bt == 8)
-        run.operator()<false, false>();
-    else if (bs == 8)
-        run.operator()<false, true>();
-    else if (bt == 8)
-        run.operator()<true, false>();
-    else
-        run.operator()<true, true>();
+    ForSampleWidths(bs, bt, run);
 }
 
 // ---------------------------------------------------------------------------------------------
