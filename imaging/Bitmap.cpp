@@ -311,35 +311,24 @@ void TBitmap::Orient(int orientation) {
     const TOrientMap map{orientation, width_, height_};
     const size_t srcStride = static_cast<size_t>(stride_);
     const size_t dstStride = static_cast<size_t>(newStride);
-    switch (bpp) {
-        case 8:
-            OrientBytes<1>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
-                           newHeight);
-            break;
-        case 16:
-            OrientBytes<2>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
-                           newHeight);
-            break;
-        case 24:
-            OrientBytes<3>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
-                           newHeight);
-            break;
-        case 32:
-            OrientBytes<4>(map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
-                           newHeight);
-            break;
-        default:
-            for (int y = 0; y < newHeight; ++y) {
-                uint8_t* out = turned.data() + static_cast<size_t>(y) * dstStride;
-                for (int x = 0; x < newWidth; ++x) {
-                    int sx, sy;
-                    map.Source(x, y, sx, sy);
-                    const uint8_t* in = bits_.data() + static_cast<size_t>(sy) * srcStride;
-                    PutBits(out, static_cast<uint64_t>(x) * bpp, bpp,
-                            GetBits(in, static_cast<uint64_t>(sx) * bpp, bpp));
-                }
+    // Pixels of one to four whole bytes move as bytes, smaller ones bit by bit.
+    using TOrientRoutine = decltype(&OrientBytes<1>);
+    static constexpr TOrientRoutine kByteRoutines[] = {OrientBytes<1>, OrientBytes<2>,
+                                                       OrientBytes<3>, OrientBytes<4>};
+    if (bpp % 8 == 0 && bpp >= 8 && bpp <= 32) {
+        kByteRoutines[bpp / 8 - 1](map, bits_.data(), srcStride, turned.data(), dstStride, newWidth,
+                                   newHeight);
+    } else {
+        for (int y = 0; y < newHeight; ++y) {
+            uint8_t* out = turned.data() + static_cast<size_t>(y) * dstStride;
+            for (int x = 0; x < newWidth; ++x) {
+                int sx, sy;
+                map.Source(x, y, sx, sy);
+                const uint8_t* in = bits_.data() + static_cast<size_t>(sy) * srcStride;
+                PutBits(out, static_cast<uint64_t>(x) * bpp, bpp,
+                        GetBits(in, static_cast<uint64_t>(sx) * bpp, bpp));
             }
-            break;
+        }
     }
     bits_.swap(turned);
     width_ = newWidth;

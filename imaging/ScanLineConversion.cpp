@@ -138,21 +138,17 @@ void ComposeScanLine(const TBitmap& bitmap, int y, const TComposition& compositi
 void ConvertScanLineToBGRA(const TBitmap& bitmap, int y, uint8_t* dst) {
     const uint8_t* src = bitmap.ScanLine(y);
     const int width = bitmap.Width();
-    switch (bitmap.PixelFormat()) {
+    const TPixelFormat format = bitmap.PixelFormat();
+    switch (format) {
         case pf1bit:
-            Indexed(bitmap, src, dst, 1);
-            return;
         case pf4bit:
-            Indexed(bitmap, src, dst, 4);
-            return;
         case pf8bit:
-            Indexed(bitmap, src, dst, 8);
+            Indexed(bitmap, src, dst, PixelFormatBits(format));
             return;
         case pf15bit:
-            WordPixels(src, dst, width, 5);
-            return;
         case pf16bit:
-            WordPixels(src, dst, width, 6);
+            // Five or six bits of green.
+            WordPixels(src, dst, width, format == pf15bit ? 5u : 6u);
             return;
         case pfDevice:
         case pf24bit:
