@@ -141,15 +141,11 @@ TFileListView::~TFileListView() {
 // --- Properties ------------------------------------------------------------------------------
 
 void TFileListView::SetDateFormat(TDtFormat value) {
-    if (value == dateFormat_) return;
-    dateFormat_ = value;
-    UpdateDatePattern();
+    if (ChangeValue(dateFormat_, value)) UpdateDatePattern();
 }
 
 void TFileListView::SetTimeFormat(TTmFormat value) {
-    if (value == timeFormat_) return;
-    timeFormat_ = value;
-    UpdateTimePattern();
+    if (ChangeValue(timeFormat_, value)) UpdateTimePattern();
 }
 
 void TFileListView::UpdateDatePattern() {
@@ -234,21 +230,15 @@ qint64 TFileListView::DriveFreeSpace() const {
 }
 
 void TFileListView::SetFileType(TFileType value) {
-    if (value == fileType_) return;
-    fileType_ = value;
-    RebuildList();
+    if (ChangeValue(fileType_, value)) RebuildList();
 }
 
 void TFileListView::SetMask(const QString& value) {
-    if (value == mask_) return;
-    mask_ = value;
-    RebuildList();
+    if (ChangeValue(mask_, value)) RebuildList();
 }
 
 void TFileListView::SetShowFolders(bool value) {
-    if (value == showFolders_) return;
-    showFolders_ = value;
-    RebuildList();
+    if (ChangeValue(showFolders_, value)) RebuildList();
 }
 
 void TFileListView::SetLanguage(TLanguage value) {
@@ -269,8 +259,7 @@ void TFileListView::SetParentDirCaption(const QString& value) {
 }
 
 void TFileListView::SetPopUpMenuEnabled(bool value) {
-    if (value == popUpMenuEnabled_) return;
-    popUpMenuEnabled_ = value;
+    if (!ChangeValue(popUpMenuEnabled_, value)) return;
     if (!value) {
         QWidget* grabber = QWidget::mouseGrabber();
         if (grabber == tree_ || grabber == list_ || grabber == this) grabber->releaseMouse();
@@ -557,9 +546,7 @@ void TFileListView::FillFolder() {
 }
 
 void TFileListView::SetSniffText(bool value) {
-    if (value == sniffText_) return;
-    sniffText_ = value;
-    RebuildList();
+    if (ChangeValue(sniffText_, value)) RebuildList();
 }
 
 bool TFileListView::LooksLikeText(const char* data, qsizetype size) {

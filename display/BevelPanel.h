@@ -105,6 +105,10 @@ class TCustomBevelPanel : public TPanel {
   private:
     // Keeps aligned children inside the rings (every side, as the client area shrinks).
     void UpdateMargins();
+    // Stores a setting that changed and repaints, first re-placing the children inside the rings
+    // when the setting moves them; nothing when the value is the stored one.
+    template <class T>
+    void ChangeSetting(T& field, const T& value, bool movesChildren);
     QRect DrawBevel(QPainter& painter, QRect rect, TPanelBevel bevel);
 
     bool bevelCtl3D_ = false;

@@ -44,15 +44,11 @@ TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent)
 TMemo::~TMemo() = default;
 
 void TMemo::SetWordWrap(bool value) {
-    if (value == wordWrap_) return;
-    wordWrap_ = value;
-    ApplyWrap();
+    if (ChangeValue(wordWrap_, value)) ApplyWrap();
 }
 
 void TMemo::SetScrollBars(TScrollStyle value) {
-    if (value == scrollBars_) return;
-    scrollBars_ = value;
-    ApplyWrap();
+    if (ChangeValue(scrollBars_, value)) ApplyWrap();
 }
 
 bool TMemo::Wrapping() const {
@@ -216,8 +212,7 @@ void TMemo::UpdateStatus() {
 }
 
 void TMemo::SetHexForced(bool value) {
-    if (value == hexForced_) return;
-    hexForced_ = value;
+    if (!ChangeValue(hexForced_, value)) return;
     SetHexMode(hexForced_ || encoding_.binary);
     UpdateStatus();
 }

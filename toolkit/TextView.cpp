@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "toolkit/Application.h"
+#include "toolkit/Types.h"
 
 namespace {
 
@@ -222,8 +223,7 @@ void TTextView::OnIndexTick() {
 }
 
 void TTextView::SetLineWrapping(bool value) {
-    if (value == wrap_) return;
-    wrap_ = value;
+    if (!ChangeValue(wrap_, value)) return;
     topRow_ = 0;
     hscroll_ = 0;
     horizontalScrollBar()->setValue(0);
@@ -233,8 +233,7 @@ void TTextView::SetLineWrapping(bool value) {
 }
 
 void TTextView::SetHexMode(bool value) {
-    if (value == hex_) return;
-    hex_ = value;
+    if (!ChangeValue(hex_, value)) return;
     const uint64_t at = top_;
     topRow_ = 0;
     if (document_) {
@@ -246,8 +245,7 @@ void TTextView::SetHexMode(bool value) {
 }
 
 void TTextView::SetLineNumbers(bool value) {
-    if (value == lineNumbers_) return;
-    lineNumbers_ = value;
+    if (!ChangeValue(lineNumbers_, value)) return;
     Relayout();
     viewport()->update();
 }
