@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 
 #include "browse/FileClipboard.h"
 #include "browse/FileListMenu.h"
@@ -791,25 +792,13 @@ void TFileListView::RunAction(TListAction action) {
 }
 
 QKeySequence TFileListView::ActionKey(TListAction action) {
-    switch (action) {
-        case laOpen:
-            return QKeySequence(Qt::Key_Return);
-        case laCut:
-            return QKeySequence(Qt::CTRL | Qt::Key_X);
-        case laCopy:
-            return QKeySequence(Qt::CTRL | Qt::Key_C);
-        case laPaste:
-            return QKeySequence(Qt::CTRL | Qt::Key_V);
-        case laDelete:
-            return QKeySequence(Qt::Key_Delete);
-        case laDeletePermanently:
-            return QKeySequence(Qt::SHIFT | Qt::Key_Delete);
-        case laNewFolder:
-            return QKeySequence(Qt::CTRL | Qt::Key_N);
-        case laProperties:
-            return QKeySequence(Qt::ALT | Qt::Key_Return);
-    }
-    return {};
+    // Indexed by TListAction.
+    static constexpr QKeyCombination kKeys[] = {
+        Qt::Key_Return, Qt::CTRL | Qt::Key_X,       Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_V,
+        Qt::Key_Delete, Qt::SHIFT | Qt::Key_Delete, Qt::CTRL | Qt::Key_N, Qt::ALT | Qt::Key_Return,
+    };
+    if (unsigned(action) >= std::size(kKeys)) return {};
+    return QKeySequence(kKeys[action]);
 }
 
 // --- Keys --------------------------------------------------------------------------------------
