@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -149,36 +150,13 @@ void TFileListView::SetTimeFormat(TTmFormat value) {
 }
 
 void TFileListView::UpdateDatePattern() {
-    switch (dateFormat_) {
-        case df_MMddyyyy:
-            datePattern_ = QStringLiteral("MM/dd/yyyy");
-            break;
-        case df_MMddyy:
-            datePattern_ = QStringLiteral("MM/dd/yy");
-            break;
-        case df_ddMMyyyy:
-            datePattern_ = QStringLiteral("dd/MM/yyyy");
-            break;
-        case df_ddMMyy_GB:
-            datePattern_ = QStringLiteral("dd/MM/yy");
-            break;
-        case df_ddMMyy_DE:
-            datePattern_ = QStringLiteral("dd.MM.yy");
-            break;
-        case df_ddMMyy_IT:
-            datePattern_ = QStringLiteral("dd-MM-yy");
-            break;
-        case df_yyyyMMdd:
-            datePattern_ = QStringLiteral("yyyy-MM-dd");
-            break;
-        case df_yyMMdd:
-            datePattern_ = QStringLiteral("yy-MM-dd");
-            break;
-        case df_Customize:
-        default:
-            datePattern_ = ModifiedTextPattern(QLocale().dateFormat(QLocale::ShortFormat), false);
-            break;
-    }
+    // The fixed patterns by TDtFormat; df_Customize follows the locale's short date.
+    static const char* const kPatterns[] = {"MM/dd/yyyy", "MM/dd/yy", "dd/MM/yyyy", "dd/MM/yy",
+                                            "dd.MM.yy",   "dd-MM-yy", "yyyy-MM-dd", "yy-MM-dd"};
+    if (unsigned(dateFormat_) < std::size(kPatterns))
+        datePattern_ = QString::fromLatin1(kPatterns[dateFormat_]);
+    else
+        datePattern_ = ModifiedTextPattern(QLocale().dateFormat(QLocale::ShortFormat), false);
 }
 
 void TFileListView::UpdateTimePattern() {
