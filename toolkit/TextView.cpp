@@ -152,16 +152,11 @@ QString DecodeTextBytes(const TEncodingChoice& encoding, const uint8_t* data, si
             DecodeUtf8(data, size, out, map);
             break;
         case TTextEncoding::Utf16LE:
-            DecodeWide(data, size, 2, true, out, map);
-            break;
         case TTextEncoding::Utf16BE:
-            DecodeWide(data, size, 2, false, out, map);
-            break;
         case TTextEncoding::Utf32LE:
-            DecodeWide(data, size, 4, true, out, map);
-            break;
         case TTextEncoding::Utf32BE:
-            DecodeWide(data, size, 4, false, out, map);
+            DecodeWide(data, size, UnitSize(encoding.encoding), LittleEndian(encoding.encoding),
+                       out, map);
             break;
         case TTextEncoding::Windows1252:
             for (size_t i = 0; i < size; ++i)
