@@ -116,7 +116,7 @@ TFileListView::TFileListView(QWidget* parent)
     UpdateTimePattern();
     EnsureParentIcon();
     SetMultiSelect(true);
-    InstallFolderColumns();
+    InstallColumns(false);
     SetViewStyle(vsReport);
     SetTabStop(true);
     UpdateSortIndicator();
@@ -225,9 +225,9 @@ void TFileListView::SetLanguage(TLanguage value) {
     RebuildPopUp();
     // The captions follow the language at once; the installed column set stays.
     if (driveColumns_)
-        InstallDriveColumns();
+        InstallColumns(true);
     else
-        InstallFolderColumns();
+        InstallColumns(false);
 }
 
 void TFileListView::SetParentDirCaption(const QString& value) {
@@ -339,7 +339,7 @@ void TFileListView::showEvent(QShowEvent* event) {
     // the folder columns take the configured widths now.
     if (!windowCreated_) {
         windowCreated_ = true;
-        if (!driveColumns_) InstallFolderColumns();
+        if (!driveColumns_) InstallColumns(false);
     }
     TControl<QFrame>::showEvent(event);
 }
@@ -363,28 +363,19 @@ void TFileListView::PlaceListMessage() {
     messageLabel_->raise();
 }
 
-void TFileListView::InstallFolderColumns() {
-    const QString captions[kColumnCount] = {
-        CatalogueText(language_, crName), CatalogueText(language_, crSize),
-        CatalogueText(language_, crType), CatalogueText(language_, crModified),
-        CatalogueText(language_, crAttr)};
-    const Qt::Alignment alignments[kColumnCount] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignLeft,
-                                                    Qt::AlignLeft, Qt::AlignLeft};
-    model_->SetColumns(captions, alignments);
-    driveColumns_ = false;
-    columnsInstalled_ = true;
-    ApplyColumnWidths();
-}
-
-void TFileListView::InstallDriveColumns() {
-    const QString captions[kColumnCount] = {
-        CatalogueText(language_, crName), CatalogueText(language_, crType),
-        CatalogueText(language_, crDiskSize), CatalogueText(language_, crFreeSpace),
-        CatalogueText(language_, crAttr)};
-    const Qt::Alignment alignments[kColumnCount] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight,
-                                                    Qt::AlignRight, Qt::AlignLeft};
-    model_->SetColumns(captions, alignments);
-    driveColumns_ = true;
+void TFileListView::InstallColumns(bool drives) {
+    // Caption rows and alignments of the columns of a folder and of the drive list.
+    static constexpr int kRows[2][kColumnCount] = {
+        {crName, crSize, crType, crModified, crAttr},
+        {crName, crType, crDiskSize, crFreeSpace, crAttr}};
+    static constexpr Qt::Alignment kLeft = Qt::AlignLeft, kRight = Qt::AlignRight;
+    static constexpr Qt::Alignment kAlignments[2][kColumnCount] = {
+        {kLeft, kRight, kLeft, kLeft, kLeft}, {kLeft, kLeft, kRight, kRight, kLeft}};
+    QString captions[kColumnCount];
+    for (int i = 0; i < kColumnCount; ++i)
+        captions[i] = CatalogueText(language_, kRows[drives][i]);
+    model_->SetColumns(captions, kAlignments[drives]);
+    driveColumns_ = drives;
     columnsInstalled_ = true;
     ApplyColumnWidths();
 }
@@ -446,11 +437,11 @@ void TFileListView::Refill(bool keepOrder) {
     model_->format = {fileSize_ == fsKB, datePattern_, timePattern_};
     model_->parentImage = parentImgIdx_;
     if (IsDrivesDirectory(directory_)) {
-        InstallDriveColumns();
+        InstallColumns(true);
         FillDrives();
         sortingEnabled_ = false;
     } else {
-        if (driveColumns_ || !columnsInstalled_) InstallFolderColumns();
+        if (driveColumns_ || !columnsInstalled_) InstallColumns(false);
         FillFolder();
         sortingEnabled_ = true;
     }

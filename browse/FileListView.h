@@ -429,8 +429,8 @@ class TFileListView : public TControl<QFrame> {
     void DirectoryChanged();
     void LiveRefresh();
 
-    void InstallFolderColumns();
-    void InstallDriveColumns();
+    // Puts up the columns of a folder, or of the drive list.
+    void InstallColumns(bool drives);
     void ApplyColumnWidths();
     void FillDrives();
     void FillFolder();

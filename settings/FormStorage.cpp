@@ -81,13 +81,12 @@ void TFormStorage::RestoreProperties() {
     Purge();
     TIniFile* ini = IniFile();
     const QString section = EffectiveIniSection();
-    const QObject* root = parent();
     // Over a copy: reading a property may change the list.
     ForEachStoredProperty(
         QList<Entry>(entries_),
         [&](QObject* component, const QMetaProperty& property, const QString& keyBase) {
             try {
-                PropertyCodec::ReadProperty(*ini, section, keyBase, component, property, root);
+                PropertyCodec::ReadProperty(*ini, section, keyBase, component, property, parent());
             } catch (...) {
                 // A property that cannot be read keeps its value; the others are still read.
             }
@@ -102,10 +101,9 @@ void TFormStorage::SaveProperties() {
     Purge();
     TIniFile* ini = IniFile();
     const QString section = EffectiveIniSection();
-    const QObject* root = parent();
     ForEachStoredProperty(
         entries_, [&](QObject* component, const QMetaProperty& property, const QString& keyBase) {
-            PropertyCodec::WriteProperty(*ini, section, keyBase, component, property, root);
+            PropertyCodec::WriteProperty(*ini, section, keyBase, component, property, parent());
         });
     for (TStoredValue& value : storedValues_) {
         if (value.OnSave) value.OnSave(value);
