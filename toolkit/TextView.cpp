@@ -714,17 +714,15 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
     };
     switch (event->key()) {
         case Qt::Key_Left:
+        case Qt::Key_Right: {
+            // Without Shift a selection collapses to its end on that side; else one character.
+            const bool forward = event->key() == Qt::Key_Right;
             if (!extend && anchor_ != caret_)
-                MoveCaret(SelStart(), false);
+                MoveCaret(forward ? SelEnd() : SelStart(), false);
             else
-                MoveCaret(CharStep(caret_, false), extend);
+                MoveCaret(CharStep(caret_, forward), extend);
             return;
-        case Qt::Key_Right:
-            if (!extend && anchor_ != caret_)
-                MoveCaret(SelEnd(), false);
-            else
-                MoveCaret(CharStep(caret_, true), extend);
-            return;
+        }
         case Qt::Key_Up:
             if (control) {
                 ScrollLines(-1);
