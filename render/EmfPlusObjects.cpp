@@ -338,17 +338,7 @@ QPen ReadPlusPen(TPlusReader& in) {
     const TPlusBrush brush = ReadPlusBrush(in);
     if (!in.Ok()) return QPen(Qt::NoPen);
     QPen pen(brush.Brush, width);  // width 0: one device pixel
-    switch (startCap) {
-        case 1:
-            pen.setCapStyle(Qt::SquareCap);
-            break;
-        case 2:
-            pen.setCapStyle(Qt::RoundCap);
-            break;
-        default:
-            pen.setCapStyle(Qt::FlatCap);
-            break;
-    }
+    pen.setCapStyle(startCap == 1 ? Qt::SquareCap : startCap == 2 ? Qt::RoundCap : Qt::FlatCap);
     pen.setJoinStyle(join == 1   ? Qt::BevelJoin
                      : join == 2 ? Qt::RoundJoin
                      : join == 3 ? Qt::SvgMiterJoin
