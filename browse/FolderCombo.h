@@ -100,6 +100,9 @@ class TFolderCombo : public TControl<QLineEdit>, public TFolderComboLink {
     // The key table; returns false when a Left, Up or Down step ended early (the key is then
     // not reported through OnKeyDown).
     bool HandleKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Keys that open, close or commit the drop-down wherever the focus is (the combo or its
+    // tree): Return, Enter, Escape, F4, F5. The combo itself also takes the arrow keys.
+    static bool IsDropDownKey(int key);
     // A choice by mouse in the tree: choose the selected node, point the list there, close.
     void ChooseByMouse();
 
