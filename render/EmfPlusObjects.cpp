@@ -13,6 +13,7 @@
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "render/ImageToBitmap.h"
+#include "render/MetafileDeviceContext.h"
 
 namespace metafile {
 
@@ -401,18 +402,7 @@ QPainterPath ReadRegionNode(TPlusReader& in, int depth, int& budget) {
             const QPainterPath right = ReadRegionNode(in, depth + 1, budget);
             // Combining shapes costs the square of their points: very large ones keep the first.
             if (left.elementCount() + right.elementCount() > 20000) return left;
-            switch (type) {
-                case 1:
-                    return left.intersected(right);
-                case 2:
-                    return left.united(right);
-                case 3:
-                    return left.united(right).subtracted(left.intersected(right));
-                case 4:
-                    return left.subtracted(right);
-                default:
-                    return right.subtracted(left);
-            }
+            return *CombinePaths(left, right, int(type));
         }
         default:
             return QPainterPath();

@@ -99,7 +99,7 @@ void TRecordPlayer::PlusClip(const QPainterPath& world, uint32_t mode) {
     QPainterPath all;
     all.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
     const QPainterPath current = plus_.HasClip ? plus_.Clip : all;
-    const std::optional<QPainterPath> combined = CombineClip(current, device, int(mode));
+    const std::optional<QPainterPath> combined = CombinePaths(current, device, int(mode));
     if (!combined) return;
     plus_.Clip = *combined;
     plus_.HasClip = true;

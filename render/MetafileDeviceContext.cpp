@@ -152,21 +152,21 @@ void TRecordPlayer::RestoreDC(int which) {
     saved_.resize(keep);
 }
 
-std::optional<QPainterPath> CombineClip(const QPainterPath& current, const QPainterPath& path,
-                                        int mode) {
+std::optional<QPainterPath> CombinePaths(const QPainterPath& first, const QPainterPath& second,
+                                         int mode) {
     switch (mode) {
         case 0:
-            return path;
+            return second;
         case 1:
-            return current.intersected(path);
+            return first.intersected(second);
         case 2:
-            return current.united(path);
+            return first.united(second);
         case 3:
-            return current.united(path).subtracted(current.intersected(path));
+            return first.united(second).subtracted(first.intersected(second));
         case 4:
-            return current.subtracted(path);
+            return first.subtracted(second);
         case 5:
-            return path.subtracted(current);
+            return second.subtracted(first);
         default:
             return std::nullopt;
     }
@@ -179,7 +179,7 @@ void TRecordPlayer::IntersectClip(const QPainterPath& devicePath, int mode) {
     const QPainterPath current = s_.HasClip ? s_.Clip : all;
     if (mode < 1 || mode > 5) return;
     // 5 (copy) is the EMF+ replace; the others number alike.
-    s_.Clip = *CombineClip(current, devicePath, mode == 5 ? 0 : mode);
+    s_.Clip = *CombinePaths(current, devicePath, mode == 5 ? 0 : mode);
     if (s_.HasMeta) s_.Clip = s_.Clip.intersected(s_.Meta);
     s_.HasClip = true;
 }

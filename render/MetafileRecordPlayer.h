@@ -26,11 +26,6 @@
 
 namespace metafile {
 
-// A clip path combined with the current clip by EMF+ combine mode: 0 replace, 1 intersect,
-// 2 union, 3 xor, 4 exclude, 5 complement (the path less the current clip); none for another mode.
-std::optional<QPainterPath> CombineClip(const QPainterPath& current, const QPainterPath& path,
-                                        int mode);
-
 class TRecordPlayer {
   public:
     // toImage maps the picture at its natural size onto the image (a scale and an offset).
