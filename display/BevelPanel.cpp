@@ -9,42 +9,11 @@ TCustomBevelPanel::TCustomBevelPanel(const QString& name, QWidget* parent) : TPa
     UpdateMargins();
 }
 
-template <class T>
-void TCustomBevelPanel::ChangeSetting(T& field, const T& value, bool movesChildren) {
-    if (!ChangeValue(field, value)) return;
-    if (movesChildren) UpdateMargins();
-    update();
-}
-
 void TCustomBevelPanel::SetBevelCtl3D(bool value) {
     if (!ChangeValue(bevelCtl3D_, value)) return;
     bevelWidth_ = value ? 2 : 1;
     UpdateMargins();
     update();
-}
-
-void TCustomBevelPanel::SetBevelSides(TSides value) {
-    ChangeSetting(bevelSides_, value, false);
-}
-
-void TCustomBevelPanel::SetBorderColor(TColor value) {
-    ChangeSetting(borderColor_, value, false);
-}
-
-void TCustomBevelPanel::SetVerticalAlignment(TVerticalAlignment value) {
-    ChangeSetting(verticalAlignment_, value, false);
-}
-
-void TCustomBevelPanel::SetAlignment(TAlignment value) {
-    ChangeSetting(alignment_, value, false);
-}
-
-void TCustomBevelPanel::SetBevelInner(TPanelBevel value) {
-    ChangeSetting(bevelInner_, value, true);
-}
-
-void TCustomBevelPanel::SetBevelOuter(TPanelBevel value) {
-    ChangeSetting(bevelOuter_, value, true);
 }
 
 void TCustomBevelPanel::SetBevelWidth(int value) {
@@ -67,10 +36,6 @@ void TCustomBevelPanel::SetBorderStyle(TBorderStyle value) {
     }
     UpdateMargins();
     update();
-}
-
-void TCustomBevelPanel::SetCaption(const QString& value) {
-    ChangeSetting(caption_, value, false);
 }
 
 void TCustomBevelPanel::UpdateMargins() {
