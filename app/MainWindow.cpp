@@ -176,7 +176,7 @@ void TMainWindow::CreateComponents() {
     BrowseFiles->SetMask(QStringLiteral("*.*"));
     BrowseFiles->SetFileType(
         TFileListView::TFileType(TFileListView::ftReadOnly | TFileListView::ftHidden |
-                                     TFileListView::ftSystem | TFileListView::ftArchive));
+                                 TFileListView::ftSystem | TFileListView::ftArchive));
     BrowseFiles->SetParentDirCaption(QStringLiteral(" Parent"));
     BrowseFiles->SetPopUpMenuEnabled(false);
     BrowseFiles->SetTimeFormat(TFileListView::tfShortFormat);
@@ -858,15 +858,8 @@ void TMainWindow::DefaultSettingsClick() {
     FolderMenu->SetChecked(true);
     // 9. Full view.
     LeaveFullScreen();
-    ViewImage->SetZoomMode(false);
-    FitView->SetChecked(false);
-    ViewImage->SetAlign(alNone);
-    ViewImage->SetAutoSize(true);
-    ViewImage->SetStretch(false);
-    ViewImage->SetTiled(false);
+    FullViewClick();
     BrowseMenuI->SetChecked(true);
-    FullView->SetChecked(true);
-    TileView->SetChecked(false);
     // 10. Picture background.
     PanelImage->SetColor(clBtnFace);
     ImageBk->SetColor(PanelImage->Color());
@@ -1025,8 +1018,7 @@ void TMainWindow::MoveToPicture(int from, int direction) {
     if (!BrowseImageFiles->Checked()) return;
     const int count = BrowseFiles->ItemCount();
     for (int row = from + direction; row >= 0 && row < count; row += direction) {
-        if (BrowseFiles->ItemSubItem(row, 5) != QLatin1String(TFileListView::KindFile))
-            continue;
+        if (BrowseFiles->ItemSubItem(row, 5) != QLatin1String(TFileListView::KindFile)) continue;
         BrowseFiles->SetItemSelected(row, true);
         BrowseFiles->SetItemFocused(row);
         BrowseFiles->Click();

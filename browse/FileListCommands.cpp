@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 
 #include "browse/FileClipboard.h"
 #include "browse/FileListMenu.h"
@@ -791,25 +792,13 @@ void TFileListView::RunAction(TListAction action) {
 }
 
 QKeySequence TFileListView::ActionKey(TListAction action) {
-    switch (action) {
-        case laOpen:
-            return QKeySequence(Qt::Key_Return);
-        case laCut:
-            return QKeySequence(Qt::CTRL | Qt::Key_X);
-        case laCopy:
-            return QKeySequence(Qt::CTRL | Qt::Key_C);
-        case laPaste:
-            return QKeySequence(Qt::CTRL | Qt::Key_V);
-        case laDelete:
-            return QKeySequence(Qt::Key_Delete);
-        case laDeletePermanently:
-            return QKeySequence(Qt::SHIFT | Qt::Key_Delete);
-        case laNewFolder:
-            return QKeySequence(Qt::CTRL | Qt::Key_N);
-        case laProperties:
-            return QKeySequence(Qt::ALT | Qt::Key_Return);
-    }
-    return {};
+    // Indexed by TListAction.
+    static constexpr QKeyCombination kKeys[] = {
+        Qt::Key_Return, Qt::CTRL | Qt::Key_X,       Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_V,
+        Qt::Key_Delete, Qt::SHIFT | Qt::Key_Delete, Qt::CTRL | Qt::Key_N, Qt::ALT | Qt::Key_Return,
+    };
+    if (unsigned(action) >= std::size(kKeys)) return {};
+    return QKeySequence(kKeys[action]);
 }
 
 // --- Keys --------------------------------------------------------------------------------------
@@ -819,36 +808,30 @@ int TFileListView::HandleFileKey(int key, Qt::KeyboardModifiers mods) {
     const bool ctrl = mods == Qt::ControlModifier;
     const bool shift = mods == Qt::ShiftModifier;
     const bool hasSelection = FirstSelectedRow() >= 0;
+    // A key of a command: not taken without its modifiers; taken, and the command run when it
+    // can act now, with them.
+    const auto command = [this](bool modifiersMatch, bool canAct, void (TFileListView::*run)()) {
+        if (!modifiersMatch) return 0;
+        if (canAct) (this->*run)();
+        return 1;
+    };
     switch (key) {
         case Qt::Key_C:
-            if (!ctrl) return 0;
-            if (hasSelection) CopySelected();
-            return 1;
+            return command(ctrl, hasSelection, &TFileListView::CopySelected);
         case Qt::Key_X:
-            if (!ctrl) return 0;
-            if (hasSelection) CutSelected();
-            return 1;
+            return command(ctrl, hasSelection, &TFileListView::CutSelected);
         case Qt::Key_V:
-            if (!ctrl) return 0;
-            if (CanPaste()) PasteFiles();
-            return 1;
+            return command(ctrl, CanPaste(), &TFileListView::PasteFiles);
         case Qt::Key_F:
-            if (!ctrl) return 0;
-            if (hasSelection) ViewSelected();
-            return 1;
+            return command(ctrl, hasSelection, &TFileListView::ViewSelected);
         case Qt::Key_N:
-            if (!ctrl) return 0;
-            if (!IsDrivesDirectory(directory_)) CreateFolder();
-            return 1;
+            return command(ctrl, !IsDrivesDirectory(directory_), &TFileListView::CreateFolder);
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            if (mods != Qt::AltModifier) return 0;
-            if (hasSelection) ShowSelectedProperties();
-            return 1;
+            return command(mods == Qt::AltModifier, hasSelection,
+                           &TFileListView::ShowSelectedProperties);
         case Qt::Key_F2:
-            if (!none) return 0;
-            if (hasSelection) RenameSelected();
-            return 1;
+            return command(none, hasSelection, &TFileListView::RenameSelected);
         case Qt::Key_Delete:
             if (none) {
                 if (hasSelection) DeleteSelected();

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -115,7 +116,7 @@ TFileListView::TFileListView(QWidget* parent)
     UpdateTimePattern();
     EnsureParentIcon();
     SetMultiSelect(true);
-    InstallFolderColumns();
+    InstallColumns(false);
     SetViewStyle(vsReport);
     SetTabStop(true);
     UpdateSortIndicator();
@@ -141,48 +142,21 @@ TFileListView::~TFileListView() {
 // --- Properties ------------------------------------------------------------------------------
 
 void TFileListView::SetDateFormat(TDtFormat value) {
-    if (value == dateFormat_) return;
-    dateFormat_ = value;
-    UpdateDatePattern();
+    if (ChangeValue(dateFormat_, value)) UpdateDatePattern();
 }
 
 void TFileListView::SetTimeFormat(TTmFormat value) {
-    if (value == timeFormat_) return;
-    timeFormat_ = value;
-    UpdateTimePattern();
+    if (ChangeValue(timeFormat_, value)) UpdateTimePattern();
 }
 
 void TFileListView::UpdateDatePattern() {
-    switch (dateFormat_) {
-        case df_MMddyyyy:
-            datePattern_ = QStringLiteral("MM/dd/yyyy");
-            break;
-        case df_MMddyy:
-            datePattern_ = QStringLiteral("MM/dd/yy");
-            break;
-        case df_ddMMyyyy:
-            datePattern_ = QStringLiteral("dd/MM/yyyy");
-            break;
-        case df_ddMMyy_GB:
-            datePattern_ = QStringLiteral("dd/MM/yy");
-            break;
-        case df_ddMMyy_DE:
-            datePattern_ = QStringLiteral("dd.MM.yy");
-            break;
-        case df_ddMMyy_IT:
-            datePattern_ = QStringLiteral("dd-MM-yy");
-            break;
-        case df_yyyyMMdd:
-            datePattern_ = QStringLiteral("yyyy-MM-dd");
-            break;
-        case df_yyMMdd:
-            datePattern_ = QStringLiteral("yy-MM-dd");
-            break;
-        case df_Customize:
-        default:
-            datePattern_ = ModifiedTextPattern(QLocale().dateFormat(QLocale::ShortFormat), false);
-            break;
-    }
+    // The fixed patterns by TDtFormat; df_Customize follows the locale's short date.
+    static const char* const kPatterns[] = {"MM/dd/yyyy", "MM/dd/yy", "dd/MM/yyyy", "dd/MM/yy",
+                                            "dd.MM.yy",   "dd-MM-yy", "yyyy-MM-dd", "yy-MM-dd"};
+    if (unsigned(dateFormat_) < std::size(kPatterns))
+        datePattern_ = QString::fromLatin1(kPatterns[dateFormat_]);
+    else
+        datePattern_ = ModifiedTextPattern(QLocale().dateFormat(QLocale::ShortFormat), false);
 }
 
 void TFileListView::UpdateTimePattern() {
@@ -234,21 +208,15 @@ qint64 TFileListView::DriveFreeSpace() const {
 }
 
 void TFileListView::SetFileType(TFileType value) {
-    if (value == fileType_) return;
-    fileType_ = value;
-    RebuildList();
+    if (ChangeValue(fileType_, value)) RebuildList();
 }
 
 void TFileListView::SetMask(const QString& value) {
-    if (value == mask_) return;
-    mask_ = value;
-    RebuildList();
+    if (ChangeValue(mask_, value)) RebuildList();
 }
 
 void TFileListView::SetShowFolders(bool value) {
-    if (value == showFolders_) return;
-    showFolders_ = value;
-    RebuildList();
+    if (ChangeValue(showFolders_, value)) RebuildList();
 }
 
 void TFileListView::SetLanguage(TLanguage value) {
@@ -257,9 +225,9 @@ void TFileListView::SetLanguage(TLanguage value) {
     RebuildPopUp();
     // The captions follow the language at once; the installed column set stays.
     if (driveColumns_)
-        InstallDriveColumns();
+        InstallColumns(true);
     else
-        InstallFolderColumns();
+        InstallColumns(false);
 }
 
 void TFileListView::SetParentDirCaption(const QString& value) {
@@ -269,8 +237,7 @@ void TFileListView::SetParentDirCaption(const QString& value) {
 }
 
 void TFileListView::SetPopUpMenuEnabled(bool value) {
-    if (value == popUpMenuEnabled_) return;
-    popUpMenuEnabled_ = value;
+    if (!ChangeValue(popUpMenuEnabled_, value)) return;
     if (!value) {
         QWidget* grabber = QWidget::mouseGrabber();
         if (grabber == tree_ || grabber == list_ || grabber == this) grabber->releaseMouse();
@@ -372,7 +339,7 @@ void TFileListView::showEvent(QShowEvent* event) {
     // the folder columns take the configured widths now.
     if (!windowCreated_) {
         windowCreated_ = true;
-        if (!driveColumns_) InstallFolderColumns();
+        if (!driveColumns_) InstallColumns(false);
     }
     TControl<QFrame>::showEvent(event);
 }
@@ -396,28 +363,19 @@ void TFileListView::PlaceListMessage() {
     messageLabel_->raise();
 }
 
-void TFileListView::InstallFolderColumns() {
-    const QString captions[kColumnCount] = {
-        CatalogueText(language_, crName), CatalogueText(language_, crSize),
-        CatalogueText(language_, crType), CatalogueText(language_, crModified),
-        CatalogueText(language_, crAttr)};
-    const Qt::Alignment alignments[kColumnCount] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignLeft,
-                                                    Qt::AlignLeft, Qt::AlignLeft};
-    model_->SetColumns(captions, alignments);
-    driveColumns_ = false;
-    columnsInstalled_ = true;
-    ApplyColumnWidths();
-}
-
-void TFileListView::InstallDriveColumns() {
-    const QString captions[kColumnCount] = {
-        CatalogueText(language_, crName), CatalogueText(language_, crType),
-        CatalogueText(language_, crDiskSize), CatalogueText(language_, crFreeSpace),
-        CatalogueText(language_, crAttr)};
-    const Qt::Alignment alignments[kColumnCount] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight,
-                                                    Qt::AlignRight, Qt::AlignLeft};
-    model_->SetColumns(captions, alignments);
-    driveColumns_ = true;
+void TFileListView::InstallColumns(bool drives) {
+    // Caption rows and alignments of the columns of a folder and of the drive list.
+    static constexpr int kRows[2][kColumnCount] = {
+        {crName, crSize, crType, crModified, crAttr},
+        {crName, crType, crDiskSize, crFreeSpace, crAttr}};
+    static constexpr Qt::Alignment kLeft = Qt::AlignLeft, kRight = Qt::AlignRight;
+    static constexpr Qt::Alignment kAlignments[2][kColumnCount] = {
+        {kLeft, kRight, kLeft, kLeft, kLeft}, {kLeft, kLeft, kRight, kRight, kLeft}};
+    QString captions[kColumnCount];
+    for (int i = 0; i < kColumnCount; ++i)
+        captions[i] = CatalogueText(language_, kRows[drives][i]);
+    model_->SetColumns(captions, kAlignments[drives]);
+    driveColumns_ = drives;
     columnsInstalled_ = true;
     ApplyColumnWidths();
 }
@@ -479,11 +437,11 @@ void TFileListView::Refill(bool keepOrder) {
     model_->format = {fileSize_ == fsKB, datePattern_, timePattern_};
     model_->parentImage = parentImgIdx_;
     if (IsDrivesDirectory(directory_)) {
-        InstallDriveColumns();
+        InstallColumns(true);
         FillDrives();
         sortingEnabled_ = false;
     } else {
-        if (driveColumns_ || !columnsInstalled_) InstallFolderColumns();
+        if (driveColumns_ || !columnsInstalled_) InstallColumns(false);
         FillFolder();
         sortingEnabled_ = true;
     }
@@ -557,9 +515,7 @@ void TFileListView::FillFolder() {
 }
 
 void TFileListView::SetSniffText(bool value) {
-    if (value == sniffText_) return;
-    sniffText_ = value;
-    RebuildList();
+    if (ChangeValue(sniffText_, value)) RebuildList();
 }
 
 bool TFileListView::LooksLikeText(const char* data, qsizetype size) {

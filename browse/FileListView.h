@@ -106,10 +106,7 @@ class TFileListView : public TControl<QFrame> {
     Q_PROPERTY(TViewStyle ViewStyle READ ViewStyle WRITE SetViewStyle)
     Q_PROPERTY(bool ShowColumnHeaders READ ShowColumnHeaders WRITE SetShowColumnHeaders)
     Q_PROPERTY(bool TabStop READ TabStop WRITE SetTabStop)
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-    Q_PROPERTY(int Width READ Width WRITE SetWidth)
-    Q_PROPERTY(int Height READ Height WRITE SetHeight)
-    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(TFont Font READ Font WRITE SetFont)
     Q_PROPERTY(int Color READ Color WRITE SetColor)
 
@@ -432,8 +429,8 @@ class TFileListView : public TControl<QFrame> {
     void DirectoryChanged();
     void LiveRefresh();
 
-    void InstallFolderColumns();
-    void InstallDriveColumns();
+    // Puts up the columns of a folder, or of the drive list.
+    void InstallColumns(bool drives);
     void ApplyColumnWidths();
     void FillDrives();
     void FillFolder();

@@ -453,25 +453,22 @@ bool TFolderCombo::HandleKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     return true;
 }
 
+bool TFolderCombo::IsDropDownKey(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape ||
+           key == Qt::Key_F4 || key == Qt::Key_F5;
+}
+
 void TFolderCombo::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape:
-        case Qt::Key_Left:
-        case Qt::Key_Up:
-        case Qt::Key_Right:
-        case Qt::Key_Down:
-        case Qt::Key_F4:
-        case Qt::Key_F5:
-            HandleKeyDown(event->key(), event->modifiers());
-            event->accept();
-            return;
-        default:
-            // Other keys keep the read-only edit's own handling (copying the text).
-            emit OnKeyDown(this, event->key(), event->modifiers());
-            TControl<QLineEdit>::keyPressEvent(event);
+    const int key = event->key();
+    if (IsDropDownKey(key) || key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right ||
+        key == Qt::Key_Down) {
+        HandleKeyDown(key, event->modifiers());
+        event->accept();
+        return;
     }
+    // Other keys keep the read-only edit's own handling (copying the text).
+    emit OnKeyDown(this, key, event->modifiers());
+    TControl<QLineEdit>::keyPressEvent(event);
 }
 
 void TFolderCombo::wheelEvent(QWheelEvent* event) {

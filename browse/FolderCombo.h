@@ -30,10 +30,7 @@ class TFolderCombo;
 
 class TFolderCombo : public TControl<QLineEdit>, public TFolderComboLink {
     Q_OBJECT
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-    Q_PROPERTY(int Width READ Width WRITE SetWidth)
-    Q_PROPERTY(int Height READ Height WRITE SetHeight)
-    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(TFont Font READ Font WRITE SetFont)
     Q_PROPERTY(int Color READ Color WRITE SetColor)
     Q_PROPERTY(QString About READ About WRITE SetAbout)
@@ -103,6 +100,9 @@ class TFolderCombo : public TControl<QLineEdit>, public TFolderComboLink {
     // The key table; returns false when a Left, Up or Down step ended early (the key is then
     // not reported through OnKeyDown).
     bool HandleKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Keys that open, close or commit the drop-down wherever the focus is (the combo or its
+    // tree): Return, Enter, Escape, F4, F5. The combo itself also takes the arrow keys.
+    static bool IsDropDownKey(int key);
     // A choice by mouse in the tree: choose the selected node, point the list there, close.
     void ChooseByMouse();
 

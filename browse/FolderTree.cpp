@@ -346,16 +346,10 @@ void TFolderTree::mousePressEvent(QMouseEvent* event) {
 }
 
 void TFolderTree::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape:
-        case Qt::Key_F4:
-        case Qt::Key_F5:
-            combo_->HandleKeyDown(event->key(), event->modifiers());
-            event->accept();
-            return;
-        default:
-            QTreeWidget::keyPressEvent(event);
+    if (!TFolderCombo::IsDropDownKey(event->key())) {
+        QTreeWidget::keyPressEvent(event);
+        return;
     }
+    combo_->HandleKeyDown(event->key(), event->modifiers());
+    event->accept();
 }

@@ -719,23 +719,20 @@ QString FormatDateTimePattern(const QDateTime& t, const QString& pattern, QChar 
             continue;
         }
         const qsizetype n = runLength(pattern, i, c);
+        // d/M: the number, two digits, then the short and the long name.
+        const auto numberOrName = [&](int number, auto name) {
+            if (n <= 2) return n == 1 ? QString::number(number) : pad2(number);
+            return name(n == 3 ? QLocale::ShortFormat : QLocale::LongFormat);
+        };
         if (c == u'd') {
-            if (n == 1)
-                out += QString::number(date.day());
-            else if (n == 2)
-                out += pad2(date.day());
-            else
-                out += locale.dayName(date.dayOfWeek(),
-                                      n == 3 ? QLocale::ShortFormat : QLocale::LongFormat);
+            out += numberOrName(date.day(), [&](QLocale::FormatType format) {
+                return locale.dayName(date.dayOfWeek(), format);
+            });
             i += n;
         } else if (c == u'M' || (c == u'm' && !afterHour)) {
-            if (n == 1)
-                out += QString::number(date.month());
-            else if (n == 2)
-                out += pad2(date.month());
-            else
-                out += locale.monthName(date.month(),
-                                        n == 3 ? QLocale::ShortFormat : QLocale::LongFormat);
+            out += numberOrName(date.month(), [&](QLocale::FormatType format) {
+                return locale.monthName(date.month(), format);
+            });
             i += n;
         } else if (c == u'y') {
             if (n <= 2)

@@ -10,70 +10,24 @@ TCustomBevelPanel::TCustomBevelPanel(const QString& name, QWidget* parent) : TPa
 }
 
 void TCustomBevelPanel::SetBevelCtl3D(bool value) {
-    if (value == bevelCtl3D_) return;
-    bevelCtl3D_ = value;
+    if (!ChangeValue(bevelCtl3D_, value)) return;
     bevelWidth_ = value ? 2 : 1;
-    UpdateMargins();
-    update();
-}
-
-void TCustomBevelPanel::SetBevelSides(TSides value) {
-    if (value == bevelSides_) return;
-    bevelSides_ = value;
-    update();
-}
-
-void TCustomBevelPanel::SetBorderColor(TColor value) {
-    if (value == borderColor_) return;
-    borderColor_ = value;
-    update();
-}
-
-void TCustomBevelPanel::SetVerticalAlignment(TVerticalAlignment value) {
-    if (value == verticalAlignment_) return;
-    verticalAlignment_ = value;
-    update();
-}
-
-void TCustomBevelPanel::SetAlignment(TAlignment value) {
-    if (value == alignment_) return;
-    alignment_ = value;
-    update();
-}
-
-void TCustomBevelPanel::SetBevelInner(TPanelBevel value) {
-    if (value == bevelInner_) return;
-    bevelInner_ = value;
-    UpdateMargins();
-    update();
-}
-
-void TCustomBevelPanel::SetBevelOuter(TPanelBevel value) {
-    if (value == bevelOuter_) return;
-    bevelOuter_ = value;
     UpdateMargins();
     update();
 }
 
 void TCustomBevelPanel::SetBevelWidth(int value) {
     if (value < 1) value = 1;
-    if (value == bevelWidth_) return;
-    bevelWidth_ = value;
-    UpdateMargins();
-    update();
+    ChangeSetting(bevelWidth_, value, true);
 }
 
 void TCustomBevelPanel::SetBorderWidth(int value) {
     if (value < 0) value = 0;
-    if (value == borderWidth_) return;
-    borderWidth_ = value;
-    UpdateMargins();
-    update();
+    ChangeSetting(borderWidth_, value, true);
 }
 
 void TCustomBevelPanel::SetBorderStyle(TBorderStyle value) {
-    if (value == borderStyle_) return;
-    borderStyle_ = value;
+    if (!ChangeValue(borderStyle_, value)) return;
     if (value == bsSingle) {
         setFrameStyle(QFrame::Box | QFrame::Plain);
         setLineWidth(1);
@@ -81,12 +35,6 @@ void TCustomBevelPanel::SetBorderStyle(TBorderStyle value) {
         setFrameStyle(QFrame::NoFrame);
     }
     UpdateMargins();
-    update();
-}
-
-void TCustomBevelPanel::SetCaption(const QString& value) {
-    if (value == caption_) return;
-    caption_ = value;
     update();
 }
 

@@ -62,18 +62,20 @@ class TCustomBevelPanel : public TPanel {
     // Also sets BevelWidth: 2 when switched on, 1 when switched off.
     void SetBevelCtl3D(bool value);
     TSides BevelSides() const { return bevelSides_; }
-    void SetBevelSides(TSides value);
+    void SetBevelSides(TSides value) { ChangeSetting(bevelSides_, value, false); }
     TColor BorderColor() const { return borderColor_; }
-    void SetBorderColor(TColor value);
+    void SetBorderColor(TColor value) { ChangeSetting(borderColor_, value, false); }
     TVerticalAlignment VerticalAlignment() const { return verticalAlignment_; }
-    void SetVerticalAlignment(TVerticalAlignment value);
+    void SetVerticalAlignment(TVerticalAlignment value) {
+        ChangeSetting(verticalAlignment_, value, false);
+    }
 
     TAlignment Alignment() const { return alignment_; }
-    void SetAlignment(TAlignment value);
+    void SetAlignment(TAlignment value) { ChangeSetting(alignment_, value, false); }
     TPanelBevel BevelInner() const { return bevelInner_; }
-    void SetBevelInner(TPanelBevel value);
+    void SetBevelInner(TPanelBevel value) { ChangeSetting(bevelInner_, value, true); }
     TPanelBevel BevelOuter() const { return bevelOuter_; }
-    void SetBevelOuter(TPanelBevel value);
+    void SetBevelOuter(TPanelBevel value) { ChangeSetting(bevelOuter_, value, true); }
     int BevelWidth() const { return bevelWidth_; }
     void SetBevelWidth(int value);
     int BorderWidth() const { return borderWidth_; }
@@ -82,7 +84,7 @@ class TCustomBevelPanel : public TPanel {
     // bsSingle gives the panel a plain one-pixel line border around its client area.
     void SetBorderStyle(TBorderStyle value);
     QString Caption() const { return caption_; }
-    void SetCaption(const QString& value);
+    void SetCaption(const QString& value) { ChangeSetting(caption_, value, false); }
     bool FullRepaint() const { return fullRepaint_; }
     void SetFullRepaint(bool value) { fullRepaint_ = value; }
     bool Locked() const { return locked_; }
@@ -105,6 +107,14 @@ class TCustomBevelPanel : public TPanel {
   private:
     // Keeps aligned children inside the rings (every side, as the client area shrinks).
     void UpdateMargins();
+    // Stores a setting that changed and repaints, first re-placing the children inside the rings
+    // when the setting moves them; nothing when the value is the stored one.
+    template <class T>
+    void ChangeSetting(T& field, const T& value, bool movesChildren) {
+        if (!ChangeValue(field, value)) return;
+        if (movesChildren) UpdateMargins();
+        update();
+    }
     QRect DrawBevel(QPainter& painter, QRect rect, TPanelBevel bevel);
 
     bool bevelCtl3D_ = false;

@@ -65,17 +65,23 @@ QImage Convert4Bit(const TBitmap& bitmap) {
     return image;
 }
 
+// A 32-bit image of the bitmap's size, with an alpha channel when alpha says so; null when it
+// cannot be allocated.
+QImage New32BitImage(const TBitmap& bitmap, bool alpha) {
+    return QImage(bitmap.Width(), bitmap.Height(),
+                  alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
 // 15/16-bit and bit-field pixels through the imaging library's conversion (the one velkaro-decode
 // uses), so both show the same colours: 32 bits, with alpha where the bitmap's alpha is in use.
 QImage ConvertWide(const TBitmap& bitmap) {
-    const int w = bitmap.Width(), h = bitmap.Height();
     const bool alpha = BitmapAlphaInUse(bitmap);
-    QImage image(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage image = New32BitImage(bitmap, alpha);
     if (image.isNull()) return image;
     const TComposition composition{-1, alpha};
     // QRgb words are blue, green, red, alpha in memory on little-endian machines.
     static_assert(std::endian::native == std::endian::little);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < image.height(); ++y)
         ComposeScanLine(bitmap, y, composition, image.scanLine(y));
     return image;
 }
@@ -83,7 +89,7 @@ QImage ConvertWide(const TBitmap& bitmap) {
 QImage Convert32Bit(const TBitmap& bitmap) {
     const int w = bitmap.Width(), h = bitmap.Height();
     const bool alpha = BitmapAlphaInUse(bitmap);
-    QImage image(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage image = New32BitImage(bitmap, alpha);
     if (image.isNull()) return image;
     for (int y = 0; y < h; ++y) {
         std::memcpy(image.scanLine(y), bitmap.ScanLine(y), static_cast<size_t>(w) * 4);

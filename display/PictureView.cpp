@@ -70,33 +70,23 @@ void TPictureView::SetAutoSize(bool value) {
 }
 
 void TPictureView::SetStretch(bool value) {
-    if (value == stretch_) return;
-    stretch_ = value;
-    PictureChanged();
+    if (ChangeValue(stretch_, value)) PictureChanged();
 }
 
 void TPictureView::SetCenter(bool value) {
-    if (value == center_) return;
-    center_ = value;
-    PictureChanged();
+    if (ChangeValue(center_, value)) PictureChanged();
 }
 
 void TPictureView::SetTiled(bool value) {
-    if (value == tiled_) return;
-    tiled_ = value;
-    PictureChanged();
+    if (ChangeValue(tiled_, value)) PictureChanged();
 }
 
 void TPictureView::SetTransparent(bool value) {
-    if (value == transparent_) return;
-    transparent_ = value;
-    PictureChanged();
+    if (ChangeValue(transparent_, value)) PictureChanged();
 }
 
 void TPictureView::SetCheckerboard(bool value) {
-    if (value == checkerboard_) return;
-    checkerboard_ = value;
-    update();
+    if (ChangeValue(checkerboard_, value)) update();
 }
 
 void TPictureView::SetAlign(TAlign value) {
@@ -116,9 +106,7 @@ QRect TPictureView::PictureRect() const {
 }
 
 void TPictureView::SetDevicePixels(bool value) {
-    if (value == devicePixels_) return;
-    devicePixels_ = value;
-    PictureChanged();
+    if (ChangeValue(devicePixels_, value)) PictureChanged();
 }
 
 double TPictureView::PixelRatio() const {
@@ -413,8 +401,7 @@ void TPictureView::resizeEvent(QResizeEvent* event) {
 // ---- Zoom mode ----
 
 void TPictureView::SetZoomMode(bool value) {
-    if (value == zoomMode_) return;
-    zoomMode_ = value;
+    if (!ChangeValue(zoomMode_, value)) return;
     fit_ = false;
     view_.scale = 1.0;
     view_.offset = QPointF();

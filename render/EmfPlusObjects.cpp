@@ -13,6 +13,7 @@
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/PNGGraphic.h"
 #include "render/ImageToBitmap.h"
+#include "render/MetafileDeviceContext.h"
 
 namespace metafile {
 
@@ -338,17 +339,7 @@ QPen ReadPlusPen(TPlusReader& in) {
     const TPlusBrush brush = ReadPlusBrush(in);
     if (!in.Ok()) return QPen(Qt::NoPen);
     QPen pen(brush.Brush, width);  // width 0: one device pixel
-    switch (startCap) {
-        case 1:
-            pen.setCapStyle(Qt::SquareCap);
-            break;
-        case 2:
-            pen.setCapStyle(Qt::RoundCap);
-            break;
-        default:
-            pen.setCapStyle(Qt::FlatCap);
-            break;
-    }
+    pen.setCapStyle(startCap == 1 ? Qt::SquareCap : startCap == 2 ? Qt::RoundCap : Qt::FlatCap);
     pen.setJoinStyle(join == 1   ? Qt::BevelJoin
                      : join == 2 ? Qt::RoundJoin
                      : join == 3 ? Qt::SvgMiterJoin
@@ -411,18 +402,7 @@ QPainterPath ReadRegionNode(TPlusReader& in, int depth, int& budget) {
             const QPainterPath right = ReadRegionNode(in, depth + 1, budget);
             // Combining shapes costs the square of their points: very large ones keep the first.
             if (left.elementCount() + right.elementCount() > 20000) return left;
-            switch (type) {
-                case 1:
-                    return left.intersected(right);
-                case 2:
-                    return left.united(right);
-                case 3:
-                    return left.united(right).subtracted(left.intersected(right));
-                case 4:
-                    return left.subtracted(right);
-                default:
-                    return right.subtracted(left);
-            }
+            return *CombinePaths(left, right, int(type));
         }
         default:
             return QPainterPath();

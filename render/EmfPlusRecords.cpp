@@ -99,28 +99,9 @@ void TRecordPlayer::PlusClip(const QPainterPath& world, uint32_t mode) {
     QPainterPath all;
     all.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
     const QPainterPath current = plus_.HasClip ? plus_.Clip : all;
-    switch (mode) {
-        case 0:
-            plus_.Clip = device;
-            break;
-        case 1:
-            plus_.Clip = current.intersected(device);
-            break;
-        case 2:
-            plus_.Clip = current.united(device);
-            break;
-        case 3:
-            plus_.Clip = current.united(device).subtracted(current.intersected(device));
-            break;
-        case 4:
-            plus_.Clip = current.subtracted(device);
-            break;
-        case 5:
-            plus_.Clip = device.subtracted(current);
-            break;
-        default:
-            return;
-    }
+    const std::optional<QPainterPath> combined = CombinePaths(current, device, int(mode));
+    if (!combined) return;
+    plus_.Clip = *combined;
     plus_.HasClip = true;
 }
 

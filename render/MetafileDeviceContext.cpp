@@ -152,30 +152,34 @@ void TRecordPlayer::RestoreDC(int which) {
     saved_.resize(keep);
 }
 
+std::optional<QPainterPath> CombinePaths(const QPainterPath& first, const QPainterPath& second,
+                                         int mode) {
+    switch (mode) {
+        case 0:
+            return second;
+        case 1:
+            return first.intersected(second);
+        case 2:
+            return first.united(second);
+        case 3:
+            return first.united(second).subtracted(first.intersected(second));
+        case 4:
+            return first.subtracted(second);
+        case 5:
+            return second.subtracted(first);
+        default:
+            return std::nullopt;
+    }
+}
+
 // Combines a clip with the current one: 1 and, 2 or, 3 xor, 4 difference, 5 copy.
 void TRecordPlayer::IntersectClip(const QPainterPath& devicePath, int mode) {
     QPainterPath all;
     all.addRect(QRectF(-1e6, -1e6, 2e6, 2e6));
     const QPainterPath current = s_.HasClip ? s_.Clip : all;
-    switch (mode) {
-        case 1:
-            s_.Clip = current.intersected(devicePath);
-            break;
-        case 2:
-            s_.Clip = current.united(devicePath);
-            break;
-        case 3:
-            s_.Clip = current.united(devicePath).subtracted(current.intersected(devicePath));
-            break;
-        case 4:
-            s_.Clip = current.subtracted(devicePath);
-            break;
-        case 5:
-            s_.Clip = devicePath;
-            break;
-        default:
-            return;
-    }
+    if (mode < 1 || mode > 5) return;
+    // 5 (copy) is the EMF+ replace; the others number alike.
+    s_.Clip = *CombinePaths(current, devicePath, mode == 5 ? 0 : mode);
     if (s_.HasMeta) s_.Clip = s_.Clip.intersected(s_.Meta);
     s_.HasClip = true;
 }

@@ -15,6 +15,11 @@
 
 namespace metafile {
 
+// Two paths combined by EMF+ combine mode (clips and regions): 0 the second, 1 intersection,
+// 2 union, 3 xor, 4 the first less the second, 5 the second less the first; none for another mode.
+std::optional<QPainterPath> CombinePaths(const QPainterPath& first, const QPainterPath& second,
+                                         int mode);
+
 // Objects of the device context.
 
 struct TPenObject {

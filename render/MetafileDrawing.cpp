@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "imaging/Exceptions.h"
@@ -56,45 +57,15 @@ QPen TRecordPlayer::MakePen() const {
     } else {
         pen.setWidthF(p.Width);
     }
-    switch (style) {
-        case 1:
-            pen.setStyle(Qt::DashLine);
-            break;
-        case 2:
-            pen.setStyle(Qt::DotLine);
-            break;
-        case 3:
-            pen.setStyle(Qt::DashDotLine);
-            break;
-        case 4:
-            pen.setStyle(Qt::DashDotDotLine);
-            break;
-        default:
-            pen.setStyle(Qt::SolidLine);
-            break;
-    }
-    switch (p.Style & 0x0F00) {
-        case 0x100:
-            pen.setCapStyle(Qt::SquareCap);
-            break;
-        case 0x200:
-            pen.setCapStyle(Qt::FlatCap);
-            break;
-        default:
-            pen.setCapStyle(Qt::RoundCap);
-            break;
-    }
-    switch (p.Style & 0xF000) {
-        case 0x1000:
-            pen.setJoinStyle(Qt::BevelJoin);
-            break;
-        case 0x2000:
-            pen.setJoinStyle(Qt::MiterJoin);
-            break;
-        default:
-            pen.setJoinStyle(Qt::RoundJoin);
-            break;
-    }
+    // Line style 0..4 (5, no pen, is handled above; others draw solid), end caps and joins.
+    static constexpr Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
+                                               Qt::DashDotLine, Qt::DashDotDotLine};
+    pen.setStyle(style < std::size(kStyles) ? kStyles[style] : Qt::SolidLine);
+    const uint32_t cap = p.Style & 0x0F00, join = p.Style & 0xF000;
+    pen.setCapStyle(cap == 0x100 ? Qt::SquareCap : cap == 0x200 ? Qt::FlatCap : Qt::RoundCap);
+    pen.setJoinStyle(join == 0x1000   ? Qt::BevelJoin
+                     : join == 0x2000 ? Qt::MiterJoin
+                                      : Qt::RoundJoin);
     return pen;
 }
 

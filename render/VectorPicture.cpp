@@ -22,9 +22,9 @@ void CheckArea(const QRect& area) {
 class TMetafilePicture : public TVectorPicture {
   public:
     explicit TMetafilePicture(const TMetafile& metafile) : metafile_(metafile) {}
-    QImage Render(QSizeF scaled, const QRect& area) override {
-        if (area.isEmpty()) return QImage();
-        CheckArea(area);
+
+  protected:
+    QImage Draw(QSizeF scaled, const QRect& area) override {
         QImage image(area.size(), QImage::Format_ARGB32_Premultiplied);
         if (image.isNull()) RaiseInvalidGraphicFmt(imsg::InvalidImage, "WMF/EMF");
         image.fill(Qt::transparent);
@@ -42,9 +42,9 @@ class TMetafilePicture : public TVectorPicture {
 class TSvgPicture : public TVectorPicture {
   public:
     explicit TSvgPicture(const TSVGGraphic& svg) : document_(svg) {}
-    QImage Render(QSizeF scaled, const QRect& area) override {
-        if (area.isEmpty()) return QImage();
-        CheckArea(area);
+
+  protected:
+    QImage Draw(QSizeF scaled, const QRect& area) override {
         return document_.Render(scaled, area);
     }
 
@@ -53,6 +53,12 @@ class TSvgPicture : public TVectorPicture {
 };
 
 }  // namespace
+
+QImage TVectorPicture::Render(QSizeF scaled, const QRect& area) {
+    if (area.isEmpty()) return QImage();
+    CheckArea(area);
+    return Draw(scaled, area);
+}
 
 bool TVectorPicture::IsVector(const TGraphic& graphic) {
     return dynamic_cast<const TMetafile*>(&graphic) != nullptr ||

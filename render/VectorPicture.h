@@ -26,7 +26,11 @@ class TVectorPicture {
     // The part area (pixels, within the picture stretched to scaled) as a transparent image of
     // area's size. Raises EInvalidGraphic when area holds more than kMaxArea pixels or the
     // bitmap's pixel limit.
-    virtual QImage Render(QSizeF scaled, const QRect& area) = 0;
+    QImage Render(QSizeF scaled, const QRect& area);
+
+  protected:
+    // Render for a non-empty area of an allowed size.
+    virtual QImage Draw(QSizeF scaled, const QRect& area) = 0;
 };
 
 // Draws the whole vector graphic at scale times its natural size into target as a 32-bit

@@ -3,6 +3,24 @@
 #include "settings/IniFile.h"
 #include "settings/PropertyCodec.h"
 
+namespace {
+
+// Calls visit(component, property, keyBase) for every entry whose component and property still
+// exist; keyBase is the key prefix "<object name>_<property name>" of the stored values.
+template <class Entries, class Visit>
+void ForEachStoredProperty(const Entries& entries, Visit visit) {
+    for (const auto& entry : entries) {
+        QObject* component = entry.component;
+        if (component == nullptr) continue;
+        const QMetaProperty property = PropertyCodec::FindProperty(component, entry.property);
+        if (!property.isValid()) continue;
+        visit(component, property,
+              component->objectName() + QLatin1Char('_') + QString::fromLatin1(property.name()));
+    }
+}
+
+}  // namespace
+
 TFormStorage::TFormStorage(const QString& name, QObject* owner) : TFormPlacement(name, owner) {}
 
 QStringList TFormStorage::StoredProps() const {
@@ -63,21 +81,16 @@ void TFormStorage::RestoreProperties() {
     Purge();
     TIniFile* ini = IniFile();
     const QString section = EffectiveIniSection();
-    const QObject* root = parent();
-    const QList<Entry> entries = entries_;
-    for (const Entry& entry : entries) {
-        QObject* component = entry.component;
-        if (component == nullptr) continue;
-        const QMetaProperty property = PropertyCodec::FindProperty(component, entry.property);
-        if (!property.isValid()) continue;
-        const QString keyBase =
-            component->objectName() + QLatin1Char('_') + QString::fromLatin1(property.name());
-        try {
-            PropertyCodec::ReadProperty(*ini, section, keyBase, component, property, root);
-        } catch (...) {
-            // A property that cannot be read keeps its value; the others are still read.
-        }
-    }
+    // Over a copy: reading a property may change the list.
+    ForEachStoredProperty(
+        QList<Entry>(entries_),
+        [&](QObject* component, const QMetaProperty& property, const QString& keyBase) {
+            try {
+                PropertyCodec::ReadProperty(*ini, section, keyBase, component, property, parent());
+            } catch (...) {
+                // A property that cannot be read keeps its value; the others are still read.
+            }
+        });
     for (TStoredValue& value : storedValues_) {
         value.Value = ini->ReadString(section, value.Name, value.Value).trimmed();
         if (value.OnRestore) value.OnRestore(value);
@@ -88,16 +101,10 @@ void TFormStorage::SaveProperties() {
     Purge();
     TIniFile* ini = IniFile();
     const QString section = EffectiveIniSection();
-    const QObject* root = parent();
-    for (const Entry& entry : entries_) {
-        QObject* component = entry.component;
-        if (component == nullptr) continue;
-        const QMetaProperty property = PropertyCodec::FindProperty(component, entry.property);
-        if (!property.isValid()) continue;
-        const QString keyBase =
-            component->objectName() + QLatin1Char('_') + QString::fromLatin1(property.name());
-        PropertyCodec::WriteProperty(*ini, section, keyBase, component, property, root);
-    }
+    ForEachStoredProperty(
+        entries_, [&](QObject* component, const QMetaProperty& property, const QString& keyBase) {
+            PropertyCodec::WriteProperty(*ini, section, keyBase, component, property, parent());
+        });
     for (TStoredValue& value : storedValues_) {
         if (value.OnSave) value.OnSave(value);
         PropertyCodec::WriteValue(*ini, section, value.Name, value.Value, true);

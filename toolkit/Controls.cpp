@@ -275,8 +275,7 @@ void TScrollBox::SetColor(TColor value) {
 }
 
 void TScrollBox::SetParentColor(bool value) {
-    if (value == parentColor_) return;
-    parentColor_ = value;
+    if (!ChangeValue(parentColor_, value)) return;
     if (value) {
         // Let the palette's window colour be inherited from the parent again.
         setPalette(QPalette());
@@ -288,8 +287,7 @@ void TScrollBox::SetParentColor(bool value) {
 }
 
 void TScrollBox::SetAutoScroll(bool value) {
-    if (value == autoScroll_) return;
-    autoScroll_ = value;
+    if (!ChangeValue(autoScroll_, value)) return;
     const Qt::ScrollBarPolicy policy = value ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
     setHorizontalScrollBarPolicy(policy);
     setVerticalScrollBarPolicy(policy);

@@ -63,29 +63,13 @@ class TControl : public Base {
         RealignParent();
     }
     int Width() const { return this->width(); }
-    void SetWidth(int value) {
-        if (value == Width()) return;
-        this->resize(value, this->height());
-        RealignParent();
-    }
+    void SetWidth(int value) { ResizeTo(value, Height()); }
     int Height() const { return this->height(); }
-    void SetHeight(int value) {
-        if (value == Height()) return;
-        this->resize(this->width(), value);
-        RealignParent();
-    }
+    void SetHeight(int value) { ResizeTo(Width(), value); }
     int Left() const { return this->x(); }
-    void SetLeft(int value) {
-        if (value == Left()) return;
-        this->move(value, this->y());
-        RealignParent();
-    }
+    void SetLeft(int value) { MoveTo(value, Top()); }
     int Top() const { return this->y(); }
-    void SetTop(int value) {
-        if (value == Top()) return;
-        this->move(this->x(), value);
-        RealignParent();
-    }
+    void SetTop(int value) { MoveTo(Left(), value); }
     TAlign Align() const { return align_; }
     void SetAlign(TAlign value) {
         if (value == align_) return;
@@ -115,6 +99,17 @@ class TControl : public Base {
     void RealignParent() {
         if (QWidget* parent = this->parentWidget()) TAlignLayout::Realign(parent);
     }
+    // Resize / move when the size / position changes, then re-arrange the parent.
+    void ResizeTo(int width, int height) {
+        if (QSize(width, height) == this->size()) return;
+        this->resize(width, height);
+        RealignParent();
+    }
+    void MoveTo(int left, int top) {
+        if (QPoint(left, top) == this->pos()) return;
+        this->move(left, top);
+        RealignParent();
+    }
     virtual QPalette::ColorRole ColorRole() const { return QPalette::Window; }
     virtual void ApplyColor() {
         QPalette p = this->palette();
@@ -129,6 +124,14 @@ class TControl : public Base {
     bool fontApplied_ = false;
     bool colorApplied_ = false;
 };
+
+// The published visibility, size and alignment of a control built on TControl, for its Q_OBJECT
+// class to declare (the class template cannot carry properties itself; moc expands the macro).
+#define TCONTROL_ALIGN_PROPERTIES                          \
+    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible) \
+    Q_PROPERTY(int Width READ Width WRITE SetWidth)        \
+    Q_PROPERTY(int Height READ Height WRITE SetHeight)     \
+    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
 
 // A panel: a frame that arranges its own aligned children. No bevel.
 class TPanel : public TControl<QFrame> {
@@ -157,10 +160,7 @@ class TPanel : public TControl<QFrame> {
 // nor what remains for the others gets narrower than MinSize.
 class TSplitter : public TControl<QFrame> {
     Q_OBJECT
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-    Q_PROPERTY(int Width READ Width WRITE SetWidth)
-    Q_PROPERTY(int Height READ Height WRITE SetHeight)
-    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(int Color READ Color WRITE SetColor)
     Q_PROPERTY(int MinSize READ MinSize WRITE SetMinSize)
 
@@ -195,10 +195,7 @@ class TSplitter : public TControl<QFrame> {
 // switches the automatic scroll bars on and off. The colour follows the parent's unless set.
 class TScrollBox : public TControl<QScrollArea> {
     Q_OBJECT
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-    Q_PROPERTY(int Width READ Width WRITE SetWidth)
-    Q_PROPERTY(int Height READ Height WRITE SetHeight)
-    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(int Color READ Color WRITE SetColor)
     Q_PROPERTY(bool ParentColor READ ParentColor WRITE SetParentColor)
     Q_PROPERTY(bool AutoScroll READ AutoScroll WRITE SetAutoScroll)

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
+#include <iterator>
 
 #include "toolkit/Application.h"
 
@@ -130,27 +131,20 @@ void SetMessageDlgHook(TMessageDlgHook hook) {
 TModalResult MessageDlg(const QString& message, TMsgDlgType type, TMsgDlgButtons buttons,
                         QWidget* parent, TMsgDlgButtons defaultButton) {
     if (MessageHook()) return MessageHook()(message, type, buttons);
+    // Icon and caption by TMsgDlgType; a custom dialog has no icon and the program's title.
+    struct Look {
+        QMessageBox::Icon icon;
+        const char* caption;
+    };
+    static constexpr Look kLooks[] = {{QMessageBox::Warning, "Warning"},
+                                      {QMessageBox::Critical, "Error"},
+                                      {QMessageBox::Information, "Information"},
+                                      {QMessageBox::Question, "Confirm"}};
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString caption = Application::Title();
-    switch (type) {
-        case mtWarning:
-            icon = QMessageBox::Warning;
-            caption = QStringLiteral("Warning");
-            break;
-        case mtError:
-            icon = QMessageBox::Critical;
-            caption = QStringLiteral("Error");
-            break;
-        case mtInformation:
-            icon = QMessageBox::Information;
-            caption = QStringLiteral("Information");
-            break;
-        case mtConfirmation:
-            icon = QMessageBox::Question;
-            caption = QStringLiteral("Confirm");
-            break;
-        case mtCustom:
-            break;
+    if (unsigned(type) < std::size(kLooks)) {
+        icon = kLooks[type].icon;
+        caption = QString::fromLatin1(kLooks[type].caption);
     }
     QMessageBox box(icon, caption, message, QMessageBox::NoButton, parent);
     // A short message makes a box so narrow that the window frame cuts its title off: keep the

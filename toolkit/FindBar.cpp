@@ -65,14 +65,10 @@ void TFindBar::Close() {
     view_->setFocus(Qt::OtherFocusReason);
 }
 
-void TFindBar::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    emit VisibilityChanged();
-}
-
-void TFindBar::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    emit VisibilityChanged();
+bool TFindBar::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) emit VisibilityChanged();
+    return handled;
 }
 
 QString TFindBar::Status() const {

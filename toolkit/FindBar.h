@@ -44,8 +44,8 @@ class TFindBar : public QWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    // Shown and hidden: VisibilityChanged.
+    bool event(QEvent* event) override;
 
   private:
     std::string EncodedPattern() const;

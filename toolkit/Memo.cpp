@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QStringDecoder>
 
+#include <iterator>
 #include <stdexcept>
 
 #include "toolkit/FindBar.h"
@@ -44,15 +45,11 @@ TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent)
 TMemo::~TMemo() = default;
 
 void TMemo::SetWordWrap(bool value) {
-    if (value == wordWrap_) return;
-    wordWrap_ = value;
-    ApplyWrap();
+    if (ChangeValue(wordWrap_, value)) ApplyWrap();
 }
 
 void TMemo::SetScrollBars(TScrollStyle value) {
-    if (value == scrollBars_) return;
-    scrollBars_ = value;
-    ApplyWrap();
+    if (ChangeValue(scrollBars_, value)) ApplyWrap();
 }
 
 bool TMemo::Wrapping() const {
@@ -166,27 +163,17 @@ void TMemo::FileRenamed(const QByteArray& nativeName, const QString& shownName) 
 }
 
 QString TMemo::EncodingName(const TEncodingChoice& encoding) {
-    switch (encoding.encoding) {
-        case TTextEncoding::Utf8:
-            return QStringLiteral("UTF-8");
-        case TTextEncoding::Utf16LE:
-            return QStringLiteral("UTF-16 LE");
-        case TTextEncoding::Utf16BE:
-            return QStringLiteral("UTF-16 BE");
-        case TTextEncoding::Utf32LE:
-            return QStringLiteral("UTF-32 LE");
-        case TTextEncoding::Utf32BE:
-            return QStringLiteral("UTF-32 BE");
-        case TTextEncoding::Windows1252:
-            return QStringLiteral("Windows-1252");
-        case TTextEncoding::Legacy: {
-            const QString name = QString::fromStdString(encoding.legacyName);
-            return name.startsWith(QLatin1String("WINDOWS-"), Qt::CaseInsensitive)
-                       ? QStringLiteral("Windows-") + name.mid(8)
-                       : name;
-        }
+    if (encoding.encoding == TTextEncoding::Legacy) {
+        const QString name = QString::fromStdString(encoding.legacyName);
+        return name.startsWith(QLatin1String("WINDOWS-"), Qt::CaseInsensitive)
+                   ? QStringLiteral("Windows-") + name.mid(8)
+                   : name;
     }
-    return {};
+    // By TTextEncoding, up to Windows1252.
+    static const char* const kNames[] = {"UTF-8",     "UTF-16 LE", "UTF-16 BE",
+                                         "UTF-32 LE", "UTF-32 BE", "Windows-1252"};
+    const auto index = size_t(encoding.encoding);
+    return index < std::size(kNames) ? QString::fromLatin1(kNames[index]) : QString();
 }
 
 QString TMemo::StatusText() const {
@@ -216,8 +203,7 @@ void TMemo::UpdateStatus() {
 }
 
 void TMemo::SetHexForced(bool value) {
-    if (value == hexForced_) return;
-    hexForced_ = value;
+    if (!ChangeValue(hexForced_, value)) return;
     SetHexMode(hexForced_ || encoding_.binary);
     UpdateStatus();
 }

@@ -18,10 +18,7 @@ class TFindBar;
 
 class TMemo : public TControl<TTextView> {
     Q_OBJECT
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-    Q_PROPERTY(int Width READ Width WRITE SetWidth)
-    Q_PROPERTY(int Height READ Height WRITE SetHeight)
-    Q_PROPERTY(Toolkit::TAlign Align READ Align WRITE SetAlign)
+    TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(TFont Font READ Font WRITE SetFont)
     Q_PROPERTY(int Color READ Color WRITE SetColor)
     Q_PROPERTY(bool ReadOnly READ ReadOnly WRITE SetReadOnly)

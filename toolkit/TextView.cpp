@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "toolkit/Application.h"
+#include "toolkit/Types.h"
 
 namespace {
 
@@ -151,16 +152,11 @@ QString DecodeTextBytes(const TEncodingChoice& encoding, const uint8_t* data, si
             DecodeUtf8(data, size, out, map);
             break;
         case TTextEncoding::Utf16LE:
-            DecodeWide(data, size, 2, true, out, map);
-            break;
         case TTextEncoding::Utf16BE:
-            DecodeWide(data, size, 2, false, out, map);
-            break;
         case TTextEncoding::Utf32LE:
-            DecodeWide(data, size, 4, true, out, map);
-            break;
         case TTextEncoding::Utf32BE:
-            DecodeWide(data, size, 4, false, out, map);
+            DecodeWide(data, size, UnitSize(encoding.encoding), LittleEndian(encoding.encoding),
+                       out, map);
             break;
         case TTextEncoding::Windows1252:
             for (size_t i = 0; i < size; ++i)
@@ -222,8 +218,7 @@ void TTextView::OnIndexTick() {
 }
 
 void TTextView::SetLineWrapping(bool value) {
-    if (value == wrap_) return;
-    wrap_ = value;
+    if (!ChangeValue(wrap_, value)) return;
     topRow_ = 0;
     hscroll_ = 0;
     horizontalScrollBar()->setValue(0);
@@ -233,8 +228,7 @@ void TTextView::SetLineWrapping(bool value) {
 }
 
 void TTextView::SetHexMode(bool value) {
-    if (value == hex_) return;
-    hex_ = value;
+    if (!ChangeValue(hex_, value)) return;
     const uint64_t at = top_;
     topRow_ = 0;
     if (document_) {
@@ -246,8 +240,7 @@ void TTextView::SetHexMode(bool value) {
 }
 
 void TTextView::SetLineNumbers(bool value) {
-    if (value == lineNumbers_) return;
-    lineNumbers_ = value;
+    if (!ChangeValue(lineNumbers_, value)) return;
     Relayout();
     viewport()->update();
 }
@@ -721,17 +714,15 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
     };
     switch (event->key()) {
         case Qt::Key_Left:
+        case Qt::Key_Right: {
+            // Without Shift a selection collapses to its end on that side; else one character.
+            const bool forward = event->key() == Qt::Key_Right;
             if (!extend && anchor_ != caret_)
-                MoveCaret(SelStart(), false);
+                MoveCaret(forward ? SelEnd() : SelStart(), false);
             else
-                MoveCaret(CharStep(caret_, false), extend);
+                MoveCaret(CharStep(caret_, forward), extend);
             return;
-        case Qt::Key_Right:
-            if (!extend && anchor_ != caret_)
-                MoveCaret(SelEnd(), false);
-            else
-                MoveCaret(CharStep(caret_, true), extend);
-            return;
+        }
         case Qt::Key_Up:
             if (control) {
                 ScrollLines(-1);

@@ -58,3 +58,12 @@ using enum Toolkit::TScrollStyle;
 using enum Toolkit::TMsgDlgType;
 using enum Toolkit::TMsgDlgBtn;
 using enum Toolkit::TModalResult;
+
+// For property setters: stores value in field and tells whether that changed it, so that a
+// setter acts only on a change: `if (ChangeValue(stretch_, value)) PictureChanged();`.
+template <class T, class V>
+bool ChangeValue(T& field, const V& value) {
+    if (value == field) return false;
+    field = value;
+    return true;
+}
