@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MainWindow.h"
-#include "common/DecodeTestHelpers.h"
+#include "common/PictureWindowFixture.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Registration.h"
@@ -23,45 +23,9 @@
 
 namespace {
 
-class MainWindowReducedDecodeTest : public testing::Test {
+class MainWindowReducedDecodeTest : public testhelp::TPictureWindowFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(config_.isValid());
-        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-        Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
-        RegisterImageFormats();
-        form_ = std::make_unique<TMainWindow>();
-        form_->resize(900, 700);
-        form_->show();
-    }
-    void TearDown() override {
-        form_.reset();
-        UnregisterImageFormats();
-        Application::SetErrorBoxHook(nullptr);
-        qputenv("XDG_CONFIG_HOME", previousConfig_);
-    }
-
-    QString Jpeg(const char* name, int width, int height) {
-        TBitmap bitmap;
-        bitmap.SetPixelFormat(pf24bit);
-        bitmap.SetSize(width, height);
-        TJPEGImage jpeg;
-        jpeg.Assign(bitmap);
-        const QString path = QDir(dir_.path()).filePath(name);
-        TFileStream stream(QFile::encodeName(path).toStdString(), TFileStream::fmCreate);
-        jpeg.SaveToStream(stream);
-        return path;
-    }
-
-    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
-
-    QTemporaryDir dir_;
-    QTemporaryDir config_;
-    QByteArray previousConfig_;
-    QStringList errors_;
-    std::unique_ptr<TMainWindow> form_;
+    QSize WindowSize() const override { return QSize(900, 700); }
 };
 
 TEST_F(MainWindowReducedDecodeTest, TheFullDecodeWaitsForAZoomPastTheReducedOne) {

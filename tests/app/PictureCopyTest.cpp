@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MainWindow.h"
-#include "common/DecodeTestHelpers.h"
+#include "common/PictureWindowFixture.h"
 #include "display/ClipboardPicture.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
@@ -23,53 +23,7 @@
 
 namespace {
 
-class PictureCopyTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(config_.isValid());
-        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-        Application::SetErrorBoxHook([this](const QString& text) { errors_ << text; });
-        RegisterImageFormats();
-        form_ = std::make_unique<TMainWindow>();
-        form_->resize(700, 500);
-        form_->show();
-    }
-    void TearDown() override {
-        form_.reset();
-        QApplication::clipboard()->clear();
-        UnregisterImageFormats();
-        Application::SetErrorBoxHook(nullptr);
-        qputenv("XDG_CONFIG_HOME", previousConfig_);
-    }
-
-    // A JPEG picture: left half red, right half blue.
-    QString Jpeg(const char* name, int width, int height) {
-        TBitmap bitmap;
-        bitmap.SetPixelFormat(pf24bit);
-        bitmap.SetSize(width, height);
-        for (int y = 0; y < height; ++y) {
-            uint8_t* row = bitmap.ScanLine(y);
-            for (int x = 0; x < width; ++x)
-                row[3 * x + (x < width / 2 ? 2 : 0)] = 255;
-        }
-        TJPEGImage jpeg;
-        jpeg.Assign(bitmap);
-        const QString path = QDir(dir_.path()).filePath(name);
-        TFileStream stream(QFile::encodeName(path).toStdString(), TFileStream::fmCreate);
-        jpeg.SaveToStream(stream);
-        return path;
-    }
-
-    static void Wait(const std::function<bool()>& done) { testhelp::WaitUntil(done, 20000); }
-
-    QTemporaryDir dir_;
-    QTemporaryDir config_;
-    QByteArray previousConfig_;
-    QStringList errors_;
-    std::unique_ptr<TMainWindow> form_;
-};
+class PictureCopyTest : public testhelp::TPictureWindowFixture {};
 
 // Clicked while the reduced first decode is shown, the copy waits for the full picture.
 TEST_F(PictureCopyTest, ACopyDuringTheReducedFirstDecodeIsOfTheFullPicture) {
