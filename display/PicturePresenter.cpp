@@ -48,6 +48,10 @@ TPicturePresenter::TPicturePresenter(TPictureView* view, TScrollBox* scroll, QWi
         this);
     connect(frames_, &TFramePlayer::Changed, this, &TPicturePresenter::FramesChanged);
     connect(view_, &TPictureView::OnViewChange, this, [this] { DecodeWhatViewNeeds(); });
+    waiting_.setSingleShot(true);
+    connect(&waiting_, &QTimer::timeout, this, [this] {
+        if (loading_ && progress_->isHidden()) ShowProgress(QStringLiteral("Loading..."));
+    });
 }
 
 TPicturePresenter::~TPicturePresenter() = default;
@@ -62,6 +66,9 @@ void TPicturePresenter::Show(const QByteArray& path, bool explicitOpen) {
     explicitOpen_ = explicitOpen;
     loading_ = true;
     timer_.start();
+    // A file that is slow to read (a network share, a pipe) reports no progress while the
+    // previous picture stays on screen: past the delay, the pane says it is loading.
+    waiting_.start(ProgressDelayMs);
     frames_->Stop();
     copyWhenFull_ = false;
     decoder_->Show(path, ViewWish());
@@ -207,10 +214,14 @@ void TPicturePresenter::Progress(TProgressStage stage, uint8_t percent,
         if (stage == psEnding) EndProgress();
     }
     if (stage == psEnding || !timer_.isValid() || timer_.elapsed() < ProgressDelayMs) return;
-    if (!hourglass_) hourglass_ = std::make_unique<THourglass>();
     QString text = QString::fromStdString(message).trimmed();
     if (text.isEmpty()) text = QStringLiteral("Loading...");
-    progress_->setText(QStringLiteral("%1 %2%").arg(text).arg(qMin<int>(percent, 100)));
+    ShowProgress(QStringLiteral("%1 %2%").arg(text).arg(qMin<int>(percent, 100)));
+}
+
+void TPicturePresenter::ShowProgress(const QString& text) {
+    if (!hourglass_) hourglass_ = std::make_unique<THourglass>();
+    progress_->setText(text);
     progress_->adjustSize();
     progress_->raise();
     progress_->show();
@@ -221,6 +232,7 @@ void TPicturePresenter::Progress(TProgressStage stage, uint8_t percent,
 
 void TPicturePresenter::EndProgress() {
     loading_ = false;
+    waiting_.stop();
     timer_.invalidate();
     progress_->hide();
     progress_->clear();

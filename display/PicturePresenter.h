@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -87,6 +88,7 @@ class TPicturePresenter : public QObject {
     void CopyShown();
     // Past ProgressDelayMs, the hourglass and the percentage.
     void Progress(TProgressStage stage, uint8_t percent, const std::string& message);
+    void ShowProgress(const QString& text);
     void EndProgress();
     QString FrameStatus() const;
     static QString LoadWarningStatus(const TGraphic& graphic);
@@ -98,6 +100,7 @@ class TPicturePresenter : public QObject {
     QLabel* progress_ = nullptr;
     std::unique_ptr<THourglass> hourglass_;
     QElapsedTimer timer_;
+    QTimer waiting_;  // shows "Loading..." when a load reports no progress in time
     bool loading_ = false;
     QList<QByteArray> neighbours_;
     QByteArray shownPath_;

@@ -1,6 +1,12 @@
 // The picture presenter: what an older request delivers is never shown, and the neighbours of
-// the shown picture are decoded ahead, so that moving to one shows it at once.
+// the shown picture are decoded ahead, so that moving to one shows it at once; a file that is
+// slow to read says it is loading.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
 #include <QTemporaryDir>
+
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -66,6 +72,30 @@ TEST_F(PicturePresenterTest, TheNeighboursDecodeAheadOnceThePictureIsShown) {
     presenter_.Show(next);
     EXPECT_EQ(presenter_.ShownPath(), next);
     EXPECT_FALSE(presenter_.Loading());
+}
+
+// A file whose reading blocks reports no progress: past the delay the pane says it is loading,
+// over the previous picture, until the read ends.
+TEST_F(PicturePresenterTest, AFileSlowToReadSaysItIsLoading) {
+    const QByteArray shown = Bitmap("a.bmp", 30, 20);
+    presenter_.Show(shown);
+    Wait([&] { return !presenter_.Loading(); });
+    const QByteArray pipe = QFile::encodeName(dir_.filePath("slow.bmp"));
+    ASSERT_EQ(mkfifo(pipe.constData(), 0600), 0);
+    presenter_.Show(pipe);
+    EXPECT_TRUE(presenter_.ProgressText().isEmpty());
+    Wait([&] { return !presenter_.ProgressText().isEmpty(); });
+    EXPECT_EQ(presenter_.ProgressText(), "Loading...");
+    EXPECT_EQ(view_->PictureSize(), QSize(30, 20));
+    // A writer comes and goes without a byte (at every open of the pipe): the read ends, and the
+    // message replaces the previous picture.
+    Wait([&] {
+        const int writer = open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+        return !presenter_.Loading();
+    });
+    EXPECT_TRUE(presenter_.ProgressText().isEmpty());
+    EXPECT_EQ(view_->Picture()->Graphic(), nullptr);
 }
 
 }  // namespace
