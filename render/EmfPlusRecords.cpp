@@ -83,14 +83,14 @@ std::optional<TPlusBrush> TRecordPlayer::PlusBrush(uint16_t flags, uint32_t valu
 }
 
 void TRecordPlayer::PlusFill(const QPainterPath& path, const std::optional<TPlusBrush>& brush) {
-    if (!brush || !PlusPrepare()) return;
+    if (!brush || !OnDevice(path, PlusTransform()) || !PlusPrepare()) return;
     if (brush->HasBack) painter_.fillPath(path, brush->Back);
     painter_.fillPath(path, brush->Brush);
 }
 
 void TRecordPlayer::PlusStroke(const QPainterPath& path, uint32_t penId) {
     const auto* pen = std::get_if<QPen>(PlusObject(penId));
-    if (pen == nullptr || !PlusPrepare()) return;
+    if (pen == nullptr || !OnDevice(path, PlusTransform()) || !PlusPrepare()) return;
     painter_.strokePath(path, *pen);
 }
 

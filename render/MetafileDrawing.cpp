@@ -114,8 +114,18 @@ void TRecordPlayer::Reach(const QRectF& device) {
     *reach_ = reach_->isNull() ? r : reach_->united(r);
 }
 
+// Whether a path lies within reach of the device: points millions of pixels away (as in damaged
+// files) would have the painter flatten their curves into gigabytes of polygon, and show nothing.
+bool TRecordPlayer::OnDevice(const QPainterPath& path, const QTransform& transform) {
+    constexpr double kFar = 1e7;
+    const QRectF r = transform.mapRect(path.controlPointRect());
+    for (double v : {r.left(), r.top(), r.right(), r.bottom()})
+        if (!(std::abs(v) < kFar)) return false;
+    return true;
+}
+
 void TRecordPlayer::DrawPath(const QPainterPath& path, bool fill, bool stroke) {
-    if (!Transform().isInvertible()) return;
+    if (!Transform().isInvertible() || !OnDevice(path, Transform())) return;
     Prepare(fill, stroke);
     if (reach_ != nullptr) {
         const double pen = painter_.pen().style() == Qt::NoPen

@@ -53,6 +53,7 @@ class TRecordPlayer {
     QPen MakePen() const;
     QBrush MakeBrush() const;
     void DrawPath(const QPainterPath& path, bool fill, bool stroke);
+    static bool OnDevice(const QPainterPath& path, const QTransform& transform);
     void Shape(const QPainterPath& path, bool fill, bool stroke);
     void Line(const QPointF& from, const QPointF& to);
     void FillRect(const QRectF& logical, const QBrush& brush);
