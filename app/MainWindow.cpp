@@ -26,7 +26,7 @@
 #include <utility>
 
 #include "browse/FileClipboard.h"
-#include "display/BitmapToImage.h"
+#include "render/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
 #include "display/PictureInfoDialog.h"

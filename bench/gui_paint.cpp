@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "display/BitmapToImage.h"
+#include "render/BitmapToImage.h"
 #include "display/PictureView.h"
 #include "imaging/Registration.h"
 #include "toolkit/Controls.h"

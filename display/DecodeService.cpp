@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/BitmapToImage.h"
 #include "display/ViewTransform.h"
 #include "imaging/Exceptions.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Picture.h"
+#include "render/BitmapToImage.h"
+#include "render/ReducedImage.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <stdexcept>
 #include <utility>
 
-#include "display/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
 #include "display/PictureView.h"
 #include "imaging/Picture.h"
 #include "imaging/PictureInfo.h"
+#include "render/BitmapToImage.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 

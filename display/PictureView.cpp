@@ -11,9 +11,11 @@
 #include <exception>
 #include <utility>
 
-#include "display/BitmapToImage.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
+#include "render/ReducedImage.h"
 #include "toolkit/Application.h"
+#include "toolkit/Colors.h"
 
 namespace {
 
@@ -45,6 +47,8 @@ TPictureView::TPictureView(const QString& name, QWidget* parent)
     : TControl<QWidget>(parent), picture_(std::make_unique<TPicture>()) {
     setObjectName(name);
     resize(105, 105);
+    // A bitmap keyed by a system colour keys the colour this desktop shows for it.
+    SetSystemColorResolver([](TColor color) { return int32_t(ColorToRGB(color)); });
     picture_->OnChange = [this](TPicture*) { HolderChanged(); };
     picture_->OnProgress = [this](TGraphic* sender, TProgressStage stage, uint8_t percent,
                                   bool redrawNow, const TRect& rect, const std::string& msg) {

@@ -13,13 +13,13 @@
 
 #include "common/DecodeTestHelpers.h"
 #include "common/ImagingTestHelpers.h"
-#include "display/BitmapToImage.h"
 #include "display/DecodeService.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEG2000Graphic.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "display/BitmapToImage.h"
 #include "display/PictureView.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "display/ViewTransform.h"
+#include "render/ReducedImage.h"
 
 namespace {
 

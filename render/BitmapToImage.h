@@ -15,6 +15,12 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/Graphic.h"
+#include "imaging/ScanLineConversion.h"
+
+// Sets how a system colour (a TColor with a high byte) turns into the direct colour it shows as
+// on this desktop, so that a bitmap keyed by a system colour keys that; the window's toolkit sets
+// it once. Without it such a bitmap keys nothing.
+void SetSystemColorResolver(TSystemColorResolver resolver);
 
 // Returns the bitmap that holds a graphic's pixels, or null when the graphic is not of the
 // lookup's kind. The bitmap must live as long as the graphic.

@@ -1,6 +1,7 @@
-#include "display/BitmapToImage.h"
+#include "render/BitmapToImage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -9,7 +10,6 @@
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/formats/Metafile.h"
 #include "imaging/formats/SVGGraphic.h"
-#include "toolkit/Colors.h"
 
 namespace {
 
@@ -160,11 +160,15 @@ void ApplyKey(QImage& image, int32_t key) {
         ApplyComposition(image.scanLine(y), size_t(image.width()), composition);
 }
 
-int32_t ResolveSystemColor(TColor color) {
-    return ColorToRGB(color) & 0x00FFFFFF;
-}
+// System colours are the desktop's; the window's toolkit says what they are. Without one (the
+// command-line tools, the thumbnailer) a bitmap keyed by a system colour keys nothing.
+std::atomic<TSystemColorResolver> systemColorResolver{nullptr};
 
 }  // namespace
+
+void SetSystemColorResolver(TSystemColorResolver resolver) {
+    systemColorResolver = resolver;
+}
 
 void RegisterBitmapLookup(TBitmapLookup lookup) {
     if (lookup) Lookups().push_back(std::move(lookup));
@@ -187,7 +191,7 @@ const TBitmap* GraphicBitmap(const TGraphic& graphic) {
 }
 
 int32_t KeyColor(const TBitmap& bitmap) {
-    return BitmapComposition(bitmap, true, &ResolveSystemColor).Key;
+    return BitmapComposition(bitmap, true, systemColorResolver.load()).Key;
 }
 
 namespace {

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "display/BitmapToImage.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/GIFGraphic.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 
 namespace {
 
