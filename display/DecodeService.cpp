@@ -68,9 +68,6 @@ struct TDecodeService::TPool {
     std::vector<TJob> running;
     bool stopping = false;
     TDecodeService* owner = nullptr;  // null once the service has gone
-    std::vector<bool> ended;          // per worker: returned from Work
-    std::condition_variable endedWake;
-    std::vector<bool> detached;  // per worker: left running by the destroyed service
 
     // Runs fn on the service's thread, unless the service has gone. The lock keeps the service
     // from going while the call is queued; Qt drops what is queued for a destroyed object.
@@ -83,22 +80,14 @@ struct TDecodeService::TPool {
     }
 };
 
-namespace {
-std::atomic<int> detachedWorkers{0};
-}  // namespace
-
 int TDecodeService::DetachedWorkers() {
-    return detachedWorkers.load();
+    return TWorkerThreads::Detached();
 }
 
 TDecodeService::TDecodeService(QObject* parent, int threads)
     : QObject(parent), pool_(std::make_shared<TPool>()), cacheBound_(DefaultCacheBound()) {
-    const int count = std::max(1, threads);
     pool_->owner = this;
-    pool_->ended.assign(size_t(count), false);
-    pool_->detached.assign(size_t(count), false);
-    for (int i = 0; i < count; ++i)
-        threads_.emplace_back([pool = pool_, i] { Work(pool, i); });
+    workers_.Start(threads, [pool = pool_](int) { Work(pool); });
 }
 
 TDecodeService::~TDecodeService() {
@@ -111,21 +100,10 @@ TDecodeService::~TDecodeService() {
         job.cancel->store(true);
     pool_->queue.clear();
     pool_->wake.notify_all();
+    lock.unlock();
     // Decoders poll their cancel flag often; one that does not notice in time is inside a library
     // call that cannot be cancelled, and the window does not wait for it.
-    const auto allEnded = [this] {
-        return std::all_of(pool_->ended.begin(), pool_->ended.end(), [](bool e) { return e; });
-    };
-    pool_->endedWake.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), allEnded);
-    for (size_t i = 0; i < threads_.size(); ++i) {
-        if (pool_->ended[i]) continue;
-        pool_->detached[i] = true;
-        ++detachedWorkers;
-        threads_[i].detach();
-    }
-    lock.unlock();
-    for (std::thread& thread : threads_)
-        if (thread.joinable()) thread.join();
+    workers_.Stop(kStopWaitMs);
 }
 
 std::function<void(std::function<void()>)> TDecodeService::Poster() const {
@@ -272,7 +250,7 @@ void TDecodeService::Trim(bool dropUnwanted) {
     }
 }
 
-void TDecodeService::Work(std::shared_ptr<TPool> pool, int index) {
+void TDecodeService::Work(std::shared_ptr<TPool> pool) {
     for (;;) {
         TJob job;
         {
@@ -292,10 +270,6 @@ void TDecodeService::Work(std::shared_ptr<TPool> pool, int index) {
         pool->running.erase(std::find_if(pool->running.begin(), pool->running.end(),
                                          [&](const TJob& j) { return j.cancel == job.cancel; }));
     }
-    std::lock_guard lock(pool->mutex);
-    pool->ended[size_t(index)] = true;
-    if (pool->detached[size_t(index)]) --detachedWorkers;
-    pool->endedWake.notify_all();
 }
 
 void TDecodeService::Run(TPool& pool, const TJob& job) {

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "imaging/Graphic.h"
+#include "render/WorkerThreads.h"
 
 // A decoded picture (or the reason there is none).
 struct TDecodedPicture {
@@ -130,7 +131,7 @@ class TDecodeService : public QObject {
     // What the workers share with the service; it outlives the service while a detached worker
     // still runs.
     struct TPool;
-    static void Work(std::shared_ptr<TPool> pool, int index);
+    static void Work(std::shared_ptr<TPool> pool);
     static void Run(TPool& pool, const TJob& job);
     // Takes a finished result on the window's thread.
     void Arrived(const TJob& job, TDecodedPtr picture);
@@ -138,7 +139,7 @@ class TDecodeService : public QObject {
     void Trim(bool dropUnwanted);
 
     std::shared_ptr<TPool> pool_;
-    std::vector<std::thread> threads_;
+    TWorkerThreads workers_;
 
     // Window thread only.
     quint64 generation_ = 0;
