@@ -1,77 +1,225 @@
 #include "thumbs/ThumbnailService.h"
 
-#include <QHash>
-#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
 
-#include "thumbs/ThumbnailMaker.h"
+#include "render/ReducedImage.h"
 
-// Placeholder implementation: makes one thumbnail per turn of the event loop on the window's
-// thread, without the cache or a memory bound.
-
-struct TThumbnailService::TState {
-    int size = 256;
-    size_t bound = kDefaultMemoryBound;
-    QList<QByteArray> queue;
-    QHash<QByteArray, QImage> made;
-    bool scheduled = false;
+struct TThumbnailService::TJob {
+    QByteArray path;
+    int size = 0;
+    quint64 generation = 0;
+    std::shared_ptr<std::atomic<bool>> cancel;
 };
 
-TThumbnailService::TThumbnailService(QObject* parent, int, TThumbnailCache)
-    : QObject(parent), state_(std::make_shared<TState>()) {}
+struct TThumbnailService::TState {
+    explicit TState(TThumbnailCache c) : cache(std::move(c)) {}
 
-TThumbnailService::~TThumbnailService() = default;
+    const TThumbnailCache cache;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<TJob> queue;  // in the order of the last Request
+    std::vector<TJob> running;
+    bool stopping = false;
+    TMaker maker = [](const std::string& path, int size, const std::atomic<bool>* cancel) {
+        return MakeThumbnail(path, size, cancel);
+    };
+    TThumbnailService* owner = nullptr;  // null once the service has gone
+
+    // Runs fn on the service's thread, unless the service has gone. The lock keeps the service
+    // from going while the call is queued; Qt drops what is queued for a destroyed object.
+    void Post(std::function<void(TThumbnailService&)> fn) {
+        std::lock_guard lock(mutex);
+        if (owner == nullptr) return;
+        TThumbnailService* service = owner;
+        QMetaObject::invokeMethod(
+            service, [service, fn = std::move(fn)] { fn(*service); }, Qt::QueuedConnection);
+    }
+
+    // Window thread: cancels every job queued or running.
+    void CancelAll() {
+        std::lock_guard lock(mutex);
+        for (TJob& job : queue)
+            job.cancel->store(true);
+        for (TJob& job : running)
+            job.cancel->store(true);
+        queue.clear();
+    }
+};
+
+TThumbnailService::TThumbnailService(QObject* parent, int threads, TThumbnailCache cache)
+    : QObject(parent), state_(std::make_shared<TState>(std::move(cache))) {
+    state_->owner = this;
+    workers_.Start(threads, [state = state_](int) { Work(state); });
+}
+
+TThumbnailService::~TThumbnailService() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        state_->owner = nullptr;
+    }
+    state_->CancelAll();
+    state_->wake.notify_all();
+    workers_.Stop(kStopWaitMs);
+}
+
+void TThumbnailService::SetMaker(TMaker maker) {
+    std::lock_guard lock(state_->mutex);
+    state_->maker = std::move(maker);
+}
 
 void TThumbnailService::SetSize(int pixels) {
-    if (pixels == state_->size) return;
-    state_->size = pixels;
-    state_->queue.clear();
-    state_->made.clear();
+    if (pixels == size_ || pixels <= 0) return;
+    size_ = pixels;
+    Clear();
+    DropMemory();
 }
 
 int TThumbnailService::Size() const {
-    return state_->size;
+    return size_;
 }
 
 void TThumbnailService::Request(const QList<QByteArray>& visible, const QList<QByteArray>& around) {
-    state_->queue = visible + around;
-    if (state_->scheduled) return;
-    state_->scheduled = true;
-    std::weak_ptr<TState> weak = state_;
-    auto step = std::make_shared<std::function<void()>>();
-    *step = [this, weak, step] {
-        auto state = weak.lock();
-        if (!state) return;
-        while (!state->queue.isEmpty() && state->made.contains(state->queue.first()))
-            state->queue.removeFirst();
-        if (state->queue.isEmpty()) {
-            state->scheduled = false;
-            return;
+    std::deque<TJob> jobs;
+    QSet<QByteArray> asked;
+    for (const QList<QByteArray>* list : {&visible, &around})
+        for (const QByteArray& path : *list) {
+            if (path.isEmpty() || memory_.contains(path) || failed_.contains(path) ||
+                asked.contains(path))
+                continue;
+            asked.insert(path);
+            jobs.push_back({path, size_, generation_, nullptr});
         }
-        const QByteArray path = state->queue.takeFirst();
-        const TThumbnail thumbnail = MakeThumbnail(path.toStdString(), state->size);
-        state->made.insert(path, thumbnail.image);
-        emit Ready(path, thumbnail.image);
-        QTimer::singleShot(0, this, *step);
-    };
-    QTimer::singleShot(0, this, *step);
+    {
+        std::lock_guard lock(state_->mutex);
+        // A file being made now is not made twice (one no longer asked for is finished anyway).
+        for (const TJob& job : state_->running)
+            if (job.generation == generation_)
+                std::erase_if(jobs, [&](const TJob& j) { return j.path == job.path; });
+        // Queued jobs keep their cancel flags; the rest get new ones.
+        for (TJob& job : jobs) {
+            auto queued = std::find_if(state_->queue.begin(), state_->queue.end(),
+                                       [&](const TJob& j) { return j.path == job.path; });
+            job.cancel = queued != state_->queue.end() ? queued->cancel
+                                                       : std::make_shared<std::atomic<bool>>(false);
+        }
+        state_->queue = std::move(jobs);
+    }
+    state_->wake.notify_all();
 }
 
 void TThumbnailService::Clear() {
-    state_->queue.clear();
+    ++generation_;
+    failed_.clear();
+    state_->CancelAll();
 }
 
 QImage TThumbnailService::Cached(const QByteArray& path) {
-    return state_->made.value(path);
+    auto it = memory_.find(path);
+    if (it == memory_.end()) return {};
+    lru_.splice(lru_.begin(), lru_, it->shown);
+    return it->image;
 }
 
 size_t TThumbnailService::MemoryBound() const {
-    return state_->bound;
+    return bound_;
 }
 
 void TThumbnailService::SetMemoryBound(size_t bytes) {
-    state_->bound = bytes;
+    bound_ = bytes;
+    Trim();
 }
 
 size_t TThumbnailService::MemoryBytes() const {
-    return 0;
+    return bytes_;
+}
+
+void TThumbnailService::Work(std::shared_ptr<TState> state) {
+    for (;;) {
+        TJob job;
+        TMaker maker;
+        {
+            std::unique_lock lock(state->mutex);
+            state->wake.wait(lock, [&state] { return state->stopping || !state->queue.empty(); });
+            if (state->stopping) break;
+            job = state->queue.front();
+            state->queue.pop_front();
+            if (job.cancel->load()) continue;
+            state->running.push_back(job);
+            maker = state->maker;
+        }
+        const QImage image = Run(*state, job, maker);
+        if (!job.cancel->load())
+            state->Post([job, image](TThumbnailService& service) { service.Arrived(job, image); });
+        std::lock_guard lock(state->mutex);
+        state->running.erase(std::find_if(state->running.begin(), state->running.end(),
+                                          [&](const TJob& j) { return j.cancel == job.cancel; }));
+    }
+}
+
+QImage TThumbnailService::Run(TState& state, const TJob& job, const TMaker& maker) {
+    const TThumbnailCache& cache = state.cache;
+    if (cache.Inside(job.path)) return {};
+    QImage image = cache.Read(job.path, job.size);
+    if (image.isNull()) {
+        if (cache.Failed(job.path)) return {};
+        // Made at the standard size, so that the stored thumbnail serves every program.
+        const int standard = TThumbnailCache::StandardSize(job.size);
+        const int making = job.size <= standard ? standard : job.size;
+        const TThumbnail made = maker(job.path.toStdString(), making, job.cancel.get());
+        if (job.cancel->load()) return {};
+        if (made.image.isNull()) {
+            if (!made.error.isEmpty()) cache.RecordFailure(job.path);
+            return {};
+        }
+        cache.Write(job.path, making, made.image, made.fullSize);
+        image = made.image;
+    }
+    const int longer = std::max(image.width(), image.height());
+    if (longer <= job.size) return image;
+    const double scale = double(job.size) / longer;
+    return ReducedImage(image, QSize(std::max(1, int(std::lround(image.width() * scale))),
+                                     std::max(1, int(std::lround(image.height() * scale)))));
+}
+
+void TThumbnailService::Arrived(const TJob& job, QImage image) {
+    if (job.generation != generation_) return;  // the folder or the size changed since
+    if (image.isNull())
+        failed_.insert(job.path);
+    else
+        Remember(job.path, image);
+    emit Ready(job.path, image);
+}
+
+void TThumbnailService::Remember(const QByteArray& path, QImage image) {
+    auto it = memory_.find(path);
+    if (it != memory_.end()) {
+        bytes_ -= size_t(it->image.sizeInBytes());
+        lru_.erase(it->shown);
+        memory_.erase(it);
+    }
+    lru_.push_front(path);
+    bytes_ += size_t(image.sizeInBytes());
+    memory_.insert(path, {std::move(image), lru_.begin()});
+    Trim();
+}
+
+void TThumbnailService::Trim() {
+    while (bytes_ > bound_ && !lru_.empty()) {
+        auto it = memory_.find(lru_.back());
+        bytes_ -= size_t(it->image.sizeInBytes());
+        memory_.erase(it);
+        lru_.pop_back();
+    }
+}
+
+void TThumbnailService::DropMemory() {
+    memory_.clear();
+    lru_.clear();
+    bytes_ = 0;
 }

@@ -7,12 +7,18 @@
 // Finished thumbnails come back on the window's thread through Ready and are kept in memory up to
 // MemoryBound bytes, the least recently shown dropped first.
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QSet>
+#include <functional>
+#include <list>
 #include <memory>
 
+#include "render/WorkerThreads.h"
 #include "thumbs/ThumbnailCache.h"
+#include "thumbs/ThumbnailMaker.h"
 
 class TThumbnailService : public QObject {
     Q_OBJECT
@@ -38,11 +44,45 @@ class TThumbnailService : public QObject {
     void SetMemoryBound(size_t bytes);
     size_t MemoryBytes() const;
 
+    // What makes a thumbnail (MakeThumbnail unless replaced, as tests and benchmarks do); called
+    // on the worker threads.
+    using TMaker = std::function<TThumbnail(const std::string& path, int size,
+                                            const std::atomic<bool>* cancel)>;
+    void SetMaker(TMaker maker);
+    // How long destroying the service waits for workers to notice the cancel before it leaves
+    // the ones inside a call that cannot be cancelled to finish on their own.
+    static constexpr int kStopWaitMs = 100;
+
   signals:
     // A thumbnail made or read for path at the current size; a null image when none can be made.
     void Ready(QByteArray path, QImage image);
 
   private:
+    struct TJob;
+    // What the workers share with the service; it outlives the service while a detached worker
+    // still runs.
     struct TState;
+    static void Work(std::shared_ptr<TState> state);
+    static QImage Run(TState& state, const TJob& job, const TMaker& maker);
+    // Takes a finished thumbnail on the window's thread.
+    void Arrived(const TJob& job, QImage image);
+    void Remember(const QByteArray& path, QImage image);
+    void Trim();
+    void DropMemory();
+
     std::shared_ptr<TState> state_;
+    TWorkerThreads workers_;
+
+    // Window thread only.
+    int size_ = 256;
+    quint64 generation_ = 1;  // raised by Clear and SetSize: older results are dropped
+    size_t bound_ = kDefaultMemoryBound;
+    size_t bytes_ = 0;
+    struct TEntry {
+        QImage image;
+        std::list<QByteArray>::iterator shown;  // its place in lru_
+    };
+    QHash<QByteArray, TEntry> memory_;
+    std::list<QByteArray> lru_;  // most recently shown first
+    QSet<QByteArray> failed_;    // no thumbnail at this size
 };
