@@ -40,6 +40,11 @@ struct TThumbnailService::TState {
             service, [service, fn = std::move(fn)] { fn(*service); }, Qt::QueuedConnection);
     }
 
+    void Finished(const TJob& job) {
+        std::lock_guard lock(mutex);
+        std::erase_if(running, [&](const TJob& j) { return j.cancel == job.cancel; });
+    }
+
     // Window thread: cancels every job queued or running.
     void CancelAll() {
         std::lock_guard lock(mutex);
@@ -93,21 +98,15 @@ void TThumbnailService::Request(const QList<QByteArray>& visible, const QList<QB
                 asked.contains(path))
                 continue;
             asked.insert(path);
-            jobs.push_back({path, size_, generation_, nullptr});
+            jobs.push_back({path, size_, generation_, std::make_shared<std::atomic<bool>>(false)});
         }
     {
         std::lock_guard lock(state_->mutex);
         // A file being made now is not made twice (one no longer asked for is finished anyway).
+        QSet<QByteArray> running;
         for (const TJob& job : state_->running)
-            if (job.generation == generation_)
-                std::erase_if(jobs, [&](const TJob& j) { return j.path == job.path; });
-        // Queued jobs keep their cancel flags; the rest get new ones.
-        for (TJob& job : jobs) {
-            auto queued = std::find_if(state_->queue.begin(), state_->queue.end(),
-                                       [&](const TJob& j) { return j.path == job.path; });
-            job.cancel = queued != state_->queue.end() ? queued->cancel
-                                                       : std::make_shared<std::atomic<bool>>(false);
-        }
+            if (job.generation == generation_) running.insert(job.path);
+        std::erase_if(jobs, [&](const TJob& job) { return running.contains(job.path); });
         state_->queue = std::move(jobs);
     }
     state_->wake.notify_all();
@@ -154,11 +153,15 @@ void TThumbnailService::Work(std::shared_ptr<TState> state) {
             maker = state->maker;
         }
         const QImage image = Run(*state, job, maker);
+        // A delivered job counts as running until the window has it, so that a request in
+        // between does not ask for it again.
         if (!job.cancel->load())
-            state->Post([job, image](TThumbnailService& service) { service.Arrived(job, image); });
-        std::lock_guard lock(state->mutex);
-        state->running.erase(std::find_if(state->running.begin(), state->running.end(),
-                                          [&](const TJob& j) { return j.cancel == job.cancel; }));
+            state->Post([job, image](TThumbnailService& service) {
+                service.state_->Finished(job);
+                service.Arrived(job, image);
+            });
+        else
+            state->Finished(job);
     }
 }
 
