@@ -1,11 +1,13 @@
 #pragma once
 // Timing helpers shared by the window benchmarks: wall time since a moment, processor time of a
 // clock (the process's or the calling thread's), the median of runs, and the CPU model that
-// every printed figure goes with.
+// every printed figure goes with, and the process's memory (now and at its peak).
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,6 +38,24 @@ inline std::string CpuModel() {
     for (std::string line; std::getline(in, line);)
         if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
     return "unknown";
+}
+
+// A field of /proc/self/status in KiB ("VmHWM:", "VmRSS:").
+inline long StatusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return 0;
+}
+
+inline long PeakRssKiB() {
+    return StatusKiB("VmHWM:");
+}
+
+// Starts the process's peak memory afresh from what it holds now.
+inline void ResetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 }  // namespace bench

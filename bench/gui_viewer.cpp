@@ -164,23 +164,6 @@ double OldOpen(TMainWindow& form, const QString& file) {
     return Ms(start);
 }
 
-long StatusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
-
-long PeakRssKiB() {
-    return StatusKiB("VmHWM:");
-}
-
-// Starts the process's peak memory afresh from what it holds now.
-void ResetPeakRss() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
 // Opens picture alone in a window (Fit View, the pane 957 x 700, or Full View), runs times.
 int LargePicture(const QString& picture, int runs) {
     QTemporaryDir dir;
