@@ -2,35 +2,26 @@
 // velkaro-thumbnailer do: the file's class is found by its content (the name has no known
 // extension) and decodes only as far as the size needs (a JPEG's camera thumbnail or DCT
 // scaling, a JPEG 2000 resolution level, a HEIF thumbnail, a metafile or SVG drawn at the size).
-// The last byte picks the size. A thumbnail is never larger than asked, has the picture's shape
-// within a pixel and exists exactly when no error is given.
+// The last byte picks the size. A thumbnail is never larger than asked nor than the picture, has
+// the picture's shape within a pixel and exists exactly when no error is given.
 #include <unistd.h>
-#include <QGuiApplication>
-#include <QLoggingCategory>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_painter.h"
 #include "imaging/Registration.h"
 #include "thumbs/ThumbnailMaker.h"
 
 namespace {
-QGuiApplication* gApp = nullptr;  // lives until the process ends (see fuzz_svg.cpp)
-std::string gPath;
+std::string gPath;  // the input written as a file
 }  // namespace
 
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libfreetype.so\nleak:libQt6Gui.so\n";
-}
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::LimitPixels();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gApp = new QGuiApplication(*argc, *argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.svg*=false"));
+    fuzz::StartPainting(argc, argv);
     // As in velkaro-thumbnailer: vector pictures are drawn at the size only.
     RegisterImageFormats();
     const char* dir = std::getenv("TMPDIR");
@@ -53,9 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::remove(gPath.c_str());
     if (thumbnail.image.isNull() != !thumbnail.error.isEmpty()) std::abort();
     if (thumbnail.image.isNull()) return 0;
-    const QSize got = thumbnail.image.size();
+    // The picture's shape at the size, never enlarged.
     const QSize full = thumbnail.fullSize;
-    if (std::max(got.width(), got.height()) > wanted || full.isEmpty()) std::abort();
-    if (got.width() > full.width() || got.height() > full.height()) std::abort();
+    const int longer = std::max(full.width(), full.height());
+    if (full.isEmpty()) std::abort();
+    const double scale = longer > wanted ? double(wanted) / longer : 1.0;
+    const QSize got = thumbnail.image.size();
+    if (std::abs(got.width() - full.width() * scale) > 1.0 ||
+        std::abs(got.height() - full.height() * scale) > 1.0 ||
+        std::max(got.width(), got.height()) > wanted)
+        std::abort();
     return 0;
 }

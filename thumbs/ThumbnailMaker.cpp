@@ -82,10 +82,15 @@ TThumbnail MakeThumbnail(const std::string& path, int size, const std::atomic<bo
             result.error = QStringLiteral("The picture has no pixels");
             return result;
         }
-        // A reduced decode keeps the picture's shape within a pixel of rounding.
-        result.image = image.width() > target.width() || image.height() > target.height()
-                           ? ReducedImage(image, target)
-                           : image;
+        // A reduced decode keeps the picture's shape within a pixel of rounding; a camera's
+        // thumbnail within a few per cent, and it may fall short of the size on its shorter
+        // side: it is fitted to the picture's shape.
+        if (image.size() == target)
+            result.image = image;
+        else if (image.width() >= target.width() && image.height() >= target.height())
+            result.image = ReducedImage(image, target);
+        else
+            result.image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     } catch (const EAbort&) {
         return {};
     } catch (const std::exception& error) {
