@@ -1,6 +1,7 @@
 # Desktop integration of the installed reader: the application entry, the program icon in the
-# hicolor theme, the AppStream metadata and the manual pages; and the Debian package made by
-# `cpack -G DEB` in the build folder (scripts/package).
+# hicolor theme, the AppStream metadata, the thumbnailer entry with its MIME types and the manual
+# pages; and the Debian package made by `cpack -G DEB` in the build folder (scripts/package).
+# The package's MIME types reach the desktop's database through shared-mime-info's trigger.
 set(VELKARO_DESKTOP_DIR ${PROJECT_SOURCE_DIR}/resources/desktop)
 
 install(FILES ${VELKARO_DESKTOP_DIR}/velkaro.desktop
@@ -13,8 +14,14 @@ foreach(size 16 22 24 32 48 64 128 256)
     install(FILES ${VELKARO_DESKTOP_DIR}/icons/${size}/velkaro.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+# The desktop's thumbnailer entry for the formats its own thumbnailers do not draw, and the MIME
+# types of those the shared MIME database does not name.
+install(FILES ${VELKARO_DESKTOP_DIR}/velkaro.thumbnailer
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
+install(FILES ${VELKARO_DESKTOP_DIR}/velkaro-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME velkaro.xml)
 install(FILES ${VELKARO_DESKTOP_DIR}/velkaro.1 ${VELKARO_DESKTOP_DIR}/velkaro-decode.1
-              ${VELKARO_DESKTOP_DIR}/velkaro-render.1
+              ${VELKARO_DESKTOP_DIR}/velkaro-render.1 ${VELKARO_DESKTOP_DIR}/velkaro-thumbnailer.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME velkaro)

@@ -1,29 +1,15 @@
 // Plays arbitrary bytes as a Windows metafile (WMF or EMF) through the Qt painter. A metafile
 // that loads must have drawn a consistent bitmap of its own size; the probe keeps the position.
-#include <QGuiApplication>
 #include <cstdint>
 #include <cstdlib>
 
-#include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_painter.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/Metafile.h"
 #include "render/MetafilePlayer.h"
 
-namespace {
-// Lives until the process ends: destroying it from an exit handler, after Qt's own clean-up,
-// would crash.
-QGuiApplication* gApp = nullptr;
-}  // namespace
-
-// Font look-ups keep caches inside fontconfig for the life of the process: not our leaks.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libfreetype.so\nleak:libQt6Gui.so\n";
-}
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::LimitPixels();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gApp = new QGuiApplication(*argc, *argv);
+    fuzz::StartPainting(argc, argv);
     InstallMetafilePlayer();
     return 0;
 }

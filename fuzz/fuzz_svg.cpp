@@ -1,32 +1,16 @@
 // Loads arbitrary bytes as an SVG document (plain or gzip-compressed) and draws it through
 // Qt Svg. The probe keeps the position; only imaging errors escape; a document that loads has
 // drawn a consistent bitmap of its own size, and drawing a part of it at another scale works.
-#include <QGuiApplication>
-#include <QLoggingCategory>
 #include <cstdint>
 #include <cstdlib>
 
-#include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_painter.h"
 #include "imaging/Exceptions.h"
 #include "imaging/formats/SVGGraphic.h"
 #include "render/SvgRenderer.h"
 
-namespace {
-// Lives until the process ends: destroying it from an exit handler, after Qt's own clean-up,
-// would crash.
-QGuiApplication* gApp = nullptr;
-}  // namespace
-
-// Font look-ups keep caches inside fontconfig for the life of the process: not our leaks.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libfreetype.so\nleak:libQt6Gui.so\n";
-}
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::LimitPixels();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gApp = new QGuiApplication(*argc, *argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.svg*=false"));
+    fuzz::StartPainting(argc, argv);
     InstallSvgRenderer();
     return 0;
 }

@@ -127,6 +127,9 @@ struct TDeferredLibrary {
     X(heif_image_handle_get_metadata) \
     X(heif_image_handle_get_metadata_size) \
     X(heif_image_handle_get_list_of_metadata_block_IDs) \
+    X(heif_image_handle_get_list_of_thumbnail_IDs) \
+    X(heif_image_handle_get_number_of_thumbnails) \
+    X(heif_image_handle_get_thumbnail) \
     X(heif_image_handle_get_nclx_color_profile) \
     X(heif_image_handle_get_raw_color_profile) \
     X(heif_image_handle_get_raw_color_profile_size) \
@@ -452,6 +455,17 @@ int heif_image_handle_get_list_of_metadata_block_IDs(const heif_image_handle* ha
                                                      int count) {
     VELKARO_FORWARD(gHeif, heif_image_handle_get_list_of_metadata_block_IDs,
                     (handle, type, ids, count));
+}
+int heif_image_handle_get_number_of_thumbnails(const heif_image_handle* handle) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_number_of_thumbnails, (handle));
+}
+int heif_image_handle_get_list_of_thumbnail_IDs(const heif_image_handle* handle, heif_item_id* ids,
+                                                int count) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_list_of_thumbnail_IDs, (handle, ids, count));
+}
+heif_error heif_image_handle_get_thumbnail(const heif_image_handle* handle, heif_item_id id,
+                                           heif_image_handle** thumbnail) {
+    VELKARO_FORWARD(gHeif, heif_image_handle_get_thumbnail, (handle, id, thumbnail));
 }
 
 // ---- AVIF ----

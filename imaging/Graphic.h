@@ -40,6 +40,10 @@ struct TReducedDecode {
     // Receives smaller pictures to show until the decode ends (an embedded thumbnail, a
     // progressive file's first scan), on the decoding thread. Null: none are wanted.
     std::function<void(std::unique_ptr<TGraphic> preview)> OnPreview;
+    // The longer side a preview needs to stand in for the picture (a thumbnail's size): a
+    // preview at least this large ends the decode once offered, DecodeReduced returning true
+    // without pixels of its own. 0: previews never end the decode.
+    int EnoughSide = 0;
 };
 
 // The power of two a picture shown at scale (half size or less) is reduced by: the largest whose

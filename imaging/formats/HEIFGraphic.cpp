@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "imaging/ColorProfile.h"
 #include "imaging/Exceptions.h"
@@ -85,7 +87,62 @@ THeifPtr<heif_image_handle> PrimaryHandle(heif_context* context) {
     return THeifPtr<heif_image_handle>(handle);
 }
 
+// The primary picture's thumbnail of that item id (0: the primary picture itself).
+THeifPtr<heif_image_handle> ShownHandle(heif_context* context, uint32_t thumbnailId) {
+    THeifPtr<heif_image_handle> primary = PrimaryHandle(context);
+    if (!primary || thumbnailId == 0) return primary;
+    heif_image_handle* thumbnail = nullptr;
+    if (heif_image_handle_get_thumbnail(primary.get(), thumbnailId, &thumbnail).code !=
+        heif_error_Ok)
+        return nullptr;
+    return THeifPtr<heif_image_handle>(thumbnail);
+}
+
 }  // namespace
+
+bool THEIFGraphic::PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish,
+                                      int& fullWidth, int& fullHeight) {
+    thumbnailId_ = 0;
+    if (!wish.Scale) return false;
+    std::vector<uint8_t> data;
+    try {
+        TFileStream stream(fileName);
+        if (!ProbeStream(stream)) return false;
+        data = stream.ReadBytes(stream.Remaining());
+    } catch (const std::exception&) {
+        return false;  // the load that follows reports it
+    }
+    const THeifPtr<heif_context> context = OpenContext(data);
+    if (!context) return false;
+    const THeifPtr<heif_image_handle> primary = PrimaryHandle(context.get());
+    if (!primary) return false;
+    const int width = heif_image_handle_get_width(primary.get());
+    const int height = heif_image_handle_get_height(primary.get());
+    const double scale = width > 0 && height > 0 ? wish.Scale(width, height) : 0.0;
+    if (!(scale > 0.0) || scale > 0.5) return false;
+    const double wanted = std::max(width, height) * scale - 0.5;
+    const int count = heif_image_handle_get_number_of_thumbnails(primary.get());
+    if (count < 1 || count > 64) return false;
+    std::vector<heif_item_id> ids(size_t(count), 0);
+    const int listed =
+        heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
+    // The smallest thumbnail that is not smaller than the picture as shown.
+    int best = INT_MAX;
+    for (int i = 0; i < std::min(listed, count); ++i) {
+        const THeifPtr<heif_image_handle> thumbnail = ShownHandle(context.get(), ids[size_t(i)]);
+        if (!thumbnail) continue;
+        const int side = std::max(heif_image_handle_get_width(thumbnail.get()),
+                                  heif_image_handle_get_height(thumbnail.get()));
+        if (side >= wanted && side < best && side < std::max(width, height)) {
+            best = side;
+            thumbnailId_ = ids[size_t(i)];
+        }
+    }
+    if (thumbnailId_ == 0) return false;
+    fullWidth = width;
+    fullHeight = height;
+    return true;
+}
 
 bool THEIFGraphic::ProbeStream(TStream& stream) {
     return IsHEIF(ReadFileTypeBrands(stream));
@@ -94,7 +151,7 @@ bool THEIFGraphic::ProbeStream(TStream& stream) {
 bool THEIFGraphic::ReadFileProperties(const std::vector<uint8_t>& data) {
     const THeifPtr<heif_context> context = OpenContext(data);
     if (!context) return false;
-    const THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
+    const THeifPtr<heif_image_handle> handle = ShownHandle(context.get(), thumbnailId_);
     if (!handle) return false;
     const int width = heif_image_handle_get_width(handle.get());
     const int height = heif_image_handle_get_height(handle.get());
@@ -116,7 +173,7 @@ void THEIFGraphic::Decode() {
 
     THeifPtr<heif_context> context = OpenContext(data_);
     if (!context) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
-    THeifPtr<heif_image_handle> handle = PrimaryHandle(context.get());
+    THeifPtr<heif_image_handle> handle = ShownHandle(context.get(), thumbnailId_);
     if (!handle) RaiseInvalidGraphicFmt(imsg::InvalidImage, kFormatName);
     SetIccProfile(ColorProfileOf(handle.get()));
     // The decoder allocates the stored size before it turns or crops the picture.

@@ -102,17 +102,22 @@ bool TJPEGImage::DecodeReduced(const TReducedDecode& wish) {
     const int fullHeight = Height();
     const double scale = wish.Scale ? wish.Scale(fullWidth, fullHeight) : 1.0;
     if (!(scale <= 0.5) || HasBitmap()) return false;
-    // The camera's thumbnail paints first, at once.
+    // The camera's thumbnail paints first, at once; it is all there is to do when it is large
+    // enough for the caller.
     if (wish.OnPreview) {
         if (auto thumb = ExifThumbnailBitmap(*this, fullWidth, fullHeight, cancel_)) {
             if (Cancelled()) throw EAbort();
+            const bool enough =
+                wish.EnoughSide > 0 && std::max(thumb->Width(), thumb->Height()) >= wish.EnoughSide;
             wish.OnPreview(std::move(thumb));
+            if (enough) return true;
         }
     }
     SetScalePower(uint8_t(ReducedDecodePower(scale, 3)));  // libjpeg scales down to 1/8
-    // A progressive file paints its first scan while the others are read.
+    // A progressive file paints its first scan while the others are read (a caller that only
+    // takes a preview large enough to stand in for the picture does not want it).
     auto firstScan = std::move(OnFirstScan);
-    if (wish.OnPreview)
+    if (wish.OnPreview && wish.EnoughSide == 0)
         OnFirstScan = [this, &wish](std::unique_ptr<TBitmap> first) {
             if (!Cancelled()) wish.OnPreview(std::move(first));
         };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and checks the installed tree: both programs, the
+# Installs the build into a temporary prefix and checks the installed tree: the programs, the
 # desktop entry (valid, and naming the MIME type of every registered extension that the shared
-# MIME database knows), the icons, the AppStream metadata (valid) and the manual pages.
+# MIME database knows), the icons, the AppStream metadata (valid), the manual pages, and the
+# thumbnailer with its entry and MIME types (the thumbnailer makes a thumbnail as installed).
 # Usage: check_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -12,10 +13,13 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-for f in bin/velkaro bin/velkaro-decode bin/velkaro-render share/applications/velkaro.desktop \
+for f in bin/velkaro bin/velkaro-decode bin/velkaro-render bin/velkaro-thumbnailer \
+         share/thumbnailers/velkaro.thumbnailer share/mime/packages/velkaro.xml \
+         share/applications/velkaro.desktop \
          share/metainfo/io.github.velkaro.Velkaro.metainfo.xml \
          share/icons/hicolor/scalable/apps/velkaro.svg \
-         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1; do
+         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1 \
+         share/man/man1/velkaro-thumbnailer.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -50,6 +54,20 @@ fi
 "$prefix/bin/velkaro-decode" --version | grep -q '^velkaro-decode [0-9]' || fail "--version"
 "$prefix/bin/velkaro-decode" --help | grep -q -- '--list-formats' || fail "--help"
 [ "$("$prefix/bin/velkaro-decode" --list-formats | wc -l)" -ge 39 ] || fail "--list-formats"
+
+thumbnailer=$prefix/share/thumbnailers/velkaro.thumbnailer
+grep -q '^Exec=velkaro-thumbnailer -s %s %u %o$' "$thumbnailer" || fail "thumbnailer Exec line"
+grep -q '^MimeType=.*image/x-qoi;' "$thumbnailer" || fail "thumbnailer MimeType"
+if command -v xmllint >/dev/null; then
+    xmllint --noout "$prefix/share/mime/packages/velkaro.xml" || fail "MIME package is not XML"
+fi
+printf 'P6\n40 20\n255\n' >"$prefix/p.ppm"
+head -c 2400 /dev/zero >>"$prefix/p.ppm"
+env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/velkaro-thumbnailer" -s 16 "file://$prefix/p.ppm" \
+    "$prefix/p.png" && [ "$(head -c 8 "$prefix/p.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] ||
+    fail "thumbnailer"
+"$prefix/bin/velkaro-thumbnailer" -s 16 "$prefix/none.ppm" "$prefix/n.png" 2>/dev/null &&
+    fail "thumbnailer succeeds on a missing file"
 
 if [ "$failed" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; fi
 exit "$failed"
