@@ -1,4 +1,7 @@
 // The list's Thumbnails view: the menu item and the thumbnail service that fills the view.
+#include <QStyle>
+#include <algorithm>
+
 #include "app/MainWindow.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/Registration.h"
@@ -47,6 +50,13 @@ void TMainWindow::CreateThumbnailsItem() {
 
 void TMainWindow::ThumbnailsMenuClick() {
     ThumbnailsMenu->SetChecked(!ThumbnailsMenu->Checked());
-    if (ThumbnailsMenu->Checked()) DetailsMenu->SetChecked(false);
+    if (ThumbnailsMenu->Checked()) {
+        DetailsMenu->SetChecked(false);
+        // The browser pane grows to two columns of cells where half the window allows.
+        const int columns = 2 * BrowseFiles->ThumbnailCell().width() + PanelLeft->Width() -
+                            BrowseFiles->width() + 2 * BrowseFiles->frameWidth() +
+                            BrowseFiles->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        PanelLeft->SetWidth(std::max(PanelLeft->Width(), std::min(columns, Width() / 2)));
+    }
     ApplyDetails();
 }

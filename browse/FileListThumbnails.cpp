@@ -30,8 +30,16 @@ void TThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     initStyleOption(&item, index);
     const QWidget* widget = item.widget;
     QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-    // The selection and hover background across the whole cell.
-    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, widget);
+    const bool selected = item.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group =
+        item.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+    const QColor highlight = item.palette.color(group, QPalette::Highlight);
+    // A selected cell is tinted, and its name stands on the full highlight.
+    if (selected) {
+        QColor tint = highlight;
+        tint.setAlpha(64);
+        painter->fillRect(item.rect.adjusted(1, 1, -1, -1), tint);
+    }
 
     const int side = owner_->ThumbnailSize();
     const QRect square(item.rect.x() + (item.rect.width() - side) / 2, item.rect.y() + Padding,
@@ -60,9 +68,14 @@ void TThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 
     const QRect caption(item.rect.x() + Padding, square.bottom() + 1 + Padding,
                         item.rect.width() - 2 * Padding, item.fontMetrics.height());
-    const bool selected = item.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group =
-        item.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+    const QString text = item.fontMetrics.elidedText(item.text, Qt::ElideMiddle, caption.width());
+    if (selected) {
+        const int width =
+            std::min(item.rect.width() - 2, item.fontMetrics.horizontalAdvance(text) + 2 * Padding);
+        painter->fillRect(
+            QRect(caption.center().x() - width / 2, caption.y() - 1, width, caption.height() + 2),
+            highlight);
+    }
     painter->save();
     painter->setFont(item.font);
     if (selected)
@@ -71,8 +84,7 @@ void TThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         painter->setPen(brush.value<QBrush>().color());
     else
         painter->setPen(item.palette.color(group, QPalette::Text));
-    painter->drawText(caption, Qt::AlignHCenter | Qt::AlignVCenter,
-                      item.fontMetrics.elidedText(item.text, Qt::ElideMiddle, caption.width()));
+    painter->drawText(caption, Qt::AlignHCenter | Qt::AlignVCenter, text);
     painter->restore();
 
     if (item.state & QStyle::State_HasFocus) {
@@ -80,8 +92,7 @@ void TThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         focus.QStyleOption::operator=(item);
         focus.rect = item.rect.adjusted(1, 1, -1, -1);
         focus.state |= QStyle::State_KeyboardFocusChange;
-        focus.backgroundColor =
-            item.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+        focus.backgroundColor = selected ? highlight : item.palette.color(group, QPalette::Base);
         style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
     }
 }
@@ -117,7 +128,7 @@ void TFileListView::ApplyThumbnailStyle() {
     }
     const int side = thumbnailSize_;
     list_->setIconSize(QSize(side, side));
-    list_->setGridSize(TThumbnailDelegate::CellSize(side, list_->fontMetrics()));
+    list_->setGridSize(ThumbnailCell());
     list_->setItemDelegate(thumbnailDelegate_);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->verticalScrollBar()->setSingleStep(std::max(1, list_->gridSize().height() / 4));
@@ -157,6 +168,10 @@ int TFileListView::ThumbnailSizeKey(int key, Qt::KeyboardModifiers modifiers) co
 
 int TFileListView::ThumbnailPixels() const {
     return static_cast<int>(std::lround(thumbnailSize_ * list_->devicePixelRatioF()));
+}
+
+QSize TFileListView::ThumbnailCell() const {
+    return TThumbnailDelegate::CellSize(thumbnailSize_, list_->fontMetrics());
 }
 
 bool TFileListView::IsThumbnailRow(int row) const {

@@ -236,6 +236,8 @@ class TFileListView : public TControl<QFrame> {
     // The size step a key asks for in the Thumbnails style (+1, -1), else 0.
     int ThumbnailSizeKey(int key, Qt::KeyboardModifiers modifiers) const;
     int ThumbnailPixels() const;
+    // The grid cell of a row in logical pixels: the square and the name under it.
+    QSize ThumbnailCell() const;
     // A thumbnail made for the row whose native path is path, at ThumbnailPixels; a null image
     // says that none can be made. Thumbnails of rows far from the shown ones are not kept.
     void SetThumbnail(const QByteArray& path, const QImage& image);
