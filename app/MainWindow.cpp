@@ -26,7 +26,6 @@
 #include <utility>
 
 #include "browse/FileClipboard.h"
-#include "render/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
 #include "display/PictureInfoDialog.h"
@@ -37,6 +36,7 @@
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -73,7 +73,7 @@ QStringList TMainWindow::StoredProps() {
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
             "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
-            "Checkerboard.Checked"};
+            "Checkerboard.Checked",    "ThumbnailsMenu.Checked",  "BrowseFiles.ThumbnailSize"};
 }
 
 QString TMainWindow::ImageFilesMask() {
@@ -414,10 +414,13 @@ void TMainWindow::CreateDetailsItem() {
 
 void TMainWindow::DetailsMenuClick() {
     DetailsMenu->SetChecked(!DetailsMenu->Checked());
+    if (DetailsMenu->Checked()) ThumbnailsMenu->SetChecked(false);
     ApplyDetails();
 }
 
 void TMainWindow::ApplyDetails() {
+    // A settings file may check both: Details then.
+    if (DetailsMenu->Checked()) ThumbnailsMenu->SetChecked(false);
     const bool details = DetailsMenu->Checked();
     BrowseFiles->SetColWidth_Name(details ? 200 : 150);
     BrowseFiles->SetColWidth_Size(details ? 75 : 0);
@@ -426,7 +429,9 @@ void TMainWindow::ApplyDetails() {
     BrowseFiles->SetColWidth_Attr(0);
     BrowseFiles->ResetColumnWidths();
     BrowseFiles->SetShowColumnHeaders(details);
-    BrowseFiles->SetViewStyle(details ? TFileListView::vsReport : TFileListView::vsList);
+    BrowseFiles->SetViewStyle(details                     ? TFileListView::vsReport
+                              : ThumbnailsMenu->Checked() ? TFileListView::vsThumbnails
+                                                          : TFileListView::vsList);
 }
 
 // --- Creation and showing ----------------------------------------------------------------------
@@ -865,6 +870,8 @@ void TMainWindow::DefaultSettingsClick() {
     ImageBk->SetColor(PanelImage->Color());
     // The list style.
     DetailsMenu->SetChecked(false);
+    ThumbnailsMenu->SetChecked(false);
+    BrowseFiles->SetThumbnailSize(TFileListView::DefaultThumbnailSize);
     ApplyDetails();
     // Pictures in the screen's colours.
     ColorManagement->SetChecked(true);

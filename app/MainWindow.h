@@ -23,6 +23,7 @@
 
 class QLabel;
 class QLineEdit;
+class TThumbnailService;
 
 class TMainWindow : public TForm {
     Q_OBJECT
@@ -153,6 +154,12 @@ class TMainWindow : public TForm {
     // Modified columns and their header, instead of the list style. Stored.
     TMenuItem* DetailsMenu = nullptr;
     void DetailsMenuClick();
+    // "Thumbnails" (after "Details"): the list as a grid of thumbnails with the names under
+    // them; Details and Thumbnails exclude each other. Stored, as is the list's ThumbnailSize.
+    TMenuItem* ThumbnailsMenu = nullptr;
+    void ThumbnailsMenuClick();
+    // Makes the list's thumbnails.
+    TThumbnailService* Thumbnails() const { return thumbnails_; }
     // Image menu check: pictures with an embedded colour profile are converted to the screen's
     // colours (stored, on by default).
     TMenuItem* ColorManagement = nullptr;
@@ -236,6 +243,8 @@ class TMainWindow : public TForm {
     void CreateMenus();
     void CreateFileCommands();
     void CreateDetailsItem();
+    // The Thumbnails item and the service that makes the list's thumbnails.
+    void CreateThumbnailsItem();
     void CreateColorManagementItem();
     void CreateCheckerboardItem();
     // Makes the imaging library follow the check; a change decodes the shown picture again.
@@ -245,7 +254,7 @@ class TMainWindow : public TForm {
     void CreateLocationEntry();
     // The entry's text as an absolute path.
     QString LocationPath(const QString& typed) const;
-    // Puts the list in the style the "Details" check mark says.
+    // Puts the list in the style the "Details" and "Thumbnails" check marks say.
     void ApplyDetails();
     // Runs a handler when the signal fires, showing any exception in the error box.
     template <class Sender, class Signal>
@@ -283,6 +292,7 @@ class TMainWindow : public TForm {
     void LeaveFullScreen();
 
     TPicturePresenter* presenter_ = nullptr;
+    TThumbnailService* thumbnails_ = nullptr;
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     QLabel* status_ = nullptr;
     QString shownFile_;

@@ -209,6 +209,7 @@ void TMainWindow::CreateMenus() {
 
     CreateFileCommands();
     CreateDetailsItem();
+    CreateThumbnailsItem();
     CreateColorManagementItem();
     CreateCheckerboardItem();
     CreateAboutKey();

@@ -494,10 +494,15 @@ void TFileListView::BeginEditCaption(int row) {
     const QModelIndex index = view->model()->index(row, 0);
     view->scrollTo(index);
     QRect rect = view->visualRect(index);
-    // Past the icon, at least as wide as the Name column.
-    const int icon = view->iconSize().width() > 0 ? view->iconSize().width() + 6 : 22;
-    rect.setLeft(rect.left() + icon);
-    rect.setWidth(std::max(rect.width(), 120));
+    if (viewStyle_ == vsThumbnails) {
+        // Over the name under the thumbnail.
+        rect = ThumbnailCaptionRect(rect);
+    } else {
+        // Past the icon, at least as wide as the Name column.
+        const int icon = view->iconSize().width() > 0 ? view->iconSize().width() + 6 : 22;
+        rect.setLeft(rect.left() + icon);
+        rect.setWidth(std::max(rect.width(), 120));
+    }
     auto* editor = new TCaptionEditor(this, view->viewport());
     editor->setText(ItemCaption(row));
     // The name without its extension is selected, as file managers do.

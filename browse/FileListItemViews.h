@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <QWheelEvent>
 
 #include "browse/FileListView.h"
 
@@ -67,6 +68,24 @@ class TUniformItemDelegate : public QStyledItemDelegate {
     }
 };
 
+// Thumbnails style: the row's thumbnail (or its type icon) centred in a square of the list's
+// ThumbnailSize, the name under it, shortened in the middle to fit.
+class TThumbnailDelegate : public QStyledItemDelegate {
+  public:
+    TThumbnailDelegate(TFileListView* owner, QObject* parent)
+        : QStyledItemDelegate(parent), owner_(owner) {}
+    // The cell of every row (the grid of the view).
+    static QSize CellSize(int side, const QFontMetrics& metrics);
+    static constexpr int Padding = 4;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+  private:
+    TFileListView* owner_;
+};
+
 class TFileListTreeView : public TFileListViewT<QTreeView> {
   public:
     explicit TFileListTreeView(TFileListView* owner) : TFileListViewT<QTreeView>(owner) {
@@ -92,4 +111,33 @@ class TFileListListView : public TFileListViewT<QListView> {
         setMovement(QListView::Static);
     }
     TUniformItemDelegate* delegate;
+
+  protected:
+    // In the Thumbnails style, Ctrl+Plus and Ctrl+Minus size the thumbnails rather than doing
+    // what the window gives those keys, and Ctrl+wheel does the same.
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (owner_->ThumbnailSizeKey(key->key(), key->modifiers()) != 0) {
+                event->accept();
+                return true;
+            }
+        }
+        return TFileListViewT<QListView>::event(event);
+    }
+    void wheelEvent(QWheelEvent* event) override {
+        if (!(event->modifiers() & Qt::ControlModifier) ||
+            owner_->ViewStyle() != TFileListView::vsThumbnails) {
+            TFileListViewT<QListView>::wheelEvent(event);
+            return;
+        }
+        wheelTurn_ += event->angleDelta().y();
+        const int steps = wheelTurn_ / QWheelEvent::DefaultDeltasPerStep;
+        wheelTurn_ -= steps * QWheelEvent::DefaultDeltasPerStep;
+        if (steps != 0) owner_->StepThumbnailSize(steps);
+        event->accept();
+    }
+
+  private:
+    int wheelTurn_ = 0;  // wheel turn not yet a whole step
 };

@@ -122,6 +122,7 @@ TFileListView::TFileListView(QWidget* parent)
     UpdateSortIndicator();
     RebuildPopUp();
     HookOwnerForDrops();
+    SetUpThumbnails();
     constructed_ = true;
 }
 
@@ -281,9 +282,12 @@ void TFileListView::SetViewStyle(TViewStyle value) {
     if (value == vsReport) {
         stack_->setCurrentWidget(tree_);
     } else {
-        if (value == vsIcon) {
+        if (value == vsIcon || value == vsThumbnails) {
             list_->setViewMode(QListView::IconMode);
             list_->setIconSize(QSize(32, 32));
+            // Rows in reading order, whatever the list style set before.
+            list_->setFlow(QListView::LeftToRight);
+            list_->setWrapping(true);
         } else {
             list_->setViewMode(QListView::ListMode);
             list_->setIconSize(QSize(16, 16));
@@ -294,6 +298,7 @@ void TFileListView::SetViewStyle(TViewStyle value) {
         list_->setResizeMode(QListView::Adjust);
         stack_->setCurrentWidget(list_);
     }
+    ApplyThumbnailStyle();
     UpdateListGrid();
     setFocusProxy(View());
     if (hadFocus) View()->setFocus();
@@ -342,11 +347,13 @@ void TFileListView::showEvent(QShowEvent* event) {
         if (!driveColumns_) InstallColumns(false);
     }
     TControl<QFrame>::showEvent(event);
+    ScheduleThumbnails();
 }
 
 void TFileListView::resizeEvent(QResizeEvent* event) {
     TControl<QFrame>::resizeEvent(event);
     PlaceListMessage();
+    ScheduleThumbnails();
 }
 
 void TFileListView::PlaceListMessage() {
@@ -429,7 +436,10 @@ void TFileListView::Refill(bool keepOrder) {
     // A refill of the folder already shown (a change notification, F5, another mask) keeps the
     // selected and focused rows and the scroll position for the entries still there.
     TKeptView kept;
-    if (directory_ == filledDirectory_) kept = KeepView();
+    if (directory_ == filledDirectory_)
+        kept = KeepView();
+    else if (!thumbnails_.isEmpty() || !thumbnailWindow_.isEmpty())
+        DropThumbnails();
 
     listMessage_.clear();
     model_->BeginFill();
@@ -778,6 +788,8 @@ bool TFileListView::HandleKeyDown(QKeyEvent* event) {
             dirTreeCombo_->ReloadTree();
             dirTreeCombo_->SelectFolder(path);
         }
+    } else if (const int step = ThumbnailSizeKey(key, mods)) {
+        StepThumbnailSize(step);
     } else if (const int fileKey = HandleFileKey(key, mods)) {
         if (fileKey == 2) return true;  // not passed on
     } else {

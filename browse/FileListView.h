@@ -9,15 +9,20 @@
 // report style (columns with a header) and a list view for the list and icon styles
 // (FileListItemViews.h). The rows are TFileListModel's (FileListModel.*), read by
 // DirectoryReader.*; the file commands are in FileListCommands.cpp, the live list in
-// FileListLiveRefresh.cpp and the context menu is TFileListMenu.
+// FileListLiveRefresh.cpp and the context menu is TFileListMenu. The Thumbnails style
+// (FileListThumbnails.cpp) shows the list view as a grid of pictures that its owner delivers.
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QHash>
+#include <QImage>
 #include <QKeySequence>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "browse/Language.h"
 #include "toolkit/Controls.h"
@@ -37,6 +42,7 @@ class TFileListMenu;
 class TFileListModel;
 class TFileListTreeView;
 class TFileListListView;
+class TThumbnailDelegate;
 
 class TFileListView : public TControl<QFrame> {
     Q_OBJECT
@@ -72,7 +78,8 @@ class TFileListView : public TControl<QFrame> {
     enum TTmFormat { tfLongFormat, tfShortFormat, tfCustomize };
     Q_ENUM(TTmFormat)
 
-    enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
+    // vsThumbnails: a grid of thumbnails with the names under them (see ThumbnailSize).
+    enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport, vsThumbnails };
     Q_ENUM(TViewStyle)
 
   private:
@@ -105,6 +112,7 @@ class TFileListView : public TControl<QFrame> {
     Q_PROPERTY(bool HotTrack READ HotTrack WRITE SetHotTrack)
     Q_PROPERTY(TViewStyle ViewStyle READ ViewStyle WRITE SetViewStyle)
     Q_PROPERTY(bool ShowColumnHeaders READ ShowColumnHeaders WRITE SetShowColumnHeaders)
+    Q_PROPERTY(int ThumbnailSize READ ThumbnailSize WRITE SetThumbnailSize)
     Q_PROPERTY(bool TabStop READ TabStop WRITE SetTabStop)
     TCONTROL_ALIGN_PROPERTIES
     Q_PROPERTY(TFont Font READ Font WRITE SetFont)
@@ -210,6 +218,35 @@ class TFileListView : public TControl<QFrame> {
     void SetShowColumnHeaders(bool value);
     bool TabStop() const { return tabStop_; }
     void SetTabStop(bool value);
+
+    // --- Thumbnails style ------------------------------------------------------------------
+    // The list does not make thumbnails: it says which rows it shows (ThumbnailsWanted), and its
+    // owner delivers them (SetThumbnail) or finds them in memory (ThumbnailLookup). Rows without
+    // one, and folders, show their type icon.
+    //
+    // The side of a thumbnail's cell in logical pixels: one of ThumbnailSizes (other values go
+    // to the nearest). Thumbnails are made at ThumbnailPixels, the side in device pixels, so
+    // that they are painted pixel for pixel on a high-density screen.
+    static constexpr int ThumbnailSizes[] = {128, 256, 512};
+    static constexpr int DefaultThumbnailSize = 256;
+    int ThumbnailSize() const { return thumbnailSize_; }
+    void SetThumbnailSize(int value);
+    // Goes steps sizes up (positive) or down (Ctrl+wheel, Ctrl+Plus, Ctrl+Minus).
+    void StepThumbnailSize(int steps);
+    // The size step a key asks for in the Thumbnails style (+1, -1), else 0.
+    int ThumbnailSizeKey(int key, Qt::KeyboardModifiers modifiers) const;
+    int ThumbnailPixels() const;
+    // The grid cell of a row in logical pixels: the square and the name under it.
+    QSize ThumbnailCell() const;
+    // A thumbnail made for the row whose native path is path, at ThumbnailPixels; a null image
+    // says that none can be made. Thumbnails of rows far from the shown ones are not kept.
+    void SetThumbnail(const QByteArray& path, const QImage& image);
+    // What the row shows: its thumbnail, or a null image (the type icon then).
+    QImage Thumbnail(int row) const;
+    // Finds a thumbnail already made at ThumbnailPixels, or returns a null image.
+    std::function<QImage(const QByteArray& path)> ThumbnailLookup;
+    // The rows shown now, as [first, last).
+    std::pair<int, int> ShownRows() const;
 
     // The linked drive-and-folder combo (not owned). Linking unlinks the previous combo and
     // sets the new combo's FileList to this list; a destroyed combo unlinks itself.
@@ -400,6 +437,15 @@ class TFileListView : public TControl<QFrame> {
     // The entry last reported by a click was renamed by another program: SelectedItem names it
     // by its new path now.
     void OnItemRenamed(QObject* Sender, const QString& OldItem, const QString& NewItem);
+    // Thumbnails style: the native paths of the file rows shown now that have no thumbnail yet,
+    // in order, and of those about two screens before and after them, nearest first. Sent
+    // (once per turn of the event loop) whenever the shown rows change.
+    void ThumbnailsWanted(QList<QByteArray> visible, QList<QByteArray> around);
+    // Thumbnails are wanted at another size in device pixels from now on.
+    void ThumbnailSizeChanged(int pixels);
+    // The rows changed to another folder (or the Thumbnails style was left): nothing asked for
+    // before is wanted any more.
+    void ThumbnailsCleared();
 
   protected:
     QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
@@ -468,6 +514,19 @@ class TFileListView : public TControl<QFrame> {
     // Refills the list and has the linked combo reload and show a folder.
     void RefreshAfterChange(const QString& comboFolder);
     bool RowIsParent(int row) const;
+    // Thumbnails style (FileListThumbnails.cpp).
+    void SetUpThumbnails();
+    // Puts the list view's grid and painting for the present style.
+    void ApplyThumbnailStyle();
+    void ScheduleThumbnails();
+    void RequestThumbnails();
+    // Forgets every thumbnail held and tells the owner so.
+    void DropThumbnails();
+    bool IsThumbnailRow(int row) const;
+    // A held thumbnail, or one the lookup finds (then held); null when there is none.
+    const QImage* HeldThumbnail(const QByteArray& path) const;
+    // The caption's place in a Thumbnails cell.
+    QRect ThumbnailCaptionRect(const QRect& cell) const;
 
     std::unique_ptr<TFileListModel> model_;
     QItemSelectionModel* selection_ = nullptr;
@@ -522,6 +581,16 @@ class TFileListView : public TControl<QFrame> {
 
     TFolderComboLink* dirTreeCombo_ = nullptr;
     QMetaObject::Connection comboDestroyed_;
+
+    int thumbnailSize_ = DefaultThumbnailSize;
+    int thumbnailPixels_ = 0;  // the device size last announced (0: none yet)
+    // Thumbnails of the rows shown and around them, by native path; a null image: none.
+    mutable QHash<QByteArray, QImage> thumbnails_;
+    QSet<QByteArray> thumbnailWindow_;  // paths of the rows shown and around them
+    QSet<QByteArray> thumbnailShown_;   // paths of the rows shown
+    QList<QByteArray> lastWanted_[2];   // the last request, to send no repeats
+    QTimer* thumbnailTimer_ = nullptr;
+    TThumbnailDelegate* thumbnailDelegate_ = nullptr;
 
     int sortColumn_ = 0;
     bool sortReverse_ = true;

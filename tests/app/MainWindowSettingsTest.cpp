@@ -1,5 +1,6 @@
 // The main window's settings: what its first close writes to Velkaro.ini and what a later start
 // reads back.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include "app/MainWindow.h"
 #include "imaging/ColorProfile.h"
 #include "settings/IniFile.h"
+#include "thumbs/ThumbnailService.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -101,8 +103,10 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "DetailsMenu_Checked"
              << "LineNumbersMenu_Checked"
              << "ColorManagement_Checked"
-             << "Checkerboard_Checked";
-    ASSERT_EQ(expected.size(), 67);
+             << "Checkerboard_Checked"
+             << "ThumbnailsMenu_Checked"
+             << "BrowseFiles_ThumbnailSize";
+    ASSERT_EQ(expected.size(), 69);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -131,6 +135,8 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("DetailsMenu_Checked"), "False");
     EXPECT_EQ(value("ColorManagement_Checked"), "True");
     EXPECT_EQ(value("Checkerboard_Checked"), "False");
+    EXPECT_EQ(value("ThumbnailsMenu_Checked"), "False");
+    EXPECT_EQ(value("BrowseFiles_ThumbnailSize"), "256");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -275,6 +281,39 @@ TEST_F(MainWindowSettingsTest, CheckerboardRoundTrips) {
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
+// Thumbnails: off at first, one view with Details (checking one unchecks the other), kept with
+// its size over a restart, off again after Default Settings; the size reaches the thumbnail
+// service in device pixels.
+TEST_F(MainWindowSettingsTest, ThumbnailsRoundTrip) {
+    {
+        auto form = Start();
+        TMainWindow& f = *form;
+        EXPECT_FALSE(f.ThumbnailsMenu->Checked());
+        f.DetailsMenu->Click();
+        f.ThumbnailsMenu->Click();
+        EXPECT_FALSE(f.DetailsMenu->Checked());
+        EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsThumbnails);
+        f.DetailsMenu->Click();
+        EXPECT_FALSE(f.ThumbnailsMenu->Checked());
+        EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsReport);
+        f.ThumbnailsMenu->Click();
+        f.BrowseFiles->StepThumbnailSize(-1);
+        QApplication::processEvents();
+        EXPECT_EQ(f.Thumbnails()->Size(), f.BrowseFiles->ThumbnailPixels());
+        f.close();
+    }
+    auto form = Start();
+    TMainWindow& f = *form;
+    EXPECT_TRUE(f.ThumbnailsMenu->Checked());
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsThumbnails);
+    EXPECT_EQ(f.BrowseFiles->ThumbnailSize(), 128);
+    f.DefaultSettingsItem->Click();
+    EXPECT_FALSE(f.ThumbnailsMenu->Checked());
+    EXPECT_EQ(f.BrowseFiles->ViewStyle(), TFileListView::vsList);
+    EXPECT_EQ(f.BrowseFiles->ThumbnailSize(), TFileListView::DefaultThumbnailSize);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}
+
 // A settings file written before a change of the program's code is read back and written out
 // unchanged to the byte: every key, its order and its spelling are part of the stored format.
 // The folder the list shows is machine-specific and stands as @FOLDER@ in the stored file.
@@ -303,6 +342,7 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
         f.LineNumbersMenu->Click();
         f.ColorManagement->Click();
         f.Checkerboard->Click();
+        f.BrowseFiles->SetThumbnailSize(512);
         f.PanelLeft->SetWidth(310);
         f.BrowseFiles->SetDirectory(folder_ + "/pictures");
         f.close();

@@ -240,15 +240,26 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                            "FontMenu=Reader Font  ...", "N12=-", "FindMenu=Find ...",
                            "EncodingMenu=Encoding", "HexViewMenu=Hex View",
                            "LineNumbersMenu=Line Numbers"}));
-    EXPECT_EQ(
-        items(form_->FileMenu),
-        QStringList({"FileOpen=Open", "FileCut=Cut", "FileCopy=Copy", "FilePaste=Paste",
-                     "FileDelete=Delete", "FileDeletePermanently=Delete Permanently",
-                     "FileNewFolder=New Folder", "FileProperties=Properties", "NFileCommands=-",
-                     "BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
-                     "N4=-", "FolderMenu=Show Folders", "DetailsMenu=Details",
-                     "FontMenuB=Browser Font ...", "N3=-", "DefaultSettings1=Default Settings",
-                     "N5=-", "AboutVelkaro1=About Velkaro ..."}));
+    EXPECT_EQ(items(form_->FileMenu), QStringList({"FileOpen=Open",
+                                                   "FileCut=Cut",
+                                                   "FileCopy=Copy",
+                                                   "FilePaste=Paste",
+                                                   "FileDelete=Delete",
+                                                   "FileDeletePermanently=Delete Permanently",
+                                                   "FileNewFolder=New Folder",
+                                                   "FileProperties=Properties",
+                                                   "NFileCommands=-",
+                                                   "BrowseTextFiles=Browse Text Files",
+                                                   "BrowseImageFiles=Browse Image Files",
+                                                   "N4=-",
+                                                   "FolderMenu=Show Folders",
+                                                   "DetailsMenu=Details",
+                                                   "ThumbnailsMenu=Thumbnails",
+                                                   "FontMenuB=Browser Font ...",
+                                                   "N3=-",
+                                                   "DefaultSettings1=Default Settings",
+                                                   "N5=-",
+                                                   "AboutVelkaro1=About Velkaro ..."}));
     EXPECT_EQ(items(form_->ImageMenu), QStringList({"CopyImage=Copy To Clipboard",
                                                     "N6=-",
                                                     "BrowseMenuI=View Browser",
@@ -293,7 +304,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(MainWindowTest, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TMainWindow::StoredProps();
-    ASSERT_EQ(props.size(), 28);
+    ASSERT_EQ(props.size(), 30);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
