@@ -26,7 +26,6 @@
 #include <utility>
 
 #include "browse/FileClipboard.h"
-#include "render/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
 #include "display/PictureInfoDialog.h"
@@ -37,6 +36,7 @@
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -772,7 +772,12 @@ void TMainWindow::OpenPath(const QString& path) {
         throw std::runtime_error(
             QStringLiteral("Cannot open \"%1\". It does not exist").arg(path).toStdString());
     if (info.isDir()) {
-        BrowseDrives->GoToFolder(info.absoluteFilePath() + QLatin1Char('/'));
+        const QString folder = info.absoluteFilePath() + QLatin1Char('/');
+        // Until a mode is stored, a folder of pictures without text files opens in image mode.
+        if (BrowseTextFiles->Checked() && !ModeStored() && CountTextFiles(folder) == 0 &&
+            CountPictures(folder) > 0)
+            SwitchToImageMode();
+        BrowseDrives->GoToFolder(folder);
         return;
     }
     const std::string extension = info.suffix().toStdString();
