@@ -128,7 +128,12 @@ void TFileListView::CreateFilterBox(QVBoxLayout* column) {
     offerButton_->setCursor(Qt::PointingHandCursor);
     offerButton_->setStyleSheet(QStringLiteral("text-align: left; text-decoration: underline;"));
     offerButton_->hide();
-    connect(offerButton_, &QPushButton::clicked, this, [this] { emit OnOfferClick(this); });
+    connect(offerButton_, &QPushButton::clicked, this, [this] {
+        const bool focused = offerButton_->hasFocus();
+        emit OnOfferClick(this);
+        // The line went with what it offered: the keys go back to the rows.
+        if (focused && offerButton_->isHidden()) View()->setFocus();
+    });
 }
 
 QString TFileListView::FilterText() const {
