@@ -777,7 +777,12 @@ void TMainWindow::OpenPath(const QString& path) {
         throw std::runtime_error(
             QStringLiteral("Cannot open \"%1\". It does not exist").arg(path).toStdString());
     if (info.isDir()) {
-        BrowseDrives->GoToFolder(info.absoluteFilePath() + QLatin1Char('/'));
+        const QString folder = info.absoluteFilePath() + QLatin1Char('/');
+        // Until a mode is stored, a folder of pictures without text files opens in image mode.
+        if (BrowseTextFiles->Checked() && !ModeStored() && CountTextFiles(folder) == 0 &&
+            CountPictures(folder) > 0)
+            SwitchToImageMode();
+        BrowseDrives->GoToFolder(folder);
         return;
     }
     const std::string extension = info.suffix().toStdString();

@@ -50,6 +50,12 @@ class TMainWindow : public TForm {
     // does not exist raises an error and changes nothing.
     void OpenPath(const QString& path);
 
+    // How many files of the folder the list shows in image mode, and in text mode.
+    static int CountPictures(const QString& folder);
+    static int CountTextFiles(const QString& folder);
+    // The line the list offers in text mode over a folder with pictures and no text file.
+    static QString PicturesHereText(int count, const QString& command);
+
     // The font sizes a stored font may have, in points.
     static constexpr int MinFontSize = 1;
     static constexpr int MaxFontSize = 400;
@@ -252,6 +258,11 @@ class TMainWindow : public TForm {
     // F1 opens the About box from anywhere in the window; the menu item shows the key.
     void CreateAboutKey();
     void CreateLocationEntry();
+    // The list's "N pictures here" line and the presenter's thumbnail look-up
+    // (MainWindowPictures.cpp).
+    void CreatePictureHelpers();
+    // Whether the settings store holds a browse mode (a later run keeps it).
+    bool ModeStored() const;
     // The entry's text as an absolute path.
     QString LocationPath(const QString& typed) const;
     // Puts the list in the style the "Details" and "Thumbnails" check marks say.

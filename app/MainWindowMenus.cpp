@@ -208,6 +208,7 @@ void TMainWindow::CreateMenus() {
     };
 
     CreateFileCommands();
+    CreatePictureHelpers();
     CreateDetailsItem();
     CreateThumbnailsItem();
     CreateColorManagementItem();

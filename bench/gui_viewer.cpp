@@ -57,6 +57,7 @@
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
+#include "thumbs/ThumbnailCache.h"
 
 namespace {
 
@@ -234,6 +235,9 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);  // keep the user's settings out of it
+    // ... and the user's thumbnail cache.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
     RegisterImageFormats();
     if (argc < 2 || (std::strcmp(argv[1], "--large") == 0 && argc < 3)) {
         std::fprintf(stderr,
@@ -419,6 +423,72 @@ int main(int argc, char** argv) {
     std::printf("  before:  %8.2f ms\n", oldGap);
     std::printf("  now:     %8.2f ms  (target 50); the last picture shown: %s\n", newGap,
                 newShown ? "yes" : "no");
+
+    // 3b. The last key of a held run to the last picture's colours on screen: without
+    // thumbnails, with thumbnails held in memory (as the thumbnail service keeps them), and with
+    // the desktop's thumbnail cache (written first under a temporary XDG_CACHE_HOME).
+    QImage thumb;
+    {
+        TJPEGImage reduced;
+        TFileStream in(QFile::encodeName(photo).toStdString());
+        reduced.LoadFromStream(in);
+        reduced.SetScalePower(3);
+        QImage image(reduced.Bitmap().Width(), reduced.Bitmap().Height(), QImage::Format_RGB888);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const uint8_t* bgr = reduced.Bitmap().ScanLine(y) + x * 3;
+                image.setPixel(x, y, qRgb(bgr[2], bgr[1], bgr[0]));
+            }
+        thumb = image.scaled(256, 192, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        thumb.setText("Thumb::Image::Width", "4000");
+        thumb.setText("Thumb::Image::Height", "3000");
+    }
+    int cached = 0;
+    for (int i = 0; i < 100; ++i)
+        cached += TThumbnailCache().Write(
+            QFile::encodeName(many + QStringLiteral("/m%1.jpg").arg(i, 3, 10, QChar('0'))), 256,
+            thumb, QSize(4000, 3000));
+    auto lastKey = [&](int mode) {
+        auto form = Window(many);
+        if (mode == 0) form->Presenter()->ThumbnailLookup = nullptr;
+        if (mode == 1)
+            form->Presenter()->ThumbnailLookup = [&](const QByteArray&) { return thumb; };
+        Select(*form, RowOf(*form, many + "/m000.jpg"));
+        std::vector<double> times, cpu;
+        for (int run = 0; run < std::min(runs, 6); ++run) {
+            Spin([&] { return !form->PictureLoading(); });
+            QImage screen(form->ScrollImage->size(), QImage::Format_RGB32);
+            for (int press = 0; press < 15; ++press) {
+                const double cpu0 = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+                const auto pressed = Clock::now();
+                form->NextPictureClick();
+                if (press < 14) {
+                    Spin([&] { return Ms(pressed) >= 33; });
+                    continue;
+                }
+                const QByteArray last = form->BrowseFiles->SelectedItemNative();
+                Spin([&] {
+                    return form->Presenter()->ShownPath() == last &&
+                           form->ViewImage->Picture()->Graphic() != nullptr;
+                });
+                form->ScrollImage->render(&screen);
+                times.push_back(Ms(pressed));
+                cpu.push_back(CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpu0);
+            }
+        }
+        return std::make_pair(Median(times), Median(cpu));
+    };
+    std::printf("the last key of a held run (15 presses, 30 a second) to its picture's colours:\n");
+    const auto none = lastKey(0), memory = lastKey(1), desktop = lastKey(2);
+    std::printf("  without thumbnails:              %8.2f ms  (window's thread %.2f ms)\n",
+                none.first, none.second);
+    std::printf(
+        "  thumbnails in memory:            %8.2f ms  (target 10; window's thread %.2f ms)\n",
+        memory.first, memory.second);
+    std::printf(
+        "  the desktop's thumbnail cache:   %8.2f ms  (window's thread %.2f ms; %d of 100 "
+        "thumbnails stored)\n",
+        desktop.first, desktop.second, cached);
 
     // 4. The cache bound while preloading.
     {

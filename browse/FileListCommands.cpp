@@ -827,8 +827,6 @@ int TFileListView::HandleFileKey(int key, Qt::KeyboardModifiers mods) {
             return command(ctrl, hasSelection, &TFileListView::CutSelected);
         case Qt::Key_V:
             return command(ctrl, CanPaste(), &TFileListView::PasteFiles);
-        case Qt::Key_F:
-            return command(ctrl, hasSelection, &TFileListView::ViewSelected);
         case Qt::Key_N:
             return command(ctrl, !IsDrivesDirectory(directory_), &TFileListView::CreateFolder);
         case Qt::Key_Return:

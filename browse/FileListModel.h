@@ -85,6 +85,7 @@ class TFileListModel : public QAbstractTableModel {
     void BeginFill() {
         beginResetModel();
         rows.clear();
+        filteredOut.clear();
     }
     void EndFill() { endResetModel(); }
 
@@ -97,6 +98,15 @@ class TFileListModel : public QAbstractTableModel {
     // Puts the rows into a new order (order[i] is the old row now at i), keeping the selection
     // and the focused row on their rows.
     void Reorder(const std::vector<int>& order);
+
+    // The rows a filter text keeps out of `rows` (FileListFilter.cpp).
+    std::vector<TListRow> filteredOut;
+    // Narrows the rows to the captions that hold text, letter case aside (the parent row always
+    // stays): rows that no longer match move to filteredOut, and filtered-out rows that match
+    // again come back at the end (the caller puts them in order). Rows leave and come back as
+    // removals and insertions, so the selection and the focused row stay on theirs. Returns
+    // whether rows came back.
+    bool Narrow(const QString& text);
 
   private:
     void MakeText(const TListRow& r, int index) const;

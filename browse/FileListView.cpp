@@ -22,6 +22,7 @@
 #include <QStackedLayout>
 #include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -81,8 +82,13 @@ bool SameImage(const QImage& a, const QImage& b) {
 TFileListView::TFileListView(QWidget* parent)
     : TControl<QFrame>(parent), model_(std::make_unique<TFileListModel>()) {
     setFrameShape(QFrame::StyledPanel);
-    stack_ = new QStackedLayout(this);
+    // The views, and the filter box under them.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    stack_ = new QStackedLayout;
     stack_->setContentsMargins(0, 0, 0, 0);
+    column->addLayout(stack_);
 
     tree_ = new TFileListTreeView(this);
     list_ = new TFileListListView(this);
@@ -102,6 +108,7 @@ TFileListView::TFileListView(QWidget* parent)
     messageLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
     messageLabel_->setForegroundRole(QPalette::PlaceholderText);
     messageLabel_->hide();
+    CreateFilterBox(column);
 
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TFileListView::ColumnClick);
     // Cut entries are dimmed while the clipboard holds them as cut.
@@ -354,6 +361,7 @@ void TFileListView::resizeEvent(QResizeEvent* event) {
     TControl<QFrame>::resizeEvent(event);
     PlaceListMessage();
     ScheduleThumbnails();
+    PlaceOffer();
 }
 
 void TFileListView::PlaceListMessage() {
@@ -436,7 +444,8 @@ void TFileListView::Refill(bool keepOrder) {
     // A refill of the folder already shown (a change notification, F5, another mask) keeps the
     // selected and focused rows and the scroll position for the entries still there.
     TKeptView kept;
-    if (directory_ == filledDirectory_)
+    const bool sameFolder = directory_ == filledDirectory_;
+    if (sameFolder)
         kept = KeepView();
     else if (!thumbnails_.isEmpty() || !thumbnailWindow_.isEmpty())
         DropThumbnails();
@@ -479,6 +488,7 @@ void TFileListView::Refill(bool keepOrder) {
     UpdateSortIndicator();
 
     filledDirectory_ = directory_;
+    AfterFill(sameFolder);
     RestoreView(kept);
     WatchDirectory();
     PlaceListMessage();
@@ -764,6 +774,7 @@ bool TFileListView::HandleKeyDown(QKeyEvent* event) {
     const int key = event->key();
     bool action = true;
     if (KeyDownFilter && KeyDownFilter(key, mods)) return true;
+    if (HandleFilterKey(event, mods)) return true;
 
     if (ctrl && key == Qt::Key_A) {
         if (ItemCount() > 0) SelectAll();

@@ -36,7 +36,9 @@ class QItemSelectionModel;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QStackedLayout;
+class QVBoxLayout;
 class TFolderComboLink;
 class TFileListMenu;
 class TFileListModel;
@@ -364,6 +366,26 @@ class TFileListView : public TControl<QFrame> {
     // The path of the row whose caption is (or was last) being edited.
     QString OldPath() const { return oldPath_; }
 
+    // --- Filter box and offer (FileListFilter.cpp) -------------------------------------------
+    // Typing a name in the list, or Ctrl+F, opens a box under the rows that narrows them to the
+    // names holding its text, letter case aside, in every style; the parent row stays. Each
+    // change of the text selects and reports the first name that starts with it (else the first
+    // that holds it). Esc clears and closes the box and brings every row back, the selected ones
+    // still selected; another folder closes it too.
+    QString FilterText() const;
+    void SetFilterText(const QString& text);
+    // Shows the box and puts the focus in it.
+    void OpenFilter();
+    void CloseFilter();
+    bool FilterOpen() const;
+    QLineEdit* FilterBox() const { return filterBox_; }
+    // Asked after every fill of a folder whose rows hold no file: a line offered under the rows
+    // (the main window's "12 pictures here: Browse Image Files"), empty for none. A click on it,
+    // or Enter on it (Down from the last row reaches it), emits OnOfferClick.
+    std::function<QString(const QString& folder)> EmptyFolderOffer;
+    QString Offer() const;
+    QPushButton* OfferButton() const { return offerButton_; }
+
     // --- Rows --------------------------------------------------------------------------------
     // Row kind tags.
     static inline const char* const KindDir = "dir";
@@ -446,6 +468,7 @@ class TFileListView : public TControl<QFrame> {
     // The rows changed to another folder (or the Thumbnails style was left): nothing asked for
     // before is wanted any more.
     void ThumbnailsCleared();
+    void OnOfferClick(QObject* Sender);
 
   protected:
     QPalette::ColorRole ColorRole() const override { return QPalette::Base; }
@@ -527,6 +550,16 @@ class TFileListView : public TControl<QFrame> {
     const QImage* HeldThumbnail(const QByteArray& path) const;
     // The caption's place in a Thumbnails cell.
     QRect ThumbnailCaptionRect(const QRect& cell) const;
+    // The filter box and the offer (FileListFilter.cpp).
+    void CreateFilterBox(QVBoxLayout* column);
+    // The keys of the box while the list has the focus: typed text, Ctrl+F, Backspace, Esc and
+    // Down onto the offer. True when taken.
+    bool HandleFilterKey(QKeyEvent* event, Qt::KeyboardModifiers mods);
+    // Narrows the rows to the box's text; selectFirst selects and reports the first match.
+    void ApplyFilter(bool selectFirst);
+    // After a fill: the filter again (closed for another folder) and the offer.
+    void AfterFill(bool sameFolder);
+    void PlaceOffer();
 
     std::unique_ptr<TFileListModel> model_;
     QItemSelectionModel* selection_ = nullptr;
@@ -557,6 +590,9 @@ class TFileListView : public TControl<QFrame> {
     bool keyMoved_ = false;
     QString listMessage_;
     QLabel* messageLabel_ = nullptr;
+    QLineEdit* filterBox_ = nullptr;
+    QPushButton* offerButton_ = nullptr;
+    bool filtering_ = false;  // the rows are being narrowed
     bool showFolders_ = true;
     bool sniffText_ = false;
     bool multiSelect_ = true;

@@ -11,9 +11,11 @@
 
 #include "display/ClipboardPicture.h"
 #include "display/PictureView.h"
+#include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
 #include "imaging/PictureInfo.h"
 #include "render/BitmapToImage.h"
+#include "render/ImageToBitmap.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 
@@ -71,7 +73,34 @@ void TPicturePresenter::Show(const QByteArray& path, bool explicitOpen) {
     waiting_.start(ProgressDelayMs);
     frames_->Stop();
     copyWhenFull_ = false;
+    const bool passing =
+        lastShow_.isValid() && lastShow_.elapsed() < PassingMs && path != lastAsked_;
+    lastShow_.start();
+    lastAsked_ = path;
     decoder_->Show(path, ViewWish());
+    // Not decoded yet (a picture from the cache has been shown by now).
+    if (passing && decoder_->Busy()) ShowThumbnail(path);
+}
+
+void TPicturePresenter::ShowThumbnail(const QByteArray& path) {
+    if (!ThumbnailLookup || shownPath_ == path) return;
+    const QImage image = ThumbnailLookup(path);
+    if (image.isNull()) return;
+    // The picture's own size as the thumbnail records it, else the thumbnail fitted to the pane.
+    QSize full(image.text(QStringLiteral("Thumb::Image::Width")).toInt(),
+               image.text(QStringLiteral("Thumb::Image::Height")).toInt());
+    if (full.isEmpty()) full = image.size().scaled(ViewWish().pane, Qt::KeepAspectRatio);
+    if (full.isEmpty()) full = image.size();
+    auto bitmap = std::make_unique<TBitmap>();
+    ImageToBitmap(image, *bitmap);
+    KeepShown(path);
+    view_->SetMessage(QString());
+    shownIsPreview_ = true;  // never kept as the picture, never copied
+    shownReducedOnly_ = false;
+    shownIsThumbnail_ = true;
+    view_->ShowDecoded(std::move(bitmap), full, QImage());
+    shownPath_ = path;
+    emit Shown(path);
 }
 
 void TPicturePresenter::Clear() {
@@ -82,6 +111,7 @@ void TPicturePresenter::Clear() {
     view_->SetPicture(nullptr);
     shownIsPreview_ = false;
     shownReducedOnly_ = false;
+    shownIsThumbnail_ = false;
     copyWhenFull_ = false;
     shownPath_.clear();
 }
@@ -133,6 +163,7 @@ void TPicturePresenter::Arrived(quint64 generation, const TDecodedPtr& picture) 
         view_->SetPicture(nullptr);
         shownIsPreview_ = false;
         shownReducedOnly_ = false;
+        shownIsThumbnail_ = false;
         shownPath_.clear();
         copyWhenFull_ = false;
         emit Failed(picture->path);
@@ -151,6 +182,7 @@ void TPicturePresenter::Arrived(quint64 generation, const TDecodedPtr& picture) 
     }
     view_->SetMessage(QString());
     const bool larger = shownReducedOnly_ && picture->path == shownPath_;
+    shownIsThumbnail_ = false;
     shownIsPreview_ = picture->preview;
     shownReducedOnly_ = picture->reducedOnly;
     view_->ShowDecoded(std::move(picture->graphic), picture->fullSize, picture->reduced);

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,15 @@ class TPicturePresenter : public QObject {
   public:
     // How long a picture may decode before the hourglass and the progress are shown.
     static inline int ProgressDelayMs = 500;
+    // A Show this soon after the one before, of another file, passes pictures quickly (a held
+    // next-picture key).
+    static inline int PassingMs = 400;
+
+    // A quick look-up of a stored thumbnail of a file (a null image when there is none). While
+    // pictures are passed quickly, each one's thumbnail is shown scaled to the view at once,
+    // until its decode arrives; it never takes the place of anything already shown of that
+    // file.
+    std::function<QImage(const QByteArray& path)> ThumbnailLookup;
 
     // Presents pictures in view, which the scroll box holds; the progress is shown over pane.
     TPicturePresenter(TPictureView* view, TScrollBox* scroll, QWidget* pane,
@@ -53,6 +63,8 @@ class TPicturePresenter : public QObject {
 
     // The shown picture's file, as the file system names it; empty when none is shown.
     const QByteArray& ShownPath() const { return shownPath_; }
+    // Whether the view shows a stored thumbnail in place of the picture.
+    bool ShowingThumbnail() const { return shownIsThumbnail_; }
     // Whether the picture asked for last is still decoding.
     bool Loading() const { return decoder_->Busy(); }
     // The progress text shown while a slow picture decodes ("Loading data... 40%"); empty
@@ -85,6 +97,8 @@ class TPicturePresenter : public QObject {
     void DecodeWhatViewNeeds(bool full = false);
     // Hands the shown picture to the decode cache before another file takes its place.
     void KeepShown(const QByteArray& next);
+    // Shows the stored thumbnail of the file asked for, when there is one.
+    void ShowThumbnail(const QByteArray& path);
     void CopyShown();
     // Past ProgressDelayMs, the hourglass and the percentage.
     void Progress(TProgressStage stage, uint8_t percent, const std::string& message);
@@ -108,4 +122,7 @@ class TPicturePresenter : public QObject {
     bool shownIsPreview_ = false;    // the view shows a reduced first decode
     bool shownReducedOnly_ = false;  // the view shows a reduced decode that nothing follows
     bool copyWhenFull_ = false;      // a copy asked while the preview shows waits for the picture
+    bool shownIsThumbnail_ = false;  // the view shows a stored thumbnail (also a preview)
+    QElapsedTimer lastShow_;         // when Show was last asked
+    QByteArray lastAsked_;           // and for which file
 };

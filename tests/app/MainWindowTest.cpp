@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMetaProperty>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <atomic>
@@ -1211,4 +1212,46 @@ TEST_F(MainWindowTest, PictureKeysInTheListAgreeWithThePane) {
         const int current = f.BrowseFiles->View()->currentIndex().row();
         EXPECT_EQ(f.BrowseFiles->ItemSubItem(current, 4), Path(step.shown));
     }
+}
+
+// A folder named at the start opens in image mode when it holds pictures and no text files,
+// unless a mode is stored; in text mode such a folder offers its pictures under its rows, and
+// the offer switches to image mode.
+TEST_F(MainWindowTest, AFolderOfPicturesStartsInImageModeUntilAModeIsStored) {
+    QDir(folder_).mkpath("pics");
+    QDir(folder_).mkpath("mixed");
+    WriteBmp(Path("pics/a.bmp"), 3, 2, 255, 0, 0);
+    WriteBmp(Path("pics/b.bmp"), 3, 2, 0, 255, 0);
+    WriteBmp(Path("mixed/c.bmp"), 3, 2, 0, 0, 255);
+    WriteFile(Path("mixed/c.txt"), "c");
+    const struct {
+        const char* path;
+        const char* storedText;  // the stored text mode check, none when null
+        bool image;
+        const char* offer;
+    } cases[] = {
+        {"pics", nullptr, true, ""}, {"mixed", nullptr, false, ""},
+        {"sub", nullptr, false, ""}, {"pics/a.bmp", nullptr, true, ""},
+        {"pics", "False", true, ""}, {"pics", "True", false, "2 pictures here: Browse Image Files"},
+    };
+    const QString ini = config_.path() + "/Velkaro.ini";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + (c.storedText ? c.storedText : "-"));
+        form_.reset();
+        QFile::remove(ini);
+        if (c.storedText)
+            WriteFile(ini, QByteArray("[User]\nBrowseTextFiles_Checked=") + c.storedText +
+                               "\nBrowseImageFiles_Checked=" +
+                               (QByteArray(c.storedText) == "True" ? "False" : "True") + "\n");
+        form_ = std::make_unique<TMainWindow>();
+        form_->show();
+        form_->OpenPath(Path(c.path));
+        WaitForPicture();
+        EXPECT_EQ(form_->BrowseImageFiles->Checked(), c.image);
+        EXPECT_EQ(form_->BrowseFiles->Offer(), c.offer);
+    }
+    form_->BrowseFiles->OfferButton()->click();
+    EXPECT_TRUE(form_->BrowseImageFiles->Checked());
+    EXPECT_EQ(form_->BrowseFiles->Offer(), "");
+    EXPECT_EQ(Captions(), QStringList({"Parent", "a.bmp", "b.bmp"}));
 }

@@ -591,7 +591,7 @@ TEST_F(FileListCommandsTest, SendToActions) {
     Write("work/d.xyz");
     list->RebuildList();
     Select(*list, {"d.xyz"});
-    Key(*list, Qt::Key_F, Qt::ControlModifier);
+    list->ViewSelected();
     EXPECT_EQ(launches_, QStringList({"Open|" + root_ + "work/a.txt||" + root_ + "work/"}));
 }
 

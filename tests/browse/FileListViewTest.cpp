@@ -14,8 +14,10 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMetaProperty>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -974,4 +976,73 @@ TEST_F(FileListViewTest, ANameThatIsNotValidUtf8KeepsItsBytes) {
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_TRUE(messages_[0].contains("not valid")) << messages_[0].toStdString();
     EXPECT_EQ(list->Directory(), root_);
+}
+
+// Typed text narrows the rows to the names holding it in every style, the first match selected;
+// Backspace widens, Esc brings every row back in order with the match still selected.
+TEST_F(FileListViewTest, TypedTextFiltersTheRowsInEveryStyle) {
+    for (const char* name : {"apple.txt", "Banana.txt", "cherry.txt"})
+        MakeFile(name);
+    MakeFolder("plan");
+    const QStringList all = {" Parent", "plan", "apple.txt", "Banana.txt", "cherry.txt"};
+    const struct {
+        int key;
+        const char* text;
+        QStringList rows;
+        const char* selected;
+    } steps[] = {
+        {Qt::Key_A, "a", {" Parent", "plan", "apple.txt", "Banana.txt"}, "apple.txt"},
+        {Qt::Key_N, "N", {" Parent", "plan", "Banana.txt"}, "plan"},  // none starts with "aN"
+        {Qt::Key_Backspace, "", {" Parent", "plan", "apple.txt", "Banana.txt"}, "apple.txt"},
+        {Qt::Key_Escape, "", all, "apple.txt"},
+    };
+    for (const auto style : {List::vsReport, List::vsList, List::vsIcon}) {
+        SCOPED_TRACE(int(style));
+        auto list = MakeList();
+        list->SetViewStyle(style);
+        list->SetDirectory(root_);
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.selected);
+            QKeyEvent press(QEvent::KeyPress, step.key, Qt::NoModifier, step.text);
+            QApplication::sendEvent(list->View(), &press);
+            QStringList rows;
+            for (int row = 0; row < list->ItemCount(); ++row)
+                rows << list->ItemCaption(row);
+            EXPECT_EQ(rows, step.rows);
+            EXPECT_TRUE(list->ItemSelected(RowOf(*list, step.selected)));
+            EXPECT_EQ(LastName(list->SelectedItem()), step.selected);
+        }
+        EXPECT_FALSE(list->FilterOpen());
+        // Ctrl+F opens the box; its text narrows too, and another folder closes it.
+        PressKey(*list, Qt::Key_F, Qt::ControlModifier);
+        EXPECT_TRUE(list->FilterOpen());
+        list->FilterBox()->setText("CHER");
+        EXPECT_EQ(list->ItemCount(), 2);
+        EXPECT_EQ(LastName(list->SelectedItem()), "cherry.txt");
+        list->SetDirectory(root_ + "plan");
+        EXPECT_FALSE(list->FilterOpen());
+        EXPECT_EQ(list->ItemCount(), 1);
+    }
+}
+
+// A folder without files shows the owner's offer under its rows; a click on it is reported.
+TEST_F(FileListViewTest, AFolderWithoutFilesShowsTheOwnersOffer) {
+    MakeFolder("empty");
+    MakeFolder("full");
+    MakeFile("full/a.txt");
+    auto list = MakeList();
+    QStringList asked;
+    list->EmptyFolderOffer = [&](const QString& folder) {
+        asked << LastName(folder);
+        return QStringLiteral("3 pictures here");
+    };
+    int clicks = 0;
+    QObject::connect(list.get(), &List::OnOfferClick, [&] { ++clicks; });
+    list->SetDirectory(root_ + "full");
+    EXPECT_EQ(list->Offer(), "");
+    list->SetDirectory(root_ + "empty");
+    EXPECT_EQ(list->Offer(), "3 pictures here");
+    EXPECT_EQ(asked, QStringList({"empty"}));
+    list->OfferButton()->click();
+    EXPECT_EQ(clicks, 1);
 }

@@ -1,13 +1,15 @@
 // The picture presenter: what an older request delivers is never shown, and the neighbours of
 // the shown picture are decoded ahead, so that moving to one shows it at once; a file that is
-// slow to read says it is loading.
+// slow to read says it is loading; pictures passed quickly show their stored thumbnails first.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,56 @@ TEST_F(PicturePresenterTest, AFileSlowToReadSaysItIsLoading) {
     });
     EXPECT_TRUE(presenter_.ProgressText().isEmpty());
     EXPECT_EQ(view_->Picture()->Graphic(), nullptr);
+}
+
+// Pictures passed quickly show the looked-up thumbnail at once, at the picture's size, until the
+// decode arrives; never over what is shown of the same file, never for another file.
+TEST_F(PicturePresenterTest, PicturesPassedQuicklyShowTheirThumbnailsFirst) {
+    const int passing = std::exchange(TPicturePresenter::PassingMs, 1000000);
+    const QByteArray a = Bitmap("a.bmp", 30, 20), b = Bitmap("b.bmp", 40, 30),
+                     c = Bitmap("c.bmp", 50, 40);
+    presenter_.SetNeighbours({a});  // kept decoded while the others show
+    QList<QByteArray> asked;
+    presenter_.ThumbnailLookup = [&](const QByteArray& path) {
+        asked << path;
+        if (path == c) return QImage();
+        QImage thumb(8, 6, QImage::Format_RGB32);
+        thumb.fill(Qt::red);
+        thumb.setText("Thumb::Image::Width", path == a ? "30" : "40");
+        thumb.setText("Thumb::Image::Height", path == a ? "20" : "30");
+        return thumb;
+    };
+    const struct {
+        const char* what;
+        QByteArray path;
+        QByteArray shownAtOnce;  // what the view shows when Show returns
+        bool thumbnail;
+        QList<QByteArray> asked;
+        bool wait;
+    } steps[] = {
+        {"the first picture decodes", a, {}, false, {}, true},
+        {"the next one shows its thumbnail", b, b, true, {b}, true},
+        {"no thumbnail: the last picture stays", c, b, false, {b, c}, false},
+        {"never over the picture itself", b, b, false, {b, c}, true},
+        {"a decoded picture needs none", a, a, false, {b, c}, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        presenter_.Show(step.path);
+        EXPECT_EQ(presenter_.ShownPath(), step.shownAtOnce);
+        EXPECT_EQ(presenter_.ShowingThumbnail(), step.thumbnail);
+        EXPECT_EQ(asked, step.asked);
+        if (step.thumbnail) {
+            EXPECT_EQ(view_->Picture()->Width(), 8);
+            EXPECT_EQ(view_->PictureSize(), QSize(40, 30));
+        }
+        if (!step.wait) continue;
+        Wait([&] { return !presenter_.Loading(); });
+        EXPECT_FALSE(presenter_.ShowingThumbnail());
+        EXPECT_EQ(presenter_.ShownPath(), step.path);
+        EXPECT_EQ(view_->Picture()->Width(), view_->PictureSize().width());
+    }
+    TPicturePresenter::PassingMs = passing;
 }
 
 }  // namespace
