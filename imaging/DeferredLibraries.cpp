@@ -28,6 +28,7 @@
 #include <openjpeg.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
+#include <webp/encode.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -151,6 +152,9 @@ struct TDeferredLibrary {
     X(DGifGetRecordType) \
     X(DGifOpen)
 #define VELKARO_WEBP(X) \
+    X(WebPEncodeBGRA) \
+    X(WebPEncodeLosslessBGRA) \
+    X(WebPFree) \
     X(WebPGetDecoderVersion) \
     X(WebPGetFeaturesInternal) \
     X(WebPIDecode) \
@@ -548,6 +552,20 @@ void WebPIDelete(WebPIDecoder* decoder) {
 }
 VP8StatusCode WebPIUpdate(WebPIDecoder* decoder, const uint8_t* data, size_t size) {
     VELKARO_FORWARD(gWebP, WebPIUpdate, (decoder, data, size));
+}
+// The encoders create their output: without the library they write nothing (size 0).
+size_t WebPEncodeBGRA(const uint8_t* bgra, int width, int height, int stride, float quality,
+                      uint8_t** output) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPEncodeBGRA, (bgra, width, height, stride, quality, output));
+}
+size_t WebPEncodeLosslessBGRA(const uint8_t* bgra, int width, int height, int stride,
+                              uint8_t** output) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPEncodeLosslessBGRA, (bgra, width, height, stride, output));
+}
+void WebPFree(void* memory) {
+    VELKARO_FORWARD(gWebP, WebPFree, (memory));
 }
 
 WebPDemuxer* WebPDemuxInternal(const WebPData* data, int partial, WebPDemuxState* state,
