@@ -14,7 +14,7 @@ foreach(size 16 22 24 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${VELKARO_DESKTOP_DIR}/velkaro.1 ${VELKARO_DESKTOP_DIR}/velkaro-decode.1
-              ${VELKARO_DESKTOP_DIR}/velkaro-render.1
+              ${VELKARO_DESKTOP_DIR}/velkaro-render.1 ${VELKARO_DESKTOP_DIR}/velkaro-convert.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME velkaro)

@@ -120,8 +120,12 @@ void SafeWriteFile(const std::string& target, const std::vector<uint8_t>& data,
     }
     if (fchmod(temp.Fd(), mode) != 0) Fail(target, SystemReason(errno));
     if (fsync(temp.Fd()) != 0) Fail(target, SystemReason(errno));
-    if (exists && options.keepTime) {
-        const struct timespec times[2] = {original.st_atim, original.st_mtim};
+    struct stat timeSource = original;
+    const bool haveTime =
+        options.keepTime &&
+        (options.timeFrom.empty() ? exists : stat(options.timeFrom.c_str(), &timeSource) == 0);
+    if (haveTime) {
+        const struct timespec times[2] = {timeSource.st_atim, timeSource.st_mtim};
         if (futimens(temp.Fd(), times) != 0) Fail(target, SystemReason(errno));
     }
     if (const int err = temp.Close(); err != 0) Fail(target, SystemReason(err));

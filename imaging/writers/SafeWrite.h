@@ -34,8 +34,9 @@ struct TSafeWriteOptions {
     // The target as it was when shown; a different file there now refuses the write. Empty
     // (exists false and size 0): any file there is replaced.
     const TFileStamp* expected = nullptr;
-    // Keeps the replaced file's modification time.
+    // Keeps the replaced file's modification time, or gives the written file timeFrom's.
     bool keepTime = false;
+    std::string timeFrom;
     // Reads the written temporary file back (its name ends in the target's extension); throws
     // when it is not what was meant to be written.
     std::function<void(const std::string& tempPath)> check;

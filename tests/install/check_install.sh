@@ -12,10 +12,12 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-for f in bin/velkaro bin/velkaro-decode bin/velkaro-render share/applications/velkaro.desktop \
+for f in bin/velkaro bin/velkaro-decode bin/velkaro-render bin/velkaro-convert \
+         share/applications/velkaro.desktop \
          share/metainfo/io.github.velkaro.Velkaro.metainfo.xml \
          share/icons/hicolor/scalable/apps/velkaro.svg \
-         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1; do
+         share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1 \
+         share/man/man1/velkaro-convert.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -48,6 +50,8 @@ if [ -r "$globs" ]; then
 fi
 
 "$prefix/bin/velkaro-decode" --version | grep -q '^velkaro-decode [0-9]' || fail "--version"
+"$prefix/bin/velkaro-convert" --version | grep -q '^velkaro-convert [0-9]' || fail "convert --version"
+"$prefix/bin/velkaro-convert" --help | grep -q -- '--keep-time' || fail "convert --help"
 "$prefix/bin/velkaro-decode" --help | grep -q -- '--list-formats' || fail "--help"
 [ "$("$prefix/bin/velkaro-decode" --list-formats | wc -l)" -ge 39 ] || fail "--list-formats"
 

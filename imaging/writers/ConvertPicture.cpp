@@ -1,0 +1,90 @@
+#include "imaging/writers/ConvertPicture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "imaging/Bitmap.h"
+#include "imaging/Picture.h"
+#include "imaging/formats/JPEGImage.h"
+#include "imaging/writers/PictureWriter.h"
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) throw EFOpenError("Cannot open file \"" + fileName + "\".");
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    if (in.bad()) throw EReadError("Cannot read file \"" + fileName + "\".");
+    return data;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+}  // namespace
+
+bool IsJpegFile(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    unsigned char head[3] = {};
+    return in.read(reinterpret_cast<char*>(head), 3) && head[0] == 0xFF && head[1] == 0xD8 &&
+           head[2] == 0xFF;
+}
+
+void ConvertPicture(const std::string& input, const std::string& output,
+                    const TConvertOptions& options) {
+    const TSaveFormatInfo* format = SaveFormatForFile(output);
+    if (format == nullptr)
+        throw EImagingError("Cannot save \"" + output +
+                            "\": the extension names no format that can be written.");
+    const bool sameFile = SameFile(input, output);
+    const TFileStamp stamp = FileStamp(input);
+    TSafeWriteOptions write;
+    write.keepTime = options.keepTime;
+    write.timeFrom = input;
+    if (sameFile) write.expected = options.shown != nullptr ? options.shown : &stamp;
+
+    const bool jpegToJpeg = format->format == TSaveFormat::Jpeg && IsJpegFile(input);
+    if (jpegToJpeg && (options.quality < 0 || options.lossless)) {
+        const std::vector<uint8_t> file = ReadFile(input);
+        const std::vector<uint8_t> data =
+            options.orientationOnly
+                ? SetJpegOrientation(file,
+                                     ComposeOrientation(JpegStoredOrientation(file), options.turn))
+                : TransformJpeg(file, options.turn, options.partial);
+        write.check = [](const std::string& temp) {
+            const std::unique_ptr<TGraphic> loaded = TPicture::LoadGraphic(temp);
+            if (!loaded || loaded->Empty()) throw EInvalidGraphic("it holds no picture");
+        };
+        SafeWriteFile(output, data, write);
+        return;
+    }
+    const bool lossyOut =
+        format->lossy && !(format->format == TSaveFormat::WebP && options.lossless);
+    if (options.lossless && lossyOut)
+        throw EImagingError("A " + std::string(format->name) +
+                            " file cannot be written without loss from this picture.");
+    // Writing a lossy file over itself loses quality each time: only with a quality given.
+    if (sameFile && lossyOut && options.quality < 0)
+        throw EImagingError("Saving \"" + output +
+                            "\" would compress it again with loss; give a "
+                            "quality to accept that.");
+
+    const std::unique_ptr<TGraphic> graphic = TPicture::LoadGraphic(input);
+    if (!graphic || graphic->Empty()) throw EInvalidGraphic("Nothing was loaded.");
+    TBitmap bitmap;
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic.get()))
+        bitmap.Assign(jpeg->Bitmap());
+    else
+        bitmap.Assign(*graphic);
+    bitmap.Orient(options.turn);
+    TSaveOptions save;
+    save.quality = options.quality < 0 ? 90 : options.quality;
+    save.lossless = options.lossless;
+    save.transparent = graphic->Transparent();
+    SavePicture(bitmap, output, save, write);
+}
