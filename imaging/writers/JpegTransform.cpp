@@ -241,8 +241,8 @@ std::vector<uint8_t> TransformJpeg(const std::vector<uint8_t>& file, int turn,
     if (partial == TPartialBlocks::Refuse && NeedsWholeBlocks(file, operation))
         throw EJpegPartialBlocks(
             "The picture's width or height is not a multiple of its JPEG block size, so this "
-            "turn cannot be exact: the partial blocks at the edge can be trimmed off (a few "
-            "pixels), or the turn can be stored as the EXIF orientation instead.");
+            "turn cannot be exact: the partial blocks at the edge can be trimmed off (less "
+            "than one block), or the turn can be stored as the EXIF orientation instead.");
     int options = partial == TPartialBlocks::Trim ? TJXOPT_TRIM : TJXOPT_PERFECT;
     if (Progressive(file)) options |= TJXOPT_PROGRESSIVE;
     std::vector<uint8_t> out = TurnBlocks(file, operation, options);
