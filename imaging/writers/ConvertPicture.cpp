@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "imaging/Bitmap.h"
@@ -13,11 +12,12 @@
 namespace {
 
 std::vector<uint8_t> ReadFile(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
+    std::ifstream in(fileName, std::ios::binary | std::ios::ate);
     if (!in) throw EFOpenError("Cannot open file \"" + fileName + "\".");
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-    if (in.bad()) throw EReadError("Cannot read file \"" + fileName + "\".");
+    std::vector<uint8_t> data(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size())))
+        throw EReadError("Cannot read file \"" + fileName + "\".");
     return data;
 }
 

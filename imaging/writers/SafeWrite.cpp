@@ -78,6 +78,31 @@ class TTempFile {
     bool released_ = false;
 };
 
+// Whether the file holds exactly data.
+bool SameContent(const std::string& path, const std::vector<uint8_t>& data) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::vector<uint8_t> buffer(size_t(1) << 20);
+    size_t done = 0;
+    bool same = true;
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            same = n == 0 && done == data.size();
+            break;
+        }
+        if (done + size_t(n) > data.size() ||
+            std::memcmp(buffer.data(), data.data() + done, size_t(n)) != 0) {
+            same = false;
+            break;
+        }
+        done += size_t(n);
+    }
+    close(fd);
+    return same;
+}
+
 }  // namespace
 
 TFileStamp FileStamp(const std::string& path) {
@@ -130,10 +155,11 @@ void SafeWriteFile(const std::string& target, const std::vector<uint8_t>& data,
     }
     if (const int err = temp.Close(); err != 0) Fail(target, SystemReason(err));
 
-    // Read back: the size on disk, then the caller's decode.
-    if (FileStamp(temp.Path()).size != data.size())
+    // Read back: the bytes on disk, then the caller's decode.
+    if (!SameContent(temp.Path(), data))
         Fail(target,
-             "the written file is shorter than its data. The original file was not changed.");
+             "the written file does not read back as written. The original file was not "
+             "changed.");
     if (options.check) {
         try {
             options.check(temp.Path());
