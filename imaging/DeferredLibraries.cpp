@@ -19,6 +19,7 @@
 #include <dlfcn.h>
 #include <gif_lib.h>
 #include <jxl/decode.h>
+#include <jxl/encode.h>
 #include <jxl/resizable_parallel_runner.h>
 #include <lcms2.h>
 #include <libexif/exif-content.h>
@@ -97,7 +98,20 @@ struct TDeferredLibrary {
     X(JxlDecoderGetColorAsEncodedProfile) \
     X(JxlDecoderGetColorAsICCProfile) \
     X(JxlDecoderGetICCProfileSize) \
-    X(JxlDecoderSetPreferredColorProfile)
+    X(JxlDecoderSetPreferredColorProfile) \
+    X(JxlColorEncodingSetToSRGB) \
+    X(JxlEncoderAddImageFrame) \
+    X(JxlEncoderCloseInput) \
+    X(JxlEncoderCreate) \
+    X(JxlEncoderDestroy) \
+    X(JxlEncoderFrameSettingsCreate) \
+    X(JxlEncoderInitBasicInfo) \
+    X(JxlEncoderProcessOutput) \
+    X(JxlEncoderSetBasicInfo) \
+    X(JxlEncoderSetColorEncoding) \
+    X(JxlEncoderSetFrameDistance) \
+    X(JxlEncoderSetFrameLossless) \
+    X(JxlEncoderSetICCProfile)
 #define VELKARO_JXL_THREADS(X) \
     X(JxlResizableParallelRunner) \
     X(JxlResizableParallelRunnerCreate) \
@@ -357,6 +371,51 @@ void JxlResizableParallelRunnerDestroy(void* runner) {
 }
 void JxlResizableParallelRunnerSetThreads(void* runner, size_t threads) {
     VELKARO_FORWARD(gJxlThreads, JxlResizableParallelRunnerSetThreads, (runner, threads));
+}
+
+// The JPEG XL encoder: everything is reached through the encoder JxlEncoderCreate made.
+JxlEncoder* JxlEncoderCreate(const JxlMemoryManager* manager) {
+    if (!gJxl.Open()) return nullptr;
+    VELKARO_FORWARD(gJxl, JxlEncoderCreate, (manager));
+}
+void JxlEncoderDestroy(JxlEncoder* enc) {
+    VELKARO_FORWARD(gJxl, JxlEncoderDestroy, (enc));
+}
+void JxlEncoderInitBasicInfo(JxlBasicInfo* info) {
+    VELKARO_FORWARD(gJxl, JxlEncoderInitBasicInfo, (info));
+}
+void JxlColorEncodingSetToSRGB(JxlColorEncoding* encoding, JXL_BOOL gray) {
+    VELKARO_FORWARD(gJxl, JxlColorEncodingSetToSRGB, (encoding, gray));
+}
+JxlEncoderStatus JxlEncoderSetBasicInfo(JxlEncoder* enc, const JxlBasicInfo* info) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetBasicInfo, (enc, info));
+}
+JxlEncoderStatus JxlEncoderSetColorEncoding(JxlEncoder* enc, const JxlColorEncoding* color) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetColorEncoding, (enc, color));
+}
+JxlEncoderStatus JxlEncoderSetICCProfile(JxlEncoder* enc, const uint8_t* profile, size_t size) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetICCProfile, (enc, profile, size));
+}
+JxlEncoderFrameSettings* JxlEncoderFrameSettingsCreate(JxlEncoder* enc,
+                                                       const JxlEncoderFrameSettings* source) {
+    VELKARO_FORWARD(gJxl, JxlEncoderFrameSettingsCreate, (enc, source));
+}
+JxlEncoderStatus JxlEncoderSetFrameLossless(JxlEncoderFrameSettings* settings, JXL_BOOL lossless) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetFrameLossless, (settings, lossless));
+}
+JxlEncoderStatus JxlEncoderSetFrameDistance(JxlEncoderFrameSettings* settings, float distance) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetFrameDistance, (settings, distance));
+}
+JxlEncoderStatus JxlEncoderAddImageFrame(const JxlEncoderFrameSettings* settings,
+                                         const JxlPixelFormat* format, const void* buffer,
+                                         size_t size) {
+    VELKARO_FORWARD(gJxl, JxlEncoderAddImageFrame, (settings, format, buffer, size));
+}
+void JxlEncoderCloseInput(JxlEncoder* enc) {
+    VELKARO_FORWARD(gJxl, JxlEncoderCloseInput, (enc));
+}
+JxlEncoderStatus JxlEncoderProcessOutput(JxlEncoder* enc, uint8_t** next, size_t* available) {
+    VELKARO_FORWARD(gJxl, JxlEncoderProcessOutput, (enc, next, available));
 }
 
 // ---- HEIF ----

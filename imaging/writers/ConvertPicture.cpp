@@ -63,8 +63,9 @@ void ConvertPicture(const std::string& input, const std::string& output,
         SafeWriteFile(output, data, write);
         return;
     }
+    // WebP and JPEG XL also write without loss; JPEG does not.
     const bool lossyOut =
-        format->lossy && !(format->format == TSaveFormat::WebP && options.lossless);
+        format->lossy && !(format->format != TSaveFormat::Jpeg && options.lossless);
     if (options.lossless && lossyOut)
         throw EImagingError("A " + std::string(format->name) +
                             " file cannot be written without loss from this picture.");

@@ -1,11 +1,13 @@
 #include "imaging/writers/PictureWriter.h"
 
+#include <jxl/encode.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -162,6 +164,70 @@ TBytes EncodeWebP(const TPixels& p, const TSaveOptions& options) {
     }
     TBytes file(out, out + size);
     WebPFree(out);
+    return file;
+}
+
+// ---- JPEG XL: 8-bit RGB or RGBA, sRGB unless a profile is given ----
+
+TBytes EncodeJpegXl(const TPixels& p, const TSaveOptions& options) {
+    std::unique_ptr<JxlEncoder, void (*)(JxlEncoder*)> encoder(JxlEncoderCreate(nullptr),
+                                                               JxlEncoderDestroy);
+    if (!encoder) throw EImagingError("The JPEG XL library cannot be opened.");
+    JxlEncoder* enc = encoder.get();
+    JxlBasicInfo info;
+    JxlEncoderInitBasicInfo(&info);
+    info.xsize = uint32_t(p.width);
+    info.ysize = uint32_t(p.height);
+    info.bits_per_sample = 8;
+    info.num_color_channels = 3;
+    info.alpha_bits = p.alpha ? 8 : 0;
+    info.num_extra_channels = p.alpha ? 1 : 0;
+    // Lossless keeps the samples as they are; lossy works in the format's own colour space.
+    info.uses_original_profile = options.lossless ? JXL_TRUE : JXL_FALSE;
+    bool ok = JxlEncoderSetBasicInfo(enc, &info) == JXL_ENC_SUCCESS;
+    if (options.iccProfile.empty()) {
+        JxlColorEncoding srgb;
+        JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
+        ok = ok && JxlEncoderSetColorEncoding(enc, &srgb) == JXL_ENC_SUCCESS;
+    } else {
+        ok = ok && JxlEncoderSetICCProfile(enc, options.iccProfile.data(),
+                                           options.iccProfile.size()) == JXL_ENC_SUCCESS;
+    }
+    JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc, nullptr);
+    if (options.lossless) {
+        ok = ok && JxlEncoderSetFrameLossless(settings, JXL_TRUE) == JXL_ENC_SUCCESS;
+    } else {
+        // The distance cjxl gives a quality (1.0 is visually lossless, about quality 90).
+        const int q = std::clamp(options.quality, 1, 100);
+        const float distance = q >= 30 ? 0.1f + float(100 - q) * 0.09f
+                                       : 6.4f + std::pow(2.5f, float(30 - q) / 5.0f) / 6.25f;
+        ok = ok && JxlEncoderSetFrameDistance(settings, distance) == JXL_ENC_SUCCESS;
+    }
+    const size_t channels = p.alpha ? 4 : 3;
+    TBytes samples;
+    samples.reserve(size_t(p.width) * size_t(p.height) * channels);
+    for (size_t i = 0; i < p.bgra.size(); i += 4) {
+        samples.insert(samples.end(), {p.bgra[i + 2], p.bgra[i + 1], p.bgra[i]});
+        if (p.alpha) samples.push_back(p.bgra[i + 3]);
+    }
+    const JxlPixelFormat format{uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    ok = ok && JxlEncoderAddImageFrame(settings, &format, samples.data(), samples.size()) ==
+                   JXL_ENC_SUCCESS;
+    if (!ok) throw EImagingError("The JPEG XL encoder refuses the picture.");
+    JxlEncoderCloseInput(enc);
+    TBytes file(size_t(1) << 16);
+    size_t used = 0;
+    for (;;) {
+        uint8_t* next = file.data() + used;
+        size_t available = file.size() - used;
+        const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &available);
+        used = size_t(next - file.data());
+        if (status == JXL_ENC_SUCCESS) break;
+        if (status != JXL_ENC_NEED_MORE_OUTPUT)
+            throw EImagingError("The JPEG XL encoder cannot write the picture.");
+        file.resize(file.size() * 2);
+    }
+    file.resize(used);
     return file;
 }
 
@@ -354,6 +420,7 @@ const std::vector<TSaveFormatInfo>& SaveFormats() {
         {TSaveFormat::Tiff, "TIFF", "tif tiff", false},
         {TSaveFormat::Bmp, "Windows bitmap", "bmp", false},
         {TSaveFormat::Qoi, "QOI", "qoi", false},
+        {TSaveFormat::JpegXl, "JPEG XL", "jxl", true},
     };
     return formats;
 }
@@ -387,6 +454,8 @@ std::vector<uint8_t> EncodePicture(const TBitmap& picture, TSaveFormat format,
             return EncodeBmp(pixels);
         case TSaveFormat::Qoi:
             return EncodeQoi(pixels);
+        case TSaveFormat::JpegXl:
+            return EncodeJpegXl(pixels, options);
     }
     throw EImagingError("Unknown picture format.");
 }
@@ -398,7 +467,7 @@ void SavePicture(const TBitmap& picture, const std::string& fileName, const TSav
         throw EImagingError("Cannot save \"" + fileName +
                             "\": the extension names no format that can be written.");
     const TBytes data = EncodePicture(picture, info->format, options);
-    const bool exact = (!info->lossy || (info->format == TSaveFormat::WebP && options.lossless)) &&
+    const bool exact = (!info->lossy || (options.lossless && info->format != TSaveFormat::Jpeg)) &&
                        options.iccProfile.empty();
     TSafeWriteOptions safe = write;
     safe.check = [&](const std::string& temp) {

@@ -39,6 +39,10 @@ const TCase kCases[] = {
     {"rgba.bmp", true, 0, false, 0, nullptr},
     {"rgb.qoi", false, 0, false, 0, nullptr},
     {"rgba.qoi", true, 0, false, 0, nullptr},
+    {"lossless.jxl", true, 0, true, 0,
+     "djxl %s ${TMPDIR:-/tmp}/velkaro_writer_ref.pam >/dev/null 2>&1 && "
+     "cat ${TMPDIR:-/tmp}/velkaro_writer_ref.pam"},
+    {"q90.jxl", false, 90, false, 2.5, nullptr},
 };
 
 // A picture of sharp edges (for lossless formats: every pixel differs from its neighbours) or
