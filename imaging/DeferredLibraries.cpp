@@ -156,7 +156,15 @@ struct TDeferredLibrary {
     X(avifRGBImageSetDefaults) \
     X(avifDecoderNthImage) \
     X(avifDecoderNthImageTiming) \
-    X(avifCropRectConvertCleanApertureBox)
+    X(avifCropRectConvertCleanApertureBox) \
+    X(avifEncoderCreate) \
+    X(avifEncoderDestroy) \
+    X(avifEncoderWrite) \
+    X(avifImageCreate) \
+    X(avifImageDestroy) \
+    X(avifImageRGBToYUV) \
+    X(avifImageSetProfileICC) \
+    X(avifRWDataFree)
 #define VELKARO_GIF(X) \
     X(DGifCloseFile) \
     X(DGifGetExtension) \
@@ -553,6 +561,35 @@ avifBool avifCropRectConvertCleanApertureBox(avifCropRect* rect, const avifClean
                                              avifPixelFormat format, avifDiagnostics* diag) {
     VELKARO_FORWARD(gAvif, avifCropRectConvertCleanApertureBox,
                     (rect, clap, width, height, format, diag));
+}
+
+// The AVIF encoder: an image and an encoder are created first; without the library, neither is.
+avifImage* avifImageCreate(uint32_t width, uint32_t height, uint32_t depth,
+                           avifPixelFormat format) {
+    if (!gAvif.Open()) return nullptr;
+    VELKARO_FORWARD(gAvif, avifImageCreate, (width, height, depth, format));
+}
+void avifImageDestroy(avifImage* image) {
+    VELKARO_FORWARD(gAvif, avifImageDestroy, (image));
+}
+void avifImageSetProfileICC(avifImage* image, const uint8_t* icc, size_t size) {
+    VELKARO_FORWARD(gAvif, avifImageSetProfileICC, (image, icc, size));
+}
+avifResult avifImageRGBToYUV(avifImage* image, const avifRGBImage* rgb) {
+    VELKARO_FORWARD(gAvif, avifImageRGBToYUV, (image, rgb));
+}
+avifEncoder* avifEncoderCreate(void) {
+    if (!gAvif.Open()) return nullptr;
+    VELKARO_FORWARD(gAvif, avifEncoderCreate, ());
+}
+void avifEncoderDestroy(avifEncoder* encoder) {
+    VELKARO_FORWARD(gAvif, avifEncoderDestroy, (encoder));
+}
+avifResult avifEncoderWrite(avifEncoder* encoder, const avifImage* image, avifRWData* output) {
+    VELKARO_FORWARD(gAvif, avifEncoderWrite, (encoder, image, output));
+}
+void avifRWDataFree(avifRWData* raw) {
+    VELKARO_FORWARD(gAvif, avifRWDataFree, (raw));
 }
 
 // ---- GIF ----

@@ -32,19 +32,19 @@ int Usage() {
 int Help() {
     std::string formats;
     for (const TSaveFormatInfo& f : SaveFormats())
-        formats += std::string(formats.empty() ? "" : ", ") + f.name + " (" + f.extensions + ")";
+        formats += std::string("  ") + f.name + " (" + f.extensions + ")\n";
     std::printf(
         "%s\n"
-        "Writes IN as OUT in the format OUT's extension names: %s.\n"
+        "Writes IN as OUT in the format OUT's extension names:\n%s"
         "OUT may be IN. The file is written beside OUT, read back and only then renamed over\n"
         "it; on any failure OUT is left as it was.\n"
         "\n"
-        "  --quality N         JPEG, WebP and JPEG XL quality, 1-100 (default 90); a JPEG\n"
-        "                      written as JPEG is compressed again only when given\n"
+        "  --quality N         JPEG, WebP, JPEG XL and AVIF quality, 1-100 (default 90); a\n"
+        "                      JPEG written as JPEG is compressed again only when given\n"
         "  --rotate 90|180|270 turn the picture clockwise\n"
         "  --flip h|v          mirror left to right (h) or top to bottom (v), after the turn\n"
-        "  --lossless          nothing lossy: JPEG turned losslessly, WebP and JPEG XL\n"
-        "                      written lossless\n"
+        "  --lossless          nothing lossy: JPEG turned losslessly; WebP, JPEG XL and\n"
+        "                      AVIF written lossless\n"
         "  --keep-time         OUT keeps IN's modification time\n"
         "  --trim              a JPEG turn that is not on whole blocks drops the partial\n"
         "                      edge blocks (as jpegtran -trim) instead of failing\n"

@@ -1,5 +1,6 @@
 #include "imaging/writers/PictureWriter.h"
 
+#include <avif/avif.h>
 #include <jxl/encode.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
@@ -231,6 +232,49 @@ TBytes EncodeJpegXl(const TPixels& p, const TSaveOptions& options) {
     return file;
 }
 
+// ---- AVIF: 8-bit 4:2:0 by quality, or lossless (4:4:4, the identity matrix, no quantizing) ----
+
+TBytes EncodeAvif(const TPixels& p, const TSaveOptions& options) {
+    const bool lossless = options.lossless;
+    std::unique_ptr<avifImage, void (*)(avifImage*)> image(
+        avifImageCreate(uint32_t(p.width), uint32_t(p.height), 8,
+                        lossless ? AVIF_PIXEL_FORMAT_YUV444 : AVIF_PIXEL_FORMAT_YUV420),
+        avifImageDestroy);
+    std::unique_ptr<avifEncoder, void (*)(avifEncoder*)> encoder(avifEncoderCreate(),
+                                                                 avifEncoderDestroy);
+    if (!image || !encoder) throw EImagingError("The AVIF library cannot be opened.");
+    // sRGB, said in full: readers guess differently when it is left unspecified.
+    image->yuvRange = AVIF_RANGE_FULL;
+    image->colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
+    image->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
+    image->matrixCoefficients =
+        lossless ? AVIF_MATRIX_COEFFICIENTS_IDENTITY : AVIF_MATRIX_COEFFICIENTS_BT601;
+    if (!options.iccProfile.empty())
+        avifImageSetProfileICC(image.get(), options.iccProfile.data(), options.iccProfile.size());
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, image.get());
+    rgb.format = AVIF_RGB_FORMAT_BGRA;
+    rgb.depth = 8;
+    rgb.ignoreAlpha = p.alpha ? AVIF_FALSE : AVIF_TRUE;
+    rgb.pixels = const_cast<uint8_t*>(p.bgra.data());
+    rgb.rowBytes = uint32_t(p.width) * 4;
+    if (avifImageRGBToYUV(image.get(), &rgb) != AVIF_RESULT_OK)
+        throw EImagingError("The picture cannot be converted for the AVIF encoder.");
+    // Quality 100 is quantizer 0, quality 1 the coarsest (63).
+    const int quantizer = lossless ? 0 : (100 - std::clamp(options.quality, 1, 100)) * 63 / 99;
+    encoder->minQuantizer = encoder->maxQuantizer = quantizer;
+    encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = lossless ? 0 : quantizer / 2;
+    encoder->speed = 8;
+    encoder->maxThreads = 2;
+    avifRWData output = AVIF_DATA_EMPTY;
+    const avifResult result = avifEncoderWrite(encoder.get(), image.get(), &output);
+    TBytes file(output.data, output.data + output.size);
+    avifRWDataFree(&output);
+    if (result != AVIF_RESULT_OK || file.empty())
+        throw EImagingError("The AVIF encoder cannot write the picture.");
+    return file;
+}
+
 // ---- TIFF: one Deflate-compressed strip of 8-bit RGB or RGBA (unassociated alpha) ----
 
 void PutLE16(TBytes& out, uint32_t v) {
@@ -421,6 +465,7 @@ const std::vector<TSaveFormatInfo>& SaveFormats() {
         {TSaveFormat::Bmp, "Windows bitmap", "bmp", false},
         {TSaveFormat::Qoi, "QOI", "qoi", false},
         {TSaveFormat::JpegXl, "JPEG XL", "jxl", true},
+        {TSaveFormat::Avif, "AVIF", "avif", true},
     };
     return formats;
 }
@@ -456,6 +501,8 @@ std::vector<uint8_t> EncodePicture(const TBitmap& picture, TSaveFormat format,
             return EncodeQoi(pixels);
         case TSaveFormat::JpegXl:
             return EncodeJpegXl(pixels, options);
+        case TSaveFormat::Avif:
+            return EncodeAvif(pixels, options);
     }
     throw EImagingError("Unknown picture format.");
 }

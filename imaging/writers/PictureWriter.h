@@ -2,7 +2,7 @@
 // Save As: the picture as shown (a finished bitmap, already turned) written in one of the
 // formats we write, through the safe-write step. Colours are written as held; with a profile
 // given (the picture's own, its pixels left in its colours) the profile is embedded where the
-// format carries one (PNG, JPEG, TIFF, JPEG XL).
+// format carries one (PNG, JPEG, TIFF, JPEG XL, AVIF).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,13 +11,13 @@
 
 class TBitmap;
 
-enum class TSaveFormat { Png, Jpeg, WebP, Tiff, Bmp, Qoi, JpegXl };
+enum class TSaveFormat { Png, Jpeg, WebP, Tiff, Bmp, Qoi, JpegXl, Avif };
 
 struct TSaveFormatInfo {
     TSaveFormat format;
     const char* name;        // "PNG"
     const char* extensions;  // "png" or "jpg jpeg jpe": the first is the one offered
-    bool lossy;              // by default (WebP and JPEG XL are lossy unless asked otherwise)
+    bool lossy;              // by default (WebP, JPEG XL and AVIF are lossy unless asked otherwise)
 };
 
 // Every format Save As writes, in the order the file dialog offers them.
