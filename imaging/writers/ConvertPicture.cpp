@@ -6,6 +6,8 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/Picture.h"
+#include "imaging/PictureInfo.h"
+#include "imaging/ScanLineConversion.h"
 #include "imaging/formats/JPEGImage.h"
 #include "imaging/writers/PictureWriter.h"
 
@@ -24,6 +26,27 @@ std::vector<uint8_t> ReadFile(const std::string& fileName) {
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// Written over itself, a picture keeps only what we write: 8 bits a sample, one frame, RGB, no
+// profile. Anything more is refused (Save As writes it to another file).
+void RefuseLosingWhatIsShown(const std::string& fileName, const TPictureInfo& info,
+                             const TBitmap& bitmap) {
+    const bool gray = info.ColorSpace == "Grayscale";
+    const bool deep =
+        info.BitDepth > 32 || (gray && info.BitDepth > (BitmapAlphaInUse(bitmap) ? 16 : 8));
+    std::string what;
+    if (info.FrameCount > 1)
+        what = "its other " + std::to_string(info.FrameCount - 1) + " frames or pages";
+    else if (deep)
+        what = "its samples of more than 8 bits";
+    else if (info.ColorSpace == "CMYK")
+        what = "its CMYK colours";
+    else if (!info.ProfileName.empty())
+        what = "its colour profile";
+    if (!what.empty())
+        throw EImagingError("Saving the turn into \"" + fileName + "\" would lose " + what +
+                            ". Save it under another name instead.");
 }
 
 }  // namespace
@@ -82,6 +105,7 @@ void ConvertPicture(const std::string& input, const std::string& output,
         bitmap.Assign(jpeg->Bitmap());
     else
         bitmap.Assign(*graphic);
+    if (sameFile) RefuseLosingWhatIsShown(output, ReadPictureInfo(input, graphic.get()), bitmap);
     bitmap.Orient(options.turn);
     TSaveOptions save;
     save.quality = options.quality < 0 ? 90 : options.quality;

@@ -34,6 +34,7 @@ const TCase kCases[] = {
     {"png_to_jpeg_not_lossless", "a.png", "b.jpg", 1, -1, true, "without loss"},
     {"lossy_webp_not_compressed_again", "a.webp", "a.webp", 6, -1, false, "compress it again"},
     {"unknown_extension", "a.png", "b.xyz", 1, -1, false, "no format"},
+    {"deep_png_not_written_over", "deep.png", "deep.png", 6, -1, false, "more than 8 bits"},
 };
 
 class ConvertPictureTest : public ::testing::TestWithParam<TCase> {
@@ -54,6 +55,17 @@ TEST_P(ConvertPictureTest, WritesOrRefuses) {
         for (int x = 0; x < 40 * 3; ++x)
             picture.ScanLine(y)[x] = uint8_t(x * 2 + y * 5);
     SavePicture(picture, input, {});
+    // A 16-bit grey PNG of noise (a plainer one would be stored in fewer bits).
+    if (std::string(c.input) == "deep.png") {
+        bool ok = false;
+        const testhelp::Bytes deep =
+            testhelp::RunCommand("printf 'P5 40 24 65535\\n' && head -c 1920 /dev/urandom", ok);
+        testhelp::WriteFileBytes(dir / "deep.pgm", deep);
+        if (!testhelp::HaveTool("pnmtopng")) GTEST_SKIP() << "pnmtopng is needed";
+        testhelp::WriteFileBytes(
+            input, testhelp::RunCommand("pnmtopng " + testhelp::ShellQuote(dir / "deep.pgm"), ok));
+        ASSERT_TRUE(ok);
+    }
     const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     utimensat(AT_FDCWD, input.c_str(), old, 0);
     const testhelp::Bytes before = testhelp::ReadFileBytes(input);
