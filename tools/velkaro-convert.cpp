@@ -2,7 +2,7 @@
 // reader's Save Rotation and Save As.
 //
 //   velkaro-convert IN OUT [--quality N] [--rotate 90|180|270] [--flip h|v] [--lossless]
-//                   [--keep-time] [--trim] [--exif-orientation]
+//                   [--keep-time] [--trim] [--exif-orientation] [--keep-profile]
 //
 // A JPEG written as JPEG (without --quality) is turned losslessly; every other picture is
 // decoded, turned as asked and encoded in the format OUT's extension names. OUT may be IN.
@@ -12,6 +12,7 @@
 #include <exception>
 #include <string>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/Registration.h"
 #include "imaging/writers/ConvertPicture.h"
 #include "imaging/writers/PictureWriter.h"
@@ -21,6 +22,7 @@ namespace {
 const char* const kUsage =
     "usage: velkaro-convert IN OUT [--quality N] [--rotate 90|180|270] [--flip h|v]\n"
     "                       [--lossless] [--keep-time] [--trim] [--exif-orientation]\n"
+    "                       [--keep-profile]\n"
     "       velkaro-convert --help | --version\n";
 
 int Usage() {
@@ -49,6 +51,9 @@ int Help() {
         "  --trim              a JPEG turn that is not on whole blocks drops the partial\n"
         "                      edge blocks (as jpegtran -trim) instead of failing\n"
         "  --exif-orientation  a JPEG's turn is stored as its EXIF orientation\n"
+        "  --keep-profile      keep the picture's colours and embed its colour profile\n"
+        "                      (PNG, JPEG, TIFF, JPEG XL, AVIF) instead of converting\n"
+        "                      them to sRGB\n"
         "  --help              print this help and exit\n"
         "  --version           print the version and exit\n"
         "\n"
@@ -96,6 +101,9 @@ int main(int argc, char** argv) {
             options.partial = TPartialBlocks::Trim;
         } else if (arg == "--exif-orientation") {
             options.orientationOnly = true;
+        } else if (arg == "--keep-profile") {
+            options.keepProfile = true;
+            SetColorManagementEnabled(false);
         } else if (arg == "--help" || arg == "-h") {
             return Help();
         } else if (arg == "--version") {

@@ -31,7 +31,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 // Written over itself, a picture keeps only what we write: 8 bits a sample, one frame, RGB, no
 // profile. Anything more is refused (Save As writes it to another file).
 void RefuseLosingWhatIsShown(const std::string& fileName, const TPictureInfo& info,
-                             const TBitmap& bitmap) {
+                             const TBitmap& bitmap, bool profileKept) {
     const bool gray = info.ColorSpace == "Grayscale";
     const bool deep =
         info.BitDepth > 32 || (gray && info.BitDepth > (BitmapAlphaInUse(bitmap) ? 16 : 8));
@@ -42,7 +42,7 @@ void RefuseLosingWhatIsShown(const std::string& fileName, const TPictureInfo& in
         what = "its samples of more than 8 bits";
     else if (info.ColorSpace == "CMYK")
         what = "its CMYK colours";
-    else if (!info.ProfileName.empty())
+    else if (!info.ProfileName.empty() && !profileKept)
         what = "its colour profile";
     if (!what.empty())
         throw EImagingError("Saving the turn into \"" + fileName + "\" would lose " + what +
@@ -105,11 +105,14 @@ void ConvertPicture(const std::string& input, const std::string& output,
         bitmap.Assign(jpeg->Bitmap());
     else
         bitmap.Assign(*graphic);
-    if (sameFile) RefuseLosingWhatIsShown(output, ReadPictureInfo(input, graphic.get()), bitmap);
+    if (sameFile)
+        RefuseLosingWhatIsShown(output, ReadPictureInfo(input, graphic.get()), bitmap,
+                                options.keepProfile && format->profile);
     bitmap.Orient(options.turn);
     TSaveOptions save;
     save.quality = options.quality < 0 ? 90 : options.quality;
     save.lossless = options.lossless;
     save.transparent = graphic->Transparent();
+    if (options.keepProfile) save.iccProfile = graphic->IccProfile();
     SavePicture(bitmap, output, save, write);
 }

@@ -17,6 +17,10 @@ struct TConvertOptions {
     TPartialBlocks partial = TPartialBlocks::Refuse;  // JPEG turns not on whole blocks
     bool orientationOnly = false;       // a JPEG's turn stored as its EXIF orientation instead
     const TFileStamp* shown = nullptr;  // the input as it was shown (writing over it)
+    // The picture's own colour profile embedded and its colours kept, instead of converted to
+    // sRGB. Loaders convert unless colour management is off (SetColorManagementEnabled), which
+    // the caller turns off for the conversion.
+    bool keepProfile = false;
 };
 
 // Whether the file starts as a JPEG file does.

@@ -183,8 +183,10 @@ TBytes EncodeJpegXl(const TPixels& p, const TSaveOptions& options) {
     info.num_color_channels = 3;
     info.alpha_bits = p.alpha ? 8 : 0;
     info.num_extra_channels = p.alpha ? 1 : 0;
-    // Lossless keeps the samples as they are; lossy works in the format's own colour space.
-    info.uses_original_profile = options.lossless ? JXL_TRUE : JXL_FALSE;
+    // Lossless keeps the samples as they are, and so does a picture with its own profile (the
+    // profile is then stored as given); otherwise lossy works in the format's own colour space.
+    info.uses_original_profile =
+        options.lossless || !options.iccProfile.empty() ? JXL_TRUE : JXL_FALSE;
     bool ok = JxlEncoderSetBasicInfo(enc, &info) == JXL_ENC_SUCCESS;
     if (options.iccProfile.empty()) {
         JxlColorEncoding srgb;
@@ -458,14 +460,14 @@ bool SamePixels(const TPixels& a, const TPixels& b) {
 
 const std::vector<TSaveFormatInfo>& SaveFormats() {
     static const std::vector<TSaveFormatInfo> formats = {
-        {TSaveFormat::Png, "PNG", "png", false},
-        {TSaveFormat::Jpeg, "JPEG", "jpg jpeg jpe", true},
-        {TSaveFormat::WebP, "WebP", "webp", true},
-        {TSaveFormat::Tiff, "TIFF", "tif tiff", false},
-        {TSaveFormat::Bmp, "Windows bitmap", "bmp", false},
-        {TSaveFormat::Qoi, "QOI", "qoi", false},
-        {TSaveFormat::JpegXl, "JPEG XL", "jxl", true},
-        {TSaveFormat::Avif, "AVIF", "avif", true},
+        {TSaveFormat::Png, "PNG", "png", false, true},
+        {TSaveFormat::Jpeg, "JPEG", "jpg jpeg jpe", true, true},
+        {TSaveFormat::WebP, "WebP", "webp", true, false},
+        {TSaveFormat::Tiff, "TIFF", "tif tiff", false, true},
+        {TSaveFormat::Bmp, "Windows bitmap", "bmp", false, false},
+        {TSaveFormat::Qoi, "QOI", "qoi", false, false},
+        {TSaveFormat::JpegXl, "JPEG XL", "jxl", true, true},
+        {TSaveFormat::Avif, "AVIF", "avif", true, true},
     };
     return formats;
 }
@@ -513,6 +515,9 @@ void SavePicture(const TBitmap& picture, const std::string& fileName, const TSav
     if (info == nullptr)
         throw EImagingError("Cannot save \"" + fileName +
                             "\": the extension names no format that can be written.");
+    if (!options.iccProfile.empty() && !info->profile)
+        throw EImagingError("Cannot save \"" + fileName + "\": " + info->name +
+                            " files cannot carry the picture's colour profile.");
     const TBytes data = EncodePicture(picture, info->format, options);
     const bool exact = (!info->lossy || (options.lossless && info->format != TSaveFormat::Jpeg)) &&
                        options.iccProfile.empty();

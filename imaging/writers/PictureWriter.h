@@ -18,6 +18,7 @@ struct TSaveFormatInfo {
     const char* name;        // "PNG"
     const char* extensions;  // "png" or "jpg jpeg jpe": the first is the one offered
     bool lossy;              // by default (WebP, JPEG XL and AVIF are lossy unless asked otherwise)
+    bool profile;            // carries an embedded colour profile
 };
 
 // Every format Save As writes, in the order the file dialog offers them.

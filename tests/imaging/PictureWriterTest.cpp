@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/ImagingTestHelpers.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
 #include "imaging/formats/JPEGImage.h"
@@ -126,5 +127,38 @@ INSTANTIATE_TEST_SUITE_P(Formats, PictureWriterTest, ::testing::ValuesIn(kCases)
                              name[name.find('.')] = '_';
                              return name;
                          });
+
+}  // namespace
+
+namespace {
+
+// Every format that carries a colour profile gives it back as embedded; the others refuse one.
+TEST(PictureWriterProfileTest, EmbeddedWhereTheFormatCarriesOne) {
+    RegisterImageFormats();
+    const std::vector<uint8_t> profile = IccProfileForCicp(12, 13);  // Display P3
+    ASSERT_FALSE(profile.empty());
+    TBitmap picture;
+    MakeTestPicture(picture, false, true);
+    TSaveOptions options;
+    options.iccProfile = profile;
+    const fs::path dir =
+        fs::temp_directory_path() / ("velkaro_writer_profile_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    for (const TSaveFormatInfo& format : SaveFormats()) {
+        SCOPED_TRACE(format.name);
+        const std::string extension = format.extensions;
+        const fs::path file = dir / ("p." + extension.substr(0, extension.find(' ')));
+        if (!format.profile) {
+            EXPECT_THROW(SavePicture(picture, file, options), EImagingError);
+            EXPECT_FALSE(fs::exists(file));
+            continue;
+        }
+        SavePicture(picture, file, options);
+        const std::unique_ptr<TGraphic> loaded = TPicture::LoadGraphic(file);
+        EXPECT_TRUE(loaded->IccProfile() == profile);
+    }
+    fs::remove_all(dir);
+    UnregisterImageFormats();
+}
 
 }  // namespace
