@@ -120,7 +120,7 @@ void TMainWindow::SaveAsClick() {
     options.turn = ShownTurn();
     if (LossyFile(target)) {
         bool ok = true;
-        const QString label = SaveFormatForFile(out)->format != TSaveFormat::Jpeg
+        const QString label = SaveFormatForFile(out)->lossless
                                   ? QStringLiteral("Quality (1-100; 100 saves without loss):")
                                   : QStringLiteral("Quality (1-100):");
         const int quality =
@@ -129,7 +129,7 @@ void TMainWindow::SaveAsClick() {
                 : QInputDialog::getInt(this, QStringLiteral("Save As"), label, 90, 1, 100, 1, &ok);
         if (!ok) return;
         options.quality = quality;
-        options.lossless = quality == 100 && SaveFormatForFile(out)->format != TSaveFormat::Jpeg;
+        options.lossless = quality == 100 && SaveFormatForFile(out)->lossless;
     }
     const std::string in = path.toStdString();
     // The shown file itself, saved under its own name: as Save Rotation would.

@@ -145,7 +145,16 @@ struct TDeferredLibrary {
     X(heif_image_handle_get_nclx_color_profile) \
     X(heif_image_handle_get_raw_color_profile) \
     X(heif_image_handle_get_raw_color_profile_size) \
-    X(heif_nclx_color_profile_free)
+    X(heif_nclx_color_profile_free) \
+    X(heif_context_encode_image) \
+    X(heif_context_get_encoder_for_format) \
+    X(heif_context_write) \
+    X(heif_encoder_release) \
+    X(heif_encoder_set_lossy_quality) \
+    X(heif_image_add_plane) \
+    X(heif_image_create) \
+    X(heif_image_get_plane) \
+    X(heif_image_set_raw_color_profile)
 #define VELKARO_AVIF(X) \
     X(avifDecoderCreate) \
     X(avifDecoderDestroy) \
@@ -523,6 +532,42 @@ int heif_image_handle_get_list_of_metadata_block_IDs(const heif_image_handle* ha
                                                      int count) {
     VELKARO_FORWARD(gHeif, heif_image_handle_get_list_of_metadata_block_IDs,
                     (handle, type, ids, count));
+}
+
+// The HEIF encoder: reached through a context heif_context_alloc made.
+heif_error heif_context_get_encoder_for_format(heif_context* context,
+                                               heif_compression_format format,
+                                               heif_encoder** encoder) {
+    VELKARO_FORWARD(gHeif, heif_context_get_encoder_for_format, (context, format, encoder));
+}
+void heif_encoder_release(heif_encoder* encoder) {
+    VELKARO_FORWARD(gHeif, heif_encoder_release, (encoder));
+}
+heif_error heif_encoder_set_lossy_quality(heif_encoder* encoder, int quality) {
+    VELKARO_FORWARD(gHeif, heif_encoder_set_lossy_quality, (encoder, quality));
+}
+heif_error heif_image_create(int width, int height, heif_colorspace colorspace, heif_chroma chroma,
+                             heif_image** image) {
+    VELKARO_FORWARD(gHeif, heif_image_create, (width, height, colorspace, chroma, image));
+}
+heif_error heif_image_add_plane(heif_image* image, heif_channel channel, int width, int height,
+                                int depth) {
+    VELKARO_FORWARD(gHeif, heif_image_add_plane, (image, channel, width, height, depth));
+}
+uint8_t* heif_image_get_plane(heif_image* image, heif_channel channel, int* stride) {
+    VELKARO_FORWARD(gHeif, heif_image_get_plane, (image, channel, stride));
+}
+heif_error heif_image_set_raw_color_profile(heif_image* image, const char* type, const void* data,
+                                            const size_t size) {
+    VELKARO_FORWARD(gHeif, heif_image_set_raw_color_profile, (image, type, data, size));
+}
+heif_error heif_context_encode_image(heif_context* context, const heif_image* image,
+                                     heif_encoder* encoder, const heif_encoding_options* options,
+                                     heif_image_handle** handle) {
+    VELKARO_FORWARD(gHeif, heif_context_encode_image, (context, image, encoder, options, handle));
+}
+heif_error heif_context_write(heif_context* context, heif_writer* writer, void* userdata) {
+    VELKARO_FORWARD(gHeif, heif_context_write, (context, writer, userdata));
 }
 
 // ---- AVIF ----

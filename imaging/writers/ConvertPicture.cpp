@@ -86,9 +86,7 @@ void ConvertPicture(const std::string& input, const std::string& output,
         SafeWriteFile(output, data, write);
         return;
     }
-    // WebP and JPEG XL also write without loss; JPEG does not.
-    const bool lossyOut =
-        format->lossy && !(format->format != TSaveFormat::Jpeg && options.lossless);
+    const bool lossyOut = format->lossy && !(format->lossless && options.lossless);
     if (options.lossless && lossyOut)
         throw EImagingError("A " + std::string(format->name) +
                             " file cannot be written without loss from this picture.");

@@ -2,6 +2,7 @@
 
 #include <avif/avif.h>
 #include <jxl/encode.h>
+#include <libheif/heif.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 #include <zlib.h>
@@ -277,6 +278,61 @@ TBytes EncodeAvif(const TPixels& p, const TSaveOptions& options) {
     return file;
 }
 
+// ---- HEIC: HEVC by quality (libheif's encoder, x265) ----
+
+TBytes EncodeHeic(const TPixels& p, const TSaveOptions& options) {
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
+                                                                   heif_context_free);
+    if (!context) throw EImagingError("The HEIF library cannot be opened.");
+    const auto check = [](const heif_error& error) {
+        if (error.code != heif_error_Ok)
+            throw EImagingError(std::string("The HEIC encoder cannot write the picture: ") +
+                                (error.message ? error.message : ""));
+    };
+    heif_encoder* encoderRaw = nullptr;
+    check(heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &encoderRaw));
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(encoderRaw,
+                                                                   heif_encoder_release);
+    check(heif_encoder_set_lossy_quality(encoder.get(), std::clamp(options.quality, 1, 100)));
+    heif_image* imageRaw = nullptr;
+    check(heif_image_create(p.width, p.height, heif_colorspace_RGB,
+                            p.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                            &imageRaw));
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(imageRaw, heif_image_release);
+    check(heif_image_add_plane(image.get(), heif_channel_interleaved, p.width, p.height, 8));
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    if (plane == nullptr) throw EImagingError("The HEIC encoder has no room for the picture.");
+    const int channels = p.alpha ? 4 : 3;
+    for (int y = 0; y < p.height; ++y) {
+        const uint8_t* s = p.Row(y);
+        uint8_t* d = plane + size_t(y) * size_t(stride);
+        for (int x = 0; x < p.width; ++x, d += channels, s += 4) {
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+            if (p.alpha) d[3] = s[3];
+        }
+    }
+    if (!options.iccProfile.empty())
+        check(heif_image_set_raw_color_profile(image.get(), "prof", options.iccProfile.data(),
+                                               options.iccProfile.size()));
+    heif_image_handle* handle = nullptr;
+    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &handle));
+    if (handle != nullptr) heif_image_handle_release(handle);
+    TBytes file;
+    heif_writer writer{};
+    writer.writer_api_version = 1;
+    writer.write = [](heif_context*, const void* data, size_t size, void* out) {
+        auto* bytes = static_cast<TBytes*>(out);
+        bytes->insert(bytes->end(), static_cast<const uint8_t*>(data),
+                      static_cast<const uint8_t*>(data) + size);
+        return heif_error{heif_error_Ok, heif_suberror_Unspecified, "Success"};
+    };
+    check(heif_context_write(context.get(), &writer, &file));
+    return file;
+}
+
 // ---- TIFF: one Deflate-compressed strip of 8-bit RGB or RGBA (unassociated alpha) ----
 
 void PutLE16(TBytes& out, uint32_t v) {
@@ -460,14 +516,15 @@ bool SamePixels(const TPixels& a, const TPixels& b) {
 
 const std::vector<TSaveFormatInfo>& SaveFormats() {
     static const std::vector<TSaveFormatInfo> formats = {
-        {TSaveFormat::Png, "PNG", "png", false, true},
-        {TSaveFormat::Jpeg, "JPEG", "jpg jpeg jpe", true, true},
-        {TSaveFormat::WebP, "WebP", "webp", true, false},
-        {TSaveFormat::Tiff, "TIFF", "tif tiff", false, true},
-        {TSaveFormat::Bmp, "Windows bitmap", "bmp", false, false},
-        {TSaveFormat::Qoi, "QOI", "qoi", false, false},
-        {TSaveFormat::JpegXl, "JPEG XL", "jxl", true, true},
-        {TSaveFormat::Avif, "AVIF", "avif", true, true},
+        {TSaveFormat::Png, "PNG", "png", false, true, true},
+        {TSaveFormat::Jpeg, "JPEG", "jpg jpeg jpe", true, true, false},
+        {TSaveFormat::WebP, "WebP", "webp", true, false, true},
+        {TSaveFormat::Tiff, "TIFF", "tif tiff", false, true, true},
+        {TSaveFormat::Bmp, "Windows bitmap", "bmp", false, false, true},
+        {TSaveFormat::Qoi, "QOI", "qoi", false, false, true},
+        {TSaveFormat::JpegXl, "JPEG XL", "jxl", true, true, true},
+        {TSaveFormat::Avif, "AVIF", "avif", true, true, true},
+        {TSaveFormat::Heic, "HEIC", "heic heif", true, true, false},
     };
     return formats;
 }
@@ -505,6 +562,8 @@ std::vector<uint8_t> EncodePicture(const TBitmap& picture, TSaveFormat format,
             return EncodeJpegXl(pixels, options);
         case TSaveFormat::Avif:
             return EncodeAvif(pixels, options);
+        case TSaveFormat::Heic:
+            return EncodeHeic(pixels, options);
     }
     throw EImagingError("Unknown picture format.");
 }
@@ -519,8 +578,8 @@ void SavePicture(const TBitmap& picture, const std::string& fileName, const TSav
         throw EImagingError("Cannot save \"" + fileName + "\": " + info->name +
                             " files cannot carry the picture's colour profile.");
     const TBytes data = EncodePicture(picture, info->format, options);
-    const bool exact = (!info->lossy || (options.lossless && info->format != TSaveFormat::Jpeg)) &&
-                       options.iccProfile.empty();
+    const bool exact =
+        (!info->lossy || (options.lossless && info->lossless)) && options.iccProfile.empty();
     TSafeWriteOptions safe = write;
     safe.check = [&](const std::string& temp) {
         const std::unique_ptr<TGraphic> loaded = TPicture::LoadGraphic(temp);

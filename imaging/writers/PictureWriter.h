@@ -2,7 +2,7 @@
 // Save As: the picture as shown (a finished bitmap, already turned) written in one of the
 // formats we write, through the safe-write step. Colours are written as held; with a profile
 // given (the picture's own, its pixels left in its colours) the profile is embedded where the
-// format carries one (PNG, JPEG, TIFF, JPEG XL, AVIF).
+// format carries one (PNG, JPEG, TIFF, JPEG XL, AVIF, HEIC).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@
 
 class TBitmap;
 
-enum class TSaveFormat { Png, Jpeg, WebP, Tiff, Bmp, Qoi, JpegXl, Avif };
+enum class TSaveFormat { Png, Jpeg, WebP, Tiff, Bmp, Qoi, JpegXl, Avif, Heic };
 
 struct TSaveFormatInfo {
     TSaveFormat format;
@@ -19,6 +19,7 @@ struct TSaveFormatInfo {
     const char* extensions;  // "png" or "jpg jpeg jpe": the first is the one offered
     bool lossy;              // by default (WebP, JPEG XL and AVIF are lossy unless asked otherwise)
     bool profile;            // carries an embedded colour profile
+    bool lossless;           // writes without loss (by default, or when asked)
 };
 
 // Every format Save As writes, in the order the file dialog offers them.

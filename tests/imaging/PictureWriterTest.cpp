@@ -44,6 +44,9 @@ const TCase kCases[] = {
      "djxl %s ${TMPDIR:-/tmp}/velkaro_writer_ref.pam >/dev/null 2>&1 && "
      "cat ${TMPDIR:-/tmp}/velkaro_writer_ref.pam"},
     {"q90.jxl", false, 90, false, 2.5, nullptr},
+    {"q80.heic", false, 80, false, 2.5,
+     "heif-convert %s ${TMPDIR:-/tmp}/velkaro_writer_ref.png >/dev/null && "
+     "convert ${TMPDIR:-/tmp}/velkaro_writer_ref.png -depth 8 pam:-"},
     {"lossless.avif", true, 0, true, 0,
      "avifdec %s ${TMPDIR:-/tmp}/velkaro_writer_ref.png >/dev/null && "
      "convert ${TMPDIR:-/tmp}/velkaro_writer_ref.png -depth 8 pam:-"},
