@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -111,8 +112,17 @@ TFileStamp FileStamp(const std::string& path) {
     return StampOf(st);
 }
 
-void SafeWriteFile(const std::string& target, const std::vector<uint8_t>& data,
+void SafeWriteFile(const std::string& name, const std::vector<uint8_t>& data,
                    const TSafeWriteOptions& options) {
+    // A symbolic link stays one: the file it leads to is replaced, beside itself.
+    std::string target = name;
+    struct stat link;
+    if (lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* resolved = realpath(name.c_str(), nullptr);
+        if (resolved == nullptr) Fail(name, SystemReason(errno));
+        target = resolved;
+        std::free(resolved);
+    }
     struct stat original;
     const bool exists = stat(target.c_str(), &original) == 0;
     const auto checkUnchanged = [&] {
