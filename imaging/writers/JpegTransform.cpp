@@ -160,7 +160,9 @@ void TurnExifThumbnail(std::vector<uint8_t>& file, const TJpegSegment& segment, 
         GetU16(lengthEntry + 2, tiff.bigEndian) != 4)
         return;
     const uint64_t start = tiff.Value(offsetEntry), length = tiff.Value(lengthEntry);
-    if (start + length != tiff.size || length == 0) return;
+    // The thumbnail ends the block and lies past the directory that points at it.
+    const uint64_t directoryEnd = ifd1 + 2 + GetU16(tiff.data + ifd1, tiff.bigEndian) * 12 + 4;
+    if (start + length != tiff.size || length == 0 || start < directoryEnd) return;
     std::vector<uint8_t> thumbnail(tiff.data + start, tiff.data + start + length);
     try {
         thumbnail = TurnBlocks(thumbnail, operation, TJXOPT_TRIM);

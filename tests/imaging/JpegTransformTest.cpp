@@ -2,6 +2,7 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -129,6 +130,70 @@ TEST(JpegTransformTest, OrientationsComposeAsTheyTurn) {
     EXPECT_EQ(ComposeOrientation(6, 2), 5);
     for (int o = 1; o <= 8; ++o)
         EXPECT_EQ(ComposeOrientation(o, InverseOrientation(o)), 1) << o;
+}
+
+}  // namespace
+
+namespace {
+
+// A cjpeg picture of w x h in the folder.
+Bytes MakeJpeg(const fs::path& dir, int w, int h) {
+    const fs::path ppm = dir / "thumb.ppm";
+    testhelp::WriteFileBytes(ppm, "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n",
+                             testhelp::RampSamples(w, h, 3, 1));
+    bool ok = false;
+    return testhelp::RunCommand("cjpeg -sample 1x1 " + testhelp::ShellQuote(ppm), ok);
+}
+
+// The EXIF thumbnail (a JPEG ending the block, as cameras write it) turns with the picture.
+TEST(JpegTransformTest, ExifThumbnailTurnsWithThePicture) {
+    if (!testhelp::HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg is needed";
+    const fs::path dir =
+        fs::temp_directory_path() / ("velkaro_jpegthumb_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const Bytes thumbnail = MakeJpeg(dir, 16, 8);
+    Bytes file = MakeJpeg(dir, 64, 48);
+    ASSERT_FALSE(thumbnail.empty() || file.empty());
+    // "Exif\0\0", a big-endian TIFF header, IFD0 (orientation 1) and IFD1 (the thumbnail).
+    Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8};
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+        testhelp::Put16BE(exif, tag);
+        testhelp::Put16BE(exif, type);
+        testhelp::Put32BE(exif, 1);
+        if (type == 3) {
+            testhelp::Put16BE(exif, value);
+            testhelp::Put16BE(exif, 0);
+        } else {
+            testhelp::Put32BE(exif, value);
+        }
+    };
+    testhelp::Put16BE(exif, 1);
+    entry(274, 3, 1);
+    testhelp::Put32BE(exif, 26);  // IFD1 right after IFD0 (offsets count from the TIFF header)
+    testhelp::Put16BE(exif, 2);
+    entry(0x201, 4, 26 + 2 + 24 + 4);
+    entry(0x202, 4, uint32_t(thumbnail.size()));
+    testhelp::Put32BE(exif, 0);
+    exif.insert(exif.end(), thumbnail.begin(), thumbnail.end());
+    Bytes segment = {0xFF, 0xE1};
+    testhelp::Put16BE(segment, uint32_t(exif.size() + 2));
+    segment.insert(segment.end(), exif.begin(), exif.end());
+    file.insert(file.begin() + 2, segment.begin(), segment.end());
+
+    const Bytes turned = TransformJpeg(file, 6);
+    const std::vector<TJpegSegment> segments = JpegSegments(turned);
+    auto app1 = std::find_if(segments.begin(), segments.end(),
+                             [](const TJpegSegment& s) { return s.marker == 0xE1; });
+    ASSERT_NE(app1, segments.end());
+    const size_t at = app1->offset + 6 + 26 + 2 + 24 + 4;
+    ASSERT_LT(at, app1->offset + app1->size);
+    const Bytes newThumbnail(turned.begin() + std::ptrdiff_t(at),
+                             turned.begin() + std::ptrdiff_t(app1->offset + app1->size));
+    int w = 0, h = 0;
+    EXPECT_FALSE(Decode(newThumbnail, w, h).empty());
+    EXPECT_EQ(w, 8);
+    EXPECT_EQ(h, 16);
+    fs::remove_all(dir);
 }
 
 }  // namespace
