@@ -215,6 +215,9 @@ void TMainWindow::CreateComponents() {
         PictureProperties->SetEnabled(true);
         ReadText->Clear();
         ShowFileName(QFile::decodeName(path));
+        // Save Rotation refuses a file that another program changed after this.
+        if (path != shownStampPath_) shownStamp_ = FileStamp(path.toStdString());
+        shownStampPath_ = path;
     });
     connect(presenter_, &TPicturePresenter::Failed, this, [this](const QByteArray& path) {
         CopyImage->SetEnabled(false);

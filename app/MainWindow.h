@@ -14,6 +14,7 @@
 #include "display/PictureDialog.h"
 #include "display/PicturePresenter.h"
 #include "display/PictureView.h"
+#include "imaging/writers/SafeWrite.h"
 #include "settings/FormStorage.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
@@ -115,6 +116,10 @@ class TMainWindow : public TForm {
     TMenuItem* RotateRight = nullptr;
     TMenuItem* RotateLeft = nullptr;
     TMenuItem* FlipView = nullptr;
+    // "Save Rotation" (Ctrl+S) writes the shown turn into the file; "Save As..." (Ctrl+Shift+S)
+    // writes the shown picture as another file.
+    TMenuItem* SaveRotation = nullptr;
+    TMenuItem* SaveAs = nullptr;
     TMenuItem* NextPicture = nullptr;
     TMenuItem* PreviousPicture = nullptr;
     TMenuItem* FullScreen = nullptr;
@@ -211,6 +216,11 @@ class TMainWindow : public TForm {
     void RotateRightClick();
     void RotateLeftClick();
     void FlipViewClick();
+    void SaveRotationClick();
+    void SaveAsClick();
+    // Save As asks these instead of showing its dialogs when they are set (tests).
+    static inline std::function<QString()> SaveAsFileHook;
+    static inline std::function<int()> SaveAsQualityHook;
     void NextPictureClick();
     void PreviousPictureClick();
     void FirstPictureClick();
@@ -301,12 +311,18 @@ class TMainWindow : public TForm {
     // Enables the animation and page items for the shown file.
     void UpdateFrameItems();
     void LeaveFullScreen();
+    // The view's turn and mirror as an orientation value (1 when it shows the file as stored).
+    int ShownTurn() const;
+    // Shows the file again after its turn was saved into it, unturned.
+    void ShowSavedPicture(const QByteArray& path);
 
     TPicturePresenter* presenter_ = nullptr;
     TThumbnailService* thumbnails_ = nullptr;
     bool openingExplicitly_ = false;  // while OpenPath shows a file
     QLabel* status_ = nullptr;
     QString shownFile_;
+    TFileStamp shownStamp_;  // the shown picture's file as it was when shown
+    QByteArray shownStampPath_;
     bool fullScreen_ = false;
     TColor colorBeforeFullScreen_ = 0;
     bool browserBeforeFullScreen_ = true;

@@ -59,6 +59,8 @@ void TMainWindow::CreateMenus() {
     RotateRight = ImageMenu->Add(QStringLiteral("RotateRight"), QStringLiteral("Rotate Right"));
     RotateLeft = ImageMenu->Add(QStringLiteral("RotateLeft"), QStringLiteral("Rotate Left"));
     FlipView = ImageMenu->Add(QStringLiteral("FlipView"), QStringLiteral("Flip Horizontally"));
+    SaveRotation = ImageMenu->Add(QStringLiteral("SaveRotation"), QStringLiteral("Save Rotation"));
+    SaveAs = ImageMenu->Add(QStringLiteral("SaveAs"), QStringLiteral("Save As..."));
     ImageMenu->Add(QStringLiteral("N11"), QStringLiteral("-"));
     NextPicture = ImageMenu->Add(QStringLiteral("NextPicture"), QStringLiteral("Next Picture"));
     PreviousPicture =
@@ -113,6 +115,8 @@ void TMainWindow::CreateMenus() {
     Wire(RotateRight, &TMenuItem::OnClick, &TMainWindow::RotateRightClick);
     Wire(RotateLeft, &TMenuItem::OnClick, &TMainWindow::RotateLeftClick);
     Wire(FlipView, &TMenuItem::OnClick, &TMainWindow::FlipViewClick);
+    Wire(SaveRotation, &TMenuItem::OnClick, &TMainWindow::SaveRotationClick);
+    Wire(SaveAs, &TMenuItem::OnClick, &TMainWindow::SaveAsClick);
     Wire(NextPicture, &TMenuItem::OnClick, &TMainWindow::NextPictureClick);
     Wire(PreviousPicture, &TMenuItem::OnClick, &TMainWindow::PreviousPictureClick);
     Wire(FullScreen, &TMenuItem::OnClick, &TMainWindow::FullScreenClick);
@@ -136,13 +140,15 @@ void TMainWindow::CreateMenus() {
     keys(RotateRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
     keys(RotateLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
     keys(FlipView, {QKeySequence(Qt::CTRL | Qt::Key_H)});
+    keys(SaveRotation, {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    keys(SaveAs, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)});
     keys(FullScreen, {QKeySequence(Qt::Key_F11)});
     // Find belongs to the text pane: the file list keeps its own Ctrl+F.
     keys(FindMenu, {QKeySequence(QKeySequence::Find)});
     FindMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ReadText->addAction(FindMenu);
-    for (TMenuItem* item :
-         {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView, FullScreen}) {
+    for (TMenuItem* item : {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView,
+                            SaveRotation, SaveAs, FullScreen}) {
         item->setShortcutContext(Qt::WindowShortcut);
         addAction(item);
     }

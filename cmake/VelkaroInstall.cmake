@@ -22,6 +22,7 @@ install(FILES ${VELKARO_DESKTOP_DIR}/velkaro-mime.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME velkaro.xml)
 install(FILES ${VELKARO_DESKTOP_DIR}/velkaro.1 ${VELKARO_DESKTOP_DIR}/velkaro-decode.1
               ${VELKARO_DESKTOP_DIR}/velkaro-render.1 ${VELKARO_DESKTOP_DIR}/velkaro-thumbnailer.1
+              ${VELKARO_DESKTOP_DIR}/velkaro-convert.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME velkaro)

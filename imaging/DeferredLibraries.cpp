@@ -19,6 +19,7 @@
 #include <dlfcn.h>
 #include <gif_lib.h>
 #include <jxl/decode.h>
+#include <jxl/encode.h>
 #include <jxl/resizable_parallel_runner.h>
 #include <lcms2.h>
 #include <libexif/exif-content.h>
@@ -28,6 +29,7 @@
 #include <openjpeg.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
+#include <webp/encode.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,7 +98,20 @@ struct TDeferredLibrary {
     X(JxlDecoderGetColorAsEncodedProfile) \
     X(JxlDecoderGetColorAsICCProfile) \
     X(JxlDecoderGetICCProfileSize) \
-    X(JxlDecoderSetPreferredColorProfile)
+    X(JxlDecoderSetPreferredColorProfile) \
+    X(JxlColorEncodingSetToSRGB) \
+    X(JxlEncoderAddImageFrame) \
+    X(JxlEncoderCloseInput) \
+    X(JxlEncoderCreate) \
+    X(JxlEncoderDestroy) \
+    X(JxlEncoderFrameSettingsCreate) \
+    X(JxlEncoderInitBasicInfo) \
+    X(JxlEncoderProcessOutput) \
+    X(JxlEncoderSetBasicInfo) \
+    X(JxlEncoderSetColorEncoding) \
+    X(JxlEncoderSetFrameDistance) \
+    X(JxlEncoderSetFrameLossless) \
+    X(JxlEncoderSetICCProfile)
 #define VELKARO_JXL_THREADS(X) \
     X(JxlResizableParallelRunner) \
     X(JxlResizableParallelRunnerCreate) \
@@ -133,7 +148,16 @@ struct TDeferredLibrary {
     X(heif_image_handle_get_nclx_color_profile) \
     X(heif_image_handle_get_raw_color_profile) \
     X(heif_image_handle_get_raw_color_profile_size) \
-    X(heif_nclx_color_profile_free)
+    X(heif_nclx_color_profile_free) \
+    X(heif_context_encode_image) \
+    X(heif_context_get_encoder_for_format) \
+    X(heif_context_write) \
+    X(heif_encoder_release) \
+    X(heif_encoder_set_lossy_quality) \
+    X(heif_image_add_plane) \
+    X(heif_image_create) \
+    X(heif_image_get_plane) \
+    X(heif_image_set_raw_color_profile)
 #define VELKARO_AVIF(X) \
     X(avifDecoderCreate) \
     X(avifDecoderDestroy) \
@@ -144,7 +168,15 @@ struct TDeferredLibrary {
     X(avifRGBImageSetDefaults) \
     X(avifDecoderNthImage) \
     X(avifDecoderNthImageTiming) \
-    X(avifCropRectConvertCleanApertureBox)
+    X(avifCropRectConvertCleanApertureBox) \
+    X(avifEncoderCreate) \
+    X(avifEncoderDestroy) \
+    X(avifEncoderWrite) \
+    X(avifImageCreate) \
+    X(avifImageDestroy) \
+    X(avifImageRGBToYUV) \
+    X(avifImageSetProfileICC) \
+    X(avifRWDataFree)
 #define VELKARO_GIF(X) \
     X(DGifCloseFile) \
     X(DGifGetExtension) \
@@ -154,6 +186,9 @@ struct TDeferredLibrary {
     X(DGifGetRecordType) \
     X(DGifOpen)
 #define VELKARO_WEBP(X) \
+    X(WebPEncodeBGRA) \
+    X(WebPEncodeLosslessBGRA) \
+    X(WebPFree) \
     X(WebPGetDecoderVersion) \
     X(WebPGetFeaturesInternal) \
     X(WebPIDecode) \
@@ -358,6 +393,51 @@ void JxlResizableParallelRunnerSetThreads(void* runner, size_t threads) {
     VELKARO_FORWARD(gJxlThreads, JxlResizableParallelRunnerSetThreads, (runner, threads));
 }
 
+// The JPEG XL encoder: everything is reached through the encoder JxlEncoderCreate made.
+JxlEncoder* JxlEncoderCreate(const JxlMemoryManager* manager) {
+    if (!gJxl.Open()) return nullptr;
+    VELKARO_FORWARD(gJxl, JxlEncoderCreate, (manager));
+}
+void JxlEncoderDestroy(JxlEncoder* enc) {
+    VELKARO_FORWARD(gJxl, JxlEncoderDestroy, (enc));
+}
+void JxlEncoderInitBasicInfo(JxlBasicInfo* info) {
+    VELKARO_FORWARD(gJxl, JxlEncoderInitBasicInfo, (info));
+}
+void JxlColorEncodingSetToSRGB(JxlColorEncoding* encoding, JXL_BOOL gray) {
+    VELKARO_FORWARD(gJxl, JxlColorEncodingSetToSRGB, (encoding, gray));
+}
+JxlEncoderStatus JxlEncoderSetBasicInfo(JxlEncoder* enc, const JxlBasicInfo* info) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetBasicInfo, (enc, info));
+}
+JxlEncoderStatus JxlEncoderSetColorEncoding(JxlEncoder* enc, const JxlColorEncoding* color) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetColorEncoding, (enc, color));
+}
+JxlEncoderStatus JxlEncoderSetICCProfile(JxlEncoder* enc, const uint8_t* profile, size_t size) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetICCProfile, (enc, profile, size));
+}
+JxlEncoderFrameSettings* JxlEncoderFrameSettingsCreate(JxlEncoder* enc,
+                                                       const JxlEncoderFrameSettings* source) {
+    VELKARO_FORWARD(gJxl, JxlEncoderFrameSettingsCreate, (enc, source));
+}
+JxlEncoderStatus JxlEncoderSetFrameLossless(JxlEncoderFrameSettings* settings, JXL_BOOL lossless) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetFrameLossless, (settings, lossless));
+}
+JxlEncoderStatus JxlEncoderSetFrameDistance(JxlEncoderFrameSettings* settings, float distance) {
+    VELKARO_FORWARD(gJxl, JxlEncoderSetFrameDistance, (settings, distance));
+}
+JxlEncoderStatus JxlEncoderAddImageFrame(const JxlEncoderFrameSettings* settings,
+                                         const JxlPixelFormat* format, const void* buffer,
+                                         size_t size) {
+    VELKARO_FORWARD(gJxl, JxlEncoderAddImageFrame, (settings, format, buffer, size));
+}
+void JxlEncoderCloseInput(JxlEncoder* enc) {
+    VELKARO_FORWARD(gJxl, JxlEncoderCloseInput, (enc));
+}
+JxlEncoderStatus JxlEncoderProcessOutput(JxlEncoder* enc, uint8_t** next, size_t* available) {
+    VELKARO_FORWARD(gJxl, JxlEncoderProcessOutput, (enc, next, available));
+}
+
 // ---- HEIF ----
 
 heif_context* heif_context_alloc(void) {
@@ -468,6 +548,42 @@ heif_error heif_image_handle_get_thumbnail(const heif_image_handle* handle, heif
     VELKARO_FORWARD(gHeif, heif_image_handle_get_thumbnail, (handle, id, thumbnail));
 }
 
+// The HEIF encoder: reached through a context heif_context_alloc made.
+heif_error heif_context_get_encoder_for_format(heif_context* context,
+                                               heif_compression_format format,
+                                               heif_encoder** encoder) {
+    VELKARO_FORWARD(gHeif, heif_context_get_encoder_for_format, (context, format, encoder));
+}
+void heif_encoder_release(heif_encoder* encoder) {
+    VELKARO_FORWARD(gHeif, heif_encoder_release, (encoder));
+}
+heif_error heif_encoder_set_lossy_quality(heif_encoder* encoder, int quality) {
+    VELKARO_FORWARD(gHeif, heif_encoder_set_lossy_quality, (encoder, quality));
+}
+heif_error heif_image_create(int width, int height, heif_colorspace colorspace, heif_chroma chroma,
+                             heif_image** image) {
+    VELKARO_FORWARD(gHeif, heif_image_create, (width, height, colorspace, chroma, image));
+}
+heif_error heif_image_add_plane(heif_image* image, heif_channel channel, int width, int height,
+                                int depth) {
+    VELKARO_FORWARD(gHeif, heif_image_add_plane, (image, channel, width, height, depth));
+}
+uint8_t* heif_image_get_plane(heif_image* image, heif_channel channel, int* stride) {
+    VELKARO_FORWARD(gHeif, heif_image_get_plane, (image, channel, stride));
+}
+heif_error heif_image_set_raw_color_profile(heif_image* image, const char* type, const void* data,
+                                            const size_t size) {
+    VELKARO_FORWARD(gHeif, heif_image_set_raw_color_profile, (image, type, data, size));
+}
+heif_error heif_context_encode_image(heif_context* context, const heif_image* image,
+                                     heif_encoder* encoder, const heif_encoding_options* options,
+                                     heif_image_handle** handle) {
+    VELKARO_FORWARD(gHeif, heif_context_encode_image, (context, image, encoder, options, handle));
+}
+heif_error heif_context_write(heif_context* context, heif_writer* writer, void* userdata) {
+    VELKARO_FORWARD(gHeif, heif_context_write, (context, writer, userdata));
+}
+
 // ---- AVIF ----
 
 avifDecoder* avifDecoderCreate(void) {
@@ -504,6 +620,35 @@ avifBool avifCropRectConvertCleanApertureBox(avifCropRect* rect, const avifClean
                                              avifPixelFormat format, avifDiagnostics* diag) {
     VELKARO_FORWARD(gAvif, avifCropRectConvertCleanApertureBox,
                     (rect, clap, width, height, format, diag));
+}
+
+// The AVIF encoder: an image and an encoder are created first; without the library, neither is.
+avifImage* avifImageCreate(uint32_t width, uint32_t height, uint32_t depth,
+                           avifPixelFormat format) {
+    if (!gAvif.Open()) return nullptr;
+    VELKARO_FORWARD(gAvif, avifImageCreate, (width, height, depth, format));
+}
+void avifImageDestroy(avifImage* image) {
+    VELKARO_FORWARD(gAvif, avifImageDestroy, (image));
+}
+void avifImageSetProfileICC(avifImage* image, const uint8_t* icc, size_t size) {
+    VELKARO_FORWARD(gAvif, avifImageSetProfileICC, (image, icc, size));
+}
+avifResult avifImageRGBToYUV(avifImage* image, const avifRGBImage* rgb) {
+    VELKARO_FORWARD(gAvif, avifImageRGBToYUV, (image, rgb));
+}
+avifEncoder* avifEncoderCreate(void) {
+    if (!gAvif.Open()) return nullptr;
+    VELKARO_FORWARD(gAvif, avifEncoderCreate, ());
+}
+void avifEncoderDestroy(avifEncoder* encoder) {
+    VELKARO_FORWARD(gAvif, avifEncoderDestroy, (encoder));
+}
+avifResult avifEncoderWrite(avifEncoder* encoder, const avifImage* image, avifRWData* output) {
+    VELKARO_FORWARD(gAvif, avifEncoderWrite, (encoder, image, output));
+}
+void avifRWDataFree(avifRWData* raw) {
+    VELKARO_FORWARD(gAvif, avifRWDataFree, (raw));
 }
 
 // ---- GIF ----
@@ -562,6 +707,20 @@ void WebPIDelete(WebPIDecoder* decoder) {
 }
 VP8StatusCode WebPIUpdate(WebPIDecoder* decoder, const uint8_t* data, size_t size) {
     VELKARO_FORWARD(gWebP, WebPIUpdate, (decoder, data, size));
+}
+// The encoders create their output: without the library they write nothing (size 0).
+size_t WebPEncodeBGRA(const uint8_t* bgra, int width, int height, int stride, float quality,
+                      uint8_t** output) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPEncodeBGRA, (bgra, width, height, stride, quality, output));
+}
+size_t WebPEncodeLosslessBGRA(const uint8_t* bgra, int width, int height, int stride,
+                              uint8_t** output) {
+    if (!gWebP.Open()) return 0;
+    VELKARO_FORWARD(gWebP, WebPEncodeLosslessBGRA, (bgra, width, height, stride, output));
+}
+void WebPFree(void* memory) {
+    VELKARO_FORWARD(gWebP, WebPFree, (memory));
 }
 
 WebPDemuxer* WebPDemuxInternal(const WebPData* data, int partial, WebPDemuxState* state,

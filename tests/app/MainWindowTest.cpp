@@ -277,6 +277,8 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                                                     "RotateRight=Rotate Right",
                                                     "RotateLeft=Rotate Left",
                                                     "FlipView=Flip Horizontally",
+                                                    "SaveRotation=Save Rotation",
+                                                    "SaveAs=Save As...",
                                                     "N11=-",
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",

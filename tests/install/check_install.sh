@@ -14,12 +14,13 @@ failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
 for f in bin/velkaro bin/velkaro-decode bin/velkaro-render bin/velkaro-thumbnailer \
+         bin/velkaro-convert \
          share/thumbnailers/velkaro.thumbnailer share/mime/packages/velkaro.xml \
          share/applications/velkaro.desktop \
          share/metainfo/io.github.velkaro.Velkaro.metainfo.xml \
          share/icons/hicolor/scalable/apps/velkaro.svg \
          share/man/man1/velkaro.1 share/man/man1/velkaro-decode.1 share/man/man1/velkaro-render.1 \
-         share/man/man1/velkaro-thumbnailer.1; do
+         share/man/man1/velkaro-thumbnailer.1 share/man/man1/velkaro-convert.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -52,6 +53,8 @@ if [ -r "$globs" ]; then
 fi
 
 "$prefix/bin/velkaro-decode" --version | grep -q '^velkaro-decode [0-9]' || fail "--version"
+"$prefix/bin/velkaro-convert" --version | grep -q '^velkaro-convert [0-9]' || fail "convert --version"
+"$prefix/bin/velkaro-convert" --help | grep -q -- '--keep-time' || fail "convert --help"
 "$prefix/bin/velkaro-decode" --help | grep -q -- '--list-formats' || fail "--help"
 [ "$("$prefix/bin/velkaro-decode" --list-formats | wc -l)" -ge 39 ] || fail "--list-formats"
 
