@@ -26,7 +26,6 @@
 #include <utility>
 
 #include "browse/FileClipboard.h"
-#include "render/BitmapToImage.h"
 #include "display/ClipboardPicture.h"
 #include "display/DisplayProfile.h"
 #include "display/PictureInfoDialog.h"
@@ -37,6 +36,7 @@
 #include "imaging/Registration.h"
 #include "imaging/Stream.h"
 #include "imaging/formats/JPEGImage.h"
+#include "render/BitmapToImage.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -73,7 +73,7 @@ QStringList TMainWindow::StoredProps() {
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
             "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
-            "Checkerboard.Checked"};
+            "Checkerboard.Checked",    "Slideshow.Interval"};
 }
 
 QString TMainWindow::ImageFilesMask() {
@@ -872,6 +872,7 @@ void TMainWindow::DefaultSettingsClick() {
     // Transparent parts over the background colour.
     Checkerboard->SetChecked(false);
     ViewImage->SetCheckerboard(false);
+    Slideshow->SetInterval(TSlideshow::DefaultInterval);
 }
 
 void TMainWindow::AboutClick() {

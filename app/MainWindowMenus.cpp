@@ -211,6 +211,8 @@ void TMainWindow::CreateMenus() {
     CreateDetailsItem();
     CreateColorManagementItem();
     CreateCheckerboardItem();
+    CreateSlideshowItems();
+    CreateOpenWithItems();
     CreateAboutKey();
     CreateLocationEntry();
 

@@ -2,6 +2,7 @@
 // reads back.
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -101,8 +102,9 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "DetailsMenu_Checked"
              << "LineNumbersMenu_Checked"
              << "ColorManagement_Checked"
-             << "Checkerboard_Checked";
-    ASSERT_EQ(expected.size(), 67);
+             << "Checkerboard_Checked"
+             << "Slideshow_Interval";
+    ASSERT_EQ(expected.size(), 68);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -131,6 +133,7 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("DetailsMenu_Checked"), "False");
     EXPECT_EQ(value("ColorManagement_Checked"), "True");
     EXPECT_EQ(value("Checkerboard_Checked"), "False");
+    EXPECT_EQ(value("Slideshow_Interval"), "5");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -303,6 +306,8 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
         f.LineNumbersMenu->Click();
         f.ColorManagement->Click();
         f.Checkerboard->Click();
+        for (QAction* interval : f.SlideshowInterval->menu()->actions())
+            if (interval->text() == "3 s") interval->trigger();
         f.PanelLeft->SetWidth(310);
         f.BrowseFiles->SetDirectory(folder_ + "/pictures");
         f.close();
@@ -317,7 +322,11 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(before);
     }
-    Start()->close();
+    {
+        auto form = Start();
+        EXPECT_EQ(form->Slideshow->Interval(), 3);
+        form->close();
+    }
     SetColorManagementEnabled(true);
     EXPECT_EQ(readIni(), before);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();

@@ -240,15 +240,26 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                            "FontMenu=Reader Font  ...", "N12=-", "FindMenu=Find ...",
                            "EncodingMenu=Encoding", "HexViewMenu=Hex View",
                            "LineNumbersMenu=Line Numbers"}));
-    EXPECT_EQ(
-        items(form_->FileMenu),
-        QStringList({"FileOpen=Open", "FileCut=Cut", "FileCopy=Copy", "FilePaste=Paste",
-                     "FileDelete=Delete", "FileDeletePermanently=Delete Permanently",
-                     "FileNewFolder=New Folder", "FileProperties=Properties", "NFileCommands=-",
-                     "BrowseTextFiles=Browse Text Files", "BrowseImageFiles=Browse Image Files",
-                     "N4=-", "FolderMenu=Show Folders", "DetailsMenu=Details",
-                     "FontMenuB=Browser Font ...", "N3=-", "DefaultSettings1=Default Settings",
-                     "N5=-", "AboutVelkaro1=About Velkaro ..."}));
+    EXPECT_EQ(items(form_->FileMenu), QStringList({"FileOpen=Open",
+                                                   "FileOpenWith=Open With",
+                                                   "FileCut=Cut",
+                                                   "FileCopy=Copy",
+                                                   "FilePaste=Paste",
+                                                   "FileDelete=Delete",
+                                                   "FileDeletePermanently=Delete Permanently",
+                                                   "FileNewFolder=New Folder",
+                                                   "FileProperties=Properties",
+                                                   "NFileCommands=-",
+                                                   "BrowseTextFiles=Browse Text Files",
+                                                   "BrowseImageFiles=Browse Image Files",
+                                                   "N4=-",
+                                                   "FolderMenu=Show Folders",
+                                                   "DetailsMenu=Details",
+                                                   "FontMenuB=Browser Font ...",
+                                                   "N3=-",
+                                                   "DefaultSettings1=Default Settings",
+                                                   "N5=-",
+                                                   "AboutVelkaro1=About Velkaro ..."}));
     EXPECT_EQ(items(form_->ImageMenu), QStringList({"CopyImage=Copy To Clipboard",
                                                     "N6=-",
                                                     "BrowseMenuI=View Browser",
@@ -269,6 +280,8 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
+                                                    "SlideshowItem=Slideshow",
+                                                    "SlideshowInterval=Slideshow Interval",
                                                     "N14=-",
                                                     "PauseAnimation=Pause Animation",
                                                     "NextFrame=Next Frame",
@@ -280,6 +293,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                                                     "BackgroundColour1=Background  ...",
                                                     "Checkerboard=Transparency Checkerboard",
                                                     "N13=-",
+                                                    "ImageOpenWith=Open With",
                                                     "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
@@ -293,7 +307,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(MainWindowTest, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TMainWindow::StoredProps();
-    ASSERT_EQ(props.size(), 28);
+    ASSERT_EQ(props.size(), 29);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
