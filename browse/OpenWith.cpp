@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QSet>
@@ -172,7 +173,14 @@ TDesktopApplication ReadDesktopFile(const QString& path, const QString& id) {
     };
     app.hidden = flag("Hidden");
     app.noDisplay = flag("NoDisplay");
-    app.name = Unescape(entry.value(QStringLiteral("Name")));
+    // The name in the user's language when the entry has it ("Name[de_DE]", then "Name[de]").
+    const QString locale = QLocale().name();
+    for (const QString& key :
+         {QStringLiteral("Name[%1]").arg(locale),
+          QStringLiteral("Name[%1]").arg(locale.section(u'_', 0, 0)), QStringLiteral("Name")}) {
+        app.name = Unescape(entry.value(key));
+        if (!app.name.isEmpty()) break;
+    }
     app.icon = Unescape(entry.value(QStringLiteral("Icon")));
     app.tryExec = Unescape(entry.value(QStringLiteral("TryExec")));
     app.mimeTypes = SplitList(entry.value(QStringLiteral("MimeType")));

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -109,12 +110,17 @@ TEST_F(OpenWithTest, ApplicationsComeDefaultFirstWithoutHiddenOrRemovedOnes) {
 
 TEST_F(OpenWithTest, DesktopFileValuesLoseTheirEscapes) {
     Write("sys/applications/esc.desktop",
-          "[Desktop Entry]\nType=Application\nName=Two\\sWords\n"
+          "[Desktop Entry]\nType=Application\nName=Two\\sWords\nName[de]=Zwei\\sWorte\n"
           "Exec=\"/opt/my app/view\" --dir=\"a\\\\\\\\b\" %f\n"
           "[Desktop Action other]\nName=Not this one\n");
     const auto app = OpenWith::ReadDesktopFile(dir_.filePath("sys/applications/esc.desktop"),
                                                QStringLiteral("esc.desktop"));
     EXPECT_EQ(app.name, "Two Words");
+    // In the user's language when the entry has it.
+    const QLocale before;
+    QLocale::setDefault(QLocale("de_AT"));
+    EXPECT_EQ(OpenWith::ReadDesktopFile(app.file, app.id).name, "Zwei Worte");
+    QLocale::setDefault(before);
     EXPECT_EQ(OpenWith::ExpandExec(app.exec, {"/p/x.png"}),
               QStringList({"/opt/my app/view", "--dir=a\\b", "/p/x.png"}));
 }
