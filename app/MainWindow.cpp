@@ -73,7 +73,8 @@ QStringList TMainWindow::StoredProps() {
             "ViewImage.Tiled",         "FullView.Checked",        "TileView.Checked",
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
             "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
-            "Checkerboard.Checked",    "ThumbnailsMenu.Checked",  "BrowseFiles.ThumbnailSize"};
+            "Checkerboard.Checked",    "ThumbnailsMenu.Checked",  "BrowseFiles.ThumbnailSize",
+            "Slideshow.Interval"};
 }
 
 QString TMainWindow::ImageFilesMask() {
@@ -887,6 +888,7 @@ void TMainWindow::DefaultSettingsClick() {
     // Transparent parts over the background colour.
     Checkerboard->SetChecked(false);
     ViewImage->SetCheckerboard(false);
+    Slideshow->SetInterval(TSlideshow::DefaultInterval);
 }
 
 void TMainWindow::AboutClick() {

@@ -15,6 +15,7 @@
 #include "display/PicturePresenter.h"
 #include "display/PictureView.h"
 #include "imaging/writers/SafeWrite.h"
+#include "display/Slideshow.h"
 #include "settings/FormStorage.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
@@ -134,6 +135,17 @@ class TMainWindow : public TForm {
     TMenuItem* PictureProperties = nullptr;
 
     TPopupMenu* NoPopup = nullptr;
+
+    // "Slideshow" (F5, Image menu): the list's pictures on the whole screen from the shown one,
+    // each for the interval the "Slideshow Interval" submenu sets (stored with the settings).
+    TSlideshow* Slideshow = nullptr;
+    TMenuItem* SlideshowItem = nullptr;
+    TMenuItem* SlideshowInterval = nullptr;
+    void SlideshowClick();
+    // "Open With" in the list's and the picture's menus: the applications registered for the
+    // selected or the shown file's type.
+    TMenuItem* FileOpenWith = nullptr;
+    TMenuItem* ImageOpenWith = nullptr;
 
     // The file commands at the top of FileMenu, each showing the list's key for it; enabled
     // each time the menu opens (see TFileListView::ActionEnabled).
@@ -263,6 +275,8 @@ class TMainWindow : public TForm {
     void CreateThumbnailsItem();
     void CreateColorManagementItem();
     void CreateCheckerboardItem();
+    void CreateSlideshowItems();
+    void CreateOpenWithItems();
     // Makes the imaging library follow the check; a change decodes the shown picture again.
     void ApplyColorManagement();
     // F1 opens the About box from anywhere in the window; the menu item shows the key.

@@ -219,6 +219,8 @@ void TMainWindow::CreateMenus() {
     CreateThumbnailsItem();
     CreateColorManagementItem();
     CreateCheckerboardItem();
+    CreateSlideshowItems();
+    CreateOpenWithItems();
     CreateAboutKey();
     CreateLocationEntry();
 

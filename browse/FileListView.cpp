@@ -35,6 +35,7 @@
 #include "browse/FileListModel.h"
 #include "browse/FolderComboLink.h"
 #include "browse/MessageCatalogue.h"
+#include "browse/OpenWithMenu.h"
 #include "browse/ShellHelpers.h"
 #include "toolkit/Application.h"
 
@@ -722,6 +723,13 @@ void TFileListView::OpenSelected() {
     }
     const QString path = r.path;
     if (r.kind == rkFile) {
+        // No default application for the type: the registered ones are offered instead of an
+        // error box.
+        if (!LaunchHookSet() && !HasDefaultApplication(path)) {
+            const QRect item = View()->visualRect(model_->index(row, 0));
+            PopupOpenWithMenu(this, path, View()->viewport()->mapToGlobal(item.bottomLeft()));
+            return;
+        }
         ShellLaunch(QStringLiteral("Open"), path, QString(), swShowNormal, FolderOf(path));
         return;
     }

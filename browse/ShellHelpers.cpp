@@ -258,6 +258,10 @@ void SetLaunchHook(TLaunchHook hook) {
     launchHook() = std::move(hook);
 }
 
+bool LaunchHookSet() {
+    return static_cast<bool>(launchHook());
+}
+
 void SetPickFolderHook(std::function<QString(const QString& startFolder)> hook) {
     pickFolderHook() = std::move(hook);
 }

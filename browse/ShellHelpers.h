@@ -95,6 +95,7 @@ int ShellLaunchWithFile(const QString& program, const QByteArray& file);
 using TLaunchHook = std::function<int(const QString& verb, const QString& file,
                                       const QString& parameters, const QString& workFolder)>;
 void SetLaunchHook(TLaunchHook hook);
+bool LaunchHookSet();
 
 // ---------------------------------------------------------------------------------------------
 // File operations

@@ -80,17 +80,18 @@ TEST(MainWindowFileOps, DropsAndKeysReachTheList) {
         EXPECT_FALSE(list->EditingCaption());
 
         // The menu's file commands show their keys and follow the list: with the read-only
-        // list's file selected, all but Paste (nothing on the clipboard).
+        // list's file selected, all but Paste (nothing on the clipboard); Open With after Open.
         QApplication::clipboard()->clear();
         emit form->FileMenu->aboutToShow();
         QString enabled;
-        for (TMenuItem* item : form->FileMenu->Items().mid(0, 8))
+        for (TMenuItem* item : form->FileMenu->Items().mid(0, 9))
             enabled += item->Enabled() ? '1' : '0';
-        EXPECT_EQ(enabled, "11101111");
+        EXPECT_EQ(enabled, "111101111");
         EXPECT_EQ(form->FileDeletePermanently->text(), "Delete Permanently\tShift+Del");
         form->BrowseFiles->SetDirectory("Drives");
         emit form->FileMenu->aboutToShow();
         EXPECT_FALSE(form->FileNewFolder->Enabled());
+        EXPECT_FALSE(form->FileOpenWith->Enabled());
 
         // "Clipboard as Contents" reads pictures with the program's decoders.
         RegisterImageFormats();

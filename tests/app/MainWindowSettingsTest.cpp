@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -105,8 +106,9 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "ColorManagement_Checked"
              << "Checkerboard_Checked"
              << "ThumbnailsMenu_Checked"
-             << "BrowseFiles_ThumbnailSize";
-    ASSERT_EQ(expected.size(), 69);
+             << "BrowseFiles_ThumbnailSize"
+             << "Slideshow_Interval";
+    ASSERT_EQ(expected.size(), 70);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);
@@ -137,6 +139,7 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
     EXPECT_EQ(value("Checkerboard_Checked"), "False");
     EXPECT_EQ(value("ThumbnailsMenu_Checked"), "False");
     EXPECT_EQ(value("BrowseFiles_ThumbnailSize"), "256");
+    EXPECT_EQ(value("Slideshow_Interval"), "5");
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
 
@@ -343,6 +346,8 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
         f.ColorManagement->Click();
         f.Checkerboard->Click();
         f.BrowseFiles->SetThumbnailSize(512);
+        for (QAction* interval : f.SlideshowInterval->menu()->actions())
+            if (interval->text() == "3 s") interval->trigger();
         f.PanelLeft->SetWidth(310);
         f.BrowseFiles->SetDirectory(folder_ + "/pictures");
         f.close();
@@ -357,7 +362,11 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(before);
     }
-    Start()->close();
+    {
+        auto form = Start();
+        EXPECT_EQ(form->Slideshow->Interval(), 3);
+        form->close();
+    }
     SetColorManagementEnabled(true);
     EXPECT_EQ(readIni(), before);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();

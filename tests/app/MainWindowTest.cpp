@@ -242,6 +242,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                            "EncodingMenu=Encoding", "HexViewMenu=Hex View",
                            "LineNumbersMenu=Line Numbers"}));
     EXPECT_EQ(items(form_->FileMenu), QStringList({"FileOpen=Open",
+                                                   "FileOpenWith=Open With",
                                                    "FileCut=Cut",
                                                    "FileCopy=Copy",
                                                    "FilePaste=Paste",
@@ -283,6 +284,8 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                                                     "NextPicture=Next Picture",
                                                     "PreviousPicture=Previous Picture",
                                                     "FullScreen=Full Screen",
+                                                    "SlideshowItem=Slideshow",
+                                                    "SlideshowInterval=Slideshow Interval",
                                                     "N14=-",
                                                     "PauseAnimation=Pause Animation",
                                                     "NextFrame=Next Frame",
@@ -294,6 +297,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
                                                     "BackgroundColour1=Background  ...",
                                                     "Checkerboard=Transparency Checkerboard",
                                                     "N13=-",
+                                                    "ImageOpenWith=Open With",
                                                     "PictureProperties=Picture Properties..."}));
     EXPECT_TRUE(form_->NoPopup->Items().isEmpty());
 
@@ -307,7 +311,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(MainWindowTest, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TMainWindow::StoredProps();
-    ASSERT_EQ(props.size(), 30);
+    ASSERT_EQ(props.size(), 31);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);

@@ -271,10 +271,15 @@ TEST_F(FolderComboTest, CreatingOrRenamingAFolderRebuildsButCreatingAFileDoesNot
     EXPECT_EQ(Tree::NodePath(w), root_ + "w");
     EXPECT_EQ(ChildCaptions(w), QStringList({"made"}));
     EXPECT_EQ(combo_->SelectedPath(), root_ + "w/");
-    bool listed = false;
-    for (int row = 0; row < list_->ItemCount(); ++row)
-        listed = listed || list_->ItemCaption(row) == "made";
-    EXPECT_TRUE(listed);
+    // The list reads the folder again on its own notification, which may come a little later.
+    auto listed = [&] {
+        for (int row = 0; row < list_->ItemCount(); ++row)
+            if (list_->ItemCaption(row) == "made") return true;
+        return false;
+    };
+    for (int waited = 0; !listed() && waited < 3000; waited += 50)
+        Wait(50);
+    EXPECT_TRUE(listed());
 
     ASSERT_TRUE(QDir(root_ + "w").rename("made", "renamed"));
     ASSERT_TRUE(rebuilt.wait(3000));
