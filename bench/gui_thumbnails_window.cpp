@@ -52,17 +52,6 @@ bool MakeFolder(const QString& folder, const QString& picture, int count) {
     return true;
 }
 
-long PeakRssKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
-
-void ResetPeakRss() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
 // Runs the event loop until done, sleeping between events; a 2 ms timer wakes it to look.
 bool Spin(const std::function<bool()>& done, int timeoutMs) {
     QTimer tick;
