@@ -76,9 +76,14 @@ bool FirstScreenReady(TFileListView& list) {
     return true;
 }
 
+// A new main window in the Thumbnails view, showing an empty folder (not the folder the last
+// window stored, whose thumbnails would be painted before the timing starts).
 std::unique_ptr<TMainWindow> Window() {
+    static QTemporaryDir empty;
     auto form = std::make_unique<TMainWindow>();
     form->show();
+    QCoreApplication::processEvents();
+    form->OpenPath(empty.path());
     QCoreApplication::processEvents();
     if (!form->BrowseImageFiles->Checked()) form->BrowseTextFiles->Click();
     if (!form->ThumbnailsMenu->Checked()) form->ThumbnailsMenu->Click();
