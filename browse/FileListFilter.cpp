@@ -234,8 +234,12 @@ void TFileListView::ApplyFilter(bool selectFirst) {
     for (int row = 0; row < ItemCount() && first < 0; ++row)
         if (!RowIsParent(row)) first = row;
     if (first < 0) return;
+    // Already selected and reported: nothing to do. The selection alone does not tell, since the
+    // view moves it onto a neighbour when the selected row is narrowed away.
     const QList<int> selected = SelectedRows();
-    if (selected == QList<int>{first} && selection_->currentIndex().row() == first) return;
+    if (selected == QList<int>{first} && selection_->currentIndex().row() == first &&
+        model_->rows[first].path == selectedItem_ && model_->rows[first].native == selectedNative_)
+        return;
     const QModelIndex index = model_->index(first, 0);
     selection_->setCurrentIndex(index,
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -996,7 +996,7 @@ TEST_F(FileListViewTest, TypedTextFiltersTheRowsInEveryStyle) {
         {Qt::Key_Backspace, "", {" Parent", "plan", "apple.txt", "Banana.txt"}, "apple.txt"},
         {Qt::Key_Escape, "", all, "apple.txt"},
     };
-    for (const auto style : {List::vsReport, List::vsList, List::vsIcon}) {
+    for (const auto style : {List::vsReport, List::vsList, List::vsIcon, List::vsThumbnails}) {
         SCOPED_TRACE(int(style));
         auto list = MakeList();
         list->SetViewStyle(style);
