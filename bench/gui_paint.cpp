@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "render/BitmapToImage.h"
 #include "display/PictureView.h"
 #include "imaging/Registration.h"
+#include "render/BitmapToImage.h"
 #include "toolkit/Controls.h"
 
 namespace {
