@@ -230,6 +230,21 @@ uint64_t TTextDocument::LineStart(uint64_t n) const {
     return s;
 }
 
+bool TTextDocument::TargetLineStart(const TLineTarget& target, uint64_t& start) const {
+    if (target.percent) {
+        const uint64_t text = Size() - std::min(Size(), TextStart());
+        const uint64_t share = text / 100 * target.value + text % 100 * target.value / 100;
+        start = LineStartAt(TextStart() + share);
+        return true;
+    }
+    const uint64_t line = target.value > 0 ? target.value - 1 : 0;
+    const bool complete = IndexComplete();  // read before the count, which may grow meanwhile
+    const uint64_t known = IndexedLines();
+    if (line >= known && !complete) return false;
+    start = std::max(TextStart(), LineStart(std::min(line, known - 1)));
+    return true;
+}
+
 int64_t TTextDocument::LineNumberAt(uint64_t offset) const {
     std::lock_guard lock(mutex_);
     return LineIndex(offset);
@@ -333,4 +348,22 @@ void TTextDocument::Grow(uint64_t newSize) {
     } else {
         StartIndexer();
     }
+}
+
+bool ParseLineTarget(std::string_view text, TLineTarget& target) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    TLineTarget t;
+    t.percent = !text.empty() && text.back() == '%';
+    if (t.percent) text.remove_suffix(1);
+    if (text.empty() || text.size() > 18) return false;  // 18 digits cannot overflow
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        t.value = t.value * 10 + uint64_t(c - '0');
+    }
+    if (t.percent && t.value > 100) return false;
+    target = t;
+    return true;
 }

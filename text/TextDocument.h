@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,14 @@ struct TTextLine {
     uint64_t next = 0;        // the next line's start
     bool last = false;        // the document's last line
 };
+
+// A line to go to as typed: a line number counted from 1, or a percentage of the text ("50%").
+struct TLineTarget {
+    uint64_t value = 0;
+    bool percent = false;
+};
+// False for anything else: empty, signs, letters, a percentage above 100, a number too large.
+bool ParseLineTarget(std::string_view text, TLineTarget& target);
 
 class TTextDocument {
   public:
@@ -62,6 +71,11 @@ class TTextDocument {
     // `offset`, where the pieces of a line broken at MaxLine count once; -1 when that part is
     // not indexed. `continues` tells whether the indexed line there goes on a longer one.
     int64_t FileLineAt(uint64_t offset, bool* continues = nullptr) const;
+
+    // The start of the line `target` names, in `start`: a line number past the end goes to the
+    // last line, a percentage to the line holding that share of the bytes. False while the index
+    // has not reached the line yet.
+    bool TargetLineStart(const TLineTarget& target, uint64_t& start) const;
 
     // The file grew to `newSize`: the index goes on from its last line.
     void Grow(uint64_t newSize);
