@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 #include <QFile>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <iterator>
 #include <stdexcept>
 
@@ -16,6 +18,7 @@ namespace {
 
 constexpr size_t kSample = 64 * 1024;
 constexpr int kFollowInterval = 500;
+constexpr int kGoToInterval = 50;
 
 }  // namespace
 
@@ -28,6 +31,8 @@ TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent)
     Show(std::make_shared<TMemorySource>(std::string()), {});
     follow_.setInterval(kFollowInterval);
     connect(&follow_, &QTimer::timeout, this, &TMemo::CheckFile);
+    goTo_.setInterval(kGoToInterval);
+    connect(&goTo_, &QTimer::timeout, this, &TMemo::OnGoToTick);
     findBar_ = new TFindBar(this);
     findBar_->hide();
     connect(findBar_, &TFindBar::VisibilityChanged, this, &TMemo::PlaceFindBar);
@@ -92,6 +97,7 @@ int TMemo::LineCount() const {
 }
 
 void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding) {
+    goTo_.stop();  // a line of the text shown before
     source_ = std::move(source);
     encoding_ = encoding;
     // A code page the conversions do not know shows as Windows-1252.
@@ -241,6 +247,45 @@ void TMemo::ShowFindBar() {
     findBar_->Open();
 }
 
+void TMemo::AskGoToLine() {
+    if (!Document() || HexMode()) return;
+    const int64_t line = Document()->LineNumberAt(Caret());
+    QString text = line >= 0 ? QString::number(line + 1) : QString();
+    bool ok = false;
+    if (AskLineHook)
+        ok = AskLineHook(text);
+    else
+        text = QInputDialog::getText(this, tr("Go to line"), tr("Line number or percentage (50%):"),
+                                     QLineEdit::Normal, text, &ok);
+    TLineTarget target;
+    if (ok && ParseLineTarget(text.toStdString(), target)) GoToLineWhenIndexed(target);
+}
+
+void TMemo::GoToLineWhenIndexed(const TLineTarget& target) {
+    goToTarget_ = target;
+    goTo_.stop();
+    if (GoToLine(target)) return;
+    goTo_.start();
+    OnGoToTick();
+}
+
+void TMemo::OnGoToTick() {
+    if (GoToLine(goToTarget_) || !Document()) {
+        goTo_.stop();
+        UpdateStatus();
+        return;
+    }
+    const uint64_t size = std::max<uint64_t>(Document()->Size(), 1);
+    status_->setText(tr("Going to line %1: %2% read (Esc cancels)")
+                         .arg(goToTarget_.value)
+                         .arg(Document()->IndexedBytes() * 100 / size));
+}
+
+void TMemo::CancelGoToLine() {
+    goTo_.stop();
+    UpdateStatus();
+}
+
 void TMemo::PlaceFindBar() {
     // The find bar above the status line, both under the text.
     const int h = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
@@ -259,6 +304,14 @@ void TMemo::resizeEvent(QResizeEvent* event) {
 void TMemo::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Find)) {
         ShowFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_G && event->modifiers() == Qt::ControlModifier) {
+        AskGoToLine();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && GoToLinePending()) {
+        CancelGoToLine();
         return;
     }
     if (event->key() == Qt::Key_F3) {

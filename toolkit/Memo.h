@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "toolkit/Controls.h"
@@ -93,6 +94,17 @@ class TMemo : public TControl<TTextView> {
     void ShowFindBar();
     TFindBar* FindBar() const { return findBar_; }
 
+    // Go to line (Ctrl+G): asks for a line number or a percentage, the caret's line offered, and
+    // shows that line. A line the index has not reached yet is waited for, with the progress in
+    // the status line, until it is shown or Esc cancels.
+    void AskGoToLine();
+    void GoToLineWhenIndexed(const TLineTarget& target);
+    bool GoToLinePending() const { return goTo_.isActive(); }
+    void CancelGoToLine();
+    // When set, AskGoToLine calls the hook with the offered text instead of showing the dialog;
+    // true with the text to go to, false for Cancel.
+    static inline std::function<bool(QString& text)> AskLineHook;
+
     // The text of a file's bytes: valid UTF-8 (a leading byte order mark dropped) as UTF-8,
     // anything else as Windows-1252. NUL bytes become blanks.
     static QString DecodeText(const QByteArray& bytes);
@@ -113,6 +125,7 @@ class TMemo : public TControl<TTextView> {
     void Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding);
     void PlaceFindBar();
     void UpdateStatus();
+    void OnGoToTick();
 
     bool readOnly_ = true;
     bool wordWrap_ = true;
@@ -124,5 +137,7 @@ class TMemo : public TControl<TTextView> {
     QString shownName_;
     QTimer follow_;
     TFindBar* findBar_ = nullptr;
+    QTimer goTo_;
+    TLineTarget goToTarget_;
     QLabel* status_ = nullptr;
 };

@@ -492,6 +492,14 @@ void TTextView::ScrollToOffset(uint64_t offset) {
     viewport()->update();
 }
 
+bool TTextView::GoToLine(const TLineTarget& target) {
+    uint64_t start = 0;
+    if (!document_ || !document_->TargetLineStart(target, start)) return false;
+    Select(start, start);
+    ScrollToOffset(start);
+    return true;
+}
+
 bool TTextView::AtEnd() {
     if (!document_) return true;
     if (hex_) return top_ / 16 + uint64_t(VisibleRows()) >= HexRows();

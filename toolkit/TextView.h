@@ -51,6 +51,9 @@ class TTextView : public QAbstractScrollArea {
     // Whether the end of the document is on screen.
     bool AtEnd();
     void ScrollLines(int64_t lines);
+    // Puts the caret at the start of the line `target` names, at the top of the screen. False,
+    // with nothing changed, while the index has not reached that line.
+    bool GoToLine(const TLineTarget& target);
 
     uint64_t SelStart() const { return std::min(anchor_, caret_); }
     uint64_t SelEnd() const { return std::max(anchor_, caret_); }

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -220,4 +221,50 @@ TEST(TextView, BinaryShowsAsHexAndLargeCopiesAreRefused) {
     memo.Select(0, 5);
     EXPECT_NO_THROW(memo.CopyToClipboard());
     EXPECT_EQ(QApplication::clipboard()->text(), "xxxxx");
+}
+
+// Ctrl+G on a file larger than is indexed at once: a line the index has not reached is waited
+// for, then shown; Cancel keeps the caret; past the end is the last line.
+TEST(TextView, CtrlGGoesToALineOnceIndexed) {
+    constexpr int kLines = 3000000;  // 8 bytes each
+    QByteArray bytes(kLines * 8, '\n');
+    for (int i = 0; i < kLines; ++i)
+        std::memcpy(bytes.data() + i * 8, QByteArray::number(i).rightJustified(7, '0').data(), 7);
+    QTemporaryDir dir;
+    TMemo memo("ReadText");
+    memo.resize(300, 200);
+    memo.show();
+    memo.LoadFromFile(WriteFile(dir, "large.log", bytes));
+    const struct {
+        const char* answer;  // null for Cancel
+        const char* offered;
+        uint64_t caret;
+    } steps[] = {
+        {"2999990", "1", 2999989 * 8},
+        {nullptr, "2999990", 2999989 * 8},
+        {"99999999", "2999990", kLines * 8},
+        {"25%", "3000001", kLines * 2},
+    };
+    for (const auto& step : steps) {
+        QString offered;
+        TMemo::AskLineHook = [&](QString& text) {
+            offered = text;
+            if (step.answer) text = QString::fromLatin1(step.answer);
+            return step.answer != nullptr;
+        };
+        QKeyEvent ctrlG(QEvent::KeyPress, Qt::Key_G, Qt::ControlModifier);
+        QApplication::sendEvent(&memo, &ctrlG);
+        for (int i = 0; i < 1000 && memo.GoToLinePending(); ++i) {
+            QEventLoop wait;
+            QTimer::singleShot(10, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        EXPECT_FALSE(memo.GoToLinePending());
+        EXPECT_EQ(offered, QString::fromLatin1(step.offered));
+        EXPECT_EQ(memo.Caret(), step.caret) << (step.answer ? step.answer : "Cancel");
+        // On screen: at the top, or the last lines filling it.
+        EXPECT_LE(memo.TopOffset(), memo.Caret());
+        EXPECT_LT(memo.Caret() - memo.TopOffset(), 8u * 40);
+    }
+    TMemo::AskLineHook = nullptr;
 }
