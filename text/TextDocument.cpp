@@ -237,11 +237,35 @@ bool TTextDocument::TargetLineStart(const TLineTarget& target, uint64_t& start) 
         start = LineStartAt(TextStart() + share);
         return true;
     }
-    const uint64_t line = target.value > 0 ? target.value - 1 : 0;
-    const bool complete = IndexComplete();  // read before the count, which may grow meanwhile
-    const uint64_t known = IndexedLines();
-    if (line >= known && !complete) return false;
-    start = std::max(TextStart(), LineStart(std::min(line, known - 1)));
+    // The file's own lines, as the gutter and the status line count them: the first piece of a
+    // line broken at MaxLine.
+    uint64_t line = target.value > 0 ? target.value - 1 : 0;
+    const bool complete = IndexComplete();  // read before the index, which may grow meanwhile
+    std::lock_guard lock(mutex_);
+    const uint64_t known = lengths_.size() - splitsTotal_;  // the file line at lastStart_
+    if (line > known && !complete) return false;
+    line = std::min(line, known);
+    // File line of index line n: n less the pieces before it; it never decreases with n. The
+    // last checkpoint before the line, then the first index line that reaches it.
+    size_t low = 0, high = checkpoints_.size();
+    while (low < high) {
+        const size_t mid = (low + high) / 2;
+        if (mid * 64 - splitCheckpoints_[mid] < line)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (low == 0) {
+        start = lengths_.empty() ? lastStart_ : checkpoints_[0];
+        return true;
+    }
+    const size_t c = low - 1;
+    uint64_t n = c * 64, file = n - splitCheckpoints_[c];
+    start = checkpoints_[c];
+    for (; n < lengths_.size() && file < line; ++n) {
+        start += lengths_[n] & kLengthMask;
+        if (!(lengths_[n] & kContinues)) ++file;
+    }
     return true;
 }
 

@@ -249,7 +249,7 @@ void TMemo::ShowFindBar() {
 
 void TMemo::AskGoToLine() {
     if (!Document() || HexMode()) return;
-    const int64_t line = Document()->LineNumberAt(Caret());
+    const int64_t line = Document()->FileLineAt(Caret());
     QString text = line >= 0 ? QString::number(line + 1) : QString();
     bool ok = false;
     if (AskLineHook)

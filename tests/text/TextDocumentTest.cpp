@@ -150,29 +150,34 @@ TEST(TextDocument, LinesAcrossBlockBoundaries) {
     EXPECT_EQ(LineText(*d, d->LineStart(d->LineNumberAt(block - 1))), u"\u00e9tail");
 }
 
-// Go to line: line numbers from 1, percentages of the bytes, a number past the end the last line.
+// Go to line: the file's own line numbers from 1 (a line broken at the bound counts once),
+// percentages of the bytes, a number past the end the last line.
 TEST(TextDocument, LineTargetsParseAndFindTheirLine) {
     std::string text;
     for (int i = 0; i < 100; ++i)
         text += std::string(7, char('a' + i % 26)) + "\n";  // 8 bytes a line
-    const auto d = Doc(text);
+    const auto lines = Doc(text);
+    const auto broken = Doc("a\n" + std::string(40000, 'x') + "\nb\n");
     const struct {
         const char* typed;
         bool valid;
         uint64_t start;
+        bool brokenDoc = false;
     } cases[] = {
-        {"1", true, 0},     {" 10 ", true, 72},  {"100", true, 792},
-        {"101", true, 800}, {"5000", true, 800}, {"0", true, 0},
-        {"50%", true, 400}, {"100%", true, 800}, {"0%", true, 0},
-        {"150%", false, 0}, {"", false, 0},      {"-3", false, 0},
-        {"12a", false, 0},  {"%", false, 0},     {"99999999999999999999", false, 0},
+        {"1", true, 0},           {" 10 ", true, 72},       {"100", true, 792},
+        {"101", true, 800},       {"5000", true, 800},      {"0", true, 0},
+        {"50%", true, 400},       {"100%", true, 800},      {"0%", true, 0},
+        {"150%", false, 0},       {"", false, 0},           {"-3", false, 0},
+        {"12a", false, 0},        {"%", false, 0},          {"99999999999999999999", false, 0},
+        {"2", true, 2, true},     {"3", true, 40003, true}, {"4", true, 40005, true},
+        {"9", true, 40005, true},
     };
     for (const auto& c : cases) {
         TLineTarget target;
         ASSERT_EQ(ParseLineTarget(c.typed, target), c.valid) << c.typed;
         if (!c.valid) continue;
         uint64_t start = 1;
-        ASSERT_TRUE(d->TargetLineStart(target, start)) << c.typed;
+        ASSERT_TRUE((c.brokenDoc ? broken : lines)->TargetLineStart(target, start)) << c.typed;
         EXPECT_EQ(start, c.start) << c.typed;
     }
 }
