@@ -1,0 +1,183 @@
+#include "text/LineFilter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kCountChunk = 1 << 20;
+// Lines found are handed to readers at least this often, and in batches of at most kBatch.
+constexpr auto kFlushInterval = std::chrono::milliseconds(20);
+constexpr size_t kBatch = 4096;
+
+}  // namespace
+
+TLineFilter::TLineFilter(std::shared_ptr<const TTextDocument> document,
+                         std::shared_ptr<const TTextSearch> search)
+    : document_(std::move(document)), search_(std::move(search)) {
+    countedTo_ = lineStart_ = document_->TextStart();
+    filteredTo_ = countedTo_;
+}
+
+TLineFilter::~TLineFilter() {
+    Cancel();
+}
+
+void TLineFilter::Start() {
+    Cancel();
+    cancel_ = false;
+    running_ = true;
+    worker_ = std::thread([this] {
+        Run();
+        running_ = false;
+    });
+}
+
+void TLineFilter::Cancel() {
+    cancel_ = true;
+    Wait();
+}
+
+void TLineFilter::Wait() {
+    if (worker_.joinable()) worker_.join();
+}
+
+size_t TLineFilter::Count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+}
+
+TFilterLine TLineFilter::At(size_t index) const {
+    std::lock_guard lock(mutex_);
+    if (index >= count_) return {};
+    return blocks_[index / kBlock][index % kBlock];
+}
+
+size_t TLineFilter::LowerBound(uint64_t offset) const {
+    std::lock_guard lock(mutex_);
+    size_t low = 0, high = count_;
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (blocks_[mid / kBlock][mid % kBlock].start < offset)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+void TLineFilter::Flush(std::vector<TFilterLine>& batch) {
+    if (batch.empty()) return;
+    std::lock_guard lock(mutex_);
+    for (const TFilterLine& line : batch) {
+        if (count_ % kBlock == 0) blocks_.push_back(std::make_unique<TFilterLine[]>(kBlock));
+        blocks_[count_ / kBlock][count_ % kBlock] = line;
+        ++count_;
+    }
+    batch.clear();
+}
+
+void TLineFilter::Run() {
+    if (truncated_) return;
+    const uint64_t to = document_->Size();
+    const uint64_t from = lineStart_;
+    std::vector<TFilterLine> batch;
+    batch.reserve(kBatch);
+    size_t total = Count();
+    auto flushed = std::chrono::steady_clock::now();
+    auto onHit = [&](const TSearchHit& hit) {
+        if (cancel_) return false;
+        // A hit before countedTo_ lies in the line the last pass ended in.
+        if (hit.offset > countedTo_) CountTo(hit.offset);
+        if (int64_t(line_) != lastEmitted_) {
+            lastEmitted_ = int64_t(line_);
+            batch.push_back({lineStart_, line_ + 1});
+            if (++total >= MaxLines) {
+                truncated_ = true;
+                return false;
+            }
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (batch.size() >= kBatch || now - flushed >= kFlushInterval) {
+            Flush(batch);
+            flushed = now;
+        }
+        return true;
+    };
+    auto progress = [&](double share) {
+        filteredTo_ = from + uint64_t(share * double(to - from));
+        Flush(batch);  // a hit found long before the next one is not held back
+        flushed = std::chrono::steady_clock::now();
+    };
+    search_->Scan(from, to, &cancel_, progress, onHit);
+    Flush(batch);
+    if (cancel_ || truncated_) return;
+    // The rest of the text: the next pass starts in the line this one ended in.
+    CountTo(to);
+    filteredTo_ = to;
+}
+
+void TLineFilter::CountTo(uint64_t to) {
+    buffer_.resize(kCountChunk);
+    const size_t u = size_t(document_->Unit());
+    while (countedTo_ < to) {
+        const size_t want = size_t(std::min<uint64_t>(kCountChunk, to - countedTo_));
+        const size_t n = document_->Source().Read(countedTo_, buffer_.data(), want) / u * u;
+        if (n == 0) return;  // the file shrank under us
+        CountUnits(buffer_.data(), n, countedTo_);
+        countedTo_ += n;
+    }
+}
+
+// LF, CR LF and a lone CR each end a line.
+void TLineFilter::CountUnits(const uint8_t* data, size_t size, uint64_t at) {
+    const size_t u = size_t(document_->Unit());
+    if (u == 1) {
+        size_t i = 0;
+        if (lastWasCR_ && size > 0 && data[0] == '\n') {
+            lineStart_ = at + 1;
+            i = 1;
+        }
+        lastWasCR_ = false;
+        if (!std::memchr(data + i, '\r', size - i)) {
+            // The usual text: LF alone.
+            const uint8_t* last = nullptr;
+            for (const uint8_t* p = data + i; p < data + size;) {
+                const void* found = std::memchr(p, '\n', size_t(data + size - p));
+                if (!found) break;
+                last = static_cast<const uint8_t*>(found);
+                ++line_;
+                p = last + 1;
+            }
+            if (last) lineStart_ = at + uint64_t(last - data) + 1;
+            return;
+        }
+        for (; i < size; ++i) {
+            const uint8_t c = data[i];
+            if (c == '\n') {
+                if (!lastWasCR_) ++line_;
+                lineStart_ = at + i + 1;
+            } else if (c == '\r') {
+                ++line_;
+                lineStart_ = at + i + 1;
+            }
+            lastWasCR_ = c == '\r';
+        }
+        return;
+    }
+    const bool little = LittleEndian(document_->Encoding().encoding);
+    for (size_t i = 0; i + u <= size; i += u) {
+        uint32_t v = 0;
+        for (size_t k = 0; k < u; ++k)
+            v |= uint32_t(data[i + k]) << (8 * (little ? k : u - 1 - k));
+        if (v == '\n') {
+            if (!lastWasCR_) ++line_;
+            lineStart_ = at + i + u;
+        } else if (v == '\r') {
+            ++line_;
+            lineStart_ = at + i + u;
+        }
+        lastWasCR_ = v == '\r';
+    }
+}
