@@ -74,7 +74,7 @@ QStringList TMainWindow::StoredProps() {
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
             "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
             "Checkerboard.Checked",    "ThumbnailsMenu.Checked",  "BrowseFiles.ThumbnailSize",
-            "Slideshow.Interval"};
+            "Slideshow.Interval",      "ReadText.FilterHeight"};
 }
 
 QString TMainWindow::ImageFilesMask() {

@@ -3,6 +3,8 @@
 #include <QKeySequence>
 #include <QMenu>
 
+#include <functional>
+
 #include "app/MainWindow.h"
 #include "toolkit/Application.h"
 
@@ -22,6 +24,37 @@ void TMainWindow::CreateMenus() {
     HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
     LineNumbersMenu =
         TextMenu->Add(QStringLiteral("LineNumbersMenu"), QStringLiteral("Line Numbers"));
+    // Reading logs: the list of matching lines, going to a line, and marked lines.
+    TextMenu->Add(QStringLiteral("N15"), QStringLiteral("-"));
+    const struct {
+        const char* name;
+        const char* caption;
+        QKeySequence key;
+        std::function<void(TMemo*)> run;
+    } logItems[] = {
+        {"FilterMenu", "Matching Lines", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+         [](TMemo* memo) { memo->ShowFilterPane(); }},
+        {"GoToLineMenu", "Go To Line ...", QKeySequence(Qt::CTRL | Qt::Key_G),
+         [](TMemo* memo) { memo->AskGoToLine(); }},
+        {"MarkMenu", "Mark Line", QKeySequence(Qt::CTRL | Qt::Key_M),
+         [](TMemo* memo) { memo->ToggleMark(memo->Caret()); }},
+        {"NextMarkMenu", "Next Mark", QKeySequence(Qt::Key_F9),
+         [](TMemo* memo) { memo->GoToMark(true); }},
+        {"PreviousMarkMenu", "Previous Mark", QKeySequence(Qt::CTRL | Qt::Key_F9),
+         [](TMemo* memo) { memo->GoToMark(false); }},
+    };
+    for (const auto& entry : logItems) {
+        TMenuItem* item =
+            TextMenu->Add(QString::fromLatin1(entry.name), QString::fromLatin1(entry.caption));
+        item->setShortcut(entry.key);
+        item->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        ReadText->addAction(item);
+        connect(item, &TMenuItem::OnClick, this, [this, run = entry.run] {
+            Application::HandleEvent([this, &run] {
+                if (ReadText->Visible()) run(ReadText);
+            });
+        });
+    }
     CopyMenu->SetEnabled(false);
     BrowseMenu->SetChecked(true);
     WrapMenu->SetChecked(true);
@@ -147,6 +180,7 @@ void TMainWindow::CreateMenus() {
     keys(FindMenu, {QKeySequence(QKeySequence::Find)});
     FindMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ReadText->addAction(FindMenu);
+
     for (TMenuItem* item : {ZoomIn, ZoomOut, ZoomFit, ZoomActual, RotateRight, RotateLeft, FlipView,
                             SaveRotation, SaveAs, FullScreen}) {
         item->setShortcutContext(Qt::WindowShortcut);

@@ -24,18 +24,22 @@ TFindBar::TFindBar(TTextView* view) : QWidget(view), view_(view) {
     regex_ = new QCheckBox(tr("Regular e&xpression"), this);
     auto* previous = new QPushButton(tr("&Previous"), this);
     auto* next = new QPushButton(tr("&Next"), this);
+    auto* list = new QPushButton(tr("&Lines"), this);
+    list->setObjectName(QStringLiteral("ListLines"));
+    list->setToolTip(tr("List the matching lines (Ctrl+Shift+F)"));
     status_ = new QLabel(this);
     auto* close = new QToolButton(this);
     close->setText(QStringLiteral("\u2715"));
     close->setToolTip(tr("Close (Esc)"));
     for (QWidget* w : std::initializer_list<QWidget*>{label, pattern_, matchCase_, wholeWords_,
-                                                      regex_, previous, next, status_, close})
+                                                      regex_, previous, next, list, status_, close})
         layout->addWidget(w);
     layout->setStretchFactor(pattern_, 1);
     connect(pattern_, &QLineEdit::returnPressed, this, [this] { Find(true); });
     connect(next, &QPushButton::clicked, this, [this] { Find(true); });
     connect(previous, &QPushButton::clicked, this, [this] { Find(false); });
     connect(close, &QToolButton::clicked, this, &TFindBar::Close);
+    connect(list, &QPushButton::clicked, this, &TFindBar::ListRequested);
     // A changed query highlights anew on the next search.
     auto reset = [this] {
         Cancel();
@@ -133,20 +137,7 @@ void TFindBar::Find(bool forward) {
         return;
     }
     Cancel();
-    if (!search_) {
-        TSearchQuery query;
-        query.pattern = EncodedPattern();
-        query.matchCase = matchCase_->isChecked();
-        query.wholeWords = wholeWords_->isChecked();
-        query.regex = regex_->isChecked();
-        search_ = std::make_shared<TTextSearch>(document, query);
-        if (!search_->Error().empty()) {
-            status_->setText(QString::fromStdString(search_->Error()));
-            search_.reset();
-            return;
-        }
-        view_->SetHighlight(search_);
-    }
+    if (!PrepareSearch()) return;
     const uint64_t from = forward ? view_->SelEnd() : view_->SelStart();
     const int generation = ++generation_;
     running_ = true;
@@ -172,6 +163,25 @@ void TFindBar::Find(bool forward) {
         };
     };
     search_->Start(from, forward, done(false), progress);
+}
+
+std::shared_ptr<TTextSearch> TFindBar::PrepareSearch() {
+    if (search_) return search_;
+    if (!view_->Document() || pattern_->text().isEmpty()) return nullptr;
+    TSearchQuery query;
+    query.pattern = EncodedPattern();
+    query.matchCase = matchCase_->isChecked();
+    query.wholeWords = wholeWords_->isChecked();
+    query.regex = regex_->isChecked();
+    search_ = std::make_shared<TTextSearch>(view_->Document(), query);
+    if (!search_->Error().empty()) {
+        status_->setText(QString::fromStdString(search_->Error()));
+        search_.reset();
+        return nullptr;
+    }
+    view_->SetHighlight(search_);
+    emit SearchPrepared();
+    return search_;
 }
 
 void TFindBar::Done(int generation, bool found, TSearchHit hit, bool wrapped, bool forward) {

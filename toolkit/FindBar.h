@@ -25,6 +25,9 @@ class TFindBar : public QWidget {
     void Close();
     // Searches from the caret; forward or backward.
     void Find(bool forward);
+    // The search of the pattern and options shown, made when there is none yet (null, with the
+    // reason shown, when the pattern is empty or does not compile).
+    std::shared_ptr<TTextSearch> PrepareSearch();
     // Stops a running search.
     void Cancel();
     bool Running() const { return running_; }
@@ -41,6 +44,10 @@ class TFindBar : public QWidget {
     void VisibilityChanged();
     // A search ended (found or not).
     void Finished(bool found);
+    // A search for a new pattern or new options was made (PrepareSearch).
+    void SearchPrepared();
+    // The button that lists the matching lines was pressed.
+    void ListRequested();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

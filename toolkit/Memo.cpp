@@ -12,6 +12,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "toolkit/FilterPane.h"
 #include "toolkit/FindBar.h"
 
 namespace {
@@ -36,6 +37,15 @@ TMemo::TMemo(const QString& name, QWidget* parent) : TControl<TTextView>(parent)
     findBar_ = new TFindBar(this);
     findBar_->hide();
     connect(findBar_, &TFindBar::VisibilityChanged, this, &TMemo::PlaceFindBar);
+    filterPane_ = new TFilterPane(this, this);
+    filterPane_->hide();
+    connect(findBar_, &TFindBar::ListRequested, this, &TMemo::ShowFilterPane);
+    connect(findBar_, &TFindBar::SearchPrepared, this, [this] {
+        if (FilterPaneShown()) RefreshFilter();
+    });
+    connect(filterPane_, &TFilterPane::CloseRequested, this, &TMemo::CloseFilterPane);
+    connect(filterPane_, &TFilterPane::Chosen, this, [this] { setFocus(Qt::OtherFocusReason); });
+    connect(filterPane_, &TFilterPane::HeightRequested, this, &TMemo::SetFilterHeight);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("StatusText"));
     status_->setContentsMargins(4, 1, 4, 1);
@@ -107,6 +117,10 @@ void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoic
     SetHexMode(hexForced_ || encoding_.binary);
     SetDocument(std::make_shared<TTextDocument>(source_, encoding_));
     if (findBar_) findBar_->DocumentChanged();
+    if (filterPane_) {
+        filterPane_->DocumentChanged();
+        if (FilterPaneShown()) RefreshFilter();
+    }
     if (status_) UpdateStatus();
     emit OnChange();
 }
@@ -226,11 +240,17 @@ void TMemo::CheckFile() {
     if (replaced || now < shown) {
         const bool end = AtEnd();
         const uint64_t top = TopOffset();
+        std::vector<uint64_t> marks = Marks();
         try {
             LoadFromNativeFile(nativeName_, shownName_);
         } catch (const std::exception&) {
             return;  // gone for now: the text stays
         }
+        // The marks stay with the file while it is shown, on the lines still there.
+        std::vector<uint64_t> kept;
+        for (const uint64_t mark : marks)
+            if (mark < Document()->Size()) kept.push_back(Document()->LineStartAt(mark));
+        SetMarks(std::move(kept));
         if (end)
             ScrollToEnd();
         else
@@ -239,12 +259,49 @@ void TMemo::CheckFile() {
         const bool end = AtEnd();
         Document()->Grow(now);
         DocumentGrew();
+        filterPane_->DocumentGrew();
         if (end) ScrollToEnd();
     }
 }
 
 void TMemo::ShowFindBar() {
     findBar_->Open();
+}
+
+void TMemo::ShowFilterPane() {
+    if (!Document() || HexMode()) return;
+    const bool shown = FilterPaneShown();
+    filterPane_->show();
+    if (!shown) PlaceFindBar();
+    RefreshFilter();
+    if (!filterPane_->Search()) {
+        findBar_->Open();
+    } else {
+        filterPane_->setFocus(Qt::ShortcutFocusReason);
+    }
+}
+
+void TMemo::RefreshFilter() {
+    std::shared_ptr<TTextSearch> search = findBar_->PrepareSearch();
+    if (search == filterPane_->Search() && search) return;
+    filterPane_->SetSearch(search, search ? findBar_->Pattern()->text() : QString());
+}
+
+void TMemo::CloseFilterPane() {
+    const bool focused = filterPane_->hasFocus();
+    filterPane_->SetSearch(nullptr, QString());
+    filterPane_->hide();
+    PlaceFindBar();
+    if (focused) setFocus(Qt::OtherFocusReason);
+}
+
+bool TMemo::FilterPaneShown() const {
+    return filterPane_ && !filterPane_->isHidden();
+}
+
+void TMemo::SetFilterHeight(int value) {
+    filterHeight_ = std::max(0, value);
+    PlaceFindBar();
 }
 
 void TMemo::AskGoToLine() {
@@ -287,11 +344,19 @@ void TMemo::CancelGoToLine() {
 }
 
 void TMemo::PlaceFindBar() {
-    // The find bar above the status line, both under the text.
+    // The list of matching lines, the find bar and the status line, in this order under the text;
+    // the list leaves the text at least a few lines.
     const int h = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
     const int s = status_ ? status_->sizeHint().height() : 0;
-    setViewportMargins(0, 0, 0, h + s);
     const QRect r = contentsRect();
+    int f = 0;
+    if (FilterPaneShown()) {
+        const int wanted = filterHeight_ > 0 ? filterHeight_ : r.height() / 3;
+        const int room = r.height() - h - s - 4 * QFontMetrics(font()).lineSpacing();
+        f = std::max(0, std::min(wanted, room));
+        filterPane_->setGeometry(r.left(), r.bottom() + 1 - f - h - s, r.width(), f);
+    }
+    setViewportMargins(0, 0, 0, f + h + s);
     findBar_->setGeometry(r.left(), r.bottom() + 1 - h - s, r.width(), h);
     if (status_) status_->setGeometry(r.left(), r.bottom() + 1 - s, r.width(), s);
 }
@@ -304,6 +369,11 @@ void TMemo::resizeEvent(QResizeEvent* event) {
 void TMemo::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Find)) {
         ShowFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_F &&
+        event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        ShowFilterPane();
         return;
     }
     if (event->key() == Qt::Key_G && event->modifiers() == Qt::ControlModifier) {

@@ -15,6 +15,7 @@
 #include "toolkit/TextView.h"
 
 class QLabel;
+class TFilterPane;
 class TFindBar;
 
 class TMemo : public TControl<TTextView> {
@@ -27,6 +28,7 @@ class TMemo : public TControl<TTextView> {
     Q_PROPERTY(Toolkit::TScrollStyle ScrollBars READ ScrollBars WRITE SetScrollBars)
     Q_PROPERTY(int SelLength READ SelLength)
     Q_PROPERTY(QString Text READ Text WRITE SetText)
+    Q_PROPERTY(int FilterHeight READ FilterHeight WRITE SetFilterHeight)
 
   public:
     // Text() gives at most this many bytes of a document's start.
@@ -94,6 +96,17 @@ class TMemo : public TControl<TTextView> {
     void ShowFindBar();
     TFindBar* FindBar() const { return findBar_; }
 
+    // The list of matching lines under the text (Ctrl+Shift+F, or the find bar's button): the
+    // lines the find bar's pattern matches, and the marked lines. Without a pattern the find bar
+    // opens for one, and the list shows the marks until it is given.
+    void ShowFilterPane();
+    void CloseFilterPane();
+    TFilterPane* FilterPane() const { return filterPane_; }
+    bool FilterPaneShown() const;
+    // The list's height in pixels; 0 for the default (a third of the memo).
+    int FilterHeight() const { return filterHeight_; }
+    void SetFilterHeight(int value);
+
     // Go to line (Ctrl+G): asks for a line number or a percentage, the caret's line offered, and
     // shows that line. A line the index has not reached yet is waited for, with the progress in
     // the status line, until it is shown or Esc cancels.
@@ -124,6 +137,8 @@ class TMemo : public TControl<TTextView> {
     void ApplyWrap();
     void Show(std::shared_ptr<const TTextSource> source, const TEncodingChoice& encoding);
     void PlaceFindBar();
+    // Gives the list the find bar's search over the document shown.
+    void RefreshFilter();
     void UpdateStatus();
     void OnGoToTick();
 
@@ -137,6 +152,8 @@ class TMemo : public TControl<TTextView> {
     QString shownName_;
     QTimer follow_;
     TFindBar* findBar_ = nullptr;
+    TFilterPane* filterPane_ = nullptr;
+    int filterHeight_ = 0;
     QTimer goTo_;
     TLineTarget goToTarget_;
     QLabel* status_ = nullptr;

@@ -24,6 +24,7 @@ constexpr size_t kMaxHighlights = 2000;
 // Highlighting runs on the window's thread: longer expression matches are shown cut.
 constexpr uint64_t kHighlightMatch = 1 << 20;
 const QColor kFoundColor(255, 220, 80);
+const QColor kMarkColor(170, 200, 255);
 
 // Windows-1252 bytes 0x80..0x9F; the five unassigned bytes map to the C1 control of the same
 // value, as the platform's own conversion does.
@@ -189,6 +190,9 @@ TTextView::~TTextView() = default;
 void TTextView::SetDocument(std::shared_ptr<TTextDocument> document) {
     document_ = std::move(document);
     highlight_.reset();
+    const bool hadMarks = !marks_.empty();
+    marks_.clear();
+    if (hadMarks) emit MarksChanged();
     top_ = document_ && !hex_ ? document_->TextStart() : 0;
     topRow_ = 0;
     anchor_ = caret_ = top_;
@@ -500,6 +504,60 @@ bool TTextView::GoToLine(const TLineTarget& target) {
     return true;
 }
 
+void TTextView::ShowAt(uint64_t offset, uint64_t length) {
+    if (!document_) return;
+    Select(offset, offset + length);
+    ScrollToOffset(offset);
+    // Some lines of what came before, unless they would push the line off the screen.
+    if (!hex_) ScrollLines(-std::min(3, VisibleRows() / 4));
+}
+
+QColor TTextView::FoundColor() {
+    return kFoundColor;
+}
+
+QColor TTextView::MarkColor() {
+    return kMarkColor;
+}
+
+void TTextView::SetMarks(std::vector<uint64_t> marks) {
+    std::sort(marks.begin(), marks.end());
+    marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
+    if (marks == marks_) return;
+    marks_ = std::move(marks);
+    viewport()->update();
+    emit MarksChanged();
+}
+
+void TTextView::ToggleMark(uint64_t offset) {
+    if (!document_ || hex_) return;
+    const uint64_t start = document_->LineStartAt(std::min(offset, document_->Size()));
+    const auto at = std::lower_bound(marks_.begin(), marks_.end(), start);
+    if (at != marks_.end() && *at == start)
+        marks_.erase(at);
+    else
+        marks_.insert(at, start);
+    viewport()->update();
+    emit MarksChanged();
+}
+
+bool TTextView::GoToMark(bool forward) {
+    if (!document_ || hex_ || marks_.empty()) return false;
+    const uint64_t line = document_->LineStartAt(caret_);
+    uint64_t to = 0;
+    if (forward) {
+        const auto next = std::upper_bound(marks_.begin(), marks_.end(), line);
+        to = next != marks_.end() ? *next : marks_.front();
+    } else {
+        const auto next = std::lower_bound(marks_.begin(), marks_.end(), line);
+        to = next != marks_.begin() ? *(next - 1) : marks_.back();
+    }
+    Select(to, to);
+    EnsureCaretVisible();
+    viewport()->update();
+    return true;
+}
+
 bool TTextView::AtEnd() {
     if (!document_) return true;
     if (hex_) return top_ / 16 + uint64_t(VisibleRows()) >= HexRows();
@@ -689,6 +747,14 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
         KeyHex(event);
         return;
     }
+    if (event->key() == Qt::Key_M && event->modifiers() == Qt::ControlModifier) {
+        ToggleMark(caret_);
+        return;
+    }
+    if (event->key() == Qt::Key_F9 && (event->modifiers() & ~Qt::ControlModifier) == 0) {
+        GoToMark(!(event->modifiers() & Qt::ControlModifier));
+        return;
+    }
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     const bool control = event->modifiers() & Qt::ControlModifier;
     const uint64_t lineStart = document_->LineStartAt(caret_);
@@ -777,6 +843,12 @@ void TTextView::keyPressEvent(QKeyEvent* event) {
 }
 
 void TTextView::mousePressEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && document_ && !hex_ && point.x() < GutterWidth()) {
+        // A click on a line number marks the line, or unmarks it.
+        ToggleMark(HitTest(QPoint(TextLeft(), point.y())));
+        return;
+    }
     if (event->button() == Qt::LeftButton && document_) {
         const uint64_t at = hex_ ? caret_ : HitTest(event->position().toPoint());
         caret_ = at;
@@ -853,6 +925,8 @@ void TTextView::paintEvent(QPaintEvent*) {
     const int left = TextLeft();
     painter.setPen(pal.color(QPalette::Text));
     for (const TVisibleLine& v : visible_) {
+        if (std::binary_search(marks_.begin(), marks_.end(), v.line.start))
+            painter.fillRect(QRect(0, v.y, viewport()->width(), v.height), kMarkColor);
         QList<QTextLayout::FormatRange> formats;
         for (const TSearchHit& h : hits) {
             if (h.offset + h.length <= v.line.start || h.offset >= v.line.next) continue;
@@ -884,6 +958,8 @@ void TTextView::paintEvent(QPaintEvent*) {
             // The file's own line numbers: the further pieces of a long line carry none.
             bool continues = false;
             const int64_t number = document_->FileLineAt(v.line.start, &continues);
+            if (std::binary_search(marks_.begin(), marks_.end(), v.line.start))
+                painter.fillRect(QRect(0, v.y, gutter, v.height), kMarkColor.darker(130));
             if (number < 0 || continues) continue;
             painter.drawText(QRect(0, v.y, gutter - kMargin, LineHeight()),
                              Qt::AlignRight | Qt::AlignVCenter, QString::number(number + 1));

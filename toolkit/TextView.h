@@ -7,6 +7,7 @@
 // Selection and caret are byte offsets into the document; copying is bounded by MaxCopy.
 // A hex mode shows the same bytes as rows of 16.
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QString>
 #include <QTimer>
 
@@ -69,9 +70,25 @@ class TTextView : public QAbstractScrollArea {
 
     // Matches to highlight on screen (none for null).
     void SetHighlight(std::shared_ptr<TTextSearch> search);
+    // The background of the current search's matches, here and in the lists of matching lines.
+    static QColor FoundColor();
+    static QColor MarkColor();
+
+    // Marked lines, by their starts in ascending order; another document starts without any.
+    const std::vector<uint64_t>& Marks() const { return marks_; }
+    void SetMarks(std::vector<uint64_t> marks);
+    // Marks the line holding `offset`, or unmarks it when it is marked.
+    void ToggleMark(uint64_t offset);
+    // Moves the caret to the next marked line after the caret's line (or before it), going on
+    // from the other end; false when there is no mark.
+    bool GoToMark(bool forward);
+    // Puts the caret at `offset` (selecting `length` bytes) and scrolls its line on screen with
+    // a few lines above it.
+    void ShowAt(uint64_t offset, uint64_t length = 0);
 
   signals:
     void SelectionChanged();
+    void MarksChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -117,6 +134,7 @@ class TTextView : public QAbstractScrollArea {
 
     std::shared_ptr<TTextDocument> document_;
     std::shared_ptr<TTextSearch> highlight_;
+    std::vector<uint64_t> marks_;
     uint64_t top_ = 0;  // line start (text) or row offset (hex) at the top
     int topRow_ = 0;    // wrapped rows of the top line scrolled away
     uint64_t anchor_ = 0, caret_ = 0;

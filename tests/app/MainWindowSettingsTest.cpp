@@ -107,8 +107,9 @@ TEST_F(MainWindowSettingsTest, FirstCloseWritesEveryKeyInOrder) {
              << "Checkerboard_Checked"
              << "ThumbnailsMenu_Checked"
              << "BrowseFiles_ThumbnailSize"
-             << "Slideshow_Interval";
-    ASSERT_EQ(expected.size(), 70);
+             << "Slideshow_Interval"
+             << "ReadText_FilterHeight";
+    ASSERT_EQ(expected.size(), 71);
 
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadSection("User"), expected);

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -19,6 +20,7 @@
 
 #include "text/TextTestHelpers.h"
 #include "toolkit/Application.h"
+#include "toolkit/FilterPane.h"
 #include "toolkit/FindBar.h"
 #include "toolkit/Memo.h"
 #include "toolkit/TextView.h"
@@ -235,6 +237,13 @@ TEST(TextView, CtrlGGoesToALineOnceIndexed) {
     memo.resize(300, 200);
     memo.show();
     memo.LoadFromFile(WriteFile(dir, "large.log", bytes));
+    // Esc gives up waiting for a line the index has not reached.
+    memo.GoToLineWhenIndexed({2999990, false});
+    ASSERT_TRUE(memo.GoToLinePending());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&memo, &escape);
+    EXPECT_FALSE(memo.GoToLinePending());
+    EXPECT_EQ(memo.Caret(), 0u);
     const struct {
         const char* answer;  // null for Cancel
         const char* offered;
@@ -267,4 +276,81 @@ TEST(TextView, CtrlGGoesToALineOnceIndexed) {
         EXPECT_LT(memo.Caret() - memo.TopOffset(), 8u * 40);
     }
     TMemo::AskLineHook = nullptr;
+}
+
+// The list of matching lines with the marks among them, on a file that grows while it is shown.
+TEST(TextFilter, ListsMatchesAndMarksAndFollowsAGrowingFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.log");
+    auto append = [&](int from, int to) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        for (int i = from; i < to; ++i)
+            f.write("line " + QByteArray::number(i) + (i % 10 == 3 ? " ERR\n" : " ok\n"));
+    };
+    append(0, 1000);
+    TMemo memo("ReadText");
+    memo.resize(500, 400);
+    memo.show();
+    memo.SetShowLineNumbers(true);
+    memo.LoadFromFile(path);
+    TFilterPane* pane = memo.FilterPane();
+    auto settle = [&] {
+        for (int i = 0; i < 500 && (pane->Filling() || memo.GoToLinePending()); ++i) {
+            QEventLoop wait;
+            QTimer::singleShot(10, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        QEventLoop wait;
+        QTimer::singleShot(50, &wait, &QEventLoop::quit);
+        wait.exec();
+    };
+    auto key = [&](QWidget* to, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, k, modifiers);
+        QApplication::sendEvent(to, &event);
+    };
+    // Without a pattern the find bar opens for one; Enter in it fills the list.
+    key(&memo, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(memo.FilterPaneShown());
+    ASSERT_TRUE(memo.FindBar()->isVisible());
+    memo.FindBar()->Pattern()->setText("ERR");
+    key(memo.FindBar()->Pattern(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(pane->RowCount(), 100u);
+    EXPECT_EQ(pane->Row(0).number, 4);
+    EXPECT_EQ(pane->Row(99).number, 994);
+    // Marks: Ctrl+M on line 6, a click on line 1's number; both join the list in line order.
+    memo.setFocus();
+    memo.Select(memo.Text().indexOf("line 5 "), memo.Text().indexOf("line 5 "));
+    key(&memo, Qt::Key_M, Qt::ControlModifier);
+    memo.ScrollToOffset(0);
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(memo.viewport(), &click);
+    ASSERT_EQ(memo.Marks().size(), 2u);
+    ASSERT_EQ(pane->RowCount(), 102u);
+    const int64_t numbers[] = {1, 4, 6, 14};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(pane->Row(i).number, numbers[i]) << i;
+    EXPECT_TRUE(pane->Row(0).marked && !pane->Row(0).match && pane->Row(1).match);
+    // The file grows: the list goes on, the marks stay, its new lines can be gone to.
+    append(1000, 1100);
+    memo.CheckFile();
+    memo.GoToLineWhenIndexed({1050, false});
+    settle();
+    EXPECT_EQ(pane->RowCount(), 112u);
+    EXPECT_EQ(pane->Row(111).number, 1094);
+    EXPECT_EQ(memo.Marks().size(), 2u);
+    EXPECT_EQ(memo.Document()->FileLineAt(memo.Caret()), 1049);
+    // F9 goes round the marks; Enter on a row selects the match in the text.
+    key(&memo, Qt::Key_F9);
+    EXPECT_EQ(memo.Caret(), memo.Marks()[0]);
+    key(&memo, Qt::Key_F9, Qt::ControlModifier);
+    EXPECT_EQ(memo.Caret(), memo.Marks()[1]);
+    pane->SetCurrentRow(111);
+    key(pane, Qt::Key_Return);
+    EXPECT_EQ(memo.TextOf(memo.SelStart(), memo.SelEnd(), 10), "ERR");
+    EXPECT_EQ(memo.Document()->FileLineAt(memo.Caret()), 1093);
+    key(pane, Qt::Key_Escape);
+    EXPECT_FALSE(memo.FilterPaneShown());
 }
