@@ -4,12 +4,39 @@
 #include <chrono>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr size_t kCountChunk = 1 << 20;
 // Lines found are handed to readers at least this often, and in batches of at most kBatch.
 constexpr auto kFlushInterval = std::chrono::milliseconds(20);
 constexpr size_t kBatch = 4096;
+
+// The number of `value` bytes in [data, data + size).
+uint64_t CountByte(const uint8_t* data, size_t size, uint8_t value) {
+    uint64_t count = 0;
+    size_t i = 0;
+#ifdef __SSE2__
+    // Sixteen byte counters at a time, summed before any of them can overflow.
+    const __m128i needle = _mm_set1_epi8(char(value));
+    while (i + 16 <= size) {
+        __m128i counters = _mm_setzero_si128();
+        for (int k = 0; k < 255 && i + 16 <= size; ++k, i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+            counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, needle));
+        }
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        count += uint64_t(_mm_cvtsi128_si64(sums)) +
+                 uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    for (; i < size; ++i)
+        count += data[i] == value;
+    return count;
+}
 
 }  // namespace
 
@@ -142,15 +169,9 @@ void TLineFilter::CountUnits(const uint8_t* data, size_t size, uint64_t at) {
         lastWasCR_ = false;
         if (!std::memchr(data + i, '\r', size - i)) {
             // The usual text: LF alone.
-            const uint8_t* last = nullptr;
-            for (const uint8_t* p = data + i; p < data + size;) {
-                const void* found = std::memchr(p, '\n', size_t(data + size - p));
-                if (!found) break;
-                last = static_cast<const uint8_t*>(found);
-                ++line_;
-                p = last + 1;
-            }
-            if (last) lineStart_ = at + uint64_t(last - data) + 1;
+            line_ += CountByte(data + i, size - i, '\n');
+            if (const void* last = memrchr(data + i, '\n', size - i))
+                lineStart_ = at + uint64_t(static_cast<const uint8_t*>(last) - data) + 1;
             return;
         }
         for (; i < size; ++i) {

@@ -8,6 +8,7 @@
 // holds; the pieces are lines of the index, while FileLineAt counts the file's own lines.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -113,7 +114,8 @@ class TTextDocument {
     static constexpr uint16_t kContinues = 0x8000;
     static constexpr uint16_t kLengthMask = 0x7FFF;
     mutable std::mutex mutex_;
-    std::vector<uint16_t> lengths_;
+    // A deque: growing it never moves what is there, so readers never wait for a copy.
+    std::deque<uint16_t> lengths_;
     std::vector<uint64_t> checkpoints_;
     std::vector<uint64_t> splitCheckpoints_;
     uint64_t splitsTotal_ = 0;

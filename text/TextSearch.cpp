@@ -63,6 +63,51 @@ std::vector<uint32_t> WideUnits(const std::string& utf8, int unit) {
     return units;
 }
 
+// How common a byte is in text and logs, roughly: the rarest byte of a literal is looked for
+// first, with memchr, which runs several times faster than memmem over text where it is rare.
+int ByteRank(uint8_t b) {
+    static const char kLetters[] = "etaoinsrhldcumfpgwybvkxjqz";  // the most common first
+    if (b == 0 || b == ' ' || b == '\n' || b == '\t') return 100;
+    if (const char* at = std::strchr(kLetters, std::tolower(b)); at && b != 0)
+        return 90 - int(at - kLetters) - (std::isupper(b) ? 20 : 0);
+    if (b >= '0' && b <= '9') return 80;
+    if (b < 0x20) return 5;
+    if (b >= 0x80) return 40;
+    return 50;  // punctuation
+}
+
+// The position of the rarest byte of `needle`.
+size_t RareByte(const std::string& needle) {
+    size_t best = 0;
+    for (size_t i = 1; i < needle.size(); ++i)
+        if (ByteRank(uint8_t(needle[i])) < ByteRank(uint8_t(needle[best]))) best = i;
+    return best;
+}
+
+// The first occurrence of `needle` in [data, data + size), as memmem finds it: candidates at the
+// needle's rare byte, and memmem for the rest of the data when that byte turns out common there.
+const uint8_t* FindLiteral(const uint8_t* data, size_t size, const std::string& needle,
+                           size_t rare) {
+    const size_t m = needle.size();
+    if (m == 0 || size < m) return nullptr;
+    const auto c = uint8_t(needle[rare]);
+    const uint8_t* q = data + rare;
+    const uint8_t* const end = data + size - m + rare + 1;  // past the last place for the byte
+    size_t misses = 0;
+    while (q < end) {
+        q = static_cast<const uint8_t*>(std::memchr(q, c, size_t(end - q)));
+        if (!q) return nullptr;
+        if (std::memcmp(q - rare, needle.data(), m) == 0) return q - rare;
+        ++q;
+        if (++misses > 4096 && misses > size_t(q - data) / 64) {
+            const uint8_t* from = q - rare;
+            return static_cast<const uint8_t*>(
+                memmem(from, size_t(data + size - from), needle.data(), m));
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 TTextSearch::TTextSearch(std::shared_ptr<const TTextDocument> document, const TSearchQuery& query)
@@ -129,6 +174,7 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
                               const std::function<void(double)>& progress,
                               const std::function<bool(const TSearchHit&)>& onHit) const {
     const std::string& p = needle_;
+    const size_t rare = RareByte(p);
     const size_t overlap = p.size();
     const uint64_t begin = from;
     std::vector<uint8_t> buffer(
@@ -149,10 +195,9 @@ bool TTextSearch::ScanLiteral(uint64_t from, uint64_t to, const std::atomic<bool
         size_t start =
             static_cast<size_t>(resume > from ? std::min<uint64_t>(resume - from, limit) : 0);
         while (start < limit) {
-            const void* found = memmem(buffer.data() + start, n - start, p.data(), p.size());
+            const uint8_t* found = FindLiteral(buffer.data() + start, n - start, p, rare);
             if (!found) break;
-            const size_t at =
-                static_cast<size_t>(static_cast<const uint8_t*>(found) - buffer.data());
+            const auto at = static_cast<size_t>(found - buffer.data());
             if (at >= limit) break;
             if (at % u != 0) {
                 start = at + 1;

@@ -97,22 +97,22 @@ void TFilterPane::MarksChanged() {
 }
 
 bool TFilterPane::Filling() const {
-    return filter_ && (filter_->Running() ||
-                       (view_->Document() && filter_->FilteredTo() < view_->Document()->Size() &&
-                        !filter_->Truncated()));
+    return tick_.isActive();
 }
 
 void TFilterPane::OnTick() {
-    if (!filter_) {
+    const std::shared_ptr<TTextDocument>& document = view_->Document();
+    if (!filter_ || !document) {
         tick_.stop();
         return;
     }
-    if (!filter_->Running() && view_->Document() &&
-        filter_->FilteredTo() < view_->Document()->Size() && !filter_->Truncated())
-        filter_->Start();  // the file grew while the last pass ran
-    if (!filter_->Running()) tick_.stop();
+    const bool running = filter_->Running();
+    const bool behind = filter_->FilteredTo() < document->Size() && !filter_->Truncated();
+    if (!running && behind) filter_->Start();  // the file grew while the last pass ran
     const size_t before = count_;
-    if (filter_->Count() != count_ || !filter_->Running()) Remerge();
+    if (filter_->Count() != count_ || !running) Remerge();
+    if (!running && !behind) tick_.stop();
+    UpdateStatus();
     // Rows added below the screen change only the scroll bar.
     if (before != count_) {
         const size_t first = size_t(verticalScrollBar()->value());

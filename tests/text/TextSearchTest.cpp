@@ -143,3 +143,17 @@ TEST(TextSearch, LongMatchesAcrossChunksAreFoundWhole) {
                   std::vector<TSearchHit>{medium});
     }
 }
+
+// A literal is looked for at its rarest byte first; where that byte is common the search goes on
+// another way and still finds every hit.
+TEST(TextSearch, LiteralsWhoseRareByteIsCommonAreStillFound) {
+    std::string bytes(300000, 'q');
+    for (const size_t at : {7u, 150000u, 299990u})
+        bytes.replace(at, 3, "zqz");
+    auto d = Doc(bytes);
+    TTextSearch search(d, {"zqz", true, false, false});
+    std::vector<uint64_t> found;
+    for (const TSearchHit& hit : search.FindAll(0, d->Size(), 10))
+        found.push_back(hit.offset);
+    EXPECT_EQ(found, (std::vector<uint64_t>{7, 150000, 299990}));
+}

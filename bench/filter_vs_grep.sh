@@ -1,0 +1,49 @@
+#!/bin/sh
+# The list of matching lines on a 1.5 GB log (made in a temporary folder, removed after) next to
+# `grep -n` on the same file, both read from the page cache, paired run by run: the list complete,
+# its first rows, the longest stall of the window, peak memory, and going to line 15,000,000
+# while the line index is built and once it is complete.
+#
+# grep writes to a file: with its output on /dev/null it stops at the first match.
+#
+# Usage: bench/filter_vs_grep.sh [bench_gui_filter] (RUNS=3 by default; SIZE_MB=1536)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+bench=${1:-$root/build/bench/bench_gui_filter}
+runs=${RUNS:-3}
+size_mb=${SIZE_MB:-1536}
+[ -x "$bench" ] || { echo "bench_gui_filter not found: $bench" >&2; exit 2; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+log=$work/big.log
+# About 100,000 lines with the word in 1.5 GB (one line in 170).
+python3 - "$log" "$size_mb" <<'PY'
+import random, sys
+random.seed(1)
+words = "alpha beta gamma delta request served cache miss user session timeout retry".split()
+lines = []
+for i in range(12000):
+    level = random.choice(["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"])
+    text = " ".join(random.choice(words) for _ in range(random.randint(3, 14)))
+    if i % 170 == 0:
+        text += " xyzzy"
+    lines.append("2026-12-08 12:%02d:%02d.%03d [%s] worker-%d %s\n"
+                 % (i // 60 % 60, i % 60, i % 1000, level, i % 16, text))
+block = "".join(lines).encode()
+want = int(sys.argv[2]) << 20
+with open(sys.argv[1], "wb") as f:
+    written = 0
+    while written < want:
+        f.write(block)
+        written += len(block)
+PY
+cat "$log" > /dev/null
+echo "file: $(du -h "$log" | cut -f1); CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+i=0
+while [ $i -lt "$runs" ]; do
+    i=$((i + 1))
+    echo "--- run $i"
+    /usr/bin/time -f "grep_n_s %e (user %U, sys %S) lines" grep -n xyzzy "$log" > "$work/grep.out"
+    wc -l < "$work/grep.out"
+    /usr/bin/time -f "bench_s %e (user %U, sys %S)" "$bench" "$log" xyzzy
+done
