@@ -1,11 +1,12 @@
 // The text engine on hostile bytes: encoding detection, then the line index and line walking in
 // every encoding, and a search in each of its modes (8, 16 and 32-bit code units), over the input
-// held in memory.
+// held in memory, and the lines a filter lists for that search.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "text/LineFilter.h"
 #include "text/TextDocument.h"
 #include "text/TextEncoding.h"
 #include "text/TextSearch.h"
@@ -63,6 +64,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const TSearchHit& hit : search.FindAll(from, to, 64)) {
             check(hit, std::max(from, previous), to);
             previous = hit.offset + hit.length;
+        }
+    }
+    // The lines the filter lists: in order, each a line start, numbered as the index numbers it.
+    if (search.Error().empty() && document->IndexComplete()) {
+        TLineFilter filter(document, std::shared_ptr<const TTextSearch>(&search, [](auto*) {}));
+        filter.Run();
+        uint64_t previous = 0;
+        for (size_t i = 0; i < filter.Count(); ++i) {
+            const TFilterLine line = filter.At(i);
+            if ((i > 0 && line.number <= previous) || line.start > end ||
+                document->LineStartAt(line.start) != line.start ||
+                document->FileLineAt(line.start) + 1 != int64_t(line.number))
+                __builtin_trap();
+            previous = line.number;
         }
     }
     if (pick & 0x08) {

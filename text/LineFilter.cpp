@@ -117,9 +117,15 @@ void TLineFilter::Run() {
         if (cancel_) return false;
         // A hit before countedTo_ lies in the line the last pass ended in.
         if (hit.offset > countedTo_) CountTo(hit.offset);
-        if (int64_t(line_) != lastEmitted_) {
-            lastEmitted_ = int64_t(line_);
-            batch.push_back({lineStart_, line_ + 1});
+        uint64_t number = line_, start = lineStart_;
+        // A hit at the LF of a CR LF is in the line that the pair ends.
+        if (lastWasCR_ && hit.offset == countedTo_ && line_ > 0 && UnitAt(hit.offset) == '\n') {
+            number = line_ - 1;
+            start = previousLineStart_;
+        }
+        if (int64_t(number) > lastEmitted_) {
+            lastEmitted_ = int64_t(number);
+            batch.push_back({start, number + 1});
             if (++total >= MaxLines) {
                 truncated_ = true;
                 return false;
@@ -146,15 +152,26 @@ void TLineFilter::Run() {
 }
 
 void TLineFilter::CountTo(uint64_t to) {
-    buffer_.resize(kCountChunk);
     const size_t u = size_t(document_->Unit());
     while (countedTo_ < to) {
         const size_t want = size_t(std::min<uint64_t>(kCountChunk, to - countedTo_));
+        if (buffer_.size() < want) buffer_.resize(want);
         const size_t n = document_->Source().Read(countedTo_, buffer_.data(), want) / u * u;
         if (n == 0) return;  // the file shrank under us
         CountUnits(buffer_.data(), n, countedTo_);
         countedTo_ += n;
     }
+}
+
+uint32_t TLineFilter::UnitAt(uint64_t offset) const {
+    const size_t u = size_t(document_->Unit());
+    uint8_t bytes[4] = {};
+    if (document_->Source().Read(offset, bytes, u) < u) return 0;
+    const bool little = LittleEndian(document_->Encoding().encoding);
+    uint32_t v = 0;
+    for (size_t k = 0; k < u; ++k)
+        v |= uint32_t(bytes[k]) << (8 * (little ? k : u - 1 - k));
+    return v;
 }
 
 // LF, CR LF and a lone CR each end a line.
@@ -174,17 +191,8 @@ void TLineFilter::CountUnits(const uint8_t* data, size_t size, uint64_t at) {
                 lineStart_ = at + uint64_t(static_cast<const uint8_t*>(last) - data) + 1;
             return;
         }
-        for (; i < size; ++i) {
-            const uint8_t c = data[i];
-            if (c == '\n') {
-                if (!lastWasCR_) ++line_;
-                lineStart_ = at + i + 1;
-            } else if (c == '\r') {
-                ++line_;
-                lineStart_ = at + i + 1;
-            }
-            lastWasCR_ = c == '\r';
-        }
+        for (; i < size; ++i)
+            CountUnit(data[i], at + i + 1);
         return;
     }
     const bool little = LittleEndian(document_->Encoding().encoding);
@@ -192,13 +200,15 @@ void TLineFilter::CountUnits(const uint8_t* data, size_t size, uint64_t at) {
         uint32_t v = 0;
         for (size_t k = 0; k < u; ++k)
             v |= uint32_t(data[i + k]) << (8 * (little ? k : u - 1 - k));
-        if (v == '\n') {
-            if (!lastWasCR_) ++line_;
-            lineStart_ = at + i + u;
-        } else if (v == '\r') {
-            ++line_;
-            lineStart_ = at + i + u;
-        }
-        lastWasCR_ = v == '\r';
+        CountUnit(v, at + i + u);
     }
+}
+
+void TLineFilter::CountUnit(uint32_t unit, uint64_t next) {
+    if (unit == '\r' || (unit == '\n' && !lastWasCR_)) {
+        ++line_;
+        previousLineStart_ = lineStart_;
+    }
+    if (unit == '\r' || unit == '\n') lineStart_ = next;
+    lastWasCR_ = unit == '\r';
 }

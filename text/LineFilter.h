@@ -53,6 +53,9 @@ class TLineFilter {
     // Counts the line ends in [countedTo_, to), moving the current line on.
     void CountTo(uint64_t to);
     void CountUnits(const uint8_t* data, size_t size, uint64_t at);
+    // One code unit, `next` the offset after it.
+    void CountUnit(uint32_t unit, uint64_t next);
+    uint32_t UnitAt(uint64_t offset) const;
     void Flush(std::vector<TFilterLine>& batch);
 
     std::shared_ptr<const TTextDocument> document_;
@@ -63,6 +66,7 @@ class TLineFilter {
     uint64_t countedTo_ = 0;
     uint64_t line_ = 0;
     uint64_t lineStart_ = 0;
+    uint64_t previousLineStart_ = 0;  // kept while the last unit counted is a CR
     bool lastWasCR_ = false;
     int64_t lastEmitted_ = -1;
     std::vector<uint8_t> buffer_;

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -77,6 +78,7 @@ void TMemo::ApplyWrap() {
     setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     SetLineWrapping(Wrapping());
+    if (findBar_) PlaceFindBar();
 }
 
 int TMemo::SelLength() const {
@@ -348,7 +350,10 @@ void TMemo::PlaceFindBar() {
     // the list leaves the text at least a few lines.
     const int h = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
     const int s = status_ ? status_->sizeHint().height() : 0;
-    const QRect r = contentsRect();
+    QRect r = contentsRect();
+    // The vertical scroll bar runs the memo's full height: the bars stay left of it.
+    if (verticalScrollBar()->isVisibleTo(this))
+        r.setWidth(r.width() - verticalScrollBar()->width());
     int f = 0;
     if (FilterPaneShown()) {
         const int wanted = filterHeight_ > 0 ? filterHeight_ : r.height() / 3;

@@ -24,7 +24,7 @@ constexpr size_t kMaxHighlights = 2000;
 // Highlighting runs on the window's thread: longer expression matches are shown cut.
 constexpr uint64_t kHighlightMatch = 1 << 20;
 const QColor kFoundColor(255, 220, 80);
-const QColor kMarkColor(170, 200, 255);
+const QColor kMarkColor(205, 225, 255);
 
 // Windows-1252 bytes 0x80..0x9F; the five unassigned bytes map to the C1 control of the same
 // value, as the platform's own conversion does.
