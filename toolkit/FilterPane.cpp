@@ -27,7 +27,6 @@ TFilterPane::TFilterPane(TTextView* view, QWidget* parent)
     setObjectName(QStringLiteral("FilterPane"));
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setFont(view->font());
     header_ = new QWidget(this);
     header_->setAutoFillBackground(true);
     header_->setCursor(Qt::SplitVCursor);
