@@ -13,26 +13,7 @@ size_mb=${SIZE_MB:-1536}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 log=$work/big.log
-python3 - "$log" "$size_mb" <<'PY'
-import random, sys
-random.seed(1)
-words = "alpha beta gamma delta request served cache miss user session timeout retry".split()
-lines = []
-for i in range(12000):
-    level = random.choice(["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"])
-    text = " ".join(random.choice(words) for _ in range(random.randint(3, 14)))
-    if i % 997 == 0:
-        text += " xyzzy"
-    lines.append("2026-12-08 12:%02d:%02d.%03d [%s] worker-%d %s\n"
-                 % (i // 60 % 60, i % 60, i % 1000, level, i % 16, text))
-block = "".join(lines).encode()
-want = int(sys.argv[2]) << 20
-with open(sys.argv[1], "wb") as f:
-    written = 0
-    while written < want:
-        f.write(block)
-        written += len(block)
-PY
+python3 "$root/bench/make_log.py" "$log" "$size_mb" 997
 cat "$log" > /dev/null
 echo "file: $(du -h "$log" | cut -f1); CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
 i=0
