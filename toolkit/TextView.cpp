@@ -987,7 +987,8 @@ void TTextView::PaintHex(QPainter& painter) {
     std::vector<uint8_t> bytes(size_t(rows) * 16);
     const size_t n = document_->Source().Read(top_, bytes.data(), bytes.size());
     const int digits = size > 0xFFFFFFFFull ? 10 : 8;
-    const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
+    // Text is laid out at fractional advances: a rounded width would drift along the row.
+    const qreal charWidth = QFontMetricsF(mono).horizontalAdvance(QLatin1Char('0'));
     std::vector<TSearchHit> hits;
     if (highlight_)
         hits = highlight_->FindAll(top_, top_ + bytes.size(), kMaxHighlights, kHighlightMatch);
@@ -997,10 +998,10 @@ void TTextView::PaintHex(QPainter& painter) {
         const int a = int(std::max(a0, offset) - offset),
                   b = int(std::min(b0, offset + 16) - offset);
         auto hexX = [&](int i) { return kMargin + charWidth * (digits + 2 + i * 3 + (i > 7)); };
-        painter.fillRect(QRect(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight), brush);
-        const int charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
+        painter.fillRect(QRectF(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight), brush);
+        const qreal charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
         painter.fillRect(
-            QRect(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight), brush);
+            QRectF(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight), brush);
     };
     for (int r = 0; r < rows && size_t(r) * 16 < std::max<size_t>(n, 1); ++r) {
         const uint64_t offset = top_ + uint64_t(r) * 16;
