@@ -14,6 +14,7 @@
 
 #include "toolkit/FilterPane.h"
 #include "toolkit/FindBar.h"
+#include "toolkit/HighlightsDialog.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoic
         filterPane_->DocumentChanged();
         if (FilterPaneShown()) RefreshFilter();
     }
+    ApplyHighlights();
     if (status_) UpdateStatus();
     emit OnChange();
 }
@@ -302,6 +304,22 @@ bool TMemo::FilterPaneShown() const {
 void TMemo::SetFilterHeight(int value) {
     filterHeight_ = std::max(0, value);
     PlaceFindBar();
+}
+
+void TMemo::SetHighlights(const QStringList& value) {
+    highlights_ = HighlightsFromList(value);
+    ApplyHighlights();
+}
+
+void TMemo::EditHighlights() {
+    THighlightsDialog dialog(highlights_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    highlights_ = dialog.Patterns();
+    ApplyHighlights();
+}
+
+void TMemo::ApplyHighlights() {
+    SetPatternHighlights(CompileHighlights(highlights_, Document()));
 }
 
 void TMemo::AskGoToLine() {
