@@ -320,6 +320,7 @@ void TMemo::EditHighlights() {
 
 void TMemo::ApplyHighlights() {
     SetPatternHighlights(CompileHighlights(highlights_, Document()));
+    if (filterPane_) filterPane_->viewport()->update();
 }
 
 void TMemo::AskGoToLine() {

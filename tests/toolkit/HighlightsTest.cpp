@@ -1,17 +1,32 @@
 // Highlight patterns: their entries in the settings, their hits in UTF-8 and UTF-16 texts, the
-// view painting them and the dialog refusing an expression that does not compile.
+// view and the list of matching lines painting them, and the dialog refusing an expression that
+// does not compile.
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "text/TextTestHelpers.h"
+#include "toolkit/FilterPane.h"
+#include "toolkit/FindBar.h"
 #include "toolkit/HighlightsDialog.h"
 #include "toolkit/Memo.h"
 
 namespace {
+
+// Pixels of `color` in what the widget shows.
+int Painted(QWidget& widget, QRgb color) {
+    const QImage shot = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int painted = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            painted += (shot.pixel(x, y) & 0xffffff) == color;
+    return painted;
+}
 
 THighlightPattern Pattern(const QString& text, QRgb color, bool matchCase = false,
                           bool regex = false) {
@@ -76,17 +91,22 @@ TEST(Highlights, CompiledPatternsFindTheirHitsAndThePaintShowsThem) {
     memo.resize(700, 300);
     memo.SetHighlights(HighlightsToList(patterns));
     memo.SetText(QString::fromStdU16String(text));
-    for (bool hex : {false, true}) {
+    for (bool hex : {true, false}) {
         memo.SetHexForced(hex);
-        const QImage shot = memo.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        for (QRgb color : {0xaae6a0u, 0xaacdffu}) {
-            int painted = 0;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x)
-                    painted += (shot.pixel(x, y) & 0xffffff) == color;
-            EXPECT_GT(painted, 20) << hex << " " << std::hex << color;
-        }
+        for (QRgb color : {0xaae6a0u, 0xaacdffu})
+            EXPECT_GT(Painted(memo, color), 20) << hex << " " << std::hex << color;
     }
+    // And so does the list of the lines the find bar's pattern matches.
+    memo.FindBar()->Pattern()->setText("disk");
+    memo.ShowFilterPane();
+    TFilterPane* pane = memo.FilterPane();
+    for (int i = 0; i < 500 && (pane->Filling() || pane->RowCount() == 0); ++i) {
+        QEventLoop wait;
+        QTimer::singleShot(10, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    ASSERT_EQ(pane->RowCount(), 1u);
+    EXPECT_GT(Painted(*pane, 0xaae6a0), 20);
 }
 
 TEST(Highlights, DialogRefusesAnExpressionThatDoesNotCompile) {
