@@ -74,7 +74,7 @@ QStringList TMainWindow::StoredProps() {
             "FitView.Checked",         "PanelImage.Color",        "ImageBk.Color",
             "DetailsMenu.Checked",     "LineNumbersMenu.Checked", "ColorManagement.Checked",
             "Checkerboard.Checked",    "ThumbnailsMenu.Checked",  "BrowseFiles.ThumbnailSize",
-            "Slideshow.Interval",      "ReadText.FilterHeight"};
+            "Slideshow.Interval",      "ReadText.FilterHeight",   "ReadText.Highlights"};
 }
 
 QString TMainWindow::ImageFilesMask() {
@@ -714,6 +714,10 @@ void TMainWindow::WrapMenuClick() {
 void TMainWindow::FindMenuClick() {
     if (!ReadText->Visible()) return;
     ReadText->ShowFindBar();
+}
+
+void TMainWindow::HighlightsMenuClick() {
+    ReadText->EditHighlights();
 }
 
 void TMainWindow::HexViewMenuClick() {

@@ -92,6 +92,7 @@ class TMainWindow : public TForm {
     TMenuItem* WrapMenu = nullptr;
     TMenuItem* FontMenu = nullptr;
     TMenuItem* FindMenu = nullptr;
+    TMenuItem* HighlightsMenu = nullptr;
     TMenuItem* EncodingMenu = nullptr;
     TMenuItem* HexViewMenu = nullptr;
     TMenuItem* LineNumbersMenu = nullptr;
@@ -207,6 +208,7 @@ class TMainWindow : public TForm {
     void TextAutoFocusClick();
     void WrapMenuClick();
     void FindMenuClick();
+    void HighlightsMenuClick();
     void HexViewMenuClick();
     void LineNumbersMenuClick();
     // Fills the Encoding submenu; its items override the detected encoding of the shown file.

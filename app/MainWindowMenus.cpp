@@ -20,6 +20,8 @@ void TMainWindow::CreateMenus() {
     FontMenu = TextMenu->Add(QStringLiteral("FontMenu"), QStringLiteral("Reader Font  ..."));
     TextMenu->Add(QStringLiteral("N12"), QStringLiteral("-"));
     FindMenu = TextMenu->Add(QStringLiteral("FindMenu"), QStringLiteral("Find ..."));
+    HighlightsMenu =
+        TextMenu->Add(QStringLiteral("HighlightsMenu"), QStringLiteral("Highlights ..."));
     EncodingMenu = TextMenu->Add(QStringLiteral("EncodingMenu"), QStringLiteral("Encoding"));
     HexViewMenu = TextMenu->Add(QStringLiteral("HexViewMenu"), QStringLiteral("Hex View"));
     LineNumbersMenu =
@@ -126,6 +128,7 @@ void TMainWindow::CreateMenus() {
     Wire(WrapMenu, &TMenuItem::OnClick, &TMainWindow::WrapMenuClick);
     Wire(FontMenu, &TMenuItem::OnClick, &TMainWindow::FontMenuClick);
     Wire(FindMenu, &TMenuItem::OnClick, &TMainWindow::FindMenuClick);
+    Wire(HighlightsMenu, &TMenuItem::OnClick, &TMainWindow::HighlightsMenuClick);
     Wire(HexViewMenu, &TMenuItem::OnClick, &TMainWindow::HexViewMenuClick);
     Wire(LineNumbersMenu, &TMenuItem::OnClick, &TMainWindow::LineNumbersMenuClick);
     CreateEncodingMenu();

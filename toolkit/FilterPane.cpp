@@ -276,16 +276,21 @@ void TFilterPane::paintEvent(QPaintEvent*) {
         const QString text =
             DecodeTextBytes(document->Encoding(), bytes.data(), bytes.size(), &map);
         map.push_back(uint32_t(bytes.size()));
+        TTextLine shown = line;
+        shown.contentEnd = end;
         QList<QTextLayout::FormatRange> formats;
+        // The view's highlight patterns (the first over the others), under the search's matches.
+        const std::vector<TPatternHighlight>& patterns = view_->PatternHighlights();
+        for (auto p = patterns.rbegin(); p != patterns.rend(); ++p) {
+            QTextCharFormat format;
+            format.setBackground(p->color);
+            format.setForeground(Qt::black);
+            AppendHitFormats(formats, p->search->FindAll(line.start, end, 64, 1 << 20), shown, map,
+                             format);
+        }
         if (search_ && row.match)
-            for (const TSearchHit& hit : search_->FindAll(line.start, end, 64, 1 << 20)) {
-                auto index = [&](uint64_t offset) {
-                    const uint32_t rel = uint32_t(std::min(offset, end) - line.start);
-                    return int(std::lower_bound(map.begin(), map.end(), rel) - map.begin());
-                };
-                const int a = index(hit.offset), b = index(hit.offset + hit.length);
-                if (b > a) formats.append({a, b - a, found});
-            }
+            AppendHitFormats(formats, search_->FindAll(line.start, end, 64, 1 << 20), shown, map,
+                             found);
         QTextLayout layout(text, font());
         layout.setTextOption(option);
         layout.beginLayout();

@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringEncoder>
 #include <QToolButton>
 
+#include "toolkit/Highlights.h"
 #include "toolkit/TextView.h"
 
 TFindBar::TFindBar(TTextView* view) : QWidget(view), view_(view) {
@@ -110,26 +110,6 @@ void TFindBar::DocumentChanged() {
     status_->clear();
 }
 
-std::string TFindBar::EncodedPattern() const {
-    const QString text = pattern_->text();
-    const std::shared_ptr<TTextDocument>& document = view_->Document();
-    const TEncodingChoice& encoding = document->Encoding();
-    // UTF-8 (the search converts it for UTF-16 and UTF-32 texts), or the bytes of an 8-bit code
-    // page.
-    switch (encoding.encoding) {
-        case TTextEncoding::Windows1252:
-        case TTextEncoding::Legacy: {
-            QStringEncoder encoder(encoding.encoding == TTextEncoding::Legacy
-                                       ? encoding.legacyName.c_str()
-                                       : "windows-1252");
-            if (encoder.isValid()) return QByteArray(encoder.encode(text)).toStdString();
-            return text.toLatin1().toStdString();
-        }
-        default:
-            return text.toUtf8().toStdString();
-    }
-}
-
 void TFindBar::Find(bool forward) {
     const std::shared_ptr<TTextDocument>& document = view_->Document();
     if (!document || pattern_->text().isEmpty()) {
@@ -169,7 +149,7 @@ std::shared_ptr<TTextSearch> TFindBar::PrepareSearch() {
     if (search_) return search_;
     if (!view_->Document() || pattern_->text().isEmpty()) return nullptr;
     TSearchQuery query;
-    query.pattern = EncodedPattern();
+    query.pattern = EncodeSearchPattern(pattern_->text(), view_->Document()->Encoding());
     query.matchCase = matchCase_->isChecked();
     query.wholeWords = wholeWords_->isChecked();
     query.regex = regex_->isChecked();

@@ -55,7 +55,6 @@ class TFindBar : public QWidget {
     bool event(QEvent* event) override;
 
   private:
-    std::string EncodedPattern() const;
     void Done(int generation, bool found, TSearchHit hit, bool wrapped, bool forward);
 
     TTextView* view_;

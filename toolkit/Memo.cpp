@@ -15,6 +15,7 @@
 
 #include "toolkit/FilterPane.h"
 #include "toolkit/FindBar.h"
+#include "toolkit/HighlightsDialog.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ void TMemo::Show(std::shared_ptr<const TTextSource> source, const TEncodingChoic
         filterPane_->DocumentChanged();
         if (FilterPaneShown()) RefreshFilter();
     }
+    ApplyHighlights();
     if (status_) UpdateStatus();
     emit OnChange();
 }
@@ -304,6 +306,23 @@ bool TMemo::FilterPaneShown() const {
 void TMemo::SetFilterHeight(int value) {
     filterHeight_ = std::max(0, value);
     PlaceFindBar();
+}
+
+void TMemo::SetHighlights(const QStringList& value) {
+    highlights_ = HighlightsFromList(value);
+    ApplyHighlights();
+}
+
+void TMemo::EditHighlights() {
+    THighlightsDialog dialog(highlights_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    highlights_ = dialog.Patterns();
+    ApplyHighlights();
+}
+
+void TMemo::ApplyHighlights() {
+    SetPatternHighlights(CompileHighlights(highlights_, Document()));
+    if (filterPane_) filterPane_->viewport()->update();
 }
 
 void TMemo::AskGoToLine() {

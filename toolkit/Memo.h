@@ -6,12 +6,14 @@
 // bar (ssHorizontal, ssBoth) does not wrap, whatever WordWrap says.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
 #include "toolkit/Controls.h"
+#include "toolkit/Highlights.h"
 #include "toolkit/TextView.h"
 
 class QLabel;
@@ -29,6 +31,7 @@ class TMemo : public TControl<TTextView> {
     Q_PROPERTY(int SelLength READ SelLength)
     Q_PROPERTY(QString Text READ Text WRITE SetText)
     Q_PROPERTY(int FilterHeight READ FilterHeight WRITE SetFilterHeight)
+    Q_PROPERTY(QStringList Highlights READ Highlights WRITE SetHighlights)
 
   public:
     // Text() gives at most this many bytes of a document's start.
@@ -106,6 +109,11 @@ class TMemo : public TControl<TTextView> {
     // The list's height in pixels; 0 for the default (a third of the memo).
     int FilterHeight() const { return filterHeight_; }
     void SetFilterHeight(int value);
+    // Highlights: patterns painted in their colours wherever they occur in every file shown,
+    // as the entries HighlightsToList writes. EditHighlights lets the user choose them.
+    QStringList Highlights() const { return HighlightsToList(highlights_); }
+    void SetHighlights(const QStringList& value);
+    void EditHighlights();
 
     // Go to line (Ctrl+G): asks for a line number or a percentage, the caret's line offered, and
     // shows that line. A line the index has not reached yet is waited for, with the progress in
@@ -141,6 +149,7 @@ class TMemo : public TControl<TTextView> {
     void RefreshFilter();
     void UpdateStatus();
     void OnGoToTick();
+    void ApplyHighlights();
 
     bool readOnly_ = true;
     bool wordWrap_ = true;
@@ -157,4 +166,5 @@ class TMemo : public TControl<TTextView> {
     QTimer goTo_;
     TLineTarget goToTarget_;
     QLabel* status_ = nullptr;
+    std::vector<THighlightPattern> highlights_;
 };

@@ -172,6 +172,23 @@ QString DecodeTextBytes(const TEncodingChoice& encoding, const uint8_t* data, si
     return out;
 }
 
+int LineTextIndex(const TTextLine& line, const std::vector<uint32_t>& map, uint64_t offset) {
+    const auto rel =
+        uint32_t(std::clamp<uint64_t>(offset, line.start, line.contentEnd) - line.start);
+    return int(std::lower_bound(map.begin(), map.end(), rel) - map.begin());
+}
+
+void AppendHitFormats(QList<QTextLayout::FormatRange>& formats, const std::vector<TSearchHit>& hits,
+                      const TTextLine& line, const std::vector<uint32_t>& map,
+                      const QTextCharFormat& format) {
+    for (const TSearchHit& h : hits) {
+        if (h.offset + h.length <= line.start || h.offset >= line.next) continue;
+        const int a = LineTextIndex(line, map, h.offset);
+        const int b = LineTextIndex(line, map, h.offset + h.length);
+        if (b > a) formats.append({a, b - a, format});
+    }
+}
+
 TTextView::TTextView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -193,6 +210,7 @@ void TTextView::SetDocument(std::shared_ptr<TTextDocument> document) {
     const bool hadMarks = !marks_.empty();
     marks_.clear();
     if (hadMarks) emit MarksChanged();
+    patterns_.clear();
     top_ = document_ && !hex_ ? document_->TextStart() : 0;
     topRow_ = 0;
     anchor_ = caret_ = top_;
@@ -905,22 +923,18 @@ void TTextView::paintEvent(QPaintEvent*) {
     BuildVisible();
     if (visible_.empty()) return;
     const uint64_t selA = SelStart(), selB = SelEnd();
-    std::vector<TSearchHit> hits;
-    if (highlight_) {
-        const TVisibleLine& last = visible_.back();
-        hits = highlight_->FindAll(visible_.front().line.start, last.line.next + 1, kMaxHighlights,
-                                   kHighlightMatch);
-    }
+    const std::vector<THitLayer> layers =
+        HitLayers(visible_.front().line.start, visible_.back().line.next + 1);
     QTextCharFormat selected;
     selected.setBackground(pal.brush(QPalette::Highlight));
     selected.setForeground(pal.brush(QPalette::HighlightedText));
-    QTextCharFormat found;
-    found.setBackground(kFoundColor);
-    found.setForeground(Qt::black);
+    std::vector<QTextCharFormat> layerFormats(layers.size());
+    for (size_t i = 0; i < layers.size(); ++i) {
+        layerFormats[i].setBackground(layers[i].color);
+        layerFormats[i].setForeground(Qt::black);
+    }
     auto indexOf = [](const TVisibleLine& v, uint64_t offset) {
-        const uint32_t rel =
-            uint32_t(std::clamp<uint64_t>(offset, v.line.start, v.line.contentEnd) - v.line.start);
-        return int(std::lower_bound(v.map.begin(), v.map.end(), rel) - v.map.begin());
+        return LineTextIndex(v.line, v.map, offset);
     };
     const int left = TextLeft();
     painter.setPen(pal.color(QPalette::Text));
@@ -928,11 +942,8 @@ void TTextView::paintEvent(QPaintEvent*) {
         if (std::binary_search(marks_.begin(), marks_.end(), v.line.start))
             painter.fillRect(QRect(0, v.y, viewport()->width(), v.height), kMarkColor);
         QList<QTextLayout::FormatRange> formats;
-        for (const TSearchHit& h : hits) {
-            if (h.offset + h.length <= v.line.start || h.offset >= v.line.next) continue;
-            const int a = indexOf(v, h.offset), b = indexOf(v, h.offset + h.length);
-            if (b > a) formats.append({a, b - a, found});
-        }
+        for (size_t i = 0; i < layers.size(); ++i)
+            AppendHitFormats(formats, layers[i].hits, v.line, v.map, layerFormats[i]);
         if (selB > selA && selA < v.line.next && selB > v.line.start) {
             const int a = indexOf(v, selA), b = indexOf(v, selB);
             if (b > a) formats.append({a, b - a, selected});
@@ -987,20 +998,19 @@ void TTextView::PaintHex(QPainter& painter) {
     std::vector<uint8_t> bytes(size_t(rows) * 16);
     const size_t n = document_->Source().Read(top_, bytes.data(), bytes.size());
     const int digits = size > 0xFFFFFFFFull ? 10 : 8;
-    const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
-    std::vector<TSearchHit> hits;
-    if (highlight_)
-        hits = highlight_->FindAll(top_, top_ + bytes.size(), kMaxHighlights, kHighlightMatch);
+    // Text is laid out at fractional advances: a rounded width would drift along the row.
+    const qreal charWidth = QFontMetricsF(mono).horizontalAdvance(QLatin1Char('0'));
+    const std::vector<THitLayer> layers = HitLayers(top_, top_ + bytes.size());
     // Marks bytes [a, b) of the row at `y` in the hex digits and in the characters.
     auto mark = [&](int y, uint64_t offset, uint64_t a0, uint64_t b0, const QBrush& brush) {
         if (b0 <= a0 || a0 >= offset + 16 || b0 <= offset) return;
         const int a = int(std::max(a0, offset) - offset),
                   b = int(std::min(b0, offset + 16) - offset);
         auto hexX = [&](int i) { return kMargin + charWidth * (digits + 2 + i * 3 + (i > 7)); };
-        painter.fillRect(QRect(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight), brush);
-        const int charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
+        painter.fillRect(QRectF(hexX(a) - hscroll_, y, hexX(b) - hexX(a), lineHeight), brush);
+        const qreal charsX = kMargin + charWidth * (digits + 2 + 16 * 3 + 2);
         painter.fillRect(
-            QRect(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight), brush);
+            QRectF(charsX + a * charWidth - hscroll_, y, (b - a) * charWidth, lineHeight), brush);
     };
     for (int r = 0; r < rows && size_t(r) * 16 < std::max<size_t>(n, 1); ++r) {
         const uint64_t offset = top_ + uint64_t(r) * 16;
@@ -1019,8 +1029,9 @@ void TTextView::PaintHex(QPainter& painter) {
         }
         line += QStringLiteral(" ") + chars;
         const int y = r * lineHeight;
-        for (const TSearchHit& h : hits)
-            mark(y, offset, h.offset, h.offset + h.length, QBrush(kFoundColor));
+        for (const THitLayer& layer : layers)
+            for (const TSearchHit& h : layer.hits)
+                mark(y, offset, h.offset, h.offset + h.length, QBrush(layer.color));
         mark(y, offset, selA, selB, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::Text));
         painter.drawText(QPoint(kMargin - hscroll_, y + fm.ascent()), line);
@@ -1069,4 +1080,21 @@ void TTextView::KeyHex(QKeyEvent* event) {
 void TTextView::SetHighlight(std::shared_ptr<TTextSearch> search) {
     highlight_ = std::move(search);
     viewport()->update();
+}
+
+void TTextView::SetPatternHighlights(std::vector<TPatternHighlight> patterns) {
+    patterns_ = std::move(patterns);
+    viewport()->update();
+}
+
+std::vector<TTextView::THitLayer> TTextView::HitLayers(uint64_t from, uint64_t to) const {
+    // A later layer is painted over an earlier one: the first pattern over the other patterns,
+    // the search's matches over all of them.
+    std::vector<THitLayer> layers;
+    for (auto p = patterns_.rbegin(); p != patterns_.rend(); ++p)
+        layers.push_back({p->color, p->search->FindAll(from, to, kMaxHighlights, kHighlightMatch)});
+    if (highlight_)
+        layers.push_back(
+            {kFoundColor, highlight_->FindAll(from, to, kMaxHighlights, kHighlightMatch)});
+    return layers;
 }

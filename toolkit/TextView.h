@@ -9,6 +9,7 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QString>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <memory>
@@ -16,14 +17,21 @@
 
 #include "text/TextDocument.h"
 #include "text/TextSearch.h"
-
-class QTextLayout;
+#include "toolkit/Highlights.h"
 
 // The text of `size` bytes in an encoding. NUL shows as a blank. `map`, when given, receives for
 // every UTF-16 unit of the result the offset of the byte its character starts at, and `size`
 // last.
 QString DecodeTextBytes(const TEncodingChoice& encoding, const uint8_t* data, size_t size,
                         std::vector<uint32_t>* map = nullptr);
+
+// The UTF-16 index in a line's text of the character at byte `offset` (kept within the line's
+// content), `map` being what DecodeTextBytes gives for the line's content.
+int LineTextIndex(const TTextLine& line, const std::vector<uint32_t>& map, uint64_t offset);
+// Appends a range in `format` for every hit that overlaps the line.
+void AppendHitFormats(QList<QTextLayout::FormatRange>& formats, const std::vector<TSearchHit>& hits,
+                      const TTextLine& line, const std::vector<uint32_t>& map,
+                      const QTextCharFormat& format);
 
 class TTextView : public QAbstractScrollArea {
     Q_OBJECT
@@ -85,6 +93,10 @@ class TTextView : public QAbstractScrollArea {
     // Puts the caret at `offset` (selecting `length` bytes) and scrolls its line on screen with
     // a few lines above it.
     void ShowAt(uint64_t offset, uint64_t length = 0);
+    // Further patterns shown each in its colour, under the search's matches and the selection
+    // (the first pattern over the others). A new document drops them.
+    void SetPatternHighlights(std::vector<TPatternHighlight> patterns);
+    const std::vector<TPatternHighlight>& PatternHighlights() const { return patterns_; }
 
   signals:
     void SelectionChanged();
@@ -131,10 +143,17 @@ class TTextView : public QAbstractScrollArea {
     void PaintHex(QPainter& painter);
     void KeyHex(QKeyEvent* event);
     uint64_t HexRows() const;
+    // The hits in [from, to) to paint, each list with its colour, in the order they are painted.
+    struct THitLayer {
+        QColor color;
+        std::vector<TSearchHit> hits;
+    };
+    std::vector<THitLayer> HitLayers(uint64_t from, uint64_t to) const;
 
     std::shared_ptr<TTextDocument> document_;
     std::shared_ptr<TTextSearch> highlight_;
     std::vector<uint64_t> marks_;
+    std::vector<TPatternHighlight> patterns_;
     uint64_t top_ = 0;  // line start (text) or row offset (hex) at the top
     int topRow_ = 0;    // wrapped rows of the top line scrolled away
     uint64_t anchor_ = 0, caret_ = 0;

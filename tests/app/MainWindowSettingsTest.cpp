@@ -372,3 +372,22 @@ TEST_F(MainWindowSettingsTest, StoredSettingsFileIsWrittenBackUnchanged) {
     EXPECT_EQ(readIni(), before);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
 }
+
+// The text's highlight patterns survive a restart, whatever characters they hold.
+TEST_F(MainWindowSettingsTest, HighlightsRoundTrip) {
+    const QStringList highlights = HighlightsToList({
+        {"a, \"b\" = c; d ", QColor(0x102030), true, false},
+        {"'q'", QColor(0xffeedd), false, true},
+        {"%20\t", QColor(0xaabbcc), false, false},
+    });
+    {
+        auto form = Start();
+        EXPECT_TRUE(form->ReadText->Highlights().isEmpty());
+        form->ReadText->SetHighlights(highlights);
+        form->close();
+    }
+    auto form = Start();
+    EXPECT_EQ(form->ReadText->Highlights(), highlights);
+    EXPECT_EQ(form->ReadText->PatternHighlights().size(), 3u);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n').toStdString();
+}

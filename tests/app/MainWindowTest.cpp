@@ -239,10 +239,11 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
               QStringList({"CopyMenu=Copy To Clipboard", "N1=-", "BrowseMenu=View Browser",
                            "TextAutoFocus=Text AutoFocus", "N2=-", "WrapMenu=Word Wrap",
                            "FontMenu=Reader Font  ...", "N12=-", "FindMenu=Find ...",
-                           "EncodingMenu=Encoding", "HexViewMenu=Hex View",
-                           "LineNumbersMenu=Line Numbers", "N15=-", "FilterMenu=Matching Lines",
-                           "GoToLineMenu=Go To Line ...", "MarkMenu=Mark Line",
-                           "NextMarkMenu=Next Mark", "PreviousMarkMenu=Previous Mark"}));
+                           "HighlightsMenu=Highlights ...", "EncodingMenu=Encoding",
+                           "HexViewMenu=Hex View", "LineNumbersMenu=Line Numbers", "N15=-",
+                           "FilterMenu=Matching Lines", "GoToLineMenu=Go To Line ...",
+                           "MarkMenu=Mark Line", "NextMarkMenu=Next Mark",
+                           "PreviousMarkMenu=Previous Mark"}));
     EXPECT_EQ(items(form_->FileMenu), QStringList({"FileOpen=Open",
                                                    "FileOpenWith=Open With",
                                                    "FileCut=Cut",
@@ -313,7 +314,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemWithItsExactCaption) {
 
 TEST_F(MainWindowTest, EveryStoredPropertyNamesAComponentProperty) {
     const QStringList props = TMainWindow::StoredProps();
-    ASSERT_EQ(props.size(), 32);
+    ASSERT_EQ(props.size(), 33);
     for (const QString& entry : props) {
         const QString component = entry.section('.', 0, 0);
         const QString property = entry.section('.', 1);
