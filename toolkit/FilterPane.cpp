@@ -1,5 +1,7 @@
 #include "toolkit/FilterPane.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -304,6 +306,15 @@ void TFilterPane::paintEvent(QPaintEvent*) {
 }
 
 void TFilterPane::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        // The current row's line, as the text holds it.
+        if (current_ >= 0 && size_t(current_) < RowCount() && view_->Document()) {
+            const TTextLine line = view_->Document()->LineAt(Row(size_t(current_)).start);
+            QApplication::clipboard()->setText(
+                view_->TextOf(line.start, line.contentEnd, TTextView::MaxCopy));
+        }
+        return;
+    }
     const int page = std::max(1, VisibleRows() - 1);
     const int current = std::max(current_, 0);
     switch (event->key()) {

@@ -351,6 +351,8 @@ TEST(TextFilter, ListsMatchesAndMarksAndFollowsAGrowingFile) {
     key(pane, Qt::Key_Return);
     EXPECT_EQ(memo.TextOf(memo.SelStart(), memo.SelEnd(), 10), "ERR");
     EXPECT_EQ(memo.Document()->FileLineAt(memo.Caret()), 1093);
+    key(pane, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "line 1093 ERR");
     key(pane, Qt::Key_Escape);
     EXPECT_FALSE(memo.FilterPaneShown());
 }
