@@ -11,6 +11,7 @@
 #include "imaging/ImagingRoutines.h"
 #include "imaging/Picture.h"
 #include "render/BitmapToImage.h"
+#include "render/PostToOwner.h"
 #include "render/ReducedImage.h"
 
 namespace {
@@ -69,15 +70,8 @@ struct TDecodeService::TPool {
     bool stopping = false;
     TDecodeService* owner = nullptr;  // null once the service has gone
 
-    // Runs fn on the service's thread, unless the service has gone. The lock keeps the service
-    // from going while the call is queued; Qt drops what is queued for a destroyed object.
-    void Post(std::function<void(TDecodeService&)> fn) {
-        std::lock_guard lock(mutex);
-        if (owner == nullptr) return;
-        TDecodeService* service = owner;
-        QMetaObject::invokeMethod(
-            service, [service, fn = std::move(fn)] { fn(*service); }, Qt::QueuedConnection);
-    }
+    // Runs fn on the service's thread, unless the service has gone.
+    void Post(std::function<void(TDecodeService&)> fn) { PostToOwner(mutex, owner, std::move(fn)); }
 };
 
 int TDecodeService::DetachedWorkers() {

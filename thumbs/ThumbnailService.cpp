@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "render/PostToOwner.h"
 #include "render/ReducedImage.h"
 
 struct TThumbnailService::TJob {
@@ -30,14 +31,9 @@ struct TThumbnailService::TState {
     };
     TThumbnailService* owner = nullptr;  // null once the service has gone
 
-    // Runs fn on the service's thread, unless the service has gone. The lock keeps the service
-    // from going while the call is queued; Qt drops what is queued for a destroyed object.
+    // Runs fn on the service's thread, unless the service has gone.
     void Post(std::function<void(TThumbnailService&)> fn) {
-        std::lock_guard lock(mutex);
-        if (owner == nullptr) return;
-        TThumbnailService* service = owner;
-        QMetaObject::invokeMethod(
-            service, [service, fn = std::move(fn)] { fn(*service); }, Qt::QueuedConnection);
+        PostToOwner(mutex, owner, std::move(fn));
     }
 
     void Finished(const TJob& job) {
