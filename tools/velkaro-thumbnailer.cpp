@@ -39,9 +39,13 @@ int Fail(const char* input, const std::string& why) {
     return 1;
 }
 
+// The run's own runtime folder (see TRuntimeFolder), for the timeout to remove too.
+char runtimeFolder[4096] = {};
+
 void OnTimeout(int) {
     static const char kMessage[] = "velkaro-thumbnailer: gave up: the picture takes too long\n";
     (void)!write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    if (runtimeFolder[0] != '\0') rmdir(runtimeFolder);
     _exit(3);
 }
 
@@ -87,12 +91,15 @@ struct TRuntimeFolder {
         const char* temp = std::getenv("TMPDIR");
         std::string name = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") +
                            "/velkaro-thumbnailer-XXXXXX";
-        if (mkdtemp(name.data()) == nullptr) return;
+        if (name.size() >= sizeof runtimeFolder || mkdtemp(name.data()) == nullptr) return;
         path = name;
         setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+        std::memcpy(runtimeFolder, path.c_str(), path.size() + 1);
     }
     ~TRuntimeFolder() {
-        if (!path.empty()) rmdir(path.c_str());
+        if (path.empty()) return;
+        runtimeFolder[0] = '\0';
+        rmdir(path.c_str());
     }
 };
 
