@@ -44,6 +44,9 @@ struct TReducedDecode {
     // preview at least this large ends the decode once offered, DecodeReduced returning true
     // without pixels of its own. 0: previews never end the decode.
     int EnoughSide = 0;
+    // The caller draws a picture made of vectors (a metafile, an SVG document) from its
+    // document at the size it wants: the load need not draw it at its natural size.
+    bool DrawsVectors = false;
 };
 
 // The power of two a picture shown at scale (half size or less) is reduced by: the largest whose

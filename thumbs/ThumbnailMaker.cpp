@@ -44,6 +44,7 @@ TThumbnail MakeThumbnail(const std::string& path, int size, const std::atomic<bo
         TReducedDecode reduce;
         reduce.Scale = [size](int width, int height) { return FitScale(width, height, size); };
         reduce.EnoughSide = size;
+        reduce.DrawsVectors = true;
         std::unique_ptr<TGraphic> preview;
         reduce.OnPreview = [&preview, size](std::unique_ptr<TGraphic> offered) {
             if (offered && std::max(offered->Width(), offered->Height()) >= size)

@@ -176,11 +176,14 @@ void TMetafile::LoadFromStream(TStream& stream) {
     TBitmap picture;
     header_ = header;
     data_ = std::move(data);
-    if (const TRenderer& render = RendererSlot()) {
-        render(*this, picture);
-    }
+    if (const TRenderer& render = RendererSlot(); render && drawn_) render(*this, picture);
     bitmap_.Assign(picture);
     Changed();
+}
+
+bool TMetafile::PrepareReducedLoad(const std::string&, const TReducedDecode& wish, int&, int&) {
+    drawn_ = !wish.DrawsVectors;
+    return false;
 }
 
 bool TMetafile::AssignTo(TGraphic& dest) const {

@@ -72,9 +72,13 @@ class TMetafile : public TGraphic {
     const std::vector<uint8_t>& Data() const { return data_; }
     // The drawn picture (empty without a renderer).
     const TBitmap& Bitmap() const { return bitmap_; }
+    // With a wish that draws vectors itself, the load reads the document without drawing it.
+    bool PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish, int& fullWidth,
+                            int& fullHeight) override;
 
   private:
     TMetafileHeader header_;
     std::vector<uint8_t> data_;
     TBitmap bitmap_;
+    bool drawn_ = true;  // whether the load draws the natural size
 };

@@ -474,8 +474,13 @@ void TSVGGraphic::LoadFromStream(TStream& stream) {
     height_ = std::max(1, int(std::lround(h)));
     // Drawn straight into the held bitmap (a large picture is not copied once more).
     bitmap_.SetSize(0, 0);
-    if (const TRenderer& render = RendererSlot()) render(*this, bitmap_);
+    if (const TRenderer& render = RendererSlot(); render && drawn_) render(*this, bitmap_);
     Changed();
+}
+
+bool TSVGGraphic::PrepareReducedLoad(const std::string&, const TReducedDecode& wish, int&, int&) {
+    drawn_ = !wish.DrawsVectors;
+    return false;
 }
 
 void TSVGGraphic::Assign(const TGraphic& source) {

@@ -91,6 +91,9 @@ class TSVGGraphic : public TGraphic {
     const TSVGRoot& Root() const { return root_; }
     // The drawn picture (empty without a renderer).
     const TBitmap& Bitmap() const { return bitmap_; }
+    // With a wish that draws vectors itself, the load reads the document without drawing it.
+    bool PrepareReducedLoad(const std::string& fileName, const TReducedDecode& wish, int& fullWidth,
+                            int& fullHeight) override;
 
   private:
     std::string document_;
@@ -98,4 +101,5 @@ class TSVGGraphic : public TGraphic {
     int width_ = 0;
     int height_ = 0;
     TBitmap bitmap_;
+    bool drawn_ = true;  // whether the load draws the natural size
 };

@@ -10,7 +10,7 @@
 #include "common/ImagingTestHelpers.h"
 #include "imaging/Picture.h"
 #include "imaging/Registration.h"
-#include "render/SvgRenderer.h"
+#include "imaging/formats/SVGGraphic.h"
 #include "thumbs/ThumbnailMaker.h"
 
 // A picture larger than the size is reduced to fit it, keeping its shape; a smaller one is
@@ -79,10 +79,11 @@ TEST(ThumbnailMakerTest, AJpegUsesItsCameraThumbnailWhenLargeEnough) {
 }
 
 // Other ways to decode less: a JPEG 2000 resolution level, a HEIF file's own thumbnail, a
-// vector picture drawn at the size (never enlarged).
+// vector picture drawn at the size only (never enlarged, never at its natural size first).
 TEST(ThumbnailMakerTest, ReducedLoadsKeepThePicturesFullSize) {
     RegisterImageFormats();
-    InstallSvgRenderer();
+    int naturalDrawings = 0;
+    TSVGGraphic::SetRenderer([&](const TSVGGraphic&, TBitmap&) { ++naturalDrawings; });
     QTemporaryDir dir;
     QImage picture(800, 600, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
@@ -116,6 +117,8 @@ TEST(ThumbnailMakerTest, ReducedLoadsKeepThePicturesFullSize) {
         ASSERT_EQ(thumbnail.image.size(), c.thumbnail) << thumbnail.error.toStdString();
         EXPECT_EQ(thumbnail.fullSize, c.full);
     }
+    TSVGGraphic::SetRenderer(nullptr);
+    EXPECT_EQ(naturalDrawings, 0);
     // The HEIF file's thumbnail stands in for it when it covers the size, not otherwise.
     const std::string heic = dir.filePath("p.heic").toStdString();
     if (!QFile::exists(dir.filePath("p.heic"))) GTEST_SKIP() << "heif-enc absent";
