@@ -1,6 +1,7 @@
 #include "text/LineFilter.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 
@@ -35,6 +36,32 @@ uint64_t CountByte(const uint8_t* data, size_t size, uint8_t value) {
 #endif
     for (; i < size; ++i)
         count += data[i] == value;
+    return count;
+}
+
+// The number of 16-bit units equal to `value` (as loaded on this machine) in `units` units.
+uint64_t CountUnit16(const uint8_t* data, size_t units, uint16_t value) {
+    uint64_t count = 0;
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi16(short(value));
+    const __m128i ones = _mm_set1_epi16(1);
+    while (i + 8 <= units) {
+        __m128i counters = _mm_setzero_si128();
+        for (int k = 0; k < 32767 && i + 8 <= units; ++k, i += 8) {
+            const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * i));
+            counters = _mm_sub_epi16(counters, _mm_cmpeq_epi16(words, needle));
+        }
+        alignas(16) int32_t sums[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_madd_epi16(counters, ones));
+        count += uint64_t(sums[0]) + uint64_t(sums[1]) + uint64_t(sums[2]) + uint64_t(sums[3]);
+    }
+#endif
+    for (; i < units; ++i) {
+        uint16_t v;
+        std::memcpy(&v, data + 2 * i, 2);
+        count += v == value;
+    }
     return count;
 }
 
@@ -196,6 +223,23 @@ void TLineFilter::CountUnits(const uint8_t* data, size_t size, uint64_t at) {
         return;
     }
     const bool little = LittleEndian(document_->Encoding().encoding);
+    if (u == 2 && std::endian::native == std::endian::little && !lastWasCR_) {
+        // UTF-16 with LF alone, counted eight units at a time.
+        const uint16_t lf = little ? 0x000A : 0x0A00, cr = little ? 0x000D : 0x0D00;
+        const size_t units = size / 2;
+        if (CountUnit16(data, units, cr) == 0) {
+            line_ += CountUnit16(data, units, lf);
+            for (size_t k = units; k-- > 0;) {
+                uint16_t v;
+                std::memcpy(&v, data + 2 * k, 2);
+                if (v == lf) {
+                    lineStart_ = at + 2 * k + 2;
+                    break;
+                }
+            }
+            return;
+        }
+    }
     for (size_t i = 0; i + u <= size; i += u) {
         uint32_t v = 0;
         for (size_t k = 0; k < u; ++k)
