@@ -68,7 +68,7 @@ std::vector<uint32_t> WideUnits(const std::string& utf8, int unit) {
 int ByteRank(uint8_t b) {
     static const char kLetters[] = "etaoinsrhldcumfpgwybvkxjqz";  // the most common first
     if (b == 0 || b == ' ' || b == '\n' || b == '\t') return 100;
-    if (const char* at = std::strchr(kLetters, std::tolower(b)); at && b != 0)
+    if (const char* at = std::strchr(kLetters, std::tolower(b)); at)
         return 90 - int(at - kLetters) - (std::isupper(b) ? 20 : 0);
     if (b >= '0' && b <= '9') return 80;
     if (b < 0x20) return 5;

@@ -81,6 +81,7 @@ void TFilterPane::Restart() {
         tick_.stop();
     }
     Remerge();
+    viewport()->update();
 }
 
 void TFilterPane::DocumentGrew() {
@@ -95,6 +96,7 @@ void TFilterPane::DocumentGrew() {
 
 void TFilterPane::MarksChanged() {
     Remerge();
+    viewport()->update();
 }
 
 bool TFilterPane::Filling() const {
@@ -110,10 +112,12 @@ void TFilterPane::OnTick() {
     const bool running = filter_->Running();
     const bool behind = filter_->FilteredTo() < document->Size() && !filter_->Truncated();
     if (!running && behind) filter_->Start();  // the file grew while the last pass ran
-    const size_t before = count_;
-    if (filter_->Count() != count_ || !running) Remerge();
     if (!running && !behind) tick_.stop();
-    UpdateStatus();
+    const size_t before = count_;
+    if (filter_->Count() != count_ || !running)
+        Remerge();
+    else
+        UpdateStatus();
     // Rows added below the screen change only the scroll bar.
     if (before != count_) {
         const size_t first = size_t(verticalScrollBar()->value());
@@ -135,7 +139,6 @@ void TFilterPane::Remerge() {
     }
     UpdateScrollBar();
     UpdateStatus();
-    viewport()->update();
 }
 
 size_t TFilterPane::RowCount() const {
@@ -250,9 +253,6 @@ void TFilterPane::paintEvent(QPaintEvent*) {
         ++digits;
     const int gutter = fm.horizontalAdvance(QLatin1Char('9')) * std::max(digits, 3) + 2 * kMargin;
     painter.fillRect(QRect(0, 0, gutter, viewport()->height()), pal.color(QPalette::Window));
-    QTextCharFormat found;
-    found.setBackground(TTextView::FoundColor());
-    found.setForeground(Qt::black);
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     option.setTabStopDistance(fm.horizontalAdvance(QLatin1Char(' ')) * 8);
@@ -280,19 +280,14 @@ void TFilterPane::paintEvent(QPaintEvent*) {
         map.push_back(uint32_t(bytes.size()));
         TTextLine shown = line;
         shown.contentEnd = end;
+        // Highlighted as in the text view.
         QList<QTextLayout::FormatRange> formats;
-        // The view's highlight patterns (the first over the others), under the search's matches.
-        const std::vector<TPatternHighlight>& patterns = view_->PatternHighlights();
-        for (auto p = patterns.rbegin(); p != patterns.rend(); ++p) {
+        for (const TTextView::THitLayer& layer : view_->HitLayers(line.start, end)) {
             QTextCharFormat format;
-            format.setBackground(p->color);
+            format.setBackground(layer.color);
             format.setForeground(Qt::black);
-            AppendHitFormats(formats, p->search->FindAll(line.start, end, 64, 1 << 20), shown, map,
-                             format);
+            AppendHitFormats(formats, layer.hits, shown, map, format);
         }
-        if (search_ && row.match)
-            AppendHitFormats(formats, search_->FindAll(line.start, end, 64, 1 << 20), shown, map,
-                             found);
         QTextLayout layout(text, font());
         layout.setTextOption(option);
         layout.beginLayout();

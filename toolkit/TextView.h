@@ -81,6 +81,13 @@ class TTextView : public QAbstractScrollArea {
     // The background of the current search's matches, here and in the lists of matching lines.
     static QColor FoundColor();
     static QColor MarkColor();
+    // The highlighted hits in [from, to), a layer per colour, the one to paint on top last: the
+    // highlight patterns (the first over the others), then the search's matches.
+    struct THitLayer {
+        QColor color;
+        std::vector<TSearchHit> hits;
+    };
+    std::vector<THitLayer> HitLayers(uint64_t from, uint64_t to) const;
 
     // Marked lines, by their starts in ascending order; another document starts without any.
     const std::vector<uint64_t>& Marks() const { return marks_; }
@@ -143,12 +150,6 @@ class TTextView : public QAbstractScrollArea {
     void PaintHex(QPainter& painter);
     void KeyHex(QKeyEvent* event);
     uint64_t HexRows() const;
-    // The hits in [from, to) to paint, each list with its colour, in the order they are painted.
-    struct THitLayer {
-        QColor color;
-        std::vector<TSearchHit> hits;
-    };
-    std::vector<THitLayer> HitLayers(uint64_t from, uint64_t to) const;
 
     std::shared_ptr<TTextDocument> document_;
     std::shared_ptr<TTextSearch> highlight_;

@@ -317,6 +317,7 @@ TEST(TextFilter, ListsMatchesAndMarksAndFollowsAGrowingFile) {
     key(memo.FindBar()->Pattern(), Qt::Key_Return);
     settle();
     ASSERT_EQ(pane->RowCount(), 100u);
+    EXPECT_EQ(pane->Status(), "Lines matching \"ERR\": 100");
     EXPECT_EQ(pane->Row(0).number, 4);
     EXPECT_EQ(pane->Row(99).number, 994);
     // Marks: Ctrl+M on line 6, a click on line 1's number; both join the list in line order.
