@@ -1,4 +1,4 @@
-# Shared by the decode benchmarks (sourced, POSIX sh).
+# Shared by the benchmark scripts (sourced, POSIX sh).
 #
 # bench_init DEFAULT_WIDTH DEFAULT_HEIGHT [VELKARO_DECODE [WIDTH HEIGHT]]: sets root (the
 # checkout), decode (velkaro-decode, build/tools/ by default), width, height, runs ($RUNS, 5 by
@@ -45,4 +45,21 @@ best_ms() {
 # (rgb.ppm by default; see bench/make_photo.py for the options).
 make_photo() {
     python3 "$root/bench/make_photo.py" "$work" "$width" "$height" "$@"
+}
+
+# log_bench_init BENCH_NAME EVERY [BENCH]: for the text benchmarks, sets root, bench (BENCH, or
+# build/bench/BENCH_NAME), runs ($RUNS, 3 by default), work (removed when the script ends) and log,
+# a log of $SIZE_MB MiB (1536 by default) made by make_log.py with the word in one line in EVERY,
+# read into the page cache; prints its size and the CPU model.
+log_bench_init() {
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    bench=${3:-$root/build/bench/$1}
+    runs=${RUNS:-3}
+    [ -x "$bench" ] || { echo "$1 not found: $bench" >&2; exit 2; }
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    log=$work/big.log
+    python3 "$root/bench/make_log.py" "$log" "${SIZE_MB:-1536}" "$2"
+    cat "$log" > /dev/null
+    echo "file: $(du -h "$log" | cut -f1); CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
 }

@@ -8,18 +8,9 @@
 #
 # Usage: bench/filter_vs_grep.sh [bench_gui_filter] (RUNS=3 by default; SIZE_MB=1536)
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-bench=${1:-$root/build/bench/bench_gui_filter}
-runs=${RUNS:-3}
-size_mb=${SIZE_MB:-1536}
-[ -x "$bench" ] || { echo "bench_gui_filter not found: $bench" >&2; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-log=$work/big.log
+. "$(dirname "$0")/common.sh"
 # About 100,000 lines with the word in 1.5 GB (one line in 170).
-python3 "$root/bench/make_log.py" "$log" "$size_mb" 170
-cat "$log" > /dev/null
-echo "file: $(du -h "$log" | cut -f1); CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+log_bench_init bench_gui_filter 170 "${1:-}"
 i=0
 while [ $i -lt "$runs" ]; do
     i=$((i + 1))

@@ -5,17 +5,8 @@
 #
 # Usage: bench/text_vs_grep.sh [bench_gui_text] (RUNS=3 by default; SIZE_MB=1536)
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-bench=${1:-$root/build/bench/bench_gui_text}
-runs=${RUNS:-3}
-size_mb=${SIZE_MB:-1536}
-[ -x "$bench" ] || { echo "bench_gui_text not found: $bench" >&2; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-log=$work/big.log
-python3 "$root/bench/make_log.py" "$log" "$size_mb" 997
-cat "$log" > /dev/null
-echo "file: $(du -h "$log" | cut -f1); CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+. "$(dirname "$0")/common.sh"
+log_bench_init bench_gui_text 997 "${1:-}"
 i=0
 while [ $i -lt "$runs" ]; do
     i=$((i + 1))
