@@ -29,6 +29,8 @@ TFilterPane::TFilterPane(TTextView* view, QWidget* parent)
     setObjectName(QStringLiteral("FilterPane"));
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The scroll bar runs the pane's full height: always there, the header stays left of it.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     header_ = new QWidget(this);
     header_->setAutoFillBackground(true);
     header_->setCursor(Qt::SplitVCursor);
@@ -236,7 +238,8 @@ void TFilterPane::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     const int h = header_->sizeHint().height();
     setViewportMargins(0, h, 0, 0);
-    header_->setGeometry(contentsRect().left(), contentsRect().top(), contentsRect().width(), h);
+    const QRect r = contentsRect();
+    header_->setGeometry(r.left(), r.top(), r.width() - verticalScrollBar()->sizeHint().width(), h);
     UpdateScrollBar();
 }
 
